@@ -1,0 +1,113 @@
+// Public interface of the QvSplit library: the split object, its records and callback.
+#ifndef QVSPLIT_H
+#define QVSPLIT_H
+
+#include <stdint.h>
+#include <stddef.h>
+#include <vector>
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+// Windows type names used by the interface, for hosts without <windows.h>.
+typedef uint32_t DWORD;
+typedef int32_t BOOL;
+typedef uint16_t WORD;
+typedef wchar_t WCHAR;
+typedef const wchar_t* LPCWSTR;
+typedef const wchar_t* LPCTSTR;
+typedef wchar_t* LPWSTR;
+typedef void* LPVOID;
+typedef int32_t HRESULT;
+typedef int32_t LONG;
+#ifndef TRUE
+#define TRUE 1
+#endif
+#ifndef FALSE
+#define FALSE 0
+#endif
+#ifndef NULL
+#define NULL 0
+#endif
+#define CALLBACK
+#define S_OK ((HRESULT)0)
+#define E_FAIL ((HRESULT)0x80004005L)
+#define E_INVALIDARG ((HRESULT)0x80070057L)
+#define E_ABORT ((HRESULT)0x80004004L)
+#endif
+
+// One macro marks everything the library exports.
+#if defined(_WIN32)
+#if defined(QVSPLIT_BUILDING)
+#define QVSPLIT_API __declspec(dllexport)
+#elif defined(QVSPLIT_STATIC)
+#define QVSPLIT_API
+#else
+#define QVSPLIT_API __declspec(dllimport)
+#endif
+#else
+#define QVSPLIT_API __attribute__((visibility("default")))
+#endif
+
+// Longest path a rule record holds, terminating null included.
+#define QV_RULE_PATH_LEN 260
+
+// Where an entry must land; the values are fixed because callers store them in QvRule.
+enum MediaDescriptEnum {
+    InFirst = 1,  // only on the first medium
+    InLast = 2,   // only on the last medium
+    InAll = 3,    // on every medium
+    InAny = 4,    // on any one medium
+    NotFirst = 5, // on any medium but the first
+    NotLast = 6   // on any medium but the last
+};
+
+// One rule as a caller hands it over in memory; the layout is fixed.
+struct QvRule {
+    BOOL bAllTogether;                        // nonzero: the entries form one AllTogether group
+    BOOL bInclude;                            // nonzero: include rule, 0: exclude rule
+    int32_t iRuleID;                          // the rule's number
+    wchar_t szSourcePath[QV_RULE_PATH_LEN];   // file or folder, possibly ending in a wildcard
+    wchar_t szTargetPath[QV_RULE_PATH_LEN];   // folder the entries are restored under
+    int32_t iLocation;                        // a MediaDescriptEnum value
+};
+
+typedef std::vector<QvRule> RuleVector;
+typedef std::vector<MediaDescriptEnum> MediaDescriptEnumVector;
+
+// Progress callback: code 0 when writing begins, 1 at each stop point, 2 when done.
+// Returning 1 asks the library to stop.
+typedef DWORD(CALLBACK* SPLITCB)(DWORD uCode, LPVOID pData, DWORD dwValue, LPVOID lpUserParam);
+
+// The split object as callers see it.
+class iCQvSplit {
+public:
+    // Switches cutting of oversize files on (with a part list path) or off.
+    virtual long SetSplitBigFile(BOOL bSplit, DWORD dwSplitSize, LPCTSTR lpszSplitFileList) = 0;
+    // Rebuilds every file of a part list on the given drive letter.
+    virtual long RecoverFiles(WORD wDrive, LPCTSTR strSplitListFile) = 0;
+    // Sets a split up from a rules file; 1 on success, 0 on failure.
+    virtual DWORD SetupSplit(LPCTSTR strVolumeID, LPCTSTR strRulesFilePath, LPCTSTR strDispFlag,
+                             DWORD dwType, DWORD dwSplitSize, DWORD dwFirstMediaFreeSpace,
+                             DWORD dwOutputMethod, LPCTSTR strOutputDir = NULL,
+                             SPLITCB lpCB = NULL, LPVOID lpUserParam = NULL) = 0;
+    // Sets a split up from rules in memory; writes them to "Rules.xml" in the output folder first.
+    virtual DWORD SetupSplit(LPCTSTR strVolumeID, RuleVector& vtRules, LPCTSTR strDispFlag,
+                             DWORD dwType, DWORD dwSplitSize, DWORD dwFirstMediaFreeSpace,
+                             DWORD dwOutputMethod, LPCTSTR strOutputDir = NULL,
+                             SPLITCB lpCB = NULL, LPVOID lpUserParam = NULL) = 0;
+    // Writes the media description files; returns their number, 0 on failure.
+    virtual DWORD EstimateSplit() = 0;
+    // Spreads whole items over numbered item-list media files.
+    virtual DWORD SplitRVX(LPCTSTR strVolumeID, RuleVector& vtRules, LPCTSTR strDispFlag,
+                           DWORD dwType, DWORD dwSplitSize, int bSaveMedia, LPCTSTR strOutputDir,
+                           SPLITCB lpCB, LPVOID lpUserParam) = 0;
+    // Total bytes placed by the last SplitRVX.
+    virtual int64_t GetTotalSize() = 0;
+    virtual ~iCQvSplit() {}
+};
+
+// Creates a split object; the caller deletes it through the interface.
+extern "C" QVSPLIT_API iCQvSplit* GetQvSplitInterface(void);
+
+#endif

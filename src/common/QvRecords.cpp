@@ -1,0 +1,46 @@
+// Value semantics of the records: every field copied, strings and containers deeply, the rule
+// pointer shallowly.
+#include "QvRecords.h"
+
+#include <utility>
+
+FileDesc::FileDesc()
+    : pPathRules(nullptr),
+      dwAttributes(0),
+      dwCRC32(0),
+      iAllTogetherGroup(-1),
+      iFileSize(0),
+      dwFileCount(0) {}
+
+FileDesc::FileDesc(const FileDesc& other) = default;
+FileDesc::FileDesc(FileDesc&& other) noexcept = default;
+FileDesc::~FileDesc() = default;
+
+const FileDesc& FileDesc::operator=(const FileDesc& other) {
+    if (this != &other) {
+        pPathRules = other.pPathRules;
+        dwAttributes = other.dwAttributes;
+        dwCRC32 = other.dwCRC32;
+        iAllTogetherGroup = other.iAllTogetherGroup;
+        strWriteTime = other.strWriteTime;
+        strFilePath = other.strFilePath;
+        strTargetPath = other.strTargetPath;
+        iFileSize = other.iFileSize;
+        dwFileCount = other.dwFileCount;
+    }
+    return *this;
+}
+
+FileDesc& FileDesc::operator=(FileDesc&& other) noexcept = default;
+
+GroupFileDesc::GroupFileDesc() : iGroupSize(0) {}
+GroupFileDesc::GroupFileDesc(const GroupFileDesc& other) = default;
+GroupFileDesc::GroupFileDesc(GroupFileDesc&& other) noexcept = default;
+GroupFileDesc::~GroupFileDesc() = default;
+GroupFileDesc& GroupFileDesc::operator=(const GroupFileDesc& other) = default;
+GroupFileDesc& GroupFileDesc::operator=(GroupFileDesc&& other) noexcept = default;
+
+MediaDesc::MediaDesc() : dwMediaNumber(0), dwMediaSize(0), dwFileCount(0), dwFreeSpace(0) {}
+MediaDesc::MediaDesc(const MediaDesc& other) = default;
+MediaDesc::~MediaDesc() = default;
+MediaDesc& MediaDesc::operator=(const MediaDesc& other) = default;

@@ -1,0 +1,49 @@
+// One file on disk, opened with the CreateFileW meanings; closed by the destructor.
+#ifndef CQVFILE_H
+#define CQVFILE_H
+
+#include "platform/QvPlatform.h"
+#include "CQvString.h"
+
+#include <string>
+
+class QVSPLIT_API CQvFile {
+public:
+    CQvFile();
+    explicit CQvFile(LPCTSTR path);  // same as Attach
+    ~CQvFile();
+    CQvFile(const CQvFile&) = delete;
+    CQvFile& operator=(const CQvFile&) = delete;
+
+    // Binds the object to a path (closing any file it had open); nonzero on success.
+    BOOL Attach(LPCTSTR path);
+    // Opens the attached path with the CreateFileW arguments; nonzero on success.
+    BOOL Open(DWORD dwAccess, DWORD dwShareMode, LPVOID lpSecurity, DWORD dwCreation,
+              DWORD dwFlags, HANDLE hTemplate);
+    // Synchronous read; *pRead receives the bytes moved, 0 at the end of the file.
+    BOOL Read(LPVOID buffer, DWORD count, DWORD* pRead, LPVOID lpOverlapped);
+    // Synchronous write; pWritten may be null.
+    BOOL Write(const void* buffer, DWORD count, DWORD* pWritten, LPVOID lpOverlapped);
+    // Writes all of size bytes, in as many calls as it takes; nonzero when all were written.
+    BOOL WriteAll(const void* buffer, size_t size);
+    // Flushes the file's data to the disk.
+    BOOL Flush();
+    // Size in bytes, or -1 when it cannot be read.
+    int64_t GetFileSize();
+    BOOL Close();
+
+    BOOL IsOpen() const { return m_hFile != INVALID_HANDLE_VALUE; }
+    LPCTSTR GetPath() const { return m_strPath; }
+
+    // Replaces the file at path by data: written to a temporary file in the same folder,
+    // flushed, then renamed over the target, so the old file stays whole if anything fails.
+    static BOOL WriteAtomically(LPCTSTR path, const void* data, size_t size);
+    // Reads a whole file into bytes; nonzero on success.
+    static BOOL ReadAll(LPCTSTR path, std::string& bytes);
+
+private:
+    CQvString m_strPath;
+    HANDLE m_hFile;
+};
+
+#endif

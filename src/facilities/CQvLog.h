@@ -1,0 +1,105 @@
+// The process-wide trace log: entry and exit lines of every public method, and messages.
+//
+// QVSPLIT_LOG names a file the log is appended to (UTF-8), or "-" for standard error; unset,
+// nothing is written. Each record is one line ending in "[LEVEL] TEXT".
+#ifndef CQVLOG_H
+#define CQVLOG_H
+
+#include "CQvString.h"
+#include "QvFormat.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+enum class QvLogLevel { Enter, Exit, Error, Warning, Info };
+
+// One record as tests capture it.
+struct QvLogRecord {
+    QvLogLevel level;
+    std::wstring text;
+};
+
+class QVSPLIT_API CQvLog {
+public:
+    static CQvLog* GetInstance();
+
+    // Opens a trace scope with a printf-style message (QvFormat.h).
+    template <class... A>
+    void EnterFunction(const wchar_t* fmt, const A&... args) {
+        if (!IsActive()) {
+            PushScope(nullptr, nullptr, 0);
+            return;
+        }
+        const QvFormatArg list[] = {QvFormatArg(args)..., QvFormatArg()};
+        PushScope(fmt, list, sizeof...(A));
+    }
+    // Closes the innermost scope without a result.
+    void ExitFunction();
+    // Closes the innermost scope, records value as its result and returns it unchanged.
+    template <class T>
+    T ExitFunction(T value) {
+        if (IsActive()) {
+            const QvFormatArg arg(value);
+            PopScope(&arg);
+        } else {
+            PopScope(nullptr);
+        }
+        return value;
+    }
+
+    template <class... A>
+    void AddError(const wchar_t* fmt, const A&... args) {
+        Add(QvLogLevel::Error, fmt, args...);
+    }
+    template <class... A>
+    void AddWarning(const wchar_t* fmt, const A&... args) {
+        Add(QvLogLevel::Warning, fmt, args...);
+    }
+    template <class... A>
+    void AddInfo(const wchar_t* fmt, const A&... args) {
+        Add(QvLogLevel::Info, fmt, args...);
+    }
+
+    // Sends the log to a file (appended), to standard error ("-"), or nowhere (null or "").
+    void SetDestination(const char* path);
+    // Whether anything is recorded now (a destination or a capture); formatting is skipped
+    // otherwise.
+    bool IsActive() const { return m_active; }
+
+    // Tests: records every line in memory from now on, as well as writing it out.
+    void StartCapture();
+    // Tests: ends the capture and hands over what it recorded.
+    std::vector<QvLogRecord> StopCapture();
+    // Tests: what the running capture recorded so far.
+    const std::vector<QvLogRecord>& Captured() const { return m_captured; }
+
+    // Text of a level as it appears in a line: ENTER, EXIT, ERROR, WARNING, INFO.
+    static const char* LevelName(QvLogLevel level);
+
+private:
+    CQvLog();
+    ~CQvLog();
+    CQvLog(const CQvLog&) = delete;
+    CQvLog& operator=(const CQvLog&) = delete;
+
+    template <class... A>
+    void Add(QvLogLevel level, const wchar_t* fmt, const A&... args) {
+        if (!IsActive()) return;
+        const QvFormatArg list[] = {QvFormatArg(args)..., QvFormatArg()};
+        Write(level, QvFormatV(fmt, list, sizeof...(A)));
+    }
+    void PushScope(const wchar_t* fmt, const QvFormatArg* args, size_t count);
+    void PopScope(const QvFormatArg* result);
+    void Write(QvLogLevel level, const std::wstring& text);
+    void UpdateActive();
+
+    bool m_active = false;
+    bool m_capturing = false;
+    void* m_out = nullptr;  // FILE* of the destination, or null
+    bool m_ownsOut = false;
+    std::vector<std::wstring> m_scopes;
+    std::vector<QvLogRecord> m_captured;
+};
+
+#endif

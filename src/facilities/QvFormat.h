@@ -1,0 +1,65 @@
+// printf-style formatting with the Windows meaning of every conversion, made type-safe.
+//
+// "%s" takes a wide string, "%c" a wide character, "%d"/"%u"/"%x" 32-bit integers (a wider
+// argument is cut to its low 32 bits, as the Windows C library reads it), "%lld"/"%I64d"
+// 64-bit integers, "%hu" 16-bit; flags, width, precision and "%%" as usual. An argument of the
+// wrong kind, or a missing one, prints a marker instead of doing anything undefined.
+#ifndef QVFORMAT_H
+#define QVFORMAT_H
+
+#include "QvSplit.h"
+
+#include <string>
+
+// One formatting argument, captured by kind.
+class QVSPLIT_API QvFormatArg {
+public:
+    enum Kind { None, Signed, Unsigned, Float, WideString, WideChar, NarrowString, Pointer };
+
+    QvFormatArg() : m_kind(None) {}
+    QvFormatArg(short v) : m_kind(Signed) { m_i = v; }
+    QvFormatArg(unsigned short v) : m_kind(Unsigned) { m_u = v; }
+    QvFormatArg(int v) : m_kind(Signed) { m_i = v; }
+    QvFormatArg(unsigned int v) : m_kind(Unsigned) { m_u = v; }
+    QvFormatArg(long v) : m_kind(Signed) { m_i = v; }
+    QvFormatArg(unsigned long v) : m_kind(Unsigned) { m_u = v; }
+    QvFormatArg(long long v) : m_kind(Signed) { m_i = v; }
+    QvFormatArg(unsigned long long v) : m_kind(Unsigned) { m_u = v; }
+    QvFormatArg(double v) : m_kind(Float) { m_d = v; }
+    QvFormatArg(wchar_t v) : m_kind(WideChar) { m_u = static_cast<unsigned long long>(v); }
+    QvFormatArg(const wchar_t* v) : m_kind(WideString) { m_ws = v; }
+    QvFormatArg(const std::wstring& v) : m_kind(WideString) { m_ws = v.c_str(); }
+    QvFormatArg(const char* v) : m_kind(NarrowString) { m_s = v; }
+    QvFormatArg(const void* v) : m_kind(Pointer) { m_p = v; }
+
+    Kind kind() const { return m_kind; }
+    long long asSigned() const { return m_i; }
+    unsigned long long asUnsigned() const { return m_u; }
+    double asDouble() const { return m_d; }
+    const wchar_t* asWide() const { return m_ws; }
+    const char* asNarrow() const { return m_s; }
+    const void* asPointer() const { return m_p; }
+
+private:
+    Kind m_kind;
+    union {
+        long long m_i;
+        unsigned long long m_u;
+        double m_d;
+        const wchar_t* m_ws;
+        const char* m_s;
+        const void* m_p;
+    };
+};
+
+// Formats fmt with count arguments.
+QVSPLIT_API std::wstring QvFormatV(const wchar_t* fmt, const QvFormatArg* args, size_t count);
+
+// Formats fmt with the given arguments (any type QvFormatArg takes, CQvString included).
+template <class... A>
+std::wstring QvFormat(const wchar_t* fmt, const A&... args) {
+    const QvFormatArg list[] = {QvFormatArg(args)..., QvFormatArg()};
+    return QvFormatV(fmt, list, sizeof...(A));
+}
+
+#endif

@@ -1,0 +1,74 @@
+// The XML document facility: documents, elements and attributes behind small interfaces.
+//
+// Texts handed out are OLE Automation strings owned by the caller and freed with
+// qvp::SysFreeString. Nodes and attributes handed out belong to the caller until Release.
+// Statuses are negative on failure. Files are read in UTF-8 or UTF-16 (with a byte-order mark)
+// and written as UTF-8 with an XML declaration and indentation, atomically.
+#ifndef QVXML_H
+#define QVXML_H
+
+#include "platform/QvPlatform.h"
+
+// The only library type there is.
+#define XML_TYPE_LIBRARY 2
+
+class IQvXmlAttribute {
+public:
+    virtual BSTR GetStringValue() = 0;
+    virtual long SetStringValue(LPCTSTR text) = 0;
+    virtual long SetIntValue(int32_t value) = 0;
+    virtual long SetInt64Value(int64_t value) = 0;
+    virtual void Release() = 0;
+
+protected:
+    virtual ~IQvXmlAttribute() {}
+};
+
+class IQvXmlNode {
+public:
+    virtual BSTR GetName() = 0;
+    virtual long AddChild(LPCTSTR name, IQvXmlNode** child) = 0;
+    virtual int GetChildCount() = 0;
+    // A path that names this element, such as "/RulesFile/Rule[3]" (1-based positions).
+    virtual BSTR GetXPath() = 0;
+    virtual long GetChildAt(int index, IQvXmlNode** child) = 0;
+    // Starts a walk over the child elements; GetNextChild goes on, failing when none is left.
+    virtual long GetFirstChild(IQvXmlNode** child) = 0;
+    virtual long GetNextChild(IQvXmlNode** child) = 0;
+    // Fails when the attribute is missing.
+    virtual long GetAttribute(LPCTSTR name, IQvXmlAttribute** attribute) = 0;
+    virtual long AddAttribute(LPCTSTR name, IQvXmlAttribute** attribute) = 0;
+    // The element's character data (text and CDATA sections joined).
+    virtual BSTR GetText() = 0;
+    // Sets the element's character data. A text that is exactly "<![CDATA[", a value and
+    // "]]>" is stored as a CDATA section holding the value.
+    virtual long SetText(LPCTSTR text) = 0;
+    virtual void Release() = 0;
+
+protected:
+    virtual ~IQvXmlNode() {}
+};
+
+class IQvXml {
+public:
+    // Reads a document from a file.
+    virtual long Open(LPCTSTR path) = 0;
+    // Starts a new document bound to path, with one root element, replacing any earlier one.
+    virtual long Create(LPCTSTR path, LPCTSTR rootName, IQvXmlNode** root) = 0;
+    // Writes the document to the path it is bound to.
+    virtual long Save(long flag) = 0;
+    // Finds an element by absolute path of element names, such as "/Factory/Media/Info".
+    virtual long SelectNode(LPCTSTR path, IQvXmlNode** node) = 0;
+    virtual long GetRoot(IQvXmlNode** root) = 0;
+    // Ends the use of this interface; it must not be used afterwards. Nodes still held stay
+    // valid until their Release.
+    virtual void Close() = 0;
+
+protected:
+    virtual ~IQvXml() {}
+};
+
+// A new document interface, or null when libraryType is not XML_TYPE_LIBRARY or memory runs out.
+QVSPLIT_API IQvXml* GetQvXmlInterface(int libraryType);
+
+#endif

@@ -1,0 +1,181 @@
+// The Windows file-system functions the library uses, with Windows semantics on every host.
+//
+// On Windows the qvp:: functions call the real KERNEL32/SHLWAPI/OLEAUT32 functions; on POSIX
+// they emulate them (drive roots from QVSPLIT_DRIVE_X, case-insensitive lookup, Windows
+// wildcards, a fixed listing order). Both add the fault-injection seam of QvFaults.h.
+#ifndef QVPLATFORM_H
+#define QVPLATFORM_H
+
+#include "QvSplit.h"
+
+#include <string>
+
+#if defined(_WIN32)
+#include <oleauto.h>
+#include <shlwapi.h>
+#else
+
+typedef void* HANDLE;
+typedef wchar_t* BSTR;
+typedef wchar_t OLECHAR;
+#define INVALID_HANDLE_VALUE ((HANDLE)(intptr_t)-1)
+#define MAX_PATH 260
+
+struct FILETIME {
+    DWORD dwLowDateTime;
+    DWORD dwHighDateTime;
+};
+
+struct SYSTEMTIME {
+    WORD wYear;
+    WORD wMonth;
+    WORD wDayOfWeek;
+    WORD wDay;
+    WORD wHour;
+    WORD wMinute;
+    WORD wSecond;
+    WORD wMilliseconds;
+};
+
+struct WIN32_FIND_DATAW {
+    DWORD dwFileAttributes;
+    FILETIME ftCreationTime;
+    FILETIME ftLastAccessTime;
+    FILETIME ftLastWriteTime;
+    DWORD nFileSizeHigh;
+    DWORD nFileSizeLow;
+    DWORD dwReserved0;
+    DWORD dwReserved1;
+    wchar_t cFileName[MAX_PATH];
+    wchar_t cAlternateFileName[14];
+};
+
+struct WIN32_FILE_ATTRIBUTE_DATA {
+    DWORD dwFileAttributes;
+    FILETIME ftCreationTime;
+    FILETIME ftLastAccessTime;
+    FILETIME ftLastWriteTime;
+    DWORD nFileSizeHigh;
+    DWORD nFileSizeLow;
+};
+
+enum GET_FILEEX_INFO_LEVELS { GetFileExInfoStandard = 0, GetFileExMaxInfoLevel = 1 };
+
+struct LARGE_INTEGER {
+    int64_t QuadPart;
+};
+
+#define FILE_ATTRIBUTE_READONLY 0x00000001
+#define FILE_ATTRIBUTE_HIDDEN 0x00000002
+#define FILE_ATTRIBUTE_SYSTEM 0x00000004
+#define FILE_ATTRIBUTE_DIRECTORY 0x00000010
+#define FILE_ATTRIBUTE_ARCHIVE 0x00000020
+#define FILE_ATTRIBUTE_NORMAL 0x00000080
+#define INVALID_FILE_ATTRIBUTES ((DWORD)-1)
+
+#define GENERIC_READ 0x80000000u
+#define GENERIC_WRITE 0x40000000u
+#define GENERIC_ALL 0x10000000u
+#define FILE_SHARE_READ 0x00000001
+#define FILE_SHARE_WRITE 0x00000002
+#define FILE_SHARE_DELETE 0x00000004
+
+#define CREATE_NEW 1
+#define CREATE_ALWAYS 2
+#define OPEN_EXISTING 3
+#define OPEN_ALWAYS 4
+#define TRUNCATE_EXISTING 5
+
+#define MOVEFILE_REPLACE_EXISTING 0x00000001
+#define MOVEFILE_WRITE_THROUGH 0x00000008
+
+#define ERROR_SUCCESS 0L
+#define ERROR_FILE_NOT_FOUND 2L
+#define ERROR_PATH_NOT_FOUND 3L
+#define ERROR_TOO_MANY_OPEN_FILES 4L
+#define ERROR_ACCESS_DENIED 5L
+#define ERROR_INVALID_HANDLE 6L
+#define ERROR_NOT_ENOUGH_MEMORY 8L
+#define ERROR_NO_MORE_FILES 18L
+#define ERROR_WRITE_FAULT 29L
+#define ERROR_READ_FAULT 30L
+#define ERROR_SHARING_VIOLATION 32L
+#define ERROR_HANDLE_EOF 38L
+#define ERROR_NOT_SUPPORTED 50L
+#define ERROR_FILE_EXISTS 80L
+#define ERROR_INVALID_PARAMETER 87L
+#define ERROR_DISK_FULL 112L
+#define ERROR_INVALID_NAME 123L
+#define ERROR_DIR_NOT_EMPTY 145L
+#define ERROR_ALREADY_EXISTS 183L
+#define ERROR_FILENAME_EXCED_RANGE 206L
+#define ERROR_DIRECTORY 267L
+#define ERROR_CANT_RESOLVE_FILENAME 1921L
+
+#endif  // !_WIN32
+
+// The access mask the library passes when it creates a target file.
+#define QV_FILE_ALL_ACCESS 0x1F01FFu
+
+namespace qvp {
+
+// Directory listing with Windows wildcards ("*", "?"; "*.*" matches every name).
+HANDLE FindFirstFileW(LPCWSTR lpFileName, WIN32_FIND_DATAW* lpFindFileData);
+BOOL FindNextFileW(HANDLE hFindFile, WIN32_FIND_DATAW* lpFindFileData);
+BOOL FindClose(HANDLE hFindFile);
+
+// Attributes, size and times of one path.
+BOOL GetFileAttributesExW(LPCWSTR lpFileName, GET_FILEEX_INFO_LEVELS fInfoLevelId,
+                          LPVOID lpFileInformation);
+DWORD GetFileAttributesW(LPCWSTR lpFileName);
+BOOL SetFileAttributesW(LPCWSTR lpFileName, DWORD dwFileAttributes);
+
+// Time conversions.
+BOOL FileTimeToLocalFileTime(const FILETIME* lpFileTime, FILETIME* lpLocalFileTime);
+BOOL FileTimeToSystemTime(const FILETIME* lpFileTime, SYSTEMTIME* lpSystemTime);
+void GetSystemTime(SYSTEMTIME* lpSystemTime);
+
+// Files.
+HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
+                   LPVOID lpSecurityAttributes, DWORD dwCreationDisposition,
+                   DWORD dwFlagsAndAttributes, HANDLE hTemplateFile);
+BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
+              DWORD* lpNumberOfBytesRead, LPVOID lpOverlapped);
+BOOL WriteFile(HANDLE hFile, const void* lpBuffer, DWORD nNumberOfBytesToWrite,
+               DWORD* lpNumberOfBytesWritten, LPVOID lpOverlapped);
+BOOL FlushFileBuffers(HANDLE hFile);
+BOOL GetFileSizeEx(HANDLE hFile, LARGE_INTEGER* lpFileSize);
+BOOL CloseHandle(HANDLE hObject);
+
+// Names.
+BOOL DeleteFileW(LPCWSTR lpFileName);
+BOOL MoveFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName);
+BOOL MoveFileExW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, DWORD dwFlags);
+BOOL CreateDirectoryW(LPCWSTR lpPathName, LPVOID lpSecurityAttributes);
+BOOL RemoveDirectoryW(LPCWSTR lpPathName);
+BOOL PathFileExistsW(LPCWSTR pszPath);
+
+// Last-error code of the calling thread.
+DWORD GetLastError();
+void SetLastError(DWORD dwErrCode);
+
+// OLE Automation strings, as the XML facility hands out its texts.
+BSTR SysAllocString(const OLECHAR* psz);
+void SysFreeString(BSTR bstrString);
+
+// Upper and lower case of one character, as Windows compares file names.
+wchar_t ToUpperChar(wchar_t c);
+wchar_t ToLowerChar(wchar_t c);
+
+// Conversions between wide strings and UTF-8 bytes. Bytes that are not valid UTF-8 decode to
+// the code points U+DC80..U+DCFF and encode back to the same bytes, so every POSIX file name
+// survives a round trip.
+std::string WideToUtf8(const std::wstring& s);
+std::wstring Utf8ToWide(const std::string& s);
+
+// The process id, for unique temporary names.
+DWORD GetCurrentProcessId();
+
+}  // namespace qvp
+
+#endif
