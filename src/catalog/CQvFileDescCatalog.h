@@ -1,0 +1,85 @@
+// The process-wide file catalogue: six location maps of file and directory descriptions.
+#ifndef CQVFILEDESCCATALOG_H
+#define CQVFILEDESCCATALOG_H
+
+#include "common/QvRecords.h"
+#include "rules/CQvPathRules.h"
+#include "rules/CQvRulesFactory.h"
+
+class CQvMediaFactory;
+
+class QVSPLIT_API CQvFileDescCatalog {
+public:
+    static CQvFileDescCatalog* GetInstance();
+    virtual ~CQvFileDescCatalog();
+
+    // Empties the six location maps.
+    void ResetFileCatalog();
+    // Frees a record made by CreateFileDesc or CreateDirDesc.
+    void DeleteFileDesc(FileDesc* pFileDesc);
+    // Puts the files of an include rule's path into the maps of its include locations.
+    long AddToMediaCatalog(CQvPathRules* pqvPathRules);
+    // Removes the files of an exclude rule's path from the maps of its exclude locations.
+    long DeleteFromMediaCatalog(CQvPathRules* pqvPathRules);
+    // Adds one file, or the matches of a pattern containing "*", for every include location.
+    long AddFileToCatalog(CQvPathRules* pQvPathRules, LPCTSTR strFileName);
+    // Describes one file; the caller owns the record. Null when the path does not exist.
+    FileDesc* CreateFileDesc(CQvPathRules* pQvPathRules, LPCTSTR strFileName,
+                             LPCTSTR strTargetPath);
+    // Adds a directory as one entry, or its children when it is larger than the split size.
+    long AddDirToCatalog(DWORD dwSplitSize, CQvPathRules* pQvPathRules, LPCTSTR strFilePath);
+    // Builds the catalogue from the rules, sizes it, cuts oversize files when asked, and
+    // accepts or refuses the split size.
+    long ValidateSplitSize(DWORD dwSplitSize, DWORD dwFirstMediaFreeSpaceSize,
+                           DWORD dwOutputMethod);
+    // Builds and validates the catalogue when needed, writes the media files, empties the
+    // catalogue; returns the number of media, 0 on failure.
+    DWORD SplitIntoMedias(LPCTSTR strDispFlag, DWORD dwType, DWORD dwSplitSize,
+                          DWORD dwFirstMediaFreeSpaceSize, DWORD dwOutputMethod,
+                          LPCTSTR strOutputDir, SPLITCB lpCB, LPVOID lpUserParam);
+
+protected:
+    CQvFileDescCatalog();
+
+    // Case-insensitive substring test: nonzero when what occurs in text.
+    int Find(LPCTSTR text, LPCTSTR what);
+    // Adds (bAdd nonzero) or removes every file below a directory.
+    void ParseDirectory(CQvPathRules* pqvPathRules, LPCTSTR strPath, int bAdd);
+    long AddSingleFileToCatalog(CQvPathRules* pQvPathRules, LPCTSTR strFileName);
+    long AddFilesToCatalog(CQvPathRules* pQvPathRules, LPCTSTR strFileName);
+    FileDesc* CreateDirDesc(CQvPathRules* pQvPathRules, LPCTSTR strFileName,
+                            LPCTSTR strTargetPath);
+    // Adds the size of every file below a directory to iSize.
+    void DirSize(LPCTSTR pstrPath, int64_t& iSize);
+    long SplitDirToCatalog(DWORD dwSplitSize, CQvPathRules* pQvPathRules, LPCTSTR strFilePath);
+    long SplitIncludeDir(CQvPathRules* pQvPathRules, LPCTSTR strPath, DWORD dwSplitSize);
+    long SplitExcludeDir(CQvPathRules* pQvPathRules, LPCTSTR strPath, DWORD dwSplitSize);
+    long DeleteSingleFileFromCatalog(LPCTSTR strFilePath, MediaDescriptEnumVector vtExclude);
+    long DeleteFilesFromCatalog(LPCTSTR strFilePath, MediaDescriptEnumVector vtExclude);
+    int64_t CheckSize(DWORD dwSplitSize, int64_t& iSizeBigFile, int64_t& iSizeFirst,
+                      int64_t& iSizeLast, int64_t& iSizeGroup, int64_t& iSizeAll);
+    void CheckBigFileInDir(int64_t iLimit, int64_t& iSizeBigFile, QvFileDescMap& mpFileDesc,
+                           QvFileDescMapIter& iter, LPCTSTR strPath);
+    // The map of a location, or null for a value outside 1 to 6.
+    QvFileDescMap* MapOf(int iLocation);
+
+    QvFileDescMap mpFileDescInAll;
+    QvFileDescMap mpFileDescInAny;
+    QvFileDescMap mpFileDescInFirst;
+    QvFileDescMap mpFileDescInLast;
+    QvFileDescMap mpFileDescNotFirst;
+    QvFileDescMap mpFileDescNotLast;
+    SPLITCB lpCB;
+    LPVOID lpUserParam;
+    CQvMediaFactory* pMediaFactory;
+    CQvRulesFactory* pRulesFactory;
+    DWORD dwSplitSize;
+    BOOL bWimTooBig;
+    CQvString strBigFileName;
+
+private:
+    static CQvFileDescCatalog* pInstance;
+    friend class QvCatalogTestAccess;
+};
+
+#endif

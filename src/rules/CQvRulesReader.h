@@ -1,0 +1,27 @@
+// The process-wide rules reader: loads a rules file into the rules catalogue.
+#ifndef CQVRULESREADER_H
+#define CQVRULESREADER_H
+
+#include "facilities/QvXml.h"
+#include "rules/CQvRulesFactory.h"
+
+class QVSPLIT_API CQvRulesReader {
+public:
+    static CQvRulesReader* GetInstance();
+    virtual ~CQvRulesReader();
+
+    // Reads every rule element of the file; S_OK or E_FAIL.
+    long ReadRules(LPCTSTR strRulesFilePath);
+
+protected:
+    CQvRulesReader();
+
+    IQvXml* pXml;
+    CQvRulesFactory* pRulesFactory;
+
+private:
+    static CQvRulesReader* pInstance;
+    friend class QvRulesReaderTestAccess;
+};
+
+#endif

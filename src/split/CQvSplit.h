@@ -1,0 +1,76 @@
+// The split object behind iCQvSplit: stores the caller's parameters and drives the singletons.
+#ifndef CQVSPLIT_H
+#define CQVSPLIT_H
+
+#include "QvSplit.h"
+#include "common/QvRecords.h"
+#include "facilities/QvXml.h"
+
+class CQvRulesReader;
+class CQvFileDescCatalog;
+
+class QVSPLIT_API CQvSplit : public iCQvSplit {
+public:
+    CQvSplit();
+    CQvSplit(const CQvSplit& other);
+    CQvSplit& operator=(const CQvSplit& other);
+    virtual ~CQvSplit();
+
+    long SetSplitBigFile(BOOL bSplit, DWORD dwSplitSize, LPCTSTR lpszSplitFileList) override;
+    long RecoverFiles(WORD wDrive, LPCTSTR strSplitListFile) override;
+    DWORD SetupSplit(LPCTSTR strVolumeID, LPCTSTR strRulesFilePath, LPCTSTR strDispFlag,
+                     DWORD dwType, DWORD dwSplitSize, DWORD dwFirstMediaFreeSpace,
+                     DWORD dwOutputMethod, LPCTSTR strOutputDir = NULL, SPLITCB lpCB = NULL,
+                     LPVOID lpUserParam = NULL) override;
+    DWORD SetupSplit(LPCTSTR strVolumeID, RuleVector& vtRules, LPCTSTR strDispFlag, DWORD dwType,
+                     DWORD dwSplitSize, DWORD dwFirstMediaFreeSpace, DWORD dwOutputMethod,
+                     LPCTSTR strOutputDir = NULL, SPLITCB lpCB = NULL,
+                     LPVOID lpUserParam = NULL) override;
+    DWORD EstimateSplit() override;
+    DWORD SplitRVX(LPCTSTR strVolumeID, RuleVector& vtRules, LPCTSTR strDispFlag, DWORD dwType,
+                   DWORD dwSplitSize, int bSaveMedia, LPCTSTR strOutputDir, SPLITCB lpCB,
+                   LPVOID lpUserParam) override;
+    int64_t GetTotalSize() override;
+
+protected:
+    // Validates the split size of the current set-up; not used by the split itself.
+    long ValidateSplitSize();
+
+    // Item-list split steps.
+    void CreateItemsList(RuleVector& vtRules);
+    void InitializeFileDescription(FileDesc& fileDesc, QvRule* pRule);
+    long CreateNewRVXMedia(LPCTSTR strFileName, LPCTSTR strDispFlag, LPCTSTR strType);
+    long AddItemToMedia(FileDesc* pFileDesc);
+    long AddFileToMedia(FileDesc* pFileDesc);
+    long AddFolderToMedia(FileDesc* pFileDesc);
+    long AddValueToFileNode(IQvXmlNode* pNode, LPCTSTR strValue, LPCTSTR strValueText);
+    long GetNumberFileAndSize(LPCTSTR strFolder, int64_t& iSize, DWORD& dwCount);
+    long FinalizeMedia();
+
+    SPLITCB m_lpCB;
+    LPVOID m_lpUserParam;
+    int m_bSetupDone;
+    CQvRulesReader* m_pRulesReader;
+    CQvFileDescCatalog* m_pFileDescCatalog;
+    DWORD m_dwSplitSize;
+    DWORD m_dwFirstMediaFreeSpace;
+    CQvString m_strDispFlag;
+    DWORD m_dwType;
+    DWORD m_dwOutputMethod;
+    CQvString m_strVolumeID;
+    CQvString m_strRulesFilePath;
+    CQvString m_strOutputDir;
+    IQvXml* m_pXml;
+    IQvXmlNode* m_pFactoryNode;
+    int64_t m_iMediaSize;
+    DWORD m_dwMediaFileCount;
+    FileDescVector m_ItemsOnAllMedia;
+    FileDescVector m_ItemsOnAnyMedia;
+    int m_bSaveMedia;
+    CQvString m_strMediaFile;
+    int64_t m_iTotalSize;
+
+    friend class QvSplitTestAccess;
+};
+
+#endif
