@@ -1,0 +1,319 @@
+// printf-style formatting that reads every conversion as the Windows C library does, on any host.
+#include "facilities/QvFormat.h"
+
+#include "platform/QvPlatform.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <new>
+#include <string>
+
+namespace {
+
+// Upper bound for widths and precisions, so a stray "%999999999d" cannot exhaust memory.
+const int kMaxWidth = 1 << 20;
+
+const wchar_t kWrongKind[] = L"(?)";
+const wchar_t kMissing[] = L"(missing)";
+
+// One parsed conversion: "%[flags][width][.precision][length]conv".
+struct Spec {
+    bool left = false;
+    bool plus = false;
+    bool space = false;
+    bool alt = false;
+    bool zero = false;
+    int width = 0;
+    int precision = -1;  // -1: none given
+    int bits = 32;       // integer size the length modifier selects
+    wchar_t conv = 0;
+};
+
+// Walks the argument list; running out yields None arguments instead of reading past the end.
+class ArgCursor {
+public:
+    ArgCursor(const QvFormatArg* args, size_t count) : m_args(args), m_count(args ? count : 0) {}
+    bool Next(QvFormatArg& arg) {
+        if (m_next >= m_count) return false;
+        arg = m_args[m_next++];
+        return true;
+    }
+
+private:
+    const QvFormatArg* m_args;
+    size_t m_count;
+    size_t m_next = 0;
+};
+
+int ClampWidth(long long v) {
+    if (v > kMaxWidth) return kMaxWidth;
+    if (v < -kMaxWidth) return -kMaxWidth;
+    return static_cast<int>(v);
+}
+
+bool IsIntegerKind(const QvFormatArg& a) {
+    return a.kind() == QvFormatArg::Signed || a.kind() == QvFormatArg::Unsigned ||
+           a.kind() == QvFormatArg::WideChar;
+}
+
+// A "*" width or precision: the next argument, which must be an integer (otherwise 0).
+long long StarValue(ArgCursor& cur) {
+    QvFormatArg a;
+    if (!cur.Next(a) || !IsIntegerKind(a)) return 0;
+    return static_cast<long long>(static_cast<int>(a.asUnsigned()));
+}
+
+void ParseFlags(const wchar_t*& p, Spec& s) {
+    for (;; ++p) {
+        switch (*p) {
+            case L'-': s.left = true; break;
+            case L'+': s.plus = true; break;
+            case L' ': s.space = true; break;
+            case L'#': s.alt = true; break;
+            case L'0': s.zero = true; break;
+            default: return;
+        }
+    }
+}
+
+int ParseNumber(const wchar_t*& p) {
+    long long v = 0;
+    while (*p >= L'0' && *p <= L'9') {
+        if (v <= kMaxWidth) v = v * 10 + (*p - L'0');
+        ++p;
+    }
+    return ClampWidth(v);
+}
+
+void ParseWidthAndPrecision(const wchar_t*& p, Spec& s, ArgCursor& cur) {
+    if (*p == L'*') {
+        ++p;
+        const int w = ClampWidth(StarValue(cur));
+        if (w < 0) s.left = true;
+        s.width = w < 0 ? -w : w;
+    } else {
+        s.width = ParseNumber(p);
+    }
+    if (*p != L'.') return;
+    ++p;
+    if (*p == L'*') {
+        ++p;
+        const int prec = ClampWidth(StarValue(cur));
+        s.precision = prec < 0 ? -1 : prec;  // a negative "*" precision counts as none
+    } else {
+        s.precision = ParseNumber(p);
+    }
+}
+
+bool Starts(const wchar_t* p, const wchar_t* text) {
+    for (; *text; ++p, ++text)
+        if (*p != *text) return false;
+    return true;
+}
+
+// Length modifiers; "l" stays 32 bits because long is 32 bits on Windows.
+void ParseLength(const wchar_t*& p, Spec& s) {
+    const int ptrBits = static_cast<int>(sizeof(void*) * 8);
+    if (Starts(p, L"I64")) { s.bits = 64; p += 3; }
+    else if (Starts(p, L"I32")) { s.bits = 32; p += 3; }
+    else if (Starts(p, L"ll")) { s.bits = 64; p += 2; }
+    else if (Starts(p, L"hh")) { s.bits = 8; p += 2; }
+    else if (*p == L'h') { s.bits = 16; ++p; }
+    else if (*p == L'l' || *p == L'w') { s.bits = 32; ++p; }
+    else if (*p == L'L' || *p == L'j') { s.bits = 64; ++p; }
+    else if (*p == L'I' || *p == L'z' || *p == L't') { s.bits = ptrBits; ++p; }
+}
+
+void Pad(std::wstring& out, int count, wchar_t ch) {
+    if (count > 0) out.append(static_cast<size_t>(count), ch);
+}
+
+// Places body (with its sign or prefix) in the field, honouring "-" and the zero flag.
+void EmitField(std::wstring& out, const Spec& s, const std::wstring& prefix,
+               const std::wstring& body, bool zeroPad) {
+    const int len = static_cast<int>(prefix.size() + body.size());
+    const int fill = s.width - len;
+    if (s.left) {
+        out += prefix;
+        out += body;
+        Pad(out, fill, L' ');
+    } else if (zeroPad) {
+        out += prefix;
+        Pad(out, fill, L'0');
+        out += body;
+    } else {
+        Pad(out, fill, L' ');
+        out += prefix;
+        out += body;
+    }
+}
+
+unsigned long long LowBits(unsigned long long v, int bits) {
+    return bits >= 64 ? v : (v & ((1ULL << bits) - 1));
+}
+
+std::wstring Digits(unsigned long long v, unsigned base, bool upper) {
+    const char* set = upper ? "0123456789ABCDEF" : "0123456789abcdef";
+    std::wstring d;
+    do {
+        d.insert(d.begin(), static_cast<wchar_t>(set[v % base]));
+        v /= base;
+    } while (v);
+    return d;
+}
+
+void FormatInteger(std::wstring& out, const Spec& s, const QvFormatArg& a) {
+    const unsigned long long raw = LowBits(a.asUnsigned(), s.bits);
+    const bool isSigned = s.conv == L'd' || s.conv == L'i';
+    bool negative = false;
+    unsigned long long mag = raw;
+    if (isSigned && s.bits < 64 && (raw >> (s.bits - 1)) & 1) {
+        negative = true;
+        mag = (1ULL << s.bits) - raw;
+    } else if (isSigned && s.bits >= 64 && static_cast<long long>(raw) < 0) {
+        negative = true;
+        mag = 0 - raw;
+    }
+    const unsigned base = (s.conv == L'x' || s.conv == L'X') ? 16 : (s.conv == L'o' ? 8 : 10);
+    std::wstring body = (s.precision == 0 && mag == 0) ? std::wstring() : Digits(mag, base, s.conv == L'X');
+    if (s.precision > static_cast<int>(body.size()))
+        body.insert(0, static_cast<size_t>(s.precision) - body.size(), L'0');
+    std::wstring prefix;
+    if (negative) prefix = L"-";
+    else if (isSigned && s.plus) prefix = L"+";
+    else if (isSigned && s.space) prefix = L" ";
+    if (s.alt && mag != 0 && base == 16) prefix += (s.conv == L'X') ? L"0X" : L"0x";
+    if (s.alt && base == 8 && (body.empty() || body[0] != L'0')) body.insert(0, 1, L'0');
+    EmitField(out, s, prefix, body, s.zero && s.precision < 0);
+}
+
+void FormatFloat(std::wstring& out, const Spec& s, double v) {
+    std::string fmt = "%";
+    if (s.left) fmt += '-';
+    if (s.plus) fmt += '+';
+    if (s.space) fmt += ' ';
+    if (s.alt) fmt += '#';
+    if (s.zero) fmt += '0';
+    fmt += std::to_string(s.width);
+    if (s.precision >= 0) fmt += "." + std::to_string(s.precision);
+    fmt += static_cast<char>(s.conv);
+    const int n = std::snprintf(nullptr, 0, fmt.c_str(), v);
+    if (n < 0) {
+        out += kWrongKind;
+        return;
+    }
+    std::string buf(static_cast<size_t>(n) + 1, '\0');
+    std::snprintf(&buf[0], buf.size(), fmt.c_str(), v);
+    out.append(buf.begin(), buf.begin() + n);
+}
+
+void FormatString(std::wstring& out, const Spec& s, const QvFormatArg& a) {
+    std::wstring body;
+    if (a.kind() == QvFormatArg::WideString) {
+        body = a.asWide() ? a.asWide() : L"(null)";
+    } else if (a.kind() == QvFormatArg::NarrowString) {
+        body = a.asNarrow() ? qvp::Utf8ToWide(a.asNarrow()) : L"(null)";
+    } else {
+        out += kWrongKind;
+        return;
+    }
+    if (s.precision >= 0 && static_cast<size_t>(s.precision) < body.size()) body.resize(static_cast<size_t>(s.precision));
+    EmitField(out, s, std::wstring(), body, s.zero);
+}
+
+void FormatChar(std::wstring& out, const Spec& s, const QvFormatArg& a) {
+    if (!IsIntegerKind(a)) {
+        out += kWrongKind;
+        return;
+    }
+    EmitField(out, s, std::wstring(), std::wstring(1, static_cast<wchar_t>(a.asUnsigned())), s.zero);
+}
+
+// "%p": the address in upper-case hex, as wide as a pointer, as Windows prints it.
+void FormatPointer(std::wstring& out, const Spec& s, const QvFormatArg& a) {
+    const void* ptr = nullptr;
+    switch (a.kind()) {
+        case QvFormatArg::Pointer: ptr = a.asPointer(); break;
+        case QvFormatArg::WideString: ptr = a.asWide(); break;
+        case QvFormatArg::NarrowString: ptr = a.asNarrow(); break;
+        default: out += kWrongKind; return;
+    }
+    std::wstring body = Digits(reinterpret_cast<uintptr_t>(ptr), 16, true);
+    body.insert(0, sizeof(void*) * 2 - body.size(), L'0');
+    EmitField(out, s, std::wstring(), body, false);
+}
+
+bool IsFloatConv(wchar_t c) {
+    return c == L'e' || c == L'E' || c == L'f' || c == L'F' || c == L'g' || c == L'G' ||
+           c == L'a' || c == L'A';
+}
+
+// Formats one argument by its conversion; false when the conversion is not one we know.
+bool FormatOne(std::wstring& out, const Spec& s, ArgCursor& cur) {
+    const wchar_t c = s.conv;
+    const bool known = c == L'd' || c == L'i' || c == L'u' || c == L'x' || c == L'X' ||
+                       c == L'o' || c == L'c' || c == L'C' || c == L's' || c == L'S' ||
+                       c == L'p' || c == L'n' || IsFloatConv(c);
+    if (!known) return false;
+    QvFormatArg a;
+    if (!cur.Next(a)) {
+        out += kMissing;
+        return true;
+    }
+    if (c == L's' || c == L'S') FormatString(out, s, a);
+    else if (c == L'c' || c == L'C') FormatChar(out, s, a);
+    else if (c == L'p') FormatPointer(out, s, a);
+    else if (c == L'n') out += kWrongKind;  // writing through an argument is never done
+    else if (IsFloatConv(c)) {
+        if (a.kind() == QvFormatArg::Float) FormatFloat(out, s, a.asDouble());
+        else out += kWrongKind;
+    } else if (IsIntegerKind(a)) FormatInteger(out, s, a);
+    else out += kWrongKind;
+    return true;
+}
+
+// Handles the conversion starting at p (just after "%"); returns where the text goes on.
+const wchar_t* FormatConversion(std::wstring& out, const wchar_t* start, ArgCursor& cur) {
+    const wchar_t* p = start;
+    if (*p == L'%') {
+        out += L'%';
+        return p + 1;
+    }
+    Spec s;
+    ParseFlags(p, s);
+    ParseWidthAndPrecision(p, s, cur);
+    ParseLength(p, s);
+    s.conv = *p;
+    if (s.conv == 0) {
+        // A lone "%" (perhaps with flags) at the end is kept as text.
+        out += L'%';
+        out.append(start, p);
+        return p;
+    }
+    if (!FormatOne(out, s, cur)) {
+        out += L'%';
+        out.append(start, p + 1);
+    }
+    return p + 1;
+}
+
+}  // namespace
+
+std::wstring QvFormatV(const wchar_t* fmt, const QvFormatArg* args, size_t count) {
+    std::wstring out;
+    if (!fmt) return out;
+    try {
+        ArgCursor cur(args, count);
+        const wchar_t* p = fmt;
+        while (*p) {
+            const wchar_t* pct = p;
+            while (*pct && *pct != L'%') ++pct;
+            out.append(p, pct);
+            if (!*pct) break;
+            p = FormatConversion(out, pct + 1, cur);
+        }
+    } catch (const std::bad_alloc&) {
+        // The log and string classes must not throw; a partial result is the best we can do.
+    }
+    return out;
+}
