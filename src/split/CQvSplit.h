@@ -46,6 +46,9 @@ protected:
     long AddValueToFileNode(IQvXmlNode* pNode, LPCTSTR strValue, LPCTSTR strValueText);
     long GetNumberFileAndSize(LPCTSTR strFolder, int64_t& iSize, DWORD& dwCount);
     long FinalizeMedia();
+    // One medium's pass over the any-medium items: S_OK, E_ABORT when stopped, E_FAIL when an
+    // item can never fit.
+    long PlaceAnyMediaItems(int64_t iAllMediaSize);
 
     SPLITCB m_lpCB;
     LPVOID m_lpUserParam;

@@ -1,0 +1,459 @@
+// The item-list split of CQvSplit: whole files and folders spread over numbered media files.
+#include "split/CQvSplit.h"
+
+#include "facilities/CQvLog.h"
+#include "facilities/CQvPathString.h"
+#include "platform/QvPlatform.h"
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+const int64_t kBytesPerMB = 1048576;
+// Beyond this many media the split gives up and reports one more than it wrote.
+const DWORD kMaxRVXMedia = 100;
+// FILETIME of 1970-01-01 00:00:00 UTC, the stand-in for write times the text cannot hold.
+const DWORD kEpochLow = 0xD53E8000u;
+const DWORD kEpochHigh = 0x019DB1DEu;
+
+// One child element of a "FILE" entry.
+struct EntryValue {
+    const wchar_t* szName;
+    CQvString strText;
+};
+
+CQvString Wrapped(const CQvString& strValue) {
+    CQvString strText;
+    strText.Format(L"<![CDATA[%s]]>", strValue);
+    return strText;
+}
+
+CQvString Decimal(int64_t iValue, const wchar_t* szFormat) {
+    CQvString strText;
+    strText.Format(szFormat, static_cast<long long>(iValue));
+    return strText;
+}
+
+// The path less one trailing "\"; unlike PathRemoveBackslash this also strips a root's.
+CQvString WithoutTrailingBackslash(const CQvString& strPath) {
+    const int iLength = strPath.GetLength();
+    if (iLength > 0 && strPath.GetAt(iLength - 1) == L'\\') return strPath.Left(iLength - 1);
+    return strPath;
+}
+
+// Local last-write time as 14 digits; empty when the time cannot be converted.
+CQvString LocalWriteTime(const FILETIME& ftWrite, bool bAllowFallback = true) {
+    FILETIME ftLocal;
+    SYSTEMTIME st;
+    if (!qvp::FileTimeToLocalFileTime(&ftWrite, &ftLocal) ||
+        !qvp::FileTimeToSystemTime(&ftLocal, &st))
+        return CQvString();
+    if (st.wYear < 1900) {
+        if (!bAllowFallback) return CQvString();
+        FILETIME ftEpoch;
+        ftEpoch.dwLowDateTime = kEpochLow;
+        ftEpoch.dwHighDateTime = kEpochHigh;
+        return LocalWriteTime(ftEpoch, false);
+    }
+    CQvString strTime;
+    strTime.Format(L"%04d%02d%02d%02d%02d%02d", static_cast<int>(st.wYear),
+                   static_cast<int>(st.wMonth), static_cast<int>(st.wDay),
+                   static_cast<int>(st.wHour), static_cast<int>(st.wMinute),
+                   static_cast<int>(st.wSecond));
+    return strTime;
+}
+
+// The rule's target folder with a leading "\" and no trailing one; empty for "" and "\".
+CQvString ItemTargetPath(const wchar_t* szTargetPath) {
+    CQvString strTarget = WithoutTrailingBackslash(CQvString(szTargetPath));
+    if (strTarget.IsEmpty()) return strTarget;
+    if (strTarget.GetAt(0) == L'\\') return strTarget;
+    CQvString strLeading(L"\\");
+    strLeading += strTarget;
+    return strLeading;
+}
+
+// Name of medium dwMedia: "<folder>\media<n>.xml", or under "C:\Temp\" without a folder.
+CQvString RVXMediaFileName(LPCTSTR strOutputDir, DWORD dwMedia) {
+    CQvString strName;
+    if (!strOutputDir || !*strOutputDir) {
+        strName.Format(L"C:\\Temp\\media%d.xml", dwMedia);
+        return strName;
+    }
+    CQvPathString strDir(strOutputDir);
+    strDir.AddBackslash();
+    strName.Format(L"%smedia%d.xml", strDir, dwMedia);
+    return strName;
+}
+
+// The values of a file entry, in the order the media files list them.
+std::vector<EntryValue> FileEntryValues(const FileDesc& item) {
+    const CQvPathString strFull(item.strFilePath);
+    const CQvString strName = strFull.FindFileName();
+    CQvString strFolder = item.strFilePath;
+    // Every occurrence goes, as the media readers expect (C:\logs\logs gives C:\).
+    if (!strName.IsEmpty()) strFolder.Replace(strName, L"");
+    return {{L"FullPath", Wrapped(item.strFilePath)},
+            {L"Path", Wrapped(strFolder)},
+            {L"TargetPath", Wrapped(item.strTargetPath)},
+            {L"Name", Wrapped(strName)},
+            {L"Extension", strFull.FindExtension()},
+            {L"Attribute", Decimal(item.dwAttributes, L"%d")},
+            {L"Exclusion", CQvString(L"0")},
+            {L"WriteTime", item.strWriteTime},
+            {L"FileSize", Decimal(item.iFileSize, L"%I64d")},
+            {L"CRC32", Decimal(item.dwCRC32, L"%d")}};
+}
+
+// The values of a folder entry, in the order the media files list them.
+std::vector<EntryValue> FolderEntryValues(const FileDesc& item) {
+    const CQvString strBare = WithoutTrailingBackslash(item.strFilePath);
+    CQvString strPattern = strBare;
+    strPattern += L"\\*.*";
+    CQvString strParent = item.strFilePath;
+    CQvString strName;
+    int iSlash = 0;
+    if (strBare.ReverseFind(L'\\', iSlash) && iSlash > 0) {
+        strParent = strBare.Left(iSlash + 1);
+        strName = strBare.Mid(iSlash + 1, strBare.GetLength() - iSlash - 1);
+    }
+    return {{L"FullPath", Wrapped(strPattern)},
+            {L"Path", strParent},
+            {L"TargetPath", Wrapped(item.strTargetPath)},
+            {L"Name", Wrapped(strName)},
+            {L"Attribute", Decimal(item.dwAttributes, L"%d")},
+            {L"Exclusion", CQvString(L"0")},
+            {L"WriteTime", item.strWriteTime},
+            {L"FileSize", Decimal(item.iFileSize, L"%I64d")}};
+}
+
+// Asks the caller whether to go on; logs the stop when it says no.
+bool RVXAbortRequested(SPLITCB lpCB, LPVOID lpUserParam) {
+    if (!lpCB || lpCB(1, NULL, 0, lpUserParam) != 1) return false;
+    CQvLog::GetInstance()->AddError(L"CQvSplit::SplitRVX(...) ABORT request");
+    return true;
+}
+
+int64_t ItemsSize(const FileDescVector& vtItems) {
+    int64_t iSize = 0;
+    for (const FileDesc& item : vtItems) iSize += item.iFileSize;
+    return iSize;
+}
+
+}  // namespace
+
+DWORD CQvSplit::SplitRVX(LPCTSTR strVolumeID, RuleVector& vtRules, LPCTSTR strDispFlag,
+                         DWORD dwType, DWORD dwSplitSize, int bSaveMedia, LPCTSTR strOutputDir,
+                         SPLITCB lpCB, LPVOID lpUserParam) {
+    CQvLog* log = CQvLog::GetInstance();
+    const CQvString strDisp(strDispFlag);
+    log->AddInfo(L"CQvSplit::SplitRVX(LPCTSTR strVolumeID=%s,RuleVector &vtRules,LPCTSTR "
+                 L"strDispFlag=%s, DWORD dwType=%d,DWORD dwSplitSize=%d)",
+                 CQvString(strVolumeID), strDisp, dwType, dwSplitSize);
+    m_ItemsOnAllMedia.clear();
+    m_ItemsOnAnyMedia.clear();
+    m_dwSplitSize = dwSplitSize;
+    m_bSaveMedia = bSaveMedia;
+    m_lpCB = lpCB;
+    m_lpUserParam = lpUserParam;
+    m_iTotalSize = 0;
+    CreateItemsList(vtRules);
+    // Folders count 0 here: they are sized only when first placed.
+    const int64_t iAllMediaSize = ItemsSize(m_ItemsOnAllMedia);
+    log->AddInfo(L"m_ItemsOnAnyMedia.size() = %d", static_cast<int>(m_ItemsOnAnyMedia.size()));
+    if (m_ItemsOnAnyMedia.empty()) return 0;
+    CQvString strType;
+    strType.Format(L"0x0000000%d", dwType);
+    for (DWORD dwMedia = 1;; ++dwMedia) {
+        if (dwMedia > kMaxRVXMedia) return dwMedia;
+        const CQvString strFile = RVXMediaFileName(strOutputDir, dwMedia);
+        if (CreateNewRVXMedia(strFile, strDisp, strType) != S_OK) {
+            // Nothing may be written through a document that was not made.
+            log->AddError(L"CQvSplit::SplitRVX(...) FAILED to create media file %s", strFile);
+            return 0;
+        }
+        if (PlaceAnyMediaItems(iAllMediaSize) != S_OK) return 0;
+        if (FinalizeMedia() != S_OK) return 0;
+        if (RVXAbortRequested(m_lpCB, m_lpUserParam)) return 0;
+        if (m_ItemsOnAnyMedia.empty()) return dwMedia;
+    }
+}
+
+long CQvSplit::PlaceAnyMediaItems(int64_t iAllMediaSize) {
+    CQvLog* log = CQvLog::GetInstance();
+    size_t counter = 0;
+    while (counter < m_ItemsOnAnyMedia.size()) {
+        if (RVXAbortRequested(m_lpCB, m_lpUserParam)) return E_ABORT;
+        FileDesc& item = m_ItemsOnAnyMedia[counter];
+        log->AddInfo(L"m_ItemsOnAnyMedia[counter=%d].strFilePath = %s",
+                     static_cast<int>(counter), item.strFilePath);
+        if (AddItemToMedia(&item) == S_OK) {
+            m_ItemsOnAnyMedia.erase(m_ItemsOnAnyMedia.begin() + static_cast<long>(counter));
+            continue;
+        }
+        const int64_t iItemMB = item.iFileSize / kBytesPerMB;
+        const int64_t iNeededMB = iItemMB + iAllMediaSize / kBytesPerMB;
+        if (iNeededMB > static_cast<int64_t>(m_dwSplitSize)) {
+            log->AddError(L"CQvSplit::SplitRVX(...) SPLIT Error Item %s size=%lld Size for "
+                          L"\"all media\" %lld and SplitSize=%d -> %lld",
+                          item.strFilePath, static_cast<long long>(item.iFileSize),
+                          static_cast<long long>(iAllMediaSize), m_dwSplitSize,
+                          static_cast<long long>(iNeededMB));
+            return E_FAIL;
+        }
+        ++counter;
+    }
+    return S_OK;
+}
+
+void CQvSplit::CreateItemsList(RuleVector& vtRules) {
+    CQvLog* log = CQvLog::GetInstance();
+    log->AddInfo(L"Rules vector size = %d", static_cast<int>(vtRules.size()));
+    for (const QvRule& rule : vtRules) {
+        // The caller's paths may fill their arrays; the copy is always terminated.
+        QvRule copy = rule;
+        copy.szSourcePath[QV_RULE_PATH_LEN - 1] = L'\0';
+        copy.szTargetPath[QV_RULE_PATH_LEN - 1] = L'\0';
+        FileDesc item;
+        InitializeFileDescription(item, &copy);
+        if (item.strFilePath.IsEmpty()) continue;
+        if (copy.iLocation == InAny) {
+            log->AddInfo(L"Rules Any Media: %s", item.strFilePath);
+            m_ItemsOnAnyMedia.push_back(item);
+        } else {
+            log->AddInfo(L"Rules All Media: %s", item.strFilePath);
+            m_ItemsOnAllMedia.push_back(item);
+        }
+    }
+}
+
+void CQvSplit::InitializeFileDescription(FileDesc& fileDesc, QvRule* pRule) {
+    if (!pRule) return;
+    CQvPathString strPath(pRule->szSourcePath);
+    int iPos = 0;
+    if (strPath.Find(L"*.*", iPos, 0)) strPath.RemoveFileSpec();
+    if (strPath.IsEmpty() || !qvp::PathFileExistsW(strPath)) return;
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    std::memset(&data, 0, sizeof(data));
+    // A path that vanished since the existence test yields no item either.
+    if (!qvp::GetFileAttributesExW(strPath, GetFileExInfoStandard, &data)) return;
+    fileDesc.strFilePath = strPath;
+    fileDesc.dwAttributes = data.dwFileAttributes;
+    fileDesc.strWriteTime = LocalWriteTime(data.ftLastWriteTime);
+    fileDesc.iFileSize = 0;
+    if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        fileDesc.iFileSize = (static_cast<int64_t>(data.nFileSizeHigh) << 32) + data.nFileSizeLow;
+    fileDesc.strTargetPath = ItemTargetPath(pRule->szTargetPath);
+    fileDesc.pPathRules = NULL;
+    fileDesc.dwCRC32 = 0;
+    fileDesc.iAllTogetherGroup = -1;
+    fileDesc.dwFileCount = 0;
+}
+
+long CQvSplit::AddItemToMedia(FileDesc* pFileDesc) {
+    if (!pFileDesc) return E_INVALIDARG;
+    if (!(pFileDesc->dwAttributes & FILE_ATTRIBUTE_DIRECTORY)) return AddFileToMedia(pFileDesc);
+    if (pFileDesc->iFileSize == 0) {
+        // Counted on the item held in the list, so a later medium does not count it again;
+        // counting from zero keeps a folder of empty files from growing its count on retries.
+        int64_t iSize = 0;
+        DWORD dwCount = 0;
+        GetNumberFileAndSize(WithoutTrailingBackslash(pFileDesc->strFilePath), iSize, dwCount);
+        pFileDesc->iFileSize = iSize;
+        pFileDesc->dwFileCount = dwCount;
+    }
+    if ((m_iMediaSize + pFileDesc->iFileSize) / kBytesPerMB >= static_cast<int64_t>(m_dwSplitSize))
+        return E_FAIL;
+    return AddFolderToMedia(pFileDesc);
+}
+
+long CQvSplit::AddFileToMedia(FileDesc* pFileDesc) {
+    IQvXmlNode* pFile = NULL;
+    if (!m_pFactoryNode || m_pFactoryNode->AddChild(L"FILE", &pFile) < 0 || !pFile) {
+        CQvLog::GetInstance()->AddError(L"Error adding node FILE");
+        return E_FAIL;
+    }
+    for (const EntryValue& value : FileEntryValues(*pFileDesc))
+        AddValueToFileNode(pFile, value.szName, value.strText);
+    m_iMediaSize += pFileDesc->iFileSize;
+    m_dwMediaFileCount += 1;
+    pFile->Release();
+    return S_OK;
+}
+
+long CQvSplit::AddFolderToMedia(FileDesc* pFileDesc) {
+    IQvXmlNode* pFile = NULL;
+    if (!m_pFactoryNode || m_pFactoryNode->AddChild(L"FILE", &pFile) < 0 || !pFile)
+        return E_FAIL;
+    for (const EntryValue& value : FolderEntryValues(*pFileDesc))
+        AddValueToFileNode(pFile, value.szName, value.strText);
+    m_iMediaSize += pFileDesc->iFileSize;
+    m_dwMediaFileCount += pFileDesc->dwFileCount;
+    pFile->Release();
+    return S_OK;
+}
+
+long CQvSplit::AddValueToFileNode(IQvXmlNode* pNode, LPCTSTR strValue, LPCTSTR strValueText) {
+    CQvLog* log = CQvLog::GetInstance();
+    log->EnterFunction(L"CQvSplit::AddValueToFileNode(IQvXmlNode *pNode, LPCTSTR strValue=%s, "
+                       L"LPCTSTR strValueText=%s)",
+                       CQvString(strValue), CQvString(strValueText));
+    if (!pNode) {
+        log->AddError(L"CQvSplit::AddValueToFileNode(...) pNode = NULL !");
+        return log->ExitFunction(static_cast<long>(E_INVALIDARG));
+    }
+    IQvXmlNode* pChild = NULL;
+    if (pNode->AddChild(strValue, &pChild) < 0 || !pChild)
+        return log->ExitFunction(static_cast<long>(E_FAIL));
+    const long lSet = pChild->SetText(strValueText);
+    pChild->Release();
+    return log->ExitFunction(static_cast<long>(lSet < 0 ? E_FAIL : S_OK));
+}
+
+long CQvSplit::GetNumberFileAndSize(LPCTSTR strFolder, int64_t& iSize, DWORD& dwCount) {
+    const CQvString strBare = WithoutTrailingBackslash(CQvString(strFolder));
+    int iPos = 0;
+    if (strBare.Find(L"System Volume Information", iPos, 0)) return S_OK;
+    CQvPathString strDir(strFolder);
+    strDir.AddBackslash();
+    CQvString strPattern;
+    strPattern.Format(L"%s*.*", strDir);
+    WIN32_FIND_DATAW fd;
+    HANDLE hFind = qvp::FindFirstFileW(strPattern, &fd);
+    if (hFind == INVALID_HANDLE_VALUE) return S_OK;
+    // The listing stays open while a subfolder is counted: the platform refuses to list a
+    // folder this walk is already inside, which ends a link loop.
+    do {
+        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            if (std::wcscmp(fd.cFileName, L".") == 0 || std::wcscmp(fd.cFileName, L"..") == 0)
+                continue;
+            CQvString strSub = strDir;
+            strSub += fd.cFileName;
+            strSub += L"\\";
+            GetNumberFileAndSize(strSub, iSize, dwCount);
+        } else {
+            iSize += (static_cast<int64_t>(fd.nFileSizeHigh) << 32) + fd.nFileSizeLow;
+            dwCount += 1;
+        }
+    } while (qvp::FindNextFileW(hFind, &fd));
+    qvp::FindClose(hFind);
+    return S_OK;
+}
+
+namespace {
+
+// Adds one "Info" attribute: false when it cannot be added; a value that cannot be set is
+// logged and the medium goes on.
+bool AddInfoAttribute(IQvXmlNode* pInfo, const wchar_t* szName, const CQvString& strText,
+                      const wchar_t* szAddError, const wchar_t* szSetError,
+                      const CQvString& strFile) {
+    CQvLog* log = CQvLog::GetInstance();
+    IQvXmlAttribute* pAttribute = NULL;
+    if (pInfo->AddAttribute(szName, &pAttribute) < 0 || !pAttribute) {
+        log->AddError(szAddError, strFile, strFile);
+        return false;
+    }
+    if (pAttribute->SetStringValue(strText) < 0) log->AddError(szSetError, strFile, strFile);
+    pAttribute->Release();
+    return true;
+}
+
+// Adds "Info" under a new "Media" of root and fills its three creation attributes.
+bool AddMediaInfo(IQvXmlNode* pRoot, const CQvString& strFile, const CQvString& strDispFlag,
+                  const CQvString& strType, DWORD dwSplitSize) {
+    CQvLog* log = CQvLog::GetInstance();
+    IQvXmlNode* pMedia = NULL;
+    if (pRoot->AddChild(L"Media", &pMedia) < 0 || !pMedia) {
+        log->AddError(L"CQvSplit::CreateNewMediaFile(LPCTSTR strFileName=%s) Create Media node "
+                      L"in XML file %s FAILED", strFile, strFile);
+        return false;
+    }
+    IQvXmlNode* pInfo = NULL;
+    if (pMedia->AddChild(L"Info", &pInfo) < 0 || !pInfo) {
+        log->AddError(L"CQvSplit::CreateNewMediaFile(LPCTSTR strFileName=%s) Create Info node "
+                      L"in XML file %s FAILED", strFile, strFile);
+        pMedia->Release();
+        return false;
+    }
+    CQvString strSplitSize;
+    strSplitSize.Format(L"%d", dwSplitSize);
+    const bool bDone =
+        AddInfoAttribute(pInfo, L"DispFlag", strDispFlag,
+                         L"CQvSplit::CreateNewMediaFile(LPCTSTR strFileName=%s) Create DispFlag "
+                         L"attribute in XML file %s FAILED",
+                         L"CQvSplit::CreateNewMediaFile(LPCTSTR strFileName=%s) Set Value for "
+                         L"DispFlag in XML file %s FAILED", strFile) &&
+        AddInfoAttribute(pInfo, L"Type", strType,
+                         L"CQvSplit::CreateNewMediaFile(LPCTSTR strFileName=%s) Create Type "
+                         L"attribute in XML file %s FAILED",
+                         L"CQvSplit::CreateNewMediaFile(LPCTSTR strFileName=%s) Set Value for "
+                         L"Type in XML file %s FAILED", strFile) &&
+        AddInfoAttribute(pInfo, L"Split_Size", strSplitSize,
+                         L"CQvSplit::CreateNewMediaFile(LPCTSTR strFileName=%s) Create Type "
+                         L"Split_Size in XML file %s FAILED",
+                         L"CQvSplit::CreateNewMediaFile(LPCTSTR strFileName=%s) Set Value for "
+                         L"Split_Size in XML file %s FAILED", strFile);
+    pInfo->Release();
+    pMedia->Release();
+    return bDone;
+}
+
+// Sets one attribute of the finished medium's "Info"; a failure leaves it out.
+void SetFinalAttribute(IQvXmlNode* pInfo, const wchar_t* szName, const std::wstring& strText) {
+    IQvXmlAttribute* pAttribute = NULL;
+    if (pInfo->AddAttribute(szName, &pAttribute) < 0 || !pAttribute) return;
+    pAttribute->SetStringValue(strText.c_str());
+    pAttribute->Release();
+}
+
+}  // namespace
+
+long CQvSplit::CreateNewRVXMedia(LPCTSTR strFileName, LPCTSTR strDispFlag, LPCTSTR strType) {
+    const CQvString strFile(strFileName);
+    if (m_pFactoryNode) {
+        m_pFactoryNode->Release();
+        m_pFactoryNode = NULL;
+    }
+    if (!m_pXml || m_pXml->Create(strFile, L"Factory", &m_pFactoryNode) < 0 || !m_pFactoryNode) {
+        m_pFactoryNode = NULL;
+        CQvLog::GetInstance()->AddError(
+            L"CQvSplit::CreateNewMediaFile(LPCTSTR strFileName=%s) Create XML media file FAILED",
+            strFile);
+        return E_FAIL;
+    }
+    m_strMediaFile = strFile;
+    m_dwMediaFileCount = 0;
+    m_iMediaSize = 0;
+    if (!AddMediaInfo(m_pFactoryNode, strFile, CQvString(strDispFlag), CQvString(strType),
+                      m_dwSplitSize))
+        return E_FAIL;
+    // An every-medium item that does not fit is left off this medium.
+    for (FileDesc& item : m_ItemsOnAllMedia) AddItemToMedia(&item);
+    return S_OK;
+}
+
+long CQvSplit::FinalizeMedia() {
+    long lResult = E_FAIL;
+    IQvXmlNode* pInfo = NULL;
+    if (m_pXml && m_pXml->SelectNode(L"/Factory/Media/Info", &pInfo) >= 0 && pInfo) {
+        SetFinalAttribute(pInfo, L"Media_Size",
+                          std::to_wstring(static_cast<unsigned long long>(m_iMediaSize)));
+        SetFinalAttribute(pInfo, L"Media_NumberFiles", std::to_wstring(m_dwMediaFileCount));
+        pInfo->Release();
+        lResult = S_OK;
+    }
+    m_iTotalSize += m_iMediaSize;
+    if (!m_bSaveMedia) {
+        qvp::DeleteFileW(m_strMediaFile);
+        return lResult;
+    }
+    // A medium the caller cannot find must not be counted as written.
+    if (!m_pXml || m_pXml->Save(0) < 0) {
+        CQvLog::GetInstance()->AddError(
+            L"CQvSplit::FinalizeMedia() FAILED to save media file %s", m_strMediaFile);
+        return E_FAIL;
+    }
+    return lResult;
+}
