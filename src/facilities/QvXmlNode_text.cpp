@@ -1,0 +1,43 @@
+// Character data of an element: text and CDATA sections, read joined and written whole.
+#include "facilities/QvXmlNode.h"
+
+#include "facilities/QvXmlText.h"
+
+#include <string>
+
+static bool IsCharacterData(pugi::xml_node node) {
+    return node.type() == pugi::node_pcdata || node.type() == pugi::node_cdata;
+}
+
+BSTR CQvXmlNode::GetText() {
+    return qvxml::Guard<BSTR>(nullptr, [&]() -> BSTR {
+        // A CDATA value holding "]]>" is written as two adjacent sections, and a file may mix
+        // text and sections freely; joining every piece gives the value back whole.
+        std::string text;
+        for (pugi::xml_node n = m_element.first_child(); n; n = n.next_sibling()) {
+            if (IsCharacterData(n)) text += n.value();
+        }
+        return qvxml::ToBstr(text.c_str());
+    });
+}
+
+long CQvXmlNode::SetText(LPCTSTR text) {
+    if (!text) return E_INVALIDARG;
+    return qvxml::Guard<long>(E_FAIL, [&]() -> long {
+        const std::string utf8 = qvxml::ToUtf8(text);
+        std::string value;
+        const bool cdata = qvxml::SplitCdataWrapper(utf8, value);
+        if (!cdata) value = utf8;
+        for (pugi::xml_node n = m_element.first_child(); n;) {
+            pugi::xml_node next = n.next_sibling();
+            if (IsCharacterData(n)) m_element.remove_child(n);
+            n = next;
+        }
+        // An empty plain text leaves no node at all; an empty CDATA section is kept, since
+        // the caller asked for one.
+        if (!cdata && value.empty()) return S_OK;
+        pugi::xml_node data = m_element.prepend_child(cdata ? pugi::node_cdata : pugi::node_pcdata);
+        if (!data || !data.set_value(value.c_str())) return E_FAIL;
+        return S_OK;
+    });
+}

@@ -1,0 +1,41 @@
+// The state of one XML document, shared by its interface and by every node and attribute
+// handed out from it, so a node outlives the Close or re-Create of its document safely.
+#ifndef QVXMLSTATE_H
+#define QVXMLSTATE_H
+
+#include "platform/QvPlatform.h"
+
+#include <pugixml.hpp>
+
+#include <cstddef>
+#include <string>
+#include <unordered_map>
+#include <utility>
+
+class CQvXmlState {
+public:
+    // An empty document bound to path (the file Save writes).
+    explicit CQvXmlState(const std::wstring& path);
+    CQvXmlState(const CQvXmlState&) = delete;
+    CQvXmlState& operator=(const CQvXmlState&) = delete;
+
+    pugi::xml_document& Doc() { return m_doc; }
+    const std::wstring& Path() const { return m_strPath; }
+    // The bytes an in-place parse points into; they must live as long as the document.
+    std::string& Buffer() { return m_buffer; }
+
+    // 1-based position of an element among the siblings of the same name. The last answer
+    // per parent is remembered, so asking for every child of a long list in order stays
+    // linear instead of quadratic.
+    size_t SiblingPosition(pugi::xml_node element);
+
+private:
+    std::wstring m_strPath;
+    std::string m_buffer;
+    pugi::xml_document m_doc;
+    // parent -> (element last asked about, its position)
+    std::unordered_map<pugi::xml_node_struct*, std::pair<pugi::xml_node_struct*, size_t>>
+        m_positionCache;
+};
+
+#endif
