@@ -34,6 +34,8 @@ protected:
     long GetAllTogether(IQvXmlNode* pRuleNode, CQvString& strAllTogether);
     long GetSourcePath(IQvXmlNode* pRuleNode, CQvString& strPathSource);
     long GetTargetPath(IQvXmlNode* pRuleNode, CQvString& strTargetPath);
+    // Reads a further element for a source path already held and merges it into its rule.
+    void MergeIntoRule(IQvXmlNode* pRuleNode, CQvPathRules* pRule);
 
     QvRules mpRules;
     int iGroupIDCount;

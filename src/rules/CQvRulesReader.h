@@ -15,6 +15,8 @@ public:
 
 protected:
     CQvRulesReader();
+    // Hands every child element of the root to the rules catalogue; S_OK or E_FAIL.
+    long ReadRuleNodes(IQvXmlNode* pRoot);
 
     IQvXml* pXml;
     CQvRulesFactory* pRulesFactory;

@@ -35,6 +35,8 @@ public:
 protected:
     // Validates the split size of the current set-up; not used by the split itself.
     long ValidateSplitSize();
+    // Writes the rules of a vector to "Rules.xml" in the output folder; false after logging.
+    bool WriteRulesFile(const RuleVector& vtRules, LPCTSTR strOutputDir, CQvString& strRulesFile);
 
     // Item-list split steps.
     void CreateItemsList(RuleVector& vtRules);

@@ -1,0 +1,85 @@
+// The rules reader: opens a rules file and hands each rule element to the rules catalogue.
+#include "rules/CQvRulesReader.h"
+
+#include "facilities/CQvLog.h"
+
+CQvRulesReader* CQvRulesReader::pInstance = nullptr;
+
+CQvRulesReader* CQvRulesReader::GetInstance() {
+    CQvLog* log = CQvLog::GetInstance();
+    log->EnterFunction(L"CQvRulesReader::GetInstance()");
+    if (!pInstance) {
+        try {
+            pInstance = new CQvRulesReader();
+        } catch (...) {
+            log->AddError(L"CQvRulesReader::GetInstance() Error create new object "
+                          L"CQvRulesReader Catch Exception");
+            pInstance = nullptr;
+        }
+    }
+    log->ExitFunction();
+    return pInstance;
+}
+
+CQvRulesReader::CQvRulesReader() : pXml(nullptr), pRulesFactory(nullptr) {
+    CQvLog* log = CQvLog::GetInstance();
+    log->EnterFunction(L"CQvRulesReader::CQvRulesReader()");
+    pRulesFactory = CQvRulesFactory::GetInstance();
+    log->ExitFunction();
+}
+
+CQvRulesReader::~CQvRulesReader() {
+    CQvLog* log = CQvLog::GetInstance();
+    log->EnterFunction(L"CQvRulesReader::~CQvRulesReader()");
+    log->ExitFunction();
+}
+
+long CQvRulesReader::ReadRules(LPCTSTR strRulesFilePath) {
+    CQvLog* log = CQvLog::GetInstance();
+    log->EnterFunction(L"CQvRulesReader::ReadRules(LPCTSTR strRulesFilePath=%s)",
+                       strRulesFilePath);
+    pXml = GetQvXmlInterface(XML_TYPE_LIBRARY);
+    if (!pXml) {
+        log->AddError(L"CQvRulesReader::ReadRules(...) FAILED to get XML Interface");
+        return log->ExitFunction(static_cast<long>(E_FAIL));
+    }
+    // The document is closed on every path, so a failed read leaves nothing open behind it.
+    if (pXml->Open(strRulesFilePath) < 0) {
+        log->AddError(L"CQvRulesReader::ReadRules(...) Open XML rules file %s FAILED",
+                      strRulesFilePath);
+        pXml->Close();
+        return log->ExitFunction(static_cast<long>(E_FAIL));
+    }
+    IQvXmlNode* pRoot = nullptr;
+    if (pXml->GetRoot(&pRoot) < 0 || !pRoot) {
+        log->AddError(L"CQvRulesReader::ReadRules(...) Get Root on XML rules file %s FAILED",
+                      strRulesFilePath);
+        pXml->Close();
+        return log->ExitFunction(static_cast<long>(E_FAIL));
+    }
+    const long lResult = ReadRuleNodes(pRoot);
+    pRoot->Release();
+    pXml->Close();
+    return log->ExitFunction(lResult);
+}
+
+long CQvRulesReader::ReadRuleNodes(IQvXmlNode* pRoot) {
+    CQvLog* log = CQvLog::GetInstance();
+    IQvXmlNode* pRuleNode = nullptr;
+    if (pRoot->GetFirstChild(&pRuleNode) < 0 || !pRuleNode) {
+        log->AddError(L"CQvRulesReader::ReadRules(...) Get first rule node FAILED");
+        return E_FAIL;
+    }
+    while (pRuleNode) {
+        const long lAdded = pRulesFactory ? pRulesFactory->AddToCatalog(pRuleNode)
+                                          : static_cast<long>(E_FAIL);
+        pRuleNode->Release();
+        if (lAdded < 0) {
+            log->AddError(L"CQvRulesReader::ReadRules(...) Add rule node to catalog FAILED");
+            return E_FAIL;
+        }
+        pRuleNode = nullptr;
+        if (pRoot->GetNextChild(&pRuleNode) < 0) pRuleNode = nullptr;
+    }
+    return S_OK;
+}

@@ -1,0 +1,380 @@
+// The split object: stores the caller's set-up and hands the work to the singletons.
+#include "split/CQvSplit.h"
+
+#include "bigfile/CQvSplitBigFile.h"
+#include "catalog/CQvFileDescCatalog.h"
+#include "facilities/CQvLog.h"
+#include "facilities/CQvPathString.h"
+#include "rules/CQvRulesFactory.h"
+#include "rules/CQvRulesReader.h"
+
+#include <cwchar>
+
+namespace {
+
+// Folder of the media files when the caller names none.
+const wchar_t kDefaultOutputDir[] = L"C:\\Temp\\";
+// Rules file of the rule-vector form when the caller names no folder.
+const wchar_t kDefaultRulesFile[] = L"C:\\TEMP\\Rules.xml";
+
+// Messages of one attribute of a written rule element.
+struct RuleAttribute {
+    const wchar_t* pszName;
+    const wchar_t* pszAddError;
+    const wchar_t* pszSetError;
+};
+
+const RuleAttribute kRuleIDAttr = {
+    L"RuleID", L"CQvSplit::SetupSplit(...) FAILED to add attribute RuleID in node Rule for Xml file %s",
+    L"CQvSplit::SetupSplit(...) FAILED to set value to attribute RuleID in node Rule for Xml file %s"};
+const RuleAttribute kActionAttr = {
+    L"Action", L"CQvSplit::SetupSplit(...) FAILED to add attribute Action to node Rule in Xml file %s",
+    L"CQvSplit::SetupSplit(...) FAILED to set value to attribute Action in node Rule for Xml file %s"};
+const RuleAttribute kAllTogetherAttr = {
+    L"AllTogether",
+    L"CQvSplit::SetupSplit(...) FAILED to add attribute AllTogether to node Rule in Xml file %s",
+    L"CQvSplit::SetupSplit(...) FAILED to set value to attribute AllTogether in node Rule for Xml "
+    L"file %s"};
+const RuleAttribute kLocationAttr = {
+    L"Location",
+    L"CQvSplit::SetupSplit(...) FAILED to add attribute Location to node Rule in Xml file %s",
+    L"CQvSplit::SetupSplit(...) FAILED to set value to attribute Location in node Rule for Xml "
+    L"file %s"};
+
+// Messages of one child element of a written rule element.
+struct RuleChild {
+    const wchar_t* pszName;
+    const wchar_t* pszAddError;
+    const wchar_t* pszSetError;
+};
+
+const RuleChild kSourcePathChild = {
+    L"SourcePath",
+    L"CQvSplit::SetupSplit(...) FAILED to add child node SourcePath in Node Rule for Xml file %s",
+    L"CQvSplit::SetupSplit(...) FAILED to set text to node SourcePath in Node Rule for Xml file "
+    L"%s"};
+const RuleChild kTargetPathChild = {
+    L"TargetPath",
+    L"CQvSplit::SetupSplit(...) FAILED to add child node TargetPath in Node Rule for Xml file %s",
+    L"CQvSplit::SetupSplit(...) FAILED to set text to child node TargetPath in Node Rule for Xml "
+    L"file %s"};
+
+// Location keyword of a location code, or null for a code outside 1 to 6.
+const wchar_t* LocationKeyword(int32_t iLocation) {
+    static const wchar_t* const kKeywords[] = {L"First", L"Last", L"All",
+                                               L"Any", L"NotFirst", L"NotLast"};
+    if (iLocation < 1 || iLocation > 6) return nullptr;
+    return kKeywords[iLocation - 1];
+}
+
+// A rule record's path, bounded so that a record without a terminating null is never overrun.
+CQvString BoundedPath(const wchar_t* psz) {
+    const size_t len = wcsnlen(psz, QV_RULE_PATH_LEN - 1);
+    return CQvString(std::wstring(psz, len));
+}
+
+// Adds one attribute and sets its value (an int when pszValue is null and bInt is set, no value
+// at all when both are unset); false after logging when either step fails.
+bool WriteAttribute(IQvXmlNode* pRule, const RuleAttribute& a, const wchar_t* pszValue,
+                    bool bInt, int32_t iValue, LPCTSTR strPath) {
+    CQvLog* log = CQvLog::GetInstance();
+    IQvXmlAttribute* pAttr = nullptr;
+    if (pRule->AddAttribute(a.pszName, &pAttr) < 0 || !pAttr) {
+        log->AddError(a.pszAddError, strPath);
+        return false;
+    }
+    long lSet = S_OK;
+    if (bInt) {
+        lSet = pAttr->SetIntValue(iValue);
+    } else if (pszValue) {
+        lSet = pAttr->SetStringValue(pszValue);
+    }
+    pAttr->Release();
+    if (lSet < 0) {
+        log->AddError(a.pszSetError, strPath);
+        return false;
+    }
+    return true;
+}
+
+// Adds one child element holding a text; false after logging when either step fails.
+bool WriteChild(IQvXmlNode* pRule, const RuleChild& c, LPCTSTR strText, LPCTSTR strPath) {
+    CQvLog* log = CQvLog::GetInstance();
+    IQvXmlNode* pChild = nullptr;
+    if (pRule->AddChild(c.pszName, &pChild) < 0 || !pChild) {
+        log->AddError(c.pszAddError, strPath);
+        return false;
+    }
+    const long lSet = pChild->SetText(strText);
+    pChild->Release();
+    if (lSet < 0) {
+        log->AddError(c.pszSetError, strPath);
+        return false;
+    }
+    return true;
+}
+
+// Fills one "Rule" element from a rule record, in the reader's attribute and child names.
+bool FillRuleNode(IQvXmlNode* pRule, const QvRule& rule, LPCTSTR strPath) {
+    const CQvString strSource = BoundedPath(rule.szSourcePath);
+    const CQvString strTarget = BoundedPath(rule.szTargetPath);
+    return WriteAttribute(pRule, kRuleIDAttr, nullptr, true, rule.iRuleID, strPath) &&
+           WriteAttribute(pRule, kActionAttr, rule.bInclude ? L"INCLUDE" : L"EXCLUDE", false, 0,
+                          strPath) &&
+           WriteAttribute(pRule, kAllTogetherAttr, rule.bAllTogether ? L"TRUE" : L"FALSE", false,
+                          0, strPath) &&
+           WriteAttribute(pRule, kLocationAttr, LocationKeyword(rule.iLocation), false, 0,
+                          strPath) &&
+           WriteChild(pRule, kSourcePathChild, strSource, strPath) &&
+           WriteChild(pRule, kTargetPathChild, strTarget, strPath);
+}
+
+// Writes every rule of the vector under the root, in vector order.
+bool WriteRuleNodes(IQvXmlNode* pRoot, const RuleVector& vtRules, LPCTSTR strPath) {
+    CQvLog* log = CQvLog::GetInstance();
+    for (const QvRule& rule : vtRules) {
+        IQvXmlNode* pRule = nullptr;
+        if (pRoot->AddChild(L"Rule", &pRule) < 0 || !pRule) {
+            log->AddError(
+                L"CQvSplit::SetupSplit(...) FAILED to add child node Rule to Xml file %s",
+                strPath);
+            return false;
+        }
+        const bool bFilled = FillRuleNode(pRule, rule, strPath);
+        pRule->Release();
+        if (!bFilled) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+extern "C" QVSPLIT_API iCQvSplit* GetQvSplitInterface(void) {
+    CQvLog::GetInstance()->AddInfo(L"iCQvSplit *GetQvSplitInterface(void)");
+    try {
+        return new CQvSplit();
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+CQvSplit::CQvSplit()
+    : m_lpCB(nullptr), m_lpUserParam(nullptr), m_bSetupDone(0), m_pRulesReader(nullptr),
+      m_pFileDescCatalog(nullptr), m_dwSplitSize(0), m_dwFirstMediaFreeSpace(0), m_dwType(0),
+      m_dwOutputMethod(0), m_pXml(nullptr), m_pFactoryNode(nullptr), m_iMediaSize(0),
+      m_dwMediaFileCount(0), m_bSaveMedia(0), m_iTotalSize(0) {
+    CQvLog* log = CQvLog::GetInstance();
+    log->EnterFunction(L"CQvSplit::CQvSplit()");
+    m_pRulesReader = CQvRulesReader::GetInstance();
+    m_pFileDescCatalog = CQvFileDescCatalog::GetInstance();
+    m_pXml = GetQvXmlInterface(XML_TYPE_LIBRARY);
+    if (!m_pXml) log->AddError(L"GetQvXmlInterface FAILED !!!!!!!!!!!!!!");
+    log->ExitFunction();
+}
+
+// Member-wise, except that the copy opens its own XML interface and holds no node of the
+// original's document: each object closes only what it opened.
+CQvSplit::CQvSplit(const CQvSplit& other)
+    : iCQvSplit(other), m_lpCB(other.m_lpCB), m_lpUserParam(other.m_lpUserParam),
+      m_bSetupDone(other.m_bSetupDone), m_pRulesReader(other.m_pRulesReader),
+      m_pFileDescCatalog(other.m_pFileDescCatalog), m_dwSplitSize(other.m_dwSplitSize),
+      m_dwFirstMediaFreeSpace(other.m_dwFirstMediaFreeSpace), m_strDispFlag(other.m_strDispFlag),
+      m_dwType(other.m_dwType), m_dwOutputMethod(other.m_dwOutputMethod),
+      m_strVolumeID(other.m_strVolumeID), m_strRulesFilePath(other.m_strRulesFilePath),
+      m_strOutputDir(other.m_strOutputDir), m_pXml(GetQvXmlInterface(XML_TYPE_LIBRARY)),
+      m_pFactoryNode(nullptr), m_iMediaSize(other.m_iMediaSize),
+      m_dwMediaFileCount(other.m_dwMediaFileCount), m_ItemsOnAllMedia(other.m_ItemsOnAllMedia),
+      m_ItemsOnAnyMedia(other.m_ItemsOnAnyMedia), m_bSaveMedia(other.m_bSaveMedia),
+      m_strMediaFile(other.m_strMediaFile), m_iTotalSize(other.m_iTotalSize) {}
+
+// Copies the set-up; this object keeps its own XML interface and node.
+CQvSplit& CQvSplit::operator=(const CQvSplit& other) {
+    if (this == &other) return *this;
+    m_lpCB = other.m_lpCB;
+    m_lpUserParam = other.m_lpUserParam;
+    m_bSetupDone = other.m_bSetupDone;
+    m_pRulesReader = other.m_pRulesReader;
+    m_pFileDescCatalog = other.m_pFileDescCatalog;
+    m_dwSplitSize = other.m_dwSplitSize;
+    m_dwFirstMediaFreeSpace = other.m_dwFirstMediaFreeSpace;
+    m_strDispFlag = other.m_strDispFlag;
+    m_dwType = other.m_dwType;
+    m_dwOutputMethod = other.m_dwOutputMethod;
+    m_strVolumeID = other.m_strVolumeID;
+    m_strRulesFilePath = other.m_strRulesFilePath;
+    m_strOutputDir = other.m_strOutputDir;
+    m_iMediaSize = other.m_iMediaSize;
+    m_dwMediaFileCount = other.m_dwMediaFileCount;
+    m_ItemsOnAllMedia = other.m_ItemsOnAllMedia;
+    m_ItemsOnAnyMedia = other.m_ItemsOnAnyMedia;
+    m_bSaveMedia = other.m_bSaveMedia;
+    m_strMediaFile = other.m_strMediaFile;
+    m_iTotalSize = other.m_iTotalSize;
+    return *this;
+}
+
+CQvSplit::~CQvSplit() {
+    CQvLog* log = CQvLog::GetInstance();
+    log->EnterFunction(L"CQvSplit::~CQvSplit()");
+    if (m_pXml) m_pXml->Close();
+    m_pXml = nullptr;
+    log->ExitFunction();
+}
+
+DWORD CQvSplit::SetupSplit(LPCTSTR strVolumeID, LPCTSTR strRulesFilePath, LPCTSTR strDispFlag,
+                           DWORD dwType, DWORD dwSplitSize, DWORD dwFirstMediaFreeSpace,
+                           DWORD dwOutputMethod, LPCTSTR strOutputDir, SPLITCB lpCB,
+                           LPVOID lpUserParam) {
+    CQvLog* log = CQvLog::GetInstance();
+    log->EnterFunction(
+        L"CQvSplit::SetupSplit(LPCTSTR strVolumeID=%s,LPCTSTR strRulesFilePath=%s,LPCTSTR "
+        L"strDispFlag=%s, DWORD dwType=%d, DWORD dwSplitSize=%d, DWORD dwFirstMediaFreeSpace=%d, "
+        L"DWORD dwOutputMethod=%d, LPCTSTR strOutputDir/* = NULL*/, SPLITCB lpCB/* = NULL*/,"
+        L"LPVOID lpUserParam/* = NULL*/)",
+        strVolumeID, strRulesFilePath, strDispFlag, dwType, dwSplitSize, dwFirstMediaFreeSpace,
+        dwOutputMethod);
+    m_lpCB = lpCB;
+    m_lpUserParam = lpUserParam;
+    m_dwSplitSize = 0;
+    if (!strRulesFilePath || !qvp::PathFileExistsW(strRulesFilePath)) {
+        return log->ExitFunction(static_cast<DWORD>(0));
+    }
+    m_strVolumeID = strVolumeID;
+    m_strDispFlag = strDispFlag;
+    m_dwType = dwType;
+    m_strRulesFilePath = strRulesFilePath;
+    m_strOutputDir = strOutputDir ? strOutputDir : kDefaultOutputDir;
+    // A singleton that could not be created has been logged by its GetInstance.
+    if (!m_pRulesReader || !m_pFileDescCatalog) return log->ExitFunction(static_cast<DWORD>(0));
+    if (m_pRulesReader->ReadRules(strRulesFilePath) < 0) {
+        return log->ExitFunction(static_cast<DWORD>(0));
+    }
+    m_pFileDescCatalog->ResetFileCatalog();
+    m_dwOutputMethod = dwOutputMethod;
+    m_dwFirstMediaFreeSpace = dwFirstMediaFreeSpace;
+    m_dwSplitSize = dwSplitSize;
+    m_bSetupDone = 1;
+    return log->ExitFunction(static_cast<DWORD>(1));
+}
+
+DWORD CQvSplit::SetupSplit(LPCTSTR strVolumeID, RuleVector& vtRules, LPCTSTR strDispFlag,
+                           DWORD dwType, DWORD dwSplitSize, DWORD dwFirstMediaFreeSpace,
+                           DWORD dwOutputMethod, LPCTSTR strOutputDir, SPLITCB lpCB,
+                           LPVOID lpUserParam) {
+    CQvLog* log = CQvLog::GetInstance();
+    log->EnterFunction(
+        L"CQvSplit::SetupSplit(LPCTSTR strVolumeID=%s,RuleVector &vtRules,LPCTSTR "
+        L"strDispFlag=%s, DWORD dwType=%d, DWORD dwSplitSize=%d, DWORD dwFirstMediaFreeSpace=%d, "
+        L"DWORD dwOutputMethod=%d, LPCTSTR strOutputDir/* = NULL*/, SPLITCB lpCB/* = NULL*/,"
+        L"LPVOID lpUserParam/* = NULL*/)",
+        strVolumeID, strDispFlag, dwType, dwSplitSize, dwFirstMediaFreeSpace, dwOutputMethod);
+    m_lpCB = lpCB;
+    m_lpUserParam = lpUserParam;
+    m_dwSplitSize = 0;
+    CQvString strRulesFile;
+    if (!WriteRulesFile(vtRules, strOutputDir, strRulesFile)) {
+        return log->ExitFunction(static_cast<DWORD>(0));
+    }
+    // Through the interface, so that a derived split object sees the same call a caller makes.
+    iCQvSplit* pSplit = this;
+    const DWORD dwResult =
+        pSplit->SetupSplit(strVolumeID, strRulesFile.c_str(), strDispFlag, dwType, dwSplitSize,
+                           dwFirstMediaFreeSpace, dwOutputMethod, strOutputDir, lpCB, lpUserParam);
+    return log->ExitFunction(dwResult);
+}
+
+bool CQvSplit::WriteRulesFile(const RuleVector& vtRules, LPCTSTR strOutputDir,
+                              CQvString& strRulesFile) {
+    CQvLog* log = CQvLog::GetInstance();
+    IQvXml* pDoc = GetQvXmlInterface(XML_TYPE_LIBRARY);
+    if (!pDoc) return false;
+    if (vtRules.empty()) {
+        log->AddError(L"CQvSplit::SetupSplit(...) FAILED RuleVector empty");
+        pDoc->Close();
+        return false;
+    }
+    if (strOutputDir) {
+        CQvPathString strFolder(strOutputDir);
+        strFolder.AddBackslash();
+        strRulesFile = strFolder;
+        strRulesFile += L"Rules.xml";
+    } else {
+        strRulesFile = kDefaultRulesFile;
+    }
+    IQvXmlNode* pRoot = nullptr;
+    if (pDoc->Create(strRulesFile, L"RulesFile", &pRoot) < 0 || !pRoot) {
+        log->AddError(L"c FAILED to create Xml file %s", strRulesFile);
+        pDoc->Close();
+        return false;
+    }
+    bool bWritten = WriteRuleNodes(pRoot, vtRules, strRulesFile);
+    pRoot->Release();
+    if (bWritten && pDoc->Save(0) < 0) {
+        log->AddError(L"CQvSplit::SetupSplit(...) FAILED to save Xml file %s", strRulesFile);
+        bWritten = false;
+    }
+    pDoc->Close();
+    return bWritten;
+}
+
+DWORD CQvSplit::EstimateSplit() {
+    CQvLog* log = CQvLog::GetInstance();
+    log->EnterFunction(L"CQvSplit::EstimateSplit(void)");
+    if (!m_bSetupDone) {
+        log->AddError(L"CQvSplit::EstimateSplit(void) Error Execute SetupSplit before estimation.");
+        return log->ExitFunction(static_cast<DWORD>(0));
+    }
+    const DWORD dwMedia = m_pFileDescCatalog->SplitIntoMedias(
+        m_strDispFlag, m_dwType, m_dwSplitSize, m_dwFirstMediaFreeSpace, m_dwOutputMethod,
+        m_strOutputDir, m_lpCB, m_lpUserParam);
+    // The rules were consumed by this split; the next one starts from a fresh SetupSplit.
+    CQvRulesFactory* pRules = CQvRulesFactory::GetInstance();
+    if (pRules) pRules->ResetRulesCatalog();
+    return log->ExitFunction(dwMedia);
+}
+
+long CQvSplit::ValidateSplitSize() {
+    CQvLog* log = CQvLog::GetInstance();
+    log->EnterFunction(L"CQvSplit::ValidateSplitSize(void)");
+    if (!m_bSetupDone) return log->ExitFunction(static_cast<long>(E_FAIL));
+    return log->ExitFunction(m_pFileDescCatalog->ValidateSplitSize(
+        m_dwSplitSize, m_dwFirstMediaFreeSpace, m_dwOutputMethod));
+}
+
+long CQvSplit::SetSplitBigFile(BOOL bSplit, DWORD dwSplitSize, LPCTSTR lpszSplitFileList) {
+    CQvLog* log = CQvLog::GetInstance();
+    log->EnterFunction(
+        L"CQvSplit::SetSplitBigFile(BOOL bSplit,DWORD dwSplitSize=%d,LPCTSTR lpszSplitFileList=%s)",
+        dwSplitSize, lpszSplitFileList);
+    CQvSplitBigFile* pBigFile = CQvSplitBigFile::GetInstance();
+    if (!pBigFile) {
+        log->AddError(L"CQvSplit::SetSplitBigFile(...) CQvSplitBigFile::GetInstance() return NULL !");
+        return log->ExitFunction(static_cast<long>(E_FAIL));
+    }
+    if (!bSplit) {
+        return log->ExitFunction(pBigFile->SetSplitBigFile(FALSE, dwSplitSize, lpszSplitFileList));
+    }
+    if (!lpszSplitFileList) {
+        log->AddError(L"CQvSplit::SetSplitBigFile(...) lpszSplitFileList=NULL !");
+        return log->ExitFunction(static_cast<long>(E_INVALIDARG));
+    }
+    return log->ExitFunction(pBigFile->SetSplitBigFile(bSplit, dwSplitSize, lpszSplitFileList));
+}
+
+long CQvSplit::RecoverFiles(WORD wDrive, LPCTSTR strSplitListFile) {
+    CQvLog* log = CQvLog::GetInstance();
+    if (!strSplitListFile) {
+        log->AddError(L"CQvSplit::RecoverFiles(...) strSplitListFile = NULL !");
+        return E_INVALIDARG;
+    }
+    if (!qvp::PathFileExistsW(strSplitListFile)) {
+        log->AddError(L"CQvSplit::RecoverFiles(...) Split list not exist strSplitListFile = %s",
+                      strSplitListFile);
+        return E_INVALIDARG;
+    }
+    CQvSplitBigFile* pBigFile = CQvSplitBigFile::GetInstance();
+    if (!pBigFile) return E_FAIL;
+    return pBigFile->RecoverFiles(wDrive, strSplitListFile);
+}
+
+int64_t CQvSplit::GetTotalSize() { return m_iTotalSize; }
