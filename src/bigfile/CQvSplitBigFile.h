@@ -6,7 +6,11 @@
 #include "facilities/CQvIni.h"
 #include "facilities/CQvPathString.h"
 
+#include <memory>
+#include <vector>
+
 class CQvFileDescCatalog;
+class CQvFile;
 
 class QVSPLIT_API CQvSplitBigFile {
 public:
@@ -34,6 +38,53 @@ protected:
     int m_iFileCount;
 
 private:
+    // A part written by the cut in progress: its path, and the map entry its key replaced.
+    struct PartWritten {
+        CQvString strPath;
+        bool bInMap;
+        bool bHadEntry;
+        FileDesc oldEntry;
+    };
+    typedef std::vector<PartWritten> PartVector;
+
+    // The cut proper, once the source is open: parts, map entries, list, deletion.
+    long CutOpenFile(QvFileDescMap& mapFileDesc, const FileDesc& cutFile, CQvFile& source,
+                     std::unique_ptr<char[]>& pBuffer, PartVector& vParts);
+    // Writes every part of source, each flushed and closed; fills vParts.
+    long WriteParts(CQvFile& source, const CQvString& strFilePath, const CQvString& strStamp,
+                    char* pBuffer, PartVector& vParts);
+    // Copies up to iPartSize bytes of source into part; bEnd tells whether the end was met.
+    long FillPart(CQvFile& source, CQvFile& part, int64_t iPartSize, char* pBuffer,
+                  bool& bEnd);
+    // Describes every part and puts it into the map under its lower-cased path.
+    long AddPartEntries(QvFileDescMap& mapFileDesc, const FileDesc& cutFile, PartVector& vParts);
+    // Adds the cut to the part list and stores the list; the document is unchanged on failure.
+    long RecordCut(const CQvString& strFilePath, const CQvString& strStamp, int iPartCount);
+    // Takes the last entry out of the part list again, after the source could not be deleted.
+    void UnrecordCut(const CQvIni& iniBefore);
+    // Deletes the cut file, whose bytes now lie in its parts.
+    long DeleteCutFile(const FileDesc& cutFile);
+    // Undoes a failed cut: the parts leave the map (old entries come back) and the disk.
+    static void RemoveParts(QvFileDescMap& mapFileDesc, const PartVector& vParts);
+
+    // Rebuilds one entry of a part list; false when it stays unrebuilt.
+    bool RecoverEntry(LPCTSTR strKey, const CQvString& strValue, WORD wDrive);
+    // Checks that every part of a file can be opened before anything is created.
+    // iLargest receives the size of the biggest part.
+    static bool CheckParts(const CQvString& strFile, const CQvString& strStamp, DWORD dwCount,
+                           int64_t& iLargest);
+    // Appends parts 1..dwCount to target in order; false at the first failure.
+    static bool AppendParts(CQvFile& target, const CQvString& strFile, const CQvString& strStamp,
+                            DWORD dwCount, int64_t iLargest);
+    // Appends one part; false when a read or a write failed.
+    static bool AppendPart(CQvFile& target, LPCTSTR strFile, LPCTSTR strPart, char* pBuffer,
+                           DWORD cbBuffer);
+    // Builds the file under a temporary name and renames it into place.
+    static bool RebuildFile(const CQvString& strFile, const CQvString& strStamp, DWORD dwCount,
+                            int64_t iLargest);
+    // Deletes the parts once the file they rebuilt is in place.
+    static void DeleteParts(const CQvString& strFile, const CQvString& strStamp, DWORD dwCount);
+
     static CQvSplitBigFile* pInstance;
     friend class QvBigFileTestAccess;
 };

@@ -1,0 +1,309 @@
+// The big-file splitter: switching cutting on and off, and cutting one file into parts.
+#include "bigfile/CQvSplitBigFile.h"
+
+#include "catalog/CQvFileDescCatalog.h"
+#include "facilities/CQvFile.h"
+#include "facilities/CQvLog.h"
+#include "platform/QvPlatform.h"
+
+#include <algorithm>
+#include <memory>
+#include <exception>
+#include <new>
+
+namespace {
+
+const wchar_t kSection[] = L"Files";
+// Largest single read of the source; the buffer holds a little more.
+const int64_t kMaxRead = 100000000;
+const size_t kBufferSlack = 100;
+const int64_t kMegabyte = 1048576;
+// Splits at or below this size leave no room for a part.
+const DWORD kPartReserveMB = 20;
+
+// The 14-digit UTC stamp DDMMYYYYhhmmss shared by all parts of one cut.
+CQvString MakeStamp() {
+    SYSTEMTIME st = {};
+    qvp::GetSystemTime(&st);
+    CQvString stamp;
+    stamp.Format(L"%02hu%02hu%02hu%02hu%02hu%02hu", st.wDay, st.wMonth, st.wYear, st.wHour,
+                 st.wMinute, st.wSecond);
+    return stamp;
+}
+
+CQvString PartPath(const CQvString& strFile, const CQvString& strStamp, int n) {
+    CQvString path;
+    path.Format(L"%s.%s.Part%d", strFile, strStamp, n);
+    return path;
+}
+
+}  // namespace
+
+CQvSplitBigFile* CQvSplitBigFile::pInstance = nullptr;
+
+CQvSplitBigFile* CQvSplitBigFile::GetInstance() {
+    if (!pInstance) {
+        try {
+            pInstance = new CQvSplitBigFile();
+        } catch (const std::bad_alloc&) {
+            CQvLog::GetInstance()->AddError(L"CQvSplitBigFile::GetInstance() Create new object FAILED");
+            return nullptr;
+        }
+    }
+    return pInstance;
+}
+
+CQvSplitBigFile::CQvSplitBigFile()
+    : m_pFileDescCatalog(nullptr), m_bSplitBigFileOn(0), m_dwPartSize(0), m_iFileCount(0) {
+    CQvLog* log = CQvLog::GetInstance();
+    log->EnterFunction(L"CQvSplitBigFile::CQvSplitBigFile()");
+    m_pFileDescCatalog = CQvFileDescCatalog::GetInstance();
+    log->ExitFunction();
+}
+
+CQvSplitBigFile::~CQvSplitBigFile() {
+    CQvLog* log = CQvLog::GetInstance();
+    log->EnterFunction(L"CQvSplitBigFile::~CQvSplitBigFile()");
+    log->ExitFunction();
+}
+
+int CQvSplitBigFile::IsSplitBigFileOn() {
+    CQvLog* log = CQvLog::GetInstance();
+    log->EnterFunction(L"CQvSplitBigFile::IsSplitBigFileOn()");
+    return log->ExitFunction(m_bSplitBigFileOn);
+}
+
+long CQvSplitBigFile::SetSplitBigFile(BOOL bSplit, DWORD dwSplitSize, LPCTSTR lpszSplitFileList) {
+    CQvLog* log = CQvLog::GetInstance();
+    log->EnterFunction(L"CQvSplitBigFile::SetSplitBigFile(BOOL bSplit,DWORD dwSplitSize=%d,LPCTSTR lpszSplitFileList=%s)",
+                       dwSplitSize, lpszSplitFileList);
+    if (!bSplit) {
+        m_bSplitBigFileOn = 0;
+        return log->ExitFunction(0L);
+    }
+    if (!lpszSplitFileList) {
+        log->AddError(L"CQvSplitBigFile::SetSplitBigFile(...) lpszSplitFileList = NULL !");
+        return log->ExitFunction(static_cast<long>(E_FAIL));
+    }
+    // A part is the split size less 20 MB; nothing smaller could hold a single byte.
+    if (dwSplitSize <= kPartReserveMB) {
+        log->AddError(L"CQvSplitBigFile::SetSplitBigFile(...) dwSplitSize=%d too small, a split size above %d MB is needed to cut files",
+                      dwSplitSize, kPartReserveMB);
+        return log->ExitFunction(static_cast<long>(E_FAIL));
+    }
+    m_strSplitFileList = lpszSplitFileList;
+    qvp::SetFileAttributesW(m_strSplitFileList, FILE_ATTRIBUTE_NORMAL);
+    qvp::DeleteFileW(m_strSplitFileList);
+    HANDLE hList = qvp::CreateFileW(m_strSplitFileList, QV_FILE_ALL_ACCESS, 0, nullptr,
+                                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (hList == INVALID_HANDLE_VALUE) {
+        log->AddError(L"CQvSplitBigFile::SetSplitBigFile(...) Can not create file %s",
+                      m_strSplitFileList);
+        return log->ExitFunction(static_cast<long>(E_FAIL));
+    }
+    qvp::CloseHandle(hList);
+    if (!m_Ini.Load(m_strSplitFileList, nullptr) || !m_Ini.AddSection(kSection)) {
+        log->AddError(L"CQvSplitBigFile::SetSplitBigFile(...) Error create section in file %s",
+                      m_strSplitFileList);
+        return log->ExitFunction(static_cast<long>(E_FAIL));
+    }
+    m_Ini.Store(m_strSplitFileList, 1);
+    m_dwPartSize = dwSplitSize - kPartReserveMB;
+    m_iFileCount = 0;
+    m_bSplitBigFileOn = 1;
+    return log->ExitFunction(0L);
+}
+
+// A cut deletes the source only after every part is flushed to disk and the part list naming
+// them has been stored (atomically); any failure before that removes the parts again and keeps
+// the source. So at every moment the bytes are whole in the source, or in parts the list names.
+long CQvSplitBigFile::SplitFile(QvFileDescMap& mapFileDesc, QvFileDescMapIter& iter) {
+    CQvLog* log = CQvLog::GetInstance();
+    log->EnterFunction(L"CQvSplitBigFile::SplitFile(QvFileDescMap &mapFileDesc, QvFileDescMapIter &iter)");
+    if (iter == mapFileDesc.end() || m_dwPartSize == 0) {
+        log->AddError(L"CQvSplitBigFile::SplitFile(...) no file to cut or no part size (cutting never switched on)");
+        return log->ExitFunction(static_cast<long>(E_FAIL));
+    }
+    // A copy: the entry must stay readable whatever the map does while parts are added.
+    const FileDesc cutFile = iter->second;
+    const int64_t iPartSize = static_cast<int64_t>(m_dwPartSize) * kMegabyte;
+    const size_t cbBuffer = static_cast<size_t>(std::min(iPartSize, kMaxRead)) + kBufferSlack;
+    std::unique_ptr<char[]> pBufferDataSplit;
+    try {
+        pBufferDataSplit.reset(new char[cbBuffer]);
+    } catch (const std::bad_alloc&) {
+        log->AddError(L"CQvSplitBigFile::SplitFile(...) error allocate memory for pBufferDataSplit Catch exception");
+        return log->ExitFunction(static_cast<long>(E_FAIL));
+    }
+    // A directory entry cannot be cut; on POSIX it could otherwise be opened for reading.
+    const DWORD dwAttr = qvp::GetFileAttributesW(cutFile.strFilePath);
+    CQvFile source;
+    if (dwAttr == INVALID_FILE_ATTRIBUTES || (dwAttr & FILE_ATTRIBUTE_DIRECTORY) ||
+        !source.Attach(cutFile.strFilePath) ||
+        !source.Open(GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr))
+        return log->ExitFunction(static_cast<long>(E_FAIL));
+    PartVector vParts;
+    long hr = E_FAIL;
+    try {
+        hr = CutOpenFile(mapFileDesc, cutFile, source, pBufferDataSplit, vParts);
+    } catch (const std::exception&) {
+        log->AddError(L"CQvSplitBigFile::SplitFile(...) Out of memory while cutting %s",
+                      cutFile.strFilePath);
+        hr = E_FAIL;
+    }
+    if (hr != 0) {
+        RemoveParts(mapFileDesc, vParts);
+        log->AddError(L"CQvSplitBigFile::SplitFile(...) Cut of file %s FAILED, the file is kept",
+                      cutFile.strFilePath);
+        return log->ExitFunction(static_cast<long>(E_FAIL));
+    }
+    ++m_iFileCount;
+    return log->ExitFunction(0L);
+}
+
+long CQvSplitBigFile::CutOpenFile(QvFileDescMap& mapFileDesc, const FileDesc& cutFile,
+                                  CQvFile& source, std::unique_ptr<char[]>& pBuffer,
+                                  PartVector& vParts) {
+    const CQvString strStamp = MakeStamp();
+    long hr = WriteParts(source, cutFile.strFilePath, strStamp, pBuffer.get(), vParts);
+    source.Close();
+    pBuffer.reset();
+    if (hr == 0) hr = AddPartEntries(mapFileDesc, cutFile, vParts);
+    const CQvIni iniBefore(m_Ini);
+    if (hr == 0) hr = RecordCut(cutFile.strFilePath, strStamp, static_cast<int>(vParts.size()));
+    if (hr != 0) return hr;
+    hr = DeleteCutFile(cutFile);
+    if (hr != 0) UnrecordCut(iniBefore);
+    return hr;
+}
+
+// Parts are numbered without gaps, so that recovery can tell a lost part from a skipped one:
+// a part that cannot be created fails the cut instead of being skipped. CREATE_NEW keeps the
+// cut from overwriting a file that happens to carry a part's name.
+long CQvSplitBigFile::WriteParts(CQvFile& source, const CQvString& strFilePath,
+                                 const CQvString& strStamp, char* pBuffer, PartVector& vParts) {
+    CQvLog* log = CQvLog::GetInstance();
+    const int64_t iPartSize = static_cast<int64_t>(m_dwPartSize) * kMegabyte;
+    bool bEnd = false;
+    for (int n = 1; !bEnd; ++n) {
+        PartWritten written;
+        written.strPath = PartPath(strFilePath, strStamp, n);
+        written.bInMap = false;
+        written.bHadEntry = false;
+        CQvFile part;
+        if (!part.Attach(written.strPath) ||
+            !part.Open(QV_FILE_ALL_ACCESS, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr)) {
+            log->AddError(L"CQvSplitBigFile::SplitFile(...) Create file %s FAILED error=%u",
+                          written.strPath, qvp::GetLastError());
+            return E_FAIL;
+        }
+        vParts.push_back(written);
+        if (FillPart(source, part, iPartSize, pBuffer, bEnd) != 0) return E_FAIL;
+        if (!part.Flush() || !part.Close()) {
+            log->AddError(L"CQvSplitBigFile::SplitFile(...) Flush error in file %s error=%u",
+                          written.strPath, qvp::GetLastError());
+            return E_FAIL;
+        }
+    }
+    return 0;
+}
+
+long CQvSplitBigFile::FillPart(CQvFile& source, CQvFile& part, int64_t iPartSize, char* pBuffer,
+                               bool& bEnd) {
+    CQvLog* log = CQvLog::GetInstance();
+    int64_t iLeft = iPartSize;
+    while (iLeft > 0) {
+        const DWORD dwWant = static_cast<DWORD>(std::min(iLeft, kMaxRead));
+        DWORD dwRead = 0;
+        if (!source.Read(pBuffer, dwWant, &dwRead, nullptr)) {
+            log->AddError(L"CQvSplitBigFile::SplitFile(...) Read error in file %s error=%u",
+                          source.GetPath(), qvp::GetLastError());
+            return E_FAIL;
+        }
+        if (dwRead == 0) {
+            bEnd = true;
+            return 0;
+        }
+        if (!part.WriteAll(pBuffer, dwRead)) {
+            log->AddError(L"CQvSplitBigFile::SplitFile(...) Write error in file %s", part.GetPath());
+            return E_FAIL;
+        }
+        iLeft -= dwRead;
+    }
+    return 0;
+}
+
+long CQvSplitBigFile::AddPartEntries(QvFileDescMap& mapFileDesc, const FileDesc& cutFile,
+                                     PartVector& vParts) {
+    CQvLog* log = CQvLog::GetInstance();
+    for (PartWritten& written : vParts) {
+        FileDesc* pDesc = m_pFileDescCatalog->CreateFileDesc(cutFile.pPathRules, written.strPath,
+                                                             cutFile.strTargetPath);
+        if (!pDesc) {
+            log->AddError(L"CQvSplitBigFile::SplitFile(...) CreateFileDesc error return NULL");
+            return E_FAIL;
+        }
+        pDesc->strTargetPath = cutFile.strTargetPath;
+        CQvString strKey(written.strPath);
+        strKey.MakeLower();
+        QvFileDescMapIter found = mapFileDesc.find(strKey);
+        written.bHadEntry = found != mapFileDesc.end();
+        if (written.bHadEntry) written.oldEntry = found->second;
+        mapFileDesc[strKey] = *pDesc;
+        written.bInMap = true;
+        m_pFileDescCatalog->DeleteFileDesc(pDesc);
+    }
+    return 0;
+}
+
+long CQvSplitBigFile::RecordCut(const CQvString& strFilePath, const CQvString& strStamp,
+                                int iPartCount) {
+    CQvLog* log = CQvLog::GetInstance();
+    CQvString strKey, strValue;
+    strKey.Format(L"File%d", m_iFileCount);
+    strValue.Format(L"%s|%s|%d", strFilePath, strStamp, iPartCount);
+    // The list does not keep the drive letter: the file may be rebuilt on any drive.
+    strValue = strValue.Mid(1, strValue.GetLength() - 1);
+    CQvIni iniNew(m_Ini);
+    if (!iniNew.AddKey(kSection, strKey, strValue) || !iniNew.Store(m_strSplitFileList, 1)) {
+        log->AddError(L"CQvSplitBigFile::SplitFile(...) Store of split file list %s FAILED error=%u",
+                      m_strSplitFileList, qvp::GetLastError());
+        return E_FAIL;
+    }
+    m_Ini = iniNew;
+    return 0;
+}
+
+void CQvSplitBigFile::UnrecordCut(const CQvIni& iniBefore) {
+    m_Ini = iniBefore;
+    // Should this store fail, the list names parts that are about to go; recovery then finds
+    // part 1 missing and leaves the still existing source alone.
+    if (!m_Ini.Store(m_strSplitFileList, 1))
+        CQvLog::GetInstance()->AddWarning(L"CQvSplitBigFile::SplitFile(...) Store of split file list %s FAILED error=%u",
+                                          m_strSplitFileList, qvp::GetLastError());
+}
+
+long CQvSplitBigFile::DeleteCutFile(const FileDesc& cutFile) {
+    const DWORD dwAttr = qvp::GetFileAttributesW(cutFile.strFilePath);
+    qvp::SetFileAttributesW(cutFile.strFilePath, FILE_ATTRIBUTE_NORMAL);
+    if (qvp::DeleteFileW(cutFile.strFilePath)) return 0;
+    const DWORD dwErr = qvp::GetLastError();
+    if (dwAttr != INVALID_FILE_ATTRIBUTES) qvp::SetFileAttributesW(cutFile.strFilePath, dwAttr);
+    CQvLog::GetInstance()->AddError(L"CQvSplitBigFile::SplitFile(...) Delete file %s FAILED error=%u",
+                                    cutFile.strFilePath, dwErr);
+    return E_FAIL;
+}
+
+void CQvSplitBigFile::RemoveParts(QvFileDescMap& mapFileDesc, const PartVector& vParts) {
+    for (const PartWritten& written : vParts) {
+        CQvString strKey(written.strPath);
+        strKey.MakeLower();
+        if (written.bInMap && written.bHadEntry)
+            mapFileDesc[strKey] = written.oldEntry;
+        else if (written.bInMap)
+            mapFileDesc.erase(strKey);
+        if (!qvp::DeleteFileW(written.strPath))
+            CQvLog::GetInstance()->AddWarning(L"CQvSplitBigFile::SplitFile(...) Delete file %s FAILED error=%u",
+                                              written.strPath, qvp::GetLastError());
+    }
+}

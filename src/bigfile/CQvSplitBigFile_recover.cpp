@@ -1,0 +1,208 @@
+// The big-file splitter's recovery: rebuilding every file of a part list from its parts.
+#include "bigfile/CQvSplitBigFile.h"
+
+#include "facilities/CQvFile.h"
+#include "facilities/CQvLog.h"
+#include "platform/QvPlatform.h"
+
+#include <algorithm>
+#include <exception>
+#include <memory>
+#include <new>
+
+namespace {
+
+const wchar_t kSection[] = L"Files";
+const int64_t kMaxRead = 100000000;
+
+CQvString PartPath(const CQvString& strFile, const CQvString& strStamp, DWORD n) {
+    CQvString path;
+    path.Format(L"%s.%s.Part%u", strFile, strStamp, n);
+    return path;
+}
+
+// Decimal digits up to the first other character; none give 0, too many saturate.
+DWORD ParseCount(const CQvString& strCount) {
+    unsigned long long value = 0;
+    for (int i = 0; i < strCount.GetLength(); ++i) {
+        const wchar_t c = strCount.GetAt(i);
+        if (c < L'0' || c > L'9') break;
+        value = std::min<unsigned long long>(value * 10 + static_cast<unsigned>(c - L'0'),
+                                             0xFFFFFFFFull);
+    }
+    return static_cast<DWORD>(value);
+}
+
+bool OpenPart(CQvFile& part, LPCTSTR strPart) {
+    CQvLog* log = CQvLog::GetInstance();
+    if (!part.Attach(strPart)) {
+        log->AddError(L"CQvSplitBigFile::RecoverFiles(LPCTSTR strSplitListFile) Attach file %s FAILED", strPart);
+        return false;
+    }
+    if (!part.Open(GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr)) {
+        log->AddError(L"CQvSplitBigFile::RecoverFiles(LPCTSTR strSplitListFile) Open file %s FAILED", strPart);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+// The list is read into a document of its own, so that recovering never disturbs the part
+// list of cuts made in the same process.
+long CQvSplitBigFile::RecoverFiles(WORD wDrive, LPCTSTR strSplitListFile) {
+    CQvLog* log = CQvLog::GetInstance();
+    log->EnterFunction(L"CQvSplitBigFile::RecoverFiles(LPCTSTR strSplitListFile=%s)", strSplitListFile);
+    if (!strSplitListFile) {
+        log->AddError(L"CQvSplitBigFile::RecoverFiles(...) strSplitListFile NULL");
+        return log->ExitFunction(static_cast<long>(E_FAIL));
+    }
+    try {
+        CQvIni ini;
+        if (!ini.Load(strSplitListFile, nullptr)) {
+            log->AddError(L"CQvSplitBigFile::RecoverFiles(LPCTSTR strSplitListFile) Open split file list %s FAILED",
+                          strSplitListFile);
+            return log->ExitFunction(static_cast<long>(E_INVALIDARG));
+        }
+        for (int i = 0;; ++i) {
+            CQvString strKey, strValue;
+            strKey.Format(L"File%d", i);
+            if (!ini.GetKeyValue(kSection, strKey, strValue)) break;
+            RecoverEntry(strKey, strValue, wDrive);
+        }
+    } catch (const std::exception&) {
+        log->AddError(L"CQvSplitBigFile::RecoverFiles(LPCTSTR strSplitListFile) Out of memory reading %s",
+                      strSplitListFile);
+    }
+    return log->ExitFunction(0L);
+}
+
+// Nothing is created or replaced until every part has been seen, and the file is built under
+// a temporary name: an existing file is only ever replaced by a complete rebuild, and parts
+// are deleted only once that rebuild is in place.
+bool CQvSplitBigFile::RecoverEntry(LPCTSTR strKey, const CQvString& strValue, WORD wDrive) {
+    CQvLog* log = CQvLog::GetInstance();
+    CQvString strPath, strStamp, strCount;
+    DWORD dwCount = 0;
+    if (strValue.GetToken(L"|", strPath, 1) && strValue.GetToken(L"|", strStamp, 2) &&
+        strValue.GetToken(L"|", strCount, 3))
+        dwCount = ParseCount(strCount);
+    // A cut always writes at least one part, so a count of 0 cannot come from one.
+    if (dwCount == 0) {
+        log->AddError(L"CQvSplitBigFile::RecoverFiles(LPCTSTR strSplitListFile) Invalid Key Value for %s = %s File Skip",
+                      strKey, strValue);
+        return false;
+    }
+    CQvString strFile;
+    strFile.Format(L"%c%s", static_cast<wchar_t>(wDrive), strPath);
+    int64_t iLargest = 0;
+    if (!CheckParts(strFile, strStamp, dwCount, iLargest) ||
+        !RebuildFile(strFile, strStamp, dwCount, iLargest)) {
+        log->AddError(L"CQvSplitBigFile::RecoverFiles(LPCTSTR strSplitListFile) Recover file %s FAILED, its parts are kept",
+                      strFile);
+        return false;
+    }
+    DeleteParts(strFile, strStamp, dwCount);
+    log->AddInfo(L"CQvSplitBigFile::RecoverFiles(LPCTSTR strSplitListFile) File %s rebuilt from %u parts",
+                 strFile, dwCount);
+    return true;
+}
+
+bool CQvSplitBigFile::CheckParts(const CQvString& strFile, const CQvString& strStamp,
+                                 DWORD dwCount, int64_t& iLargest) {
+    iLargest = 0;
+    for (DWORD n = 1; n <= dwCount; ++n) {
+        CQvFile part;
+        if (!OpenPart(part, PartPath(strFile, strStamp, n))) return false;
+        iLargest = std::max(iLargest, part.GetFileSize());
+    }
+    return true;
+}
+
+bool CQvSplitBigFile::RebuildFile(const CQvString& strFile, const CQvString& strStamp,
+                                  DWORD dwCount, int64_t iLargest) {
+    CQvLog* log = CQvLog::GetInstance();
+    CQvString strTemp;
+    strTemp.Format(L"%s.%s.Rebuild.tmp", strFile, strStamp);
+    CQvFile target;
+    if (!target.Attach(strTemp)) {
+        log->AddError(L"CQvSplitBigFile::RecoverFiles(LPCTSTR strSplitListFile) Attach file %s FAILED", strFile);
+        return false;
+    }
+    if (!target.Open(QV_FILE_ALL_ACCESS, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr)) {
+        log->AddError(L"CQvSplitBigFile::RecoverFiles(LPCTSTR strSplitListFile) Create file %s FAILED", strFile);
+        return false;
+    }
+    bool bDone = AppendParts(target, strFile, strStamp, dwCount, iLargest);
+    if (bDone && !target.Flush()) {
+        log->AddError(L"CQvSplitBigFile::RecoverFiles(LPCTSTR strSplitListFile) Flush file %s FAILED error=%u",
+                      strTemp, qvp::GetLastError());
+        bDone = false;
+    }
+    bDone = target.Close() && bDone;
+    if (bDone && !qvp::MoveFileExW(strTemp, strFile, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        log->AddError(L"CQvSplitBigFile::RecoverFiles(LPCTSTR strSplitListFile) Rename %s to %s FAILED error=%u",
+                      strTemp, strFile, qvp::GetLastError());
+        bDone = false;
+    }
+    if (!bDone) qvp::DeleteFileW(strTemp);
+    return bDone;
+}
+
+bool CQvSplitBigFile::AppendParts(CQvFile& target, const CQvString& strFile,
+                                  const CQvString& strStamp, DWORD dwCount, int64_t iLargest) {
+    CQvLog* log = CQvLog::GetInstance();
+    // Small parts need no 100 MB buffer; the reads stay at most 100,000,000 bytes.
+    const DWORD cbBuffer = static_cast<DWORD>(std::max<int64_t>(1, std::min(iLargest, kMaxRead)));
+    std::unique_ptr<char[]> pBufferDataSplit;
+    try {
+        pBufferDataSplit.reset(new char[cbBuffer]);
+    } catch (const std::bad_alloc&) {
+        log->AddError(L"CQvSplitBigFile::RecoverFiles(LPCTSTR strSplitListFile) Memory Allocation Error for pBufferDataSplit");
+    }
+    if (!pBufferDataSplit) {
+        log->AddError(L"CQvSplitBigFile::RecoverFiles(LPCTSTR strSplitListFile) Can not read data, no buffer (pBufferDataSplit=NULL)");
+        return false;
+    }
+    for (DWORD n = 1; n <= dwCount; ++n) {
+        if (!AppendPart(target, strFile, PartPath(strFile, strStamp, n), pBufferDataSplit.get(),
+                        cbBuffer))
+            return false;
+    }
+    return true;
+}
+
+bool CQvSplitBigFile::AppendPart(CQvFile& target, LPCTSTR strFile, LPCTSTR strPart,
+                                 char* pBuffer, DWORD cbBuffer) {
+    CQvLog* log = CQvLog::GetInstance();
+    CQvFile part;
+    if (!OpenPart(part, strPart)) return false;
+    const int64_t iPartSize = part.GetFileSize();
+    for (;;) {
+        DWORD dwRead = 0;
+        if (!part.Read(pBuffer, cbBuffer, &dwRead, nullptr)) {
+            log->AddError(L"CQvSplitBigFile::RecoverFiles(LPCTSTR strSplitListFile) Read %d bytes in file %s FAILED",
+                          static_cast<DWORD>(iPartSize), strPart);
+            return false;
+        }
+        // Reading on to the end of the file, rather than stopping at a short read, takes
+        // every byte even where the system hands out less than was asked for.
+        if (dwRead == 0) return true;
+        if (!target.WriteAll(pBuffer, dwRead)) {
+            log->AddError(L"CQvSplitBigFile::RecoverFiles(LPCTSTR strSplitListFile) Write %d bytes in file %s FAILED",
+                          dwRead, strFile);
+            return false;
+        }
+    }
+}
+
+void CQvSplitBigFile::DeleteParts(const CQvString& strFile, const CQvString& strStamp,
+                                  DWORD dwCount) {
+    for (DWORD n = 1; n <= dwCount; ++n) {
+        const CQvString strPart = PartPath(strFile, strStamp, n);
+        qvp::SetFileAttributesW(strPart, FILE_ATTRIBUTE_NORMAL);
+        if (!qvp::DeleteFileW(strPart))
+            CQvLog::GetInstance()->AddWarning(L"CQvSplitBigFile::RecoverFiles(LPCTSTR strSplitListFile) Delete file %s FAILED error=%u",
+                                              strPart, qvp::GetLastError());
+    }
+}
