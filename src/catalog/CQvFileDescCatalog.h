@@ -6,6 +6,9 @@
 #include "rules/CQvPathRules.h"
 #include "rules/CQvRulesFactory.h"
 
+#include <string>
+#include <unordered_map>
+
 class CQvMediaFactory;
 
 class QVSPLIT_API CQvFileDescCatalog {
@@ -78,6 +81,45 @@ protected:
     CQvString strBigFileName;
 
 private:
+    // What a directory listing already told about one entry, so a walk does not ask the file
+    // system a second and third time for every file it meets.
+    struct QvKnownEntry {
+        DWORD dwAttributes;
+        DWORD nFileSizeHigh;
+        DWORD nFileSizeLow;
+        DWORD dwWriteTimeLow;
+        DWORD dwWriteTimeHigh;
+    };
+
+    long AddFileKnown(CQvPathRules* pQvPathRules, LPCTSTR strFileName, const QvKnownEntry* pKnown);
+    long AddSingleFileKnown(CQvPathRules* pQvPathRules, LPCTSTR strFileName,
+                            const QvKnownEntry* pKnown);
+    FileDesc* MakeDesc(bool bDirDesc, CQvPathRules* pQvPathRules, LPCTSTR strFileName,
+                       LPCTSTR strTargetPath, const QvKnownEntry* pKnown);
+    void FillTargetPath(bool bDirDesc, CQvPathRules* pQvPathRules, LPCTSTR strFileName,
+                        LPCTSTR strTargetPath, FileDesc& fileDesc);
+    int64_t MeasureDir(const std::wstring& strDir);
+    int64_t MeasureDirFromDisk(const std::wstring& strDir);
+    void ComparedFolder(CQvPathRules* pRule, CQvString& strFolder, bool& bIsDir);
+    long WalkAroundRules(CQvPathRules* pQvPathRules, LPCTSTR strPath, DWORD dwSplitSize,
+                         bool bExclude);
+    void BuildFilesOneByOne();
+    void BuildDirsKeptWhole(DWORD dwSplit);
+    void ApplyExcludeRules();
+    long RunSizeChecks(DWORD dwSplit, DWORD dwFirstMediaFreeSpaceSize, const int64_t* piMB);
+    void AddSizesOfMap(QvFileDescMap& mpFileDesc, int64_t iLimit, int64_t& iTotal,
+                       int64_t& iSizeBigFile, int64_t* piMapSize);
+    static CQvString LocalWriteTime(DWORD dwLow, DWORD dwHigh);
+    void StartBuildCache();
+    void EndBuildCache();
+
+    // Directory totals and compared folders of rules, kept for one build only: the tree and
+    // the rules do not change while ValidateSplitSize runs, and the nested walks would
+    // otherwise measure the same directories once per level.
+    bool m_bBuildCacheOn;
+    std::unordered_map<std::wstring, int64_t> m_mpDirSizeCache;
+    std::unordered_map<const CQvPathRules*, std::pair<CQvString, bool>> m_mpComparedFolderCache;
+
     static CQvFileDescCatalog* pInstance;
     friend class QvCatalogTestAccess;
 };

@@ -1,0 +1,177 @@
+// The file catalogue singleton, its location maps, and the whole-rule entry points and walk.
+#include "catalog/CQvFileDescCatalog.h"
+
+#include "facilities/CQvLog.h"
+#include "facilities/CQvPathString.h"
+#include "media/CQvMediaFactory.h"
+#include "platform/QvPlatform.h"
+
+#include <cstring>
+#include <new>
+
+CQvFileDescCatalog* CQvFileDescCatalog::pInstance = nullptr;
+
+CQvFileDescCatalog* CQvFileDescCatalog::GetInstance() {
+    CQvLog* log = CQvLog::GetInstance();
+    log->EnterFunction(L"CQvFileDescCatalog::GetInstance()");
+    if (!pInstance) {
+        try {
+            pInstance = new CQvFileDescCatalog();
+        } catch (...) {
+            log->AddError(L"CQvFileDescCatalog::GetInstance() Error create new object "
+                          L"CQvFileDescCatalog Catch Exception");
+            pInstance = nullptr;
+        }
+    }
+    log->ExitFunction();
+    return pInstance;
+}
+
+CQvFileDescCatalog::CQvFileDescCatalog()
+    : lpCB(nullptr),
+      lpUserParam(nullptr),
+      pMediaFactory(nullptr),
+      pRulesFactory(nullptr),
+      dwSplitSize(0),
+      bWimTooBig(FALSE),
+      m_bBuildCacheOn(false) {
+    CQvLog* log = CQvLog::GetInstance();
+    log->EnterFunction(L"CQvFileDescCatalog::CQvFileDescCatalog()");
+    pMediaFactory = CQvMediaFactory::GetInstance();
+    pRulesFactory = CQvRulesFactory::GetInstance();
+    log->ExitFunction();
+}
+
+CQvFileDescCatalog::~CQvFileDescCatalog() {
+    CQvLog* log = CQvLog::GetInstance();
+    log->EnterFunction(L"CQvFileDescCatalog::~CQvFileDescCatalog()");
+    mpFileDescInAll.clear();
+    mpFileDescInAny.clear();
+    mpFileDescInFirst.clear();
+    mpFileDescInLast.clear();
+    mpFileDescNotFirst.clear();
+    mpFileDescNotLast.clear();
+    log->ExitFunction();
+}
+
+void CQvFileDescCatalog::ResetFileCatalog() {
+    CQvLog* log = CQvLog::GetInstance();
+    log->EnterFunction(L"CQvFileDescCatalog::ResetFileCatalog(void)");
+    mpFileDescInAll.clear();
+    mpFileDescInAny.clear();
+    mpFileDescInFirst.clear();
+    mpFileDescInLast.clear();
+    mpFileDescNotFirst.clear();
+    mpFileDescNotLast.clear();
+    log->ExitFunction();
+}
+
+int CQvFileDescCatalog::Find(LPCTSTR text, LPCTSTR what) {
+    CQvString strText(text);
+    CQvString strWhat(what);
+    strText.MakeLower();
+    strWhat.MakeLower();
+    int iPos = 0;
+    return strText.Find(strWhat, iPos, 0) ? 1 : 0;
+}
+
+void CQvFileDescCatalog::DeleteFileDesc(FileDesc* pFileDesc) {
+    CQvLog* log = CQvLog::GetInstance();
+    log->EnterFunction(L"CQvFileDescCatalog::DeleteFileDesc(FileDesc *pFileDesc)");
+    delete pFileDesc;
+    log->ExitFunction();
+}
+
+QvFileDescMap* CQvFileDescCatalog::MapOf(int iLocation) {
+    switch (iLocation) {
+    case InFirst: return &mpFileDescInFirst;
+    case InLast: return &mpFileDescInLast;
+    case InAll: return &mpFileDescInAll;
+    case InAny: return &mpFileDescInAny;
+    case NotFirst: return &mpFileDescNotFirst;
+    case NotLast: return &mpFileDescNotLast;
+    default: return nullptr;
+    }
+}
+
+namespace {
+
+// Attributes of a path, 0 when they cannot be read.
+DWORD AttributesOrZero(LPCTSTR strPath) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    std::memset(&data, 0, sizeof(data));
+    if (!qvp::GetFileAttributesExW(strPath, GetFileExInfoStandard, &data)) return 0;
+    return data.dwFileAttributes;
+}
+
+}  // namespace
+
+long CQvFileDescCatalog::AddToMediaCatalog(CQvPathRules* pqvPathRules) {
+    CQvLog* log = CQvLog::GetInstance();
+    log->EnterFunction(L"CQvFileDescCatalog::AddToMediaCatalog(CQvPathRules qvPathRules)");
+    if (!pqvPathRules) {
+        log->AddError(L"CQvFileDescCatalog::AddToMediaCatalog(CQvPathRules *pqvPathRules) "
+                      L"pqvPathRules=NULL !");
+        return log->ExitFunction(static_cast<long>(E_FAIL));
+    }
+    LPCTSTR strPath = pqvPathRules->GetPath();
+    if (AttributesOrZero(strPath) & FILE_ATTRIBUTE_DIRECTORY) {
+        ParseDirectory(pqvPathRules, strPath, 1);
+        return log->ExitFunction(static_cast<long>(S_OK));
+    }
+    return log->ExitFunction(AddFileToCatalog(pqvPathRules, strPath));
+}
+
+long CQvFileDescCatalog::DeleteFromMediaCatalog(CQvPathRules* pqvPathRules) {
+    CQvLog* log = CQvLog::GetInstance();
+    log->EnterFunction(L"CQvFileDescCatalog::DeleteFromMediaCatalog(CQvPathRules qvPathRules)");
+    if (!pqvPathRules) {
+        log->AddError(L"CQvFileDescCatalog::DeleteFromMediaCatalog(CQvPathRules *pqvPathRules) "
+                      L"pqvPathRules=NULL !");
+        return log->ExitFunction(static_cast<long>(E_INVALIDARG));
+    }
+    LPCTSTR strPath = pqvPathRules->GetPath();
+    if (AttributesOrZero(strPath) & FILE_ATTRIBUTE_DIRECTORY) {
+        ParseDirectory(pqvPathRules, strPath, 0);
+        return log->ExitFunction(static_cast<long>(S_OK));
+    }
+    MediaDescriptEnumVector vtExclude = pqvPathRules->vtExclude;
+    if (Find(strPath, L"*"))
+        return log->ExitFunction(DeleteFilesFromCatalog(strPath, vtExclude));
+    return log->ExitFunction(DeleteSingleFileFromCatalog(strPath, vtExclude));
+}
+
+void CQvFileDescCatalog::ParseDirectory(CQvPathRules* pqvPathRules, LPCTSTR strPath, int bAdd) {
+    if (!pqvPathRules || !strPath) return;
+    CQvLog* log = CQvLog::GetInstance();
+    const std::wstring strPattern = std::wstring(strPath) + L"\\*.*";
+    CQvPathString strBase(strPath);
+    strBase.RemoveBackslash();
+    strBase.AddBackslash();
+    const MediaDescriptEnumVector vtExclude = pqvPathRules->vtExclude;
+
+    WIN32_FIND_DATAW fd;
+    // The handle stays open while sub-directories are walked: the platform layer refuses to
+    // list a directory that an open handle of the same walk lists, which ends link loops.
+    HANDLE hFind = qvp::FindFirstFileW(strPattern.c_str(), &fd);
+    if (hFind == INVALID_HANDLE_VALUE) return;
+    std::wstring strEntry;
+    do {
+        strEntry.assign(strBase.str());
+        strEntry += fd.cFileName;
+        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            if (std::wcscmp(fd.cFileName, L".") == 0 || std::wcscmp(fd.cFileName, L"..") == 0)
+                continue;
+            ParseDirectory(pqvPathRules, strEntry.c_str(), bAdd);
+        } else if (bAdd) {
+            const QvKnownEntry known = {fd.dwFileAttributes, fd.nFileSizeHigh, fd.nFileSizeLow,
+                                        fd.ftLastWriteTime.dwLowDateTime,
+                                        fd.ftLastWriteTime.dwHighDateTime};
+            if (AddFileKnown(pqvPathRules, strEntry.c_str(), &known) < 0) log->AddError(L"");
+        } else {
+            if (DeleteSingleFileFromCatalog(strEntry.c_str(), vtExclude) < 0)
+                log->AddError(L"  ");
+        }
+    } while (qvp::FindNextFileW(hFind, &fd));
+    qvp::FindClose(hFind);
+}

@@ -1,0 +1,170 @@
+// Directories that other rules reach into: walked one level at a time around those rules;
+// and the removal of excluded files from the maps of the exclude locations.
+#include "catalog/CQvFileDescCatalog.h"
+#include "facilities/CQvLog.h"
+#include "facilities/CQvPathString.h"
+#include "platform/QvPlatform.h"
+
+#include <cstring>
+
+namespace {
+
+bool IsDotName(const wchar_t* name) {
+    return std::wcscmp(name, L".") == 0 || std::wcscmp(name, L"..") == 0;
+}
+
+}  // namespace
+
+void CQvFileDescCatalog::ComparedFolder(CQvPathRules* pRule, CQvString& strFolder, bool& bIsDir) {
+    if (m_bBuildCacheOn) {
+        auto it = m_mpComparedFolderCache.find(pRule);
+        if (it != m_mpComparedFolderCache.end()) {
+            strFolder = it->second.first;
+            bIsDir = it->second.second;
+            return;
+        }
+    }
+    CQvPathString strPath(pRule->GetPath());
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    std::memset(&data, 0, sizeof(data));
+    bIsDir = qvp::GetFileAttributesExW(strPath, GetFileExInfoStandard, &data) &&
+             (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+    // A file or a pattern is compared through the directory that holds it.
+    if (!bIsDir) strPath.RemoveFileSpec();
+    strFolder = strPath;
+    if (m_bBuildCacheOn) m_mpComparedFolderCache[pRule] = std::make_pair(strFolder, bIsDir);
+}
+
+long CQvFileDescCatalog::SplitIncludeDir(CQvPathRules* pQvPathRules, LPCTSTR strPath,
+                                         DWORD dwSplit) {
+    return WalkAroundRules(pQvPathRules, strPath, dwSplit, false);
+}
+
+long CQvFileDescCatalog::SplitExcludeDir(CQvPathRules* pQvPathRules, LPCTSTR strPath,
+                                         DWORD dwSplit) {
+    return WalkAroundRules(pQvPathRules, strPath, dwSplit, true);
+}
+
+// One level of SplitIncludeDir (bExclude false: around the other include rules) or of
+// SplitExcludeDir (bExclude true: around the exclude rules).
+long CQvFileDescCatalog::WalkAroundRules(CQvPathRules* pQvPathRules, LPCTSTR strPath,
+                                         DWORD dwSplit, bool bExclude) {
+    CQvLog* log = CQvLog::GetInstance();
+    if (lpCB && lpCB(1, nullptr, 0, lpUserParam) == 1) {
+        log->AddError(bExclude ? L"CQvFileDescCatalog::SplitExcludeDir(...) ABORT request"
+                               : L"CQvFileDescCatalog::SplitIncludeDir(...) ABORT request");
+        return E_ABORT;
+    }
+    if (!pQvPathRules || !strPath) return E_FAIL;
+    QvRules mpRules;
+    if (pRulesFactory) {
+        if (bExclude)
+            pRulesFactory->GetExcludeRules(mpRules);
+        else
+            pRulesFactory->GetIncludeRules(mpRules);
+    }
+    CQvPathString strBase(strPath);
+    strBase.RemoveBackslash();
+    strBase.AddBackslash();
+    const std::wstring strPattern = strBase.str() + L"*.*";
+    WIN32_FIND_DATAW fd;
+    // Open while nested walks run, so a link loop ends (see ParseDirectory).
+    HANDLE hFind = qvp::FindFirstFileW(strPattern.c_str(), &fd);
+    if (hFind == INVALID_HANDLE_VALUE) return E_FAIL;
+    CQvString strFolder;
+    bool bIsDir = false;
+    do {
+        const bool bDirEntry = (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        if (bDirEntry && IsDotName(fd.cFileName)) continue;
+        CQvPathString strChild(strBase);
+        strChild += fd.cFileName;
+        if (!bDirEntry) {
+            bool bReached = false;
+            for (auto& rule : mpRules) {
+                if (rule.second == pQvPathRules && !bExclude) continue;
+                ComparedFolder(rule.second, strFolder, bIsDir);
+                if (Find(strFolder, strChild)) {
+                    bReached = true;
+                    break;
+                }
+            }
+            if (!bReached) {
+                const QvKnownEntry known = {fd.dwFileAttributes, fd.nFileSizeHigh,
+                                            fd.nFileSizeLow, fd.ftLastWriteTime.dwLowDateTime,
+                                            fd.ftLastWriteTime.dwHighDateTime};
+                AddFileKnown(pQvPathRules, strChild, &known);
+            }
+            continue;
+        }
+        strChild.AddBackslash();
+        bool bHandled = false;
+        for (auto& rule : mpRules) {
+            if (rule.second == pQvPathRules && !bExclude) continue;
+            ComparedFolder(rule.second, strFolder, bIsDir);
+            CQvPathString strCompared(strFolder);
+            strCompared.RemoveBackslash();
+            strChild.RemoveBackslash();
+            if (!Find(strCompared, strChild)) continue;
+            bHandled = true;
+            // A directory an exclude rule names exactly is left out. An exclude rule for a
+            // file or pattern in it makes the walk descend instead, so the directory's other
+            // contents stay; the removal of the excluded files comes later.
+            if (!bExclude || strCompared.CompareNoCase(strChild) != 0 || !bIsDir)
+                WalkAroundRules(pQvPathRules, strChild, dwSplit, bExclude);
+            break;
+        }
+        if (!bHandled) AddDirToCatalog(dwSplit, pQvPathRules, strChild);
+    } while (qvp::FindNextFileW(hFind, &fd));
+    qvp::FindClose(hFind);
+    return S_OK;
+}
+
+long CQvFileDescCatalog::DeleteSingleFileFromCatalog(LPCTSTR strFilePath,
+                                                     MediaDescriptEnumVector vtExclude) {
+    CQvLog* log = CQvLog::GetInstance();
+    log->EnterFunction(L"CQvFileDescCatalog::DeleteSingleFileFromCatalog(LPCTSTR strFilePath=%s, "
+                       L"MediaDescriptEnumVector vtExclude)",
+                       strFilePath);
+    if (!strFilePath) {
+        log->AddError(L"CQvFileDescCatalog::DeleteSingleFileFromCatalog(LPCTSTR strFilePath, "
+                      L"MediaDescriptEnumVector vtExclude) strFilePath=NULL !");
+        return log->ExitFunction(static_cast<long>(E_INVALIDARG));
+    }
+    CQvString strKey(strFilePath);
+    strKey.MakeLower();
+    for (MediaDescriptEnum location : vtExclude) {
+        if (QvFileDescMap* pMap = MapOf(location)) pMap->erase(strKey);
+    }
+    return log->ExitFunction(static_cast<long>(S_OK));
+}
+
+long CQvFileDescCatalog::DeleteFilesFromCatalog(LPCTSTR strFilePath,
+                                                MediaDescriptEnumVector vtExclude) {
+    CQvLog* log = CQvLog::GetInstance();
+    log->EnterFunction(L"CQvFileDescCatalog::DeleteFilesFromCatalog(LPCTSTR strFilePath=%s, "
+                       L"MediaDescriptEnumVector vtExclude)",
+                       strFilePath);
+    if (!strFilePath) {
+        log->AddError(L"CQvFileDescCatalog::DeleteFilesFromCatalog(LPCTSTR strFilePath, "
+                      L"MediaDescriptEnumVector vtExclude) strFilePath=NULL !");
+        return log->ExitFunction(static_cast<long>(E_INVALIDARG));
+    }
+    CQvPathString strDir(strFilePath);
+    strDir.RemoveFileSpec();
+    strDir.AddBackslash();
+    for (MediaDescriptEnum location : vtExclude) {
+        QvFileDescMap* pMap = MapOf(location);
+        WIN32_FIND_DATAW fd;
+        HANDLE hFind = pMap ? qvp::FindFirstFileW(strFilePath, &fd) : INVALID_HANDLE_VALUE;
+        if (hFind == INVALID_HANDLE_VALUE) continue;
+        do {
+            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+            CQvString strKey(strDir);
+            strKey += fd.cFileName;
+            strKey.MakeLower();
+            pMap->erase(strKey);
+        } while (qvp::FindNextFileW(hFind, &fd));
+        qvp::FindClose(hFind);
+    }
+    return log->ExitFunction(static_cast<long>(S_OK));
+}

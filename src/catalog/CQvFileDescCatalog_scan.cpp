@@ -1,0 +1,428 @@
+// Turning files and directories on disk into catalogue entries: descriptions, target paths,
+// directory sizes, and the decision to keep a directory whole or split it into its children.
+#include "bigfile/CQvSplitBigFile.h"
+#include "catalog/CQvFileDescCatalog.h"
+#include "facilities/CQvLog.h"
+#include "facilities/CQvPathString.h"
+#include "platform/QvPlatform.h"
+
+#include <cstring>
+#include <new>
+
+namespace {
+
+const int64_t kMegabyte = 1048576;
+
+bool IsDotName(const wchar_t* name) {
+    return std::wcscmp(name, L".") == 0 || std::wcscmp(name, L"..") == 0;
+}
+
+int64_t SizeOf(DWORD high, DWORD low) {
+    return static_cast<int64_t>((static_cast<uint64_t>(high) << 32) | low);
+}
+
+// Replaces every occurrence of what in text, letters compared ignoring case, by nothing.
+// Wildcard matches reach here lower-cased while the rule keeps its own letter case, and the
+// relative part of their target path must come out the same as for a file named directly.
+void RemoveAllNoCase(std::wstring& text, const std::wstring& what) {
+    if (what.empty() || text.size() < what.size()) return;
+    std::wstring out;
+    size_t from = 0;
+    size_t i = 0;
+    while (i + what.size() <= text.size()) {
+        bool bSame = true;
+        for (size_t k = 0; k < what.size() && bSame; ++k)
+            bSame = qvp::ToLowerChar(text[i + k]) == qvp::ToLowerChar(what[k]);
+        if (bSame) {
+            out.append(text, from, i - from);
+            i += what.size();
+            from = i;
+        } else {
+            ++i;
+        }
+    }
+    if (from == 0) return;
+    out.append(text, from, std::wstring::npos);
+    text.swap(out);
+}
+
+void PutDigits(wchar_t* out, unsigned value, int count) {
+    for (int i = count - 1; i >= 0; --i) {
+        out[i] = static_cast<wchar_t>(L'0' + value % 10);
+        value /= 10;
+    }
+}
+
+// The 14-digit text of a local time; false when the year does not fit four digits.
+bool FormatSystemTime(const SYSTEMTIME& st, CQvString& out) {
+    if (st.wYear > 9999) return false;
+    wchar_t buf[15];
+    PutDigits(buf, st.wYear, 4);
+    PutDigits(buf + 4, st.wMonth, 2);
+    PutDigits(buf + 6, st.wDay, 2);
+    PutDigits(buf + 8, st.wHour, 2);
+    PutDigits(buf + 10, st.wMinute, 2);
+    PutDigits(buf + 12, st.wSecond, 2);
+    buf[14] = 0;
+    out = buf;
+    return true;
+}
+
+bool LocalSystemTime(DWORD low, DWORD high, SYSTEMTIME& st) {
+    FILETIME ft;
+    ft.dwLowDateTime = low;
+    ft.dwHighDateTime = high;
+    FILETIME local;
+    return qvp::FileTimeToLocalFileTime(&ft, &local) && qvp::FileTimeToSystemTime(&local, &st);
+}
+
+}  // namespace
+
+CQvString CQvFileDescCatalog::LocalWriteTime(DWORD dwLow, DWORD dwHigh) {
+    CQvString strTime;
+    SYSTEMTIME st;
+    if (!LocalSystemTime(dwLow, dwHigh, st)) return strTime;
+    if (st.wYear < 1900) {
+        // Times before 1900 are recorded as the local time of the POSIX epoch.
+        const uint64_t kEpoch = 116444736000000000ULL;
+        if (!LocalSystemTime(static_cast<DWORD>(kEpoch & 0xFFFFFFFFu),
+                             static_cast<DWORD>(kEpoch >> 32), st))
+            return strTime;
+    }
+    if (!FormatSystemTime(st, strTime)) strTime.Empty();
+    return strTime;
+}
+
+long CQvFileDescCatalog::AddFileToCatalog(CQvPathRules* pQvPathRules, LPCTSTR strFileName) {
+    return AddFileKnown(pQvPathRules, strFileName, nullptr);
+}
+
+long CQvFileDescCatalog::AddFileKnown(CQvPathRules* pQvPathRules, LPCTSTR strFileName,
+                                      const QvKnownEntry* pKnown) {
+    CQvLog* log = CQvLog::GetInstance();
+    log->EnterFunction(L"CQvFileDescCatalog::AddFileToCatalog(CQvPathRules *pQvPathRules, "
+                       L"LPCTSTR strFileName=%s)",
+                       strFileName);
+    if (!pQvPathRules || !strFileName) {
+        if (!pQvPathRules)
+            log->AddError(L"CQvFileDescCatalog::AddFileToCatalog(DWORD dwSplitSize, CQvPathRules "
+                          L"*pQvPathRules, LPCTSTR strFileName) pQvPathRules=NULL !");
+        if (!strFileName)
+            log->AddError(L"CQvFileDescCatalog::AddFileToCatalog(DWORD dwSplitSize, CQvPathRules "
+                          L"*pQvPathRules, LPCTSTR strFileName) strFileName=NULL !");
+        return log->ExitFunction(static_cast<long>(E_INVALIDARG));
+    }
+    if (std::wcschr(strFileName, L'*'))
+        return log->ExitFunction(AddFilesToCatalog(pQvPathRules, strFileName));
+    return log->ExitFunction(AddSingleFileKnown(pQvPathRules, strFileName, pKnown));
+}
+
+long CQvFileDescCatalog::AddSingleFileToCatalog(CQvPathRules* pQvPathRules,
+                                                LPCTSTR strFileName) {
+    return AddSingleFileKnown(pQvPathRules, strFileName, nullptr);
+}
+
+long CQvFileDescCatalog::AddSingleFileKnown(CQvPathRules* pQvPathRules, LPCTSTR strFileName,
+                                            const QvKnownEntry* pKnown) {
+    CQvLog* log = CQvLog::GetInstance();
+    log->EnterFunction(L"CQvFileDescCatalog::AddSingleFileToCatalog(CQvPathRules *pQvPathRules, "
+                       L"LPCTSTR strFileName=%s)",
+                       strFileName);
+    if (!pQvPathRules || !strFileName) return log->ExitFunction(static_cast<long>(E_INVALIDARG));
+    CQvString strKey(strFileName);
+    strKey.MakeLower();
+    CQvSplitBigFile* pSplitter = CQvSplitBigFile::GetInstance();
+    const size_t nLocations = pQvPathRules->vtInclude.size();
+    for (size_t i = 0; i < nLocations; ++i) {
+        QvFileDescMap* pMap = MapOf(pQvPathRules->vtInclude[i]);
+        if (!pMap || pMap->count(strKey)) continue;
+        const CQvString strTarget =
+            i < pQvPathRules->vtTargetPath.size() ? pQvPathRules->vtTargetPath[i] : CQvString();
+        log->EnterFunction(L"CQvFileDescCatalog::CreateFileDesc(CQvPathRules *pQvPathRules, "
+                           L"LPCTSTR strFileName=%s, LPCTSTR strTargetPath=%s)",
+                           strFileName, strTarget);
+        FileDesc* pDesc = MakeDesc(false, pQvPathRules, strFileName, strTarget, pKnown);
+        log->ExitFunction();
+        if (!pDesc) return log->ExitFunction(static_cast<long>(E_FAIL));
+        if (pQvPathRules->vtInclude[i] == InAny)
+            pDesc->iAllTogetherGroup = pQvPathRules->GetAllTogetherGroup();
+        const bool bOversize = (pDesc->iFileSize / kMegabyte) >= static_cast<int64_t>(dwSplitSize);
+        if (bOversize && !(pSplitter && pSplitter->IsSplitBigFileOn())) {
+            const int32_t iLow = static_cast<int32_t>(static_cast<uint32_t>(pDesc->iFileSize));
+            if (Find(strKey, L".wim")) {
+                log->AddError(L"CQvFileDescCatalog::AddSingleFileToCatalog(...) WIM Size too Big "
+                              L"%s (size=%d)",
+                              strFileName, iLow);
+                bWimTooBig = TRUE;
+            } else {
+                log->AddWarning(L"CQvFileDescCatalog::AddSingleFileToCatalog(...) Skip Big File "
+                                L"%s (size=%d)",
+                                strFileName, iLow);
+            }
+            delete pDesc;
+            continue;
+        }
+        pMap->emplace(strKey, std::move(*pDesc));
+        delete pDesc;
+    }
+    return log->ExitFunction(static_cast<long>(S_OK));
+}
+
+long CQvFileDescCatalog::AddFilesToCatalog(CQvPathRules* pQvPathRules, LPCTSTR strFileName) {
+    CQvLog* log = CQvLog::GetInstance();
+    log->EnterFunction(L"CQvFileDescCatalog::AddFilesToCatalog(CQvPathRules *pQvPathRules, "
+                       L"LPCTSTR strFileName=%s)",
+                       strFileName);
+    if (!pQvPathRules || !strFileName) return log->ExitFunction(static_cast<long>(E_INVALIDARG));
+    CQvPathString strDir(strFileName);
+    strDir.RemoveFileSpec();
+    strDir.AddBackslash();
+    for (size_t i = 0; i < pQvPathRules->vtInclude.size(); ++i) {
+        QvFileDescMap* pMap = MapOf(pQvPathRules->vtInclude[i]);
+        const CQvString strTarget =
+            i < pQvPathRules->vtTargetPath.size() ? pQvPathRules->vtTargetPath[i] : CQvString();
+        WIN32_FIND_DATAW fd;
+        HANDLE hFind = pMap ? qvp::FindFirstFileW(strFileName, &fd) : INVALID_HANDLE_VALUE;
+        if (hFind == INVALID_HANDLE_VALUE) continue;
+        do {
+            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+            CQvString strEntry(strDir);
+            strEntry += fd.cFileName;
+            strEntry.MakeLower();
+            if (pMap->count(strEntry)) continue;
+            FileDesc* pDesc = CreateFileDesc(pQvPathRules, strEntry, strTarget);
+            if (!pDesc) {
+                qvp::FindClose(hFind);
+                return log->ExitFunction(static_cast<long>(E_FAIL));
+            }
+            pMap->emplace(strEntry, std::move(*pDesc));
+            delete pDesc;
+        } while (qvp::FindNextFileW(hFind, &fd));
+        qvp::FindClose(hFind);
+    }
+    return log->ExitFunction(static_cast<long>(S_OK));
+}
+
+FileDesc* CQvFileDescCatalog::CreateFileDesc(CQvPathRules* pQvPathRules, LPCTSTR strFileName,
+                                             LPCTSTR strTargetPath) {
+    CQvLog* log = CQvLog::GetInstance();
+    log->EnterFunction(L"CQvFileDescCatalog::CreateFileDesc(CQvPathRules *pQvPathRules, "
+                       L"LPCTSTR strFileName=%s, LPCTSTR strTargetPath=%s)",
+                       strFileName, strTargetPath);
+    FileDesc* pDesc = MakeDesc(false, pQvPathRules, strFileName, strTargetPath, nullptr);
+    log->ExitFunction();
+    return pDesc;
+}
+
+FileDesc* CQvFileDescCatalog::CreateDirDesc(CQvPathRules* pQvPathRules, LPCTSTR strFileName,
+                                            LPCTSTR strTargetPath) {
+    CQvLog* log = CQvLog::GetInstance();
+    log->EnterFunction(L"CQvFileDescCatalog::CreateDirDesc(CQvPathRules *pQvPathRules, "
+                       L"LPCTSTR strFileName=%s, LPCTSTR strTargetPath=%s)",
+                       strFileName, strTargetPath);
+    FileDesc* pDesc = MakeDesc(true, pQvPathRules, strFileName, strTargetPath, nullptr);
+    log->ExitFunction();
+    return pDesc;
+}
+
+FileDesc* CQvFileDescCatalog::MakeDesc(bool bDirDesc, CQvPathRules* pQvPathRules,
+                                       LPCTSTR strFileName, LPCTSTR strTargetPath,
+                                       const QvKnownEntry* pKnown) {
+    CQvLog* log = CQvLog::GetInstance();
+    const wchar_t* strWho = bDirDesc ? L"CreateDirDesc" : L"CreateFileDesc";
+    if (!pQvPathRules || !strFileName || !strTargetPath) {
+        const wchar_t* fmt = L"CQvFileDescCatalog::%s(CQvPathRules *pQvPathRules, LPCTSTR "
+                             L"strFileName, LPCTSTR strTargetPath) %s=NULL !";
+        if (!pQvPathRules) log->AddError(fmt, strWho, L"pQvPathRules");
+        if (!strFileName) log->AddError(fmt, strWho, L"strFileName");
+        if (!strTargetPath) log->AddError(fmt, strWho, L"strTargetPath");
+        return nullptr;
+    }
+    QvKnownEntry info;
+    if (pKnown) {
+        info = *pKnown;  // just listed: it exists, and the listing gave its attributes
+    } else {
+        if (!qvp::PathFileExistsW(strFileName)) return nullptr;
+        WIN32_FILE_ATTRIBUTE_DATA data;
+        std::memset(&data, 0, sizeof(data));
+        qvp::GetFileAttributesExW(strFileName, GetFileExInfoStandard, &data);
+        info = {data.dwFileAttributes, data.nFileSizeHigh, data.nFileSizeLow,
+                data.ftLastWriteTime.dwLowDateTime, data.ftLastWriteTime.dwHighDateTime};
+    }
+    FileDesc* pDesc = new (std::nothrow) FileDesc();
+    if (!pDesc) {
+        log->AddError(L"FileDesc *CQvFileDescCatalog::CreateFilDesc(CQvPathRules *qvPathRules) "
+                      L"Create new object FileDesc FAILED");
+        return nullptr;
+    }
+    try {
+        pDesc->strFilePath = strFileName;
+        pDesc->strWriteTime = LocalWriteTime(info.dwWriteTimeLow, info.dwWriteTimeHigh);
+        pDesc->dwAttributes = info.dwAttributes;
+        pDesc->dwCRC32 = 0;
+        pDesc->pPathRules = pQvPathRules;
+        if (!(info.dwAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            pDesc->iFileSize = SizeOf(info.nFileSizeHigh, info.nFileSizeLow);
+        } else if (bDirDesc) {
+            int64_t iTotal = 0;
+            DirSize(strFileName, iTotal);
+            pDesc->iFileSize = iTotal;
+        }
+        FillTargetPath(bDirDesc, pQvPathRules, strFileName, strTargetPath, *pDesc);
+    } catch (const std::bad_alloc&) {
+        log->AddError(L"FileDesc *CQvFileDescCatalog::CreateFilDesc(CQvPathRules *qvPathRules) "
+                      L"Create new object FileDesc FAILED");
+        delete pDesc;
+        return nullptr;
+    }
+    return pDesc;
+}
+
+void CQvFileDescCatalog::FillTargetPath(bool bDirDesc, CQvPathRules* pQvPathRules,
+                                        LPCTSTR strFileName, LPCTSTR strTargetPath,
+                                        FileDesc& fileDesc) {
+    CQvPathString strField(strTargetPath);
+    strField.RemoveBackslash();
+    strField.AddBackslash();
+    // The entry's own folder: a file's directory, or a directory itself.
+    CQvPathString strDir(strFileName);
+    if (bDirDesc) strDir.AddBackslash();
+    strDir.RemoveFileSpec();
+    strDir.AddBackslash();
+    // The folder holding the rule's path; what lies below it is kept in the target.
+    CQvPathString strRuleDir(pQvPathRules->GetPath());
+    strRuleDir.RemoveFileSpec();
+    strRuleDir.RemoveBackslash();
+    strRuleDir.AddBackslash();
+    std::wstring strRelative = strDir.str();
+    RemoveAllNoCase(strRelative, strRuleDir.str());
+    strField += strRelative.c_str();
+    strField.RemoveBackslash();
+    if (strField.GetAt(0) == L'\\') {
+        fileDesc.strTargetPath = strField;
+    } else {
+        CQvString strWithRoot(L"\\");
+        strWithRoot += strField;
+        fileDesc.strTargetPath = strWithRoot;
+    }
+}
+
+void CQvFileDescCatalog::DirSize(LPCTSTR pstrPath, int64_t& iSize) {
+    if (!pstrPath) {
+        CQvLog::GetInstance()->AddError(L"CQvFileDescCatalog::DirSize(LPCTSTR pstrPath, __int64 "
+                                        L"&iSize) pstrPath = NULL !");
+        return;
+    }
+    CQvPathString strDir(pstrPath);
+    strDir.RemoveBackslash();
+    iSize += MeasureDir(strDir.str());
+}
+
+int64_t CQvFileDescCatalog::MeasureDir(const std::wstring& strDir) {
+    if (strDir.find(L"System Volume Information") != std::wstring::npos) return 0;
+    if (!m_bBuildCacheOn) return MeasureDirFromDisk(strDir);
+    CQvString strKey(strDir);
+    strKey.MakeLower();
+    auto it = m_mpDirSizeCache.find(strKey.str());
+    if (it != m_mpDirSizeCache.end()) return it->second;
+    const int64_t iTotal = MeasureDirFromDisk(strDir);
+    m_mpDirSizeCache.emplace(strKey.str(), iTotal);
+    return iTotal;
+}
+
+int64_t CQvFileDescCatalog::MeasureDirFromDisk(const std::wstring& strDir) {
+    const std::wstring strBase = strDir + L"\\";
+    const std::wstring strPattern = strBase + L"*.*";
+    int64_t iTotal = 0;
+    WIN32_FIND_DATAW fd;
+    // Kept open while sub-directories are measured, so a link loop ends (see ParseDirectory).
+    HANDLE hFind = qvp::FindFirstFileW(strPattern.c_str(), &fd);
+    if (hFind == INVALID_HANDLE_VALUE) return 0;
+    do {
+        if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            iTotal += SizeOf(fd.nFileSizeHigh, fd.nFileSizeLow);
+        else if (!IsDotName(fd.cFileName))
+            iTotal += MeasureDir(strBase + fd.cFileName);
+    } while (qvp::FindNextFileW(hFind, &fd));
+    qvp::FindClose(hFind);
+    return iTotal;
+}
+
+long CQvFileDescCatalog::AddDirToCatalog(DWORD dwSplit, CQvPathRules* pQvPathRules,
+                                         LPCTSTR strFilePath) {
+    CQvLog* log = CQvLog::GetInstance();
+    log->EnterFunction(L"CQvFileDescCatalog::AddDirToCatalog(DWORD dwSplitSize=%d, CQvPathRules "
+                       L"*pQvPathRules, LPCTSTR strFilePath=%s)",
+                       dwSplit, strFilePath);
+    dwSplitSize = dwSplit;
+    if (!pQvPathRules || !strFilePath) {
+        const wchar_t* fmt = L"CQvFileDescCatalog::AddDirToCatalog(DWORD dwSplitSize, CQvPathRules "
+                             L"*pQvPathRules, LPCTSTR strFilePath) %s=NULL !";
+        if (!pQvPathRules) log->AddError(fmt, L"pQvPathRules");
+        if (!strFilePath) log->AddError(fmt, L"strFilePath");
+        return log->ExitFunction(static_cast<long>(E_FAIL));
+    }
+    CQvString strKey(strFilePath);
+    strKey.MakeLower();
+    for (size_t i = 0; i < pQvPathRules->vtInclude.size(); ++i) {
+        QvFileDescMap* pMap = MapOf(pQvPathRules->vtInclude[i]);
+        if (!pMap || pMap->count(strKey)) continue;
+        int64_t iTotal = 0;
+        DirSize(strFilePath, iTotal);
+        if (iTotal / kMegabyte > static_cast<int64_t>(dwSplit)) {
+            SplitDirToCatalog(dwSplit, pQvPathRules, strFilePath);
+            continue;
+        }
+        const CQvString strTarget =
+            i < pQvPathRules->vtTargetPath.size() ? pQvPathRules->vtTargetPath[i] : CQvString();
+        FileDesc* pDesc = CreateDirDesc(pQvPathRules, strFilePath, strTarget);
+        if (!pDesc) return log->ExitFunction(static_cast<long>(E_FAIL));
+        if (pQvPathRules->vtInclude[i] == InAny)
+            pDesc->iAllTogetherGroup = pQvPathRules->GetAllTogetherGroup();
+        pMap->emplace(strKey, std::move(*pDesc));
+        delete pDesc;
+    }
+    return log->ExitFunction(static_cast<long>(S_OK));
+}
+
+long CQvFileDescCatalog::SplitDirToCatalog(DWORD dwSplit, CQvPathRules* pQvPathRules,
+                                           LPCTSTR strFilePath) {
+    CQvLog* log = CQvLog::GetInstance();
+    log->EnterFunction(L"CQvFileDescCatalog::SplitDirToCatalog(DWORD dwSplitSize=%d, "
+                       L"CQvPathRules *pQvPathRules, LPCTSTR strFilePath=%s)",
+                       dwSplit, strFilePath);
+    if (!pQvPathRules || !strFilePath) {
+        const wchar_t* fmt = L"CQvFileDescCatalog::SplitDirToCatalog(DWORD dwSplitSize, "
+                             L"CQvPathRules *pQvPathRules, LPCTSTR strFilePath) %s=NULL !";
+        if (!pQvPathRules) log->AddError(fmt, L"pQvPathRules");
+        if (!strFilePath) log->AddError(fmt, L"strFilePath");
+        return log->ExitFunction(static_cast<long>(E_INVALIDARG));
+    }
+    CQvPathString strBase(strFilePath);
+    strBase.RemoveBackslash();
+    strBase.AddBackslash();
+    const std::wstring strPattern = strBase.str() + L"*.*";
+    WIN32_FIND_DATAW fd;
+    HANDLE hFind = qvp::FindFirstFileW(strPattern.c_str(), &fd);
+    if (hFind == INVALID_HANDLE_VALUE) return log->ExitFunction(static_cast<long>(S_OK));
+    do {
+        std::wstring strChild = strBase.str() + fd.cFileName;
+        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            if (IsDotName(fd.cFileName)) continue;
+            strChild += L'\\';
+            int64_t iTotal = 0;
+            DirSize(strChild.c_str(), iTotal);
+            if (iTotal / kMegabyte > static_cast<int64_t>(dwSplit))
+                SplitDirToCatalog(dwSplit, pQvPathRules, strChild.c_str());
+            else
+                AddDirToCatalog(dwSplit, pQvPathRules, strChild.c_str());
+        } else {
+            const QvKnownEntry known = {fd.dwFileAttributes, fd.nFileSizeHigh, fd.nFileSizeLow,
+                                        fd.ftLastWriteTime.dwLowDateTime,
+                                        fd.ftLastWriteTime.dwHighDateTime};
+            AddFileKnown(pQvPathRules, strChild.c_str(), &known);
+        }
+    } while (qvp::FindNextFileW(hFind, &fd));
+    qvp::FindClose(hFind);
+    return log->ExitFunction(static_cast<long>(S_OK));
+}

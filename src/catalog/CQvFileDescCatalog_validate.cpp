@@ -1,0 +1,263 @@
+// Building the catalogue from the rules, sizing the location maps, cutting oversize files, and
+// accepting or refusing the split size.
+#include "bigfile/CQvSplitBigFile.h"
+#include "catalog/CQvFileDescCatalog.h"
+#include "facilities/CQvLog.h"
+#include "facilities/CQvPathString.h"
+#include "media/CQvMediaFactory.h"
+#include "platform/QvPlatform.h"
+
+#include <cstring>
+#include <vector>
+
+namespace {
+
+const int64_t kMegabyte = 1048576;
+
+enum SizeIndex { kBig, kFirst, kLast, kGroup, kAll, kSizeCount };
+
+bool IsDirectory(LPCTSTR strPath) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    std::memset(&data, 0, sizeof(data));
+    return qvp::GetFileAttributesExW(strPath, GetFileExInfoStandard, &data) &&
+           (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool IsSplitOn() {
+    CQvSplitBigFile* pSplitter = CQvSplitBigFile::GetInstance();
+    return pSplitter && pSplitter->IsSplitBigFileOn();
+}
+
+}  // namespace
+
+void CQvFileDescCatalog::StartBuildCache() {
+    m_mpDirSizeCache.clear();
+    m_mpComparedFolderCache.clear();
+    m_bBuildCacheOn = true;
+}
+
+void CQvFileDescCatalog::EndBuildCache() {
+    m_bBuildCacheOn = false;
+    m_mpDirSizeCache.clear();
+    m_mpComparedFolderCache.clear();
+}
+
+long CQvFileDescCatalog::ValidateSplitSize(DWORD dwSplit, DWORD dwFirstMediaFreeSpaceSize,
+                                           DWORD dwOutputMethod) {
+    CQvLog* log = CQvLog::GetInstance();
+    log->EnterFunction(L"CQvFileDescCatalog::ValidateSplitSize(DWORD dwSplitSize=%d, DWORD "
+                       L"dwFirstMediaFreeSpaceSize=%d, DWORD dwOutputMethod=%d)",
+                       dwSplit, dwFirstMediaFreeSpaceSize, dwOutputMethod);
+    bWimTooBig = FALSE;
+    dwSplitSize = dwSplit;
+    StartBuildCache();
+    if (dwOutputMethod == 0)
+        BuildFilesOneByOne();
+    else if (dwOutputMethod == 1)
+        BuildDirsKeptWhole(dwSplit);
+    EndBuildCache();
+    if (bWimTooBig) {
+        log->AddError(L"CQvFileDescCatalog::ValidateSplitSize(DWORD dwSplitSize=%d)FAILED WIM "
+                      L"size too big",
+                      dwSplit);
+        return log->ExitFunction(static_cast<long>(E_FAIL));
+    }
+    int64_t aiSize[kSizeCount] = {0, 0, 0, 0, 0};
+    const int64_t iTotal =
+        CheckSize(dwSplit, aiSize[kBig], aiSize[kFirst], aiSize[kLast], aiSize[kGroup], aiSize[kAll]);
+    if (pMediaFactory) pMediaFactory->m_iTotalSize = iTotal;
+    if (lpCB && lpCB(1, nullptr, 0, lpUserParam) == 1) {
+        log->AddError(L"CQvFileDescCatalog::ValidateSplitSize(...) ABORT request");
+        return log->ExitFunction(static_cast<long>(E_ABORT));
+    }
+    int64_t aiMB[kSizeCount];
+    for (int i = 0; i < kSizeCount; ++i) aiMB[i] = aiSize[i] / kMegabyte;
+    log->AddInfo(L"CQvFileDescCatalog::ValidateSplitSize(DWORD dwSplitSize=%dMB) "
+                 L"iSizeBigFile=%dMB iSizeFirst=%dMB iSizeLast=%dMB iSizeGroup=%dMB "
+                 L"iSizeAll=%dMB",
+                 dwSplit, aiMB[kBig], aiMB[kFirst], aiMB[kLast], aiMB[kGroup], aiMB[kAll]);
+    log->AddInfo(L"CQvFileDescCatalog::ValidateSplitSize(...) iSizeBigFile=%dMB FileName= %s",
+                 aiMB[kBig], strBigFileName);
+    return log->ExitFunction(RunSizeChecks(dwSplit, dwFirstMediaFreeSpaceSize, aiMB));
+}
+
+void CQvFileDescCatalog::BuildFilesOneByOne() {
+    QvRules mpInclude;
+    if (pRulesFactory) pRulesFactory->GetIncludeRules(mpInclude);
+    for (auto& rule : mpInclude) AddToMediaCatalog(rule.second);
+    ApplyExcludeRules();
+}
+
+void CQvFileDescCatalog::BuildDirsKeptWhole(DWORD dwSplit) {
+    QvRules mpInclude;
+    QvRules mpExclude;
+    if (pRulesFactory) {
+        pRulesFactory->GetIncludeRules(mpInclude);
+        pRulesFactory->GetExcludeRules(mpExclude);
+    }
+    CQvString strFolder;
+    bool bIsDir = false;
+    for (auto& include : mpInclude) {
+        CQvPathRules* pRule = include.second;
+        CQvPathString strPath(pRule->GetPath());
+        const bool bDirRule = IsDirectory(strPath);
+        strPath.RemoveBackslash();
+        bool bReached = false;
+        for (auto& exclude : mpExclude) {
+            ComparedFolder(exclude.second, strFolder, bIsDir);
+            CQvPathString strCompared(strFolder);
+            if (bDirRule) strCompared.RemoveBackslash();
+            const LPCTSTR strWhat = bDirRule ? static_cast<LPCTSTR>(strPath) : pRule->GetPath();
+            if (Find(strCompared, strWhat)) {
+                bReached = true;
+                break;
+            }
+        }
+        if (bDirRule && bReached)
+            SplitExcludeDir(pRule, pRule->GetPath(), dwSplit);
+        else if (bDirRule)
+            SplitIncludeDir(pRule, pRule->GetPath(), dwSplit);
+        else if (!bReached)
+            AddFileToCatalog(pRule, pRule->GetPath());
+    }
+    ApplyExcludeRules();
+}
+
+void CQvFileDescCatalog::ApplyExcludeRules() {
+    QvRules mpExclude;
+    if (pRulesFactory) pRulesFactory->GetExcludeRules(mpExclude);
+    for (auto& rule : mpExclude) DeleteFromMediaCatalog(rule.second);
+}
+
+long CQvFileDescCatalog::RunSizeChecks(DWORD dwSplit, DWORD dwFirstMediaFreeSpaceSize,
+                                       const int64_t* piMB) {
+    CQvLog* log = CQvLog::GetInstance();
+    const int64_t iSplit = dwSplit;
+    const int64_t iBig = piMB[kBig], iFirst = piMB[kFirst], iLast = piMB[kLast];
+    const int64_t iGroup = piMB[kGroup], iAll = piMB[kAll];
+    const wchar_t* kPrefix = L"CQvFileDescCatalog::ValidateSplitSize(DWORD dwSplitSize=%d)FAILED -> ";
+    const std::wstring strPrefix(kPrefix);
+    auto fail = [&](const wchar_t* tail, int64_t iValue, bool bWithValue) {
+        const std::wstring fmt = strPrefix + tail;
+        if (bWithValue)
+            log->AddError(fmt.c_str(), dwSplit, iValue);
+        else
+            log->AddError(fmt.c_str(), dwSplit);
+        return static_cast<long>(E_FAIL);
+    };
+    if (!IsSplitOn() && iBig > iSplit) return fail(L"iSizeBigFile=%d", iBig, true);
+    if (iFirst > iSplit) return fail(L"iSizeFirst=%d", iFirst, true);
+    if (iFirst + iAll > iSplit) return fail(L"(iSizeAll+iSizeFirst) > dwSplitSize", 0, false);
+    if (iBig + iAll > iSplit) return fail(L"(iSizeAll+iSizeBigFile) > dwSplitSize", 0, false);
+    const int64_t iFirstWithFree = iFirst + static_cast<int64_t>(dwFirstMediaFreeSpaceSize);
+    if (iFirstWithFree > iSplit)
+        return fail(L"iSizeFirst+dwFirstMediaFreeSpaceSize=%d", iFirstWithFree, true);
+    if (iLast > iSplit) return fail(L"iSizeLast=%d", iLast, true);
+    if (iLast + iAll > iSplit) return fail(L"(iSizeAll+iSizeLast) > dwSplitSize", 0, false);
+    if (iGroup > iSplit) return fail(L"iSizeGroup=%d", iGroup, true);
+    if (iGroup + iAll > iSplit) return fail(L"(iSizeAll+iSizeGroup) > dwSplitSize", 0, false);
+    return S_OK;
+}
+
+int64_t CQvFileDescCatalog::CheckSize(DWORD dwSplit, int64_t& iSizeBigFile, int64_t& iSizeFirst,
+                                      int64_t& iSizeLast, int64_t& iSizeGroup,
+                                      int64_t& iSizeAll) {
+    CQvLog* log = CQvLog::GetInstance();
+    log->EnterFunction(L"CQvFileDescCatalog::CheckSize(DWORD dwSplitSize=%d,__int64 "
+                       L"&iSizeBigFile, __int64 &iSizeFirst, __int64 &iSizeLast, __int64 "
+                       L"&iSizeGroup, __int64 &iSizeAll)",
+                       dwSplit);
+    iSizeBigFile = iSizeFirst = iSizeLast = iSizeGroup = iSizeAll = 0;
+    int64_t iTotal = 0;
+    const int64_t iLimit = static_cast<int64_t>(dwSplit) * kMegabyte;
+    AddSizesOfMap(mpFileDescInAll, iLimit, iTotal, iSizeBigFile, &iSizeAll);
+    AddSizesOfMap(mpFileDescInAny, iLimit, iTotal, iSizeBigFile, nullptr);
+    AddSizesOfMap(mpFileDescInFirst, iLimit, iTotal, iSizeBigFile, &iSizeFirst);
+    AddSizesOfMap(mpFileDescNotFirst, iLimit, iTotal, iSizeBigFile, &iSizeFirst);
+    AddSizesOfMap(mpFileDescInLast, iLimit, iTotal, iSizeBigFile, &iSizeLast);
+    AddSizesOfMap(mpFileDescNotLast, iLimit, iTotal, iSizeBigFile, &iSizeLast);
+    iSizeLast += iSizeAll;
+    iSizeFirst += iSizeAll;
+    const int iGroupCount = pRulesFactory ? pRulesFactory->GetGroupIDCount() : 0;
+    if (iGroupCount > 0) {
+        // One pass gives every group's sum; the groups are then compared in number order.
+        std::vector<int64_t> viGroupSize(static_cast<size_t>(iGroupCount), 0);
+        for (auto& entry : mpFileDescInAny) {
+            const int32_t g = entry.second.iAllTogetherGroup;
+            if (g >= 0 && g < iGroupCount) viGroupSize[static_cast<size_t>(g)] += entry.second.iFileSize;
+        }
+        for (int64_t iSum : viGroupSize)
+            if (iSum > iSizeGroup) iSizeGroup = iSum;
+    }
+    iSizeGroup += iSizeAll;
+    return log->ExitFunction(iTotal);
+}
+
+// Sizes one map in key order. An oversize file is offered to the splitter before it counts
+// as the biggest file; once cut, its entry leaves the map and only its parts, which sort
+// after it, are counted.
+void CQvFileDescCatalog::AddSizesOfMap(QvFileDescMap& mpFileDesc, int64_t iLimit,
+                                       int64_t& iTotal, int64_t& iSizeBigFile,
+                                       int64_t* piMapSize) {
+    for (QvFileDescMapIter it = mpFileDesc.begin(); it != mpFileDesc.end();) {
+        QvFileDescMapIter cur = it;
+        FileDesc& entry = cur->second;
+        bool bCut = false;
+        if (entry.dwAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            CQvPathString strDir(entry.strFilePath);
+            strDir.RemoveBackslash();
+            CheckBigFileInDir(iLimit, iSizeBigFile, mpFileDesc, cur, strDir);
+        } else {
+            if (entry.iFileSize > iLimit && IsSplitOn()) {
+                QvFileDescMapIter iter = cur;
+                bCut = CQvSplitBigFile::GetInstance()->SplitFile(mpFileDesc, iter) == 0;
+            }
+            if (!bCut && entry.iFileSize > iSizeBigFile) {
+                iSizeBigFile = entry.iFileSize;
+                strBigFileName = entry.strFilePath;
+            }
+        }
+        ++it;
+        if (bCut) {
+            mpFileDesc.erase(cur);
+            continue;
+        }
+        iTotal += entry.iFileSize;
+        if (piMapSize) *piMapSize += entry.iFileSize;
+    }
+}
+
+void CQvFileDescCatalog::CheckBigFileInDir(int64_t iLimit, int64_t& iSizeBigFile,
+                                           QvFileDescMap& mpFileDesc, QvFileDescMapIter& iter,
+                                           LPCTSTR strPath) {
+    // The limit, map and entry matter only to a cut, which never happens for a directory.
+    (void)iLimit;
+    (void)mpFileDesc;
+    (void)iter;
+    if (!strPath) return;
+    CQvPathString strBase(strPath);
+    strBase.AddBackslash();
+    const std::wstring strPattern = strBase.str() + L"*.*";
+    WIN32_FIND_DATAW fd;
+    // Open while sub-directories are searched, so a link loop ends (see ParseDirectory).
+    HANDLE hFind = qvp::FindFirstFileW(strPattern.c_str(), &fd);
+    if (hFind == INVALID_HANDLE_VALUE) return;
+    do {
+        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            if (std::wcscmp(fd.cFileName, L".") == 0 || std::wcscmp(fd.cFileName, L"..") == 0)
+                continue;
+            const std::wstring strSub = strBase.str() + fd.cFileName + L"\\";
+            CheckBigFileInDir(iLimit, iSizeBigFile, mpFileDesc, iter, strSub.c_str());
+            continue;
+        }
+        const int64_t iSize = static_cast<int64_t>(
+            (static_cast<uint64_t>(fd.nFileSizeHigh) << 32) | fd.nFileSizeLow);
+        // A file inside a directory entry is never cut: the entry names the directory, which
+        // the splitter cannot cut, so it is not offered. The file still counts as the biggest.
+        if (iSize > iSizeBigFile) {
+            iSizeBigFile = iSize;
+            strBigFileName = fd.cFileName;
+        }
+    } while (qvp::FindNextFileW(hFind, &fd));
+    qvp::FindClose(hFind);
+}
