@@ -55,6 +55,39 @@ protected:
     DWORD m_dwMediaFileCount;
 
 private:
+    // Working lists and fit indexes of one CreateMediaFiles run (defined with the distribution).
+    struct QvMediaRun;
+    // First-fit search over a list: the first entry at or after a position whose key is below
+    // a limit.
+    struct QvFitIndex;
+
+    // Asks the callback (code 1) whether to stop; true when it answers 1.
+    bool AbortRequested();
+    long AddMediaInfo(LPCTSTR strFileName, LPCTSTR strDispFlag, LPCTSTR strType,
+                      DWORD dwSplitSize);
+    bool AddInfoAttribute(IQvXmlNode* pInfo, LPCTSTR strName, LPCTSTR strValue,
+                          LPCTSTR strFileName, const wchar_t* fmtCreate, const wchar_t* fmtSet);
+    void AddFileValues(IQvXmlNode* pFile, const FileDesc& desc);
+    void AddDirectoryValues(IQvXmlNode* pFile, const FileDesc& desc);
+
+    // Distribution steps of CreateMediaFiles.
+    void PrepareLists(QvMediaRun& run, int iGroupCount);
+    DWORD WriteMediaSet(QvMediaRun& run);
+    bool WriteOnlyMedium(QvMediaRun& run);
+    bool WriteFirstMedium(QvMediaRun& run);
+    bool WriteLastMedium(QvMediaRun& run);
+    bool WriteMiddleMedium(QvMediaRun& run, int iNumber);
+    bool BeginMedium(QvMediaRun& run, const CQvString& strPath, bool bFirst,
+                     const wchar_t* fmtError);
+    bool FinishMedium(const CQvString& strPath);
+    bool FinalMove(QvMediaRun& run, int iNumber);
+    void ReportUnplaceable(QvMediaRun& run, int iNumber);
+    long AddWholeMap(QvFileDescMap& mpFileDesc, const wchar_t* fmtError);
+    long FillOther(DWORD dwSplitSize, FileDescVector& vtFileDesc, QvFitIndex& index);
+    long FillGroups(DWORD dwSplitSize, GroupFileDescVector& vtGroupDesc, QvFitIndex& index);
+
+    QvMediaRun* m_pRun;  // the running CreateMediaFiles, null outside it
+
     static CQvMediaFactory* pInstance;
     friend class QvMediaTestAccess;
 };

@@ -1,0 +1,53 @@
+// The catalogue's hand-over to the media factory: validate when needed, write the media, empty.
+#include "catalog/CQvFileDescCatalog.h"
+
+#include "facilities/CQvLog.h"
+#include "media/CQvMediaFactory.h"
+
+#include <utility>
+
+DWORD CQvFileDescCatalog::SplitIntoMedias(LPCTSTR strDispFlag, DWORD dwType, DWORD dwSplitMB,
+                                          DWORD dwFirstMediaFreeSpaceSize, DWORD dwOutputMethod,
+                                          LPCTSTR strOutputDir, SPLITCB lpCallback,
+                                          LPVOID lpParam) {
+    CQvLog* log = CQvLog::GetInstance();
+    log->EnterFunction(
+        L"CQvFileDescCatalog::SplitIntoMedias(LPCTSTR strDispFlag=%s, DWORD dwType=%d, DWORD "
+        L"dwSplitSize=%d, DWORD dwFirstMediaFreeSpaceSize=%d, DWORD dwOutputMethod=%d, LPCTSTR "
+        L"strOutputDir=%s)",
+        strDispFlag, dwType, dwSplitMB, dwFirstMediaFreeSpaceSize, dwOutputMethod,
+        strOutputDir);
+    // Parameter names differ from the members they are stored in (lpCB, dwSplitSize).
+    dwSplitSize = dwSplitMB;
+    lpCB = lpCallback;
+    lpUserParam = lpParam;
+    if (pMediaFactory == NULL) pMediaFactory = CQvMediaFactory::GetInstance();
+    if (pRulesFactory == NULL) pRulesFactory = CQvRulesFactory::GetInstance();
+    DWORD dwResult = 0;
+    if (pMediaFactory == NULL || pRulesFactory == NULL) {
+        ResetFileCatalog();
+        return log->ExitFunction(dwResult);
+    }
+    pMediaFactory->SetMediaFactoryCB(lpCallback, lpParam);
+    bool bReady = true;
+    if (mpFileDescInAll.empty() && mpFileDescInAny.empty() && mpFileDescInFirst.empty() &&
+        mpFileDescInLast.empty() &&
+        ValidateSplitSize(dwSplitMB, dwFirstMediaFreeSpaceSize, dwOutputMethod) < 0) {
+        log->AddError(L"DWORD CQvFileDescCatalog::SplitIntoMedias(LPCTSTR strDispFlag=%s, DWORD "
+                      L"dwType=%d, DWORD dwSplitSize=%d, DWORD dwFirstMediaFreeSpaceSize=%d, "
+                      L"DWORD dwOutputMethod=%d, LPCTSTR strOutputDir=%s)",
+                      strDispFlag, dwType, dwSplitMB, dwFirstMediaFreeSpaceSize,
+                      dwOutputMethod, strOutputDir);
+        bReady = false;
+    }
+    if (bReady) {
+        // The catalogue is emptied right after, so the maps are handed over, not copied.
+        dwResult = pMediaFactory->CreateMediaFiles(
+            strOutputDir, strDispFlag, dwType, dwSplitMB, dwFirstMediaFreeSpaceSize,
+            pRulesFactory->GetGroupIDCount(), std::move(mpFileDescInAll),
+            std::move(mpFileDescInAny), std::move(mpFileDescInFirst), std::move(mpFileDescInLast),
+            std::move(mpFileDescNotFirst), std::move(mpFileDescNotLast));
+    }
+    ResetFileCatalog();
+    return log->ExitFunction(dwResult);
+}

@@ -1,0 +1,624 @@
+// The media factory's distribution: which entries go onto which medium, and the numbered set.
+#include "media/CQvMediaFactory.h"
+
+#include "facilities/CQvLog.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <limits>
+#include <utility>
+#include <vector>
+
+namespace {
+
+const int64_t kMegabyte = 1048576;
+
+int64_t Megabytes(int64_t iBytes) { return iBytes / kMegabyte; }
+
+// A single entry fits when its megabytes plus the medium's, each truncated on its own, stay
+// below the split size; the key of an entry is its megabytes, so it must be below this limit.
+int64_t SingleLimit(DWORD dwSplitSize, int64_t iMediaSize) {
+    return static_cast<int64_t>(dwSplitSize) - Megabytes(iMediaSize);
+}
+
+// A group fits when the truncated megabytes of (group + medium) stay below the split size;
+// its key is its byte size, so it must be below this limit.
+int64_t GroupLimit(DWORD dwSplitSize, int64_t iMediaSize) {
+    if (dwSplitSize == 0) return 1 - kMegabyte - iMediaSize;  // only sums of -1 MB or less
+    return static_cast<int64_t>(dwSplitSize) * kMegabyte - iMediaSize;
+}
+
+}  // namespace
+
+// Minimum tree over the keys of a list. Placing an entry never lets an earlier skipped entry
+// fit (the medium only grows), so first-fit resumes after the last placement and asks the tree
+// for the next entry that fits instead of testing every entry in between.
+struct CQvMediaFactory::QvFitIndex {
+    static const size_t npos = static_cast<size_t>(-1);
+    static const int64_t kTaken = std::numeric_limits<int64_t>::max();
+
+    const void* pOwner = NULL;
+    size_t nLeaves = 1;
+    size_t nLive = 0;
+    std::vector<int64_t> tree;
+    std::vector<char> alive;
+
+    void Build(const void* owner, const std::vector<int64_t>& keys) {
+        pOwner = owner;
+        nLeaves = 1;
+        while (nLeaves < keys.size()) nLeaves *= 2;
+        tree.assign(2 * nLeaves, kTaken);
+        for (size_t i = 0; i < keys.size(); ++i) tree[nLeaves + i] = keys[i];
+        for (size_t i = nLeaves - 1; i >= 1; --i) tree[i] = std::min(tree[2 * i], tree[2 * i + 1]);
+        alive.assign(keys.size(), 1);
+        nLive = keys.size();
+    }
+    bool IsAlive(size_t i) const { return i < alive.size() && alive[i]; }
+    void Remove(size_t i) {
+        if (!IsAlive(i)) return;
+        alive[i] = 0;
+        --nLive;
+        size_t node = nLeaves + i;
+        tree[node] = kTaken;
+        for (node /= 2; node >= 1; node /= 2)
+            tree[node] = std::min(tree[2 * node], tree[2 * node + 1]);
+    }
+    // The first live position at or after from whose key is below limit, or npos.
+    size_t FindFirstBelow(size_t from, int64_t limit) const {
+        if (from >= alive.size()) return npos;
+        return Find(1, 0, nLeaves, from, limit);
+    }
+    size_t Find(size_t node, size_t lo, size_t hi, size_t from, int64_t limit) const {
+        if (hi <= from || tree[node] >= limit) return npos;
+        if (hi - lo == 1) return lo;
+        const size_t mid = lo + (hi - lo) / 2;
+        const size_t left = Find(2 * node, lo, mid, from, limit);
+        return left != npos ? left : Find(2 * node + 1, mid, hi, from, limit);
+    }
+    // Drops the taken entries from the list the index was built on.
+    template <class V>
+    void Compact(V& list) const {
+        size_t out = 0;
+        for (size_t i = 0; i < list.size() && i < alive.size(); ++i)
+            if (alive[i]) {
+                if (out != i) list[out] = std::move(list[i]);
+                ++out;
+            }
+        list.resize(out);
+    }
+};
+
+struct CQvMediaFactory::QvMediaRun {
+    QvFileDescMap mpAll, mpAny, mpFirst, mpLast, mpNotFirst, mpNotLast;
+    GroupFileDescVector vtGroupDesc;
+    FileDescVector vtFileDesc, vtFileDescNotFirst, vtFileDescNotLast;
+    QvFitIndex groupIndex, otherIndex, notFirstIndex, notLastIndex;
+    size_t nFilledGroups = 0;  // groups still unplaced that hold at least one entry
+    int64_t iEntryTotal = 0;   // bytes of every entry as the lists hold them
+    CQvString strDir, strDispFlag, strType, strLastPath;
+    DWORD dwSplitSize = 0;
+    DWORD dwFreeSpace = 0;
+
+    QvFitIndex* IndexOf(const void* list) {
+        QvFitIndex* all[] = {&groupIndex, &otherIndex, &notFirstIndex, &notLastIndex};
+        for (QvFitIndex* index : all)
+            if (index->pOwner == list) return index;
+        return NULL;
+    }
+    // Entries that no medium has taken yet (empty groups do not count).
+    size_t Pending() const {
+        return nFilledGroups + otherIndex.nLive + notFirstIndex.nLive + notLastIndex.nLive;
+    }
+    CQvString PathOf(const CQvString& name) const {
+        CQvString path(strDir);
+        path += name;
+        return path;
+    }
+};
+
+namespace {
+
+std::vector<int64_t> MegabyteKeys(const FileDescVector& list) {
+    std::vector<int64_t> keys;
+    keys.reserve(list.size());
+    for (const FileDesc& desc : list) keys.push_back(Megabytes(desc.iFileSize));
+    return keys;
+}
+
+std::vector<int64_t> GroupKeys(const GroupFileDescVector& groups) {
+    std::vector<int64_t> keys;
+    keys.reserve(groups.size());
+    for (const GroupFileDesc& group : groups) keys.push_back(group.iGroupSize);
+    return keys;
+}
+
+FileDescVector MapToVector(QvFileDescMap& map) {
+    FileDescVector list;
+    list.reserve(map.size());
+    for (auto& entry : map) list.push_back(std::move(entry.second));
+    map.clear();
+    return list;
+}
+
+int64_t MapBytes(const QvFileDescMap& map) {
+    int64_t total = 0;
+    for (const auto& entry : map) total += entry.second.iFileSize;
+    return total;
+}
+
+}  // namespace
+
+DWORD CQvMediaFactory::CreateMediaFiles(LPCTSTR strOutputDir, LPCTSTR strDispFlag, DWORD dwType,
+                                        DWORD dwSplitSize, DWORD dwFirstMediaFreeSpaceSize,
+                                        int iGroupCount, QvFileDescMap mpFileDescInAll,
+                                        QvFileDescMap mpFileDescInAny,
+                                        QvFileDescMap mpFileDescInFirst,
+                                        QvFileDescMap mpFileDescInLast,
+                                        QvFileDescMap mpFileDescNotFirst,
+                                        QvFileDescMap mpFileDescNotLast) {
+    CQvLog* log = CQvLog::GetInstance();
+    log->EnterFunction(
+        L"CQvMediaFactory::CreateMediaFiles(LPCTSTR strOutputDir=%s, LPCTSTR strDispFlag=%s, "
+        L"DWORD dwType=%d, DWORD dwSplitSize=%d, DWORD dwFirstMediaFreeSpaceSize=%d, int "
+        L"iGroupCount=%d, QvFileDescMap mpFileDescInAll,QvFileDescMap mpFileDescInAny,"
+        L"QvFileDescMap mpFileDescInFirst,QvFileDescMap mpFileDescInLast,QvFileDescMap "
+        L"mpFileDescNotFirst,QvFileDescMap mpFileDescNotLast)",
+        strOutputDir, strDispFlag, dwType, dwSplitSize, dwFirstMediaFreeSpaceSize, iGroupCount);
+    if (strOutputDir == NULL)
+        log->AddError(L"CQvMediaFactory::CreateMediaFiles(...) strOutputDir = NULL !");
+    if (strDispFlag == NULL)
+        log->AddError(L"CQvMediaFactory::CreateMediaFiles(...) strDispFlag = NULL !");
+    if (strOutputDir == NULL || strDispFlag == NULL) return log->ExitFunction(DWORD(0));
+    if (m_lpCB != NULL && m_lpCB(0, NULL, 0, m_lpUserParam) == 1) {
+        log->AddError(L"CQvMediaFactory::CreateMediaFiles(...) ABORT request");
+        return log->ExitFunction(static_cast<DWORD>(E_ABORT));
+    }
+    if (mpFileDescInAll.empty() && mpFileDescInAny.empty() && mpFileDescInFirst.empty() &&
+        mpFileDescInLast.empty() && mpFileDescNotFirst.empty() && mpFileDescNotLast.empty())
+        return log->ExitFunction(DWORD(0));
+    m_pXml = GetQvXmlInterface(XML_TYPE_LIBRARY);
+    if (m_pXml == NULL) {
+        log->AddError(L"CQvMediaFactory::CreateMediaFiles(...) FAILED to get XML Interface");
+        return log->ExitFunction(DWORD(0));
+    }
+    QvMediaRun run;
+    run.mpAll = std::move(mpFileDescInAll);
+    run.mpAny = std::move(mpFileDescInAny);
+    run.mpFirst = std::move(mpFileDescInFirst);
+    run.mpLast = std::move(mpFileDescInLast);
+    run.mpNotFirst = std::move(mpFileDescNotFirst);
+    run.mpNotLast = std::move(mpFileDescNotLast);
+    run.dwSplitSize = dwSplitSize;
+    run.dwFreeSpace = dwFirstMediaFreeSpaceSize;
+    run.strDispFlag = strDispFlag;
+    run.strType.Format(L"0x0000000%d", dwType);
+    run.strDir = strOutputDir;
+    if (run.strDir.IsEmpty() || run.strDir.GetAt(run.strDir.GetLength() - 1) != L'\\')
+        run.strDir += L"\\";
+    m_pRun = &run;
+    PrepareLists(run, iGroupCount);
+    const DWORD dwCount = WriteMediaSet(run);
+    m_pRun = NULL;
+    run.vtGroupDesc.clear();
+    // Closed on every path, so a failed split does not keep the document interface alive.
+    m_pXml->Close();
+    m_pXml = NULL;
+    if (dwCount == 0) return log->ExitFunction(DWORD(0));
+    if (m_lpCB != NULL && m_lpCB(2, NULL, 0, m_lpUserParam) == 1) {
+        log->AddError(L"CQvMediaFactory::CreateMediaFiles(...) ABORT request");
+        return log->ExitFunction(DWORD(0));
+    }
+    return log->ExitFunction(dwCount);
+}
+
+// Takes fixed-medium entries out of the any-medium map, forms and orders the groups, and
+// builds the working lists with their fit indexes.
+void CQvMediaFactory::PrepareLists(QvMediaRun& run, int iGroupCount) {
+    for (const QvFileDescMap* fixed : {&run.mpFirst, &run.mpLast, &run.mpAll})
+        for (const auto& entry : *fixed) run.mpAny.erase(entry.first);
+    const size_t nGroups = iGroupCount > 0 ? static_cast<size_t>(iGroupCount) : 0;
+    GroupFileDescVector groups(nGroups);
+    // One pass in map order puts every grouped entry into its group in map order and leaves
+    // the others, in map order, for the single-entry list.
+    for (auto& entry : run.mpAny) {
+        const int32_t g = entry.second.iAllTogetherGroup;
+        if (g >= 0 && static_cast<size_t>(g) < nGroups) {
+            groups[g].iGroupSize += entry.second.iFileSize;
+            groups[g].vtFileDesc.push_back(std::move(entry.second));
+        } else {
+            run.vtFileDesc.push_back(std::move(entry.second));
+        }
+    }
+    run.mpAny.clear();
+    // Largest first; a stable sort keeps the lower group number first among equal sizes.
+    std::stable_sort(groups.begin(), groups.end(),
+                     [](const GroupFileDesc& a, const GroupFileDesc& b) {
+                         return a.iGroupSize > b.iGroupSize;
+                     });
+    run.vtGroupDesc = std::move(groups);
+    run.vtFileDescNotFirst = MapToVector(run.mpNotFirst);
+    run.vtFileDescNotLast = MapToVector(run.mpNotLast);
+    run.iEntryTotal = MapBytes(run.mpAll) + MapBytes(run.mpFirst) + MapBytes(run.mpLast);
+    for (const GroupFileDesc& group : run.vtGroupDesc) {
+        run.iEntryTotal += group.iGroupSize;
+        if (!group.vtFileDesc.empty()) ++run.nFilledGroups;
+    }
+    for (const FileDescVector* list :
+         {&run.vtFileDesc, &run.vtFileDescNotFirst, &run.vtFileDescNotLast})
+        for (const FileDesc& desc : *list) run.iEntryTotal += desc.iFileSize;
+    run.groupIndex.Build(&run.vtGroupDesc, GroupKeys(run.vtGroupDesc));
+    run.otherIndex.Build(&run.vtFileDesc, MegabyteKeys(run.vtFileDesc));
+    run.notFirstIndex.Build(&run.vtFileDescNotFirst, MegabyteKeys(run.vtFileDescNotFirst));
+    run.notLastIndex.Build(&run.vtFileDescNotLast, MegabyteKeys(run.vtFileDescNotLast));
+}
+
+// The media in writing order: the only one, or the first, the last and the middle ones; the
+// number of media, 0 when the split stopped or failed.
+DWORD CQvMediaFactory::WriteMediaSet(QvMediaRun& run) {
+    const int64_t iFreeBytes = static_cast<int64_t>(run.dwFreeSpace) * kMegabyte;
+    // Free space counts in bytes like the total. The total the validation stored is trusted
+    // unless the entries themselves are bigger (a catalogue not validated again), so that one
+    // medium is chosen only when everything really fits on it.
+    const int64_t iTotal = std::max(m_iTotalSize, run.iEntryTotal);
+    if (Megabytes(iFreeBytes + iTotal) < static_cast<int64_t>(run.dwSplitSize))
+        return WriteOnlyMedium(run) ? 1 : 0;
+    if (!WriteFirstMedium(run)) return 0;
+    // A last medium is made whenever something is still to be placed, not only when the total
+    // exceeds one medium: otherwise the last-medium entries and whatever the first medium could
+    // not take would be written nowhere.
+    const bool bNeedLast = Megabytes(m_iTotalSize) > static_cast<int64_t>(run.dwSplitSize) ||
+                           run.Pending() > 0 || !run.mpLast.empty();
+    if (!bNeedLast) return 1;
+    if (!WriteLastMedium(run)) return 0;
+    int iNumber = 2;
+    while (run.Pending() > 0) {
+        if (!WriteMiddleMedium(run, iNumber)) return 0;
+        ++iNumber;
+    }
+    return FinalMove(run, iNumber) ? static_cast<DWORD>(iNumber) : 0;
+}
+
+bool CQvMediaFactory::BeginMedium(QvMediaRun& run, const CQvString& strPath, bool bFirst,
+                                  const wchar_t* fmtError) {
+    if (CreateNewMediaFile(strPath, run.strDispFlag, run.strType, run.dwSplitSize) < 0) {
+        CQvLog::GetInstance()->AddError(fmtError, strPath);
+        return false;
+    }
+    m_iMediaSize = bFirst ? static_cast<int64_t>(run.dwFreeSpace) * kMegabyte : 0;
+    m_dwMediaFileCount = 0;
+    return true;
+}
+
+bool CQvMediaFactory::WriteOnlyMedium(QvMediaRun& run) {
+    CQvLog* log = CQvLog::GetInstance();
+    const CQvString strPath = run.PathOf(L"Media1.xml");
+    if (!BeginMedium(run, strPath, true,
+                     L"CQvMediaFactory::CreateMediaFiles(...) CreateNewMediaFile file %s FAILED"))
+        return false;
+    const long hr = MakeOneMedia(run.dwSplitSize, run.mpFirst, run.mpAll, run.vtFileDesc,
+                                 run.vtFileDescNotLast, run.mpLast, run.vtFileDescNotFirst,
+                                 run.vtGroupDesc);
+    if (hr == E_ABORT) return false;
+    if (hr < 0) {
+        log->AddError(L"CQvMediaFactory::CreateMediaFiles(...) MakeOneMedia FAILED");
+        return false;
+    }
+    return FinishMedium(strPath);
+}
+
+bool CQvMediaFactory::WriteFirstMedium(QvMediaRun& run) {
+    CQvLog* log = CQvLog::GetInstance();
+    const CQvString strPath = run.PathOf(L"Media1.xml");
+    if (!BeginMedium(run, strPath, true,
+                     L"CQvMediaFactory::CreateMediaFiles(...) CreateNewMediaFile file %s FAILED"))
+        return false;
+    const long hr = MakeFirstMedia(run.dwSplitSize, run.mpFirst, run.mpAll, run.vtFileDesc,
+                                   run.vtFileDescNotLast, run.vtGroupDesc);
+    if (hr == E_ABORT) return false;
+    if (hr < 0) {
+        log->AddError(L"CQvMediaFactory::CreateMediaFiles(...) MakeFirstMedia FAILED");
+        return false;
+    }
+    return FinishMedium(strPath);
+}
+
+bool CQvMediaFactory::WriteLastMedium(QvMediaRun& run) {
+    CQvLog* log = CQvLog::GetInstance();
+    run.strLastPath = run.PathOf(L"Last.xml");
+    if (!BeginMedium(run, run.strLastPath, false,
+                     L"CQvMediaFactory::CreateMediaFiles(...) CreateNewMediaFile file %s FAILED"))
+        return false;
+    const long hr = MakeLastMedia(run.dwSplitSize, run.mpLast, run.mpAll, run.vtFileDesc,
+                                  run.vtFileDescNotFirst, run.vtGroupDesc);
+    if (hr == E_ABORT) return false;
+    if (hr < 0) {
+        log->AddError(L"CQvMediaFactory::CreateMediaFiles(...) MakeLastMedia FAILED");
+        return false;
+    }
+    return FinishMedium(run.strLastPath);
+}
+
+bool CQvMediaFactory::WriteMiddleMedium(QvMediaRun& run, int iNumber) {
+    CQvLog* log = CQvLog::GetInstance();
+    CQvString strName;
+    strName.Format(L"Media%d.xml", iNumber);
+    const CQvString strPath = run.PathOf(strName);
+    if (!BeginMedium(run, strPath, false,
+                     L"CQvMediaFactory::CreateMediaFiles(...) Create new XML file %s FAILED"))
+        return false;
+    const size_t nBefore = run.Pending();
+    const long hr = MakeMedia(run.dwSplitSize, run.mpAll, run.vtFileDesc, run.vtFileDescNotFirst,
+                              run.vtFileDescNotLast, run.vtGroupDesc);
+    if (hr == E_ABORT) return false;
+    if (hr < 0) {
+        log->AddError(L"CQvMediaFactory::CreateMediaFiles(...) MakeMedia FAILED");
+        return false;
+    }
+    // A middle medium holds nothing but the every-medium entries before it is filled; if not
+    // even one entry found room there, no later medium can take it either.
+    if (run.Pending() == nBefore) {
+        ReportUnplaceable(run, iNumber);
+        return false;
+    }
+    return FinishMedium(strPath);
+}
+
+// Names the first entry or group that found no room on an otherwise empty middle medium.
+void CQvMediaFactory::ReportUnplaceable(QvMediaRun& run, int iNumber) {
+    CQvLog* log = CQvLog::GetInstance();
+    for (size_t i = 0; i < run.vtGroupDesc.size(); ++i) {
+        const GroupFileDesc& group = run.vtGroupDesc[i];
+        if (!run.groupIndex.IsAlive(i) || group.vtFileDesc.empty()) continue;
+        log->AddError(L"CQvMediaFactory::CreateMediaFiles(...) AllTogether group of %d files "
+                      L"from %s (%I64d bytes) does not fit on medium %d beside %I64d bytes of "
+                      L"every-medium files, split size %dMB",
+                      static_cast<int>(group.vtFileDesc.size()), group.vtFileDesc[0].strFilePath,
+                      group.iGroupSize, iNumber, m_iMediaSize, run.dwSplitSize);
+        return;
+    }
+    const std::pair<FileDescVector*, QvFitIndex*> lists[] = {
+        {&run.vtFileDescNotFirst, &run.notFirstIndex},
+        {&run.vtFileDescNotLast, &run.notLastIndex},
+        {&run.vtFileDesc, &run.otherIndex}};
+    for (const auto& list : lists) {
+        const size_t i = list.second->FindFirstBelow(0, QvFitIndex::kTaken);
+        if (i == QvFitIndex::npos) continue;
+        const FileDesc& desc = (*list.first)[i];
+        log->AddError(L"CQvMediaFactory::CreateMediaFiles(...) file %s (%I64d bytes) does not "
+                      L"fit on medium %d beside %I64d bytes of every-medium files, split size "
+                      L"%dMB",
+                      desc.strFilePath, desc.iFileSize, iNumber, m_iMediaSize, run.dwSplitSize);
+        return;
+    }
+}
+
+// Writes the two size attributes of the medium and saves it.
+bool CQvMediaFactory::FinishMedium(const CQvString& strPath) {
+    IQvXmlNode* pInfo = NULL;
+    if (m_pXml->SelectNode(L"/Factory/Media/Info", &pInfo) >= 0 && pInfo != NULL) {
+        IQvXmlAttribute* pAttr = NULL;
+        if (pInfo->AddAttribute(L"Media_Size", &pAttr) >= 0 && pAttr != NULL) {
+            pAttr->SetInt64Value(m_iMediaSize);
+            pAttr->Release();
+        }
+        pAttr = NULL;
+        if (pInfo->AddAttribute(L"Media_NumberFiles", &pAttr) >= 0 && pAttr != NULL) {
+            pAttr->SetIntValue(static_cast<int32_t>(m_dwMediaFileCount));
+            pAttr->Release();
+        }
+        pInfo->Release();
+    }
+    if (m_pXml->Save(0) < 0) {
+        CQvLog::GetInstance()->AddError(
+            L"CQvMediaFactory::CreateMediaFiles(...) Save XML file %s FAILED", strPath);
+        return false;
+    }
+    return true;
+}
+
+// Gives "Last.xml" the highest number. A set without its last medium is no set, so a failed
+// rename fails the split instead of reporting a count the folder does not hold.
+bool CQvMediaFactory::FinalMove(QvMediaRun& run, int iNumber) {
+    CQvString strName;
+    strName.Format(L"Media%d.xml", iNumber);
+    const CQvString strPath = run.PathOf(strName);
+    qvp::DeleteFileW(strPath);
+    if (!qvp::MoveFileW(run.strLastPath, strPath)) {
+        CQvLog::GetInstance()->AddError(
+            L"CQvMediaFactory::CreateMediaFiles(...) Move XML file %s to %s FAILED (error %d)",
+            run.strLastPath, strPath, qvp::GetLastError());
+        return false;
+    }
+    return true;
+}
+
+// Hands every entry of a fixed map to the medium, with no size test.
+long CQvMediaFactory::AddWholeMap(QvFileDescMap& mpFileDesc, const wchar_t* fmtError) {
+    for (auto& entry : mpFileDesc)
+        if (AddFileToMedia(&entry.second) < 0)
+            CQvLog::GetInstance()->AddError(fmtError, entry.first);
+    return S_OK;
+}
+
+long CQvMediaFactory::MakeOneMedia(DWORD dwSplitSize, QvFileDescMap& mpFileDescInFirst,
+                                   QvFileDescMap& mpFileDescInAll, FileDescVector& vtFileDesc,
+                                   FileDescVector& vtFileDescNotLast,
+                                   QvFileDescMap& mpFileDescInLast,
+                                   FileDescVector& vtFileDescNotFirst,
+                                   GroupFileDescVector& vtGroupDesc) {
+    CQvLog* log = CQvLog::GetInstance();
+    log->EnterFunction(
+        L"CQvMediaFactory::MakeOneMedia(DWORD dwSplitSize=%d, QvFileDescMap &mpFileDescInFirst, "
+        L"QvFileDescMap &mpFileDescInAll, FileDescVector &vtFileDesc, FileDescVector "
+        L"vtFileDescNotLast, QvFileDescMap &mpFileDescInLast, FileDescVector vtFileDescNotFirst, "
+        L"GroupFileDescVector &vtGroupDesc)",
+        dwSplitSize);
+    if (AbortRequested()) {
+        log->AddError(L"CQvMediaFactory::MakeOneMedia(...) ABORT request");
+        return log->ExitFunction(static_cast<long>(E_ABORT));
+    }
+    const wchar_t* fmtAdd =
+        L"CQvMediaFactory::MakeOneMedia(...) FAILED to add file %s to xml media file";
+    AddWholeMap(mpFileDescInFirst, fmtAdd);
+    AddWholeMap(mpFileDescInAll, fmtAdd);
+    long hr = FillMediaWithGroupFiles(dwSplitSize, vtGroupDesc);
+    if (hr != E_ABORT) hr = FillMediaWithOtherFiles(dwSplitSize, vtFileDescNotLast);
+    if (hr != E_ABORT) {
+        AddWholeMap(mpFileDescInLast, fmtAdd);
+        hr = FillMediaWithOtherFiles(dwSplitSize, vtFileDescNotFirst);
+    }
+    if (hr != E_ABORT) hr = FillMediaWithOtherFiles(dwSplitSize, vtFileDesc);
+    return log->ExitFunction(static_cast<long>(hr == E_ABORT ? E_ABORT : S_OK));
+}
+
+long CQvMediaFactory::MakeFirstMedia(DWORD dwSplitSize, QvFileDescMap& mpFileDescInFirst,
+                                     QvFileDescMap& mpFileDescInAll, FileDescVector& vtFileDesc,
+                                     FileDescVector& vtFileDescNotLast,
+                                     GroupFileDescVector& vtGroupDesc) {
+    CQvLog* log = CQvLog::GetInstance();
+    log->EnterFunction(
+        L"CQvMediaFactory::MakeFirstMedia(DWORD dwSplitSize=%d, QvFileDescMap "
+        L"&mpFileDescInFirst, QvFileDescMap &mpFileDescInAll, FileDescVector &vtFileDesc, "
+        L"FileDescVector vtFileDescNotLast, GroupFileDescVector &vtGroupDesc)",
+        dwSplitSize);
+    if (AbortRequested()) {
+        log->AddError(L"CQvMediaFactory::MakeFirstMedia(...) ABORT request");
+        return log->ExitFunction(static_cast<long>(E_ABORT));
+    }
+    const wchar_t* fmtAdd =
+        L"CQvMediaFactory::MakeFirstMedia(...) FAILED to add file %s to xml media file";
+    AddWholeMap(mpFileDescInFirst, fmtAdd);
+    AddWholeMap(mpFileDescInAll, fmtAdd);
+    long hr = FillMediaWithGroupFiles(dwSplitSize, vtGroupDesc);
+    if (hr != E_ABORT) hr = FillMediaWithOtherFiles(dwSplitSize, vtFileDescNotLast);
+    if (hr != E_ABORT) hr = FillMediaWithOtherFiles(dwSplitSize, vtFileDesc);
+    return log->ExitFunction(static_cast<long>(hr == E_ABORT ? E_ABORT : S_OK));
+}
+
+long CQvMediaFactory::MakeLastMedia(DWORD dwSplitSize, QvFileDescMap& mpFileDescInLast,
+                                    QvFileDescMap& mpFileDescInAll, FileDescVector& vtFileDesc,
+                                    FileDescVector& vtFileDescNotFirst,
+                                    GroupFileDescVector& vtGroupDesc) {
+    CQvLog* log = CQvLog::GetInstance();
+    log->EnterFunction(
+        L"CQvMediaFactory::MakeLastMedia(DWORD dwSplitSize=%d, QvFileDescMap &mpFileDescInLast, "
+        L"QvFileDescMap &mpFileDescInAll, FileDescVector &vtFileDesc, FileDescVector "
+        L"vtFileDescNotFirst,GroupFileDescVector &vtGroupDesc)",
+        dwSplitSize);
+    if (AbortRequested()) {
+        log->AddError(L"CQvMediaFactory::MakeLastMedia(...) ABORT request");
+        return log->ExitFunction(static_cast<long>(E_ABORT));
+    }
+    const wchar_t* fmtAdd =
+        L"CQvMediaFactory::MakeLastMedia(...) FAILED to add file %s to xml media file";
+    AddWholeMap(mpFileDescInLast, fmtAdd);
+    AddWholeMap(mpFileDescInAll, fmtAdd);
+    long hr = FillMediaWithGroupFiles(dwSplitSize, vtGroupDesc);
+    if (hr != E_ABORT) hr = FillMediaWithOtherFiles(dwSplitSize, vtFileDescNotFirst);
+    if (hr != E_ABORT) hr = FillMediaWithOtherFiles(dwSplitSize, vtFileDesc);
+    return log->ExitFunction(static_cast<long>(hr == E_ABORT ? E_ABORT : S_OK));
+}
+
+long CQvMediaFactory::MakeMedia(DWORD dwSplitSize, QvFileDescMap& mpFileDescInAll,
+                                FileDescVector& vtFileDesc, FileDescVector& vtFileDescNotFirst,
+                                FileDescVector& vtFileDescNotLast,
+                                GroupFileDescVector& vtGroupDesc) {
+    CQvLog* log = CQvLog::GetInstance();
+    log->EnterFunction(
+        L"CQvMediaFactory::MakeMedia(DWORD dwSplitSize=%d, QvFileDescMap &mpFileDescInAll, "
+        L"FileDescVector &vtFileDesc, FileDescVector vtFileDescNotFirst, FileDescVector "
+        L"vtFileDescNotLast, GroupFileDescVector &vtGroupDesc)",
+        dwSplitSize);
+    if (AbortRequested()) {
+        log->AddError(L"CQvMediaFactory::MakeMedia(...) ABORT request");
+        return log->ExitFunction(static_cast<long>(E_ABORT));
+    }
+    AddWholeMap(mpFileDescInAll,
+                L"CQvMediaFactory::MakeMedia(...) FAILED to add file %s to xml media file");
+    long hr = FillMediaWithGroupFiles(dwSplitSize, vtGroupDesc);
+    if (hr != E_ABORT) hr = FillMediaWithOtherFiles(dwSplitSize, vtFileDescNotFirst);
+    if (hr != E_ABORT) hr = FillMediaWithOtherFiles(dwSplitSize, vtFileDescNotLast);
+    if (hr != E_ABORT) hr = FillMediaWithOtherFiles(dwSplitSize, vtFileDesc);
+    return log->ExitFunction(static_cast<long>(hr == E_ABORT ? E_ABORT : S_OK));
+}
+
+long CQvMediaFactory::FillMediaWithOtherFiles(DWORD dwSplitSize, FileDescVector& vtFileDesc) {
+    CQvLog* log = CQvLog::GetInstance();
+    log->EnterFunction(L"CQvMediaFactory::FillMediaWithOtherFiles(DWORD dwSplitSize=%d, "
+                       L"FileDescVector &vtFileDesc)",
+                       dwSplitSize);
+    // Inside CreateMediaFiles the list keeps an index across media; a list handed in on its
+    // own gets one for this call and is compacted afterwards.
+    QvFitIndex* pIndex = m_pRun != NULL ? m_pRun->IndexOf(&vtFileDesc) : NULL;
+    if (pIndex != NULL) return log->ExitFunction(FillOther(dwSplitSize, vtFileDesc, *pIndex));
+    QvFitIndex index;
+    index.Build(&vtFileDesc, MegabyteKeys(vtFileDesc));
+    const long hr = FillOther(dwSplitSize, vtFileDesc, index);
+    index.Compact(vtFileDesc);
+    return log->ExitFunction(hr);
+}
+
+// First-fit of single entries in list order, resuming after each placement.
+long CQvMediaFactory::FillOther(DWORD dwSplitSize, FileDescVector& vtFileDesc,
+                                QvFitIndex& index) {
+    const int64_t iSplit = static_cast<int64_t>(dwSplitSize);
+    if (index.nLive == 0 || Megabytes(m_iMediaSize) >= iSplit) return S_OK;
+    size_t pos = 0;
+    for (;;) {
+        if (AbortRequested()) {
+            CQvLog::GetInstance()->AddError(
+                L"CQvMediaFactory::FillMediaWithOtherFiles(...) ABORT request");
+            return E_ABORT;
+        }
+        const size_t i = index.FindFirstBelow(pos, SingleLimit(dwSplitSize, m_iMediaSize));
+        if (i == QvFitIndex::npos) return S_OK;
+        if (AddFileToMedia(&vtFileDesc[i]) < 0)
+            CQvLog::GetInstance()->AddError(L"CQvMediaFactory::FillMediaWithOtherFiles(...) "
+                                            L"FAILED to add file %s to xml media file",
+                                            vtFileDesc[i].strFilePath);
+        index.Remove(i);
+        if (index.nLive == 0 || Megabytes(m_iMediaSize) >= iSplit) return S_OK;
+        pos = i + 1;
+    }
+}
+
+long CQvMediaFactory::FillMediaWithGroupFiles(DWORD dwSplitSize,
+                                              GroupFileDescVector& vtGroupDesc) {
+    CQvLog* log = CQvLog::GetInstance();
+    log->EnterFunction(L"CQvMediaFactory::FillMediaWithGroupFiles(DWORD dwSplitSize=%d, "
+                       L"GroupFileDescVector &vtGroupDesc)",
+                       dwSplitSize);
+    QvFitIndex* pIndex = m_pRun != NULL ? m_pRun->IndexOf(&vtGroupDesc) : NULL;
+    if (pIndex != NULL) return log->ExitFunction(FillGroups(dwSplitSize, vtGroupDesc, *pIndex));
+    QvFitIndex index;
+    index.Build(&vtGroupDesc, GroupKeys(vtGroupDesc));
+    const long hr = FillGroups(dwSplitSize, vtGroupDesc, index);
+    index.Compact(vtGroupDesc);
+    return log->ExitFunction(hr);
+}
+
+// First-fit of whole groups in list order, resuming after each placement.
+long CQvMediaFactory::FillGroups(DWORD dwSplitSize, GroupFileDescVector& vtGroupDesc,
+                                 QvFitIndex& index) {
+    CQvLog* log = CQvLog::GetInstance();
+    size_t pos = 0;
+    while (index.nLive > 0) {
+        if (AbortRequested()) {
+            log->AddError(L"CQvMediaFactory::FillMediaWithGroupFiles(...) ABORT request");
+            return E_ABORT;
+        }
+        const size_t i = index.FindFirstBelow(pos, GroupLimit(dwSplitSize, m_iMediaSize));
+        if (i == QvFitIndex::npos) break;
+        GroupFileDesc& group = vtGroupDesc[i];
+        for (FileDesc& desc : group.vtFileDesc)
+            if (AddFileToMedia(&desc) < 0)
+                log->AddError(L"CQvMediaFactory::FillMediaWithGroupFiles(...) FAILED to add "
+                              L"file %s to xml media file",
+                              desc.strFilePath);
+        index.Remove(i);
+        if (m_pRun != NULL && &index == &m_pRun->groupIndex && !group.vtFileDesc.empty())
+            --m_pRun->nFilledGroups;
+        pos = i + 1;
+    }
+    return S_OK;
+}
