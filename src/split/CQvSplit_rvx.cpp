@@ -313,6 +313,8 @@ long CQvSplit::AddValueToFileNode(IQvXmlNode* pNode, LPCTSTR strValue, LPCTSTR s
 }
 
 long CQvSplit::GetNumberFileAndSize(LPCTSTR strFolder, int64_t& iSize, DWORD& dwCount) {
+    // An empty folder name would list the working directory instead.
+    if (!strFolder || !*strFolder) return S_OK;
     const CQvString strBare = WithoutTrailingBackslash(CQvString(strFolder));
     int iPos = 0;
     if (strBare.Find(L"System Volume Information", iPos, 0)) return S_OK;
