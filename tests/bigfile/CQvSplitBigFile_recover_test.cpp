@@ -1,0 +1,198 @@
+// Tests of rebuilding cut files from their parts and part list.
+#include "bigfile/QvBigFileTestUtil.h"
+
+using qvbig::CutSetup;
+using qvbig::kMB;
+using qvtest::LogCapture;
+using qvtest::TempTree;
+
+namespace {
+
+const char kStamp[] = "01022024101112";
+const wchar_t kRecoverTrace[] = L"CQvSplitBigFile::RecoverFiles(LPCTSTR strSplitListFile) ";
+
+// Writes the parts of rel (named with kStamp) holding the given contents.
+void WriteParts(const TempTree& t, const std::string& rel, const std::vector<std::string>& parts) {
+    for (size_t n = 0; n < parts.size(); ++n)
+        t.WriteFile(rel + "." + kStamp + ".Part" + std::to_string(n + 1), parts[n]);
+}
+
+std::string Part(const std::string& rel, int n) {
+    return rel + "." + kStamp + ".Part" + std::to_string(n);
+}
+
+long Recover(WORD drive, const std::wstring& list) {
+    return CQvSplitBigFile::GetInstance()->RecoverFiles(drive, list.c_str());
+}
+
+}  // namespace
+
+TEST(CQvSplitBigFileRecoverTest, RebuildsACutFileByteForByteAndDeletesItsParts) {
+    TempTree t;
+    qvbig::StartCutting(t, 21);
+    const std::string original = qvbig::PatternBytes(5 * kMB / 2 + 3, 11);
+    CutSetup s(t, "sub/Video.bin", original);
+    ASSERT_EQ(0L, s.Cut());
+    ASSERT_FALSE(t.Exists("sub/Video.bin"));
+    LogCapture log;
+    EXPECT_EQ(0L, Recover(L'T', t.WinPath("parts.ini")));
+    EXPECT_TRUE(log.Has(QvLogLevel::Enter, L"CQvSplitBigFile::RecoverFiles(LPCTSTR strSplitListFile=" +
+                                               t.WinPath("parts.ini") + L")"));
+    EXPECT_EQ(0u, log.Count(QvLogLevel::Error)) << log.Dump();
+    EXPECT_EQ(original, t.ReadFile("sub/Video.bin"));
+    EXPECT_EQ((std::vector<std::string>{"Video.bin"}), t.List("sub"));
+    // The list itself stays.
+    EXPECT_EQ(1u, qvbig::ReadList(t.WinPath("parts.ini")).size());
+}
+
+TEST(CQvSplitBigFileRecoverTest, RebuildsOnTheDriveTheCallerNames) {
+    TempTree e(L'E');
+    WriteParts(e, "dir/f.bin", {"first-", "second-", "third"});
+    e.WriteFile("list.ini", std::string("[Files]\nFile0=:\\dir\\f.bin|") + kStamp + "|3\n");
+    EXPECT_EQ(0L, Recover(L'E', e.WinPath("list.ini")));
+    EXPECT_EQ("first-second-third", e.ReadFile("dir/f.bin"));
+    EXPECT_EQ((std::vector<std::string>{"f.bin"}), e.List("dir"));
+}
+
+TEST(CQvSplitBigFileRecoverTest, ListEndsAtTheFirstMissingKey) {
+    TempTree t;
+    WriteParts(t, "a.bin", {"A"});
+    WriteParts(t, "c.bin", {"C"});
+    t.WriteFile("list.ini", std::string("[Files]\nFile0=:\\a.bin|") + kStamp + "|1\nFile2=:\\c.bin|" +
+                                kStamp + "|1\n");
+    EXPECT_EQ(0L, Recover(L'T', t.WinPath("list.ini")));
+    EXPECT_EQ("A", t.ReadFile("a.bin"));
+    EXPECT_FALSE(t.Exists("c.bin"));
+    EXPECT_TRUE(t.Exists(Part("c.bin", 1)));
+}
+
+TEST(CQvSplitBigFileRecoverTest, MalformedEntriesAreReportedAndSkipped) {
+    struct Row {
+        const char* label;
+        std::string value;
+    } rows[] = {
+        {"two fields", std::string(":\\a.bin|") + kStamp},
+        {"one field", ":\\a.bin"},
+        {"no parts", std::string(":\\a.bin|") + kStamp + "|0"},
+        {"count not a number", std::string(":\\a.bin|") + kStamp + "|x"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.label);
+        TempTree t;
+        t.WriteFile("a.bin", "existing");
+        WriteParts(t, "a.bin", {"part"});
+        WriteParts(t, "b.bin", {"B1", "B2"});
+        t.WriteFile("list.ini", "[Files]\nFile0=" + row.value + "\nFile1=:\\b.bin|" + kStamp + "|2\n");
+        LogCapture log;
+        EXPECT_EQ(0L, Recover(L'T', t.WinPath("list.ini")));
+        EXPECT_TRUE(log.Has(QvLogLevel::Error, std::wstring(kRecoverTrace) + L"Invalid Key Value for File0 = " +
+                                                   qvp::Utf8ToWide(row.value) + L" File Skip"))
+            << log.Dump();
+        EXPECT_EQ("existing", t.ReadFile("a.bin"));
+        EXPECT_TRUE(t.Exists(Part("a.bin", 1)));
+        EXPECT_EQ("B1B2", t.ReadFile("b.bin"));
+    }
+}
+
+TEST(CQvSplitBigFileRecoverTest, CountStopsAtTheFirstCharacterThatIsNotADigit) {
+    TempTree t;
+    WriteParts(t, "a.bin", {"1", "2"});
+    t.WriteFile("list.ini", std::string("[Files]\nFile0=:\\a.bin|") + kStamp + "|2abc\n");
+    EXPECT_EQ(0L, Recover(L'T', t.WinPath("list.ini")));
+    EXPECT_EQ("12", t.ReadFile("a.bin"));
+}
+
+TEST(CQvSplitBigFileRecoverTest, MissingPartLeavesExistingFileAndEveryPartAlone) {
+    struct Row {
+        const char* label;
+        int missing;
+    } rows[] = {{"first part missing", 1}, {"middle part missing", 2}, {"last part missing", 3}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.label);
+        TempTree t;
+        t.WriteFile("a.bin", "older file of that name");
+        WriteParts(t, "a.bin", {"1", "2", "3"});
+        std::filesystem::remove(t.Native(Part("a.bin", row.missing)));
+        t.WriteFile("list.ini", std::string("[Files]\nFile0=:\\a.bin|") + kStamp + "|3\n");
+        LogCapture log;
+        EXPECT_EQ(0L, Recover(L'T', t.WinPath("list.ini")));
+        const std::wstring file = t.WinPath("a.bin");
+        EXPECT_TRUE(log.Has(QvLogLevel::Error, std::wstring(kRecoverTrace) + L"Open file " +
+                                                   t.WinPath(Part("a.bin", row.missing)) + L" FAILED"))
+            << log.Dump();
+        EXPECT_TRUE(log.Has(QvLogLevel::Error, std::wstring(kRecoverTrace) + L"Recover file " + file +
+                                                   L" FAILED, its parts are kept"));
+        EXPECT_EQ("older file of that name", t.ReadFile("a.bin"));
+        EXPECT_EQ(4u, t.List().size());  // the file, two parts and the list
+        EXPECT_EQ(2u, qvbig::PartFiles(t, "", "a.bin").size());
+    }
+}
+
+TEST(CQvSplitBigFileRecoverTest, RecoveringTwiceKeepsTheRebuiltFile) {
+    TempTree t;
+    qvbig::StartCutting(t, 21);
+    const std::string original = qvbig::PatternBytes(kMB + 77, 5);
+    CutSetup s(t, "a.bin", original);
+    ASSERT_EQ(0L, s.Cut());
+    ASSERT_EQ(0L, Recover(L'T', t.WinPath("parts.ini")));
+    ASSERT_EQ(original, t.ReadFile("a.bin"));
+    LogCapture log;
+    EXPECT_EQ(0L, Recover(L'T', t.WinPath("parts.ini")));
+    EXPECT_EQ(original, t.ReadFile("a.bin"));
+    EXPECT_TRUE(log.HasContaining(QvLogLevel::Error, L"Recover file " + t.WinPath("a.bin") + L" FAILED"));
+}
+
+TEST(CQvSplitBigFileRecoverTest, ExistingFileIsReplacedByTheCompleteRebuild) {
+    TempTree t;
+    t.WriteFile("a.bin", "a stale copy that is longer than the rebuilt file");
+    WriteParts(t, "a.bin", {"new ", "bytes"});
+    t.WriteFile("list.ini", std::string("[Files]\nFile0=:\\a.bin|") + kStamp + "|2\n");
+    EXPECT_EQ(0L, Recover(L'T', t.WinPath("list.ini")));
+    EXPECT_EQ("new bytes", t.ReadFile("a.bin"));
+    EXPECT_EQ((std::vector<std::string>{"a.bin", "list.ini"}), t.List());
+}
+
+TEST(CQvSplitBigFileRecoverTest, PartOfExactlyOneHundredMillionBytes) {
+    TempTree t;
+    t.WriteSparse(Part("big.bin", 1), 100000000ull);
+    t.WriteFile(Part("big.bin", 2), "tail");
+    t.WriteFile("list.ini", std::string("[Files]\nFile0=:\\big.bin|") + kStamp + "|2\n");
+    qvp::ClearFaults();
+    EXPECT_EQ(0L, Recover(L'T', t.WinPath("list.ini")));
+    ASSERT_EQ(100000004ull, std::filesystem::file_size(t.Native("big.bin")));
+    const std::string bytes = t.ReadFile("big.bin");
+    EXPECT_EQ(std::string(16, '\0'), bytes.substr(99999990, 10) + bytes.substr(0, 6));
+    EXPECT_EQ("tail", bytes.substr(100000000));
+    EXPECT_FALSE(t.Exists(Part("big.bin", 1)));
+}
+
+TEST(CQvSplitBigFileRecoverTest, NullOrUnreadableListIsRefused) {
+    TempTree t;
+    {
+        LogCapture log;
+        EXPECT_EQ(static_cast<long>(E_FAIL), CQvSplitBigFile::GetInstance()->RecoverFiles(L'T', nullptr));
+        EXPECT_TRUE(log.Has(QvLogLevel::Error, L"CQvSplitBigFile::RecoverFiles(...) strSplitListFile NULL"));
+    }
+    LogCapture log;
+    const std::wstring list = t.WinPath("none.ini");
+    EXPECT_EQ(static_cast<long>(E_INVALIDARG), Recover(L'T', list));
+    EXPECT_TRUE(log.Has(QvLogLevel::Error, std::wstring(kRecoverTrace) + L"Open split file list " + list +
+                                               L" FAILED"))
+        << log.Dump();
+}
+
+TEST(CQvSplitBigFileRecoverTest, RecoveryLeavesThePartListOfCurrentCutsAlone) {
+    TempTree t;
+    qvbig::StartCutting(t, 21);
+    CutSetup a(t, "a.bin", "AAAA");
+    ASSERT_EQ(0L, a.Cut());
+    WriteParts(t, "other.bin", {"O"});
+    t.WriteFile("other.ini", std::string("[Files]\nFile0=:\\other.bin|") + kStamp + "|1\n");
+    ASSERT_EQ(0L, Recover(L'T', t.WinPath("other.ini")));
+    CutSetup b(t, "b.bin", "BBBB");
+    ASSERT_EQ(0L, b.Cut());
+    const std::vector<qvbig::ListEntry> list = qvbig::ReadList(t.WinPath("parts.ini"));
+    ASSERT_EQ(2u, list.size());
+    EXPECT_EQ(L":\\a.bin", list[0].path);
+    EXPECT_EQ(L":\\b.bin", list[1].path);
+}
