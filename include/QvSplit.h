@@ -7,6 +7,13 @@
 #include <vector>
 
 #if defined(_WIN32)
+// The interface is that of the wide-character build: LPCTSTR must be a wide string.
+#ifndef UNICODE
+#define UNICODE
+#endif
+#ifndef _UNICODE
+#define _UNICODE
+#endif
 #include <windows.h>
 #else
 // Windows type names used by the interface, for hosts without <windows.h>.

@@ -1,0 +1,72 @@
+#!/usr/bin/env bash
+# Cross-compiles the library, the tests and the program for Windows with MinGW-w64 (i686 and
+# x86_64), with pugixml and GoogleTest built from Debian's sources, and runs the x86_64 tests
+# under Wine. Everything it builds stays below build-win/.
+# Usage: scripts/build-windows.sh [--no-run]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+top=$PWD
+run_tests=1
+[ "${1:-}" = "--no-run" ] && run_tests=0
+jobs=${QVSPLIT_JOBS:-2}
+
+scripts/setup.sh mingw-w64 g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64 \
+  dpkg-dev googletest
+
+out=$top/build-win
+deps=$out/deps
+mkdir -p "$deps"
+
+fetch_pugixml_source() {
+  if ls -d "$deps"/pugixml-*/ >/dev/null 2>&1; then return; fi
+  local list=/etc/apt/sources.list.d/qvsplit-deb-src.sources
+  if ! apt-get source --print-uris pugixml >/dev/null 2>&1; then
+    echo "build-windows: enabling Debian source lists for pugixml"
+    local sudo=""; [ "$(id -u)" -ne 0 ] && sudo=sudo
+    printf 'Types: deb-src\nURIs: http://deb.debian.org/debian\nSuites: bookworm bookworm-updates\nComponents: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n' \
+      | $sudo tee "$list" >/dev/null
+    $sudo apt-get update -qq
+  fi
+  (cd "$deps" && apt-get source -qq pugixml >/dev/null)
+}
+
+build_dep() {  # build_dep NAME SOURCE_DIR ARCH PREFIX [cmake args...]
+  local name=$1 src=$2 arch=$3 prefix=$4; shift 4
+  local stamp=$prefix/.$name-built
+  [ -f "$stamp" ] && return
+  cmake -S "$src" -B "$deps/build-$name-$arch" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_TOOLCHAIN_FILE="$top/cmake/toolchains/mingw-$arch.cmake" \
+    -DCMAKE_INSTALL_PREFIX="$prefix" -DBUILD_SHARED_LIBS=OFF "$@" >/dev/null
+  cmake --build "$deps/build-$name-$arch" -j"$jobs" >/dev/null
+  cmake --install "$deps/build-$name-$arch" >/dev/null
+  touch "$stamp"
+}
+
+fetch_pugixml_source
+pugi_src=$(ls -d "$deps"/pugixml-*/ | head -n 1)
+
+for arch in x86_64 i686; do
+  echo "== Windows build ($arch) =="
+  prefix=$out/$arch/prefix
+  build_dep pugixml "$pugi_src" "$arch" "$prefix" -DPUGIXML_BUILD_TESTS=OFF
+  build_dep googletest /usr/src/googletest "$arch" "$prefix" -DINSTALL_GTEST=ON -DBUILD_GMOCK=OFF
+  emulator=""
+  [ "$arch" = x86_64 ] && emulator="-DCMAKE_CROSSCOMPILING_EMULATOR=$top/scripts/wine-run.sh"
+  cmake -S . -B "$out/$arch/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DCMAKE_TOOLCHAIN_FILE="$top/cmake/toolchains/mingw-$arch.cmake" \
+    -DQVSPLIT_WIN_PREFIX="$prefix" -DCMAKE_PREFIX_PATH="$prefix" \
+    -DQVSPLIT_WERROR=ON -DQVSPLIT_BUILD_BENCH=OFF -DQVSPLIT_DISCOVER_TESTS=OFF $emulator >/dev/null
+  cmake --build "$out/$arch/build" -j"$jobs"
+done
+
+echo "== DLL exports (x86_64) =="
+dll=$out/x86_64/build/QvSplit.dll
+exports=$(x86_64-w64-mingw32-objdump -p "$dll" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p')
+echo "$exports" | grep -q '\] GetQvSplitInterface$' || { echo "GetQvSplitInterface is not exported by name"; exit 1; }
+echo "$exports" | grep -q 'CQvFileDescCatalog' || { echo "class members are not exported"; exit 1; }
+echo "GetQvSplitInterface and $(echo "$exports" | grep -c 'CQv') class members exported"
+
+if [ "$run_tests" -eq 1 ]; then
+  echo "== x86_64 tests under Wine =="
+  scripts/wine-run.sh "$out/x86_64/build/tests/qvsplit_tests.exe" --gtest_brief=1
+fi

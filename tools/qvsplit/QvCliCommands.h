@@ -1,0 +1,22 @@
+// The commands of qvsplit; each returns the program's exit status.
+#ifndef QVCLICOMMANDS_H
+#define QVCLICOMMANDS_H
+
+#include "QvCliOptions.h"
+
+#include <string>
+
+enum QvCliExit { kExitOk = 0, kExitFailed = 1, kExitUsage = 2, kExitCancelled = 3 };
+
+int QvCliRunSplit(const QvCliOptions& o);
+int QvCliRunRvx(const QvCliOptions& o);
+int QvCliRunRecover(const QvCliOptions& o);
+int QvCliRunShow(const QvCliOptions& o);
+int QvCliRunWhere(const QvCliOptions& o);
+int QvCliRunVerify(const QvCliOptions& o);
+int QvCliRunDemo(const QvCliOptions& o);
+
+// Prints "qvsplit: message" to standard error and returns status.
+int QvCliFail(int status, const std::string& message);
+
+#endif

@@ -1,0 +1,146 @@
+// The show, where and verify commands: reading a media set back and comparing it with the disk.
+#include "QvCliCommands.h"
+#include "QvCliMediaSet.h"
+#include "QvCliPaths.h"
+#include "QvCliReport.h"
+#include "QvCliSystem.h"
+
+#include <cwctype>
+#include <filesystem>
+#include <iostream>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool LoadSet(const QvCliOptions& o, size_t operands, QvCliMediaSet& set, int& status) {
+    if (o.operands.size() != operands) {
+        status = QvCliFail(kExitUsage, "wrong number of arguments\n\n" + QvCliUsage(o.command));
+        return false;
+    }
+    std::string error;
+    if (!QvCliLoadMediaSet(o.operands[0], set, error)) {
+        status = QvCliFail(kExitFailed, error);
+        return false;
+    }
+    return true;
+}
+
+std::wstring Lower(std::wstring s) {
+    for (wchar_t& c : s) c = static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c)));
+    return s;
+}
+
+// Files and bytes below a folder now.
+void MeasureFolder(const std::string& dir, unsigned long long& files, unsigned long long& bytes) {
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(dir, fs::directory_options::skip_permission_denied, ec);
+         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+        if (it->is_regular_file(ec)) {
+            ++files;
+            bytes += it->file_size(ec);
+        }
+    }
+}
+
+struct VerifyResult {
+    std::vector<std::string> changes;
+    size_t checked = 0;
+};
+
+void VerifyFile(const QvCliEntry& e, VerifyResult& r, unsigned long long& files) {
+    const std::string path = QvCliToHostPath(e.fullPath);
+    unsigned long long size = 0;
+    std::string time;
+    bool isDir = false;
+    ++r.checked;
+    ++files;
+    if (!QvCliStatFile(path, size, time, isDir) || isDir) {
+        r.changes.push_back("missing: " + path);
+        return;
+    }
+    if (size != e.size)
+        r.changes.push_back("size changed: " + path + " (" + std::to_string(e.size) + " -> " + std::to_string(size) + " bytes)");
+    else if (QvCliWiden(time) != e.writeTime)
+        r.changes.push_back("modified: " + path + " (written " + QvCliNarrow(e.writeTime) + ", now " + time + ")");
+}
+
+void VerifyFolder(const QvCliEntry& e, VerifyResult& r, unsigned long long& files) {
+    const std::string path = QvCliToHostPath(QvCliEntryFolder(e));
+    ++r.checked;
+    std::error_code ec;
+    if (!fs::is_directory(path, ec)) {
+        r.changes.push_back("missing folder: " + path);
+        return;
+    }
+    unsigned long long count = 0, bytes = 0;
+    MeasureFolder(path, count, bytes);
+    files += count;
+    if (bytes != e.size)
+        r.changes.push_back("folder changed: " + path + " (" + std::to_string(e.size) + " -> " + std::to_string(bytes) + " bytes)");
+}
+
+}  // namespace
+
+int QvCliRunShow(const QvCliOptions& o) {
+    QvCliMediaSet set;
+    int status = kExitOk;
+    if (!LoadSet(o, 1, set, status)) return status;
+    if (o.json)
+        QvCliPrintSummaryJson(set, 0, {}, std::cout);
+    else
+        QvCliPrintSummary(set, 0, {}, std::cout);
+    return kExitOk;
+}
+
+int QvCliRunWhere(const QvCliOptions& o) {
+    QvCliMediaSet set;
+    int status = kExitOk;
+    if (!LoadSet(o, 2, set, status)) return status;
+    const std::wstring needle = Lower(QvCliWiden(o.operands[1]));
+    size_t hits = 0;
+    if (o.json) std::cout << "[";
+    for (const QvCliMedium& m : set.media) {
+        for (const QvCliEntry& e : m.entries) {
+            const std::string hostPath = QvCliToHostPath(e.isDir ? QvCliEntryFolder(e) : e.fullPath);
+            if (Lower(QvCliWiden(hostPath)).find(needle) == std::wstring::npos &&
+                Lower(e.fullPath).find(needle) == std::wstring::npos)
+                continue;
+            if (o.json)
+                std::cout << (hits ? ",\n " : "\n ") << "{\"medium\": " << QvCliJsonString(m.fileName)
+                          << ", \"path\": " << QvCliJsonString(hostPath) << ", \"folder\": "
+                          << (e.isDir ? "true" : "false") << "}";
+            else
+                std::cout << m.fileName << "  " << hostPath << (e.isDir ? "/" : "") << "\n";
+            ++hits;
+        }
+    }
+    if (o.json) std::cout << (hits ? "\n]\n" : "]\n");
+    return hits ? kExitOk : kExitFailed;
+}
+
+int QvCliRunVerify(const QvCliOptions& o) {
+    QvCliMediaSet set;
+    int status = kExitOk;
+    if (!LoadSet(o, 1, set, status)) return status;
+    VerifyResult r;
+    for (const QvCliMedium& m : set.media) {
+        unsigned long long files = 0;
+        for (const QvCliEntry& e : m.entries) (e.isDir ? VerifyFolder : VerifyFile)(e, r, files);
+        if (m.numberFiles && files != m.numberFiles)
+            r.changes.push_back("file count changed on " + m.fileName + " (" + std::to_string(m.numberFiles) + " -> " + std::to_string(files) + ")");
+    }
+    if (o.json) {
+        std::cout << "{\"checked\": " << r.checked << ", \"changes\": [";
+        for (size_t i = 0; i < r.changes.size(); ++i)
+            std::cout << (i ? ", " : "") << QvCliJsonString(r.changes[i]);
+        std::cout << "]}\n";
+    } else {
+        for (const std::string& c : r.changes) std::cout << c << "\n";
+        if (r.changes.empty())
+            std::cout << "the media set matches the disk (" << r.checked << " entries checked)\n";
+        else
+            std::cout << r.changes.size() << " changes since the plan (" << r.checked << " entries checked)\n";
+    }
+    return r.changes.empty() ? kExitOk : kExitFailed;
+}

@@ -1,0 +1,41 @@
+// The command line of qvsplit: every option in one struct, parsed from one table.
+#ifndef QVCLIOPTIONS_H
+#define QVCLIOPTIONS_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct QvCliOptions {
+    std::string command;               // first argument: split, rvx, recover, show, where, verify, demo
+    std::vector<std::string> operands; // positional arguments after the command (PATH..., DIR, TEXT)
+    uint32_t sizeMb = 0;               // --size MB or cd|dvd|dvd-dl|bd|bd-dl; required by split, rvx
+    std::string outDir;                // --out DIR; required by split, rvx
+    std::string rulesFile;             // --rules RULES.xml; instead of PATH...
+    std::vector<std::string> exclude;  // --exclude PATH, repeatable
+    std::vector<std::string> first;    // --first PATH, repeatable: only on the first medium
+    std::vector<std::string> last;     // --last PATH, repeatable: only on the last medium
+    std::vector<std::string> all;      // --all PATH, repeatable: on every medium
+    bool together = false;             // --together: each PATH's entries stay on one medium
+    uint32_t method = 0;               // --method files|dirs, default files (0)
+    uint32_t firstFreeMb = 0;          // --first-free MB, default 0
+    uint32_t type = 0;                 // --type N, default 0
+    std::string disp = "QvSplit";      // --disp TEXT, default "QvSplit"
+    std::string cutBigList;            // --cut-big LIST.ini: cut oversize files, part list there
+    bool yes = false;                  // --yes: no question before files are modified
+    bool estimate = false;             // --estimate (rvx): keep no file, print count and total
+    std::string listFile;              // --list LIST.ini (recover)
+    char drive = 'C';                  // --drive X (recover), default C
+    bool quiet = false;                // --quiet: no progress line
+    bool json = false;                 // --json: the summary as JSON
+    std::string logFile;               // --log FILE: library log appended there
+    bool help = false;                 // --help, -h
+};
+
+// Parses argv into options. On a usage error returns false and sets error.
+bool QvCliParse(int argc, char** argv, QvCliOptions& options, std::string& error);
+
+// The help text of a command ("" for the overview).
+std::string QvCliUsage(const std::string& command);
+
+#endif

@@ -1,0 +1,70 @@
+// Conversion between host paths and the Windows paths the library works with.
+#include "QvCliPaths.h"
+
+#include "platform/QvPlatform.h"
+
+#include <cstdlib>
+#include <filesystem>
+
+std::wstring QvCliWiden(const std::string& s) { return qvp::Utf8ToWide(s); }
+
+std::string QvCliNarrow(const std::wstring& s) { return qvp::WideToUtf8(s); }
+
+#if defined(_WIN32)
+
+wchar_t QvCliDrive() { return L'C'; }
+
+std::wstring QvCliToLibraryPath(const std::string& hostPath) {
+    std::error_code ec;
+    std::filesystem::path p = std::filesystem::absolute(std::filesystem::u8path(hostPath), ec);
+    if (ec) p = std::filesystem::u8path(hostPath);
+    return p.lexically_normal().wstring();
+}
+
+std::string QvCliToHostPath(const std::wstring& libraryPath) { return QvCliNarrow(libraryPath); }
+
+#else
+
+wchar_t QvCliDrive() {
+    // Any drive letter whose root is "/" will do; C unless the user mapped it elsewhere.
+    static const wchar_t drive = [] {
+        for (char letter = 'C'; letter <= 'Z'; ++letter) {
+            const std::string var = std::string("QVSPLIT_DRIVE_") + letter;
+            const char* root = std::getenv(var.c_str());
+            if (!root || std::string(root) == "/") return static_cast<wchar_t>(letter);
+        }
+        return L'C';
+    }();
+    return drive;
+}
+
+std::wstring QvCliToLibraryPath(const std::string& hostPath) {
+    std::error_code ec;
+    std::filesystem::path p = std::filesystem::absolute(hostPath, ec);
+    if (ec) p = hostPath;
+    std::string normal = p.lexically_normal().string();
+    // A trailing separator names the same folder; the library adds its own where needed.
+    while (normal.size() > 1 && normal.back() == '/') normal.pop_back();
+    std::wstring out;
+    out += QvCliDrive();
+    out += L':';
+    for (wchar_t c : QvCliWiden(normal)) out += (c == L'/') ? L'\\' : c;
+    return out;
+}
+
+std::string QvCliToHostPath(const std::wstring& libraryPath) {
+    std::wstring rest = libraryPath;
+    if (rest.size() >= 2 && rest[1] == L':') {
+        const wchar_t letter = (rest[0] >= L'a' && rest[0] <= L'z') ? static_cast<wchar_t>(rest[0] - L'a' + L'A') : rest[0];
+        const std::string var = std::string("QVSPLIT_DRIVE_") + static_cast<char>(letter);
+        const char* root = std::getenv(var.c_str());
+        rest = rest.substr(2);
+        if (root && std::string(root) != "/") rest = QvCliWiden(root) + rest;
+    }
+    for (wchar_t& c : rest)
+        if (c == L'\\') c = L'/';
+    if (rest.empty()) rest = L"/";
+    return QvCliNarrow(rest);
+}
+
+#endif

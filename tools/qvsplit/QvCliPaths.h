@@ -1,0 +1,19 @@
+// Paths as the user gives them and as the library takes them.
+#ifndef QVCLIPATHS_H
+#define QVCLIPATHS_H
+
+#include <string>
+
+// Wide text of UTF-8 bytes (bytes that are not UTF-8 survive the round trip) and back.
+std::wstring QvCliWiden(const std::string& s);
+std::string QvCliNarrow(const std::wstring& s);
+
+// The drive letter through which host paths reach the library (its root is "/" on POSIX).
+wchar_t QvCliDrive();
+
+// A path of this host, made absolute, as the Windows path the library takes.
+std::wstring QvCliToLibraryPath(const std::string& hostPath);
+// A Windows path from the library or a media file, as a path of this host.
+std::string QvCliToHostPath(const std::wstring& libraryPath);
+
+#endif

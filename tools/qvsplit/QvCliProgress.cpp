@@ -1,0 +1,58 @@
+// Progress reporting and Ctrl-C handling through the split callback.
+#include "QvCliProgress.h"
+
+#include "QvCliSystem.h"
+
+#include <cstdio>
+#include <filesystem>
+
+namespace {
+
+size_t CountMediaFiles(const std::string& dir) {
+    size_t n = 0;
+    std::error_code ec;
+    for (const auto& e : std::filesystem::directory_iterator(dir, ec)) {
+        const std::string name = e.path().filename().string();
+        if ((name.rfind("Media", 0) == 0 || name.rfind("media", 0) == 0) && name.size() > 9)
+            ++n;
+    }
+    return n;
+}
+
+void PrintLine(QvCliProgress& p) {
+    const auto now = std::chrono::steady_clock::now();
+    if (now - p.lastPrint < std::chrono::milliseconds(200)) return;
+    p.lastPrint = now;
+    const long long secs =
+        std::chrono::duration_cast<std::chrono::seconds>(now - p.start).count();
+    char line[160];
+    const int width = std::snprintf(line, sizeof line,
+                                    "\rqvsplit: %s  %zu media written  %llu entries examined  %lld:%02lld",
+                                    p.writing ? "writing media" : "scanning     ",
+                                    CountMediaFiles(p.outDir),
+                                    static_cast<unsigned long long>(p.steps), secs / 60, secs % 60);
+    std::fputs(line, stderr);
+    std::fflush(stderr);
+    p.lastWidth = width > 0 ? static_cast<size_t>(width) : 0;
+}
+
+}  // namespace
+
+DWORD CALLBACK QvCliProgressCallback(DWORD uCode, LPVOID, DWORD, LPVOID lpUserParam) {
+    QvCliProgress& p = *static_cast<QvCliProgress*>(lpUserParam);
+    if (uCode == 0) p.writing = true;
+    if (uCode == 1) ++p.steps;
+    if (QvCliInterrupted()) {
+        p.stopped = true;
+        return 1;
+    }
+    if (p.show) PrintLine(p);
+    return 0;
+}
+
+void QvCliProgressDone(QvCliProgress& p) {
+    if (p.show && p.lastWidth) {
+        std::fprintf(stderr, "\r%*s\r", static_cast<int>(p.lastWidth), "");
+        std::fflush(stderr);
+    }
+}

@@ -1,0 +1,124 @@
+// Printing the summary of a media set.
+#include "QvCliReport.h"
+
+#include "QvCliPaths.h"
+
+#include <cstdio>
+#include <iomanip>
+#include <set>
+#include <sstream>
+
+namespace {
+
+const uint64_t kMegabyte = 1048576;
+
+uint64_t FilesOf(const QvCliMedium& m) {
+    if (m.numberFiles) return m.numberFiles;
+    // Item-list media of an estimate carry no count; fall back to the entries.
+    return m.entries.size();
+}
+
+double Fill(const QvCliMedium& m, uint32_t splitSizeMb) {
+    if (splitSizeMb == 0) return 0.0;
+    return 100.0 * static_cast<double>(m.mediaSize) / (static_cast<double>(splitSizeMb) * kMegabyte);
+}
+
+std::string Bar(double percent) {
+    const int width = 20;
+    int filled = static_cast<int>(percent / 100.0 * width + 0.5);
+    if (filled < 0) filled = 0;
+    if (filled > width) filled = width;
+    return std::string(filled, '#') + std::string(width - filled, '.');
+}
+
+}  // namespace
+
+std::string QvCliMegabytes(uint64_t bytes) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes) / kMegabyte);
+    return text;
+}
+
+std::string QvCliJsonString(const std::string& text) {
+    std::string out = "\"";
+    for (unsigned char c : text) {
+        switch (c) {
+        case '"': out += "\\\""; break;
+        case '\\': out += "\\\\"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
+        default:
+            if (c < 0x20) {
+                char esc[8];
+                std::snprintf(esc, sizeof esc, "\\u%04x", c);
+                out += esc;
+            } else {
+                out += static_cast<char>(c);
+            }
+        }
+    }
+    return out + "\"";
+}
+
+QvCliTotals QvCliComputeTotals(const QvCliMediaSet& set, uint32_t splitSizeMb) {
+    QvCliTotals t;
+    t.splitSizeMb = splitSizeMb;
+    if (!t.splitSizeMb && !set.media.empty()) t.splitSizeMb = set.media.front().splitSizeMb;
+    std::set<std::wstring> seen;
+    for (const QvCliMedium& m : set.media)
+        for (const QvCliEntry& e : m.entries)
+            if (seen.insert(e.fullPath).second) t.totalBytes += e.size;
+    const uint64_t capacity = static_cast<uint64_t>(t.splitSizeMb) * kMegabyte;
+    if (capacity) t.lowerBound = (t.totalBytes + capacity - 1) / capacity;
+    return t;
+}
+
+void QvCliPrintSummary(const QvCliMediaSet& set, uint32_t splitSizeMb,
+                       const std::vector<QvCliLeftOut>& leftOut, std::ostream& out) {
+    const QvCliTotals t = QvCliComputeTotals(set, splitSizeMb);
+    out << std::left << std::setw(14) << "medium" << std::right << std::setw(9) << "entries"
+        << std::setw(9) << "files" << std::setw(14) << "size" << std::setw(8) << "fill" << "\n";
+    for (const QvCliMedium& m : set.media) {
+        std::ostringstream fill;
+        fill << std::fixed << std::setprecision(1) << Fill(m, t.splitSizeMb) << "%";
+        out << std::left << std::setw(14) << m.fileName << std::right << std::setw(9)
+            << m.entries.size() << std::setw(9) << FilesOf(m) << std::setw(14)
+            << QvCliMegabytes(m.mediaSize) << std::setw(8) << fill.str() << "  "
+            << Bar(Fill(m, t.splitSizeMb)) << "\n";
+    }
+    const long long difference = static_cast<long long>(set.media.size()) - static_cast<long long>(t.lowerBound);
+    out << "total " << QvCliMegabytes(t.totalBytes) << " on " << set.media.size()
+        << " media of " << t.splitSizeMb << " MB; lower bound " << t.lowerBound
+        << " (difference " << difference << ")\n";
+    if (!leftOut.empty()) {
+        out << "\nLEFT OUT - on no medium (" << leftOut.size() << "):\n";
+        for (const QvCliLeftOut& l : leftOut)
+            out << "  " << l.path << "  " << QvCliMegabytes(l.size) << "  (" << l.reason << ")\n";
+    }
+}
+
+void QvCliPrintSummaryJson(const QvCliMediaSet& set, uint32_t splitSizeMb,
+                           const std::vector<QvCliLeftOut>& leftOut, std::ostream& out) {
+    const QvCliTotals t = QvCliComputeTotals(set, splitSizeMb);
+    out << "{\n  \"folder\": " << QvCliJsonString(set.dir) << ",\n  \"split_size_mb\": "
+        << t.splitSizeMb << ",\n  \"media\": [";
+    for (size_t i = 0; i < set.media.size(); ++i) {
+        const QvCliMedium& m = set.media[i];
+        out << (i ? ",\n" : "\n") << "    {\"file\": " << QvCliJsonString(m.fileName)
+            << ", \"entries\": " << m.entries.size() << ", \"files\": " << FilesOf(m)
+            << ", \"size\": " << m.mediaSize << ", \"fill\": " << std::fixed
+            << std::setprecision(2) << Fill(m, t.splitSizeMb) << "}";
+    }
+    out << "\n  ],\n  \"total_size\": " << t.totalBytes << ",\n  \"media_count\": "
+        << set.media.size() << ",\n  \"lower_bound\": " << t.lowerBound
+        << ",\n  \"difference\": "
+        << static_cast<long long>(set.media.size()) - static_cast<long long>(t.lowerBound)
+        << ",\n  \"left_out\": [";
+    for (size_t i = 0; i < leftOut.size(); ++i) {
+        out << (i ? ",\n" : "\n") << "    {\"path\": " << QvCliJsonString(leftOut[i].path)
+            << ", \"size\": " << leftOut[i].size << ", \"reason\": "
+            << QvCliJsonString(leftOut[i].reason) << "}";
+    }
+    out << (leftOut.empty() ? "]" : "\n  ]") << "\n}\n";
+}

@@ -1,0 +1,39 @@
+// The summary of a media set, as a table or as JSON.
+#ifndef QVCLIREPORT_H
+#define QVCLIREPORT_H
+
+#include "QvCliMediaSet.h"
+
+#include <cstdint>
+#include <ostream>
+#include <string>
+#include <vector>
+
+// A selected file that no medium holds, and why.
+struct QvCliLeftOut {
+    std::string path;
+    uint64_t size = 0;
+    std::string reason;
+};
+
+// Figures of a media set.
+struct QvCliTotals {
+    uint64_t totalBytes = 0;   // sum of the sizes of the distinct entries
+    uint32_t splitSizeMb = 0;  // medium size
+    uint64_t lowerBound = 0;   // total divided by the medium size, rounded up
+};
+
+QvCliTotals QvCliComputeTotals(const QvCliMediaSet& set, uint32_t splitSizeMb);
+
+// One row per medium, the total, the media count against its lower bound, and what was left out.
+void QvCliPrintSummary(const QvCliMediaSet& set, uint32_t splitSizeMb,
+                       const std::vector<QvCliLeftOut>& leftOut, std::ostream& out);
+void QvCliPrintSummaryJson(const QvCliMediaSet& set, uint32_t splitSizeMb,
+                           const std::vector<QvCliLeftOut>& leftOut, std::ostream& out);
+
+// Text as a JSON string literal.
+std::string QvCliJsonString(const std::string& text);
+// Bytes as megabytes with one decimal.
+std::string QvCliMegabytes(uint64_t bytes);
+
+#endif

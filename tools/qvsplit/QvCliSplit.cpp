@@ -1,0 +1,248 @@
+// The split and rvx commands: rules from the command line, the library's split, the summary.
+#include "QvCliCommands.h"
+#include "QvCliLog.h"
+#include "QvCliMediaSet.h"
+#include "QvCliPaths.h"
+#include "QvCliProgress.h"
+#include "QvCliReport.h"
+#include "QvCliSystem.h"
+
+#include "QvSplit.h"
+
+#include <cstring>
+#include <cwchar>
+#include <filesystem>
+#include <iostream>
+#include <memory>
+
+namespace fs = std::filesystem;
+
+int QvCliFail(int status, const std::string& message) {
+    std::cerr << "qvsplit: " << message << "\n";
+    return status;
+}
+
+namespace {
+
+struct SplitDeleter {
+    void operator()(iCQvSplit* s) const { delete s; }
+};
+using SplitPtr = std::unique_ptr<iCQvSplit, SplitDeleter>;
+
+// Appends one rule for a host path; false when the path cannot be a rule.
+bool AddRule(RuleVector& rules, const std::string& hostPath, bool include, int location,
+             bool together, std::string& error) {
+    std::error_code ec;
+    if (!fs::exists(fs::u8path(hostPath), ec)) {
+        error = hostPath + ": no such file or folder";
+        return false;
+    }
+    const std::wstring path = QvCliToLibraryPath(hostPath);
+    if (path.size() >= QV_RULE_PATH_LEN) {
+        error = hostPath + ": path longer than a rule can hold (259 characters)";
+        return false;
+    }
+    QvRule rule;
+    std::memset(&rule, 0, sizeof rule);
+    rule.bAllTogether = together ? TRUE : FALSE;
+    rule.bInclude = include ? TRUE : FALSE;
+    rule.iRuleID = static_cast<int32_t>(rules.size() + 1);
+    std::wcsncpy(rule.szSourcePath, path.c_str(), QV_RULE_PATH_LEN - 1);
+    rule.iLocation = location;
+    rules.push_back(rule);
+    return true;
+}
+
+bool BuildRules(const QvCliOptions& o, RuleVector& rules, std::string& error) {
+    for (const std::string& p : o.operands)
+        if (!AddRule(rules, p, true, InAny, o.together, error)) return false;
+    for (const std::string& p : o.first)
+        if (!AddRule(rules, p, true, InFirst, false, error)) return false;
+    for (const std::string& p : o.last)
+        if (!AddRule(rules, p, true, InLast, false, error)) return false;
+    for (const std::string& p : o.all)
+        if (!AddRule(rules, p, true, InAll, false, error)) return false;
+    // An exclusion removes entries only from the locations it names: name every location
+    // an include rule uses.
+    for (const std::string& p : o.exclude) {
+        const int locations[] = {InAny, InFirst, InLast, InAll};
+        for (int location : locations)
+            if (!AddRule(rules, p, false, location, false, error)) return false;
+    }
+    return true;
+}
+
+// Removes media files an earlier split left in the folder, so the set read back is this one's.
+void RemoveOldMedia(const std::string& dir, bool quiet) {
+    size_t removed = 0;
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator(dir, ec)) {
+        const std::string name = e.path().filename().string();
+        const bool media = name == "Last.xml" ||
+                           ((name.rfind("Media", 0) == 0 || name.rfind("media", 0) == 0) &&
+                            name.size() > 9 && name.compare(name.size() - 4, 4, ".xml") == 0 &&
+                            name.find_first_not_of("0123456789", 5) == name.size() - 4);
+        if (media && fs::remove(e.path(), ec)) ++removed;
+    }
+    if (removed && !quiet)
+        std::cerr << "qvsplit: removed " << removed << " media files of an earlier split in " << dir << "\n";
+}
+
+bool PrepareOutDir(const std::string& dir, bool quiet, std::string& error) {
+    std::error_code ec;
+    fs::create_directories(dir, ec);
+    if (ec || !fs::is_directory(dir, ec)) {
+        error = dir + ": cannot create the output folder";
+        return false;
+    }
+    RemoveOldMedia(dir, quiet);
+    return true;
+}
+
+bool ConfirmCutting(const QvCliOptions& o) {
+    std::cerr << "qvsplit: --cut-big cuts every file larger than a medium into part files next to\n"
+                 "         it and DELETES the original once its parts and the part list "
+              << o.cutBigList << " are written.\n";
+    if (o.yes) return true;
+    if (!QvCliStdinIsTerminal()) {
+        std::cerr << "qvsplit: not on a terminal: add --yes to allow modifying files\n";
+        return false;
+    }
+    std::cerr << "Continue? [y/N] ";
+    std::string answer;
+    std::getline(std::cin, answer);
+    return answer == "y" || answer == "Y" || answer == "yes";
+}
+
+int ReportFailure(const QvCliLogSession& log, const char* what) {
+    std::vector<std::string> errors, warnings;
+    log.Collect(errors, warnings);
+    return QvCliFail(kExitFailed, std::string(what) + ": " + QvCliExplain(errors));
+}
+
+int PrintResult(const QvCliOptions& o, const QvCliLogSession& log, const std::string& outDir) {
+    std::vector<std::string> errors, warnings;
+    log.Collect(errors, warnings);
+    QvCliMediaSet set;
+    std::string error;
+    if (!QvCliLoadMediaSet(outDir, set, error)) return QvCliFail(kExitFailed, error);
+    const std::vector<QvCliLeftOut> leftOut = QvCliLeftOutFiles(warnings, errors);
+    if (o.json)
+        QvCliPrintSummaryJson(set, o.sizeMb, leftOut, std::cout);
+    else
+        QvCliPrintSummary(set, o.sizeMb, leftOut, std::cout);
+    return kExitOk;
+}
+
+int CheckSplitArguments(const QvCliOptions& o) {
+    if (!o.sizeMb) return QvCliFail(kExitUsage, "--size is required");
+    if (o.outDir.empty()) return QvCliFail(kExitUsage, "--out is required");
+    const bool haveRules = !o.rulesFile.empty();
+    const bool havePaths = !o.operands.empty() || !o.first.empty() || !o.last.empty() || !o.all.empty();
+    if (haveRules == havePaths) return QvCliFail(kExitUsage, "give either PATH... or --rules FILE");
+    if (haveRules && !o.exclude.empty())
+        return QvCliFail(kExitUsage, "--exclude goes with PATH arguments; put exclusions in the rules file");
+    return kExitOk;
+}
+
+DWORD RunSetup(iCQvSplit& split, const QvCliOptions& o, RuleVector& rules, QvCliProgress& progress) {
+    const std::wstring disp = QvCliWiden(o.disp);
+    const std::wstring out = QvCliToLibraryPath(o.outDir);
+    if (!o.rulesFile.empty()) {
+        const std::wstring rulesPath = QvCliToLibraryPath(o.rulesFile);
+        return split.SetupSplit(L"", rulesPath.c_str(), disp.c_str(), o.type, o.sizeMb, o.firstFreeMb,
+                                o.method, out.c_str(), QvCliProgressCallback, &progress);
+    }
+    return split.SetupSplit(L"", rules, disp.c_str(), o.type, o.sizeMb, o.firstFreeMb, o.method,
+                            out.c_str(), QvCliProgressCallback, &progress);
+}
+
+}  // namespace
+
+int QvCliRunSplit(const QvCliOptions& o) {
+    if (int status = CheckSplitArguments(o)) return status;
+    std::string error;
+    RuleVector rules;
+    if (o.rulesFile.empty() && !BuildRules(o, rules, error)) return QvCliFail(kExitUsage, error);
+    if (!o.rulesFile.empty() && !fs::exists(o.rulesFile)) return QvCliFail(kExitUsage, o.rulesFile + ": no such rules file");
+    if (!o.cutBigList.empty() && !ConfirmCutting(o)) return QvCliFail(kExitUsage, "nothing was changed");
+    if (!PrepareOutDir(o.outDir, o.quiet, error)) return QvCliFail(kExitFailed, error);
+
+    QvCliLogSession log(o.logFile);
+    SplitPtr split(GetQvSplitInterface());
+    if (!split) return QvCliFail(kExitFailed, "the library could not create a split object");
+    QvCliProgress progress;
+    progress.show = !o.quiet && QvCliStderrIsTerminal();
+    progress.outDir = o.outDir;
+    if (!o.cutBigList.empty()) {
+        const std::wstring list = QvCliToLibraryPath(o.cutBigList);
+        if (split->SetSplitBigFile(TRUE, o.sizeMb, list.c_str()) < 0)
+            return ReportFailure(log, "cannot start the part list");
+    }
+    const DWORD setup = RunSetup(*split, o, rules, progress);
+    if (!setup) {
+        QvCliProgressDone(progress);
+        return ReportFailure(log, "the split could not be set up");
+    }
+    const DWORD media = split->EstimateSplit();
+    QvCliProgressDone(progress);
+    if (progress.stopped) return QvCliFail(kExitCancelled, "cancelled; media files written so far stay in " + o.outDir);
+    if (media == 0 || (media & 0x80000000u)) return ReportFailure(log, "the split was refused");
+    return PrintResult(o, log, o.outDir);
+}
+
+int QvCliRunRvx(const QvCliOptions& o) {
+    if (!o.sizeMb) return QvCliFail(kExitUsage, "--size is required");
+    if (o.outDir.empty()) return QvCliFail(kExitUsage, "--out is required");
+    if (o.operands.empty()) return QvCliFail(kExitUsage, "give at least one PATH");
+    std::string error;
+    RuleVector rules;
+    for (const std::string& p : o.operands)
+        if (!AddRule(rules, p, true, InAny, false, error)) return QvCliFail(kExitUsage, error);
+    for (const std::string& p : o.all)
+        if (!AddRule(rules, p, true, InAll, false, error)) return QvCliFail(kExitUsage, error);
+    if (!PrepareOutDir(o.outDir, o.quiet, error)) return QvCliFail(kExitFailed, error);
+
+    QvCliLogSession log(o.logFile);
+    SplitPtr split(GetQvSplitInterface());
+    if (!split) return QvCliFail(kExitFailed, "the library could not create a split object");
+    QvCliProgress progress;
+    progress.show = !o.quiet && QvCliStderrIsTerminal();
+    progress.outDir = o.outDir;
+    const std::wstring disp = QvCliWiden(o.disp);
+    const std::wstring out = QvCliToLibraryPath(o.outDir);
+    const DWORD media = split->SplitRVX(L"", rules, disp.c_str(), o.type, o.sizeMb, o.estimate ? 0 : 1,
+                                        out.c_str(), QvCliProgressCallback, &progress);
+    QvCliProgressDone(progress);
+    if (progress.stopped) return QvCliFail(kExitCancelled, "cancelled");
+    if (media == 0) return ReportFailure(log, "the item-list split failed");
+    if (media > 100) return QvCliFail(kExitFailed, "the items need more than 100 media; nothing beyond medium 100 was placed");
+    if (o.estimate) {
+        const int64_t total = split->GetTotalSize();
+        if (o.json)
+            std::cout << "{\"media_count\": " << media << ", \"total_size\": " << total << "}\n";
+        else
+            std::cout << media << " media, " << QvCliMegabytes(static_cast<uint64_t>(total)) << " in all\n";
+        return kExitOk;
+    }
+    return PrintResult(o, log, o.outDir);
+}
+
+int QvCliRunRecover(const QvCliOptions& o) {
+    if (o.listFile.empty()) return QvCliFail(kExitUsage, "--list is required");
+    if (!fs::exists(o.listFile)) return QvCliFail(kExitUsage, o.listFile + ": no such part list");
+    QvCliLogSession log(o.logFile);
+    SplitPtr split(GetQvSplitInterface());
+    if (!split) return QvCliFail(kExitFailed, "the library could not create a split object");
+    const std::wstring list = QvCliToLibraryPath(o.listFile);
+    const long result = split->RecoverFiles(static_cast<WORD>(o.drive), list.c_str());
+    std::vector<std::string> errors, warnings;
+    log.Collect(errors, warnings);
+    if (result < 0) return QvCliFail(kExitFailed, "cannot read the part list: " + QvCliExplain(errors));
+    if (!errors.empty()) {
+        for (const std::string& e : errors) std::cerr << "qvsplit: " << e << "\n";
+        return QvCliFail(kExitFailed, "some files could not be joined; their parts were kept");
+    }
+    if (!o.quiet) std::cout << "joined every file of " << o.listFile << "\n";
+    return kExitOk;
+}

@@ -1,0 +1,87 @@
+// Host services of the program: terminals, Ctrl-C, environment, temporary folders.
+#include "QvCliSystem.h"
+
+#include <atomic>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <random>
+
+#if defined(_WIN32)
+#include <io.h>
+#define QV_ISATTY _isatty
+#define QV_FILENO _fileno
+#else
+#include <unistd.h>
+#define QV_ISATTY isatty
+#define QV_FILENO fileno
+#endif
+#include <cstdio>
+#include <ctime>
+#include <sys/stat.h>
+
+namespace {
+std::atomic<bool> g_interrupted{false};
+
+extern "C" void OnInterrupt(int) { g_interrupted = true; }
+}  // namespace
+
+bool QvCliStderrIsTerminal() { return QV_ISATTY(QV_FILENO(stderr)) != 0; }
+
+bool QvCliStdinIsTerminal() { return QV_ISATTY(QV_FILENO(stdin)) != 0; }
+
+void QvCliInstallInterruptHandler() {
+    std::signal(SIGINT, OnInterrupt);
+#if !defined(_WIN32)
+    std::signal(SIGTERM, OnInterrupt);
+#endif
+}
+
+bool QvCliInterrupted() { return g_interrupted; }
+
+void QvCliSetEnv(const std::string& name, const std::string& value) {
+#if defined(_WIN32)
+    _putenv_s(name.c_str(), value.c_str());
+#else
+    if (value.empty())
+        unsetenv(name.c_str());
+    else
+        setenv(name.c_str(), value.c_str(), 1);
+#endif
+}
+
+std::string QvCliMakeTempDir(const std::string& prefix) {
+    namespace fs = std::filesystem;
+    std::random_device rd;
+    const fs::path base = fs::temp_directory_path();
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const fs::path dir = base / (prefix + std::to_string(rd() % 1000000000u));
+        std::error_code ec;
+        if (fs::create_directory(dir, ec)) return dir.string();
+    }
+    return std::string();
+}
+
+bool QvCliStatFile(const std::string& path, unsigned long long& size, std::string& writeTime,
+                   bool& isDir) {
+#if defined(_WIN32)
+    struct _stat64 st;
+    if (_wstat64(std::filesystem::u8path(path).wstring().c_str(), &st) != 0) return false;
+    std::tm local{};
+    const time_t t = static_cast<time_t>(st.st_mtime);
+    if (localtime_s(&local, &t) != 0) return false;
+    isDir = (st.st_mode & _S_IFDIR) != 0;
+#else
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) return false;
+    std::tm local{};
+    const time_t t = st.st_mtime;
+    if (!localtime_r(&t, &local)) return false;
+    isDir = S_ISDIR(st.st_mode);
+#endif
+    size = static_cast<unsigned long long>(st.st_size);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y%m%d%H%M%S", &local);
+    writeTime = text;
+    return true;
+}

@@ -1,0 +1,22 @@
+// The few host services the program needs: terminal checks, Ctrl-C, environment.
+#ifndef QVCLISYSTEM_H
+#define QVCLISYSTEM_H
+
+#include <string>
+
+// Whether standard error / standard input is a terminal.
+bool QvCliStderrIsTerminal();
+bool QvCliStdinIsTerminal();
+// Installs the Ctrl-C handler; QvCliInterrupted turns true once Ctrl-C was pressed.
+void QvCliInstallInterruptHandler();
+bool QvCliInterrupted();
+// Sets or removes an environment variable of this process.
+void QvCliSetEnv(const std::string& name, const std::string& value);
+// A new, empty temporary folder whose name starts with prefix.
+std::string QvCliMakeTempDir(const std::string& prefix);
+
+// Size and local last-write time ("%Y%m%d%H%M%S") of a file; false when it does not exist.
+bool QvCliStatFile(const std::string& path, unsigned long long& size, std::string& writeTime,
+                   bool& isDir);
+
+#endif
