@@ -108,8 +108,10 @@ TEST(CQvSplitBigFileFaultTest, RecoveryFailingAtAnyCallNeverLosesAByte) {
                 ASSERT_EQ(0L, s.Cut());
                 if (olderFile) t.WriteFile(kFile, "older");
                 qvp::InjectFault(kind.op, n);
-                EXPECT_EQ(0L, Recover(t));
+                const long result = Recover(t);
                 qvp::ClearFaults();
+                // E_INVALIDARG: the list itself could not be read.
+                EXPECT_TRUE(result == 0 || result == static_cast<long>(E_INVALIDARG)) << result;
                 // The file is whole, or the older one is untouched and the parts rebuild it.
                 const std::string now = t.Exists(kFile) ? t.ReadFile(kFile) : std::string("<none>");
                 if (now != original) {
@@ -169,15 +171,17 @@ bool CutInChildAndKill(const TempTree& t, CutSetup& s, const KillPoint& k) {
 }  // namespace
 
 TEST(CQvSplitBigFileKillTest, KilledCutLeavesTheSourceOrAListThatRebuildsIt) {
-    const std::string original = qvbig::PatternBytes(64 * kMB, 64);
+    // 32 parts of 1 MB and the empty 33rd: the cut runs long enough to be hit midway.
+    const std::string original = qvbig::PatternBytes(32 * kMB, 64);
     std::mt19937 random(2024);
     std::vector<KillPoint> points = {
-        {"part 1 created", 1, false, 0},   {"part 20 created", 20, false, 0},
-        {"part 50 created", 50, false, 0}, {"empty last part created", 65, false, 0},
+        {"part 1 created", 1, false, 0},
+        {"part 16 created", 16, false, 0},
+        {"empty last part created", 33, false, 0},
         {"list stored", 0, true, 0},
     };
     for (int i = 0; i < 3; ++i)
-        points.push_back({"seeded delay", 0, false, static_cast<int>(random() % 400)});
+        points.push_back({"seeded delay", 0, false, static_cast<int>(random() % 300)});
     int killed = 0;
     for (const KillPoint& k : points) {
         SCOPED_TRACE(std::string(k.label) + " " + std::to_string(k.delayMs) + " ms");
