@@ -136,6 +136,22 @@ bool RVXAbortRequested(SPLITCB lpCB, LPVOID lpUserParam) {
     return true;
 }
 
+// Gives the last medium's root back when the split ends, whichever way it ends, so no
+// document outlives the split that wrote it.
+class QvFactoryNodeHolder {
+public:
+    explicit QvFactoryNodeHolder(IQvXmlNode*& rpNode) : m_rpNode(rpNode) {}
+    ~QvFactoryNodeHolder() {
+        if (m_rpNode) m_rpNode->Release();
+        m_rpNode = NULL;
+    }
+    QvFactoryNodeHolder(const QvFactoryNodeHolder&) = delete;
+    QvFactoryNodeHolder& operator=(const QvFactoryNodeHolder&) = delete;
+
+private:
+    IQvXmlNode*& m_rpNode;
+};
+
 int64_t ItemsSize(const FileDescVector& vtItems) {
     int64_t iSize = 0;
     for (const FileDesc& item : vtItems) iSize += item.iFileSize;
@@ -166,6 +182,7 @@ DWORD CQvSplit::SplitRVX(LPCTSTR strVolumeID, RuleVector& vtRules, LPCTSTR strDi
     if (m_ItemsOnAnyMedia.empty()) return 0;
     CQvString strType;
     strType.Format(L"0x0000000%d", dwType);
+    const QvFactoryNodeHolder holder(m_pFactoryNode);
     for (DWORD dwMedia = 1;; ++dwMedia) {
         if (dwMedia > kMaxRVXMedia) return dwMedia;
         const CQvString strFile = RVXMediaFileName(strOutputDir, dwMedia);
