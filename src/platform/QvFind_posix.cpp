@@ -1,0 +1,208 @@
+// Directory listing (FindFirstFileW/FindNextFileW/FindClose) in the fixed order NTFS uses.
+//
+// The whole listing is read and sorted when the search starts, so FindNextFileW only iterates.
+// Entries the host cannot describe as a Windows file are left out: dangling symbolic links (the
+// target to copy is missing), sockets, pipes and devices (reading them would block or never end),
+// and names longer than MAX_PATH - 1 characters.
+#include "platform/QvPosixSupport.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace qvp {
+
+namespace {
+
+struct FindEntry {
+    std::wstring name;
+    std::string raw;   // host bytes of the name, to order names equal ignoring case
+    std::wstring key;  // upper-cased name, the listing order
+    DWORD attributes;
+    uint64_t size;
+    FILETIME writeTime;
+};
+
+// What a find handle points to.
+struct FindObject {
+    std::vector<FindEntry> entries;
+    size_t next = 0;
+    dev_t dev = 0;
+    ino_t ino = 0;
+    bool isWalk = false;  // a wildcard listing, i.e. one step of a walk through the tree
+    std::thread::id owner;
+};
+
+// Open find handles; lets FindClose refuse foreign handles and lets a walk spot a link loop.
+std::mutex g_findMutex;
+std::vector<FindObject*> g_finds;
+
+bool IsSep(wchar_t c) { return c == L'\\' || c == L'/'; }
+
+FindObject* LookupFind(HANDLE h) {
+    std::lock_guard<std::mutex> lock(g_findMutex);
+    auto it = std::find(g_finds.begin(), g_finds.end(), static_cast<FindObject*>(h));
+    return it == g_finds.end() ? nullptr : *it;
+}
+
+// Whether this thread is already listing that folder further up its walk: entering it again
+// through a symbolic link would never end.
+bool AlreadyWalking(const struct stat& dir) {
+    const std::thread::id self = std::this_thread::get_id();
+    std::lock_guard<std::mutex> lock(g_findMutex);
+    for (const FindObject* f : g_finds)
+        if (f->isWalk && f->owner == self && f->dev == dir.st_dev && f->ino == dir.st_ino) return true;
+    return false;
+}
+
+// Splits "X:\dir\pattern" into the folder part (keeping its separator) and the pattern.
+void SplitPattern(const std::wstring& s, std::wstring& dir, std::wstring& pattern) {
+    size_t cut = s.size();
+    while (cut > 0 && !IsSep(s[cut - 1])) --cut;
+    if (cut == 0 && s.size() >= 2 && s[1] == L':') cut = 2;  // "X:pattern"
+    dir = s.substr(0, cut);
+    pattern = s.substr(cut);
+}
+
+FindEntry MakeEntry(const std::string& raw, const std::wstring& name, const struct stat& st) {
+    FindEntry e;
+    e.name = name;
+    e.raw = raw;
+    e.key.reserve(name.size());
+    for (wchar_t c : name) e.key += ToUpperChar(c);
+    e.attributes = posix::AttributesFromStat(st);
+    e.size = S_ISDIR(st.st_mode) ? 0 : static_cast<uint64_t>(st.st_size);
+    e.writeTime = posix::WriteTimeFromStat(st);
+    return e;
+}
+
+bool EntryLess(const FindEntry& a, const FindEntry& b) {
+    if (a.key != b.key) return a.key < b.key;
+    return a.raw < b.raw;
+}
+
+// "." and "..", which Windows reports first whenever the pattern matches them.
+void AddDotEntries(int dirFd, const struct stat& self, const std::wstring& pattern, std::vector<FindEntry>& out) {
+    if (posix::MatchesWindowsPattern(pattern, L".")) out.push_back(MakeEntry(".", L".", self));
+    struct stat parent;
+    if (posix::MatchesWindowsPattern(pattern, L"..") && fstatat(dirFd, "..", &parent, 0) == 0)
+        out.push_back(MakeEntry("..", L"..", parent));
+}
+
+// Reads the matching entries of an open folder, sorted by upper-cased name.
+void ReadEntries(DIR* d, const std::wstring& pattern, std::vector<FindEntry>& out) {
+    std::vector<FindEntry> found;
+    while (const struct dirent* de = readdir(d)) {
+        const std::string raw = de->d_name;
+        if (raw == "." || raw == "..") continue;
+        const std::wstring name = Utf8ToWide(raw);
+        if (name.size() > MAX_PATH - 1 || !posix::MatchesWindowsPattern(pattern, name)) continue;
+        struct stat st;
+        if (fstatat(dirfd(d), raw.c_str(), &st, 0) != 0) continue;  // dangling link
+        if (!S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode)) continue;
+        found.push_back(MakeEntry(raw, name, st));
+    }
+    std::sort(found.begin(), found.end(), EntryLess);
+    out.insert(out.end(), found.begin(), found.end());
+}
+
+// Lists the folder; false with the last error set when it cannot be read.
+bool ListFolder(const posix::NativePath& dir, const struct stat& self, const std::wstring& pattern,
+                std::vector<FindEntry>& out) {
+    DIR* d = opendir(dir.path.c_str());
+    if (!d) return posix::FailErrno(errno, posix::ErrOp::Other, true);
+    AddDotEntries(dirfd(d), self, pattern, out);
+    ReadEntries(d, pattern, out);
+    closedir(d);
+    return true;
+}
+
+void Fill(const FindEntry& e, WIN32_FIND_DATAW* data) {
+    std::memset(data, 0, sizeof(*data));
+    data->dwFileAttributes = e.attributes;
+    data->ftCreationTime = e.writeTime;  // no portable creation time; the write time stands in
+    data->ftLastAccessTime = e.writeTime;  // access times would make listings vary between runs
+    data->ftLastWriteTime = e.writeTime;
+    data->nFileSizeHigh = static_cast<DWORD>(e.size >> 32);
+    data->nFileSizeLow = static_cast<DWORD>(e.size & 0xFFFFFFFFu);
+    std::copy(e.name.begin(), e.name.end(), data->cFileName);
+}
+
+// Resolves and checks the folder of a search; false with the last error set.
+bool OpenFolder(const std::wstring& dirPart, posix::NativePath& dir, struct stat& st) {
+    if (dirPart.empty())
+        dir.path = ".";
+    else if (!posix::MapPath(dirPart.c_str(), dir))
+        return false;
+    if (stat(dir.path.c_str(), &st) != 0) return posix::FailErrno(errno, posix::ErrOp::Other, true);
+    if (!S_ISDIR(st.st_mode)) return posix::Fail(ERROR_PATH_NOT_FOUND);
+    return true;
+}
+
+HANDLE FailHandle(DWORD code) {
+    posix::Fail(code);
+    return INVALID_HANDLE_VALUE;
+}
+
+HANDLE FindFirst(LPCWSTR lpFileName, WIN32_FIND_DATAW* data) {
+    if (!lpFileName || !data) return FailHandle(ERROR_INVALID_PARAMETER);
+    std::wstring dirPart, pattern;
+    SplitPattern(lpFileName, dirPart, pattern);
+    if (pattern.empty()) return FailHandle(ERROR_FILE_NOT_FOUND);
+    posix::NativePath dir;
+    struct stat st;
+    if (!OpenFolder(dirPart, dir, st)) return INVALID_HANDLE_VALUE;
+    const bool isWalk = pattern.find_first_of(L"*?") != std::wstring::npos;
+    if (isWalk && AlreadyWalking(st)) return FailHandle(ERROR_CANT_RESOLVE_FILENAME);
+    std::vector<FindEntry> entries;
+    if (!ListFolder(dir, st, pattern, entries)) return INVALID_HANDLE_VALUE;
+    if (entries.empty()) return FailHandle(ERROR_FILE_NOT_FOUND);
+    std::unique_ptr<FindObject> f(new FindObject());
+    f->entries.swap(entries);
+    f->dev = st.st_dev;
+    f->ino = st.st_ino;
+    f->isWalk = isWalk;
+    f->owner = std::this_thread::get_id();
+    Fill(f->entries[f->next++], data);
+    std::lock_guard<std::mutex> lock(g_findMutex);
+    g_finds.push_back(f.get());
+    return f.release();
+}
+
+}  // namespace
+
+HANDLE FindFirstFileW(LPCWSTR lpFileName, WIN32_FIND_DATAW* lpFindFileData) {
+    return posix::NoThrow<HANDLE>(INVALID_HANDLE_VALUE, [&] { return FindFirst(lpFileName, lpFindFileData); });
+}
+
+BOOL FindNextFileW(HANDLE hFindFile, WIN32_FIND_DATAW* lpFindFileData) {
+    FindObject* f = LookupFind(hFindFile);
+    if (!f) return posix::Fail(ERROR_INVALID_HANDLE);
+    if (!lpFindFileData) return posix::Fail(ERROR_INVALID_PARAMETER);
+    if (f->next >= f->entries.size()) return posix::Fail(ERROR_NO_MORE_FILES);
+    Fill(f->entries[f->next++], lpFindFileData);
+    return TRUE;
+}
+
+BOOL FindClose(HANDLE hFindFile) {
+    FindObject* f = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(g_findMutex);
+        auto it = std::find(g_finds.begin(), g_finds.end(), static_cast<FindObject*>(hFindFile));
+        if (it != g_finds.end()) {
+            f = *it;
+            g_finds.erase(it);
+        }
+    }
+    if (!f) return posix::Fail(ERROR_INVALID_HANDLE);
+    delete f;
+    return TRUE;
+}
+
+}  // namespace qvp

@@ -1,0 +1,204 @@
+// POSIX emulation of the Windows name functions: attributes, delete, rename, folders, helpers.
+//
+// Read-only files are refused explicitly (delete, replacing rename) rather than left to the
+// kernel, because root bypasses permission bits and Windows does not.
+#include "platform/QvPosixSupport.h"
+
+#include "platform/QvFaults.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cwchar>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace qvp {
+
+namespace {
+
+const mode_t kWriteBits = S_IWUSR | S_IWGRP | S_IWOTH;
+
+// Maps a path and stats it (following links); false with the last error set.
+bool StatPath(LPCWSTR name, posix::NativePath& p, struct stat& st) {
+    if (!posix::MapPath(name, p)) return false;
+    if (stat(p.path.c_str(), &st) != 0) return posix::FailErrno(errno, posix::ErrOp::Other, p.parentMissing);
+    return true;
+}
+
+// Like StatPath, but describes a symbolic link itself, as delete and rename act on the link.
+bool LstatPath(LPCWSTR name, posix::NativePath& p, struct stat& st) {
+    if (!posix::MapPath(name, p)) return false;
+    if (lstat(p.path.c_str(), &st) != 0) return posix::FailErrno(errno, posix::ErrOp::Other, p.parentMissing);
+    return true;
+}
+
+BOOL GetAttributesImpl(LPCWSTR name, WIN32_FILE_ATTRIBUTE_DATA* data) {
+    posix::NativePath p;
+    struct stat st;
+    if (!StatPath(name, p, st)) return FALSE;
+    data->dwFileAttributes = posix::AttributesFromStat(st);
+    const FILETIME ft = posix::WriteTimeFromStat(st);
+    data->ftCreationTime = ft;  // no portable creation time; the write time stands in
+    data->ftLastAccessTime = ft;
+    data->ftLastWriteTime = ft;
+    const uint64_t size = S_ISDIR(st.st_mode) ? 0 : static_cast<uint64_t>(st.st_size);
+    data->nFileSizeHigh = static_cast<DWORD>(size >> 32);
+    data->nFileSizeLow = static_cast<DWORD>(size & 0xFFFFFFFFu);
+    return TRUE;
+}
+
+// Only the read-only bit has a POSIX counterpart; folders keep their permissions, because a
+// read-only Windows folder still takes new files and a folder without write permission would not.
+BOOL SetAttributesImpl(LPCWSTR name, DWORD attrs) {
+    posix::NativePath p;
+    struct stat st;
+    if (!StatPath(name, p, st)) return FALSE;
+    if (S_ISDIR(st.st_mode)) return TRUE;
+    mode_t mode = st.st_mode & 07777;
+    if (attrs & FILE_ATTRIBUTE_READONLY)
+        mode &= ~kWriteBits;
+    else
+        mode |= S_IWUSR;
+    if (chmod(p.path.c_str(), mode) != 0) return posix::FailErrno(errno);
+    return TRUE;
+}
+
+BOOL DeleteImpl(LPCWSTR name) {
+    posix::NativePath p;
+    struct stat st;
+    if (!LstatPath(name, p, st)) return FALSE;
+    if (S_ISDIR(st.st_mode) || posix::IsReadOnlyFile(st)) return posix::Fail(ERROR_ACCESS_DENIED);
+    if (unlink(p.path.c_str()) != 0) return posix::FailErrno(errno, posix::ErrOp::Other, p.parentMissing);
+    return TRUE;
+}
+
+// Makes a rename durable: the folder entries are on disk once their folders are synced.
+BOOL SyncFolder(const std::string& folder) {
+    const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return posix::FailErrno(errno, posix::ErrOp::Write);
+    const int rc = fsync(fd);
+    const int err = errno;
+    close(fd);
+    return rc == 0 ? TRUE : posix::FailErrno(err, posix::ErrOp::Write);
+}
+
+// Where the source goes: its own folder under the given name when the target is the source
+// itself reached ignoring case (a change of letter case only), else the target.
+std::string RenameTarget(const posix::NativePath& from, const posix::NativePath& to) {
+    if (to.path == from.path && to.folder == from.folder && !to.givenName.empty())
+        return to.folder + (to.folder.back() == '/' ? "" : "/") + to.givenName;
+    return to.path;
+}
+
+// Windows refuses to replace a folder, a read-only file, or anything by a folder.
+BOOL CheckReplace(const struct stat& source, const std::string& target, DWORD flags) {
+    struct stat st;
+    if (lstat(target.c_str(), &st) != 0) return TRUE;
+    if (!(flags & MOVEFILE_REPLACE_EXISTING)) return posix::Fail(ERROR_ALREADY_EXISTS);
+    if (S_ISDIR(st.st_mode) || S_ISDIR(source.st_mode) || posix::IsReadOnlyFile(st))
+        return posix::Fail(ERROR_ACCESS_DENIED);
+    return TRUE;
+}
+
+BOOL MoveImpl(LPCWSTR existing, LPCWSTR newName, DWORD flags) {
+    posix::NativePath from, to;
+    struct stat st;
+    if (!LstatPath(existing, from, st) || !posix::MapPath(newName, to)) return FALSE;
+    const std::string target = RenameTarget(from, to);
+    if (target == from.path) return TRUE;  // the name already is exactly that
+    if (target == to.path && !CheckReplace(st, target, flags)) return FALSE;
+    // rename(2) replaces atomically, so a reader sees the old or the new file, never neither.
+    if (rename(from.path.c_str(), target.c_str()) != 0)
+        return posix::FailErrno(errno, posix::ErrOp::Other, to.parentMissing);
+    if (flags & MOVEFILE_WRITE_THROUGH) {
+        if (!SyncFolder(to.folder)) return FALSE;
+        if (from.folder != to.folder && !SyncFolder(from.folder)) return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL CreateDirectoryImpl(LPCWSTR name) {
+    posix::NativePath p;
+    if (!posix::MapPath(name, p)) return FALSE;
+    // mkdir fails with ENOENT only when a folder above is missing.
+    if (mkdir(p.path.c_str(), 0777) != 0) return posix::FailErrno(errno, posix::ErrOp::Other, true);
+    return TRUE;
+}
+
+BOOL RemoveDirectoryImpl(LPCWSTR name) {
+    posix::NativePath p;
+    struct stat st;
+    if (!LstatPath(name, p, st)) return FALSE;
+    if (!S_ISDIR(st.st_mode)) return posix::Fail(ERROR_DIRECTORY);
+    if (rmdir(p.path.c_str()) != 0) return posix::FailErrno(errno == EEXIST ? ENOTEMPTY : errno);
+    return TRUE;
+}
+
+BOOL PathExistsImpl(LPCWSTR name) {
+    if (!name) return posix::Fail(ERROR_INVALID_PARAMETER);
+    if (std::wcspbrk(name, L"*?")) return posix::Fail(ERROR_INVALID_NAME);
+    posix::NativePath p;
+    struct stat st;
+    return StatPath(name, p, st);
+}
+
+}  // namespace
+
+BOOL GetFileAttributesExW(LPCWSTR lpFileName, GET_FILEEX_INFO_LEVELS fInfoLevelId, LPVOID lpFileInformation) {
+    if (fInfoLevelId != GetFileExInfoStandard || !lpFileInformation) return posix::Fail(ERROR_INVALID_PARAMETER);
+    auto* data = static_cast<WIN32_FILE_ATTRIBUTE_DATA*>(lpFileInformation);
+    return posix::NoThrow<BOOL>(FALSE, [&] { return GetAttributesImpl(lpFileName, data); });
+}
+
+DWORD GetFileAttributesW(LPCWSTR lpFileName) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(lpFileName, GetFileExInfoStandard, &data)) return INVALID_FILE_ATTRIBUTES;
+    return data.dwFileAttributes;
+}
+
+BOOL SetFileAttributesW(LPCWSTR lpFileName, DWORD dwFileAttributes) {
+    if (dwFileAttributes == INVALID_FILE_ATTRIBUTES) return posix::Fail(ERROR_INVALID_PARAMETER);
+    return posix::NoThrow<BOOL>(FALSE, [&] { return SetAttributesImpl(lpFileName, dwFileAttributes); });
+}
+
+BOOL DeleteFileW(LPCWSTR lpFileName) {
+    if (FaultShouldFail(FaultOp::Delete)) return FALSE;
+    return posix::NoThrow<BOOL>(FALSE, [&] { return DeleteImpl(lpFileName); });
+}
+
+BOOL MoveFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName) {
+    if (FaultShouldFail(FaultOp::Rename)) return FALSE;
+    return posix::NoThrow<BOOL>(FALSE, [&] { return MoveImpl(lpExistingFileName, lpNewFileName, 0); });
+}
+
+BOOL MoveFileExW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, DWORD dwFlags) {
+    if (FaultShouldFail(FaultOp::Rename)) return FALSE;
+    return posix::NoThrow<BOOL>(FALSE, [&] { return MoveImpl(lpExistingFileName, lpNewFileName, dwFlags); });
+}
+
+BOOL CreateDirectoryW(LPCWSTR lpPathName, LPVOID /*lpSecurityAttributes*/) {
+    return posix::NoThrow<BOOL>(FALSE, [&] { return CreateDirectoryImpl(lpPathName); });
+}
+
+BOOL RemoveDirectoryW(LPCWSTR lpPathName) {
+    return posix::NoThrow<BOOL>(FALSE, [&] { return RemoveDirectoryImpl(lpPathName); });
+}
+
+BOOL PathFileExistsW(LPCWSTR pszPath) {
+    return posix::NoThrow<BOOL>(FALSE, [&] { return PathExistsImpl(pszPath); });
+}
+
+BSTR SysAllocString(const OLECHAR* psz) {
+    if (!psz) return nullptr;
+    const size_t len = std::wcslen(psz);
+    BSTR copy = static_cast<BSTR>(std::malloc((len + 1) * sizeof(OLECHAR)));
+    if (!copy) return nullptr;
+    std::wmemcpy(copy, psz, len + 1);
+    return copy;
+}
+
+void SysFreeString(BSTR bstrString) { std::free(bstrString); }
+
+DWORD GetCurrentProcessId() { return static_cast<DWORD>(getpid()); }
+
+}  // namespace qvp

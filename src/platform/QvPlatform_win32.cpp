@@ -1,0 +1,117 @@
+// Windows pass-through: each qvp:: function calls the real API, behind the fault-injection seam.
+#include "platform/QvPlatform.h"
+
+#include "platform/QvFaults.h"
+
+namespace qvp {
+
+HANDLE FindFirstFileW(LPCWSTR lpFileName, WIN32_FIND_DATAW* lpFindFileData) {
+    return ::FindFirstFileW(lpFileName, lpFindFileData);
+}
+
+BOOL FindNextFileW(HANDLE hFindFile, WIN32_FIND_DATAW* lpFindFileData) {
+    return ::FindNextFileW(hFindFile, lpFindFileData);
+}
+
+BOOL FindClose(HANDLE hFindFile) { return ::FindClose(hFindFile); }
+
+BOOL GetFileAttributesExW(LPCWSTR lpFileName, GET_FILEEX_INFO_LEVELS fInfoLevelId, LPVOID lpFileInformation) {
+    return ::GetFileAttributesExW(lpFileName, fInfoLevelId, lpFileInformation);
+}
+
+DWORD GetFileAttributesW(LPCWSTR lpFileName) { return ::GetFileAttributesW(lpFileName); }
+
+BOOL SetFileAttributesW(LPCWSTR lpFileName, DWORD dwFileAttributes) {
+    return ::SetFileAttributesW(lpFileName, dwFileAttributes);
+}
+
+BOOL FileTimeToLocalFileTime(const FILETIME* lpFileTime, FILETIME* lpLocalFileTime) {
+    return ::FileTimeToLocalFileTime(lpFileTime, lpLocalFileTime);
+}
+
+BOOL FileTimeToSystemTime(const FILETIME* lpFileTime, SYSTEMTIME* lpSystemTime) {
+    return ::FileTimeToSystemTime(lpFileTime, lpSystemTime);
+}
+
+void GetSystemTime(SYSTEMTIME* lpSystemTime) { ::GetSystemTime(lpSystemTime); }
+
+HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode, LPVOID lpSecurityAttributes,
+                   DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes, HANDLE hTemplateFile) {
+    if (FaultShouldFail(FaultOp::Create)) return INVALID_HANDLE_VALUE;
+    return ::CreateFileW(lpFileName, dwDesiredAccess, dwShareMode,
+                         static_cast<LPSECURITY_ATTRIBUTES>(lpSecurityAttributes), dwCreationDisposition,
+                         dwFlagsAndAttributes, hTemplateFile);
+}
+
+BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, DWORD* lpNumberOfBytesRead,
+              LPVOID lpOverlapped) {
+    if (lpNumberOfBytesRead) *lpNumberOfBytesRead = 0;
+    if (FaultShouldFail(FaultOp::Read)) return FALSE;
+    return ::ReadFile(hFile, lpBuffer, nNumberOfBytesToRead, lpNumberOfBytesRead,
+                      static_cast<LPOVERLAPPED>(lpOverlapped));
+}
+
+BOOL WriteFile(HANDLE hFile, const void* lpBuffer, DWORD nNumberOfBytesToWrite, DWORD* lpNumberOfBytesWritten,
+               LPVOID lpOverlapped) {
+    if (lpNumberOfBytesWritten) *lpNumberOfBytesWritten = 0;
+    if (FaultShouldFail(FaultOp::Write)) return FALSE;
+    return ::WriteFile(hFile, lpBuffer, nNumberOfBytesToWrite, lpNumberOfBytesWritten,
+                       static_cast<LPOVERLAPPED>(lpOverlapped));
+}
+
+BOOL FlushFileBuffers(HANDLE hFile) {
+    if (FaultShouldFail(FaultOp::Flush)) return FALSE;
+    return ::FlushFileBuffers(hFile);
+}
+
+BOOL GetFileSizeEx(HANDLE hFile, LARGE_INTEGER* lpFileSize) { return ::GetFileSizeEx(hFile, lpFileSize); }
+
+BOOL CloseHandle(HANDLE hObject) { return ::CloseHandle(hObject); }
+
+BOOL DeleteFileW(LPCWSTR lpFileName) {
+    if (FaultShouldFail(FaultOp::Delete)) return FALSE;
+    return ::DeleteFileW(lpFileName);
+}
+
+BOOL MoveFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName) {
+    if (FaultShouldFail(FaultOp::Rename)) return FALSE;
+    return ::MoveFileW(lpExistingFileName, lpNewFileName);
+}
+
+BOOL MoveFileExW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, DWORD dwFlags) {
+    if (FaultShouldFail(FaultOp::Rename)) return FALSE;
+    return ::MoveFileExW(lpExistingFileName, lpNewFileName, dwFlags);
+}
+
+BOOL CreateDirectoryW(LPCWSTR lpPathName, LPVOID lpSecurityAttributes) {
+    return ::CreateDirectoryW(lpPathName, static_cast<LPSECURITY_ATTRIBUTES>(lpSecurityAttributes));
+}
+
+BOOL RemoveDirectoryW(LPCWSTR lpPathName) { return ::RemoveDirectoryW(lpPathName); }
+
+BOOL PathFileExistsW(LPCWSTR pszPath) { return ::PathFileExistsW(pszPath); }
+
+DWORD GetLastError() { return ::GetLastError(); }
+
+void SetLastError(DWORD dwErrCode) { ::SetLastError(dwErrCode); }
+
+BSTR SysAllocString(const OLECHAR* psz) { return psz ? ::SysAllocString(psz) : nullptr; }
+
+void SysFreeString(BSTR bstrString) { ::SysFreeString(bstrString); }
+
+// CharUpperBuffW uses the same case table as the file system's name comparison.
+wchar_t ToUpperChar(wchar_t c) {
+    WCHAR buf[1] = {c};
+    ::CharUpperBuffW(buf, 1);
+    return buf[0];
+}
+
+wchar_t ToLowerChar(wchar_t c) {
+    WCHAR buf[1] = {c};
+    ::CharLowerBuffW(buf, 1);
+    return buf[0];
+}
+
+DWORD GetCurrentProcessId() { return ::GetCurrentProcessId(); }
+
+}  // namespace qvp

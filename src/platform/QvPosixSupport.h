@@ -1,0 +1,78 @@
+// Helpers shared by the POSIX emulation files: path mapping, error mapping, stat conversion.
+//
+// Include this header first in every *_posix.cpp, so all of them see the same 64-bit off_t and
+// struct stat layout.
+#ifndef QVPOSIXSUPPORT_H
+#define QVPOSIXSUPPORT_H
+
+#if !defined(_WIN32)
+
+#ifndef _FILE_OFFSET_BITS
+#define _FILE_OFFSET_BITS 64
+#endif
+
+#include "platform/QvPlatform.h"
+
+#include <string>
+#include <sys/stat.h>
+
+namespace qvp {
+namespace posix {
+
+// A Windows path turned into a host path.
+struct NativePath {
+    std::string path;            // what to hand to the OS
+    bool parentMissing = false;  // a folder on the way does not exist or is no folder
+    bool trailingSep = false;    // the Windows path ended in a separator
+    std::string folder;          // host path of the folder holding the last component
+    std::string givenName;       // the last component as given (UTF-8), before case matching
+};
+
+// Maps a Windows path to the host (drive roots from QVSPLIT_DRIVE_X, names looked up ignoring
+// case when the exact name is absent). False, with the last error set, when it names nothing.
+bool MapPath(LPCWSTR winPath, NativePath& out);
+
+// The operation an errno value comes from; some codes differ by operation (EIO, EEXIST).
+enum class ErrOp { Other, Read, Write, CreateFile };
+
+// The Windows code for errno value e; ENOENT depends on whether a parent folder is missing.
+DWORD ErrorFromErrno(int e, ErrOp op, bool parentMissing = false);
+// Sets the last error from errno value e; always returns FALSE, for tail calls.
+BOOL FailErrno(int e, ErrOp op = ErrOp::Other, bool parentMissing = false);
+// Sets the last error to code; always returns FALSE.
+BOOL Fail(DWORD code);
+
+// Attributes as Windows reports them: 0x10 folder, 0x20 file, +0x01 when the owner may not
+// write.
+DWORD AttributesFromStat(const struct stat& st);
+// The POSIX modification time as a FILETIME.
+FILETIME WriteTimeFromStat(const struct stat& st);
+// Whether the owner write bit of a regular file is clear (Windows: read-only attribute).
+bool IsReadOnlyFile(const struct stat& st);
+
+// Whether a file name matches a Windows wildcard pattern as FindFirstFileW matches it (case
+// ignored; "*.*" matches every name, "*." names without a dot).
+bool MatchesWindowsPattern(const std::wstring& pattern, const std::wstring& name);
+
+// Runs body and turns any exception (only allocation failures are expected) into onError with
+// ERROR_NOT_ENOUGH_MEMORY, since no exception may leave the platform layer.
+template <class R, class F>
+R NoThrow(R onError, F&& body) {
+    try {
+        return body();
+    } catch (...) {
+        qvp::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return onError;
+    }
+}
+
+// Converts 100-ns ticks since 1601 to and from a FILETIME.
+uint64_t TicksFromFileTime(const FILETIME& ft);
+FILETIME FileTimeFromTicks(uint64_t ticks);
+
+}  // namespace posix
+}  // namespace qvp
+
+#endif  // !_WIN32
+
+#endif

@@ -1,0 +1,203 @@
+// Conformance tests of directory listing: wildcards, order, "." and "..", links and odd names.
+#include "platform/QvPlatform.h"
+
+#include "platform/QvPlatformTestUtil.h"
+#include "support/QvTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <string>
+#include <vector>
+
+#if !defined(_WIN32)
+#include <unistd.h>
+#endif
+
+using qvtest::ListNames;
+using qvtest::ReadAll;
+using qvtest::TempTree;
+
+namespace {
+
+typedef std::vector<std::wstring> Names;
+
+std::string Join(const Names& names) {
+    std::string out;
+    for (const std::wstring& n : names) out += qvtest::Narrow(n) + " ";
+    return out;
+}
+
+void MakeWildcardTree(const TempTree& t) {
+    for (const char* name : {"a.txt", "B.TXT", "abc", "aXc", "a.c", "ac", "noext", ".hidden", "x.tar.gz",
+                             "c.txt.bak"})
+        t.WriteFile(std::string("w/") + name, name);
+}
+
+}  // namespace
+
+TEST(QvFind, WildcardTable) {
+    TempTree t;
+    MakeWildcardTree(t);
+    const Names all = {L".", L"..", L".hidden", L"a.c", L"a.txt", L"abc", L"ac", L"aXc",
+                       L"B.TXT", L"c.txt.bak", L"noext", L"x.tar.gz"};
+    const struct {
+        const char* label;
+        const wchar_t* pattern;
+        Names expected;
+    } rows[] = {
+        {"star matches everything", L"*", all},
+        {"star-dot-star matches names with and without a dot", L"*.*", all},
+        {"extension, case ignored", L"*.txt", {L"a.txt", L"B.TXT"}},
+        {"upper-case extension", L"*.TXT", {L"a.txt", L"B.TXT"}},
+        {"last extension only", L"*.gz", {L"x.tar.gz"}},
+        {"question mark is one character, never a dot", L"a?c", {L"abc", L"aXc"}},
+        {"star-dot: names without a dot", L"*.", {L".", L"..", L"abc", L"ac", L"aXc", L"noext"}},
+        {"dot-star: names starting with a dot", L".*", {L".", L"..", L".hidden"}},
+        {"prefix", L"a*", {L"a.c", L"a.txt", L"abc", L"ac", L"aXc"}},
+        {"name.* also matches the bare name", L"noext.*", {L"noext"}},
+        {"plain name, case ignored", L"NOEXT", {L"noext"}},
+        {"dot name", L".HIDDEN", {L".hidden"}},
+        {"trailing question mark may match nothing", L"ac?", {L"ac"}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.label);
+        DWORD error = 0;
+        const Names got = ListNames(t.WinPath("w\\") + row.pattern, &error);
+        EXPECT_EQ(got, row.expected) << Join(got);
+        EXPECT_EQ(error, static_cast<DWORD>(ERROR_NO_MORE_FILES));
+    }
+}
+
+TEST(QvFind, OrderIsByUpperCasedNameWithDotsFirst) {
+    TempTree t;
+    for (const char* name : {"a_b", "ab", "Ac", "!bang", "Zeta", "zebra", "10", "9"}) t.WriteFile(std::string("o/") + name, "");
+    t.MakeDir("o/Middle");
+    // '_' sorts after the letters once they are upper-cased, '!' before '.', yet "." and ".."
+    // always come first.
+    const Names expected = {L".", L"..", L"!bang", L"10", L"9", L"ab", L"Ac", L"a_b", L"Middle", L"zebra", L"Zeta"};
+    EXPECT_EQ(ListNames(t.WinPath("o\\*")), expected) << Join(ListNames(t.WinPath("o\\*")));
+    EXPECT_EQ(ListNames(t.WinPath("o\\*")), expected) << "the same tree lists the same way";
+}
+
+TEST(QvFind, EntriesDescribeFilesAndFolders) {
+    TempTree t;
+    t.WriteFile("e/file.bin", std::string(1234, 'x'));
+    t.MakeDir("e/Sub");
+    WIN32_FIND_DATAW data;
+    HANDLE h = qvp::FindFirstFileW(t.WinPath("e\\*").c_str(), &data);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    std::vector<WIN32_FIND_DATAW> entries;
+    do entries.push_back(data);
+    while (qvp::FindNextFileW(h, &data));
+    EXPECT_EQ(qvp::GetLastError(), static_cast<DWORD>(ERROR_NO_MORE_FILES));
+    EXPECT_FALSE(qvp::FindNextFileW(h, &data)) << "the end stays the end";
+    EXPECT_TRUE(qvp::FindClose(h));
+    ASSERT_EQ(entries.size(), 4u);
+    EXPECT_EQ(entries[0].dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY, static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
+    EXPECT_EQ(entries[1].dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY, static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
+    EXPECT_EQ(std::wstring(entries[2].cFileName), L"file.bin");
+    EXPECT_EQ(entries[2].dwFileAttributes, static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE));
+    EXPECT_EQ(entries[2].nFileSizeHigh, 0u);
+    EXPECT_EQ(entries[2].nFileSizeLow, 1234u);
+    EXPECT_EQ(std::wstring(entries[3].cFileName), L"Sub");
+    EXPECT_EQ(entries[3].dwFileAttributes, static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
+    EXPECT_EQ(entries[3].nFileSizeLow, 0u);
+}
+
+TEST(QvFind, FailuresTellAMissingFolderFromNoMatch) {
+    TempTree t;
+    t.WriteFile("d/a.txt", "");
+    const struct {
+        const char* label;
+        std::string pattern;
+        DWORD code;
+    } rows[] = {
+        {"no match in an existing folder", "d\\*.doc", ERROR_FILE_NOT_FOUND},
+        {"missing folder", "none\\*", ERROR_PATH_NOT_FOUND},
+        {"missing name without wildcard", "d\\b.txt", ERROR_FILE_NOT_FOUND},
+        {"pattern is empty", "d\\", ERROR_FILE_NOT_FOUND},
+        {"file used as folder", "d\\a.txt\\*", ERROR_PATH_NOT_FOUND},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.label);
+        WIN32_FIND_DATAW data;
+        EXPECT_EQ(qvp::FindFirstFileW(t.WinPath(row.pattern).c_str(), &data), INVALID_HANDLE_VALUE);
+        EXPECT_EQ(qvp::GetLastError(), row.code);
+    }
+}
+
+#if !defined(_WIN32)
+namespace {
+
+// A recursive walk as the library does it: the parent's handle stays open while it recurses.
+void Walk(const std::wstring& dir, const std::string& rel, std::vector<std::string>& visited,
+          std::vector<DWORD>& refusals, int depth) {
+    ASSERT_LT(depth, 10) << "the walk does not end";
+    WIN32_FIND_DATAW data;
+    HANDLE h = qvp::FindFirstFileW((dir + L"\\*").c_str(), &data);
+    if (h == INVALID_HANDLE_VALUE) {
+        refusals.push_back(qvp::GetLastError());
+        return;
+    }
+    visited.push_back(rel);
+    do {
+        const std::wstring name = data.cFileName;
+        if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || name == L"." || name == L"..") continue;
+        Walk(dir + L"\\" + name, rel + "/" + qvtest::Narrow(name), visited, refusals, depth + 1);
+    } while (qvp::FindNextFileW(h, &data));
+    qvp::FindClose(h);
+}
+
+}  // namespace
+
+TEST(QvFind, LinksAreFollowedButAWalkNeverEntersItsOwnAncestor) {
+    TempTree t;
+    t.MakeDir("a/b");
+    t.WriteFile("c/f.txt", "target");
+    ASSERT_EQ(symlink(t.Native("a").c_str(), t.Native("a/b/up").c_str()), 0);
+    ASSERT_EQ(symlink(".", t.Native("a/self").c_str()), 0);
+    ASSERT_EQ(symlink(t.Native("c").c_str(), t.Native("a/side").c_str()), 0);
+    ASSERT_EQ(symlink(t.Native("c/f.txt").c_str(), t.Native("a/flink").c_str()), 0);
+    ASSERT_EQ(symlink(t.Native("c/missing").c_str(), t.Native("a/dangling").c_str()), 0);
+
+    std::vector<std::string> visited;
+    std::vector<DWORD> refusals;
+    Walk(t.WinPath("a"), "a", visited, refusals, 0);
+    EXPECT_EQ(visited, (std::vector<std::string>{"a", "a/b", "a/side"}));
+    EXPECT_EQ(refusals, (std::vector<DWORD>{ERROR_CANT_RESOLVE_FILENAME, ERROR_CANT_RESOLVE_FILENAME}));
+
+    // A link to a file reports the target; a dangling link is left out.
+    EXPECT_EQ(ListNames(t.WinPath("a\\*")), (Names{L".", L"..", L"b", L"flink", L"self", L"side"}));
+    EXPECT_EQ(ReadAll(t.WinPath("a\\flink")), "target");
+    WIN32_FILE_ATTRIBUTE_DATA attrs;
+    ASSERT_TRUE(qvp::GetFileAttributesExW(t.WinPath("a\\flink").c_str(), GetFileExInfoStandard, &attrs));
+    EXPECT_EQ(attrs.nFileSizeLow, 6u);
+}
+
+TEST(QvFind, LookupsInsideAnOpenListingAreNoLoop) {
+    TempTree t;
+    t.WriteFile("d/x.txt", "x");
+    WIN32_FIND_DATAW outer, inner;
+    HANDLE h = qvp::FindFirstFileW(t.WinPath("d\\*").c_str(), &outer);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    HANDLE one = qvp::FindFirstFileW(t.WinPath("d\\x.txt").c_str(), &inner);
+    EXPECT_NE(one, INVALID_HANDLE_VALUE) << "a search for one name is no step of a walk";
+    if (one != INVALID_HANDLE_VALUE) qvp::FindClose(one);
+    qvp::FindClose(h);
+    EXPECT_EQ(ListNames(t.WinPath("d\\*")).size(), 3u) << "a closed listing no longer counts";
+}
+
+TEST(QvFind, NonUtf8NameRoundTrips) {
+    TempTree t;
+    t.MakeDir("raw");
+    const std::string rawName = "bad\xFFname\xC3.txt";
+    { std::ofstream(t.Root().string() + "/raw/" + rawName, std::ios::binary) << "raw bytes"; }
+    const Names names = ListNames(t.WinPath("raw\\*.txt"));
+    ASSERT_EQ(names.size(), 1u);
+    EXPECT_EQ(names[0], std::wstring(L"bad\xDCFFname\xDCC3.txt"));
+    EXPECT_EQ(qvp::WideToUtf8(names[0]), rawName);
+    EXPECT_EQ(ReadAll(t.WinPath("raw") + L"\\" + names[0]), "raw bytes");
+    EXPECT_EQ(ReadAll(t.WinPath("RAW") + L"\\BAD\xDCFFNAME\xDCC3.TXT"), "raw bytes");
+}
+#endif
