@@ -10,7 +10,7 @@ dir=build-fuzz
 
 cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
   -DQVSPLIT_FUZZ=ON -DQVSPLIT_BUILD_TESTS=OFF -DQVSPLIT_BUILD_BENCH=OFF >/dev/null
-cmake --build "$dir" -j"$jobs"
+cmake --build "$dir" -j"$jobs" --target qvsplit_fuzzers
 
 failed=0
 for list in "$dir"/fuzzers/*.txt; do
