@@ -10,8 +10,6 @@ CQvMediaFactory* CQvMediaFactory::pInstance = NULL;
 
 namespace {
 
-const int64_t kMegabyte = 1048576;
-
 // The text handed to the XML facility for a value written as a CDATA section.
 CQvString Wrapped(const CQvString& value) {
     CQvString text(L"<![CDATA[");

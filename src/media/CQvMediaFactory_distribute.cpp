@@ -34,8 +34,8 @@ int64_t GroupLimit(DWORD dwSplitSize, int64_t iMediaSize) {
 // fit (the medium only grows), so first-fit resumes after the last placement and asks the tree
 // for the next entry that fits instead of testing every entry in between.
 struct CQvMediaFactory::QvFitIndex {
-    static const size_t npos = static_cast<size_t>(-1);
-    static const int64_t kTaken = std::numeric_limits<int64_t>::max();
+    static constexpr size_t npos = static_cast<size_t>(-1);
+    static constexpr int64_t kTaken = std::numeric_limits<int64_t>::max();
 
     const void* pOwner = NULL;
     size_t nLeaves = 1;
