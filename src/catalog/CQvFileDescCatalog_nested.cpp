@@ -13,6 +13,16 @@ bool IsDotName(const wchar_t* name) {
     return std::wcscmp(name, L".") == 0 || std::wcscmp(name, L"..") == 0;
 }
 
+// Whether an exclude rule removes from every location the include rule puts entries in.
+bool ExcludesEveryLocation(const CQvPathRules* pExclude, const CQvPathRules* pInclude) {
+    for (MediaDescriptEnum location : pInclude->vtInclude) {
+        bool bFound = false;
+        for (MediaDescriptEnum excluded : pExclude->vtExclude) bFound = bFound || excluded == location;
+        if (!bFound) return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 void CQvFileDescCatalog::ComparedFolder(CQvPathRules* pRule, CQvString& strFolder, bool& bIsDir) {
@@ -111,6 +121,10 @@ long CQvFileDescCatalog::WalkAroundRules(CQvPathRules* pQvPathRules, LPCTSTR str
             // contents stay; the removal of the excluded files comes later.
             if (!bExclude || strCompared.CompareNoCase(strChild) != 0 || !bIsDir)
                 WalkAroundRules(pQvPathRules, strChild, dwSplit, bExclude);
+            else if (!ExcludesEveryLocation(rule.second, pQvPathRules))
+                // Excluded from some locations only: the others must keep its files, so they
+                // are added one by one and the exclusion later removes its own locations.
+                ParseDirectory(pQvPathRules, strChild, 1);
             break;
         }
         if (!bHandled) AddDirToCatalog(dwSplit, pQvPathRules, strChild);

@@ -1,0 +1,333 @@
+// Building the catalogue with both output methods, sizing it, and the nine size checks.
+#include "catalog/QvCatalogTestAccess.h"
+#include "media/CQvMediaFactory.h"
+
+#include <gtest/gtest.h>
+
+using qvcat::FileRule;
+using qvcat::Key;
+using qvcat::Keys;
+using qvcat::LoadRules;
+using qvcat::MapKey;
+using qvcat::kMB;
+using qvtest::TempTree;
+typedef QvCatalogTestAccess A;
+typedef std::vector<std::string> Names;
+
+namespace {
+
+class CatalogValidateTest : public ::testing::Test {
+protected:
+    void SetUp() override { A::ResetAll(); }
+    void TearDown() override { A::ResetAll(); }
+};
+
+int g_calls = 0;
+DWORD CALLBACK CountCalls(DWORD code, LPVOID, DWORD, LPVOID) {
+    if (code == 1) ++g_calls;
+    return 0;
+}
+DWORD CALLBACK Stop(DWORD, LPVOID, DWORD, LPVOID) { return 1; }
+
+// A tree used by both output methods.
+void MakeMixedTree(const TempTree& t) {
+    t.WriteFile("R/top.txt", "1");
+    t.WriteFile("R/Keep/a.txt", "22");
+    t.WriteFile("R/Keep/Deep/b.txt", "333");
+    t.WriteFile("R/Ex/c.txt", "4444");
+    t.WriteFile("R/Mixed/x.tmp", "55555");
+    t.WriteFile("R/Mixed/y.txt", "666666");
+    t.WriteFile("R/Mixed/Sub/z.txt", "7777777");
+    t.WriteFile("R/Inner/i.txt", "88888888");
+    t.WriteFile("R/Inner/More/j.txt", "999999999");
+}
+
+std::vector<FileRule> MixedRules(const TempTree& t) {
+    return {{L"INCLUDE", L"Any", t.WinPath("R"), L"Back", false},
+            {L"INCLUDE", L"First", t.WinPath("R/Inner"), L"In", false},
+            {L"EXCLUDE", L"Any", t.WinPath("R/Ex"), L"", false},
+            {L"EXCLUDE", L"Any", t.WinPath("R/Mixed/x.tmp"), L"", false}};
+}
+
+}  // namespace
+
+TEST_F(CatalogValidateTest, MethodZeroTakesFilesOneByOne) {
+    TempTree t;
+    MakeMixedTree(t);
+    ASSERT_EQ(LoadRules(t, MixedRules(t)), S_OK);
+    EXPECT_EQ(A::Cat()->ValidateSplitSize(100, 0, 0), S_OK);
+    EXPECT_EQ(Keys(A::Map(InAny)),
+              (Names{Key(t, "R/Inner/i.txt"), Key(t, "R/Inner/More/j.txt"), Key(t, "R/Keep/a.txt"),
+                     Key(t, "R/Keep/Deep/b.txt"), Key(t, "R/Mixed/Sub/z.txt"),
+                     Key(t, "R/Mixed/y.txt"), Key(t, "R/top.txt")}));
+    EXPECT_EQ(Keys(A::Map(InFirst)), (Names{Key(t, "R/Inner/i.txt"), Key(t, "R/Inner/More/j.txt")}));
+    EXPECT_EQ(CQvMediaFactory::GetInstance()->m_iTotalSize, 1 + 2 + 3 + 6 + 7 + 2 * (8 + 9));
+}
+
+TEST_F(CatalogValidateTest, MethodOneKeepsDirectoriesWholeAroundNestedRules) {
+    TempTree t;
+    MakeMixedTree(t);
+    ASSERT_EQ(LoadRules(t, MixedRules(t)), S_OK);
+    EXPECT_EQ(A::Cat()->ValidateSplitSize(100, 0, 1), S_OK);
+    // R is walked around the exclusions: Ex is left out, Mixed is walked (x.tmp then removed),
+    // Keep is one entry; Inner is one entry too, as exclude rules alone shape this walk.
+    EXPECT_EQ(Keys(A::Map(InAny)),
+              (Names{Key(t, "R/Inner"), Key(t, "R/Keep"), Key(t, "R/Mixed/Sub"),
+                     Key(t, "R/Mixed/y.txt"), Key(t, "R/top.txt")}));
+    EXPECT_EQ(A::Map(InAny).at(MapKey(t, "R/Keep")).iFileSize, 5);
+    EXPECT_EQ(qvtest::Narrow(A::Map(InAny).at(MapKey(t, "R/Keep")).strTargetPath.str()),
+              "\\Back\\R\\Keep");
+    // The rule for Inner has no exclusion reaching in: its children are added one level down.
+    EXPECT_EQ(Keys(A::Map(InFirst)), (Names{Key(t, "R/Inner/i.txt"), Key(t, "R/Inner/More")}));
+    EXPECT_EQ(CQvMediaFactory::GetInstance()->m_iTotalSize, 1 + 5 + 6 + 7 + 2 * (8 + 9));
+}
+
+TEST_F(CatalogValidateTest, MethodOneSplitsOversizeDirectoriesAndNestedIncludes) {
+    TempTree t;
+    t.WriteSparse("R/Big/a.bin", 3 * kMB);
+    t.WriteSparse("R/Big/b.bin", 3 * kMB);
+    t.WriteFile("R/Small/c.txt", "1");
+    t.WriteFile("R/Sub/Own/d.txt", "2");
+    t.WriteFile("R/Sub/e.txt", "3");
+    ASSERT_EQ(LoadRules(t, {{L"INCLUDE", L"Any", t.WinPath("R"), L"", false},
+                            {L"INCLUDE", L"Last", t.WinPath("R/Sub/Own"), L"", false}}),
+              S_OK);
+    EXPECT_EQ(A::Cat()->ValidateSplitSize(5, 0, 1), S_OK);
+    EXPECT_EQ(Keys(A::Map(InAny)), (Names{Key(t, "R/Big/a.bin"), Key(t, "R/Big/b.bin"),
+                                          Key(t, "R/Small"), Key(t, "R/Sub/e.txt"),
+                                          Key(t, "R/Sub/Own/d.txt")}));
+    EXPECT_EQ(Keys(A::Map(InLast)), Names{Key(t, "R/Sub/Own/d.txt")});
+    // The same tree file by file.
+    A::ResetAll();
+    ASSERT_EQ(LoadRules(t, {{L"INCLUDE", L"Any", t.WinPath("R"), L"", false},
+                            {L"INCLUDE", L"Last", t.WinPath("R/Sub/Own"), L"", false}}),
+              S_OK);
+    EXPECT_EQ(A::Cat()->ValidateSplitSize(5, 0, 0), S_OK);
+    EXPECT_EQ(A::Map(InAny).size(), 5u);
+    EXPECT_EQ(A::Map(InAny).count(MapKey(t, "R/Small/c.txt")), 1u);
+}
+
+TEST_F(CatalogValidateTest, ExclusionFromOneLocationKeepsTheOthers) {
+    for (DWORD method : {0u, 1u}) {
+        SCOPED_TRACE(method);
+        A::ResetAll();
+        TempTree t;
+        t.WriteFile("R/a.txt", "1");
+        t.WriteFile("R/Ex/b.txt", "2");
+        t.WriteFile("R/Ex/s/c.txt", "3");
+        ASSERT_EQ(LoadRules(t, {{L"INCLUDE", L"First", t.WinPath("R"), L"", false},
+                                {L"INCLUDE", L"Last", t.WinPath("R"), L"", false},
+                                {L"EXCLUDE", L"Last", t.WinPath("R/Ex"), L"", false}}),
+                  S_OK);
+        EXPECT_EQ(A::Cat()->ValidateSplitSize(100, 0, method), S_OK);
+        EXPECT_EQ(Keys(A::Map(InLast)), Names{Key(t, "R/a.txt")});
+        EXPECT_EQ(A::Map(InFirst).count(MapKey(t, "R/Ex/b.txt")), 1u);
+        EXPECT_EQ(A::Map(InFirst).count(MapKey(t, "R/Ex/s/c.txt")), 1u);
+    }
+}
+
+TEST_F(CatalogValidateTest, FileRuleInsideAnExcludedNameIsLeftOutInMethodOne) {
+    // The substring test: the excluded folder f.txt.d contains the text of f.txt.
+    TempTree t;
+    t.WriteFile("R/f.txt", "1");
+    t.WriteFile("R/g.txt", "2");
+    t.WriteFile("R/f.txt.d/h", "3");
+    ASSERT_EQ(LoadRules(t, {{L"INCLUDE", L"Any", t.WinPath("R/f.txt"), L"", false},
+                            {L"INCLUDE", L"Any", t.WinPath("R/g.txt"), L"", false},
+                            {L"EXCLUDE", L"Any", t.WinPath("R/f.txt.d"), L"", false}}),
+              S_OK);
+    EXPECT_EQ(A::Cat()->ValidateSplitSize(100, 0, 1), S_OK);
+    EXPECT_EQ(Keys(A::Map(InAny)), Names{Key(t, "R/g.txt")});
+    A::ResetAll();
+    ASSERT_EQ(LoadRules(t, {{L"INCLUDE", L"Any", t.WinPath("R/f.txt"), L"", false},
+                            {L"INCLUDE", L"Any", t.WinPath("R/g.txt"), L"", false},
+                            {L"EXCLUDE", L"Any", t.WinPath("R/f.txt.d"), L"", false}}),
+              S_OK);
+    EXPECT_EQ(A::Cat()->ValidateSplitSize(100, 0, 0), S_OK);
+    EXPECT_EQ(Keys(A::Map(InAny)), (Names{Key(t, "R/f.txt"), Key(t, "R/g.txt")}));
+}
+
+TEST_F(CatalogValidateTest, NineChecksEachWithItsMessage) {
+    struct Part {
+        const char* rel;
+        uint64_t size;
+        const wchar_t* location;
+        bool bGroup;
+        bool bWildcard;  // added through a pattern, so no size test keeps it out
+    };
+    struct Row {
+        const char* label;
+        std::vector<Part> parts;
+        DWORD dwFree;
+        std::wstring message;
+    };
+    const std::wstring p = L"CQvFileDescCatalog::ValidateSplitSize(DWORD dwSplitSize=10)FAILED -> ";
+    const Row rows[] = {
+        {"1 big file", {{"c/big.bin", 11 * kMB, L"Any", false, true}}, 0, p + L"iSizeBigFile=11"},
+        {"2 first", {{"c/f1", 6 * kMB, L"First", false, false}, {"c/f2", 5 * kMB, L"First", false, false}}, 0,
+         p + L"iSizeFirst=11"},
+        {"3 first+all", {{"c/a", 3 * kMB, L"All", false, false}, {"c/f", 5 * kMB, L"First", false, false}}, 0,
+         p + L"(iSizeAll+iSizeFirst) > dwSplitSize"},
+        {"4 big+all", {{"c/a", 3 * kMB, L"All", false, false}, {"c/y", 8 * kMB, L"Any", false, false}}, 0,
+         p + L"(iSizeAll+iSizeBigFile) > dwSplitSize"},
+        {"5 first+free", {{"c/f", 4 * kMB, L"First", false, false}}, 7,
+         p + L"iSizeFirst+dwFirstMediaFreeSpaceSize=11"},
+        {"6 last", {{"c/l1", 6 * kMB, L"NotLast", false, false}, {"c/l2", 5 * kMB, L"Last", false, false}}, 0,
+         p + L"iSizeLast=11"},
+        {"7 last+all", {{"c/a", 3 * kMB, L"All", false, false}, {"c/l", 5 * kMB, L"Last", false, false}}, 0,
+         p + L"(iSizeAll+iSizeLast) > dwSplitSize"},
+        {"8 group", {{"g/g1", 6 * kMB, L"Any", true, false}, {"g/g2", 5 * kMB, L"Any", true, false}}, 0,
+         p + L"iSizeGroup=11"},
+        {"9 group+all", {{"c/a", 3 * kMB, L"All", false, false}, {"g/g", 5 * kMB, L"Any", true, false}}, 0,
+         p + L"(iSizeAll+iSizeGroup) > dwSplitSize"},
+        {"all pass", {{"c/a", 2 * kMB, L"All", false, false}, {"c/f", 3 * kMB, L"First", false, false},
+                      {"g/g", 4 * kMB, L"Any", true, false}}, 5, L""},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.label);
+        A::ResetAll();
+        TempTree t;
+        std::vector<FileRule> rules;
+        bool bGroupRule = false;
+        for (const Part& part : r.parts) {
+            t.WriteSparse(part.rel, part.size);
+            if (part.bGroup) {
+                if (!bGroupRule) rules.push_back({L"INCLUDE", L"Any", t.WinPath("g"), L"", true});
+                bGroupRule = true;
+            } else {
+                const std::wstring path = part.bWildcard ? t.WinPath("c\\*.bin") : t.WinPath(part.rel);
+                rules.push_back({L"INCLUDE", part.location, path, L"", false});
+            }
+        }
+        // A rules file cannot name a pattern (the reader drops paths that do not exist), so
+        // the pattern's matches are put in first and the build is skipped (method 2).
+        DWORD method = 0;
+        if (!rules.empty() && rules[0].source.find(L'*') != std::wstring::npos) {
+            auto pattern = qvcat::IncludeRule(rules[0].source);
+            ASSERT_EQ(A::Cat()->AddFileToCatalog(pattern.get(), rules[0].source.c_str()), S_OK);
+            method = 2;
+        } else {
+            ASSERT_EQ(LoadRules(t, rules), S_OK);
+        }
+        qvtest::LogCapture cap;
+        const long result = A::Cat()->ValidateSplitSize(10, r.dwFree, method);
+        if (r.message.empty()) {
+            EXPECT_EQ(result, S_OK) << cap.Dump();
+            EXPECT_EQ(cap.Count(QvLogLevel::Error), 0u) << cap.Dump();
+        } else {
+            EXPECT_EQ(result, E_FAIL);
+            EXPECT_TRUE(cap.Has(QvLogLevel::Error, r.message)) << cap.Dump();
+            EXPECT_EQ(cap.Count(QvLogLevel::Error), 1u) << cap.Dump();
+        }
+    }
+}
+
+TEST_F(CatalogValidateTest, SizesAreTruncatedToWholeMegabytesOneByOne) {
+    TempTree t;
+    t.WriteSparse("f.bin", 7 * kMB + kMB / 2);
+    t.WriteSparse("a.bin", kMB * 9 / 10);
+    ASSERT_EQ(LoadRules(t, {{L"INCLUDE", L"First", t.WinPath("f.bin"), L"", false},
+                            {L"INCLUDE", L"All", t.WinPath("a.bin"), L"", false}}),
+              S_OK);
+    qvtest::LogCapture cap;
+    // First: 7.5 + 0.9 = 8.4 MB -> 8; all: 0.9 MB -> 0; so 8 + 0 passes check 3 at 8 MB.
+    EXPECT_EQ(A::Cat()->ValidateSplitSize(8, 0, 0), S_OK) << cap.Dump();
+    EXPECT_TRUE(cap.Has(QvLogLevel::Info,
+                        L"CQvFileDescCatalog::ValidateSplitSize(DWORD dwSplitSize=8MB) "
+                        L"iSizeBigFile=7MB iSizeFirst=8MB iSizeLast=0MB iSizeGroup=0MB "
+                        L"iSizeAll=0MB"))
+        << cap.Dump();
+    EXPECT_TRUE(cap.Has(QvLogLevel::Info, L"CQvFileDescCatalog::ValidateSplitSize(...) "
+                                          L"iSizeBigFile=7MB FileName= " +
+                                              t.WinPath("f.bin")))
+        << cap.Dump();
+}
+
+TEST_F(CatalogValidateTest, GroupSizeIsTheLargestGroup) {
+    TempTree t;
+    t.WriteSparse("g1/a", 3 * kMB);
+    t.WriteSparse("g2/b", 2 * kMB);
+    t.WriteSparse("g2/c", 3 * kMB);
+    t.WriteSparse("free/d", 4 * kMB);
+    ASSERT_EQ(LoadRules(t, {{L"INCLUDE", L"Any", t.WinPath("g1"), L"", true},
+                            {L"INCLUDE", L"Any", t.WinPath("g2"), L"", true},
+                            {L"INCLUDE", L"Any", t.WinPath("free"), L"", false}}),
+              S_OK);
+    qvtest::LogCapture cap;
+    EXPECT_EQ(A::Cat()->ValidateSplitSize(100, 0, 0), S_OK);
+    EXPECT_TRUE(cap.HasContaining(QvLogLevel::Info, L"iSizeGroup=5MB iSizeAll=0MB")) << cap.Dump();
+    int64_t sizes[5];
+    EXPECT_EQ(A::CheckSize(100, sizes), static_cast<int64_t>(12 * kMB));
+    EXPECT_EQ(sizes[3], static_cast<int64_t>(5 * kMB));
+    EXPECT_EQ(sizes[0], static_cast<int64_t>(4 * kMB));
+}
+
+TEST_F(CatalogValidateTest, BiggestFileIsSearchedInsideDirectoryEntries) {
+    TempTree t;
+    t.WriteSparse("R/D/s/huge.bin", 6 * kMB);
+    t.WriteSparse("R/D/s/small.bin", 1 * kMB);
+    t.WriteSparse("R/e.bin", 2 * kMB);
+    ASSERT_EQ(LoadRules(t, {{L"INCLUDE", L"Any", t.WinPath("R"), L"", false}}), S_OK);
+    qvtest::LogCapture cap;
+    EXPECT_EQ(A::Cat()->ValidateSplitSize(8, 0, 1), S_OK);
+    // With no other include rule, the child keeps the backslash it was formed with.
+    ASSERT_EQ(A::Map(InAny).count(MapKey(t, "R/D\\")), 1u);
+    EXPECT_EQ(qvtest::Narrow(A::BigFileName().str()), "huge.bin");
+    EXPECT_TRUE(cap.HasContaining(QvLogLevel::Info, L"iSizeBigFile=6MB FileName= huge.bin"))
+        << cap.Dump();
+}
+
+TEST_F(CatalogValidateTest, WimRefusalFailsBeforeSizing) {
+    TempTree t;
+    t.WriteSparse("img/Boot.Wim", 11 * kMB);
+    ASSERT_EQ(LoadRules(t, {{L"INCLUDE", L"Any", t.WinPath("img"), L"", false}}), S_OK);
+    qvtest::LogCapture cap;
+    EXPECT_EQ(A::Cat()->ValidateSplitSize(10, 0, 0), E_FAIL);
+    EXPECT_TRUE(cap.Has(QvLogLevel::Error,
+                        L"CQvFileDescCatalog::ValidateSplitSize(DWORD dwSplitSize=10)FAILED WIM "
+                        L"size too big"));
+    EXPECT_FALSE(cap.HasContaining(QvLogLevel::Enter, L"CQvFileDescCatalog::CheckSize("));
+    // The next build starts with the flag cleared.
+    A::ResetAll();
+    EXPECT_EQ(A::Cat()->ValidateSplitSize(10, 0, 0), S_OK);
+}
+
+TEST_F(CatalogValidateTest, EmptyCatalogPassesAndCallsBackOnce) {
+    g_calls = 0;
+    A::SetCallback(CountCalls, nullptr);
+    EXPECT_EQ(A::Cat()->ValidateSplitSize(700, 0, 0), S_OK);
+    EXPECT_EQ(g_calls, 1);
+    A::SetCallback(Stop, nullptr);
+    qvtest::LogCapture cap;
+    EXPECT_EQ(A::Cat()->ValidateSplitSize(700, 0, 2), E_ABORT);
+    EXPECT_TRUE(cap.Has(QvLogLevel::Error, L"CQvFileDescCatalog::ValidateSplitSize(...) ABORT request"));
+}
+
+TEST_F(CatalogValidateTest, MethodTwoBuildsNothing) {
+    TempTree t;
+    t.WriteFile("R/a", "1");
+    ASSERT_EQ(LoadRules(t, {{L"INCLUDE", L"Any", t.WinPath("R"), L"", false}}), S_OK);
+    EXPECT_EQ(A::Cat()->ValidateSplitSize(10, 0, 2), S_OK);
+    EXPECT_TRUE(A::Map(InAny).empty());
+}
+
+TEST_F(CatalogValidateTest, CutFilesCountByTheirParts) {
+    TempTree t;
+    t.WriteSparse("big.bin", 26 * kMB);
+    t.WriteSparse("w/huge.dat", 26 * kMB);
+    ASSERT_EQ(CQvSplitBigFile::GetInstance()->SetSplitBigFile(TRUE, 25, t.WinPath("list.ini").c_str()), 0);
+    ASSERT_EQ(LoadRules(t, {{L"INCLUDE", L"First", t.WinPath("big.bin"), L"", false},
+                            {L"INCLUDE", L"Any", t.WinPath("w"), L"", false}}),
+              S_OK);
+    qvtest::LogCapture cap;
+    EXPECT_EQ(A::Cat()->ValidateSplitSize(25, 0, 0), E_FAIL);  // first: 26 MB in parts
+    // Parts of 5 MB replace each cut file in its own map and are what counts.
+    EXPECT_EQ(A::Map(InFirst).count(MapKey(t, "big.bin")), 0u);
+    EXPECT_EQ(A::Map(InAny).count(MapKey(t, "w/huge.dat")), 0u);
+    EXPECT_EQ(A::Map(InFirst).size(), 6u);
+    EXPECT_EQ(A::Map(InAny).size(), 6u);
+    EXPECT_TRUE(cap.HasContaining(QvLogLevel::Info, L"iSizeBigFile=5MB iSizeFirst=26MB")) << cap.Dump();
+    EXPECT_TRUE(cap.Has(QvLogLevel::Error, L"CQvFileDescCatalog::ValidateSplitSize(DWORD "
+                                           L"dwSplitSize=25)FAILED -> iSizeFirst=26"));
+    EXPECT_EQ(CQvMediaFactory::GetInstance()->m_iTotalSize, static_cast<int64_t>(52 * kMB));
+}
