@@ -55,7 +55,9 @@ TEST(CQvPathRulesTest, ConstructorPutsTheLocationInOneList) {
         EXPECT_EQ(row.include, r.vtInclude);
         EXPECT_EQ(row.exclude, r.vtExclude);
         ASSERT_EQ(row.targets, r.vtTargetPath.size());
-        if (row.targets) EXPECT_EQ(std::wstring(L"\\dst"), r.vtTargetPath[0].str());
+        if (row.targets) {
+            EXPECT_EQ(std::wstring(L"\\dst"), r.vtTargetPath[0].str());
+        }
     }
 }
 
