@@ -112,13 +112,36 @@ void ReadEntries(DIR* d, const std::wstring& pattern, std::vector<FindEntry>& ou
     out.insert(out.end(), found.begin(), found.end());
 }
 
+// The one entry a pattern without wildcards names: the exact name when it exists, else the
+// entry equal ignoring case, as a path lookup picks it. Scanning for every match instead would
+// report "A" as well when "a" was asked for and both exist.
+void ReadOne(const posix::NativePath& dir, int dirFd, const std::wstring& pattern, std::vector<FindEntry>& out) {
+    std::string raw = WideToUtf8(pattern);
+    struct stat st;
+    if (fstatat(dirFd, raw.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 &&
+        posix::FindIgnoringCase(dir.path, pattern, raw) != posix::Lookup::Found)
+        return;
+    const std::wstring name = Utf8ToWide(raw);
+    if (name.size() > MAX_PATH - 1 || fstatat(dirFd, raw.c_str(), &st, 0) != 0) return;
+    if (S_ISDIR(st.st_mode) || S_ISREG(st.st_mode)) out.push_back(MakeEntry(raw, name, st));
+}
+
+// Whether the pattern can only name one entry ("name." is a wildcard: it also matches "name").
+bool IsSingleName(const std::wstring& pattern) {
+    return pattern.find_first_of(L"*?") == std::wstring::npos && pattern.back() != L'.';
+}
+
 // Lists the folder; false with the last error set when it cannot be read.
 bool ListFolder(const posix::NativePath& dir, const struct stat& self, const std::wstring& pattern,
                 std::vector<FindEntry>& out) {
     DIR* d = opendir(dir.path.c_str());
     if (!d) return posix::FailErrno(errno, posix::ErrOp::Other, true);
-    AddDotEntries(dirfd(d), self, pattern, out);
-    ReadEntries(d, pattern, out);
+    if (IsSingleName(pattern)) {
+        ReadOne(dir, dirfd(d), pattern, out);
+    } else {
+        AddDotEntries(dirfd(d), self, pattern, out);
+        ReadEntries(d, pattern, out);
+    }
     closedir(d);
     return true;
 }

@@ -39,10 +39,10 @@ bool EqualIgnoringCase(const std::wstring& a, const std::wstring& b) {
     return true;
 }
 
-enum class Lookup { Found, Absent, NoFolder };
+}  // namespace
 
-// Scans dir for an entry equal to name ignoring case. Several candidates ("ab", "AB" when "Ab"
-// is asked for) resolve to the byte-wise smallest, so the choice never depends on readdir order.
+// Several candidates ("ab", "AB" when "Ab" is asked for) resolve to the byte-wise smallest, so
+// the choice never depends on readdir order.
 Lookup FindIgnoringCase(const std::string& dir, const std::wstring& name, std::string& found) {
     DIR* d = opendir(dir.c_str());
     if (!d) return (errno == ENOENT || errno == ENOTDIR) ? Lookup::NoFolder : Lookup::Absent;
@@ -57,6 +57,8 @@ Lookup FindIgnoringCase(const std::string& dir, const std::wstring& name, std::s
     closedir(d);
     return any ? Lookup::Found : Lookup::Absent;
 }
+
+namespace {
 
 // Where the path starts on the host, and the offset of its first component.
 bool SplitStart(const std::wstring& s, std::string& base, size_t& pos) {

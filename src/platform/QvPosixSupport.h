@@ -32,6 +32,12 @@ struct NativePath {
 // case when the exact name is absent). False, with the last error set, when it names nothing.
 bool MapPath(LPCWSTR winPath, NativePath& out);
 
+// Result of looking a name up in a folder.
+enum class Lookup { Found, Absent, NoFolder };
+
+// Scans the host folder dir for an entry equal to name ignoring case; found receives its name.
+Lookup FindIgnoringCase(const std::string& dir, const std::wstring& name, std::string& found);
+
 // The operation an errno value comes from; some codes differ by operation (EIO, EEXIST).
 enum class ErrOp { Other, Read, Write, CreateFile };
 

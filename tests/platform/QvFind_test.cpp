@@ -188,6 +188,33 @@ TEST(QvFind, LookupsInsideAnOpenListingAreNoLoop) {
     EXPECT_EQ(ListNames(t.WinPath("d\\*")).size(), 3u) << "a closed listing no longer counts";
 }
 
+TEST(QvFind, SingleNameSearchPrefersTheExactName) {
+    TempTree t;
+    t.WriteFile("d/a", "1");
+    t.WriteFile("d/A", "22");
+    t.WriteFile("d/Mixed.Txt", "333");
+    const struct {
+        const char* label;
+        const wchar_t* pattern;
+        Names expected;
+        DWORD size;
+    } rows[] = {
+        {"exact lower", L"a", {L"a"}, 1},
+        {"exact upper", L"A", {L"A"}, 2},
+        {"other case reports the name on disk", L"MIXED.TXT", {L"Mixed.Txt"}, 3},
+        {"trailing dot is a wildcard", L"a.", {L"A", L"a"}, 2},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.label);
+        EXPECT_EQ(ListNames(t.WinPath("d\\") + row.pattern), row.expected);
+        WIN32_FIND_DATAW data;
+        HANDLE h = qvp::FindFirstFileW((t.WinPath("d\\") + row.pattern).c_str(), &data);
+        ASSERT_NE(h, INVALID_HANDLE_VALUE);
+        EXPECT_EQ(data.nFileSizeLow, row.size);
+        qvp::FindClose(h);
+    }
+}
+
 TEST(QvFind, NonUtf8NameRoundTrips) {
     TempTree t;
     t.MakeDir("raw");

@@ -107,6 +107,7 @@ TEST(QvPlatformPaths, RelativePathsStartAtTheWorkingFolder) {
 }
 #endif
 
+#if !defined(_WIN32)
 TEST(QvPlatformPaths, UncNamesNameNothing) {
     const wchar_t* unc = L"\\\\server\\share\\file.txt";
     EXPECT_EQ(qvp::GetFileAttributesW(unc), INVALID_FILE_ATTRIBUTES);
@@ -114,6 +115,7 @@ TEST(QvPlatformPaths, UncNamesNameNothing) {
     EXPECT_FALSE(qvp::PathFileExistsW(unc));
     EXPECT_EQ(Open(unc, GENERIC_WRITE, CREATE_ALWAYS), INVALID_HANDLE_VALUE);
 }
+#endif
 
 TEST(QvPlatformPaths, NamesMatchIgnoringCaseAndNewNamesKeepTheirCase) {
     TempTree t;
@@ -271,6 +273,8 @@ TEST(QvPlatformFiles, WriteReadRoundTripAndEndOfFile) {
     EXPECT_TRUE(qvp::CloseHandle(h));
 }
 
+#if !defined(_WIN32)
+// Windows gives no such promise; the emulation checks every handle it is given.
 TEST(QvPlatformFiles, HandlesOfTheWrongKindAreRefused) {
     TempTree t;
     t.WriteFile("f.txt", "x");
@@ -291,6 +295,7 @@ TEST(QvPlatformFiles, HandlesOfTheWrongKindAreRefused) {
     EXPECT_FALSE(qvp::CloseHandle(file)) << "a closed handle is no longer valid";
     EXPECT_TRUE(qvp::FindClose(find));
 }
+#endif
 
 TEST(QvPlatformFiles, LargeFileSizesUseBothHalves) {
     TempTree t;
