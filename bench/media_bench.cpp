@@ -57,8 +57,21 @@ void Put(Catalogue& cat, QvFileDescMap& map, int index, int64_t size, int group)
     cat.total += size;
 }
 
-// Mostly any-medium entries from 4 KB to 400 MB; a few fixed, not-first and not-last ones;
-// one entry in a hundred belongs to one of a hundred small AllTogether groups.
+// Size of one entry. The typical profile follows real file systems (nine files in ten below
+// 1 MB, one in a hundred of 50 to 400 MB); the wide profile spreads sizes evenly on a log
+// scale from 4 KB to 400 MB, which makes about ten times as many media.
+bool g_bWide = false;
+
+int64_t EntrySize(Lcg& rng) {
+    if (g_bWide) return SizeBetween(rng, 4096, 400.0 * kMB);
+    const uint64_t band = rng.Next() % 100;
+    if (band < 90) return SizeBetween(rng, 4096, 1.0 * kMB);
+    if (band < 99) return SizeBetween(rng, 1.0 * kMB, 50.0 * kMB);
+    return SizeBetween(rng, 50.0 * kMB, 400.0 * kMB);
+}
+
+// Mostly any-medium entries; a few fixed, not-first and not-last ones; one entry in a hundred
+// belongs to one of a hundred small AllTogether groups.
 Catalogue Generate(int count) {
     Catalogue cat;
     Lcg rng{42};
@@ -67,20 +80,30 @@ Catalogue Generate(int count) {
         if (i < 2) {
             Put(cat, cat.all, i, 1024, -1);
         } else if (i < 12) {
-            Put(cat, cat.first, i, SizeBetween(rng, 4096, 20 * kMB), -1);
+            Put(cat, cat.first, i, SizeBetween(rng, 4096, 20.0 * kMB), -1);
         } else if (i < 22) {
-            Put(cat, cat.last, i, SizeBetween(rng, 4096, 20 * kMB), -1);
+            Put(cat, cat.last, i, SizeBetween(rng, 4096, 20.0 * kMB), -1);
         } else if (kind == 0) {
-            Put(cat, cat.any, i, SizeBetween(rng, 4096, 4 * kMB), static_cast<int>(rng.Next() % kGroups));
+            Put(cat, cat.any, i, SizeBetween(rng, 4096, 4.0 * kMB),
+                static_cast<int>(rng.Next() % kGroups));
         } else if (kind <= 2) {
-            Put(cat, cat.notFirst, i, SizeBetween(rng, 4096, 400 * kMB), -1);
+            Put(cat, cat.notFirst, i, EntrySize(rng), -1);
         } else if (kind <= 4) {
-            Put(cat, cat.notLast, i, SizeBetween(rng, 4096, 400 * kMB), -1);
+            Put(cat, cat.notLast, i, EntrySize(rng), -1);
         } else {
-            Put(cat, cat.any, i, SizeBetween(rng, 4096, 400 * kMB), -1);
+            Put(cat, cat.any, i, EntrySize(rng), -1);
         }
     }
     return cat;
+}
+
+// Processor seconds (user and system) used so far; on a shared machine the wall clock also
+// counts time the process waited for a processor.
+double CpuSeconds() {
+    struct rusage usage;
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
 long PeakKilobytes() {
@@ -97,14 +120,16 @@ double RunOnce(int count, const std::filesystem::path& root) {
     CQvMediaFactory* factory = CQvMediaFactory::GetInstance();
     factory->m_iTotalSize = cat.total;
     const auto start = std::chrono::steady_clock::now();
+    const double cpuStart = CpuSeconds();
     const DWORD media = factory->CreateMediaFiles(
         L"B:\\", L"bench", 3, kSplitMB, 0, kGroups, std::move(cat.all), std::move(cat.any),
         std::move(cat.first), std::move(cat.last), std::move(cat.notFirst),
         std::move(cat.notLast));
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    std::printf("%8d entries: %6u media in %7.2f s (total %lld MB)\n", count, media, seconds,
-                static_cast<long long>(cat.total / kMB));
+    const double cpu = CpuSeconds() - cpuStart;
+    std::printf("%8d entries: %6u media in %7.2f s wall, %7.2f s processor (total %lld MB)\n",
+                count, media, seconds, cpu, static_cast<long long>(cat.total / kMB));
     std::filesystem::remove_all(root);
     return seconds;
 }
@@ -112,9 +137,19 @@ double RunOnce(int count, const std::filesystem::path& root) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // media_bench [entries] [folder] [wide]
     const int big = argc > 1 ? std::atoi(argv[1]) : 1000000;
+    g_bWide = argc > 3 && std::string(argv[3]) == "wide";
+    // Every media file is saved atomically with a flush to disk, so on a real disk the figures
+    // measure the disk's flush latency; a memory-backed folder measures the library itself.
+    std::filesystem::path base = argc > 2 && std::string(argv[2]) != "-"
+                                     ? std::filesystem::path(argv[2])
+                                          : std::filesystem::temp_directory_path();
+    if ((argc <= 2 || std::string(argv[2]) == "-") && std::filesystem::is_directory("/dev/shm"))
+        base = "/dev/shm";
     const std::filesystem::path root =
-        std::filesystem::temp_directory_path() / ("qvsplit-media-bench-" + std::to_string(qvp::GetCurrentProcessId()));
+        base / ("qvsplit-media-bench-" + std::to_string(qvp::GetCurrentProcessId()));
+    std::printf("writing into %s\n", root.c_str());
     // Drive B of the library's Windows paths is the benchmark's folder.
     setenv("QVSPLIT_DRIVE_B", root.c_str(), 1);
     const double quarter = RunOnce(big / 4, root);

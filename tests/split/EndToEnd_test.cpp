@@ -1,0 +1,288 @@
+// End-to-end splits: rules files on real temporary trees through the split interface, with the
+// media files read back.
+#include "catalog/QvCatalogTestAccess.h"
+#include "media/QvMediaTestUtil.h"
+
+#include "QvSplit.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+using namespace qvmediatest;
+using qvtest::LogCapture;
+using qvtest::TempTree;
+
+namespace {
+
+struct RuleSpec {
+    std::string source;  // relative to the tree
+    const char* location;
+    bool together;
+    bool include;
+};
+
+// Writes rules.xml into the tree and returns its Windows path.
+std::wstring WriteRules(const TempTree& tree, const std::vector<RuleSpec>& rules) {
+    std::string text = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<RulesFile>\n";
+    int id = 1;
+    for (const RuleSpec& r : rules) {
+        text += "  <Rule RuleID=\"" + std::to_string(id++) + "\" Action=\"" +
+                (r.include ? "INCLUDE" : "EXCLUDE") + "\" Location=\"" + r.location +
+                "\" AllTogether=\"" + (r.together ? "TRUE" : "FALSE") + "\">\n";
+        text += "    <SourcePath>" + qvtest::Narrow(tree.WinPath(r.source)) + "</SourcePath>\n";
+        text += "    <TargetPath>\\restore</TargetPath>\n  </Rule>\n";
+    }
+    text += "</RulesFile>\n";
+    tree.WriteFile("rules.xml", text);
+    return tree.WinPath("rules.xml");
+}
+
+struct Job {
+    DWORD dwSplitSize = 700;
+    DWORD dwFreeSpace = 0;
+    DWORD dwOutputMethod = 0;
+    const wchar_t* strOutputDir = NULL;
+    SPLITCB lpCB = NULL;
+    LPVOID lpUserParam = NULL;
+};
+
+// SetupSplit then EstimateSplit on a fresh split object; the number of media.
+DWORD RunSplit(const std::wstring& rulesPath, const Job& job) {
+    std::unique_ptr<iCQvSplit> split(GetQvSplitInterface());
+    if (!split) return 0;
+    if (split->SetupSplit(L"VOL", rulesPath.c_str(), L"Disp", 3, job.dwSplitSize,
+                          job.dwFreeSpace, job.dwOutputMethod, job.strOutputDir, job.lpCB,
+                          job.lpUserParam) != 1)
+        return 0;
+    return split->EstimateSplit();
+}
+
+std::string Win(const TempTree& tree, const std::string& rel) {
+    return qvtest::Narrow(tree.WinPath(rel));
+}
+
+// Every FullPath of media 1..count, by medium number.
+std::vector<Medium> ReadSet(const TempTree& tree, const std::string& dir, DWORD count) {
+    std::vector<Medium> media;
+    for (DWORD i = 1; i <= count; ++i)
+        media.push_back(ReadMedium(tree, dir + "/Media" + std::to_string(i) + ".xml"));
+    return media;
+}
+
+int CountOn(const std::vector<Medium>& media, const std::string& path) {
+    int n = 0;
+    for (const Medium& m : media) n += m.Holds(path) ? 1 : 0;
+    return n;
+}
+
+class EndToEnd : public ::testing::Test {
+protected:
+    void SetUp() override { QvCatalogTestAccess::ResetAll(); }
+    void TearDown() override { QvCatalogTestAccess::ResetAll(); }
+};
+
+}  // namespace
+
+TEST_F(EndToEnd, OneMediumFromAFolderWithOrWithoutTrailingBackslash) {
+    for (const bool slash : {false, true}) {
+        SCOPED_TRACE(slash ? "with backslash" : "without backslash");
+        QvCatalogTestAccess::ResetAll();
+        TempTree tree;
+        tree.WriteFile("data/a.txt", "aaaa");
+        tree.WriteFile("data/sub/b.txt", "bb");
+        tree.MakeDir("out");
+        const std::wstring rules = WriteRules(tree, {{"data", "Any", false, true}});
+        const std::wstring out = tree.WinPath("out") + (slash ? L"\\" : L"");
+        Job job;
+        job.strOutputDir = out.c_str();
+        job.dwFreeSpace = 10;
+        ASSERT_EQ(1u, RunSplit(rules, job));
+        EXPECT_EQ(std::vector<std::string>{"Media1.xml"}, tree.List("out"));
+        const Medium m = ReadMedium(tree, "out/Media1.xml");
+        EXPECT_EQ((std::vector<std::string>{Win(tree, "data/a.txt"), Win(tree, "data/sub/b.txt")}),
+                  m.FullPaths());
+        EXPECT_EQ(0u, m.entries[0].text.at("TargetPath").find("\\restore"));
+        EXPECT_EQ(10 * MB + 6, m.Size());
+        EXPECT_EQ(2, m.FileCount());
+    }
+}
+
+TEST_F(EndToEnd, EveryLocationKindLandsWhereItMust) {
+    TempTree tree;
+    tree.WriteSparse("data/first/f.bin", 100 * MB);
+    tree.WriteSparse("data/last/l.bin", 100 * MB);
+    tree.WriteSparse("data/all/a.bin", 10 * MB);
+    for (int i = 0; i < 2; ++i) {
+        tree.WriteSparse("data/nf/" + std::to_string(i) + ".bin", 200 * MB);
+        tree.WriteSparse("data/nl/" + std::to_string(i) + ".bin", 200 * MB);
+    }
+    for (int i = 0; i < 6; ++i) tree.WriteSparse("data/any/" + std::to_string(i) + ".bin", 200 * MB);
+    tree.MakeDir("out");
+    const std::wstring rules = WriteRules(tree, {{"data/first", "First", false, true},
+                                                 {"data/last", "Last", false, true},
+                                                 {"data/all", "All", false, true},
+                                                 {"data/nf", "NotFirst", false, true},
+                                                 {"data/nl", "NotLast", false, true},
+                                                 {"data/any", "Any", false, true}});
+    const std::wstring out = tree.WinPath("out");
+    Job job;
+    job.strOutputDir = out.c_str();
+    const DWORD count = RunSplit(rules, job);
+    ASSERT_GE(count, 3u);
+    EXPECT_EQ(count, tree.List("out").size());
+    const std::vector<Medium> media = ReadSet(tree, "out", count);
+    EXPECT_EQ(static_cast<int>(count), CountOn(media, Win(tree, "data/all/a.bin")));
+    EXPECT_TRUE(media.front().Holds(Win(tree, "data/first/f.bin")));
+    EXPECT_EQ(1, CountOn(media, Win(tree, "data/first/f.bin")));
+    EXPECT_TRUE(media.back().Holds(Win(tree, "data/last/l.bin")));
+    EXPECT_EQ(1, CountOn(media, Win(tree, "data/last/l.bin")));
+    for (int i = 0; i < 2; ++i) {
+        const std::string nf = Win(tree, "data/nf/" + std::to_string(i) + ".bin");
+        const std::string nl = Win(tree, "data/nl/" + std::to_string(i) + ".bin");
+        EXPECT_EQ(1, CountOn(media, nf));
+        EXPECT_EQ(1, CountOn(media, nl));
+        EXPECT_FALSE(media.front().Holds(nf));
+        EXPECT_FALSE(media.back().Holds(nl));
+    }
+    for (int i = 0; i < 6; ++i)
+        EXPECT_EQ(1, CountOn(media, Win(tree, "data/any/" + std::to_string(i) + ".bin")));
+    for (const Medium& m : media) EXPECT_LE(m.Size(), 700 * MB);
+}
+
+TEST_F(EndToEnd, GroupsStayTogetherInSizeOrder) {
+    TempTree tree;
+    for (int i = 0; i < 3; ++i) tree.WriteSparse("data/g1/" + std::to_string(i) + ".bin", 150 * MB);
+    for (int i = 0; i < 2; ++i) tree.WriteSparse("data/g2/" + std::to_string(i) + ".bin", 300 * MB);
+    for (int i = 0; i < 4; ++i) tree.WriteSparse("data/s/" + std::to_string(i) + ".bin", 100 * MB);
+    tree.MakeDir("out");
+    const std::wstring rules = WriteRules(tree, {{"data/g1", "Any", true, true},
+                                                 {"data/g2", "Any", true, true},
+                                                 {"data/s", "Any", false, true}});
+    const std::wstring out = tree.WinPath("out");
+    Job job;
+    job.strOutputDir = out.c_str();
+    const DWORD count = RunSplit(rules, job);
+    ASSERT_GE(count, 2u);
+    const std::vector<Medium> media = ReadSet(tree, "out", count);
+    // The larger group (600 MB) is offered first and opens the first medium.
+    const Medium& first = media.front();
+    ASSERT_GE(first.entries.size(), 2u);
+    EXPECT_EQ(Win(tree, "data/g2/0.bin"), first.FullPaths()[0]);
+    EXPECT_EQ(Win(tree, "data/g2/1.bin"), first.FullPaths()[1]);
+    // The 450 MB group is written whole on one medium, in order.
+    int holders = 0;
+    for (const Medium& m : media) {
+        const std::vector<std::string> paths = m.FullPaths();
+        auto it = std::find(paths.begin(), paths.end(), Win(tree, "data/g1/0.bin"));
+        if (it == paths.end()) continue;
+        ++holders;
+        ASSERT_LE(std::distance(it, paths.end()), 3 + 4);
+        EXPECT_EQ(Win(tree, "data/g1/1.bin"), *(it + 1));
+        EXPECT_EQ(Win(tree, "data/g1/2.bin"), *(it + 2));
+    }
+    EXPECT_EQ(1, holders);
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(1, CountOn(media, Win(tree, "data/s/" + std::to_string(i) + ".bin")));
+}
+
+TEST_F(EndToEnd, DirectoryEntriesCarryTheirFileCounts) {
+    TempTree tree;
+    tree.WriteFile("data/photos/a.jpg", "12345");
+    tree.WriteFile("data/photos/b.jpg", "123");
+    tree.WriteFile("data/photos/2020/c.jpg", "1");
+    tree.MakeDir("out");
+    const std::wstring rules = WriteRules(tree, {{"data", "Any", false, true}});
+    const std::wstring out = tree.WinPath("out");
+    Job job;
+    job.strOutputDir = out.c_str();
+    job.dwOutputMethod = 1;
+    ASSERT_EQ(1u, RunSplit(rules, job));
+    const Medium m = ReadMedium(tree, "out/Media1.xml");
+    // The folders below the rule's folder are kept whole: one directory entry.
+    ASSERT_EQ(1u, m.entries.size());
+    const Entry& e = m.entries[0];
+    EXPECT_EQ(Win(tree, "data/photos") + "\\*.*", e.text.at("FullPath"));
+    EXPECT_EQ("photos", e.text.at("Name"));
+    EXPECT_EQ(0u, e.text.count("CRC32"));
+    EXPECT_EQ("9", e.text.at("FileSize"));
+    EXPECT_EQ(3, m.FileCount());
+}
+
+TEST_F(EndToEnd, NullFolderWritesToTempOfDriveC) {
+    TempTree drive(L'C');
+    drive.MakeDir("Temp");
+    TempTree tree;
+    tree.WriteFile("data/a.txt", "a");
+    const std::wstring rules = WriteRules(tree, {{"data", "Any", false, true}});
+    ASSERT_EQ(1u, RunSplit(rules, Job()));
+    EXPECT_EQ(std::vector<std::string>{"Media1.xml"}, drive.List("Temp"));
+    EXPECT_TRUE(ReadMedium(drive, "Temp/Media1.xml").Holds(Win(tree, "data/a.txt")));
+}
+
+TEST_F(EndToEnd, CallbackStops) {
+    struct Row {
+        const char* label;
+        size_t abortAt;  // 0: last call
+        DWORD expected;
+        bool filesLeft;
+        const wchar_t* message;
+    };
+    const Row rows[] = {
+        {"validation", 1, 0, false, L"CQvFileDescCatalog::ValidateSplitSize(...) ABORT request"},
+        {"start of writing", 2, static_cast<DWORD>(E_ABORT), false,
+         L"CQvMediaFactory::CreateMediaFiles(...) ABORT request"},
+        {"first medium", 3, 0, false, L"CQvMediaFactory::MakeFirstMedia(...) ABORT request"},
+        {"end of writing", 0, 0, true, L"CQvMediaFactory::CreateMediaFiles(...) ABORT request"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.label);
+        QvCatalogTestAccess::ResetAll();
+        TempTree tree;
+        for (int i = 0; i < 4; ++i) tree.WriteSparse("data/" + std::to_string(i) + ".bin", 300 * MB);
+        tree.MakeDir("out");
+        const std::wstring rules = WriteRules(tree, {{"data", "Any", false, true}});
+        const std::wstring out = tree.WinPath("out");
+        Script probe;
+        Job job;
+        job.strOutputDir = out.c_str();
+        job.lpCB = ScriptCB;
+        job.lpUserParam = &probe;
+        ASSERT_EQ(2u, RunSplit(rules, job));
+        QvCatalogTestAccess::ResetAll();
+        TempTree run(L'U');
+        run.MakeDir("out");
+        const std::wstring out2 = run.WinPath("out");
+        Script script;
+        script.abortAt = row.abortAt != 0 ? row.abortAt : probe.codes.size();
+        job.strOutputDir = out2.c_str();
+        job.lpUserParam = &script;
+        LogCapture capture;
+        EXPECT_EQ(row.expected, RunSplit(rules, job));
+        EXPECT_TRUE(capture.Has(QvLogLevel::Error, row.message)) << capture.Dump();
+        EXPECT_EQ(row.filesLeft ? 2u : 0u, run.List("out").size());
+    }
+}
+
+TEST_F(EndToEnd, TwoSplitsInARowAndRepeatableBytes) {
+    TempTree tree;
+    for (int i = 0; i < 5; ++i) tree.WriteSparse("data/" + std::to_string(i) + ".bin", 250 * MB);
+    tree.WriteFile("data/small.txt", "x");
+    tree.MakeDir("one");
+    tree.MakeDir("two");
+    const std::wstring rules = WriteRules(tree, {{"data", "Any", false, true}});
+    Job job;
+    const std::wstring one = tree.WinPath("one"), two = tree.WinPath("two");
+    job.strOutputDir = one.c_str();
+    const DWORD first = RunSplit(rules, job);
+    ASSERT_GE(first, 2u);
+    job.strOutputDir = two.c_str();
+    EXPECT_EQ(first, RunSplit(rules, job));
+    EXPECT_EQ(tree.List("one"), tree.List("two"));
+    for (const std::string& name : tree.List("one")) {
+        SCOPED_TRACE(name);
+        const std::string bytes = tree.ReadFile("one/" + name);
+        EXPECT_FALSE(bytes.empty());
+        EXPECT_TRUE(bytes == tree.ReadFile("two/" + name));
+    }
+}
