@@ -160,15 +160,24 @@ BOOL CQvFile::ReadAll(LPCTSTR path, std::string& bytes) {
         const int64_t expected = file.GetFileSize();
         if (expected > 0 && static_cast<uint64_t>(expected) < bytes.max_size())
             bytes.reserve(static_cast<size_t>(expected));
-        std::string buf(kReadChunk, '\0');
+        // Read straight into the result: one read for a file of known size, a small
+        // buffer only for what grows past it.
+        size_t used = 0;
+        bytes.resize(expected > 0 ? static_cast<size_t>(expected) : 4096);
         for (;;) {
+            if (used == bytes.size()) bytes.resize(bytes.size() < kReadChunk ? bytes.size() + 4096 : bytes.size() + kReadChunk);
+            const size_t room = bytes.size() - used;
+            const DWORD want = static_cast<DWORD>(room < kReadChunk ? room : kReadChunk);
             DWORD got = 0;
-            if (!file.Read(&buf[0], kReadChunk, &got, nullptr)) {
+            if (!file.Read(&bytes[used], want, &got, nullptr)) {
                 bytes.clear();
                 return FALSE;
             }
-            if (got == 0) return TRUE;
-            bytes.append(buf, 0, got);
+            if (got == 0) {
+                bytes.resize(used);
+                return TRUE;
+            }
+            used += got;
         }
     } catch (const std::bad_alloc&) {
         bytes.clear();

@@ -68,7 +68,16 @@ CQvLog* CQvLog::GetInstance() {
     return instance;
 }
 
-CQvLog::CQvLog() { SetDestination(std::getenv("QVSPLIT_LOG")); }
+CQvLog::CQvLog() {
+    SetMinimumLevel(std::getenv("QVSPLIT_LOG_LEVEL"));
+    SetDestination(std::getenv("QVSPLIT_LOG"));
+}
+
+void CQvLog::SetMinimumLevel(const char* name) {
+    const std::string level = name ? name : "";
+    m_minRank = level == "error" ? 3 : level == "warning" ? 2 : level == "info" ? 1 : 0;
+    UpdateActive();
+}
 
 CQvLog::~CQvLog() { SetDestination(nullptr); }
 
@@ -86,7 +95,10 @@ void CQvLog::SetDestination(const char* path) {
     UpdateActive();
 }
 
-void CQvLog::UpdateActive() { m_active = m_out != nullptr || m_capturing; }
+void CQvLog::UpdateActive() {
+    m_active = m_out != nullptr || m_capturing;
+    m_traceActive = m_capturing || (m_out != nullptr && m_minRank == 0);
+}
 
 void CQvLog::PushScope(const wchar_t* fmt, const QvFormatArg* args, size_t count) {
     try {
@@ -113,7 +125,7 @@ void CQvLog::PopScope(const QvFormatArg* result) {
             text.swap(m_scopes.back());
             m_scopes.pop_back();
         }
-        if (!IsActive()) return;
+        if (!m_traceActive) return;
         if (result) {
             text += L" = ";
             text += ResultText(*result);
@@ -127,7 +139,7 @@ void CQvLog::Write(QvLogLevel level, const std::wstring& text) {
     if (!IsActive()) return;
     try {
         if (m_capturing) m_captured.push_back(QvLogRecord{level, text});
-        if (!m_out) return;
+        if (!m_out || Rank(level) < m_minRank) return;
         std::string line = TimeStamp();
         line += ' ';
         line.append(std::min(m_scopes.size(), kMaxIndent) * 2, ' ');

@@ -27,7 +27,7 @@ public:
     // Opens a trace scope with a printf-style message (QvFormat.h).
     template <class... A>
     void EnterFunction(const wchar_t* fmt, const A&... args) {
-        if (!IsActive()) {
+        if (!m_traceActive) {
             PushScope(nullptr, nullptr, 0);
             return;
         }
@@ -39,7 +39,7 @@ public:
     // Closes the innermost scope, records value as its result and returns it unchanged.
     template <class T>
     T ExitFunction(T value) {
-        if (IsActive()) {
+        if (m_traceActive) {
             const QvFormatArg arg(value);
             PopScope(&arg);
         } else {
@@ -63,9 +63,16 @@ public:
 
     // Sends the log to a file (appended), to standard error ("-"), or nowhere (null or "").
     void SetDestination(const char* path);
+    // Lowest level written out: "trace" (everything, the default), "info", "warning" or
+    // "error"; QVSPLIT_LOG_LEVEL sets it when the log is created. Captures get everything.
+    void SetMinimumLevel(const char* name);
     // Whether anything is recorded now (a destination or a capture); formatting is skipped
     // otherwise.
     bool IsActive() const { return m_active; }
+    // Whether a record of that level is recorded now.
+    bool LevelActive(QvLogLevel level) const {
+        return m_capturing || (m_out != nullptr && Rank(level) >= m_minRank);
+    }
 
     // Tests: records every line in memory from now on, as well as writing it out.
     void StartCapture();
@@ -85,7 +92,7 @@ private:
 
     template <class... A>
     void Add(QvLogLevel level, const wchar_t* fmt, const A&... args) {
-        if (!IsActive()) return;
+        if (!LevelActive(level)) return;
         const QvFormatArg list[] = {QvFormatArg(args)..., QvFormatArg()};
         Write(level, QvFormatV(fmt, list, sizeof...(A)));
     }
@@ -94,7 +101,16 @@ private:
     void Write(QvLogLevel level, const std::wstring& text);
     void UpdateActive();
 
+    static int Rank(QvLogLevel level) {
+        return level == QvLogLevel::Error     ? 3
+               : level == QvLogLevel::Warning ? 2
+               : level == QvLogLevel::Info    ? 1
+                                              : 0;
+    }
+
     bool m_active = false;
+    bool m_traceActive = false;  // entry and exit lines are recorded
+    int m_minRank = 0;
     bool m_capturing = false;
     void* m_out = nullptr;  // FILE* of the destination, or null
     bool m_ownsOut = false;

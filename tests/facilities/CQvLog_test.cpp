@@ -238,4 +238,30 @@ TEST(CQvLog, SetDestinationSwitchesFilesAtRunTime) {
     EXPECT_EQ("[INFO] second", Record(ReadLines(second)[0]));
 }
 
+TEST(CQvLog, MinimumLevelKeepsOnlyWhatItAllows) {
+    qvtest::TempTree tree;
+    CQvLog* log = CQvLog::GetInstance();
+    const struct {
+        const char* level;
+        std::vector<std::string> expected;
+    } rows[] = {
+        {"warning", {"[WARNING] Path C:\\missing not exist", "[ERROR] size=5000000000"}},
+        {"error", {"[ERROR] size=5000000000"}},
+        {"info", {"[INFO] line one\\nline two\\rend", "[WARNING] Path C:\\missing not exist",
+                  "[ERROR] size=5000000000"}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.level);
+        const std::string file = tree.Native(std::string(row.level) + ".log").string();
+        log->SetMinimumLevel(row.level);
+        log->SetDestination(file.c_str());
+        WriteTypicalTrace();
+        log->SetDestination(nullptr);
+        std::vector<std::string> records;
+        for (const std::string& line : ReadLines(file)) records.push_back(Record(line));
+        EXPECT_EQ(row.expected, records);
+    }
+    log->SetMinimumLevel(nullptr);
+}
+
 }  // namespace

@@ -16,7 +16,7 @@ FILETIME FromTicks(uint64_t ticks) {
     return ft;
 }
 
-uint64_t Ticks(const FILETIME& ft) { return (static_cast<uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime; }
+[[maybe_unused]] uint64_t Ticks(const FILETIME& ft) { return (static_cast<uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime; }
 
 }  // namespace
 

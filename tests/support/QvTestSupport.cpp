@@ -17,13 +17,13 @@ namespace qvtest {
 
 namespace {
 
-std::string DriveVar(wchar_t letter) {
+[[maybe_unused]] std::string DriveVar(wchar_t letter) {
     std::string name = "QVSPLIT_DRIVE_";
     name += static_cast<char>(letter);
     return name;
 }
 
-void SetEnv(const std::string& name, const std::string& value) {
+[[maybe_unused]] void SetEnv(const std::string& name, const std::string& value) {
 #if defined(_WIN32)
     _putenv_s(name.c_str(), value.c_str());
 #else
@@ -31,7 +31,7 @@ void SetEnv(const std::string& name, const std::string& value) {
 #endif
 }
 
-void UnsetEnv(const std::string& name) {
+[[maybe_unused]] void UnsetEnv(const std::string& name) {
 #if defined(_WIN32)
     _putenv_s(name.c_str(), "");
 #else
