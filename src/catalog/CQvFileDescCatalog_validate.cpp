@@ -88,6 +88,22 @@ void CQvFileDescCatalog::BuildFilesOneByOne() {
     ApplyExcludeRules();
 }
 
+namespace {
+
+// Whether folder, ignoring letter case, is path itself or a path below it.
+bool CoversPath(const CQvString& folder, LPCTSTR path) {
+    CQvString strFolder(folder);
+    CQvString strPath(path);
+    strFolder.MakeLower();
+    strPath.MakeLower();
+    const std::wstring& f = strFolder.str();
+    const std::wstring& p = strPath.str();
+    if (f.compare(0, p.size(), p) != 0) return false;
+    return f.size() == p.size() || f[p.size()] == L'\\';
+}
+
+}  // namespace
+
 void CQvFileDescCatalog::BuildDirsKeptWhole(DWORD dwSplit) {
     QvRules mpInclude;
     QvRules mpExclude;
@@ -107,8 +123,12 @@ void CQvFileDescCatalog::BuildDirsKeptWhole(DWORD dwSplit) {
             ComparedFolder(exclude.second, strFolder, bIsDir);
             CQvPathString strCompared(strFolder);
             if (bDirRule) strCompared.RemoveBackslash();
-            const LPCTSTR strWhat = bDirRule ? static_cast<LPCTSTR>(strPath) : pRule->GetPath();
-            if (Find(strCompared, strWhat)) {
+            // For a file rule a bare substring test would also leave the file out for an
+            // unrelated exclusion such as the folder "f.txt.d" beside "f.txt", losing a selected
+            // file; only an exclusion at the file's own path (or below it) may take it out.
+            const bool bHit = bDirRule ? Find(strCompared, strPath) != 0
+                                       : CoversPath(strCompared, pRule->GetPath());
+            if (bHit) {
                 bReached = true;
                 break;
             }

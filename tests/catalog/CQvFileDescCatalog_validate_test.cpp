@@ -126,25 +126,30 @@ TEST_F(CatalogValidateTest, ExclusionFromOneLocationKeepsTheOthers) {
     }
 }
 
-TEST_F(CatalogValidateTest, FileRuleInsideAnExcludedNameIsLeftOutInMethodOne) {
-    // The substring test: the excluded folder f.txt.d contains the text of f.txt.
+TEST_F(CatalogValidateTest, FileRuleBesideAnExcludedFolderOfLongerNameStays) {
+    // The excluded folder f.txt.d contains the text of f.txt, but excludes nothing of it:
+    // both methods keep f.txt, while an exclusion of f.txt itself still takes it out.
     TempTree t;
     t.WriteFile("R/f.txt", "1");
     t.WriteFile("R/g.txt", "2");
     t.WriteFile("R/f.txt.d/h", "3");
-    ASSERT_EQ(LoadRules(t, {{L"INCLUDE", L"Any", t.WinPath("R/f.txt"), L"", false},
-                            {L"INCLUDE", L"Any", t.WinPath("R/g.txt"), L"", false},
-                            {L"EXCLUDE", L"Any", t.WinPath("R/f.txt.d"), L"", false}}),
-              S_OK);
-    EXPECT_EQ(A::Cat()->ValidateSplitSize(100, 0, 1), S_OK);
-    EXPECT_EQ(Keys(A::Map(InAny)), Names{Key(t, "R/g.txt")});
-    A::ResetAll();
-    ASSERT_EQ(LoadRules(t, {{L"INCLUDE", L"Any", t.WinPath("R/f.txt"), L"", false},
-                            {L"INCLUDE", L"Any", t.WinPath("R/g.txt"), L"", false},
-                            {L"EXCLUDE", L"Any", t.WinPath("R/f.txt.d"), L"", false}}),
-              S_OK);
-    EXPECT_EQ(A::Cat()->ValidateSplitSize(100, 0, 0), S_OK);
-    EXPECT_EQ(Keys(A::Map(InAny)), (Names{Key(t, "R/f.txt"), Key(t, "R/g.txt")}));
+    for (DWORD method : {0u, 1u}) {
+        SCOPED_TRACE(method);
+        A::ResetAll();
+        ASSERT_EQ(LoadRules(t, {{L"INCLUDE", L"Any", t.WinPath("R/f.txt"), L"", false},
+                                {L"INCLUDE", L"Any", t.WinPath("R/g.txt"), L"", false},
+                                {L"EXCLUDE", L"Any", t.WinPath("R/f.txt.d"), L"", false}}),
+                  S_OK);
+        EXPECT_EQ(A::Cat()->ValidateSplitSize(100, 0, method), S_OK);
+        EXPECT_EQ(Keys(A::Map(InAny)), (Names{Key(t, "R/f.txt"), Key(t, "R/g.txt")}));
+        A::ResetAll();
+        ASSERT_EQ(LoadRules(t, {{L"INCLUDE", L"Any", t.WinPath("R/f.txt"), L"", false},
+                                {L"INCLUDE", L"Any", t.WinPath("R/g.txt"), L"", false},
+                                {L"EXCLUDE", L"Any", t.WinPath("R/f.txt"), L"", false}}),
+                  S_OK);
+        EXPECT_EQ(A::Cat()->ValidateSplitSize(100, 0, method), S_OK);
+        EXPECT_EQ(Keys(A::Map(InAny)), Names{Key(t, "R/g.txt")});
+    }
 }
 
 TEST_F(CatalogValidateTest, NineChecksEachWithItsMessage) {
