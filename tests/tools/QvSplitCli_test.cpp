@@ -1,0 +1,506 @@
+// Tests of the qvsplit program, run as a child process on real temporary trees.
+#include <gtest/gtest.h>
+
+#if !defined(_WIN32)
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const uint64_t MB = 1048576;
+
+// The program under test, or an empty path when the build has none.
+fs::path ProgramPath() {
+    const char* dir = std::getenv("QVSPLIT_TEST_BINARY_DIR");
+    if (!dir || !*dir) return fs::path();
+    const fs::path program = fs::path(dir) / "qvsplit";
+    std::error_code ec;
+    return fs::is_regular_file(program, ec) ? program : fs::path();
+}
+
+std::string ReadText(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+struct RunResult {
+    int status = -1;   // exit status, or -1 when the program did not exit normally
+    int signal = 0;    // the signal that ended it, if any
+    std::string out;   // standard output
+    std::string err;   // standard error
+};
+
+// One run of the program: standard input from /dev/null (not a terminal), standard output and
+// error into files, and an environment without any drive mapping that would move C: off "/".
+class Child {
+public:
+    Child(const fs::path& program, const std::vector<std::string>& args, const fs::path& scratch,
+          const std::string& tmpDir)
+        : m_outFile(scratch / "stdout.txt"), m_errFile(scratch / "stderr.txt") {
+        std::vector<std::string> argv{program.string()};
+        argv.insert(argv.end(), args.begin(), args.end());
+        m_pid = fork();
+        if (m_pid == 0) Exec(argv, tmpDir);
+    }
+
+    pid_t Pid() const { return m_pid; }
+
+    // Waits for the end (killing the program after a generous limit) and collects its output.
+    RunResult Wait() {
+        RunResult r;
+        int raw = 0;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+        pid_t done = 0;
+        while ((done = waitpid(m_pid, &raw, WNOHANG)) == 0) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                kill(m_pid, SIGKILL);
+                waitpid(m_pid, &raw, 0);
+                ADD_FAILURE() << "qvsplit did not end within 120 s";
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        if (done == m_pid && WIFEXITED(raw)) r.status = WEXITSTATUS(raw);
+        if (done == m_pid && WIFSIGNALED(raw)) r.signal = WTERMSIG(raw);
+        r.out = ReadText(m_outFile);
+        r.err = ReadText(m_errFile);
+        return r;
+    }
+
+private:
+    void Exec(const std::vector<std::string>& argv, const std::string& tmpDir) {
+        const int in = open("/dev/null", O_RDONLY);
+        const int out = open(m_outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int err = open(m_errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (in < 0 || out < 0 || err < 0) _exit(126);
+        dup2(in, 0);
+        dup2(out, 1);
+        dup2(err, 2);
+        unsetenv("QVSPLIT_DRIVE_C");
+        unsetenv("QVSPLIT_LOG");
+        unsetenv("QVSPLIT_LOG_LEVEL");
+        setenv("TMPDIR", tmpDir.c_str(), 1);
+        std::vector<char*> args;
+        for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        execv(args[0], args.data());
+        _exit(127);
+    }
+
+    fs::path m_outFile, m_errFile;
+    pid_t m_pid = -1;
+};
+
+// The integer after "key": in a JSON text, or -1 when the key is missing.
+long long JsonNumber(const std::string& json, const std::string& key) {
+    const size_t at = json.find("\"" + key + "\":");
+    if (at == std::string::npos) return -1;
+    return std::atoll(json.c_str() + at + key.size() + 3);
+}
+
+class QvSplitCliTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_program = ProgramPath();
+        if (m_program.empty()) GTEST_SKIP() << "qvsplit not built (QVSPLIT_TEST_BINARY_DIR unset or no program there)";
+        char pattern[] = "/tmp/qvsplit-cli-test-XXXXXX";
+        ASSERT_NE(nullptr, mkdtemp(pattern));
+        m_root = pattern;
+        fs::create_directories(m_root / "scratch");
+        fs::create_directories(m_root / "tmp");
+    }
+
+    void TearDown() override {
+        std::error_code ec;
+        if (!m_root.empty()) fs::remove_all(m_root, ec);
+    }
+
+    fs::path P(const std::string& rel) const { return m_root / fs::u8path(rel); }
+    std::string S(const std::string& rel) const { return P(rel).string(); }
+
+    void Sparse(const std::string& rel, uint64_t size) const {
+        fs::create_directories(P(rel).parent_path());
+        { std::ofstream touch(P(rel), std::ios::binary); }
+        fs::resize_file(P(rel), size);
+    }
+
+    void Write(const std::string& rel, const std::string& content) const {
+        fs::create_directories(P(rel).parent_path());
+        std::ofstream out(P(rel), std::ios::binary);
+        out << content;
+    }
+
+    // Bytes that differ from offset to offset, so a part out of order would show.
+    static std::string Pattern(size_t size) {
+        std::string data(size, '\0');
+        uint32_t x = 2463534242u;
+        for (size_t i = 0; i < size; ++i) {
+            x ^= x << 13;
+            x ^= x >> 17;
+            x ^= x << 5;
+            data[i] = static_cast<char>(x);
+        }
+        return data;
+    }
+
+    // A tree of 25 files of 1 MB, a small one with a non-ASCII name and a 15 MB image.
+    void MakeTree() const {
+        for (int i = 1; i <= 25; ++i) Sparse("tree/docs/a" + std::to_string(i) + ".bin", MB);
+        Write("tree/docs/Été report.txt", "hi\n");
+        Sparse("tree/big.iso", 15 * MB);
+    }
+
+    Child Start(const std::vector<std::string>& args) const {
+        return Child(m_program, args, m_root / "scratch", S("tmp"));
+    }
+    RunResult Run(const std::vector<std::string>& args) const { return Start(args).Wait(); }
+
+    std::vector<std::string> MediaFiles(const std::string& rel) const {
+        std::vector<std::string> names;
+        std::error_code ec;
+        for (const auto& e : fs::directory_iterator(P(rel), ec)) {
+            const std::string name = e.path().filename().string();
+            if (name.size() > 9 && (name.compare(0, 5, "Media") == 0 || name.compare(0, 5, "media") == 0))
+                names.push_back(name);
+        }
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    fs::path m_program;
+    fs::path m_root;
+};
+
+TEST_F(QvSplitCliTest, UsageErrorsExitTwoWithAMessage) {
+    MakeTree();
+    Write("rules.xml", "<RulesFile/>");
+    struct Row {
+        const char* label;
+        std::vector<std::string> args;
+        const char* message;
+    };
+    const Row rows[] = {
+        {"no command", {}, "no command"},
+        {"unknown command", {"spilt"}, "unknown command"},
+        {"no --size", {"split", "--out", S("out"), S("tree")}, "--size is required"},
+        {"size zero", {"split", "--size", "0", "--out", S("out"), S("tree")}, "--size takes"},
+        {"no --out", {"split", "--size", "10", S("tree")}, "--out is required"},
+        {"unknown option", {"split", "--size", "10", "--out", S("out"), "--bogus", S("tree")}, "unknown option"},
+        {"option of another command", {"show", "--size", "10", S("out")}, "unknown option"},
+        {"missing path", {"split", "--size", "10", "--out", S("out"), S("tree/nope")}, "no such file or folder"},
+        {"paths and rules", {"split", "--size", "10", "--out", S("out"), "--rules", S("rules.xml"), S("tree")}, "either PATH"},
+        {"neither paths nor rules", {"split", "--size", "10", "--out", S("out")}, "either PATH"},
+        {"value missing", {"split", "--out", S("out"), S("tree"), "--size"}, "needs a value"},
+        {"bad method", {"split", "--size", "10", "--method", "fast", "--out", S("out"), S("tree")}, "--method"},
+        {"rvx without paths", {"rvx", "--size", "10", "--out", S("out")}, "PATH"},
+        {"recover without list", {"recover"}, "--list is required"},
+        {"show with two folders", {"show", S("a"), S("b")}, "wrong number"},
+        {"cut without --yes off a terminal", {"split", "--size", "10", "--out", S("out"), "--cut-big", S("parts.ini"), S("tree")}, "--yes"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.label);
+        const RunResult r = Run(row.args);
+        EXPECT_EQ(2, r.status) << r.err;
+        EXPECT_NE(std::string::npos, r.err.find(row.message)) << r.err;
+    }
+    // Nothing was planned, and the refused cut changed no file.
+    EXPECT_TRUE(MediaFiles("out").empty());
+    EXPECT_EQ(15 * MB, fs::file_size(P("tree/big.iso")));
+    EXPECT_FALSE(fs::exists(P("parts.ini")));
+}
+
+TEST_F(QvSplitCliTest, HelpOfEveryCommandExitsZero) {
+    for (const char* command : {"split", "rvx", "recover", "show", "where", "verify", "demo"}) {
+        SCOPED_TRACE(command);
+        const RunResult r = Run({command, "--help"});
+        EXPECT_EQ(0, r.status);
+        EXPECT_NE(std::string::npos, r.out.find(std::string("qvsplit ") + command)) << r.out;
+    }
+}
+
+TEST_F(QvSplitCliTest, SummaryShowsEveryMediumTotalBoundAndLeftOutFiles) {
+    MakeTree();
+    const RunResult r = Run({"split", "--size", "10", "--out", S("out"), S("tree")});
+    ASSERT_EQ(0, r.status) << r.err;
+    const std::vector<std::string> media = MediaFiles("out");
+    ASSERT_EQ(3u, media.size()) << r.out;  // 25 MB and 3 bytes on 10 MB media
+    for (const std::string& name : media) EXPECT_NE(std::string::npos, r.out.find("\n" + name + " ")) << name << "\n" << r.out;
+    EXPECT_NE(std::string::npos, r.out.find("total 25.0 MB on 3 media of 10 MB; lower bound 3 (difference 0)")) << r.out;
+    EXPECT_NE(std::string::npos, r.out.find("LEFT OUT - on no medium (1):")) << r.out;
+    EXPECT_NE(std::string::npos, r.out.find(S("tree/big.iso") + "  15.0 MB")) << r.out;
+    // The left-out file is really on no medium.
+    for (const std::string& name : media) EXPECT_EQ(std::string::npos, ReadText(P("out/" + name)).find("big.iso")) << name;
+}
+
+TEST_F(QvSplitCliTest, JsonSummaryCarriesCountBoundAndLeftOut) {
+    MakeTree();
+    const RunResult r = Run({"split", "--json", "--size", "10", "--out", S("out"), S("tree")});
+    ASSERT_EQ(0, r.status) << r.err;
+    ASSERT_FALSE(r.out.empty());
+    EXPECT_EQ('{', r.out.front());
+    EXPECT_EQ("}\n", r.out.substr(r.out.size() - 2));
+    EXPECT_EQ(3, JsonNumber(r.out, "media_count")) << r.out;
+    EXPECT_EQ(3, JsonNumber(r.out, "lower_bound")) << r.out;
+    EXPECT_EQ(0, JsonNumber(r.out, "difference")) << r.out;
+    EXPECT_EQ(static_cast<long long>(25 * MB + 3), JsonNumber(r.out, "total_size")) << r.out;
+    const size_t leftOut = r.out.find("\"left_out\": [");
+    ASSERT_NE(std::string::npos, leftOut) << r.out;
+    const std::string tail = r.out.substr(leftOut);
+    EXPECT_NE(std::string::npos, tail.find("{\"path\": \"" + S("tree/big.iso") + "\", \"size\": 15728640")) << r.out;
+    EXPECT_EQ(3u, MediaFiles("out").size());
+}
+
+TEST_F(QvSplitCliTest, RefusedSplitExitsOneAndSaysWhy) {
+    MakeTree();
+    // 25 MB that must all go on the first 10 MB medium cannot be planned.
+    const RunResult r = Run({"split", "--size", "10", "--out", S("out"), "--first", S("tree/docs")});
+    EXPECT_EQ(1, r.status) << r.out;
+    EXPECT_NE(std::string::npos, r.err.find("refused")) << r.err;
+    EXPECT_NE(std::string::npos, r.err.find("first medium does not fit")) << r.err;
+    EXPECT_TRUE(r.out.empty()) << r.out;
+}
+
+TEST_F(QvSplitCliTest, InterruptCancelsTheSplitWithStatusThree) {
+    // A tree of empty files takes long enough to scan that the signal lands mid-split; a
+    // machine too fast for it gets a bigger tree before the test gives up.
+    int made = 0;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const int target = attempt == 0 ? 20000 : 60000;
+        for (; made < target; ++made) {
+            const fs::path dir = P("many/d" + std::to_string(made / 1000));
+            if (made % 1000 == 0) fs::create_directories(dir);
+            std::ofstream touch(dir / ("f" + std::to_string(made)));
+        }
+        Child child = Start({"split", "--quiet", "--method", "files", "--size", "700", "--out", S("out"), S("many")});
+        // The output folder appears only after the Ctrl-C handler is in place.
+        for (int i = 0; i < 2000 && !fs::exists(P("out")); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        kill(child.Pid(), SIGINT);
+        const RunResult r = child.Wait();
+        if (r.status == 0) {
+            fs::remove_all(P("out"));
+            continue;  // finished before the signal arrived
+        }
+        EXPECT_EQ(3, r.status) << "signal " << r.signal << "\n" << r.err;
+        EXPECT_NE(std::string::npos, r.err.find("cancelled")) << r.err;
+        EXPECT_TRUE(r.out.empty()) << r.out;
+        return;
+    }
+    GTEST_SKIP() << "the split of " << made << " files finished before the signal arrived";
+}
+
+TEST_F(QvSplitCliTest, RvxEstimateKeepsNoFileAndMatchesTheRealSplit) {
+    // Four folders of 6 MB as whole items: three fit on a 20 MB medium, the fourth goes on a second.
+    std::vector<std::string> items;
+    for (int f = 1; f <= 4; ++f) {
+        for (int i = 0; i < 6; ++i) Sparse("items/f" + std::to_string(f) + "/x" + std::to_string(i) + ".bin", MB);
+        items.push_back(S("items/f" + std::to_string(f)));
+    }
+    std::vector<std::string> args{"rvx", "--size", "20", "--out", S("est"), "--estimate", "--json"};
+    args.insert(args.end(), items.begin(), items.end());
+    const RunResult estimate = Run(args);
+    ASSERT_EQ(0, estimate.status) << estimate.err;
+    EXPECT_EQ(static_cast<long long>(24 * MB), JsonNumber(estimate.out, "total_size")) << estimate.out;
+    EXPECT_EQ(2, JsonNumber(estimate.out, "media_count")) << estimate.out;
+    EXPECT_TRUE(MediaFiles("est").empty());
+
+    args = {"rvx", "--size", "20", "--out", S("real")};
+    args.insert(args.end(), items.begin(), items.end());
+    const RunResult real = Run(args);
+    ASSERT_EQ(0, real.status) << real.err;
+    EXPECT_EQ((std::vector<std::string>{"media1.xml", "media2.xml"}), MediaFiles("real"));
+    EXPECT_NE(std::string::npos, real.out.find("total 24.0 MB on 2 media of 20 MB; lower bound 2")) << real.out;
+
+    args = {"rvx", "--size", "20", "--out", S("est"), "--estimate"};
+    args.insert(args.end(), items.begin(), items.end());
+    const RunResult text = Run(args);
+    ASSERT_EQ(0, text.status) << text.err;
+    EXPECT_EQ("2 media, 24.0 MB in all\n", text.out);
+
+    // An item larger than a medium is refused with the library's reason.
+    Sparse("items/huge/h.bin", 30 * MB);
+    const RunResult huge = Run({"rvx", "--size", "20", "--out", S("est"), "--estimate", S("items/huge")});
+    EXPECT_EQ(1, huge.status);
+    EXPECT_NE(std::string::npos, huge.err.find("does not fit")) << huge.err;
+}
+
+TEST_F(QvSplitCliTest, CutFileIsRecoveredByteForByte) {
+    const std::string original = Pattern(22 * MB + 12345);
+    Write("tree/data/big.dat", original);
+    Write("tree/data/small.txt", "small\n");
+    const RunResult cut = Run({"split", "--yes", "--quiet", "--size", "21", "--cut-big", S("parts.ini"), "--out", S("out"), S("tree")});
+    ASSERT_EQ(0, cut.status) << cut.err;
+    EXPECT_NE(std::string::npos, cut.err.find("DELETES")) << cut.err;  // the warning comes first
+    EXPECT_FALSE(fs::exists(P("tree/data/big.dat")));
+    ASSERT_TRUE(fs::exists(P("parts.ini")));
+    EXPECT_NE(std::string::npos, ReadText(P("parts.ini")).find("big.dat|")) << ReadText(P("parts.ini"));
+
+    // Parts of 1 MB (21 - 20), named after the file, and every byte in them.
+    size_t parts = 0;
+    uint64_t bytes = 0;
+    for (const auto& e : fs::directory_iterator(P("tree/data"))) {
+        const std::string name = e.path().filename().string();
+        if (name.rfind("big.dat.", 0) != 0 || name.find(".Part") == std::string::npos) continue;
+        ++parts;
+        bytes += fs::file_size(e.path());
+        EXPECT_LE(fs::file_size(e.path()), MB) << name;
+    }
+    EXPECT_EQ(23u, parts);
+    EXPECT_EQ(original.size(), bytes);
+    // The media list the parts, not the cut file.
+    std::string media;
+    for (const std::string& name : MediaFiles("out")) media += ReadText(P("out/" + name));
+    EXPECT_NE(std::string::npos, media.find(".Part23")) << media.substr(0, 2000);
+
+    const RunResult recover = Run({"recover", "--list", S("parts.ini")});
+    ASSERT_EQ(0, recover.status) << recover.err;
+    ASSERT_TRUE(fs::exists(P("tree/data/big.dat")));
+    EXPECT_TRUE(ReadText(P("tree/data/big.dat")) == original) << "rebuilt file differs from the original";
+    EXPECT_EQ("small\n", ReadText(P("tree/data/small.txt")));
+    for (const auto& e : fs::directory_iterator(P("tree/data")))
+        EXPECT_EQ(std::string::npos, e.path().filename().string().find(".Part")) << e.path();
+
+    const RunResult missing = Run({"recover", "--list", S("nope.ini")});
+    EXPECT_EQ(2, missing.status);
+}
+
+TEST_F(QvSplitCliTest, ShowAndWhereReadAMediaSetBack) {
+    MakeTree();
+    const RunResult split = Run({"split", "--quiet", "--size", "10", "--out", S("out"), S("tree")});
+    ASSERT_EQ(0, split.status) << split.err;
+
+    const RunResult show = Run({"show", S("out")});
+    ASSERT_EQ(0, show.status) << show.err;
+    EXPECT_NE(std::string::npos, show.out.find("total 25.0 MB on 3 media of 10 MB; lower bound 3")) << show.out;
+    // The split's own summary has the same table, and the left-out list besides.
+    EXPECT_EQ(0u, split.out.find(show.out)) << split.out << "\n--\n" << show.out;
+
+    const RunResult showJson = Run({"show", "--json", S("out")});
+    ASSERT_EQ(0, showJson.status);
+    EXPECT_EQ(3, JsonNumber(showJson.out, "media_count")) << showJson.out;
+
+    struct Row {
+        const char* text;
+        int status;
+        const char* expected;  // a path the answer must hold, relative to the test folder
+    };
+    const Row rows[] = {
+        {"a7.bin", 0, "tree/docs/a7.bin"},
+        {"A7.BIN", 0, "tree/docs/a7.bin"},
+        {"Été report", 0, "tree/docs/Été report.txt"},
+        {"big.iso", 1, nullptr},  // left out: on no medium
+        {"zzz", 1, nullptr},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.text);
+        const RunResult where = Run({"where", S("out"), row.text});
+        EXPECT_EQ(row.status, where.status) << where.out;
+        if (!row.expected) {
+            EXPECT_TRUE(where.out.empty()) << where.out;
+            continue;
+        }
+        EXPECT_NE(std::string::npos, where.out.find(S(row.expected))) << where.out;
+        const std::string medium = where.out.substr(0, where.out.find("  "));
+        EXPECT_NE(std::string::npos, ReadText(P("out/" + medium)).find(fs::u8path(row.expected).filename().u8string()));
+    }
+
+    const RunResult none = Run({"show", S("tree")});
+    EXPECT_EQ(1, none.status);
+    EXPECT_NE(std::string::npos, none.err.find("no media files")) << none.err;
+}
+
+TEST_F(QvSplitCliTest, VerifyPassesOnAnUnchangedSetAndCatchesChanges) {
+    struct Row {
+        const char* label;
+        const char* method;
+        void (*change)(const fs::path& root);
+        const char* report;  // nullptr: nothing changed
+    };
+    const Row rows[] = {
+        {"unchanged, files", "files", nullptr, nullptr},
+        {"unchanged, whole folders", "dirs", nullptr, nullptr},
+        {"grown", "files", [](const fs::path& root) { std::ofstream(root / "tree/docs/a3.bin", std::ios::app) << "x"; }, "size changed: "},
+        {"removed", "files", [](const fs::path& root) { fs::remove(root / "tree/docs/a4.bin"); }, "missing: "},
+        {"rewritten, same size", "files",
+         [](const fs::path& root) {
+             const fs::path f = root / "tree/docs/a5.bin";
+             fs::last_write_time(f, fs::last_write_time(f) - std::chrono::hours(48));
+         },
+         "modified: "},
+        {"added to a whole folder", "dirs",
+         [](const fs::path& root) { std::ofstream(root / "tree/sub/new.txt") << "new"; }, "folder changed: "},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.label);
+        std::error_code ec;
+        fs::remove_all(P("tree"), ec);
+        fs::remove_all(P("out"), ec);
+        MakeTree();
+        for (int i = 0; i < 5; ++i) Sparse("tree/sub/s" + std::to_string(i) + ".dat", 100000);
+        const RunResult split = Run({"split", "--quiet", "--method", row.method, "--size", "10", "--out", S("out"), S("tree")});
+        ASSERT_EQ(0, split.status) << split.err;
+        if (row.change) row.change(m_root);
+        const RunResult verify = Run({"verify", S("out")});
+        if (!row.report) {
+            EXPECT_EQ(0, verify.status) << verify.out;
+            EXPECT_NE(std::string::npos, verify.out.find("the media set matches the disk")) << verify.out;
+            continue;
+        }
+        EXPECT_EQ(1, verify.status) << verify.out;
+        EXPECT_NE(std::string::npos, verify.out.find(row.report)) << verify.out;
+        EXPECT_NE(std::string::npos, verify.out.find("changes since the plan")) << verify.out;
+    }
+}
+
+TEST_F(QvSplitCliTest, SameTreeGivesByteIdenticalMediaFiles) {
+    MakeTree();
+    for (int i = 0; i < 40; ++i)
+        Sparse("tree/Mixed Case/Sub " + std::to_string(i % 4) + "/Ünï " + std::to_string(i) + ".dat", (i * 37 % 11 + 1) * 300000);
+    for (const char* method : {"files", "dirs"}) {
+        SCOPED_TRACE(method);
+        for (const char* out : {"one", "two"}) {
+            const RunResult r = Run({"split", "--quiet", "--method", method, "--size", "10", "--out", S(std::string(method) + out), S("tree")});
+            ASSERT_EQ(0, r.status) << r.err;
+        }
+        const std::vector<std::string> one = MediaFiles(std::string(method) + "one");
+        ASSERT_FALSE(one.empty());
+        EXPECT_EQ(one, MediaFiles(std::string(method) + "two"));
+        for (const std::string& name : one) {
+            SCOPED_TRACE(name);
+            EXPECT_TRUE(ReadText(P(std::string(method) + "one/" + name)) == ReadText(P(std::string(method) + "two/" + name)));
+        }
+    }
+}
+
+TEST_F(QvSplitCliTest, DemoRunsToTheEndOnItsOwnSampleTree) {
+    const RunResult r = Run({"demo", "--quiet"});
+    EXPECT_EQ(0, r.status) << r.err;
+    EXPECT_NE(std::string::npos, r.out.find("Media1.xml")) << r.out;
+    EXPECT_NE(std::string::npos, r.out.find("lower bound")) << r.out;
+    EXPECT_NE(std::string::npos, r.out.find("holiday.mkv")) << r.out;  // larger than a medium
+    EXPECT_NE(std::string::npos, r.out.find("Media files: " + S("tmp"))) << r.out;
+}
+
+}  // namespace
+
+#else
+
+TEST(QvSplitCliTest, NeedsPosix) { GTEST_SKIP() << "the program tests run on POSIX systems"; }
+
+#endif
