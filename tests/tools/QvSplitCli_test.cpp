@@ -51,13 +51,14 @@ struct RunResult {
 // error into files, and an environment without any drive mapping that would move C: off "/".
 class Child {
 public:
+    // env: "NAME=value" settings added to the child's environment.
     Child(const fs::path& program, const std::vector<std::string>& args, const fs::path& scratch,
-          const std::string& tmpDir)
+          const std::string& tmpDir, const std::vector<std::string>& env = {})
         : m_outFile(scratch / "stdout.txt"), m_errFile(scratch / "stderr.txt") {
         std::vector<std::string> argv{program.string()};
         argv.insert(argv.end(), args.begin(), args.end());
         m_pid = fork();
-        if (m_pid == 0) Exec(argv, tmpDir);
+        if (m_pid == 0) Exec(argv, tmpDir, env);
     }
 
     pid_t Pid() const { return m_pid; }
@@ -85,7 +86,8 @@ public:
     }
 
 private:
-    void Exec(const std::vector<std::string>& argv, const std::string& tmpDir) {
+    void Exec(const std::vector<std::string>& argv, const std::string& tmpDir,
+              const std::vector<std::string>& env) {
         const int in = open("/dev/null", O_RDONLY);
         const int out = open(m_outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         const int err = open(m_errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -97,6 +99,7 @@ private:
         unsetenv("QVSPLIT_LOG");
         unsetenv("QVSPLIT_LOG_LEVEL");
         setenv("TMPDIR", tmpDir.c_str(), 1);
+        for (const std::string& e : env) putenv(const_cast<char*>(e.c_str()));
         std::vector<char*> args;
         for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
         args.push_back(nullptr);
@@ -167,10 +170,12 @@ protected:
         Sparse("tree/big.iso", 15 * MB);
     }
 
-    Child Start(const std::vector<std::string>& args) const {
-        return Child(m_program, args, m_root / "scratch", S("tmp"));
+    Child Start(const std::vector<std::string>& args, const std::vector<std::string>& env = {}) const {
+        return Child(m_program, args, m_root / "scratch", S("tmp"), env);
     }
-    RunResult Run(const std::vector<std::string>& args) const { return Start(args).Wait(); }
+    RunResult Run(const std::vector<std::string>& args, const std::vector<std::string>& env = {}) const {
+        return Start(args, env).Wait();
+    }
 
     std::vector<std::string> MediaFiles(const std::string& rel) const {
         std::vector<std::string> names;
@@ -265,6 +270,36 @@ TEST_F(QvSplitCliTest, JsonSummaryCarriesCountBoundAndLeftOut) {
     const std::string tail = r.out.substr(leftOut);
     EXPECT_NE(std::string::npos, tail.find("{\"path\": \"" + S("tree/big.iso") + "\", \"size\": 15728640")) << r.out;
     EXPECT_EQ(3u, MediaFiles("out").size());
+}
+
+TEST_F(QvSplitCliTest, LeftOutFilesAreListedWhateverTheLogSettings) {
+    MakeTree();
+    struct Row {
+        const char* label;
+        std::vector<std::string> env;
+        bool logOption;       // --log FILE
+        const char* onStderr; // text the trace must show on standard error
+    };
+    const Row rows[] = {
+        {"no log", {}, false, nullptr},
+        {"log on standard error", {"QVSPLIT_LOG=-"}, false, "[WARNING]"},
+        {"log of errors only", {"QVSPLIT_LOG=" + S("env.log"), "QVSPLIT_LOG_LEVEL=error"}, false, nullptr},
+        {"--log", {}, true, nullptr},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.label);
+        std::vector<std::string> args{"split", "--size", "10", "--out", S("out"), S("tree")};
+        if (row.logOption) args.insert(args.end(), {"--log", S("opt.log")});
+        const RunResult r = Run(args, row.env);
+        ASSERT_EQ(0, r.status) << r.err;
+        EXPECT_NE(std::string::npos, r.out.find("LEFT OUT - on no medium (1):")) << r.out;
+        EXPECT_NE(std::string::npos, r.out.find(S("tree/big.iso") + "  15.0 MB")) << r.out;
+        if (row.onStderr) {
+            EXPECT_NE(std::string::npos, r.err.find(row.onStderr)) << r.err;
+        }
+    }
+    EXPECT_NE(std::string::npos, ReadText(P("opt.log")).find("big.iso"));
+    EXPECT_NE(std::string::npos, ReadText(P("env.log")).find("big.iso"));
 }
 
 TEST_F(QvSplitCliTest, RefusedSplitExitsOneAndSaysWhy) {

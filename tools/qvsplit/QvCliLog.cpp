@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 
 namespace fs = std::filesystem;
 
@@ -16,16 +17,20 @@ QvCliLogSession::QvCliLogSession(const std::string& logFile) {
         const char* env = std::getenv("QVSPLIT_LOG");
         path = env ? env : "";
     }
-    if (path.empty()) {
+    // The program reads the warnings back to list the files a split leaves out: a log that
+    // keeps only errors, or one written to standard error, would hide them from the summary.
+    const char* level = std::getenv("QVSPLIT_LOG_LEVEL");
+    if (level && std::string(level) == "error") QvCliSetEnv("QVSPLIT_LOG_LEVEL", "warning");
+    if (path.empty() || path == "-") {
+        m_echo = path == "-";
         const std::string dir = QvCliMakeTempDir("qvsplit-log-");
         if (dir.empty()) return;
         path = (fs::path(dir) / "qvsplit.log").string();
         m_private = true;
         // Only what the program reads back: a full trace would slow a large split down.
-        QvCliSetEnv("QVSPLIT_LOG_LEVEL", "warning");
+        if (!m_echo) QvCliSetEnv("QVSPLIT_LOG_LEVEL", "warning");
     }
     QvCliSetEnv("QVSPLIT_LOG", path);
-    if (path == "-") return;
     m_path = path;
     std::error_code ec;
     const auto size = fs::file_size(m_path, ec);
@@ -34,6 +39,12 @@ QvCliLogSession::QvCliLogSession(const std::string& logFile) {
 
 QvCliLogSession::~QvCliLogSession() {
     if (!m_private) return;
+    if (m_echo) {
+        // The trace asked for on standard error, passed on once the library is done with it.
+        std::ifstream in(m_path, std::ios::binary);
+        std::cerr << in.rdbuf();
+        std::cerr.flush();
+    }
     std::error_code ec;
     fs::remove_all(fs::path(m_path).parent_path(), ec);
 }

@@ -11,7 +11,9 @@
 class QvCliLogSession {
 public:
     // Points the library's log at logFile (from --log), at QVSPLIT_LOG when set, or at a
-    // private temporary file holding warnings and errors only. Call before the library is used.
+    // private temporary file holding warnings and errors only. A log meant for standard error
+    // ("-") goes to a private file too and is copied there at the end, so that the program
+    // can still read it back. Call before the library is used.
     explicit QvCliLogSession(const std::string& logFile);
     ~QvCliLogSession();
 
@@ -22,6 +24,7 @@ private:
     std::string m_path;      // the file read back, empty when the log goes elsewhere
     uint64_t m_offset = 0;   // its size when the session began
     bool m_private = false;  // a temporary file of ours, removed at the end
+    bool m_echo = false;     // copy the private file to standard error at the end
 };
 
 // Files the log reports as left out of the split (oversize while cutting is off).
