@@ -4,6 +4,7 @@
 #
 # Usage: bench/compare.sh [--reps N] [--files "20000 200000"] [--big-mb MB] [--big-reps N]
 #                         [--no-bigfile] [--work DIR]
+# (defaults: 5 repetitions, 20,000 and 200,000 files, a 2048 MiB file cut 3 times)
 # The trees (sparse files, no disk cost) are generated once into the work folder
 # (default /tmp/qvsplit-bench, or $QVSPLIT_BENCH_DIR) and reused by later runs.
 set -euo pipefail
@@ -25,10 +26,15 @@ while [ $# -gt 0 ]; do
     --big-reps) BIG_REPS=$2; shift 2 ;;
     --no-bigfile) BIGFILE=0; shift ;;
     --work) WORK=$2; shift 2 ;;
-    -h|--help) sed -n '2,8p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,9p' "$0"; exit 0 ;;
     *) echo "compare.sh: unknown argument $1" >&2; exit 2 ;;
   esac
 done
+
+if [ "$BIGFILE" = 1 ] && [ "$BIG_MB" -le "$SPLIT_MB" ]; then
+  echo "compare.sh: --big-mb must exceed the $SPLIT_MB MiB medium, or nothing is cut" >&2
+  exit 2
+fi
 
 "$REPO/scripts/setup.sh" fpart genisoimage time
 
@@ -83,12 +89,16 @@ generate_tree() {
 }
 
 # Runs a command REPS times under /usr/bin/time -v; sets MED_WALL (seconds, median) and
-# MED_RSS (KiB, median of the peak resident sizes).
+# MED_RSS (KiB, median of the peak resident sizes). A failed run is reported and stops the script,
+# so no figure of a failed job reaches the table.
 measure() {
   local walls=() rsses=() t i
   for ((i = 0; i < REPS; ++i)); do
     t=$(mktemp)
-    /usr/bin/time -v -o "$t" "$@" > /dev/null 2>&1 || true
+    if ! /usr/bin/time -v -o "$t" "$@" > /dev/null 2>&1; then
+      echo "compare.sh: failed: $*" >&2
+      exit 1
+    fi
     walls+=("$(awk -F': ' '/Elapsed \(wall clock\)/ {
       n = split($2, p, ":"); s = 0; for (k = 1; k <= n; ++k) s = s * 60 + p[k]; print s }' "$t")")
     rsses+=("$(awk -F': ' '/Maximum resident set size/ { print $2 }' "$t")")
