@@ -375,6 +375,33 @@ TEST_F(QvSplitCliTest, RvxEstimateKeepsNoFileAndMatchesTheRealSplit) {
     EXPECT_NE(std::string::npos, huge.err.find("does not fit")) << huge.err;
 }
 
+TEST_F(QvSplitCliTest, OverfilledItemListMediumIsFlagged) {
+    // Single files are placed by the item-list split without a size test: 27 MB lands on one
+    // 20 MB medium, and the summary must not let that pass unnoticed.
+    std::vector<std::string> args{"rvx", "--size", "20", "--out", S("out")};
+    for (int i = 1; i <= 12; ++i) {
+        Sparse("items/a" + std::to_string(i) + ".bin", MB);
+        args.push_back(S("items/a" + std::to_string(i) + ".bin"));
+    }
+    Sparse("items/big.iso", 15 * MB);
+    args.push_back(S("items/big.iso"));
+    const RunResult r = Run(args);
+    ASSERT_EQ(0, r.status) << r.err;
+    const size_t media = MediaFiles("out").size();
+    const std::string flag = "OVER CAPACITY: media1.xml";
+    if (media == 1) {
+        EXPECT_NE(std::string::npos, r.out.find(flag)) << r.out;
+    } else {
+        EXPECT_EQ(std::string::npos, r.out.find("OVER CAPACITY")) << r.out;
+    }
+
+    // A set whose media all fit carries no flag.
+    Sparse("small/x.bin", MB);
+    const RunResult fits = Run({"rvx", "--size", "20", "--out", S("out2"), S("small/x.bin")});
+    ASSERT_EQ(0, fits.status) << fits.err;
+    EXPECT_EQ(std::string::npos, fits.out.find("OVER CAPACITY")) << fits.out;
+}
+
 TEST_F(QvSplitCliTest, CutFileIsRecoveredByteForByte) {
     const std::string original = Pattern(22 * MB + 12345);
     Write("tree/data/big.dat", original);

@@ -91,6 +91,11 @@ void QvCliPrintSummary(const QvCliMediaSet& set, uint32_t splitSizeMb,
     out << "total " << QvCliMegabytes(t.totalBytes) << " on " << set.media.size()
         << " media of " << t.splitSizeMb << " MB; lower bound " << t.lowerBound
         << " (difference " << difference << ")\n";
+    // The item-list split places single files without a size test; say so when one overfills.
+    for (const QvCliMedium& m : set.media)
+        if (Fill(m, t.splitSizeMb) > 100.0)
+            out << "OVER CAPACITY: " << m.fileName << " holds " << QvCliMegabytes(m.mediaSize)
+                << ", more than one medium of " << t.splitSizeMb << " MB\n";
     if (!leftOut.empty()) {
         out << "\nLEFT OUT - on no medium (" << leftOut.size() << "):\n";
         for (const QvCliLeftOut& l : leftOut)

@@ -111,6 +111,8 @@ bool ConfirmCutting(const QvCliOptions& o) {
     std::cerr << "Continue? [y/N] ";
     std::string answer;
     std::getline(std::cin, answer);
+    // Ctrl-C at the question is a no, whatever was typed after it.
+    if (QvCliInterrupted()) return false;
     return answer == "y" || answer == "Y" || answer == "yes";
 }
 
@@ -165,7 +167,8 @@ int QvCliRunSplit(const QvCliOptions& o) {
     RuleVector rules;
     if (o.rulesFile.empty() && !BuildRules(o, rules, error)) return QvCliFail(kExitUsage, error);
     if (!o.rulesFile.empty() && !fs::exists(o.rulesFile)) return QvCliFail(kExitUsage, o.rulesFile + ": no such rules file");
-    if (!o.cutBigList.empty() && !ConfirmCutting(o)) return QvCliFail(kExitUsage, "nothing was changed");
+    if (!o.cutBigList.empty() && !ConfirmCutting(o))
+        return QvCliFail(QvCliInterrupted() ? kExitCancelled : kExitUsage, "nothing was changed");
     if (!PrepareOutDir(o.outDir, o.quiet, error)) return QvCliFail(kExitFailed, error);
 
     QvCliLogSession log(o.logFile);
