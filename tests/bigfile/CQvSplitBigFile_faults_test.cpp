@@ -31,7 +31,7 @@ const char kList[] = "parts.ini";
 const size_t kFileSize = 7 * kMB / 2;
 
 long Recover(const TempTree& t) {
-    return CQvSplitBigFile::GetInstance()->RecoverFiles(L'T', t.WinPath(kList).c_str());
+    return CQvSplitBigFile::GetInstance()->RecoverFiles(t.Drive(), t.WinPath(kList).c_str());
 }
 
 // Calls of op made by one fault-free cut.
@@ -190,7 +190,7 @@ TEST(CQvSplitBigFileKillTest, KilledCutLeavesTheSourceOrAListThatRebuildsIt) {
         CutSetup s(t, kFile, original);
         killed += CutInChildAndKill(t, s, k) ? 1 : 0;
         ASSERT_TRUE(qvbig::BytesOnDisk(t, kFile, kList, original));
-        ASSERT_EQ(0L, CQvSplitBigFile::GetInstance()->RecoverFiles(L'T', t.WinPath(kList).c_str()));
+        ASSERT_EQ(0L, CQvSplitBigFile::GetInstance()->RecoverFiles(t.Drive(), t.WinPath(kList).c_str()));
         EXPECT_EQ(original, t.ReadFile(kFile));
     }
     EXPECT_GT(killed, 0);

@@ -17,6 +17,11 @@ void WriteParts(const TempTree& t, const std::string& rel, const std::vector<std
         t.WriteFile(rel + "." + kStamp + ".Part" + std::to_string(n + 1), parts[n]);
 }
 
+// The path of rel as part lists keep it: without the drive letter.
+std::string At(const TempTree& t, const std::string& rel) {
+    return qvtest::Narrow(t.DrivelessPath(rel));
+}
+
 std::string Part(const std::string& rel, int n) {
     return rel + "." + kStamp + ".Part" + std::to_string(n);
 }
@@ -35,7 +40,7 @@ TEST(CQvSplitBigFileRecoverTest, RebuildsACutFileByteForByteAndDeletesItsParts) 
     ASSERT_EQ(0L, s.Cut());
     ASSERT_FALSE(t.Exists("sub/Video.bin"));
     LogCapture log;
-    EXPECT_EQ(0L, Recover(L'T', t.WinPath("parts.ini")));
+    EXPECT_EQ(0L, Recover(t.Drive(), t.WinPath("parts.ini")));
     EXPECT_TRUE(log.Has(QvLogLevel::Enter, L"CQvSplitBigFile::RecoverFiles(LPCTSTR strSplitListFile=" +
                                                t.WinPath("parts.ini") + L")"));
     EXPECT_EQ(0u, log.Count(QvLogLevel::Error)) << log.Dump();
@@ -48,8 +53,8 @@ TEST(CQvSplitBigFileRecoverTest, RebuildsACutFileByteForByteAndDeletesItsParts) 
 TEST(CQvSplitBigFileRecoverTest, RebuildsOnTheDriveTheCallerNames) {
     TempTree e(L'E');
     WriteParts(e, "dir/f.bin", {"first-", "second-", "third"});
-    e.WriteFile("list.ini", std::string("[Files]\nFile0=:\\dir\\f.bin|") + kStamp + "|3\n");
-    EXPECT_EQ(0L, Recover(L'E', e.WinPath("list.ini")));
+    e.WriteFile("list.ini", "[Files]\nFile0=" + At(e, "dir/f.bin") + "|" + kStamp + "|3\n");
+    EXPECT_EQ(0L, Recover(e.Drive(), e.WinPath("list.ini")));
     EXPECT_EQ("first-second-third", e.ReadFile("dir/f.bin"));
     EXPECT_EQ((std::vector<std::string>{"f.bin"}), e.List("dir"));
 }
@@ -58,9 +63,9 @@ TEST(CQvSplitBigFileRecoverTest, ListEndsAtTheFirstMissingKey) {
     TempTree t;
     WriteParts(t, "a.bin", {"A"});
     WriteParts(t, "c.bin", {"C"});
-    t.WriteFile("list.ini", std::string("[Files]\nFile0=:\\a.bin|") + kStamp + "|1\nFile2=:\\c.bin|" +
+    t.WriteFile("list.ini", "[Files]\nFile0=" + At(t, "a.bin") + "|" + kStamp + "|1\nFile2=" + At(t, "c.bin") + "|" +
                                 kStamp + "|1\n");
-    EXPECT_EQ(0L, Recover(L'T', t.WinPath("list.ini")));
+    EXPECT_EQ(0L, Recover(t.Drive(), t.WinPath("list.ini")));
     EXPECT_EQ("A", t.ReadFile("a.bin"));
     EXPECT_FALSE(t.Exists("c.bin"));
     EXPECT_TRUE(t.Exists(Part("c.bin", 1)));
@@ -82,9 +87,9 @@ TEST(CQvSplitBigFileRecoverTest, MalformedEntriesAreReportedAndSkipped) {
         t.WriteFile("a.bin", "existing");
         WriteParts(t, "a.bin", {"part"});
         WriteParts(t, "b.bin", {"B1", "B2"});
-        t.WriteFile("list.ini", "[Files]\nFile0=" + row.value + "\nFile1=:\\b.bin|" + kStamp + "|2\n");
+        t.WriteFile("list.ini", "[Files]\nFile0=" + row.value + "\nFile1=" + At(t, "b.bin") + "|" + kStamp + "|2\n");
         LogCapture log;
-        EXPECT_EQ(0L, Recover(L'T', t.WinPath("list.ini")));
+        EXPECT_EQ(0L, Recover(t.Drive(), t.WinPath("list.ini")));
         EXPECT_TRUE(log.Has(QvLogLevel::Error, std::wstring(kRecoverTrace) + L"Invalid Key Value for File0 = " +
                                                    qvp::Utf8ToWide(row.value) + L" File Skip"))
             << log.Dump();
@@ -97,8 +102,8 @@ TEST(CQvSplitBigFileRecoverTest, MalformedEntriesAreReportedAndSkipped) {
 TEST(CQvSplitBigFileRecoverTest, CountStopsAtTheFirstCharacterThatIsNotADigit) {
     TempTree t;
     WriteParts(t, "a.bin", {"1", "2"});
-    t.WriteFile("list.ini", std::string("[Files]\nFile0=:\\a.bin|") + kStamp + "|2abc\n");
-    EXPECT_EQ(0L, Recover(L'T', t.WinPath("list.ini")));
+    t.WriteFile("list.ini", "[Files]\nFile0=" + At(t, "a.bin") + "|" + kStamp + "|2abc\n");
+    EXPECT_EQ(0L, Recover(t.Drive(), t.WinPath("list.ini")));
     EXPECT_EQ("12", t.ReadFile("a.bin"));
 }
 
@@ -113,9 +118,9 @@ TEST(CQvSplitBigFileRecoverTest, MissingPartLeavesExistingFileAndEveryPartAlone)
         t.WriteFile("a.bin", "older file of that name");
         WriteParts(t, "a.bin", {"1", "2", "3"});
         std::filesystem::remove(t.Native(Part("a.bin", row.missing)));
-        t.WriteFile("list.ini", std::string("[Files]\nFile0=:\\a.bin|") + kStamp + "|3\n");
+        t.WriteFile("list.ini", "[Files]\nFile0=" + At(t, "a.bin") + "|" + kStamp + "|3\n");
         LogCapture log;
-        EXPECT_EQ(0L, Recover(L'T', t.WinPath("list.ini")));
+        EXPECT_EQ(0L, Recover(t.Drive(), t.WinPath("list.ini")));
         const std::wstring file = t.WinPath("a.bin");
         EXPECT_TRUE(log.Has(QvLogLevel::Error, std::wstring(kRecoverTrace) + L"Open file " +
                                                    t.WinPath(Part("a.bin", row.missing)) + L" FAILED"))
@@ -134,10 +139,10 @@ TEST(CQvSplitBigFileRecoverTest, RecoveringTwiceKeepsTheRebuiltFile) {
     const std::string original = qvbig::PatternBytes(kMB + 77, 5);
     CutSetup s(t, "a.bin", original);
     ASSERT_EQ(0L, s.Cut());
-    ASSERT_EQ(0L, Recover(L'T', t.WinPath("parts.ini")));
+    ASSERT_EQ(0L, Recover(t.Drive(), t.WinPath("parts.ini")));
     ASSERT_EQ(original, t.ReadFile("a.bin"));
     LogCapture log;
-    EXPECT_EQ(0L, Recover(L'T', t.WinPath("parts.ini")));
+    EXPECT_EQ(0L, Recover(t.Drive(), t.WinPath("parts.ini")));
     EXPECT_EQ(original, t.ReadFile("a.bin"));
     EXPECT_TRUE(log.HasContaining(QvLogLevel::Error, L"Recover file " + t.WinPath("a.bin") + L" FAILED"));
 }
@@ -146,8 +151,8 @@ TEST(CQvSplitBigFileRecoverTest, ExistingFileIsReplacedByTheCompleteRebuild) {
     TempTree t;
     t.WriteFile("a.bin", "a stale copy that is longer than the rebuilt file");
     WriteParts(t, "a.bin", {"new ", "bytes"});
-    t.WriteFile("list.ini", std::string("[Files]\nFile0=:\\a.bin|") + kStamp + "|2\n");
-    EXPECT_EQ(0L, Recover(L'T', t.WinPath("list.ini")));
+    t.WriteFile("list.ini", "[Files]\nFile0=" + At(t, "a.bin") + "|" + kStamp + "|2\n");
+    EXPECT_EQ(0L, Recover(t.Drive(), t.WinPath("list.ini")));
     EXPECT_EQ("new bytes", t.ReadFile("a.bin"));
     EXPECT_EQ((std::vector<std::string>{"a.bin", "list.ini"}), t.List());
 }
@@ -156,9 +161,9 @@ TEST(CQvSplitBigFileRecoverTest, PartOfExactlyOneHundredMillionBytes) {
     TempTree t;
     t.WriteSparse(Part("big.bin", 1), 100000000ull);
     t.WriteFile(Part("big.bin", 2), "tail");
-    t.WriteFile("list.ini", std::string("[Files]\nFile0=:\\big.bin|") + kStamp + "|2\n");
+    t.WriteFile("list.ini", "[Files]\nFile0=" + At(t, "big.bin") + "|" + kStamp + "|2\n");
     qvp::ClearFaults();
-    EXPECT_EQ(0L, Recover(L'T', t.WinPath("list.ini")));
+    EXPECT_EQ(0L, Recover(t.Drive(), t.WinPath("list.ini")));
     ASSERT_EQ(100000004ull, std::filesystem::file_size(t.Native("big.bin")));
     const std::string bytes = t.ReadFile("big.bin");
     EXPECT_EQ(std::string(16, '\0'), bytes.substr(99999990, 10) + bytes.substr(0, 6));
@@ -170,12 +175,12 @@ TEST(CQvSplitBigFileRecoverTest, NullOrUnreadableListIsRefused) {
     TempTree t;
     {
         LogCapture log;
-        EXPECT_EQ(static_cast<long>(E_FAIL), CQvSplitBigFile::GetInstance()->RecoverFiles(L'T', nullptr));
+        EXPECT_EQ(static_cast<long>(E_FAIL), CQvSplitBigFile::GetInstance()->RecoverFiles(t.Drive(), nullptr));
         EXPECT_TRUE(log.Has(QvLogLevel::Error, L"CQvSplitBigFile::RecoverFiles(...) strSplitListFile NULL"));
     }
     LogCapture log;
     const std::wstring list = t.WinPath("none.ini");
-    EXPECT_EQ(static_cast<long>(E_INVALIDARG), Recover(L'T', list));
+    EXPECT_EQ(static_cast<long>(E_INVALIDARG), Recover(t.Drive(), list));
     EXPECT_TRUE(log.Has(QvLogLevel::Error, std::wstring(kRecoverTrace) + L"Open split file list " + list +
                                                L" FAILED"))
         << log.Dump();
@@ -187,12 +192,12 @@ TEST(CQvSplitBigFileRecoverTest, RecoveryLeavesThePartListOfCurrentCutsAlone) {
     CutSetup a(t, "a.bin", "AAAA");
     ASSERT_EQ(0L, a.Cut());
     WriteParts(t, "other.bin", {"O"});
-    t.WriteFile("other.ini", std::string("[Files]\nFile0=:\\other.bin|") + kStamp + "|1\n");
-    ASSERT_EQ(0L, Recover(L'T', t.WinPath("other.ini")));
+    t.WriteFile("other.ini", "[Files]\nFile0=" + At(t, "other.bin") + "|" + kStamp + "|1\n");
+    ASSERT_EQ(0L, Recover(t.Drive(), t.WinPath("other.ini")));
     CutSetup b(t, "b.bin", "BBBB");
     ASSERT_EQ(0L, b.Cut());
     const std::vector<qvbig::ListEntry> list = qvbig::ReadList(t.WinPath("parts.ini"));
     ASSERT_EQ(2u, list.size());
-    EXPECT_EQ(L":\\a.bin", list[0].path);
-    EXPECT_EQ(L":\\b.bin", list[1].path);
+    EXPECT_EQ(t.DrivelessPath("a.bin"), list[0].path);
+    EXPECT_EQ(t.DrivelessPath("b.bin"), list[1].path);
 }

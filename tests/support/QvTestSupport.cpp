@@ -106,6 +106,22 @@ std::wstring TempTree::WinPath(const std::string& rel) const {
     return root + L"\\" + tail;
 }
 
+wchar_t TempTree::Drive() const {
+#if defined(_WIN32)
+    return m_root.wstring().at(0);
+#else
+    return m_drive;
+#endif
+}
+
+bool UnderWine() {
+#if defined(_WIN32)
+    return std::getenv("WINECONFIGDIR") != nullptr || std::getenv("WINELOADER") != nullptr;
+#else
+    return false;
+#endif
+}
+
 void TempTree::WriteFile(const std::string& rel, const std::string& content) const {
     const fs::path p = Native(rel);
     fs::create_directories(p.parent_path());

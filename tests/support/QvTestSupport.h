@@ -27,6 +27,10 @@ public:
     // The Windows path the library uses for a relative path ("a/b.txt" or "a\\b.txt");
     // an empty rel gives the root with no trailing backslash.
     std::wstring WinPath(const std::string& rel = "") const;
+    // The drive letter of WinPath: the mapped letter on POSIX, the real drive on Windows.
+    wchar_t Drive() const;
+    // WinPath without its drive letter (":\\dir\\f.bin"), as part lists keep it.
+    std::wstring DrivelessPath(const std::string& rel) const { return WinPath(rel).substr(1); }
 
     // Creates the folders of rel and a file holding content.
     void WriteFile(const std::string& rel, const std::string& content) const;
@@ -62,6 +66,10 @@ public:
     // All records as "LEVEL text" lines, for failure messages.
     std::string Dump() const;
 };
+
+// Whether the tests run as a Windows program under Wine, whose file and case functions
+// differ from Windows in a few places (Wine's loader sets WINECONFIGDIR in every process).
+bool UnderWine();
 
 // Narrow UTF-8 text of a wide string, for messages.
 std::string Narrow(const std::wstring& s);
