@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sets up what is missing, then builds and runs every test: a GCC build with warnings as
-# errors, and a Clang build with AddressSanitizer and UndefinedBehaviorSanitizer.
+# errors, a Clang build with AddressSanitizer and UndefinedBehaviorSanitizer, the fuzz
+# targets, the caller example, and the Windows build with its tests under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -29,6 +30,11 @@ fi
 if [ -x scripts/check-example.sh ]; then
   echo "== caller example =="
   scripts/check-example.sh
+fi
+
+if [ "${QVSPLIT_SKIP_WINDOWS:-0}" != 1 ]; then
+  echo "== Windows build (MinGW-w64, i686 and x86_64) and the x86_64 tests under Wine =="
+  scripts/build-windows.sh
 fi
 
 echo "all tests passed"
