@@ -73,7 +73,7 @@ private:
     // iLargest receives the size of the biggest part.
     static bool CheckParts(const CQvString& strFile, const CQvString& strStamp, DWORD dwCount,
                            int64_t& iLargest);
-    // Appends parts 1..dwCount to target in order; false at the first failure.
+    // Appends the parts numbered from 1 to dwCount to target, in order; false at the first failure.
     static bool AppendParts(CQvFile& target, const CQvString& strFile, const CQvString& strStamp,
                             DWORD dwCount, int64_t iLargest);
     // Appends one part; false when a read or a write failed.
