@@ -1,16 +1,3 @@
-# Cross-compiling for Windows (x86_64) with Debian's MinGW-w64 (posix thread model).
-set(CMAKE_SYSTEM_NAME Windows)
+# Cross-compiling for Windows (x86_64) with MinGW-w64.
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
-set(QVSPLIT_MINGW_TRIPLET x86_64-w64-mingw32)
-set(CMAKE_C_COMPILER ${QVSPLIT_MINGW_TRIPLET}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${QVSPLIT_MINGW_TRIPLET}-g++-posix)
-set(CMAKE_RC_COMPILER ${QVSPLIT_MINGW_TRIPLET}-windres)
-# Dependencies built for this target live in the prefix given by QVSPLIT_WIN_PREFIX.
-set(CMAKE_FIND_ROOT_PATH /usr/${QVSPLIT_MINGW_TRIPLET} ${QVSPLIT_WIN_PREFIX})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-# Programs carry their C++ runtime, so they run under Wine without extra DLLs.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static-libgcc -static-libstdc++ -static")
-set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static-libgcc -static-libstdc++")
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)
