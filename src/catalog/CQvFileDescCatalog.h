@@ -120,6 +120,19 @@ private:
     std::unordered_map<std::wstring, int64_t> m_mpDirSizeCache;
     std::unordered_map<const CQvPathRules*, std::pair<CQvString, bool>> m_mpComparedFolderCache;
 
+    // The last target path worked out and what it was made from. A file's target depends on
+    // its folder, not on its name, so the files of one folder (met one after another) share
+    // it and the path arithmetic runs once per folder.
+    struct QvTargetMemo {
+        bool bValid = false;
+        const CQvPathRules* pRule = nullptr;
+        std::wstring strRulePath;  // the rule's path when the memo was made
+        std::wstring strFolder;    // the file path up to and including its last backslash
+        std::wstring strField;     // the target path given
+        CQvString strResult;
+    };
+    QvTargetMemo m_targetMemo;
+
     static CQvFileDescCatalog* pInstance;
     friend class QvCatalogTestAccess;
 };

@@ -135,9 +135,12 @@ long CQvFileDescCatalog::AddSingleFileKnown(CQvPathRules* pQvPathRules, LPCTSTR 
     const size_t nLocations = pQvPathRules->vtInclude.size();
     for (size_t i = 0; i < nLocations; ++i) {
         QvFileDescMap* pMap = MapOf(pQvPathRules->vtInclude[i]);
-        if (!pMap || pMap->count(strKey)) continue;
-        const CQvString strTarget =
-            i < pQvPathRules->vtTargetPath.size() ? pQvPathRules->vtTargetPath[i] : CQvString();
+        if (!pMap) continue;
+        // One search finds both whether the entry is there and where a new one goes.
+        const QvFileDescMapIter itAt = pMap->lower_bound(strKey);
+        if (itAt != pMap->end() && !(strKey < itAt->first)) continue;
+        const wchar_t* strTarget =
+            i < pQvPathRules->vtTargetPath.size() ? pQvPathRules->vtTargetPath[i].c_str() : L"";
         log->EnterFunction(L"CQvFileDescCatalog::CreateFileDesc(CQvPathRules *pQvPathRules, "
                            L"LPCTSTR strFileName=%s, LPCTSTR strTargetPath=%s)",
                            strFileName, strTarget);
@@ -162,7 +165,11 @@ long CQvFileDescCatalog::AddSingleFileKnown(CQvPathRules* pQvPathRules, LPCTSTR 
             delete pDesc;
             continue;
         }
-        pMap->emplace(strKey, std::move(*pDesc));
+        // The last location can have the key itself; earlier ones get a copy.
+        if (i + 1 == nLocations)
+            pMap->emplace_hint(itAt, std::move(strKey), std::move(*pDesc));
+        else
+            pMap->emplace_hint(itAt, strKey, std::move(*pDesc));
         delete pDesc;
     }
     return log->ExitFunction(static_cast<long>(S_OK));
@@ -281,6 +288,18 @@ FileDesc* CQvFileDescCatalog::MakeDesc(bool bDirDesc, CQvPathRules* pQvPathRules
 void CQvFileDescCatalog::FillTargetPath(bool bDirDesc, CQvPathRules* pQvPathRules,
                                         LPCTSTR strFileName, LPCTSTR strTargetPath,
                                         FileDesc& fileDesc) {
+    // Everything below depends on a file's path only up to its last backslash.
+    const wchar_t* pLastSep = bDirDesc ? nullptr : std::wcsrchr(strFileName, L'\\');
+    const size_t nFolder = pLastSep ? static_cast<size_t>(pLastSep - strFileName) + 1 : 0;
+    const wchar_t* strRulePath = pQvPathRules->GetPath();
+    if (!strRulePath) strRulePath = L"";
+    QvTargetMemo& memo = m_targetMemo;
+    if (pLastSep && memo.bValid && memo.pRule == pQvPathRules &&
+        memo.strFolder.compare(0, std::wstring::npos, strFileName, nFolder) == 0 &&
+        memo.strField == strTargetPath && memo.strRulePath == strRulePath) {
+        fileDesc.strTargetPath = memo.strResult;
+        return;
+    }
     CQvPathString strField(strTargetPath);
     strField.RemoveBackslash();
     strField.AddBackslash();
@@ -290,7 +309,7 @@ void CQvFileDescCatalog::FillTargetPath(bool bDirDesc, CQvPathRules* pQvPathRule
     strDir.RemoveFileSpec();
     strDir.AddBackslash();
     // The folder holding the rule's path; what lies below it is kept in the target.
-    CQvPathString strRuleDir(pQvPathRules->GetPath());
+    CQvPathString strRuleDir(strRulePath);
     strRuleDir.RemoveFileSpec();
     strRuleDir.RemoveBackslash();
     strRuleDir.AddBackslash();
@@ -305,6 +324,14 @@ void CQvFileDescCatalog::FillTargetPath(bool bDirDesc, CQvPathRules* pQvPathRule
         strWithRoot += strField;
         fileDesc.strTargetPath = strWithRoot;
     }
+    if (!pLastSep) return;
+    memo.bValid = false;  // stays false if a copy below runs out of memory
+    memo.pRule = pQvPathRules;
+    memo.strRulePath = strRulePath;
+    memo.strFolder.assign(strFileName, nFolder);
+    memo.strField = strTargetPath;
+    memo.strResult = fileDesc.strTargetPath;
+    memo.bValid = true;
 }
 
 void CQvFileDescCatalog::DirSize(LPCTSTR pstrPath, int64_t& iSize) {

@@ -6,6 +6,7 @@
 #include "facilities/QvXmlText.h"
 
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -60,7 +61,7 @@ std::string CQvXmlDocument::Serialise(CQvXmlState& state) {
     if (DeepestLevel(doc, kMaxIndentedDepth) > kMaxIndentedDepth) flags = pugi::format_raw;
     QvXmlStringWriter writer;
     doc.save(writer, "  ", flags, pugi::encoding_utf8);
-    return writer.m_text;
+    return std::move(writer.m_text);
 }
 
 long CQvXmlDocument::Save(long /*flag: always 0, nothing to choose*/) {

@@ -24,10 +24,8 @@ BSTR CQvXmlNode::GetText() {
 long CQvXmlNode::SetText(LPCTSTR text) {
     if (!text) return E_INVALIDARG;
     return qvxml::Guard<long>(E_FAIL, [&]() -> long {
-        const std::string utf8 = qvxml::ToUtf8(text);
-        std::string value;
-        const bool cdata = qvxml::SplitCdataWrapper(utf8, value);
-        if (!cdata) value = utf8;
+        std::string value = qvxml::ToUtf8(text);
+        const bool cdata = qvxml::UnwrapCdata(value);
         for (pugi::xml_node n = m_element.first_child(); n;) {
             pugi::xml_node next = n.next_sibling();
             if (IsCharacterData(n)) m_element.remove_child(n);

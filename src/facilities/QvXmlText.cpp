@@ -2,17 +2,19 @@
 #include "facilities/QvXmlText.h"
 
 #include <cstring>
+#include <cwchar>
 
 namespace qvxml {
 
 std::string ToUtf8(const wchar_t* text) {
     if (!text) return std::string();
-    return qvp::WideToUtf8(std::wstring(text));
+    return qvp::WideToUtf8(text, std::wcslen(text));
 }
 
 BSTR ToBstr(const char* utf8) {
     try {
-        const std::wstring wide = qvp::Utf8ToWide(std::string(utf8 ? utf8 : ""));
+        const char* bytes = utf8 ? utf8 : "";
+        const std::wstring wide = qvp::Utf8ToWide(bytes, std::strlen(bytes));
         return qvp::SysAllocString(wide.c_str());
     } catch (...) {
         return nullptr;
@@ -22,9 +24,23 @@ BSTR ToBstr(const char* utf8) {
 // Characters that end or break a name in markup; everything else (letters of any script,
 // digits, '-', '.', '_', ':') is let through, which keeps the check cheap and never rejects
 // a name a reader would accept.
-static bool IsNameBreaker(unsigned char c) {
-    return c <= 0x20 || std::strchr("!\"#$%&'()*+,/;<=>?@[\\]^`{|}~", c) != nullptr;
+namespace {
+
+struct QvNameBreakers {
+    bool table[256] = {};
+    QvNameBreakers() {
+        for (int c = 0; c <= 0x20; ++c) table[c] = true;
+        for (const char* p = "!\"#$%&'()*+,/;<=>?@[\\]^`{|}~"; *p; ++p)
+            table[static_cast<unsigned char>(*p)] = true;
+    }
+};
+
+bool IsNameBreaker(unsigned char c) {
+    static const QvNameBreakers breakers;
+    return breakers.table[c];
 }
+
+}  // namespace
 
 bool IsXmlName(const std::string& name) {
     if (name.empty()) return false;
@@ -36,14 +52,15 @@ bool IsXmlName(const std::string& name) {
     return true;
 }
 
-bool SplitCdataWrapper(const std::string& text, std::string& value) {
+bool UnwrapCdata(std::string& text) {
     static const char kOpen[] = "<![CDATA[";
     static const char kClose[] = "]]>";
     const size_t open = sizeof(kOpen) - 1, close = sizeof(kClose) - 1;
     if (text.size() < open + close) return false;
     if (text.compare(0, open, kOpen) != 0) return false;
     if (text.compare(text.size() - close, close, kClose) != 0) return false;
-    value = text.substr(open, text.size() - open - close);
+    text.erase(text.size() - close);
+    text.erase(0, open);
     return true;
 }
 

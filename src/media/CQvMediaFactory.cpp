@@ -5,6 +5,7 @@
 #include "facilities/CQvPathString.h"
 
 #include <new>
+#include <string>
 
 CQvMediaFactory* CQvMediaFactory::pInstance = NULL;
 
@@ -177,20 +178,18 @@ void CQvMediaFactory::AddFileValues(IQvXmlNode* pFile, const FileDesc& desc) {
     const CQvString name = path.FindFileName();
     CQvString folder(desc.strFilePath);
     if (!name.IsEmpty()) folder.Replace(name, L"");
-    CQvString number;
     AddValueToFileNode(pFile, L"FullPath", Wrapped(desc.strFilePath));
     AddValueToFileNode(pFile, L"Path", Wrapped(folder));
     AddValueToFileNode(pFile, L"TargetPath", Wrapped(desc.strTargetPath));
     AddValueToFileNode(pFile, L"Name", Wrapped(name));
     AddValueToFileNode(pFile, L"Extension", path.FindExtension());
-    number.Format(L"%d", desc.dwAttributes);
-    AddValueToFileNode(pFile, L"Attribute", number);
+    // Attributes and checksum print as signed 32-bit values ("%d"), the size as 64-bit.
+    AddValueToFileNode(pFile, L"Attribute",
+                       std::to_wstring(static_cast<int32_t>(desc.dwAttributes)).c_str());
     AddValueToFileNode(pFile, L"Exclusion", L"0");
     AddValueToFileNode(pFile, L"WriteTime", desc.strWriteTime);
-    number.Format(L"%I64d", desc.iFileSize);
-    AddValueToFileNode(pFile, L"FileSize", number);
-    number.Format(L"%d", desc.dwCRC32);
-    AddValueToFileNode(pFile, L"CRC32", number);
+    AddValueToFileNode(pFile, L"FileSize", std::to_wstring(desc.iFileSize).c_str());
+    AddValueToFileNode(pFile, L"CRC32", std::to_wstring(static_cast<int32_t>(desc.dwCRC32)).c_str());
     m_iMediaSize += desc.iFileSize;
     m_dwMediaFileCount += 1;
 }

@@ -132,11 +132,13 @@ std::vector<int64_t> GroupKeys(const GroupFileDescVector& groups) {
     return keys;
 }
 
+// Each node is freed as soon as its entry has moved, so the map and the list never hold the
+// catalogue's texts twice over.
 FileDescVector MapToVector(QvFileDescMap& map) {
     FileDescVector list;
     list.reserve(map.size());
-    for (auto& entry : map) list.push_back(std::move(entry.second));
-    map.clear();
+    for (auto it = map.begin(); it != map.end(); it = map.erase(it))
+        list.push_back(std::move(it->second));
     return list;
 }
 
@@ -220,16 +222,24 @@ void CQvMediaFactory::PrepareLists(QvMediaRun& run, int iGroupCount) {
     GroupFileDescVector groups(nGroups);
     // One pass in map order puts every grouped entry into its group in map order and leaves
     // the others, in map order, for the single-entry list.
-    for (auto& entry : run.mpAny) {
+    // The single-entry list is sized once (growing it would copy every entry again and hold
+    // twice the room for a moment), and each map node is freed as soon as its entry moved.
+    size_t nSingle = 0;
+    for (const auto& entry : run.mpAny) {
         const int32_t g = entry.second.iAllTogetherGroup;
+        if (!(g >= 0 && static_cast<size_t>(g) < nGroups)) ++nSingle;
+    }
+    run.vtFileDesc.reserve(nSingle);
+    for (auto it = run.mpAny.begin(); it != run.mpAny.end(); it = run.mpAny.erase(it)) {
+        FileDesc& desc = it->second;
+        const int32_t g = desc.iAllTogetherGroup;
         if (g >= 0 && static_cast<size_t>(g) < nGroups) {
-            groups[g].iGroupSize += entry.second.iFileSize;
-            groups[g].vtFileDesc.push_back(std::move(entry.second));
+            groups[g].iGroupSize += desc.iFileSize;
+            groups[g].vtFileDesc.push_back(std::move(desc));
         } else {
-            run.vtFileDesc.push_back(std::move(entry.second));
+            run.vtFileDesc.push_back(std::move(desc));
         }
     }
-    run.mpAny.clear();
     // Largest first; a stable sort keeps the lower group number first among equal sizes.
     std::stable_sort(groups.begin(), groups.end(),
                      [](const GroupFileDesc& a, const GroupFileDesc& b) {

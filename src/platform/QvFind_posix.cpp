@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstring>
 #include <dirent.h>
+#include <iterator>
 #include <fcntl.h>
 #include <memory>
 #include <mutex>
@@ -22,7 +23,6 @@ namespace {
 
 struct FindEntry {
     std::wstring name;
-    std::string raw;   // host bytes of the name, to order names equal ignoring case
     std::wstring key;  // upper-cased name, the listing order
     DWORD attributes;
     uint64_t size;
@@ -70,46 +70,48 @@ void SplitPattern(const std::wstring& s, std::wstring& dir, std::wstring& patter
     pattern = s.substr(cut);
 }
 
-FindEntry MakeEntry(const std::string& raw, const std::wstring& name, const struct stat& st) {
+FindEntry MakeEntry(std::wstring name, const struct stat& st) {
     FindEntry e;
-    e.name = name;
-    e.raw = raw;
-    e.key.reserve(name.size());
-    for (wchar_t c : name) e.key += ToUpperChar(c);
+    e.key.resize(name.size());
+    for (size_t i = 0; i < name.size(); ++i) e.key[i] = ToUpperChar(name[i]);
+    e.name = std::move(name);
     e.attributes = posix::AttributesFromStat(st);
     e.size = S_ISDIR(st.st_mode) ? 0 : static_cast<uint64_t>(st.st_size);
     e.writeTime = posix::WriteTimeFromStat(st);
     return e;
 }
 
+// Names equal ignoring case are ordered by their host bytes, which the wide names give back
+// exactly; such pairs are rare, so the bytes are only made for them.
 bool EntryLess(const FindEntry& a, const FindEntry& b) {
-    if (a.key != b.key) return a.key < b.key;
-    return a.raw < b.raw;
+    const int byKey = a.key.compare(b.key);
+    if (byKey != 0) return byKey < 0;
+    return WideToUtf8(a.name) < WideToUtf8(b.name);
 }
 
 // "." and "..", which Windows reports first whenever the pattern matches them.
 void AddDotEntries(int dirFd, const struct stat& self, const std::wstring& pattern, std::vector<FindEntry>& out) {
-    if (posix::MatchesWindowsPattern(pattern, L".")) out.push_back(MakeEntry(".", L".", self));
+    if (posix::MatchesWindowsPattern(pattern, L".")) out.push_back(MakeEntry(L".", self));
     struct stat parent;
     if (posix::MatchesWindowsPattern(pattern, L"..") && fstatat(dirFd, "..", &parent, 0) == 0)
-        out.push_back(MakeEntry("..", L"..", parent));
+        out.push_back(MakeEntry(L"..", parent));
 }
 
 // Reads the matching entries of an open folder, sorted by upper-cased name.
 void ReadEntries(DIR* d, const std::wstring& pattern, std::vector<FindEntry>& out) {
     std::vector<FindEntry> found;
     while (const struct dirent* de = readdir(d)) {
-        const std::string raw = de->d_name;
-        if (raw == "." || raw == "..") continue;
-        const std::wstring name = Utf8ToWide(raw);
+        const char* raw = de->d_name;
+        if (std::strcmp(raw, ".") == 0 || std::strcmp(raw, "..") == 0) continue;
+        std::wstring name = Utf8ToWide(raw, std::strlen(raw));
         if (name.size() > MAX_PATH - 1 || !posix::MatchesWindowsPattern(pattern, name)) continue;
         struct stat st;
-        if (fstatat(dirfd(d), raw.c_str(), &st, 0) != 0) continue;  // dangling link
+        if (fstatat(dirfd(d), raw, &st, 0) != 0) continue;  // dangling link
         if (!S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode)) continue;
-        found.push_back(MakeEntry(raw, name, st));
+        found.push_back(MakeEntry(std::move(name), st));
     }
     std::sort(found.begin(), found.end(), EntryLess);
-    out.insert(out.end(), found.begin(), found.end());
+    out.insert(out.end(), std::make_move_iterator(found.begin()), std::make_move_iterator(found.end()));
 }
 
 // The one entry a pattern without wildcards names: the exact name when it exists, else the
@@ -123,7 +125,7 @@ void ReadOne(const posix::NativePath& dir, int dirFd, const std::wstring& patter
         return;
     const std::wstring name = Utf8ToWide(raw);
     if (name.size() > MAX_PATH - 1 || fstatat(dirFd, raw.c_str(), &st, 0) != 0) return;
-    if (S_ISDIR(st.st_mode) || S_ISREG(st.st_mode)) out.push_back(MakeEntry(raw, name, st));
+    if (S_ISDIR(st.st_mode) || S_ISREG(st.st_mode)) out.push_back(MakeEntry(name, st));
 }
 
 // Whether the pattern can only name one entry ("name." is a wildcard: it also matches "name").

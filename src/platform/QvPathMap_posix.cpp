@@ -100,9 +100,50 @@ std::vector<std::wstring> SplitComponents(const std::wstring& s, size_t pos, boo
     return parts;
 }
 
+// The last step of a walk: the name under a folder that exists as spelled, after the exact
+// name was looked up and failed with err.
+void ResolveLast(const std::string& parent, const std::wstring& part, const std::string& name,
+                 int err, NativePath& out) {
+    out.folder = parent;
+    out.givenName = name;
+    std::string found;
+    const Lookup how = err == ENOENT ? FindIgnoringCase(parent, part, found) : Lookup::Absent;
+    if (how == Lookup::Found) {
+        out.path = Join(parent, found);
+        return;
+    }
+    out.path = Join(parent, name);
+    if (how == Lookup::NoFolder || err == ENOTDIR) out.parentMissing = true;
+}
+
+// The usual case in a few calls: the whole path exists as spelled, or at least its folder does.
+// It gives what the walk below gives, without a lookup for every component. False when the
+// walk is needed.
+bool ResolveExact(const std::vector<std::wstring>& parts, NativePath& out) {
+    if (parts.empty()) return false;
+    for (const std::wstring& part : parts)
+        if (part == L"..") return false;
+    std::string parent = out.path;
+    for (size_t i = 0; i + 1 < parts.size(); ++i) parent = Join(parent, WideToUtf8(parts[i]));
+    const std::string name = WideToUtf8(parts.back());
+    const std::string exact = Join(parent, name);
+    struct stat st;
+    if (lstat(exact.c_str(), &st) == 0) {
+        out.folder = parent;
+        out.givenName = name;
+        out.path = exact;
+        return true;
+    }
+    const int err = errno;
+    if (parts.size() > 1 && lstat(parent.c_str(), &st) != 0) return false;
+    ResolveLast(parent, parts.back(), name, err, out);
+    return true;
+}
+
 // Walks the components from base, taking the exact name when it exists and otherwise an entry
 // equal ignoring case; a missing name is kept as given, so new files keep their case.
 void Resolve(const std::vector<std::wstring>& parts, NativePath& out) {
+    if (ResolveExact(parts, out)) return;
     std::string cur = out.path;
     out.folder = cur;
     for (size_t i = 0; i < parts.size(); ++i) {

@@ -173,7 +173,9 @@ wchar_t ToLowerChar(wchar_t c);
 // the code points U+DC80..U+DCFF and encode back to the same bytes, so every POSIX file name
 // survives a round trip.
 std::string WideToUtf8(const std::wstring& s);
+std::string WideToUtf8(const wchar_t* s, size_t n);
 std::wstring Utf8ToWide(const std::string& s);
+std::wstring Utf8ToWide(const char* s, size_t n);
 
 // The process id, for unique temporary names.
 DWORD GetCurrentProcessId();

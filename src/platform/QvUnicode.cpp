@@ -13,9 +13,10 @@ bool IsEscape(uint32_t cp) { return cp >= 0xDC80 && cp <= 0xDCFF; }
 bool IsSurrogate(uint32_t cp) { return cp >= 0xD800 && cp <= 0xDFFF; }
 bool IsContinuation(unsigned char b) { return (b & 0xC0) == 0x80; }
 
-// Decodes one well-formed UTF-8 sequence at s[i]; returns its length, or 0 when the bytes there
-// are not valid UTF-8 (overlong forms, surrogates and values past U+10FFFF are refused).
-size_t DecodeOne(const std::string& s, size_t i, uint32_t& cp) {
+// Decodes one well-formed UTF-8 sequence at s[i] (n bytes in all); returns its length, or 0
+// when the bytes there are not valid UTF-8 (overlong forms, surrogates and values past
+// U+10FFFF are refused).
+size_t DecodeOne(const char* s, size_t n, size_t i, uint32_t& cp) {
     const unsigned char b0 = static_cast<unsigned char>(s[i]);
     size_t len;
     uint32_t min;
@@ -31,7 +32,7 @@ size_t DecodeOne(const std::string& s, size_t i, uint32_t& cp) {
     } else {
         return 0;
     }
-    if (i + len > s.size()) return 0;
+    if (i + len > n) return 0;
     for (size_t k = 1; k < len; ++k) {
         const unsigned char b = static_cast<unsigned char>(s[i + k]);
         if (!IsContinuation(b)) return 0;
@@ -41,38 +42,46 @@ size_t DecodeOne(const std::string& s, size_t i, uint32_t& cp) {
     return len;
 }
 
-void AppendCodePoint(std::wstring& out, uint32_t cp) {
+// Writes one code point as UTF-16 (where wchar_t is 16 bits) or UTF-32; returns the units.
+size_t PutCodePoint(wchar_t* out, uint32_t cp) {
     if (sizeof(wchar_t) == 2 && cp > 0xFFFF) {
         cp -= 0x10000;
-        out += static_cast<wchar_t>(0xD800 + (cp >> 10));
-        out += static_cast<wchar_t>(0xDC00 + (cp & 0x3FF));
-    } else {
-        out += static_cast<wchar_t>(cp);
+        out[0] = static_cast<wchar_t>(0xD800 + (cp >> 10));
+        out[1] = static_cast<wchar_t>(0xDC00 + (cp & 0x3FF));
+        return 2;
     }
+    out[0] = static_cast<wchar_t>(cp);
+    return 1;
 }
 
-void AppendUtf8(std::string& out, uint32_t cp) {
+// Writes one code point as UTF-8; returns the bytes written (at most 4).
+size_t PutUtf8(char* out, uint32_t cp) {
     if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
+        out[0] = static_cast<char>(cp);
+        return 1;
     }
+    if (cp < 0x800) {
+        out[0] = static_cast<char>(0xC0 | (cp >> 6));
+        out[1] = static_cast<char>(0x80 | (cp & 0x3F));
+        return 2;
+    }
+    if (cp < 0x10000) {
+        out[0] = static_cast<char>(0xE0 | (cp >> 12));
+        out[1] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out[2] = static_cast<char>(0x80 | (cp & 0x3F));
+        return 3;
+    }
+    out[0] = static_cast<char>(0xF0 | (cp >> 18));
+    out[1] = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    out[2] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out[3] = static_cast<char>(0x80 | (cp & 0x3F));
+    return 4;
 }
 
 // Reads one code point from s[i]; joins UTF-16 surrogate pairs where wchar_t is 16 bits.
-size_t ReadWide(const std::wstring& s, size_t i, uint32_t& cp) {
+size_t ReadWide(const wchar_t* s, size_t n, size_t i, uint32_t& cp) {
     cp = static_cast<uint32_t>(s[i]);
-    if (sizeof(wchar_t) == 2 && cp >= 0xD800 && cp <= 0xDBFF && i + 1 < s.size()) {
+    if (sizeof(wchar_t) == 2 && cp >= 0xD800 && cp <= 0xDBFF && i + 1 < n) {
         const uint32_t lo = static_cast<uint32_t>(s[i + 1]) & 0xFFFF;
         if (lo >= 0xDC00 && lo <= 0xDFFF) {
             cp = 0x10000 + ((cp - 0xD800) << 10) + (lo - 0xDC00);
@@ -84,37 +93,61 @@ size_t ReadWide(const std::wstring& s, size_t i, uint32_t& cp) {
 
 }  // namespace
 
-std::string WideToUtf8(const std::wstring& s) {
-    std::string out;
-    out.reserve(s.size());
-    for (size_t i = 0; i < s.size();) {
+// Both directions size the result for the worst case first and shrink it at the end: paths are
+// converted for every file of a tree, and appending byte by byte cost more than the rest of a
+// listing. A run of ASCII, by far the most common text, is copied without decoding.
+std::string WideToUtf8(const wchar_t* s, size_t n) {
+    std::string out(n * 4, '\0');
+    char* o = &out[0];
+    size_t used = 0;
+    for (size_t i = 0; i < n;) {
+        const uint32_t c = static_cast<uint32_t>(s[i]);
+        if (c < 0x80) {
+            o[used++] = static_cast<char>(c);
+            ++i;
+            continue;
+        }
         uint32_t cp;
-        i += ReadWide(s, i, cp);
+        i += ReadWide(s, n, i, cp);
         if (IsEscape(cp))
-            out += static_cast<char>(cp - kEscapeBase);
+            o[used++] = static_cast<char>(cp - kEscapeBase);
         else if (IsSurrogate(cp) || cp > 0x10FFFF)
-            AppendUtf8(out, kReplacement);  // a lone surrogate has no UTF-8 form
+            used += PutUtf8(o + used, kReplacement);  // a lone surrogate has no UTF-8 form
         else
-            AppendUtf8(out, cp);
+            used += PutUtf8(o + used, cp);
     }
+    out.resize(used);
     return out;
 }
 
-std::wstring Utf8ToWide(const std::string& s) {
-    std::wstring out;
-    out.reserve(s.size());
-    for (size_t i = 0; i < s.size();) {
+std::wstring Utf8ToWide(const char* s, size_t n) {
+    // Every byte gives at most one unit, except four-byte forms (two units from four bytes).
+    std::wstring out(n, L'\0');
+    wchar_t* o = &out[0];
+    size_t used = 0;
+    for (size_t i = 0; i < n;) {
+        const unsigned char b = static_cast<unsigned char>(s[i]);
+        if (b < 0x80) {
+            o[used++] = static_cast<wchar_t>(b);
+            ++i;
+            continue;
+        }
         uint32_t cp;
-        const size_t len = DecodeOne(s, i, cp);
+        const size_t len = DecodeOne(s, n, i, cp);
         if (len == 0) {
-            AppendCodePoint(out, kEscapeBase + static_cast<unsigned char>(s[i]));
+            used += PutCodePoint(o + used, kEscapeBase + b);
             ++i;
         } else {
-            AppendCodePoint(out, cp);
+            used += PutCodePoint(o + used, cp);
             i += len;
         }
     }
+    out.resize(used);
     return out;
 }
+
+std::string WideToUtf8(const std::wstring& s) { return WideToUtf8(s.data(), s.size()); }
+
+std::wstring Utf8ToWide(const std::string& s) { return Utf8ToWide(s.data(), s.size()); }
 
 }  // namespace qvp

@@ -86,6 +86,8 @@ private:
 }  // namespace
 
 bool MatchesWindowsPattern(const std::wstring& pattern, const std::wstring& name) {
+    // The patterns of a tree walk take every name; they need no matcher for each entry.
+    if (pattern == L"*" || pattern == L"*.*") return true;
     const std::vector<int32_t> tokens = Compile(pattern);
     Matcher matcher(tokens, name);
     return matcher.Run(0, 0);

@@ -8,7 +8,9 @@
 #include <algorithm>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <unordered_set>
 
 namespace fs = std::filesystem;
 
@@ -27,13 +29,23 @@ int MediumNumber(const std::string& name) {
     return std::atoi(digits.c_str());
 }
 
-std::wstring Text(const pugi::xml_node& file, const char* name) {
-    return QvCliWiden(file.child(name).text().as_string());
+// The whole character data of a value: the writer splits a value holding "]]>" over two
+// CDATA sections, and a file edited by hand may mix sections and plain text.
+std::string Joined(const pugi::xml_node& value) {
+    std::string text;
+    for (pugi::xml_node n = value.first_child(); n; n = n.next_sibling())
+        if (n.type() == pugi::node_cdata || n.type() == pugi::node_pcdata) text += n.value();
+    return text;
 }
 
-bool ReadMedium(const fs::path& file, QvCliMedium& medium, std::string& error) {
+// Reads one media file. Every entry counts towards the medium and, once per path over the
+// whole set, towards the set's total; the entries themselves are kept only when asked for.
+bool ReadMedium(const fs::path& file, bool withEntries, std::unordered_set<std::string>& seen,
+                QvCliMediaSet& set, QvCliMedium& medium, std::string& error) {
     pugi::xml_document doc;
-    const pugi::xml_parse_result parsed = doc.load_file(file.c_str());
+    // Values are CDATA sections and numbers; line ends inside them are kept as written.
+    const unsigned int options = pugi::parse_cdata | pugi::parse_escapes;
+    const pugi::xml_parse_result parsed = doc.load_file(file.c_str(), options);
     if (!parsed) {
         error = file.string() + ": " + parsed.description();
         return false;
@@ -44,12 +56,38 @@ bool ReadMedium(const fs::path& file, QvCliMedium& medium, std::string& error) {
     medium.mediaSize = info.attribute("Media_Size").as_ullong();
     medium.numberFiles = info.attribute("Media_NumberFiles").as_uint();
     for (const pugi::xml_node& f : root.children("FILE")) {
+        // One pass over the values instead of a search by name for each.
+        std::string fullPath, targetPath, writeTime;
+        uint64_t size = 0;
+        unsigned attributes = 0;
+        for (pugi::xml_node v = f.first_child(); v; v = v.next_sibling()) {
+            const char* name = v.name();
+            if (std::strcmp(name, "FullPath") == 0)
+                fullPath = Joined(v);
+            else if (std::strcmp(name, "FileSize") == 0)
+                size = v.text().as_ullong();
+            else if (!withEntries)
+                continue;
+            else if (std::strcmp(name, "TargetPath") == 0)
+                targetPath = Joined(v);
+            else if (std::strcmp(name, "WriteTime") == 0)
+                writeTime = Joined(v);
+            else if (std::strcmp(name, "Attribute") == 0)
+                attributes = v.text().as_uint();
+        }
+        ++medium.entryCount;
+        if (!withEntries) {
+            // Entries of every medium (or all but one) are listed again on each: count them once.
+            if (seen.insert(std::move(fullPath)).second) set.distinctBytes += size;
+            continue;
+        }
         QvCliEntry e;
-        e.fullPath = Text(f, "FullPath");
-        e.targetPath = Text(f, "TargetPath");
-        e.writeTime = Text(f, "WriteTime");
-        e.isDir = (f.child("Attribute").text().as_uint() & 0x10u) != 0;
-        e.size = f.child("FileSize").text().as_ullong();
+        e.fullPath = QvCliWiden(fullPath);
+        e.targetPath = QvCliWiden(targetPath);
+        e.writeTime = QvCliWiden(writeTime);
+        e.isDir = (attributes & 0x10u) != 0;
+        e.size = size;
+        if (seen.insert(std::move(fullPath)).second) set.distinctBytes += size;
         medium.entries.push_back(std::move(e));
     }
     return true;
@@ -57,9 +95,12 @@ bool ReadMedium(const fs::path& file, QvCliMedium& medium, std::string& error) {
 
 }  // namespace
 
-bool QvCliLoadMediaSet(const std::string& dir, QvCliMediaSet& set, std::string& error) {
+bool QvCliLoadMediaSet(const std::string& dir, QvCliMediaSet& set, std::string& error,
+                       bool withEntries) {
     set.dir = dir;
     set.media.clear();
+    set.distinctBytes = 0;
+    std::unordered_set<std::string> seen;
     std::error_code ec;
     fs::directory_iterator it(dir, ec);
     if (ec) {
@@ -73,7 +114,7 @@ bool QvCliLoadMediaSet(const std::string& dir, QvCliMediaSet& set, std::string& 
         QvCliMedium medium;
         medium.fileName = name;
         medium.number = number;
-        if (!ReadMedium(entry.path(), medium, error)) return false;
+        if (!ReadMedium(entry.path(), withEntries, seen, set, medium, error)) return false;
         set.media.push_back(std::move(medium));
     }
     std::sort(set.media.begin(), set.media.end(),

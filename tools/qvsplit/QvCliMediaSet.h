@@ -22,16 +22,20 @@ struct QvCliMedium {
     uint32_t splitSizeMb = 0;  // Info/Split_Size
     uint64_t mediaSize = 0;    // Info/Media_Size
     uint32_t numberFiles = 0;  // Info/Media_NumberFiles
-    std::vector<QvCliEntry> entries;
+    size_t entryCount = 0;     // FILE elements
+    std::vector<QvCliEntry> entries;  // empty when the set was read for its figures only
 };
 
 struct QvCliMediaSet {
     std::string dir;
     std::vector<QvCliMedium> media;  // in number order
+    uint64_t distinctBytes = 0;      // sizes of the distinct entries (by FullPath) summed
 };
 
-// Reads every media file of dir ("Media%d.xml", "media%d.xml", "Last.xml").
-bool QvCliLoadMediaSet(const std::string& dir, QvCliMediaSet& set, std::string& error);
+// Reads every media file of dir ("Media%d.xml", "media%d.xml", "Last.xml"); without entries,
+// only the figures of each medium and of the set are kept (enough for a summary).
+bool QvCliLoadMediaSet(const std::string& dir, QvCliMediaSet& set, std::string& error,
+                       bool withEntries = true);
 
 // The folder a directory entry's FullPath names (without "\*.*").
 std::wstring QvCliEntryFolder(const QvCliEntry& entry);

@@ -5,7 +5,6 @@
 
 #include <cstdio>
 #include <iomanip>
-#include <set>
 #include <sstream>
 
 namespace {
@@ -15,7 +14,7 @@ const uint64_t kMegabyte = 1048576;
 uint64_t FilesOf(const QvCliMedium& m) {
     if (m.numberFiles) return m.numberFiles;
     // Item-list media of an estimate carry no count; fall back to the entries.
-    return m.entries.size();
+    return m.entryCount;
 }
 
 double Fill(const QvCliMedium& m, uint32_t splitSizeMb) {
@@ -65,10 +64,7 @@ QvCliTotals QvCliComputeTotals(const QvCliMediaSet& set, uint32_t splitSizeMb) {
     QvCliTotals t;
     t.splitSizeMb = splitSizeMb;
     if (!t.splitSizeMb && !set.media.empty()) t.splitSizeMb = set.media.front().splitSizeMb;
-    std::set<std::wstring> seen;
-    for (const QvCliMedium& m : set.media)
-        for (const QvCliEntry& e : m.entries)
-            if (seen.insert(e.fullPath).second) t.totalBytes += e.size;
+    t.totalBytes = set.distinctBytes;
     const uint64_t capacity = static_cast<uint64_t>(t.splitSizeMb) * kMegabyte;
     if (capacity) t.lowerBound = (t.totalBytes + capacity - 1) / capacity;
     return t;
@@ -83,7 +79,7 @@ void QvCliPrintSummary(const QvCliMediaSet& set, uint32_t splitSizeMb,
         std::ostringstream fill;
         fill << std::fixed << std::setprecision(1) << Fill(m, t.splitSizeMb) << "%";
         out << std::left << std::setw(14) << m.fileName << std::right << std::setw(9)
-            << m.entries.size() << std::setw(9) << FilesOf(m) << std::setw(14)
+            << m.entryCount << std::setw(9) << FilesOf(m) << std::setw(14)
             << QvCliMegabytes(m.mediaSize) << std::setw(8) << fill.str() << "  "
             << Bar(Fill(m, t.splitSizeMb)) << "\n";
     }
@@ -111,7 +107,7 @@ void QvCliPrintSummaryJson(const QvCliMediaSet& set, uint32_t splitSizeMb,
     for (size_t i = 0; i < set.media.size(); ++i) {
         const QvCliMedium& m = set.media[i];
         out << (i ? ",\n" : "\n") << "    {\"file\": " << QvCliJsonString(m.fileName)
-            << ", \"entries\": " << m.entries.size() << ", \"files\": " << FilesOf(m)
+            << ", \"entries\": " << m.entryCount << ", \"files\": " << FilesOf(m)
             << ", \"size\": " << m.mediaSize << ", \"fill\": " << std::fixed
             << std::setprecision(2) << Fill(m, t.splitSizeMb) << "}";
     }

@@ -127,7 +127,7 @@ int PrintResult(const QvCliOptions& o, const QvCliLogSession& log, const std::st
     log.Collect(errors, warnings);
     QvCliMediaSet set;
     std::string error;
-    if (!QvCliLoadMediaSet(outDir, set, error)) return QvCliFail(kExitFailed, error);
+    if (!QvCliLoadMediaSet(outDir, set, error, false)) return QvCliFail(kExitFailed, error);
     const std::vector<QvCliLeftOut> leftOut = QvCliLeftOutFiles(warnings, errors);
     if (o.json)
         QvCliPrintSummaryJson(set, o.sizeMb, leftOut, std::cout);

@@ -4,6 +4,8 @@
 #include <atomic>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
+#include <string>
 #include <filesystem>
 #include <random>
 
@@ -38,6 +40,29 @@ void QvCliInstallInterruptHandler() {
 }
 
 bool QvCliInterrupted() { return g_interrupted; }
+
+void QvCliUseHugePageHeap(char** argv) {
+#if defined(__linux__) && defined(__GLIBC__)
+    // A split keeps every file of the tree in memory, hundreds of megabytes in small pieces.
+    // Backed by 4 KiB pages, faulting them in and missing the TLB costs about a fifth of the
+    // run on a 200,000-file tree; glibc backs its heap with huge pages when asked, but reads
+    // that wish only when a program starts. So the program starts itself once more with it.
+    // A setting of the user's (glibc.malloc.hugetlb=0 included) is left as it is.
+    const char* current = std::getenv("GLIBC_TUNABLES");
+    if (current && std::strstr(current, "glibc.malloc.hugetlb")) return;
+    std::string wish = "glibc.malloc.hugetlb=1";
+    if (current && *current) wish = std::string(current) + ":" + wish;
+    if (setenv("GLIBC_TUNABLES", wish.c_str(), 1) != 0) return;
+    execv("/proc/self/exe", argv);
+    // No /proc, or no exec: carry on as started, with the environment as it was.
+    if (current)
+        setenv("GLIBC_TUNABLES", current, 1);
+    else
+        unsetenv("GLIBC_TUNABLES");
+#else
+    (void)argv;
+#endif
+}
 
 void QvCliSetEnv(const std::string& name, const std::string& value) {
 #if defined(_WIN32)

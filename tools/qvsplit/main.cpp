@@ -16,6 +16,8 @@ int main(int argc, char** argv) {
         std::cout << QvCliUsage(options.command);
         return kExitOk;
     }
+    if (options.command == "split" || options.command == "rvx" || options.command == "demo")
+        QvCliUseHugePageHeap(argv);
     QvCliInstallInterruptHandler();
     if (options.command == "split") return QvCliRunSplit(options);
     if (options.command == "rvx") return QvCliRunRvx(options);
