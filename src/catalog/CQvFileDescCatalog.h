@@ -98,8 +98,16 @@ private:
                        LPCTSTR strTargetPath, const QvKnownEntry* pKnown);
     void FillTargetPath(bool bDirDesc, CQvPathRules* pQvPathRules, LPCTSTR strFileName,
                         LPCTSTR strTargetPath, FileDesc& fileDesc);
+    // What one walk of a directory tree tells: its total size and its biggest file.
+    struct QvDirFacts {
+        int64_t iTotal = 0;
+        int64_t iBiggest = -1;        // size of the first biggest file in walk order; -1: none
+        std::wstring strBiggestName;  // its name (without folder)
+        bool bBiggestKnown = true;    // false when a skipped folder hid files from the walk
+    };
     int64_t MeasureDir(const std::wstring& strDir);
-    int64_t MeasureDirFromDisk(const std::wstring& strDir);
+    QvDirFacts MeasureDirFacts(const std::wstring& strDir);
+    QvDirFacts MeasureDirFromDisk(const std::wstring& strDir);
     void ComparedFolder(CQvPathRules* pRule, CQvString& strFolder, bool& bIsDir);
     long WalkAroundRules(CQvPathRules* pQvPathRules, LPCTSTR strPath, DWORD dwSplitSize,
                          bool bExclude);
@@ -113,11 +121,12 @@ private:
     void StartBuildCache();
     void EndBuildCache();
 
-    // Directory totals and compared folders of rules, kept for one build only: the tree and
-    // the rules do not change while ValidateSplitSize runs, and the nested walks would
-    // otherwise measure the same directories once per level.
+    // Directory totals and compared folders of rules, kept for one validation only: the tree
+    // and the rules do not change while ValidateSplitSize runs (a file cut by the size check
+    // drops the directory facts), and the nested walks and the search for the biggest file
+    // would otherwise walk the same directories again and again.
     bool m_bBuildCacheOn;
-    std::unordered_map<std::wstring, int64_t> m_mpDirSizeCache;
+    std::unordered_map<std::wstring, QvDirFacts> m_mpDirSizeCache;
     std::unordered_map<const CQvPathRules*, std::pair<CQvString, bool>> m_mpComparedFolderCache;
 
     // The last target path worked out and what it was made from. A file's target depends on

@@ -347,32 +347,53 @@ void CQvFileDescCatalog::DirSize(LPCTSTR pstrPath, int64_t& iSize) {
 
 int64_t CQvFileDescCatalog::MeasureDir(const std::wstring& strDir) {
     if (strDir.find(L"System Volume Information") != std::wstring::npos) return 0;
+    return MeasureDirFacts(strDir).iTotal;
+}
+
+CQvFileDescCatalog::QvDirFacts CQvFileDescCatalog::MeasureDirFacts(const std::wstring& strDir) {
     if (!m_bBuildCacheOn) return MeasureDirFromDisk(strDir);
     CQvString strKey(strDir);
     strKey.MakeLower();
     auto it = m_mpDirSizeCache.find(strKey.str());
     if (it != m_mpDirSizeCache.end()) return it->second;
-    const int64_t iTotal = MeasureDirFromDisk(strDir);
-    m_mpDirSizeCache.emplace(strKey.str(), iTotal);
-    return iTotal;
+    QvDirFacts facts = MeasureDirFromDisk(strDir);
+    m_mpDirSizeCache.emplace(strKey.str(), facts);
+    return facts;
 }
 
-int64_t CQvFileDescCatalog::MeasureDirFromDisk(const std::wstring& strDir) {
+CQvFileDescCatalog::QvDirFacts CQvFileDescCatalog::MeasureDirFromDisk(const std::wstring& strDir) {
     const std::wstring strBase = strDir + L"\\";
     const std::wstring strPattern = strBase + L"*.*";
-    int64_t iTotal = 0;
+    QvDirFacts facts;
     WIN32_FIND_DATAW fd;
     // Kept open while sub-directories are measured, so a link loop ends (see ParseDirectory).
     HANDLE hFind = qvp::FindFirstFileW(strPattern.c_str(), &fd);
-    if (hFind == INVALID_HANDLE_VALUE) return 0;
+    if (hFind == INVALID_HANDLE_VALUE) return facts;
     do {
-        if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-            iTotal += SizeOf(fd.nFileSizeHigh, fd.nFileSizeLow);
-        else if (!IsDotName(fd.cFileName))
-            iTotal += MeasureDir(strBase + fd.cFileName);
+        if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            const int64_t iSize = SizeOf(fd.nFileSizeHigh, fd.nFileSizeLow);
+            facts.iTotal += iSize;
+            if (iSize > facts.iBiggest) {
+                facts.iBiggest = iSize;
+                facts.strBiggestName = fd.cFileName;
+            }
+        } else if (!IsDotName(fd.cFileName)) {
+            const std::wstring strChild = strBase + fd.cFileName;
+            if (strChild.find(L"System Volume Information") != std::wstring::npos) {
+                facts.bBiggestKnown = false;  // not measured, yet its files may be the biggest
+                continue;
+            }
+            const QvDirFacts child = MeasureDirFacts(strChild);
+            facts.iTotal += child.iTotal;
+            if (!child.bBiggestKnown) facts.bBiggestKnown = false;
+            if (child.iBiggest > facts.iBiggest) {
+                facts.iBiggest = child.iBiggest;
+                facts.strBiggestName = child.strBiggestName;
+            }
+        }
     } while (qvp::FindNextFileW(hFind, &fd));
     qvp::FindClose(hFind);
-    return iTotal;
+    return facts;
 }
 
 long CQvFileDescCatalog::AddDirToCatalog(DWORD dwSplit, CQvPathRules* pQvPathRules,

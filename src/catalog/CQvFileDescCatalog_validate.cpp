@@ -55,8 +55,8 @@ long CQvFileDescCatalog::ValidateSplitSize(DWORD dwSplit, DWORD dwFirstMediaFree
         BuildFilesOneByOne();
     else if (dwOutputMethod == 1)
         BuildDirsKeptWhole(dwSplit);
-    EndBuildCache();
     if (bWimTooBig) {
+        EndBuildCache();
         log->AddError(L"CQvFileDescCatalog::ValidateSplitSize(DWORD dwSplitSize=%d)FAILED WIM "
                       L"size too big",
                       dwSplit);
@@ -65,6 +65,7 @@ long CQvFileDescCatalog::ValidateSplitSize(DWORD dwSplit, DWORD dwFirstMediaFree
     int64_t aiSize[kSizeCount] = {0, 0, 0, 0, 0};
     const int64_t iTotal =
         CheckSize(dwSplit, aiSize[kBig], aiSize[kFirst], aiSize[kLast], aiSize[kGroup], aiSize[kAll]);
+    EndBuildCache();
     if (pMediaFactory) pMediaFactory->m_iTotalSize = iTotal;
     if (lpCB && lpCB(1, nullptr, 0, lpUserParam) == 1) {
         log->AddError(L"CQvFileDescCatalog::ValidateSplitSize(...) ABORT request");
@@ -239,6 +240,8 @@ void CQvFileDescCatalog::AddSizesOfMap(QvFileDescMap& mpFileDesc, int64_t iLimit
         }
         ++it;
         if (bCut) {
+            // The cut changed the disk: what the walks found may no longer be there.
+            m_mpDirSizeCache.clear();
             mpFileDesc.erase(cur);
             continue;
         }
@@ -255,6 +258,18 @@ void CQvFileDescCatalog::CheckBigFileInDir(int64_t iLimit, int64_t& iSizeBigFile
     (void)mpFileDesc;
     (void)iter;
     if (!strPath) return;
+    if (m_bBuildCacheOn && !Find(strPath, L"System Volume Information")) {
+        // The size walks of this validation saw the same files; their biggest is the one the
+        // walk below would settle on (the first of the biggest in listing order).
+        const QvDirFacts facts = MeasureDirFacts(strPath);
+        if (facts.bBiggestKnown) {
+            if (facts.iBiggest > iSizeBigFile) {
+                iSizeBigFile = facts.iBiggest;
+                strBigFileName = facts.strBiggestName.c_str();
+            }
+            return;
+        }
+    }
     CQvPathString strBase(strPath);
     strBase.AddBackslash();
     const std::wstring strPattern = strBase.str() + L"*.*";

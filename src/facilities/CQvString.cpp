@@ -93,12 +93,23 @@ CQvString CQvString::Mid(int first, int count) const {
     return CQvString(m_str.substr(static_cast<size_t>(first), static_cast<size_t>(count)));
 }
 
+// ASCII, most of any path, is mapped here; other letters go to the platform's tables.
 void CQvString::MakeLower() {
-    for (wchar_t& c : m_str) c = qvp::ToLowerChar(c);
+    for (wchar_t& c : m_str) {
+        if (static_cast<uint32_t>(c) < 0x80)
+            c = (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c + 32) : c;
+        else
+            c = qvp::ToLowerChar(c);
+    }
 }
 
 void CQvString::MakeUpper() {
-    for (wchar_t& c : m_str) c = qvp::ToUpperChar(c);
+    for (wchar_t& c : m_str) {
+        if (static_cast<uint32_t>(c) < 0x80)
+            c = (c >= L'a' && c <= L'z') ? static_cast<wchar_t>(c - 32) : c;
+        else
+            c = qvp::ToUpperChar(c);
+    }
 }
 
 BOOL CQvString::Find(const wchar_t* text, int& pos, int start) const {

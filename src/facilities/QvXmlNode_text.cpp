@@ -3,6 +3,7 @@
 
 #include "facilities/QvXmlText.h"
 
+#include <cwchar>
 #include <string>
 
 static bool IsCharacterData(pugi::xml_node node) {
@@ -24,8 +25,16 @@ BSTR CQvXmlNode::GetText() {
 long CQvXmlNode::SetText(LPCTSTR text) {
     if (!text) return E_INVALIDARG;
     return qvxml::Guard<long>(E_FAIL, [&]() -> long {
-        std::string value = qvxml::ToUtf8(text);
-        const bool cdata = qvxml::UnwrapCdata(value);
+        // A value wrapped as "<![CDATA[" ... "]]>" becomes a CDATA section of what is
+        // between; only that part is converted.
+        static const wchar_t kOpen[] = L"<![CDATA[";
+        static const wchar_t kClose[] = L"]]>";
+        const size_t open = 9, close = 3;
+        const size_t length = std::wcslen(text);
+        const bool cdata = length >= open + close && std::wmemcmp(text, kOpen, open) == 0 &&
+                           std::wmemcmp(text + length - close, kClose, close) == 0;
+        const std::string value = cdata ? qvp::WideToUtf8(text + open, length - open - close)
+                                        : qvp::WideToUtf8(text, length);
         for (pugi::xml_node n = m_element.first_child(); n;) {
             pugi::xml_node next = n.next_sibling();
             if (IsCharacterData(n)) m_element.remove_child(n);

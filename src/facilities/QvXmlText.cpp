@@ -52,16 +52,4 @@ bool IsXmlName(const std::string& name) {
     return true;
 }
 
-bool UnwrapCdata(std::string& text) {
-    static const char kOpen[] = "<![CDATA[";
-    static const char kClose[] = "]]>";
-    const size_t open = sizeof(kOpen) - 1, close = sizeof(kClose) - 1;
-    if (text.size() < open + close) return false;
-    if (text.compare(0, open, kOpen) != 0) return false;
-    if (text.compare(text.size() - close, close, kClose) != 0) return false;
-    text.erase(text.size() - close);
-    text.erase(0, open);
-    return true;
-}
-
 }  // namespace qvxml

@@ -14,8 +14,6 @@ std::string ToUtf8(const wchar_t* text);
 BSTR ToBstr(const char* utf8);
 // Whether a name can stand as an element or attribute name in well-formed XML.
 bool IsXmlName(const std::string& name);
-// Whether text is "<![CDATA[" value "]]>"; if so, text is left holding only the value.
-bool UnwrapCdata(std::string& text);
 
 // Runs body and turns any exception (allocation failure above all) into the failure value,
 // since no exception may leave the library.

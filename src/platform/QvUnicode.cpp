@@ -1,6 +1,8 @@
 // UTF-8 <-> wchar_t conversion that keeps bytes which are not UTF-8 (same code on every host).
 #include "platform/QvPlatform.h"
 
+#include <type_traits>
+
 namespace qvp {
 
 namespace {
@@ -91,16 +93,35 @@ size_t ReadWide(const wchar_t* s, size_t n, size_t i, uint32_t& cp) {
     return 1;
 }
 
+// Length of the run of ASCII characters at the start, found eight at a time while it lasts.
+template <class C>
+size_t AsciiPrefix(const C* s, size_t n) {
+    typedef typename std::make_unsigned<C>::type U;
+    size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        U any = 0;
+        for (size_t k = 0; k < 8; ++k) any |= static_cast<U>(s[i + k]);
+        if (any >= 0x80) break;
+    }
+    while (i < n && static_cast<U>(s[i]) < 0x80) ++i;
+    return i;
+}
+
 }  // namespace
 
 // Both directions size the result for the worst case first and shrink it at the end: paths are
 // converted for every file of a tree, and appending byte by byte cost more than the rest of a
 // listing. A run of ASCII, by far the most common text, is copied without decoding.
 std::string WideToUtf8(const wchar_t* s, size_t n) {
-    std::string out(n * 4, '\0');
+    // The ASCII start is copied in a loop the compiler can vectorise; the rest, if any, is
+    // encoded character by character into room for the worst case.
+    const size_t ascii = AsciiPrefix(s, n);
+    std::string out(ascii == n ? n : ascii + (n - ascii) * 4, '\0');
     char* o = &out[0];
-    size_t used = 0;
-    for (size_t i = 0; i < n;) {
+    for (size_t i = 0; i < ascii; ++i) o[i] = static_cast<char>(s[i]);
+    if (ascii == n) return out;
+    size_t used = ascii;
+    for (size_t i = ascii; i < n;) {
         const uint32_t c = static_cast<uint32_t>(s[i]);
         if (c < 0x80) {
             o[used++] = static_cast<char>(c);
@@ -122,10 +143,13 @@ std::string WideToUtf8(const wchar_t* s, size_t n) {
 
 std::wstring Utf8ToWide(const char* s, size_t n) {
     // Every byte gives at most one unit, except four-byte forms (two units from four bytes).
+    const size_t ascii = AsciiPrefix(s, n);
     std::wstring out(n, L'\0');
     wchar_t* o = &out[0];
-    size_t used = 0;
-    for (size_t i = 0; i < n;) {
+    for (size_t i = 0; i < ascii; ++i) o[i] = static_cast<wchar_t>(s[i]);
+    if (ascii == n) return out;
+    size_t used = ascii;
+    for (size_t i = ascii; i < n;) {
         const unsigned char b = static_cast<unsigned char>(s[i]);
         if (b < 0x80) {
             o[used++] = static_cast<wchar_t>(b);

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 using qvcat::FileRule;
 using qvcat::Key;
 using qvcat::Keys;
@@ -280,6 +282,40 @@ TEST_F(CatalogValidateTest, BiggestFileIsSearchedInsideDirectoryEntries) {
     EXPECT_EQ(qvtest::Narrow(A::BigFileName().str()), "huge.bin");
     EXPECT_TRUE(cap.HasContaining(QvLogLevel::Info, L"iSizeBigFile=6MB FileName= huge.bin"))
         << cap.Dump();
+}
+
+// The biggest file below directory entries, as the size walks of the same validation found it:
+// the first of equal sizes in listing order wins, and files in a folder the size walk skips
+// ("System Volume Information") still count.
+TEST_F(CatalogValidateTest, BiggestFileBelowDirectoryEntriesFollowsListingOrder) {
+    struct Row {
+        const char* name;
+        std::vector<std::pair<const char*, int64_t>> files;  // below R, sizes in MB
+        const char* biggest;
+        int64_t biggestMb;
+    };
+    const Row rows[] = {
+        {"ties go to the first listed", {{"A/P/x.bin", 3}, {"A/Q/y.bin", 3}}, "x.bin", 3},
+        {"ties across entries too", {{"A/x.bin", 3}, {"B/y.bin", 3}}, "x.bin", 3},
+        {"a deeper bigger file", {{"A/x.bin", 3}, {"A/Z/deep.bin", 4}, {"A/zz.bin", 4}}, "deep.bin", 4},
+        {"a later bigger file", {{"A/P/x.bin", 2}, {"A/Q/y.bin", 5}}, "y.bin", 5},
+        {"files hidden from the size walk",
+         {{"A/x.bin", 1}, {"A/System Volume Information/big.bin", 5}, {"A/y.bin", 2}},
+         "big.bin", 5},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        A::ResetAll();
+        TempTree t;
+        for (const auto& f : row.files) t.WriteSparse(std::string("R/") + f.first, f.second * kMB);
+        ASSERT_EQ(LoadRules(t, {{L"INCLUDE", L"Any", t.WinPath("R"), L"", false}}), S_OK);
+        qvtest::LogCapture cap;
+        EXPECT_EQ(A::Cat()->ValidateSplitSize(8, 0, 1), S_OK);
+        EXPECT_EQ(qvtest::Narrow(A::BigFileName().str()), row.biggest);
+        const std::wstring expected = L"iSizeBigFile=" + std::to_wstring(row.biggestMb) +
+                                      L"MB FileName= " + std::wstring(row.biggest, row.biggest + std::strlen(row.biggest));
+        EXPECT_TRUE(cap.HasContaining(QvLogLevel::Info, expected)) << cap.Dump();
+    }
 }
 
 TEST_F(CatalogValidateTest, WimRefusalFailsBeforeSizing) {

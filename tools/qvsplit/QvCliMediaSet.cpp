@@ -10,7 +10,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <string_view>
 #include <unordered_set>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -29,18 +31,61 @@ int MediumNumber(const std::string& name) {
     return std::atoi(digits.c_str());
 }
 
+bool IsCharacterData(const pugi::xml_node& n) {
+    return n.type() == pugi::node_cdata || n.type() == pugi::node_pcdata;
+}
+
 // The whole character data of a value: the writer splits a value holding "]]>" over two
 // CDATA sections, and a file edited by hand may mix sections and plain text.
 std::string Joined(const pugi::xml_node& value) {
     std::string text;
     for (pugi::xml_node n = value.first_child(); n; n = n.next_sibling())
-        if (n.type() == pugi::node_cdata || n.type() == pugi::node_pcdata) text += n.value();
+        if (IsCharacterData(n)) text += n.value();
     return text;
 }
 
+// The paths seen so far in a media set, kept once each. The texts live in large blocks that
+// never move, so the set holds views of them: a set of strings would cost an allocation for
+// every entry of the tree.
+class QvCliPathSet {
+public:
+    QvCliPathSet() { m_seen.reserve(1 << 16); }
+    // True when the path was not in the set yet.
+    bool Insert(const pugi::xml_node& value) {
+        const pugi::xml_node first = value.first_child();
+        if (first && !first.next_sibling() && IsCharacterData(first)) {
+            const char* text = first.value();
+            return Insert(std::string_view(text, std::strlen(text)));
+        }
+        const std::string joined = Joined(value);
+        return Insert(std::string_view(joined));
+    }
+
+private:
+    bool Insert(std::string_view path) {
+        if (m_seen.count(path)) return false;
+        m_seen.insert(Keep(path));
+        return true;
+    }
+    std::string_view Keep(std::string_view path) {
+        const size_t kBlock = 1 << 20;
+        if (m_blocks.empty() || m_blocks.back().capacity() - m_blocks.back().size() < path.size()) {
+            m_blocks.emplace_back();
+            m_blocks.back().reserve(path.size() > kBlock ? path.size() : kBlock);
+        }
+        std::string& block = m_blocks.back();
+        const size_t at = block.size();
+        block.append(path.data(), path.size());  // within the reserved room: never moves
+        return std::string_view(block.data() + at, path.size());
+    }
+
+    std::vector<std::string> m_blocks;
+    std::unordered_set<std::string_view> m_seen;
+};
+
 // Reads one media file. Every entry counts towards the medium and, once per path over the
 // whole set, towards the set's total; the entries themselves are kept only when asked for.
-bool ReadMedium(const fs::path& file, bool withEntries, std::unordered_set<std::string>& seen,
+bool ReadMedium(const fs::path& file, bool withEntries, QvCliPathSet& seen,
                 QvCliMediaSet& set, QvCliMedium& medium, std::string& error) {
     pugi::xml_document doc;
     // Values are CDATA sections and numbers; line ends inside them are kept as written.
@@ -57,13 +102,14 @@ bool ReadMedium(const fs::path& file, bool withEntries, std::unordered_set<std::
     medium.numberFiles = info.attribute("Media_NumberFiles").as_uint();
     for (const pugi::xml_node& f : root.children("FILE")) {
         // One pass over the values instead of a search by name for each.
-        std::string fullPath, targetPath, writeTime;
+        pugi::xml_node fullPath;
+        std::string targetPath, writeTime;
         uint64_t size = 0;
         unsigned attributes = 0;
         for (pugi::xml_node v = f.first_child(); v; v = v.next_sibling()) {
             const char* name = v.name();
             if (std::strcmp(name, "FullPath") == 0)
-                fullPath = Joined(v);
+                fullPath = v;
             else if (std::strcmp(name, "FileSize") == 0)
                 size = v.text().as_ullong();
             else if (!withEntries)
@@ -76,18 +122,15 @@ bool ReadMedium(const fs::path& file, bool withEntries, std::unordered_set<std::
                 attributes = v.text().as_uint();
         }
         ++medium.entryCount;
-        if (!withEntries) {
-            // Entries of every medium (or all but one) are listed again on each: count them once.
-            if (seen.insert(std::move(fullPath)).second) set.distinctBytes += size;
-            continue;
-        }
+        // Entries of every medium (or all but one) are listed again on each: count them once.
+        if (seen.Insert(fullPath)) set.distinctBytes += size;
+        if (!withEntries) continue;
         QvCliEntry e;
-        e.fullPath = QvCliWiden(fullPath);
+        e.fullPath = QvCliWiden(Joined(fullPath));
         e.targetPath = QvCliWiden(targetPath);
         e.writeTime = QvCliWiden(writeTime);
         e.isDir = (attributes & 0x10u) != 0;
         e.size = size;
-        if (seen.insert(std::move(fullPath)).second) set.distinctBytes += size;
         medium.entries.push_back(std::move(e));
     }
     return true;
@@ -100,7 +143,7 @@ bool QvCliLoadMediaSet(const std::string& dir, QvCliMediaSet& set, std::string& 
     set.dir = dir;
     set.media.clear();
     set.distinctBytes = 0;
-    std::unordered_set<std::string> seen;
+    QvCliPathSet seen;
     std::error_code ec;
     fs::directory_iterator it(dir, ec);
     if (ec) {
