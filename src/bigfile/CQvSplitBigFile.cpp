@@ -7,15 +7,19 @@
 #include "platform/QvPlatform.h"
 
 #include <algorithm>
-#include <memory>
+#include <deque>
 #include <exception>
+#include <memory>
 #include <new>
+#include <utility>
 
 namespace {
 
 const wchar_t kSection[] = L"Files";
-// Largest single read of the source; the buffer holds a little more.
-const int64_t kMaxRead = 100000000;
+// Largest single read of the source (well under the 100,000,000 bytes a read may ask for); the
+// buffer holds a little more. A buffer that stays in the processor's cache copies several
+// times faster than one of many megabytes, which every byte would leave and re-enter.
+const int64_t kMaxRead = 262144;
 const size_t kBufferSlack = 100;
 const int64_t kMegabyte = 1048576;
 // Splits at or below this size leave no room for a part.
@@ -180,56 +184,66 @@ long CQvSplitBigFile::CutOpenFile(QvFileDescMap& mapFileDesc, const FileDesc& cu
 // Parts are numbered without gaps, so that recovery can tell a lost part from a skipped one:
 // a part that cannot be created fails the cut instead of being skipped. CREATE_NEW keeps the
 // cut from overwriting a file that happens to carry a part's name.
+//
+// A written part is flushed only once a few later ones have been written (or at the end): the
+// system writes it back meanwhile, so the flush finds little left to do and the copying does
+// not stop for every part. Nothing is listed or deleted before every part is flushed.
 long CQvSplitBigFile::WriteParts(CQvFile& source, const CQvString& strFilePath,
                                  const CQvString& strStamp, char* pBuffer, PartVector& vParts) {
     CQvLog* log = CQvLog::GetInstance();
     const int64_t iPartSize = static_cast<int64_t>(m_dwPartSize) * kMegabyte;
+    const size_t kOpenParts = 4;  // parts written but not yet flushed, at most
+    std::deque<std::pair<std::unique_ptr<CQvFile>, size_t>> unflushed;  // part, index in vParts
+    auto flushOldest = [&]() -> bool {
+        CQvFile& part = *unflushed.front().first;
+        if (!part.Flush() || !part.Close()) {
+            log->AddError(L"CQvSplitBigFile::SplitFile(...) Flush error in file %s error=%u",
+                          vParts[unflushed.front().second].strPath, qvp::GetLastError());
+            return false;
+        }
+        unflushed.pop_front();
+        return true;
+    };
     bool bEnd = false;
     for (int n = 1; !bEnd; ++n) {
         PartWritten written;
         written.strPath = PartPath(strFilePath, strStamp, n);
         written.bInMap = false;
         written.bHadEntry = false;
-        CQvFile part;
-        if (!part.Attach(written.strPath) ||
-            !part.Open(QV_FILE_ALL_ACCESS, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr)) {
+        std::unique_ptr<CQvFile> part(new CQvFile());
+        if (!part->Attach(written.strPath) ||
+            !part->Open(QV_FILE_ALL_ACCESS, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr)) {
             log->AddError(L"CQvSplitBigFile::SplitFile(...) Create file %s FAILED error=%u",
                           written.strPath, qvp::GetLastError());
             return E_FAIL;
         }
         vParts.push_back(written);
-        if (FillPart(source, part, iPartSize, pBuffer, bEnd) != 0) return E_FAIL;
-        if (!part.Flush() || !part.Close()) {
-            log->AddError(L"CQvSplitBigFile::SplitFile(...) Flush error in file %s error=%u",
-                          written.strPath, qvp::GetLastError());
-            return E_FAIL;
-        }
+        if (FillPart(source, *part, iPartSize, pBuffer, bEnd) != 0) return E_FAIL;
+        unflushed.emplace_back(std::move(part), vParts.size() - 1);
+        if (unflushed.size() > kOpenParts && !flushOldest()) return E_FAIL;
     }
+    while (!unflushed.empty())
+        if (!flushOldest()) return E_FAIL;
     return 0;
 }
 
 long CQvSplitBigFile::FillPart(CQvFile& source, CQvFile& part, int64_t iPartSize, char* pBuffer,
                                bool& bEnd) {
     CQvLog* log = CQvLog::GetInstance();
-    int64_t iLeft = iPartSize;
-    while (iLeft > 0) {
-        const DWORD dwWant = static_cast<DWORD>(std::min(iLeft, kMaxRead));
-        DWORD dwRead = 0;
-        if (!source.Read(pBuffer, dwWant, &dwRead, nullptr)) {
+    int64_t iCopied = 0;
+    qvp::CopyFailure failure = qvp::CopyFailure::None;
+    const DWORD cbBuffer = static_cast<DWORD>(std::min(iPartSize, kMaxRead));
+    if (!source.CopyTo(part, iPartSize, pBuffer, cbBuffer, &iCopied, &failure)) {
+        if (failure == qvp::CopyFailure::Read)
             log->AddError(L"CQvSplitBigFile::SplitFile(...) Read error in file %s error=%u",
                           source.GetPath(), qvp::GetLastError());
-            return E_FAIL;
-        }
-        if (dwRead == 0) {
-            bEnd = true;
-            return 0;
-        }
-        if (!part.WriteAll(pBuffer, dwRead)) {
+        else
             log->AddError(L"CQvSplitBigFile::SplitFile(...) Write error in file %s", part.GetPath());
-            return E_FAIL;
-        }
-        iLeft -= dwRead;
+        return E_FAIL;
     }
+    // Short of a whole part, the source has ended (an exact multiple of the part size ends
+    // with an empty part, as a read of nothing at the start of a part did).
+    if (iCopied < iPartSize) bEnd = true;
     return 0;
 }
 

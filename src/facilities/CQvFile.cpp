@@ -82,6 +82,23 @@ BOOL CQvFile::Write(const void* buffer, DWORD count, DWORD* pWritten, LPVOID lpO
     return ok;
 }
 
+BOOL CQvFile::CopyTo(CQvFile& target, int64_t nBytes, void* buffer, DWORD cbBuffer,
+                     int64_t* pCopied, qvp::CopyFailure* pFailure) {
+    if (pCopied) *pCopied = 0;
+    if (pFailure) *pFailure = qvp::CopyFailure::None;
+    if (!IsOpen() || !target.IsOpen()) {
+        if (pFailure) *pFailure = IsOpen() ? qvp::CopyFailure::Write : qvp::CopyFailure::Read;
+        qvp::SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    uint64_t copied = 0;
+    const BOOL ok = qvp::CopyFileData(m_hFile, target.m_hFile,
+                                      nBytes > 0 ? static_cast<uint64_t>(nBytes) : 0, buffer,
+                                      cbBuffer, &copied, pFailure);
+    if (pCopied) *pCopied = static_cast<int64_t>(copied);
+    return ok;
+}
+
 BOOL CQvFile::WriteAll(const void* buffer, size_t size) {
     const unsigned char* p = static_cast<const unsigned char*>(buffer);
     while (size > 0) {

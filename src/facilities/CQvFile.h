@@ -26,6 +26,11 @@ public:
     BOOL Write(const void* buffer, DWORD count, DWORD* pWritten, LPVOID lpOverlapped);
     // Writes all of size bytes, in as many calls as it takes; nonzero when all were written.
     BOOL WriteAll(const void* buffer, size_t size);
+    // Copies up to nBytes from this file's position to target's (see qvp::CopyFileData, which
+    // uses buffer when the system cannot copy itself); *pCopied receives the bytes copied, fewer
+    // only at the end of this file, and *pFailure the side that failed.
+    BOOL CopyTo(CQvFile& target, int64_t nBytes, void* buffer, DWORD cbBuffer, int64_t* pCopied,
+                qvp::CopyFailure* pFailure);
     // Flushes the file's data to the disk.
     BOOL Flush();
     // Size in bytes, or -1 when it cannot be read.

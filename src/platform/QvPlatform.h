@@ -146,6 +146,21 @@ BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
 BOOL WriteFile(HANDLE hFile, const void* lpBuffer, DWORD nNumberOfBytesToWrite,
                DWORD* lpNumberOfBytesWritten, LPVOID lpOverlapped);
 BOOL FlushFileBuffers(HANDLE hFile);
+
+// Which side of a CopyFileData failed.
+enum class CopyFailure { None, Read, Write };
+
+// Copies up to nBytes from hFrom to hTo, each at its current position, which moves on by the
+// bytes copied (*lpCopied; fewer than asked only at the end of hFrom). It behaves, fails and
+// counts for fault injection like ReadFile of at most cbBuffer bytes into lpBuffer followed by
+// WriteFile of what was read, repeated; where the system can copy between the two files
+// itself, the bytes do not pass through the buffer. On failure *lpFailure tells which side
+// failed and the last error is that side's.
+BOOL CopyFileData(HANDLE hFrom, HANDLE hTo, uint64_t nBytes, void* lpBuffer, DWORD cbBuffer,
+                  uint64_t* lpCopied, CopyFailure* lpFailure);
+// The same copy through the buffer only (what CopyFileData falls back on).
+BOOL CopyFileDataThroughBuffer(HANDLE hFrom, HANDLE hTo, uint64_t nBytes, void* lpBuffer,
+                               DWORD cbBuffer, uint64_t* lpCopied, CopyFailure* lpFailure);
 BOOL GetFileSizeEx(HANDLE hFile, LARGE_INTEGER* lpFileSize);
 BOOL CloseHandle(HANDLE hObject);
 

@@ -59,6 +59,12 @@ BOOL WriteFile(HANDLE hFile, const void* lpBuffer, DWORD nNumberOfBytesToWrite, 
                        static_cast<LPOVERLAPPED>(lpOverlapped));
 }
 
+// Windows has no copy between two open handles; the buffered copy is what it does anyway.
+BOOL CopyFileData(HANDLE hFrom, HANDLE hTo, uint64_t nBytes, void* lpBuffer, DWORD cbBuffer,
+                  uint64_t* lpCopied, CopyFailure* lpFailure) {
+    return CopyFileDataThroughBuffer(hFrom, hTo, nBytes, lpBuffer, cbBuffer, lpCopied, lpFailure);
+}
+
 BOOL FlushFileBuffers(HANDLE hFile) {
     if (FaultShouldFail(FaultOp::Flush)) return FALSE;
     return ::FlushFileBuffers(hFile);
