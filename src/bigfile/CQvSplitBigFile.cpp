@@ -162,6 +162,8 @@ long CQvSplitBigFile::SplitFile(QvFileDescMap& mapFileDesc, QvFileDescMapIter& i
         return log->ExitFunction(static_cast<long>(E_FAIL));
     }
     ++m_iFileCount;
+    m_vLastCutParts.clear();
+    for (const PartWritten& written : vParts) m_vLastCutParts.push_back(written.strPath);
     return log->ExitFunction(0L);
 }
 

@@ -24,6 +24,8 @@ public:
     // Cuts the file of the entry iter names into parts, whose entries go into mapFileDesc,
     // and records the cut in the part list; 0 or E_FAIL.
     long SplitFile(QvFileDescMap& mapFileDesc, QvFileDescMapIter& iter);
+    // Paths of the parts of the last file SplitFile cut, in order (empty before any cut).
+    const std::vector<CQvString>& GetLastCutParts() const { return m_vLastCutParts; }
     // Rebuilds every file of a part list on drive wDrive.
     long RecoverFiles(WORD wDrive, LPCTSTR strSplitListFile);
 
@@ -84,6 +86,8 @@ private:
                             int64_t iLargest);
     // Deletes the parts once the file they rebuilt is in place.
     static void DeleteParts(const CQvString& strFile, const CQvString& strStamp, DWORD dwCount);
+
+    std::vector<CQvString> m_vLastCutParts;
 
     static CQvSplitBigFile* pInstance;
     friend class QvBigFileTestAccess;

@@ -129,6 +129,12 @@ private:
     std::unordered_map<std::wstring, QvDirFacts> m_mpDirSizeCache;
     std::unordered_map<const CQvPathRules*, std::pair<CQvString, bool>> m_mpComparedFolderCache;
 
+    // Files cut during one size check (lower-cased path -> part paths), so that a file that
+    // several maps hold is cut once and every map gets its parts.
+    std::unordered_map<std::wstring, std::vector<CQvString>> m_mpCutParts;
+    bool AddPartsOfCutFile(QvFileDescMap& mpFileDesc, const FileDesc& cutFile,
+                           const std::vector<CQvString>& vParts);
+
     // The last target path worked out and what it was made from. A file's target depends on
     // its folder, not on its name, so the files of one folder (met one after another) share
     // it and the path arithmetic runs once per folder.

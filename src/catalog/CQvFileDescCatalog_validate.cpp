@@ -190,6 +190,7 @@ int64_t CQvFileDescCatalog::CheckSize(DWORD dwSplit, int64_t& iSizeBigFile, int6
                        dwSplit);
     iSizeBigFile = iSizeFirst = iSizeLast = iSizeGroup = iSizeAll = 0;
     int64_t iTotal = 0;
+    m_mpCutParts.clear();
     const int64_t iLimit = static_cast<int64_t>(dwSplit) * kMegabyte;
     AddSizesOfMap(mpFileDescInAll, iLimit, iTotal, iSizeBigFile, &iSizeAll);
     AddSizesOfMap(mpFileDescInAny, iLimit, iTotal, iSizeBigFile, nullptr);
@@ -230,8 +231,16 @@ void CQvFileDescCatalog::AddSizesOfMap(QvFileDescMap& mpFileDesc, int64_t iLimit
             CheckBigFileInDir(iLimit, iSizeBigFile, mpFileDesc, cur, strDir);
         } else {
             if (entry.iFileSize > iLimit && IsSplitOn()) {
-                QvFileDescMapIter iter = cur;
-                bCut = CQvSplitBigFile::GetInstance()->SplitFile(mpFileDesc, iter) == 0;
+                auto done = m_mpCutParts.find(cur->first.str());
+                if (done != m_mpCutParts.end()) {
+                    // Already cut for another map: the file is gone, its parts stand in here too.
+                    bCut = AddPartsOfCutFile(mpFileDesc, entry, done->second);
+                } else {
+                    QvFileDescMapIter iter = cur;
+                    CQvSplitBigFile* pSplitter = CQvSplitBigFile::GetInstance();
+                    bCut = pSplitter->SplitFile(mpFileDesc, iter) == 0;
+                    if (bCut) m_mpCutParts[cur->first.str()] = pSplitter->GetLastCutParts();
+                }
             }
             if (!bCut && entry.iFileSize > iSizeBigFile) {
                 iSizeBigFile = entry.iFileSize;
@@ -248,6 +257,28 @@ void CQvFileDescCatalog::AddSizesOfMap(QvFileDescMap& mpFileDesc, int64_t iLimit
         iTotal += entry.iFileSize;
         if (piMapSize) *piMapSize += entry.iFileSize;
     }
+}
+
+// Gives a map the part entries of a file another map's entry had cut, as the cut gave them to
+// that map: the cut file's rule and target, each part under its lower-cased path. False when a
+// part cannot be described; the entry then stays, and the log says why.
+bool CQvFileDescCatalog::AddPartsOfCutFile(QvFileDescMap& mpFileDesc, const FileDesc& cutFile,
+                                           const std::vector<CQvString>& vParts) {
+    for (const CQvString& strPart : vParts) {
+        FileDesc* pDesc = CreateFileDesc(cutFile.pPathRules, strPart, cutFile.strTargetPath);
+        if (!pDesc) {
+            CQvLog::GetInstance()->AddError(L"CQvFileDescCatalog::CheckSize(...) part %s of a cut "
+                                            L"file cannot be described",
+                                            strPart);
+            return false;
+        }
+        pDesc->strTargetPath = cutFile.strTargetPath;
+        CQvString strKey(strPart);
+        strKey.MakeLower();
+        mpFileDesc[strKey] = *pDesc;
+        DeleteFileDesc(pDesc);
+    }
+    return true;
 }
 
 void CQvFileDescCatalog::CheckBigFileInDir(int64_t iLimit, int64_t& iSizeBigFile,

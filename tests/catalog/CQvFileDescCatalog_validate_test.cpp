@@ -352,6 +352,34 @@ TEST_F(CatalogValidateTest, MethodTwoBuildsNothing) {
     EXPECT_TRUE(A::Map(InAny).empty());
 }
 
+// A file two rules select for different media is in two maps; it is cut once, and both maps
+// list its parts instead of a file that no longer exists.
+TEST_F(CatalogValidateTest, FileInTwoMapsIsCutOnceAndBothGetItsParts) {
+    TempTree t;
+    t.WriteSparse("w/huge.dat", 26 * kMB);
+    t.WriteSparse("w/small.txt", 1 * kMB);
+    ASSERT_EQ(CQvSplitBigFile::GetInstance()->SetSplitBigFile(TRUE, 25, t.WinPath("list.ini").c_str()), 0);
+    ASSERT_EQ(LoadRules(t, {{L"INCLUDE", L"All", t.WinPath("w/huge.dat"), L"", false},
+                            {L"INCLUDE", L"Any", t.WinPath("w"), L"", false}}),
+              S_OK);
+    qvtest::LogCapture cap;
+    A::Cat()->ValidateSplitSize(25, 0, 0);
+    const CQvString original = MapKey(t, "w/huge.dat");
+    EXPECT_EQ(A::Map(InAll).count(original), 0u);
+    EXPECT_EQ(A::Map(InAny).count(original), 0u) << "an entry for the deleted file is left";
+    EXPECT_FALSE(t.Exists("w/huge.dat"));
+    // Six parts of at most 5 MB, the same in both maps; the small file stays where it was.
+    EXPECT_EQ(A::Map(InAll).size(), 6u);
+    EXPECT_EQ(A::Map(InAny).size(), 7u);
+    for (const auto& entry : A::Map(InAll)) {
+        SCOPED_TRACE(qvtest::Narrow(entry.first.str()));
+        ASSERT_EQ(A::Map(InAny).count(entry.first), 1u);
+        EXPECT_EQ(A::Map(InAny).at(entry.first).iFileSize, entry.second.iFileSize);
+        EXPECT_TRUE(qvtest::Narrow(entry.second.strFilePath.str()).find("huge.dat.") != std::string::npos);
+    }
+    EXPECT_FALSE(cap.HasContaining(QvLogLevel::Error, L"Cut of file")) << cap.Dump();
+}
+
 TEST_F(CatalogValidateTest, CutFilesCountByTheirParts) {
     TempTree t;
     t.WriteSparse("big.bin", 26 * kMB);
