@@ -50,6 +50,9 @@ void QvCliUseHugePageHeap(char** argv) {
     // A setting of the user's (glibc.malloc.hugetlb=0 included) is left as it is.
     const char* current = std::getenv("GLIBC_TUNABLES");
     if (current && std::strstr(current, "glibc.malloc.hugetlb")) return;
+    // Under valgrind a restart would run on outside it (valgrind follows no exec by default).
+    const char* preload = std::getenv("LD_PRELOAD");
+    if (preload && std::strstr(preload, "vgpreload")) return;
     std::string wish = "glibc.malloc.hugetlb=1";
     if (current && *current) wish = std::string(current) + ":" + wish;
     if (setenv("GLIBC_TUNABLES", wish.c_str(), 1) != 0) return;
