@@ -5,9 +5,9 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
-#include <string>
 #include <filesystem>
 #include <random>
+#include <string>
 
 #if defined(_WIN32)
 #include <io.h>
@@ -48,18 +48,20 @@ void QvCliUseHugePageHeap(char** argv) {
     // run on a 200,000-file tree; glibc backs its heap with huge pages when asked, but reads
     // that wish only when a program starts. So the program starts itself once more with it.
     // A setting of the user's (glibc.malloc.hugetlb=0 included) is left as it is.
-    const char* current = std::getenv("GLIBC_TUNABLES");
-    if (current && std::strstr(current, "glibc.malloc.hugetlb")) return;
+    const char* found = std::getenv("GLIBC_TUNABLES");
+    if (found && std::strstr(found, "glibc.malloc.hugetlb")) return;
+    const bool had = found != nullptr;
+    const std::string current = had ? found : "";  // setenv may replace what getenv gave
     // Under valgrind a restart would run on outside it (valgrind follows no exec by default).
     const char* preload = std::getenv("LD_PRELOAD");
     if (preload && std::strstr(preload, "vgpreload")) return;
     std::string wish = "glibc.malloc.hugetlb=1";
-    if (current && *current) wish = std::string(current) + ":" + wish;
+    if (!current.empty()) wish = current + ":" + wish;
     if (setenv("GLIBC_TUNABLES", wish.c_str(), 1) != 0) return;
     execv("/proc/self/exe", argv);
     // No /proc, or no exec: carry on as started, with the environment as it was.
-    if (current)
-        setenv("GLIBC_TUNABLES", current, 1);
+    if (had)
+        setenv("GLIBC_TUNABLES", current.c_str(), 1);
     else
         unsetenv("GLIBC_TUNABLES");
 #else
