@@ -4,6 +4,7 @@
 #include "catalog/CQvFileDescCatalog.h"
 #include "facilities/CQvFile.h"
 #include "facilities/CQvLog.h"
+#include "common/QvFileDescKeys.h"
 #include "platform/QvPlatform.h"
 
 #include <algorithm>
@@ -260,12 +261,10 @@ long CQvSplitBigFile::AddPartEntries(QvFileDescMap& mapFileDesc, const FileDesc&
             return E_FAIL;
         }
         pDesc->strTargetPath = cutFile.strTargetPath;
-        CQvString strKey(written.strPath);
-        strKey.MakeLower();
-        QvFileDescMapIter found = mapFileDesc.find(strKey);
+        QvFileDescMapIter found = QvFindFileDesc(mapFileDesc, written.strPath);
         written.bHadEntry = found != mapFileDesc.end();
         if (written.bHadEntry) written.oldEntry = found->second;
-        mapFileDesc[strKey] = *pDesc;
+        QvPutFileDesc(mapFileDesc, *pDesc);
         written.bInMap = true;
         m_pFileDescCatalog->DeleteFileDesc(pDesc);
     }
@@ -312,12 +311,10 @@ long CQvSplitBigFile::DeleteCutFile(const FileDesc& cutFile) {
 
 void CQvSplitBigFile::RemoveParts(QvFileDescMap& mapFileDesc, const PartVector& vParts) {
     for (const PartWritten& written : vParts) {
-        CQvString strKey(written.strPath);
-        strKey.MakeLower();
         if (written.bInMap && written.bHadEntry)
-            mapFileDesc[strKey] = written.oldEntry;
+            QvPutFileDesc(mapFileDesc, written.oldEntry);
         else if (written.bInMap)
-            mapFileDesc.erase(strKey);
+            QvEraseFileDesc(mapFileDesc, written.strPath);
         if (!qvp::DeleteFileW(written.strPath))
             CQvLog::GetInstance()->AddWarning(L"CQvSplitBigFile::SplitFile(...) Delete file %s FAILED error=%u",
                                               written.strPath, qvp::GetLastError());

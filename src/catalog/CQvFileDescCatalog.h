@@ -114,7 +114,7 @@ private:
     void BuildFilesOneByOne();
     void BuildDirsKeptWhole(DWORD dwSplit);
     void ApplyExcludeRules();
-    long RunSizeChecks(DWORD dwSplit, DWORD dwFirstMediaFreeSpaceSize, const int64_t* piMB);
+    long RunSizeChecks(DWORD dwSplit, DWORD dwFirstMediaFreeSpaceSize, const int64_t* piSize);
     void AddSizesOfMap(QvFileDescMap& mpFileDesc, int64_t iLimit, int64_t& iTotal,
                        int64_t& iSizeBigFile, int64_t* piMapSize);
     static CQvString LocalWriteTime(DWORD dwLow, DWORD dwHigh);

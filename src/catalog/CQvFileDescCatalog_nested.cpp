@@ -2,6 +2,7 @@
 // and the removal of excluded files from the maps of the exclude locations.
 #include "catalog/CQvFileDescCatalog.h"
 #include "facilities/CQvLog.h"
+#include "common/QvFileDescKeys.h"
 #include "facilities/CQvPathString.h"
 #include "platform/QvPlatform.h"
 
@@ -144,10 +145,8 @@ long CQvFileDescCatalog::DeleteSingleFileFromCatalog(LPCTSTR strFilePath,
                       L"MediaDescriptEnumVector vtExclude) strFilePath=NULL !");
         return log->ExitFunction(static_cast<long>(E_INVALIDARG));
     }
-    CQvString strKey(strFilePath);
-    strKey.MakeLower();
     for (MediaDescriptEnum location : vtExclude) {
-        if (QvFileDescMap* pMap = MapOf(location)) pMap->erase(strKey);
+        if (QvFileDescMap* pMap = MapOf(location)) QvEraseFileDesc(*pMap, strFilePath);
     }
     return log->ExitFunction(static_cast<long>(S_OK));
 }
@@ -173,10 +172,9 @@ long CQvFileDescCatalog::DeleteFilesFromCatalog(LPCTSTR strFilePath,
         if (hFind == INVALID_HANDLE_VALUE) continue;
         do {
             if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
-            CQvString strKey(strDir);
-            strKey += fd.cFileName;
-            strKey.MakeLower();
-            pMap->erase(strKey);
+            CQvString strEntry(strDir);
+            strEntry += fd.cFileName;
+            QvEraseFileDesc(*pMap, strEntry);
         } while (qvp::FindNextFileW(hFind, &fd));
         qvp::FindClose(hFind);
     }

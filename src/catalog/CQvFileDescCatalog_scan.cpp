@@ -3,6 +3,7 @@
 #include "bigfile/CQvSplitBigFile.h"
 #include "catalog/CQvFileDescCatalog.h"
 #include "facilities/CQvLog.h"
+#include "common/QvFileDescKeys.h"
 #include "facilities/CQvPathString.h"
 #include "platform/QvPlatform.h"
 
@@ -12,6 +13,13 @@
 namespace {
 
 const int64_t kMegabyte = 1048576;
+
+// Whether a folder of that many bytes can stay whole: only when it fits on an empty medium by
+// the distribution's own test (bytes below the split size in bytes). A folder kept whole that
+// cannot fit would fail the whole split later.
+bool FitsEmptyMedium(int64_t iBytes, DWORD dwSplit) {
+    return iBytes < static_cast<int64_t>(dwSplit) * kMegabyte;
+}
 
 bool IsDotName(const wchar_t* name) {
     return std::wcscmp(name, L".") == 0 || std::wcscmp(name, L"..") == 0;
@@ -136,9 +144,7 @@ long CQvFileDescCatalog::AddSingleFileKnown(CQvPathRules* pQvPathRules, LPCTSTR 
     for (size_t i = 0; i < nLocations; ++i) {
         QvFileDescMap* pMap = MapOf(pQvPathRules->vtInclude[i]);
         if (!pMap) continue;
-        // One search finds both whether the entry is there and where a new one goes.
-        const QvFileDescMapIter itAt = pMap->lower_bound(strKey);
-        if (itAt != pMap->end() && !(strKey < itAt->first)) continue;
+        if (QvFindFileDesc(*pMap, strFileName, &strKey) != pMap->end()) continue;
         const wchar_t* strTarget =
             i < pQvPathRules->vtTargetPath.size() ? pQvPathRules->vtTargetPath[i].c_str() : L"";
         log->EnterFunction(L"CQvFileDescCatalog::CreateFileDesc(CQvPathRules *pQvPathRules, "
@@ -165,11 +171,7 @@ long CQvFileDescCatalog::AddSingleFileKnown(CQvPathRules* pQvPathRules, LPCTSTR 
             delete pDesc;
             continue;
         }
-        // The last location can have the key itself; earlier ones get a copy.
-        if (i + 1 == nLocations)
-            pMap->emplace_hint(itAt, std::move(strKey), std::move(*pDesc));
-        else
-            pMap->emplace_hint(itAt, strKey, std::move(*pDesc));
+        QvInsertFileDesc(*pMap, std::move(*pDesc), &strKey);
         delete pDesc;
     }
     return log->ExitFunction(static_cast<long>(S_OK));
@@ -193,16 +195,17 @@ long CQvFileDescCatalog::AddFilesToCatalog(CQvPathRules* pQvPathRules, LPCTSTR s
         if (hFind == INVALID_HANDLE_VALUE) continue;
         do {
             if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+            // The entry keeps the name as listed: a lower-cased path could open a twin
+            // that differs only in letter case.
             CQvString strEntry(strDir);
             strEntry += fd.cFileName;
-            strEntry.MakeLower();
-            if (pMap->count(strEntry)) continue;
+            if (QvFindFileDesc(*pMap, strEntry) != pMap->end()) continue;
             FileDesc* pDesc = CreateFileDesc(pQvPathRules, strEntry, strTarget);
             if (!pDesc) {
                 qvp::FindClose(hFind);
                 return log->ExitFunction(static_cast<long>(E_FAIL));
             }
-            pMap->emplace(strEntry, std::move(*pDesc));
+            QvInsertFileDesc(*pMap, std::move(*pDesc));
             delete pDesc;
         } while (qvp::FindNextFileW(hFind, &fd));
         qvp::FindClose(hFind);
@@ -352,12 +355,11 @@ int64_t CQvFileDescCatalog::MeasureDir(const std::wstring& strDir) {
 
 CQvFileDescCatalog::QvDirFacts CQvFileDescCatalog::MeasureDirFacts(const std::wstring& strDir) {
     if (!m_bBuildCacheOn) return MeasureDirFromDisk(strDir);
-    CQvString strKey(strDir);
-    strKey.MakeLower();
-    auto it = m_mpDirSizeCache.find(strKey.str());
+    // Keyed by the exact path: folders differing only in letter case may be two folders.
+    auto it = m_mpDirSizeCache.find(strDir);
     if (it != m_mpDirSizeCache.end()) return it->second;
     QvDirFacts facts = MeasureDirFromDisk(strDir);
-    m_mpDirSizeCache.emplace(strKey.str(), facts);
+    m_mpDirSizeCache.emplace(strDir, facts);
     return facts;
 }
 
@@ -414,10 +416,10 @@ long CQvFileDescCatalog::AddDirToCatalog(DWORD dwSplit, CQvPathRules* pQvPathRul
     strKey.MakeLower();
     for (size_t i = 0; i < pQvPathRules->vtInclude.size(); ++i) {
         QvFileDescMap* pMap = MapOf(pQvPathRules->vtInclude[i]);
-        if (!pMap || pMap->count(strKey)) continue;
+        if (!pMap || QvFindFileDesc(*pMap, strFilePath, &strKey) != pMap->end()) continue;
         int64_t iTotal = 0;
         DirSize(strFilePath, iTotal);
-        if (iTotal / kMegabyte > static_cast<int64_t>(dwSplit)) {
+        if (!FitsEmptyMedium(iTotal, dwSplit)) {
             SplitDirToCatalog(dwSplit, pQvPathRules, strFilePath);
             continue;
         }
@@ -427,7 +429,7 @@ long CQvFileDescCatalog::AddDirToCatalog(DWORD dwSplit, CQvPathRules* pQvPathRul
         if (!pDesc) return log->ExitFunction(static_cast<long>(E_FAIL));
         if (pQvPathRules->vtInclude[i] == InAny)
             pDesc->iAllTogetherGroup = pQvPathRules->GetAllTogetherGroup();
-        pMap->emplace(strKey, std::move(*pDesc));
+        QvInsertFileDesc(*pMap, std::move(*pDesc), &strKey);
         delete pDesc;
     }
     return log->ExitFunction(static_cast<long>(S_OK));
@@ -460,7 +462,7 @@ long CQvFileDescCatalog::SplitDirToCatalog(DWORD dwSplit, CQvPathRules* pQvPathR
             strChild += L'\\';
             int64_t iTotal = 0;
             DirSize(strChild.c_str(), iTotal);
-            if (iTotal / kMegabyte > static_cast<int64_t>(dwSplit))
+            if (!FitsEmptyMedium(iTotal, dwSplit))
                 SplitDirToCatalog(dwSplit, pQvPathRules, strChild.c_str());
             else
                 AddDirToCatalog(dwSplit, pQvPathRules, strChild.c_str());

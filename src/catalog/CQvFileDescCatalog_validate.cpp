@@ -3,6 +3,7 @@
 #include "bigfile/CQvSplitBigFile.h"
 #include "catalog/CQvFileDescCatalog.h"
 #include "facilities/CQvLog.h"
+#include "common/QvFileDescKeys.h"
 #include "facilities/CQvPathString.h"
 #include "media/CQvMediaFactory.h"
 #include "platform/QvPlatform.h"
@@ -79,7 +80,7 @@ long CQvFileDescCatalog::ValidateSplitSize(DWORD dwSplit, DWORD dwFirstMediaFree
                  dwSplit, aiMB[kBig], aiMB[kFirst], aiMB[kLast], aiMB[kGroup], aiMB[kAll]);
     log->AddInfo(L"CQvFileDescCatalog::ValidateSplitSize(...) iSizeBigFile=%dMB FileName= %s",
                  aiMB[kBig], strBigFileName);
-    return log->ExitFunction(RunSizeChecks(dwSplit, dwFirstMediaFreeSpaceSize, aiMB));
+    return log->ExitFunction(RunSizeChecks(dwSplit, dwFirstMediaFreeSpaceSize, aiSize));
 }
 
 void CQvFileDescCatalog::BuildFilesOneByOne() {
@@ -150,33 +151,37 @@ void CQvFileDescCatalog::ApplyExcludeRules() {
     for (auto& rule : mpExclude) DeleteFromMediaCatalog(rule.second);
 }
 
+// Each check compares bytes, as the distribution places entries: what must share one medium
+// fits only when its bytes stay below the split size in bytes. (Megabytes truncated before the
+// comparison let through sets the distribution could then not place.) Messages give megabytes.
 long CQvFileDescCatalog::RunSizeChecks(DWORD dwSplit, DWORD dwFirstMediaFreeSpaceSize,
-                                       const int64_t* piMB) {
+                                       const int64_t* piSize) {
     CQvLog* log = CQvLog::GetInstance();
-    const int64_t iSplit = dwSplit;
-    const int64_t iBig = piMB[kBig], iFirst = piMB[kFirst], iLast = piMB[kLast];
-    const int64_t iGroup = piMB[kGroup], iAll = piMB[kAll];
+    const int64_t iLimit = static_cast<int64_t>(dwSplit) * kMegabyte;
+    const int64_t iBig = piSize[kBig], iFirst = piSize[kFirst], iLast = piSize[kLast];
+    const int64_t iGroup = piSize[kGroup], iAll = piSize[kAll];
     const wchar_t* kPrefix = L"CQvFileDescCatalog::ValidateSplitSize(DWORD dwSplitSize=%d)FAILED -> ";
     const std::wstring strPrefix(kPrefix);
     auto fail = [&](const wchar_t* tail, int64_t iValue, bool bWithValue) {
         const std::wstring fmt = strPrefix + tail;
         if (bWithValue)
-            log->AddError(fmt.c_str(), dwSplit, iValue);
+            log->AddError(fmt.c_str(), dwSplit, iValue / kMegabyte);
         else
             log->AddError(fmt.c_str(), dwSplit);
         return static_cast<long>(E_FAIL);
     };
-    if (!IsSplitOn() && iBig > iSplit) return fail(L"iSizeBigFile=%d", iBig, true);
-    if (iFirst > iSplit) return fail(L"iSizeFirst=%d", iFirst, true);
-    if (iFirst + iAll > iSplit) return fail(L"(iSizeAll+iSizeFirst) > dwSplitSize", 0, false);
-    if (iBig + iAll > iSplit) return fail(L"(iSizeAll+iSizeBigFile) > dwSplitSize", 0, false);
-    const int64_t iFirstWithFree = iFirst + static_cast<int64_t>(dwFirstMediaFreeSpaceSize);
-    if (iFirstWithFree > iSplit)
+    auto over = [&](int64_t iBytes) { return iBytes > 0 && iBytes >= iLimit; };
+    if (!IsSplitOn() && over(iBig)) return fail(L"iSizeBigFile=%d", iBig, true);
+    if (over(iFirst)) return fail(L"iSizeFirst=%d", iFirst, true);
+    if (over(iFirst + iAll)) return fail(L"(iSizeAll+iSizeFirst) > dwSplitSize", 0, false);
+    if (over(iBig + iAll)) return fail(L"(iSizeAll+iSizeBigFile) > dwSplitSize", 0, false);
+    const int64_t iFirstWithFree = iFirst + static_cast<int64_t>(dwFirstMediaFreeSpaceSize) * kMegabyte;
+    if (over(iFirstWithFree))
         return fail(L"iSizeFirst+dwFirstMediaFreeSpaceSize=%d", iFirstWithFree, true);
-    if (iLast > iSplit) return fail(L"iSizeLast=%d", iLast, true);
-    if (iLast + iAll > iSplit) return fail(L"(iSizeAll+iSizeLast) > dwSplitSize", 0, false);
-    if (iGroup > iSplit) return fail(L"iSizeGroup=%d", iGroup, true);
-    if (iGroup + iAll > iSplit) return fail(L"(iSizeAll+iSizeGroup) > dwSplitSize", 0, false);
+    if (over(iLast)) return fail(L"iSizeLast=%d", iLast, true);
+    if (over(iLast + iAll)) return fail(L"(iSizeAll+iSizeLast) > dwSplitSize", 0, false);
+    if (over(iGroup)) return fail(L"iSizeGroup=%d", iGroup, true);
+    if (over(iGroup + iAll)) return fail(L"(iSizeAll+iSizeGroup) > dwSplitSize", 0, false);
     return S_OK;
 }
 
@@ -230,7 +235,7 @@ void CQvFileDescCatalog::AddSizesOfMap(QvFileDescMap& mpFileDesc, int64_t iLimit
             strDir.RemoveBackslash();
             CheckBigFileInDir(iLimit, iSizeBigFile, mpFileDesc, cur, strDir);
         } else {
-            if (entry.iFileSize > iLimit && IsSplitOn()) {
+            if (entry.iFileSize >= iLimit && IsSplitOn()) {
                 auto done = m_mpCutParts.find(cur->first.str());
                 if (done != m_mpCutParts.end()) {
                     // Already cut for another map: the file is gone, its parts stand in here too.
@@ -273,9 +278,7 @@ bool CQvFileDescCatalog::AddPartsOfCutFile(QvFileDescMap& mpFileDesc, const File
             return false;
         }
         pDesc->strTargetPath = cutFile.strTargetPath;
-        CQvString strKey(strPart);
-        strKey.MakeLower();
-        mpFileDesc[strKey] = *pDesc;
+        QvPutFileDesc(mpFileDesc, *pDesc);
         DeleteFileDesc(pDesc);
     }
     return true;

@@ -3,42 +3,13 @@
 
 #include "facilities/CQvLog.h"
 #include "facilities/CQvPathString.h"
+#include "media/QvMediaEntry.h"
 
 #include <new>
 
 CQvMediaFactory* CQvMediaFactory::pInstance = NULL;
 
 namespace {
-
-// The text handed to the XML facility for a value written as a CDATA section.
-CQvString Wrapped(const CQvString& value) {
-    CQvString text(L"<![CDATA[");
-    text += value;
-    text += L"]]>";
-    return text;
-}
-
-// The decimal text of a number, as "%d" / "%I64d" print it (std::to_wstring goes through
-// the C library's wide printf, which cost more than the rest of an entry's numbers).
-class QvDecimal {
-public:
-    explicit QvDecimal(int64_t value) {
-        wchar_t* p = m_text + sizeof(m_text) / sizeof(m_text[0]) - 1;
-        *p = L'\0';
-        uint64_t magnitude = value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
-        do {
-            *--p = static_cast<wchar_t>(L'0' + magnitude % 10);
-            magnitude /= 10;
-        } while (magnitude != 0);
-        if (value < 0) *--p = L'-';
-        m_begin = p;
-    }
-    const wchar_t* c_str() const { return m_begin; }
-
-private:
-    wchar_t m_text[24];
-    const wchar_t* m_begin;
-};
 
 // The path less one trailing backslash, whatever it is (a root "C:\" becomes "C:").
 CQvString WithoutTrailingBackslash(const CQvString& path) {
@@ -195,49 +166,21 @@ long CQvMediaFactory::AddFileToMedia(FileDesc* pFileDesc) {
 
 // The values of the file form, in their fixed order, and the file's share of the counters.
 void CQvMediaFactory::AddFileValues(IQvXmlNode* pFile, const FileDesc& desc) {
-    const CQvPathString path(desc.strFilePath);
-    const CQvString name = path.FindFileName();
-    CQvString folder(desc.strFilePath);
-    if (!name.IsEmpty()) folder.Replace(name, L"");
-    AddValueToFileNode(pFile, L"FullPath", Wrapped(desc.strFilePath));
-    AddValueToFileNode(pFile, L"Path", Wrapped(folder));
-    AddValueToFileNode(pFile, L"TargetPath", Wrapped(desc.strTargetPath));
-    AddValueToFileNode(pFile, L"Name", Wrapped(name));
-    AddValueToFileNode(pFile, L"Extension", path.FindExtension());
-    // Attributes and checksum print as signed 32-bit values ("%d"), the size as 64-bit.
-    AddValueToFileNode(pFile, L"Attribute",
-                       QvDecimal(static_cast<int32_t>(desc.dwAttributes)).c_str());
-    AddValueToFileNode(pFile, L"Exclusion", L"0");
-    AddValueToFileNode(pFile, L"WriteTime", desc.strWriteTime);
-    AddValueToFileNode(pFile, L"FileSize", QvDecimal(desc.iFileSize).c_str());
-    AddValueToFileNode(pFile, L"CRC32", QvDecimal(static_cast<int32_t>(desc.dwCRC32)).c_str());
+    QvEntryValues values;
+    QvFileEntryValues(desc, values);
+    for (int i = 0; i < values.count; ++i)
+        AddValueToFileNode(pFile, values.values[i].szName, values.values[i].strText);
     m_iMediaSize += desc.iFileSize;
     m_dwMediaFileCount += 1;
 }
 
 // The values of the directory form; its files are counted on disk by GetDirFileCount.
 void CQvMediaFactory::AddDirectoryValues(IQvXmlNode* pFile, const FileDesc& desc) {
-    const CQvString dir = WithoutTrailingBackslash(desc.strFilePath);
-    GetDirFileCount(dir);
-    int k = 0;
-    if (!dir.ReverseFind(L'\\', k)) k = 0;
-    // No backslash, or only a leading one: there is no parent folder to cut off.
-    const bool whole = (k == 0);
-    const CQvString folder = whole ? desc.strFilePath : dir.Left(k + 1);
-    const CQvString name = whole ? CQvString() : dir.Mid(k + 1, dir.GetLength() - k - 1);
-    CQvString fullPath(dir);
-    fullPath += L"\\*.*";
-    CQvString number;
-    AddValueToFileNode(pFile, L"FullPath", Wrapped(fullPath));
-    AddValueToFileNode(pFile, L"Path", folder);
-    AddValueToFileNode(pFile, L"TargetPath", Wrapped(desc.strTargetPath));
-    AddValueToFileNode(pFile, L"Name", Wrapped(name));
-    number.Format(L"%d", desc.dwAttributes);
-    AddValueToFileNode(pFile, L"Attribute", number);
-    AddValueToFileNode(pFile, L"Exclusion", L"0");
-    AddValueToFileNode(pFile, L"WriteTime", desc.strWriteTime);
-    number.Format(L"%I64d", desc.iFileSize);
-    AddValueToFileNode(pFile, L"FileSize", number);
+    GetDirFileCount(WithoutTrailingBackslash(desc.strFilePath));
+    QvEntryValues values;
+    QvFolderEntryValues(desc, values);
+    for (int i = 0; i < values.count; ++i)
+        AddValueToFileNode(pFile, values.values[i].szName, values.values[i].strText);
     m_iMediaSize += desc.iFileSize;
 }
 

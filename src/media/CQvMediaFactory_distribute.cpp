@@ -15,15 +15,11 @@ const int64_t kMegabyte = 1048576;
 
 int64_t Megabytes(int64_t iBytes) { return iBytes / kMegabyte; }
 
-// A single entry fits when its megabytes plus the medium's, each truncated on its own, stay
-// below the split size; the key of an entry is its megabytes, so it must be below this limit.
-int64_t SingleLimit(DWORD dwSplitSize, int64_t iMediaSize) {
-    return static_cast<int64_t>(dwSplitSize) - Megabytes(iMediaSize);
-}
-
-// A group fits when the truncated megabytes of (group + medium) stay below the split size;
-// its key is its byte size, so it must be below this limit.
-int64_t GroupLimit(DWORD dwSplitSize, int64_t iMediaSize) {
+// An entry or a group fits when the truncated megabytes of (entry + medium) stay below the
+// split size, i.e. when the bytes stay below the split size in bytes; its key is its byte size,
+// so it must be below this limit. (Truncating the entry and the medium to megabytes each on its
+// own let two files of 1 MB less one byte share a 1 MB medium.)
+int64_t FitLimit(DWORD dwSplitSize, int64_t iMediaSize) {
     if (dwSplitSize == 0) return 1 - kMegabyte - iMediaSize;  // only sums of -1 MB or less
     return static_cast<int64_t>(dwSplitSize) * kMegabyte - iMediaSize;
 }
@@ -118,10 +114,10 @@ struct CQvMediaFactory::QvMediaRun {
 
 namespace {
 
-std::vector<int64_t> MegabyteKeys(const FileDescVector& list) {
+std::vector<int64_t> ByteKeys(const FileDescVector& list) {
     std::vector<int64_t> keys;
     keys.reserve(list.size());
-    for (const FileDesc& desc : list) keys.push_back(Megabytes(desc.iFileSize));
+    for (const FileDesc& desc : list) keys.push_back(desc.iFileSize);
     return keys;
 }
 
@@ -257,9 +253,9 @@ void CQvMediaFactory::PrepareLists(QvMediaRun& run, int iGroupCount) {
          {&run.vtFileDesc, &run.vtFileDescNotFirst, &run.vtFileDescNotLast})
         for (const FileDesc& desc : *list) run.iEntryTotal += desc.iFileSize;
     run.groupIndex.Build(&run.vtGroupDesc, GroupKeys(run.vtGroupDesc));
-    run.otherIndex.Build(&run.vtFileDesc, MegabyteKeys(run.vtFileDesc));
-    run.notFirstIndex.Build(&run.vtFileDescNotFirst, MegabyteKeys(run.vtFileDescNotFirst));
-    run.notLastIndex.Build(&run.vtFileDescNotLast, MegabyteKeys(run.vtFileDescNotLast));
+    run.otherIndex.Build(&run.vtFileDesc, ByteKeys(run.vtFileDesc));
+    run.notFirstIndex.Build(&run.vtFileDescNotFirst, ByteKeys(run.vtFileDescNotFirst));
+    run.notLastIndex.Build(&run.vtFileDescNotLast, ByteKeys(run.vtFileDescNotLast));
 }
 
 // The media in writing order: the only one, or the first, the last and the middle ones; the
@@ -562,7 +558,7 @@ long CQvMediaFactory::FillMediaWithOtherFiles(DWORD dwSplitSize, FileDescVector&
     QvFitIndex* pIndex = m_pRun != NULL ? m_pRun->IndexOf(&vtFileDesc) : NULL;
     if (pIndex != NULL) return log->ExitFunction(FillOther(dwSplitSize, vtFileDesc, *pIndex));
     QvFitIndex index;
-    index.Build(&vtFileDesc, MegabyteKeys(vtFileDesc));
+    index.Build(&vtFileDesc, ByteKeys(vtFileDesc));
     const long hr = FillOther(dwSplitSize, vtFileDesc, index);
     index.Compact(vtFileDesc);
     return log->ExitFunction(hr);
@@ -580,7 +576,7 @@ long CQvMediaFactory::FillOther(DWORD dwSplitSize, FileDescVector& vtFileDesc,
                 L"CQvMediaFactory::FillMediaWithOtherFiles(...) ABORT request");
             return E_ABORT;
         }
-        const size_t i = index.FindFirstBelow(pos, SingleLimit(dwSplitSize, m_iMediaSize));
+        const size_t i = index.FindFirstBelow(pos, FitLimit(dwSplitSize, m_iMediaSize));
         if (i == QvFitIndex::npos) return S_OK;
         if (AddFileToMedia(&vtFileDesc[i]) < 0)
             CQvLog::GetInstance()->AddError(L"CQvMediaFactory::FillMediaWithOtherFiles(...) "
@@ -617,7 +613,7 @@ long CQvMediaFactory::FillGroups(DWORD dwSplitSize, GroupFileDescVector& vtGroup
             log->AddError(L"CQvMediaFactory::FillMediaWithGroupFiles(...) ABORT request");
             return E_ABORT;
         }
-        const size_t i = index.FindFirstBelow(pos, GroupLimit(dwSplitSize, m_iMediaSize));
+        const size_t i = index.FindFirstBelow(pos, FitLimit(dwSplitSize, m_iMediaSize));
         if (i == QvFitIndex::npos) break;
         GroupFileDesc& group = vtGroupDesc[i];
         for (FileDesc& desc : group.vtFileDesc)

@@ -171,6 +171,10 @@ BOOL MoveFileExW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, DWORD dwFlag
 BOOL CreateDirectoryW(LPCWSTR lpPathName, LPVOID lpSecurityAttributes);
 BOOL RemoveDirectoryW(LPCWSTR lpPathName);
 BOOL PathFileExistsW(LPCWSTR pszPath);
+// Whether two paths that differ at most in letter case name the same entry: always on Windows;
+// on POSIX when both lead to one host path (names differing only in case are distinct files on
+// a case-sensitive file system).
+BOOL PathsNameSameEntry(LPCWSTR a, LPCWSTR b);
 
 // Last-error code of the calling thread.
 DWORD GetLastError();

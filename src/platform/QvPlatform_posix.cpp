@@ -188,6 +188,14 @@ BOOL PathFileExistsW(LPCWSTR pszPath) {
     return posix::NoThrow<BOOL>(FALSE, [&] { return PathExistsImpl(pszPath); });
 }
 
+BOOL PathsNameSameEntry(LPCWSTR a, LPCWSTR b) {
+    return posix::NoThrow<BOOL>(FALSE, [&] {
+        posix::NativePath pa, pb;
+        if (!posix::MapPath(a, pa) || !posix::MapPath(b, pb)) return FALSE;
+        return pa.path == pb.path ? TRUE : FALSE;
+    });
+}
+
 BSTR SysAllocString(const OLECHAR* psz) {
     if (!psz) return nullptr;
     const size_t len = std::wcslen(psz);

@@ -97,6 +97,8 @@ BOOL RemoveDirectoryW(LPCWSTR lpPathName) { return ::RemoveDirectoryW(lpPathName
 
 BOOL PathFileExistsW(LPCWSTR pszPath) { return ::PathFileExistsW(pszPath); }
 
+BOOL PathsNameSameEntry(LPCWSTR a, LPCWSTR b) { return ::lstrcmpiW(a, b) == 0; }
+
 DWORD GetLastError() { return ::GetLastError(); }
 
 void SetLastError(DWORD dwErrCode) { ::SetLastError(dwErrCode); }

@@ -3,6 +3,7 @@
 
 #include "facilities/CQvLog.h"
 #include "facilities/CQvPathString.h"
+#include "media/QvMediaEntry.h"
 #include "platform/QvPlatform.h"
 
 #include <cstring>
@@ -17,24 +18,6 @@ const DWORD kMaxRVXMedia = 100;
 // FILETIME of 1970-01-01 00:00:00 UTC, the stand-in for write times the text cannot hold.
 const DWORD kEpochLow = 0xD53E8000u;
 const DWORD kEpochHigh = 0x019DB1DEu;
-
-// One child element of a "FILE" entry.
-struct EntryValue {
-    const wchar_t* szName;
-    CQvString strText;
-};
-
-CQvString Wrapped(const CQvString& strValue) {
-    CQvString strText;
-    strText.Format(L"<![CDATA[%s]]>", strValue);
-    return strText;
-}
-
-CQvString Decimal(int64_t iValue, const wchar_t* szFormat) {
-    CQvString strText;
-    strText.Format(szFormat, static_cast<long long>(iValue));
-    return strText;
-}
 
 // The path less one trailing "\"; unlike PathRemoveBackslash this also strips a root's.
 CQvString WithoutTrailingBackslash(const CQvString& strPath) {
@@ -86,47 +69,6 @@ CQvString RVXMediaFileName(LPCTSTR strOutputDir, DWORD dwMedia) {
     strDir.AddBackslash();
     strName.Format(L"%smedia%d.xml", strDir, dwMedia);
     return strName;
-}
-
-// The values of a file entry, in the order the media files list them.
-std::vector<EntryValue> FileEntryValues(const FileDesc& item) {
-    const CQvPathString strFull(item.strFilePath);
-    const CQvString strName = strFull.FindFileName();
-    CQvString strFolder = item.strFilePath;
-    // Every occurrence goes, as the media readers expect (C:\logs\logs gives C:\).
-    if (!strName.IsEmpty()) strFolder.Replace(strName, L"");
-    return {{L"FullPath", Wrapped(item.strFilePath)},
-            {L"Path", Wrapped(strFolder)},
-            {L"TargetPath", Wrapped(item.strTargetPath)},
-            {L"Name", Wrapped(strName)},
-            {L"Extension", strFull.FindExtension()},
-            {L"Attribute", Decimal(item.dwAttributes, L"%d")},
-            {L"Exclusion", CQvString(L"0")},
-            {L"WriteTime", item.strWriteTime},
-            {L"FileSize", Decimal(item.iFileSize, L"%I64d")},
-            {L"CRC32", Decimal(item.dwCRC32, L"%d")}};
-}
-
-// The values of a folder entry, in the order the media files list them.
-std::vector<EntryValue> FolderEntryValues(const FileDesc& item) {
-    const CQvString strBare = WithoutTrailingBackslash(item.strFilePath);
-    CQvString strPattern = strBare;
-    strPattern += L"\\*.*";
-    CQvString strParent = item.strFilePath;
-    CQvString strName;
-    int iSlash = 0;
-    if (strBare.ReverseFind(L'\\', iSlash) && iSlash > 0) {
-        strParent = strBare.Left(iSlash + 1);
-        strName = strBare.Mid(iSlash + 1, strBare.GetLength() - iSlash - 1);
-    }
-    return {{L"FullPath", Wrapped(strPattern)},
-            {L"Path", strParent},
-            {L"TargetPath", Wrapped(item.strTargetPath)},
-            {L"Name", Wrapped(strName)},
-            {L"Attribute", Decimal(item.dwAttributes, L"%d")},
-            {L"Exclusion", CQvString(L"0")},
-            {L"WriteTime", item.strWriteTime},
-            {L"FileSize", Decimal(item.iFileSize, L"%I64d")}};
 }
 
 // Asks the caller whether to go on; logs the stop when it says no.
@@ -292,8 +234,10 @@ long CQvSplit::AddFileToMedia(FileDesc* pFileDesc) {
         CQvLog::GetInstance()->AddError(L"Error adding node FILE");
         return E_FAIL;
     }
-    for (const EntryValue& value : FileEntryValues(*pFileDesc))
-        AddValueToFileNode(pFile, value.szName, value.strText);
+    QvEntryValues values;
+    QvFileEntryValues(*pFileDesc, values);
+    for (int i = 0; i < values.count; ++i)
+        AddValueToFileNode(pFile, values.values[i].szName, values.values[i].strText);
     m_iMediaSize += pFileDesc->iFileSize;
     m_dwMediaFileCount += 1;
     pFile->Release();
@@ -304,8 +248,10 @@ long CQvSplit::AddFolderToMedia(FileDesc* pFileDesc) {
     IQvXmlNode* pFile = NULL;
     if (!m_pFactoryNode || m_pFactoryNode->AddChild(L"FILE", &pFile) < 0 || !pFile)
         return E_FAIL;
-    for (const EntryValue& value : FolderEntryValues(*pFileDesc))
-        AddValueToFileNode(pFile, value.szName, value.strText);
+    QvEntryValues values;
+    QvFolderEntryValues(*pFileDesc, values);
+    for (int i = 0; i < values.count; ++i)
+        AddValueToFileNode(pFile, values.values[i].szName, values.values[i].strText);
     m_iMediaSize += pFileDesc->iFileSize;
     m_dwMediaFileCount += pFileDesc->dwFileCount;
     pFile->Release();

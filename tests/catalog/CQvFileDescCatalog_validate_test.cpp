@@ -187,8 +187,14 @@ TEST_F(CatalogValidateTest, NineChecksEachWithItsMessage) {
          p + L"iSizeGroup=11"},
         {"9 group+all", {{"c/a", 3 * kMB, L"All", false, false}, {"g/g", 5 * kMB, L"Any", true, false}}, 0,
          p + L"(iSizeAll+iSizeGroup) > dwSplitSize"},
+        // What must share a medium fits only below the split size in bytes, as it is placed.
+        {"2 first at exactly the split size", {{"c/f1", 6 * kMB, L"First", false, false},
+                                               {"c/f2", 4 * kMB, L"First", false, false}}, 0, p + L"iSizeFirst=10"},
+        {"5 first+free at exactly the split size", {{"c/a", 2 * kMB, L"All", false, false},
+                                                    {"c/f", 3 * kMB, L"First", false, false}}, 5,
+         p + L"iSizeFirst+dwFirstMediaFreeSpaceSize=10"},
         {"all pass", {{"c/a", 2 * kMB, L"All", false, false}, {"c/f", 3 * kMB, L"First", false, false},
-                      {"g/g", 4 * kMB, L"Any", true, false}}, 5, L""},
+                      {"g/g", 4 * kMB, L"Any", true, false}}, 4, L""},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.label);
@@ -229,7 +235,7 @@ TEST_F(CatalogValidateTest, NineChecksEachWithItsMessage) {
     }
 }
 
-TEST_F(CatalogValidateTest, SizesAreTruncatedToWholeMegabytesOneByOne) {
+TEST_F(CatalogValidateTest, SizesAreComparedInBytesAndLoggedInMegabytes) {
     TempTree t;
     t.WriteSparse("f.bin", 7 * kMB + kMB / 2);
     t.WriteSparse("a.bin", kMB * 9 / 10);
@@ -237,16 +243,22 @@ TEST_F(CatalogValidateTest, SizesAreTruncatedToWholeMegabytesOneByOne) {
                             {L"INCLUDE", L"All", t.WinPath("a.bin"), L"", false}}),
               S_OK);
     qvtest::LogCapture cap;
-    // First: 7.5 + 0.9 = 8.4 MB -> 8; all: 0.9 MB -> 0; so 8 + 0 passes check 3 at 8 MB.
-    EXPECT_EQ(A::Cat()->ValidateSplitSize(8, 0, 0), S_OK) << cap.Dump();
+    // First: 7.5 + 0.9 = 8.4 MB; with the every-medium file counted once more (as check 3
+    // does) 9.3 MB: below 10 MB, but not below 9 MB, although the megabytes truncated one by
+    // one (8 + 0) would have passed at 9.
+    EXPECT_EQ(A::Cat()->ValidateSplitSize(10, 0, 0), S_OK) << cap.Dump();
     EXPECT_TRUE(cap.Has(QvLogLevel::Info,
-                        L"CQvFileDescCatalog::ValidateSplitSize(DWORD dwSplitSize=8MB) "
+                        L"CQvFileDescCatalog::ValidateSplitSize(DWORD dwSplitSize=10MB) "
                         L"iSizeBigFile=7MB iSizeFirst=8MB iSizeLast=0MB iSizeGroup=0MB "
                         L"iSizeAll=0MB"))
         << cap.Dump();
     EXPECT_TRUE(cap.Has(QvLogLevel::Info, L"CQvFileDescCatalog::ValidateSplitSize(...) "
                                           L"iSizeBigFile=7MB FileName= " +
                                               t.WinPath("f.bin")))
+        << cap.Dump();
+    EXPECT_EQ(A::Cat()->ValidateSplitSize(9, 0, 0), E_FAIL) << cap.Dump();
+    EXPECT_TRUE(cap.Has(QvLogLevel::Error, L"CQvFileDescCatalog::ValidateSplitSize(DWORD "
+                                           L"dwSplitSize=9)FAILED -> (iSizeAll+iSizeFirst) > dwSplitSize"))
         << cap.Dump();
 }
 

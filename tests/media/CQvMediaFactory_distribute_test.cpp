@@ -170,24 +170,39 @@ TEST_F(MediaSplit, GroupsAreWrittenWholeLargestFirst) {
     ExpectRange(ReadMedium(tree, "Media2.xml"), "g0_", 0, 3);
 }
 
-TEST_F(MediaSplit, SingleEntryAndGroupFitDifferently) {
-    // The first medium stands at 699.5 MB; 0.9 MB more is 700.4 MB.
-    const int64_t big = 699 * MB + MB / 2;
-    const int64_t small = MB * 9 / 10;
-    for (const bool grouped : {false, true}) {
-        SCOPED_TRACE(grouped ? "group" : "single entry");
-        TempTree tree;
-        Maps maps;
-        Put(maps.first, File(L"C:\\big.bin", big));
-        Put(maps.any, File(L"C:\\small.bin", small, grouped ? 0 : -1));
-        Options run;
-        run.iGroupCount = grouped ? 1 : 0;
-        const DWORD count = Split(tree.WinPath(), maps, run);
-        // Single entries add truncated megabytes (699 + 0 < 700); a group adds bytes first
-        // (700.4 truncates to 700), so it goes to a medium of its own.
-        EXPECT_EQ(grouped ? 2u : 1u, count);
-        EXPECT_EQ(!grouped, ReadMedium(tree, "Media1.xml").Holds("C:\\small.bin"));
-        EXPECT_EQ(1, Occurrences(tree, count)["C:\\small.bin"]);
+TEST_F(MediaSplit, SingleEntriesAndGroupsFitByTheirBytes) {
+    struct Row {
+        const char* label;
+        int64_t first;   // bytes on the first-medium list
+        int64_t other;   // bytes of the entry that may go anywhere
+        DWORD split;
+        DWORD media;
+    };
+    const Row rows[] = {
+        // 699.5 MB and 0.9 MB more make 700.4 MB: too much for one 700 MB medium.
+        {"700.4 MB on 700 MB", 699 * MB + MB / 2, MB * 9 / 10, 700, 2},
+        {"699.9 MB on 700 MB", 699 * MB, MB * 9 / 10, 700, 1},
+        // Two files of one byte under a megabyte each do not share a 1 MB medium.
+        {"two of 1,048,575 bytes on 1 MB", MB - 1, MB - 1, 1, 2},
+    };
+    for (const Row& row : rows) {
+        for (const bool grouped : {false, true}) {
+            SCOPED_TRACE(std::string(row.label) + (grouped ? ", group" : ", single entry"));
+            TempTree tree;
+            Maps maps;
+            Put(maps.first, File(L"C:\\first.bin", row.first));
+            Put(maps.any, File(L"C:\\other.bin", row.other, grouped ? 0 : -1));
+            Options run;
+            run.dwSplitSize = row.split;
+            run.iGroupCount = grouped ? 1 : 0;
+            const DWORD count = Split(tree.WinPath(), maps, run);
+            EXPECT_EQ(row.media, count);
+            for (DWORD m = 1; m <= count; ++m) {
+                const std::string name = "Media" + std::to_string(m) + ".xml";
+                EXPECT_LT(ReadMedium(tree, name).Size(), static_cast<long long>(row.split) * MB) << name;
+            }
+            EXPECT_EQ(1, Occurrences(tree, count)["C:\\other.bin"]);
+        }
     }
 }
 
@@ -479,7 +494,7 @@ std::vector<int> ReferenceSingles(std::vector<int64_t> sizes, int64_t& media, in
     if (ids.empty() || media / MB >= split) return placed;
     size_t i = 0;
     while (i < ids.size()) {
-        if (sizes[ids[i]] / MB + media / MB < split) {
+        if ((sizes[ids[i]] + media) / MB < split) {
             media += sizes[ids[i]];
             placed.push_back(ids[i]);
             ids.erase(ids.begin() + i);

@@ -58,7 +58,10 @@ TEST(CQvMediaFactoryWriter, FileFormPathAndNameEdgeCases) {
         const char* extension;
     };
     const Row rows[] = {
-        {L"C:\\logs\\logs", "C:\\\\", "logs", ""},
+        // The folder part is what comes before the name, however often the name recurs.
+        {L"C:\\logs\\logs", "C:\\logs\\", "logs", ""},
+        {L"C:\\build-x\\build", "C:\\build-x\\", "build", ""},
+        {L"C:\\C", "C:\\", "C", ""},
         {L"C:\\Data\\README", "C:\\Data\\", "README", ""},
         {L"C:\\a.b\\c.tar.gz", "C:\\a.b\\", "c.tar.gz", ".gz"},
         {L"D:\\x\\y\\z.dat", "D:\\x\\y\\", "z.dat", ".dat"},

@@ -1,0 +1,81 @@
+// Catalogue keys that keep files differing only in letter case apart.
+#include "common/QvFileDescKeys.h"
+
+#include "platform/QvPlatform.h"
+
+namespace {
+
+// Whether key belongs to the entries of one lower-cased path: the key itself, or a twin's key.
+bool InRange(const CQvString& key, const std::wstring& lower) {
+    const std::wstring& k = key.str();
+    if (k.size() < lower.size() || k.compare(0, lower.size(), lower) != 0) return false;
+    return k.size() == lower.size() || k[lower.size()] == L'\0';
+}
+
+// Whether two paths equal apart from letter case name one file. Different spellings of one
+// path do (a rule may spell a folder otherwise than the disk); twins on a case-sensitive file
+// system do not.
+bool SameFile(const CQvString& a, const CQvString& b) {
+    return a == b || qvp::PathsNameSameEntry(a, b);
+}
+
+CQvString TwinKey(const std::wstring& lower, const CQvString& strPath) {
+    std::wstring key = lower;
+    key += L'\0';
+    key += strPath.str();
+    return CQvString(key);
+}
+
+}  // namespace
+
+CQvString QvFileDescKey(const CQvString& strPath) {
+    CQvString key(strPath);
+    key.MakeLower();
+    return key;
+}
+
+QvFileDescMapIter QvFindFileDesc(QvFileDescMap& map, const CQvString& strPath,
+                                 const CQvString* pLowerKey) {
+    CQvString own;
+    const CQvString& lower = pLowerKey ? *pLowerKey : (own = QvFileDescKey(strPath));
+    QvFileDescMapIter first = map.lower_bound(lower);
+    QvFileDescMapIter it = first;
+    for (; it != map.end() && InRange(it->first, lower.str()); ++it)
+        if (it->second.strFilePath == strPath) return it;
+    for (it = first; it != map.end() && InRange(it->first, lower.str()); ++it)
+        if (SameFile(it->second.strFilePath, strPath)) return it;
+    return map.end();
+}
+
+bool QvInsertFileDesc(QvFileDescMap& map, FileDesc&& desc, const CQvString* pLowerKey) {
+    CQvString own;
+    const CQvString& lower = pLowerKey ? *pLowerKey : (own = QvFileDescKey(desc.strFilePath));
+    const QvFileDescMapIter at = map.lower_bound(lower);
+    // The common case: no entry of that lower-cased path yet.
+    if (at == map.end() || !InRange(at->first, lower.str())) {
+        map.emplace_hint(at, lower, std::move(desc));
+        return true;
+    }
+    for (QvFileDescMapIter it = at; it != map.end() && InRange(it->first, lower.str()); ++it)
+        if (SameFile(it->second.strFilePath, desc.strFilePath)) return false;
+    CQvString key = TwinKey(lower.str(), desc.strFilePath);
+    map.emplace(std::move(key), std::move(desc));
+    return true;
+}
+
+void QvPutFileDesc(QvFileDescMap& map, const FileDesc& desc) {
+    const QvFileDescMapIter it = QvFindFileDesc(map, desc.strFilePath);
+    if (it != map.end()) {
+        it->second = desc;
+        return;
+    }
+    FileDesc copy(desc);
+    QvInsertFileDesc(map, std::move(copy));
+}
+
+bool QvEraseFileDesc(QvFileDescMap& map, const CQvString& strPath) {
+    const QvFileDescMapIter it = QvFindFileDesc(map, strPath);
+    if (it == map.end()) return false;
+    map.erase(it);
+    return true;
+}

@@ -1,0 +1,28 @@
+// Keys of the catalogue maps: entries are ordered by lower-cased path, and two files whose
+// paths differ only in letter case (possible on a case-sensitive file system) both keep an
+// entry: the first one met is keyed by its lower-cased path, each further one by its
+// lower-cased path, a NUL and its exact path, which sorts right after it.
+#ifndef QVFILEDESCKEYS_H
+#define QVFILEDESCKEYS_H
+
+#include "common/QvRecords.h"
+
+// The lower-cased path, the key of the first entry of that path.
+CQvString QvFileDescKey(const CQvString& strPath);
+
+// The entry of the file at strPath, or end(): the entry of exactly that path, else one whose
+// path names the same file.
+QvFileDescMapIter QvFindFileDesc(QvFileDescMap& map, const CQvString& strPath,
+                                 const CQvString* pLowerKey = nullptr);
+
+// Adds desc for the file at desc.strFilePath unless the map holds that file already; true
+// when added. strLowerKey, when given, is QvFileDescKey(desc.strFilePath).
+bool QvInsertFileDesc(QvFileDescMap& map, FileDesc&& desc, const CQvString* pLowerKey = nullptr);
+
+// Adds desc, or replaces the entry the map holds for that file.
+void QvPutFileDesc(QvFileDescMap& map, const FileDesc& desc);
+
+// Removes the entry of the file at strPath; true when there was one.
+bool QvEraseFileDesc(QvFileDescMap& map, const CQvString& strPath);
+
+#endif
