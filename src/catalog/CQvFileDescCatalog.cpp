@@ -115,7 +115,7 @@ long CQvFileDescCatalog::AddToMediaCatalog(CQvPathRules* pqvPathRules) {
         return log->ExitFunction(static_cast<long>(E_FAIL));
     }
     LPCTSTR strPath = pqvPathRules->GetPath();
-    if (AttributesOrZero(strPath) & FILE_ATTRIBUTE_DIRECTORY) {
+    if (qvp::IsFolderToEnter(AttributesOrZero(strPath))) {
         ParseDirectory(pqvPathRules, strPath, 1);
         return log->ExitFunction(static_cast<long>(S_OK));
     }
@@ -131,7 +131,7 @@ long CQvFileDescCatalog::DeleteFromMediaCatalog(CQvPathRules* pqvPathRules) {
         return log->ExitFunction(static_cast<long>(E_INVALIDARG));
     }
     LPCTSTR strPath = pqvPathRules->GetPath();
-    if (AttributesOrZero(strPath) & FILE_ATTRIBUTE_DIRECTORY) {
+    if (qvp::IsFolderToEnter(AttributesOrZero(strPath))) {
         ParseDirectory(pqvPathRules, strPath, 0);
         return log->ExitFunction(static_cast<long>(S_OK));
     }
@@ -159,7 +159,7 @@ void CQvFileDescCatalog::ParseDirectory(CQvPathRules* pqvPathRules, LPCTSTR strP
     do {
         strEntry.assign(strBase.str());
         strEntry += fd.cFileName;
-        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        if (qvp::IsFolderToEnter(fd.dwFileAttributes)) {
             if (std::wcscmp(fd.cFileName, L".") == 0 || std::wcscmp(fd.cFileName, L"..") == 0)
                 continue;
             ParseDirectory(pqvPathRules, strEntry.c_str(), bAdd);

@@ -39,7 +39,7 @@ void CQvFileDescCatalog::ComparedFolder(CQvPathRules* pRule, CQvString& strFolde
     WIN32_FILE_ATTRIBUTE_DATA data;
     std::memset(&data, 0, sizeof(data));
     bIsDir = qvp::GetFileAttributesExW(strPath, GetFileExInfoStandard, &data) &&
-             (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+             qvp::IsFolderToEnter(data.dwFileAttributes);
     // A file or a pattern is compared through the directory that holds it.
     if (!bIsDir) strPath.RemoveFileSpec();
     strFolder = strPath;
@@ -85,7 +85,7 @@ long CQvFileDescCatalog::WalkAroundRules(CQvPathRules* pQvPathRules, LPCTSTR str
     CQvString strFolder;
     bool bIsDir = false;
     do {
-        const bool bDirEntry = (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        const bool bDirEntry = qvp::IsFolderToEnter(fd.dwFileAttributes);
         if (bDirEntry && IsDotName(fd.cFileName)) continue;
         CQvPathString strChild(strBase);
         strChild += fd.cFileName;
@@ -171,7 +171,7 @@ long CQvFileDescCatalog::DeleteFilesFromCatalog(LPCTSTR strFilePath,
         HANDLE hFind = pMap ? qvp::FindFirstFileW(strFilePath, &fd) : INVALID_HANDLE_VALUE;
         if (hFind == INVALID_HANDLE_VALUE) continue;
         do {
-            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+            if (qvp::IsFolderToEnter(fd.dwFileAttributes)) continue;
             CQvString strEntry(strDir);
             strEntry += fd.cFileName;
             QvEraseFileDesc(*pMap, strEntry);

@@ -194,7 +194,7 @@ long CQvFileDescCatalog::AddFilesToCatalog(CQvPathRules* pQvPathRules, LPCTSTR s
         HANDLE hFind = pMap ? qvp::FindFirstFileW(strFileName, &fd) : INVALID_HANDLE_VALUE;
         if (hFind == INVALID_HANDLE_VALUE) continue;
         do {
-            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+            if (qvp::IsFolderToEnter(fd.dwFileAttributes)) continue;
             // The entry keeps the name as listed: a lower-cased path could open a twin
             // that differs only in letter case.
             CQvString strEntry(strDir);
@@ -271,7 +271,7 @@ FileDesc* CQvFileDescCatalog::MakeDesc(bool bDirDesc, CQvPathRules* pQvPathRules
         pDesc->dwAttributes = info.dwAttributes;
         pDesc->dwCRC32 = 0;
         pDesc->pPathRules = pQvPathRules;
-        if (!(info.dwAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        if (!qvp::IsFolderToEnter(info.dwAttributes)) {
             pDesc->iFileSize = SizeOf(info.nFileSizeHigh, info.nFileSizeLow);
         } else if (bDirDesc) {
             int64_t iTotal = 0;
@@ -372,7 +372,7 @@ CQvFileDescCatalog::QvDirFacts CQvFileDescCatalog::MeasureDirFromDisk(const std:
     HANDLE hFind = qvp::FindFirstFileW(strPattern.c_str(), &fd);
     if (hFind == INVALID_HANDLE_VALUE) return facts;
     do {
-        if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        if (!qvp::IsFolderToEnter(fd.dwFileAttributes)) {
             const int64_t iSize = SizeOf(fd.nFileSizeHigh, fd.nFileSizeLow);
             facts.iTotal += iSize;
             if (iSize > facts.iBiggest) {
@@ -457,7 +457,7 @@ long CQvFileDescCatalog::SplitDirToCatalog(DWORD dwSplit, CQvPathRules* pQvPathR
     if (hFind == INVALID_HANDLE_VALUE) return log->ExitFunction(static_cast<long>(S_OK));
     do {
         std::wstring strChild = strBase.str() + fd.cFileName;
-        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        if (qvp::IsFolderToEnter(fd.dwFileAttributes)) {
             if (IsDotName(fd.cFileName)) continue;
             strChild += L'\\';
             int64_t iTotal = 0;

@@ -21,7 +21,7 @@ bool IsDirectory(LPCTSTR strPath) {
     WIN32_FILE_ATTRIBUTE_DATA data;
     std::memset(&data, 0, sizeof(data));
     return qvp::GetFileAttributesExW(strPath, GetFileExInfoStandard, &data) &&
-           (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+           qvp::IsFolderToEnter(data.dwFileAttributes);
 }
 
 bool IsSplitOn() {
@@ -230,7 +230,7 @@ void CQvFileDescCatalog::AddSizesOfMap(QvFileDescMap& mpFileDesc, int64_t iLimit
         QvFileDescMapIter cur = it;
         FileDesc& entry = cur->second;
         bool bCut = false;
-        if (entry.dwAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        if (qvp::IsFolderToEnter(entry.dwAttributes)) {
             CQvPathString strDir(entry.strFilePath);
             strDir.RemoveBackslash();
             CheckBigFileInDir(iLimit, iSizeBigFile, mpFileDesc, cur, strDir);
@@ -312,7 +312,7 @@ void CQvFileDescCatalog::CheckBigFileInDir(int64_t iLimit, int64_t& iSizeBigFile
     HANDLE hFind = qvp::FindFirstFileW(strPattern.c_str(), &fd);
     if (hFind == INVALID_HANDLE_VALUE) return;
     do {
-        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        if (qvp::IsFolderToEnter(fd.dwFileAttributes)) {
             if (std::wcscmp(fd.cFileName, L".") == 0 || std::wcscmp(fd.cFileName, L"..") == 0)
                 continue;
             const std::wstring strSub = strBase.str() + fd.cFileName + L"\\";

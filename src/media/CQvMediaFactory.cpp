@@ -156,7 +156,7 @@ long CQvMediaFactory::AddFileToMedia(FileDesc* pFileDesc) {
         m_pFactoryNode->AddChild(L"FILE", &pFile) < 0 || pFile == NULL) {
         return log->ExitFunction(static_cast<long>(E_FAIL));
     }
-    if (pFileDesc->dwAttributes & FILE_ATTRIBUTE_DIRECTORY)
+    if (qvp::IsFolderToEnter(pFileDesc->dwAttributes))
         AddDirectoryValues(pFile, *pFileDesc);
     else
         AddFileValues(pFile, *pFileDesc);
@@ -218,7 +218,7 @@ long CQvMediaFactory::GetDirFileCount(LPCTSTR strPath) {
     if (hFind == INVALID_HANDLE_VALUE) return S_OK;
     long hr = S_OK;
     do {
-        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        if (qvp::IsFolderToEnter(data.dwFileAttributes)) {
             const CQvString name(data.cFileName);
             if (name == L"." || name == L"..") continue;
             CQvString child;

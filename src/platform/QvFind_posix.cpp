@@ -1,9 +1,9 @@
 // Directory listing (FindFirstFileW/FindNextFileW/FindClose) in the fixed order NTFS uses.
 //
 // The whole listing is read and sorted when the search starts, so FindNextFileW only iterates.
-// Entries the host cannot describe as a Windows file are left out: dangling symbolic links (the
-// target to copy is missing), sockets, pipes and devices (reading them would block or never end),
-// and names longer than MAX_PATH - 1 characters.
+// Symbolic links are entries of their own (see QvEntry_posix.cpp). Entries the host cannot
+// describe as a Windows file are left out: sockets, pipes and devices (IsListable) and names
+// longer than MAX_PATH - 1 characters.
 #include "platform/QvPosixSupport.h"
 
 #include <algorithm>
@@ -70,15 +70,28 @@ void SplitPattern(const std::wstring& s, std::wstring& dir, std::wstring& patter
     pattern = s.substr(cut);
 }
 
-FindEntry MakeEntry(std::wstring name, const struct stat& st) {
+// Whether an entry is listed: folders, regular files and links kept as links. Sockets, pipes
+// and devices are not, since reading one would block or never end; this is the one place that
+// decides it.
+bool IsListable(const posix::EntryStat& e) {
+    return e.isLink || S_ISDIR(e.st.st_mode) || S_ISREG(e.st.st_mode);
+}
+
+FindEntry MakeEntry(std::wstring name, const posix::EntryStat& entry) {
     FindEntry e;
     e.key.resize(name.size());
     for (size_t i = 0; i < name.size(); ++i) e.key[i] = ToUpperChar(name[i]);
     e.name = std::move(name);
-    e.attributes = posix::AttributesFromStat(st);
-    e.size = S_ISDIR(st.st_mode) ? 0 : static_cast<uint64_t>(st.st_size);
-    e.writeTime = posix::WriteTimeFromStat(st);
+    e.attributes = posix::AttributesOfEntry(entry);
+    e.size = posix::SizeOfEntry(entry);
+    e.writeTime = posix::WriteTimeFromStat(entry.st);
     return e;
+}
+
+FindEntry MakeFolderEntry(std::wstring name, const struct stat& st) {
+    posix::EntryStat entry;
+    entry.st = st;
+    return MakeEntry(std::move(name), entry);
 }
 
 // Names equal ignoring case are ordered by their host bytes, which the wide names give back
@@ -86,15 +99,15 @@ FindEntry MakeEntry(std::wstring name, const struct stat& st) {
 bool EntryLess(const FindEntry& a, const FindEntry& b) {
     const int byKey = a.key.compare(b.key);
     if (byKey != 0) return byKey < 0;
-    return WideToUtf8(a.name) < WideToUtf8(b.name);
+    return WideToHostName(a.name) < WideToHostName(b.name);
 }
 
 // "." and "..", which Windows reports first whenever the pattern matches them.
 void AddDotEntries(int dirFd, const struct stat& self, const std::wstring& pattern, std::vector<FindEntry>& out) {
-    if (posix::MatchesWindowsPattern(pattern, L".")) out.push_back(MakeEntry(L".", self));
+    if (posix::MatchesWindowsPattern(pattern, L".")) out.push_back(MakeFolderEntry(L".", self));
     struct stat parent;
     if (posix::MatchesWindowsPattern(pattern, L"..") && fstatat(dirFd, "..", &parent, 0) == 0)
-        out.push_back(MakeEntry(L"..", parent));
+        out.push_back(MakeFolderEntry(L"..", parent));
 }
 
 // Reads the matching entries of an open folder, sorted by upper-cased name.
@@ -103,12 +116,11 @@ void ReadEntries(DIR* d, const std::wstring& pattern, std::vector<FindEntry>& ou
     while (const struct dirent* de = readdir(d)) {
         const char* raw = de->d_name;
         if (std::strcmp(raw, ".") == 0 || std::strcmp(raw, "..") == 0) continue;
-        std::wstring name = Utf8ToWide(raw, std::strlen(raw));
+        std::wstring name = HostNameToWide(raw, std::strlen(raw));
         if (name.size() > MAX_PATH - 1 || !posix::MatchesWindowsPattern(pattern, name)) continue;
-        struct stat st;
-        if (fstatat(dirfd(d), raw, &st, 0) != 0) continue;  // dangling link
-        if (!S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode)) continue;
-        found.push_back(MakeEntry(std::move(name), st));
+        posix::EntryStat entry;
+        if (!posix::StatEntry(dirfd(d), raw, entry) || !IsListable(entry)) continue;
+        found.push_back(MakeEntry(std::move(name), entry));
     }
     std::sort(found.begin(), found.end(), EntryLess);
     out.insert(out.end(), std::make_move_iterator(found.begin()), std::make_move_iterator(found.end()));
@@ -118,14 +130,15 @@ void ReadEntries(DIR* d, const std::wstring& pattern, std::vector<FindEntry>& ou
 // entry equal ignoring case, as a path lookup picks it. Scanning for every match instead would
 // report "A" as well when "a" was asked for and both exist.
 void ReadOne(const posix::NativePath& dir, int dirFd, const std::wstring& pattern, std::vector<FindEntry>& out) {
-    std::string raw = WideToUtf8(pattern);
+    std::string raw = WideToHostName(pattern);
     struct stat st;
     if (fstatat(dirFd, raw.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 &&
         posix::FindIgnoringCase(dir.path, pattern, raw) != posix::Lookup::Found)
         return;
-    const std::wstring name = Utf8ToWide(raw);
-    if (name.size() > MAX_PATH - 1 || fstatat(dirFd, raw.c_str(), &st, 0) != 0) return;
-    if (S_ISDIR(st.st_mode) || S_ISREG(st.st_mode)) out.push_back(MakeEntry(name, st));
+    std::wstring name = HostNameToWide(raw);
+    posix::EntryStat entry;
+    if (name.size() > MAX_PATH - 1 || !posix::StatEntry(dirFd, raw.c_str(), entry)) return;
+    if (IsListable(entry)) out.push_back(MakeEntry(std::move(name), entry));
 }
 
 // Whether the pattern can only name one entry ("name." is a wildcard: it also matches "name").

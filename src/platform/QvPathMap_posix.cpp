@@ -1,4 +1,7 @@
 // Maps Windows paths onto the host file system: drive roots, separators, case-insensitive names.
+//
+// Each component goes back to its host bytes with WideToHostName, so a name listed with mapped
+// characters (U+F02A for '*') reaches exactly the file it came from.
 #include "platform/QvPosixSupport.h"
 
 #include <cerrno>
@@ -50,7 +53,7 @@ Lookup FindIgnoringCase(const std::string& dir, const std::wstring& name, std::s
     while (const struct dirent* e = readdir(d)) {
         const std::string entry = e->d_name;
         if (entry == "." || entry == "..") continue;
-        if (!EqualIgnoringCase(Utf8ToWide(entry), name)) continue;
+        if (!EqualIgnoringCase(HostNameToWide(entry), name)) continue;
         if (!any || entry < found) found = entry;
         any = true;
     }
@@ -124,8 +127,8 @@ bool ResolveExact(const std::vector<std::wstring>& parts, NativePath& out) {
     for (const std::wstring& part : parts)
         if (part == L"..") return false;
     std::string parent = out.path;
-    for (size_t i = 0; i + 1 < parts.size(); ++i) parent = Join(parent, WideToUtf8(parts[i]));
-    const std::string name = WideToUtf8(parts.back());
+    for (size_t i = 0; i + 1 < parts.size(); ++i) parent = Join(parent, WideToHostName(parts[i]));
+    const std::string name = WideToHostName(parts.back());
     const std::string exact = Join(parent, name);
     struct stat st;
     if (lstat(exact.c_str(), &st) == 0) {
@@ -147,7 +150,7 @@ void Resolve(const std::vector<std::wstring>& parts, NativePath& out) {
     std::string cur = out.path;
     out.folder = cur;
     for (size_t i = 0; i < parts.size(); ++i) {
-        const std::string name = WideToUtf8(parts[i]);
+        const std::string name = WideToHostName(parts[i]);
         out.folder = cur;
         out.givenName = name;
         const std::string exact = Join(cur, name);

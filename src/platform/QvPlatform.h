@@ -71,6 +71,7 @@ struct LARGE_INTEGER {
 #define FILE_ATTRIBUTE_DIRECTORY 0x00000010
 #define FILE_ATTRIBUTE_ARCHIVE 0x00000020
 #define FILE_ATTRIBUTE_NORMAL 0x00000080
+#define FILE_ATTRIBUTE_REPARSE_POINT 0x00000400
 #define INVALID_FILE_ATTRIBUTES ((DWORD)-1)
 
 #define GENERIC_READ 0x80000000u
@@ -188,13 +189,28 @@ void SysFreeString(BSTR bstrString);
 wchar_t ToUpperChar(wchar_t c);
 wchar_t ToLowerChar(wchar_t c);
 
-// Conversions between wide strings and UTF-8 bytes. Bytes that are not valid UTF-8 decode to
-// the code points U+DC80..U+DCFF and encode back to the same bytes, so every POSIX file name
-// survives a round trip.
+// Conversions between wide strings and UTF-8 text. A byte b that is not valid UTF-8 decodes to
+// the private-use character U+F000 + b, the character a file name holding it lists with; every
+// character, that one included, encodes as UTF-8, so the text written is always valid UTF-8.
 std::string WideToUtf8(const std::wstring& s);
 std::string WideToUtf8(const wchar_t* s, size_t n);
 std::wstring Utf8ToWide(const std::string& s);
 std::wstring Utf8ToWide(const char* s, size_t n);
+
+// Conversions between one host file name (bytes) and the Windows name it lists with. A character
+// Windows refuses in a name (control characters, \ * ? : " < > |) and a byte that is not UTF-8
+// become U+F000 + their value; a host name already holding such a private-use character lists it
+// byte by byte the same way, so every host name maps back to exactly its own bytes.
+std::wstring HostNameToWide(const std::string& s);
+std::wstring HostNameToWide(const char* s, size_t n);
+std::string WideToHostName(const std::wstring& s);
+std::string WideToHostName(const wchar_t* s, size_t n);
+
+// Whether a walk through a tree enters an entry with these attributes: a folder that is no
+// reparse point. A symbolic link or junction to a folder is kept as an entry of its own.
+inline bool IsFolderToEnter(DWORD dwAttributes) {
+    return (dwAttributes & FILE_ATTRIBUTE_DIRECTORY) && !(dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
 
 // The process id, for unique temporary names.
 DWORD GetCurrentProcessId();

@@ -18,10 +18,13 @@ namespace {
 
 const mode_t kWriteBits = S_IWUSR | S_IWGRP | S_IWOTH;
 
-// Maps a path and stats it (following links); false with the last error set.
-bool StatPath(LPCWSTR name, posix::NativePath& p, struct stat& st) {
+// Maps a path and describes its entry as a listing does: a symbolic link is reported itself
+// unless links are followed, as GetFileAttributesW reports a reparse point on Windows. False with
+// the last error set.
+bool StatPath(LPCWSTR name, posix::NativePath& p, posix::EntryStat& entry) {
     if (!posix::MapPath(name, p)) return false;
-    if (stat(p.path.c_str(), &st) != 0) return posix::FailErrno(errno, posix::ErrOp::Other, p.parentMissing);
+    if (!posix::StatEntry(AT_FDCWD, p.path.c_str(), entry))
+        return posix::FailErrno(errno, posix::ErrOp::Other, p.parentMissing);
     return true;
 }
 
@@ -34,14 +37,14 @@ bool LstatPath(LPCWSTR name, posix::NativePath& p, struct stat& st) {
 
 BOOL GetAttributesImpl(LPCWSTR name, WIN32_FILE_ATTRIBUTE_DATA* data) {
     posix::NativePath p;
-    struct stat st;
-    if (!StatPath(name, p, st)) return FALSE;
-    data->dwFileAttributes = posix::AttributesFromStat(st);
-    const FILETIME ft = posix::WriteTimeFromStat(st);
+    posix::EntryStat entry;
+    if (!StatPath(name, p, entry)) return FALSE;
+    data->dwFileAttributes = posix::AttributesOfEntry(entry);
+    const FILETIME ft = posix::WriteTimeFromStat(entry.st);
     data->ftCreationTime = ft;  // no portable creation time; the write time stands in
     data->ftLastAccessTime = ft;
     data->ftLastWriteTime = ft;
-    const uint64_t size = S_ISDIR(st.st_mode) ? 0 : static_cast<uint64_t>(st.st_size);
+    const uint64_t size = posix::SizeOfEntry(entry);
     data->nFileSizeHigh = static_cast<DWORD>(size >> 32);
     data->nFileSizeLow = static_cast<DWORD>(size & 0xFFFFFFFFu);
     return TRUE;
@@ -49,12 +52,13 @@ BOOL GetAttributesImpl(LPCWSTR name, WIN32_FILE_ATTRIBUTE_DATA* data) {
 
 // Only the read-only bit has a POSIX counterpart; folders keep their permissions, because a
 // read-only Windows folder still takes new files and a folder without write permission would not.
+// A link kept as a link has no permissions of its own to change, and its target is left alone.
 BOOL SetAttributesImpl(LPCWSTR name, DWORD attrs) {
     posix::NativePath p;
-    struct stat st;
-    if (!StatPath(name, p, st)) return FALSE;
-    if (S_ISDIR(st.st_mode)) return TRUE;
-    mode_t mode = st.st_mode & 07777;
+    posix::EntryStat entry;
+    if (!StatPath(name, p, entry)) return FALSE;
+    if (entry.isLink || S_ISDIR(entry.st.st_mode)) return TRUE;
+    mode_t mode = entry.st.st_mode & 07777;
     if (attrs & FILE_ATTRIBUTE_READONLY)
         mode &= ~kWriteBits;
     else
@@ -138,8 +142,8 @@ BOOL PathExistsImpl(LPCWSTR name) {
     if (!name) return posix::Fail(ERROR_INVALID_PARAMETER);
     if (std::wcspbrk(name, L"*?")) return posix::Fail(ERROR_INVALID_NAME);
     posix::NativePath p;
-    struct stat st;
-    return StatPath(name, p, st);
+    posix::EntryStat entry;
+    return StatPath(name, p, entry);
 }
 
 }  // namespace

@@ -51,6 +51,26 @@ BOOL Fail(DWORD code);
 // Attributes as Windows reports them: 0x10 folder, 0x20 file, +0x01 when the owner may not
 // write.
 DWORD AttributesFromStat(const struct stat& st);
+
+// One entry as the listing and the attribute functions describe it.
+struct EntryStat {
+    struct stat st;             // the entry itself, or a link's target when links are followed
+    bool isLink = false;        // a symbolic link kept as an entry of its own
+    bool linkToFolder = false;  // such a link whose target is a folder
+};
+
+// Whether symbolic links are followed: QVSPLIT_FOLLOW_LINKS=1, read at each call because tests
+// change it.
+bool FollowLinks();
+// Describes name in the folder dirFd (AT_FDCWD: name is a path). A link is described itself
+// unless links are followed and its target exists. False with errno set when nothing is there.
+bool StatEntry(int dirFd, const char* name, EntryStat& out);
+// Attributes of an entry: a link kept as such reports 0x400 with 0x10 (to a folder) or 0x20
+// (anything else, a dangling link included); it is never read-only, as links carry no
+// permissions of their own.
+DWORD AttributesOfEntry(const EntryStat& e);
+// Size of an entry: 0 for folders and links kept as such.
+uint64_t SizeOfEntry(const EntryStat& e);
 // The POSIX modification time as a FILETIME.
 FILETIME WriteTimeFromStat(const struct stat& st);
 // Whether the owner write bit of a regular file is clear (Windows: read-only attribute).

@@ -1,4 +1,4 @@
-// UTF-8 <-> wchar_t conversion that keeps bytes which are not UTF-8 (same code on every host).
+// UTF-8 <-> wchar_t conversion, and host file names <-> Windows names (same code on every host).
 #include "platform/QvPlatform.h"
 
 #include <type_traits>
@@ -7,12 +7,30 @@ namespace qvp {
 
 namespace {
 
-// Bytes that are not part of valid UTF-8 decode to U+DC00 + byte (only 0x80..0xFF occur).
-const uint32_t kEscapeBase = 0xDC00;
+// A byte that is not part of valid UTF-8 decodes to U+F000 + byte (only 0x80..0xFF occur), a
+// private-use character: lone surrogates, as some systems use, are not allowed in XML 1.0.
+const uint32_t kEscapeBase = 0xF000;
 const uint32_t kReplacement = 0xFFFD;
 
-bool IsEscape(uint32_t cp) { return cp >= 0xDC80 && cp <= 0xDCFF; }
 bool IsSurrogate(uint32_t cp) { return cp >= 0xD800 && cp <= 0xDFFF; }
+bool IsEscapeRange(uint32_t cp) { return cp >= kEscapeBase && cp <= kEscapeBase + 0xFF; }
+
+// The characters Windows refuses in a name; '/' is absent, as no host name can hold it.
+bool IsForbiddenInName(uint32_t c) {
+    if (c >= 0x01 && c < 0x20) return true;
+    switch (c) {
+    case '\\': case '*': case '?': case ':': case '"': case '<': case '>': case '|': return true;
+    default: return false;
+    }
+}
+
+// Whether the name character U+F000 + b stands for the host byte b.
+bool IsNameEscape(uint32_t cp) {
+    if (!IsEscapeRange(cp)) return false;
+    const uint32_t b = cp - kEscapeBase;
+    return b >= 0x80 || IsForbiddenInName(b);
+}
+
 bool IsContinuation(unsigned char b) { return (b & 0xC0) == 0x80; }
 
 // Decodes one well-formed UTF-8 sequence at s[i] (n bytes in all); returns its length, or 0
@@ -107,21 +125,63 @@ size_t AsciiPrefix(const C* s, size_t n) {
     return i;
 }
 
-}  // namespace
+// Length of the run at the start that a name keeps as it is: ASCII other than the characters
+// Windows refuses in names.
+template <class C>
+size_t PlainNamePrefix(const C* s, size_t n) {
+    typedef typename std::make_unsigned<C>::type U;
+    size_t i = 0;
+    while (i < n && static_cast<U>(s[i]) < 0x80 && !IsForbiddenInName(static_cast<U>(s[i]))) ++i;
+    return i;
+}
 
-// Both directions size the result for the worst case first and shrink it at the end: paths are
-// converted for every file of a tree, and appending byte by byte cost more than the rest of a
-// listing. A run of ASCII, by far the most common text, is copied without decoding.
-std::string WideToUtf8(const wchar_t* s, size_t n) {
-    // The ASCII start is copied in a loop the compiler can vectorise; the rest, if any, is
+// UTF-8 to wide; as a host name (asName) when the characters Windows refuses are mapped too.
+std::wstring Decode(const char* s, size_t n, bool asName) {
+    // Every byte gives at most one unit, except four-byte forms (two units from four bytes).
+    const size_t plain = asName ? PlainNamePrefix(s, n) : AsciiPrefix(s, n);
+    std::wstring out(n, L'\0');
+    wchar_t* o = &out[0];
+    for (size_t i = 0; i < plain; ++i) o[i] = static_cast<wchar_t>(s[i]);
+    if (plain == n) return out;
+    size_t used = plain;
+    for (size_t i = plain; i < n;) {
+        const unsigned char b = static_cast<unsigned char>(s[i]);
+        if (b < 0x80) {
+            o[used++] = static_cast<wchar_t>(asName && IsForbiddenInName(b) ? kEscapeBase + b : b);
+            ++i;
+            continue;
+        }
+        uint32_t cp;
+        const size_t len = DecodeOne(s, n, i, cp);
+        if (len == 0) {
+            used += PutCodePoint(o + used, kEscapeBase + b);
+            ++i;
+        } else if (asName && IsNameEscape(cp)) {
+            // A name already holding a character of the mapping lists it byte by byte, so it
+            // cannot collide with the name whose refused character maps to it.
+            for (size_t k = 0; k < len; ++k)
+                o[used++] = static_cast<wchar_t>(kEscapeBase + static_cast<unsigned char>(s[i + k]));
+            i += len;
+        } else {
+            used += PutCodePoint(o + used, cp);
+            i += len;
+        }
+    }
+    out.resize(used);
+    return out;
+}
+
+// Wide to UTF-8; as a host name (asName) when the mapped characters go back to their bytes.
+std::string Encode(const wchar_t* s, size_t n, bool asName) {
+    // The plain start is copied in a loop the compiler can vectorise; the rest, if any, is
     // encoded character by character into room for the worst case.
-    const size_t ascii = AsciiPrefix(s, n);
-    std::string out(ascii == n ? n : ascii + (n - ascii) * 4, '\0');
+    const size_t plain = asName ? PlainNamePrefix(s, n) : AsciiPrefix(s, n);
+    std::string out(plain == n ? n : plain + (n - plain) * 4, '\0');
     char* o = &out[0];
-    for (size_t i = 0; i < ascii; ++i) o[i] = static_cast<char>(s[i]);
-    if (ascii == n) return out;
-    size_t used = ascii;
-    for (size_t i = ascii; i < n;) {
+    for (size_t i = 0; i < plain; ++i) o[i] = static_cast<char>(s[i]);
+    if (plain == n) return out;
+    size_t used = plain;
+    for (size_t i = plain; i < n;) {
         const uint32_t c = static_cast<uint32_t>(s[i]);
         if (c < 0x80) {
             o[used++] = static_cast<char>(c);
@@ -130,7 +190,7 @@ std::string WideToUtf8(const wchar_t* s, size_t n) {
         }
         uint32_t cp;
         i += ReadWide(s, n, i, cp);
-        if (IsEscape(cp))
+        if (asName && IsNameEscape(cp))
             o[used++] = static_cast<char>(cp - kEscapeBase);
         else if (IsSurrogate(cp) || cp > 0x10FFFF)
             used += PutUtf8(o + used, kReplacement);  // a lone surrogate has no UTF-8 form
@@ -141,37 +201,26 @@ std::string WideToUtf8(const wchar_t* s, size_t n) {
     return out;
 }
 
-std::wstring Utf8ToWide(const char* s, size_t n) {
-    // Every byte gives at most one unit, except four-byte forms (two units from four bytes).
-    const size_t ascii = AsciiPrefix(s, n);
-    std::wstring out(n, L'\0');
-    wchar_t* o = &out[0];
-    for (size_t i = 0; i < ascii; ++i) o[i] = static_cast<wchar_t>(s[i]);
-    if (ascii == n) return out;
-    size_t used = ascii;
-    for (size_t i = ascii; i < n;) {
-        const unsigned char b = static_cast<unsigned char>(s[i]);
-        if (b < 0x80) {
-            o[used++] = static_cast<wchar_t>(b);
-            ++i;
-            continue;
-        }
-        uint32_t cp;
-        const size_t len = DecodeOne(s, n, i, cp);
-        if (len == 0) {
-            used += PutCodePoint(o + used, kEscapeBase + b);
-            ++i;
-        } else {
-            used += PutCodePoint(o + used, cp);
-            i += len;
-        }
-    }
-    out.resize(used);
-    return out;
-}
+}  // namespace
+
+// Both directions size the result for the worst case first and shrink it at the end: paths are
+// converted for every file of a tree, and appending byte by byte cost more than the rest of a
+// listing. A run of ASCII, by far the most common text, is copied without decoding.
+std::string WideToUtf8(const wchar_t* s, size_t n) { return Encode(s, n, false); }
+
+std::wstring Utf8ToWide(const char* s, size_t n) { return Decode(s, n, false); }
 
 std::string WideToUtf8(const std::wstring& s) { return WideToUtf8(s.data(), s.size()); }
 
 std::wstring Utf8ToWide(const std::string& s) { return Utf8ToWide(s.data(), s.size()); }
+
+// Host names map into Windows names as Cygwin and WSL map them: U+F000 + the refused byte.
+std::wstring HostNameToWide(const char* s, size_t n) { return Decode(s, n, true); }
+
+std::string WideToHostName(const wchar_t* s, size_t n) { return Encode(s, n, true); }
+
+std::wstring HostNameToWide(const std::string& s) { return HostNameToWide(s.data(), s.size()); }
+
+std::string WideToHostName(const std::wstring& s) { return WideToHostName(s.data(), s.size()); }
 
 }  // namespace qvp

@@ -202,7 +202,7 @@ void CQvSplit::InitializeFileDescription(FileDesc& fileDesc, QvRule* pRule) {
     fileDesc.dwAttributes = data.dwFileAttributes;
     fileDesc.strWriteTime = LocalWriteTime(data.ftLastWriteTime);
     fileDesc.iFileSize = 0;
-    if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+    if (!qvp::IsFolderToEnter(data.dwFileAttributes))
         fileDesc.iFileSize = (static_cast<int64_t>(data.nFileSizeHigh) << 32) + data.nFileSizeLow;
     fileDesc.strTargetPath = ItemTargetPath(pRule->szTargetPath);
     fileDesc.pPathRules = NULL;
@@ -213,7 +213,7 @@ void CQvSplit::InitializeFileDescription(FileDesc& fileDesc, QvRule* pRule) {
 
 long CQvSplit::AddItemToMedia(FileDesc* pFileDesc) {
     if (!pFileDesc) return E_INVALIDARG;
-    if (!(pFileDesc->dwAttributes & FILE_ATTRIBUTE_DIRECTORY)) return AddFileToMedia(pFileDesc);
+    if (!qvp::IsFolderToEnter(pFileDesc->dwAttributes)) return AddFileToMedia(pFileDesc);
     if (pFileDesc->iFileSize == 0) {
         // Counted on the item held in the list, so a later medium does not count it again;
         // counting from zero keeps a folder of empty files from growing its count on retries.
@@ -291,7 +291,7 @@ long CQvSplit::GetNumberFileAndSize(LPCTSTR strFolder, int64_t& iSize, DWORD& dw
     // The listing stays open while a subfolder is counted: the platform refuses to list a
     // folder this walk is already inside, which ends a link loop.
     do {
-        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        if (qvp::IsFolderToEnter(fd.dwFileAttributes)) {
             if (std::wcscmp(fd.cFileName, L".") == 0 || std::wcscmp(fd.cFileName, L"..") == 0)
                 continue;
             CQvString strSub = strDir;

@@ -1,8 +1,10 @@
 // Catalogue basics: location maps, the substring test, whole-rule adding and removing, walks.
 #include "catalog/QvCatalogTestAccess.h"
+#include "platform/QvPlatformTestUtil.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <set>
 
@@ -184,12 +186,26 @@ TEST_F(CatalogTest, WalksEndOnALinkToAnAncestor) {
     t.WriteFile("a/b/y.txt", "22");
     std::filesystem::create_directory_symlink(t.Native("a"), t.Native("a/b/loop"));
     auto rule = IncludeRule(t.WinPath("a"));
-    ASSERT_EQ(A::Cat()->AddToMediaCatalog(rule.get()), S_OK);
-    // The loop is not entered again from inside the walk of a.
-    EXPECT_EQ(Keys(A::Map(InAny)), (std::vector<std::string>{Key(t, "a/b/y.txt"), Key(t, "a/x.txt")}));
-    EXPECT_EQ(A::DirSize(t.WinPath("a").c_str()), 3);
-    A::Cat()->ResetFileCatalog();
-    EXPECT_EQ(A::SplitDirToCatalog(1, rule.get(), t.WinPath("a").c_str()), S_OK);
-    EXPECT_EQ(Keys(A::Map(InAny)), (std::vector<std::string>{Key(t, "a/b") + "\\", Key(t, "a/x.txt")}));
+    qvtest::EnvGuard env("QVSPLIT_FOLLOW_LINKS");
+    const struct {
+        const char* label;
+        const char* follow;
+        std::vector<std::string> keys;
+    } rows[] = {
+        {"by default the link is an entry of its own", "0", {Key(t, "a/b/loop"), Key(t, "a/b/y.txt"), Key(t, "a/x.txt")}},
+        {"followed, the loop is not entered again from inside the walk of a", "1",
+         {Key(t, "a/b/y.txt"), Key(t, "a/x.txt")}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.label);
+        setenv("QVSPLIT_FOLLOW_LINKS", row.follow, 1);
+        A::ResetAll();
+        ASSERT_EQ(A::Cat()->AddToMediaCatalog(rule.get()), S_OK);
+        EXPECT_EQ(Keys(A::Map(InAny)), row.keys);
+        EXPECT_EQ(A::DirSize(t.WinPath("a").c_str()), 3);
+        A::Cat()->ResetFileCatalog();
+        EXPECT_EQ(A::SplitDirToCatalog(1, rule.get(), t.WinPath("a").c_str()), S_OK);
+        EXPECT_EQ(Keys(A::Map(InAny)), (std::vector<std::string>{Key(t, "a/b") + "\\", Key(t, "a/x.txt")}));
+    }
 }
 #endif

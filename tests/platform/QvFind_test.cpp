@@ -6,17 +6,22 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <string>
 #include <vector>
 
 #if !defined(_WIN32)
+#include <cstdlib>
 #include <unistd.h>
 #endif
 
 using qvtest::ListNames;
 using qvtest::ReadAll;
 using qvtest::TempTree;
+#if !defined(_WIN32)
+using qvtest::EnvGuard;
+#endif
 
 namespace {
 
@@ -140,7 +145,8 @@ TEST(QvFind, FailuresTellAMissingFolderFromNoMatch) {
 #if !defined(_WIN32)
 namespace {
 
-// A recursive walk as the library does it: the parent's handle stays open while it recurses.
+// A recursive walk as the library does it: the parent's handle stays open while it recurses, and
+// it enters what IsFolderToEnter allows.
 void Walk(const std::wstring& dir, const std::string& rel, std::vector<std::string>& visited,
           std::vector<DWORD>& refusals, int depth) {
     ASSERT_LT(depth, 10) << "the walk does not end";
@@ -153,15 +159,33 @@ void Walk(const std::wstring& dir, const std::string& rel, std::vector<std::stri
     visited.push_back(rel);
     do {
         const std::wstring name = data.cFileName;
-        if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || name == L"." || name == L"..") continue;
+        if (!qvp::IsFolderToEnter(data.dwFileAttributes) || name == L"." || name == L"..") continue;
         Walk(dir + L"\\" + name, rel + "/" + qvtest::Narrow(name), visited, refusals, depth + 1);
     } while (qvp::FindNextFileW(h, &data));
     qvp::FindClose(h);
 }
 
+// What a listing reports for one entry.
+struct Listed {
+    DWORD attributes;
+    DWORD size;
+};
+
+// Each entry of the folder pattern's listing, by name.
+std::vector<std::pair<std::wstring, Listed>> ListEntries(const std::wstring& pattern) {
+    std::vector<std::pair<std::wstring, Listed>> out;
+    WIN32_FIND_DATAW data;
+    HANDLE h = qvp::FindFirstFileW(pattern.c_str(), &data);
+    if (h == INVALID_HANDLE_VALUE) return out;
+    do out.push_back({data.cFileName, {data.dwFileAttributes, data.nFileSizeLow}});
+    while (qvp::FindNextFileW(h, &data));
+    qvp::FindClose(h);
+    return out;
+}
+
 }  // namespace
 
-TEST(QvFind, LinksAreFollowedButAWalkNeverEntersItsOwnAncestor) {
+TEST(QvFind, LinksAreEntriesOfTheirOwnUnlessFollowed) {
     TempTree t;
     t.MakeDir("a/b");
     t.WriteFile("c/f.txt", "target");
@@ -170,19 +194,62 @@ TEST(QvFind, LinksAreFollowedButAWalkNeverEntersItsOwnAncestor) {
     ASSERT_EQ(symlink(t.Native("c").c_str(), t.Native("a/side").c_str()), 0);
     ASSERT_EQ(symlink(t.Native("c/f.txt").c_str(), t.Native("a/flink").c_str()), 0);
     ASSERT_EQ(symlink(t.Native("c/missing").c_str(), t.Native("a/dangling").c_str()), 0);
+    EnvGuard env("QVSPLIT_FOLLOW_LINKS");
 
-    std::vector<std::string> visited;
-    std::vector<DWORD> refusals;
-    Walk(t.WinPath("a"), "a", visited, refusals, 0);
-    EXPECT_EQ(visited, (std::vector<std::string>{"a", "a/b", "a/side"}));
-    EXPECT_EQ(refusals, (std::vector<DWORD>{ERROR_CANT_RESOLVE_FILENAME, ERROR_CANT_RESOLVE_FILENAME}));
+    const DWORD kDir = FILE_ATTRIBUTE_DIRECTORY, kFile = FILE_ATTRIBUTE_ARCHIVE;
+    const DWORD kLink = FILE_ATTRIBUTE_REPARSE_POINT;
+    const struct {
+        const char* label;
+        const char* follow;  // QVSPLIT_FOLLOW_LINKS, or null for unset
+        std::vector<std::string> visited;
+        std::vector<DWORD> refusals;
+        std::vector<std::pair<std::wstring, Listed>> entries;  // of a\*, after "." and ".."
+    } rows[] = {
+        {"by default a link is an entry of size 0 that no walk enters", nullptr, {"a", "a/b"}, {},
+         {{L"b", {kDir, 0}}, {L"dangling", {kLink | kFile, 0}}, {L"flink", {kLink | kFile, 0}},
+          {L"self", {kLink | kDir, 0}}, {L"side", {kLink | kDir, 0}}}},
+        {"a value other than 1 does not follow", "0", {"a", "a/b"}, {},
+         {{L"b", {kDir, 0}}, {L"dangling", {kLink | kFile, 0}}, {L"flink", {kLink | kFile, 0}},
+          {L"self", {kLink | kDir, 0}}, {L"side", {kLink | kDir, 0}}}},
+        {"followed links report their targets; a loop is refused; a dangling link stays", "1",
+         {"a", "a/b", "a/side"}, {ERROR_CANT_RESOLVE_FILENAME, ERROR_CANT_RESOLVE_FILENAME},
+         {{L"b", {kDir, 0}}, {L"dangling", {kLink | kFile, 0}}, {L"flink", {kFile, 6}}, {L"self", {kDir, 0}},
+          {L"side", {kDir, 0}}}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.label);
+        if (row.follow)
+            setenv("QVSPLIT_FOLLOW_LINKS", row.follow, 1);
+        else
+            unsetenv("QVSPLIT_FOLLOW_LINKS");
+        std::vector<std::string> visited;
+        std::vector<DWORD> refusals;
+        Walk(t.WinPath("a"), "a", visited, refusals, 0);
+        EXPECT_EQ(visited, row.visited);
+        EXPECT_EQ(refusals, row.refusals);
 
-    // A link to a file reports the target; a dangling link is left out.
-    EXPECT_EQ(ListNames(t.WinPath("a\\*")), (Names{L".", L"..", L"b", L"flink", L"self", L"side"}));
-    EXPECT_EQ(ReadAll(t.WinPath("a\\flink")), "target");
-    WIN32_FILE_ATTRIBUTE_DATA attrs;
-    ASSERT_TRUE(qvp::GetFileAttributesExW(t.WinPath("a\\flink").c_str(), GetFileExInfoStandard, &attrs));
-    EXPECT_EQ(attrs.nFileSizeLow, 6u);
+        auto entries = ListEntries(t.WinPath("a\\*"));
+        ASSERT_GE(entries.size(), 2u);
+        entries.erase(entries.begin(), entries.begin() + 2);
+        ASSERT_EQ(entries.size(), row.entries.size());
+        for (size_t i = 0; i < entries.size(); ++i) {
+            const std::wstring& name = row.entries[i].first;
+            SCOPED_TRACE(qvtest::Narrow(name));
+            EXPECT_EQ(entries[i].first, name);
+            EXPECT_EQ(entries[i].second.attributes, row.entries[i].second.attributes);
+            EXPECT_EQ(entries[i].second.size, row.entries[i].second.size);
+            // A search for the one name and the attribute functions describe it the same way.
+            const Names one = ListNames(t.WinPath("a\\") + name);
+            EXPECT_EQ(one, Names{name});
+            WIN32_FILE_ATTRIBUTE_DATA attrs;
+            ASSERT_TRUE(qvp::GetFileAttributesExW((t.WinPath("a\\") + name).c_str(), GetFileExInfoStandard, &attrs));
+            EXPECT_EQ(attrs.dwFileAttributes, row.entries[i].second.attributes);
+            EXPECT_EQ(attrs.nFileSizeLow, row.entries[i].second.size);
+            EXPECT_TRUE(qvp::PathFileExistsW((t.WinPath("a\\") + name).c_str()));
+        }
+        // Opening a link reads its target, as a copy of a link does on Windows.
+        EXPECT_EQ(ReadAll(t.WinPath("a\\flink")), "target");
+    }
 }
 
 TEST(QvFind, LookupsInsideAnOpenListingAreNoLoop) {
@@ -225,16 +292,42 @@ TEST(QvFind, SingleNameSearchPrefersTheExactName) {
     }
 }
 
-TEST(QvFind, NonUtf8NameRoundTrips) {
+TEST(QvFind, HostNamesWindowsRefusesListMappedAndReachTheirOwnFile) {
     TempTree t;
-    t.MakeDir("raw");
-    const std::string rawName = "bad\xFFname\xC3.txt";
-    { std::ofstream(t.Root().string() + "/raw/" + rawName, std::ios::binary) << "raw bytes"; }
-    const Names names = ListNames(t.WinPath("raw\\*.txt"));
-    ASSERT_EQ(names.size(), 1u);
-    EXPECT_EQ(names[0], std::wstring(L"bad\xDCFFname\xDCC3.txt"));
-    EXPECT_EQ(qvp::WideToUtf8(names[0]), rawName);
-    EXPECT_EQ(ReadAll(t.WinPath("raw") + L"\\" + names[0]), "raw bytes");
-    EXPECT_EQ(ReadAll(t.WinPath("RAW") + L"\\BAD\xDCFFNAME\xDCC3.TXT"), "raw bytes");
+    t.MakeDir("n");
+    t.WriteFile("n/aXb", "not this one");
+    const struct {
+        const char* label;
+        std::string host;
+        std::wstring listed;
+    } rows[] = {
+        {"star", "a*b", L"a\uF02Ab"},
+        {"backslash", "x\\y", L"x\uF05Cy"},
+        {"question mark", "q?", L"q\uF03F"},
+        {"colon", "c:d", L"c\uF03Ad"},
+        {"quote", "say\"", L"say\uF022"},
+        {"angle brackets", "<lt>", L"\uF03Clt\uF03E"},
+        {"bar", "p|pe", L"p\uF07Cpe"},
+        {"control character", "ctl\x01", L"ctl\uF001"},
+        {"newline", "two\nlines", L"two\uF00Alines"},
+        {"bytes that are not UTF-8", "bad\xFFname\xC3.txt", L"bad\uF0FFname\uF0C3.txt"},
+        {"the private-use character '*' maps to", "\xEF\x80\xAA", L"\uF0EF\uF080\uF0AA"},
+        {"a lone star next to it", "*", L"\uF02A"},
+    };
+    for (size_t i = 0; i < sizeof(rows) / sizeof(rows[0]); ++i) {
+        std::ofstream(t.Root().string() + "/n/" + rows[i].host, std::ios::binary) << "content " << i;
+    }
+    const Names listed = ListNames(t.WinPath("n\\*"));
+    for (size_t i = 0; i < sizeof(rows) / sizeof(rows[0]); ++i) {
+        const auto& row = rows[i];
+        SCOPED_TRACE(row.label);
+        EXPECT_EQ(std::count(listed.begin(), listed.end(), row.listed), 1) << Join(listed);
+        EXPECT_EQ(qvp::WideToHostName(row.listed), row.host);
+        const std::string content = "content " + std::to_string(i);
+        EXPECT_EQ(ReadAll(t.WinPath("n") + L"\\" + row.listed), content);
+        EXPECT_EQ(ReadAll(t.WinPath("N") + L"\\" + row.listed), content) << "the folder is still found ignoring case";
+        EXPECT_EQ(ListNames(t.WinPath("n\\") + row.listed), Names{row.listed}) << "a mapped character is no wildcard";
+    }
+    EXPECT_EQ(listed.size(), 2 + 1 + sizeof(rows) / sizeof(rows[0]));
 }
 #endif

@@ -4,8 +4,14 @@
 
 #include "platform/QvPlatform.h"
 
+#include <cstdlib>
 #include <string>
 #include <vector>
+
+#if !defined(_WIN32)
+#include <gtest/gtest.h>
+#include <unistd.h>
+#endif
 
 namespace qvtest {
 
@@ -45,6 +51,31 @@ inline bool WriteAll(const std::wstring& path, const std::string& data, DWORD di
                     written == data.size();
     return qvp::CloseHandle(h) && ok;
 }
+
+#if !defined(_WIN32)
+// Restores the working folder and an environment variable at the end of a test.
+class EnvGuard {
+public:
+    explicit EnvGuard(const char* name) : m_name(name) {
+        if (const char* v = std::getenv(name)) m_old = v, m_had = true;
+        char buf[4096];
+        if (getcwd(buf, sizeof(buf))) m_cwd = buf;
+    }
+    ~EnvGuard() {
+        if (m_had)
+            setenv(m_name.c_str(), m_old.c_str(), 1);
+        else
+            unsetenv(m_name.c_str());
+        if (!m_cwd.empty() && chdir(m_cwd.c_str()) != 0) ADD_FAILURE() << "cannot restore the working folder";
+    }
+    EnvGuard(const EnvGuard&) = delete;
+    EnvGuard& operator=(const EnvGuard&) = delete;
+
+private:
+    std::string m_name, m_old, m_cwd;
+    bool m_had = false;
+};
+#endif
 
 }  // namespace qvtest
 

@@ -21,6 +21,9 @@ using qvtest::ListNames;
 using qvtest::ReadAll;
 using qvtest::TempTree;
 using qvtest::WriteAll;
+#if !defined(_WIN32)
+using qvtest::EnvGuard;
+#endif
 
 namespace {
 
@@ -29,27 +32,6 @@ HANDLE Open(const std::wstring& path, DWORD access, DWORD disposition) {
 }
 
 #if !defined(_WIN32)
-// Restores the working folder and an environment variable at the end of a test.
-class EnvGuard {
-public:
-    explicit EnvGuard(const char* name) : m_name(name) {
-        if (const char* v = std::getenv(name)) m_old = v, m_had = true;
-        char buf[4096];
-        if (getcwd(buf, sizeof(buf))) m_cwd = buf;
-    }
-    ~EnvGuard() {
-        if (m_had)
-            setenv(m_name.c_str(), m_old.c_str(), 1);
-        else
-            unsetenv(m_name.c_str());
-        if (!m_cwd.empty() && chdir(m_cwd.c_str()) != 0) ADD_FAILURE() << "cannot restore the working folder";
-    }
-
-private:
-    std::string m_name, m_old, m_cwd;
-    bool m_had = false;
-};
-
 std::wstring Backslashed(const std::string& posixPath) {
     std::wstring w = qvp::Utf8ToWide(posixPath);
     for (wchar_t& c : w)
@@ -143,6 +125,36 @@ TEST(QvPlatformPaths, ExactNameWinsOverCaseInsensitiveMatch) {
     EXPECT_EQ(ReadAll(t.WinPath("a")), "lower");
     EXPECT_EQ(ReadAll(t.WinPath("A")), "upper");
     EXPECT_EQ(ReadAll(t.WinPath("BB")), "first") << "several candidates: the byte-wise smallest";
+}
+#endif
+
+#if !defined(_WIN32)
+TEST(QvPlatformPaths, MappedCharactersGoBackToTheHostName) {
+    TempTree t;
+    t.MakeDir("d");
+    const struct {
+        const char* label;
+        std::wstring name;
+        std::string host;
+        bool folder;
+    } rows[] = {
+        {"file with a colon", L"new\uF03Aname", "new:name", false},
+        {"file with a star and a control character", L"a\uF02Ab\uF001", "a*b\x01", false},
+        {"folder with a backslash", L"dir\uF05Cx", "dir\\x", true},
+        {"file with a byte that is not UTF-8", L"raw\uF0FF", "raw\xFF", false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.label);
+        const std::wstring path = t.WinPath("d") + L"\\" + row.name;
+        if (row.folder)
+            EXPECT_TRUE(qvp::CreateDirectoryW(path.c_str(), nullptr));
+        else
+            EXPECT_TRUE(WriteAll(path, "made", CREATE_NEW));
+        struct stat st;
+        EXPECT_EQ(lstat((t.Root().string() + "/d/" + row.host).c_str(), &st), 0) << "the host name is the real one";
+        EXPECT_NE(qvp::GetFileAttributesW(path.c_str()), INVALID_FILE_ATTRIBUTES);
+    }
+    EXPECT_EQ(t.List("d").size(), sizeof(rows) / sizeof(rows[0])) << "one host entry per name, no separators made";
 }
 #endif
 
@@ -445,6 +457,31 @@ TEST(QvPlatformNames, DeleteRefusesFoldersAndReadOnlyFiles) {
     EXPECT_FALSE(qvp::DeleteFileW(t.WinPath("nodir\\x").c_str()));
     EXPECT_EQ(qvp::GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
 }
+
+#if !defined(_WIN32)
+TEST(QvPlatformNames, LinksAreChangedAndDeletedThemselves) {
+    TempTree t;
+    t.WriteFile("d/target.txt", "kept");
+    t.MakeDir("d/folder");
+    ASSERT_EQ(symlink(t.Native("d/target.txt").c_str(), t.Native("d/flink").c_str()), 0);
+    ASSERT_EQ(symlink(t.Native("d/folder").c_str(), t.Native("d/dlink").c_str()), 0);
+    ASSERT_EQ(symlink(t.Native("d/none").c_str(), t.Native("d/dangling").c_str()), 0);
+    const std::wstring flink = t.WinPath("d\\flink");
+    // A link carries no permissions of its own: making it read-only changes neither it nor its target.
+    EXPECT_TRUE(qvp::SetFileAttributesW(flink.c_str(), FILE_ATTRIBUTE_READONLY));
+    EXPECT_EQ(qvp::GetFileAttributesW(flink.c_str()),
+              static_cast<DWORD>(FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_ARCHIVE));
+    EXPECT_EQ(qvp::GetFileAttributesW(t.WinPath("d\\target.txt").c_str()), static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE));
+    EXPECT_EQ(qvp::GetFileAttributesW(t.WinPath("d\\dlink\\").c_str()), static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY))
+        << "a trailing separator names the folder the link leads to";
+    for (const char* name : {"flink", "dlink", "dangling"}) {
+        SCOPED_TRACE(name);
+        EXPECT_TRUE(qvp::DeleteFileW(t.WinPath(std::string("d\\") + name).c_str()));
+    }
+    EXPECT_EQ(t.List("d"), (std::vector<std::string>{"folder", "target.txt"})) << "only the links went";
+    EXPECT_EQ(t.ReadFile("d/target.txt"), "kept");
+}
+#endif
 
 TEST(QvPlatformNames, FoldersAndExistence) {
     TempTree t;

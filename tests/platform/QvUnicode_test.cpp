@@ -1,4 +1,5 @@
-// Tests of the UTF-8 conversion that keeps undecodable bytes, and of the letter-case table.
+// Tests of the UTF-8 conversions (text, and host names mapped into Windows names) and of the
+// letter-case table.
 #include "platform/QvPlatform.h"
 #include "support/QvTestSupport.h"
 
@@ -13,6 +14,17 @@ std::string Hex(const std::string& s) {
     std::string out;
     for (unsigned char c : s) out += std::string(1, digits[c >> 4]) + digits[c & 15] + " ";
     return out;
+}
+
+// Whether every character may stand in XML 1.0 text (Char production).
+bool IsXmlText(const std::wstring& s) {
+    for (wchar_t w : s) {
+        const uint32_t c = static_cast<uint32_t>(w);
+        const bool ok = c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) ||
+                        (c >= 0xE000 && c <= 0xFFFD) || (c >= 0x10000 && c <= 0x10FFFF);
+        if (!ok) return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -33,7 +45,7 @@ TEST(QvUnicode, ValidUtf8DecodesToCodePoints) {
     EXPECT_EQ(qvp::WideToUtf8(L"\u00E9t\u00E9 \u20AC"), "\xC3\xA9t\xC3\xA9 \xE2\x82\xAC");
 }
 
-TEST(QvUnicode, EveryByteStringSurvivesARoundTrip) {
+TEST(QvUnicode, EveryHostNameSurvivesARoundTripAsXmlText) {
     const struct {
         const char* label;
         std::string bytes;
@@ -46,18 +58,66 @@ TEST(QvUnicode, EveryByteStringSurvivesARoundTrip) {
         {"beyond U+10FFFF", "\xF4\x90\x80\x80", 4},
         {"overlong slash", "\xC0\xAF", 2},
         {"stray continuation", "\x80x", 2},
-        {"escape code point written as UTF-8", "\xED\xB3\xBF", 3},
+        {"old surrogate escape written as UTF-8", "\xED\xB3\xBF", 3},
         {"valid mixed with invalid", "\xC3\xA9\xFF\xF0\x9D\x84\x9E", 3},
+        {"every character Windows refuses", "\\*?:\"<>|", 8},
+        {"control characters", "\x01\t\x1F", 3},
+        {"a character of the mapping written as UTF-8", "\xEF\x80\xAA", 3},
+        {"the mapping's character beside the one it stands for", "\xEF\x80\xAA*", 4},
+        {"private-use character outside the mapping", "\xEF\x81\x81", 1},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.label);
-        const std::wstring wide = qvp::Utf8ToWide(row.bytes);
+        const std::wstring wide = qvp::HostNameToWide(row.bytes);
         if (sizeof(wchar_t) == 4) {
             EXPECT_EQ(wide.size(), row.wideLength);
         }
-        EXPECT_EQ(Hex(qvp::WideToUtf8(wide)), Hex(row.bytes));
+        EXPECT_TRUE(IsXmlText(wide));
+        EXPECT_EQ(Hex(qvp::WideToHostName(wide)), Hex(row.bytes));
+        EXPECT_EQ(qvp::Utf8ToWide(qvp::WideToUtf8(wide)), wide) << "the name survives a trip through UTF-8 text";
     }
-    EXPECT_EQ(static_cast<uint32_t>(qvp::Utf8ToWide("\xFF")[0]), 0xDCFFu);
+}
+
+TEST(QvUnicode, HostNamesMapRefusedCharactersToPrivateUse) {
+    const struct {
+        const char* label;
+        std::string host;
+        std::wstring name;
+    } rows[] = {
+        {"star", "a*b", L"a\uF02Ab"},
+        {"backslash", "x\\y", L"x\uF05Cy"},
+        {"question mark", "?", L"\uF03F"},
+        {"colon", ":", L"\uF03A"},
+        {"quote", "\"", L"\uF022"},
+        {"less than", "<", L"\uF03C"},
+        {"greater than", ">", L"\uF03E"},
+        {"bar", "|", L"\uF07C"},
+        {"control 0x01", "\x01", L"\uF001"},
+        {"control 0x1F", "\x1F", L"\uF01F"},
+        {"byte that is not UTF-8", "\xFF", L"\uF0FF"},
+        {"characters Windows allows stay", "a.b-c_d e~\x7F", L"a.b-c_d e~\x7F"},
+        {"valid UTF-8 stays", "\xC3\xA9", L"\u00E9"},
+        {"a character of the mapping goes byte by byte", "\xEF\x80\xAA", L"\uF0EF\uF080\uF0AA"},
+        {"other private-use characters stay", "\xEF\x81\x81", L"\uF041"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.label);
+        EXPECT_EQ(qvp::HostNameToWide(row.host), row.name);
+        EXPECT_EQ(Hex(qvp::WideToHostName(row.name)), Hex(row.host));
+    }
+    // A Windows name typed with the refused character itself keeps it (the path layer refuses
+    // wildcards), and '/' is never made from a name.
+    EXPECT_EQ(qvp::WideToHostName(L"a*b"), "a*b");
+    EXPECT_EQ(qvp::WideToHostName(L"\uF02F"), "\xEF\x80\xAF");
+}
+
+TEST(QvUnicode, TextKeepsEveryCharacterAndMarksBadBytes) {
+    EXPECT_EQ(static_cast<uint32_t>(qvp::Utf8ToWide("\xFF")[0]), 0xF0FFu) << "as a name holding it lists";
+    EXPECT_EQ(qvp::Utf8ToWide("a*b\x01"), L"a*b\x01") << "text maps no character";
+    // A mapped name written as text is valid UTF-8 and reads back the same.
+    const std::wstring name = L"a\uF02Ab\uF0FF";
+    EXPECT_EQ(Hex(qvp::WideToUtf8(name)), Hex(std::string("a\xEF\x80\xAA") + "b\xEF\x83\xBF"));
+    EXPECT_EQ(qvp::Utf8ToWide(qvp::WideToUtf8(name)), name);
 }
 
 TEST(QvUnicode, LoneSurrogatesBecomeReplacementCharacters) {

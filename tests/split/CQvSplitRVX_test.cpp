@@ -1,11 +1,13 @@
 // Tests of the item-list split: media files written, their contents, counts and stop points.
 #include "split/CQvSplit.h"
 #include "split/QvSplitTestAccess.h"
+#include "platform/QvPlatformTestUtil.h"
 #include "support/QvTestSupport.h"
 
 #include <gtest/gtest.h>
 #include <pugixml.hpp>
 
+#include <cstdlib>
 #include <cstring>
 #include <cwchar>
 #include <filesystem>
@@ -349,19 +351,41 @@ TEST_F(SplitRVXTest, LinkLoopInAFolderItemEnds) {
     std::error_code ec;
     std::filesystem::create_directory_symlink(t.Native("loop"), t.Native("loop/a/back"), ec);
     if (ec) GTEST_SKIP() << "no symbolic links here: " << ec.message();
-    int64_t iSize = 0;
-    DWORD dwCount = 0;
-    EXPECT_EQ(S_OK, QvSplitTestAccess::GetNumberFileAndSize(*m_split, t.WinPath("loop").c_str(),
-                                                            iSize, dwCount));
-    EXPECT_EQ(1024, iSize);
-    EXPECT_EQ(1u, dwCount);
+#if !defined(_WIN32)
+    qvtest::EnvGuard env("QVSPLIT_FOLLOW_LINKS");
+#endif
+    const struct {
+        const char* label;
+        const char* follow;  // null: the default
+        DWORD files;
+    } rows[] = {
+        {"the link is counted as an entry of its own", nullptr, 2},
+#if !defined(_WIN32)
+        {"followed, the loop is entered no further", "1", 1},
+#endif
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.label);
+#if !defined(_WIN32)
+        if (row.follow)
+            setenv("QVSPLIT_FOLLOW_LINKS", row.follow, 1);
+        else
+            unsetenv("QVSPLIT_FOLLOW_LINKS");
+#endif
+        int64_t iSize = 0;
+        DWORD dwCount = 0;
+        EXPECT_EQ(S_OK, QvSplitTestAccess::GetNumberFileAndSize(*m_split, t.WinPath("loop").c_str(),
+                                                                iSize, dwCount));
+        EXPECT_EQ(1024, iSize);
+        EXPECT_EQ(row.files, dwCount);
 
-    RuleVector vtRules = {MakeRule(t.WinPath("loop"), L"", InAny)};
-    ASSERT_EQ(1u, Split(vtRules, 10));
-    pugi::xml_document doc;
-    ASSERT_TRUE(Load(1, doc));
-    EXPECT_EQ(1u, Info(doc).attribute("Media_NumberFiles").as_uint());
-    EXPECT_EQ(1024, Info(doc).attribute("Media_Size").as_llong());
+        RuleVector vtRules = {MakeRule(t.WinPath("loop"), L"", InAny)};
+        ASSERT_EQ(1u, Split(vtRules, 10));
+        pugi::xml_document doc;
+        ASSERT_TRUE(Load(1, doc));
+        EXPECT_EQ(row.files, Info(doc).attribute("Media_NumberFiles").as_uint());
+        EXPECT_EQ(1024, Info(doc).attribute("Media_Size").as_llong());
+    }
 }
 
 TEST_F(SplitRVXTest, CountSkipsSystemVolumeInformationAndAddsToTotals) {

@@ -7,7 +7,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <fstream>
 #include <memory>
+
+#if !defined(_WIN32)
+#include <unistd.h>
+#endif
 
 using namespace qvmediatest;
 using qvtest::LogCapture;
@@ -208,6 +214,41 @@ TEST_F(EndToEnd, DirectoryEntriesCarryTheirFileCounts) {
     EXPECT_EQ("9", e.text.at("FileSize"));
     EXPECT_EQ(3, m.FileCount());
 }
+
+#if !defined(_WIN32)
+// A linked folder inside the selection is one entry, not its contents a second time, and names
+// Windows refuses land in well-formed media files under their mapped names.
+TEST_F(EndToEnd, LinksAndNamesWindowsRefusesArePlannedOnce) {
+    for (const DWORD method : {0u, 1u}) {
+        SCOPED_TRACE(method == 0 ? "files one by one" : "folders kept whole");
+        QvCatalogTestAccess::ResetAll();
+        TempTree tree;
+        tree.WriteFile("data/real/x.bin", "0123456789");
+        ASSERT_EQ(symlink("real", tree.Native("data/alias").c_str()), 0);
+        const std::string dir = tree.Root().string() + "/data/";
+        std::ofstream(dir + "a*b", std::ios::binary) << "ab";
+        std::ofstream(dir + "x\\y", std::ios::binary) << "xy";
+        std::ofstream(dir + "ctl\x01", std::ios::binary) << "c";
+        tree.MakeDir("out");
+        const std::wstring rules = WriteRules(tree, {{"data", "Any", false, true}});
+        const std::wstring out = tree.WinPath("out");
+        Job job;
+        job.strOutputDir = out.c_str();
+        job.dwOutputMethod = method;
+        ASSERT_EQ(1u, RunSplit(rules, job));
+        const Medium m = ReadMedium(tree, "out/Media1.xml");
+        ASSERT_TRUE(m.loaded) << "the media file is well-formed XML";
+        EXPECT_EQ(10 + 2 + 2 + 1, m.Size()) << "the linked folder's file counts once";
+        EXPECT_EQ(5, m.FileCount());
+        const std::string data = Win(tree, "data") + "\\";
+        EXPECT_TRUE(m.Holds(data + "alias")) << "the link itself is an entry";
+        EXPECT_TRUE(m.Holds(data + "a\xEF\x80\xAA" "b"));
+        EXPECT_TRUE(m.Holds(data + "x\xEF\x81\x9C" "y"));
+        EXPECT_TRUE(m.Holds(data + "ctl\xEF\x80\x81"));
+        for (const std::string& path : m.FullPaths()) EXPECT_EQ(path.find("alias\\"), std::string::npos) << path;
+    }
+}
+#endif
 
 TEST_F(EndToEnd, NullFolderWritesToTempOfDriveC) {
 #if defined(_WIN32)

@@ -129,7 +129,8 @@ bool ReadMedium(const fs::path& file, bool withEntries, QvCliPathSet& seen,
         e.fullPath = QvCliWiden(Joined(fullPath));
         e.targetPath = QvCliWiden(targetPath);
         e.writeTime = QvCliWiden(writeTime);
-        e.isDir = (attributes & 0x10u) != 0;
+        e.isLink = (attributes & 0x400u) != 0;
+        e.isDir = (attributes & 0x10u) != 0 && !e.isLink;
         e.size = size;
         medium.entries.push_back(std::move(e));
     }

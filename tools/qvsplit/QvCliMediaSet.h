@@ -11,7 +11,8 @@ struct QvCliEntry {
     std::wstring fullPath;   // FullPath: a file, or a folder followed by "\*.*"
     std::wstring targetPath; // TargetPath
     std::wstring writeTime;  // WriteTime, 14 digits of local time
-    bool isDir = false;      // Attribute has the directory bit
+    bool isDir = false;      // Attribute has the directory bit and not the reparse-point bit
+    bool isLink = false;     // Attribute has the reparse-point bit: a link kept as an entry
     uint64_t size = 0;       // FileSize
 };
 

@@ -38,6 +38,37 @@ wchar_t QvCliDrive() {
     return drive;
 }
 
+namespace {
+
+// A host path in Windows form: each name mapped as the platform lists it (a '*' in a name
+// becomes U+F02A, so it stays a name), '/' becoming '\\'.
+std::wstring HostToWindowsNames(const std::string& host) {
+    std::wstring out;
+    size_t pos = 0;
+    while (true) {
+        const size_t end = host.find('/', pos);
+        out += qvp::HostNameToWide(host.substr(pos, end == std::string::npos ? std::string::npos : end - pos));
+        if (end == std::string::npos) return out;
+        out += L'\\';
+        pos = end + 1;
+    }
+}
+
+// The reverse: each name back to its host bytes, either separator becoming '/'.
+std::string WindowsToHostNames(const std::wstring& win) {
+    std::string out;
+    size_t pos = 0;
+    while (true) {
+        const size_t end = win.find_first_of(L"\\/", pos);
+        out += qvp::WideToHostName(win.substr(pos, end == std::wstring::npos ? std::wstring::npos : end - pos));
+        if (end == std::wstring::npos) return out;
+        out += '/';
+        pos = end + 1;
+    }
+}
+
+}  // namespace
+
 std::wstring QvCliToLibraryPath(const std::string& hostPath) {
     std::error_code ec;
     std::filesystem::path p = std::filesystem::absolute(hostPath, ec);
@@ -48,23 +79,21 @@ std::wstring QvCliToLibraryPath(const std::string& hostPath) {
     std::wstring out;
     out += QvCliDrive();
     out += L':';
-    for (wchar_t c : QvCliWiden(normal)) out += (c == L'/') ? L'\\' : c;
-    return out;
+    return out + HostToWindowsNames(normal);
 }
 
 std::string QvCliToHostPath(const std::wstring& libraryPath) {
     std::wstring rest = libraryPath;
+    std::string root;
     if (rest.size() >= 2 && rest[1] == L':') {
         const wchar_t letter = (rest[0] >= L'a' && rest[0] <= L'z') ? static_cast<wchar_t>(rest[0] - L'a' + L'A') : rest[0];
         const std::string var = std::string("QVSPLIT_DRIVE_") + static_cast<char>(letter);
-        const char* root = std::getenv(var.c_str());
+        const char* value = std::getenv(var.c_str());
         rest = rest.substr(2);
-        if (root && std::string(root) != "/") rest = QvCliWiden(root) + rest;
+        if (value && std::string(value) != "/") root = value;
     }
-    for (wchar_t& c : rest)
-        if (c == L'\\') c = L'/';
-    if (rest.empty()) rest = L"/";
-    return QvCliNarrow(rest);
+    const std::string host = root + WindowsToHostNames(rest);
+    return host.empty() ? "/" : host;
 }
 
 #endif

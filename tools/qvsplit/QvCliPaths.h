@@ -4,14 +4,15 @@
 
 #include <string>
 
-// Wide text of UTF-8 bytes (bytes that are not UTF-8 survive the round trip) and back.
+// Wide text of UTF-8 bytes and back (a byte that is not UTF-8 widens to U+F000 + byte).
 std::wstring QvCliWiden(const std::string& s);
 std::string QvCliNarrow(const std::wstring& s);
 
 // The drive letter through which host paths reach the library (its root is "/" on POSIX).
 wchar_t QvCliDrive();
 
-// A path of this host, made absolute, as the Windows path the library takes.
+// A path of this host, made absolute, as the Windows path the library takes (names mapped as
+// the platform lists them; QvCliToHostPath maps them back).
 std::wstring QvCliToLibraryPath(const std::string& hostPath);
 // A Windows path from the library or a media file, as a path of this host.
 std::string QvCliToHostPath(const std::wstring& libraryPath);
