@@ -34,6 +34,7 @@ CQvFileDescCatalog::CQvFileDescCatalog()
       pRulesFactory(nullptr),
       dwSplitSize(0),
       bWimTooBig(FALSE),
+      m_bStopRequested(false),
       m_bBuildCacheOn(false) {
     CQvLog* log = CQvLog::GetInstance();
     log->EnterFunction(L"CQvFileDescCatalog::CQvFileDescCatalog()");
@@ -51,6 +52,7 @@ CQvFileDescCatalog::~CQvFileDescCatalog() {
     mpFileDescInLast.clear();
     mpFileDescNotFirst.clear();
     mpFileDescNotLast.clear();
+    m_bStopRequested = false;
     log->ExitFunction();
 }
 
@@ -63,6 +65,7 @@ void CQvFileDescCatalog::ResetFileCatalog() {
     mpFileDescInLast.clear();
     mpFileDescNotFirst.clear();
     mpFileDescNotLast.clear();
+    m_bStopRequested = false;
     log->ExitFunction();
 }
 
@@ -141,6 +144,11 @@ long CQvFileDescCatalog::DeleteFromMediaCatalog(CQvPathRules* pqvPathRules) {
     return log->ExitFunction(DeleteSingleFileFromCatalog(strPath, vtExclude));
 }
 
+bool CQvFileDescCatalog::StopRequested() {
+    if (!m_bStopRequested && lpCB && lpCB(1, nullptr, 0, lpUserParam) == 1) m_bStopRequested = true;
+    return m_bStopRequested;
+}
+
 void CQvFileDescCatalog::ParseDirectory(CQvPathRules* pqvPathRules, LPCTSTR strPath, int bAdd) {
     if (!pqvPathRules || !strPath) return;
     CQvLog* log = CQvLog::GetInstance();
@@ -153,10 +161,12 @@ void CQvFileDescCatalog::ParseDirectory(CQvPathRules* pqvPathRules, LPCTSTR strP
     WIN32_FIND_DATAW fd;
     // The handle stays open while sub-directories are walked: the platform layer refuses to
     // list a directory that an open handle of the same walk lists, which ends link loops.
+    if (StopRequested()) return;
     HANDLE hFind = qvp::FindFirstFileW(strPattern.c_str(), &fd);
     if (hFind == INVALID_HANDLE_VALUE) return;
     std::wstring strEntry;
     do {
+        if (m_bStopRequested) break;
         strEntry.assign(strBase.str());
         strEntry += fd.cFileName;
         if (qvp::IsFolderToEnter(fd.dwFileAttributes)) {

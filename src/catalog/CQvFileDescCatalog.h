@@ -120,6 +120,10 @@ private:
     static CQvString LocalWriteTime(DWORD dwLow, DWORD dwHigh);
     void StartBuildCache();
     void EndBuildCache();
+    // Asks the callback at a stop point; once it asked to stop, every walk ends and the
+    // validation reports the stop, so no folder is dropped from a split that carries on.
+    bool StopRequested();
+    bool m_bStopRequested;
 
     // Directory totals and compared folders of rules, kept for one validation only: the tree
     // and the rules do not change while ValidateSplitSize runs (a file cut by the size check

@@ -61,7 +61,7 @@ long CQvFileDescCatalog::SplitExcludeDir(CQvPathRules* pQvPathRules, LPCTSTR str
 long CQvFileDescCatalog::WalkAroundRules(CQvPathRules* pQvPathRules, LPCTSTR strPath,
                                          DWORD dwSplit, bool bExclude) {
     CQvLog* log = CQvLog::GetInstance();
-    if (lpCB && lpCB(1, nullptr, 0, lpUserParam) == 1) {
+    if (StopRequested()) {
         log->AddError(bExclude ? L"CQvFileDescCatalog::SplitExcludeDir(...) ABORT request"
                                : L"CQvFileDescCatalog::SplitIncludeDir(...) ABORT request");
         return E_ABORT;
@@ -85,6 +85,7 @@ long CQvFileDescCatalog::WalkAroundRules(CQvPathRules* pQvPathRules, LPCTSTR str
     CQvString strFolder;
     bool bIsDir = false;
     do {
+        if (m_bStopRequested) break;
         const bool bDirEntry = qvp::IsFolderToEnter(fd.dwFileAttributes);
         if (bDirEntry && IsDotName(fd.cFileName)) continue;
         CQvPathString strChild(strBase);

@@ -50,6 +50,7 @@ long CQvFileDescCatalog::ValidateSplitSize(DWORD dwSplit, DWORD dwFirstMediaFree
                        L"dwFirstMediaFreeSpaceSize=%d, DWORD dwOutputMethod=%d)",
                        dwSplit, dwFirstMediaFreeSpaceSize, dwOutputMethod);
     bWimTooBig = FALSE;
+    m_bStopRequested = false;
     dwSplitSize = dwSplit;
     StartBuildCache();
     if (dwOutputMethod == 0)
@@ -63,12 +64,18 @@ long CQvFileDescCatalog::ValidateSplitSize(DWORD dwSplit, DWORD dwFirstMediaFree
                       dwSplit);
         return log->ExitFunction(static_cast<long>(E_FAIL));
     }
+    if (m_bStopRequested) {
+        // Before the size check, which may cut files: a stopped split changes nothing.
+        EndBuildCache();
+        log->AddError(L"CQvFileDescCatalog::ValidateSplitSize(...) ABORT request");
+        return log->ExitFunction(static_cast<long>(E_ABORT));
+    }
     int64_t aiSize[kSizeCount] = {0, 0, 0, 0, 0};
     const int64_t iTotal =
         CheckSize(dwSplit, aiSize[kBig], aiSize[kFirst], aiSize[kLast], aiSize[kGroup], aiSize[kAll]);
     EndBuildCache();
     if (pMediaFactory) pMediaFactory->m_iTotalSize = iTotal;
-    if (lpCB && lpCB(1, nullptr, 0, lpUserParam) == 1) {
+    if (StopRequested()) {
         log->AddError(L"CQvFileDescCatalog::ValidateSplitSize(...) ABORT request");
         return log->ExitFunction(static_cast<long>(E_ABORT));
     }

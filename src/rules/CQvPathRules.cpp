@@ -81,13 +81,15 @@ long CQvPathRules::MergeRule(LPCTSTR strAction, LPCTSTR strLocation, LPCTSTR str
         strAction, strLocation, strSourcePath,
         strTargetPath, strRuleID, strXPath);
     const MediaDescriptEnum eCode = LocationCode(strLocation);
-    // "All" already covers every medium, so a further location of the same kind adds nothing.
+    // An include on every medium already places the files everywhere, so a further include
+    // adds nothing. An exclusion is always kept: "All" as an exclusion only takes the files off
+    // the every-medium list, and dropping a later explicit exclusion would put them on media.
     if (IsIncludeAction(strAction)) {
         if (!Holds(vtInclude, InAll)) {
             vtInclude.push_back(eCode);
             vtTargetPath.push_back(CQvString(strTargetPath));
         }
-    } else if (!Holds(vtExclude, InAll)) {
+    } else {
         vtExclude.push_back(eCode);
     }
     return log->ExitFunction(static_cast<long>(S_OK));

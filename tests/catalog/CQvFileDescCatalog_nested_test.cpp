@@ -112,11 +112,18 @@ TEST_F(CatalogNestedTest, WalksStopOnRequestAndFailOnUnlistableFolders) {
         EXPECT_TRUE(cap.Has(QvLogLevel::Error, L"CQvFileDescCatalog::SplitExcludeDir(...) ABORT request"));
         EXPECT_TRUE(A::Map(InAny).empty());
     }
-    // A stop at the nested walk of B ends only that walk; the top level goes on.
+    // A stop at the nested walk of B ends every walk: the top level does not go on to A/f,
+    // and later walks stop at once until the catalogue starts afresh.
+    A::Cat()->ResetFileCatalog();
     g_calls = 0;
     A::SetCallback(StopFromSecondCall, nullptr);
     EXPECT_EQ(A::SplitIncludeDir(r, t.WinPath("A").c_str(), 100), S_OK);
-    EXPECT_EQ(Keys(A::Map(InAny)), Names{Key(t, "A/f")});
+    EXPECT_TRUE(A::Map(InAny).empty()) << Keys(A::Map(InAny)).size();
+    A::SetCallback(nullptr, nullptr);
+    EXPECT_EQ(A::SplitIncludeDir(r, t.WinPath("A").c_str(), 100), E_ABORT);
+    A::Cat()->ResetFileCatalog();
+    EXPECT_EQ(A::SplitIncludeDir(r, t.WinPath("A").c_str(), 100), S_OK);
+    EXPECT_EQ(Keys(A::Map(InAny)), (Names{Key(t, "A/B/g"), Key(t, "A/f")}));
     A::SetCallback(nullptr, nullptr);
     EXPECT_EQ(A::SplitIncludeDir(r, t.WinPath("missing").c_str(), 100), E_FAIL);
     EXPECT_EQ(A::SplitExcludeDir(r, t.WinPath("missing").c_str(), 100), E_FAIL);
