@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Cross-compiles the library, the tests and the program for Windows with MinGW-w64 (i686 and
-# x86_64), with pugixml and GoogleTest built from Debian's sources, and runs the x86_64 tests
-# under Wine. Everything it builds stays below build-win/.
+# Cross-compiles the library, the tests, the program and a run-time loading caller for Windows
+# with MinGW-w64 (i686 and x86_64), with pugixml and GoogleTest built from Debian's sources;
+# checks that the DLL and the programs import only DLLs that Windows itself provides; runs the
+# x86_64 tests under Wine, then the program and the caller from a folder holding only what a
+# user gets. Everything it builds stays below build-win/.
 # Usage: scripts/build-windows.sh [--no-run]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -57,7 +59,32 @@ for arch in x86_64 i686; do
     -DQVSPLIT_WIN_PREFIX="$prefix" -DCMAKE_PREFIX_PATH="$prefix" \
     -DQVSPLIT_WERROR=ON -DQVSPLIT_BUILD_BENCH=OFF -DQVSPLIT_DISCOVER_TESTS=OFF $emulator >/dev/null
   cmake --build "$out/$arch/build" -j"$jobs"
+  cmake -S examples/loader -B "$out/$arch/loader" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_TOOLCHAIN_FILE="$top/cmake/toolchains/mingw-$arch.cmake" >/dev/null
+  cmake --build "$out/$arch/loader" >/dev/null
 done
+
+# Windows provides these; anything else (libwinpthread-1.dll, libstdc++-6.dll, libgcc_s_*.dll)
+# would have to be shipped, and a user's machine does not have it.
+system_dlls="kernel32.dll user32.dll advapi32.dll shell32.dll shlwapi.dll ole32.dll oleaut32.dll msvcrt.dll"
+check_imports() {  # check_imports FILE ALLOWED_EXTRA...
+  local file=$1; shift
+  local allowed="$system_dlls $*" dll bad=0
+  for dll in $(x86_64-w64-mingw32-objdump -p "$file" | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z' 'a-z'); do
+    case " $allowed " in
+      *" $dll "*) ;;
+      *) echo "$file imports $dll, which Windows does not provide"; bad=1 ;;
+    esac
+  done
+  [ "$bad" -eq 0 ] || exit 1
+}
+echo "== imports =="
+for arch in x86_64 i686; do
+  check_imports "$out/$arch/build/QvSplit.dll"
+  check_imports "$out/$arch/build/qvsplit.exe" qvsplit.dll
+  check_imports "$out/$arch/loader/loader.exe"
+done
+echo "QvSplit.dll, qvsplit.exe and the loader import only system DLLs (i686 and x86_64)"
 
 echo "== DLL exports (x86_64) =="
 dll=$out/x86_64/build/QvSplit.dll
@@ -69,4 +96,6 @@ echo "GetQvSplitInterface and $(echo "$exports" | grep -c 'CQv') class members e
 if [ "$run_tests" -eq 1 ]; then
   echo "== x86_64 tests under Wine =="
   scripts/wine-run.sh "$out/x86_64/build/tests/qvsplit_tests.exe" --gtest_brief=1
+  echo "== the deliverable from a clean folder under Wine =="
+  scripts/windows-smoke.sh "$out/x86_64/build" "$out/x86_64/loader/loader.exe"
 fi

@@ -70,7 +70,7 @@ void Rule(std::ofstream& out, int id, const char* action, const char* location, 
           const fs::path& source, const char* target) {
     out << "  <Rule RuleID=\"" << id << "\" Action=\"" << action << "\" AllTogether=\""
         << (together ? "TRUE" : "FALSE") << "\" Location=\"" << location << "\">\n"
-        << "    <SourcePath>" << XmlText(QvCliNarrow(QvCliToLibraryPath(source.string())))
+        << "    <SourcePath>" << XmlText(QvCliNarrow(QvCliToLibraryPath(QvCliPathText(source))))
         << "</SourcePath>\n    <TargetPath>" << target << "</TargetPath>\n  </Rule>\n";
 }
 
@@ -96,7 +96,7 @@ void WriteRules(const fs::path& tree, const fs::path& rules) {
 int QvCliRunDemo(const QvCliOptions& o) {
     const std::string dir = QvCliMakeTempDir("qvsplit-demo-");
     if (dir.empty()) return QvCliFail(kExitFailed, "cannot create a temporary folder");
-    const fs::path root(dir);
+    const fs::path root = QvCliFsPath(dir);
     try {
         MakeTree(root / "tree");
         WriteRules(root / "tree", root / "rules.xml");
@@ -104,14 +104,14 @@ int QvCliRunDemo(const QvCliOptions& o) {
         return QvCliFail(kExitFailed, std::string("cannot create the sample tree: ") + e.what());
     }
     if (!o.json)
-        std::cout << "Sample tree: " << (root / "tree").string()
+        std::cout << "Sample tree: " << QvCliPathText(root / "tree")
                   << " (sparse files; the demo copies nothing)\nRules: "
-                  << (root / "rules.xml").string() << "\nSplitting onto 100 MB media...\n\n";
+                  << QvCliPathText(root / "rules.xml") << "\nSplitting onto 100 MB media...\n\n";
     QvCliOptions split = o;
     split.command = "split";
     split.sizeMb = 100;
-    split.outDir = (root / "media").string();
-    split.rulesFile = (root / "rules.xml").string();
+    split.outDir = QvCliPathText(root / "media");
+    split.rulesFile = QvCliPathText(root / "rules.xml");
     split.firstFreeMb = 10;
     const int status = QvCliRunSplit(split);
     if (!o.json && status == kExitOk)

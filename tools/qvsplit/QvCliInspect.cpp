@@ -34,7 +34,7 @@ std::wstring Lower(std::wstring s) {
 // Files and bytes below a folder now.
 void MeasureFolder(const std::string& dir, unsigned long long& files, unsigned long long& bytes) {
     std::error_code ec;
-    for (auto it = fs::recursive_directory_iterator(dir, fs::directory_options::skip_permission_denied, ec);
+    for (auto it = fs::recursive_directory_iterator(QvCliFsPath(dir), fs::directory_options::skip_permission_denied, ec);
          !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
         if (it->is_regular_file(ec)) {
             ++files;
@@ -75,7 +75,7 @@ void VerifyFolder(const QvCliEntry& e, VerifyResult& r, unsigned long long& file
     const std::string path = QvCliToHostPath(QvCliEntryFolder(e));
     ++r.checked;
     std::error_code ec;
-    if (!fs::is_directory(path, ec)) {
+    if (!fs::is_directory(QvCliFsPath(path), ec)) {
         r.changes.push_back("missing folder: " + path);
         return;
     }

@@ -25,7 +25,7 @@ QvCliLogSession::QvCliLogSession(const std::string& logFile) {
         m_echo = path == "-";
         const std::string dir = QvCliMakeTempDir("qvsplit-log-");
         if (dir.empty()) return;
-        path = (fs::path(dir) / "qvsplit.log").string();
+        path = QvCliPathText(QvCliFsPath(dir) / "qvsplit.log");
         m_private = true;
         // Only what the program reads back: a full trace would slow a large split down.
         if (!m_echo) QvCliSetEnv("QVSPLIT_LOG_LEVEL", "warning");
@@ -33,7 +33,7 @@ QvCliLogSession::QvCliLogSession(const std::string& logFile) {
     QvCliSetEnv("QVSPLIT_LOG", path);
     m_path = path;
     std::error_code ec;
-    const auto size = fs::file_size(m_path, ec);
+    const auto size = fs::file_size(QvCliFsPath(m_path), ec);
     m_offset = ec ? 0 : size;
 }
 
@@ -41,18 +41,18 @@ QvCliLogSession::~QvCliLogSession() {
     if (!m_private) return;
     if (m_echo) {
         // The trace asked for on standard error, passed on once the library is done with it.
-        std::ifstream in(m_path, std::ios::binary);
+        std::ifstream in(QvCliFsPath(m_path), std::ios::binary);
         std::cerr << in.rdbuf();
         std::cerr.flush();
     }
     std::error_code ec;
-    fs::remove_all(fs::path(m_path).parent_path(), ec);
+    fs::remove_all(QvCliFsPath(m_path).parent_path(), ec);
 }
 
 void QvCliLogSession::Collect(std::vector<std::string>& errors,
                               std::vector<std::string>& warnings) const {
     if (m_path.empty()) return;
-    std::ifstream in(m_path, std::ios::binary);
+    std::ifstream in(QvCliFsPath(m_path), std::ios::binary);
     in.seekg(static_cast<std::streamoff>(m_offset));
     std::string line;
     while (std::getline(in, line)) {
@@ -85,7 +85,7 @@ void AddLeftOut(std::vector<QvCliLeftOut>& out, const std::string& path, const c
     QvCliLeftOut l;
     l.path = path;
     std::error_code ec;
-    const auto size = fs::file_size(path, ec);
+    const auto size = fs::file_size(QvCliFsPath(path), ec);
     l.size = ec ? 0 : size;
     l.reason = reason;
     out.push_back(l);

@@ -92,7 +92,7 @@ bool ReadMedium(const fs::path& file, bool withEntries, QvCliPathSet& seen,
     const unsigned int options = pugi::parse_cdata | pugi::parse_escapes;
     const pugi::xml_parse_result parsed = doc.load_file(file.c_str(), options);
     if (!parsed) {
-        error = file.string() + ": " + parsed.description();
+        error = QvCliPathText(file) + ": " + parsed.description();
         return false;
     }
     const pugi::xml_node root = doc.child("Factory");
@@ -146,13 +146,13 @@ bool QvCliLoadMediaSet(const std::string& dir, QvCliMediaSet& set, std::string& 
     set.distinctBytes = 0;
     QvCliPathSet seen;
     std::error_code ec;
-    fs::directory_iterator it(dir, ec);
+    fs::directory_iterator it(QvCliFsPath(dir), ec);
     if (ec) {
         error = dir + ": " + ec.message();
         return false;
     }
     for (const auto& entry : it) {
-        const std::string name = entry.path().filename().string();
+        const std::string name = QvCliPathText(entry.path().filename());
         const int number = MediumNumber(name);
         if (number < 0 || !entry.is_regular_file(ec)) continue;
         QvCliMedium medium;

@@ -10,6 +10,10 @@ std::wstring QvCliWiden(const std::string& s) { return qvp::Utf8ToWide(s); }
 
 std::string QvCliNarrow(const std::wstring& s) { return qvp::WideToUtf8(s); }
 
+std::filesystem::path QvCliFsPath(const std::string& utf8) { return std::filesystem::u8path(utf8); }
+
+std::string QvCliPathText(const std::filesystem::path& p) { return p.u8string(); }
+
 #if defined(_WIN32)
 
 wchar_t QvCliDrive() { return L'C'; }

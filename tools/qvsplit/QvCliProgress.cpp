@@ -1,6 +1,7 @@
 // Progress reporting and Ctrl-C handling through the split callback.
 #include "QvCliProgress.h"
 
+#include "QvCliPaths.h"
 #include "QvCliSystem.h"
 
 #include <cstdio>
@@ -11,8 +12,8 @@ namespace {
 size_t CountMediaFiles(const std::string& dir) {
     size_t n = 0;
     std::error_code ec;
-    for (const auto& e : std::filesystem::directory_iterator(dir, ec)) {
-        const std::string name = e.path().filename().string();
+    for (const auto& e : std::filesystem::directory_iterator(QvCliFsPath(dir), ec)) {
+        const std::string name = QvCliPathText(e.path().filename());
         if ((name.rfind("Media", 0) == 0 || name.rfind("media", 0) == 0) && name.size() > 9)
             ++n;
     }

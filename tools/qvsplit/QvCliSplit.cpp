@@ -76,8 +76,8 @@ bool BuildRules(const QvCliOptions& o, RuleVector& rules, std::string& error) {
 void RemoveOldMedia(const std::string& dir, bool quiet) {
     size_t removed = 0;
     std::error_code ec;
-    for (const auto& e : fs::directory_iterator(dir, ec)) {
-        const std::string name = e.path().filename().string();
+    for (const auto& e : fs::directory_iterator(QvCliFsPath(dir), ec)) {
+        const std::string name = QvCliPathText(e.path().filename());
         const bool media = name == "Last.xml" ||
                            ((name.rfind("Media", 0) == 0 || name.rfind("media", 0) == 0) &&
                             name.size() > 9 && name.compare(name.size() - 4, 4, ".xml") == 0 &&
@@ -90,8 +90,8 @@ void RemoveOldMedia(const std::string& dir, bool quiet) {
 
 bool PrepareOutDir(const std::string& dir, bool quiet, std::string& error) {
     std::error_code ec;
-    fs::create_directories(dir, ec);
-    if (ec || !fs::is_directory(dir, ec)) {
+    fs::create_directories(QvCliFsPath(dir), ec);
+    if (ec || !fs::is_directory(QvCliFsPath(dir), ec)) {
         error = dir + ": cannot create the output folder";
         return false;
     }
@@ -166,7 +166,7 @@ int QvCliRunSplit(const QvCliOptions& o) {
     std::string error;
     RuleVector rules;
     if (o.rulesFile.empty() && !BuildRules(o, rules, error)) return QvCliFail(kExitUsage, error);
-    if (!o.rulesFile.empty() && !fs::exists(o.rulesFile)) return QvCliFail(kExitUsage, o.rulesFile + ": no such rules file");
+    if (!o.rulesFile.empty() && !fs::exists(QvCliFsPath(o.rulesFile))) return QvCliFail(kExitUsage, o.rulesFile + ": no such rules file");
     if (!o.cutBigList.empty() && !ConfirmCutting(o))
         return QvCliFail(QvCliInterrupted() ? kExitCancelled : kExitUsage, "nothing was changed");
     if (!PrepareOutDir(o.outDir, o.quiet, error)) return QvCliFail(kExitFailed, error);
@@ -233,7 +233,7 @@ int QvCliRunRvx(const QvCliOptions& o) {
 
 int QvCliRunRecover(const QvCliOptions& o) {
     if (o.listFile.empty()) return QvCliFail(kExitUsage, "--list is required");
-    if (!fs::exists(o.listFile)) return QvCliFail(kExitUsage, o.listFile + ": no such part list");
+    if (!fs::exists(QvCliFsPath(o.listFile))) return QvCliFail(kExitUsage, o.listFile + ": no such part list");
     QvCliLogSession log(o.logFile);
     SplitPtr split(GetQvSplitInterface());
     if (!split) return QvCliFail(kExitFailed, "the library could not create a split object");

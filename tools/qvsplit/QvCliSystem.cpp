@@ -10,13 +10,10 @@
 #include <string>
 
 #if defined(_WIN32)
-#include <io.h>
-#define QV_ISATTY _isatty
-#define QV_FILENO _fileno
+#include <windows.h>
+#include <shellapi.h>
 #else
 #include <unistd.h>
-#define QV_ISATTY isatty
-#define QV_FILENO fileno
 #endif
 #include <cstdio>
 #include <ctime>
@@ -28,9 +25,40 @@ std::atomic<bool> g_interrupted{false};
 extern "C" void OnInterrupt(int) { g_interrupted = true; }
 }  // namespace
 
-bool QvCliStderrIsTerminal() { return QV_ISATTY(QV_FILENO(stderr)) != 0; }
+std::vector<std::string> QvCliArguments(int argc, char** argv) {
+    std::vector<std::string> args;
+#if defined(_WIN32)
+    SetConsoleOutputCP(CP_UTF8);
+    int count = 0;
+    wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (wide && count == argc) {
+        for (int i = 0; i < count; ++i) args.push_back(std::filesystem::path(wide[i]).u8string());
+        LocalFree(wide);
+        return args;
+    }
+    if (wide) LocalFree(wide);
+#endif
+    args.assign(argv, argv + argc);
+    return args;
+}
 
-bool QvCliStdinIsTerminal() { return QV_ISATTY(QV_FILENO(stdin)) != 0; }
+#if defined(_WIN32)
+// _isatty is true for any character device, NUL included, so a script's "< NUL" would look
+// like a person at a console; only a console handle has a console mode.
+bool QvCliStderrIsTerminal() {
+    DWORD mode = 0;
+    return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
+}
+
+bool QvCliStdinIsTerminal() {
+    DWORD mode = 0;
+    return GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) != 0;
+}
+#else
+bool QvCliStderrIsTerminal() { return isatty(fileno(stderr)) != 0; }
+
+bool QvCliStdinIsTerminal() { return isatty(fileno(stdin)) != 0; }
+#endif
 
 void QvCliInstallInterruptHandler() {
     std::signal(SIGINT, OnInterrupt);
@@ -83,11 +111,12 @@ void QvCliSetEnv(const std::string& name, const std::string& value) {
 std::string QvCliMakeTempDir(const std::string& prefix) {
     namespace fs = std::filesystem;
     std::random_device rd;
-    const fs::path base = fs::temp_directory_path();
+    std::error_code ec;
+    const fs::path base = fs::temp_directory_path(ec);
+    if (ec) return std::string();
     for (int attempt = 0; attempt < 100; ++attempt) {
-        const fs::path dir = base / (prefix + std::to_string(rd() % 1000000000u));
-        std::error_code ec;
-        if (fs::create_directory(dir, ec)) return dir.string();
+        const fs::path dir = base / fs::u8path(prefix + std::to_string(rd() % 1000000000u));
+        if (fs::create_directory(dir, ec)) return dir.u8string();
     }
     return std::string();
 }

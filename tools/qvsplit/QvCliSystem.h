@@ -3,7 +3,11 @@
 #define QVCLISYSTEM_H
 
 #include <string>
+#include <vector>
 
+// The command-line arguments as UTF-8 (on Windows read again as wide text, since the narrow
+// ones are in the ANSI code page), and the console set to show UTF-8 output.
+std::vector<std::string> QvCliArguments(int argc, char** argv);
 // Whether standard error / standard input is a terminal.
 bool QvCliStderrIsTerminal();
 bool QvCliStdinIsTerminal();

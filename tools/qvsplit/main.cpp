@@ -4,11 +4,17 @@
 #include "QvCliSystem.h"
 
 #include <iostream>
+#include <string>
+#include <vector>
 
 int main(int argc, char** argv) {
+    std::vector<std::string> args = QvCliArguments(argc, argv);
+    std::vector<char*> utf8Argv;
+    for (std::string& a : args) utf8Argv.push_back(&a[0]);
+    utf8Argv.push_back(nullptr);
     QvCliOptions options;
     std::string error;
-    if (!QvCliParse(argc, argv, options, error)) {
+    if (!QvCliParse(argc, utf8Argv.data(), options, error)) {
         std::cerr << "qvsplit: " << error << "\n\n" << QvCliUsage(options.command);
         return kExitUsage;
     }
