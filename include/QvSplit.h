@@ -117,4 +117,28 @@ public:
 // Creates a split object; the caller deletes it through the interface.
 extern "C" QVSPLIT_API iCQvSplit* GetQvSplitInterface(void);
 
+// What the last split, estimate or item-list split of this process left out and why it
+// failed, for callers that show it to a person. Valid until the next one starts; not for use
+// by two threads at once.
+
+// Why a file or folder under a selected path is on no medium.
+enum QvLeftOutReason {
+    QvLeftOutTooBig = 1,        // larger than a medium while cutting is off
+    QvLeftOutUnreadable = 2,    // a folder that cannot be listed (permission denied, ...)
+    QvLeftOutSpecialFile = 3,   // a pipe, socket or device: no file to copy
+    QvLeftOutNameTooLong = 4,   // a name longer than a Windows name may be
+    QvLeftOutSystemFolder = 5,  // "System Volume Information"
+    QvLeftOutVanished = 6       // listed, then gone before it could be described
+};
+
+// Number of entries left out.
+extern "C" QVSPLIT_API DWORD QvGetLeftOutCount(void);
+// Entry dwIndex: its path (valid until the next split), its size in bytes (-1 when unknown)
+// and its QvLeftOutReason; FALSE past the end. Any output pointer may be null.
+extern "C" QVSPLIT_API BOOL QvGetLeftOut(DWORD dwIndex, LPCTSTR* ppszPath, int64_t* piSize,
+                                         DWORD* pdwReason);
+// The error messages of the last split in the order they arose (the first is the cause);
+// null past the end.
+extern "C" QVSPLIT_API LPCTSTR QvGetErrorText(DWORD dwIndex);
+
 #endif

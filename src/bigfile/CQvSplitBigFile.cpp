@@ -2,9 +2,9 @@
 #include "bigfile/CQvSplitBigFile.h"
 
 #include "catalog/CQvFileDescCatalog.h"
+#include "common/QvFileDescKeys.h"
 #include "facilities/CQvFile.h"
 #include "facilities/CQvLog.h"
-#include "common/QvFileDescKeys.h"
 #include "platform/QvPlatform.h"
 
 #include <algorithm>

@@ -1,6 +1,7 @@
 // The file catalogue singleton, its location maps, and the whole-rule entry points and walk.
 #include "catalog/CQvFileDescCatalog.h"
 
+#include "catalog/QvCatalogWalk.h"
 #include "facilities/CQvLog.h"
 #include "facilities/CQvPathString.h"
 #include "media/CQvMediaFactory.h"
@@ -152,7 +153,6 @@ bool CQvFileDescCatalog::StopRequested() {
 void CQvFileDescCatalog::ParseDirectory(CQvPathRules* pqvPathRules, LPCTSTR strPath, int bAdd) {
     if (!pqvPathRules || !strPath) return;
     CQvLog* log = CQvLog::GetInstance();
-    const std::wstring strPattern = std::wstring(strPath) + L"\\*.*";
     CQvPathString strBase(strPath);
     strBase.RemoveBackslash();
     strBase.AddBackslash();
@@ -162,7 +162,7 @@ void CQvFileDescCatalog::ParseDirectory(CQvPathRules* pqvPathRules, LPCTSTR strP
     // The handle stays open while sub-directories are walked: the platform layer refuses to
     // list a directory that an open handle of the same walk lists, which ends link loops.
     if (StopRequested()) return;
-    HANDLE hFind = qvp::FindFirstFileW(strPattern.c_str(), &fd);
+    HANDLE hFind = QvOpenCatalogWalk(strBase.str(), fd, bAdd != 0);
     if (hFind == INVALID_HANDLE_VALUE) return;
     std::wstring strEntry;
     do {

@@ -1,8 +1,10 @@
 // Directories that other rules reach into: walked one level at a time around those rules;
 // and the removal of excluded files from the maps of the exclude locations.
 #include "catalog/CQvFileDescCatalog.h"
-#include "facilities/CQvLog.h"
+
+#include "catalog/QvCatalogWalk.h"
 #include "common/QvFileDescKeys.h"
+#include "facilities/CQvLog.h"
 #include "facilities/CQvPathString.h"
 #include "platform/QvPlatform.h"
 
@@ -77,10 +79,9 @@ long CQvFileDescCatalog::WalkAroundRules(CQvPathRules* pQvPathRules, LPCTSTR str
     CQvPathString strBase(strPath);
     strBase.RemoveBackslash();
     strBase.AddBackslash();
-    const std::wstring strPattern = strBase.str() + L"*.*";
     WIN32_FIND_DATAW fd;
     // Open while nested walks run, so a link loop ends (see ParseDirectory).
-    HANDLE hFind = qvp::FindFirstFileW(strPattern.c_str(), &fd);
+    HANDLE hFind = QvOpenCatalogWalk(strBase.str(), fd);
     if (hFind == INVALID_HANDLE_VALUE) return E_FAIL;
     CQvString strFolder;
     bool bIsDir = false;

@@ -2,8 +2,10 @@
 // directory sizes, and the decision to keep a directory whole or split it into its children.
 #include "bigfile/CQvSplitBigFile.h"
 #include "catalog/CQvFileDescCatalog.h"
-#include "facilities/CQvLog.h"
+#include "catalog/QvCatalogWalk.h"
 #include "common/QvFileDescKeys.h"
+#include "common/QvLeftOut.h"
+#include "facilities/CQvLog.h"
 #include "facilities/CQvPathString.h"
 #include "platform/QvPlatform.h"
 
@@ -167,6 +169,7 @@ long CQvFileDescCatalog::AddSingleFileKnown(CQvPathRules* pQvPathRules, LPCTSTR 
                 log->AddWarning(L"CQvFileDescCatalog::AddSingleFileToCatalog(...) Skip Big File "
                                 L"%s (size=%d)",
                                 strFileName, iLow);
+                QvLeftOutList::Instance().Add(strFileName, pDesc->iFileSize, QvLeftOutTooBig, false);
             }
             delete pDesc;
             continue;
@@ -365,11 +368,10 @@ CQvFileDescCatalog::QvDirFacts CQvFileDescCatalog::MeasureDirFacts(const std::ws
 
 CQvFileDescCatalog::QvDirFacts CQvFileDescCatalog::MeasureDirFromDisk(const std::wstring& strDir) {
     const std::wstring strBase = strDir + L"\\";
-    const std::wstring strPattern = strBase + L"*.*";
     QvDirFacts facts;
     WIN32_FIND_DATAW fd;
     // Kept open while sub-directories are measured, so a link loop ends (see ParseDirectory).
-    HANDLE hFind = qvp::FindFirstFileW(strPattern.c_str(), &fd);
+    HANDLE hFind = QvOpenCatalogWalk(strBase, fd);
     if (hFind == INVALID_HANDLE_VALUE) return facts;
     do {
         if (!qvp::IsFolderToEnter(fd.dwFileAttributes)) {
@@ -451,9 +453,8 @@ long CQvFileDescCatalog::SplitDirToCatalog(DWORD dwSplit, CQvPathRules* pQvPathR
     CQvPathString strBase(strFilePath);
     strBase.RemoveBackslash();
     strBase.AddBackslash();
-    const std::wstring strPattern = strBase.str() + L"*.*";
     WIN32_FIND_DATAW fd;
-    HANDLE hFind = qvp::FindFirstFileW(strPattern.c_str(), &fd);
+    HANDLE hFind = QvOpenCatalogWalk(strBase.str(), fd);
     if (hFind == INVALID_HANDLE_VALUE) return log->ExitFunction(static_cast<long>(S_OK));
     do {
         std::wstring strChild = strBase.str() + fd.cFileName;

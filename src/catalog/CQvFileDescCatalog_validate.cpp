@@ -2,8 +2,10 @@
 // accepting or refusing the split size.
 #include "bigfile/CQvSplitBigFile.h"
 #include "catalog/CQvFileDescCatalog.h"
-#include "facilities/CQvLog.h"
+#include "catalog/QvCatalogWalk.h"
 #include "common/QvFileDescKeys.h"
+#include "common/QvLeftOut.h"
+#include "facilities/CQvLog.h"
 #include "facilities/CQvPathString.h"
 #include "media/CQvMediaFactory.h"
 #include "platform/QvPlatform.h"
@@ -51,6 +53,7 @@ long CQvFileDescCatalog::ValidateSplitSize(DWORD dwSplit, DWORD dwFirstMediaFree
                        dwSplit, dwFirstMediaFreeSpaceSize, dwOutputMethod);
     bWimTooBig = FALSE;
     m_bStopRequested = false;
+    QvLeftOutList::Instance().Clear();
     dwSplitSize = dwSplit;
     StartBuildCache();
     if (dwOutputMethod == 0)
@@ -155,7 +158,12 @@ void CQvFileDescCatalog::BuildDirsKeptWhole(DWORD dwSplit) {
 void CQvFileDescCatalog::ApplyExcludeRules() {
     QvRules mpExclude;
     if (pRulesFactory) pRulesFactory->GetExcludeRules(mpExclude);
-    for (auto& rule : mpExclude) DeleteFromMediaCatalog(rule.second);
+    for (auto& rule : mpExclude) {
+        DeleteFromMediaCatalog(rule.second);
+        // What an exclusion takes out is not missing from the plan, whatever the walks met in it.
+        const std::wstring strPath = rule.second->GetPath();
+        if (strPath.find(L'*') == std::wstring::npos) QvLeftOutList::Instance().DropBelow(strPath);
+    }
 }
 
 // Each check compares bytes, as the distribution places entries: what must share one medium
@@ -313,10 +321,9 @@ void CQvFileDescCatalog::CheckBigFileInDir(int64_t iLimit, int64_t& iSizeBigFile
     }
     CQvPathString strBase(strPath);
     strBase.AddBackslash();
-    const std::wstring strPattern = strBase.str() + L"*.*";
     WIN32_FIND_DATAW fd;
     // Open while sub-directories are searched, so a link loop ends (see ParseDirectory).
-    HANDLE hFind = qvp::FindFirstFileW(strPattern.c_str(), &fd);
+    HANDLE hFind = QvOpenCatalogWalk(strBase.str(), fd);
     if (hFind == INVALID_HANDLE_VALUE) return;
     do {
         if (qvp::IsFolderToEnter(fd.dwFileAttributes)) {

@@ -135,6 +135,13 @@ void CQvLog::PopScope(const QvFormatArg* result) {
     }
 }
 
+void CQvLog::KeepError(const std::wstring& text) {
+    try {
+        if (!text.empty()) m_errors.push_back(text);
+    } catch (const std::bad_alloc&) {
+    }
+}
+
 void CQvLog::Write(QvLogLevel level, const std::wstring& text) {
     if (!IsActive()) return;
     try {

@@ -81,6 +81,12 @@ public:
     // Tests: what the running capture recorded so far.
     const std::vector<QvLogRecord>& Captured() const { return m_captured; }
 
+    // The error messages since the last ClearErrors, whether or not a log is written (at most
+    // kMaxKeptErrors, the first ones: the first error is the cause, later ones its echoes).
+    const std::vector<std::wstring>& Errors() const { return m_errors; }
+    void ClearErrors() { m_errors.clear(); }
+    static const size_t kMaxKeptErrors = 64;
+
     // Text of a level as it appears in a line: ENTER, EXIT, ERROR, WARNING, INFO.
     static const char* LevelName(QvLogLevel level);
 
@@ -92,10 +98,14 @@ private:
 
     template <class... A>
     void Add(QvLogLevel level, const wchar_t* fmt, const A&... args) {
-        if (!LevelActive(level)) return;
+        const bool keep = level == QvLogLevel::Error && m_errors.size() < kMaxKeptErrors;
+        if (!keep && !LevelActive(level)) return;
         const QvFormatArg list[] = {QvFormatArg(args)..., QvFormatArg()};
-        Write(level, QvFormatV(fmt, list, sizeof...(A)));
+        std::wstring text = QvFormatV(fmt, list, sizeof...(A));
+        if (keep) KeepError(text);
+        if (LevelActive(level)) Write(level, text);
     }
+    void KeepError(const std::wstring& text);
     void PushScope(const wchar_t* fmt, const QvFormatArg* args, size_t count);
     void PopScope(const QvFormatArg* result);
     void Write(QvLogLevel level, const std::wstring& text);
@@ -116,6 +126,7 @@ private:
     bool m_ownsOut = false;
     std::vector<std::wstring> m_scopes;
     std::vector<QvLogRecord> m_captured;
+    std::vector<std::wstring> m_errors;
 };
 
 #endif

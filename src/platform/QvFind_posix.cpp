@@ -30,8 +30,15 @@ struct FindEntry {
 };
 
 // What a find handle points to.
+// An entry of the folder that the listing leaves out, and why (QV_FIND_SKIPPED_...).
+struct SkippedEntry {
+    std::wstring name;
+    DWORD reason;
+};
+
 struct FindObject {
     std::vector<FindEntry> entries;
+    std::vector<SkippedEntry> skipped;
     size_t next = 0;
     dev_t dev = 0;
     ino_t ino = 0;
@@ -111,15 +118,28 @@ void AddDotEntries(int dirFd, const struct stat& self, const std::wstring& patte
 }
 
 // Reads the matching entries of an open folder, sorted by upper-cased name.
-void ReadEntries(DIR* d, const std::wstring& pattern, std::vector<FindEntry>& out) {
+// Entries that match but cannot be listed go to skipped, so that a walk can say so.
+void ReadEntries(DIR* d, const std::wstring& pattern, std::vector<FindEntry>& out,
+                 std::vector<SkippedEntry>& skipped) {
     std::vector<FindEntry> found;
     while (const struct dirent* de = readdir(d)) {
         const char* raw = de->d_name;
         if (std::strcmp(raw, ".") == 0 || std::strcmp(raw, "..") == 0) continue;
         std::wstring name = HostNameToWide(raw, std::strlen(raw));
-        if (name.size() > MAX_PATH - 1 || !posix::MatchesWindowsPattern(pattern, name)) continue;
+        if (!posix::MatchesWindowsPattern(pattern, name)) continue;
+        if (name.size() > MAX_PATH - 1) {
+            skipped.push_back(SkippedEntry{std::move(name), QV_FIND_SKIPPED_NAME_TOO_LONG});
+            continue;
+        }
         posix::EntryStat entry;
-        if (!posix::StatEntry(dirfd(d), raw, entry) || !IsListable(entry)) continue;
+        if (!posix::StatEntry(dirfd(d), raw, entry)) {
+            skipped.push_back(SkippedEntry{std::move(name), QV_FIND_SKIPPED_VANISHED});
+            continue;
+        }
+        if (!IsListable(entry)) {
+            skipped.push_back(SkippedEntry{std::move(name), QV_FIND_SKIPPED_SPECIAL});
+            continue;
+        }
         found.push_back(MakeEntry(std::move(name), entry));
     }
     std::sort(found.begin(), found.end(), EntryLess);
@@ -148,14 +168,14 @@ bool IsSingleName(const std::wstring& pattern) {
 
 // Lists the folder; false with the last error set when it cannot be read.
 bool ListFolder(const posix::NativePath& dir, const struct stat& self, const std::wstring& pattern,
-                std::vector<FindEntry>& out) {
+                std::vector<FindEntry>& out, std::vector<SkippedEntry>& skipped) {
     DIR* d = opendir(dir.path.c_str());
     if (!d) return posix::FailErrno(errno, posix::ErrOp::Other, true);
     if (IsSingleName(pattern)) {
         ReadOne(dir, dirfd(d), pattern, out);
     } else {
         AddDotEntries(dirfd(d), self, pattern, out);
-        ReadEntries(d, pattern, out);
+        ReadEntries(d, pattern, out, skipped);
     }
     closedir(d);
     return true;
@@ -199,10 +219,12 @@ HANDLE FindFirst(LPCWSTR lpFileName, WIN32_FIND_DATAW* data) {
     const bool isWalk = pattern.find_first_of(L"*?") != std::wstring::npos;
     if (isWalk && AlreadyWalking(st)) return FailHandle(ERROR_CANT_RESOLVE_FILENAME);
     std::vector<FindEntry> entries;
-    if (!ListFolder(dir, st, pattern, entries)) return INVALID_HANDLE_VALUE;
+    std::vector<SkippedEntry> skipped;
+    if (!ListFolder(dir, st, pattern, entries, skipped)) return INVALID_HANDLE_VALUE;
     if (entries.empty()) return FailHandle(ERROR_FILE_NOT_FOUND);
     std::unique_ptr<FindObject> f(new FindObject());
     f->entries.swap(entries);
+    f->skipped.swap(skipped);
     f->dev = st.st_dev;
     f->ino = st.st_ino;
     f->isWalk = isWalk;
@@ -226,6 +248,16 @@ BOOL FindNextFileW(HANDLE hFindFile, WIN32_FIND_DATAW* lpFindFileData) {
     if (f->next >= f->entries.size()) return posix::Fail(ERROR_NO_MORE_FILES);
     Fill(f->entries[f->next++], lpFindFileData);
     return TRUE;
+}
+
+BOOL FindSkippedEntry(HANDLE hFindFile, DWORD dwIndex, std::wstring& strName, DWORD& dwReason) {
+    FindObject* f = LookupFind(hFindFile);
+    if (!f || dwIndex >= f->skipped.size()) return FALSE;
+    return posix::NoThrow<BOOL>(FALSE, [&] {
+        strName = f->skipped[dwIndex].name;
+        dwReason = f->skipped[dwIndex].reason;
+        return TRUE;
+    });
 }
 
 BOOL FindClose(HANDLE hFindFile) {

@@ -126,6 +126,14 @@ namespace qvp {
 HANDLE FindFirstFileW(LPCWSTR lpFileName, WIN32_FIND_DATAW* lpFindFileData);
 BOOL FindNextFileW(HANDLE hFindFile, WIN32_FIND_DATAW* lpFindFileData);
 BOOL FindClose(HANDLE hFindFile);
+// Entries of a listing that no Windows file can stand for, left out of it: name and reason;
+// FALSE past the end. On Windows there are none.
+enum : DWORD {
+    QV_FIND_SKIPPED_SPECIAL = 1,        // pipe, socket or device
+    QV_FIND_SKIPPED_NAME_TOO_LONG = 2,  // longer than MAX_PATH - 1 characters
+    QV_FIND_SKIPPED_VANISHED = 3        // gone between the listing and its description
+};
+BOOL FindSkippedEntry(HANDLE hFindFile, DWORD dwIndex, std::wstring& strName, DWORD& dwReason);
 
 // Attributes, size and times of one path.
 BOOL GetFileAttributesExW(LPCWSTR lpFileName, GET_FILEEX_INFO_LEVELS fInfoLevelId,

@@ -15,6 +15,8 @@ BOOL FindNextFileW(HANDLE hFindFile, WIN32_FIND_DATAW* lpFindFileData) {
 
 BOOL FindClose(HANDLE hFindFile) { return ::FindClose(hFindFile); }
 
+BOOL FindSkippedEntry(HANDLE, DWORD, std::wstring&, DWORD&) { return FALSE; }
+
 BOOL GetFileAttributesExW(LPCWSTR lpFileName, GET_FILEEX_INFO_LEVELS fInfoLevelId, LPVOID lpFileInformation) {
     return ::GetFileAttributesExW(lpFileName, fInfoLevelId, lpFileInformation);
 }

@@ -3,6 +3,7 @@
 
 #include "bigfile/CQvSplitBigFile.h"
 #include "catalog/CQvFileDescCatalog.h"
+#include "common/QvLeftOut.h"
 #include "facilities/CQvLog.h"
 #include "facilities/CQvPathString.h"
 #include "rules/CQvRulesFactory.h"
@@ -149,6 +150,32 @@ bool WriteRuleNodes(IQvXmlNode* pRoot, const RuleVector& vtRules, LPCTSTR strPat
 
 }  // namespace
 
+// Each split, estimate or item-list split reports afresh what it left out and why it failed.
+void QvStartSplitReport() {
+    CQvLog::GetInstance()->ClearErrors();
+    QvLeftOutList::Instance().Clear();
+}
+
+extern "C" QVSPLIT_API DWORD QvGetLeftOutCount(void) {
+    return static_cast<DWORD>(QvLeftOutList::Instance().Entries().size());
+}
+
+extern "C" QVSPLIT_API BOOL QvGetLeftOut(DWORD dwIndex, LPCTSTR* ppszPath, int64_t* piSize,
+                                         DWORD* pdwReason) {
+    const std::vector<QvLeftOutEntry>& entries = QvLeftOutList::Instance().Entries();
+    if (dwIndex >= entries.size()) return FALSE;
+    const QvLeftOutEntry& e = entries[dwIndex];
+    if (ppszPath) *ppszPath = e.strPath.c_str();
+    if (piSize) *piSize = e.iSize;
+    if (pdwReason) *pdwReason = e.dwReason;
+    return TRUE;
+}
+
+extern "C" QVSPLIT_API LPCTSTR QvGetErrorText(DWORD dwIndex) {
+    const std::vector<std::wstring>& errors = CQvLog::GetInstance()->Errors();
+    return dwIndex < errors.size() ? errors[dwIndex].c_str() : nullptr;
+}
+
 extern "C" QVSPLIT_API iCQvSplit* GetQvSplitInterface(void) {
     CQvLog::GetInstance()->AddInfo(L"iCQvSplit *GetQvSplitInterface(void)");
     try {
@@ -226,6 +253,7 @@ DWORD CQvSplit::SetupSplit(LPCTSTR strVolumeID, LPCTSTR strRulesFilePath, LPCTST
                            DWORD dwOutputMethod, LPCTSTR strOutputDir, SPLITCB lpCB,
                            LPVOID lpUserParam) {
     CQvLog* log = CQvLog::GetInstance();
+    QvStartSplitReport();
     log->EnterFunction(
         L"CQvSplit::SetupSplit(LPCTSTR strVolumeID=%s,LPCTSTR strRulesFilePath=%s,LPCTSTR "
         L"strDispFlag=%s, DWORD dwType=%d, DWORD dwSplitSize=%d, DWORD dwFirstMediaFreeSpace=%d, "
@@ -262,6 +290,7 @@ DWORD CQvSplit::SetupSplit(LPCTSTR strVolumeID, RuleVector& vtRules, LPCTSTR str
                            DWORD dwOutputMethod, LPCTSTR strOutputDir, SPLITCB lpCB,
                            LPVOID lpUserParam) {
     CQvLog* log = CQvLog::GetInstance();
+    QvStartSplitReport();
     log->EnterFunction(
         L"CQvSplit::SetupSplit(LPCTSTR strVolumeID=%s,RuleVector &vtRules,LPCTSTR "
         L"strDispFlag=%s, DWORD dwType=%d, DWORD dwSplitSize=%d, DWORD dwFirstMediaFreeSpace=%d, "
@@ -319,6 +348,7 @@ bool CQvSplit::WriteRulesFile(const RuleVector& vtRules, LPCTSTR strOutputDir,
 
 DWORD CQvSplit::EstimateSplit() {
     CQvLog* log = CQvLog::GetInstance();
+    QvStartSplitReport();
     log->EnterFunction(L"CQvSplit::EstimateSplit(void)");
     if (!m_bSetupDone) {
         log->AddError(L"CQvSplit::EstimateSplit(void) Error Execute SetupSplit before estimation.");

@@ -6,6 +6,10 @@
 #include "common/QvRecords.h"
 #include "facilities/QvXml.h"
 
+// Starts afresh the report of what a split leaves out and of the errors it meets (the
+// exported QvGetLeftOut and QvGetErrorText read it).
+void QvStartSplitReport();
+
 class CQvRulesReader;
 class CQvFileDescCatalog;
 

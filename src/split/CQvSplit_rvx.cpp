@@ -106,6 +106,7 @@ DWORD CQvSplit::SplitRVX(LPCTSTR strVolumeID, RuleVector& vtRules, LPCTSTR strDi
                          DWORD dwType, DWORD dwSplitSize, int bSaveMedia, LPCTSTR strOutputDir,
                          SPLITCB lpCB, LPVOID lpUserParam) {
     CQvLog* log = CQvLog::GetInstance();
+    QvStartSplitReport();
     const CQvString strDisp(strDispFlag);
     log->AddInfo(L"CQvSplit::SplitRVX(LPCTSTR strVolumeID=%s,RuleVector &vtRules,LPCTSTR "
                  L"strDispFlag=%s, DWORD dwType=%d,DWORD dwSplitSize=%d)",

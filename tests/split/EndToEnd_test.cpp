@@ -334,3 +334,56 @@ TEST_F(EndToEnd, TwoSplitsInARowAndRepeatableBytes) {
         EXPECT_TRUE(bytes == tree.ReadFile("two/" + name));
     }
 }
+
+// What a split leaves out and why it fails come back through the exported report functions,
+// whether or not a log is written.
+TEST_F(EndToEnd, ReportOfLeftOutEntriesAndErrors) {
+    struct Row {
+        const char* label;
+        DWORD method;
+        DWORD split;
+        std::vector<std::pair<std::string, DWORD>> leftOut;  // path below the tree, reason
+        const wchar_t* firstError;                           // part of QvGetErrorText(0)
+    };
+    const Row rows[] = {
+        {"files, one too big", 0, 2, {{"data/big.bin", QvLeftOutTooBig}}, nullptr},
+        {"whole folders, one too big", 1, 2, {{"data/big.bin", QvLeftOutTooBig}}, nullptr},
+        {"everything fits", 0, 10, {}, nullptr},
+        {"first medium overfull", 0, 2, {{"data/big.bin", QvLeftOutTooBig}}, L"FAILED -> iSizeFirst="},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.label);
+        QvCatalogTestAccess::ResetAll();
+        TempTree tree;
+        tree.WriteSparse("data/big.bin", 3 * MB);
+        tree.WriteSparse("data/sub/a.bin", MB);
+        tree.WriteSparse("first/f.bin", MB + MB / 2);
+        tree.WriteSparse("first/g.bin", MB / 2);
+        tree.MakeDir("out");
+        std::vector<RuleSpec> rules{{"data", "Any", false, true}};
+        if (row.firstError) rules.push_back({"first", "First", false, true});
+        const std::wstring out = tree.WinPath("out");
+        Job job;
+        job.dwSplitSize = row.split;
+        job.dwOutputMethod = row.method;
+        job.strOutputDir = out.c_str();
+        const DWORD media = RunSplit(WriteRules(tree, rules), job);
+        EXPECT_EQ(row.firstError == nullptr, media != 0);
+        ASSERT_EQ(row.leftOut.size(), QvGetLeftOutCount());
+        for (DWORD i = 0; i < row.leftOut.size(); ++i) {
+            LPCTSTR path = nullptr;
+            int64_t size = 0;
+            DWORD reason = 0;
+            ASSERT_TRUE(QvGetLeftOut(i, &path, &size, &reason));
+            EXPECT_EQ(tree.WinPath(row.leftOut[i].first), std::wstring(path));
+            EXPECT_EQ(row.leftOut[i].second, reason);
+        }
+        EXPECT_FALSE(QvGetLeftOut(static_cast<DWORD>(row.leftOut.size()), nullptr, nullptr, nullptr));
+        if (row.firstError) {
+            ASSERT_NE(nullptr, QvGetErrorText(0));
+            EXPECT_NE(std::wstring::npos, std::wstring(QvGetErrorText(0)).find(row.firstError)) << qvtest::Narrow(QvGetErrorText(0));
+        } else {
+            EXPECT_EQ(nullptr, QvGetErrorText(0)) << qvtest::Narrow(QvGetErrorText(0));
+        }
+    }
+}

@@ -22,6 +22,7 @@ struct ProcessSetup {
     std::filesystem::path scratch;        // folder for the files that take its output
     std::vector<std::string> unset;       // variables removed from the inherited environment
     std::vector<std::string> env;         // "NAME=value" settings added after that
+    int runAsUser = -1;                   // POSIX: user (and group) id to run as, when root
 };
 
 // One run of a program: standard input from the null device (not a terminal), standard

@@ -35,6 +35,9 @@ std::string ReadAll(const fs::path& file) {
     dup2(in, 0);
     dup2(out, 1);
     dup2(err, 2);
+    if (setup.runAsUser >= 0 && geteuid() == 0 &&
+        (setgid(static_cast<gid_t>(setup.runAsUser)) != 0 || setuid(static_cast<uid_t>(setup.runAsUser)) != 0))
+        _exit(125);
     for (const std::string& name : setup.unset) unsetenv(name.c_str());
     for (const std::string& e : setup.env) {
         const size_t eq = e.find('=');

@@ -1,5 +1,6 @@
 // The show, where and verify commands: reading a media set back and comparing it with the disk.
 #include "QvCliCommands.h"
+#include "QvCliLog.h"
 #include "QvCliMediaSet.h"
 #include "QvCliPaths.h"
 #include "QvCliReport.h"
@@ -92,10 +93,12 @@ int QvCliRunShow(const QvCliOptions& o) {
     QvCliMediaSet set;
     int status = kExitOk;
     if (!LoadSet(o, 1, set, status)) return status;
+    // What the split left out, as it recorded it beside the media files.
+    const std::vector<QvCliLeftOut> leftOut = QvCliShownLeftOut(QvCliLoadLeftOut(o.operands[0]));
     if (o.json)
-        QvCliPrintSummaryJson(set, 0, {}, std::cout);
+        QvCliPrintSummaryJson(set, 0, leftOut, std::cout);
     else
-        QvCliPrintSummary(set, 0, {}, std::cout);
+        QvCliPrintSummary(set, 0, leftOut, std::cout);
     return kExitOk;
 }
 

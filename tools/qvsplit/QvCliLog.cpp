@@ -1,109 +1,75 @@
-// Reading the library's log back after a run.
+// Where the library's log goes, and what the library reports back after a run.
 #include "QvCliLog.h"
 
 #include "QvCliPaths.h"
 #include "QvCliSystem.h"
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <iostream>
+#include <QvSplit.h>
 
-namespace fs = std::filesystem;
+#include <algorithm>
+#include <cstdlib>
 
 QvCliLogSession::QvCliLogSession(const std::string& logFile) {
-    std::string path = logFile;
-    if (path.empty()) {
-        const char* env = std::getenv("QVSPLIT_LOG");
-        path = env ? env : "";
-    }
-    // The program reads the warnings back to list the files a split leaves out: a log that
-    // keeps only errors, or one written to standard error, would hide them from the summary.
-    const char* level = std::getenv("QVSPLIT_LOG_LEVEL");
-    if (level && std::string(level) == "error") QvCliSetEnv("QVSPLIT_LOG_LEVEL", "warning");
-    if (path.empty() || path == "-") {
-        m_echo = path == "-";
-        const std::string dir = QvCliMakeTempDir("qvsplit-log-");
-        if (dir.empty()) return;
-        path = QvCliPathText(QvCliFsPath(dir) / "qvsplit.log");
-        m_private = true;
-        // Only what the program reads back: a full trace would slow a large split down.
-        if (!m_echo) QvCliSetEnv("QVSPLIT_LOG_LEVEL", "warning");
-    }
-    QvCliSetEnv("QVSPLIT_LOG", path);
-    m_path = path;
-    std::error_code ec;
-    const auto size = fs::file_size(QvCliFsPath(m_path), ec);
-    m_offset = ec ? 0 : size;
-}
-
-QvCliLogSession::~QvCliLogSession() {
-    if (!m_private) return;
-    if (m_echo) {
-        // The trace asked for on standard error, passed on once the library is done with it.
-        std::ifstream in(QvCliFsPath(m_path), std::ios::binary);
-        std::cerr << in.rdbuf();
-        std::cerr.flush();
-    }
-    std::error_code ec;
-    fs::remove_all(QvCliFsPath(m_path).parent_path(), ec);
-}
-
-void QvCliLogSession::Collect(std::vector<std::string>& errors,
-                              std::vector<std::string>& warnings) const {
-    if (m_path.empty()) return;
-    std::ifstream in(QvCliFsPath(m_path), std::ios::binary);
-    in.seekg(static_cast<std::streamoff>(m_offset));
-    std::string line;
-    while (std::getline(in, line)) {
-        size_t at = line.find("[ERROR] ");
-        if (at != std::string::npos) {
-            errors.push_back(line.substr(at + 8));
-            continue;
-        }
-        at = line.find("[WARNING] ");
-        if (at != std::string::npos) warnings.push_back(line.substr(at + 10));
-    }
+    // The library reads QVSPLIT_LOG when it writes its first record; --log overrides it. What
+    // the program shows (files left out, why a split failed) comes from the library's report,
+    // whatever the log keeps.
+    if (!logFile.empty()) QvCliSetEnv("QVSPLIT_LOG", logFile);
 }
 
 namespace {
 
-// The path between marker and " (size=" in a message, as a host path.
-bool ExtractPath(const std::string& text, const std::string& marker, std::string& path) {
-    const size_t at = text.find(marker);
-    if (at == std::string::npos) return false;
-    const size_t from = at + marker.size();
-    const size_t to = text.rfind(" (size=");
-    if (to == std::string::npos || to < from) return false;
-    path = QvCliToHostPath(QvCliWiden(text.substr(from, to - from)));
-    return true;
-}
-
-void AddLeftOut(std::vector<QvCliLeftOut>& out, const std::string& path, const char* reason) {
-    for (const QvCliLeftOut& l : out)
-        if (l.path == path) return;
-    QvCliLeftOut l;
-    l.path = path;
-    std::error_code ec;
-    const auto size = fs::file_size(QvCliFsPath(path), ec);
-    l.size = ec ? 0 : size;
-    l.reason = reason;
-    out.push_back(l);
+// The user's words for a reason the library gives.
+const char* LeftOutReason(DWORD reason) {
+    switch (reason) {
+        case QvLeftOutTooBig: return "larger than a medium; --cut-big would cut it into parts";
+        case QvLeftOutUnreadable: return "folder cannot be read (permission denied?)";
+        case QvLeftOutSpecialFile: return "pipe, socket or device: no file to copy";
+        case QvLeftOutNameTooLong: return "name longer than Windows allows";
+        case QvLeftOutSystemFolder: return "system folder";
+        case QvLeftOutVanished: return "gone during the scan";
+    }
+    return "left out";
 }
 
 }  // namespace
 
-std::vector<QvCliLeftOut> QvCliLeftOutFiles(const std::vector<std::string>& warnings,
-                                            const std::vector<std::string>& errors) {
-    std::vector<QvCliLeftOut> out;
-    std::string path;
-    for (const std::string& w : warnings)
-        if (ExtractPath(w, "Skip Big File ", path))
-            AddLeftOut(out, path, "larger than a medium; --cut-big would cut it into parts");
-    for (const std::string& e : errors)
-        if (ExtractPath(e, "WIM Size too Big ", path))
-            AddLeftOut(out, path, "a .wim image larger than a medium");
+std::vector<QvCliLeftOutRecord> QvCliLeftOutFiles() {
+    std::vector<QvCliLeftOutRecord> out;
+    const DWORD count = QvGetLeftOutCount();
+    for (DWORD i = 0; i < count; ++i) {
+        LPCTSTR path = nullptr;
+        int64_t size = 0;
+        DWORD reason = 0;
+        if (!QvGetLeftOut(i, &path, &size, &reason) || !path) continue;
+        QvCliLeftOutRecord r;
+        r.path = path;
+        r.size = size;
+        r.reason = LeftOutReason(reason);
+        out.push_back(std::move(r));
+    }
+    // In path order, whatever order the walks met them in.
+    std::sort(out.begin(), out.end(),
+              [](const QvCliLeftOutRecord& a, const QvCliLeftOutRecord& b) { return a.path < b.path; });
     return out;
+}
+
+std::vector<QvCliLeftOut> QvCliShownLeftOut(const std::vector<QvCliLeftOutRecord>& records) {
+    std::vector<QvCliLeftOut> out;
+    for (const QvCliLeftOutRecord& r : records) {
+        QvCliLeftOut l;
+        l.path = QvCliToHostPath(r.path);
+        l.size = r.size < 0 ? 0 : static_cast<uint64_t>(r.size);
+        l.sizeKnown = r.size >= 0;
+        l.reason = r.reason;
+        out.push_back(std::move(l));
+    }
+    return out;
+}
+
+std::vector<std::string> QvCliLibraryErrors() {
+    std::vector<std::string> errors;
+    for (DWORD i = 0; LPCTSTR text = QvGetErrorText(i); ++i) errors.push_back(QvCliNarrow(text));
+    return errors;
 }
 
 namespace {
@@ -135,6 +101,7 @@ std::string QvCliExplain(const std::vector<std::string>& errors) {
         for (const std::string& text : errors)
             if (text.find(e.marker) != std::string::npos)
                 return std::string(e.sentence) + "\n  (" + text + ")";
-    if (!errors.empty()) return errors.back();
-    return "the library reported no reason (run with --log FILE for its trace)";
+    // The first error is the cause; those after it are the callers giving up in turn.
+    if (!errors.empty()) return errors.front();
+    return "the library recorded no error message (run with --log FILE for its trace)";
 }

@@ -1,7 +1,8 @@
-// The library's log as the program reads it back: errors to explain, files left out.
+// The library's log and report as the program uses them: errors to explain, files left out.
 #ifndef QVCLILOG_H
 #define QVCLILOG_H
 
+#include "QvCliMediaSet.h"
 #include "QvCliReport.h"
 
 #include <cstdint>
@@ -10,26 +11,17 @@
 
 class QvCliLogSession {
 public:
-    // Points the library's log at logFile (from --log), at QVSPLIT_LOG when set, or at a
-    // private temporary file holding warnings and errors only. A log meant for standard error
-    // ("-") goes to a private file too and is copied there at the end, so that the program
-    // can still read it back. Call before the library is used.
+    // Points the library's log at logFile (from --log) when given; otherwise QVSPLIT_LOG, if
+    // set, decides. Call before the library is used.
     explicit QvCliLogSession(const std::string& logFile);
-    ~QvCliLogSession();
-
-    // Texts of the ERROR and WARNING lines written since the session began.
-    void Collect(std::vector<std::string>& errors, std::vector<std::string>& warnings) const;
-
-private:
-    std::string m_path;      // the file read back, empty when the log goes elsewhere
-    uint64_t m_offset = 0;   // its size when the session began
-    bool m_private = false;  // a temporary file of ours, removed at the end
-    bool m_echo = false;     // copy the private file to standard error at the end
 };
 
-// Files the log reports as left out of the split (oversize while cutting is off).
-std::vector<QvCliLeftOut> QvCliLeftOutFiles(const std::vector<std::string>& warnings,
-                                            const std::vector<std::string>& errors);
+// What the library reports it left out of the last split, with the reasons in a user's words.
+std::vector<QvCliLeftOutRecord> QvCliLeftOutFiles();
+// The same as the summary shows it: host paths.
+std::vector<QvCliLeftOut> QvCliShownLeftOut(const std::vector<QvCliLeftOutRecord>& records);
+// The library's error messages of the last operation, the cause first.
+std::vector<std::string> QvCliLibraryErrors();
 // A plain sentence for the error that refused or failed a split, or the error itself.
 std::string QvCliExplain(const std::vector<std::string>& errors);
 

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <string_view>
 #include <unordered_set>
 #include <vector>
@@ -139,6 +140,54 @@ bool ReadMedium(const fs::path& file, bool withEntries, QvCliPathSet& seen,
 
 }  // namespace
 
+const char* const kQvCliIncompleteMarker = "qvsplit-incomplete";
+const char* const kQvCliLeftOutFile = "qvsplit-left-out.xml";
+
+bool QvCliMarkIncomplete(const std::string& dir) {
+    std::ofstream marker(QvCliFsPath(dir) / kQvCliIncompleteMarker, std::ios::binary | std::ios::trunc);
+    marker << "A split is writing the media files of this folder, or stopped before it finished.\n";
+    marker.flush();
+    return static_cast<bool>(marker);
+}
+
+void QvCliMarkComplete(const std::string& dir) {
+    std::error_code ec;
+    fs::remove(QvCliFsPath(dir) / kQvCliIncompleteMarker, ec);
+}
+
+bool QvCliSaveLeftOut(const std::string& dir, const std::vector<QvCliLeftOutRecord>& records) {
+    const fs::path file = QvCliFsPath(dir) / kQvCliLeftOutFile;
+    std::error_code ec;
+    if (records.empty()) {
+        fs::remove(file, ec);
+        return true;
+    }
+    pugi::xml_document doc;
+    pugi::xml_node root = doc.append_child("LeftOut");
+    for (const QvCliLeftOutRecord& r : records) {
+        pugi::xml_node entry = root.append_child("Entry");
+        entry.append_attribute("Size") = r.size;
+        entry.append_attribute("Reason") = r.reason.c_str();
+        entry.append_child(pugi::node_cdata).set_value(QvCliNarrow(r.path).c_str());
+    }
+    return doc.save_file(file.c_str(), "  ", pugi::format_default, pugi::encoding_utf8);
+}
+
+std::vector<QvCliLeftOutRecord> QvCliLoadLeftOut(const std::string& dir) {
+    std::vector<QvCliLeftOutRecord> records;
+    pugi::xml_document doc;
+    const fs::path file = QvCliFsPath(dir) / kQvCliLeftOutFile;
+    if (!doc.load_file(file.c_str(), pugi::parse_default | pugi::parse_cdata)) return records;
+    for (pugi::xml_node entry : doc.child("LeftOut").children("Entry")) {
+        QvCliLeftOutRecord r;
+        r.path = QvCliWiden(entry.text().get());
+        r.size = entry.attribute("Size").as_llong(-1);
+        r.reason = entry.attribute("Reason").value();
+        records.push_back(std::move(r));
+    }
+    return records;
+}
+
 bool QvCliLoadMediaSet(const std::string& dir, QvCliMediaSet& set, std::string& error,
                        bool withEntries) {
     set.dir = dir;
@@ -146,6 +195,10 @@ bool QvCliLoadMediaSet(const std::string& dir, QvCliMediaSet& set, std::string& 
     set.distinctBytes = 0;
     QvCliPathSet seen;
     std::error_code ec;
+    if (fs::exists(QvCliFsPath(dir) / kQvCliIncompleteMarker, ec)) {
+        error = dir + ": the media set is incomplete: a split did not finish writing it";
+        return false;
+    }
     fs::directory_iterator it(QvCliFsPath(dir), ec);
     if (ec) {
         error = dir + ": " + ec.message();

@@ -38,6 +38,26 @@ struct QvCliMediaSet {
 bool QvCliLoadMediaSet(const std::string& dir, QvCliMediaSet& set, std::string& error,
                        bool withEntries = true);
 
+// Beside the media files: a marker that stays while a split writes them (a set that holds it
+// is incomplete), and the list of what the split left out.
+extern const char* const kQvCliIncompleteMarker;
+extern const char* const kQvCliLeftOutFile;
+
+// Creates the marker of an unfinished split in dir; false when it cannot.
+bool QvCliMarkIncomplete(const std::string& dir);
+// Removes the marker: the set in dir is complete.
+void QvCliMarkComplete(const std::string& dir);
+
+// Writes and reads the list of what a split left out: library paths, sizes (-1: unknown) and
+// reasons, as XML (the library's paths are valid XML text, whatever the host names hold).
+struct QvCliLeftOutRecord {
+    std::wstring path;
+    long long size = -1;
+    std::string reason;
+};
+bool QvCliSaveLeftOut(const std::string& dir, const std::vector<QvCliLeftOutRecord>& records);
+std::vector<QvCliLeftOutRecord> QvCliLoadLeftOut(const std::string& dir);
+
 // The folder a directory entry's FullPath names (without "\*.*").
 std::wstring QvCliEntryFolder(const QvCliEntry& entry);
 

@@ -95,7 +95,8 @@ void QvCliPrintSummary(const QvCliMediaSet& set, uint32_t splitSizeMb,
     if (!leftOut.empty()) {
         out << "\nLEFT OUT - on no medium (" << leftOut.size() << "):\n";
         for (const QvCliLeftOut& l : leftOut)
-            out << "  " << l.path << "  " << QvCliMegabytes(l.size) << "  (" << l.reason << ")\n";
+            out << "  " << l.path << "  " << (l.sizeKnown ? QvCliMegabytes(l.size) : std::string("size unknown"))
+                << "  (" << l.reason << ")\n";
     }
 }
 
@@ -118,7 +119,8 @@ void QvCliPrintSummaryJson(const QvCliMediaSet& set, uint32_t splitSizeMb,
         << ",\n  \"left_out\": [";
     for (size_t i = 0; i < leftOut.size(); ++i) {
         out << (i ? ",\n" : "\n") << "    {\"path\": " << QvCliJsonString(leftOut[i].path)
-            << ", \"size\": " << leftOut[i].size << ", \"reason\": "
+            << ", \"size\": " << (leftOut[i].sizeKnown ? std::to_string(leftOut[i].size) : std::string("null"))
+            << ", \"reason\": "
             << QvCliJsonString(leftOut[i].reason) << "}";
     }
     out << (leftOut.empty() ? "]" : "\n  ]") << "\n}\n";

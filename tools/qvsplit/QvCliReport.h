@@ -13,6 +13,7 @@
 struct QvCliLeftOut {
     std::string path;
     uint64_t size = 0;
+    bool sizeKnown = true;  // false for a folder that could not be read
     std::string reason;
 };
 

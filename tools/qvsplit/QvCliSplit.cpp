@@ -84,9 +84,36 @@ void RemoveOldMedia(const std::string& dir, bool quiet) {
                             name.find_first_not_of("0123456789", 5) == name.size() - 4);
         if (media && fs::remove(e.path(), ec)) ++removed;
     }
+    fs::remove(QvCliFsPath(dir) / kQvCliLeftOutFile, ec);
     if (removed && !quiet)
         std::cerr << "qvsplit: removed " << removed << " media files of an earlier split in " << dir << "\n";
 }
+
+// While a split writes into a folder, the folder is marked incomplete; a split that fails or
+// is stopped takes back what it wrote, so that no set that looks whole stays behind. Only a
+// split that ran to its end keeps its files.
+class QvCliPartialSet {
+public:
+    explicit QvCliPartialSet(const std::string& dir) : m_dir(dir), m_marked(QvCliMarkIncomplete(dir)) {}
+    ~QvCliPartialSet() {
+        if (m_kept) return;
+        RemoveOldMedia(m_dir, true);
+        QvCliMarkComplete(m_dir);
+    }
+    bool Marked() const { return m_marked; }
+    // The split finished: its media and its list of what it left out stay.
+    bool Keep(const std::vector<QvCliLeftOutRecord>& leftOut) {
+        if (!QvCliSaveLeftOut(m_dir, leftOut)) return false;
+        QvCliMarkComplete(m_dir);
+        m_kept = true;
+        return true;
+    }
+
+private:
+    std::string m_dir;
+    bool m_marked;
+    bool m_kept = false;
+};
 
 bool PrepareOutDir(const std::string& dir, bool quiet, std::string& error) {
     std::error_code ec;
@@ -116,19 +143,17 @@ bool ConfirmCutting(const QvCliOptions& o) {
     return answer == "y" || answer == "Y" || answer == "yes";
 }
 
-int ReportFailure(const QvCliLogSession& log, const char* what) {
-    std::vector<std::string> errors, warnings;
-    log.Collect(errors, warnings);
-    return QvCliFail(kExitFailed, std::string(what) + ": " + QvCliExplain(errors));
+int ReportFailure(const char* what) {
+    return QvCliFail(kExitFailed, std::string(what) + ": " + QvCliExplain(QvCliLibraryErrors()));
 }
 
-int PrintResult(const QvCliOptions& o, const QvCliLogSession& log, const std::string& outDir) {
-    std::vector<std::string> errors, warnings;
-    log.Collect(errors, warnings);
+int PrintResult(const QvCliOptions& o, const std::string& outDir, QvCliPartialSet& partial) {
+    const std::vector<QvCliLeftOutRecord> records = QvCliLeftOutFiles();
+    if (!partial.Keep(records)) return QvCliFail(kExitFailed, outDir + ": cannot write " + kQvCliLeftOutFile);
     QvCliMediaSet set;
     std::string error;
     if (!QvCliLoadMediaSet(outDir, set, error, false)) return QvCliFail(kExitFailed, error);
-    const std::vector<QvCliLeftOut> leftOut = QvCliLeftOutFiles(warnings, errors);
+    const std::vector<QvCliLeftOut> leftOut = QvCliShownLeftOut(records);
     if (o.json)
         QvCliPrintSummaryJson(set, o.sizeMb, leftOut, std::cout);
     else
@@ -170,6 +195,8 @@ int QvCliRunSplit(const QvCliOptions& o) {
     if (!o.cutBigList.empty() && !ConfirmCutting(o))
         return QvCliFail(QvCliInterrupted() ? kExitCancelled : kExitUsage, "nothing was changed");
     if (!PrepareOutDir(o.outDir, o.quiet, error)) return QvCliFail(kExitFailed, error);
+    QvCliPartialSet partial(o.outDir);
+    if (!partial.Marked()) return QvCliFail(kExitFailed, o.outDir + ": cannot write into the output folder");
 
     QvCliLogSession log(o.logFile);
     SplitPtr split(GetQvSplitInterface());
@@ -180,18 +207,18 @@ int QvCliRunSplit(const QvCliOptions& o) {
     if (!o.cutBigList.empty()) {
         const std::wstring list = QvCliToLibraryPath(o.cutBigList);
         if (split->SetSplitBigFile(TRUE, o.sizeMb, list.c_str()) < 0)
-            return ReportFailure(log, "cannot start the part list");
+            return ReportFailure("cannot start the part list");
     }
     const DWORD setup = RunSetup(*split, o, rules, progress);
     if (!setup) {
         QvCliProgressDone(progress);
-        return ReportFailure(log, "the split could not be set up");
+        return ReportFailure("the split could not be set up");
     }
     const DWORD media = split->EstimateSplit();
     QvCliProgressDone(progress);
-    if (progress.stopped) return QvCliFail(kExitCancelled, "cancelled; media files written so far stay in " + o.outDir);
-    if (media == 0 || (media & 0x80000000u)) return ReportFailure(log, "the split was refused");
-    return PrintResult(o, log, o.outDir);
+    if (progress.stopped) return QvCliFail(kExitCancelled, "cancelled; no media set was kept in " + o.outDir);
+    if (media == 0 || (media & 0x80000000u)) return ReportFailure("the split was refused");
+    return PrintResult(o, o.outDir, partial);
 }
 
 int QvCliRunRvx(const QvCliOptions& o) {
@@ -205,6 +232,8 @@ int QvCliRunRvx(const QvCliOptions& o) {
     for (const std::string& p : o.all)
         if (!AddRule(rules, p, true, InAll, false, error)) return QvCliFail(kExitUsage, error);
     if (!PrepareOutDir(o.outDir, o.quiet, error)) return QvCliFail(kExitFailed, error);
+    QvCliPartialSet partial(o.outDir);
+    if (!partial.Marked()) return QvCliFail(kExitFailed, o.outDir + ": cannot write into the output folder");
 
     QvCliLogSession log(o.logFile);
     SplitPtr split(GetQvSplitInterface());
@@ -218,7 +247,7 @@ int QvCliRunRvx(const QvCliOptions& o) {
                                         out.c_str(), QvCliProgressCallback, &progress);
     QvCliProgressDone(progress);
     if (progress.stopped) return QvCliFail(kExitCancelled, "cancelled");
-    if (media == 0) return ReportFailure(log, "the item-list split failed");
+    if (media == 0) return ReportFailure("the item-list split failed");
     if (media > 100) return QvCliFail(kExitFailed, "the items need more than 100 media; nothing beyond medium 100 was placed");
     if (o.estimate) {
         const int64_t total = split->GetTotalSize();
@@ -228,7 +257,7 @@ int QvCliRunRvx(const QvCliOptions& o) {
             std::cout << media << " media, " << QvCliMegabytes(static_cast<uint64_t>(total)) << " in all\n";
         return kExitOk;
     }
-    return PrintResult(o, log, o.outDir);
+    return PrintResult(o, o.outDir, partial);
 }
 
 int QvCliRunRecover(const QvCliOptions& o) {
@@ -239,8 +268,7 @@ int QvCliRunRecover(const QvCliOptions& o) {
     if (!split) return QvCliFail(kExitFailed, "the library could not create a split object");
     const std::wstring list = QvCliToLibraryPath(o.listFile);
     const long result = split->RecoverFiles(static_cast<WORD>(o.drive), list.c_str());
-    std::vector<std::string> errors, warnings;
-    log.Collect(errors, warnings);
+    const std::vector<std::string> errors = QvCliLibraryErrors();
     if (result < 0) return QvCliFail(kExitFailed, "cannot read the part list: " + QvCliExplain(errors));
     if (!errors.empty()) {
         for (const std::string& e : errors) std::cerr << "qvsplit: " << e << "\n";

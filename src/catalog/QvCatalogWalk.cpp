@@ -1,0 +1,45 @@
+// Opening a folder for a catalogue walk, with what it cannot plan reported.
+#include "catalog/QvCatalogWalk.h"
+
+#include "common/QvLeftOut.h"
+
+namespace {
+
+DWORD LeftOutReasonOfSkipped(DWORD dwSkipped) {
+    switch (dwSkipped) {
+        case qvp::QV_FIND_SKIPPED_NAME_TOO_LONG: return QvLeftOutNameTooLong;
+        case qvp::QV_FIND_SKIPPED_VANISHED: return QvLeftOutVanished;
+        default: return QvLeftOutSpecialFile;
+    }
+}
+
+void ReportOpenFailure(const std::wstring& strBase, DWORD dwError) {
+    // Nothing to report: nothing matched, or a folder a walk is already inside (a link loop
+    // while links are followed; its files are planned through the first way in).
+    if (dwError == ERROR_FILE_NOT_FOUND || dwError == ERROR_NO_MORE_FILES ||
+        dwError == ERROR_CANT_RESOLVE_FILENAME)
+        return;
+    std::wstring strFolder = strBase;
+    if (strFolder.size() > 1 && strFolder.back() == L'\\') strFolder.pop_back();
+    const DWORD dwReason = dwError == ERROR_PATH_NOT_FOUND ? QvLeftOutVanished : QvLeftOutUnreadable;
+    QvLeftOutList::Instance().Add(strFolder, -1, dwReason);
+}
+
+}  // namespace
+
+HANDLE QvOpenCatalogWalk(const std::wstring& strFolder, WIN32_FIND_DATAW& fd, bool bReport) {
+    std::wstring strBase = strFolder;
+    if (strBase.empty() || strBase.back() != L'\\') strBase += L'\\';
+    const std::wstring strPattern = strBase + L"*.*";
+    HANDLE hFind = qvp::FindFirstFileW(strPattern.c_str(), &fd);
+    if (!bReport) return hFind;
+    if (hFind == INVALID_HANDLE_VALUE) {
+        ReportOpenFailure(strBase, qvp::GetLastError());
+        return hFind;
+    }
+    std::wstring strName;
+    DWORD dwSkipped = 0;
+    for (DWORD i = 0; qvp::FindSkippedEntry(hFind, i, strName, dwSkipped); ++i)
+        QvLeftOutList::Instance().Add(strBase + strName, -1, LeftOutReasonOfSkipped(dwSkipped));
+    return hFind;
+}

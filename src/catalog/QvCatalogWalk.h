@@ -1,0 +1,16 @@
+// The listing every walk of the catalogue starts a folder with, so that every walk reports
+// alike what it cannot plan.
+#ifndef QVCATALOGWALK_H
+#define QVCATALOGWALK_H
+
+#include "platform/QvPlatform.h"
+
+#include <string>
+
+// Lists every entry of strFolder (with or without its trailing backslash), as FindFirstFileW
+// with "*.*" does. A folder that cannot be listed, and the entries the listing leaves out
+// (pipes, sockets, devices, names too long, entries gone meanwhile), go to the left-out list
+// with their reason when bReport is set. The caller closes the handle with FindClose.
+HANDLE QvOpenCatalogWalk(const std::wstring& strFolder, WIN32_FIND_DATAW& fd, bool bReport = true);
+
+#endif

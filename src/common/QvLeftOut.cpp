@@ -1,0 +1,61 @@
+// The list of what a split leaves out.
+#include "common/QvLeftOut.h"
+
+#include "facilities/CQvLog.h"
+
+#include <algorithm>
+#include <cwctype>
+#include <new>
+
+namespace {
+
+// Whether path is base itself or below it, ignoring letter case as rule paths are compared.
+bool AtOrBelow(const std::wstring& path, const std::wstring& base) {
+    if (base.empty() || path.size() < base.size()) return false;
+    for (size_t i = 0; i < base.size(); ++i)
+        if (std::towlower(path[i]) != std::towlower(base[i])) return false;
+    return path.size() == base.size() || base.back() == L'\\' || path[base.size()] == L'\\';
+}
+
+}  // namespace
+
+QvLeftOutList& QvLeftOutList::Instance() {
+    static QvLeftOutList list;
+    return list;
+}
+
+void QvLeftOutList::Clear() {
+    m_entries.clear();
+    m_paths.clear();
+}
+
+void QvLeftOutList::Add(const std::wstring& strPath, int64_t iSize, DWORD dwReason, bool bLog) {
+    try {
+        if (!m_paths.insert(strPath).second) return;
+        m_entries.push_back(QvLeftOutEntry{strPath, iSize, dwReason});
+    } catch (const std::bad_alloc&) {
+        // The warning below still names it.
+    }
+    if (bLog)
+        CQvLog::GetInstance()->AddWarning(L"Left out (%s): %s (size=%I64d)", ReasonText(dwReason),
+                                      strPath.c_str(), static_cast<long long>(iSize));
+}
+
+void QvLeftOutList::DropBelow(const std::wstring& strPath) {
+    auto gone = [&](const QvLeftOutEntry& e) { return AtOrBelow(e.strPath, strPath); };
+    for (const QvLeftOutEntry& e : m_entries)
+        if (gone(e)) m_paths.erase(e.strPath);
+    m_entries.erase(std::remove_if(m_entries.begin(), m_entries.end(), gone), m_entries.end());
+}
+
+const wchar_t* QvLeftOutList::ReasonText(DWORD dwReason) {
+    switch (dwReason) {
+        case QvLeftOutTooBig: return L"larger than a medium";
+        case QvLeftOutUnreadable: return L"folder cannot be read";
+        case QvLeftOutSpecialFile: return L"pipe, socket or device";
+        case QvLeftOutNameTooLong: return L"name too long";
+        case QvLeftOutSystemFolder: return L"system folder";
+        case QvLeftOutVanished: return L"gone during the scan";
+    }
+    return L"unknown reason";
+}
