@@ -153,9 +153,10 @@ long CQvSplit::PlaceAnyMediaItems(int64_t iAllMediaSize) {
             m_ItemsOnAnyMedia.erase(m_ItemsOnAnyMedia.begin() + static_cast<long>(counter));
             continue;
         }
-        const int64_t iItemMB = item.iFileSize / kBytesPerMB;
-        const int64_t iNeededMB = iItemMB + iAllMediaSize / kBytesPerMB;
-        if (iNeededMB > static_cast<int64_t>(m_dwSplitSize)) {
+        // An item that does not fit beside the every-medium items on an empty medium never
+        // will: the same test as the placement's, in bytes.
+        const int64_t iNeededMB = (item.iFileSize + iAllMediaSize) / kBytesPerMB;
+        if (iNeededMB >= static_cast<int64_t>(m_dwSplitSize)) {
             log->AddError(L"CQvSplit::SplitRVX(...) SPLIT Error Item %s size=%lld Size for "
                           L"\"all media\" %lld and SplitSize=%d -> %lld",
                           item.strFilePath, static_cast<long long>(item.iFileSize),
@@ -214,7 +215,12 @@ void CQvSplit::InitializeFileDescription(FileDesc& fileDesc, QvRule* pRule) {
 
 long CQvSplit::AddItemToMedia(FileDesc* pFileDesc) {
     if (!pFileDesc) return E_INVALIDARG;
-    if (!qvp::IsFolderToEnter(pFileDesc->dwAttributes)) return AddFileToMedia(pFileDesc);
+    if (!qvp::IsFolderToEnter(pFileDesc->dwAttributes)) {
+        // A file item fits as a folder item does; placed without a test, it overfilled media.
+        if ((m_iMediaSize + pFileDesc->iFileSize) / kBytesPerMB >= static_cast<int64_t>(m_dwSplitSize))
+            return E_FAIL;
+        return AddFileToMedia(pFileDesc);
+    }
     if (pFileDesc->iFileSize == 0) {
         // Counted on the item held in the list, so a later medium does not count it again;
         // counting from zero keeps a folder of empty files from growing its count on retries.

@@ -125,32 +125,47 @@ TEST_F(SplitRVXTest, EveryMediumItemsAndOneFolderPerMedium) {
     EXPECT_EQ(3 * 400 * MB, m_split->GetTotalSize());
 }
 
-TEST_F(SplitRVXTest, FileLargerThanSplitSizeGoesOnFirstMedium) {
-    t.WriteSparse("huge.iso", 50 * MB);
-    RuleVector vtRules = {MakeRule(t.WinPath("huge.iso"), L"", InAny)};
-    ASSERT_EQ(1u, Split(vtRules, 10));
-    pugi::xml_document doc;
-    ASSERT_TRUE(Load(1, doc));
-    EXPECT_EQ(50 * MB, Info(doc).attribute("Media_Size").as_llong());
-    ASSERT_EQ(1u, Entries(doc).size());
-    EXPECT_EQ(std::to_string(50 * MB), Value(Entries(doc)[0], "FileSize"));
+TEST_F(SplitRVXTest, ItemsThatCanNeverFitAreRefusedAtOnce) {
+    // Files are tested like folders: neither may fill a medium to its size or beyond, and one
+    // that cannot fit on an empty medium fails the split instead of overfilling a medium or
+    // opening medium after medium.
+    struct Row {
+        const char* label;
+        const char* rel;
+        uint64_t size;
+    } rows[] = {
+        {"file of 50 MB on 10 MB", "huge.iso", 50 * MB},
+        {"file of exactly 10 MB", "ten.bin", 10 * MB},
+        {"folder of exactly 10 MB", "full/part.bin", 10 * MB},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.label);
+        t.WriteSparse(row.rel, row.size);
+        const std::string item = std::string(row.rel).substr(0, std::string(row.rel).find('/'));
+        RuleVector vtRules = {MakeRule(t.WinPath(item), L"", InAny)};
+        LogCapture logs;
+        EXPECT_EQ(0u, Split(vtRules, 10));
+        EXPECT_TRUE(logs.HasContaining(QvLogLevel::Error, L"SPLIT Error")) << logs.Dump();
+        EXPECT_FALSE(t.Exists("out/media2.xml"));
+    }
 }
 
-TEST_F(SplitRVXTest, FolderThatNeverFitsStopsAfterHundredMedia) {
-    // 10 MB of folder on a 10 MB medium: never below the split size, yet no larger than it.
-    t.WriteSparse("full/part.bin", 10 * MB);
-    RuleVector vtRules = {MakeRule(t.WinPath("full"), L"", InAny)};
-    LogCapture logs;
-    EXPECT_EQ(101u, Split(vtRules, 10));
-    EXPECT_EQ(100u, t.List("out").size());
-    EXPECT_TRUE(t.Exists("out/media100.xml"));
-    EXPECT_FALSE(t.Exists("out/media101.xml"));
-    EXPECT_FALSE(logs.HasContaining(QvLogLevel::Error, L"SPLIT Error")) << logs.Dump();
-    // The item was counted once and is still waiting for a medium.
-    const FileDescVector& vtLeft = QvSplitTestAccess::ItemsOnAnyMedia(*m_split);
-    ASSERT_EQ(1u, vtLeft.size());
-    EXPECT_EQ(10 * MB, vtLeft[0].iFileSize);
-    EXPECT_EQ(1u, vtLeft[0].dwFileCount);
+TEST_F(SplitRVXTest, FilesFillAMediumOnlyBelowItsSize) {
+    // Twelve files of 1 MB and one of 9 MB on 10 MB media: the first medium takes nine of
+    // 1 MB (a tenth would fill it to its size), the second the other three (the 9 MB file
+    // beside them would make 12 MB), the third the 9 MB file.
+    for (int i = 1; i <= 12; ++i) t.WriteSparse("a" + std::to_string(i) + ".bin", MB);
+    t.WriteSparse("big.bin", 9 * MB);
+    RuleVector vtRules;
+    for (int i = 1; i <= 12; ++i) vtRules.push_back(MakeRule(t.WinPath("a" + std::to_string(i) + ".bin"), L"", InAny));
+    vtRules.push_back(MakeRule(t.WinPath("big.bin"), L"", InAny));
+    ASSERT_EQ(3u, Split(vtRules, 10));
+    for (DWORD n = 1; n <= 3; ++n) {
+        pugi::xml_document doc;
+        ASSERT_TRUE(Load(n, doc));
+        EXPECT_LT(Info(doc).attribute("Media_Size").as_llong(), static_cast<long long>(10 * MB)) << n;
+    }
+    EXPECT_EQ(21 * MB, m_split->GetTotalSize());
 }
 
 TEST_F(SplitRVXTest, EstimateLeavesNoFileAndCountsEveryMediumItemsPerMedium) {

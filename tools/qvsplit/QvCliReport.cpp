@@ -22,6 +22,11 @@ double Fill(const QvCliMedium& m, uint32_t splitSizeMb) {
     return 100.0 * static_cast<double>(m.mediaSize) / (static_cast<double>(splitSizeMb) * kMegabyte);
 }
 
+// Whether a medium holds more bytes than its size.
+bool OverCapacity(const QvCliMedium& m, uint32_t splitSizeMb) {
+    return splitSizeMb != 0 && m.mediaSize > static_cast<uint64_t>(splitSizeMb) * kMegabyte;
+}
+
 std::string Bar(double percent) {
     const int width = 20;
     int filled = static_cast<int>(percent / 100.0 * width + 0.5);
@@ -87,9 +92,10 @@ void QvCliPrintSummary(const QvCliMediaSet& set, uint32_t splitSizeMb,
     out << "total " << QvCliMegabytes(t.totalBytes) << " on " << set.media.size()
         << " media of " << t.splitSizeMb << " MB; lower bound " << t.lowerBound
         << " (difference " << difference << ")\n";
-    // The item-list split places single files without a size test; say so when one overfills.
+    // A medium planned beyond its size would not fit its disc; no split should make one, and
+    // the summary says so if one does.
     for (const QvCliMedium& m : set.media)
-        if (Fill(m, t.splitSizeMb) > 100.0)
+        if (OverCapacity(m, t.splitSizeMb))
             out << "OVER CAPACITY: " << m.fileName << " holds " << QvCliMegabytes(m.mediaSize)
                 << ", more than one medium of " << t.splitSizeMb << " MB\n";
     if (!leftOut.empty()) {
@@ -110,7 +116,8 @@ void QvCliPrintSummaryJson(const QvCliMediaSet& set, uint32_t splitSizeMb,
         out << (i ? ",\n" : "\n") << "    {\"file\": " << QvCliJsonString(m.fileName)
             << ", \"entries\": " << m.entryCount << ", \"files\": " << FilesOf(m)
             << ", \"size\": " << m.mediaSize << ", \"fill\": " << std::fixed
-            << std::setprecision(2) << Fill(m, t.splitSizeMb) << "}";
+            << std::setprecision(2) << Fill(m, t.splitSizeMb) << ", \"over_capacity\": "
+            << (OverCapacity(m, t.splitSizeMb) ? "true" : "false") << "}";
     }
     out << "\n  ],\n  \"total_size\": " << t.totalBytes << ",\n  \"media_count\": "
         << set.media.size() << ",\n  \"lower_bound\": " << t.lowerBound
