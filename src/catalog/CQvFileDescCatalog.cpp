@@ -145,6 +145,33 @@ long CQvFileDescCatalog::DeleteFromMediaCatalog(CQvPathRules* pqvPathRules) {
     return log->ExitFunction(DeleteSingleFileFromCatalog(strPath, vtExclude));
 }
 
+namespace {
+
+// Lower-cased, without a trailing backslash, for comparing folders.
+std::wstring FolderKey(const std::wstring& strPath) {
+    CQvString key(strPath);
+    key.MakeLower();
+    std::wstring out = key.str();
+    while (out.size() > 3 && out.back() == L'\\') out.pop_back();
+    return out;
+}
+
+}  // namespace
+
+void CQvFileDescCatalog::SetOutputFolder(LPCTSTR strOutputDir) {
+    m_strOutputDirLower = strOutputDir ? FolderKey(strOutputDir) : std::wstring();
+}
+
+bool CQvFileDescCatalog::IsOutputFolder(const std::wstring& strPath) const {
+    return !m_strOutputDirLower.empty() && FolderKey(strPath) == m_strOutputDirLower;
+}
+
+bool CQvFileDescCatalog::HoldsOutputFolder(const std::wstring& strPath) const {
+    if (m_strOutputDirLower.empty()) return false;
+    const std::wstring folder = FolderKey(strPath) + L"\\";
+    return (m_strOutputDirLower + L"\\").compare(0, folder.size(), folder) == 0;
+}
+
 bool CQvFileDescCatalog::StopRequested() {
     if (!m_bStopRequested && lpCB && lpCB(1, nullptr, 0, lpUserParam) == 1) m_bStopRequested = true;
     return m_bStopRequested;
@@ -172,6 +199,7 @@ void CQvFileDescCatalog::ParseDirectory(CQvPathRules* pqvPathRules, LPCTSTR strP
         if (qvp::IsFolderToEnter(fd.dwFileAttributes)) {
             if (std::wcscmp(fd.cFileName, L".") == 0 || std::wcscmp(fd.cFileName, L"..") == 0)
                 continue;
+            if (bAdd && IsOutputFolder(strEntry)) continue;
             ParseDirectory(pqvPathRules, strEntry.c_str(), bAdd);
         } else if (bAdd) {
             const QvKnownEntry known = {fd.dwFileAttributes, fd.nFileSizeHigh, fd.nFileSizeLow,

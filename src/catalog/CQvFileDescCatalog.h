@@ -124,6 +124,13 @@ private:
     // validation reports the stop, so no folder is dropped from a split that carries on.
     bool StopRequested();
     bool m_bStopRequested;
+    // The folder the media files go to, lower-cased, without a trailing backslash (empty when
+    // unknown): it is never part of its own selection, and a folder holding it is not kept
+    // whole.
+    std::wstring m_strOutputDirLower;
+    void SetOutputFolder(LPCTSTR strOutputDir);
+    bool IsOutputFolder(const std::wstring& strPath) const;
+    bool HoldsOutputFolder(const std::wstring& strPath) const;
 
     // Directory totals and compared folders of rules, kept for one validation only: the tree
     // and the rules do not change while ValidateSplitSize runs (a file cut by the size check

@@ -91,6 +91,7 @@ long CQvFileDescCatalog::WalkAroundRules(CQvPathRules* pQvPathRules, LPCTSTR str
         if (bDirEntry && IsDotName(fd.cFileName)) continue;
         CQvPathString strChild(strBase);
         strChild += fd.cFileName;
+        if (bDirEntry && IsOutputFolder(strChild.str())) continue;
         if (!bDirEntry) {
             bool bReached = false;
             for (auto& rule : mpRules) {

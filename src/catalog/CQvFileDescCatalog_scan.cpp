@@ -383,6 +383,7 @@ CQvFileDescCatalog::QvDirFacts CQvFileDescCatalog::MeasureDirFromDisk(const std:
             }
         } else if (!IsDotName(fd.cFileName)) {
             const std::wstring strChild = strBase + fd.cFileName;
+            if (IsOutputFolder(strChild)) continue;
             if (strChild.find(L"System Volume Information") != std::wstring::npos) {
                 facts.bBiggestKnown = false;  // not measured, yet its files may be the biggest
                 continue;
@@ -419,9 +420,10 @@ long CQvFileDescCatalog::AddDirToCatalog(DWORD dwSplit, CQvPathRules* pQvPathRul
     for (size_t i = 0; i < pQvPathRules->vtInclude.size(); ++i) {
         QvFileDescMap* pMap = MapOf(pQvPathRules->vtInclude[i]);
         if (!pMap || QvFindFileDesc(*pMap, strFilePath, &strKey) != pMap->end()) continue;
+        if (IsOutputFolder(strFilePath)) continue;
         int64_t iTotal = 0;
         DirSize(strFilePath, iTotal);
-        if (!FitsEmptyMedium(iTotal, dwSplit)) {
+        if (!FitsEmptyMedium(iTotal, dwSplit) || HoldsOutputFolder(strFilePath)) {
             SplitDirToCatalog(dwSplit, pQvPathRules, strFilePath);
             continue;
         }
@@ -461,9 +463,10 @@ long CQvFileDescCatalog::SplitDirToCatalog(DWORD dwSplit, CQvPathRules* pQvPathR
         if (qvp::IsFolderToEnter(fd.dwFileAttributes)) {
             if (IsDotName(fd.cFileName)) continue;
             strChild += L'\\';
+            if (IsOutputFolder(strChild)) continue;
             int64_t iTotal = 0;
             DirSize(strChild.c_str(), iTotal);
-            if (!FitsEmptyMedium(iTotal, dwSplit))
+            if (!FitsEmptyMedium(iTotal, dwSplit) || HoldsOutputFolder(strChild))
                 SplitDirToCatalog(dwSplit, pQvPathRules, strChild.c_str());
             else
                 AddDirToCatalog(dwSplit, pQvPathRules, strChild.c_str());

@@ -21,6 +21,7 @@ DWORD CQvFileDescCatalog::SplitIntoMedias(LPCTSTR strDispFlag, DWORD dwType, DWO
     dwSplitSize = dwSplitMB;
     lpCB = lpCallback;
     lpUserParam = lpParam;
+    SetOutputFolder(strOutputDir);
     if (pMediaFactory == NULL) pMediaFactory = CQvMediaFactory::GetInstance();
     if (pRulesFactory == NULL) pRulesFactory = CQvRulesFactory::GetInstance();
     DWORD dwResult = 0;

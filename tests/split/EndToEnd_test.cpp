@@ -387,3 +387,33 @@ TEST_F(EndToEnd, ReportOfLeftOutEntriesAndErrors) {
         }
     }
 }
+
+// The media files of one split are never planned by the next one into the same folder, nor is
+// a folder that holds them kept whole.
+TEST_F(EndToEnd, OutputFolderInsideTheSelectionIsNeverPlanned) {
+    for (const DWORD method : {0u, 1u}) {
+        SCOPED_TRACE(method == 0 ? "files" : "whole folders");
+        QvCatalogTestAccess::ResetAll();
+        TempTree tree;
+        tree.WriteFile("data/a.txt", "aaaa");
+        tree.WriteFile("data/backup/old.txt", "old");
+        tree.MakeDir("data/backup/media");
+        const std::wstring rules = WriteRules(tree, {{"data", "Any", false, true}});
+        const std::wstring out = tree.WinPath("data/backup/media");
+        Job job;
+        job.dwOutputMethod = method;
+        job.strOutputDir = out.c_str();
+        for (int run = 0; run < 2; ++run) {
+            SCOPED_TRACE(run);
+            QvCatalogTestAccess::ResetAll();
+            ASSERT_EQ(1u, RunSplit(rules, job));
+            const Medium m = ReadMedium(tree, "data/backup/media/Media1.xml");
+            for (const std::string& path : m.FullPaths()) {
+                EXPECT_EQ(std::string::npos, path.find("media")) << path;
+                EXPECT_EQ(std::string::npos, path.find("backup\\*.*")) << path;
+            }
+            EXPECT_TRUE(m.Holds(Win(tree, "data/backup/old.txt")));
+            EXPECT_EQ(7, m.Size());
+        }
+    }
+}
