@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ clang libclang-rt-dev libpugixml-dev libgtest-dev googletest
-          libbenchmark-dev "$@")
+          libbenchmark-dev python3 libxml2-utils "$@")
 
 missing=()
 for p in "${packages[@]}"; do

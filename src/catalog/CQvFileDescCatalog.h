@@ -104,8 +104,12 @@ private:
         int64_t iBiggest = -1;        // size of the first biggest file in walk order; -1: none
         std::wstring strBiggestName;  // its name (without folder)
         bool bBiggestKnown = true;    // false when a skipped folder hid files from the walk
+        bool bComplete = true;        // false when something below cannot be listed or copied
     };
     int64_t MeasureDir(const std::wstring& strDir);
+    // Whether a folder can be kept as one entry: it fits an empty medium, does not hold the
+    // output folder, and everything below it can be listed and copied.
+    bool KeepsWhole(const std::wstring& strDir, DWORD dwSplit);
     QvDirFacts MeasureDirFacts(const std::wstring& strDir);
     QvDirFacts MeasureDirFromDisk(const std::wstring& strDir);
     void ComparedFolder(CQvPathRules* pRule, CQvString& strFolder, bool& bIsDir);

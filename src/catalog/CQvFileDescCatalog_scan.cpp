@@ -351,6 +351,15 @@ void CQvFileDescCatalog::DirSize(LPCTSTR pstrPath, int64_t& iSize) {
     iSize += MeasureDir(strDir.str());
 }
 
+bool CQvFileDescCatalog::KeepsWhole(const std::wstring& strDir, DWORD dwSplit) {
+    if (HoldsOutputFolder(strDir)) return false;
+    CQvPathString strBare(strDir.c_str());
+    strBare.RemoveBackslash();
+    if (strBare.str().find(L"System Volume Information") != std::wstring::npos) return true;
+    const QvDirFacts facts = MeasureDirFacts(strBare.str());
+    return facts.bComplete && FitsEmptyMedium(facts.iTotal, dwSplit);
+}
+
 int64_t CQvFileDescCatalog::MeasureDir(const std::wstring& strDir) {
     if (strDir.find(L"System Volume Information") != std::wstring::npos) return 0;
     return MeasureDirFacts(strDir).iTotal;
@@ -371,7 +380,9 @@ CQvFileDescCatalog::QvDirFacts CQvFileDescCatalog::MeasureDirFromDisk(const std:
     QvDirFacts facts;
     WIN32_FIND_DATAW fd;
     // Kept open while sub-directories are measured, so a link loop ends (see ParseDirectory).
-    HANDLE hFind = QvOpenCatalogWalk(strBase, fd);
+    bool bIncomplete = false;
+    HANDLE hFind = QvOpenCatalogWalk(strBase, fd, true, &bIncomplete);
+    if (bIncomplete) facts.bComplete = false;
     if (hFind == INVALID_HANDLE_VALUE) return facts;
     do {
         if (!qvp::IsFolderToEnter(fd.dwFileAttributes)) {
@@ -390,6 +401,7 @@ CQvFileDescCatalog::QvDirFacts CQvFileDescCatalog::MeasureDirFromDisk(const std:
             }
             const QvDirFacts child = MeasureDirFacts(strChild);
             facts.iTotal += child.iTotal;
+            if (!child.bComplete) facts.bComplete = false;
             if (!child.bBiggestKnown) facts.bBiggestKnown = false;
             if (child.iBiggest > facts.iBiggest) {
                 facts.iBiggest = child.iBiggest;
@@ -421,9 +433,7 @@ long CQvFileDescCatalog::AddDirToCatalog(DWORD dwSplit, CQvPathRules* pQvPathRul
         QvFileDescMap* pMap = MapOf(pQvPathRules->vtInclude[i]);
         if (!pMap || QvFindFileDesc(*pMap, strFilePath, &strKey) != pMap->end()) continue;
         if (IsOutputFolder(strFilePath)) continue;
-        int64_t iTotal = 0;
-        DirSize(strFilePath, iTotal);
-        if (!FitsEmptyMedium(iTotal, dwSplit) || HoldsOutputFolder(strFilePath)) {
+        if (!KeepsWhole(strFilePath, dwSplit)) {
             SplitDirToCatalog(dwSplit, pQvPathRules, strFilePath);
             continue;
         }
@@ -464,9 +474,7 @@ long CQvFileDescCatalog::SplitDirToCatalog(DWORD dwSplit, CQvPathRules* pQvPathR
             if (IsDotName(fd.cFileName)) continue;
             strChild += L'\\';
             if (IsOutputFolder(strChild)) continue;
-            int64_t iTotal = 0;
-            DirSize(strChild.c_str(), iTotal);
-            if (!FitsEmptyMedium(iTotal, dwSplit) || HoldsOutputFolder(strChild))
+            if (!KeepsWhole(strChild, dwSplit))
                 SplitDirToCatalog(dwSplit, pQvPathRules, strChild.c_str());
             else
                 AddDirToCatalog(dwSplit, pQvPathRules, strChild.c_str());

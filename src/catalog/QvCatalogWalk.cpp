@@ -13,12 +13,14 @@ DWORD LeftOutReasonOfSkipped(DWORD dwSkipped) {
     }
 }
 
+// Whether a failed listing hides something: not when nothing matched, nor for a folder a walk
+// is already inside (a link loop while links are followed; its files come the first way in).
+bool HidesEntries(DWORD dwError) {
+    return dwError != ERROR_FILE_NOT_FOUND && dwError != ERROR_NO_MORE_FILES &&
+           dwError != ERROR_CANT_RESOLVE_FILENAME;
+}
+
 void ReportOpenFailure(const std::wstring& strBase, DWORD dwError) {
-    // Nothing to report: nothing matched, or a folder a walk is already inside (a link loop
-    // while links are followed; its files are planned through the first way in).
-    if (dwError == ERROR_FILE_NOT_FOUND || dwError == ERROR_NO_MORE_FILES ||
-        dwError == ERROR_CANT_RESOLVE_FILENAME)
-        return;
     std::wstring strFolder = strBase;
     if (strFolder.size() > 1 && strFolder.back() == L'\\') strFolder.pop_back();
     const DWORD dwReason = dwError == ERROR_PATH_NOT_FOUND ? QvLeftOutVanished : QvLeftOutUnreadable;
@@ -27,19 +29,25 @@ void ReportOpenFailure(const std::wstring& strBase, DWORD dwError) {
 
 }  // namespace
 
-HANDLE QvOpenCatalogWalk(const std::wstring& strFolder, WIN32_FIND_DATAW& fd, bool bReport) {
+HANDLE QvOpenCatalogWalk(const std::wstring& strFolder, WIN32_FIND_DATAW& fd, bool bReport,
+                         bool* pbIncomplete) {
     std::wstring strBase = strFolder;
     if (strBase.empty() || strBase.back() != L'\\') strBase += L'\\';
     const std::wstring strPattern = strBase + L"*.*";
     HANDLE hFind = qvp::FindFirstFileW(strPattern.c_str(), &fd);
-    if (!bReport) return hFind;
     if (hFind == INVALID_HANDLE_VALUE) {
-        ReportOpenFailure(strBase, qvp::GetLastError());
+        const DWORD dwError = qvp::GetLastError();
+        if (!HidesEntries(dwError)) return hFind;
+        if (pbIncomplete) *pbIncomplete = true;
+        if (bReport) ReportOpenFailure(strBase, dwError);
+        qvp::SetLastError(dwError);
         return hFind;
     }
     std::wstring strName;
     DWORD dwSkipped = 0;
-    for (DWORD i = 0; qvp::FindSkippedEntry(hFind, i, strName, dwSkipped); ++i)
-        QvLeftOutList::Instance().Add(strBase + strName, -1, LeftOutReasonOfSkipped(dwSkipped));
+    for (DWORD i = 0; qvp::FindSkippedEntry(hFind, i, strName, dwSkipped); ++i) {
+        if (pbIncomplete) *pbIncomplete = true;
+        if (bReport) QvLeftOutList::Instance().Add(strBase + strName, -1, LeftOutReasonOfSkipped(dwSkipped));
+    }
     return hFind;
 }

@@ -10,7 +10,9 @@
 // Lists every entry of strFolder (with or without its trailing backslash), as FindFirstFileW
 // with "*.*" does. A folder that cannot be listed, and the entries the listing leaves out
 // (pipes, sockets, devices, names too long, entries gone meanwhile), go to the left-out list
-// with their reason when bReport is set. The caller closes the handle with FindClose.
-HANDLE QvOpenCatalogWalk(const std::wstring& strFolder, WIN32_FIND_DATAW& fd, bool bReport = true);
+// with their reason when bReport is set; *pbIncomplete, when given, turns true then. The
+// caller closes the handle with FindClose.
+HANDLE QvOpenCatalogWalk(const std::wstring& strFolder, WIN32_FIND_DATAW& fd, bool bReport = true,
+                         bool* pbIncomplete = nullptr);
 
 #endif

@@ -6,6 +6,7 @@
 #include "QvCliReport.h"
 #include "QvCliSystem.h"
 
+#include <cstdlib>
 #include <cwctype>
 #include <filesystem>
 #include <iostream>
@@ -33,11 +34,21 @@ std::wstring Lower(std::wstring s) {
 }
 
 // Files and bytes below a folder now.
+bool QvCliFollowsLinks() {
+    const char* follow = std::getenv("QVSPLIT_FOLLOW_LINKS");
+    return follow && std::string(follow) == "1";
+}
+
 void MeasureFolder(const std::string& dir, unsigned long long& files, unsigned long long& bytes) {
     std::error_code ec;
     for (auto it = fs::recursive_directory_iterator(QvCliFsPath(dir), fs::directory_options::skip_permission_denied, ec);
          !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-        if (it->is_regular_file(ec)) {
+        // As the plan counts them: a link is an entry of its own, of no size (unless the
+        // split followed links); pipes, sockets and devices are no files to copy.
+        const fs::file_status status = it->symlink_status(ec);
+        if (fs::is_symlink(status) && !QvCliFollowsLinks()) {
+            ++files;
+        } else if (it->is_regular_file(ec)) {
             ++files;
             bytes += it->file_size(ec);
         }

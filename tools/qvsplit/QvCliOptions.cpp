@@ -86,6 +86,7 @@ const OptionSpec kOptions[] = {
     {"--last", "split", [](QvCliOptions& o, const std::string& v, std::string&) { o.last.push_back(v); return true; }, true},
     {"--all", "split rvx", [](QvCliOptions& o, const std::string& v, std::string&) { o.all.push_back(v); return true; }, true},
     {"--together", "split", [](QvCliOptions& o, const std::string&, std::string&) { o.together = true; return true; }, false},
+    {"--follow-links", "split rvx verify", [](QvCliOptions& o, const std::string&, std::string&) { o.followLinks = true; return true; }, false},
     {"--method", "split", [](QvCliOptions& o, const std::string& v, std::string& e) { return ParseMethod(v, o, e); }, true},
     {"--first-free", "split", [](QvCliOptions& o, const std::string& v, std::string& e) { return ParseMegabytes(v, o.firstFreeMb, "--first-free", e); }, true},
     {"--type", "split rvx", [](QvCliOptions& o, const std::string& v, std::string& e) { return ParseMegabytes(v, o.type, "--type", e); }, true},

@@ -17,6 +17,7 @@ struct QvCliOptions {
     std::vector<std::string> last;     // --last PATH, repeatable: only on the last medium
     std::vector<std::string> all;      // --all PATH, repeatable: on every medium
     bool together = false;             // --together: each PATH's entries stay on one medium
+    bool followLinks = false;          // --follow-links: plan what links point to (default: the links)
     uint32_t method = 0;               // --method files|dirs, default files (0)
     uint32_t firstFreeMb = 0;          // --first-free MB, default 0
     uint32_t type = 0;                 // --type N, default 0

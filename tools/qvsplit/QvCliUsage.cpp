@@ -37,6 +37,8 @@ const char* const kSplit =
     "  --exclude PATH     leave PATH out (repeatable)\n"
     "  --together         keep the entries of each PATH together on one medium\n"
     "  --method M         files (default): file by file; dirs: keep folders whole\n"
+    "  --follow-links     plan the files and folders symbolic links point to (default:\n"
+    "                     each link is an entry of its own, as tar and rsync keep them)\n"
     "  --first-free MB    space to keep free on the first medium (default 0)\n"
     "  --type N           type value written into every media file (default 0)\n"
     "  --disp TEXT        display text written into every media file (default QvSplit)\n"
@@ -66,7 +68,7 @@ const char* const kWhere =
     "Usage: qvsplit where DIR TEXT [--json]\n\nLists the media of DIR that hold a path containing TEXT (ignoring case).\n";
 
 const char* const kVerify =
-    "Usage: qvsplit verify DIR [--json]\n"
+    "Usage: qvsplit verify DIR [--json] [--follow-links]\n"
     "\n"
     "Checks the media set in DIR against the disk now: every listed file exists with the\n"
     "recorded size and write time, every listed folder still holds what was recorded.\n"

@@ -22,6 +22,8 @@ int main(int argc, char** argv) {
         std::cout << QvCliUsage(options.command);
         return kExitOk;
     }
+    // The library reads this when it first lists a folder.
+    if (options.followLinks) QvCliSetEnv("QVSPLIT_FOLLOW_LINKS", "1");
     if (options.command == "split" || options.command == "rvx" || options.command == "demo")
         QvCliUseHugePageHeap(argv);
     QvCliInstallInterruptHandler();
