@@ -18,8 +18,16 @@ std::string Hex(const std::string& s) {
 
 // Whether every character may stand in XML 1.0 text (Char production).
 bool IsXmlText(const std::wstring& s) {
-    for (wchar_t w : s) {
-        const uint32_t c = static_cast<uint32_t>(w);
+    for (size_t i = 0; i < s.size(); ++i) {
+        uint32_t c = static_cast<uint32_t>(s[i]);
+        // UTF-16 (Windows): a surrogate pair is one character beyond U+FFFF.
+        if (sizeof(wchar_t) == 2 && c >= 0xD800 && c <= 0xDBFF && i + 1 < s.size()) {
+            const uint32_t low = static_cast<uint32_t>(s[i + 1]);
+            if (low >= 0xDC00 && low <= 0xDFFF) {
+                c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+                ++i;
+            }
+        }
         const bool ok = c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) ||
                         (c >= 0xE000 && c <= 0xFFFD) || (c >= 0x10000 && c <= 0x10FFFF);
         if (!ok) return false;
