@@ -1,6 +1,8 @@
-// Tests of the value records: defaults, and copies that own their strings and containers but
-// share the rule pointer.
+// Tests of the value records: defaults, copies that own their strings and containers but
+// share the rule pointer, and the keys of the catalogue maps.
+#include "common/QvFileDescKeys.h"
 #include "common/QvRecords.h"
+#include "support/QvTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -97,3 +99,36 @@ TEST(QvRecords, GroupAndMediaCopiesAreDeep) {
     EXPECT_EQ(media.mpFileDesc.begin()->second.strFilePath, CQvString(L"C:\\Data\\a.txt"));
     ExpectSame(MediaDesc(media).mpFileDesc.begin()->second, SampleFile());
 }
+
+#if !defined(_WIN32)
+// Catalogue keys on a case-sensitive file system: twins keep an entry each, in lower-cased
+// order; another spelling of one file finds that file's entry.
+TEST(QvFileDescKeys, TwinsKeepTheirEntriesAndSpellingsFindTheirFile) {
+    qvtest::TempTree t;
+    t.WriteFile("d/readme.txt", "lower");
+    t.WriteFile("d/README.TXT", "upper");
+    t.WriteFile("d/only.txt", "1");
+    auto desc = [&](const std::string& rel) {
+        FileDesc f;
+        f.strFilePath = t.WinPath(rel);
+        return f;
+    };
+    QvFileDescMap map;
+    EXPECT_TRUE(QvInsertFileDesc(map, desc("d/README.TXT")));
+    EXPECT_TRUE(QvInsertFileDesc(map, desc("d/readme.txt")));
+    EXPECT_FALSE(QvInsertFileDesc(map, desc("d/readme.txt"))) << "the same file twice";
+    EXPECT_TRUE(QvInsertFileDesc(map, desc("d/only.txt")));
+    // "D\ONLY.TXT" names the one file "d/only.txt", as Windows would.
+    EXPECT_FALSE(QvInsertFileDesc(map, desc("D/ONLY.TXT")));
+    ASSERT_EQ(3u, map.size());
+    std::vector<std::wstring> order;
+    for (const auto& e : map) order.push_back(e.second.strFilePath.str());
+    EXPECT_EQ((std::vector<std::wstring>{t.WinPath("d/only.txt"), t.WinPath("d/README.TXT"), t.WinPath("d/readme.txt")}), order);
+    ASSERT_NE(map.end(), QvFindFileDesc(map, t.WinPath("D/Only.Txt")));
+    EXPECT_TRUE(QvEraseFileDesc(map, t.WinPath("d/readme.txt")));
+    EXPECT_EQ(map.end(), QvFindFileDesc(map, t.WinPath("d/readme.txt")));
+    ASSERT_NE(map.end(), QvFindFileDesc(map, t.WinPath("d/README.TXT")));
+    EXPECT_EQ("upper", t.ReadFile("d/README.TXT"));
+    EXPECT_EQ(2u, map.size());
+}
+#endif
