@@ -2,13 +2,23 @@
 #include "support/QvTestProcess.h"
 
 #include <cstdlib>
+#include <fstream>
 #include <random>
+#include <sstream>
 
 namespace fs = std::filesystem;
 
 namespace qvtest {
 
 fs::path OwnProgramPath();  // the running test program, from the host's file
+
+// The whole of an output file of a child.
+std::string ReadOutputFile(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
 
 fs::path BuildDir() {
     const char* dir = std::getenv("QVSPLIT_TEST_BINARY_DIR");

@@ -4,8 +4,6 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <thread>
 
 #include <fcntl.h>
@@ -16,14 +14,9 @@ namespace fs = std::filesystem;
 
 namespace qvtest {
 
-namespace {
+std::string ReadOutputFile(const fs::path& file);
 
-std::string ReadAll(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+namespace {
 
 [[noreturn]] void ExecChild(const fs::path& program, const std::vector<std::string>& args,
                             const ProcessSetup& setup, const fs::path& outFile,
@@ -101,8 +94,8 @@ ProcessResult ChildProcess::Wait(std::chrono::seconds limit) {
     m_waited = true;
     if (done == pid && WIFEXITED(raw)) r.status = WEXITSTATUS(raw);
     if (done == pid && WIFSIGNALED(raw)) r.signal = WTERMSIG(raw);
-    r.out = ReadAll(m_outFile);
-    r.err = ReadAll(m_errFile);
+    r.out = ReadOutputFile(m_outFile);
+    r.err = ReadOutputFile(m_errFile);
     return r;
 }
 

@@ -3,23 +3,20 @@
 
 #include <windows.h>
 
-#include <fstream>
 #include <map>
-#include <sstream>
 
 namespace fs = std::filesystem;
 
 namespace qvtest {
+
+std::string ReadOutputFile(const fs::path& file);
 
 namespace {
 
 // The output as a POSIX program writes it: a Windows program's text streams end lines with
 // "\r\n", which the tests need not tell apart.
 std::string ReadAll(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    std::string s = text.str();
+    const std::string s = ReadOutputFile(file);
     std::string out;
     out.reserve(s.size());
     for (size_t i = 0; i < s.size(); ++i)
