@@ -17,10 +17,10 @@ for tree in "${trees[@]}"; do
     for size in 50 100 700; do
       out=$work/out
       rm -rf "$out"
-      start=$(date +%s.%N)
+      start=$(date +%s%N)
       "$build/qvsplit" split --quiet --json --method "$method" --size "$size" --out "$out" "$tree" > "$work/summary.json" 2> "$work/err.txt"
       rc=$?
-      secs=$(echo "$(date +%s.%N) - $start" | bc)
+      ms=$(( ($(date +%s%N) - start) / 1000000 ))
       if [ $rc -ne 0 ]; then
         echo "| $tree | $method | $size | split failed (rc $rc): $(head -c 200 "$work/err.txt" | tr '\n' ' ') | | | | | | |"
         continue
@@ -34,8 +34,8 @@ PY
 )
       planned=$(sed -n 's/.* media, \([0-9]*\) entries planned.*/\1/p' "$work/check.txt")
       problems=$(sed -n 's/.* entries planned, \([0-9]*\) problems/\1/p' "$work/check.txt")
-      printf '| %s | %s | %s | %s | %s | %s | %s | %s | %s | %.1f |\n' "$tree" "$method" "$size" "$media" "$bound" \
-        "$planned" "$leftout" "$largest" "$problems" "$secs"
+      printf '| %s | %s | %s | %s | %s | %s | %s | %s | %s | %d.%d |\n' "$tree" "$method" "$size" "$media" "$bound" \
+        "$planned" "$leftout" "$largest" "$problems" $((ms / 1000)) $((ms % 1000 / 100))
       [ "$problems" = 0 ] || grep '^check-plan: ' "$work/check.txt" | head -5 >&2
     done
   done
