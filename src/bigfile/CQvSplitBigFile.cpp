@@ -47,15 +47,40 @@ CQvString PartPath(const CQvString& strFile, const CQvString& strStamp, int n) {
 CQvSplitBigFile* CQvSplitBigFile::pInstance = nullptr;
 
 CQvSplitBigFile* CQvSplitBigFile::GetInstance() {
+    CQvLog* log = CQvLog::GetInstance();
+    log->EnterFunction(L"CQvSplitBigFile::GetInstance()");
     if (!pInstance) {
         try {
             pInstance = new CQvSplitBigFile();
         } catch (const std::bad_alloc&) {
-            CQvLog::GetInstance()->AddError(L"CQvSplitBigFile::GetInstance() Create new object FAILED");
-            return nullptr;
+            log->AddError(L"CQvSplitBigFile::GetInstance() Create new object FAILED");
         }
     }
+    log->ExitFunction();
     return pInstance;
+}
+
+// The cuts an existing part list still stands for: files of which a part is still on disk
+// (the list keeps no drive letter; the list's own drive is the one tried). Starting a new
+// list over it would lose the only record of how to join them.
+std::vector<CQvString> CQvSplitBigFile::CutsStillOnDisk(LPCTSTR strList) {
+    std::vector<CQvString> files;
+    if (qvp::GetFileAttributesW(strList) == INVALID_FILE_ATTRIBUTES) return files;
+    CQvIni ini;
+    if (!ini.Load(strList, nullptr)) return files;
+    const CQvString strListPath(strList);
+    const wchar_t wDrive = strListPath.GetLength() > 1 && strListPath.GetAt(1) == L':' ? strListPath.GetAt(0) : L'C';
+    for (int i = 0;; ++i) {
+        CQvString strKey, strValue, strPath, strStamp;
+        strKey.Format(L"File%d", i);
+        if (!ini.GetKeyValue(kSection, strKey, strValue)) break;
+        if (!strValue.GetToken(L"|", strPath, 1) || !strValue.GetToken(L"|", strStamp, 2)) continue;
+        CQvString strFile;
+        strFile.Format(L"%c%s", wDrive, strPath);
+        if (qvp::GetFileAttributesW(PartPath(strFile, strStamp, 1)) != INVALID_FILE_ATTRIBUTES)
+            files.push_back(strFile);
+    }
+    return files;
 }
 
 CQvSplitBigFile::CQvSplitBigFile()
@@ -94,6 +119,13 @@ long CQvSplitBigFile::SetSplitBigFile(BOOL bSplit, DWORD dwSplitSize, LPCTSTR lp
     if (dwSplitSize <= kPartReserveMB) {
         log->AddError(L"CQvSplitBigFile::SetSplitBigFile(...) dwSplitSize=%d too small, a split size above %d MB is needed to cut files",
                       dwSplitSize, kPartReserveMB);
+        return log->ExitFunction(static_cast<long>(E_FAIL));
+    }
+    const std::vector<CQvString> vStill = CutsStillOnDisk(lpszSplitFileList);
+    if (!vStill.empty()) {
+        for (const CQvString& strFile : vStill)
+            log->AddError(L"CQvSplitBigFile::SetSplitBigFile(...) the part list %s still records %s, whose parts are on disk: join them first or choose another list",
+                          lpszSplitFileList, strFile);
         return log->ExitFunction(static_cast<long>(E_FAIL));
     }
     m_strSplitFileList = lpszSplitFileList;

@@ -26,6 +26,8 @@ public:
     long SplitFile(QvFileDescMap& mapFileDesc, QvFileDescMapIter& iter);
     // Paths of the parts of the last file SplitFile cut, in order (empty before any cut).
     const std::vector<CQvString>& GetLastCutParts() const { return m_vLastCutParts; }
+    // Megabytes of one part of a cut (the split size less 20 MB), 0 while cutting is off.
+    DWORD GetPartSize() const { return m_bSplitBigFileOn ? m_dwPartSize : 0; }
     // Rebuilds every file of a part list on drive wDrive.
     long RecoverFiles(WORD wDrive, LPCTSTR strSplitListFile);
 
@@ -71,6 +73,7 @@ private:
 
     // Rebuilds one entry of a part list; false when it stays unrebuilt.
     bool RecoverEntry(LPCTSTR strKey, const CQvString& strValue, WORD wDrive);
+    static std::vector<CQvString> CutsStillOnDisk(LPCTSTR strList);
     // Checks that every part of a file can be opened before anything is created.
     // iLargest receives the size of the biggest part.
     static bool CheckParts(const CQvString& strFile, const CQvString& strStamp, DWORD dwCount,

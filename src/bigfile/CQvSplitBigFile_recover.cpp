@@ -113,11 +113,31 @@ bool CQvSplitBigFile::RecoverEntry(LPCTSTR strKey, const CQvString& strValue, WO
 
 bool CQvSplitBigFile::CheckParts(const CQvString& strFile, const CQvString& strStamp,
                                  DWORD dwCount, int64_t& iLargest) {
+    // Every part but the last has the size of the first, and the last is no larger: a part
+    // cut short, or one from another cut, would otherwise give a short or mixed file.
     iLargest = 0;
+    int64_t iFirst = 0;
     for (DWORD n = 1; n <= dwCount; ++n) {
         CQvFile part;
-        if (!OpenPart(part, PartPath(strFile, strStamp, n))) return false;
-        iLargest = std::max(iLargest, part.GetFileSize());
+        const CQvString strPart = PartPath(strFile, strStamp, n);
+        if (!OpenPart(part, strPart)) return false;
+        const int64_t iSize = part.GetFileSize();
+        if (n == 1) iFirst = iSize;
+        const bool bFits = (n < dwCount) ? iSize == iFirst : iSize <= iFirst;
+        if (iSize < 0 || !bFits) {
+            CQvLog::GetInstance()->AddError(L"CQvSplitBigFile::RecoverFiles(LPCTSTR strSplitListFile) Part %s has %I64d bytes, parts of %I64d bytes expected",
+                                            strPart, static_cast<long long>(iSize),
+                                            static_cast<long long>(iFirst));
+            return false;
+        }
+        iLargest = std::max(iLargest, iSize);
+    }
+    // A part beyond the count means the list is wrong about the file: joined, it would be short.
+    const CQvString strNext = PartPath(strFile, strStamp, dwCount + 1);
+    if (qvp::GetFileAttributesW(strNext) != INVALID_FILE_ATTRIBUTES) {
+        CQvLog::GetInstance()->AddError(L"CQvSplitBigFile::RecoverFiles(LPCTSTR strSplitListFile) Part %s exists beyond the %u parts the list records",
+                                        strNext, dwCount);
+        return false;
     }
     return true;
 }

@@ -119,6 +119,10 @@ private:
     void BuildDirsKeptWhole(DWORD dwSplit);
     void ApplyExcludeRules();
     long RunSizeChecks(DWORD dwSplit, DWORD dwFirstMediaFreeSpaceSize, const int64_t* piSize);
+    // With cutting on: runs the size checks with every file that would be cut counted as its
+    // parts, before any file is cut; a split refused or stopped then changes no file.
+    long CheckBeforeCutting(DWORD dwSplit, DWORD dwFirstMediaFreeSpaceSize);
+    bool m_bSizingOnly = false;  // CheckSize counts oversize files as their parts, cuts nothing
     void AddSizesOfMap(QvFileDescMap& mpFileDesc, int64_t iLimit, int64_t& iTotal,
                        int64_t& iSizeBigFile, int64_t* piMapSize);
     static CQvString LocalWriteTime(DWORD dwLow, DWORD dwHigh);

@@ -10,6 +10,7 @@
 #include "media/CQvMediaFactory.h"
 #include "platform/QvPlatform.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -73,6 +74,11 @@ long CQvFileDescCatalog::ValidateSplitSize(DWORD dwSplit, DWORD dwFirstMediaFree
         log->AddError(L"CQvFileDescCatalog::ValidateSplitSize(...) ABORT request");
         return log->ExitFunction(static_cast<long>(E_ABORT));
     }
+    const long hrBefore = CheckBeforeCutting(dwSplit, dwFirstMediaFreeSpaceSize);
+    if (hrBefore < 0) {
+        EndBuildCache();
+        return log->ExitFunction(hrBefore);
+    }
     int64_t aiSize[kSizeCount] = {0, 0, 0, 0, 0};
     const int64_t iTotal =
         CheckSize(dwSplit, aiSize[kBig], aiSize[kFirst], aiSize[kLast], aiSize[kGroup], aiSize[kAll]);
@@ -91,6 +97,21 @@ long CQvFileDescCatalog::ValidateSplitSize(DWORD dwSplit, DWORD dwFirstMediaFree
     log->AddInfo(L"CQvFileDescCatalog::ValidateSplitSize(...) iSizeBigFile=%dMB FileName= %s",
                  aiMB[kBig], strBigFileName);
     return log->ExitFunction(RunSizeChecks(dwSplit, dwFirstMediaFreeSpaceSize, aiSize));
+}
+
+long CQvFileDescCatalog::CheckBeforeCutting(DWORD dwSplit, DWORD dwFirstMediaFreeSpaceSize) {
+    if (!IsSplitOn()) return S_OK;
+    int64_t aiSize[kSizeCount] = {0, 0, 0, 0, 0};
+    m_bSizingOnly = true;
+    CheckSize(dwSplit, aiSize[kBig], aiSize[kFirst], aiSize[kLast], aiSize[kGroup], aiSize[kAll]);
+    m_bSizingOnly = false;
+    const long hr = RunSizeChecks(dwSplit, dwFirstMediaFreeSpaceSize, aiSize);
+    if (hr < 0) return hr;
+    if (StopRequested()) {
+        CQvLog::GetInstance()->AddError(L"CQvFileDescCatalog::ValidateSplitSize(...) ABORT request");
+        return E_ABORT;
+    }
+    return S_OK;
 }
 
 void CQvFileDescCatalog::BuildFilesOneByOne() {
@@ -226,6 +247,8 @@ int64_t CQvFileDescCatalog::CheckSize(DWORD dwSplit, int64_t& iSizeBigFile, int6
         std::vector<int64_t> viGroupSize(static_cast<size_t>(iGroupCount), 0);
         for (auto& entry : mpFileDescInAny) {
             const int32_t g = entry.second.iAllTogetherGroup;
+            // A file to be cut leaves its group: its parts are placed one by one.
+            if (m_bSizingOnly && entry.second.iFileSize >= iLimit && IsSplitOn()) continue;
             if (g >= 0 && g < iGroupCount) viGroupSize[static_cast<size_t>(g)] += entry.second.iFileSize;
         }
         for (int64_t iSum : viGroupSize)
@@ -250,7 +273,13 @@ void CQvFileDescCatalog::AddSizesOfMap(QvFileDescMap& mpFileDesc, int64_t iLimit
             strDir.RemoveBackslash();
             CheckBigFileInDir(iLimit, iSizeBigFile, mpFileDesc, cur, strDir);
         } else {
-            if (entry.iFileSize >= iLimit && IsSplitOn()) {
+            int64_t iBiggestPart = entry.iFileSize;
+            if (entry.iFileSize >= iLimit && IsSplitOn() && m_bSizingOnly) {
+                // Counted as the parts it would be cut into: all its bytes, none bigger than a part.
+                const int64_t iPart =
+                    static_cast<int64_t>(CQvSplitBigFile::GetInstance()->GetPartSize()) * kMegabyte;
+                iBiggestPart = std::min(entry.iFileSize, iPart);
+            } else if (entry.iFileSize >= iLimit && IsSplitOn()) {
                 auto done = m_mpCutParts.find(cur->first.str());
                 if (done != m_mpCutParts.end()) {
                     // Already cut for another map: the file is gone, its parts stand in here too.
@@ -262,8 +291,8 @@ void CQvFileDescCatalog::AddSizesOfMap(QvFileDescMap& mpFileDesc, int64_t iLimit
                     if (bCut) m_mpCutParts[cur->first.str()] = pSplitter->GetLastCutParts();
                 }
             }
-            if (!bCut && entry.iFileSize > iSizeBigFile) {
-                iSizeBigFile = entry.iFileSize;
+            if (!bCut && iBiggestPart > iSizeBigFile) {
+                iSizeBigFile = iBiggestPart;
                 strBigFileName = entry.strFilePath;
             }
         }

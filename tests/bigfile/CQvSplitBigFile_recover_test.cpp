@@ -52,7 +52,7 @@ TEST(CQvSplitBigFileRecoverTest, RebuildsACutFileByteForByteAndDeletesItsParts) 
 
 TEST(CQvSplitBigFileRecoverTest, RebuildsOnTheDriveTheCallerNames) {
     TempTree e(L'E');
-    WriteParts(e, "dir/f.bin", {"first-", "second-", "third"});
+    WriteParts(e, "dir/f.bin", {"first-", "second", "-third"});
     e.WriteFile("list.ini", "[Files]\nFile0=" + At(e, "dir/f.bin") + "|" + kStamp + "|3\n");
     EXPECT_EQ(0L, Recover(e.Drive(), e.WinPath("list.ini")));
     EXPECT_EQ("first-second-third", e.ReadFile("dir/f.bin"));
@@ -107,29 +107,44 @@ TEST(CQvSplitBigFileRecoverTest, CountStopsAtTheFirstCharacterThatIsNotADigit) {
     EXPECT_EQ("12", t.ReadFile("a.bin"));
 }
 
-TEST(CQvSplitBigFileRecoverTest, MissingPartLeavesExistingFileAndEveryPartAlone) {
+TEST(CQvSplitBigFileRecoverTest, MissingOrDamagedPartLeavesExistingFileAndEveryPartAlone) {
+    // Parts 1 to n-1 have one size and the last is no larger; anything else would rebuild a
+    // short or mixed file. The damaged entry is reported and the next one still rebuilt.
     struct Row {
         const char* label;
-        int missing;
-    } rows[] = {{"first part missing", 1}, {"middle part missing", 2}, {"last part missing", 3}};
+        std::vector<std::string> parts;
+        int missing;  // part removed, 0 for none
+        int damaged;  // part the error names
+        const wchar_t* error;
+        const char* count = "3";  // as the list records it
+    } rows[] = {
+        {"first part missing", {"11", "22", "3"}, 1, 1, L"Open file "},
+        {"middle part missing", {"11", "22", "3"}, 2, 2, L"Open file "},
+        {"last part missing", {"11", "22", "3"}, 3, 3, L"Open file "},
+        {"middle part cut short", {"11", "2", "3"}, 0, 2, L"Part "},
+        {"last part longer than the others", {"11", "22", "333"}, 0, 3, L"Part "},
+        {"more parts on disk than the list records", {"11", "22", "3"}, 0, 3, L"Part ", "2"},
+    };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.label);
         TempTree t;
         t.WriteFile("a.bin", "older file of that name");
-        WriteParts(t, "a.bin", {"1", "2", "3"});
-        std::filesystem::remove(t.Native(Part("a.bin", row.missing)));
-        t.WriteFile("list.ini", "[Files]\nFile0=" + At(t, "a.bin") + "|" + kStamp + "|3\n");
+        WriteParts(t, "a.bin", row.parts);
+        WriteParts(t, "b.bin", {"B1", "B2"});
+        if (row.missing) std::filesystem::remove(t.Native(Part("a.bin", row.missing)));
+        t.WriteFile("list.ini", "[Files]\nFile0=" + At(t, "a.bin") + "|" + kStamp + "|" + row.count + "\nFile1=" + At(t, "b.bin") +
+                                    "|" + kStamp + "|2\n");
         LogCapture log;
         EXPECT_EQ(0L, Recover(t.Drive(), t.WinPath("list.ini")));
         const std::wstring file = t.WinPath("a.bin");
-        EXPECT_TRUE(log.Has(QvLogLevel::Error, std::wstring(kRecoverTrace) + L"Open file " +
-                                                   t.WinPath(Part("a.bin", row.missing)) + L" FAILED"))
+        EXPECT_TRUE(log.HasContaining(QvLogLevel::Error, std::wstring(kRecoverTrace) + row.error +
+                                                             t.WinPath(Part("a.bin", row.damaged))))
             << log.Dump();
         EXPECT_TRUE(log.Has(QvLogLevel::Error, std::wstring(kRecoverTrace) + L"Recover file " + file +
                                                    L" FAILED, its parts are kept"));
         EXPECT_EQ("older file of that name", t.ReadFile("a.bin"));
-        EXPECT_EQ(4u, t.List().size());  // the file, two parts and the list
-        EXPECT_EQ(2u, qvbig::PartFiles(t, "", "a.bin").size());
+        EXPECT_EQ(row.missing ? 2u : 3u, qvbig::PartFiles(t, "", "a.bin").size());
+        EXPECT_EQ("B1B2", t.ReadFile("b.bin"));
     }
 }
 
@@ -150,7 +165,7 @@ TEST(CQvSplitBigFileRecoverTest, RecoveringTwiceKeepsTheRebuiltFile) {
 TEST(CQvSplitBigFileRecoverTest, ExistingFileIsReplacedByTheCompleteRebuild) {
     TempTree t;
     t.WriteFile("a.bin", "a stale copy that is longer than the rebuilt file");
-    WriteParts(t, "a.bin", {"new ", "bytes"});
+    WriteParts(t, "a.bin", {"new b", "ytes"});
     t.WriteFile("list.ini", "[Files]\nFile0=" + At(t, "a.bin") + "|" + kStamp + "|2\n");
     EXPECT_EQ(0L, Recover(t.Drive(), t.WinPath("list.ini")));
     EXPECT_EQ("new bytes", t.ReadFile("a.bin"));

@@ -56,6 +56,36 @@ TEST(CQvSplitBigFileTest, SwitchingOnStartsAnEmptyListAndOffKeepsIt) {
     EXPECT_EQ(L"File0", list[0].key);
 }
 
+// A part list is the only record of how to join the files it names: a new one never replaces
+// it while one of those files still has parts on disk.
+TEST(CQvSplitBigFileTest, ANewListNeverReplacesOneWhosePartsAreOnDisk) {
+    TempTree t;
+    const std::string stamp = "01022024101112";
+    const std::string list = "[Files]\nFile0=" + qvtest::Narrow(t.DrivelessPath("a.bin")) + "|" + stamp + "|2\n";
+    struct Row {
+        const char* label;
+        bool partOnDisk;
+        long result;
+    } rows[] = {{"a part still on disk", true, E_FAIL}, {"parts joined or gone", false, 0L}};
+    CQvSplitBigFile* p = CQvSplitBigFile::GetInstance();
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.label);
+        ASSERT_EQ(0L, p->SetSplitBigFile(FALSE, 0, nullptr));
+        t.WriteFile("parts.ini", list);
+        if (row.partOnDisk) t.WriteFile("a.bin." + stamp + ".Part1", "x");
+        else std::filesystem::remove(t.Native("a.bin." + stamp + ".Part1"));
+        LogCapture log;
+        EXPECT_EQ(row.result, p->SetSplitBigFile(TRUE, 700, t.WinPath("parts.ini").c_str()));
+        if (row.partOnDisk) {
+            EXPECT_EQ(list, t.ReadFile("parts.ini"));
+            EXPECT_EQ(0, p->IsSplitBigFileOn());
+            EXPECT_TRUE(log.HasContaining(QvLogLevel::Error, L"still records " + t.WinPath("a.bin"))) << log.Dump();
+        } else {
+            EXPECT_TRUE(qvbig::ReadList(t.WinPath("parts.ini")).empty()) << t.ReadFile("parts.ini");
+        }
+    }
+}
+
 TEST(CQvSplitBigFileTest, SwitchingOnRefusesNullPathsAndSizesWithoutRoomForAPart) {
     TempTree t;
     struct Row {

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <cstring>
 
 using qvcat::FileRule;
@@ -364,51 +366,51 @@ TEST_F(CatalogValidateTest, MethodTwoBuildsNothing) {
     EXPECT_TRUE(A::Map(InAny).empty());
 }
 
-// A file two rules select for different media is in two maps; it is cut once, and both maps
-// list its parts instead of a file that no longer exists.
-TEST_F(CatalogValidateTest, FileInTwoMapsIsCutOnceAndBothGetItsParts) {
-    TempTree t;
-    t.WriteSparse("w/huge.dat", 26 * kMB);
-    t.WriteSparse("w/small.txt", 1 * kMB);
-    ASSERT_EQ(CQvSplitBigFile::GetInstance()->SetSplitBigFile(TRUE, 25, t.WinPath("list.ini").c_str()), 0);
-    ASSERT_EQ(LoadRules(t, {{L"INCLUDE", L"All", t.WinPath("w/huge.dat"), L"", false},
-                            {L"INCLUDE", L"Any", t.WinPath("w"), L"", false}}),
-              S_OK);
-    qvtest::LogCapture cap;
-    A::Cat()->ValidateSplitSize(25, 0, 0);
-    const CQvString original = MapKey(t, "w/huge.dat");
-    EXPECT_EQ(A::Map(InAll).count(original), 0u);
-    EXPECT_EQ(A::Map(InAny).count(original), 0u) << "an entry for the deleted file is left";
-    EXPECT_FALSE(t.Exists("w/huge.dat"));
-    // Six parts of at most 5 MB, the same in both maps; the small file stays where it was.
-    EXPECT_EQ(A::Map(InAll).size(), 6u);
-    EXPECT_EQ(A::Map(InAny).size(), 7u);
-    for (const auto& entry : A::Map(InAll)) {
-        SCOPED_TRACE(qvtest::Narrow(entry.first.str()));
-        ASSERT_EQ(A::Map(InAny).count(entry.first), 1u);
-        EXPECT_EQ(A::Map(InAny).at(entry.first).iFileSize, entry.second.iFileSize);
-        EXPECT_TRUE(qvtest::Narrow(entry.second.strFilePath.str()).find("huge.dat.") != std::string::npos);
+// A split the size checks refuse cuts nothing: they run first with every file that would be
+// cut counted as its parts, so a refused split leaves every source file as it was.
+TEST_F(CatalogValidateTest, RefusedSplitCutsNothing) {
+    struct Row {
+        const char* label;
+        const wchar_t* location;  // of huge.dat, which the rule for "w" also puts on any medium
+        const wchar_t* message;
+    } rows[] = {
+        {"first medium: 26 MB in parts", L"First", L"FAILED -> iSizeFirst=26"},
+        {"every medium, a file in two maps", L"All", L"FAILED -> iSizeFirst=26"},
+        {"last medium", L"Last", L"FAILED -> iSizeLast=26"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.label);
+        A::ResetAll();
+        TempTree t;
+        t.WriteSparse("w/huge.dat", 26 * kMB);
+        t.WriteSparse("w/small.txt", 1 * kMB);
+        ASSERT_EQ(CQvSplitBigFile::GetInstance()->SetSplitBigFile(TRUE, 25, t.WinPath("list.ini").c_str()), 0);
+        ASSERT_EQ(LoadRules(t, {{L"INCLUDE", row.location, t.WinPath("w/huge.dat"), L"", false},
+                                {L"INCLUDE", L"Any", t.WinPath("w"), L"", false}}),
+                  S_OK);
+        qvtest::LogCapture cap;
+        EXPECT_EQ(A::Cat()->ValidateSplitSize(25, 0, 0), E_FAIL);
+        EXPECT_TRUE(cap.HasContaining(QvLogLevel::Error, row.message)) << cap.Dump();
+        EXPECT_FALSE(cap.HasContaining(QvLogLevel::Enter, L"CQvSplitBigFile::SplitFile("));
+        EXPECT_EQ((std::vector<std::string>{"huge.dat", "small.txt"}), t.List("w"));
+        EXPECT_EQ(26 * kMB, std::filesystem::file_size(t.Native("w/huge.dat")));
+        EXPECT_EQ(std::string::npos, t.ReadFile("list.ini").find("File0")) << t.ReadFile("list.ini");
+        EXPECT_EQ(A::Map(InAny).count(MapKey(t, "w/huge.dat")), 1u);
     }
-    EXPECT_FALSE(cap.HasContaining(QvLogLevel::Error, L"Cut of file")) << cap.Dump();
 }
 
 TEST_F(CatalogValidateTest, CutFilesCountByTheirParts) {
     TempTree t;
-    t.WriteSparse("big.bin", 26 * kMB);
     t.WriteSparse("w/huge.dat", 26 * kMB);
+    t.WriteSparse("w/small.txt", 1 * kMB);
     ASSERT_EQ(CQvSplitBigFile::GetInstance()->SetSplitBigFile(TRUE, 25, t.WinPath("list.ini").c_str()), 0);
-    ASSERT_EQ(LoadRules(t, {{L"INCLUDE", L"First", t.WinPath("big.bin"), L"", false},
-                            {L"INCLUDE", L"Any", t.WinPath("w"), L"", false}}),
-              S_OK);
+    ASSERT_EQ(LoadRules(t, {{L"INCLUDE", L"Any", t.WinPath("w"), L"", false}}), S_OK);
     qvtest::LogCapture cap;
-    EXPECT_EQ(A::Cat()->ValidateSplitSize(25, 0, 0), E_FAIL);  // first: 26 MB in parts
-    // Parts of 5 MB replace each cut file in its own map and are what counts.
-    EXPECT_EQ(A::Map(InFirst).count(MapKey(t, "big.bin")), 0u);
+    EXPECT_EQ(A::Cat()->ValidateSplitSize(25, 0, 0), S_OK) << cap.Dump();
+    // Parts of 5 MB replace the cut file in its map and are what counts.
     EXPECT_EQ(A::Map(InAny).count(MapKey(t, "w/huge.dat")), 0u);
-    EXPECT_EQ(A::Map(InFirst).size(), 6u);
-    EXPECT_EQ(A::Map(InAny).size(), 6u);
-    EXPECT_TRUE(cap.HasContaining(QvLogLevel::Info, L"iSizeBigFile=5MB iSizeFirst=26MB")) << cap.Dump();
-    EXPECT_TRUE(cap.Has(QvLogLevel::Error, L"CQvFileDescCatalog::ValidateSplitSize(DWORD "
-                                           L"dwSplitSize=25)FAILED -> iSizeFirst=26"));
-    EXPECT_EQ(CQvMediaFactory::GetInstance()->m_iTotalSize, static_cast<int64_t>(52 * kMB));
+    EXPECT_EQ(A::Map(InAny).size(), 7u);
+    EXPECT_FALSE(t.Exists("w/huge.dat"));
+    EXPECT_TRUE(cap.HasContaining(QvLogLevel::Info, L"iSizeBigFile=5MB")) << cap.Dump();
+    EXPECT_EQ(CQvMediaFactory::GetInstance()->m_iTotalSize, static_cast<int64_t>(27 * kMB));
 }

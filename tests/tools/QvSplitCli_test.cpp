@@ -202,7 +202,7 @@ TEST_F(QvSplitCliTest, UsageErrorsExitTwoWithAMessage) {
         {"rvx without paths", {"rvx", "--size", "10", "--out", S("out")}, "PATH"},
         {"recover without list", {"recover"}, "--list is required"},
         {"show with two folders", {"show", S("a"), S("b")}, "wrong number"},
-        {"cut without --yes off a terminal", {"split", "--size", "10", "--out", S("out"), "--cut-big", S("parts.ini"), S("tree")}, "--yes"},
+        {"cut without --yes off a terminal", {"split", "--size", "21", "--out", S("out"), "--cut-big", S("parts.ini"), S("tree")}, "--yes"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.label);
@@ -442,6 +442,8 @@ TEST_F(QvSplitCliTest, CutFileIsRecoveredByteForByte) {
     const std::string original = Pattern(22 * MB + 12345);
     Write("tree/data/big.dat", original);
     Write("tree/data/small.txt", "small\n");
+    // The part list separates its fields with "|"; a name holding one is still cut and joined.
+    if (kPosix) Sparse("tree/data/odd|name.dat", 21 * MB + 7);
     const RunResult cut = Run({"split", "--yes", "--quiet", "--size", "21", "--cut-big", S("parts.ini"), "--out", S("out"), S("tree")});
     ASSERT_EQ(0, cut.status) << cut.err;
     EXPECT_NE(std::string::npos, cut.err.find("DELETES")) << cut.err;  // the warning comes first
@@ -470,12 +472,51 @@ TEST_F(QvSplitCliTest, CutFileIsRecoveredByteForByte) {
     ASSERT_EQ(0, recover.status) << recover.err;
     ASSERT_TRUE(fs::exists(P("tree/data/big.dat")));
     EXPECT_TRUE(ReadText(P("tree/data/big.dat")) == original) << "rebuilt file differs from the original";
+    if (kPosix) {
+        EXPECT_EQ(21 * MB + 7, fs::file_size(P("tree/data/odd|name.dat")));
+    }
     EXPECT_EQ("small\n", ReadText(P("tree/data/small.txt")));
     for (const auto& e : fs::directory_iterator(P("tree/data")))
         EXPECT_EQ(std::string::npos, e.path().filename().string().find(".Part")) << e.path();
 
     const RunResult missing = Run({"recover", "--list", S("nope.ini")});
     EXPECT_EQ(2, missing.status);
+}
+
+TEST_F(QvSplitCliTest, RefusedCutChangesNoFileAndAListWithPartsIsKept) {
+    // Three files a 21 MB medium cannot hold whole; 22 MB that must all go on the first medium
+    // make the split fail the size check, which runs before anything is cut.
+    Sparse("tree/big/a.bin", 21 * MB + 1);
+    Sparse("tree/big/b.bin", 21 * MB);
+    Sparse("tree/big/c.bin", 50 * MB);
+    for (int i = 0; i < 22; ++i) Sparse("first/f" + std::to_string(i) + ".bin", MB);
+    const RunResult refused = Run({"split", "--yes", "--quiet", "--size", "21", "--cut-big", S("parts.ini"),
+                                   "--out", S("out"), "--first", S("first"), S("tree")});
+    EXPECT_EQ(1, refused.status) << refused.err;
+    EXPECT_NE(std::string::npos, refused.err.find("first medium does not fit")) << refused.err;
+    EXPECT_EQ((std::vector<std::string>{"a.bin", "b.bin", "c.bin"}), [&] {
+        std::vector<std::string> names;
+        for (const auto& e : fs::directory_iterator(P("tree/big"))) names.push_back(e.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }());
+    EXPECT_EQ(21 * MB + 1, fs::file_size(P("tree/big/a.bin")));
+    EXPECT_EQ(std::string::npos, ReadText(P("parts.ini")).find("File0")) << ReadText(P("parts.ini"));
+    EXPECT_TRUE(MediaFiles("out").empty());
+
+    // Without the first-medium files the three are cut; a second split may not start a new
+    // list over the one that records them.
+    const RunResult cut = Run({"split", "--yes", "--quiet", "--size", "21", "--cut-big", S("parts.ini"),
+                               "--out", S("out"), S("tree")});
+    ASSERT_EQ(0, cut.status) << cut.err;
+    const std::string list = ReadText(P("parts.ini"));
+    EXPECT_NE(std::string::npos, list.find("File2=")) << list;
+    const RunResult again = Run({"split", "--yes", "--quiet", "--size", "21", "--cut-big", S("parts.ini"),
+                                 "--out", S("out2"), S("tree")});
+    EXPECT_EQ(1, again.status) << again.err;
+    EXPECT_NE(std::string::npos, again.err.find("still records")) << again.err;
+    EXPECT_EQ(list, ReadText(P("parts.ini")));
+    EXPECT_EQ(std::string::npos, again.err.find("DELETES")) << "refused before the warning and the question";
 }
 
 TEST_F(QvSplitCliTest, ShowAndWhereReadAMediaSetBack) {

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <cwchar>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <memory>
 
@@ -143,6 +144,41 @@ bool ConfirmCutting(const QvCliOptions& o) {
     return answer == "y" || answer == "Y" || answer == "yes";
 }
 
+// The part list is started before the question: a list that still records parts on disk is
+// refused by the library, and the user hears so before being asked anything.
+int StartPartList(iCQvSplit& split, const QvCliOptions& o) {
+    std::error_code ec;
+    const bool existed = fs::exists(QvCliFsPath(o.cutBigList), ec);
+    const std::wstring list = QvCliToLibraryPath(o.cutBigList);
+    if (split.SetSplitBigFile(TRUE, o.sizeMb, list.c_str()) < 0)
+        return QvCliFail(kExitFailed, "cannot start the part list: " + QvCliExplain(QvCliLibraryErrors()));
+    if (ConfirmCutting(o)) return kExitOk;
+    split.SetSplitBigFile(FALSE, 0, nullptr);
+    if (!existed) fs::remove(QvCliFsPath(o.cutBigList), ec);
+    return QvCliFail(QvCliInterrupted() ? kExitCancelled : kExitUsage, "nothing was changed");
+}
+
+// After a split that failed or was stopped: the files it had already cut, and how to join them.
+void ReportCutFiles(const QvCliOptions& o) {
+    if (o.cutBigList.empty()) return;
+    std::ifstream in(QvCliFsPath(o.cutBigList), std::ios::binary);
+    const std::wstring listPath = QvCliToLibraryPath(o.cutBigList);
+    const wchar_t drive = listPath.size() > 1 && listPath[1] == L':' ? listPath[0] : QvCliDrive();
+    std::vector<std::string> files;
+    std::string line;
+    while (std::getline(in, line)) {
+        const size_t eq = line.find('=');
+        const size_t bar = line.find('|');
+        if (line.rfind("File", 0) != 0 || eq == std::string::npos || bar == std::string::npos || bar < eq) continue;
+        files.push_back(QvCliToHostPath(std::wstring(1, drive) + QvCliWiden(line.substr(eq + 1, bar - eq - 1))));
+    }
+    if (files.empty()) return;
+    std::cerr << "qvsplit: these files were cut into parts before the split ended; the parts and the part list stay:\n";
+    for (const std::string& f : files) std::cerr << "  " << f << "\n";
+    std::cerr << "qvsplit: join them again with: qvsplit recover --list " << o.cutBigList << " --drive "
+              << static_cast<char>(drive) << "\n";
+}
+
 int ReportFailure(const char* what) {
     return QvCliFail(kExitFailed, std::string(what) + ": " + QvCliExplain(QvCliLibraryErrors()));
 }
@@ -192,23 +228,18 @@ int QvCliRunSplit(const QvCliOptions& o) {
     RuleVector rules;
     if (o.rulesFile.empty() && !BuildRules(o, rules, error)) return QvCliFail(kExitUsage, error);
     if (!o.rulesFile.empty() && !fs::exists(QvCliFsPath(o.rulesFile))) return QvCliFail(kExitUsage, o.rulesFile + ": no such rules file");
-    if (!o.cutBigList.empty() && !ConfirmCutting(o))
-        return QvCliFail(QvCliInterrupted() ? kExitCancelled : kExitUsage, "nothing was changed");
+    QvCliLogSession log(o.logFile);
+    SplitPtr split(GetQvSplitInterface());
+    if (!split) return QvCliFail(kExitFailed, "the library could not create a split object");
+    if (!o.cutBigList.empty())
+        if (int status = StartPartList(*split, o)) return status;
     if (!PrepareOutDir(o.outDir, o.quiet, error)) return QvCliFail(kExitFailed, error);
     QvCliPartialSet partial(o.outDir);
     if (!partial.Marked()) return QvCliFail(kExitFailed, o.outDir + ": cannot write into the output folder");
 
-    QvCliLogSession log(o.logFile);
-    SplitPtr split(GetQvSplitInterface());
-    if (!split) return QvCliFail(kExitFailed, "the library could not create a split object");
     QvCliProgress progress;
     progress.show = !o.quiet && QvCliStderrIsTerminal();
     progress.outDir = o.outDir;
-    if (!o.cutBigList.empty()) {
-        const std::wstring list = QvCliToLibraryPath(o.cutBigList);
-        if (split->SetSplitBigFile(TRUE, o.sizeMb, list.c_str()) < 0)
-            return ReportFailure("cannot start the part list");
-    }
     const DWORD setup = RunSetup(*split, o, rules, progress);
     if (!setup) {
         QvCliProgressDone(progress);
@@ -216,8 +247,15 @@ int QvCliRunSplit(const QvCliOptions& o) {
     }
     const DWORD media = split->EstimateSplit();
     QvCliProgressDone(progress);
-    if (progress.stopped) return QvCliFail(kExitCancelled, "cancelled; no media set was kept in " + o.outDir);
-    if (media == 0 || (media & 0x80000000u)) return ReportFailure("the split was refused");
+    if (progress.stopped) {
+        ReportCutFiles(o);
+        return QvCliFail(kExitCancelled, "cancelled; no media set was kept in " + o.outDir);
+    }
+    if (media == 0 || (media & 0x80000000u)) {
+        const int status = ReportFailure("the split was refused");
+        ReportCutFiles(o);
+        return status;
+    }
     return PrintResult(o, o.outDir, partial);
 }
 
