@@ -87,6 +87,13 @@ public:
     void ClearErrors() { m_errors.clear(); }
     static const size_t kMaxKeptErrors = 64;
 
+    // Open scopes, and closing them down to a depth without EXIT lines: after an exception
+    // left the scopes it passed open.
+    size_t ScopeDepth() const { return m_scopes.size(); }
+    void UnwindTo(size_t depth) {
+        while (m_scopes.size() > depth) m_scopes.pop_back();
+    }
+
     // Text of a level as it appears in a line: ENTER, EXIT, ERROR, WARNING, INFO.
     static const char* LevelName(QvLogLevel level);
 

@@ -10,6 +10,8 @@
 #include "rules/CQvRulesReader.h"
 
 #include <cwchar>
+#include <exception>
+#include <new>
 
 namespace {
 
@@ -248,10 +250,10 @@ CQvSplit::~CQvSplit() {
     log->ExitFunction();
 }
 
-DWORD CQvSplit::SetupSplit(LPCTSTR strVolumeID, LPCTSTR strRulesFilePath, LPCTSTR strDispFlag,
-                           DWORD dwType, DWORD dwSplitSize, DWORD dwFirstMediaFreeSpace,
-                           DWORD dwOutputMethod, LPCTSTR strOutputDir, SPLITCB lpCB,
-                           LPVOID lpUserParam) {
+DWORD CQvSplit::SetupSplitFromFile(LPCTSTR strVolumeID, LPCTSTR strRulesFilePath,
+                                   LPCTSTR strDispFlag, DWORD dwType, DWORD dwSplitSize,
+                                   DWORD dwFirstMediaFreeSpace, DWORD dwOutputMethod,
+                                   LPCTSTR strOutputDir, SPLITCB lpCB, LPVOID lpUserParam) {
     CQvLog* log = CQvLog::GetInstance();
     QvStartSplitReport();
     log->EnterFunction(
@@ -285,10 +287,10 @@ DWORD CQvSplit::SetupSplit(LPCTSTR strVolumeID, LPCTSTR strRulesFilePath, LPCTST
     return log->ExitFunction(static_cast<DWORD>(1));
 }
 
-DWORD CQvSplit::SetupSplit(LPCTSTR strVolumeID, RuleVector& vtRules, LPCTSTR strDispFlag,
-                           DWORD dwType, DWORD dwSplitSize, DWORD dwFirstMediaFreeSpace,
-                           DWORD dwOutputMethod, LPCTSTR strOutputDir, SPLITCB lpCB,
-                           LPVOID lpUserParam) {
+DWORD CQvSplit::SetupSplitFromRules(LPCTSTR strVolumeID, RuleVector& vtRules,
+                                    LPCTSTR strDispFlag, DWORD dwType, DWORD dwSplitSize,
+                                    DWORD dwFirstMediaFreeSpace, DWORD dwOutputMethod,
+                                    LPCTSTR strOutputDir, SPLITCB lpCB, LPVOID lpUserParam) {
     CQvLog* log = CQvLog::GetInstance();
     QvStartSplitReport();
     log->EnterFunction(
@@ -346,7 +348,7 @@ bool CQvSplit::WriteRulesFile(const RuleVector& vtRules, LPCTSTR strOutputDir,
     return bWritten;
 }
 
-DWORD CQvSplit::EstimateSplit() {
+DWORD CQvSplit::EstimateSplitBody() {
     CQvLog* log = CQvLog::GetInstance();
     QvStartSplitReport();
     log->EnterFunction(L"CQvSplit::EstimateSplit(void)");
@@ -371,7 +373,7 @@ long CQvSplit::ValidateSplitSize() {
         m_dwSplitSize, m_dwFirstMediaFreeSpace, m_dwOutputMethod));
 }
 
-long CQvSplit::SetSplitBigFile(BOOL bSplit, DWORD dwSplitSize, LPCTSTR lpszSplitFileList) {
+long CQvSplit::SetSplitBigFileBody(BOOL bSplit, DWORD dwSplitSize, LPCTSTR lpszSplitFileList) {
     CQvLog* log = CQvLog::GetInstance();
     log->EnterFunction(
         L"CQvSplit::SetSplitBigFile(BOOL bSplit,DWORD dwSplitSize=%d,LPCTSTR lpszSplitFileList=%s)",
@@ -391,7 +393,7 @@ long CQvSplit::SetSplitBigFile(BOOL bSplit, DWORD dwSplitSize, LPCTSTR lpszSplit
     return log->ExitFunction(pBigFile->SetSplitBigFile(bSplit, dwSplitSize, lpszSplitFileList));
 }
 
-long CQvSplit::RecoverFiles(WORD wDrive, LPCTSTR strSplitListFile) {
+long CQvSplit::RecoverFilesBody(WORD wDrive, LPCTSTR strSplitListFile) {
     CQvLog* log = CQvLog::GetInstance();
     if (!strSplitListFile) {
         log->AddError(L"CQvSplit::RecoverFiles(...) strSplitListFile = NULL !");
@@ -408,3 +410,79 @@ long CQvSplit::RecoverFiles(WORD wDrive, LPCTSTR strSplitListFile) {
 }
 
 int64_t CQvSplit::GetTotalSize() { return m_iTotalSize; }
+
+namespace {
+
+// Runs one operation of the interface: no exception crosses it (a caller built with other
+// settings could not even catch one). An exception is logged as an error, the scopes it left
+// open are closed, and the operation's failure value returned.
+template <class R, class F>
+R Guarded(const wchar_t* szOperation, R failure, F&& body) {
+    CQvLog* log = CQvLog::GetInstance();
+    const size_t depth = log->ScopeDepth();
+    try {
+        return body();
+    } catch (const std::bad_alloc&) {
+        log->UnwindTo(depth);
+        log->AddError(L"%s FAILED: out of memory", szOperation);
+    } catch (const std::exception& e) {
+        log->UnwindTo(depth);
+        log->AddError(L"%s FAILED: exception %s", szOperation, e.what());
+    } catch (...) {
+        log->UnwindTo(depth);
+        log->AddError(L"%s FAILED: unknown exception", szOperation);
+    }
+    return failure;
+}
+
+}  // namespace
+
+DWORD CQvSplit::SetupSplit(LPCTSTR strVolumeID, LPCTSTR strRulesFilePath, LPCTSTR strDispFlag,
+                           DWORD dwType, DWORD dwSplitSize, DWORD dwFirstMediaFreeSpace,
+                           DWORD dwOutputMethod, LPCTSTR strOutputDir, SPLITCB lpCB,
+                           LPVOID lpUserParam) {
+    return Guarded(L"CQvSplit::SetupSplit(...)", static_cast<DWORD>(0), [&] {
+        return SetupSplitFromFile(strVolumeID, strRulesFilePath, strDispFlag, dwType, dwSplitSize,
+                                  dwFirstMediaFreeSpace, dwOutputMethod, strOutputDir, lpCB,
+                                  lpUserParam);
+    });
+}
+
+DWORD CQvSplit::SetupSplit(LPCTSTR strVolumeID, RuleVector& vtRules, LPCTSTR strDispFlag,
+                           DWORD dwType, DWORD dwSplitSize, DWORD dwFirstMediaFreeSpace,
+                           DWORD dwOutputMethod, LPCTSTR strOutputDir, SPLITCB lpCB,
+                           LPVOID lpUserParam) {
+    return Guarded(L"CQvSplit::SetupSplit(...)", static_cast<DWORD>(0), [&] {
+        return SetupSplitFromRules(strVolumeID, vtRules, strDispFlag, dwType, dwSplitSize,
+                                   dwFirstMediaFreeSpace, dwOutputMethod, strOutputDir, lpCB,
+                                   lpUserParam);
+    });
+}
+
+DWORD CQvSplit::EstimateSplit() {
+    const DWORD dwMedia = Guarded(L"CQvSplit::EstimateSplit(void)", static_cast<DWORD>(-1),
+                                  [&] { return EstimateSplitBody(); });
+    if (dwMedia != static_cast<DWORD>(-1)) return dwMedia;
+    // Whatever the catalogue held when the exception came is of no use to the next split.
+    m_pFileDescCatalog->ResetFileCatalog();
+    return 0;
+}
+
+long CQvSplit::SetSplitBigFile(BOOL bSplit, DWORD dwSplitSize, LPCTSTR lpszSplitFileList) {
+    return Guarded(L"CQvSplit::SetSplitBigFile(...)", static_cast<long>(E_FAIL),
+                   [&] { return SetSplitBigFileBody(bSplit, dwSplitSize, lpszSplitFileList); });
+}
+
+long CQvSplit::RecoverFiles(WORD wDrive, LPCTSTR strSplitListFile) {
+    return Guarded(L"CQvSplit::RecoverFiles(...)", static_cast<long>(E_FAIL),
+                   [&] { return RecoverFilesBody(wDrive, strSplitListFile); });
+}
+
+DWORD CQvSplit::SplitRVX(LPCTSTR strVolumeID, RuleVector& vtRules, LPCTSTR strDispFlag,
+                         DWORD dwType, DWORD dwSplitSize, int bSaveMedia, LPCTSTR strOutputDir,
+                         SPLITCB lpCB, LPVOID lpUserParam) {
+    return Guarded(L"CQvSplit::SplitRVX(...)", static_cast<DWORD>(0), [&] {
+        return SplitRVXBody(strVolumeID, vtRules, strDispFlag, dwType, dwSplitSize, bSaveMedia,
+                            strOutputDir, lpCB, lpUserParam);
+    });
+}

@@ -37,6 +37,22 @@ public:
     int64_t GetTotalSize() override;
 
 protected:
+    // The operations of the interface; the public ones run these and let no exception out.
+    DWORD SetupSplitFromFile(LPCTSTR strVolumeID, LPCTSTR strRulesFilePath, LPCTSTR strDispFlag,
+                             DWORD dwType, DWORD dwSplitSize, DWORD dwFirstMediaFreeSpace,
+                             DWORD dwOutputMethod, LPCTSTR strOutputDir, SPLITCB lpCB,
+                             LPVOID lpUserParam);
+    DWORD SetupSplitFromRules(LPCTSTR strVolumeID, RuleVector& vtRules, LPCTSTR strDispFlag,
+                              DWORD dwType, DWORD dwSplitSize, DWORD dwFirstMediaFreeSpace,
+                              DWORD dwOutputMethod, LPCTSTR strOutputDir, SPLITCB lpCB,
+                              LPVOID lpUserParam);
+    DWORD EstimateSplitBody();
+    DWORD SplitRVXBody(LPCTSTR strVolumeID, RuleVector& vtRules, LPCTSTR strDispFlag,
+                       DWORD dwType, DWORD dwSplitSize, int bSaveMedia, LPCTSTR strOutputDir,
+                       SPLITCB lpCB, LPVOID lpUserParam);
+    long SetSplitBigFileBody(BOOL bSplit, DWORD dwSplitSize, LPCTSTR lpszSplitFileList);
+    long RecoverFilesBody(WORD wDrive, LPCTSTR strSplitListFile);
+
     // Validates the split size of the current set-up; not used by the split itself.
     long ValidateSplitSize();
     // Writes the rules of a vector to "Rules.xml" in the output folder; false after logging.

@@ -102,9 +102,9 @@ int64_t ItemsSize(const FileDescVector& vtItems) {
 
 }  // namespace
 
-DWORD CQvSplit::SplitRVX(LPCTSTR strVolumeID, RuleVector& vtRules, LPCTSTR strDispFlag,
-                         DWORD dwType, DWORD dwSplitSize, int bSaveMedia, LPCTSTR strOutputDir,
-                         SPLITCB lpCB, LPVOID lpUserParam) {
+DWORD CQvSplit::SplitRVXBody(LPCTSTR strVolumeID, RuleVector& vtRules, LPCTSTR strDispFlag,
+                             DWORD dwType, DWORD dwSplitSize, int bSaveMedia,
+                             LPCTSTR strOutputDir, SPLITCB lpCB, LPVOID lpUserParam) {
     CQvLog* log = CQvLog::GetInstance();
     QvStartSplitReport();
     const CQvString strDisp(strDispFlag);

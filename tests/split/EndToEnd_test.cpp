@@ -9,7 +9,10 @@
 
 #include <algorithm>
 #include <fstream>
+#include <cwchar>
 #include <memory>
+#include <new>
+#include <stdexcept>
 
 #if !defined(_WIN32)
 #include <unistd.h>
@@ -415,5 +418,62 @@ TEST_F(EndToEnd, OutputFolderInsideTheSelectionIsNeverPlanned) {
             EXPECT_TRUE(m.Holds(Win(tree, "data/backup/old.txt")));
             EXPECT_EQ(7, m.Size());
         }
+    }
+}
+
+namespace {
+
+int g_throwKind = 0;
+
+DWORD CALLBACK ThrowingCB(DWORD, LPVOID, DWORD, LPVOID) {
+    if (g_throwKind == 1) throw std::runtime_error("boom");
+    if (g_throwKind == 2) throw std::bad_alloc();
+    throw 42;
+}
+
+}  // namespace
+
+// No exception crosses the interface: one thrown by the caller's own callback comes back as
+// the operation's failure value, logged, and the next split runs as if nothing happened.
+TEST_F(EndToEnd, AnExceptionNeverLeavesTheInterface) {
+    struct Row {
+        const char* label;
+        int kind;
+        const wchar_t* error;
+    } rows[] = {
+        {"standard exception", 1, L"CQvSplit::EstimateSplit(void) FAILED: exception boom"},
+        {"out of memory", 2, L"CQvSplit::EstimateSplit(void) FAILED: out of memory"},
+        {"anything else", 3, L"CQvSplit::EstimateSplit(void) FAILED: unknown exception"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.label);
+        QvCatalogTestAccess::ResetAll();
+        TempTree tree;
+        tree.WriteFile("data/a.txt", "aaaa");
+        tree.MakeDir("out");
+        const std::wstring rules = WriteRules(tree, {{"data", "Any", false, true}});
+        const std::wstring out = tree.WinPath("out");
+        Job job;
+        job.strOutputDir = out.c_str();
+        job.lpCB = ThrowingCB;
+        g_throwKind = row.kind;
+        LogCapture log;
+        DWORD media = 1;
+        EXPECT_NO_THROW(media = RunSplit(rules, job));
+        EXPECT_EQ(0u, media);
+        EXPECT_TRUE(log.Has(QvLogLevel::Error, row.error)) << log.Dump();
+        job.lpCB = NULL;
+        EXPECT_EQ(1u, RunSplit(rules, job));
+
+        std::unique_ptr<iCQvSplit> split(GetQvSplitInterface());
+        RuleVector items{};
+        QvRule item{};
+        item.iLocation = InAny;
+        item.bInclude = TRUE;
+        const std::wstring path = tree.WinPath("data");
+        std::wcsncpy(item.szSourcePath, path.c_str(), QV_RULE_PATH_LEN - 1);
+        items.push_back(item);
+        EXPECT_NO_THROW(media = split->SplitRVX(L"V", items, L"D", 0, 700, 1, out.c_str(), ThrowingCB, NULL));
+        EXPECT_EQ(0u, media);
     }
 }
