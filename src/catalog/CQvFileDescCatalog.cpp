@@ -190,6 +190,7 @@ void CQvFileDescCatalog::ParseDirectory(CQvPathRules* pqvPathRules, LPCTSTR strP
     // list a directory that an open handle of the same walk lists, which ends link loops.
     if (StopRequested()) return;
     HANDLE hFind = QvOpenCatalogWalk(strBase.str(), fd, bAdd != 0);
+    QvFindCloser closeAtEnd(hFind);
     if (hFind == INVALID_HANDLE_VALUE) return;
     std::wstring strEntry;
     do {
@@ -211,5 +212,4 @@ void CQvFileDescCatalog::ParseDirectory(CQvPathRules* pqvPathRules, LPCTSTR strP
                 log->AddError(L"  ");
         }
     } while (qvp::FindNextFileW(hFind, &fd));
-    qvp::FindClose(hFind);
 }

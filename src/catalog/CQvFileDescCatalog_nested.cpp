@@ -82,6 +82,7 @@ long CQvFileDescCatalog::WalkAroundRules(CQvPathRules* pQvPathRules, LPCTSTR str
     WIN32_FIND_DATAW fd;
     // Open while nested walks run, so a link loop ends (see ParseDirectory).
     HANDLE hFind = QvOpenCatalogWalk(strBase.str(), fd);
+    QvFindCloser closeAtEnd(hFind);
     if (hFind == INVALID_HANDLE_VALUE) return E_FAIL;
     CQvString strFolder;
     bool bIsDir = false;
@@ -133,7 +134,6 @@ long CQvFileDescCatalog::WalkAroundRules(CQvPathRules* pQvPathRules, LPCTSTR str
         }
         if (!bHandled) AddDirToCatalog(dwSplit, pQvPathRules, strChild);
     } while (qvp::FindNextFileW(hFind, &fd));
-    qvp::FindClose(hFind);
     return S_OK;
 }
 
@@ -173,13 +173,13 @@ long CQvFileDescCatalog::DeleteFilesFromCatalog(LPCTSTR strFilePath,
         WIN32_FIND_DATAW fd;
         HANDLE hFind = pMap ? qvp::FindFirstFileW(strFilePath, &fd) : INVALID_HANDLE_VALUE;
         if (hFind == INVALID_HANDLE_VALUE) continue;
+        QvFindCloser closeAtEnd(hFind);
         do {
             if (qvp::IsFolderToEnter(fd.dwFileAttributes)) continue;
             CQvString strEntry(strDir);
             strEntry += fd.cFileName;
             QvEraseFileDesc(*pMap, strEntry);
         } while (qvp::FindNextFileW(hFind, &fd));
-        qvp::FindClose(hFind);
     }
     return log->ExitFunction(static_cast<long>(S_OK));
 }

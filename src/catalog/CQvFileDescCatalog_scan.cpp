@@ -196,6 +196,7 @@ long CQvFileDescCatalog::AddFilesToCatalog(CQvPathRules* pQvPathRules, LPCTSTR s
         WIN32_FIND_DATAW fd;
         HANDLE hFind = pMap ? qvp::FindFirstFileW(strFileName, &fd) : INVALID_HANDLE_VALUE;
         if (hFind == INVALID_HANDLE_VALUE) continue;
+        QvFindCloser closeAtEnd(hFind);
         do {
             if (qvp::IsFolderToEnter(fd.dwFileAttributes)) continue;
             // The entry keeps the name as listed: a lower-cased path could open a twin
@@ -204,14 +205,10 @@ long CQvFileDescCatalog::AddFilesToCatalog(CQvPathRules* pQvPathRules, LPCTSTR s
             strEntry += fd.cFileName;
             if (QvFindFileDesc(*pMap, strEntry) != pMap->end()) continue;
             FileDesc* pDesc = CreateFileDesc(pQvPathRules, strEntry, strTarget);
-            if (!pDesc) {
-                qvp::FindClose(hFind);
-                return log->ExitFunction(static_cast<long>(E_FAIL));
-            }
+            if (!pDesc) return log->ExitFunction(static_cast<long>(E_FAIL));
             QvInsertFileDesc(*pMap, std::move(*pDesc));
             delete pDesc;
         } while (qvp::FindNextFileW(hFind, &fd));
-        qvp::FindClose(hFind);
     }
     return log->ExitFunction(static_cast<long>(S_OK));
 }
@@ -382,6 +379,7 @@ CQvFileDescCatalog::QvDirFacts CQvFileDescCatalog::MeasureDirFromDisk(const std:
     // Kept open while sub-directories are measured, so a link loop ends (see ParseDirectory).
     bool bIncomplete = false;
     HANDLE hFind = QvOpenCatalogWalk(strBase, fd, true, &bIncomplete);
+    QvFindCloser closeAtEnd(hFind);
     if (bIncomplete) facts.bComplete = false;
     if (hFind == INVALID_HANDLE_VALUE) return facts;
     do {
@@ -409,7 +407,6 @@ CQvFileDescCatalog::QvDirFacts CQvFileDescCatalog::MeasureDirFromDisk(const std:
             }
         }
     } while (qvp::FindNextFileW(hFind, &fd));
-    qvp::FindClose(hFind);
     return facts;
 }
 
@@ -467,6 +464,7 @@ long CQvFileDescCatalog::SplitDirToCatalog(DWORD dwSplit, CQvPathRules* pQvPathR
     strBase.AddBackslash();
     WIN32_FIND_DATAW fd;
     HANDLE hFind = QvOpenCatalogWalk(strBase.str(), fd);
+    QvFindCloser closeAtEnd(hFind);
     if (hFind == INVALID_HANDLE_VALUE) return log->ExitFunction(static_cast<long>(S_OK));
     do {
         std::wstring strChild = strBase.str() + fd.cFileName;
@@ -485,6 +483,5 @@ long CQvFileDescCatalog::SplitDirToCatalog(DWORD dwSplit, CQvPathRules* pQvPathR
             AddFileKnown(pQvPathRules, strChild.c_str(), &known);
         }
     } while (qvp::FindNextFileW(hFind, &fd));
-    qvp::FindClose(hFind);
     return log->ExitFunction(static_cast<long>(S_OK));
 }

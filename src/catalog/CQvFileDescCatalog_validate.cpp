@@ -353,6 +353,7 @@ void CQvFileDescCatalog::CheckBigFileInDir(int64_t iLimit, int64_t& iSizeBigFile
     WIN32_FIND_DATAW fd;
     // Open while sub-directories are searched, so a link loop ends (see ParseDirectory).
     HANDLE hFind = QvOpenCatalogWalk(strBase.str(), fd);
+    QvFindCloser closeAtEnd(hFind);
     if (hFind == INVALID_HANDLE_VALUE) return;
     do {
         if (qvp::IsFolderToEnter(fd.dwFileAttributes)) {
@@ -371,5 +372,4 @@ void CQvFileDescCatalog::CheckBigFileInDir(int64_t iLimit, int64_t& iSizeBigFile
             strBigFileName = fd.cFileName;
         }
     } while (qvp::FindNextFileW(hFind, &fd));
-    qvp::FindClose(hFind);
 }

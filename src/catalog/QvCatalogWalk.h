@@ -15,4 +15,19 @@
 HANDLE QvOpenCatalogWalk(const std::wstring& strFolder, WIN32_FIND_DATAW& fd, bool bReport = true,
                          bool* pbIncomplete = nullptr);
 
+// Closes a listing when the walk that opened it ends, however it ends: a handle left open by
+// an exception would make every later walk take the folder for a loop and skip it.
+class QvFindCloser {
+public:
+    explicit QvFindCloser(HANDLE hFind) : m_hFind(hFind) {}
+    ~QvFindCloser() {
+        if (m_hFind != INVALID_HANDLE_VALUE) qvp::FindClose(m_hFind);
+    }
+    QvFindCloser(const QvFindCloser&) = delete;
+    QvFindCloser& operator=(const QvFindCloser&) = delete;
+
+private:
+    HANDLE m_hFind;
+};
+
 #endif

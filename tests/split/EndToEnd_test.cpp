@@ -2,12 +2,14 @@
 // media files read back.
 #include "catalog/QvCatalogTestAccess.h"
 #include "media/QvMediaTestUtil.h"
+#include "support/QvAllocFaults.h"
 
 #include "QvSplit.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <cwchar>
 #include <memory>
@@ -476,4 +478,47 @@ TEST_F(EndToEnd, AnExceptionNeverLeavesTheInterface) {
         EXPECT_NO_THROW(media = split->SplitRVX(L"V", items, L"D", 0, 700, 1, out.c_str(), ThrowingCB, NULL));
         EXPECT_EQ(0u, media);
     }
+}
+
+// Every allocation of a small split may fail: the split then fails cleanly (no exception, no
+// crash, the failure value), leaves the source files as they were, and the next one works.
+TEST_F(EndToEnd, AFailedAllocationAnywhereFailsTheSplitCleanly) {
+    TempTree tree;
+    tree.WriteFile("data/a.txt", "aaaa");
+    tree.WriteFile("data/sub/b.txt", "bb");
+    tree.WriteSparse("data/c.bin", 2 * MB);
+    tree.MakeDir("out");
+    const std::wstring rules = WriteRules(tree, {{"data", "Any", false, true}});
+    const std::wstring out = tree.WinPath("out");
+    Job job;
+    job.strOutputDir = out.c_str();
+    size_t total = 0;
+    {
+        qvtest::AllocationFault count(static_cast<size_t>(-1));
+        LogCapture log;
+        ASSERT_EQ(1u, RunSplit(rules, job)) << log.Dump();
+        total = qvtest::Allocations();
+    }
+    ASSERT_GT(total, 10u);
+    auto emptyOut = [&] {
+        std::error_code ec;
+        for (const std::string& name : tree.List("out")) std::filesystem::remove(tree.Native("out/" + name), ec);
+    };
+    for (size_t k = 1; k <= total; ++k) {
+        SCOPED_TRACE(k);
+        QvCatalogTestAccess::ResetAll();
+        emptyOut();
+        DWORD media = 7;
+        {
+            qvtest::AllocationFault fault(k);
+            EXPECT_NO_THROW(media = RunSplit(rules, job));
+        }
+        EXPECT_TRUE(media == 0 || media == 1) << media;
+        EXPECT_EQ("aaaa", tree.ReadFile("data/a.txt"));
+        EXPECT_EQ("bb", tree.ReadFile("data/sub/b.txt"));
+    }
+    QvCatalogTestAccess::ResetAll();
+    emptyOut();
+    LogCapture after;
+    EXPECT_EQ(1u, RunSplit(rules, job)) << after.Dump();
 }
