@@ -1,6 +1,20 @@
 // The allocation-failure seam: the test program's own operator new, counting when armed.
 #include "support/QvAllocFaults.h"
 
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define QV_WITH_LSAN 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__) && !defined(QV_WITH_LSAN)
+#define QV_WITH_LSAN 1
+#endif
+#if defined(QV_WITH_LSAN) && !defined(_WIN32)
+#include <sanitizer/lsan_interface.h>
+#else
+#undef QV_WITH_LSAN
+#endif
+
 #include <atomic>
 #include <cstdlib>
 #include <new>
@@ -10,11 +24,16 @@ namespace {
 std::atomic<size_t> g_failAt{0};
 std::atomic<size_t> g_count{0};
 
-void* Allocate(size_t size) {
+// The next block, or null when it is the one to fail (or the heap is out of memory).
+void* TryAllocate(size_t size) noexcept {
     if (g_failAt.load(std::memory_order_relaxed) != 0 &&
         g_count.fetch_add(1, std::memory_order_relaxed) + 1 == g_failAt.load(std::memory_order_relaxed))
-        throw std::bad_alloc();
-    if (void* p = std::malloc(size ? size : 1)) return p;
+        return nullptr;
+    return std::malloc(size ? size : 1);
+}
+
+void* Allocate(size_t size) {
+    if (void* p = TryAllocate(size)) return p;
     throw std::bad_alloc();
 }
 
@@ -29,10 +48,23 @@ void FailAllocation(size_t nth) {
 
 size_t Allocations() { return g_count; }
 
+#if defined(QV_WITH_LSAN)
+LeakCheckPause::LeakCheckPause() { __lsan_disable(); }
+LeakCheckPause::~LeakCheckPause() { __lsan_enable(); }
+#else
+LeakCheckPause::LeakCheckPause() {}
+LeakCheckPause::~LeakCheckPause() {}
+#endif
+
 }  // namespace qvtest
 
 void* operator new(size_t size) { return Allocate(size); }
 void* operator new[](size_t size) { return Allocate(size); }
+// Every form, so that no block comes from one allocator and goes back to another.
+void* operator new(size_t size, const std::nothrow_t&) noexcept { return TryAllocate(size); }
+void* operator new[](size_t size, const std::nothrow_t&) noexcept { return TryAllocate(size); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
 void operator delete(void* p) noexcept { std::free(p); }
 void operator delete[](void* p) noexcept { std::free(p); }
 void operator delete(void* p, size_t) noexcept { std::free(p); }
