@@ -108,8 +108,9 @@ TEST(CQvSplitBigFileRecoverTest, CountStopsAtTheFirstCharacterThatIsNotADigit) {
 }
 
 TEST(CQvSplitBigFileRecoverTest, MissingOrDamagedPartLeavesExistingFileAndEveryPartAlone) {
-    // Parts 1 to n-1 have one size and the last is no larger; anything else would rebuild a
-    // short or mixed file. The damaged entry is reported and the next one still rebuilt.
+    // A cut gives every piece but the last the same size, and the last no more; pieces that
+    // differ would rebuild a short or mixed file. The damaged entry is reported and the next
+    // one still rebuilt.
     struct Row {
         const char* label;
         std::vector<std::string> parts;

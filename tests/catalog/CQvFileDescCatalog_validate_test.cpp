@@ -407,7 +407,7 @@ TEST_F(CatalogValidateTest, CutFilesCountByTheirParts) {
     ASSERT_EQ(LoadRules(t, {{L"INCLUDE", L"Any", t.WinPath("w"), L"", false}}), S_OK);
     qvtest::LogCapture cap;
     EXPECT_EQ(A::Cat()->ValidateSplitSize(25, 0, 0), S_OK) << cap.Dump();
-    // Parts of 5 MB replace the cut file in its map and are what counts.
+    // The cut file's 5 MB pieces stand in for it in its map and are what counts.
     EXPECT_EQ(A::Map(InAny).count(MapKey(t, "w/huge.dat")), 0u);
     EXPECT_EQ(A::Map(InAny).size(), 7u);
     EXPECT_FALSE(t.Exists("w/huge.dat"));
