@@ -2,6 +2,7 @@
 #include "catalog/CQvFileDescCatalog.h"
 
 #include "catalog/QvCatalogWalk.h"
+#include "common/QvFileDescKeys.h"
 #include "facilities/CQvLog.h"
 #include "facilities/CQvPathString.h"
 #include "media/CQvMediaFactory.h"
@@ -149,9 +150,7 @@ namespace {
 
 // Lower-cased, without a trailing backslash, for comparing folders.
 std::wstring FolderKey(const std::wstring& strPath) {
-    CQvString key(strPath);
-    key.MakeLower();
-    std::wstring out = key.str();
+    std::wstring out = QvFileDescKey(strPath).str();
     while (out.size() > 3 && out.back() == L'\\') out.pop_back();
     return out;
 }

@@ -9,17 +9,6 @@
 
 CQvMediaFactory* CQvMediaFactory::pInstance = NULL;
 
-namespace {
-
-// The path less one trailing backslash, whatever it is (a root "C:\" becomes "C:").
-CQvString WithoutTrailingBackslash(const CQvString& path) {
-    const int len = path.GetLength();
-    if (len > 0 && path.GetAt(len - 1) == L'\\') return path.Left(len - 1);
-    return path;
-}
-
-}  // namespace
-
 CQvMediaFactory* CQvMediaFactory::GetInstance() {
     CQvLog* log = CQvLog::GetInstance();
     log->EnterFunction(L"CQvMediaFactory::GetInstance()");
@@ -176,7 +165,7 @@ void CQvMediaFactory::AddFileValues(IQvXmlNode* pFile, const FileDesc& desc) {
 
 // The values of the directory form; its files are counted on disk by GetDirFileCount.
 void CQvMediaFactory::AddDirectoryValues(IQvXmlNode* pFile, const FileDesc& desc) {
-    GetDirFileCount(WithoutTrailingBackslash(desc.strFilePath));
+    GetDirFileCount(QvWithoutTrailingBackslash(desc.strFilePath));
     QvEntryValues values;
     QvFolderEntryValues(desc, values);
     for (int i = 0; i < values.count; ++i)
@@ -203,7 +192,7 @@ long CQvMediaFactory::AddValueToFileNode(IQvXmlNode* pNode, LPCTSTR strValue,
 }
 
 long CQvMediaFactory::GetDirFileCount(LPCTSTR strPath) {
-    CQvPathString dir(WithoutTrailingBackslash(strPath));
+    CQvPathString dir(QvWithoutTrailingBackslash(strPath));
     if (AbortRequested()) {
         CQvLog::GetInstance()->AddError(L"CQvMediaFactory::GetDirFileCount(...) ABORT request");
         return E_ABORT;

@@ -28,14 +28,13 @@ CQvString Decimal(int64_t value) {
     return CQvString(p);
 }
 
-// The path less one trailing backslash, whatever it is (a root "C:\" becomes "C:").
-CQvString WithoutTrailingBackslash(const CQvString& path) {
+}  // namespace
+
+CQvString QvWithoutTrailingBackslash(const CQvString& path) {
     const int len = path.GetLength();
     if (len > 0 && path.GetAt(len - 1) == L'\\') return path.Left(len - 1);
     return path;
 }
-
-}  // namespace
 
 void QvEntryValues::Add(const wchar_t* szName, CQvString strText) {
     values[count].szName = szName;
@@ -62,7 +61,7 @@ void QvFileEntryValues(const FileDesc& desc, QvEntryValues& out) {
 }
 
 void QvFolderEntryValues(const FileDesc& desc, QvEntryValues& out) {
-    const CQvString dir = WithoutTrailingBackslash(desc.strFilePath);
+    const CQvString dir = QvWithoutTrailingBackslash(desc.strFilePath);
     int k = 0;
     if (!dir.ReverseFind(L'\\', k)) k = 0;
     // No backslash, or only a leading one: there is no parent folder to cut off.

@@ -19,6 +19,10 @@ struct QvEntryValues {
     void Add(const wchar_t* szName, CQvString strText);
 };
 
+// The path less one trailing backslash, whatever it is (a root "C:\" becomes "C:", which
+// PathRemoveBackslash would keep).
+CQvString QvWithoutTrailingBackslash(const CQvString& path);
+
 // The values of a file entry (FullPath, Path, TargetPath, Name, Extension, Attribute,
 // Exclusion, WriteTime, FileSize, CRC32).
 void QvFileEntryValues(const FileDesc& desc, QvEntryValues& out);

@@ -19,13 +19,6 @@ const DWORD kMaxRVXMedia = 100;
 const DWORD kEpochLow = 0xD53E8000u;
 const DWORD kEpochHigh = 0x019DB1DEu;
 
-// The path less one trailing "\"; unlike PathRemoveBackslash this also strips a root's.
-CQvString WithoutTrailingBackslash(const CQvString& strPath) {
-    const int iLength = strPath.GetLength();
-    if (iLength > 0 && strPath.GetAt(iLength - 1) == L'\\') return strPath.Left(iLength - 1);
-    return strPath;
-}
-
 // Local last-write time as 14 digits; empty when the time cannot be converted.
 CQvString LocalWriteTime(const FILETIME& ftWrite, bool bAllowFallback = true) {
     FILETIME ftLocal;
@@ -50,7 +43,7 @@ CQvString LocalWriteTime(const FILETIME& ftWrite, bool bAllowFallback = true) {
 
 // The rule's target folder with a leading "\" and no trailing one; empty for "" and "\".
 CQvString ItemTargetPath(const wchar_t* szTargetPath) {
-    CQvString strTarget = WithoutTrailingBackslash(CQvString(szTargetPath));
+    CQvString strTarget = QvWithoutTrailingBackslash(CQvString(szTargetPath));
     if (strTarget.IsEmpty()) return strTarget;
     if (strTarget.GetAt(0) == L'\\') return strTarget;
     CQvString strLeading(L"\\");
@@ -226,7 +219,7 @@ long CQvSplit::AddItemToMedia(FileDesc* pFileDesc) {
         // counting from zero keeps a folder of empty files from growing its count on retries.
         int64_t iSize = 0;
         DWORD dwCount = 0;
-        GetNumberFileAndSize(WithoutTrailingBackslash(pFileDesc->strFilePath), iSize, dwCount);
+        GetNumberFileAndSize(QvWithoutTrailingBackslash(pFileDesc->strFilePath), iSize, dwCount);
         pFileDesc->iFileSize = iSize;
         pFileDesc->dwFileCount = dwCount;
     }
@@ -285,7 +278,7 @@ long CQvSplit::AddValueToFileNode(IQvXmlNode* pNode, LPCTSTR strValue, LPCTSTR s
 long CQvSplit::GetNumberFileAndSize(LPCTSTR strFolder, int64_t& iSize, DWORD& dwCount) {
     // An empty folder name would list the working directory instead.
     if (!strFolder || !*strFolder) return S_OK;
-    const CQvString strBare = WithoutTrailingBackslash(CQvString(strFolder));
+    const CQvString strBare = QvWithoutTrailingBackslash(CQvString(strFolder));
     int iPos = 0;
     if (strBare.Find(L"System Volume Information", iPos, 0)) return S_OK;
     CQvPathString strDir(strFolder);
