@@ -161,6 +161,18 @@ long CQvSplitBigFile::SplitFile(QvFileDescMap& mapFileDesc, QvFileDescMapIter& i
         log->AddError(L"CQvSplitBigFile::SplitFile(...) no file to cut or no part size (cutting never switched on)");
         return log->ExitFunction(static_cast<long>(E_FAIL));
     }
+    // What fails once parts exist is handled inside; out here nothing has been written yet.
+    long hr = E_FAIL;
+    try {
+        hr = CutFile(mapFileDesc, iter);
+    } catch (const std::exception&) {
+        log->AddError(L"CQvSplitBigFile::SplitFile(...) Out of memory before cutting, the file is kept");
+    }
+    return log->ExitFunction(hr);
+}
+
+long CQvSplitBigFile::CutFile(QvFileDescMap& mapFileDesc, QvFileDescMapIter& iter) {
+    CQvLog* log = CQvLog::GetInstance();
     // A copy: the entry must stay readable whatever the map does while parts are added.
     const FileDesc cutFile = iter->second;
     const int64_t iPartSize = static_cast<int64_t>(m_dwPartSize) * kMegabyte;
@@ -170,7 +182,7 @@ long CQvSplitBigFile::SplitFile(QvFileDescMap& mapFileDesc, QvFileDescMapIter& i
         pBufferDataSplit.reset(new char[cbBuffer]);
     } catch (const std::bad_alloc&) {
         log->AddError(L"CQvSplitBigFile::SplitFile(...) error allocate memory for pBufferDataSplit Catch exception");
-        return log->ExitFunction(static_cast<long>(E_FAIL));
+        return E_FAIL;
     }
     // A directory entry cannot be cut; on POSIX it could otherwise be opened for reading.
     const DWORD dwAttr = qvp::GetFileAttributesW(cutFile.strFilePath);
@@ -178,7 +190,7 @@ long CQvSplitBigFile::SplitFile(QvFileDescMap& mapFileDesc, QvFileDescMapIter& i
     if (dwAttr == INVALID_FILE_ATTRIBUTES || (dwAttr & FILE_ATTRIBUTE_DIRECTORY) ||
         !source.Attach(cutFile.strFilePath) ||
         !source.Open(GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr))
-        return log->ExitFunction(static_cast<long>(E_FAIL));
+        return E_FAIL;
     PartVector vParts;
     long hr = E_FAIL;
     try {
@@ -192,12 +204,10 @@ long CQvSplitBigFile::SplitFile(QvFileDescMap& mapFileDesc, QvFileDescMapIter& i
         RemoveParts(mapFileDesc, vParts);
         log->AddError(L"CQvSplitBigFile::SplitFile(...) Cut of file %s FAILED, the file is kept",
                       cutFile.strFilePath);
-        return log->ExitFunction(static_cast<long>(E_FAIL));
+        return E_FAIL;
     }
     ++m_iFileCount;
-    m_vLastCutParts.clear();
-    for (const PartWritten& written : vParts) m_vLastCutParts.push_back(written.strPath);
-    return log->ExitFunction(0L);
+    return 0;
 }
 
 long CQvSplitBigFile::CutOpenFile(QvFileDescMap& mapFileDesc, const FileDesc& cutFile,
@@ -208,12 +218,21 @@ long CQvSplitBigFile::CutOpenFile(QvFileDescMap& mapFileDesc, const FileDesc& cu
     source.Close();
     pBuffer.reset();
     if (hr == 0) hr = AddPartEntries(mapFileDesc, cutFile, vParts);
-    const CQvIni iniBefore(m_Ini);
+    // Everything that allocates is done before the source goes: once it is deleted, nothing may
+    // fail, or the parts would be removed with the only copy of the file.
+    std::vector<CQvString> vPartPaths;
+    vPartPaths.reserve(vParts.size());
+    for (const PartWritten& written : vParts) vPartPaths.push_back(written.strPath);
+    CQvIni iniBefore(m_Ini);
     if (hr == 0) hr = RecordCut(cutFile.strFilePath, strStamp, static_cast<int>(vParts.size()));
     if (hr != 0) return hr;
     hr = DeleteCutFile(cutFile);
-    if (hr != 0) UnrecordCut(iniBefore);
-    return hr;
+    if (hr != 0) {
+        UnrecordCut(std::move(iniBefore));
+        return hr;
+    }
+    m_vLastCutParts.swap(vPartPaths);
+    return 0;
 }
 
 // Parts are numbered without gaps, so that recovery can tell a lost part from a skipped one:
@@ -246,13 +265,16 @@ long CQvSplitBigFile::WriteParts(CQvFile& source, const CQvString& strFilePath,
         written.bInMap = false;
         written.bHadEntry = false;
         std::unique_ptr<CQvFile> part(new CQvFile());
+        // Room for the part's record is made before the part exists, so that a part on disk
+        // is always one that RemoveParts knows of.
+        if (vParts.size() == vParts.capacity()) vParts.reserve(2 * vParts.size() + 4);
         if (!part->Attach(written.strPath) ||
             !part->Open(QV_FILE_ALL_ACCESS, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr)) {
             log->AddError(L"CQvSplitBigFile::SplitFile(...) Create file %s FAILED error=%u",
                           written.strPath, qvp::GetLastError());
             return E_FAIL;
         }
-        vParts.push_back(written);
+        vParts.push_back(std::move(written));
         if (FillPart(source, *part, iPartSize, pBuffer, bEnd) != 0) return E_FAIL;
         unflushed.emplace_back(std::move(part), vParts.size() - 1);
         if (unflushed.size() > kOpenParts && !flushOldest()) return E_FAIL;
@@ -286,8 +308,8 @@ long CQvSplitBigFile::AddPartEntries(QvFileDescMap& mapFileDesc, const FileDesc&
                                      PartVector& vParts) {
     CQvLog* log = CQvLog::GetInstance();
     for (PartWritten& written : vParts) {
-        FileDesc* pDesc = m_pFileDescCatalog->CreateFileDesc(cutFile.pPathRules, written.strPath,
-                                                             cutFile.strTargetPath);
+        const std::unique_ptr<FileDesc> pDesc(m_pFileDescCatalog->CreateFileDesc(
+            cutFile.pPathRules, written.strPath, cutFile.strTargetPath));
         if (!pDesc) {
             log->AddError(L"CQvSplitBigFile::SplitFile(...) CreateFileDesc error return NULL");
             return E_FAIL;
@@ -296,9 +318,9 @@ long CQvSplitBigFile::AddPartEntries(QvFileDescMap& mapFileDesc, const FileDesc&
         QvFileDescMapIter found = QvFindFileDesc(mapFileDesc, written.strPath);
         written.bHadEntry = found != mapFileDesc.end();
         if (written.bHadEntry) written.oldEntry = found->second;
-        QvPutFileDesc(mapFileDesc, *pDesc);
+        // Marked first: should the put fail halfway, RemoveParts still takes the entry out.
         written.bInMap = true;
-        m_pFileDescCatalog->DeleteFileDesc(pDesc);
+        QvPutFileDesc(mapFileDesc, *pDesc);
     }
     return 0;
 }
@@ -317,12 +339,12 @@ long CQvSplitBigFile::RecordCut(const CQvString& strFilePath, const CQvString& s
                       m_strSplitFileList, qvp::GetLastError());
         return E_FAIL;
     }
-    m_Ini = iniNew;
+    m_Ini = std::move(iniNew);
     return 0;
 }
 
-void CQvSplitBigFile::UnrecordCut(const CQvIni& iniBefore) {
-    m_Ini = iniBefore;
+void CQvSplitBigFile::UnrecordCut(CQvIni&& iniBefore) {
+    m_Ini = std::move(iniBefore);
     // Should this store fail, the list names parts that are about to go; recovery then finds
     // part 1 missing and leaves the still existing source alone.
     if (!m_Ini.Store(m_strSplitFileList, 1))
@@ -343,10 +365,18 @@ long CQvSplitBigFile::DeleteCutFile(const FileDesc& cutFile) {
 
 void CQvSplitBigFile::RemoveParts(QvFileDescMap& mapFileDesc, const PartVector& vParts) {
     for (const PartWritten& written : vParts) {
-        if (written.bInMap && written.bHadEntry)
-            QvPutFileDesc(mapFileDesc, written.oldEntry);
-        else if (written.bInMap)
-            QvEraseFileDesc(mapFileDesc, written.strPath);
+        // Short of memory, the entry may stay; the part file goes all the same, so that
+        // nothing on disk pretends to be a cut that did not happen.
+        try {
+            if (written.bInMap && written.bHadEntry)
+                QvPutFileDesc(mapFileDesc, written.oldEntry);
+            else if (written.bInMap)
+                QvEraseFileDesc(mapFileDesc, written.strPath);
+        } catch (const std::exception&) {
+            CQvLog::GetInstance()->AddWarning(L"CQvSplitBigFile::SplitFile(...) Entry of part %s "
+                                              L"not removed: out of memory",
+                                              written.strPath);
+        }
         if (!qvp::DeleteFileW(written.strPath))
             CQvLog::GetInstance()->AddWarning(L"CQvSplitBigFile::SplitFile(...) Delete file %s FAILED error=%u",
                                               written.strPath, qvp::GetLastError());

@@ -51,6 +51,8 @@ private:
     };
     typedef std::vector<PartWritten> PartVector;
 
+    // SplitFile less its guard against allocation failures before any part exists.
+    long CutFile(QvFileDescMap& mapFileDesc, QvFileDescMapIter& iter);
     // The cut proper, once the source is open: parts, map entries, list, deletion.
     long CutOpenFile(QvFileDescMap& mapFileDesc, const FileDesc& cutFile, CQvFile& source,
                      std::unique_ptr<char[]>& pBuffer, PartVector& vParts);
@@ -65,7 +67,7 @@ private:
     // Adds the cut to the part list and stores the list; the document is unchanged on failure.
     long RecordCut(const CQvString& strFilePath, const CQvString& strStamp, int iPartCount);
     // Takes the last entry out of the part list again, after the source could not be deleted.
-    void UnrecordCut(const CQvIni& iniBefore);
+    void UnrecordCut(CQvIni&& iniBefore);
     // Deletes the cut file, whose bytes now lie in its parts.
     long DeleteCutFile(const FileDesc& cutFile);
     // Undoes a failed cut: the parts leave the map (old entries come back) and the disk.

@@ -10,6 +10,7 @@
 #include "platform/QvPlatform.h"
 
 #include <cstring>
+#include <memory>
 #include <new>
 
 namespace {
@@ -152,7 +153,8 @@ long CQvFileDescCatalog::AddSingleFileKnown(CQvPathRules* pQvPathRules, LPCTSTR 
         log->EnterFunction(L"CQvFileDescCatalog::CreateFileDesc(CQvPathRules *pQvPathRules, "
                            L"LPCTSTR strFileName=%s, LPCTSTR strTargetPath=%s)",
                            strFileName, strTarget);
-        FileDesc* pDesc = MakeDesc(false, pQvPathRules, strFileName, strTarget, pKnown);
+        const std::unique_ptr<FileDesc> pDesc(
+            MakeDesc(false, pQvPathRules, strFileName, strTarget, pKnown));
         log->ExitFunction();
         if (!pDesc) return log->ExitFunction(static_cast<long>(E_FAIL));
         if (pQvPathRules->vtInclude[i] == InAny)
@@ -171,11 +173,9 @@ long CQvFileDescCatalog::AddSingleFileKnown(CQvPathRules* pQvPathRules, LPCTSTR 
                                 strFileName, iLow);
                 QvLeftOutList::Instance().Add(strFileName, pDesc->iFileSize, QvLeftOutTooBig, false);
             }
-            delete pDesc;
             continue;
         }
         QvInsertFileDesc(*pMap, std::move(*pDesc), &strKey);
-        delete pDesc;
     }
     return log->ExitFunction(static_cast<long>(S_OK));
 }
@@ -204,10 +204,9 @@ long CQvFileDescCatalog::AddFilesToCatalog(CQvPathRules* pQvPathRules, LPCTSTR s
             CQvString strEntry(strDir);
             strEntry += fd.cFileName;
             if (QvFindFileDesc(*pMap, strEntry) != pMap->end()) continue;
-            FileDesc* pDesc = CreateFileDesc(pQvPathRules, strEntry, strTarget);
+            const std::unique_ptr<FileDesc> pDesc(CreateFileDesc(pQvPathRules, strEntry, strTarget));
             if (!pDesc) return log->ExitFunction(static_cast<long>(E_FAIL));
             QvInsertFileDesc(*pMap, std::move(*pDesc));
-            delete pDesc;
         } while (qvp::FindNextFileW(hFind, &fd));
     }
     return log->ExitFunction(static_cast<long>(S_OK));
@@ -436,12 +435,11 @@ long CQvFileDescCatalog::AddDirToCatalog(DWORD dwSplit, CQvPathRules* pQvPathRul
         }
         const CQvString strTarget =
             i < pQvPathRules->vtTargetPath.size() ? pQvPathRules->vtTargetPath[i] : CQvString();
-        FileDesc* pDesc = CreateDirDesc(pQvPathRules, strFilePath, strTarget);
+        const std::unique_ptr<FileDesc> pDesc(CreateDirDesc(pQvPathRules, strFilePath, strTarget));
         if (!pDesc) return log->ExitFunction(static_cast<long>(E_FAIL));
         if (pQvPathRules->vtInclude[i] == InAny)
             pDesc->iAllTogetherGroup = pQvPathRules->GetAllTogetherGroup();
         QvInsertFileDesc(*pMap, std::move(*pDesc), &strKey);
-        delete pDesc;
     }
     return log->ExitFunction(static_cast<long>(S_OK));
 }

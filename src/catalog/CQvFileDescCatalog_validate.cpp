@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 namespace {
@@ -314,7 +315,8 @@ void CQvFileDescCatalog::AddSizesOfMap(QvFileDescMap& mpFileDesc, int64_t iLimit
 bool CQvFileDescCatalog::AddPartsOfCutFile(QvFileDescMap& mpFileDesc, const FileDesc& cutFile,
                                            const std::vector<CQvString>& vParts) {
     for (const CQvString& strPart : vParts) {
-        FileDesc* pDesc = CreateFileDesc(cutFile.pPathRules, strPart, cutFile.strTargetPath);
+        const std::unique_ptr<FileDesc> pDesc(
+            CreateFileDesc(cutFile.pPathRules, strPart, cutFile.strTargetPath));
         if (!pDesc) {
             CQvLog::GetInstance()->AddError(L"CQvFileDescCatalog::CheckSize(...) part %s of a cut "
                                             L"file cannot be described",
@@ -323,7 +325,6 @@ bool CQvFileDescCatalog::AddPartsOfCutFile(QvFileDescMap& mpFileDesc, const File
         }
         pDesc->strTargetPath = cutFile.strTargetPath;
         QvPutFileDesc(mpFileDesc, *pDesc);
-        DeleteFileDesc(pDesc);
     }
     return true;
 }

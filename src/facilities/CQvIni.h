@@ -15,6 +15,11 @@ class QVSPLIT_API CQvIni {
 public:
     CQvIni();
     ~CQvIni();
+    CQvIni(const CQvIni&) = default;
+    CQvIni& operator=(const CQvIni&) = default;
+    // Moving never allocates, so a document prepared aside can replace another without failing.
+    CQvIni(CQvIni&&) noexcept = default;
+    CQvIni& operator=(CQvIni&&) noexcept = default;
 
     // Reads the file into the document, replacing what it held; nonzero on success. Lines
     // that are neither sections, keys nor comments are skipped.

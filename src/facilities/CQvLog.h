@@ -9,6 +9,7 @@
 #include "QvFormat.h"
 
 #include <cstdint>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -108,7 +109,12 @@ private:
         const bool keep = level == QvLogLevel::Error && m_errors.size() < kMaxKeptErrors;
         if (!keep && !LevelActive(level)) return;
         const QvFormatArg list[] = {QvFormatArg(args)..., QvFormatArg()};
-        std::wstring text = QvFormatV(fmt, list, sizeof...(A));
+        std::wstring text;
+        try {
+            text = QvFormatV(fmt, list, sizeof...(A));
+        } catch (const std::bad_alloc&) {
+            return;  // logging never fails its caller
+        }
         if (keep) KeepError(text);
         if (LevelActive(level)) Write(level, text);
     }

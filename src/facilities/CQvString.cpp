@@ -47,11 +47,7 @@ CQvString& CQvString::operator=(const wchar_t* psz) {
 
 BOOL CQvString::FormatV(const wchar_t* fmt, const QvFormatArg* args, size_t count) {
     if (!fmt) return FALSE;
-    try {
-        m_str = QvFormatV(fmt, args, count);
-    } catch (const std::bad_alloc&) {
-        return FALSE;
-    }
+    m_str = QvFormatV(fmt, args, count);
     return TRUE;
 }
 

@@ -25,7 +25,8 @@ public:
     const wchar_t* c_str() const { return m_str.c_str(); }
     const std::wstring& str() const { return m_str; }
 
-    // Replaces the content with the printf-style result (see QvFormat.h); nonzero on success.
+    // Replaces the content with the printf-style result (see QvFormat.h); zero for a null
+    // format. Short of memory it throws std::bad_alloc, as every other operation here does.
     template <class... A>
     BOOL Format(const wchar_t* fmt, const A&... args) {
         const QvFormatArg list[] = {QvFormatArg(args)..., QvFormatArg()};

@@ -302,18 +302,14 @@ const wchar_t* FormatConversion(std::wstring& out, const wchar_t* start, ArgCurs
 std::wstring QvFormatV(const wchar_t* fmt, const QvFormatArg* args, size_t count) {
     std::wstring out;
     if (!fmt) return out;
-    try {
-        ArgCursor cur(args, count);
-        const wchar_t* p = fmt;
-        while (*p) {
-            const wchar_t* pct = p;
-            while (*pct && *pct != L'%') ++pct;
-            out.append(p, pct);
-            if (!*pct) break;
-            p = FormatConversion(out, pct + 1, cur);
-        }
-    } catch (const std::bad_alloc&) {
-        // The log and string classes must not throw; a partial result is the best we can do.
+    ArgCursor cur(args, count);
+    const wchar_t* p = fmt;
+    while (*p) {
+        const wchar_t* pct = p;
+        while (*pct && *pct != L'%') ++pct;
+        out.append(p, pct);
+        if (!*pct) break;
+        p = FormatConversion(out, pct + 1, cur);
     }
     return out;
 }

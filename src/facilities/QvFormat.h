@@ -52,7 +52,9 @@ private:
     };
 };
 
-// Formats fmt with count arguments.
+// Formats fmt with count arguments. When memory runs out it throws std::bad_alloc: a text cut
+// short would pass for a whole one (a path naming another file, a part list entry that no
+// longer says where the parts are).
 QVSPLIT_API std::wstring QvFormatV(const wchar_t* fmt, const QvFormatArg* args, size_t count);
 
 // Formats fmt with the given arguments (any type QvFormatArg takes, CQvString included).

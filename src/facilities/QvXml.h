@@ -71,4 +71,53 @@ protected:
 // A new document interface, or null when libraryType is not XML_TYPE_LIBRARY or memory runs out.
 QVSPLIT_API IQvXml* GetQvXmlInterface(int libraryType);
 
+// How a holder below gives up what it holds: nodes and attributes are released, documents closed.
+inline void QvXmlDrop(IQvXmlNode* p) { p->Release(); }
+inline void QvXmlDrop(IQvXmlAttribute* p) { p->Release(); }
+inline void QvXmlDrop(IQvXml* p) { p->Close(); }
+
+// Holds one document, node or attribute handed out by the interfaces above and gives it up when
+// the scope ends, however it ends: an exception passing through a caller leaks nothing.
+template <class T>
+class QvXmlHeld {
+public:
+    QvXmlHeld() {}
+    explicit QvXmlHeld(T* p) : m_p(p) {}
+    ~QvXmlHeld() { Reset(); }
+    QvXmlHeld(const QvXmlHeld&) = delete;
+    QvXmlHeld& operator=(const QvXmlHeld&) = delete;
+
+    // Where an interface call stores what it hands out; anything held before is released.
+    T** Out() {
+        Reset();
+        return &m_p;
+    }
+    T* Get() const { return m_p; }
+    T* operator->() const { return m_p; }
+    explicit operator bool() const { return m_p != nullptr; }
+    void Reset() {
+        if (m_p) QvXmlDrop(m_p);
+        m_p = nullptr;
+    }
+
+private:
+    T* m_p = nullptr;
+};
+
+// Holds one caller-owned string handed out by the interfaces above and frees it likewise.
+class QvBstrHeld {
+public:
+    explicit QvBstrHeld(BSTR text) : m_text(text) {}
+    ~QvBstrHeld() {
+        if (m_text) qvp::SysFreeString(m_text);
+    }
+    QvBstrHeld(const QvBstrHeld&) = delete;
+    QvBstrHeld& operator=(const QvBstrHeld&) = delete;
+    BSTR Get() const { return m_text; }
+    explicit operator bool() const { return m_text != nullptr; }
+
+private:
+    BSTR m_text;
+};
+
 #endif

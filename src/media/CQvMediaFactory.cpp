@@ -42,11 +42,16 @@ CQvMediaFactory::CQvMediaFactory()
 CQvMediaFactory::~CQvMediaFactory() {
     CQvLog* log = CQvLog::GetInstance();
     log->EnterFunction(L"CQvMediaFactory::~CQvMediaFactory()");
+    CloseMediaDocument();
+    log->ExitFunction();
+}
+
+void CQvMediaFactory::CloseMediaDocument() {
+    m_pRun = NULL;
     if (m_pFactoryNode != NULL) m_pFactoryNode->Release();
     m_pFactoryNode = NULL;
     if (m_pXml != NULL) m_pXml->Close();
     m_pXml = NULL;
-    log->ExitFunction();
 }
 
 void CQvMediaFactory::SetMediaFactoryCB(SPLITCB lpCB, LPVOID lpUserParam) {
@@ -63,13 +68,12 @@ bool CQvMediaFactory::AddInfoAttribute(IQvXmlNode* pInfo, LPCTSTR strName, LPCTS
                                        LPCTSTR strFileName, const wchar_t* fmtCreate,
                                        const wchar_t* fmtSet) {
     CQvLog* log = CQvLog::GetInstance();
-    IQvXmlAttribute* pAttr = NULL;
-    if (pInfo->AddAttribute(strName, &pAttr) < 0 || pAttr == NULL) {
+    QvXmlHeld<IQvXmlAttribute> attr;
+    if (pInfo->AddAttribute(strName, attr.Out()) < 0 || !attr) {
         log->AddError(fmtCreate, strFileName, strFileName);
         return false;
     }
-    if (pAttr->SetStringValue(strValue) < 0) log->AddError(fmtSet, strFileName, strFileName);
-    pAttr->Release();
+    if (attr->SetStringValue(strValue) < 0) log->AddError(fmtSet, strFileName, strFileName);
     return true;
 }
 
@@ -99,57 +103,53 @@ long CQvMediaFactory::CreateNewMediaFile(LPCTSTR strFileName, LPCTSTR strDispFla
 long CQvMediaFactory::AddMediaInfo(LPCTSTR strFileName, LPCTSTR strDispFlag, LPCTSTR strType,
                                    DWORD dwSplitSize) {
     CQvLog* log = CQvLog::GetInstance();
-    IQvXmlNode* pMedia = NULL;
-    if (m_pFactoryNode->AddChild(L"Media", &pMedia) < 0 || pMedia == NULL) {
+    QvXmlHeld<IQvXmlNode> media;
+    if (m_pFactoryNode->AddChild(L"Media", media.Out()) < 0 || !media) {
         log->AddError(L"CQvMediaFactory::CreateNewMediaFile(LPCTSTR strFileName=%s) Create Media "
                       L"node in XML file %s FAILED",
                       strFileName, strFileName);
         return E_FAIL;
     }
-    IQvXmlNode* pInfo = NULL;
-    if (pMedia->AddChild(L"Info", &pInfo) < 0 || pInfo == NULL) {
+    QvXmlHeld<IQvXmlNode> info;
+    if (media->AddChild(L"Info", info.Out()) < 0 || !info) {
         log->AddError(L"CQvMediaFactory::CreateNewMediaFile(LPCTSTR strFileName=%s) Create Info "
                       L"node in XML file %s FAILED",
                       strFileName, strFileName);
-        pMedia->Release();
         return E_FAIL;
     }
     CQvString strSplitSize;
     strSplitSize.Format(L"%d", dwSplitSize);
     const bool ok =
-        AddInfoAttribute(pInfo, L"DispFlag", strDispFlag, strFileName,
+        AddInfoAttribute(info.Get(), L"DispFlag", strDispFlag, strFileName,
                          L"CQvMediaFactory::CreateNewMediaFile(LPCTSTR strFileName=%s) Create "
                          L"DispFlag attribute in XML file %s FAILED",
                          L"CQvMediaFactory::CreateNewMediaFile(LPCTSTR strFileName=%s) Set Value "
                          L"for DispFlag in XML file %s FAILED") &&
-        AddInfoAttribute(pInfo, L"Type", strType, strFileName,
+        AddInfoAttribute(info.Get(), L"Type", strType, strFileName,
                          L"CQvMediaFactory::CreateNewMediaFile(LPCTSTR strFileName=%s) Create "
                          L"Type attribute in XML file %s FAILED",
                          L"CQvMediaFactory::CreateNewMediaFile(LPCTSTR strFileName=%s) Set Value "
                          L"for Type in XML file %s FAILED") &&
-        AddInfoAttribute(pInfo, L"Split_Size", strSplitSize, strFileName,
+        AddInfoAttribute(info.Get(), L"Split_Size", strSplitSize, strFileName,
                          L"CQvMediaFactory::CreateNewMediaFile(LPCTSTR strFileName=%s) Create "
                          L"Type Split_Size in XML file %s FAILED",
                          L"CQvMediaFactory::CreateNewMediaFile(LPCTSTR strFileName=%s) Set Value "
                          L"for Split_Size in XML file %s FAILED");
-    pInfo->Release();
-    pMedia->Release();
     return ok ? S_OK : E_FAIL;
 }
 
 long CQvMediaFactory::AddFileToMedia(FileDesc* pFileDesc) {
     CQvLog* log = CQvLog::GetInstance();
     log->EnterFunction(L"CQvMediaFactory::AddFileToMedia( FileDesc *pFileDesc)");
-    IQvXmlNode* pFile = NULL;
+    QvXmlHeld<IQvXmlNode> file;
     if (pFileDesc == NULL || m_pFactoryNode == NULL ||
-        m_pFactoryNode->AddChild(L"FILE", &pFile) < 0 || pFile == NULL) {
+        m_pFactoryNode->AddChild(L"FILE", file.Out()) < 0 || !file) {
         return log->ExitFunction(static_cast<long>(E_FAIL));
     }
     if (qvp::IsFolderToEnter(pFileDesc->dwAttributes))
-        AddDirectoryValues(pFile, *pFileDesc);
+        AddDirectoryValues(file.Get(), *pFileDesc);
     else
-        AddFileValues(pFile, *pFileDesc);
-    pFile->Release();
+        AddFileValues(file.Get(), *pFileDesc);
     return log->ExitFunction(static_cast<long>(S_OK));
 }
 
@@ -183,11 +183,10 @@ long CQvMediaFactory::AddValueToFileNode(IQvXmlNode* pNode, LPCTSTR strValue,
         log->AddError(L"CQvMediaFactory::AddValueToFileNode(...) pNode = NULL !");
         return log->ExitFunction(static_cast<long>(E_INVALIDARG));
     }
-    IQvXmlNode* pChild = NULL;
-    if (pNode->AddChild(strValue, &pChild) < 0 || pChild == NULL)
+    QvXmlHeld<IQvXmlNode> child;
+    if (pNode->AddChild(strValue, child.Out()) < 0 || !child)
         return log->ExitFunction(static_cast<long>(E_FAIL));
-    const long hr = pChild->SetText(strValueText != NULL ? strValueText : L"");
-    pChild->Release();
+    const long hr = child->SetText(strValueText != NULL ? strValueText : L"");
     return log->ExitFunction(static_cast<long>(hr < 0 ? E_FAIL : S_OK));
 }
 

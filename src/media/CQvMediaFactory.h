@@ -63,6 +63,8 @@ private:
 
     // Asks the callback (code 1) whether to stop; true when it answers 1.
     bool AbortRequested();
+    // Gives up the medium being written (its root and its document) and forgets the run.
+    void CloseMediaDocument();
     long AddMediaInfo(LPCTSTR strFileName, LPCTSTR strDispFlag, LPCTSTR strType,
                       DWORD dwSplitSize);
     bool AddInfoAttribute(IQvXmlNode* pInfo, LPCTSTR strName, LPCTSTR strValue,

@@ -174,11 +174,18 @@ DWORD CQvMediaFactory::CreateMediaFiles(LPCTSTR strOutputDir, LPCTSTR strDispFla
     if (mpFileDescInAll.empty() && mpFileDescInAny.empty() && mpFileDescInFirst.empty() &&
         mpFileDescInLast.empty() && mpFileDescNotFirst.empty() && mpFileDescNotLast.empty())
         return log->ExitFunction(DWORD(0));
+    CloseMediaDocument();
     m_pXml = GetQvXmlInterface(XML_TYPE_LIBRARY);
     if (m_pXml == NULL) {
         log->AddError(L"CQvMediaFactory::CreateMediaFiles(...) FAILED to get XML Interface");
         return log->ExitFunction(DWORD(0));
     }
+    // Closed on every path, an exception passing through included, so a failed split does not
+    // keep the document interface alive, nor a pointer to the run below.
+    struct DocumentCloser {
+        CQvMediaFactory* pFactory;
+        ~DocumentCloser() { pFactory->CloseMediaDocument(); }
+    } closer{this};
     QvMediaRun run;
     run.mpAll = std::move(mpFileDescInAll);
     run.mpAny = std::move(mpFileDescInAny);
@@ -196,11 +203,8 @@ DWORD CQvMediaFactory::CreateMediaFiles(LPCTSTR strOutputDir, LPCTSTR strDispFla
     m_pRun = &run;
     PrepareLists(run, iGroupCount);
     const DWORD dwCount = WriteMediaSet(run);
-    m_pRun = NULL;
     run.vtGroupDesc.clear();
-    // Closed on every path, so a failed split does not keep the document interface alive.
-    m_pXml->Close();
-    m_pXml = NULL;
+    CloseMediaDocument();
     if (dwCount == 0) return log->ExitFunction(DWORD(0));
     if (m_lpCB != NULL && m_lpCB(2, NULL, 0, m_lpUserParam) == 1) {
         log->AddError(L"CQvMediaFactory::CreateMediaFiles(...) ABORT request");
@@ -400,19 +404,13 @@ void CQvMediaFactory::ReportUnplaceable(QvMediaRun& run, int iNumber) {
 
 // Writes the two size attributes of the medium and saves it.
 bool CQvMediaFactory::FinishMedium(const CQvString& strPath) {
-    IQvXmlNode* pInfo = NULL;
-    if (m_pXml->SelectNode(L"/Factory/Media/Info", &pInfo) >= 0 && pInfo != NULL) {
-        IQvXmlAttribute* pAttr = NULL;
-        if (pInfo->AddAttribute(L"Media_Size", &pAttr) >= 0 && pAttr != NULL) {
-            pAttr->SetInt64Value(m_iMediaSize);
-            pAttr->Release();
-        }
-        pAttr = NULL;
-        if (pInfo->AddAttribute(L"Media_NumberFiles", &pAttr) >= 0 && pAttr != NULL) {
-            pAttr->SetIntValue(static_cast<int32_t>(m_dwMediaFileCount));
-            pAttr->Release();
-        }
-        pInfo->Release();
+    QvXmlHeld<IQvXmlNode> info;
+    if (m_pXml->SelectNode(L"/Factory/Media/Info", info.Out()) >= 0 && info) {
+        QvXmlHeld<IQvXmlAttribute> attr;
+        if (info->AddAttribute(L"Media_Size", attr.Out()) >= 0 && attr)
+            attr->SetInt64Value(m_iMediaSize);
+        if (info->AddAttribute(L"Media_NumberFiles", attr.Out()) >= 0 && attr)
+            attr->SetIntValue(static_cast<int32_t>(m_dwMediaFileCount));
     }
     if (m_pXml->Save(0) < 0) {
         CQvLog::GetInstance()->AddError(

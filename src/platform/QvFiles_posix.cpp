@@ -123,6 +123,9 @@ HANDLE CreateFileImpl(LPCWSTR name, DWORD access, DWORD disposition, DWORD flags
     if (!existed && (flagsAndAttributes & FILE_ATTRIBUTE_READONLY))
         (void)fchmod(fd, st.st_mode & 07555);  // the new file is read-only; this handle still writes
     const HANDLE h = RegisterFile(fd, canRead, canWrite);
+    // A file this call created goes again when no handle could be made for it, as a failed
+    // CreateFileW leaves nothing behind: a cut would otherwise find its part name taken.
+    if (h == INVALID_HANDLE_VALUE && !existed) unlink(p.path.c_str());
     if (h != INVALID_HANDLE_VALUE && (disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS))
         SetLastError(existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
     return h;

@@ -169,15 +169,14 @@ bool IsSingleName(const std::wstring& pattern) {
 // Lists the folder; false with the last error set when it cannot be read.
 bool ListFolder(const posix::NativePath& dir, const struct stat& self, const std::wstring& pattern,
                 std::vector<FindEntry>& out, std::vector<SkippedEntry>& skipped) {
-    DIR* d = opendir(dir.path.c_str());
+    posix::DirHandle d(opendir(dir.path.c_str()));
     if (!d) return posix::FailErrno(errno, posix::ErrOp::Other, true);
     if (IsSingleName(pattern)) {
-        ReadOne(dir, dirfd(d), pattern, out);
+        ReadOne(dir, dirfd(d.get()), pattern, out);
     } else {
-        AddDotEntries(dirfd(d), self, pattern, out);
-        ReadEntries(d, pattern, out, skipped);
+        AddDotEntries(dirfd(d.get()), self, pattern, out);
+        ReadEntries(d.get(), pattern, out, skipped);
     }
-    closedir(d);
     return true;
 }
 

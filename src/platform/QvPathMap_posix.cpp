@@ -47,17 +47,16 @@ bool EqualIgnoringCase(const std::wstring& a, const std::wstring& b) {
 // Several candidates ("ab", "AB" when "Ab" is asked for) resolve to the byte-wise smallest, so
 // the choice never depends on readdir order.
 Lookup FindIgnoringCase(const std::string& dir, const std::wstring& name, std::string& found) {
-    DIR* d = opendir(dir.c_str());
+    DirHandle d(opendir(dir.c_str()));
     if (!d) return (errno == ENOENT || errno == ENOTDIR) ? Lookup::NoFolder : Lookup::Absent;
     bool any = false;
-    while (const struct dirent* e = readdir(d)) {
+    while (const struct dirent* e = readdir(d.get())) {
         const std::string entry = e->d_name;
         if (entry == "." || entry == "..") continue;
         if (!EqualIgnoringCase(HostNameToWide(entry), name)) continue;
         if (!any || entry < found) found = entry;
         any = true;
     }
-    closedir(d);
     return any ? Lookup::Found : Lookup::Absent;
 }
 

@@ -13,6 +13,8 @@
 
 #include "platform/QvPlatform.h"
 
+#include <dirent.h>
+#include <memory>
 #include <string>
 #include <sys/stat.h>
 
@@ -91,6 +93,13 @@ R NoThrow(R onError, F&& body) {
         return onError;
     }
 }
+
+// An open folder listing, closed however the scope that opened it ends (an allocation failure
+// while its entries are read included).
+struct DirCloser {
+    void operator()(DIR* d) const { closedir(d); }
+};
+using DirHandle = std::unique_ptr<DIR, DirCloser>;
 
 // Converts 100-ns ticks since 1601 to and from a FILETIME.
 uint64_t TicksFromFileTime(const FILETIME& ft);

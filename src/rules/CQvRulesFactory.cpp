@@ -11,9 +11,8 @@ namespace {
 
 // Copies an XML text into a string and frees it; a null text gives the empty string.
 CQvString TakeText(BSTR bstr) {
-    CQvString str(bstr);
-    if (bstr) qvp::SysFreeString(bstr);
-    return str;
+    const QvBstrHeld held(bstr);
+    return CQvString(held.Get());
 }
 
 // The element's XPath for the log; empty when the facility cannot give one.

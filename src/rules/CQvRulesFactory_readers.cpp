@@ -33,28 +33,24 @@ long ReadAttribute(IQvXmlNode* pRuleNode, CQvString& strValue, const AttributeTe
         log->AddError(t.pszNullNode);
         return log->ExitFunction(static_cast<long>(E_FAIL));
     }
-    IQvXmlAttribute* pAttribute = nullptr;
-    if (pRuleNode->GetAttribute(t.pszAttribute, &pAttribute) < 0 || !pAttribute) {
+    QvXmlHeld<IQvXmlAttribute> attribute;
+    if (pRuleNode->GetAttribute(t.pszAttribute, attribute.Out()) < 0 || !attribute) {
         log->AddError(t.pszNoAttribute);
         return log->ExitFunction(static_cast<long>(E_FAIL));
     }
-    BSTR bstrValue = pAttribute->GetStringValue();
-    if (bstrValue) {
-        strValue = bstrValue;
-        qvp::SysFreeString(bstrValue);
-    } else {
+    const QvBstrHeld value(attribute->GetStringValue());
+    if (value)
+        strValue = value.Get();
+    else
         log->AddError(t.pszNoValue);
-    }
-    pAttribute->Release();
     return log->ExitFunction(static_cast<long>(S_OK));
 }
 
 // Reads one child's name into strName; false when the facility gives none.
 bool ReadName(IQvXmlNode* pChild, CQvString& strName) {
-    BSTR bstrName = pChild->GetName();
-    if (!bstrName) return false;
-    strName = bstrName;
-    qvp::SysFreeString(bstrName);
+    const QvBstrHeld name(pChild->GetName());
+    if (!name) return false;
+    strName = name.Get();
     return true;
 }
 
@@ -70,28 +66,24 @@ long ReadChildText(IQvXmlNode* pRuleNode, CQvString& strValue, const ChildTexts&
     }
     const int iCount = pRuleNode->GetChildCount();
     for (int i = 0; i < iCount; ++i) {
-        IQvXmlNode* pChild = nullptr;
-        if (pRuleNode->GetChildAt(i, &pChild) < 0 || !pChild) {
+        QvXmlHeld<IQvXmlNode> child;
+        if (pRuleNode->GetChildAt(i, child.Out()) < 0 || !child) {
             log->AddError(t.pszChildAt, i);
             return log->ExitFunction(static_cast<long>(E_FAIL));
         }
         CQvString strName;
-        if (!ReadName(pChild, strName)) {
+        if (!ReadName(child.Get(), strName)) {
             log->AddError(t.pszNoName);
-            pChild->Release();
             return log->ExitFunction(static_cast<long>(E_FAIL));
         }
         if (strName.CompareNoCase(t.pszElement) == 0) {
-            BSTR bstrText = pChild->GetText();
-            if (bstrText) {
-                strValue = bstrText;
-                qvp::SysFreeString(bstrText);
-                pChild->Release();
+            const QvBstrHeld text(child->GetText());
+            if (text) {
+                strValue = text.Get();
                 return log->ExitFunction(static_cast<long>(S_OK));
             }
             log->AddError(t.pszNoText, strName);
         }
-        pChild->Release();
     }
     return log->ExitFunction(static_cast<long>(S_OK));
 }

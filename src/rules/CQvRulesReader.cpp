@@ -43,43 +43,39 @@ long CQvRulesReader::ReadRules(LPCTSTR strRulesFilePath) {
         log->AddError(L"CQvRulesReader::ReadRules(...) FAILED to get XML Interface");
         return log->ExitFunction(static_cast<long>(E_FAIL));
     }
-    // The document is closed on every path, so a failed read leaves nothing open behind it.
-    if (pXml->Open(strRulesFilePath) < 0) {
+    // The document is closed on every path, an exception passing through included, so a failed
+    // read leaves nothing open behind it.
+    QvXmlHeld<IQvXml> doc(pXml);
+    pXml = nullptr;
+    if (doc->Open(strRulesFilePath) < 0) {
         log->AddError(L"CQvRulesReader::ReadRules(...) Open XML rules file %s FAILED",
                       strRulesFilePath);
-        pXml->Close();
         return log->ExitFunction(static_cast<long>(E_FAIL));
     }
-    IQvXmlNode* pRoot = nullptr;
-    if (pXml->GetRoot(&pRoot) < 0 || !pRoot) {
+    QvXmlHeld<IQvXmlNode> root;
+    if (doc->GetRoot(root.Out()) < 0 || !root) {
         log->AddError(L"CQvRulesReader::ReadRules(...) Get Root on XML rules file %s FAILED",
                       strRulesFilePath);
-        pXml->Close();
         return log->ExitFunction(static_cast<long>(E_FAIL));
     }
-    const long lResult = ReadRuleNodes(pRoot);
-    pRoot->Release();
-    pXml->Close();
-    return log->ExitFunction(lResult);
+    return log->ExitFunction(ReadRuleNodes(root.Get()));
 }
 
 long CQvRulesReader::ReadRuleNodes(IQvXmlNode* pRoot) {
     CQvLog* log = CQvLog::GetInstance();
-    IQvXmlNode* pRuleNode = nullptr;
-    if (pRoot->GetFirstChild(&pRuleNode) < 0 || !pRuleNode) {
+    QvXmlHeld<IQvXmlNode> ruleNode;
+    if (pRoot->GetFirstChild(ruleNode.Out()) < 0 || !ruleNode) {
         log->AddError(L"CQvRulesReader::ReadRules(...) Get first rule node FAILED");
         return E_FAIL;
     }
-    while (pRuleNode) {
-        const long lAdded = pRulesFactory ? pRulesFactory->AddToCatalog(pRuleNode)
+    while (ruleNode) {
+        const long lAdded = pRulesFactory ? pRulesFactory->AddToCatalog(ruleNode.Get())
                                           : static_cast<long>(E_FAIL);
-        pRuleNode->Release();
         if (lAdded < 0) {
             log->AddError(L"CQvRulesReader::ReadRules(...) Add rule node to catalog FAILED");
             return E_FAIL;
         }
-        pRuleNode = nullptr;
-        if (pRoot->GetNextChild(&pRuleNode) < 0) pRuleNode = nullptr;
+        if (pRoot->GetNextChild(ruleNode.Out()) < 0) ruleNode.Reset();
     }
     return S_OK;
 }

@@ -81,18 +81,17 @@ CQvString BoundedPath(const wchar_t* psz) {
 bool WriteAttribute(IQvXmlNode* pRule, const RuleAttribute& a, const wchar_t* pszValue,
                     bool bInt, int32_t iValue, LPCTSTR strPath) {
     CQvLog* log = CQvLog::GetInstance();
-    IQvXmlAttribute* pAttr = nullptr;
-    if (pRule->AddAttribute(a.pszName, &pAttr) < 0 || !pAttr) {
+    QvXmlHeld<IQvXmlAttribute> attr;
+    if (pRule->AddAttribute(a.pszName, attr.Out()) < 0 || !attr) {
         log->AddError(a.pszAddError, strPath);
         return false;
     }
     long lSet = S_OK;
     if (bInt) {
-        lSet = pAttr->SetIntValue(iValue);
+        lSet = attr->SetIntValue(iValue);
     } else if (pszValue) {
-        lSet = pAttr->SetStringValue(pszValue);
+        lSet = attr->SetStringValue(pszValue);
     }
-    pAttr->Release();
     if (lSet < 0) {
         log->AddError(a.pszSetError, strPath);
         return false;
@@ -103,13 +102,12 @@ bool WriteAttribute(IQvXmlNode* pRule, const RuleAttribute& a, const wchar_t* ps
 // Adds one child element holding a text; false after logging when either step fails.
 bool WriteChild(IQvXmlNode* pRule, const RuleChild& c, LPCTSTR strText, LPCTSTR strPath) {
     CQvLog* log = CQvLog::GetInstance();
-    IQvXmlNode* pChild = nullptr;
-    if (pRule->AddChild(c.pszName, &pChild) < 0 || !pChild) {
+    QvXmlHeld<IQvXmlNode> child;
+    if (pRule->AddChild(c.pszName, child.Out()) < 0 || !child) {
         log->AddError(c.pszAddError, strPath);
         return false;
     }
-    const long lSet = pChild->SetText(strText);
-    pChild->Release();
+    const long lSet = child->SetText(strText);
     if (lSet < 0) {
         log->AddError(c.pszSetError, strPath);
         return false;
@@ -136,16 +134,14 @@ bool FillRuleNode(IQvXmlNode* pRule, const QvRule& rule, LPCTSTR strPath) {
 bool WriteRuleNodes(IQvXmlNode* pRoot, const RuleVector& vtRules, LPCTSTR strPath) {
     CQvLog* log = CQvLog::GetInstance();
     for (const QvRule& rule : vtRules) {
-        IQvXmlNode* pRule = nullptr;
-        if (pRoot->AddChild(L"Rule", &pRule) < 0 || !pRule) {
+        QvXmlHeld<IQvXmlNode> ruleNode;
+        if (pRoot->AddChild(L"Rule", ruleNode.Out()) < 0 || !ruleNode) {
             log->AddError(
                 L"CQvSplit::SetupSplit(...) FAILED to add child node Rule to Xml file %s",
                 strPath);
             return false;
         }
-        const bool bFilled = FillRuleNode(pRule, rule, strPath);
-        pRule->Release();
-        if (!bFilled) return false;
+        if (!FillRuleNode(ruleNode.Get(), rule, strPath)) return false;
     }
     return true;
 }
@@ -317,11 +313,10 @@ DWORD CQvSplit::SetupSplitFromRules(LPCTSTR strVolumeID, RuleVector& vtRules,
 bool CQvSplit::WriteRulesFile(const RuleVector& vtRules, LPCTSTR strOutputDir,
                               CQvString& strRulesFile) {
     CQvLog* log = CQvLog::GetInstance();
-    IQvXml* pDoc = GetQvXmlInterface(XML_TYPE_LIBRARY);
-    if (!pDoc) return false;
+    QvXmlHeld<IQvXml> doc(GetQvXmlInterface(XML_TYPE_LIBRARY));
+    if (!doc) return false;
     if (vtRules.empty()) {
         log->AddError(L"CQvSplit::SetupSplit(...) FAILED RuleVector empty");
-        pDoc->Close();
         return false;
     }
     if (strOutputDir) {
@@ -332,19 +327,17 @@ bool CQvSplit::WriteRulesFile(const RuleVector& vtRules, LPCTSTR strOutputDir,
     } else {
         strRulesFile = kDefaultRulesFile;
     }
-    IQvXmlNode* pRoot = nullptr;
-    if (pDoc->Create(strRulesFile, L"RulesFile", &pRoot) < 0 || !pRoot) {
+    QvXmlHeld<IQvXmlNode> root;
+    if (doc->Create(strRulesFile, L"RulesFile", root.Out()) < 0 || !root) {
         log->AddError(L"c FAILED to create Xml file %s", strRulesFile);
-        pDoc->Close();
         return false;
     }
-    bool bWritten = WriteRuleNodes(pRoot, vtRules, strRulesFile);
-    pRoot->Release();
-    if (bWritten && pDoc->Save(0) < 0) {
+    bool bWritten = WriteRuleNodes(root.Get(), vtRules, strRulesFile);
+    root.Reset();
+    if (bWritten && doc->Save(0) < 0) {
         log->AddError(L"CQvSplit::SetupSplit(...) FAILED to save Xml file %s", strRulesFile);
         bWritten = false;
     }
-    pDoc->Close();
     return bWritten;
 }
 

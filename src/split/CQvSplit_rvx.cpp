@@ -229,32 +229,30 @@ long CQvSplit::AddItemToMedia(FileDesc* pFileDesc) {
 }
 
 long CQvSplit::AddFileToMedia(FileDesc* pFileDesc) {
-    IQvXmlNode* pFile = NULL;
-    if (!m_pFactoryNode || m_pFactoryNode->AddChild(L"FILE", &pFile) < 0 || !pFile) {
+    QvXmlHeld<IQvXmlNode> file;
+    if (!m_pFactoryNode || m_pFactoryNode->AddChild(L"FILE", file.Out()) < 0 || !file) {
         CQvLog::GetInstance()->AddError(L"Error adding node FILE");
         return E_FAIL;
     }
     QvEntryValues values;
     QvFileEntryValues(*pFileDesc, values);
     for (int i = 0; i < values.count; ++i)
-        AddValueToFileNode(pFile, values.values[i].szName, values.values[i].strText);
+        AddValueToFileNode(file.Get(), values.values[i].szName, values.values[i].strText);
     m_iMediaSize += pFileDesc->iFileSize;
     m_dwMediaFileCount += 1;
-    pFile->Release();
     return S_OK;
 }
 
 long CQvSplit::AddFolderToMedia(FileDesc* pFileDesc) {
-    IQvXmlNode* pFile = NULL;
-    if (!m_pFactoryNode || m_pFactoryNode->AddChild(L"FILE", &pFile) < 0 || !pFile)
+    QvXmlHeld<IQvXmlNode> file;
+    if (!m_pFactoryNode || m_pFactoryNode->AddChild(L"FILE", file.Out()) < 0 || !file)
         return E_FAIL;
     QvEntryValues values;
     QvFolderEntryValues(*pFileDesc, values);
     for (int i = 0; i < values.count; ++i)
-        AddValueToFileNode(pFile, values.values[i].szName, values.values[i].strText);
+        AddValueToFileNode(file.Get(), values.values[i].szName, values.values[i].strText);
     m_iMediaSize += pFileDesc->iFileSize;
     m_dwMediaFileCount += pFileDesc->dwFileCount;
-    pFile->Release();
     return S_OK;
 }
 
@@ -267,11 +265,10 @@ long CQvSplit::AddValueToFileNode(IQvXmlNode* pNode, LPCTSTR strValue, LPCTSTR s
         log->AddError(L"CQvSplit::AddValueToFileNode(...) pNode = NULL !");
         return log->ExitFunction(static_cast<long>(E_INVALIDARG));
     }
-    IQvXmlNode* pChild = NULL;
-    if (pNode->AddChild(strValue, &pChild) < 0 || !pChild)
+    QvXmlHeld<IQvXmlNode> child;
+    if (pNode->AddChild(strValue, child.Out()) < 0 || !child)
         return log->ExitFunction(static_cast<long>(E_FAIL));
-    const long lSet = pChild->SetText(strValueText);
-    pChild->Release();
+    const long lSet = child->SetText(strValueText);
     return log->ExitFunction(static_cast<long>(lSet < 0 ? E_FAIL : S_OK));
 }
 
@@ -315,13 +312,12 @@ bool AddInfoAttribute(IQvXmlNode* pInfo, const wchar_t* szName, const CQvString&
                       const wchar_t* szAddError, const wchar_t* szSetError,
                       const CQvString& strFile) {
     CQvLog* log = CQvLog::GetInstance();
-    IQvXmlAttribute* pAttribute = NULL;
-    if (pInfo->AddAttribute(szName, &pAttribute) < 0 || !pAttribute) {
+    QvXmlHeld<IQvXmlAttribute> attribute;
+    if (pInfo->AddAttribute(szName, attribute.Out()) < 0 || !attribute) {
         log->AddError(szAddError, strFile, strFile);
         return false;
     }
-    if (pAttribute->SetStringValue(strText) < 0) log->AddError(szSetError, strFile, strFile);
-    pAttribute->Release();
+    if (attribute->SetStringValue(strText) < 0) log->AddError(szSetError, strFile, strFile);
     return true;
 }
 
@@ -329,48 +325,44 @@ bool AddInfoAttribute(IQvXmlNode* pInfo, const wchar_t* szName, const CQvString&
 bool AddMediaInfo(IQvXmlNode* pRoot, const CQvString& strFile, const CQvString& strDispFlag,
                   const CQvString& strType, DWORD dwSplitSize) {
     CQvLog* log = CQvLog::GetInstance();
-    IQvXmlNode* pMedia = NULL;
-    if (pRoot->AddChild(L"Media", &pMedia) < 0 || !pMedia) {
+    QvXmlHeld<IQvXmlNode> media;
+    if (pRoot->AddChild(L"Media", media.Out()) < 0 || !media) {
         log->AddError(L"CQvSplit::CreateNewMediaFile(LPCTSTR strFileName=%s) Create Media node "
                       L"in XML file %s FAILED", strFile, strFile);
         return false;
     }
-    IQvXmlNode* pInfo = NULL;
-    if (pMedia->AddChild(L"Info", &pInfo) < 0 || !pInfo) {
+    QvXmlHeld<IQvXmlNode> info;
+    if (media->AddChild(L"Info", info.Out()) < 0 || !info) {
         log->AddError(L"CQvSplit::CreateNewMediaFile(LPCTSTR strFileName=%s) Create Info node "
                       L"in XML file %s FAILED", strFile, strFile);
-        pMedia->Release();
         return false;
     }
     CQvString strSplitSize;
     strSplitSize.Format(L"%d", dwSplitSize);
     const bool bDone =
-        AddInfoAttribute(pInfo, L"DispFlag", strDispFlag,
+        AddInfoAttribute(info.Get(), L"DispFlag", strDispFlag,
                          L"CQvSplit::CreateNewMediaFile(LPCTSTR strFileName=%s) Create DispFlag "
                          L"attribute in XML file %s FAILED",
                          L"CQvSplit::CreateNewMediaFile(LPCTSTR strFileName=%s) Set Value for "
                          L"DispFlag in XML file %s FAILED", strFile) &&
-        AddInfoAttribute(pInfo, L"Type", strType,
+        AddInfoAttribute(info.Get(), L"Type", strType,
                          L"CQvSplit::CreateNewMediaFile(LPCTSTR strFileName=%s) Create Type "
                          L"attribute in XML file %s FAILED",
                          L"CQvSplit::CreateNewMediaFile(LPCTSTR strFileName=%s) Set Value for "
                          L"Type in XML file %s FAILED", strFile) &&
-        AddInfoAttribute(pInfo, L"Split_Size", strSplitSize,
+        AddInfoAttribute(info.Get(), L"Split_Size", strSplitSize,
                          L"CQvSplit::CreateNewMediaFile(LPCTSTR strFileName=%s) Create Type "
                          L"Split_Size in XML file %s FAILED",
                          L"CQvSplit::CreateNewMediaFile(LPCTSTR strFileName=%s) Set Value for "
                          L"Split_Size in XML file %s FAILED", strFile);
-    pInfo->Release();
-    pMedia->Release();
     return bDone;
 }
 
 // Sets one attribute of the finished medium's "Info"; a failure leaves it out.
 void SetFinalAttribute(IQvXmlNode* pInfo, const wchar_t* szName, const std::wstring& strText) {
-    IQvXmlAttribute* pAttribute = NULL;
-    if (pInfo->AddAttribute(szName, &pAttribute) < 0 || !pAttribute) return;
-    pAttribute->SetStringValue(strText.c_str());
-    pAttribute->Release();
+    QvXmlHeld<IQvXmlAttribute> attribute;
+    if (pInfo->AddAttribute(szName, attribute.Out()) < 0 || !attribute) return;
+    attribute->SetStringValue(strText.c_str());
 }
 
 }  // namespace
@@ -401,12 +393,11 @@ long CQvSplit::CreateNewRVXMedia(LPCTSTR strFileName, LPCTSTR strDispFlag, LPCTS
 
 long CQvSplit::FinalizeMedia() {
     long lResult = E_FAIL;
-    IQvXmlNode* pInfo = NULL;
-    if (m_pXml && m_pXml->SelectNode(L"/Factory/Media/Info", &pInfo) >= 0 && pInfo) {
-        SetFinalAttribute(pInfo, L"Media_Size",
+    QvXmlHeld<IQvXmlNode> info;
+    if (m_pXml && m_pXml->SelectNode(L"/Factory/Media/Info", info.Out()) >= 0 && info) {
+        SetFinalAttribute(info.Get(), L"Media_Size",
                           std::to_wstring(static_cast<unsigned long long>(m_iMediaSize)));
-        SetFinalAttribute(pInfo, L"Media_NumberFiles", std::to_wstring(m_dwMediaFileCount));
-        pInfo->Release();
+        SetFinalAttribute(info.Get(), L"Media_NumberFiles", std::to_wstring(m_dwMediaFileCount));
         lResult = S_OK;
     }
     m_iTotalSize += m_iMediaSize;

@@ -1,6 +1,7 @@
 // Failure tests of cutting and recovery: every file operation failing in turn, and a cutting
 // process killed midway. Whatever happens, every byte of the file must stay on disk.
 #include "bigfile/QvBigFileTestUtil.h"
+#include "support/QvAllocFaults.h"
 
 #include <chrono>
 #include <fstream>
@@ -19,48 +20,109 @@ using qvtest::TempTree;
 
 namespace {
 
-const struct {
+// 3.5 parts of 1 MB: several parts, a short last one.
+const size_t kFileSize = 7 * kMB / 2;
+// One part and a short one: every allocation fails in turn, so each run is kept small.
+const size_t kSmallFileSize = kMB + 4096;
+
+// A kind of failure: the nth call of a file operation, or the nth allocation.
+struct FaultKind {
     FaultOp op;
     const char* name;
-} kOps[] = {{FaultOp::Create, "create"}, {FaultOp::Read, "read"},     {FaultOp::Write, "write"},
-            {FaultOp::Flush, "flush"},   {FaultOp::Rename, "rename"}, {FaultOp::Delete, "delete"}};
+    bool allocation;
+    size_t fileSize;
+};
+
+const FaultKind kOps[] = {
+    {FaultOp::Create, "create", false, kFileSize}, {FaultOp::Read, "read", false, kFileSize},
+    {FaultOp::Write, "write", false, kFileSize},   {FaultOp::Flush, "flush", false, kFileSize},
+    {FaultOp::Rename, "rename", false, kFileSize}, {FaultOp::Delete, "delete", false, kFileSize},
+    {FaultOp::Create, "allocation", true, kSmallFileSize}};
+
+// Entries of the map after a cut: the file's own and one per part.
+size_t EntriesAfterCut(size_t fileSize) { return 1 + fileSize / kMB + 1; }
+
+void StartCounting(const FaultKind& kind) {
+    if (kind.allocation)
+        qvtest::FailAllocation(static_cast<size_t>(-1));
+    else
+        qvp::ResetFaultCounters();
+}
+
+int CallsCounted(const FaultKind& kind) {
+    if (!kind.allocation) return qvp::FaultCallCount(kind.op);
+    const size_t n = qvtest::Allocations();
+    qvtest::FailAllocation(0);
+    return static_cast<int>(n);
+}
+
+void Inject(const FaultKind& kind, int n) {
+    if (kind.allocation)
+        qvtest::FailAllocation(static_cast<size_t>(n));
+    else
+        qvp::InjectFault(kind.op, n);
+}
+
+void ClearInjected() {
+    qvtest::FailAllocation(0);
+    qvp::ClearFaults();
+}
 
 const char kFile[] = "d/a.bin";
 const char kList[] = "parts.ini";
-// 3.5 parts of 1 MB: several parts, a short last one.
-const size_t kFileSize = 7 * kMB / 2;
 
 long Recover(const TempTree& t) {
     return CQvSplitBigFile::GetInstance()->RecoverFiles(t.Drive(), t.WinPath(kList).c_str());
 }
 
-// Calls of op made by one fault-free cut.
-int CountCutCalls(FaultOp op, const std::string& original) {
-    TempTree t;
-    qvbig::StartCutting(t, 21);
-    CutSetup s(t, kFile, original);
-    qvp::ResetFaultCounters();
-    EXPECT_EQ(0L, s.Cut());
-    return qvp::FaultCallCount(op);
+// The cut and the recovery with a fault armed just around the library's call: the test's own
+// allocations (keys, paths) are made before, so that only the library meets the fault.
+template <class Arm>
+long CutArmed(CutSetup& s, Arm arm) {
+    QvFileDescMapIter it = s.Iter();
+    CQvSplitBigFile* splitter = CQvSplitBigFile::GetInstance();
+    arm();
+    return splitter->SplitFile(s.map, it);
 }
 
-// Calls of op made by one fault-free recovery.
-int CountRecoverCalls(FaultOp op, const std::string& original) {
+template <class Arm>
+long RecoverArmed(const TempTree& t, Arm arm) {
+    const std::wstring list = t.WinPath(kList);
+    const WORD drive = t.Drive();
+    CQvSplitBigFile* splitter = CQvSplitBigFile::GetInstance();
+    arm();
+    return splitter->RecoverFiles(drive, list.c_str());
+}
+
+// Calls of the kind made by one fault-free cut.
+int CountCutCalls(const FaultKind& kind, const std::string& original) {
+    TempTree t;
+    qvbig::StartCutting(t, 21);
+    CutSetup s(t, kFile, original);
+    const long result = CutArmed(s, [&] { StartCounting(kind); });
+    const int calls = CallsCounted(kind);
+    EXPECT_EQ(0L, result);
+    return calls;
+}
+
+// Calls of the kind made by one fault-free recovery.
+int CountRecoverCalls(const FaultKind& kind, const std::string& original) {
     TempTree t;
     qvbig::StartCutting(t, 21);
     CutSetup s(t, kFile, original);
     EXPECT_EQ(0L, s.Cut());
-    qvp::ResetFaultCounters();
-    EXPECT_EQ(0L, Recover(t));
-    return qvp::FaultCallCount(op);
+    const long result = RecoverArmed(t, [&] { StartCounting(kind); });
+    const int calls = CallsCounted(kind);
+    EXPECT_EQ(0L, result);
+    return calls;
 }
 
 }  // namespace
 
 TEST(CQvSplitBigFileFaultTest, CutFailingAtAnyCallKeepsEveryByteAndCanBeRepeated) {
-    const std::string original = qvbig::PatternBytes(kFileSize, 21);
     for (const auto& kind : kOps) {
-        const int calls = CountCutCalls(kind.op, original);
+        const std::string original = qvbig::PatternBytes(kind.fileSize, 21);
+        const int calls = CountCutCalls(kind, original);
         EXPECT_GT(calls, 0) << kind.name;
         for (int n = 1; n <= calls; ++n) {
             SCOPED_TRACE(std::string(kind.name) + " call " + std::to_string(n) + " of " +
@@ -68,9 +130,8 @@ TEST(CQvSplitBigFileFaultTest, CutFailingAtAnyCallKeepsEveryByteAndCanBeRepeated
             TempTree t;
             qvbig::StartCutting(t, 21);
             CutSetup s(t, kFile, original);
-            qvp::InjectFault(kind.op, n);
-            const long result = s.Cut();
-            qvp::ClearFaults();
+            const long result = CutArmed(s, [&] { Inject(kind, n); });
+            ClearInjected();
             ASSERT_TRUE(qvbig::BytesOnDisk(t, kFile, kList, original));
             if (result != 0) {
                 // Nothing of the failed cut is left for the split to use.
@@ -84,7 +145,7 @@ TEST(CQvSplitBigFileFaultTest, CutFailingAtAnyCallKeepsEveryByteAndCanBeRepeated
             } else {
                 EXPECT_FALSE(t.Exists(kFile));
             }
-            EXPECT_EQ(5u, s.map.size());
+            EXPECT_EQ(EntriesAfterCut(kind.fileSize), s.map.size());
             ASSERT_EQ(0L, Recover(t));
             EXPECT_EQ(original, t.ReadFile(kFile));
         }
@@ -92,10 +153,10 @@ TEST(CQvSplitBigFileFaultTest, CutFailingAtAnyCallKeepsEveryByteAndCanBeRepeated
 }
 
 TEST(CQvSplitBigFileFaultTest, RecoveryFailingAtAnyCallNeverLosesAByte) {
-    const std::string original = qvbig::PatternBytes(kFileSize, 22);
     for (bool olderFile : {false, true}) {
         for (const auto& kind : kOps) {
-            const int calls = CountRecoverCalls(kind.op, original);
+            const std::string original = qvbig::PatternBytes(kind.fileSize, 22);
+            const int calls = CountRecoverCalls(kind, original);
             if (kind.op != FaultOp::Flush) {
                 EXPECT_GT(calls, 0) << kind.name;
             }
@@ -107,9 +168,8 @@ TEST(CQvSplitBigFileFaultTest, RecoveryFailingAtAnyCallNeverLosesAByte) {
                 CutSetup s(t, kFile, original);
                 ASSERT_EQ(0L, s.Cut());
                 if (olderFile) t.WriteFile(kFile, "older");
-                qvp::InjectFault(kind.op, n);
-                const long result = Recover(t);
-                qvp::ClearFaults();
+                const long result = RecoverArmed(t, [&] { Inject(kind, n); });
+                ClearInjected();
                 // E_INVALIDARG: the list itself could not be read.
                 EXPECT_TRUE(result == 0 || result == static_cast<long>(E_INVALIDARG)) << result;
                 // The file is whole, or the older one is untouched and the parts rebuild it.

@@ -1,20 +1,6 @@
 // The allocation-failure seam: the test program's own operator new, counting when armed.
 #include "support/QvAllocFaults.h"
 
-#if defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define QV_WITH_LSAN 1
-#endif
-#endif
-#if defined(__SANITIZE_ADDRESS__) && !defined(QV_WITH_LSAN)
-#define QV_WITH_LSAN 1
-#endif
-#if defined(QV_WITH_LSAN) && !defined(_WIN32)
-#include <sanitizer/lsan_interface.h>
-#else
-#undef QV_WITH_LSAN
-#endif
-
 #include <atomic>
 #include <cstdlib>
 #include <new>
@@ -47,14 +33,6 @@ void FailAllocation(size_t nth) {
 }
 
 size_t Allocations() { return g_count; }
-
-#if defined(QV_WITH_LSAN)
-LeakCheckPause::LeakCheckPause() { __lsan_disable(); }
-LeakCheckPause::~LeakCheckPause() { __lsan_enable(); }
-#else
-LeakCheckPause::LeakCheckPause() {}
-LeakCheckPause::~LeakCheckPause() {}
-#endif
 
 }  // namespace qvtest
 

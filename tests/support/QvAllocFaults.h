@@ -21,16 +21,6 @@ public:
     AllocationFault& operator=(const AllocationFault&) = delete;
 };
 
-// Pauses LeakSanitizer for one scope in sanitizer builds: blocks allocated meanwhile are not
-// reported. Elsewhere it does nothing.
-class LeakCheckPause {
-public:
-    LeakCheckPause();
-    ~LeakCheckPause();
-    LeakCheckPause(const LeakCheckPause&) = delete;
-    LeakCheckPause& operator=(const LeakCheckPause&) = delete;
-};
-
 }  // namespace qvtest
 
 #endif
