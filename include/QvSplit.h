@@ -141,4 +141,30 @@ extern "C" QVSPLIT_API BOOL QvGetLeftOut(DWORD dwIndex, LPCTSTR* ppszPath, int64
 // null past the end.
 extern "C" QVSPLIT_API LPCTSTR QvGetErrorText(DWORD dwIndex);
 
+// What a medium's file system takes beyond the files' own bytes. With no model set (the
+// default) a medium holds file bytes up to the split size. With a model, every fit test, size
+// check and medium total of the split and the item-list split counts allocated bytes instead,
+// so that the medium's image stays within the split size:
+//   a file           its bytes rounded up to whole blocks, plus one entry
+//   an entry         cbPerEntry + cbPerNameByte per UTF-8 byte of its name
+//                    + cbPerNameUnit per UTF-16 unit of its name (at most cchNameUnitsMax units)
+//   a folder         cbPerFolder plus its entry, once per medium for every folder the medium's
+//                    entries are restored under (a folder kept whole brings all of its own)
+//   a medium         cbPerMedium
+// Files of 4 GiB or more take one more entry for every further 4 GiB (ISO 9660 extents).
+// The media files still give each file's own size in "FileSize"; the predicted image size
+// of each medium is written as the "Image_Size" attribute of "Info".
+struct QvAllocationModel {
+    uint32_t cbBlock;          // allocation unit of file data (0: bytes as they are)
+    uint32_t cbPerEntry;
+    uint32_t cbPerNameByte;
+    uint32_t cbPerNameUnit;
+    uint32_t cchNameUnitsMax;  // 0: every unit counts
+    uint32_t cbPerFolder;
+    uint64_t cbPerMedium;
+};
+
+// Sets the model for the splits that follow in this process; null goes back to file bytes.
+extern "C" QVSPLIT_API void QvSetAllocationModel(const QvAllocationModel* pModel);
+
 #endif

@@ -2,6 +2,7 @@
 #ifndef CQVFILEDESCCATALOG_H
 #define CQVFILEDESCCATALOG_H
 
+#include "common/QvAllocation.h"
 #include "common/QvRecords.h"
 #include "rules/CQvPathRules.h"
 #include "rules/CQvRulesFactory.h"
@@ -124,7 +125,7 @@ private:
     long CheckBeforeCutting(DWORD dwSplit, DWORD dwFirstMediaFreeSpaceSize);
     bool m_bSizingOnly = false;  // CheckSize counts oversize files as their parts, cuts nothing
     void AddSizesOfMap(QvFileDescMap& mpFileDesc, int64_t iLimit, int64_t& iTotal,
-                       int64_t& iSizeBigFile, int64_t* piMapSize);
+                       int64_t& iSizeBigFile, int64_t* piMapSize, qvalloc::FolderSet* pFolders = nullptr);
     static CQvString LocalWriteTime(DWORD dwLow, DWORD dwHigh);
     void StartBuildCache();
     void EndBuildCache();

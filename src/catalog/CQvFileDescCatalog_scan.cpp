@@ -3,6 +3,7 @@
 #include "bigfile/CQvSplitBigFile.h"
 #include "catalog/CQvFileDescCatalog.h"
 #include "catalog/QvCatalogWalk.h"
+#include "common/QvAllocation.h"
 #include "common/QvFileDescKeys.h"
 #include "common/QvLeftOut.h"
 #include "facilities/CQvLog.h"
@@ -159,7 +160,8 @@ long CQvFileDescCatalog::AddSingleFileKnown(CQvPathRules* pQvPathRules, LPCTSTR 
         if (!pDesc) return log->ExitFunction(static_cast<long>(E_FAIL));
         if (pQvPathRules->vtInclude[i] == InAny)
             pDesc->iAllTogetherGroup = pQvPathRules->GetAllTogetherGroup();
-        const bool bOversize = (pDesc->iFileSize / kMegabyte) >= static_cast<int64_t>(dwSplitSize);
+        const bool bOversize =
+            !qvalloc::FitsEmptyMedium(qvalloc::EntryCost(*pDesc), pDesc->strTargetPath, dwSplitSize);
         if (bOversize && !(pSplitter && pSplitter->IsSplitBigFileOn())) {
             const int32_t iLow = static_cast<int32_t>(static_cast<uint32_t>(pDesc->iFileSize));
             if (Find(strKey, L".wim")) {
@@ -353,7 +355,13 @@ bool CQvFileDescCatalog::KeepsWhole(const std::wstring& strDir, DWORD dwSplit) {
     strBare.RemoveBackslash();
     if (strBare.str().find(L"System Volume Information") != std::wstring::npos) return true;
     const QvDirFacts facts = MeasureDirFacts(strBare.str());
-    return facts.bComplete && FitsEmptyMedium(facts.iTotal, dwSplit);
+    if (!facts.bComplete) return false;
+    if (!qvalloc::On()) return FitsEmptyMedium(facts.iTotal, dwSplit);
+    // Its target is not known here; the folders of its own path stand in for those it needs.
+    CQvPathString strParent(strBare);
+    strParent.RemoveFileSpec();
+    return qvalloc::FitsEmptyMedium(qvalloc::FolderKeptWholeCost(strBare, facts.iTotal),
+                                    strParent, dwSplit);
 }
 
 int64_t CQvFileDescCatalog::MeasureDir(const std::wstring& strDir) {

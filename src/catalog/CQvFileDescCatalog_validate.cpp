@@ -3,6 +3,7 @@
 #include "bigfile/CQvSplitBigFile.h"
 #include "catalog/CQvFileDescCatalog.h"
 #include "catalog/QvCatalogWalk.h"
+#include "common/QvAllocation.h"
 #include "common/QvFileDescKeys.h"
 #include "common/QvLeftOut.h"
 #include "facilities/CQvLog.h"
@@ -124,6 +125,21 @@ void CQvFileDescCatalog::BuildFilesOneByOne() {
 
 namespace {
 
+// Whether a file cannot stand on an empty medium of iLimit bytes (under a model: with the
+// medium's structures and the folders it needs), so that it must be cut or left out.
+bool TooBigForMedium(const FileDesc& entry, int64_t iLimit) {
+    return !qvalloc::FitsEmptyMedium(qvalloc::EntryCost(entry), entry.strTargetPath,
+                                     static_cast<DWORD>(iLimit / kMegabyte));
+}
+
+// The name a part of a cut file gets: the file's, a time stamp and the part number.
+std::wstring PartName(const FileDesc& entry) {
+    std::wstring name = entry.strFilePath.str();
+    const size_t slash = name.rfind(L'\\');
+    if (slash != std::wstring::npos) name.erase(0, slash + 1);
+    return name + L".00000000000000.Part000";
+}
+
 // Whether folder, ignoring letter case, is path itself or a path below it.
 bool CoversPath(const CQvString& folder, LPCTSTR path) {
     CQvString strFolder(folder);
@@ -194,7 +210,9 @@ void CQvFileDescCatalog::ApplyExcludeRules() {
 long CQvFileDescCatalog::RunSizeChecks(DWORD dwSplit, DWORD dwFirstMediaFreeSpaceSize,
                                        const int64_t* piSize) {
     CQvLog* log = CQvLog::GetInstance();
-    const int64_t iLimit = static_cast<int64_t>(dwSplit) * kMegabyte;
+    // Under an allocation model the sizes are allocated bytes and each medium gives up its own
+    // structures first.
+    const int64_t iLimit = static_cast<int64_t>(dwSplit) * kMegabyte - qvalloc::MediumCost();
     const int64_t iBig = piSize[kBig], iFirst = piSize[kFirst], iLast = piSize[kLast];
     const int64_t iGroup = piSize[kGroup], iAll = piSize[kAll];
     const wchar_t* kPrefix = L"CQvFileDescCatalog::ValidateSplitSize(DWORD dwSplitSize=%d)FAILED -> ";
@@ -234,23 +252,30 @@ int64_t CQvFileDescCatalog::CheckSize(DWORD dwSplit, int64_t& iSizeBigFile, int6
     int64_t iTotal = 0;
     m_mpCutParts.clear();
     const int64_t iLimit = static_cast<int64_t>(dwSplit) * kMegabyte;
-    AddSizesOfMap(mpFileDescInAll, iLimit, iTotal, iSizeBigFile, &iSizeAll);
+    // Each set that must share a medium counts the folders its entries need once.
+    qvalloc::FolderSet allFolders, firstFolders, lastFolders;
+    AddSizesOfMap(mpFileDescInAll, iLimit, iTotal, iSizeBigFile, &iSizeAll, &allFolders);
     AddSizesOfMap(mpFileDescInAny, iLimit, iTotal, iSizeBigFile, nullptr);
-    AddSizesOfMap(mpFileDescInFirst, iLimit, iTotal, iSizeBigFile, &iSizeFirst);
-    AddSizesOfMap(mpFileDescNotFirst, iLimit, iTotal, iSizeBigFile, &iSizeFirst);
-    AddSizesOfMap(mpFileDescInLast, iLimit, iTotal, iSizeBigFile, &iSizeLast);
-    AddSizesOfMap(mpFileDescNotLast, iLimit, iTotal, iSizeBigFile, &iSizeLast);
+    AddSizesOfMap(mpFileDescInFirst, iLimit, iTotal, iSizeBigFile, &iSizeFirst, &firstFolders);
+    AddSizesOfMap(mpFileDescNotFirst, iLimit, iTotal, iSizeBigFile, &iSizeFirst, &firstFolders);
+    AddSizesOfMap(mpFileDescInLast, iLimit, iTotal, iSizeBigFile, &iSizeLast, &lastFolders);
+    AddSizesOfMap(mpFileDescNotLast, iLimit, iTotal, iSizeBigFile, &iSizeLast, &lastFolders);
     iSizeLast += iSizeAll;
     iSizeFirst += iSizeAll;
     const int iGroupCount = pRulesFactory ? pRulesFactory->GetGroupIDCount() : 0;
     if (iGroupCount > 0) {
         // One pass gives every group's sum; the groups are then compared in number order.
         std::vector<int64_t> viGroupSize(static_cast<size_t>(iGroupCount), 0);
+        std::vector<qvalloc::FolderSet> vGroupFolders(qvalloc::On() ? static_cast<size_t>(iGroupCount) : 0);
         for (auto& entry : mpFileDescInAny) {
             const int32_t g = entry.second.iAllTogetherGroup;
+            if (!(g >= 0 && g < iGroupCount)) continue;
             // A file to be cut leaves its group: its parts are placed one by one.
-            if (m_bSizingOnly && entry.second.iFileSize >= iLimit && IsSplitOn()) continue;
-            if (g >= 0 && g < iGroupCount) viGroupSize[static_cast<size_t>(g)] += entry.second.iFileSize;
+            if (m_bSizingOnly && TooBigForMedium(entry.second, iLimit) && IsSplitOn()) continue;
+            viGroupSize[static_cast<size_t>(g)] += qvalloc::EntryCost(entry.second);
+            if (!vGroupFolders.empty())
+                viGroupSize[static_cast<size_t>(g)] +=
+                    vGroupFolders[static_cast<size_t>(g)].Add(entry.second.strTargetPath);
         }
         for (int64_t iSum : viGroupSize)
             if (iSum > iSizeGroup) iSizeGroup = iSum;
@@ -264,7 +289,7 @@ int64_t CQvFileDescCatalog::CheckSize(DWORD dwSplit, int64_t& iSizeBigFile, int6
 // after it, are counted.
 void CQvFileDescCatalog::AddSizesOfMap(QvFileDescMap& mpFileDesc, int64_t iLimit,
                                        int64_t& iTotal, int64_t& iSizeBigFile,
-                                       int64_t* piMapSize) {
+                                       int64_t* piMapSize, qvalloc::FolderSet* pFolders) {
     for (QvFileDescMapIter it = mpFileDesc.begin(); it != mpFileDesc.end();) {
         QvFileDescMapIter cur = it;
         FileDesc& entry = cur->second;
@@ -274,13 +299,19 @@ void CQvFileDescCatalog::AddSizesOfMap(QvFileDescMap& mpFileDesc, int64_t iLimit
             strDir.RemoveBackslash();
             CheckBigFileInDir(iLimit, iSizeBigFile, mpFileDesc, cur, strDir);
         } else {
-            int64_t iBiggestPart = entry.iFileSize;
-            if (entry.iFileSize >= iLimit && IsSplitOn() && m_bSizingOnly) {
+            // Under a model the biggest counts as it would stand alone: its allocated size and
+            // the folders it needs.
+            const int64_t iOwnFolders =
+                qvalloc::On() ? qvalloc::FolderSet().CostOfNew(entry.strTargetPath) : 0;
+            int64_t iBiggestPart = qvalloc::EntryCost(entry) + iOwnFolders;
+            const bool bTooBig = TooBigForMedium(entry, iLimit);
+            if (bTooBig && IsSplitOn() && m_bSizingOnly) {
                 // Counted as the parts it would be cut into: all its bytes, none bigger than a part.
                 const int64_t iPart =
                     static_cast<int64_t>(CQvSplitBigFile::GetInstance()->GetPartSize()) * kMegabyte;
-                iBiggestPart = std::min(entry.iFileSize, iPart);
-            } else if (entry.iFileSize >= iLimit && IsSplitOn()) {
+                iBiggestPart = qvalloc::FileCost(std::min(entry.iFileSize, iPart), PartName(entry)) +
+                               iOwnFolders;
+            } else if (bTooBig && IsSplitOn()) {
                 auto done = m_mpCutParts.find(cur->first.str());
                 if (done != m_mpCutParts.end()) {
                     // Already cut for another map: the file is gone, its parts stand in here too.
@@ -304,8 +335,10 @@ void CQvFileDescCatalog::AddSizesOfMap(QvFileDescMap& mpFileDesc, int64_t iLimit
             mpFileDesc.erase(cur);
             continue;
         }
-        iTotal += entry.iFileSize;
-        if (piMapSize) *piMapSize += entry.iFileSize;
+        const int64_t iCost = qvalloc::EntryCost(entry) +
+                              (pFolders && piMapSize ? pFolders->Add(entry.strTargetPath) : 0);
+        iTotal += iCost;
+        if (piMapSize) *piMapSize += iCost;
     }
 }
 

@@ -95,6 +95,9 @@ long CQvMediaFactory::CreateNewMediaFile(LPCTSTR strFileName, LPCTSTR strDispFla
         return log->ExitFunction(static_cast<long>(E_FAIL));
     }
     m_iMediaSize = 0;
+    m_iMediaReserved = 0;
+    m_iMediaUsed = qvalloc::MediumCost();
+    m_mediaFolders.Clear();
     m_dwMediaFileCount = 0;
     return log->ExitFunction(AddMediaInfo(strFileName, strDispFlag, strType, dwSplitSize));
 }
@@ -150,6 +153,10 @@ long CQvMediaFactory::AddFileToMedia(FileDesc* pFileDesc) {
         AddDirectoryValues(file.Get(), *pFileDesc);
     else
         AddFileValues(file.Get(), *pFileDesc);
+    if (qvalloc::On())
+        m_iMediaUsed += qvalloc::EntryCost(*pFileDesc) + m_mediaFolders.Add(pFileDesc->strTargetPath);
+    else
+        m_iMediaUsed += pFileDesc->iFileSize;
     return log->ExitFunction(static_cast<long>(S_OK));
 }
 

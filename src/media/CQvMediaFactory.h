@@ -3,6 +3,7 @@
 #ifndef CQVMEDIAFACTORY_H
 #define CQVMEDIAFACTORY_H
 
+#include "common/QvAllocation.h"
 #include "common/QvRecords.h"
 #include "facilities/QvXml.h"
 
@@ -52,6 +53,12 @@ protected:
     IQvXml* m_pXml;
     IQvXmlNode* m_pFactoryNode;
     int64_t m_iMediaSize;
+    // What the medium being written takes under the allocation model: its entries and folders,
+    // the medium's own structures and the space kept free (equal to m_iMediaSize without a
+    // model); the fit tests compare this.
+    int64_t m_iMediaUsed = 0;
+    int64_t m_iMediaReserved = 0;      // the space kept free on it, counted in m_iMediaUsed
+    qvalloc::FolderSet m_mediaFolders;  // folders the medium holds so far
     DWORD m_dwMediaFileCount;
 
 private:

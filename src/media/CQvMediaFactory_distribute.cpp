@@ -50,6 +50,7 @@ struct CQvMediaFactory::QvFitIndex {
         nLive = keys.size();
     }
     bool IsAlive(size_t i) const { return i < alive.size() && alive[i]; }
+    int64_t Key(size_t i) const { return tree[nLeaves + i]; }
     void Remove(size_t i) {
         if (!IsAlive(i)) return;
         alive[i] = 0;
@@ -114,17 +115,31 @@ struct CQvMediaFactory::QvMediaRun {
 
 namespace {
 
+// What each entry takes on a medium: its bytes, or its allocated size under a model (the
+// folders it needs are tested when it is placed, as they depend on what the medium holds).
 std::vector<int64_t> ByteKeys(const FileDescVector& list) {
     std::vector<int64_t> keys;
     keys.reserve(list.size());
-    for (const FileDesc& desc : list) keys.push_back(desc.iFileSize);
+    const bool bModel = qvalloc::On();
+    for (const FileDesc& desc : list) keys.push_back(bModel ? qvalloc::EntryCost(desc) : desc.iFileSize);
     return keys;
+}
+
+// A group's bytes, or under a model its entries and every folder they need, as on an empty
+// medium: never less than what placing the group adds.
+int64_t GroupCost(const GroupFileDesc& group) {
+    if (!qvalloc::On()) return group.iGroupSize;
+    qvalloc::FolderSet folders;
+    int64_t iCost = 0;
+    for (const FileDesc& desc : group.vtFileDesc)
+        iCost += qvalloc::EntryCost(desc) + folders.Add(desc.strTargetPath);
+    return iCost;
 }
 
 std::vector<int64_t> GroupKeys(const GroupFileDescVector& groups) {
     std::vector<int64_t> keys;
     keys.reserve(groups.size());
-    for (const GroupFileDesc& group : groups) keys.push_back(group.iGroupSize);
+    for (const GroupFileDesc& group : groups) keys.push_back(GroupCost(group));
     return keys;
 }
 
@@ -142,6 +157,17 @@ int64_t MapBytes(const QvFileDescMap& map) {
     int64_t total = 0;
     for (const auto& entry : map) total += entry.second.iFileSize;
     return total;
+}
+
+// Adds what the entries take under the model, with the folders none of them has needed yet.
+void AddAllocated(const FileDesc& desc, qvalloc::FolderSet& folders, int64_t& iTotal) {
+    iTotal += qvalloc::EntryCost(desc) + folders.Add(desc.strTargetPath);
+}
+void AddAllocated(const QvFileDescMap& map, qvalloc::FolderSet& folders, int64_t& iTotal) {
+    for (const auto& entry : map) AddAllocated(entry.second, folders, iTotal);
+}
+void AddAllocated(const FileDescVector& list, qvalloc::FolderSet& folders, int64_t& iTotal) {
+    for (const FileDesc& desc : list) AddAllocated(desc, folders, iTotal);
 }
 
 }  // namespace
@@ -256,6 +282,19 @@ void CQvMediaFactory::PrepareLists(QvMediaRun& run, int iGroupCount) {
     for (const FileDescVector* list :
          {&run.vtFileDesc, &run.vtFileDescNotFirst, &run.vtFileDescNotLast})
         for (const FileDesc& desc : *list) run.iEntryTotal += desc.iFileSize;
+    if (qvalloc::On()) {
+        // All of it on one medium: every entry, every folder once, the medium's structures.
+        qvalloc::FolderSet folders;
+        int64_t iAllocated = qvalloc::MediumCost();
+        for (const QvFileDescMap* map : {&run.mpAll, &run.mpFirst, &run.mpLast})
+            AddAllocated(*map, folders, iAllocated);
+        for (const GroupFileDesc& group : run.vtGroupDesc)
+            AddAllocated(group.vtFileDesc, folders, iAllocated);
+        for (const FileDescVector* list :
+             {&run.vtFileDesc, &run.vtFileDescNotFirst, &run.vtFileDescNotLast})
+            AddAllocated(*list, folders, iAllocated);
+        run.iEntryTotal = iAllocated;
+    }
     run.groupIndex.Build(&run.vtGroupDesc, GroupKeys(run.vtGroupDesc));
     run.otherIndex.Build(&run.vtFileDesc, ByteKeys(run.vtFileDesc));
     run.notFirstIndex.Build(&run.vtFileDescNotFirst, ByteKeys(run.vtFileDescNotFirst));
@@ -269,7 +308,8 @@ DWORD CQvMediaFactory::WriteMediaSet(QvMediaRun& run) {
     // Free space counts in bytes like the total. The total the validation stored is trusted
     // unless the entries themselves are bigger (a catalogue not validated again), so that one
     // medium is chosen only when everything really fits on it.
-    const int64_t iTotal = std::max(m_iTotalSize, run.iEntryTotal);
+    const int64_t iTotal =
+        qvalloc::On() ? run.iEntryTotal : std::max(m_iTotalSize, run.iEntryTotal);
     if (Megabytes(iFreeBytes + iTotal) < static_cast<int64_t>(run.dwSplitSize))
         return WriteOnlyMedium(run) ? 1 : 0;
     if (!WriteFirstMedium(run)) return 0;
@@ -295,6 +335,9 @@ bool CQvMediaFactory::BeginMedium(QvMediaRun& run, const CQvString& strPath, boo
         return false;
     }
     m_iMediaSize = bFirst ? static_cast<int64_t>(run.dwFreeSpace) * kMegabyte : 0;
+    m_iMediaReserved = m_iMediaSize;
+    m_iMediaUsed = m_iMediaSize + qvalloc::MediumCost();
+    m_mediaFolders.Clear();
     m_dwMediaFileCount = 0;
     return true;
 }
@@ -411,6 +454,8 @@ bool CQvMediaFactory::FinishMedium(const CQvString& strPath) {
             attr->SetInt64Value(m_iMediaSize);
         if (info->AddAttribute(L"Media_NumberFiles", attr.Out()) >= 0 && attr)
             attr->SetIntValue(static_cast<int32_t>(m_dwMediaFileCount));
+        if (qvalloc::On() && info->AddAttribute(L"Image_Size", attr.Out()) >= 0 && attr)
+            attr->SetInt64Value(m_iMediaUsed - m_iMediaReserved);
     }
     if (m_pXml->Save(0) < 0) {
         CQvLog::GetInstance()->AddError(
@@ -566,7 +611,7 @@ long CQvMediaFactory::FillMediaWithOtherFiles(DWORD dwSplitSize, FileDescVector&
 long CQvMediaFactory::FillOther(DWORD dwSplitSize, FileDescVector& vtFileDesc,
                                 QvFitIndex& index) {
     const int64_t iSplit = static_cast<int64_t>(dwSplitSize);
-    if (index.nLive == 0 || Megabytes(m_iMediaSize) >= iSplit) return S_OK;
+    if (index.nLive == 0 || Megabytes(m_iMediaUsed) >= iSplit) return S_OK;
     size_t pos = 0;
     for (;;) {
         if (AbortRequested()) {
@@ -574,14 +619,19 @@ long CQvMediaFactory::FillOther(DWORD dwSplitSize, FileDescVector& vtFileDesc,
                 L"CQvMediaFactory::FillMediaWithOtherFiles(...) ABORT request");
             return E_ABORT;
         }
-        const size_t i = index.FindFirstBelow(pos, FitLimit(dwSplitSize, m_iMediaSize));
+        const int64_t iLimit = FitLimit(dwSplitSize, m_iMediaUsed);
+        size_t i = index.FindFirstBelow(pos, iLimit);
+        // Under a model an entry also needs the folders it goes into that the medium lacks.
+        while (i != QvFitIndex::npos &&
+               index.Key(i) + m_mediaFolders.CostOfNew(vtFileDesc[i].strTargetPath) >= iLimit)
+            i = index.FindFirstBelow(i + 1, iLimit);
         if (i == QvFitIndex::npos) return S_OK;
         if (AddFileToMedia(&vtFileDesc[i]) < 0)
             CQvLog::GetInstance()->AddError(L"CQvMediaFactory::FillMediaWithOtherFiles(...) "
                                             L"FAILED to add file %s to xml media file",
                                             vtFileDesc[i].strFilePath);
         index.Remove(i);
-        if (index.nLive == 0 || Megabytes(m_iMediaSize) >= iSplit) return S_OK;
+        if (index.nLive == 0 || Megabytes(m_iMediaUsed) >= iSplit) return S_OK;
         pos = i + 1;
     }
 }
@@ -611,7 +661,7 @@ long CQvMediaFactory::FillGroups(DWORD dwSplitSize, GroupFileDescVector& vtGroup
             log->AddError(L"CQvMediaFactory::FillMediaWithGroupFiles(...) ABORT request");
             return E_ABORT;
         }
-        const size_t i = index.FindFirstBelow(pos, FitLimit(dwSplitSize, m_iMediaSize));
+        const size_t i = index.FindFirstBelow(pos, FitLimit(dwSplitSize, m_iMediaUsed));
         if (i == QvFitIndex::npos) break;
         GroupFileDesc& group = vtGroupDesc[i];
         for (FileDesc& desc : group.vtFileDesc)

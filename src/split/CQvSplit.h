@@ -3,8 +3,12 @@
 #define CQVSPLIT_H
 
 #include "QvSplit.h"
+#include "common/QvAllocation.h"
 #include "common/QvRecords.h"
 #include "facilities/QvXml.h"
+
+#include <string>
+#include <unordered_map>
 
 // Starts afresh the report of what a split leaves out and of the errors it meets (the
 // exported QvGetLeftOut and QvGetErrorText read it).
@@ -89,6 +93,14 @@ protected:
     IQvXmlNode* m_pFactoryNode;
     int64_t m_iMediaSize;
     DWORD m_dwMediaFileCount;
+    // Under an allocation model: what the item-list medium being written takes, the folders it
+    // holds, and each item's allocated size once measured (a folder item is walked once).
+    int64_t m_iMediaUsed = 0;
+    qvalloc::FolderSet m_mediaFolders;
+    std::unordered_map<std::wstring, int64_t> m_mpItemCost;
+    int64_t ItemCost(const FileDesc& item);
+    // Whether an item fits beside what the item-list medium holds.
+    bool ItemFits(const FileDesc& item);
     FileDescVector m_ItemsOnAllMedia;
     FileDescVector m_ItemsOnAnyMedia;
     int m_bSaveMedia;

@@ -112,8 +112,16 @@ DWORD CQvSplit::SplitRVXBody(LPCTSTR strVolumeID, RuleVector& vtRules, LPCTSTR s
     m_lpUserParam = lpUserParam;
     m_iTotalSize = 0;
     CreateItemsList(vtRules);
-    // Folders count 0 here: they are sized only when first placed.
-    const int64_t iAllMediaSize = ItemsSize(m_ItemsOnAllMedia);
+    // Folders count 0 here: they are sized only when first placed (under an allocation model
+    // they are measured now).
+    m_mpItemCost.clear();
+    int64_t iAllMediaSize = ItemsSize(m_ItemsOnAllMedia);
+    if (qvalloc::On()) {
+        qvalloc::FolderSet folders;
+        iAllMediaSize = qvalloc::MediumCost();
+        for (const FileDesc& item : m_ItemsOnAllMedia)
+            iAllMediaSize += ItemCost(item) + folders.Add(item.strTargetPath);
+    }
     log->AddInfo(L"m_ItemsOnAnyMedia.size() = %d", static_cast<int>(m_ItemsOnAnyMedia.size()));
     if (m_ItemsOnAnyMedia.empty()) return 0;
     CQvString strType;
@@ -148,7 +156,9 @@ long CQvSplit::PlaceAnyMediaItems(int64_t iAllMediaSize) {
         }
         // An item that does not fit beside the every-medium items on an empty medium never
         // will: the same test as the placement's, in bytes.
-        const int64_t iNeededMB = (item.iFileSize + iAllMediaSize) / kBytesPerMB;
+        const int64_t iItem = qvalloc::On() ? ItemCost(item) + qvalloc::FolderSet().CostOfNew(item.strTargetPath)
+                                            : item.iFileSize;
+        const int64_t iNeededMB = (iItem + iAllMediaSize) / kBytesPerMB;
         if (iNeededMB >= static_cast<int64_t>(m_dwSplitSize)) {
             log->AddError(L"CQvSplit::SplitRVX(...) SPLIT Error Item %s size=%lld Size for "
                           L"\"all media\" %lld and SplitSize=%d -> %lld",
@@ -210,9 +220,10 @@ long CQvSplit::AddItemToMedia(FileDesc* pFileDesc) {
     if (!pFileDesc) return E_INVALIDARG;
     if (!qvp::IsFolderToEnter(pFileDesc->dwAttributes)) {
         // A file item fits as a folder item does; placed without a test, it overfilled media.
-        if ((m_iMediaSize + pFileDesc->iFileSize) / kBytesPerMB >= static_cast<int64_t>(m_dwSplitSize))
-            return E_FAIL;
-        return AddFileToMedia(pFileDesc);
+        if (!ItemFits(*pFileDesc)) return E_FAIL;
+        const long hr = AddFileToMedia(pFileDesc);
+        if (hr == S_OK) m_iMediaUsed += ItemCost(*pFileDesc) + m_mediaFolders.Add(pFileDesc->strTargetPath);
+        return hr;
     }
     if (pFileDesc->iFileSize == 0) {
         // Counted on the item held in the list, so a later medium does not count it again;
@@ -223,9 +234,26 @@ long CQvSplit::AddItemToMedia(FileDesc* pFileDesc) {
         pFileDesc->iFileSize = iSize;
         pFileDesc->dwFileCount = dwCount;
     }
-    if ((m_iMediaSize + pFileDesc->iFileSize) / kBytesPerMB >= static_cast<int64_t>(m_dwSplitSize))
-        return E_FAIL;
-    return AddFolderToMedia(pFileDesc);
+    if (!ItemFits(*pFileDesc)) return E_FAIL;
+    const long hr = AddFolderToMedia(pFileDesc);
+    if (hr == S_OK) m_iMediaUsed += ItemCost(*pFileDesc) + m_mediaFolders.Add(pFileDesc->strTargetPath);
+    return hr;
+}
+
+int64_t CQvSplit::ItemCost(const FileDesc& item) {
+    if (!qvalloc::On()) return item.iFileSize;
+    const auto found = m_mpItemCost.find(item.strFilePath.str());
+    if (found != m_mpItemCost.end()) return found->second;
+    const int64_t iCost = qvalloc::EntryCost(item);
+    m_mpItemCost.emplace(item.strFilePath.str(), iCost);
+    return iCost;
+}
+
+bool CQvSplit::ItemFits(const FileDesc& item) {
+    if (!qvalloc::On())
+        return (m_iMediaSize + item.iFileSize) / kBytesPerMB < static_cast<int64_t>(m_dwSplitSize);
+    const int64_t iLimit = static_cast<int64_t>(m_dwSplitSize) * kBytesPerMB;
+    return m_iMediaUsed + ItemCost(item) + m_mediaFolders.CostOfNew(item.strTargetPath) < iLimit;
 }
 
 long CQvSplit::AddFileToMedia(FileDesc* pFileDesc) {
@@ -383,6 +411,8 @@ long CQvSplit::CreateNewRVXMedia(LPCTSTR strFileName, LPCTSTR strDispFlag, LPCTS
     m_strMediaFile = strFile;
     m_dwMediaFileCount = 0;
     m_iMediaSize = 0;
+    m_iMediaUsed = qvalloc::MediumCost();
+    m_mediaFolders.Clear();
     if (!AddMediaInfo(m_pFactoryNode, strFile, CQvString(strDispFlag), CQvString(strType),
                       m_dwSplitSize))
         return E_FAIL;
@@ -398,6 +428,9 @@ long CQvSplit::FinalizeMedia() {
         SetFinalAttribute(info.Get(), L"Media_Size",
                           std::to_wstring(static_cast<unsigned long long>(m_iMediaSize)));
         SetFinalAttribute(info.Get(), L"Media_NumberFiles", std::to_wstring(m_dwMediaFileCount));
+        if (qvalloc::On())
+            SetFinalAttribute(info.Get(), L"Image_Size",
+                              std::to_wstring(static_cast<long long>(m_iMediaUsed)));
         lResult = S_OK;
     }
     m_iTotalSize += m_iMediaSize;

@@ -9,7 +9,11 @@ public:
     static CQvMediaFactory* Factory() { return CQvMediaFactory::GetInstance(); }
     static void SetTotalSize(int64_t iBytes) { Factory()->m_iTotalSize = iBytes; }
     static int64_t MediaSize() { return Factory()->m_iMediaSize; }
-    static void SetMediaSize(int64_t iBytes) { Factory()->m_iMediaSize = iBytes; }
+    // A medium already holding iBytes (with no allocation model its used size is its bytes).
+    static void SetMediaSize(int64_t iBytes) {
+        Factory()->m_iMediaSize = iBytes;
+        Factory()->m_iMediaUsed = iBytes;
+    }
     static DWORD MediaFileCount() { return Factory()->m_dwMediaFileCount; }
     static void SetMediaFileCount(DWORD dwCount) { Factory()->m_dwMediaFileCount = dwCount; }
     static IQvXml*& Xml() { return Factory()->m_pXml; }

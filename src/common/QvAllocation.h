@@ -1,0 +1,50 @@
+// Allocated sizes: what entries, folders and media take under the allocation model a caller
+// set. Without a model every cost is the plain byte size and folders and media cost nothing,
+// so the split behaves exactly as it does on bytes.
+#ifndef QVALLOCATION_H
+#define QVALLOCATION_H
+
+#include "QvSplit.h"
+#include "common/QvRecords.h"
+
+#include <cstdint>
+#include <string>
+#include <unordered_set>
+
+namespace qvalloc {
+
+// Whether a model is set.
+bool On();
+
+// Bytes an entry takes on a medium: a file's blocks and entry, a folder kept whole its whole
+// tree; without a model, its byte size.
+int64_t EntryCost(const FileDesc& desc);
+// Bytes of a file of iSize bytes whose name is name.
+int64_t FileCost(int64_t iSize, const std::wstring& name);
+// Bytes of one folder named name on a medium, its entry included.
+int64_t FolderCost(const std::wstring& name);
+// Fixed bytes of every medium.
+int64_t MediumCost();
+// Whether an entry costing iCost, restored under targetPath, fits on an empty medium of
+// dwSplitSize megabytes with the folders it needs (without a model: iCost bytes below it).
+bool FitsEmptyMedium(int64_t iCost, const CQvString& targetPath, DWORD dwSplitSize);
+// What a folder kept whole takes (itself and its whole tree); without a model, iBytes.
+int64_t FolderKeptWholeCost(const CQvString& folder, int64_t iBytes);
+
+// The folders a medium holds so far: the folders its entries are restored under, with their
+// parents.
+class FolderSet {
+public:
+    void Clear() { m_folders.clear(); }
+    // Bytes that the folders of targetPath not held yet would add (0 without a model).
+    int64_t CostOfNew(const CQvString& targetPath) const;
+    // Holds them; returns the bytes they added.
+    int64_t Add(const CQvString& targetPath);
+
+private:
+    std::unordered_set<std::wstring> m_folders;  // lower-cased, without the trailing "\"
+};
+
+}  // namespace qvalloc
+
+#endif
