@@ -100,6 +100,7 @@ bool ReadMedium(const fs::path& file, bool withEntries, QvCliPathSet& seen,
     const pugi::xml_node info = root.child("Media").child("Info");
     medium.splitSizeMb = info.attribute("Split_Size").as_uint();
     medium.mediaSize = info.attribute("Media_Size").as_ullong();
+    medium.imageSize = info.attribute("Image_Size").as_ullong();
     medium.numberFiles = info.attribute("Media_NumberFiles").as_uint();
     for (const pugi::xml_node& f : root.children("FILE")) {
         // One pass over the values instead of a search by name for each.

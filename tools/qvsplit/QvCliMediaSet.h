@@ -22,6 +22,7 @@ struct QvCliMedium {
     int number = 0;            // the number in its name; a "Last.xml" left by a stopped split sorts last
     uint32_t splitSizeMb = 0;  // Info/Split_Size
     uint64_t mediaSize = 0;    // Info/Media_Size
+    uint64_t imageSize = 0;    // Info/Image_Size: the predicted image, when planned for a file system
     uint32_t numberFiles = 0;  // Info/Media_NumberFiles
     size_t entryCount = 0;     // FILE elements
     std::vector<QvCliEntry> entries;  // empty when the set was read for its figures only

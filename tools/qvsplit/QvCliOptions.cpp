@@ -8,12 +8,16 @@ namespace {
 
 struct SizePreset {
     const char* name;
-    uint32_t megabytes;
+    uint64_t sectors;  // of 2,048 bytes
 };
 
-// Usable capacity of common media in megabytes of 1,048,576 bytes.
+// Real capacities of recordable discs; where two kinds share a name, the smaller.
 const SizePreset kSizePresets[] = {
-    {"cd", 700}, {"dvd", 4482}, {"dvd-dl", 8150}, {"bd", 23866}, {"bd-dl", 47732},
+    {"cd", 360000},       // CD-R 80 min
+    {"dvd", 2295104},     // DVD+R (DVD-R: 2,298,496)
+    {"dvd-dl", 4171712},  // DVD-R DL (DVD+R DL: 4,173,824)
+    {"bd", 12219392},     // BD-R
+    {"bd-dl", 24438784},  // BD-R DL
 };
 
 bool ParseNumber(const std::string& text, uint32_t& value) {
@@ -29,7 +33,9 @@ bool ParseNumber(const std::string& text, uint32_t& value) {
 bool ParseSize(const std::string& text, QvCliOptions& o, std::string& error) {
     for (const SizePreset& p : kSizePresets) {
         if (text == p.name) {
-            o.sizeMb = p.megabytes;
+            // Whole megabytes of the disc; what the file system takes is counted by the model.
+            o.sizeMb = static_cast<uint32_t>(p.sectors * 2048 / 1048576);
+            o.sizePreset = true;
             return true;
         }
     }
@@ -37,6 +43,15 @@ bool ParseSize(const std::string& text, QvCliOptions& o, std::string& error) {
         error = "--size takes a number of megabytes or one of cd, dvd, dvd-dl, bd, bd-dl";
         return false;
     }
+    return true;
+}
+
+bool ParseFileSystem(const std::string& text, QvCliOptions& o, std::string& error) {
+    if (text != "iso" && text != "iso-udf" && text != "none") {
+        error = "--fs takes iso, iso-udf or none";
+        return false;
+    }
+    o.fileSystem = text;
     return true;
 }
 
@@ -79,6 +94,7 @@ struct OptionSpec {
 
 const OptionSpec kOptions[] = {
     {"--size", "split rvx", [](QvCliOptions& o, const std::string& v, std::string& e) { return ParseSize(v, o, e); }, true},
+    {"--fs", "split rvx", [](QvCliOptions& o, const std::string& v, std::string& e) { return ParseFileSystem(v, o, e); }, true},
     {"--out", "split rvx", [](QvCliOptions& o, const std::string& v, std::string&) { o.outDir = v; return true; }, true},
     {"--rules", "split", [](QvCliOptions& o, const std::string& v, std::string&) { o.rulesFile = v; return true; }, true},
     {"--exclude", "split", [](QvCliOptions& o, const std::string& v, std::string&) { o.exclude.push_back(v); return true; }, true},

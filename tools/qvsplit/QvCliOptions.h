@@ -10,6 +10,8 @@ struct QvCliOptions {
     std::string command;               // first argument: split, rvx, recover, show, where, verify, demo
     std::vector<std::string> operands; // positional arguments after the command (PATH..., DIR, TEXT)
     uint32_t sizeMb = 0;               // --size MB or cd|dvd|dvd-dl|bd|bd-dl; required by split, rvx
+    bool sizePreset = false;           // --size named a disc
+    std::string fileSystem;            // --fs iso|iso-udf|none; "" = iso for a disc, else none
     std::string outDir;                // --out DIR; required by split, rvx
     std::string rulesFile;             // --rules RULES.xml; instead of PATH...
     std::vector<std::string> exclude;  // --exclude PATH, repeatable

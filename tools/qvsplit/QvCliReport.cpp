@@ -17,14 +17,24 @@ uint64_t FilesOf(const QvCliMedium& m) {
     return m.entryCount;
 }
 
+// What a medium takes of its size: its predicted image when it was planned for a file system,
+// else its file bytes.
+uint64_t Used(const QvCliMedium& m) { return m.imageSize ? m.imageSize : m.mediaSize; }
+
 double Fill(const QvCliMedium& m, uint32_t splitSizeMb) {
     if (splitSizeMb == 0) return 0.0;
-    return 100.0 * static_cast<double>(m.mediaSize) / (static_cast<double>(splitSizeMb) * kMegabyte);
+    return 100.0 * static_cast<double>(Used(m)) / (static_cast<double>(splitSizeMb) * kMegabyte);
 }
 
-// Whether a medium holds more bytes than its size.
+// Whether a medium needs more than its size.
 bool OverCapacity(const QvCliMedium& m, uint32_t splitSizeMb) {
-    return splitSizeMb != 0 && m.mediaSize > static_cast<uint64_t>(splitSizeMb) * kMegabyte;
+    return splitSizeMb != 0 && Used(m) > static_cast<uint64_t>(splitSizeMb) * kMegabyte;
+}
+
+bool AnyImage(const QvCliMediaSet& set) {
+    for (const QvCliMedium& m : set.media)
+        if (m.imageSize) return true;
+    return false;
 }
 
 std::string Bar(double percent) {
@@ -78,16 +88,23 @@ QvCliTotals QvCliComputeTotals(const QvCliMediaSet& set, uint32_t splitSizeMb) {
 void QvCliPrintSummary(const QvCliMediaSet& set, uint32_t splitSizeMb,
                        const std::vector<QvCliLeftOut>& leftOut, std::ostream& out) {
     const QvCliTotals t = QvCliComputeTotals(set, splitSizeMb);
+    const bool images = AnyImage(set);
     out << std::left << std::setw(14) << "medium" << std::right << std::setw(9) << "entries"
-        << std::setw(9) << "files" << std::setw(14) << "size" << std::setw(8) << "fill" << "\n";
+        << std::setw(9) << "files" << std::setw(14) << "size";
+    if (images) out << std::setw(14) << "image";
+    out << std::setw(8) << "fill" << "\n";
     for (const QvCliMedium& m : set.media) {
         std::ostringstream fill;
         fill << std::fixed << std::setprecision(1) << Fill(m, t.splitSizeMb) << "%";
         out << std::left << std::setw(14) << m.fileName << std::right << std::setw(9)
             << m.entryCount << std::setw(9) << FilesOf(m) << std::setw(14)
-            << QvCliMegabytes(m.mediaSize) << std::setw(8) << fill.str() << "  "
-            << Bar(Fill(m, t.splitSizeMb)) << "\n";
+            << QvCliMegabytes(m.mediaSize);
+        if (images) out << std::setw(14) << QvCliMegabytes(m.imageSize);
+        out << std::setw(8) << fill.str() << "  " << Bar(Fill(m, t.splitSizeMb)) << "\n";
     }
+    if (images)
+        out << "image: the predicted size of each medium's disc image (sectors, directory records,\n"
+               "file-system structures) against the capacity of " << t.splitSizeMb << " MB\n";
     const long long difference = static_cast<long long>(set.media.size()) - static_cast<long long>(t.lowerBound);
     out << "total " << QvCliMegabytes(t.totalBytes) << " on " << set.media.size()
         << " media of " << t.splitSizeMb << " MB; lower bound " << t.lowerBound
@@ -96,7 +113,7 @@ void QvCliPrintSummary(const QvCliMediaSet& set, uint32_t splitSizeMb,
     // the summary says so if one does.
     for (const QvCliMedium& m : set.media)
         if (OverCapacity(m, t.splitSizeMb))
-            out << "OVER CAPACITY: " << m.fileName << " holds " << QvCliMegabytes(m.mediaSize)
+            out << "OVER CAPACITY: " << m.fileName << " needs " << QvCliMegabytes(Used(m))
                 << ", more than one medium of " << t.splitSizeMb << " MB\n";
     if (!leftOut.empty()) {
         out << "\nLEFT OUT - on no medium (" << leftOut.size() << "):\n";
@@ -115,7 +132,9 @@ void QvCliPrintSummaryJson(const QvCliMediaSet& set, uint32_t splitSizeMb,
         const QvCliMedium& m = set.media[i];
         out << (i ? ",\n" : "\n") << "    {\"file\": " << QvCliJsonString(m.fileName)
             << ", \"entries\": " << m.entryCount << ", \"files\": " << FilesOf(m)
-            << ", \"size\": " << m.mediaSize << ", \"fill\": " << std::fixed
+            << ", \"size\": " << m.mediaSize << ", \"image_size\": "
+            << (m.imageSize ? std::to_string(m.imageSize) : std::string("null"))
+            << ", \"fill\": " << std::fixed
             << std::setprecision(2) << Fill(m, t.splitSizeMb) << ", \"over_capacity\": "
             << (OverCapacity(m, t.splitSizeMb) ? "true" : "false") << "}";
     }

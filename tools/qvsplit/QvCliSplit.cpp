@@ -1,5 +1,6 @@
 // The split and rvx commands: rules from the command line, the library's split, the summary.
 #include "QvCliCommands.h"
+#include "QvCliFileSystem.h"
 #include "QvCliLog.h"
 #include "QvCliMediaSet.h"
 #include "QvCliPaths.h"
@@ -229,6 +230,7 @@ int QvCliRunSplit(const QvCliOptions& o) {
     if (o.rulesFile.empty() && !BuildRules(o, rules, error)) return QvCliFail(kExitUsage, error);
     if (!o.rulesFile.empty() && !fs::exists(QvCliFsPath(o.rulesFile))) return QvCliFail(kExitUsage, o.rulesFile + ": no such rules file");
     QvCliLogSession log(o.logFile);
+    QvCliApplyFileSystem(o);
     SplitPtr split(GetQvSplitInterface());
     if (!split) return QvCliFail(kExitFailed, "the library could not create a split object");
     if (!o.cutBigList.empty())
@@ -274,6 +276,7 @@ int QvCliRunRvx(const QvCliOptions& o) {
     if (!partial.Marked()) return QvCliFail(kExitFailed, o.outDir + ": cannot write into the output folder");
 
     QvCliLogSession log(o.logFile);
+    QvCliApplyFileSystem(o);
     SplitPtr split(GetQvSplitInterface());
     if (!split) return QvCliFail(kExitFailed, "the library could not create a split object");
     QvCliProgress progress;

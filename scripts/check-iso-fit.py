@@ -1,0 +1,121 @@
+#!/usr/bin/env python3
+"""Builds the ISO image of every medium of a media set as a burning program would, and
+compares its exact size with the plan's prediction and with the capacity.
+
+For each medium the path list that `xorriso -as mkisofs -graft-points -path-list` takes is
+written (one line per entry, "TargetPath/Name=host path"), and xorriso (or genisoimage -udf
+for --fs iso-udf) prints the image size in sectors without writing it.
+
+Usage: check-iso-fit.py --media DIR [--fs iso|iso-udf] [--capacity-sectors N] [--tolerance PCT]
+Prints one row per medium; exit status 1 when an image exceeds the capacity, exceeds the
+prediction, or the prediction exceeds the image by more than the tolerance (default: none).
+"""
+import argparse
+import glob
+import os
+import re
+import subprocess
+import sys
+import tempfile
+import xml.etree.ElementTree as ET
+
+
+SECTOR = 2048
+FORBIDDEN = set(b'\\*?:"<>|') | set(range(1, 32))
+
+
+def host_bytes(win_path):
+    rest = win_path[2:] if len(win_path) > 1 and win_path[1] == ':' else win_path
+    out = bytearray()
+    for ch in rest:
+        cp = ord(ch)
+        if ch == '\\':
+            out += b'/'
+        elif 0xF000 <= cp <= 0xF0FF and ((cp - 0xF000) in FORBIDDEN or cp - 0xF000 >= 0x80):
+            out.append(cp - 0xF000)
+        else:
+            out += ch.encode('utf-8', 'surrogatepass')
+    return bytes(out) or b'/'
+
+
+def graft_escape(text):
+    return text.replace(b'\\', b'\\\\').replace(b'=', b'\\=')
+
+
+def cdata(node, name):
+    child = node.find(name)
+    return '' if child is None or child.text is None else child.text
+
+
+def path_list(medium):
+    lines = []
+    for f in ET.parse(medium).getroot().iter('FILE'):
+        full = cdata(f, 'FullPath')
+        target = cdata(f, 'TargetPath')
+        if full.endswith('\\*.*'):
+            full = full[:-4]
+        source = host_bytes(full)
+        name = source.rstrip(b'/').rsplit(b'/', 1)[-1]
+        inside = host_bytes(target).strip(b'/') + b'/' + name
+        lines.append(graft_escape(inside.lstrip(b'/')) + b'=' + graft_escape(source))
+    return lines
+
+
+def image_sectors(lines, fs):
+    with tempfile.NamedTemporaryFile(suffix='.list', delete=False) as tmp:
+        tmp.write(b'\n'.join(lines) + b'\n')
+        name = tmp.name
+    try:
+        if fs == 'iso-udf':
+            cmd = ['genisoimage', '-quiet', '-udf', '-R', '-J', '-joliet-long', '-iso-level', '3',
+                   '-graft-points', '-path-list', name, '-print-size']
+        else:
+            cmd = ['xorriso', '-as', 'mkisofs', '-R', '-J', '-joliet-long', '-iso-level', '3',
+                   '-graft-points', '-path-list', name, '-print-size']
+        out = subprocess.run(cmd, capture_output=True, text=True)
+        numbers = re.findall(r'^\s*(\d+)\s*$', out.stdout + out.stderr, re.M)
+        if not numbers:
+            raise RuntimeError('no size from %s: %s' % (cmd[0], (out.stderr or out.stdout)[-300:]))
+        return int(numbers[-1])
+    finally:
+        os.unlink(name)
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument('--media', required=True)
+    ap.add_argument('--fs', default='iso', choices=['iso', 'iso-udf'])
+    ap.add_argument('--capacity-sectors', type=int, default=0)
+    ap.add_argument('--tolerance', type=float, default=None,
+                    help='largest allowed excess of the prediction over the image, in percent')
+    args = ap.parse_args()
+    media = sorted(glob.glob(os.path.join(args.media, 'Media*.xml')),
+                   key=lambda p: int(re.search(r'(\d+)\.xml$', p).group(1)))
+    problems = 0
+    worst = None
+    print('%-12s %8s %12s %12s %12s %8s' % ('medium', 'entries', 'predicted', 'image', 'capacity', 'excess'))
+    for m in media:
+        info = ET.parse(m).getroot().find('Media/Info')
+        predicted = int(info.get('Image_Size', '0'))
+        capacity = args.capacity_sectors * SECTOR or int(info.get('Split_Size', '0')) * 1048576
+        lines = path_list(m)
+        image = image_sectors(lines, args.fs) * SECTOR
+        excess = 100.0 * (predicted - image) / image if image else 0.0
+        worst = excess if worst is None else max(worst, excess)
+        flag = ''
+        if image > capacity:
+            flag += ' OVER-CAPACITY'
+        if predicted and image > predicted:
+            flag += ' OVER-PREDICTION'
+        if predicted and args.tolerance is not None and excess > args.tolerance:
+            flag += ' PREDICTION-TOO-HIGH'
+        problems += 1 if flag else 0
+        print('%-12s %8d %12d %12d %12d %7.2f%%%s' % (os.path.basename(m), len(lines), predicted,
+                                                       image, capacity, excess, flag))
+    print('%d media, %d with problems, largest excess of prediction %.2f%%' %
+          (len(media), problems, worst or 0.0))
+    return 1 if problems else 0
+
+
+if __name__ == '__main__':
+    sys.exit(main())

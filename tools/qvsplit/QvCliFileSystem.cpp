@@ -1,0 +1,54 @@
+// Allocation models of the file systems discs are written with, measured against the images
+// that xorriso and genisoimage make (see docs/benchmarks.md). Each term is rounded up from
+// what was measured, so that a planned medium never needs more than its disc.
+#include "QvCliFileSystem.h"
+
+#include "QvSplit.h"
+
+namespace {
+
+const uint32_t kSector = 2048;
+
+// ISO 9660 level 3 with Rock Ridge and Joliet (long names): every entry has a record in the
+// ISO tree (its name there at most 31 characters, the Rock Ridge name in full) and one in the
+// Joliet tree (UTF-16, at most 103 characters); every folder has its own directory extents in
+// both trees and path table rows; an image starts with its system area, volume descriptors
+// and root.
+const QvAllocationModel kIso = {
+    kSector,     // cbBlock
+    140,         // cbPerEntry
+    2,           // cbPerNameByte
+    2,           // cbPerNameUnit
+    103,         // cchNameUnitsMax
+    2 * kSector,  // cbPerFolder
+    186ull * kSector,   // cbPerMedium
+};
+
+// The same with a UDF bridge (genisoimage -udf): every entry also has a UDF file entry of one
+// sector and an identifier in its folder; every folder two more sectors; more fixed structures.
+const QvAllocationModel kIsoUdf = {
+    kSector,
+    140 + kSector + 64,
+    3,
+    2,
+    103,
+    4 * kSector + 576,
+    430ull * kSector,
+};
+
+}  // namespace
+
+std::string QvCliFileSystem(const QvCliOptions& o) {
+    if (!o.fileSystem.empty()) return o.fileSystem;
+    return o.sizePreset ? "iso" : "none";
+}
+
+void QvCliApplyFileSystem(const QvCliOptions& o) {
+    const std::string fs = QvCliFileSystem(o);
+    if (fs == "iso")
+        QvSetAllocationModel(&kIso);
+    else if (fs == "iso-udf")
+        QvSetAllocationModel(&kIsoUdf);
+    else
+        QvSetAllocationModel(nullptr);
+}
