@@ -199,6 +199,7 @@ TEST_F(QvSplitCliTest, UsageErrorsExitTwoWithAMessage) {
         {"neither paths nor rules", {"split", "--size", "10", "--out", S("out")}, "either PATH"},
         {"value missing", {"split", "--out", S("out"), S("tree"), "--size"}, "needs a value"},
         {"bad method", {"split", "--size", "10", "--method", "fast", "--out", S("out"), S("tree")}, "--method"},
+        {"bad file system", {"split", "--size", "cd", "--fs", "fat", "--out", S("out"), S("tree")}, "--fs takes"},
         {"rvx without paths", {"rvx", "--size", "10", "--out", S("out")}, "PATH"},
         {"recover without list", {"recover"}, "--list is required"},
         {"show with two folders", {"show", S("a"), S("b")}, "wrong number"},
@@ -237,6 +238,37 @@ TEST_F(QvSplitCliTest, SummaryShowsEveryMediumTotalBoundAndLeftOutFiles) {
     EXPECT_NE(std::string::npos, r.out.find(S("tree/big.iso") + "  15.0 MB")) << r.out;
     // The left-out file is really on no medium.
     for (const std::string& name : media) EXPECT_EQ(std::string::npos, ReadText(P("out/" + name)).find("big.iso")) << name;
+}
+
+// Under a disc model a medium holds what its image holds: a file that fits a medium in bytes
+// but not with the file system's structures is left out, and each medium shows its image.
+TEST_F(QvSplitCliTest, DiscModelCountsTheImageNotTheBytes) {
+    Sparse("tree/near.bin", MB - 64 * 1024);
+    for (int i = 0; i < 40; ++i) Write("tree/small/f" + std::to_string(i) + ".txt", "x");
+    struct Row {
+        const char* fs;
+        bool nearPlanned;
+        const char* header;  // of the summary's table
+    };
+    const Row rows[] = {
+        {"none", true, "size    fill"},
+        {"iso", false, "size         image    fill"},
+        {"iso-udf", false, "size         image    fill"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.fs);
+        const std::string out = std::string("out-") + row.fs;
+        const RunResult r = Run({"split", "--size", "1", "--fs", row.fs, "--out", S(out), S("tree")});
+        ASSERT_EQ(0, r.status) << r.err;
+        std::string plans;
+        for (const std::string& name : MediaFiles(out)) plans += ReadText(P(out + "/" + name));
+        EXPECT_EQ(row.nearPlanned, plans.find("near.bin") != std::string::npos) << r.out;
+        EXPECT_EQ(!row.nearPlanned, r.out.find(S("tree/near.bin") + "  0.9 MB  (larger than a medium") !=
+                                        std::string::npos) << r.out;
+        EXPECT_NE(std::string::npos, r.out.find(row.header)) << r.out;
+        EXPECT_EQ(std::string::npos, r.out.find("OVER CAPACITY")) << r.out;
+        EXPECT_NE(std::string::npos, plans.find("f39.txt"));
+    }
 }
 
 TEST_F(QvSplitCliTest, JsonSummaryCarriesCountBoundAndLeftOut) {

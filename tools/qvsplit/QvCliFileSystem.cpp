@@ -25,14 +25,15 @@ const QvAllocationModel kIso = {
 };
 
 // The same with a UDF bridge (genisoimage -udf): every entry also has a UDF file entry of one
-// sector and an identifier in its folder; every folder two more sectors; more fixed structures.
+// sector and an identifier in its folder; every folder its own file entry and directory data;
+// more fixed structures.
 const QvAllocationModel kIsoUdf = {
     kSector,
     140 + kSector + 64,
     3,
     2,
     103,
-    4 * kSector + 576,
+    3 * kSector + 64,
     430ull * kSector,
 };
 

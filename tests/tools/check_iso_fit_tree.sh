@@ -1,0 +1,64 @@
+#!/usr/bin/env bash
+# Splits trees that each isolate one term of the ISO 9660 allocation model onto small media
+# and builds every medium's image with xorriso (genisoimage -udf for the UDF bridge): no image
+# may exceed its medium or the plan's prediction, and the prediction may not exceed the image
+# by more than the tolerance of that row.
+# Usage: tests/tools/check_iso_fit_tree.sh PATH/TO/qvsplit
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+qvsplit=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
+checker=$here/../../scripts/check-iso-fit.py
+command -v xorriso >/dev/null || { echo "xorriso is not installed"; exit 77; }
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+make_tree() {  # case name -> tree under $work/$1
+  local t=$work/$1 i
+  mkdir -p "$t"
+  case $1 in
+  many-folders)  # a folder's directory sectors and path table rows
+    for i in $(seq 1 300); do mkdir "$t/f$i"; printf x > "$t/f$i/a"; done ;;
+  nested-folders)  # a folder needed by every file below it, once per medium
+    mkdir -p "$t/$(printf 'level%d/' $(seq 1 60))"
+    for i in $(seq 1 40); do printf y > "$t/$(printf 'level%d/' $(seq 1 $((i + 10))))file$i"; done ;;
+  long-names)  # names up to the longest Joliet name and beyond
+    for i in $(seq 1 150); do printf z > "$t/$(printf "%0$((50 + i))d" "$i")"; done ;;
+  non-ascii-names)  # names whose UTF-8 is longer than their UTF-16
+    for i in $(seq 1 200); do printf u > "$t/名前のファイル$i"; done ;;
+  block-multiples)  # file data in whole sectors: exact multiples and one byte more
+    for i in $(seq 1 60); do
+      head -c $((2048 * i)) /dev/zero > "$t/exact$i"
+      head -c $((2048 * i + 1)) /dev/zero > "$t/over$i"
+    done ;;
+  full-folder)  # one folder whose records fill many directory sectors
+    for i in $(seq 1 900); do : > "$t/entry-with-a-longer-name-$i.txt"; done ;;
+  esac
+}
+
+# case, --fs, medium size in MB, largest excess of the prediction over the image (percent)
+rows=(
+  "many-folders iso 1 5"
+  "nested-folders iso 1 7"
+  "long-names iso 1 6"
+  "non-ascii-names iso 1 5"
+  "block-multiples iso 2 2"
+  "full-folder iso 1 4"
+  "many-folders iso-udf 2 5"
+  "block-multiples iso-udf 3 2"
+)
+failed=0
+for row in "${rows[@]}"; do
+  read -r name fs size tolerance <<<"$row"
+  [ -d "$work/$name" ] || make_tree "$name"
+  if [ "$fs" = iso-udf ] && ! command -v genisoimage >/dev/null; then
+    echo "== $name ($fs): skipped, genisoimage is not installed"; continue
+  fi
+  out=$work/media-$name-$fs
+  echo "== $name ($fs, $size MB media)"
+  "$qvsplit" split --quiet --size "$size" --fs "$fs" --out "$out" "$work/$name" >/dev/null
+  if ! python3 "$checker" --media "$out" --fs "$fs" --tolerance "$tolerance"; then
+    failed=1
+  fi
+done
+exit $failed
