@@ -16,7 +16,7 @@ const uint32_t kSector = 2048;
 // and root.
 const QvAllocationModel kIso = {
     kSector,     // cbBlock
-    140,         // cbPerEntry
+    148,         // cbPerEntry
     2,           // cbPerNameByte
     2,           // cbPerNameUnit
     103,         // cchNameUnitsMax
@@ -29,7 +29,7 @@ const QvAllocationModel kIso = {
 // more fixed structures.
 const QvAllocationModel kIsoUdf = {
     kSector,
-    140 + kSector + 64,
+    148 + kSector + 64,
     3,
     2,
     103,
