@@ -2,6 +2,7 @@
 #include "QvCliCommands.h"
 #include "QvCliLog.h"
 #include "QvCliMediaSet.h"
+#include "QvCliIsoImage.h"
 #include "QvCliPack.h"
 #include "QvCliPaths.h"
 #include "QvCliReport.h"
@@ -124,7 +125,7 @@ std::vector<ImageRow> MeasureImages(const QvCliOptions& o, const QvCliMediaSet& 
 }
 
 void PrintImageRow(const ImageRow& r, std::ostream& out) {
-    const uint64_t sector = 2048;
+    const uint64_t sector = kQvCliSectorBytes;
     out << r.medium << "  ISO image ";
     if (!r.measured) {
         out << "not measured: " << r.error << "\n";
@@ -132,10 +133,11 @@ void PrintImageRow(const ImageRow& r, std::ostream& out) {
     }
     out << QvCliGrouped(r.bytes / sector) << " of " << QvCliGrouped(r.capacity / sector) << " sectors ("
         << QvCliGrouped(r.bytes) << " of " << QvCliGrouped(r.capacity) << " bytes): ";
+    const auto sectors = [](uint64_t n) { return QvCliGrouped(n) + (n == 1 ? " sector" : " sectors"); };
     if (r.Fits())
-        out << "fits, " << QvCliGrouped((r.capacity - r.bytes) / sector) << " sectors free\n";
+        out << "fits, " << sectors((r.capacity - r.bytes) / sector) << " free\n";
     else
-        out << "DOES NOT FIT, " << QvCliGrouped((r.bytes - r.capacity + sector - 1) / sector) << " sectors over\n";
+        out << "DOES NOT FIT, " << sectors((r.bytes - r.capacity + sector - 1) / sector) << " over\n";
 }
 
 void PrintImagesJson(const std::vector<ImageRow>& rows, std::ostream& out) {
@@ -144,7 +146,7 @@ void PrintImagesJson(const std::vector<ImageRow>& rows, std::ostream& out) {
         const ImageRow& r = rows[i];
         out << (i ? ", " : "") << "{\"medium\": " << QvCliJsonString(r.medium);
         if (r.measured)
-            out << ", \"bytes\": " << r.bytes << ", \"sectors\": " << r.bytes / 2048 << ", \"capacity_bytes\": "
+            out << ", \"bytes\": " << r.bytes << ", \"sectors\": " << r.bytes / kQvCliSectorBytes << ", \"capacity_bytes\": "
                 << r.capacity << ", \"fits\": " << (r.Fits() ? "true" : "false") << "}";
         else
             out << ", \"error\": " << QvCliJsonString(r.error) << ", \"fits\": false}";
