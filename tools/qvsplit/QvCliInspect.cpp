@@ -119,6 +119,8 @@ std::vector<ImageRow> MeasureImages(const QvCliOptions& o, const QvCliMediaSet& 
         row.medium = m.fileName;
         row.capacity = QvCliCapacityBytes(o, m);
         row.measured = QvCliIsoImageSize(m, row.bytes, row.error);
+        // The row names the medium already.
+        if (row.error.compare(0, m.fileName.size() + 2, m.fileName + ": ") == 0) row.error.erase(0, m.fileName.size() + 2);
         rows.push_back(row);
     }
     return rows;
