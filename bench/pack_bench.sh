@@ -4,7 +4,7 @@
 #
 # The tree (generated once into $QVSPLIT_BENCH_DIR/pack-tree, default /tmp/qvsplit-bench) holds
 # real data, not sparse files, so both programs read every byte: 6,000 files of 1 to 64 KiB in
-# 120 folders and 6 files of 80 MiB, about 670 MiB, which plans onto one CD and a bit.
+# 120 folders and 6 files of 80 MiB, about 670 MiB, which the plan puts on one CD.
 # Usage: bench/pack_bench.sh [--runs N] [--tree DIR]   (DIR: plan and pack that tree instead)
 set -euo pipefail
 REPO=$(cd "$(dirname "$0")/.." && pwd)
