@@ -14,6 +14,7 @@ int QvCliRunRecover(const QvCliOptions& o);
 int QvCliRunShow(const QvCliOptions& o);
 int QvCliRunWhere(const QvCliOptions& o);
 int QvCliRunVerify(const QvCliOptions& o);
+int QvCliRunPack(const QvCliOptions& o);
 int QvCliRunDemo(const QvCliOptions& o);
 
 // Prints "qvsplit: message" to standard error and returns status.

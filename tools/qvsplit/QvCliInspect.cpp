@@ -1,11 +1,15 @@
 // The show, where and verify commands: reading a media set back and comparing it with the disk.
 #include "QvCliCommands.h"
+#include "QvCliFileSystem.h"
 #include "QvCliLog.h"
 #include "QvCliMediaSet.h"
+#include "QvCliIsoImage.h"
+#include "QvCliPack.h"
 #include "QvCliPaths.h"
 #include "QvCliReport.h"
 #include "QvCliSystem.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cwctype>
 #include <filesystem>
@@ -98,6 +102,61 @@ void VerifyFolder(const QvCliEntry& e, VerifyResult& r, unsigned long long& file
         r.changes.push_back("folder changed: " + path + " (" + std::to_string(e.size) + " -> " + std::to_string(bytes) + " bytes)");
 }
 
+// The ISO image of one medium against its capacity.
+struct ImageRow {
+    std::string medium;
+    bool measured = false;
+    uint64_t bytes = 0;
+    uint64_t capacity = 0;
+    std::string error;
+    bool Fits() const { return measured && bytes <= capacity; }
+};
+
+std::vector<ImageRow> MeasureImages(const QvCliOptions& o, const QvCliMediaSet& set) {
+    std::vector<ImageRow> rows;
+    if (QvCliFileSystem(o) != "iso") return rows;
+    for (const QvCliMedium& m : set.media) {
+        ImageRow row;
+        row.medium = m.fileName;
+        row.capacity = QvCliCapacityBytes(o, m);
+        row.measured = QvCliIsoImageSize(m, row.bytes, row.error);
+        // The row names the medium already.
+        if (row.error.compare(0, m.fileName.size() + 2, m.fileName + ": ") == 0) row.error.erase(0, m.fileName.size() + 2);
+        rows.push_back(row);
+    }
+    return rows;
+}
+
+void PrintImageRow(const ImageRow& r, std::ostream& out) {
+    const uint64_t sector = kQvCliSectorBytes;
+    out << r.medium << "  ISO image ";
+    if (!r.measured) {
+        out << "not measured: " << r.error << "\n";
+        return;
+    }
+    out << QvCliGrouped(r.bytes / sector) << " of " << QvCliGrouped(r.capacity / sector) << " sectors ("
+        << QvCliGrouped(r.bytes) << " of " << QvCliGrouped(r.capacity) << " bytes): ";
+    const auto sectors = [](uint64_t n) { return QvCliGrouped(n) + (n == 1 ? " sector" : " sectors"); };
+    if (r.Fits())
+        out << "fits, " << sectors((r.capacity - r.bytes) / sector) << " free\n";
+    else
+        out << "DOES NOT FIT, " << sectors((r.bytes - r.capacity + sector - 1) / sector) << " over\n";
+}
+
+void PrintImagesJson(const std::vector<ImageRow>& rows, std::ostream& out) {
+    out << ", \"images\": [";
+    for (size_t i = 0; i < rows.size(); ++i) {
+        const ImageRow& r = rows[i];
+        out << (i ? ", " : "") << "{\"medium\": " << QvCliJsonString(r.medium);
+        if (r.measured)
+            out << ", \"bytes\": " << r.bytes << ", \"sectors\": " << r.bytes / kQvCliSectorBytes << ", \"capacity_bytes\": "
+                << r.capacity << ", \"fits\": " << (r.Fits() ? "true" : "false") << "}";
+        else
+            out << ", \"error\": " << QvCliJsonString(r.error) << ", \"fits\": false}";
+    }
+    out << "]";
+}
+
 }  // namespace
 
 int QvCliRunShow(const QvCliOptions& o) {
@@ -150,17 +209,24 @@ int QvCliRunVerify(const QvCliOptions& o) {
         if (m.numberFiles && files != m.numberFiles)
             r.changes.push_back("file count changed on " + m.fileName + " (" + std::to_string(m.numberFiles) + " -> " + std::to_string(files) + ")");
     }
+    const std::vector<ImageRow> images = MeasureImages(o, set);
+    const bool allFit = std::all_of(images.begin(), images.end(), [](const ImageRow& row) { return row.Fits(); });
     if (o.json) {
         std::cout << "{\"checked\": " << r.checked << ", \"changes\": [";
         for (size_t i = 0; i < r.changes.size(); ++i)
             std::cout << (i ? ", " : "") << QvCliJsonString(r.changes[i]);
-        std::cout << "]}\n";
+        std::cout << "]";
+        if (QvCliFileSystem(o) == "iso") PrintImagesJson(images, std::cout);
+        std::cout << "}\n";
     } else {
         for (const std::string& c : r.changes) std::cout << c << "\n";
         if (r.changes.empty())
             std::cout << "the media set matches the disk (" << r.checked << " entries checked)\n";
         else
             std::cout << r.changes.size() << " changes since the plan (" << r.checked << " entries checked)\n";
+        for (const ImageRow& row : images) PrintImageRow(row, std::cout);
+        if (QvCliFileSystem(o) == "iso-udf")
+            std::cout << "ISO/UDF image sizes are not measured: libisofs makes no UDF file system\n";
     }
-    return r.changes.empty() ? kExitOk : kExitFailed;
+    return r.changes.empty() && allFit ? kExitOk : kExitFailed;
 }

@@ -3,6 +3,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 
 namespace {
 
@@ -33,9 +34,11 @@ bool ParseNumber(const std::string& text, uint32_t& value) {
 bool ParseSize(const std::string& text, QvCliOptions& o, std::string& error) {
     for (const SizePreset& p : kSizePresets) {
         if (text == p.name) {
-            // Whole megabytes of the disc; what the file system takes is counted by the model.
+            // Whole megabytes of the disc for the plan, whose model counts what the file
+            // system takes; the exact capacity for the images made from it.
             o.sizeMb = static_cast<uint32_t>(p.sectors * 2048 / 1048576);
             o.sizePreset = true;
+            o.capacityBytes = p.sectors * 2048;
             return true;
         }
     }
@@ -43,6 +46,7 @@ bool ParseSize(const std::string& text, QvCliOptions& o, std::string& error) {
         error = "--size takes a number of megabytes or one of cd, dvd, dvd-dl, bd, bd-dl";
         return false;
     }
+    o.capacityBytes = static_cast<uint64_t>(o.sizeMb) * 1048576u;
     return true;
 }
 
@@ -53,6 +57,32 @@ bool ParseFileSystem(const std::string& text, QvCliOptions& o, std::string& erro
     }
     o.fileSystem = text;
     return true;
+}
+
+bool ParseCapacityBytes(const std::string& text, QvCliOptions& o, std::string& error) {
+    const bool digits = !text.empty() && text.size() <= 19 &&
+                        text.find_first_not_of("0123456789") == std::string::npos;
+    o.capacityBytes = digits ? std::strtoull(text.c_str(), nullptr, 10) : 0;
+    if (o.capacityBytes == 0) {
+        error = "--capacity-bytes takes a number of bytes above 0";
+        return false;
+    }
+    return true;
+}
+
+// A value that must be one of a few words.
+bool ParseChoice(const std::string& text, const char* flag, std::initializer_list<const char*> choices,
+                 std::string& into, std::string& error) {
+    std::string list;
+    for (const char* c : choices) {
+        if (text == c) {
+            into = text;
+            return true;
+        }
+        list += (list.empty() ? "" : ", ") + std::string(c);
+    }
+    error = std::string(flag) + " takes one of " + list;
+    return false;
 }
 
 bool ParseMethod(const std::string& text, QvCliOptions& o, std::string& error) {
@@ -93,8 +123,8 @@ struct OptionSpec {
 };
 
 const OptionSpec kOptions[] = {
-    {"--size", "split rvx", [](QvCliOptions& o, const std::string& v, std::string& e) { return ParseSize(v, o, e); }, true},
-    {"--fs", "split rvx", [](QvCliOptions& o, const std::string& v, std::string& e) { return ParseFileSystem(v, o, e); }, true},
+    {"--size", "split rvx pack verify", [](QvCliOptions& o, const std::string& v, std::string& e) { return ParseSize(v, o, e); }, true},
+    {"--fs", "split rvx verify", [](QvCliOptions& o, const std::string& v, std::string& e) { return ParseFileSystem(v, o, e); }, true},
     {"--out", "split rvx", [](QvCliOptions& o, const std::string& v, std::string&) { o.outDir = v; return true; }, true},
     {"--rules", "split", [](QvCliOptions& o, const std::string& v, std::string&) { o.rulesFile = v; return true; }, true},
     {"--exclude", "split", [](QvCliOptions& o, const std::string& v, std::string&) { o.exclude.push_back(v); return true; }, true},
@@ -102,7 +132,7 @@ const OptionSpec kOptions[] = {
     {"--last", "split", [](QvCliOptions& o, const std::string& v, std::string&) { o.last.push_back(v); return true; }, true},
     {"--all", "split rvx", [](QvCliOptions& o, const std::string& v, std::string&) { o.all.push_back(v); return true; }, true},
     {"--together", "split", [](QvCliOptions& o, const std::string&, std::string&) { o.together = true; return true; }, false},
-    {"--follow-links", "split rvx verify", [](QvCliOptions& o, const std::string&, std::string&) { o.followLinks = true; return true; }, false},
+    {"--follow-links", "split rvx verify pack", [](QvCliOptions& o, const std::string&, std::string&) { o.followLinks = true; return true; }, false},
     {"--method", "split", [](QvCliOptions& o, const std::string& v, std::string& e) { return ParseMethod(v, o, e); }, true},
     {"--first-free", "split", [](QvCliOptions& o, const std::string& v, std::string& e) { return ParseMegabytes(v, o.firstFreeMb, "--first-free", e); }, true},
     {"--type", "split rvx", [](QvCliOptions& o, const std::string& v, std::string& e) { return ParseMegabytes(v, o.type, "--type", e); }, true},
@@ -112,8 +142,15 @@ const OptionSpec kOptions[] = {
     {"--estimate", "rvx", [](QvCliOptions& o, const std::string&, std::string&) { o.estimate = true; return true; }, false},
     {"--list", "recover", [](QvCliOptions& o, const std::string& v, std::string&) { o.listFile = v; return true; }, true},
     {"--drive", "recover", [](QvCliOptions& o, const std::string& v, std::string& e) { return ParseDrive(v, o, e); }, true},
-    {"--quiet", "split rvx recover demo", [](QvCliOptions& o, const std::string&, std::string&) { o.quiet = true; return true; }, false},
-    {"--json", "split rvx show verify where demo", [](QvCliOptions& o, const std::string&, std::string&) { o.json = true; return true; }, false},
+    {"--capacity-bytes", "pack verify", [](QvCliOptions& o, const std::string& v, std::string& e) { return ParseCapacityBytes(v, o, e); }, true},
+    {"--format", "pack", [](QvCliOptions& o, const std::string& v, std::string& e) { return ParseChoice(v, "--format", {"iso", "tar", "list"}, o.format, e); }, true},
+    {"--to", "pack", [](QvCliOptions& o, const std::string& v, std::string&) { o.toDir = v; return true; }, true},
+    {"--medium", "pack", [](QvCliOptions& o, const std::string& v, std::string& e) {
+         if (ParseNumber(v, o.medium) && o.medium > 0) return true;
+         e = "--medium takes the number of a medium (1, 2, ...)";
+         return false; }, true},
+    {"--quiet", "split rvx recover pack demo", [](QvCliOptions& o, const std::string&, std::string&) { o.quiet = true; return true; }, false},
+    {"--json", "split rvx show verify where pack demo", [](QvCliOptions& o, const std::string&, std::string&) { o.json = true; return true; }, false},
     {"--log", "split rvx recover demo", [](QvCliOptions& o, const std::string& v, std::string&) { o.logFile = v; return true; }, true},
 };
 
@@ -130,7 +167,7 @@ const OptionSpec* FindOption(const std::string& flag) {
 
 bool IsCommand(const std::string& c) {
     return c == "split" || c == "rvx" || c == "recover" || c == "show" || c == "where" ||
-           c == "verify" || c == "demo";
+           c == "verify" || c == "pack" || c == "demo";
 }
 
 bool ApplyOption(const std::string& arg, int& i, int argc, char** argv, QvCliOptions& o,

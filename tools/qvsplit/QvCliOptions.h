@@ -7,11 +7,13 @@
 #include <vector>
 
 struct QvCliOptions {
-    std::string command;               // first argument: split, rvx, recover, show, where, verify, demo
+    std::string command;               // first argument: split, rvx, recover, show, where, verify, pack, demo
     std::vector<std::string> operands; // positional arguments after the command (PATH..., DIR, TEXT)
     uint32_t sizeMb = 0;               // --size MB or cd|dvd|dvd-dl|bd|bd-dl; required by split, rvx
     bool sizePreset = false;           // --size named a disc
     std::string fileSystem;            // --fs iso|iso-udf|none; "" = iso for a disc, else none
+    uint64_t capacityBytes = 0;        // the medium's capacity in bytes, set by --size (pack, verify:
+                                       // 0 = each medium's Split_Size) or exactly by --capacity-bytes N
     std::string outDir;                // --out DIR; required by split, rvx
     std::string rulesFile;             // --rules RULES.xml; instead of PATH...
     std::vector<std::string> exclude;  // --exclude PATH, repeatable
@@ -29,6 +31,9 @@ struct QvCliOptions {
     bool estimate = false;             // --estimate (rvx): keep no file, print count and total
     std::string listFile;              // --list LIST.ini (recover)
     char drive = 'C';                  // --drive X (recover), default C
+    std::string format;                // --format iso|tar|list (pack); required
+    std::string toDir;                 // --to DIR (pack): folder for the images; required
+    uint32_t medium = 0;               // --medium N (pack): only medium N, default 0 (every medium)
     bool quiet = false;                // --quiet: no progress line
     bool json = false;                 // --json: the summary as JSON
     std::string logFile;               // --log FILE: library log appended there

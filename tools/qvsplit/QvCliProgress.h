@@ -24,4 +24,20 @@ DWORD CALLBACK QvCliProgressCallback(DWORD uCode, LPVOID pData, DWORD dwValue, L
 // Clears the progress line before other output.
 void QvCliProgressDone(QvCliProgress& progress);
 
+// A bar of bytes done out of a total, for work whose size is known ahead (pack).
+struct QvCliByteProgress {
+    bool show = false;        // print the bar (standard error is a terminal, no --quiet)
+    uint64_t total = 0;       // bytes of the whole job
+    uint64_t base = 0;        // bytes of the parts already finished
+    std::string label;        // what is being made now
+    std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+    std::chrono::steady_clock::time_point lastPrint;
+    size_t lastWidth = 0;
+};
+
+// Shows base + done bytes out of the total, at most five times a second.
+void QvCliByteProgressUpdate(QvCliByteProgress& progress, uint64_t done);
+// Clears the bar before other output.
+void QvCliByteProgressDone(QvCliByteProgress& progress);
+
 #endif

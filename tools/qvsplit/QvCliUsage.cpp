@@ -14,11 +14,12 @@ const char* const kOverview =
     "  recover  join files that a split cut into parts\n"
     "  show     summarise an existing media set\n"
     "  where    tell which media list a path\n"
-    "  verify   check a media set against the disk now\n"
+    "  verify   check a media set against the disk now (and its ISO images' sizes)\n"
+    "  pack     make each medium of a set into an ISO image, a tar archive or a path list\n"
     "  demo     split a generated sample tree and show the result\n"
     "\n"
     "Run 'qvsplit COMMAND --help' for the options of one command.\n"
-    "Exit status: 0 success, 1 split refused or failed, 2 usage error, 3 cancelled.\n";
+    "Exit status: 0 success, 1 refused or failed, 2 usage error, 3 cancelled.\n";
 
 const char* const kSplit =
     "Usage: qvsplit split --size SIZE --out DIR PATH...\n"
@@ -68,11 +69,43 @@ const char* const kWhere =
     "Usage: qvsplit where DIR TEXT [--json]\n\nLists the media of DIR that hold a path containing TEXT (ignoring case).\n";
 
 const char* const kVerify =
-    "Usage: qvsplit verify DIR [--json] [--follow-links]\n"
+    "Usage: qvsplit verify DIR [--fs iso|iso-udf|none] [--size SIZE] [--json] [--follow-links]\n"
     "\n"
     "Checks the media set in DIR against the disk now: every listed file exists with the\n"
     "recorded size and write time, every listed folder still holds what was recorded.\n"
-    "Exits 1 when anything changed.\n";
+    "With --fs iso it also measures the ISO image 'qvsplit pack --format iso' would make of\n"
+    "each medium (exactly, without writing it) and compares it with the capacity.\n"
+    "Exits 1 when anything changed or an image does not fit.\n"
+    "\n"
+    "  --fs TYPE          iso: measure ISO 9660 images (level 3, Rock Ridge, Joliet);\n"
+    "                     iso-udf: not measurable here (libisofs makes no UDF); none (default)\n"
+    "  --size SIZE        capacity in MB (1,048,576 bytes) or cd, dvd, dvd-dl, bd, bd-dl\n"
+    "                     (default: each medium's own size)\n"
+    "  --capacity-bytes N the capacity exactly, in bytes\n";
+
+const char* const kPack =
+    "Usage: qvsplit pack --format iso|tar|list --to DIR MEDIA_DIR [--size SIZE] [--medium N]\n"
+    "\n"
+    "Makes each medium planned in MEDIA_DIR into one file in DIR (created when missing):\n"
+    "Media1.iso, Media1.tar or Media1.list, ... Every entry goes to its target folder inside\n"
+    "the medium; a folder kept whole brings everything below it; links kept as entries stay\n"
+    "symbolic links. A file is written under a temporary name and renamed once complete.\n"
+    "\n"
+    "  --format iso       ISO 9660 image, level 3, with Rock Ridge and Joliet (long names);\n"
+    "                     every image is measured first and one larger than its capacity\n"
+    "                     is refused before anything is written\n"
+    "  --format tar       POSIX (pax) tar archive: long names, modes and times kept\n"
+    "  --format list      graft-point path list for 'xorriso -as mkisofs -graft-points\n"
+    "                     -path-list LIST' or 'genisoimage -graft-points -path-list LIST'\n"
+    "                     (without -f, so that links stay links)\n"
+    "  --to DIR           folder for the files made\n"
+    "  --size SIZE        capacity in MB (1,048,576 bytes) or cd, dvd, dvd-dl, bd, bd-dl\n"
+    "                     (default: each medium's own size)\n"
+    "  --capacity-bytes N the capacity exactly, in bytes\n"
+    "  --medium N         only medium N\n"
+    "  --follow-links     the plan followed links (as split --follow-links)\n"
+    "  --json             print the summary as JSON\n"
+    "  --quiet            no progress bar\n";
 
 const char* const kDemo =
     "Usage: qvsplit demo [--json] [--quiet]\n"
@@ -89,6 +122,7 @@ std::string QvCliUsage(const std::string& command) {
     if (command == "show") return kShow;
     if (command == "where") return kWhere;
     if (command == "verify") return kVerify;
+    if (command == "pack") return kPack;
     if (command == "demo") return kDemo;
     return kOverview;
 }

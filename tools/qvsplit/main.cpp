@@ -33,6 +33,7 @@ int main(int argc, char** argv) {
     if (options.command == "show") return QvCliRunShow(options);
     if (options.command == "where") return QvCliRunWhere(options);
     if (options.command == "verify") return QvCliRunVerify(options);
+    if (options.command == "pack") return QvCliRunPack(options);
     if (options.command == "demo") return QvCliRunDemo(options);
     std::cerr << QvCliUsage("");
     return kExitUsage;

@@ -1,0 +1,466 @@
+// Tests of qvsplit pack and verify --fs: the media made from a plan are read back and compared
+// with the tree on the disk.
+#include <gtest/gtest.h>
+
+#include "support/QvTestProcess.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#if defined(QVSPLIT_TEST_PACK)
+#include <archive.h>
+#include <archive_entry.h>
+#include <locale.h>
+#include <unistd.h>
+#endif
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const uint64_t MB = 1048576;
+
+// The program under test, or an empty path when the build has none.
+fs::path ProgramPath() {
+    const fs::path dir = qvtest::BuildDir();
+#if defined(_WIN32)
+    const fs::path program = dir / "qvsplit.exe";
+#else
+    const fs::path program = dir / "qvsplit";
+#endif
+    std::error_code ec;
+    return !dir.empty() && fs::is_regular_file(program, ec) ? program : fs::path();
+}
+
+std::string ReadText(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// The integer after "key": in a JSON text, or -1 when the key is missing.
+long long JsonNumber(const std::string& json, const std::string& key) {
+    const size_t at = json.find("\"" + key + "\":");
+    if (at == std::string::npos) return -1;
+    return std::atoll(json.c_str() + at + key.size() + 3);
+}
+
+// What a medium holds, by path inside it: a file's content, a link's target ("-> a.txt") or
+// "/" for a folder.
+using Contents = std::map<std::string, std::string>;
+
+class QvCliPackTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_program = ProgramPath();
+        if (m_program.empty()) GTEST_SKIP() << "qvsplit not built (QVSPLIT_TEST_BINARY_DIR unset or no program there)";
+        m_root = qvtest::MakeTempFolder("qvsplit-pack-test-");
+        ASSERT_FALSE(m_root.empty());
+        fs::create_directories(m_root / "scratch");
+        fs::create_directories(m_root / "tmp");
+    }
+
+    void TearDown() override {
+        std::error_code ec;
+        if (!m_root.empty()) fs::remove_all(m_root, ec);
+    }
+
+    fs::path P(const std::string& rel) const { return (m_root / fs::u8path(rel)).make_preferred(); }
+    std::string S(const std::string& rel) const { return qvtest::PathText(P(rel)); }
+
+    void Write(const std::string& rel, const std::string& content) const {
+        fs::create_directories(P(rel).parent_path());
+        std::ofstream out(P(rel), std::ios::binary);
+        out << content;
+    }
+
+    qvtest::ProcessResult Run(const std::vector<std::string>& args) const {
+        qvtest::ProcessSetup setup;
+        setup.scratch = m_root / "scratch";
+        setup.runAsUser = m_runAs;
+        setup.unset = {"QVSPLIT_DRIVE_C", "QVSPLIT_LOG", "QVSPLIT_LOG_LEVEL", "QVSPLIT_FOLLOW_LINKS"};
+        setup.env = {"TMPDIR=" + S("tmp"), "TMP=" + S("tmp"), "TEMP=" + S("tmp")};
+        qvtest::ChildProcess child(m_program, args, setup);
+        const qvtest::ProcessResult r = child.Wait(std::chrono::seconds(120));
+        if (r.timedOut) ADD_FAILURE() << "qvsplit did not end within 120 s";
+        return r;
+    }
+
+    // Names of the files in a folder, sorted (hidden ones included).
+    std::vector<std::string> FilesIn(const std::string& rel) const {
+        std::vector<std::string> names;
+        std::error_code ec;
+        for (const auto& e : fs::directory_iterator(P(rel), ec)) names.push_back(e.path().filename().u8string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    fs::path m_program;
+    fs::path m_root;
+    int m_runAs = -1;  // POSIX user id the program runs as (when the tests run as root)
+};
+
+#if defined(QVSPLIT_TEST_PACK)
+
+std::string LongName() { return std::string(150, 'L') + ".txt"; }
+
+// Bytes that differ from offset to offset, so a part out of order would show.
+std::string Pattern(size_t size) {
+    std::string data(size, '\0');
+    uint32_t x = 2463534242u;
+    for (size_t i = 0; i < size; ++i) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        data[i] = static_cast<char>(x);
+    }
+    return data;
+}
+
+// Everything a medium holds, read back with libarchive. options picks the reader's view of an
+// ISO image ("iso9660:!rockridge" for the Joliet names).
+Contents ReadMedium(const fs::path& file, const char* options = nullptr) {
+    Contents contents;
+    // Names are UTF-8 on the media; the reader converts them through this thread's locale.
+    const locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
+    if (!utf8) {
+        ADD_FAILURE() << "no C.UTF-8 locale";
+        return contents;
+    }
+    const locale_t previous = uselocale(utf8);
+    archive* a = archive_read_new();
+    archive_read_support_format_iso9660(a);
+    archive_read_support_format_tar(a);
+    if (options) archive_read_set_options(a, options);
+    if (archive_read_open_filename(a, file.string().c_str(), 65536) != ARCHIVE_OK) {
+        ADD_FAILURE() << file << ": " << archive_error_string(a);
+        archive_read_free(a);
+        uselocale(previous);
+        freelocale(utf8);
+        return contents;
+    }
+    archive_entry* entry = nullptr;
+    // A warning is the reader failing to turn a UTF-8 name into the test's "C" locale; the
+    // UTF-8 name is still there.
+    for (int status = archive_read_next_header(a, &entry); status == ARCHIVE_OK || status == ARCHIVE_WARN;
+         status = archive_read_next_header(a, &entry)) {
+        const char* name = archive_entry_pathname_utf8(entry);
+        const char* raw = archive_entry_pathname(entry);
+        std::string path = name ? name : std::string("(name not readable as UTF-8: ") + (raw ? raw : "null") + ")";
+        // The ISO reader names entries "./tree/a.txt", the tar reader "tree/a.txt".
+        if (path.compare(0, 2, "./") == 0) path.erase(0, 2);
+        if (!path.empty() && path.back() == '/') path.pop_back();
+        if (path.empty() || path == ".") continue;
+        if (archive_entry_filetype(entry) == AE_IFDIR) {
+            contents[path] = "/";
+        } else if (archive_entry_filetype(entry) == AE_IFLNK) {
+            contents[path] = std::string("-> ") + archive_entry_symlink(entry);
+        } else {
+            std::string data;
+            char buffer[65536];
+            la_ssize_t got;
+            while ((got = archive_read_data(a, buffer, sizeof buffer)) > 0) data.append(buffer, static_cast<size_t>(got));
+            contents[path] = data;
+        }
+    }
+    archive_read_free(a);
+    uselocale(previous);
+    freelocale(utf8);
+    return contents;
+}
+
+// The paths of a medium, for a failure message.
+std::string Listing(const Contents& contents) {
+    std::string text;
+    for (const auto& kv : contents) text += "\n  " + kv.first;
+    return text;
+}
+
+// Every file and link of a tree on the disk, as a medium restoring it under its own name holds it.
+Contents ReadTree(const fs::path& top) {
+    Contents contents;
+    const std::string name = top.filename().u8string();
+    for (auto it = fs::recursive_directory_iterator(top); it != fs::recursive_directory_iterator(); ++it) {
+        const std::string path = name + "/" + it->path().lexically_relative(top).generic_u8string();
+        if (it->is_symlink())
+            contents[path] = "-> " + fs::read_symlink(it->path()).u8string();
+        else if (it->is_directory())
+            contents[path] = "/";
+        else
+            contents[path] = ReadText(it->path());
+    }
+    return contents;
+}
+
+// Only the files and links: folders appear on a medium wherever something below them does.
+Contents WithoutFolders(const Contents& all) {
+    Contents out;
+    for (const auto& kv : all)
+        if (kv.second != "/") out.insert(kv);
+    return out;
+}
+
+class QvCliPackTreeTest : public QvCliPackTest {
+protected:
+    // A tree of every kind of entry a plan holds, planned on two media of 21 MB with folders
+    // kept whole and the one file larger than a medium cut into parts, the part list inside
+    // the tree: nested folders, a non-ASCII name, a 154-character name, a symbolic link, a
+    // name with '=' and '\' (which a path list escapes).
+    void PlanTree() {
+        Write("tree/a.txt", "alpha\n");
+        Write("tree/sub/deep/b.txt", "beta\n");
+        Write("tree/sub/Été résumé.txt", "accents\n");
+        Write("tree/long/" + LongName(), "long\n");
+        Write("tree/keep/inner/k.txt", "kept whole\n");
+        Write("tree/big.bin", Pattern(25 * MB));
+        Write("tree/a=b\\c.txt", "odd\n");
+        fs::create_symlink("a.txt", P("tree/link"));
+        const qvtest::ProcessResult split = Run({"split", "--quiet", "--yes", "--method", "dirs", "--size", "21",
+                                                 "--cut-big", S("tree/parts.ini"), "--out", S("plan"), S("tree")});
+        ASSERT_EQ(0, split.status) << split.err << split.out;
+        ASSERT_FALSE(fs::exists(P("tree/big.bin"))) << "the big file was not cut";
+    }
+
+    // The union of what the media of a format hold.
+    Contents PackAndRead(const std::string& format, const std::string& to) {
+        const qvtest::ProcessResult pack = Run({"pack", "--quiet", "--format", format, "--to", S(to), S("plan")});
+        EXPECT_EQ(0, pack.status) << pack.err;
+        EXPECT_NE(std::string::npos, pack.out.find("packed 2 media into")) << pack.out;
+        Contents all;
+        for (const std::string medium : {"Media1", "Media2"}) {
+            const Contents one = ReadMedium(P(to + "/" + medium + "." + format));
+            EXPECT_FALSE(one.empty()) << medium;
+            all.insert(one.begin(), one.end());
+        }
+        return all;
+    }
+};
+
+TEST_F(QvCliPackTreeTest, ImageAndArchiveHoldThePlansFilesAtTheirTargetPaths) {
+    PlanTree();
+    const Contents disk = WithoutFolders(ReadTree(P("tree")));
+    // The parts, the part list, the folder kept whole, the odd names and the link all count.
+    ASSERT_TRUE(disk.count("tree/parts.ini"));
+    ASSERT_TRUE(disk.count("tree/keep/inner/k.txt"));
+    ASSERT_TRUE(disk.count("tree/long/" + LongName()));
+    for (const char* format : {"iso", "tar"}) {
+        SCOPED_TRACE(format);
+        const Contents media = PackAndRead(format, std::string("out-") + format);
+        EXPECT_EQ(disk.size(), WithoutFolders(media).size()) << Listing(WithoutFolders(media));
+        for (const auto& kv : disk) {
+            SCOPED_TRACE(kv.first);
+            const auto found = media.find(kv.first);
+            ASSERT_NE(media.end(), found) << "missing from the media, which hold " << Listing(media);
+            EXPECT_TRUE(found->second == kv.second) << "content differs (" << found->second.size() << " bytes on the medium, "
+                                                    << kv.second.size() << " on the disk)";
+        }
+        EXPECT_EQ("-> a.txt", media.at("tree/link"));
+        // The folder kept whole is a folder of the medium, not only a path of its files.
+        EXPECT_EQ("/", media.at("tree/keep/inner"));
+        // Only the finished files are left, under their final names.
+        EXPECT_EQ((std::vector<std::string>{std::string("Media1.") + format, std::string("Media2.") + format}),
+                  FilesIn(std::string("out-") + format));
+    }
+}
+
+TEST_F(QvCliPackTreeTest, ImageCarriesJolietNamesBesideRockRidge) {
+    PlanTree();
+    const qvtest::ProcessResult pack = Run({"pack", "--quiet", "--format", "iso", "--to", S("out"), S("plan")});
+    ASSERT_EQ(0, pack.status) << pack.err;
+    const Contents joliet = ReadMedium(P("out/Media1.iso"), "iso9660:!rockridge");
+    // Joliet keeps letter case and non-ASCII names; long names are cut at 103 characters
+    // (plain Joliet stops at 64).
+    EXPECT_TRUE(joliet.count("tree/sub/Été résumé.txt")) << "no Joliet name for the non-ASCII file" << Listing(joliet);
+    const auto longName = std::find_if(joliet.begin(), joliet.end(), [](const Contents::value_type& kv) {
+        return kv.first.compare(0, 11, "tree/long/L") == 0;
+    });
+    ASSERT_NE(joliet.end(), longName) << Listing(joliet);
+    EXPECT_EQ(std::string("tree/long/").size() + 103, longName->first.size()) << longName->first;
+}
+
+// xorriso on the path list builds the same tree as pack does (without -f: links stay links).
+TEST_F(QvCliPackTreeTest, PathListGivesXorrisoTheSameFiles) {
+    const char* xorriso = "/usr/bin/xorriso";
+    if (!fs::exists(xorriso)) GTEST_SKIP() << "xorriso is not installed";
+    PlanTree();
+    ASSERT_EQ(0, Run({"pack", "--quiet", "--format", "list", "--to", S("lists"), S("plan")}).status);
+    ASSERT_EQ(0, Run({"pack", "--quiet", "--format", "iso", "--to", S("images"), S("plan")}).status);
+    // The '=' and '\' of a name inside the medium are escaped; the host path after '=' is not.
+    const std::string list = ReadText(P("lists/Media1.list")) + ReadText(P("lists/Media2.list"));
+    EXPECT_NE(std::string::npos, list.find("/tree/a\\=b\\\\c.txt=" + S("tree/a=b\\c.txt") + "\n")) << list;
+    for (const std::string medium : {"Media1", "Media2"}) {
+        SCOPED_TRACE(medium);
+        const qvtest::ProcessResult made =
+            qvtest::ChildProcess(xorriso, {"-as", "mkisofs", "-R", "-J", "-joliet-long", "-iso-level", "3", "-graft-points",
+                                           "-path-list", S("lists/" + medium + ".list"), "-o", S(medium + "-xorriso.iso")},
+                                 qvtest::ProcessSetup{m_root / "scratch", {}, {}, -1})
+                .Wait(std::chrono::seconds(120));
+        ASSERT_EQ(0, made.status) << made.err;
+        const Contents fromList = ReadMedium(P(medium + "-xorriso.iso"));
+        const Contents fromPack = ReadMedium(P("images/" + medium + ".iso"));
+        EXPECT_FALSE(fromPack.empty());
+        EXPECT_TRUE(fromList == fromPack) << fromList.size() << " entries from the list, " << fromPack.size() << " from pack";
+    }
+}
+
+class QvCliPackSmallTest : public QvCliPackTest {
+protected:
+    void PlanSmall() {
+        for (int i = 0; i < 5; ++i) Write("small/f" + std::to_string(i) + ".txt", Pattern(100000 + i));
+        const qvtest::ProcessResult split = Run({"split", "--quiet", "--size", "10", "--out", S("plan"), S("small")});
+        ASSERT_EQ(0, split.status) << split.err;
+    }
+
+    // The exact size of medium 1's image, as verify --fs iso measures it.
+    long long MeasuredBytes() {
+        const qvtest::ProcessResult verify = Run({"verify", "--json", "--fs", "iso", S("plan")});
+        EXPECT_EQ(0, verify.status) << verify.out << verify.err;
+        return JsonNumber(verify.out, "bytes");
+    }
+};
+
+TEST_F(QvCliPackSmallTest, ImageIsRefusedOneSectorTooSmallAndAcceptedAtItsExactSize) {
+    PlanSmall();
+    const long long exact = MeasuredBytes();
+    ASSERT_GT(exact, 0);
+    ASSERT_EQ(0, exact % 2048);
+    struct Row {
+        const char* label;
+        long long capacity;
+        int status;
+    };
+    const Row rows[] = {
+        {"one sector short", exact - 2048, 1},
+        {"one byte short", exact - 1, 1},
+        {"exact", exact, 0},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.label);
+        const std::string to = std::string("out-") + std::to_string(row.capacity);
+        const qvtest::ProcessResult pack =
+            Run({"pack", "--quiet", "--format", "iso", "--capacity-bytes", std::to_string(row.capacity), "--to", S(to), S("plan")});
+        EXPECT_EQ(row.status, pack.status) << pack.err;
+        const qvtest::ProcessResult verify =
+            Run({"verify", "--fs", "iso", "--capacity-bytes", std::to_string(row.capacity), S("plan")});
+        EXPECT_EQ(row.status, verify.status) << verify.out;
+        if (row.status == 0) {
+            EXPECT_EQ(std::vector<std::string>{"Media1.iso"}, FilesIn(to));
+            EXPECT_EQ(static_cast<uintmax_t>(exact), fs::file_size(P(to + "/Media1.iso")));
+            EXPECT_NE(std::string::npos, verify.out.find("Media1.xml  ISO image ")) << verify.out;
+            EXPECT_NE(std::string::npos, verify.out.find("fits, 0 sectors free")) << verify.out;
+        } else {
+            // The refusal names the medium, the image and the capacity; nothing was written.
+            EXPECT_NE(std::string::npos, pack.err.find("Media1.xml: the ISO image would take")) << pack.err;
+            EXPECT_NE(std::string::npos, pack.err.find(" bytes), more than the capacity of ")) << pack.err;
+            EXPECT_TRUE(FilesIn(to).empty());
+            EXPECT_NE(std::string::npos, verify.out.find("DOES NOT FIT, 1 sector over")) << verify.out;
+        }
+    }
+}
+
+TEST_F(QvCliPackSmallTest, CapacityComesFromTheSizeOptionOrTheMediumsOwnSize) {
+    PlanSmall();
+    // Without --size each image is held to its medium's size in the plan (10 MB here).
+    const qvtest::ProcessResult own = Run({"pack", "--json", "--quiet", "--format", "iso", "--to", S("own"), S("plan")});
+    ASSERT_EQ(0, own.status) << own.err;
+    EXPECT_EQ(static_cast<long long>(10 * MB / 2048), JsonNumber(own.out, "capacity_sectors")) << own.out;
+    const qvtest::ProcessResult cd = Run({"pack", "--json", "--quiet", "--format", "iso", "--size", "cd", "--to", S("cd"), S("plan")});
+    ASSERT_EQ(0, cd.status) << cd.err;
+    // A disc preset is the disc's real capacity: CD-R 80 min, 360,000 sectors.
+    EXPECT_EQ(360000, JsonNumber(cd.out, "capacity_sectors")) << cd.out;
+    EXPECT_EQ(JsonNumber(own.out, "bytes"), static_cast<long long>(fs::file_size(P("own/Media1.iso"))));
+}
+
+TEST_F(QvCliPackSmallTest, MissingFileFailsNamingItAndLeavesNoOutput) {
+    PlanSmall();
+    fs::remove(P("small/f3.txt"));
+    for (const char* format : {"iso", "tar", "list"}) {
+        SCOPED_TRACE(format);
+        const std::string to = std::string("out-") + format;
+        const qvtest::ProcessResult pack = Run({"pack", "--quiet", "--format", format, "--to", S(to), S("plan")});
+        EXPECT_EQ(1, pack.status) << pack.err;
+        EXPECT_NE(std::string::npos, pack.err.find(S("small/f3.txt"))) << pack.err;
+        EXPECT_NE(std::string::npos, pack.err.find("missing")) << pack.err;
+        EXPECT_TRUE(FilesIn(to).empty());
+    }
+}
+
+TEST_F(QvCliPackSmallTest, FileThatCannotBeReadFailsNamingIt) {
+    PlanSmall();
+    if (geteuid() == 0) {
+        // Root reads every file: the program runs as nobody, for whom only f2.txt is closed.
+        m_runAs = 65534;
+        fs::permissions(m_root, fs::perms::all);
+        for (const char* dir : {"scratch", "tmp", "small", "plan"}) fs::permissions(P(dir), fs::perms::all);
+        for (const std::string& name : FilesIn("small")) fs::permissions(P("small/" + name), fs::perms::all);
+    }
+    fs::permissions(P("small/f2.txt"), fs::perms::none);
+    for (const char* format : {"iso", "tar", "list"}) {
+        SCOPED_TRACE(format);
+        const qvtest::ProcessResult pack = Run({"pack", "--quiet", "--format", format, "--to", S("out"), S("plan")});
+        EXPECT_EQ(1, pack.status) << pack.err;
+        EXPECT_NE(std::string::npos, pack.err.find(S("small/f2.txt") + ": cannot be read")) << pack.err;
+        EXPECT_TRUE(FilesIn("out").empty());
+    }
+    fs::permissions(P("small/f2.txt"), fs::perms::owner_all);
+}
+
+#endif  // QVSPLIT_TEST_PACK
+
+TEST_F(QvCliPackTest, SetsThatCannotBePackedAreRefused) {
+    Write("empty/readme.txt", "no media here");
+    Write("stopped/Media1.xml", "<Factory/>");
+    Write("stopped/qvsplit-incomplete", "");
+    Write("plan/Media1.xml", "<Factory><Media><Info Split_Size=\"10\"/></Media></Factory>");
+    struct Row {
+        const char* label;
+        std::vector<std::string> args;
+        int status;
+        const char* message;
+    };
+    const Row rows[] = {
+        {"no --format", {"pack", "--to", S("out"), S("plan")}, 2, "--format is required"},
+        {"unknown format", {"pack", "--format", "zip", "--to", S("out"), S("plan")}, 2, "--format takes one of iso, tar, list"},
+        {"no --to", {"pack", "--format", "list", S("plan")}, 2, "--to is required"},
+        {"no folder", {"pack", "--format", "list", "--to", S("out")}, 2, "one media folder"},
+        {"bad capacity", {"pack", "--format", "list", "--capacity-bytes", "0", "--to", S("out"), S("plan")}, 2, "--capacity-bytes"},
+        {"bad --fs", {"verify", "--fs", "ext4", S("plan")}, 2, "--fs takes iso, iso-udf or none"},
+        {"no media files", {"pack", "--format", "list", "--to", S("out"), S("empty")}, 1, "no media files found"},
+        {"incomplete set", {"pack", "--format", "list", "--to", S("out"), S("stopped")}, 1, "incomplete"},
+        {"no such medium", {"pack", "--format", "list", "--medium", "4", "--to", S("out"), S("plan")}, 1, "no medium 4"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.label);
+        const qvtest::ProcessResult r = Run(row.args);
+        EXPECT_EQ(row.status, r.status) << r.err;
+        EXPECT_NE(std::string::npos, r.err.find(row.message)) << r.err;
+    }
+    EXPECT_FALSE(fs::exists(P("out")));
+}
+
+#if !defined(QVSPLIT_TEST_PACK)
+TEST_F(QvCliPackTest, MediaAreReadBackWhereTheBuildMakesThem) {
+    GTEST_SKIP() << "this build has no libisofs and libarchive: it makes no ISO images or tar archives to read back";
+}
+
+// A build without libisofs and libarchive (the Windows one) says so instead of making media.
+TEST_F(QvCliPackTest, BuildWithoutTheLibrariesSaysItCannotMakeMedia) {
+    Write("plan/Media1.xml", "<Factory><Media><Info Split_Size=\"10\"/></Media></Factory>");
+    for (const char* format : {"iso", "tar"}) {
+        SCOPED_TRACE(format);
+        const qvtest::ProcessResult r = Run({"pack", "--format", format, "--to", S("out"), S("plan")});
+        EXPECT_EQ(1, r.status) << r.err;
+        EXPECT_NE(std::string::npos, r.err.find("this build of qvsplit cannot make")) << r.err;
+    }
+    EXPECT_FALSE(fs::exists(P("out")));
+}
+#endif
+
+}  // namespace

@@ -1,0 +1,163 @@
+// Laying out a medium of a plan: target folders turned into paths inside the medium, folders
+// kept whole walked on the disk.
+#include "QvCliMediumLayout.h"
+
+#include "QvCliPaths.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool FollowsLinks() {
+    const char* follow = std::getenv("QVSPLIT_FOLLOW_LINKS");
+    return follow && std::string(follow) == "1";
+}
+
+// The last name of a host path.
+std::string LeafName(const std::string& hostPath) {
+    return QvCliPathText(QvCliFsPath(hostPath).filename());
+}
+
+// A file that cannot be opened would leave a hole in the medium: refuse it before writing.
+bool CheckReadable(const std::string& hostPath, std::string& error) {
+    std::error_code ec;
+    const fs::file_status status = fs::status(QvCliFsPath(hostPath), ec);
+    if (!fs::exists(status)) {
+        error = hostPath + ": listed in the plan but missing" + (ec ? " (" + ec.message() + ")" : "");
+        return false;
+    }
+    std::ifstream in(QvCliFsPath(hostPath), std::ios::binary);
+    if (!in) {
+        error = hostPath + ": cannot be read";
+        return false;
+    }
+    return true;
+}
+
+class FolderWalker {
+public:
+    FolderWalker(QvCliMediumLayout& layout, bool followLinks) : m_layout(layout), m_follow(followLinks) {}
+
+    // Adds everything below folder, sorted by name so that the same tree gives the same medium.
+    bool Walk(const fs::path& folder, const std::string& mediumPath, std::string& error) {
+        std::error_code ec;
+        std::vector<fs::path> children;
+        for (fs::directory_iterator it(folder, ec); !ec && it != fs::directory_iterator(); it.increment(ec))
+            children.push_back(it->path());
+        if (ec) {
+            error = QvCliPathText(folder) + ": folder cannot be read (" + ec.message() + ")";
+            return false;
+        }
+        std::sort(children.begin(), children.end());
+        for (const fs::path& child : children)
+            if (!AddChild(child, mediumPath + "/" + QvCliPathText(child.filename()), error)) return false;
+        return true;
+    }
+
+private:
+    bool AddChild(const fs::path& child, const std::string& mediumPath, std::string& error) {
+        std::error_code ec;
+        const fs::file_status own = fs::symlink_status(child, ec);
+        QvCliPackItem item;
+        item.mediumPath = mediumPath;
+        item.hostPath = QvCliPathText(child);
+        // As the plan counted the folder: a link is an entry of its own unless the split
+        // followed links, and then only a link to a file becomes that file.
+        const bool followed = fs::is_symlink(own) && m_follow && fs::is_regular_file(fs::status(child, ec));
+        if (fs::is_symlink(own) && !followed) {
+            item.kind = QvCliPackItem::kLink;
+        } else if (fs::is_directory(own)) {
+            item.kind = QvCliPackItem::kFolder;
+            m_layout.items.push_back(item);
+            return Walk(child, mediumPath, error);
+        } else if (fs::is_regular_file(own) || followed) {
+            if (!CheckReadable(item.hostPath, error)) return false;
+            item.size = fs::file_size(child, ec);
+            m_layout.fileBytes += item.size;
+        } else {
+            return true;  // pipes, sockets and devices are no files to copy, nor planned
+        }
+        m_layout.items.push_back(item);
+        return true;
+    }
+
+    QvCliMediumLayout& m_layout;
+    bool m_follow;
+};
+
+bool AddEntry(const QvCliEntry& e, bool expandFolders, QvCliMediumLayout& layout, std::string& error) {
+    QvCliPackItem item;
+    if (e.isDir) {
+        item.kind = QvCliPackItem::kFolder;
+        item.hostPath = QvCliToHostPath(QvCliEntryFolder(e));
+        if (!QvCliMediumPath(e.targetPath, "", item.mediumPath, error)) return false;
+        std::error_code ec;
+        if (!fs::is_directory(QvCliFsPath(item.hostPath), ec)) {
+            error = item.hostPath + ": folder listed in the plan but missing";
+            return false;
+        }
+        layout.items.push_back(item);
+        if (!expandFolders) return true;
+        FolderWalker walker(layout, FollowsLinks());
+        return walker.Walk(QvCliFsPath(item.hostPath), item.mediumPath, error);
+    }
+    item.hostPath = QvCliToHostPath(e.fullPath);
+    if (!QvCliMediumPath(e.targetPath, LeafName(item.hostPath), item.mediumPath, error)) return false;
+    std::error_code ec;
+    if (e.isLink) {
+        item.kind = QvCliPackItem::kLink;
+        if (!fs::is_symlink(fs::symlink_status(QvCliFsPath(item.hostPath), ec))) {
+            error = item.hostPath + ": link listed in the plan but missing";
+            return false;
+        }
+    } else {
+        if (!CheckReadable(item.hostPath, error)) return false;
+        item.size = fs::file_size(QvCliFsPath(item.hostPath), ec);
+        layout.fileBytes += item.size;
+    }
+    layout.items.push_back(item);
+    return true;
+}
+
+}  // namespace
+
+bool QvCliMediumPath(const std::wstring& targetPath, const std::string& name, std::string& out,
+                     std::string& error) {
+    std::wstring rest = targetPath;
+    // A target written with a drive letter names the same folder on the medium.
+    if (rest.size() >= 2 && rest[1] == L':') rest.erase(0, 2);
+    out.clear();
+    size_t pos = 0;
+    while (pos <= rest.size()) {
+        size_t end = rest.find_first_of(L"\\/", pos);
+        if (end == std::wstring::npos) end = rest.size();
+        const std::wstring part = rest.substr(pos, end - pos);
+        pos = end + 1;
+        if (part.empty() || part == L".") continue;
+        if (part == L"..") {
+            error = "target folder climbs out of the medium: " + QvCliNarrow(targetPath);
+            return false;
+        }
+        // One name alone, mapped back to the bytes the host uses for it.
+        out += (out.empty() ? "" : "/") + QvCliToHostPath(part);
+    }
+    if (!name.empty()) out += (out.empty() ? "" : "/") + name;
+    return true;
+}
+
+bool QvCliLayOutMedium(const QvCliMedium& medium, bool expandFolders, QvCliMediumLayout& layout,
+                       std::string& error) {
+    layout = QvCliMediumLayout();
+    for (const QvCliEntry& e : medium.entries) {
+        if (!AddEntry(e, expandFolders, layout, error)) {
+            error = medium.fileName + ": " + error;
+            return false;
+        }
+    }
+    return true;
+}

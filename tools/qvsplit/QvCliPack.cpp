@@ -1,0 +1,197 @@
+// The pack command: each medium of a plan made into an ISO image, a tar archive or a
+// graft-point path list.
+#include "QvCliPack.h"
+
+#include "QvCliCommands.h"
+#include "QvCliIsoImage.h"
+#include "QvCliMediumLayout.h"
+#include "QvCliPathList.h"
+#include "QvCliPaths.h"
+#include "QvCliProgress.h"
+#include "QvCliReport.h"
+#include "QvCliSystem.h"
+#include "QvCliTarArchive.h"
+
+#include <filesystem>
+#include <iostream>
+#include <memory>
+#include <sstream>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// One medium on its way to a file.
+struct PackJob {
+    const QvCliMedium* medium = nullptr;
+    QvCliMediumLayout layout;
+    std::unique_ptr<QvCliIsoImage> image;  // iso only
+    uint64_t imageBytes = 0;               // iso: the exact size measured before writing
+    uint64_t capacityBytes = 0;
+    std::string fileName;                  // "Media1.iso"
+    uint64_t bytesWritten = 0;
+};
+
+std::string Stem(const std::string& mediaFileName) {
+    const size_t dot = mediaFileName.rfind('.');
+    return dot == std::string::npos ? mediaFileName : mediaFileName.substr(0, dot);
+}
+
+std::string VolumeId(const std::string& stem) {
+    std::string id;
+    for (char c : stem) id += (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+    return id.substr(0, 32);
+}
+
+std::string SectorText(uint64_t bytes) { return QvCliGrouped(bytes / kQvCliSectorBytes) + " sectors"; }
+
+// The refusal of an image larger than its medium.
+std::string TooBig(const PackJob& job) {
+    return job.medium->fileName + ": the ISO image would take " + SectorText(job.imageBytes) + " (" +
+           QvCliGrouped(job.imageBytes) + " bytes), more than the capacity of " + SectorText(job.capacityBytes) +
+           " (" + QvCliGrouped(job.capacityBytes) + " bytes)";
+}
+
+bool CheckFormatAvailable(const std::string& format, std::string& reason) {
+    if (format == "iso") return QvCliIsoImage::Available(reason);
+    if (format == "tar") return QvCliTarArchive::Available(reason);
+    return true;
+}
+
+// Lays out every chosen medium, and for ISO images builds and measures them.
+int Prepare(const QvCliOptions& o, const QvCliMediaSet& set, std::vector<PackJob>& jobs) {
+    for (const QvCliMedium& m : set.media) {
+        if (o.medium && m.number != static_cast<int>(o.medium)) continue;
+        if (QvCliInterrupted()) return kExitCancelled;
+        PackJob job;
+        job.medium = &m;
+        job.fileName = Stem(m.fileName) + "." + o.format;
+        job.capacityBytes = QvCliCapacityBytes(o, m);
+        std::string error;
+        if (!QvCliLayOutMedium(m, o.format != "list", job.layout, error)) return QvCliFail(kExitFailed, error);
+        if (o.format == "iso") {
+            job.image.reset(new QvCliIsoImage);
+            if (!job.image->Build(job.layout, VolumeId(Stem(m.fileName)), error) ||
+                !job.image->Measure(job.imageBytes, error))
+                return QvCliFail(kExitFailed, m.fileName + ": " + error);
+        }
+        jobs.push_back(std::move(job));
+    }
+    if (jobs.empty()) return QvCliFail(kExitFailed, set.dir + ": no medium " + std::to_string(o.medium) + " in this set");
+    // An image that cannot fit its disc is refused before any is written.
+    int status = kExitOk;
+    for (const PackJob& job : jobs)
+        if (o.format == "iso" && job.imageBytes > job.capacityBytes) status = QvCliFail(kExitFailed, TooBig(job));
+    if (status != kExitOk) std::cerr << "qvsplit: nothing was written\n";
+    return status;
+}
+
+// Writes one medium to a temporary name in the output folder and gives it its final name only
+// once it is whole.
+int WriteJob(const QvCliOptions& o, PackJob& job, QvCliByteProgress& progress) {
+    const fs::path final = QvCliFsPath(o.toDir) / QvCliFsPath(job.fileName);
+    const fs::path temp = QvCliFsPath(o.toDir) / QvCliFsPath("." + job.fileName + ".qvsplit-partial");
+    const std::string tempText = QvCliPathText(temp);
+    progress.label = job.fileName;
+    const auto onProgress = [&progress](uint64_t done) {
+        QvCliByteProgressUpdate(progress, done);
+        return !QvCliInterrupted();
+    };
+    std::string error;
+    QvCliWriteOutcome outcome = QvCliWriteOutcome::kWritten;
+    if (o.format == "iso") {
+        outcome = job.image->Write(tempText, onProgress, job.bytesWritten, error);
+        job.image.reset();  // its tree is no longer needed
+    } else if (o.format == "tar") {
+        outcome = QvCliTarArchive::Write(job.layout, tempText, onProgress, job.bytesWritten, error);
+    } else if (!QvCliPathList::Write(job.layout, tempText, job.bytesWritten, error)) {
+        outcome = QvCliWriteOutcome::kFailed;
+    }
+    progress.base += o.format == "iso" ? job.imageBytes : job.layout.fileBytes;
+    std::error_code ec;
+    if (outcome == QvCliWriteOutcome::kWritten) fs::rename(temp, final, ec);
+    if (outcome != QvCliWriteOutcome::kWritten || ec) {
+        QvCliByteProgressDone(progress);
+        fs::remove(temp, ec);
+        if (outcome == QvCliWriteOutcome::kStopped) return QvCliFail(kExitCancelled, "cancelled; " + job.fileName + " was not written");
+        if (error.empty()) error = QvCliPathText(final) + ": cannot be given its name (" + ec.message() + ")";
+        return QvCliFail(kExitFailed, job.medium->fileName + ": " + error + "; " + job.fileName + " was not written");
+    }
+    return kExitOk;
+}
+
+void PrintRow(const QvCliOptions& o, const PackJob& job, std::ostream& out) {
+    out << job.medium->fileName << " -> " << job.fileName << "  " << job.medium->entries.size() << " entries  "
+        << QvCliGrouped(job.bytesWritten) << " bytes";
+    if (o.format == "iso") {
+        const double fill = job.capacityBytes ? 100.0 * static_cast<double>(job.imageBytes) / static_cast<double>(job.capacityBytes) : 0.0;
+        char share[32];
+        std::snprintf(share, sizeof share, "%.1f%%", fill);
+        out << "  " << QvCliGrouped(job.imageBytes / kQvCliSectorBytes) << " of " << SectorText(job.capacityBytes) << " (" << share << ")";
+    }
+    out << "\n";
+}
+
+void PrintJson(const QvCliOptions& o, const std::vector<PackJob>& jobs, std::ostream& out) {
+    out << "{\"format\": " << QvCliJsonString(o.format) << ", \"to\": " << QvCliJsonString(o.toDir) << ", \"media\": [";
+    for (size_t i = 0; i < jobs.size(); ++i) {
+        const PackJob& job = jobs[i];
+        out << (i ? ",\n " : "\n ") << "{\"medium\": " << QvCliJsonString(job.medium->fileName)
+            << ", \"file\": " << QvCliJsonString(job.fileName) << ", \"entries\": " << job.medium->entries.size()
+            << ", \"bytes\": " << job.bytesWritten;
+        if (o.format == "iso")
+            out << ", \"sectors\": " << job.imageBytes / kQvCliSectorBytes << ", \"capacity_sectors\": "
+                << job.capacityBytes / kQvCliSectorBytes << ", \"fits\": " << (job.imageBytes <= job.capacityBytes ? "true" : "false");
+        out << "}";
+    }
+    out << (jobs.empty() ? "]}\n" : "\n]}\n");
+}
+
+}  // namespace
+
+uint64_t QvCliCapacityBytes(const QvCliOptions& o, const QvCliMedium& medium) {
+    return o.capacityBytes ? o.capacityBytes : static_cast<uint64_t>(medium.splitSizeMb) * 1048576u;
+}
+
+bool QvCliIsoImageSize(const QvCliMedium& medium, uint64_t& bytes, std::string& error) {
+    QvCliMediumLayout layout;
+    QvCliIsoImage image;
+    return QvCliLayOutMedium(medium, true, layout, error) && image.Build(layout, VolumeId(Stem(medium.fileName)), error) &&
+           image.Measure(bytes, error);
+}
+
+std::string QvCliGrouped(uint64_t value) {
+    std::string digits = std::to_string(value);
+    for (int at = static_cast<int>(digits.size()) - 3; at > 0; at -= 3) digits.insert(static_cast<size_t>(at), ",");
+    return digits;
+}
+
+int QvCliRunPack(const QvCliOptions& o) {
+    if (o.operands.size() != 1) return QvCliFail(kExitUsage, "pack takes one media folder\n\n" + QvCliUsage("pack"));
+    if (o.format.empty()) return QvCliFail(kExitUsage, "--format is required (iso, tar or list)");
+    if (o.toDir.empty()) return QvCliFail(kExitUsage, "--to is required");
+    std::string error;
+    if (!CheckFormatAvailable(o.format, error)) return QvCliFail(kExitFailed, error);
+    QvCliMediaSet set;
+    if (!QvCliLoadMediaSet(o.operands[0], set, error)) return QvCliFail(kExitFailed, error + "; nothing to pack");
+    std::vector<PackJob> jobs;
+    int status = Prepare(o, set, jobs);
+    if (status != kExitOk) return status;
+    std::error_code ec;
+    fs::create_directories(QvCliFsPath(o.toDir), ec);
+    if (ec) return QvCliFail(kExitFailed, o.toDir + ": cannot be created (" + ec.message() + ")");
+    QvCliByteProgress progress;
+    progress.show = !o.quiet && QvCliStderrIsTerminal();
+    for (const PackJob& job : jobs) progress.total += o.format == "iso" ? job.imageBytes : job.layout.fileBytes;
+    for (PackJob& job : jobs)
+        if ((status = WriteJob(o, job, progress)) != kExitOk) return status;
+    QvCliByteProgressDone(progress);
+    if (o.json) {
+        PrintJson(o, jobs, std::cout);
+        return kExitOk;
+    }
+    for (const PackJob& job : jobs) PrintRow(o, job, std::cout);
+    std::cout << "packed " << jobs.size() << (jobs.size() == 1 ? " medium" : " media") << " into " << o.toDir << "\n";
+    return kExitOk;
+}

@@ -1,0 +1,163 @@
+// Tar archives through libarchive: entries described from the disk, contents copied in chunks.
+#include "QvCliTarArchive.h"
+
+#include "QvCliPaths.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <vector>
+
+#include <archive.h>
+#include <archive_entry.h>
+#include <locale.h>
+
+namespace {
+
+const size_t kCopyChunk = 1 << 20;
+
+struct ArchiveCloser {
+    void operator()(archive* a) const { archive_write_free(a); }
+};
+struct DiskCloser {
+    void operator()(archive* a) const { archive_read_free(a); }
+};
+struct EntryCloser {
+    void operator()(archive_entry* e) const { archive_entry_free(e); }
+};
+struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+
+// libarchive turns names into header text through the character set of this thread's locale,
+// which for a program started in the "C" locale is ASCII and fails on any other name: the
+// archive is written in a UTF-8 locale, for this thread only.
+class Utf8Locale {
+public:
+    Utf8Locale() : m_utf8(newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0))) {
+        if (m_utf8) m_previous = uselocale(m_utf8);
+    }
+    ~Utf8Locale() {
+        if (!m_utf8) return;
+        uselocale(m_previous);
+        freelocale(m_utf8);
+    }
+    Utf8Locale(const Utf8Locale&) = delete;
+    Utf8Locale& operator=(const Utf8Locale&) = delete;
+    bool Active() const { return m_utf8 != static_cast<locale_t>(0); }
+
+private:
+    locale_t m_utf8;
+    locale_t m_previous = static_cast<locale_t>(0);
+};
+
+class TarWriter {
+public:
+    TarWriter(const std::function<bool(uint64_t)>& progress) : m_progress(progress), m_buffer(kCopyChunk) {}
+
+    QvCliWriteOutcome Open(const std::string& file, std::string& error) {
+        m_out.reset(archive_write_new());
+        m_disk.reset(archive_read_disk_new());
+        if (!m_out || !m_disk) {
+            error = "out of memory";
+            return QvCliWriteOutcome::kFailed;
+        }
+        // pax headers only where ustar cannot hold a name, size or time.
+        archive_write_set_format_pax_restricted(m_out.get());
+        archive_read_disk_set_standard_lookup(m_disk.get());
+        archive_read_disk_set_behavior(m_disk.get(), ARCHIVE_READDISK_NO_XATTR | ARCHIVE_READDISK_NO_ACL |
+                                                         ARCHIVE_READDISK_NO_FFLAGS);
+        if (archive_write_open_filename(m_out.get(), file.c_str()) != ARCHIVE_OK) {
+            error = file + ": " + archive_error_string(m_out.get());
+            return QvCliWriteOutcome::kFailed;
+        }
+        return QvCliWriteOutcome::kWritten;
+    }
+
+    QvCliWriteOutcome Add(const QvCliPackItem& item, std::string& error) {
+        std::unique_ptr<archive_entry, EntryCloser> entry(archive_entry_new());
+        // Links the plan kept are stored as links; every other path is read through.
+        if (item.kind == QvCliPackItem::kLink)
+            archive_read_disk_set_symlink_physical(m_disk.get());
+        else
+            archive_read_disk_set_symlink_logical(m_disk.get());
+        archive_entry_copy_sourcepath(entry.get(), item.hostPath.c_str());
+        if (archive_read_disk_entry_from_file(m_disk.get(), entry.get(), -1, nullptr) < ARCHIVE_WARN) {
+            error = item.hostPath + ": " + archive_error_string(m_disk.get());
+            return QvCliWriteOutcome::kFailed;
+        }
+        if (!archive_entry_update_pathname_utf8(entry.get(), item.mediumPath.c_str())) {
+            error = item.mediumPath + ": name cannot be stored in a tar header";
+            return QvCliWriteOutcome::kFailed;
+        }
+        if (archive_write_header(m_out.get(), entry.get()) < ARCHIVE_WARN) {
+            error = item.mediumPath + ": " + archive_error_string(m_out.get());
+            return QvCliWriteOutcome::kFailed;
+        }
+        if (archive_entry_filetype(entry.get()) != AE_IFREG) return QvCliWriteOutcome::kWritten;
+        return CopyContent(item.hostPath, static_cast<uint64_t>(archive_entry_size(entry.get())), error);
+    }
+
+    QvCliWriteOutcome Close(const std::string& file, std::string& error) {
+        if (archive_write_close(m_out.get()) != ARCHIVE_OK) {
+            error = file + ": " + archive_error_string(m_out.get());
+            return QvCliWriteOutcome::kFailed;
+        }
+        return QvCliWriteOutcome::kWritten;
+    }
+
+private:
+    // Copies a file's content; its size must stay what the header says.
+    QvCliWriteOutcome CopyContent(const std::string& hostPath, uint64_t size, std::string& error) {
+        std::unique_ptr<std::FILE, FileCloser> in(std::fopen(hostPath.c_str(), "rb"));
+        if (!in) {
+            error = hostPath + ": cannot be read";
+            return QvCliWriteOutcome::kFailed;
+        }
+        uint64_t copied = 0;
+        while (copied < size) {
+            const size_t got = std::fread(m_buffer.data(), 1, m_buffer.size(), in.get());
+            if (got == 0) break;
+            if (archive_write_data(m_out.get(), m_buffer.data(), got) < 0) {
+                error = archive_error_string(m_out.get());
+                return QvCliWriteOutcome::kFailed;
+            }
+            copied += got;
+            m_done += got;
+            if (!m_progress(m_done)) return QvCliWriteOutcome::kStopped;
+        }
+        if (copied != size || std::ferror(in.get())) {
+            error = hostPath + ": could not be read whole, or changed while it was stored";
+            return QvCliWriteOutcome::kFailed;
+        }
+        return QvCliWriteOutcome::kWritten;
+    }
+
+    std::function<bool(uint64_t)> m_progress;
+    std::vector<char> m_buffer;
+    std::unique_ptr<archive, ArchiveCloser> m_out;
+    std::unique_ptr<archive, DiskCloser> m_disk;
+    uint64_t m_done = 0;
+};
+
+}  // namespace
+
+bool QvCliTarArchive::Available(std::string&) { return true; }
+
+QvCliWriteOutcome QvCliTarArchive::Write(const QvCliMediumLayout& layout, const std::string& file,
+                                                const std::function<bool(uint64_t)>& progress, uint64_t& bytes,
+                                                std::string& error) {
+    bytes = 0;
+    const Utf8Locale locale;
+    if (!locale.Active()) {
+        error = "the C.UTF-8 locale is missing: tar names could not be written";
+        return QvCliWriteOutcome::kFailed;
+    }
+    TarWriter writer(progress);
+    QvCliWriteOutcome outcome = writer.Open(file, error);
+    for (size_t i = 0; outcome == QvCliWriteOutcome::kWritten && i < layout.items.size(); ++i) outcome = writer.Add(layout.items[i], error);
+    if (outcome == QvCliWriteOutcome::kWritten) outcome = writer.Close(file, error);
+    std::error_code ec;
+    bytes = std::filesystem::file_size(QvCliFsPath(file), ec);
+    return outcome;
+}
