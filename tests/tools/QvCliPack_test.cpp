@@ -24,8 +24,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const uint64_t MB = 1048576;
-
 // The program under test, or an empty path when the build has none.
 fs::path ProgramPath() {
     const fs::path dir = qvtest::BuildDir();
@@ -36,20 +34,6 @@ fs::path ProgramPath() {
 #endif
     std::error_code ec;
     return !dir.empty() && fs::is_regular_file(program, ec) ? program : fs::path();
-}
-
-std::string ReadText(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-// The integer after "key": in a JSON text, or -1 when the key is missing.
-long long JsonNumber(const std::string& json, const std::string& key) {
-    const size_t at = json.find("\"" + key + "\":");
-    if (at == std::string::npos) return -1;
-    return std::atoll(json.c_str() + at + key.size() + 3);
 }
 
 // What a medium holds, by path inside it: a file's content, a link's target ("-> a.txt") or
@@ -108,6 +92,22 @@ protected:
 };
 
 #if defined(QVSPLIT_TEST_PACK)
+
+const uint64_t MB = 1048576;
+
+std::string ReadText(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// The integer after "key": in a JSON text, or -1 when the key is missing.
+long long JsonNumber(const std::string& json, const std::string& key) {
+    const size_t at = json.find("\"" + key + "\":");
+    if (at == std::string::npos) return -1;
+    return std::atoll(json.c_str() + at + key.size() + 3);
+}
 
 std::string LongName() { return std::string(150, 'L') + ".txt"; }
 
@@ -443,6 +443,13 @@ TEST_F(QvCliPackTest, SetsThatCannotBePackedAreRefused) {
         EXPECT_NE(std::string::npos, r.err.find(row.message)) << r.err;
     }
     EXPECT_FALSE(fs::exists(P("out")));
+    // The help of both commands tells of the options that decide what fits.
+    for (const char* command : {"pack", "verify"}) {
+        SCOPED_TRACE(command);
+        const qvtest::ProcessResult help = Run({command, "--help"});
+        EXPECT_EQ(0, help.status);
+        EXPECT_NE(std::string::npos, help.out.find("--capacity-bytes N")) << help.out;
+    }
 }
 
 #if !defined(QVSPLIT_TEST_PACK)
