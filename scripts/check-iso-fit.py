@@ -89,7 +89,7 @@ def main():
     ap.add_argument('--tolerance', type=float, default=None,
                     help='largest allowed excess of the prediction over the image, in percent')
     args = ap.parse_args()
-    media = sorted(glob.glob(os.path.join(args.media, 'Media*.xml')),
+    media = sorted(glob.glob(os.path.join(args.media, '[Mm]edia*.xml')),
                    key=lambda p: int(re.search(r'(\d+)\.xml$', p).group(1)))
     problems = 0
     worst = None

@@ -36,7 +36,8 @@ make_tree() {  # case name -> tree under $work/$1
   esac
 }
 
-# case, --fs, medium size in MB, largest excess of the prediction over the image (percent)
+# case, --fs, medium size in MB, largest excess of the prediction over the image (percent),
+# and the command (split; dirs: split keeping folders whole; rvx: every top-level entry an item)
 rows=(
   "many-folders iso 1 5"
   "nested-folders iso 1 7"
@@ -46,17 +47,28 @@ rows=(
   "full-folder iso 1 4"
   "many-folders iso-udf 2 5"
   "block-multiples iso-udf 3 2"
+  "many-folders iso 1 6 rvx"
+  "block-multiples iso 2 2 rvx"
+  "many-folders iso 1 6 dirs"
+  "nested-folders iso 1 7 dirs"
 )
 failed=0
 for row in "${rows[@]}"; do
-  read -r name fs size tolerance <<<"$row"
+  read -r name fs size tolerance command <<<"$row"
+  command=${command:-split}
   [ -d "$work/$name" ] || make_tree "$name"
   if [ "$fs" = iso-udf ] && ! command -v genisoimage >/dev/null; then
     echo "== $name ($fs): skipped, genisoimage is not installed"; continue
   fi
-  out=$work/media-$name-$fs
-  echo "== $name ($fs, $size MB media)"
-  "$qvsplit" split --quiet --size "$size" --fs "$fs" --out "$out" "$work/$name" >/dev/null
+  out=$work/media-$name-$fs-$command
+  echo "== $name ($fs, $size MB media, $command)"
+  if [ "$command" = rvx ]; then
+    "$qvsplit" rvx --quiet --size "$size" --fs "$fs" --out "$out" "$work/$name"/* >/dev/null
+  elif [ "$command" = dirs ]; then
+    "$qvsplit" split --quiet --method dirs --size "$size" --fs "$fs" --out "$out" "$work/$name" >/dev/null
+  else
+    "$qvsplit" split --quiet --size "$size" --fs "$fs" --out "$out" "$work/$name" >/dev/null
+  fi
   if ! python3 "$checker" --media "$out" --fs "$fs" --tolerance "$tolerance"; then
     failed=1
   fi

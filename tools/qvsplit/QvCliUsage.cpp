@@ -28,8 +28,11 @@ const char* const kSplit =
     "Plans media for the given paths: each PATH may go on any medium. The media files\n"
     "Media1.xml ... MediaN.xml are written into DIR; nothing is copied.\n"
     "\n"
-    "  --size SIZE        medium size in MB (1,048,576 bytes), or cd (700), dvd (4482),\n"
-    "                     dvd-dl (8150), bd (23866), bd-dl (47732)\n"
+    "  --size SIZE        medium size in MB (1,048,576 bytes), or a disc: cd (CD-R 80 min),\n"
+    "                     dvd (DVD+R), dvd-dl (DVD-R DL), bd (BD-R), bd-dl (BD-R DL)\n"
+    "  --fs TYPE          file system of the media, counted in every fit: iso (ISO 9660 with\n"
+    "                     Rock Ridge and Joliet; the default for a disc), iso-udf (with a UDF\n"
+    "                     bridge), none (file bytes; the default for a size in MB)\n"
     "  --out DIR          folder for the media files (created when missing)\n"
     "  --rules FILE       take the rules from a rules file instead of PATH arguments\n"
     "  --first PATH       only on the first medium (repeatable)\n"
@@ -51,7 +54,7 @@ const char* const kSplit =
     "  --log FILE         append the library's log to FILE\n";
 
 const char* const kRvx =
-    "Usage: qvsplit rvx --size SIZE --out DIR PATH... [--all PATH]... [--estimate]\n"
+    "Usage: qvsplit rvx --size SIZE [--fs TYPE] --out DIR PATH... [--all PATH]... [--estimate]\n"
     "\n"
     "Spreads whole items over item-list media files media1.xml ... in DIR; items given\n"
     "with --all go on every medium. With --estimate no file is kept: only the number of\n"
