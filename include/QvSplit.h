@@ -128,7 +128,8 @@ enum QvLeftOutReason {
     QvLeftOutSpecialFile = 3,   // a pipe, socket or device: no file to copy
     QvLeftOutNameTooLong = 4,   // a name longer than a Windows name may be
     QvLeftOutSystemFolder = 5,  // "System Volume Information"
-    QvLeftOutVanished = 6       // listed, then gone before it could be described
+    QvLeftOutVanished = 6,      // listed, then gone before it could be described
+    QvLeftOutMediaLimit = 7     // an item-list item beyond the last medium an item-list split makes
 };
 
 // Number of entries left out.

@@ -56,6 +56,7 @@ const wchar_t* QvLeftOutList::ReasonText(DWORD dwReason) {
         case QvLeftOutNameTooLong: return L"name too long";
         case QvLeftOutSystemFolder: return L"system folder";
         case QvLeftOutVanished: return L"gone during the scan";
+        case QvLeftOutMediaLimit: return L"beyond the last of 100 media";
     }
     return L"unknown reason";
 }

@@ -99,6 +99,8 @@ protected:
     qvalloc::FolderSet m_mediaFolders;
     std::unordered_map<std::wstring, int64_t> m_mpItemCost;
     int64_t ItemCost(const FileDesc& item);
+    // Sizes a folder item that has not been sized yet (its files and their count).
+    void SizeFolderItem(FileDesc& item);
     // Whether an item fits beside what the item-list medium holds.
     bool ItemFits(const FileDesc& item);
     FileDescVector m_ItemsOnAllMedia;

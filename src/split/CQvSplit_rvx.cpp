@@ -1,6 +1,7 @@
 // The item-list split of CQvSplit: whole files and folders spread over numbered media files.
 #include "split/CQvSplit.h"
 
+#include "common/QvLeftOut.h"
 #include "facilities/CQvLog.h"
 #include "facilities/CQvPathString.h"
 #include "media/QvMediaEntry.h"
@@ -112,8 +113,9 @@ DWORD CQvSplit::SplitRVXBody(LPCTSTR strVolumeID, RuleVector& vtRules, LPCTSTR s
     m_lpUserParam = lpUserParam;
     m_iTotalSize = 0;
     CreateItemsList(vtRules);
-    // Folders count 0 here: they are sized only when first placed (under an allocation model
-    // they are measured now).
+    // The every-medium folders are sized before the first medium, so that an item that cannot
+    // fit beside them is found at once instead of being tried on medium after medium.
+    for (FileDesc& item : m_ItemsOnAllMedia) SizeFolderItem(item);
     m_mpItemCost.clear();
     int64_t iAllMediaSize = ItemsSize(m_ItemsOnAllMedia);
     if (qvalloc::On()) {
@@ -128,14 +130,30 @@ DWORD CQvSplit::SplitRVXBody(LPCTSTR strVolumeID, RuleVector& vtRules, LPCTSTR s
     strType.Format(L"0x0000000%d", dwType);
     const QvFactoryNodeHolder holder(m_pFactoryNode);
     for (DWORD dwMedia = 1;; ++dwMedia) {
-        if (dwMedia > kMaxRVXMedia) return dwMedia;
+        if (dwMedia > kMaxRVXMedia) {
+            // What is left is reported, so that a caller can say how much did not fit.
+            for (FileDesc& item : m_ItemsOnAnyMedia) {
+                SizeFolderItem(item);
+                QvLeftOutList::Instance().Add(item.strFilePath.str(), item.iFileSize,
+                                              QvLeftOutMediaLimit);
+            }
+            return dwMedia;
+        }
         const CQvString strFile = RVXMediaFileName(strOutputDir, dwMedia);
         if (CreateNewRVXMedia(strFile, strDisp, strType) != S_OK) {
             // Nothing may be written through a document that was not made.
             log->AddError(L"CQvSplit::SplitRVX(...) FAILED to create media file %s", strFile);
             return 0;
         }
+        const size_t nBefore = m_ItemsOnAnyMedia.size();
         if (PlaceAnyMediaItems(iAllMediaSize) != S_OK) return 0;
+        if (m_ItemsOnAnyMedia.size() == nBefore) {
+            // Every item that cannot fit at all is refused above; a medium that took none is
+            // never written, whatever the sizes did meanwhile (a folder that grew).
+            log->AddError(L"CQvSplit::SplitRVX(...) SPLIT Error Item %s found no room on medium %d",
+                          m_ItemsOnAnyMedia.front().strFilePath, static_cast<int>(dwMedia));
+            return 0;
+        }
         if (FinalizeMedia() != S_OK) return 0;
         if (RVXAbortRequested(m_lpCB, m_lpUserParam)) return 0;
         if (m_ItemsOnAnyMedia.empty()) return dwMedia;
@@ -225,19 +243,22 @@ long CQvSplit::AddItemToMedia(FileDesc* pFileDesc) {
         if (hr == S_OK) m_iMediaUsed += ItemCost(*pFileDesc) + m_mediaFolders.Add(pFileDesc->strTargetPath);
         return hr;
     }
-    if (pFileDesc->iFileSize == 0) {
-        // Counted on the item held in the list, so a later medium does not count it again;
-        // counting from zero keeps a folder of empty files from growing its count on retries.
-        int64_t iSize = 0;
-        DWORD dwCount = 0;
-        GetNumberFileAndSize(QvWithoutTrailingBackslash(pFileDesc->strFilePath), iSize, dwCount);
-        pFileDesc->iFileSize = iSize;
-        pFileDesc->dwFileCount = dwCount;
-    }
+    SizeFolderItem(*pFileDesc);
     if (!ItemFits(*pFileDesc)) return E_FAIL;
     const long hr = AddFolderToMedia(pFileDesc);
     if (hr == S_OK) m_iMediaUsed += ItemCost(*pFileDesc) + m_mediaFolders.Add(pFileDesc->strTargetPath);
     return hr;
+}
+
+void CQvSplit::SizeFolderItem(FileDesc& item) {
+    if (!qvp::IsFolderToEnter(item.dwAttributes) || item.iFileSize != 0) return;
+    // Counted on the item held in the list, so a later medium does not count it again;
+    // counting from zero keeps a folder of empty files from growing its count on retries.
+    int64_t iSize = 0;
+    DWORD dwCount = 0;
+    GetNumberFileAndSize(QvWithoutTrailingBackslash(item.strFilePath), iSize, dwCount);
+    item.iFileSize = iSize;
+    item.dwFileCount = dwCount;
 }
 
 int64_t CQvSplit::ItemCost(const FileDesc& item) {

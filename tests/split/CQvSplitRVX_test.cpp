@@ -129,24 +129,61 @@ TEST_F(SplitRVXTest, ItemsThatCanNeverFitAreRefusedAtOnce) {
     // Files are tested like folders: neither may fill a medium to its size or beyond, and one
     // that cannot fit on an empty medium fails the split instead of overfilling a medium or
     // opening medium after medium.
+    // An every-medium folder counts at its real size from the start.
     struct Row {
         const char* label;
         const char* rel;
         uint64_t size;
+        const char* everyRel;  // an every-medium item, or null
+        uint64_t everySize;
     } rows[] = {
-        {"file of 50 MB on 10 MB", "huge.iso", 50 * MB},
-        {"file of exactly 10 MB", "ten.bin", 10 * MB},
-        {"folder of exactly 10 MB", "full/part.bin", 10 * MB},
+        {"file of 50 MB on 10 MB", "huge.iso", 50 * MB, nullptr, 0},
+        {"file of exactly 10 MB", "ten.bin", 10 * MB, nullptr, 0},
+        {"folder of exactly 10 MB", "full/part.bin", 10 * MB, nullptr, 0},
+        {"folder beside an every-medium folder", "five/part.bin", 5 * MB, "every/doc.bin", 5 * MB},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.label);
         t.WriteSparse(row.rel, row.size);
         const std::string item = std::string(row.rel).substr(0, std::string(row.rel).find('/'));
         RuleVector vtRules = {MakeRule(t.WinPath(item), L"", InAny)};
+        if (row.everyRel) {
+            t.WriteSparse(row.everyRel, row.everySize);
+            const std::string every = std::string(row.everyRel).substr(0, std::string(row.everyRel).find('/'));
+            vtRules.push_back(MakeRule(t.WinPath(every), L"", InAll));
+        }
         LogCapture logs;
         EXPECT_EQ(0u, Split(vtRules, 10));
         EXPECT_TRUE(logs.HasContaining(QvLogLevel::Error, L"SPLIT Error")) << logs.Dump();
+        EXPECT_FALSE(t.Exists("out/media1.xml"));
         EXPECT_FALSE(t.Exists("out/media2.xml"));
+    }
+}
+
+// Past the last medium the split makes, what is left is reported with its sizes; every medium
+// written holds items.
+TEST_F(SplitRVXTest, ItemsBeyondTheLastMediumAreReportedWithTheirSizes) {
+    RuleVector vtRules;
+    for (int i = 0; i < 120; ++i) {
+        t.WriteSparse("items/f" + std::to_string(1000 + i), MB);
+        vtRules.push_back(MakeRule(t.WinPath("items/f" + std::to_string(1000 + i)), L"", InAny));
+    }
+    EXPECT_EQ(101u, Split(vtRules, 2));
+    for (int n = 1; n <= 100; ++n) {
+        pugi::xml_document doc;
+        ASSERT_TRUE(Load(n, doc)) << n;
+        EXPECT_EQ(1u, Entries(doc).size()) << n;
+    }
+    EXPECT_FALSE(t.Exists("out/media101.xml"));
+    ASSERT_EQ(20u, QvGetLeftOutCount());
+    for (DWORD i = 0; i < 20; ++i) {
+        LPCTSTR path = nullptr;
+        int64_t size = 0;
+        DWORD reason = 0;
+        ASSERT_TRUE(QvGetLeftOut(i, &path, &size, &reason));
+        EXPECT_EQ(MB, size);
+        EXPECT_EQ(static_cast<DWORD>(QvLeftOutMediaLimit), reason);
+        EXPECT_EQ(t.WinPath("items/f" + std::to_string(1100 + i)), std::wstring(path));
     }
 }
 

@@ -27,6 +27,7 @@ const char* LeftOutReason(DWORD reason) {
         case QvLeftOutNameTooLong: return "name longer than Windows allows";
         case QvLeftOutSystemFolder: return "system folder";
         case QvLeftOutVanished: return "gone during the scan";
+        case QvLeftOutMediaLimit: return "beyond medium 100, the last an item-list split makes";
     }
     return "left out";
 }

@@ -289,7 +289,15 @@ int QvCliRunRvx(const QvCliOptions& o) {
     QvCliProgressDone(progress);
     if (progress.stopped) return QvCliFail(kExitCancelled, "cancelled");
     if (media == 0) return ReportFailure("the item-list split failed");
-    if (media > 100) return QvCliFail(kExitFailed, "the items need more than 100 media; nothing beyond medium 100 was placed");
+    if (media > 100) {
+        // The library reports what it could not place within its 100 media.
+        const std::vector<QvCliLeftOut> left = QvCliShownLeftOut(QvCliLeftOutFiles());
+        uint64_t bytes = 0;
+        for (const QvCliLeftOut& l : left) bytes += l.size;
+        for (const QvCliLeftOut& l : left) std::cerr << "  not placed: " << l.path << "  " << QvCliMegabytes(l.size) << "\n";
+        return QvCliFail(kExitFailed, "the items need more than 100 media: " + std::to_string(left.size()) +
+                                          " items (" + QvCliMegabytes(bytes) + ") are left beyond medium 100");
+    }
     if (o.estimate) {
         const int64_t total = split->GetTotalSize();
         if (o.json)
