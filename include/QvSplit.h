@@ -142,6 +142,19 @@ extern "C" QVSPLIT_API BOOL QvGetLeftOut(DWORD dwIndex, LPCTSTR* ppszPath, int64
 // null past the end.
 extern "C" QVSPLIT_API LPCTSTR QvGetErrorText(DWORD dwIndex);
 
+// Rules of the last setup (or item-list split) that select nothing: each with its number, its
+// source path as given, and why. Valid until the next setup starts.
+enum QvDroppedRuleReason {
+    QvRuleNotFound = 1,          // no file or folder at the path (for a pattern: no folder)
+    QvRuleEmptyPath = 2,         // no source path at all
+    QvRuleAlreadyEverywhere = 3  // an include merged into a rule of the same path that already
+                                 // puts it on every medium: it adds nothing
+};
+extern "C" QVSPLIT_API DWORD QvGetDroppedRuleCount(void);
+// Entry dwIndex; FALSE past the end. Any output pointer may be null.
+extern "C" QVSPLIT_API BOOL QvGetDroppedRule(DWORD dwIndex, int32_t* piRuleID, LPCTSTR* ppszPath,
+                                             DWORD* pdwReason);
+
 // What a medium's file system takes beyond the files' own bytes. With no model set (the
 // default) a medium holds file bytes up to the split size. With a model, every fit test, size
 // check and medium total of the split and the item-list split counts allocated bytes instead,

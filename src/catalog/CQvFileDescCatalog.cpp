@@ -9,6 +9,7 @@
 #include "platform/QvPlatform.h"
 
 #include <cstring>
+#include <cwchar>
 #include <new>
 
 CQvFileDescCatalog* CQvFileDescCatalog::pInstance = nullptr;
@@ -141,7 +142,7 @@ long CQvFileDescCatalog::DeleteFromMediaCatalog(CQvPathRules* pqvPathRules) {
         return log->ExitFunction(static_cast<long>(S_OK));
     }
     MediaDescriptEnumVector vtExclude = pqvPathRules->vtExclude;
-    if (Find(strPath, L"*"))
+    if (std::wcspbrk(strPath, L"*?"))
         return log->ExitFunction(DeleteFilesFromCatalog(strPath, vtExclude));
     return log->ExitFunction(DeleteSingleFileFromCatalog(strPath, vtExclude));
 }

@@ -11,6 +11,7 @@
 #include "platform/QvPlatform.h"
 
 #include <cstring>
+#include <cwchar>
 #include <memory>
 #include <new>
 
@@ -124,7 +125,7 @@ long CQvFileDescCatalog::AddFileKnown(CQvPathRules* pQvPathRules, LPCTSTR strFil
                           L"*pQvPathRules, LPCTSTR strFileName) strFileName=NULL !");
         return log->ExitFunction(static_cast<long>(E_INVALIDARG));
     }
-    if (std::wcschr(strFileName, L'*'))
+    if (std::wcspbrk(strFileName, L"*?"))
         return log->ExitFunction(AddFilesToCatalog(pQvPathRules, strFileName));
     return log->ExitFunction(AddSingleFileKnown(pQvPathRules, strFileName, pKnown));
 }

@@ -200,7 +200,7 @@ void CQvFileDescCatalog::ApplyExcludeRules() {
         DeleteFromMediaCatalog(rule.second);
         // What an exclusion takes out is not missing from the plan, whatever the walks met in it.
         const std::wstring strPath = rule.second->GetPath();
-        if (strPath.find(L'*') == std::wstring::npos) QvLeftOutList::Instance().DropBelow(strPath);
+        if (strPath.find_first_of(L"*?") == std::wstring::npos) QvLeftOutList::Instance().DropBelow(strPath);
     }
 }
 

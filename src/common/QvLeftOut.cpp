@@ -60,3 +60,23 @@ const wchar_t* QvLeftOutList::ReasonText(DWORD dwReason) {
     }
     return L"unknown reason";
 }
+
+QvDroppedRuleList& QvDroppedRuleList::Instance() {
+    static QvDroppedRuleList list;
+    return list;
+}
+
+void QvDroppedRuleList::Add(int32_t iRuleID, const std::wstring& strPath, DWORD dwReason) {
+    m_rules.push_back(QvDroppedRule{iRuleID, strPath, dwReason});
+    CQvLog::GetInstance()->AddWarning(L"Rule %d (%s) selects nothing: %s", static_cast<int>(iRuleID),
+                                      strPath.c_str(), ReasonText(dwReason));
+}
+
+const wchar_t* QvDroppedRuleList::ReasonText(DWORD dwReason) {
+    switch (dwReason) {
+        case QvRuleNotFound: return L"path not found";
+        case QvRuleEmptyPath: return L"empty path";
+        case QvRuleAlreadyEverywhere: return L"already on every medium by an earlier rule";
+    }
+    return L"unknown reason";
+}

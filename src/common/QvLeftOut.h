@@ -34,4 +34,24 @@ private:
     std::unordered_set<std::wstring> m_paths;
 };
 
+// Rules that select nothing, kept for the program and callers to read back after a setup.
+struct QvDroppedRule {
+    int32_t iRuleID;
+    std::wstring strPath;
+    DWORD dwReason;  // QvDroppedRuleReason
+};
+
+class QvDroppedRuleList {
+public:
+    static QvDroppedRuleList& Instance();
+    void Clear() { m_rules.clear(); }
+    // Records one rule and logs a warning naming it.
+    void Add(int32_t iRuleID, const std::wstring& strPath, DWORD dwReason);
+    const std::vector<QvDroppedRule>& Rules() const { return m_rules; }
+    static const wchar_t* ReasonText(DWORD dwReason);
+
+private:
+    std::vector<QvDroppedRule> m_rules;
+};
+
 #endif

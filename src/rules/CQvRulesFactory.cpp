@@ -1,8 +1,11 @@
 // The rules catalogue: builds path rules from rule elements and hands them to the catalogue.
 #include "rules/CQvRulesFactory.h"
 
+#include "common/QvLeftOut.h"
 #include "facilities/CQvLog.h"
 
+#include <algorithm>
+#include <cwchar>
 #include <new>
 
 CQvRulesFactory* CQvRulesFactory::pInstance = nullptr;
@@ -17,6 +20,21 @@ CQvString TakeText(BSTR bstr) {
 
 // The element's XPath for the log; empty when the facility cannot give one.
 CQvString NodeXPath(IQvXmlNode* pRuleNode) { return TakeText(pRuleNode->GetXPath()); }
+
+// A rule's number as written ("12"); 0 when it holds none.
+int32_t RuleNumber(const CQvString& strRuleID) {
+    return static_cast<int32_t>(std::wcstol(strRuleID.c_str(), nullptr, 10));
+}
+
+// Whether the last component of a path holds a wildcard and the folder before it exists.
+bool IsPatternInExistingFolder(const CQvString& strPath) {
+    const std::wstring& path = strPath.str();
+    const size_t slash = path.rfind(L'\\');
+    if (slash == std::wstring::npos || path.find_first_of(L"*?", slash) == std::wstring::npos)
+        return false;
+    const std::wstring folder = path.substr(0, slash == 2 && path[1] == L':' ? 3 : slash);
+    return qvp::IsFolderToEnter(qvp::GetFileAttributesW(folder.c_str()));
+}
 
 }  // namespace
 
@@ -61,9 +79,16 @@ long CQvRulesFactory::AddToCatalog(IQvXmlNode* pRuleNode) {
     try {
         CQvString strSourcePath;
         GetSourcePath(pRuleNode, strSourcePath);
-        if (!qvp::PathFileExistsW(strSourcePath)) {
+        // A pattern in the last component ("D:\Data\*.txt") names no entry itself: it stands
+        // when its folder does, and the catalogue adds or takes out what it matches.
+        if (!qvp::PathFileExistsW(strSourcePath) && !IsPatternInExistingFolder(strSourcePath)) {
             log->AddWarning(L"CQvRulesFactory::ADdToCatalog(...) Path %s not exist",
                             strSourcePath);
+            CQvString strRuleID;
+            GetRuleID(pRuleNode, strRuleID);
+            QvDroppedRuleList::Instance().Add(RuleNumber(strRuleID), strSourcePath.str(),
+                                              strSourcePath.IsEmpty() ? QvRuleEmptyPath
+                                                                      : QvRuleNotFound);
             return log->ExitFunction(static_cast<long>(S_OK));
         }
         QvRules::iterator it = mpRules.find(strSourcePath);
@@ -108,6 +133,12 @@ void CQvRulesFactory::MergeIntoRule(IQvXmlNode* pRuleNode, CQvPathRules* pRule) 
     GetSourcePath(pRuleNode, strSourcePath);
     GetTargetPath(pRuleNode, strTargetPath);
     GetRuleID(pRuleNode, strRuleID);
+    // An include of a path already on every medium adds nothing; the user hears of it.
+    const bool bEverywhere =
+        std::find(pRule->vtInclude.begin(), pRule->vtInclude.end(), InAll) != pRule->vtInclude.end();
+    if (bEverywhere && strAction.CompareNoCase(L"INCLUDE") == 0)
+        QvDroppedRuleList::Instance().Add(RuleNumber(strRuleID), strSourcePath.str(),
+                                          QvRuleAlreadyEverywhere);
     // A merged element keeps the rule's number and group: AllTogether is deliberately unread.
     pRule->MergeRule(strAction, strLocation, strSourcePath, strTargetPath, strRuleID, strXPath);
 }

@@ -169,6 +169,21 @@ extern "C" QVSPLIT_API BOOL QvGetLeftOut(DWORD dwIndex, LPCTSTR* ppszPath, int64
     return TRUE;
 }
 
+extern "C" QVSPLIT_API DWORD QvGetDroppedRuleCount(void) {
+    return static_cast<DWORD>(QvDroppedRuleList::Instance().Rules().size());
+}
+
+extern "C" QVSPLIT_API BOOL QvGetDroppedRule(DWORD dwIndex, int32_t* piRuleID, LPCTSTR* ppszPath,
+                                             DWORD* pdwReason) {
+    const std::vector<QvDroppedRule>& rules = QvDroppedRuleList::Instance().Rules();
+    if (dwIndex >= rules.size()) return FALSE;
+    const QvDroppedRule& r = rules[dwIndex];
+    if (piRuleID) *piRuleID = r.iRuleID;
+    if (ppszPath) *ppszPath = r.strPath.c_str();
+    if (pdwReason) *pdwReason = r.dwReason;
+    return TRUE;
+}
+
 extern "C" QVSPLIT_API LPCTSTR QvGetErrorText(DWORD dwIndex) {
     const std::vector<std::wstring>& errors = CQvLog::GetInstance()->Errors();
     return dwIndex < errors.size() ? errors[dwIndex].c_str() : nullptr;
@@ -252,6 +267,7 @@ DWORD CQvSplit::SetupSplitFromFile(LPCTSTR strVolumeID, LPCTSTR strRulesFilePath
                                    LPCTSTR strOutputDir, SPLITCB lpCB, LPVOID lpUserParam) {
     CQvLog* log = CQvLog::GetInstance();
     QvStartSplitReport();
+    QvDroppedRuleList::Instance().Clear();
     log->EnterFunction(
         L"CQvSplit::SetupSplit(LPCTSTR strVolumeID=%s,LPCTSTR strRulesFilePath=%s,LPCTSTR "
         L"strDispFlag=%s, DWORD dwType=%d, DWORD dwSplitSize=%d, DWORD dwFirstMediaFreeSpace=%d, "
@@ -289,6 +305,7 @@ DWORD CQvSplit::SetupSplitFromRules(LPCTSTR strVolumeID, RuleVector& vtRules,
                                     LPCTSTR strOutputDir, SPLITCB lpCB, LPVOID lpUserParam) {
     CQvLog* log = CQvLog::GetInstance();
     QvStartSplitReport();
+    QvDroppedRuleList::Instance().Clear();
     log->EnterFunction(
         L"CQvSplit::SetupSplit(LPCTSTR strVolumeID=%s,RuleVector &vtRules,LPCTSTR "
         L"strDispFlag=%s, DWORD dwType=%d, DWORD dwSplitSize=%d, DWORD dwFirstMediaFreeSpace=%d, "

@@ -1,6 +1,7 @@
 // Tests of the rules reader: what a rules file on disk turns into, and how bad files fail.
 #include "rules/CQvRulesReader.h"
 
+#include "common/QvLeftOut.h"
 #include "rules/QvRulesTestAccess.h"
 #include "support/QvTestSupport.h"
 
@@ -139,15 +140,18 @@ TEST_F(RulesReaderTest, AnyChildOfTheRootIsARuleAndUnknownPartsAreIgnored) {
     EXPECT_EQ(1u, Rules().count(CQvString(t.WinPath("data/b.txt"))));
 }
 
+// A pattern stands when its folder exists; what names nothing is skipped, logged and reported
+// with the rule's number and the reason.
 TEST_F(RulesReaderTest, SourcePathsThatNameNothingAreSkippedWithAWarning) {
     const struct {
         const char* label;
         std::string source;
+        DWORD reason;
     } rows[] = {
-        {"missing path", P("data/none.txt")},
-        {"wildcard", P("data/*.txt")},
-        {"no SourcePath", ""},
-        {"path with question mark", P("data/?.txt")},
+        {"missing path", P("data/none.txt"), QvRuleNotFound},
+        {"wildcard in a missing folder", P("nodir/*.txt"), QvRuleNotFound},
+        {"no SourcePath", "", QvRuleEmptyPath},
+        {"question mark in a missing folder", P("nodir/?.txt"), QvRuleNotFound},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.label);
@@ -162,11 +166,43 @@ TEST_F(RulesReaderTest, SourcePathsThatNameNothingAreSkippedWithAWarning) {
         const std::wstring warning = L"CQvRulesFactory::ADdToCatalog(...) Path " +
                                      qvp::Utf8ToWide(row.source) + L" not exist";
         EXPECT_TRUE(cap.Has(QvLogLevel::Warning, warning)) << cap.Dump();
+        ASSERT_EQ(1u, QvDroppedRuleList::Instance().Rules().size());
+        EXPECT_EQ(1, QvDroppedRuleList::Instance().Rules()[0].iRuleID);
+        EXPECT_EQ(qvp::Utf8ToWide(row.source), QvDroppedRuleList::Instance().Rules()[0].strPath);
+        EXPECT_EQ(row.reason, QvDroppedRuleList::Instance().Rules()[0].dwReason);
+        QvDroppedRuleList::Instance().Clear();
         // The skipped element takes no group number; the following element is still read.
         EXPECT_EQ(groupsBefore, m_pFactory->GetGroupIDCount());
         ASSERT_EQ(1u, Rules().size());
         EXPECT_EQ(1u, Rules().count(CQvString(t.WinPath("data/a.txt"))));
     }
+}
+
+// A pattern in the last component of a path whose folder exists is a rule like any other,
+// whether it matches anything or not; an include that adds nothing to a path already on every
+// medium is reported.
+TEST_F(RulesReaderTest, PatternsInAnExistingFolderAreRules) {
+    const struct {
+        const char* label;
+        std::string source;
+    } rows[] = {
+        {"star", P("data/*.txt")},
+        {"question mark", P("data/?.txt")},
+        {"matching nothing", P("data/*.none")},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.label);
+        m_pFactory->ResetRulesCatalog();
+        QvDroppedRuleList::Instance().Clear();
+        EXPECT_EQ(S_OK, Read(RulesDocument({{"EXCLUDE", "Any", row.source, "\\x", "1", "FALSE"},
+                                            {"INCLUDE", "All", P("data/a.txt"), "\\A", "2", "FALSE"},
+                                            {"INCLUDE", "Any", P("data/a.txt"), "\\A", "3", "FALSE"}})));
+        EXPECT_EQ(1u, Rules().count(CQvString(qvp::Utf8ToWide(row.source))));
+        ASSERT_EQ(1u, QvDroppedRuleList::Instance().Rules().size());
+        EXPECT_EQ(3, QvDroppedRuleList::Instance().Rules()[0].iRuleID);
+        EXPECT_EQ(static_cast<DWORD>(QvRuleAlreadyEverywhere), QvDroppedRuleList::Instance().Rules()[0].dwReason);
+    }
+    QvDroppedRuleList::Instance().Clear();
 }
 
 TEST_F(RulesReaderTest, DuplicateSourcePathsMergeAndVariantsStaySeparate) {

@@ -161,6 +161,55 @@ TEST_F(EndToEnd, EveryLocationKindLandsWhereItMust) {
     for (const Medium& m : media) EXPECT_LE(m.Size(), 700 * MB);
 }
 
+// Rules by pattern select what their last component matches, including and excluding, in both
+// methods: the files of one folder by extension, a folder less its files of one extension.
+TEST_F(EndToEnd, PatternRulesSelectWhatTheyMatch) {
+    struct Row {
+        const char* label;
+        std::vector<RuleSpec> rules;
+        std::vector<std::string> planned;      // every entry planned, in path order
+        std::vector<std::string> dirsPlanned;  // the same with folders kept whole, when different
+    };
+    const std::vector<Row> rows = {
+        {"three rules: some .gz of one folder, a folder without its .gz",
+         {{"apt/*.gz", "Any", false, true}, {"bash", "Any", false, true}, {"bash/*.gz", "Any", false, false}},
+         // A pattern matches the entries of its own folder, as a listing does: bash/doc keeps y.gz.
+         {"apt/a.gz", "apt/b.gz", "apt/long.gz", "bash/NOTES", "bash/copyright", "bash/doc/y.gz"},
+         {"apt/a.gz", "apt/b.gz", "apt/long.gz", "bash/NOTES", "bash/copyright", "bash/doc/*.*"}},
+        {"question mark", {{"apt/?.gz", "Any", false, true}}, {"apt/a.gz", "apt/b.gz"}, {}},
+        {"pattern matching nothing beside a plain rule", {{"apt/*.zip", "Any", false, true}, {"bash/NOTES", "Any", false, true}},
+         {"bash/NOTES"}, {}},
+        {"pattern under a missing folder is dropped", {{"gone/*.gz", "Any", false, true}, {"apt/copyright", "Any", false, true}},
+         {"apt/copyright"}, {}},
+    };
+    for (const DWORD method : {0u, 1u}) {
+        for (const Row& row : rows) {
+            SCOPED_TRACE(std::string(row.label) + (method ? ", folders kept whole" : ", file by file"));
+            QvCatalogTestAccess::ResetAll();
+            TempTree tree;
+            for (const char* f : {"apt/a.gz", "apt/b.gz", "apt/long.gz", "apt/copyright", "bash/x.gz",
+                                  "bash/NOTES", "bash/copyright", "bash/doc/y.gz"})
+                tree.WriteFile(f, f);
+            tree.MakeDir("out");
+            const std::wstring rulesPath = WriteRules(tree, row.rules);
+            const std::wstring out = tree.WinPath("out");
+            Job job;
+            job.strOutputDir = out.c_str();
+            job.dwOutputMethod = method;
+            LogCapture log;
+            ASSERT_EQ(1u, RunSplit(rulesPath, job)) << log.Dump();
+            std::vector<std::string> planned;
+            for (const std::string& full : ReadSet(tree, "out", 1)[0].FullPaths()) {
+                std::string rel = full.substr(Win(tree, "").size() + 1);
+                std::replace(rel.begin(), rel.end(), '\\', '/');
+                planned.push_back(rel);
+            }
+            std::sort(planned.begin(), planned.end());
+            EXPECT_EQ(method == 1 && !row.dirsPlanned.empty() ? row.dirsPlanned : row.planned, planned);
+        }
+    }
+}
+
 TEST_F(EndToEnd, GroupsStayTogetherInSizeOrder) {
     TempTree tree;
     for (int i = 0; i < 3; ++i) tree.WriteSparse("data/g1/" + std::to_string(i) + ".bin", 150 * MB);

@@ -121,6 +121,16 @@ protected:
 
     fs::path P(const std::string& rel) const { return (m_root / fs::u8path(rel)).make_preferred(); }
     std::string S(const std::string& rel) const { return PathText(P(rel)); }
+    // The path as a rules file gives it to the library (drive C is / on POSIX).
+    std::string Lib(const std::string& rel) const {
+#if defined(_WIN32)
+        std::string path = S(rel);
+#else
+        std::string path = "C:" + S(rel);
+#endif
+        std::replace(path.begin(), path.end(), '/', '\\');
+        return path;
+    }
 
     void Sparse(const std::string& rel, uint64_t size) const {
         fs::create_directories(P(rel).parent_path());
@@ -269,6 +279,38 @@ TEST_F(QvSplitCliTest, DiscModelCountsTheImageNotTheBytes) {
         EXPECT_EQ(std::string::npos, r.out.find("OVER CAPACITY")) << r.out;
         EXPECT_NE(std::string::npos, plans.find("f39.txt"));
     }
+}
+
+// A rule that selects nothing is shown, listed in the JSON and refused under --strict; a
+// pattern in the last component of a path or an exclusion selects what it matches.
+TEST_F(QvSplitCliTest, DroppedRulesAreShownAndPatternsSelect) {
+    MakeTree();
+    Write("rules.xml", "<RulesFile>\n"
+                       "<Rule RuleID=\"1\" Action=\"INCLUDE\" Location=\"Any\"><SourcePath>" + Lib("tree/docs") +
+                       "</SourcePath><TargetPath>\\r</TargetPath></Rule>\n"
+                       "<Rule RuleID=\"2\" Action=\"INCLUDE\" Location=\"Any\"><SourcePath>" + Lib("tree/gone/*.txt") +
+                       "</SourcePath><TargetPath>\\r</TargetPath></Rule>\n</RulesFile>\n");
+    const std::string warning = "WARNING: rule 2 (" + S("tree/gone/*.txt") + ") selects nothing: path not found";
+    const RunResult text = Run({"split", "--size", "10", "--out", S("out"), "--rules", S("rules.xml")});
+    EXPECT_EQ(0, text.status) << text.err;
+    EXPECT_NE(std::string::npos, text.out.find(warning)) << text.out;
+    const RunResult json = Run({"split", "--json", "--size", "10", "--out", S("out"), "--rules", S("rules.xml")});
+    EXPECT_NE(std::string::npos, json.out.find("\"dropped_rules\": [\n    {\"rule\": 2, \"path\": \"" +
+                                               JsonEscaped(S("tree/gone/*.txt")) + "\", \"reason\": \"path not found\"}"))
+        << json.out;
+    const RunResult strict = Run({"split", "--strict", "--size", "10", "--out", S("strict"), "--rules", S("rules.xml")});
+    EXPECT_EQ(1, strict.status);
+    EXPECT_NE(std::string::npos, strict.err.find(warning)) << strict.err;
+    EXPECT_TRUE(MediaFiles("strict").empty());
+
+    const RunResult pattern = Run({"split", "--size", "10", "--out", S("pattern"), S("tree/docs/a1?.bin"),
+                                   S("tree/docs"), "--exclude", S("tree/docs/*.bin")});
+    ASSERT_EQ(0, pattern.status) << pattern.err;
+    std::string plans;
+    for (const std::string& name : MediaFiles("pattern")) plans += ReadText(P("pattern/" + name));
+    EXPECT_NE(std::string::npos, plans.find("report.txt")) << plans;
+    EXPECT_EQ(std::string::npos, plans.find("a1.bin")) << plans;
+    EXPECT_EQ(std::string::npos, plans.find("a25.bin")) << plans;
 }
 
 TEST_F(QvSplitCliTest, JsonSummaryCarriesCountBoundAndLeftOut) {

@@ -54,6 +54,28 @@ std::vector<QvCliLeftOutRecord> QvCliLeftOutFiles() {
     return out;
 }
 
+std::vector<QvCliDroppedRule> QvCliDroppedRules() {
+    std::vector<QvCliDroppedRule> out;
+    const DWORD count = QvGetDroppedRuleCount();
+    for (DWORD i = 0; i < count; ++i) {
+        int32_t id = 0;
+        LPCTSTR path = nullptr;
+        DWORD reason = 0;
+        if (!QvGetDroppedRule(i, &id, &path, &reason)) continue;
+        QvCliDroppedRule r;
+        r.rule = id;
+        r.path = path ? QvCliToHostPath(path) : std::string();
+        switch (reason) {
+            case QvRuleNotFound: r.reason = "path not found"; break;
+            case QvRuleEmptyPath: r.reason = "empty path"; break;
+            case QvRuleAlreadyEverywhere: r.reason = "already on every medium by an earlier rule for the same path"; break;
+            default: r.reason = "dropped";
+        }
+        out.push_back(std::move(r));
+    }
+    return out;
+}
+
 std::vector<QvCliLeftOut> QvCliShownLeftOut(const std::vector<QvCliLeftOutRecord>& records) {
     std::vector<QvCliLeftOut> out;
     for (const QvCliLeftOutRecord& r : records) {

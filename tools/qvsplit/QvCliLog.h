@@ -20,6 +20,8 @@ public:
 std::vector<QvCliLeftOutRecord> QvCliLeftOutFiles();
 // The same as the summary shows it: host paths.
 std::vector<QvCliLeftOut> QvCliShownLeftOut(const std::vector<QvCliLeftOutRecord>& records);
+// The rules of the last setup that select nothing, with their numbers and reasons.
+std::vector<QvCliDroppedRule> QvCliDroppedRules();
 // The library's error messages of the last operation, the cause first.
 std::vector<std::string> QvCliLibraryErrors();
 // A plain sentence for the error that refused or failed a split, or the error itself.

@@ -138,6 +138,7 @@ const OptionSpec kOptions[] = {
     {"--type", "split rvx", [](QvCliOptions& o, const std::string& v, std::string& e) { return ParseMegabytes(v, o.type, "--type", e); }, true},
     {"--disp", "split rvx", [](QvCliOptions& o, const std::string& v, std::string&) { o.disp = v; return true; }, true},
     {"--cut-big", "split", [](QvCliOptions& o, const std::string& v, std::string&) { o.cutBigList = v; return true; }, true},
+    {"--strict", "split", [](QvCliOptions& o, const std::string&, std::string&) { o.strict = true; return true; }, false},
     {"--yes", "split recover", [](QvCliOptions& o, const std::string&, std::string&) { o.yes = true; return true; }, false},
     {"--estimate", "rvx", [](QvCliOptions& o, const std::string&, std::string&) { o.estimate = true; return true; }, false},
     {"--list", "recover", [](QvCliOptions& o, const std::string& v, std::string&) { o.listFile = v; return true; }, true},

@@ -27,6 +27,7 @@ struct QvCliOptions {
     uint32_t type = 0;                 // --type N, default 0
     std::string disp = "QvSplit";      // --disp TEXT, default "QvSplit"
     std::string cutBigList;            // --cut-big LIST.ini: cut oversize files, part list there
+    bool strict = false;               // --strict: refuse a split when a rule selects nothing
     bool yes = false;                  // --yes: no question before files are modified
     bool estimate = false;             // --estimate (rvx): keep no file, print count and total
     std::string listFile;              // --list LIST.ini (recover)

@@ -123,8 +123,14 @@ void QvCliPrintSummary(const QvCliMediaSet& set, uint32_t splitSizeMb,
     }
 }
 
+void QvCliPrintDroppedRules(const std::vector<QvCliDroppedRule>& dropped, std::ostream& out) {
+    for (const QvCliDroppedRule& r : dropped)
+        out << "WARNING: rule " << r.rule << " (" << r.path << ") selects nothing: " << r.reason << "\n";
+}
+
 void QvCliPrintSummaryJson(const QvCliMediaSet& set, uint32_t splitSizeMb,
-                           const std::vector<QvCliLeftOut>& leftOut, std::ostream& out) {
+                           const std::vector<QvCliLeftOut>& leftOut, std::ostream& out,
+                           const std::vector<QvCliDroppedRule>* dropped) {
     const QvCliTotals t = QvCliComputeTotals(set, splitSizeMb);
     out << "{\n  \"folder\": " << QvCliJsonString(set.dir) << ",\n  \"split_size_mb\": "
         << t.splitSizeMb << ",\n  \"media\": [";
@@ -149,5 +155,15 @@ void QvCliPrintSummaryJson(const QvCliMediaSet& set, uint32_t splitSizeMb,
             << ", \"reason\": "
             << QvCliJsonString(leftOut[i].reason) << "}";
     }
-    out << (leftOut.empty() ? "]" : "\n  ]") << "\n}\n";
+    out << (leftOut.empty() ? "]" : "\n  ]");
+    if (dropped) {
+        out << ",\n  \"dropped_rules\": [";
+        for (size_t i = 0; i < dropped->size(); ++i) {
+            const QvCliDroppedRule& r = (*dropped)[i];
+            out << (i ? ",\n" : "\n") << "    {\"rule\": " << r.rule << ", \"path\": " << QvCliJsonString(r.path)
+                << ", \"reason\": " << QvCliJsonString(r.reason) << "}";
+        }
+        out << (dropped->empty() ? "]" : "\n  ]");
+    }
+    out << "\n}\n";
 }

@@ -17,6 +17,13 @@ struct QvCliLeftOut {
     std::string reason;
 };
 
+// A rule that selects nothing, and why.
+struct QvCliDroppedRule {
+    int rule = 0;
+    std::string path;
+    std::string reason;
+};
+
 // Figures of a media set.
 struct QvCliTotals {
     uint64_t totalBytes = 0;   // sum of the sizes of the distinct entries
@@ -30,7 +37,10 @@ QvCliTotals QvCliComputeTotals(const QvCliMediaSet& set, uint32_t splitSizeMb);
 void QvCliPrintSummary(const QvCliMediaSet& set, uint32_t splitSizeMb,
                        const std::vector<QvCliLeftOut>& leftOut, std::ostream& out);
 void QvCliPrintSummaryJson(const QvCliMediaSet& set, uint32_t splitSizeMb,
-                           const std::vector<QvCliLeftOut>& leftOut, std::ostream& out);
+                           const std::vector<QvCliLeftOut>& leftOut, std::ostream& out,
+                           const std::vector<QvCliDroppedRule>* dropped = nullptr);
+// One warning line per rule that selects nothing.
+void QvCliPrintDroppedRules(const std::vector<QvCliDroppedRule>& dropped, std::ostream& out);
 
 // Text as a JSON string literal.
 std::string QvCliJsonString(const std::string& text);

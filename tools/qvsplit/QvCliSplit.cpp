@@ -32,14 +32,34 @@ struct SplitDeleter {
 using SplitPtr = std::unique_ptr<iCQvSplit, SplitDeleter>;
 
 // Appends one rule for a host path; false when the path cannot be a rule.
+// A path whose last component holds "*" or "?" and names no entry itself, in a folder that
+// exists: a pattern, handed over as a wildcard rule.
+bool IsPattern(const std::string& hostPath) {
+    const fs::path p = QvCliFsPath(hostPath);
+    const std::string name = QvCliPathText(p.filename());
+    std::error_code ec;
+    return name.find_first_of("*?") != std::string::npos && !fs::exists(p, ec) &&
+           fs::is_directory(p.has_parent_path() ? p.parent_path() : fs::path("."), ec);
+}
+
+// The library path of a pattern: its folder mapped as any path, its last component kept as
+// written so that "*" and "?" stay wildcards.
+std::wstring PatternLibraryPath(const std::string& hostPath) {
+    const fs::path p = QvCliFsPath(hostPath);
+    std::wstring folder = QvCliToLibraryPath(QvCliPathText(p.has_parent_path() ? p.parent_path() : fs::path(".")));
+    if (folder.empty() || folder.back() != L'\\') folder += L'\\';
+    return folder + QvCliWiden(QvCliPathText(p.filename()));
+}
+
 bool AddRule(RuleVector& rules, const std::string& hostPath, bool include, int location,
              bool together, std::string& error) {
     std::error_code ec;
-    if (!fs::exists(fs::u8path(hostPath), ec)) {
+    const bool pattern = IsPattern(hostPath);
+    if (!pattern && !fs::exists(fs::u8path(hostPath), ec)) {
         error = hostPath + ": no such file or folder";
         return false;
     }
-    const std::wstring path = QvCliToLibraryPath(hostPath);
+    const std::wstring path = pattern ? PatternLibraryPath(hostPath) : QvCliToLibraryPath(hostPath);
     if (path.size() >= QV_RULE_PATH_LEN) {
         error = hostPath + ": path longer than a rule can hold (259 characters)";
         return false;
@@ -191,10 +211,13 @@ int PrintResult(const QvCliOptions& o, const std::string& outDir, QvCliPartialSe
     std::string error;
     if (!QvCliLoadMediaSet(outDir, set, error, false)) return QvCliFail(kExitFailed, error);
     const std::vector<QvCliLeftOut> leftOut = QvCliShownLeftOut(records);
-    if (o.json)
-        QvCliPrintSummaryJson(set, o.sizeMb, leftOut, std::cout);
-    else
+    const std::vector<QvCliDroppedRule> dropped = QvCliDroppedRules();
+    if (o.json) {
+        QvCliPrintSummaryJson(set, o.sizeMb, leftOut, std::cout, &dropped);
+    } else {
         QvCliPrintSummary(set, o.sizeMb, leftOut, std::cout);
+        QvCliPrintDroppedRules(dropped, std::cout);
+    }
     return kExitOk;
 }
 
@@ -246,6 +269,12 @@ int QvCliRunSplit(const QvCliOptions& o) {
     if (!setup) {
         QvCliProgressDone(progress);
         return ReportFailure("the split could not be set up");
+    }
+    if (o.strict && QvGetDroppedRuleCount() > 0) {
+        // Refused before anything is planned or cut: a rule the user wrote would do nothing.
+        QvCliProgressDone(progress);
+        QvCliPrintDroppedRules(QvCliDroppedRules(), std::cerr);
+        return QvCliFail(kExitFailed, "--strict: a rule selects nothing; the split was not made");
     }
     const DWORD media = split->EstimateSplit();
     QvCliProgressDone(progress);
