@@ -81,7 +81,13 @@ QvCliTotals QvCliComputeTotals(const QvCliMediaSet& set, uint32_t splitSizeMb) {
     if (!t.splitSizeMb && !set.media.empty()) t.splitSizeMb = set.media.front().splitSizeMb;
     t.totalBytes = set.distinctBytes;
     const uint64_t capacity = static_cast<uint64_t>(t.splitSizeMb) * kMegabyte;
-    if (capacity) t.lowerBound = (t.totalBytes + capacity - 1) / capacity;
+    // Planned for a file system, the bound counts what the images need, not the file bytes.
+    uint64_t needed = t.totalBytes;
+    if (AnyImage(set)) {
+        needed = 0;
+        for (const QvCliMedium& m : set.media) needed += Used(m);
+    }
+    if (capacity) t.lowerBound = (needed + capacity - 1) / capacity;
     return t;
 }
 
