@@ -12,6 +12,7 @@ prediction, or the prediction exceeds the image by more than the tolerance (defa
 """
 import argparse
 import glob
+import importlib.util
 import os
 import re
 import subprocess
@@ -21,30 +22,24 @@ import xml.etree.ElementTree as ET
 
 
 SECTOR = 2048
-FORBIDDEN = set(b'\\*?:"<>|') | set(range(1, 32))
 
 
-def host_bytes(win_path):
-    rest = win_path[2:] if len(win_path) > 1 and win_path[1] == ':' else win_path
-    out = bytearray()
-    for ch in rest:
-        cp = ord(ch)
-        if ch == '\\':
-            out += b'/'
-        elif 0xF000 <= cp <= 0xF0FF and ((cp - 0xF000) in FORBIDDEN or cp - 0xF000 >= 0x80):
-            out.append(cp - 0xF000)
-        else:
-            out += ch.encode('utf-8', 'surrogatepass')
-    return bytes(out) or b'/'
+def load_plan_checker():
+    """check-plan.py, whose path mapping this script shares."""
+    spec = importlib.util.spec_from_file_location(
+        'check_plan', os.path.join(os.path.dirname(os.path.abspath(__file__)), 'check-plan.py'))
+    module = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(module)
+    return module
+
+
+PLAN = load_plan_checker()
+host_bytes = PLAN.host_bytes
+cdata = PLAN.cdata
 
 
 def graft_escape(text):
     return text.replace(b'\\', b'\\\\').replace(b'=', b'\\=')
-
-
-def cdata(node, name):
-    child = node.find(name)
-    return '' if child is None or child.text is None else child.text
 
 
 def path_list(medium):

@@ -256,12 +256,16 @@ TEST_F(CatalogScanTest, WildcardRuleMatchesKeepTheirNamesWithoutSizeTestOrGroup)
     EXPECT_EQ(cap.Count(QvLogLevel::Warning), 0u);
 }
 
-TEST_F(CatalogScanTest, QuestionMarkIsNoPattern) {
+// "?" is a wildcard as "*" is: a rule a user writes as "log?.txt" selects what a listing
+// matches, not nothing.
+TEST_F(CatalogScanTest, QuestionMarkIsAPatternToo) {
     TempTree t;
     t.WriteFile("ab.txt", "1");
+    t.WriteFile("abc.txt", "2");
     auto rule = IncludeRule(t.WinPath("a?.txt"));
-    EXPECT_EQ(A::Cat()->AddFileToCatalog(rule.get(), t.WinPath("a?.txt").c_str()), E_FAIL);
-    EXPECT_TRUE(A::Map(InAny).empty());
+    EXPECT_EQ(A::Cat()->AddFileToCatalog(rule.get(), t.WinPath("a?.txt").c_str()), S_OK);
+    ASSERT_EQ(1u, A::Map(InAny).size());
+    EXPECT_EQ(t.WinPath("ab.txt"), A::Map(InAny).begin()->second.strFilePath.str());
     qvtest::LogCapture cap;
     EXPECT_EQ(A::Cat()->AddFileToCatalog(nullptr, nullptr), E_INVALIDARG);
     EXPECT_TRUE(cap.HasContaining(QvLogLevel::Error, L"pQvPathRules=NULL !"));

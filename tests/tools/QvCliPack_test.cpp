@@ -2,6 +2,7 @@
 // with the tree on the disk.
 #include <gtest/gtest.h>
 
+#include "support/QvProgramTest.h"
 #include "support/QvTestProcess.h"
 
 #include <algorithm>
@@ -24,46 +25,14 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The program under test, or an empty path when the build has none.
-fs::path ProgramPath() {
-    const fs::path dir = qvtest::BuildDir();
-#if defined(_WIN32)
-    const fs::path program = dir / "qvsplit.exe";
-#else
-    const fs::path program = dir / "qvsplit";
-#endif
-    std::error_code ec;
-    return !dir.empty() && fs::is_regular_file(program, ec) ? program : fs::path();
-}
 
 // What a medium holds, by path inside it: a file's content, a link's target ("-> a.txt") or
 // "/" for a folder.
 using Contents = std::map<std::string, std::string>;
 
-class QvCliPackTest : public ::testing::Test {
+class QvCliPackTest : public qvtest::ProgramTest {
 protected:
-    void SetUp() override {
-        m_program = ProgramPath();
-        if (m_program.empty()) GTEST_SKIP() << "qvsplit not built (QVSPLIT_TEST_BINARY_DIR unset or no program there)";
-        m_root = qvtest::MakeTempFolder("qvsplit-pack-test-");
-        ASSERT_FALSE(m_root.empty());
-        fs::create_directories(m_root / "scratch");
-        fs::create_directories(m_root / "tmp");
-    }
-
-    void TearDown() override {
-        std::error_code ec;
-        if (!m_root.empty()) fs::remove_all(m_root, ec);
-    }
-
-    fs::path P(const std::string& rel) const { return (m_root / fs::u8path(rel)).make_preferred(); }
-    std::string S(const std::string& rel) const { return qvtest::PathText(P(rel)); }
-
-    void Write(const std::string& rel, const std::string& content) const {
-        fs::create_directories(P(rel).parent_path());
-        std::ofstream out(P(rel), std::ios::binary);
-        out << content;
-    }
+    QvCliPackTest() : ProgramTest("qvsplit-pack-test-") {}
 
     qvtest::ProcessResult Run(const std::vector<std::string>& args) const {
         qvtest::ProcessSetup setup;
@@ -86,8 +55,6 @@ protected:
         return names;
     }
 
-    fs::path m_program;
-    fs::path m_root;
     int m_runAs = -1;  // POSIX user id the program runs as (when the tests run as root)
 };
 

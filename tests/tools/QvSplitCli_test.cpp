@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/QvProgramTest.h"
 #include "support/QvTestProcess.h"
 
 #include <algorithm>
@@ -35,18 +36,6 @@ const bool kPosix = true;
 using qvtest::PathText;
 using RunResult = qvtest::ProcessResult;
 
-// The program under test, or an empty path when the build has none.
-fs::path ProgramPath() {
-    const fs::path dir = qvtest::BuildDir();
-    if (dir.empty()) return fs::path();
-#if defined(_WIN32)
-    const fs::path program = dir / "qvsplit.exe";
-#else
-    const fs::path program = dir / "qvsplit";
-#endif
-    std::error_code ec;
-    return fs::is_regular_file(program, ec) ? program : fs::path();
-}
 
 std::string ReadText(const fs::path& file) {
     std::ifstream in(file, std::ios::binary);
@@ -103,24 +92,9 @@ long long JsonNumber(const std::string& json, const std::string& key) {
     return std::atoll(json.c_str() + at + key.size() + 3);
 }
 
-class QvSplitCliTest : public ::testing::Test {
+class QvSplitCliTest : public qvtest::ProgramTest {
 protected:
-    void SetUp() override {
-        m_program = ProgramPath();
-        if (m_program.empty()) GTEST_SKIP() << "qvsplit not built (QVSPLIT_TEST_BINARY_DIR unset or no program there)";
-        m_root = qvtest::MakeTempFolder("qvsplit-cli-test-");
-        ASSERT_FALSE(m_root.empty());
-        fs::create_directories(m_root / "scratch");
-        fs::create_directories(m_root / "tmp");
-    }
-
-    void TearDown() override {
-        std::error_code ec;
-        if (!m_root.empty()) fs::remove_all(m_root, ec);
-    }
-
-    fs::path P(const std::string& rel) const { return (m_root / fs::u8path(rel)).make_preferred(); }
-    std::string S(const std::string& rel) const { return PathText(P(rel)); }
+    QvSplitCliTest() : ProgramTest("qvsplit-cli-test-") {}
     // The path as a rules file gives it to the library (drive C is / on POSIX).
     std::string Lib(const std::string& rel) const {
 #if defined(_WIN32)
@@ -136,12 +110,6 @@ protected:
         fs::create_directories(P(rel).parent_path());
         { std::ofstream touch(P(rel), std::ios::binary); }
         fs::resize_file(P(rel), size);
-    }
-
-    void Write(const std::string& rel, const std::string& content) const {
-        fs::create_directories(P(rel).parent_path());
-        std::ofstream out(P(rel), std::ios::binary);
-        out << content;
     }
 
     // Bytes that differ from offset to offset, so a part out of order would show.
@@ -183,8 +151,6 @@ protected:
         return names;
     }
 
-    fs::path m_program;
-    fs::path m_root;
     int m_runAs = -1;  // POSIX user id the program runs as (when the tests run as root)
 };
 
