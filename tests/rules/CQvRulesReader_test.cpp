@@ -156,6 +156,7 @@ TEST_F(RulesReaderTest, SourcePathsThatNameNothingAreSkippedWithAWarning) {
     for (const auto& row : rows) {
         SCOPED_TRACE(row.label);
         m_pFactory->ResetRulesCatalog();
+        QvDroppedRuleList::Instance().Clear();
         const int groupsBefore = m_pFactory->GetGroupIDCount();
         LogCapture cap;
         const std::string doc = RulesDocument({
@@ -170,7 +171,6 @@ TEST_F(RulesReaderTest, SourcePathsThatNameNothingAreSkippedWithAWarning) {
         EXPECT_EQ(1, QvDroppedRuleList::Instance().Rules()[0].iRuleID);
         EXPECT_EQ(qvp::Utf8ToWide(row.source), QvDroppedRuleList::Instance().Rules()[0].strPath);
         EXPECT_EQ(row.reason, QvDroppedRuleList::Instance().Rules()[0].dwReason);
-        QvDroppedRuleList::Instance().Clear();
         // The skipped element takes no group number; the following element is still read.
         EXPECT_EQ(groupsBefore, m_pFactory->GetGroupIDCount());
         ASSERT_EQ(1u, Rules().size());

@@ -38,8 +38,12 @@ bool IsPattern(const std::string& hostPath) {
     const fs::path p = QvCliFsPath(hostPath);
     const std::string name = QvCliPathText(p.filename());
     std::error_code ec;
-    return name.find_first_of("*?") != std::string::npos && !fs::exists(p, ec) &&
-           fs::is_directory(p.has_parent_path() ? p.parent_path() : fs::path("."), ec);
+    if (name.find_first_of("*?") == std::string::npos) return false;
+#if !defined(_WIN32)
+    // A POSIX name may hold "*" or "?" itself; such a file is taken as named.
+    if (fs::exists(p, ec)) return false;
+#endif
+    return fs::is_directory(p.has_parent_path() ? p.parent_path() : fs::path("."), ec);
 }
 
 // The library path of a pattern: its folder mapped as any path, its last component kept as
