@@ -195,9 +195,17 @@ void CQvLog::PushScope(const wchar_t* fmt, const QvFormatArg* args, size_t count
             m_scopes.emplace_back();
             return;
         }
-        std::wstring text = QvFormatV(fmt, args, count);
-        Write(QvLogLevel::Enter, text);
-        m_scopes.push_back(std::move(text));
+        Scope scope;
+        scope.text = QvFormatV(fmt, args, count);
+        if (Writes(QvLogLevel::Enter)) {
+            const size_t before = m_scopeBytes.size();
+            m_scopeBytes.resize(before + scope.text.size() * kMaxBytesPerUnit);
+            char* const at = &m_scopeBytes[before];
+            scope.encoded = static_cast<size_t>(PutEscapedUtf8(at, scope.text.data(), scope.text.size()) - at);
+            m_scopeBytes.resize(before + scope.encoded);
+        }
+        Write(QvLogLevel::Enter, scope.text, nullptr, scope.encoded);
+        m_scopes.push_back(std::move(scope));
     } catch (const std::bad_alloc&) {
         // Logging must never fail its caller.
     }
@@ -208,14 +216,21 @@ void CQvLog::ExitFunction() { PopScope(nullptr); }
 void CQvLog::PopScope(const QvFormatArg* result) {
     try {
         // An unmatched exit logs an empty scope text rather than popping nothing.
-        std::wstring text;
+        Scope scope;
         if (!m_scopes.empty()) {
-            text.swap(m_scopes.back());
+            scope = std::move(m_scopes.back());
             m_scopes.pop_back();
         }
-        if (!m_traceActive) return;
-        Write(QvLogLevel::Exit, text, result);
+        if (m_traceActive) Write(QvLogLevel::Exit, scope.text, result, scope.encoded);
+        if (scope.encoded != kNotEncoded) m_scopeBytes.resize(m_scopeBytes.size() - scope.encoded);
     } catch (const std::bad_alloc&) {
+    }
+}
+
+void CQvLog::UnwindTo(size_t depth) {
+    while (m_scopes.size() > depth) {
+        if (m_scopes.back().encoded != kNotEncoded) m_scopeBytes.resize(m_scopeBytes.size() - m_scopes.back().encoded);
+        m_scopes.pop_back();
     }
 }
 
@@ -226,7 +241,7 @@ void CQvLog::KeepError(const std::wstring& text) {
     }
 }
 
-void CQvLog::Write(QvLogLevel level, const std::wstring& text, const QvFormatArg* result) {
+void CQvLog::Write(QvLogLevel level, const std::wstring& text, const QvFormatArg* result, size_t encoded) {
     if (!IsActive()) return;
     try {
         if (m_capturing) {
@@ -237,15 +252,16 @@ void CQvLog::Write(QvLogLevel level, const std::wstring& text, const QvFormatArg
             }
             m_captured.push_back(QvLogRecord{level, std::move(full)});
         }
-        if (!m_out || Rank(level) < m_minRank) return;
-        WriteLine(level, text, result);
+        if (!Writes(level)) return;
+        WriteLine(level, text, result, encoded);
     } catch (const std::bad_alloc&) {
     }
 }
 
 // "TIME STAMP  [LEVEL] TEXT = RESULT", the text of an EXIT line joined with its result here
-// rather than in a string of its own.
-void CQvLog::WriteLine(QvLogLevel level, const std::wstring& text, const QvFormatArg* result) {
+// rather than in a string of its own. A scope's text is copied from the bytes its ENTER line
+// took (the last encoded bytes of m_scopeBytes) when there are any.
+void CQvLog::WriteLine(QvLogLevel level, const std::wstring& text, const QvFormatArg* result, size_t encoded) {
     const size_t start = AppendTimeStamp();
     const size_t indent = std::min(m_scopes.size(), kMaxIndent) * 2;
     const char* name = LevelName(level);
@@ -258,7 +274,12 @@ void CQvLog::WriteLine(QvLogLevel level, const std::wstring& text, const QvForma
     o += nameLen;
     *o++ = ']';
     *o++ = ' ';
-    o = PutEscapedUtf8(o, text.data(), text.size());
+    if (encoded != kNotEncoded) {
+        std::memcpy(o, m_scopeBytes.data() + m_scopeBytes.size() - encoded, encoded);
+        o += encoded;
+    } else {
+        o = PutEscapedUtf8(o, text.data(), text.size());
+    }
     m_used = static_cast<size_t>(o - &m_buffer[0]);
     if (result) AppendResult(*result);
     *Reserve(1) = '\n';

@@ -101,9 +101,7 @@ public:
     // Open scopes, and closing them down to a depth without EXIT lines: after an exception
     // left the scopes it passed open.
     size_t ScopeDepth() const { return m_scopes.size(); }
-    void UnwindTo(size_t depth) {
-        while (m_scopes.size() > depth) m_scopes.pop_back();
-    }
+    void UnwindTo(size_t depth);
 
     // Text of a level as it appears in a line: ENTER, EXIT, ERROR, WARNING, INFO.
     static const char* LevelName(QvLogLevel level);
@@ -131,8 +129,10 @@ private:
     void KeepError(const std::wstring& text);
     void PushScope(const wchar_t* fmt, const QvFormatArg* args, size_t count);
     void PopScope(const QvFormatArg* result);
-    void Write(QvLogLevel level, const std::wstring& text, const QvFormatArg* result = nullptr);
-    void WriteLine(QvLogLevel level, const std::wstring& text, const QvFormatArg* result);
+    void Write(QvLogLevel level, const std::wstring& text, const QvFormatArg* result = nullptr,
+               size_t encoded = kNotEncoded);
+    void WriteLine(QvLogLevel level, const std::wstring& text, const QvFormatArg* result, size_t encoded);
+    bool Writes(QvLogLevel level) const { return m_out != nullptr && Rank(level) >= m_minRank; }
     char* Reserve(size_t bytes);
     size_t AppendTimeStamp();
     void AppendResult(const QvFormatArg& result);
@@ -163,7 +163,15 @@ private:
     long long m_stampSecond = -1;  // the second m_stamp shows
     char m_stamp[24] = "";         // "YYYY-MM-DD hh:mm:ss." of that second, local time
     bool m_exiting = false;        // after the exit handler: every line written out at once
-    std::vector<std::wstring> m_scopes;
+    // An open scope: its entry text, and how many bytes its line text took at the end of
+    // m_scopeBytes, so the EXIT line copies them instead of converting the text again.
+    static const size_t kNotEncoded = static_cast<size_t>(-1);
+    struct Scope {
+        std::wstring text;
+        size_t encoded = kNotEncoded;
+    };
+    std::vector<Scope> m_scopes;
+    std::string m_scopeBytes;
     std::vector<QvLogRecord> m_captured;
     std::vector<std::wstring> m_errors;
 };
