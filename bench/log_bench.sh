@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Measures what the full trace log costs a split: the same qvsplit split of the benchmark tree
 # without a log and with --log FILE, alternating, and prints a Markdown table with the ratio
-# of the medians and how much log was written.
+# of the medians and how much log was written. Each run starts with nothing waiting to be
+# written to disk (sync, outside the clock).
 #
 # Usage: bench/log_bench.sh [--reps N] [--files N] [--work DIR]
 # (defaults: 5 repetitions of each, the 200,000-file tree of compare.sh, made by it when
@@ -44,6 +45,10 @@ find "$TREE" -type f -printf '%s\n' > /dev/null  # warm the cache once
 run() {
   local t wall
   rm -rf "$OUT" "$LOG" "$LOG.1"
+  # The disk writes back what the run before wrote (a gigabyte of trace) before the clock
+  # starts: otherwise each run pays for its predecessor, as the media files are flushed to
+  # disk one by one and every flush waits for whatever is pending on the file system.
+  sync
   t=$(mktemp)
   if ! /usr/bin/time -f '%e' -o "$t" "$QVSPLIT" split --quiet --size "$SPLIT_MB" --out "$OUT" "$@" \
       "$TREE" > /dev/null 2>&1; then
