@@ -205,7 +205,14 @@ void CQvLog::PushScope(const wchar_t* fmt, const QvFormatArg* args, size_t count
             m_scopeBytes.resize(before + scope.encoded);
         }
         Write(QvLogLevel::Enter, scope.text, nullptr, scope.encoded);
-        m_scopes.push_back(std::move(scope));
+        try {
+            m_scopes.push_back(std::move(scope));
+        } catch (const std::bad_alloc&) {
+            // The bytes belong to no scope now; left behind, later EXIT lines would take the
+            // wrong ones.
+            if (scope.encoded != kNotEncoded) m_scopeBytes.resize(m_scopeBytes.size() - scope.encoded);
+            throw;
+        }
     } catch (const std::bad_alloc&) {
         // Logging must never fail its caller.
     }
@@ -263,27 +270,32 @@ void CQvLog::Write(QvLogLevel level, const std::wstring& text, const QvFormatArg
 // took (the last encoded bytes of m_scopeBytes) when there are any.
 void CQvLog::WriteLine(QvLogLevel level, const std::wstring& text, const QvFormatArg* result, size_t encoded) {
     const size_t start = AppendTimeStamp();
-    const size_t indent = std::min(m_scopes.size(), kMaxIndent) * 2;
-    const char* name = LevelName(level);
-    const size_t nameLen = std::strlen(name);
-    char* o = Reserve(indent + nameLen + 3 + text.size() * kMaxBytesPerUnit + 1);
-    std::memset(o, ' ', indent);
-    o += indent;
-    *o++ = '[';
-    std::memcpy(o, name, nameLen);
-    o += nameLen;
-    *o++ = ']';
-    *o++ = ' ';
-    if (encoded != kNotEncoded) {
-        std::memcpy(o, m_scopeBytes.data() + m_scopeBytes.size() - encoded, encoded);
-        o += encoded;
-    } else {
-        o = PutEscapedUtf8(o, text.data(), text.size());
+    try {
+        const size_t indent = std::min(m_scopes.size(), kMaxIndent) * 2;
+        const char* name = LevelName(level);
+        const size_t nameLen = std::strlen(name);
+        char* o = Reserve(indent + nameLen + 3 + text.size() * kMaxBytesPerUnit + 1);
+        std::memset(o, ' ', indent);
+        o += indent;
+        *o++ = '[';
+        std::memcpy(o, name, nameLen);
+        o += nameLen;
+        *o++ = ']';
+        *o++ = ' ';
+        if (encoded != kNotEncoded) {
+            std::memcpy(o, m_scopeBytes.data() + m_scopeBytes.size() - encoded, encoded);
+            o += encoded;
+        } else {
+            o = PutEscapedUtf8(o, text.data(), text.size());
+        }
+        m_used = static_cast<size_t>(o - &m_buffer[0]);
+        if (result) AppendResult(*result);
+        *Reserve(1) = '\n';
+        ++m_used;
+    } catch (const std::bad_alloc&) {
+        m_used = start;  // no part of a line is left for the next one to follow
+        throw;
     }
-    m_used = static_cast<size_t>(o - &m_buffer[0]);
-    if (result) AppendResult(*result);
-    *Reserve(1) = '\n';
-    ++m_used;
     // Warnings and errors are what a crash must not take with it.
     FinishLine(start, level == QvLogLevel::Error || level == QvLogLevel::Warning);
 }
