@@ -3,10 +3,11 @@
 # big-file cut and recovery side by side with cp, split and cat. Prints a Markdown table.
 #
 # Usage: bench/compare.sh [--reps N] [--files "20000 200000"] [--big-mb MB] [--big-reps N]
-#                         [--no-bigfile] [--work DIR]
+#                         [--no-bigfile] [--work DIR] [--trees-only]
 # (defaults: 5 repetitions, 20,000 and 200,000 files, a 2048 MiB file cut 3 times)
 # The trees (sparse files, no disk cost) are generated once into the work folder
-# (default /tmp/qvsplit-bench, or $QVSPLIT_BENCH_DIR) and reused by later runs.
+# (default /tmp/qvsplit-bench, or $QVSPLIT_BENCH_DIR) and reused by later runs; --trees-only
+# generates them and stops (other benchmarks use the same trees).
 set -euo pipefail
 
 REPO=$(cd "$(dirname "$0")/.." && pwd)
@@ -17,6 +18,7 @@ BIG_MB=2048
 BIG_REPS=3
 BIGFILE=1
 SPLIT_MB=700
+TREES_ONLY=0
 
 while [ $# -gt 0 ]; do
   case "$1" in
@@ -26,7 +28,8 @@ while [ $# -gt 0 ]; do
     --big-reps) BIG_REPS=$2; shift 2 ;;
     --no-bigfile) BIGFILE=0; shift ;;
     --work) WORK=$2; shift 2 ;;
-    -h|--help) sed -n '2,9p' "$0"; exit 0 ;;
+    --trees-only) TREES_ONLY=1; shift ;;
+    -h|--help) sed -n '2,10p' "$0"; exit 0 ;;
     *) echo "compare.sh: unknown argument $1" >&2; exit 2 ;;
   esac
 done
@@ -35,18 +38,6 @@ if [ "$BIGFILE" = 1 ] && [ "$BIG_MB" -le "$SPLIT_MB" ]; then
   echo "compare.sh: --big-mb must exceed the $SPLIT_MB MiB medium, or nothing is cut" >&2
   exit 2
 fi
-
-"$REPO/scripts/setup.sh" fpart genisoimage time
-
-BUILD=$REPO/build-bench
-echo "== building the Release program in $BUILD" >&2
-cmake -S "$REPO" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQVSPLIT_BUILD_TESTS=OFF \
-  -DQVSPLIT_BUILD_BENCH=ON > /dev/null
-cmake --build "$BUILD" -j"$(nproc)" --target qvsplit bigfile_bench > /dev/null
-QVSPLIT=$BUILD/qvsplit
-mkdir -p "$WORK"
-# The program maps drive C to "/"; an inherited mapping would hide the trees from it.
-unset QVSPLIT_DRIVE_C QVSPLIT_LOG QVSPLIT_LOG_LEVEL
 
 SPLIT_BYTES=$((SPLIT_MB * 1048576))
 
@@ -87,6 +78,24 @@ generate_tree() {
     }' "$n" "$dir"
   echo "$n" > "$dir.complete"
 }
+
+if [ "$TREES_ONLY" = 1 ]; then
+  mkdir -p "$WORK"
+  for n in $FILE_COUNTS; do generate_tree "$n" "$WORK/tree-$n"; done
+  exit 0
+fi
+
+"$REPO/scripts/setup.sh" fpart genisoimage time
+
+BUILD=$REPO/build-bench
+echo "== building the Release program in $BUILD" >&2
+cmake -S "$REPO" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQVSPLIT_BUILD_TESTS=OFF \
+  -DQVSPLIT_BUILD_BENCH=ON > /dev/null
+cmake --build "$BUILD" -j"$(nproc)" --target qvsplit bigfile_bench > /dev/null
+QVSPLIT=$BUILD/qvsplit
+mkdir -p "$WORK"
+# The program maps drive C to "/"; an inherited mapping would hide the trees from it.
+unset QVSPLIT_DRIVE_C QVSPLIT_LOG QVSPLIT_LOG_LEVEL
 
 # Runs a command REPS times under /usr/bin/time -v; sets MED_WALL (seconds, median) and
 # MED_RSS (KiB, median of the peak resident sizes). A failed run is reported and stops the script,

@@ -1,12 +1,14 @@
-// The process-wide trace log: scopes, levels, one flushed UTF-8 line per record.
+// The process-wide trace log: scopes, levels, UTF-8 lines gathered and written out in blocks.
 #include "facilities/CQvLog.h"
 
 #include "platform/QvPlatform.h"
 
 #include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <new>
 #include <string>
@@ -17,32 +19,82 @@ namespace {
 // Deeper scopes are not indented further, so a runaway recursion cannot make huge lines.
 const size_t kMaxIndent = 32;
 
+// Gathered lines are written out once they fill this much: one write per few thousand lines
+// instead of one per line, which is what made a full trace cost five times the split itself.
+const size_t kBlockBytes = 256 * 1024;
+
+// Longest text before a record's own: time stamp, space, indentation, "[WARNING] ".
+const size_t kMaxHead = 24 + 2 * kMaxIndent + 12;
+
+// Most UTF-8 bytes one wchar_t unit becomes, escaped line breaks (2) included.
+const size_t kMaxBytesPerUnit = 4;
+
+// A bound beyond this many MiB is refused as a typing error (it would overflow nothing, but
+// no log is meant to reach 16 TiB).
+const unsigned long long kMaxMegabytes = 1ULL << 24;
+
 FILE* AsFile(void* p) { return static_cast<FILE*>(p); }
 
-// "YYYY-MM-DD hh:mm:ss.mmm" in local time.
-std::string TimeStamp() {
-    using namespace std::chrono;
-    const system_clock::time_point now = system_clock::now();
-    const std::time_t secs = system_clock::to_time_t(now);
-    const int ms = static_cast<int>(duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000);
-    char buf[40] = "";
-    // The library starts no threads, so the shared result of localtime is safe here.
-    if (const std::tm* tmv = std::localtime(&secs)) std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", tmv);
-    char out[64];
-    std::snprintf(out, sizeof out, "%s.%03d", buf, ms);
-    return out;
+// Writes one code point as UTF-8; returns the end.
+char* PutUtf8(char* o, uint32_t cp) {
+    if (cp < 0x800) {
+        *o++ = static_cast<char>(0xC0 | (cp >> 6));
+    } else if (cp < 0x10000) {
+        *o++ = static_cast<char>(0xE0 | (cp >> 12));
+        *o++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    } else {
+        *o++ = static_cast<char>(0xF0 | (cp >> 18));
+        *o++ = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        *o++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    }
+    *o++ = static_cast<char>(0x80 | (cp & 0x3F));
+    return o;
 }
 
-// One record stays one line: line breaks inside the text become the two characters \n, \r.
-std::wstring Escaped(const std::wstring& text) {
-    std::wstring out;
-    out.reserve(text.size());
-    for (wchar_t c : text) {
-        if (c == L'\n') out += L"\\n";
-        else if (c == L'\r') out += L"\\r";
-        else out += c;
+// One character of a record at s[i] (a UTF-16 pair where wchar_t has 16 bits); returns the
+// end of what it wrote, and moves i past what it read.
+char* PutEscapedChar(char* o, const wchar_t* s, size_t n, size_t& i) {
+    uint32_t cp = static_cast<uint32_t>(s[i++]);
+    if (cp < 0x80) {
+        if (cp == '\n' || cp == '\r') {
+            *o++ = '\\';
+            *o++ = cp == '\n' ? 'n' : 'r';
+        } else {
+            *o++ = static_cast<char>(cp);
+        }
+        return o;
     }
-    return out;
+    if (sizeof(wchar_t) == 2 && cp >= 0xD800 && cp <= 0xDBFF && i < n) {
+        const uint32_t lo = static_cast<uint32_t>(s[i]) & 0xFFFF;
+        if (lo >= 0xDC00 && lo <= 0xDFFF) {
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (lo - 0xDC00);
+            ++i;
+        }
+    }
+    if ((cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF) cp = 0xFFFD;
+    return PutUtf8(o, cp);
+}
+
+// The text of a record as its line shows it, in one pass: UTF-8 by the rules of
+// qvp::WideToUtf8 (UTF-16 pairs joined, a lone surrogate or a value past U+10FFFF written as
+// U+FFFD), and line breaks as the two characters \n, \r so one record stays one line. o has
+// room for kMaxBytesPerUnit bytes a unit; returns the end.
+char* PutEscapedUtf8(char* o, const wchar_t* s, size_t n) {
+    size_t i = 0;
+    while (i < n) {
+        // Printable ASCII, nearly all of a trace, is narrowed eight characters at a time in a
+        // loop the compiler vectorises; a block holding anything else goes one by one.
+        for (; i + 8 <= n; i += 8) {
+            bool plain = true;
+            for (size_t k = 0; k < 8; ++k) plain &= static_cast<uint32_t>(s[i + k]) - 0x20u < 0x5Fu;
+            if (!plain) break;
+            for (size_t k = 0; k < 8; ++k) o[k] = static_cast<char>(s[i + k]);
+            o += 8;
+        }
+        const size_t stop = std::min(i + 8, n);
+        while (i < stop) o = PutEscapedChar(o, s, n, i);
+    }
+    return o;
 }
 
 // The result of ExitFunction as it follows " = " in the EXIT line.
@@ -70,7 +122,16 @@ CQvLog* CQvLog::GetInstance() {
 
 CQvLog::CQvLog() {
     SetMinimumLevel(std::getenv("QVSPLIT_LOG_LEVEL"));
+    SetMaximumSize(std::getenv("QVSPLIT_LOG_MAX_MB"));
     SetDestination(std::getenv("QVSPLIT_LOG"));
+    std::atexit(&CQvLog::FlushAtExit);
+}
+
+void CQvLog::FlushAtExit() {
+    CQvLog* log = GetInstance();
+    log->Flush();
+    // Static destructors that run after this still log; nothing would write their lines out.
+    log->m_exiting = true;
 }
 
 void CQvLog::SetMinimumLevel(const char* name) {
@@ -79,18 +140,45 @@ void CQvLog::SetMinimumLevel(const char* name) {
     UpdateActive();
 }
 
+void CQvLog::SetMaximumSize(const char* megabytes) {
+    unsigned long long mb = kDefaultMaxMegabytes;
+    if (megabytes && *megabytes >= '0' && *megabytes <= '9') {
+        char* end = nullptr;
+        const unsigned long long v = std::strtoull(megabytes, &end, 10);
+        if (*end == '\0' && v > 0 && v <= kMaxMegabytes) mb = v;
+    }
+    m_maxBytes = static_cast<uint64_t>(mb) << 20;
+}
+
 CQvLog::~CQvLog() { SetDestination(nullptr); }
 
 void CQvLog::SetDestination(const char* path) {
+    Flush();
     if (m_out && m_ownsOut) std::fclose(AsFile(m_out));
     m_out = nullptr;
     m_ownsOut = false;
+    m_path.clear();
+    m_fileBytes = 0;
     if (path && path[0] == '-' && path[1] == '\0') {
         m_out = stderr;
     } else if (path && *path) {
+        try {
+            m_path = path;
+        } catch (const std::bad_alloc&) {
+            path = nullptr;  // no log rather than one that could not be bounded
+        }
         // Appended in binary so the bytes are exactly the UTF-8 we produce on every host.
-        m_out = std::fopen(path, "ab");
+        if (path) m_out = std::fopen(path, "ab");
         m_ownsOut = m_out != nullptr;
+        if (m_out) {
+            // Lines are gathered here already; a second buffer in the C library would only
+            // copy them once more.
+            std::setvbuf(AsFile(m_out), nullptr, _IONBF, 0);
+            // A size that cannot be told (past 2 GiB where long has 32 bits) counts as past
+            // the bound, so the first line begins a new file.
+            const long size = std::fseek(AsFile(m_out), 0, SEEK_END) == 0 ? std::ftell(AsFile(m_out)) : -1;
+            m_fileBytes = size >= 0 ? static_cast<uint64_t>(size) : m_maxBytes;
+        }
     }
     UpdateActive();
 }
@@ -107,9 +195,24 @@ void CQvLog::PushScope(const wchar_t* fmt, const QvFormatArg* args, size_t count
             m_scopes.emplace_back();
             return;
         }
-        std::wstring text = QvFormatV(fmt, args, count);
-        Write(QvLogLevel::Enter, text);
-        m_scopes.push_back(std::move(text));
+        Scope scope;
+        scope.text = QvFormatV(fmt, args, count);
+        if (Writes(QvLogLevel::Enter)) {
+            const size_t before = m_scopeBytes.size();
+            m_scopeBytes.resize(before + scope.text.size() * kMaxBytesPerUnit);
+            char* const at = &m_scopeBytes[before];
+            scope.encoded = static_cast<size_t>(PutEscapedUtf8(at, scope.text.data(), scope.text.size()) - at);
+            m_scopeBytes.resize(before + scope.encoded);
+        }
+        Write(QvLogLevel::Enter, scope.text, nullptr, scope.encoded);
+        try {
+            m_scopes.push_back(std::move(scope));
+        } catch (const std::bad_alloc&) {
+            // The bytes belong to no scope now; left behind, later EXIT lines would take the
+            // wrong ones.
+            if (scope.encoded != kNotEncoded) m_scopeBytes.resize(m_scopeBytes.size() - scope.encoded);
+            throw;
+        }
     } catch (const std::bad_alloc&) {
         // Logging must never fail its caller.
     }
@@ -120,18 +223,21 @@ void CQvLog::ExitFunction() { PopScope(nullptr); }
 void CQvLog::PopScope(const QvFormatArg* result) {
     try {
         // An unmatched exit logs an empty scope text rather than popping nothing.
-        std::wstring text;
+        Scope scope;
         if (!m_scopes.empty()) {
-            text.swap(m_scopes.back());
+            scope = std::move(m_scopes.back());
             m_scopes.pop_back();
         }
-        if (!m_traceActive) return;
-        if (result) {
-            text += L" = ";
-            text += ResultText(*result);
-        }
-        Write(QvLogLevel::Exit, text);
+        if (m_traceActive) Write(QvLogLevel::Exit, scope.text, result, scope.encoded);
+        if (scope.encoded != kNotEncoded) m_scopeBytes.resize(m_scopeBytes.size() - scope.encoded);
     } catch (const std::bad_alloc&) {
+    }
+}
+
+void CQvLog::UnwindTo(size_t depth) {
+    while (m_scopes.size() > depth) {
+        if (m_scopes.back().encoded != kNotEncoded) m_scopeBytes.resize(m_scopeBytes.size() - m_scopes.back().encoded);
+        m_scopes.pop_back();
     }
 }
 
@@ -142,24 +248,154 @@ void CQvLog::KeepError(const std::wstring& text) {
     }
 }
 
-void CQvLog::Write(QvLogLevel level, const std::wstring& text) {
+void CQvLog::Write(QvLogLevel level, const std::wstring& text, const QvFormatArg* result, size_t encoded) {
     if (!IsActive()) return;
     try {
-        if (m_capturing) m_captured.push_back(QvLogRecord{level, text});
-        if (!m_out || Rank(level) < m_minRank) return;
-        std::string line = TimeStamp();
-        line += ' ';
-        line.append(std::min(m_scopes.size(), kMaxIndent) * 2, ' ');
-        line += '[';
-        line += LevelName(level);
-        line += "] ";
-        line += qvp::WideToUtf8(Escaped(text));
-        line += '\n';
-        std::fwrite(line.data(), 1, line.size(), AsFile(m_out));
-        // Flushed at once, so a crash right after a record does not lose it.
-        std::fflush(AsFile(m_out));
+        if (m_capturing) {
+            std::wstring full = text;
+            if (result) {
+                full += L" = ";
+                full += ResultText(*result);
+            }
+            m_captured.push_back(QvLogRecord{level, std::move(full)});
+        }
+        if (!Writes(level)) return;
+        WriteLine(level, text, result, encoded);
     } catch (const std::bad_alloc&) {
     }
+}
+
+// "TIME STAMP  [LEVEL] TEXT = RESULT", the text of an EXIT line joined with its result here
+// rather than in a string of its own. A scope's text is copied from the bytes its ENTER line
+// took (the last encoded bytes of m_scopeBytes) when there are any.
+void CQvLog::WriteLine(QvLogLevel level, const std::wstring& text, const QvFormatArg* result, size_t encoded) {
+    const size_t start = AppendTimeStamp();
+    try {
+        const size_t indent = std::min(m_scopes.size(), kMaxIndent) * 2;
+        const char* name = LevelName(level);
+        const size_t nameLen = std::strlen(name);
+        char* o = Reserve(indent + nameLen + 3 + text.size() * kMaxBytesPerUnit + 1);
+        std::memset(o, ' ', indent);
+        o += indent;
+        *o++ = '[';
+        std::memcpy(o, name, nameLen);
+        o += nameLen;
+        *o++ = ']';
+        *o++ = ' ';
+        if (encoded != kNotEncoded) {
+            std::memcpy(o, m_scopeBytes.data() + m_scopeBytes.size() - encoded, encoded);
+            o += encoded;
+        } else {
+            o = PutEscapedUtf8(o, text.data(), text.size());
+        }
+        m_used = static_cast<size_t>(o - &m_buffer[0]);
+        if (result) AppendResult(*result);
+        *Reserve(1) = '\n';
+        ++m_used;
+    } catch (const std::bad_alloc&) {
+        m_used = start;  // no part of a line is left for the next one to follow
+        throw;
+    }
+    // Warnings and errors are what a crash must not take with it.
+    FinishLine(start, level == QvLogLevel::Error || level == QvLogLevel::Warning);
+}
+
+// Room for bytes more after the gathered ones; the buffer only grows here, so a line is never
+// split between two writes.
+char* CQvLog::Reserve(size_t bytes) {
+    if (m_buffer.size() < m_used + bytes) m_buffer.resize(std::max(m_used + bytes, kBlockBytes + kMaxHead));
+    return &m_buffer[m_used];
+}
+
+// "YYYY-MM-DD hh:mm:ss.mmm " in local time. The date and time are formatted once a second;
+// a new second also writes out what was gathered in the last, so a crash loses at most about
+// a second of lines. Returns where the line begins in the buffer.
+size_t CQvLog::AppendTimeStamp() {
+    using namespace std::chrono;
+    const long long ms = duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+    const long long secs = ms / 1000;
+    if (secs != m_stampSecond) {
+        Flush();
+        m_stampSecond = secs;
+        char buf[24] = "";
+        const std::time_t t = static_cast<std::time_t>(secs);
+        // The library starts no threads, so the shared result of localtime is safe here.
+        if (const std::tm* tmv = std::localtime(&t)) std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", tmv);
+        std::snprintf(m_stamp, sizeof m_stamp, "%s.", buf);
+    }
+    const size_t start = m_used;
+    const size_t len = std::strlen(m_stamp);
+    char* o = Reserve(len + 5);
+    std::memcpy(o, m_stamp, len);
+    o += len;
+    const int milli = static_cast<int>(ms % 1000);
+    *o++ = static_cast<char>('0' + milli / 100);
+    *o++ = static_cast<char>('0' + milli / 10 % 10);
+    *o++ = static_cast<char>('0' + milli % 10);
+    *o++ = ' ';
+    m_used = static_cast<size_t>(o - &m_buffer[0]);
+    return start;
+}
+
+// " = RESULT" of an EXIT line; integers, the common results, without a formatted string.
+void CQvLog::AppendResult(const QvFormatArg& result) {
+    if (result.kind() == QvFormatArg::Signed || result.kind() == QvFormatArg::Unsigned) {
+        char* o = Reserve(3 + 24);
+        std::memcpy(o, " = ", 3);
+        o += 3;
+        const std::to_chars_result r = result.kind() == QvFormatArg::Signed
+                                           ? std::to_chars(o, o + 24, result.asSigned())
+                                           : std::to_chars(o, o + 24, result.asUnsigned());
+        m_used = static_cast<size_t>(r.ptr - &m_buffer[0]);
+        return;
+    }
+    const std::wstring text = ResultText(result);
+    char* o = Reserve(3 + text.size() * kMaxBytesPerUnit);
+    std::memcpy(o, " = ", 3);
+    o = PutEscapedUtf8(o + 3, text.data(), text.size());
+    m_used = static_cast<size_t>(o - &m_buffer[0]);
+}
+
+// The line from start to the end of the buffer is complete: it begins a new file when it
+// would take this one past its bound, and is written out now when it must be.
+void CQvLog::FinishLine(size_t start, bool flushNow) {
+    const size_t line = m_used - start;
+    if (!m_path.empty() && m_fileBytes > 0 && m_fileBytes + line > m_maxBytes) {
+        WriteBuffered(start);
+        Rotate();
+    }
+    m_fileBytes += line;
+    if (flushNow || m_exiting || m_used >= kBlockBytes) WriteBuffered(m_used);
+}
+
+void CQvLog::Flush() {
+    if (m_used > 0) WriteBuffered(m_used);
+}
+
+// Writes out the first bytes gathered and keeps the rest for later.
+void CQvLog::WriteBuffered(size_t bytes) {
+    if (m_out && bytes > 0) {
+        std::fwrite(m_buffer.data(), 1, bytes, AsFile(m_out));
+        std::fflush(AsFile(m_out));
+    }
+    std::memmove(&m_buffer[0], m_buffer.data() + bytes, m_used - bytes);
+    m_used -= bytes;
+}
+
+// FILE becomes FILE.1, replacing an older one, and a new FILE is begun: at most twice the
+// bound is ever on disk.
+void CQvLog::Rotate() {
+    std::fclose(AsFile(m_out));
+    const std::string older = m_path + ".1";
+    std::remove(older.c_str());
+    // Where the file cannot be moved aside (open elsewhere, on Windows) it is begun anew
+    // rather than left to grow past its bound.
+    const bool moved = std::rename(m_path.c_str(), older.c_str()) == 0;
+    m_out = std::fopen(m_path.c_str(), moved ? "ab" : "wb");
+    if (m_out) std::setvbuf(AsFile(m_out), nullptr, _IONBF, 0);
+    m_ownsOut = m_out != nullptr;
+    m_fileBytes = 0;
+    UpdateActive();
 }
 
 void CQvLog::StartCapture() {

@@ -1,7 +1,11 @@
 // The process-wide trace log: entry and exit lines of every public method, and messages.
 //
 // QVSPLIT_LOG names a file the log is appended to (UTF-8), or "-" for standard error; unset,
-// nothing is written. Each record is one line ending in "[LEVEL] TEXT".
+// nothing is written. Each record is one line ending in "[LEVEL] TEXT". Lines are gathered in
+// memory and written out in large blocks: at once after a WARNING or ERROR line, when an
+// operation of the interface returns (Flush), when the second of the time stamp changes, when
+// the destination changes and at process exit. QVSPLIT_LOG_MAX_MB (default 256) bounds a log
+// file: past it the file becomes FILE.1 (replacing an older one) and a new FILE is begun.
 #ifndef CQVLOG_H
 #define CQVLOG_H
 
@@ -64,6 +68,12 @@ public:
 
     // Sends the log to a file (appended), to standard error ("-"), or nowhere (null or "").
     void SetDestination(const char* path);
+    // Writes out the lines gathered so far.
+    void Flush();
+    // Bound of a log file in MiB (a positive whole number; anything else means the default,
+    // 256); QVSPLIT_LOG_MAX_MB sets it when the log is created. Standard error has none.
+    void SetMaximumSize(const char* megabytes);
+    static const uint64_t kDefaultMaxMegabytes = 256;
     // Lowest level written out: "trace" (everything, the default), "info", "warning" or
     // "error"; QVSPLIT_LOG_LEVEL sets it when the log is created. Captures get everything.
     void SetMinimumLevel(const char* name);
@@ -91,9 +101,7 @@ public:
     // Open scopes, and closing them down to a depth without EXIT lines: after an exception
     // left the scopes it passed open.
     size_t ScopeDepth() const { return m_scopes.size(); }
-    void UnwindTo(size_t depth) {
-        while (m_scopes.size() > depth) m_scopes.pop_back();
-    }
+    void UnwindTo(size_t depth);
 
     // Text of a level as it appears in a line: ENTER, EXIT, ERROR, WARNING, INFO.
     static const char* LevelName(QvLogLevel level);
@@ -121,8 +129,18 @@ private:
     void KeepError(const std::wstring& text);
     void PushScope(const wchar_t* fmt, const QvFormatArg* args, size_t count);
     void PopScope(const QvFormatArg* result);
-    void Write(QvLogLevel level, const std::wstring& text);
+    void Write(QvLogLevel level, const std::wstring& text, const QvFormatArg* result = nullptr,
+               size_t encoded = kNotEncoded);
+    void WriteLine(QvLogLevel level, const std::wstring& text, const QvFormatArg* result, size_t encoded);
+    bool Writes(QvLogLevel level) const { return m_out != nullptr && Rank(level) >= m_minRank; }
+    char* Reserve(size_t bytes);
+    size_t AppendTimeStamp();
+    void AppendResult(const QvFormatArg& result);
+    void FinishLine(size_t start, bool flushNow);
+    void WriteBuffered(size_t bytes);
+    void Rotate();
     void UpdateActive();
+    static void FlushAtExit();
 
     static int Rank(QvLogLevel level) {
         return level == QvLogLevel::Error     ? 3
@@ -137,7 +155,23 @@ private:
     bool m_capturing = false;
     void* m_out = nullptr;  // FILE* of the destination, or null
     bool m_ownsOut = false;
-    std::vector<std::wstring> m_scopes;
+    std::string m_path;          // the log file, for rotation; empty for standard error
+    uint64_t m_maxBytes = kDefaultMaxMegabytes << 20;
+    uint64_t m_fileBytes = 0;    // in the file now, written out or still gathered
+    std::string m_buffer;        // lines not yet written out: the first m_used bytes
+    size_t m_used = 0;
+    long long m_stampSecond = -1;  // the second m_stamp shows
+    char m_stamp[24] = "";         // "YYYY-MM-DD hh:mm:ss." of that second, local time
+    bool m_exiting = false;        // after the exit handler: every line written out at once
+    // An open scope: its entry text, and how many bytes its line text took at the end of
+    // m_scopeBytes, so the EXIT line copies them instead of converting the text again.
+    static const size_t kNotEncoded = static_cast<size_t>(-1);
+    struct Scope {
+        std::wstring text;
+        size_t encoded = kNotEncoded;
+    };
+    std::vector<Scope> m_scopes;
+    std::string m_scopeBytes;
     std::vector<QvLogRecord> m_captured;
     std::vector<std::wstring> m_errors;
 };

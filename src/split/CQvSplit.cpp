@@ -425,10 +425,15 @@ namespace {
 
 // Runs one operation of the interface: no exception crosses it (a caller built with other
 // settings could not even catch one). An exception is logged as an error, the scopes it left
-// open are closed, and the operation's failure value returned.
+// open are closed, and the operation's failure value returned. However it ends, the log's
+// gathered lines are written out before the caller sees the result.
 template <class R, class F>
 R Guarded(const wchar_t* szOperation, R failure, F&& body) {
     CQvLog* log = CQvLog::GetInstance();
+    struct FlushOnReturn {
+        CQvLog* log;
+        ~FlushOnReturn() { log->Flush(); }
+    } flushOnReturn{log};
     const size_t depth = log->ScopeDepth();
     try {
         return body();

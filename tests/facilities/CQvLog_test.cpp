@@ -1,16 +1,31 @@
-// CQvLog: lines written through QVSPLIT_LOG, scopes and results, escaping, capture, inactive path.
+// CQvLog: lines written through QVSPLIT_LOG, scopes and results, escaping, capture, inactive
+// path, when gathered lines reach the file, and the bound on its size.
 #include "facilities/CQvLog.h"
 
+#include "platform/QvPlatform.h"
 #include "support/QvTestSupport.h"
+
+#include <QvSplit.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
+#include <memory>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
+
+#if !defined(_WIN32)
+#include <csignal>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -263,5 +278,231 @@ TEST(CQvLog, MinimumLevelKeepsOnlyWhatItAllows) {
     }
     log->SetMinimumLevel(nullptr);
 }
+
+// The oracle for a line's record: the captured text, line breaks escaped, converted by the
+// platform's own UTF-8 encoder.
+std::string ExpectedRecord(const QvLogRecord& r) {
+    std::wstring escaped;
+    for (wchar_t c : r.text) {
+        if (c == L'\n') escaped += L"\\n";
+        else if (c == L'\r') escaped += L"\\r";
+        else escaped += c;
+    }
+    return std::string("[") + CQvLog::LevelName(r.level) + "] " + qvp::WideToUtf8(escaped);
+}
+
+TEST(CQvLog, FileLinesMatchTheCapturedRecords) {
+    qvtest::TempTree tree;
+    CQvLog* log = CQvLog::GetInstance();
+    const std::string file = tree.Native("same.log").string();
+    const std::wstring longText(300000, L'x');  // longer than one write block
+    std::wstring unpaired = L"lone ";
+    unpaired += static_cast<wchar_t>(0xD800);
+    unpaired += L" surrogate";
+    const wchar_t* none = nullptr;
+    const struct {
+        const char* label;
+        std::function<void()> write;
+    } rows[] = {
+        {"signed result", [&] { log->EnterFunction(L"S"); log->ExitFunction(-5000000000LL); }},
+        {"unsigned result", [&] { log->EnterFunction(L"U"); log->ExitFunction(18446744073709551615ULL); }},
+        {"HRESULT result", [&] { log->EnterFunction(L"H"); log->ExitFunction(E_FAIL); }},
+        {"string result with a line break", [&] { log->EnterFunction(L"W"); log->ExitFunction(L"a\nb"); }},
+        {"null string result", [&] { log->EnterFunction(L"N"); log->ExitFunction(none); }},
+        {"character result", [&] { log->EnterFunction(L"C"); log->ExitFunction(L'\u00e9'); }},
+        {"no result", [&] { log->EnterFunction(L"V(%d)", 1); log->ExitFunction(); }},
+        {"two-, three- and four-byte characters", [&] { log->AddInfo(L"\u00e9 \u65e5 \U0001F600 end"); }},
+        {"lone surrogate", [&] { log->AddInfo(L"%s", unpaired); }},
+        {"text longer than a write block", [&] { log->AddWarning(L"%s", longText); }},
+        {"carriage return and line feed", [&] { log->AddError(L"one\r\ntwo"); }},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.label);
+        log->SetDestination(file.c_str());
+        log->StartCapture();
+        row.write();
+        const std::vector<QvLogRecord> captured = log->StopCapture();
+        log->SetDestination(nullptr);
+        const std::vector<std::string> lines = ReadLines(file);
+        ASSERT_EQ(captured.size(), lines.size());
+        for (size_t i = 0; i < lines.size(); ++i) EXPECT_EQ(ExpectedRecord(captured[i]), Record(lines[i]));
+        std::filesystem::remove(file);
+    }
+}
+
+TEST(CQvLog, LinesShowTheTimeStampThenTheIndentation) {
+    qvtest::TempTree tree;
+    CQvLog* log = CQvLog::GetInstance();
+    const std::string file = tree.Native("stamp.log").string();
+    log->SetDestination(file.c_str());
+    log->AddInfo(L"first");
+    log->AddInfo(L"second");
+    log->SetDestination(nullptr);
+    const std::vector<std::string> lines = ReadLines(file);
+    ASSERT_EQ(2u, lines.size());
+    for (const std::string& line : lines) {
+        SCOPED_TRACE(line);
+        // "YYYY-MM-DD hh:mm:ss.mmm [INFO] ..."
+        ASSERT_GT(line.size(), 24u);
+        for (size_t i : {4, 7}) EXPECT_EQ('-', line[i]);
+        for (size_t i : {13, 16}) EXPECT_EQ(':', line[i]);
+        EXPECT_EQ('.', line[19]);
+        EXPECT_EQ(' ', line[23]);
+        for (size_t i : {0, 5, 8, 11, 14, 17, 20, 21, 22}) EXPECT_TRUE(line[i] >= '0' && line[i] <= '9');
+    }
+    EXPECT_LE(lines[0].substr(0, 23), lines[1].substr(0, 23)) << "stamps run forwards";
+}
+
+// Writes numbered lines of about 100 bytes into file; returns how many.
+int WriteNumberedLines(const std::string& file, uint64_t bytes) {
+    CQvLog* log = CQvLog::GetInstance();
+    log->SetDestination(file.c_str());
+    const std::wstring filler(60, L'f');
+    int n = 0;
+    for (uint64_t written = 0; written < bytes; written += 100) log->AddInfo(L"line %d %s", n++, filler);
+    log->SetDestination(nullptr);
+    return n;
+}
+
+// The numbers of the lines WriteNumberedLines wrote, in file order.
+std::vector<int> LineNumbers(const std::filesystem::path& p) {
+    std::vector<int> numbers;
+    for (const std::string& line : ReadLines(p)) numbers.push_back(std::atoi(Record(line).c_str() + 12));
+    return numbers;
+}
+
+TEST(CQvLog, FilePastItsBoundBecomesTheOlderOne) {
+    const uint64_t kMiB = 1 << 20;
+    const uint64_t kLongestLine = 200;
+    CQvLog* log = CQvLog::GetInstance();
+    const struct {
+        const char* label;
+        const char* maxMb;
+        uint64_t earlier;  // bytes already in the file
+        uint64_t written;
+        bool rotates;
+    } rows[] = {
+        {"more than twice the bound", "1", 0, 5 * kMiB / 2, true},
+        {"an existing file close to the bound", "1", kMiB - 50, kMiB / 2, true},
+        {"within a larger bound", "2", 0, 3 * kMiB / 2, false},
+        {"zero means the default", "0", 0, 3 * kMiB / 2, false},
+        {"not a number means the default", "1x", 0, 3 * kMiB / 2, false},
+        {"negative means the default", "-1", 0, 3 * kMiB / 2, false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.label);
+        qvtest::TempTree tree;
+        const std::filesystem::path file = tree.Native("bounded.log");
+        const std::filesystem::path older = tree.Native("bounded.log.1");
+        tree.WriteFile("bounded.log", std::string(row.earlier, 'e'));
+        tree.WriteFile("bounded.log.1", "oldest\n");
+        log->SetMaximumSize(row.maxMb);
+        const int count = WriteNumberedLines(file.string(), row.written);
+        log->SetMaximumSize(nullptr);
+
+        EXPECT_EQ(2u, tree.List().size()) << "only the file and one older file";
+        const std::vector<int> newer = LineNumbers(file);
+        ASSERT_FALSE(newer.empty());
+        EXPECT_EQ(count - 1, newer.back()) << "the last line is in the file";
+        if (!row.rotates) {
+            EXPECT_EQ("oldest\n", tree.ReadFile("bounded.log.1"));
+            continue;
+        }
+        EXPECT_LE(std::filesystem::file_size(file), kMiB + kLongestLine);
+        EXPECT_LE(std::filesystem::file_size(older), kMiB + kLongestLine);
+        // No line lost where one file ends and the next begins, nor inside either.
+        std::vector<int> all = row.earlier > 0 ? std::vector<int>() : LineNumbers(older);
+        all.insert(all.end(), newer.begin(), newer.end());
+        for (size_t i = 1; i < all.size(); ++i) ASSERT_EQ(all[i - 1] + 1, all[i]) << "at " << i;
+        if (row.earlier > 0) {
+            EXPECT_EQ(std::string(row.earlier, 'e'), tree.ReadFile("bounded.log.1"));
+            EXPECT_EQ(0, newer.front()) << "the earlier content alone moved aside";
+        }
+    }
+}
+
+TEST(CQvLogEnv, MaximumSizeComesFromTheEnvironment) {
+    if (SharesItsProcess()) GTEST_SKIP() << "needs a process of its own (run it under CTest)";
+    qvtest::TempTree tree;
+#if defined(_WIN32)
+    _putenv_s("QVSPLIT_LOG_MAX_MB", "1");
+#else
+    setenv("QVSPLIT_LOG_MAX_MB", "1", 1);
+#endif
+    SetLogEnv(tree.Native("env.log").string().c_str());
+    CQvLog::GetInstance()->AddInfo(L"created");
+    const int count = WriteNumberedLines(tree.Native("env.log").string(), 3 << 20);
+    ASSERT_TRUE(tree.Exists("env.log.1"));
+    EXPECT_LE(std::filesystem::file_size(tree.Native("env.log")), (1u << 20) + 200);
+    EXPECT_EQ(count - 1, LineNumbers(tree.Native("env.log")).back());
+}
+
+#if !defined(_WIN32)
+
+// Runs write in a child process that logs to file and is then killed at once, as a crash
+// would end it (or, with exits, ends through exit()). The parent's gathered lines are written
+// out first, so the child starts with none.
+void WriteInChildThenDie(const std::string& file, const std::function<void()>& write, bool exits) {
+    CQvLog::GetInstance()->Flush();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        CQvLog::GetInstance()->SetDestination(file.c_str());
+        write();
+        if (exits) std::exit(0);
+        kill(getpid(), SIGKILL);
+        _exit(3);  // not reached
+    }
+    int status = 0;
+    ASSERT_EQ(pid, waitpid(pid, &status, 0));
+    if (exits) {
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    } else {
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+    }
+}
+
+TEST(CQvLogKillTest, LinesReachTheFileAtEachFlushPoint) {
+    CQvLog* log = CQvLog::GetInstance();
+    const auto infos = [log] {
+        for (int i = 0; i < 100; ++i) log->AddInfo(L"info %d", i);
+    };
+    const struct {
+        const char* label;
+        std::function<void()> write;
+        bool exits;
+        std::string last;  // the record of the last line the file must hold
+    } rows[] = {
+        {"error line", [&] { infos(); log->AddError(L"the cause"); }, false, "[ERROR] the cause"},
+        {"warning line", [&] { infos(); log->AddWarning(L"careful"); }, false, "[WARNING] careful"},
+        {"interface operation returns",
+         [&] {
+             infos();
+             std::unique_ptr<iCQvSplit> split(GetQvSplitInterface());
+             split->SetSplitBigFile(FALSE, 700, nullptr);
+         },
+         false, "[EXIT] CQvSplit::SetSplitBigFile(BOOL bSplit,DWORD dwSplitSize=700,LPCTSTR lpszSplitFileList=(null)) = 0"},
+        {"the second of the stamp changes",
+         [&] {
+             infos();
+             std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+             log->AddInfo(L"a second later");
+         },
+         false, "[INFO] info 99"},
+        {"process exit", [&] { infos(); }, true, "[INFO] info 99"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.label);
+        qvtest::TempTree tree;
+        const std::string file = tree.Native("crash.log").string();
+        WriteInChildThenDie(file, row.write, row.exits);
+        std::vector<std::string> records;
+        for (const std::string& line : ReadLines(file)) records.push_back(Record(line));
+        ASSERT_GE(records.size(), 100u) << tree.ReadFile("crash.log");
+        for (int i = 0; i < 100; ++i) EXPECT_EQ("[INFO] info " + std::to_string(i), records[i]);
+        EXPECT_NE(records.end(), std::find(records.begin(), records.end(), row.last)) << tree.ReadFile("crash.log");
+    }
+}
+
+#endif
 
 }  // namespace
