@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -54,6 +55,19 @@ protected:
         std::filesystem::create_directories(P(rel).parent_path());
         std::ofstream out(P(rel), std::ios::binary);
         out << content;
+    }
+
+    // Bytes that differ from offset to offset, so a part out of order would show.
+    static std::string Pattern(size_t size) {
+        std::string data(size, '\0');
+        uint32_t x = 2463534242u;
+        for (size_t i = 0; i < size; ++i) {
+            x ^= x << 13;
+            x ^= x >> 17;
+            x ^= x << 5;
+            data[i] = static_cast<char>(x);
+        }
+        return data;
     }
 
     std::filesystem::path m_program;

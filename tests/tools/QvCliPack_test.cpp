@@ -78,19 +78,6 @@ long long JsonNumber(const std::string& json, const std::string& key) {
 
 std::string LongName() { return std::string(150, 'L') + ".txt"; }
 
-// Bytes that differ from offset to offset, so a part out of order would show.
-std::string Pattern(size_t size) {
-    std::string data(size, '\0');
-    uint32_t x = 2463534242u;
-    for (size_t i = 0; i < size; ++i) {
-        x ^= x << 13;
-        x ^= x >> 17;
-        x ^= x << 5;
-        data[i] = static_cast<char>(x);
-    }
-    return data;
-}
-
 // Everything a medium holds, read back with libarchive. options picks the reader's view of an
 // ISO image ("iso9660:!rockridge" for the Joliet names).
 Contents ReadMedium(const fs::path& file, const char* options = nullptr) {

@@ -112,19 +112,6 @@ protected:
         fs::resize_file(P(rel), size);
     }
 
-    // Bytes that differ from offset to offset, so a part out of order would show.
-    static std::string Pattern(size_t size) {
-        std::string data(size, '\0');
-        uint32_t x = 2463534242u;
-        for (size_t i = 0; i < size; ++i) {
-            x ^= x << 13;
-            x ^= x >> 17;
-            x ^= x << 5;
-            data[i] = static_cast<char>(x);
-        }
-        return data;
-    }
-
     // A tree of 25 files of 1 MB, a small one with a non-ASCII name and a 15 MB image.
     void MakeTree() const {
         for (int i = 1; i <= 25; ++i) Sparse("tree/docs/a" + std::to_string(i) + ".bin", MB);
