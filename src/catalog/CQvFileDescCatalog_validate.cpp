@@ -312,7 +312,7 @@ void CQvFileDescCatalog::AddSizesOfMap(QvFileDescMap& mpFileDesc, int64_t iLimit
                 iBiggestPart = qvalloc::FileCost(std::min(entry.iFileSize, iPart), PartName(entry)) +
                                iOwnFolders;
             } else if (bTooBig && IsSplitOn()) {
-                auto done = m_mpCutParts.find(cur->first.str());
+                auto done = m_mpCutParts.find(QvFileDescKey(cur->first).str());
                 if (done != m_mpCutParts.end()) {
                     // Already cut for another map: the file is gone, its parts stand in here too.
                     bCut = AddPartsOfCutFile(mpFileDesc, entry, done->second);
@@ -320,7 +320,7 @@ void CQvFileDescCatalog::AddSizesOfMap(QvFileDescMap& mpFileDesc, int64_t iLimit
                     QvFileDescMapIter iter = cur;
                     CQvSplitBigFile* pSplitter = CQvSplitBigFile::GetInstance();
                     bCut = pSplitter->SplitFile(mpFileDesc, iter) == 0;
-                    if (bCut) m_mpCutParts[cur->first.str()] = pSplitter->GetLastCutParts();
+                    if (bCut) m_mpCutParts[QvFileDescKey(cur->first).str()] = pSplitter->GetLastCutParts();
                 }
             }
             if (!bCut && iBiggestPart > iSizeBigFile) {

@@ -5,10 +5,13 @@
 
 namespace {
 
-// Whether key belongs to the entries of one lower-cased path: the key itself, or a twin's key.
-bool InRange(const CQvString& key, const std::wstring& lower) {
-    const std::wstring& k = key.str();
-    if (k.size() < lower.size() || k.compare(0, lower.size(), lower) != 0) return false;
+// Whether key belongs to the entries of one lower-cased path: the path in any letter case, or
+// a twin's key.
+bool InRange(const CQvString& key, std::wstring_view lower) {
+    const std::wstring_view k = key.view();
+    if (k.size() < lower.size()) return false;
+    for (size_t i = 0; i < lower.size(); ++i)
+        if (k[i] != lower[i] && CQvString::LowerChar(k[i]) != lower[i]) return false;
     return k.size() == lower.size() || k[lower.size()] == L'\0';
 }
 
@@ -19,10 +22,10 @@ bool SameFile(const CQvString& a, const CQvString& b) {
     return a == b || qvp::PathsNameSameEntry(a, b);
 }
 
-CQvString TwinKey(const std::wstring& lower, const CQvString& strPath) {
-    std::wstring key = lower;
+CQvString TwinKey(std::wstring_view lower, const CQvString& strPath) {
+    std::wstring key(lower);
     key += L'\0';
-    key += strPath.str();
+    key += strPath.view();
     return CQvString(key);
 }
 
@@ -40,9 +43,9 @@ QvFileDescMapIter QvFindFileDesc(QvFileDescMap& map, const CQvString& strPath,
     const CQvString& lower = pLowerKey ? *pLowerKey : (own = QvFileDescKey(strPath));
     QvFileDescMapIter first = map.lower_bound(lower);
     QvFileDescMapIter it = first;
-    for (; it != map.end() && InRange(it->first, lower.str()); ++it)
+    for (; it != map.end() && InRange(it->first, lower.view()); ++it)
         if (it->second.strFilePath == strPath) return it;
-    for (it = first; it != map.end() && InRange(it->first, lower.str()); ++it)
+    for (it = first; it != map.end() && InRange(it->first, lower.view()); ++it)
         if (SameFile(it->second.strFilePath, strPath)) return it;
     return map.end();
 }
@@ -52,13 +55,14 @@ bool QvInsertFileDesc(QvFileDescMap& map, FileDesc&& desc, const CQvString* pLow
     const CQvString& lower = pLowerKey ? *pLowerKey : (own = QvFileDescKey(desc.strFilePath));
     const QvFileDescMapIter at = map.lower_bound(lower);
     // The common case: no entry of that lower-cased path yet.
-    if (at == map.end() || !InRange(at->first, lower.str())) {
-        map.emplace_hint(at, lower, std::move(desc));
+    if (at == map.end() || !InRange(at->first, lower.view())) {
+        CQvString key(desc.strFilePath);
+        map.emplace_hint(at, std::move(key), std::move(desc));
         return true;
     }
-    for (QvFileDescMapIter it = at; it != map.end() && InRange(it->first, lower.str()); ++it)
+    for (QvFileDescMapIter it = at; it != map.end() && InRange(it->first, lower.view()); ++it)
         if (SameFile(it->second.strFilePath, desc.strFilePath)) return false;
-    CQvString key = TwinKey(lower.str(), desc.strFilePath);
+    CQvString key = TwinKey(lower.view(), desc.strFilePath);
     map.emplace(std::move(key), std::move(desc));
     return true;
 }

@@ -1,13 +1,13 @@
-// Keys of the catalogue maps: entries are ordered by lower-cased path, and two files whose
-// paths differ only in letter case (possible on a case-sensitive file system) both keep an
-// entry: the first one met is keyed by its lower-cased path, each further one by its
-// lower-cased path, a NUL and its exact path, which sorts right after it.
+// Keys of the catalogue maps: entries are ordered by lower-cased path (QvPathLess), and two
+// files whose paths differ only in letter case (possible on a case-sensitive file system) both
+// keep an entry: the first one met is keyed by its own path (sharing the entry's text), each
+// further one by its lower-cased path, a NUL and its exact path, which sorts right after it.
 #ifndef QVFILEDESCKEYS_H
 #define QVFILEDESCKEYS_H
 
 #include "common/QvRecords.h"
 
-// The lower-cased path, the key of the first entry of that path.
+// The lower-cased path: how the maps order the entries of that path.
 CQvString QvFileDescKey(const CQvString& strPath);
 
 // The entry of the file at strPath, or end(): the entry of exactly that path, else one whose

@@ -44,3 +44,16 @@ MediaDesc::MediaDesc() : dwMediaNumber(0), dwMediaSize(0), dwFileCount(0), dwFre
 MediaDesc::MediaDesc(const MediaDesc& other) = default;
 MediaDesc::~MediaDesc() = default;
 MediaDesc& MediaDesc::operator=(const MediaDesc& other) = default;
+
+bool QvPathLess::operator()(const CQvString& a, const CQvString& b) const {
+    const std::wstring_view x = a.view();
+    const std::wstring_view y = b.view();
+    const size_t n = x.size() < y.size() ? x.size() : y.size();
+    for (size_t i = 0; i < n; ++i) {
+        if (x[i] == y[i]) continue;
+        const wchar_t cx = CQvString::LowerChar(x[i]);
+        const wchar_t cy = CQvString::LowerChar(y[i]);
+        if (cx != cy) return cx < cy;
+    }
+    return x.size() < y.size();
+}

@@ -31,7 +31,14 @@ struct QVSPLIT_API FileDesc {
     DWORD dwFileCount;         // files below a folder item of the item-list split
 };
 
-typedef std::map<CQvString, FileDesc> QvFileDescMap;
+// The order of the catalogue and of every medium: paths compared character by character as
+// if lower-cased, so a key may keep the path's own letter case and share its text with the
+// entry's path; "A" and "a" are one key (twins get keys of their own, see QvFileDescKeys.h).
+struct QVSPLIT_API QvPathLess {
+    bool operator()(const CQvString& a, const CQvString& b) const;
+};
+
+typedef std::map<CQvString, FileDesc, QvPathLess> QvFileDescMap;
 typedef QvFileDescMap::iterator QvFileDescMapIter;
 typedef std::map<CQvString, CQvPathRules*> QvRules;
 typedef std::vector<FileDesc> FileDescVector;

@@ -1,17 +1,34 @@
 // Wide-character string with value semantics; the key type of every string-keyed map.
+//
+// The text lives in one counted block that copies share until one of them changes (then that
+// one takes a block of its own), so a copy costs one pointer: the catalogue holds many copies
+// of one folder name, target folder or path. The count is atomic, so copies may live on
+// different threads; one object is not to be changed by two threads at once.
 #ifndef CQVSTRING_H
 #define CQVSTRING_H
 
 #include "QvFormat.h"
 #include "QvSplit.h"
 
+#include <atomic>
+#include <cstdint>
 #include <string>
+#include <string_view>
+
+// The header in front of every string's characters.
+struct QvStringBlock {
+    std::atomic<uint32_t> refs;  // copies sharing the block; kStatic for the empty string
+    uint32_t length;             // characters, without the terminating zero
+    uint32_t capacity;           // characters the block holds, without the terminating zero
+    static constexpr uint32_t kStatic = 0xFFFFFFFFu;
+};
 
 class QVSPLIT_API CQvString {
 public:
     CQvString();
     CQvString(const wchar_t* psz);  // null gives the empty string
     CQvString(const std::wstring& s);
+    CQvString(std::wstring_view s);  // may hold zeros: the length counts, not a terminator
     CQvString(const CQvString& other);
     CQvString(CQvString&& other) noexcept;
     ~CQvString();
@@ -21,9 +38,10 @@ public:
     CQvString& operator=(const wchar_t* psz);  // null gives the empty string
 
     // Read-only null-terminated text, valid until the string changes.
-    operator const wchar_t*() const { return m_str.c_str(); }
-    const wchar_t* c_str() const { return m_str.c_str(); }
-    const std::wstring& str() const { return m_str; }
+    operator const wchar_t*() const { return m_psz; }
+    const wchar_t* c_str() const { return m_psz; }
+    std::wstring str() const { return std::wstring(m_psz, Length()); }
+    std::wstring_view view() const { return std::wstring_view(m_psz, Length()); }
 
     // Replaces the content with the printf-style result (see QvFormat.h); zero for a null
     // format. Short of memory it throws std::bad_alloc, as every other operation here does.
@@ -45,6 +63,8 @@ public:
     CQvString Mid(int first, int count) const;
     void MakeLower();
     void MakeUpper();
+    // The character MakeLower makes of c.
+    static wchar_t LowerChar(wchar_t c);
 
     // Nonzero when text occurs at or after start; pos receives the index of the first one.
     BOOL Find(const wchar_t* text, int& pos, int start = 0) const;
@@ -60,14 +80,29 @@ public:
 
     // Map order: ordinal comparison of the characters, letter case included.
     bool operator<(const wchar_t* other) const;
-    bool operator<(const CQvString& other) const { return m_str < other.m_str; }
-    bool operator==(const CQvString& other) const { return m_str == other.m_str; }
-    bool operator!=(const CQvString& other) const { return m_str != other.m_str; }
+    bool operator<(const CQvString& other) const { return view() < other.view(); }
+    bool operator==(const CQvString& other) const {
+        return m_psz == other.m_psz || view() == other.view();
+    }
+    bool operator!=(const CQvString& other) const { return !(*this == other); }
     bool operator==(const wchar_t* other) const;
     bool operator!=(const wchar_t* other) const { return !(*this == other); }
 
 protected:
-    std::wstring m_str;
+    size_t Length() const { return Block()->length; }
+    // Replaces the content with n characters from p (which may point into this string).
+    void Assign(const wchar_t* p, size_t n);
+    // Keeps the first n characters (n at most the length).
+    void Truncate(size_t n);
+    void Append(const wchar_t* p, size_t n);
+    // The characters, writable: the block is this string's own from here on.
+    wchar_t* Writable();
+
+private:
+    QvStringBlock* Block() const { return reinterpret_cast<QvStringBlock*>(m_psz) - 1; }
+    void Release() noexcept;
+
+    wchar_t* m_psz;  // the characters of a block, just behind its header
 };
 
 #endif

@@ -1,6 +1,7 @@
 // The media factory's distribution: which entries go onto which medium, and the numbered set.
 #include "media/CQvMediaFactory.h"
 
+#include "common/QvFileDescKeys.h"
 #include "facilities/CQvLog.h"
 
 #include <algorithm>
@@ -485,7 +486,7 @@ bool CQvMediaFactory::FinalMove(QvMediaRun& run, int iNumber) {
 long CQvMediaFactory::AddWholeMap(QvFileDescMap& mpFileDesc, const wchar_t* fmtError) {
     for (auto& entry : mpFileDesc)
         if (AddFileToMedia(&entry.second) < 0)
-            CQvLog::GetInstance()->AddError(fmtError, entry.first);
+            CQvLog::GetInstance()->AddError(fmtError, QvFileDescKey(entry.first));
     return S_OK;
 }
 

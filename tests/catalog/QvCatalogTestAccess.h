@@ -121,10 +121,14 @@ inline CQvPathRules* RuleOf(const std::wstring& path, bool bInclude = true) {
     return nullptr;
 }
 
-// The keys of a map, narrowed, in map order.
+// The keys of a map as the map compares them (lower-cased), narrowed, in map order.
 inline std::vector<std::string> Keys(const QvFileDescMap& map) {
     std::vector<std::string> keys;
-    for (auto& e : map) keys.push_back(qvtest::Narrow(e.first.str()));
+    for (auto& e : map) {
+        CQvString key(e.first);
+        key.MakeLower();
+        keys.push_back(qvtest::Narrow(key.str()));
+    }
     return keys;
 }
 
