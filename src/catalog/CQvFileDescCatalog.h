@@ -167,6 +167,9 @@ private:
         CQvString strResult;
     };
     QvTargetMemo m_targetMemo;
+    // The last write time written out: files met one after another often share one (one
+    // unpacking, one copy), and then share its text too.
+    CQvString m_strLastWriteTime;
 
     static CQvFileDescCatalog* pInstance;
     friend class QvCatalogTestAccess;

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <cwchar>
 #include <memory>
+#include <utility>
 #include <new>
 
 namespace {
@@ -269,7 +270,9 @@ FileDesc* CQvFileDescCatalog::MakeDesc(bool bDirDesc, CQvPathRules* pQvPathRules
     }
     try {
         pDesc->strFilePath = strFileName;
-        pDesc->strWriteTime = LocalWriteTime(info.dwWriteTimeLow, info.dwWriteTimeHigh);
+        CQvString strTime = LocalWriteTime(info.dwWriteTimeLow, info.dwWriteTimeHigh);
+        if (strTime != m_strLastWriteTime) m_strLastWriteTime = std::move(strTime);
+        pDesc->strWriteTime = m_strLastWriteTime;
         pDesc->dwAttributes = info.dwAttributes;
         pDesc->dwCRC32 = 0;
         pDesc->pPathRules = pQvPathRules;

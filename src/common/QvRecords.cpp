@@ -9,8 +9,8 @@ FileDesc::FileDesc()
       dwAttributes(0),
       dwCRC32(0),
       iAllTogetherGroup(-1),
-      iFileSize(0),
-      dwFileCount(0) {}
+      dwFileCount(0),
+      iFileSize(0) {}
 
 FileDesc::FileDesc(const FileDesc& other) = default;
 FileDesc::FileDesc(FileDesc&& other) noexcept = default;
@@ -22,11 +22,11 @@ const FileDesc& FileDesc::operator=(const FileDesc& other) {
         dwAttributes = other.dwAttributes;
         dwCRC32 = other.dwCRC32;
         iAllTogetherGroup = other.iAllTogetherGroup;
+        dwFileCount = other.dwFileCount;
         strWriteTime = other.strWriteTime;
         strFilePath = other.strFilePath;
         strTargetPath = other.strTargetPath;
         iFileSize = other.iFileSize;
-        dwFileCount = other.dwFileCount;
     }
     return *this;
 }

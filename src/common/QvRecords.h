@@ -24,11 +24,11 @@ struct QVSPLIT_API FileDesc {
     DWORD dwAttributes;        // Windows attributes; 0x10 marks a directory
     DWORD dwCRC32;             // always 0: nothing computes a checksum
     int32_t iAllTogetherGroup; // AllTogether group, -1 for none
+    DWORD dwFileCount;         // files below a folder item of the item-list split
     CQvString strWriteTime;    // local last-write time, "%Y%m%d%H%M%S"
     CQvString strFilePath;     // full source path
     CQvString strTargetPath;   // folder to restore under: leading "\", no trailing "\"
     int64_t iFileSize;         // bytes; for a directory, the files below it
-    DWORD dwFileCount;         // files below a folder item of the item-list split
 };
 
 // The order of the catalogue and of every medium: paths compared character by character as

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace {
 
 // Any distinct address stands for a rule; the records never look behind the pointer.
@@ -132,3 +134,31 @@ TEST(QvFileDescKeys, TwinsKeepTheirEntriesAndSpellingsFindTheirFile) {
     EXPECT_EQ(2u, map.size());
 }
 #endif
+
+// The maps order their keys as the lower-cased texts would be ordered, whatever case a key
+// keeps: "_" lies between the upper and the lower letters, so this differs from plain order.
+TEST(QvFileDescKeys, MapsOrderKeysByTheirLowerCasedText) {
+    const std::vector<std::wstring> keys = {
+        L"C:\\B\\x", L"c:\\a_b", L"C:\\A\\Z", L"c:\\a\\y", L"C:\\\u00C9t\u00E9",
+        L"c:\\f", L"C:\\AB", L"c:\\a", std::wstring(L"c:\\ab\0C:\\aB", 12), L"C:\\\u00E9s"};
+    QvFileDescMap map;
+    for (const auto& k : keys) map.emplace(CQvString(k), FileDesc());
+    ASSERT_EQ(keys.size(), map.size());
+    std::vector<std::wstring> lowered;
+    for (const auto& k : keys) {
+        CQvString l(k);
+        l.MakeLower();
+        lowered.push_back(l.str());
+    }
+    std::sort(lowered.begin(), lowered.end());
+    std::vector<std::wstring> order;
+    for (const auto& e : map) {
+        CQvString l(e.first);
+        l.MakeLower();
+        order.push_back(l.str());
+    }
+    EXPECT_EQ(lowered, order);
+    // One key whatever the spelling.
+    EXPECT_FALSE(map.emplace(CQvString(L"C:\\a"), FileDesc()).second);
+    EXPECT_NE(map.end(), map.find(CQvString(L"C:\\F")));
+}

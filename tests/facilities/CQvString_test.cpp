@@ -1,10 +1,13 @@
 // CQvString: search, replace, tokens, case folding, slicing and map order.
 #include "facilities/CQvString.h"
 
+#include "facilities/CQvPathString.h"
+
 #include "support/QvTestSupport.h"
 
 #include <gtest/gtest.h>
 
+#include <cwchar>
 #include <map>
 #include <string>
 #include <vector>
@@ -29,6 +32,59 @@ TEST(CQvString, ConstructionAssignmentAndNull) {
     EXPECT_EQ(L"bcde", moved.str());
     moved.Empty();
     EXPECT_EQ(0, moved.GetLength());
+}
+
+// Copies share their text; every way of changing one must leave the others as they were.
+TEST(CQvString, ChangingACopyLeavesTheOthersAsTheyWere) {
+    struct Row {
+        const char* label;
+        const wchar_t* start;
+        void (*change)(CQvPathString&);
+        const wchar_t* after;
+    };
+    const Row rows[] = {
+        {"append text", L"C:\\Dir", [](CQvPathString& s) { s += L"\\x"; }, L"C:\\Dir\\x"},
+        {"append a character", L"C:\\Dir", [](CQvPathString& s) { s += L'!'; }, L"C:\\Dir!"},
+        {"lower case", L"C:\\Dir", [](CQvPathString& s) { s.MakeLower(); }, L"c:\\dir"},
+        {"lower case, nothing to lower", L"c:\\dir", [](CQvPathString& s) { s.MakeLower(); }, L"c:\\dir"},
+        {"upper case", L"C:\\Dir", [](CQvPathString& s) { s.MakeUpper(); }, L"C:\\DIR"},
+        {"replace", L"a.b.c", [](CQvPathString& s) { s.Replace(L".", L"--"); }, L"a--b--c"},
+        {"format", L"old", [](CQvPathString& s) { s.Format(L"%s%d", L"n", 7); }, L"n7"},
+        {"empty", L"text", [](CQvPathString& s) { s.Empty(); }, L""},
+        {"assign", L"text", [](CQvPathString& s) { s = L"other"; }, L"other"},
+        {"assign its own tail", L"text", [](CQvPathString& s) { s = s.c_str() + 2; }, L"xt"},
+        {"append itself", L"ab", [](CQvPathString& s) { s += s.c_str(); }, L"abab"},
+        {"remove the backslash", L"C:\\Dir\\", [](CQvPathString& s) { s.RemoveBackslash(); }, L"C:\\Dir"},
+        {"add a backslash", L"C:\\Dir", [](CQvPathString& s) { s.AddBackslash(); }, L"C:\\Dir\\"},
+        {"remove the name", L"C:\\Dir\\f.txt", [](CQvPathString& s) { s.RemoveFileSpec(); }, L"C:\\Dir"},
+        {"remove the name down to the root", L"C:\\f", [](CQvPathString& s) { s.RemoveFileSpec(); }, L"C:\\"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.label);
+        const CQvPathString original(row.start);
+        CQvPathString copy(original);
+        CQvString assigned;
+        assigned = copy;
+        row.change(copy);
+        EXPECT_EQ(row.after, copy.str());
+        EXPECT_EQ(std::wcslen(row.after), static_cast<size_t>(copy.GetLength()));
+        EXPECT_EQ(row.start, original.str());
+        EXPECT_EQ(row.start, assigned.str());
+        // The changed copy keeps growing on its own.
+        for (int i = 0; i < 100; ++i) copy += L"0123456789";
+        EXPECT_EQ(std::wcslen(row.after) + 1000, static_cast<size_t>(copy.GetLength()));
+        EXPECT_EQ(row.start, original.str());
+    }
+}
+
+TEST(CQvString, HoldsZerosWhenBuiltFromALength) {
+    const std::wstring twin(L"a\0B", 3);
+    const CQvString s(twin);
+    EXPECT_EQ(3, s.GetLength());
+    EXPECT_EQ(twin, s.str());
+    EXPECT_TRUE(CQvString(L"a") < s);
+    EXPECT_TRUE(s < CQvString(L"a\x01"));
+    EXPECT_FALSE(s == CQvString(L"a"));
 }
 
 TEST(CQvString, GetAtAndSlicesBeyondTheEnds) {
