@@ -150,7 +150,8 @@ long CQvFileDescCatalog::AddSingleFileKnown(CQvPathRules* pQvPathRules, LPCTSTR 
     for (size_t i = 0; i < nLocations; ++i) {
         QvFileDescMap* pMap = MapOf(pQvPathRules->vtInclude[i]);
         if (!pMap) continue;
-        if (QvFindFileDesc(*pMap, strFileName, &strKey) != pMap->end()) continue;
+        QvFileDescMapIter at;
+        if (QvFindFileDesc(*pMap, strFileName, &strKey, &at) != pMap->end()) continue;
         const wchar_t* strTarget =
             i < pQvPathRules->vtTargetPath.size() ? pQvPathRules->vtTargetPath[i].c_str() : L"";
         log->EnterFunction(L"CQvFileDescCatalog::CreateFileDesc(CQvPathRules *pQvPathRules, "
@@ -179,7 +180,7 @@ long CQvFileDescCatalog::AddSingleFileKnown(CQvPathRules* pQvPathRules, LPCTSTR 
             }
             continue;
         }
-        QvInsertFileDesc(*pMap, std::move(*pDesc), &strKey);
+        QvInsertFileDesc(*pMap, std::move(*pDesc), &strKey, &at);
     }
     return log->ExitFunction(static_cast<long>(S_OK));
 }

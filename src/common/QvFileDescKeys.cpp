@@ -38,10 +38,11 @@ CQvString QvFileDescKey(const CQvString& strPath) {
 }
 
 QvFileDescMapIter QvFindFileDesc(QvFileDescMap& map, const CQvString& strPath,
-                                 const CQvString* pLowerKey) {
+                                 const CQvString* pLowerKey, QvFileDescMapIter* pAt) {
     CQvString own;
     const CQvString& lower = pLowerKey ? *pLowerKey : (own = QvFileDescKey(strPath));
     QvFileDescMapIter first = map.lower_bound(lower);
+    if (pAt) *pAt = first;
     QvFileDescMapIter it = first;
     for (; it != map.end() && InRange(it->first, lower.view()); ++it)
         if (it->second.strFilePath == strPath) return it;
@@ -50,10 +51,11 @@ QvFileDescMapIter QvFindFileDesc(QvFileDescMap& map, const CQvString& strPath,
     return map.end();
 }
 
-bool QvInsertFileDesc(QvFileDescMap& map, FileDesc&& desc, const CQvString* pLowerKey) {
+bool QvInsertFileDesc(QvFileDescMap& map, FileDesc&& desc, const CQvString* pLowerKey,
+                      const QvFileDescMapIter* pAt) {
     CQvString own;
     const CQvString& lower = pLowerKey ? *pLowerKey : (own = QvFileDescKey(desc.strFilePath));
-    const QvFileDescMapIter at = map.lower_bound(lower);
+    const QvFileDescMapIter at = pAt ? *pAt : map.lower_bound(lower);
     // The common case: no entry of that lower-cased path yet.
     if (at == map.end() || !InRange(at->first, lower.view())) {
         CQvString key(desc.strFilePath);

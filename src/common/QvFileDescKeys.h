@@ -11,13 +11,17 @@
 CQvString QvFileDescKey(const CQvString& strPath);
 
 // The entry of the file at strPath, or end(): the entry of exactly that path, else one whose
-// path names the same file.
+// path names the same file. pAt, when given, receives where entries of that lower-cased path
+// begin (or would), for QvInsertFileDesc.
 QvFileDescMapIter QvFindFileDesc(QvFileDescMap& map, const CQvString& strPath,
-                                 const CQvString* pLowerKey = nullptr);
+                                 const CQvString* pLowerKey = nullptr,
+                                 QvFileDescMapIter* pAt = nullptr);
 
 // Adds desc for the file at desc.strFilePath unless the map holds that file already; true
-// when added. strLowerKey, when given, is QvFileDescKey(desc.strFilePath).
-bool QvInsertFileDesc(QvFileDescMap& map, FileDesc&& desc, const CQvString* pLowerKey = nullptr);
+// when added. strLowerKey, when given, is QvFileDescKey(desc.strFilePath); pAt, when given,
+// is what QvFindFileDesc gave for that path with the map unchanged since.
+bool QvInsertFileDesc(QvFileDescMap& map, FileDesc&& desc, const CQvString* pLowerKey = nullptr,
+                      const QvFileDescMapIter* pAt = nullptr);
 
 // Adds desc, or replaces the entry the map holds for that file.
 void QvPutFileDesc(QvFileDescMap& map, const FileDesc& desc);

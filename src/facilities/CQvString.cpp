@@ -201,10 +201,7 @@ wchar_t UpperChar(wchar_t c) {
 
 }  // namespace
 
-wchar_t CQvString::LowerChar(wchar_t c) {
-    if (static_cast<uint32_t>(c) < 0x80) return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c + 32) : c;
-    return qvp::ToLowerChar(c);
-}
+wchar_t CQvString::LowerOther(wchar_t c) { return qvp::ToLowerChar(c); }
 
 // ASCII, most of any path, is mapped here; other letters go to the platform's tables. A text
 // the mapping leaves as it is keeps sharing its block.

@@ -64,7 +64,11 @@ public:
     void MakeLower();
     void MakeUpper();
     // The character MakeLower makes of c.
-    static wchar_t LowerChar(wchar_t c);
+    static wchar_t LowerChar(wchar_t c) {
+        if (static_cast<uint32_t>(c) < 0x80)
+            return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c + 32) : c;
+        return LowerOther(c);
+    }
 
     // Nonzero when text occurs at or after start; pos receives the index of the first one.
     BOOL Find(const wchar_t* text, int& pos, int start = 0) const;
@@ -99,6 +103,7 @@ protected:
     wchar_t* Writable();
 
 private:
+    static wchar_t LowerOther(wchar_t c);  // LowerChar beyond ASCII
     QvStringBlock* Block() const { return reinterpret_cast<QvStringBlock*>(m_psz) - 1; }
     void Release() noexcept;
 

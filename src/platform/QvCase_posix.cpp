@@ -55,26 +55,47 @@ bool InRun(uint32_t c, uint32_t first, const CaseRun& run, uint32_t& k) {
     return k < run.count;
 }
 
+// Every run lies below this; characters from here on have no partner in the table.
+const uint32_t kTableEnd = 0x0500;
+
+// The partners of the characters below kTableEnd, looked up once: a path may hold many
+// letters outside ASCII, and each would otherwise search the runs.
+struct CaseTables {
+    uint16_t lower[kTableEnd];
+    uint16_t upper[kTableEnd];
+    CaseTables() {
+        for (uint32_t c = 0; c < kTableEnd; ++c) {
+            lower[c] = static_cast<uint16_t>(Search(c, true));
+            upper[c] = static_cast<uint16_t>(Search(c, false));
+        }
+    }
+    static uint32_t Search(uint32_t c, bool toLower) {
+        for (const CaseRun& run : kRuns) {
+            uint32_t k;
+            if (toLower && InRun(c, run.upperFirst, run, k)) return run.lowerFirst + k * run.stride;
+            if (!toLower && InRun(c, run.lowerFirst, run, k)) return run.upperFirst + k * run.stride;
+        }
+        return c;
+    }
+};
+
+const CaseTables& Tables() {
+    static const CaseTables tables;
+    return tables;
+}
+
 }  // namespace
 
 wchar_t ToUpperChar(wchar_t c) {
     const uint32_t u = static_cast<uint32_t>(c);
     if (u < 0x80) return (u >= 'a' && u <= 'z') ? static_cast<wchar_t>(u - 0x20) : c;
-    for (const CaseRun& run : kRuns) {
-        uint32_t k;
-        if (InRun(u, run.lowerFirst, run, k)) return static_cast<wchar_t>(run.upperFirst + k * run.stride);
-    }
-    return c;
+    return u < kTableEnd ? static_cast<wchar_t>(Tables().upper[u]) : c;
 }
 
 wchar_t ToLowerChar(wchar_t c) {
     const uint32_t u = static_cast<uint32_t>(c);
     if (u < 0x80) return (u >= 'A' && u <= 'Z') ? static_cast<wchar_t>(u + 0x20) : c;
-    for (const CaseRun& run : kRuns) {
-        uint32_t k;
-        if (InRun(u, run.upperFirst, run, k)) return static_cast<wchar_t>(run.lowerFirst + k * run.stride);
-    }
-    return c;
+    return u < kTableEnd ? static_cast<wchar_t>(Tables().lower[u]) : c;
 }
 
 }  // namespace qvp

@@ -69,34 +69,6 @@ void QvCliInstallInterruptHandler() {
 
 bool QvCliInterrupted() { return g_interrupted; }
 
-void QvCliUseHugePageHeap(char** argv) {
-#if defined(__linux__) && defined(__GLIBC__)
-    // A split keeps every file of the tree in memory, hundreds of megabytes in small pieces.
-    // Backed by 4 KiB pages, faulting them in and missing the TLB costs about a fifth of the
-    // run on a 200,000-file tree; glibc backs its heap with huge pages when asked, but reads
-    // that wish only when a program starts. So the program starts itself once more with it.
-    // A setting of the user's (glibc.malloc.hugetlb=0 included) is left as it is.
-    const char* found = std::getenv("GLIBC_TUNABLES");
-    if (found && std::strstr(found, "glibc.malloc.hugetlb")) return;
-    const bool had = found != nullptr;
-    const std::string current = had ? found : "";  // setenv may replace what getenv gave
-    // Under valgrind a restart would run on outside it (valgrind follows no exec by default).
-    const char* preload = std::getenv("LD_PRELOAD");
-    if (preload && std::strstr(preload, "vgpreload")) return;
-    std::string wish = "glibc.malloc.hugetlb=1";
-    if (!current.empty()) wish = current + ":" + wish;
-    if (setenv("GLIBC_TUNABLES", wish.c_str(), 1) != 0) return;
-    execv("/proc/self/exe", argv);
-    // No /proc, or no exec: carry on as started, with the environment as it was.
-    if (had)
-        setenv("GLIBC_TUNABLES", current.c_str(), 1);
-    else
-        unsetenv("GLIBC_TUNABLES");
-#else
-    (void)argv;
-#endif
-}
-
 void QvCliSetEnv(const std::string& name, const std::string& value) {
 #if defined(_WIN32)
     _putenv_s(name.c_str(), value.c_str());

@@ -14,9 +14,6 @@ bool QvCliStdinIsTerminal();
 // Installs the Ctrl-C handler; QvCliInterrupted turns true once Ctrl-C was pressed.
 void QvCliInstallInterruptHandler();
 bool QvCliInterrupted();
-// On Linux with glibc, restarts the program once with its heap on huge pages (for the big
-// in-memory catalogue of a split); returns when that is not possible or already done.
-void QvCliUseHugePageHeap(char** argv);
 // Sets or removes an environment variable of this process.
 void QvCliSetEnv(const std::string& name, const std::string& value);
 // A new, empty temporary folder whose name starts with prefix.

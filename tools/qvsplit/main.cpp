@@ -24,8 +24,6 @@ int main(int argc, char** argv) {
     }
     // The library reads this when it first lists a folder.
     if (options.followLinks) QvCliSetEnv("QVSPLIT_FOLLOW_LINKS", "1");
-    if (options.command == "split" || options.command == "rvx" || options.command == "demo")
-        QvCliUseHugePageHeap(argv);
     QvCliInstallInterruptHandler();
     if (options.command == "split") return QvCliRunSplit(options);
     if (options.command == "rvx") return QvCliRunRvx(options);
