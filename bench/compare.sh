@@ -157,6 +157,11 @@ tree_table() {
       media=$(find "$out/q-$method" -maxdepth 1 -name 'Media*.xml' | wc -l)
       row "qvsplit split --method $method" "$n" "$MED_WALL" "$MED_RSS" "$media" "$bound" "$floor"
     done
+    # The same with glibc putting the heap on huge pages, which a user may ask for.
+    measure env GLIBC_TUNABLES=glibc.malloc.hugetlb=1 "$QVSPLIT" split --quiet --method files \
+      --size "$SPLIT_MB" --out "$out/q-huge" "$tree"
+    media=$(find "$out/q-huge" -maxdepth 1 -name 'Media*.xml' | wc -l)
+    row "qvsplit split --method files, hugetlb=1" "$n" "$MED_WALL" "$MED_RSS" "$media" "$bound" "$floor"
   done
 }
 

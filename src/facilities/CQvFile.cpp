@@ -139,7 +139,15 @@ BOOL CQvFile::Close() {
 }
 
 BOOL CQvFile::WriteAtomically(LPCTSTR path, const void* data, size_t size) {
-    if (!path || !*path || (!data && size > 0)) {
+    if (!data && size > 0) {
+        qvp::SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    return WriteAtomicallyWith(path, [&](CQvFile& file) { return file.WriteAll(data, size) != FALSE; });
+}
+
+BOOL CQvFile::WriteAtomicallyWith(LPCTSTR path, const std::function<bool(CQvFile&)>& write) {
+    if (!path || !*path || !write) {
         qvp::SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
@@ -156,7 +164,14 @@ BOOL CQvFile::WriteAtomically(LPCTSTR path, const void* data, size_t size) {
                                         tmp, qvp::GetLastError());
         return FALSE;
     }
-    const bool written = file.WriteAll(data, size) && file.Flush();
+    bool written = false;
+    try {
+        written = write(file) && file.Flush();
+    } catch (...) {
+        file.Close();
+        qvp::DeleteFileW(tmp);
+        throw;
+    }
     const bool closed = file.Close() != FALSE;
     if (written && closed &&
         qvp::MoveFileExW(tmp, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))

@@ -5,6 +5,7 @@
 #include "platform/QvPlatform.h"
 #include "CQvString.h"
 
+#include <functional>
 #include <string>
 
 class QVSPLIT_API CQvFile {
@@ -43,6 +44,9 @@ public:
     // Replaces the file at path by data: written to a temporary file in the same folder,
     // flushed, then renamed over the target, so the old file stays whole if anything fails.
     static BOOL WriteAtomically(LPCTSTR path, const void* data, size_t size);
+    // The same with the content written piece by piece: write gets the open temporary file and
+    // returns false when a write failed. What write throws removes the temporary file first.
+    static BOOL WriteAtomicallyWith(LPCTSTR path, const std::function<bool(CQvFile&)>& write);
     // Reads a whole file into bytes; nonzero on success.
     static BOOL ReadAll(LPCTSTR path, std::string& bytes);
 

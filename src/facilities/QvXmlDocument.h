@@ -23,8 +23,6 @@ public:
 private:
     // Parses the bytes held by state; logs and returns a failure for anything malformed.
     static long Parse(CQvXmlState& state);
-    // The document as UTF-8 text with a declaration, indented when nesting allows.
-    static std::string Serialise(CQvXmlState& state);
     // The element at one step ("Name" or "Name[n]") below parent, or an empty node.
     static pugi::xml_node FindStep(pugi::xml_node parent, const std::string& step);
 

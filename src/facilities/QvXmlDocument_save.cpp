@@ -10,13 +10,31 @@
 
 namespace {
 
-// Collects the serialised text in memory, so it reaches the disk through our file layer.
-class QvXmlStringWriter : public pugi::xml_writer {
+// Passes the serialised text to a file in pieces of kChunk bytes, so a document of a medium
+// with many entries is never held a second time as one text.
+class QvXmlFileWriter : public pugi::xml_writer {
 public:
+    explicit QvXmlFileWriter(CQvFile& file) : m_file(file) { m_chunk.reserve(kChunk); }
     void write(const void* data, size_t size) override {
-        m_text.append(static_cast<const char*>(data), size);
+        if (!m_ok) return;
+        m_chunk.append(static_cast<const char*>(data), size);
+        if (m_chunk.size() >= kChunk) Pass();
     }
-    std::string m_text;
+    // Writes what is left; true when every byte reached the file.
+    bool Finish() {
+        if (m_ok && !m_chunk.empty()) Pass();
+        return m_ok;
+    }
+
+private:
+    static const size_t kChunk = 256 * 1024;
+    void Pass() {
+        m_ok = m_file.WriteAll(m_chunk.data(), m_chunk.size()) != FALSE;
+        m_chunk.clear();
+    }
+    CQvFile& m_file;
+    std::string m_chunk;
+    bool m_ok = true;
 };
 
 // Indentation costs one indent per level on every line; past this depth the text would grow
@@ -54,15 +72,17 @@ void EnsureDeclaration(pugi::xml_document& doc) {
 
 }  // namespace
 
-std::string CQvXmlDocument::Serialise(CQvXmlState& state) {
+namespace {
+
+void SaveWith(CQvXmlState& state, pugi::xml_writer& writer) {
     pugi::xml_document& doc = state.Doc();
     EnsureDeclaration(doc);
     unsigned int flags = pugi::format_indent;
     if (DeepestLevel(doc, kMaxIndentedDepth) > kMaxIndentedDepth) flags = pugi::format_raw;
-    QvXmlStringWriter writer;
     doc.save(writer, "  ", flags, pugi::encoding_utf8);
-    return std::move(writer.m_text);
 }
+
+}  // namespace
 
 long CQvXmlDocument::Save(long /*flag: always 0, nothing to choose*/) {
     if (!m_pState || !m_pState->Doc().document_element()) {
@@ -70,9 +90,13 @@ long CQvXmlDocument::Save(long /*flag: always 0, nothing to choose*/) {
         return E_FAIL;
     }
     return qvxml::Guard<long>(E_FAIL, [&]() -> long {
-        const std::string text = Serialise(*m_pState);
         const std::wstring& path = m_pState->Path();
-        if (!CQvFile::WriteAtomically(path.c_str(), text.data(), text.size())) {
+        const auto write = [&](CQvFile& file) {
+            QvXmlFileWriter writer(file);
+            SaveWith(*m_pState, writer);
+            return writer.Finish();
+        };
+        if (!CQvFile::WriteAtomicallyWith(path.c_str(), write)) {
             const DWORD error = qvp::GetLastError();
             CQvLog::GetInstance()->AddError(L"IQvXml::Save() FAILED to write %s, error %u", path,
                                             error);
