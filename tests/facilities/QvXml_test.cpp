@@ -581,8 +581,24 @@ TEST(QvXml, FailedSaveKeepsTheOldFile) {
     }
     EXPECT_EQ(tree.ReadFile("Media1.xml"), before);
     EXPECT_EQ(tree.List(), std::vector<std::string>{"Media1.xml"}) << "no temporary file left";
+    // A document of several megabytes reaches the disk in pieces; a failure after the first
+    // piece keeps the old file too.
+    for (int i = 0; i < 50000; ++i) {
+        Node entry = Child(root.get(), L"Entry");
+        SetAttr(entry.get(), L"Path", L"C:\\some\\rather\\long\\folder\\name\\for\\each\\entry");
+    }
+    {
+        LogCapture log;
+        qvp::InjectFault(qvp::FaultOp::Write, 2);
+        EXPECT_LT(doc->Save(0), 0);
+        EXPECT_EQ(2, qvp::FaultCallCount(qvp::FaultOp::Write)) << "the text is written in pieces";
+        qvp::ClearFaults();
+    }
+    EXPECT_EQ(tree.ReadFile("Media1.xml"), before);
+    EXPECT_EQ(tree.List(), std::vector<std::string>{"Media1.xml"}) << "no temporary file left";
     ASSERT_GE(doc->Save(0), 0);
     EXPECT_NE(tree.ReadFile("Media1.xml").find("<Second />"), std::string::npos);
+    EXPECT_GT(tree.ReadFile("Media1.xml").size(), 3000000u);
 }
 
 TEST(QvXml, SaveWithoutADocumentFails) {
