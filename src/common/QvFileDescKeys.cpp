@@ -65,8 +65,7 @@ bool QvInsertFileDesc(QvFileDescMap& map, FileDesc&& desc, const CQvString* pLow
     for (QvFileDescMapIter it = at; it != map.end() && InRange(it->first, lower.view()); ++it)
         if (SameFile(it->second.strFilePath, desc.strFilePath)) return false;
     CQvString key = TwinKey(lower.view(), desc.strFilePath);
-    map.emplace(std::move(key), std::move(desc));
-    return true;
+    return map.emplace(std::move(key), std::move(desc)).second;
 }
 
 void QvPutFileDesc(QvFileDescMap& map, const FileDesc& desc) {

@@ -59,9 +59,18 @@ bool QvPathLess::operator()(const CQvString& a, const CQvString& b) const {
         std::memcpy(&wx, x.data() + i, sizeof wx);
         std::memcpy(&wy, y.data() + i, sizeof wy);
         if (wx != wy) break;
+        // A zero changes how the rest compares: the loop below deals with it.
+        bool zero = false;
+        for (size_t k = 0; k < kStep; ++k) zero = zero || x[i + k] == 0;
+        if (zero) break;
     }
     for (; i < n; ++i) {
-        if (x[i] == y[i]) continue;
+        if (x[i] == y[i]) {
+            // A path never holds a zero: behind one comes a twin's exact spelling (see
+            // QvFileDescKeys.h), which tells twins apart by their letter case.
+            if (x[i] == 0) return x.substr(i) < y.substr(i);
+            continue;
+        }
         const wchar_t cx = CQvString::LowerChar(x[i]);
         const wchar_t cy = CQvString::LowerChar(y[i]);
         if (cx != cy) return cx < cy;

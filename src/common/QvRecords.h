@@ -33,7 +33,8 @@ struct QVSPLIT_API FileDesc {
 
 // The order of the catalogue and of every medium: paths compared character by character as
 // if lower-cased, so a key may keep the path's own letter case and share its text with the
-// entry's path; "A" and "a" are one key (twins get keys of their own, see QvFileDescKeys.h).
+// entry's path; "A" and "a" are one key. Behind a zero the rest is compared exactly, letter
+// case included: twins get keys of their own that way (see QvFileDescKeys.h).
 struct QVSPLIT_API QvPathLess {
     bool operator()(const CQvString& a, const CQvString& b) const;
 };

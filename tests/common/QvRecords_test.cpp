@@ -109,6 +109,7 @@ TEST(QvFileDescKeys, TwinsKeepTheirEntriesAndSpellingsFindTheirFile) {
     qvtest::TempTree t;
     t.WriteFile("d/readme.txt", "lower");
     t.WriteFile("d/README.TXT", "upper");
+    t.WriteFile("d/ReadMe.txt", "mixed");
     t.WriteFile("d/only.txt", "1");
     auto desc = [&](const std::string& rel) {
         FileDesc f;
@@ -118,20 +119,26 @@ TEST(QvFileDescKeys, TwinsKeepTheirEntriesAndSpellingsFindTheirFile) {
     QvFileDescMap map;
     EXPECT_TRUE(QvInsertFileDesc(map, desc("d/README.TXT")));
     EXPECT_TRUE(QvInsertFileDesc(map, desc("d/readme.txt")));
+    EXPECT_TRUE(QvInsertFileDesc(map, desc("d/ReadMe.txt"))) << "a third spelling";
     EXPECT_FALSE(QvInsertFileDesc(map, desc("d/readme.txt"))) << "the same file twice";
+    EXPECT_FALSE(QvInsertFileDesc(map, desc("d/ReadMe.txt"))) << "the same file twice";
     EXPECT_TRUE(QvInsertFileDesc(map, desc("d/only.txt")));
     // "D\ONLY.TXT" names the one file "d/only.txt", as Windows would.
     EXPECT_FALSE(QvInsertFileDesc(map, desc("D/ONLY.TXT")));
-    ASSERT_EQ(3u, map.size());
+    ASSERT_EQ(4u, map.size());
     std::vector<std::wstring> order;
     for (const auto& e : map) order.push_back(e.second.strFilePath.str());
-    EXPECT_EQ((std::vector<std::wstring>{t.WinPath("d/only.txt"), t.WinPath("d/README.TXT"), t.WinPath("d/readme.txt")}), order);
+    EXPECT_EQ((std::vector<std::wstring>{t.WinPath("d/only.txt"), t.WinPath("d/README.TXT"),
+                                         t.WinPath("d/ReadMe.txt"), t.WinPath("d/readme.txt")}),
+              order);
+    ASSERT_NE(map.end(), QvFindFileDesc(map, t.WinPath("d/ReadMe.txt")));
+    EXPECT_EQ(t.WinPath("d/ReadMe.txt"), QvFindFileDesc(map, t.WinPath("d/ReadMe.txt"))->second.strFilePath.str());
     ASSERT_NE(map.end(), QvFindFileDesc(map, t.WinPath("D/Only.Txt")));
     EXPECT_TRUE(QvEraseFileDesc(map, t.WinPath("d/readme.txt")));
     EXPECT_EQ(map.end(), QvFindFileDesc(map, t.WinPath("d/readme.txt")));
     ASSERT_NE(map.end(), QvFindFileDesc(map, t.WinPath("d/README.TXT")));
     EXPECT_EQ("upper", t.ReadFile("d/README.TXT"));
-    EXPECT_EQ(2u, map.size());
+    EXPECT_EQ(3u, map.size());
 }
 #endif
 
@@ -140,7 +147,8 @@ TEST(QvFileDescKeys, TwinsKeepTheirEntriesAndSpellingsFindTheirFile) {
 TEST(QvFileDescKeys, MapsOrderKeysByTheirLowerCasedText) {
     const std::vector<std::wstring> keys = {
         L"C:\\B\\x", L"c:\\a_b", L"C:\\A\\Z", L"c:\\a\\y", L"C:\\\u00C9t\u00E9",
-        L"c:\\f", L"C:\\AB", L"c:\\a", std::wstring(L"c:\\ab\0C:\\aB", 12), L"C:\\\u00E9s"};
+        L"c:\\f", L"C:\\AB", L"c:\\a", std::wstring(L"c:\\ab\0C:\\aB", 12), L"C:\\\u00E9s",
+        std::wstring(L"c:\\ab\0C:\\Ab", 12)};
     QvFileDescMap map;
     for (const auto& k : keys) map.emplace(CQvString(k), FileDesc());
     ASSERT_EQ(keys.size(), map.size());
