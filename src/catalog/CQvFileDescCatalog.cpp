@@ -68,6 +68,7 @@ void CQvFileDescCatalog::ResetFileCatalog() {
     mpFileDescInLast.clear();
     mpFileDescNotFirst.clear();
     mpFileDescNotLast.clear();
+    ForgetLastAdded();
     m_bStopRequested = false;
     log->ExitFunction();
 }
@@ -193,23 +194,34 @@ void CQvFileDescCatalog::ParseDirectory(CQvPathRules* pqvPathRules, LPCTSTR strP
     QvFindCloser closeAtEnd(hFind);
     if (hFind == INVALID_HANDLE_VALUE) return;
     std::wstring strEntry;
+    // Entries added last are remembered only while files of this listing follow each other.
+    ForgetLastAdded();
     do {
         if (m_bStopRequested) break;
-        strEntry.assign(strBase.str());
+        strEntry.assign(strBase.view());
         strEntry += fd.cFileName;
         if (qvp::IsFolderToEnter(fd.dwFileAttributes)) {
             if (std::wcscmp(fd.cFileName, L".") == 0 || std::wcscmp(fd.cFileName, L"..") == 0)
                 continue;
             if (bAdd && IsOutputFolder(strEntry)) continue;
+            ForgetLastAdded();
             ParseDirectory(pqvPathRules, strEntry.c_str(), bAdd);
+            ForgetLastAdded();
         } else if (bAdd) {
             const QvKnownEntry known = {fd.dwFileAttributes, fd.nFileSizeHigh, fd.nFileSizeLow,
                                         fd.ftLastWriteTime.dwLowDateTime,
                                         fd.ftLastWriteTime.dwHighDateTime};
+            struct Listing {
+                bool& flag;
+                explicit Listing(bool& f) : flag(f) { flag = true; }
+                ~Listing() { flag = false; }
+            } listing(m_bListingFiles);
             if (AddFileKnown(pqvPathRules, strEntry.c_str(), &known) < 0) log->AddError(L"");
         } else {
+            ForgetLastAdded();
             if (DeleteSingleFileFromCatalog(strEntry.c_str(), vtExclude) < 0)
                 log->AddError(L"  ");
         }
     } while (qvp::FindNextFileW(hFind, &fd));
+    ForgetLastAdded();
 }

@@ -20,6 +20,13 @@ namespace {
 
 const int64_t kMegabyte = 1048576;
 
+// Whether a name holds "*" or "?" (once per file: wcspbrk costs far more here).
+bool HasWildcard(const wchar_t* p) {
+    for (; *p; ++p)
+        if (*p == L'*' || *p == L'?') return true;
+    return false;
+}
+
 // Whether a folder of that many bytes can stay whole: only when it fits on an empty medium by
 // the distribution's own test (bytes below the split size in bytes). A folder kept whole that
 // cannot fit would fail the whole split later.
@@ -126,7 +133,7 @@ long CQvFileDescCatalog::AddFileKnown(CQvPathRules* pQvPathRules, LPCTSTR strFil
                           L"*pQvPathRules, LPCTSTR strFileName) strFileName=NULL !");
         return log->ExitFunction(static_cast<long>(E_INVALIDARG));
     }
-    if (std::wcspbrk(strFileName, L"*?"))
+    if (HasWildcard(strFileName))
         return log->ExitFunction(AddFilesToCatalog(pQvPathRules, strFileName));
     return log->ExitFunction(AddSingleFileKnown(pQvPathRules, strFileName, pKnown));
 }
@@ -150,8 +157,14 @@ long CQvFileDescCatalog::AddSingleFileKnown(CQvPathRules* pQvPathRules, LPCTSTR 
     for (size_t i = 0; i < nLocations; ++i) {
         QvFileDescMap* pMap = MapOf(pQvPathRules->vtInclude[i]);
         if (!pMap) continue;
+        QvLastAdded* pLast = nullptr;
+        if (m_bListingFiles) {
+            const int iLocation = pQvPathRules->vtInclude[i];
+            if (iLocation >= 1 && iLocation <= 6) pLast = &m_lastAdded[iLocation - 1];
+        }
+        const QvFileDescMapIter* pNear = pLast && pLast->pMap == pMap ? &pLast->it : nullptr;
         QvFileDescMapIter at;
-        if (QvFindFileDesc(*pMap, strFileName, &strKey, &at) != pMap->end()) continue;
+        if (QvFindFileDesc(*pMap, strFileName, &strKey, &at, pNear) != pMap->end()) continue;
         const wchar_t* strTarget =
             i < pQvPathRules->vtTargetPath.size() ? pQvPathRules->vtTargetPath[i].c_str() : L"";
         log->EnterFunction(L"CQvFileDescCatalog::CreateFileDesc(CQvPathRules *pQvPathRules, "
@@ -180,7 +193,11 @@ long CQvFileDescCatalog::AddSingleFileKnown(CQvPathRules* pQvPathRules, LPCTSTR 
             }
             continue;
         }
-        QvInsertFileDesc(*pMap, std::move(*pDesc), &strKey, &at);
+        QvFileDescMapIter added;
+        if (QvInsertFileDesc(*pMap, std::move(*pDesc), &strKey, &at, &added) && pLast) {
+            pLast->pMap = pMap;
+            pLast->it = added;
+        }
     }
     return log->ExitFunction(static_cast<long>(S_OK));
 }

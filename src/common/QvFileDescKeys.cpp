@@ -3,6 +3,8 @@
 
 #include "platform/QvPlatform.h"
 
+#include <iterator>
+
 namespace {
 
 // Whether key belongs to the entries of one lower-cased path: the path in any letter case, or
@@ -38,10 +40,18 @@ CQvString QvFileDescKey(const CQvString& strPath) {
 }
 
 QvFileDescMapIter QvFindFileDesc(QvFileDescMap& map, const CQvString& strPath,
-                                 const CQvString* pLowerKey, QvFileDescMapIter* pAt) {
+                                 const CQvString* pLowerKey, QvFileDescMapIter* pAt,
+                                 const QvFileDescMapIter* pNear) {
     CQvString own;
     const CQvString& lower = pLowerKey ? *pLowerKey : (own = QvFileDescKey(strPath));
-    QvFileDescMapIter first = map.lower_bound(lower);
+    QvFileDescMapIter first;
+    const QvPathLess less;
+    QvFileDescMapIter next;
+    if (pNear && *pNear != map.end() && less((*pNear)->first, lower) &&
+        ((next = std::next(*pNear)) == map.end() || !less(next->first, lower)))
+        first = next;  // the first entry not below lower, as lower_bound would find it
+    else
+        first = map.lower_bound(lower);
     if (pAt) *pAt = first;
     QvFileDescMapIter it = first;
     for (; it != map.end() && InRange(it->first, lower.view()); ++it)
@@ -52,20 +62,23 @@ QvFileDescMapIter QvFindFileDesc(QvFileDescMap& map, const CQvString& strPath,
 }
 
 bool QvInsertFileDesc(QvFileDescMap& map, FileDesc&& desc, const CQvString* pLowerKey,
-                      const QvFileDescMapIter* pAt) {
+                      const QvFileDescMapIter* pAt, QvFileDescMapIter* pAdded) {
     CQvString own;
     const CQvString& lower = pLowerKey ? *pLowerKey : (own = QvFileDescKey(desc.strFilePath));
     const QvFileDescMapIter at = pAt ? *pAt : map.lower_bound(lower);
     // The common case: no entry of that lower-cased path yet.
     if (at == map.end() || !InRange(at->first, lower.view())) {
         CQvString key(desc.strFilePath);
-        map.emplace_hint(at, std::move(key), std::move(desc));
+        const QvFileDescMapIter added = map.emplace_hint(at, std::move(key), std::move(desc));
+        if (pAdded) *pAdded = added;
         return true;
     }
     for (QvFileDescMapIter it = at; it != map.end() && InRange(it->first, lower.view()); ++it)
         if (SameFile(it->second.strFilePath, desc.strFilePath)) return false;
     CQvString key = TwinKey(lower.view(), desc.strFilePath);
-    return map.emplace(std::move(key), std::move(desc)).second;
+    const auto added = map.emplace(std::move(key), std::move(desc));
+    if (added.second && pAdded) *pAdded = added.first;
+    return added.second;
 }
 
 void QvPutFileDesc(QvFileDescMap& map, const FileDesc& desc) {

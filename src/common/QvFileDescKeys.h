@@ -13,15 +13,19 @@ CQvString QvFileDescKey(const CQvString& strPath);
 // The entry of the file at strPath, or end(): the entry of exactly that path, else one whose
 // path names the same file. pAt, when given, receives where entries of that lower-cased path
 // begin (or would), for QvInsertFileDesc.
+// pNear, when given, is an entry of the map that may lie just before the place of strPath
+// (the entry added last, when files come in order): then the search costs two comparisons.
 QvFileDescMapIter QvFindFileDesc(QvFileDescMap& map, const CQvString& strPath,
                                  const CQvString* pLowerKey = nullptr,
-                                 QvFileDescMapIter* pAt = nullptr);
+                                 QvFileDescMapIter* pAt = nullptr,
+                                 const QvFileDescMapIter* pNear = nullptr);
 
 // Adds desc for the file at desc.strFilePath unless the map holds that file already; true
 // when added. strLowerKey, when given, is QvFileDescKey(desc.strFilePath); pAt, when given,
 // is what QvFindFileDesc gave for that path with the map unchanged since.
+// pAdded, when given, receives the new entry.
 bool QvInsertFileDesc(QvFileDescMap& map, FileDesc&& desc, const CQvString* pLowerKey = nullptr,
-                      const QvFileDescMapIter* pAt = nullptr);
+                      const QvFileDescMapIter* pAt = nullptr, QvFileDescMapIter* pAdded = nullptr);
 
 // Adds desc, or replaces the entry the map holds for that file.
 void QvPutFileDesc(QvFileDescMap& map, const FileDesc& desc);

@@ -166,6 +166,17 @@ TEST(QvFileDescKeys, MapsOrderKeysByTheirLowerCasedText) {
         order.push_back(l.str());
     }
     EXPECT_EQ(lowered, order);
+    // A search given any entry as the one added last finds what a search without it finds.
+    for (const auto& k : keys) {
+        if (k.find(L'\0') != std::wstring::npos) continue;
+        QvFileDescMapIter expected;
+        const QvFileDescMapIter found = QvFindFileDesc(map, CQvString(k), nullptr, &expected);
+        for (QvFileDescMapIter near = map.begin(); near != map.end(); ++near) {
+            QvFileDescMapIter at;
+            EXPECT_EQ(found, QvFindFileDesc(map, CQvString(k), nullptr, &at, &near));
+            EXPECT_EQ(expected, at);
+        }
+    }
     // One key whatever the spelling.
     EXPECT_FALSE(map.emplace(CQvString(L"C:\\a"), FileDesc()).second);
     EXPECT_NE(map.end(), map.find(CQvString(L"C:\\F")));
