@@ -203,25 +203,20 @@ wchar_t UpperChar(wchar_t c) {
 
 wchar_t CQvString::LowerOther(wchar_t c) { return qvp::ToLowerChar(c); }
 
-// ASCII, most of any path, is mapped here; other letters go to the platform's tables. A text
-// the mapping leaves as it is keeps sharing its block.
-void CQvString::MakeLower() {
+// A text the mapping leaves as it is keeps sharing its block.
+void CQvString::MapEach(wchar_t (*map)(wchar_t)) {
     const size_t n = Length();
     size_t i = 0;
-    while (i < n && LowerChar(m_psz[i]) == m_psz[i]) ++i;
+    while (i < n && map(m_psz[i]) == m_psz[i]) ++i;
     if (i == n) return;
     wchar_t* text = Writable();
-    for (; i < n; ++i) text[i] = LowerChar(text[i]);
+    for (; i < n; ++i) text[i] = map(text[i]);
 }
 
-void CQvString::MakeUpper() {
-    const size_t n = Length();
-    size_t i = 0;
-    while (i < n && UpperChar(m_psz[i]) == m_psz[i]) ++i;
-    if (i == n) return;
-    wchar_t* text = Writable();
-    for (; i < n; ++i) text[i] = UpperChar(text[i]);
-}
+// ASCII, most of any path, is mapped here; other letters go to the platform's tables.
+void CQvString::MakeLower() { MapEach(&LowerChar); }
+
+void CQvString::MakeUpper() { MapEach(&UpperChar); }
 
 BOOL CQvString::Find(const wchar_t* text, int& pos, int start) const {
     if (!text) return FALSE;

@@ -104,6 +104,7 @@ protected:
 
 private:
     static wchar_t LowerOther(wchar_t c);  // LowerChar beyond ASCII
+    void MapEach(wchar_t (*map)(wchar_t));  // each character through map
     QvStringBlock* Block() const { return reinterpret_cast<QvStringBlock*>(m_psz) - 1; }
     void Release() noexcept;
 
