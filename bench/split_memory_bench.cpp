@@ -4,8 +4,8 @@
 // of the process would mostly measure Wine.
 //
 // Usage: split_memory_bench TREE OUT_DIR FILES [MB]
-//   TREE and OUT_DIR as the library takes them: Windows paths ("C:\tmp\tree" on Linux, where
-//   drive C is "/"; "Z:\tmp\tree" under Wine). Splits TREE file by file (method 0) into media
+//   TREE and OUT_DIR as the library takes them: Windows paths in ASCII ("C:\tmp\tree" on
+//   Linux, where drive C is "/"; "Z:\tmp\tree" under Wine). Splits TREE file by file (method 0) into media
 //   of MB megabytes (default 700) and prints the media and the peak of the heap, in all and
 //   per file (FILES: the number of files in the tree, as the caller counted them).
 #include "QvSplit.h"
@@ -68,6 +68,7 @@ double Now() {
     return duration<double>(steady_clock::now().time_since_epoch()).count();
 }
 
+// ASCII to wide characters (the paths this takes are ASCII).
 std::wstring Wide(const char* s) {
     std::wstring w;
     for (; *s; ++s) w += static_cast<wchar_t>(static_cast<unsigned char>(*s));
