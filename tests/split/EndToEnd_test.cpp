@@ -283,6 +283,9 @@ TEST_F(EndToEnd, LinksAndNamesWindowsRefusesArePlannedOnce) {
         std::ofstream(dir + "a*b", std::ios::binary) << "ab";
         std::ofstream(dir + "x\\y", std::ios::binary) << "xy";
         std::ofstream(dir + "ctl\x01", std::ios::binary) << "c";
+        // Names that differ only in letter case: three files, three entries.
+        for (const char* twin : {"Twin.txt", "twin.txt", "TWIN.TXT"})
+            std::ofstream(dir + twin, std::ios::binary) << twin;
         tree.MakeDir("out");
         const std::wstring rules = WriteRules(tree, {{"data", "Any", false, true}});
         const std::wstring out = tree.WinPath("out");
@@ -292,13 +295,14 @@ TEST_F(EndToEnd, LinksAndNamesWindowsRefusesArePlannedOnce) {
         ASSERT_EQ(1u, RunSplit(rules, job));
         const Medium m = ReadMedium(tree, "out/Media1.xml");
         ASSERT_TRUE(m.loaded) << "the media file is well-formed XML";
-        EXPECT_EQ(10 + 2 + 2 + 1, m.Size()) << "the linked folder's file counts once";
-        EXPECT_EQ(5, m.FileCount());
+        EXPECT_EQ(10 + 2 + 2 + 1 + 3 * 8, m.Size()) << "the linked folder's file counts once";
+        EXPECT_EQ(8, m.FileCount());
         const std::string data = Win(tree, "data") + "\\";
         EXPECT_TRUE(m.Holds(data + "alias")) << "the link itself is an entry";
         EXPECT_TRUE(m.Holds(data + "a\xEF\x80\xAA" "b"));
         EXPECT_TRUE(m.Holds(data + "x\xEF\x81\x9C" "y"));
         EXPECT_TRUE(m.Holds(data + "ctl\xEF\x80\x81"));
+        for (const char* twin : {"Twin.txt", "twin.txt", "TWIN.TXT"}) EXPECT_TRUE(m.Holds(data + twin)) << twin;
         for (const std::string& path : m.FullPaths()) EXPECT_EQ(path.find("alias\\"), std::string::npos) << path;
     }
 }
