@@ -171,9 +171,9 @@ TEST(QvFileDescKeys, MapsOrderKeysByTheirLowerCasedText) {
         if (k.find(L'\0') != std::wstring::npos) continue;
         QvFileDescMapIter expected;
         const QvFileDescMapIter found = QvFindFileDesc(map, CQvString(k), nullptr, &expected);
-        for (QvFileDescMapIter near = map.begin(); near != map.end(); ++near) {
+        for (QvFileDescMapIter last = map.begin(); last != map.end(); ++last) {
             QvFileDescMapIter at;
-            EXPECT_EQ(found, QvFindFileDesc(map, CQvString(k), nullptr, &at, &near));
+            EXPECT_EQ(found, QvFindFileDesc(map, CQvString(k), nullptr, &at, &last));
             EXPECT_EQ(expected, at);
         }
     }
