@@ -95,7 +95,16 @@ echo "GetQvSplitInterface and $(echo "$exports" | grep -c 'CQv') class members e
 
 if [ "$run_tests" -eq 1 ]; then
   echo "== x86_64 tests under Wine =="
-  scripts/wine-run.sh "$out/x86_64/build/tests/qvsplit_tests.exe" --gtest_brief=1
+  # Wine may report a crashed program as a success (its debugger takes the fault), so the
+  # run counts only when the test program itself got to its closing summary.
+  wine_log=$(mktemp)
+  scripts/wine-run.sh "$out/x86_64/build/tests/qvsplit_tests.exe" --gtest_brief=1 2>&1 | tee "$wine_log"
+  if ! grep -q '^\[  PASSED  \]' "$wine_log" || grep -q '^\[  FAILED  \]\|Unhandled' "$wine_log"; then
+    rm -f "$wine_log"
+    echo "build-windows: the tests under Wine failed or did not finish"
+    exit 1
+  fi
+  rm -f "$wine_log"
   echo "== the deliverable from a clean folder under Wine =="
   scripts/windows-smoke.sh "$out/x86_64/build" "$out/x86_64/loader/loader.exe"
 fi

@@ -30,6 +30,12 @@ DWORD CQvFileDescCatalog::SplitIntoMedias(LPCTSTR strDispFlag, DWORD dwType, DWO
         return log->ExitFunction(dwResult);
     }
     pMediaFactory->SetMediaFactoryCB(lpCallback, lpParam);
+    // The caller's callback and its data live only as long as this call: the factory must not
+    // call them again from a later run started another way.
+    struct CallbackReset {
+        CQvMediaFactory* pFactory;
+        ~CallbackReset() { pFactory->SetMediaFactoryCB(NULL, NULL); }
+    } resetAtEnd{pMediaFactory};
     bool bReady = true;
     if (mpFileDescInAll.empty() && mpFileDescInAny.empty() && mpFileDescInFirst.empty() &&
         mpFileDescInLast.empty() &&

@@ -30,6 +30,14 @@ TEST(CQvFileDescCatalogSplit, FilledCatalogueIsWrittenWithoutValidationAndEmptie
     EXPECT_TRUE(ReadMedium(tree, "Media1.xml").Holds("C:\\NotLast.bin"));
     EXPECT_EQ(102u, ReadMedium(tree, "Media1.xml").entries.size() +
                         ReadMedium(tree, "Media2.xml").entries.size());
+    // The callback was the caller's for that call only: a later run of the factory does not
+    // call it (the caller's data may be gone by then).
+    const size_t calls = script.codes.size();
+    TempTree again;
+    Maps maps;
+    Put(maps.any, File(L"C:\\later.bin", MB));
+    EXPECT_EQ(1u, Split(again.WinPath(), maps));
+    EXPECT_EQ(calls, script.codes.size());
 }
 
 TEST(CQvFileDescCatalogSplit, FailedValidationWritesNothing) {
