@@ -204,9 +204,7 @@ void CQvFileDescCatalog::ParseDirectory(CQvPathRules* pqvPathRules, LPCTSTR strP
             if (std::wcscmp(fd.cFileName, L".") == 0 || std::wcscmp(fd.cFileName, L"..") == 0)
                 continue;
             if (bAdd && IsOutputFolder(strEntry)) continue;
-            ForgetLastAdded();
-            ParseDirectory(pqvPathRules, strEntry.c_str(), bAdd);
-            ForgetLastAdded();
+            ParseDirectory(pqvPathRules, strEntry.c_str(), bAdd);  // forgets them as it begins and ends
         } else if (bAdd) {
             const QvKnownEntry known = {fd.dwFileAttributes, fd.nFileSizeHigh, fd.nFileSizeLow,
                                         fd.ftLastWriteTime.dwLowDateTime,
