@@ -185,10 +185,11 @@ long CQvSplitBigFile::CutFile(QvFileDescMap& mapFileDesc, QvFileDescMapIter& ite
         return E_FAIL;
     }
     // A directory entry cannot be cut; on POSIX it could otherwise be opened for reading.
-    const DWORD dwAttr = qvp::GetFileAttributesW(cutFile.strFilePath);
+    const CQvString strPath = cutFile.strFilePath;
+    const DWORD dwAttr = qvp::GetFileAttributesW(strPath);
     CQvFile source;
     if (dwAttr == INVALID_FILE_ATTRIBUTES || (dwAttr & FILE_ATTRIBUTE_DIRECTORY) ||
-        !source.Attach(cutFile.strFilePath) ||
+        !source.Attach(strPath) ||
         !source.Open(GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr))
         return E_FAIL;
     PartVector vParts;
@@ -214,7 +215,8 @@ long CQvSplitBigFile::CutOpenFile(QvFileDescMap& mapFileDesc, const FileDesc& cu
                                   CQvFile& source, std::unique_ptr<char[]>& pBuffer,
                                   PartVector& vParts) {
     const CQvString strStamp = MakeStamp();
-    long hr = WriteParts(source, cutFile.strFilePath, strStamp, pBuffer.get(), vParts);
+    const CQvString strPath = cutFile.strFilePath;
+    long hr = WriteParts(source, strPath, strStamp, pBuffer.get(), vParts);
     source.Close();
     pBuffer.reset();
     if (hr == 0) hr = AddPartEntries(mapFileDesc, cutFile, vParts);
@@ -224,9 +226,9 @@ long CQvSplitBigFile::CutOpenFile(QvFileDescMap& mapFileDesc, const FileDesc& cu
     vPartPaths.reserve(vParts.size());
     for (const PartWritten& written : vParts) vPartPaths.push_back(written.strPath);
     CQvIni iniBefore(m_Ini);
-    if (hr == 0) hr = RecordCut(cutFile.strFilePath, strStamp, static_cast<int>(vParts.size()));
+    if (hr == 0) hr = RecordCut(strPath, strStamp, static_cast<int>(vParts.size()));
     if (hr != 0) return hr;
-    hr = DeleteCutFile(cutFile);
+    hr = DeleteCutFile(strPath);
     if (hr != 0) {
         UnrecordCut(std::move(iniBefore));
         return hr;
@@ -352,14 +354,14 @@ void CQvSplitBigFile::UnrecordCut(CQvIni&& iniBefore) {
                                           m_strSplitFileList, qvp::GetLastError());
 }
 
-long CQvSplitBigFile::DeleteCutFile(const FileDesc& cutFile) {
-    const DWORD dwAttr = qvp::GetFileAttributesW(cutFile.strFilePath);
-    qvp::SetFileAttributesW(cutFile.strFilePath, FILE_ATTRIBUTE_NORMAL);
-    if (qvp::DeleteFileW(cutFile.strFilePath)) return 0;
+long CQvSplitBigFile::DeleteCutFile(const CQvString& strPath) {
+    const DWORD dwAttr = qvp::GetFileAttributesW(strPath);
+    qvp::SetFileAttributesW(strPath, FILE_ATTRIBUTE_NORMAL);
+    if (qvp::DeleteFileW(strPath)) return 0;
     const DWORD dwErr = qvp::GetLastError();
-    if (dwAttr != INVALID_FILE_ATTRIBUTES) qvp::SetFileAttributesW(cutFile.strFilePath, dwAttr);
+    if (dwAttr != INVALID_FILE_ATTRIBUTES) qvp::SetFileAttributesW(strPath, dwAttr);
     CQvLog::GetInstance()->AddError(L"CQvSplitBigFile::SplitFile(...) Delete file %s FAILED error=%u",
-                                    cutFile.strFilePath, dwErr);
+                                    strPath, dwErr);
     return E_FAIL;
 }
 

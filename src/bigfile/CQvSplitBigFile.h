@@ -69,7 +69,7 @@ private:
     // Takes the last entry out of the part list again, after the source could not be deleted.
     void UnrecordCut(CQvIni&& iniBefore);
     // Deletes the cut file, whose bytes now lie in its parts.
-    long DeleteCutFile(const FileDesc& cutFile);
+    long DeleteCutFile(const CQvString& strPath);
     // Undoes a failed cut: the parts leave the map (old entries come back) and the disk.
     static void RemoveParts(QvFileDescMap& mapFileDesc, const PartVector& vParts);
 

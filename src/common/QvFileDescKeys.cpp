@@ -9,26 +9,30 @@ namespace {
 
 // Whether key belongs to the entries of one lower-cased path: the path in any letter case, or
 // a twin's key.
-bool InRange(const CQvString& key, std::wstring_view lower) {
-    const std::wstring_view k = key.view();
-    if (k.size() < lower.size()) return false;
-    for (size_t i = 0; i < lower.size(); ++i)
-        if (k[i] != lower[i] && CQvString::LowerChar(k[i]) != lower[i]) return false;
-    return k.size() == lower.size() || k[lower.size()] == L'\0';
+bool InRange(const CQvPathText& key, std::wstring_view lower) {
+    const std::string_view k = key.bytes();
+    const char* p = k.data();
+    const char* const end = p + k.size();
+    for (wchar_t c : lower) {
+        if (p == end) return false;
+        const wchar_t ch = CQvPathText::Next(p);
+        if (ch != c && CQvString::LowerChar(ch) != c) return false;
+    }
+    return p == end || *p == 0;
 }
 
 // Whether two paths equal apart from letter case name one file. Different spellings of one
 // path do (a rule may spell a folder otherwise than the disk); twins on a case-sensitive file
 // system do not.
-bool SameFile(const CQvString& a, const CQvString& b) {
-    return a == b || qvp::PathsNameSameEntry(a, b);
+bool SameFile(const CQvPathText& a, const CQvString& b) {
+    return a == b || qvp::PathsNameSameEntry(a.Wide(), b);
 }
 
-CQvString TwinKey(std::wstring_view lower, const CQvString& strPath) {
+CQvPathText TwinKey(std::wstring_view lower, const CQvPathText& strPath) {
     std::wstring key(lower);
     key += L'\0';
-    key += strPath.view();
-    return CQvString(key);
+    key += strPath.str();
+    return CQvPathText(std::wstring_view(key));
 }
 
 }  // namespace
@@ -47,11 +51,11 @@ QvFileDescMapIter QvFindFileDesc(QvFileDescMap& map, const CQvString& strPath,
     QvFileDescMapIter first;
     const QvPathLess less;
     QvFileDescMapIter next;
-    if (pNear && *pNear != map.end() && less((*pNear)->first, lower) &&
-        ((next = std::next(*pNear)) == map.end() || !less(next->first, lower)))
+    if (pNear && *pNear != map.end() && less((*pNear)->first, lower.view()) &&
+        ((next = std::next(*pNear)) == map.end() || !less(next->first, lower.view())))
         first = next;  // the first entry not below lower, as lower_bound would find it
     else
-        first = map.lower_bound(lower);
+        first = map.lower_bound(lower.view());
     if (pAt) *pAt = first;
     QvFileDescMapIter it = first;
     for (; it != map.end() && InRange(it->first, lower.view()); ++it)
@@ -65,17 +69,18 @@ bool QvInsertFileDesc(QvFileDescMap& map, FileDesc&& desc, const CQvString* pLow
                       const QvFileDescMapIter* pAt, QvFileDescMapIter* pAdded) {
     CQvString own;
     const CQvString& lower = pLowerKey ? *pLowerKey : (own = QvFileDescKey(desc.strFilePath));
-    const QvFileDescMapIter at = pAt ? *pAt : map.lower_bound(lower);
+    const QvFileDescMapIter at = pAt ? *pAt : map.lower_bound(lower.view());
     // The common case: no entry of that lower-cased path yet.
     if (at == map.end() || !InRange(at->first, lower.view())) {
-        CQvString key(desc.strFilePath);
+        CQvPathText key(desc.strFilePath);
         const QvFileDescMapIter added = map.emplace_hint(at, std::move(key), std::move(desc));
         if (pAdded) *pAdded = added;
         return true;
     }
+    const CQvString path = desc.strFilePath.Wide();
     for (QvFileDescMapIter it = at; it != map.end() && InRange(it->first, lower.view()); ++it)
-        if (SameFile(it->second.strFilePath, desc.strFilePath)) return false;
-    CQvString key = TwinKey(lower.view(), desc.strFilePath);
+        if (SameFile(it->second.strFilePath, path)) return false;
+    CQvPathText key = TwinKey(lower.view(), desc.strFilePath);
     const auto added = map.emplace(std::move(key), std::move(desc));
     if (added.second && pAdded) *pAdded = added.first;
     return added.second;

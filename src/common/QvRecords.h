@@ -3,6 +3,7 @@
 #ifndef QVRECORDS_H
 #define QVRECORDS_H
 
+#include "facilities/CQvPathText.h"
 #include "facilities/CQvString.h"
 #include "QvSplit.h"
 
@@ -26,7 +27,7 @@ struct QVSPLIT_API FileDesc {
     int32_t iAllTogetherGroup; // AllTogether group, -1 for none
     DWORD dwFileCount;         // files below a folder item of the item-list split
     CQvString strWriteTime;    // local last-write time, "%Y%m%d%H%M%S"
-    CQvString strFilePath;     // full source path
+    CQvPathText strFilePath;   // full source path
     CQvString strTargetPath;   // folder to restore under: leading "\", no trailing "\"
     int64_t iFileSize;         // bytes; for a directory, the files below it
 };
@@ -34,12 +35,16 @@ struct QVSPLIT_API FileDesc {
 // The order of the catalogue and of every medium: paths compared character by character as
 // if lower-cased, so a key may keep the path's own letter case and share its text with the
 // entry's path; "A" and "a" are one key. Behind a zero the rest is compared exactly, letter
-// case included: twins get keys of their own that way (see QvFileDescKeys.h).
+// case included: twins get keys of their own that way (see QvFileDescKeys.h). A wide text
+// compares with a key as its CQvPathText would, so a search need not convert it.
 struct QVSPLIT_API QvPathLess {
-    bool operator()(const CQvString& a, const CQvString& b) const;
+    typedef void is_transparent;
+    bool operator()(const CQvPathText& a, const CQvPathText& b) const;
+    bool operator()(const CQvPathText& a, std::wstring_view b) const;
+    bool operator()(std::wstring_view a, const CQvPathText& b) const;
 };
 
-typedef std::map<CQvString, FileDesc, QvPathLess> QvFileDescMap;
+typedef std::map<CQvPathText, FileDesc, QvPathLess> QvFileDescMap;
 typedef QvFileDescMap::iterator QvFileDescMapIter;
 typedef std::map<CQvString, CQvPathRules*> QvRules;
 typedef std::vector<FileDesc> FileDescVector;

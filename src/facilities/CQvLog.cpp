@@ -106,7 +106,8 @@ std::wstring ResultText(const QvFormatArg& result) {
         case QvFormatArg::WideChar: return QvFormatV(L"%c", &result, 1);
         case QvFormatArg::Pointer: return QvFormatV(L"%p", &result, 1);
         case QvFormatArg::WideString:
-        case QvFormatArg::NarrowString: return QvFormatV(L"%s", &result, 1);
+        case QvFormatArg::NarrowString:
+        case QvFormatArg::PathText: return QvFormatV(L"%s", &result, 1);
         case QvFormatArg::None: break;
     }
     return std::wstring();

@@ -1,6 +1,8 @@
 // printf-style formatting that reads every conversion as the Windows C library does, on any host.
 #include "facilities/QvFormat.h"
 
+#include "facilities/CQvPathText.h"
+
 #include "platform/QvPlatform.h"
 
 #include <cstdint>
@@ -213,6 +215,8 @@ void FormatString(std::wstring& out, const Spec& s, const QvFormatArg& a) {
         body = a.asWide() ? a.asWide() : L"(null)";
     } else if (a.kind() == QvFormatArg::NarrowString) {
         body = a.asNarrow() ? qvp::Utf8ToWide(a.asNarrow()) : L"(null)";
+    } else if (a.kind() == QvFormatArg::PathText) {
+        body = a.asPathText()->str();
     } else {
         out += kWrongKind;
         return;

@@ -10,11 +10,14 @@
 #include "QvSplit.h"
 
 #include <string>
+#include <type_traits>
+
+class CQvPathText;
 
 // One formatting argument, captured by kind.
 class QVSPLIT_API QvFormatArg {
 public:
-    enum Kind { None, Signed, Unsigned, Float, WideString, WideChar, NarrowString, Pointer };
+    enum Kind { None, Signed, Unsigned, Float, WideString, WideChar, NarrowString, PathText, Pointer };
 
     QvFormatArg() : m_kind(None) {}
     QvFormatArg(short v) : m_kind(Signed) { m_i = v; }
@@ -30,6 +33,10 @@ public:
     QvFormatArg(const wchar_t* v) : m_kind(WideString) { m_ws = v; }
     QvFormatArg(const std::wstring& v) : m_kind(WideString) { m_ws = v.c_str(); }
     QvFormatArg(const char* v) : m_kind(NarrowString) { m_s = v; }
+    // Widened only when the text is formatted (a log line below the level never is).
+    // A template, so that nothing else converts to it on the way.
+    template <class T, typename std::enable_if<std::is_same<T, CQvPathText>::value, int>::type = 0>
+    QvFormatArg(const T& v) : m_kind(PathText) { m_pt = &v; }
     QvFormatArg(const void* v) : m_kind(Pointer) { m_p = v; }
 
     Kind kind() const { return m_kind; }
@@ -38,6 +45,7 @@ public:
     double asDouble() const { return m_d; }
     const wchar_t* asWide() const { return m_ws; }
     const char* asNarrow() const { return m_s; }
+    const CQvPathText* asPathText() const { return m_pt; }
     const void* asPointer() const { return m_p; }
 
 private:
@@ -48,6 +56,7 @@ private:
         double m_d;
         const wchar_t* m_ws;
         const char* m_s;
+        const CQvPathText* m_pt;
         const void* m_p;
     };
 };

@@ -43,12 +43,13 @@ void QvEntryValues::Add(const wchar_t* szName, CQvString strText) {
 }
 
 void QvFileEntryValues(const FileDesc& desc, QvEntryValues& out) {
-    const CQvPathString path(desc.strFilePath);
+    const CQvString full = desc.strFilePath;
+    const CQvPathString path(full);
     const CQvString name = path.FindFileName();
     out.count = 0;
-    out.Add(L"FullPath", Wrapped(desc.strFilePath));
+    out.Add(L"FullPath", Wrapped(full));
     // The folder part: everything before the name, up to and including the last "\".
-    out.Add(L"Path", Wrapped(desc.strFilePath.Left(desc.strFilePath.GetLength() - name.GetLength())));
+    out.Add(L"Path", Wrapped(full.Left(full.GetLength() - name.GetLength())));
     out.Add(L"TargetPath", Wrapped(desc.strTargetPath));
     out.Add(L"Name", Wrapped(name));
     out.Add(L"Extension", path.FindExtension());
@@ -70,7 +71,7 @@ void QvFolderEntryValues(const FileDesc& desc, QvEntryValues& out) {
     fullPath += L"\\*.*";
     out.count = 0;
     out.Add(L"FullPath", Wrapped(fullPath));
-    out.Add(L"Path", whole ? desc.strFilePath : dir.Left(k + 1));
+    out.Add(L"Path", whole ? desc.strFilePath.Wide() : dir.Left(k + 1));
     out.Add(L"TargetPath", Wrapped(desc.strTargetPath));
     out.Add(L"Name", Wrapped(whole ? CQvString() : dir.Mid(k + 1, dir.GetLength() - k - 1)));
     out.Add(L"Attribute", Decimal(static_cast<int32_t>(desc.dwAttributes)));

@@ -64,7 +64,9 @@ TEST(QvRecords, FileDescCopiesShareTheRuleAndOwnTheirStrings) {
     for (FileDesc* copy : {&constructed, &assigned}) {
         ExpectSame(*copy, source);
         EXPECT_EQ(copy->pPathRules, FakeRule());
-        copy->strFilePath += L".bak";
+        CQvString changed = copy->strFilePath;
+        changed += L".bak";
+        copy->strFilePath = changed;
         copy->strTargetPath.MakeUpper();
         copy->iFileSize = 1;
     }

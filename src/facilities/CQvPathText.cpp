@@ -1,0 +1,131 @@
+// A path held as bytes: encoding, decoding and the shared block.
+#include "facilities/CQvPathText.h"
+
+#include <cstring>
+#include <new>
+#include <utility>
+
+namespace {
+
+// The bytes one character takes: the UTF-8 pattern, carried on past four bytes so that every
+// 32-bit value has a form (a lead of n ones, then n - 1 bytes of six bits each).
+size_t EncodedSize(uint32_t v) {
+    if (v < 0x80) return 1;
+    if (v < 0x800) return 2;
+    if (v < 0x10000) return 3;
+    if (v < 0x200000) return 4;
+    if (v < 0x4000000) return 5;
+    if (v < 0x80000000u) return 6;
+    return 7;
+}
+
+char* Encode(uint32_t v, char* out) {
+    const size_t n = EncodedSize(v);
+    if (n == 1) {
+        *out++ = static_cast<char>(v);
+        return out;
+    }
+    for (size_t k = n - 1; k > 0; --k) {
+        out[k] = static_cast<char>(0x80 | (v & 0x3F));
+        v >>= 6;
+    }
+    out[0] = static_cast<char>((0xFF00u >> n) | v);
+    return out + n;
+}
+
+}  // namespace
+
+CQvPathText::CQvPathText() : m_p(EmptyBytes()) {}
+
+CQvPathText::CQvPathText(const CQvString& s) : m_p(Make(s.view())) {}
+
+CQvPathText::CQvPathText(const wchar_t* psz) : m_p(Make(psz ? std::wstring_view(psz) : std::wstring_view())) {}
+
+CQvPathText::CQvPathText(std::wstring_view s) : m_p(Make(s)) {}
+
+CQvPathText::CQvPathText(const std::wstring& s) : m_p(Make(s)) {}
+
+CQvPathText::CQvPathText(const CQvPathText& other) noexcept : m_p(other.m_p) {
+    Header* head = Head();
+    if (head->refs.load(std::memory_order_relaxed) != kStatic)
+        head->refs.fetch_add(1, std::memory_order_relaxed);
+}
+
+CQvPathText::CQvPathText(CQvPathText&& other) noexcept : m_p(other.m_p) { other.m_p = EmptyBytes(); }
+
+CQvPathText::~CQvPathText() { Release(); }
+
+CQvPathText& CQvPathText::operator=(const CQvPathText& other) noexcept {
+    if (m_p != other.m_p) {
+        CQvPathText copy(other);
+        std::swap(m_p, copy.m_p);
+    }
+    return *this;
+}
+
+CQvPathText& CQvPathText::operator=(CQvPathText&& other) noexcept {
+    std::swap(m_p, other.m_p);
+    return *this;
+}
+
+char* CQvPathText::EmptyBytes() {
+    struct Empty {
+        Header head;
+        char text[1];
+    };
+    static Empty empty = {{{kStatic}, 0}, {0}};
+    return empty.text;
+}
+
+char* CQvPathText::Make(std::wstring_view s) {
+    if (s.empty()) return EmptyBytes();
+    size_t bytes = 0;
+    for (wchar_t c : s) bytes += EncodedSize(static_cast<uint32_t>(c));
+    if (bytes > 0x7FFFFFFFu) throw std::bad_alloc();
+    void* raw = ::operator new(sizeof(Header) + bytes + 1);
+    Header* head = new (raw) Header;
+    head->refs.store(1, std::memory_order_relaxed);
+    head->bytes = static_cast<uint32_t>(bytes);
+    char* text = reinterpret_cast<char*>(head + 1);
+    char* out = text;
+    for (wchar_t c : s) out = Encode(static_cast<uint32_t>(c), out);
+    *out = 0;
+    return text;
+}
+
+void CQvPathText::Release() noexcept {
+    Header* head = Head();
+    if (head->refs.load(std::memory_order_relaxed) == kStatic) return;
+    if (head->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+        head->~Header();
+        ::operator delete(head);
+    }
+    m_p = EmptyBytes();
+}
+
+wchar_t CQvPathText::NextOther(unsigned char lead, const char*& p) {
+    size_t n = 1;
+    while (n < 7 && (lead & (0x80u >> n))) ++n;
+    uint32_t v = lead & (0x7Fu >> n);
+    for (size_t k = 1; k < n; ++k) v = (v << 6) | (static_cast<unsigned char>(*p++) & 0x3Fu);
+    return static_cast<wchar_t>(v);
+}
+
+CQvString CQvPathText::Wide() const { return CQvString(str()); }
+
+std::wstring CQvPathText::str() const {
+    std::wstring out;
+    out.reserve(Bytes());
+    const char* p = m_p;
+    const char* const end = m_p + Bytes();
+    while (p < end) out += Next(p);
+    return out;
+}
+
+bool CQvPathText::operator==(std::wstring_view other) const {
+    const char* p = m_p;
+    const char* const end = m_p + Bytes();
+    for (wchar_t c : other)
+        if (p == end || Next(p) != c) return false;
+    return p == end;
+}
