@@ -150,7 +150,11 @@ TEST(QvFileDescKeys, MapsOrderKeysByTheirLowerCasedText) {
     const std::vector<std::wstring> keys = {
         L"C:\\B\\x", L"c:\\a_b", L"C:\\A\\Z", L"c:\\a\\y", L"C:\\\u00C9t\u00E9",
         L"c:\\f", L"C:\\AB", L"c:\\a", std::wstring(L"c:\\ab\0C:\\aB", 12), L"C:\\\u00E9s",
-        std::wstring(L"c:\\ab\0C:\\Ab", 12)};
+        std::wstring(L"c:\\ab\0C:\\Ab", 12),
+        // Several bytes a character, differing past a common start of eight bytes and more.
+        L"C:\\Dat\\\u00C4b", L"C:\\Dat\\\u00E4", L"C:\\Dat\\\u00C5", L"C:\\Dat\\\u4E2D\u6587",
+        L"C:\\Dat\\\u4E2D\u6588", L"C:\\Dat\\\u0100x", L"C:\\Dat\\\u0101", L"C:\\Dat\\z",
+        L"C:\\Dat\\\U0001F600"};
     QvFileDescMap map;
     for (const auto& k : keys) map.emplace(CQvString(k), FileDesc());
     ASSERT_EQ(keys.size(), map.size());

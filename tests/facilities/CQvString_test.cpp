@@ -2,6 +2,7 @@
 #include "facilities/CQvString.h"
 
 #include "facilities/CQvPathString.h"
+#include "facilities/CQvPathText.h"
 
 #include "support/QvTestSupport.h"
 
@@ -85,6 +86,46 @@ TEST(CQvString, HoldsZerosWhenBuiltFromALength) {
     EXPECT_TRUE(CQvString(L"a") < s);
     EXPECT_TRUE(s < CQvString(L"a\x01"));
     EXPECT_FALSE(s == CQvString(L"a"));
+}
+
+// The catalogue's form of a path gives back every character it was given, whatever its value.
+TEST(CQvPathText, GivesBackEveryCharacterItWasGiven) {
+    struct Row {
+        std::wstring text;
+        size_t bytes;  // what it takes, ASCII being one a character
+    };
+    std::vector<Row> rows = {
+        {L"", 0},
+        {L"C:\\Data\\a.txt", 13},
+        {L"\u00E9\u00C4", 4},
+        {L"\u4E2D\uFFFF", 6},
+        {std::wstring(L"a\0B", 3), 3},
+        {std::wstring(1, static_cast<wchar_t>(0xDC80)), 3},  // a lone surrogate
+    };
+#if WCHAR_MAX > 0xFFFF
+    rows.push_back({std::wstring(1, static_cast<wchar_t>(0x10FFFF)), 4});
+    rows.push_back({std::wstring(1, static_cast<wchar_t>(0x7FFFFFFF)), 6});
+    rows.push_back({std::wstring(1, static_cast<wchar_t>(-1)), 7});
+#endif
+    for (const Row& row : rows) {
+        SCOPED_TRACE(testing::PrintToString(row.text));
+        const CQvPathText text(row.text);
+        EXPECT_EQ(row.text, text.str());
+        EXPECT_EQ(row.bytes, text.bytes().size());
+        EXPECT_TRUE(text == std::wstring_view(row.text));
+        EXPECT_FALSE(text == std::wstring_view(row.text + L"x"));
+        EXPECT_EQ(row.text.empty(), text.IsEmpty());
+        const CQvPathText copy(text);
+        EXPECT_EQ(text.bytes().data(), copy.bytes().data()) << "a copy shares the bytes";
+        if (row.text.find(L'\0') == std::wstring::npos) {
+            EXPECT_EQ(L"[" + row.text + L"]", QvFormat(L"[%s]", copy)) << "formatted whole";
+        }
+    }
+    const CQvPathText path(L"C:\\Data\\a.txt");
+    EXPECT_EQ(L"<C:\\Da>", QvFormat(L"<%.5s>", path));
+    EXPECT_EQ(CQvString(L"C:\\Data\\a.txt"), path.Wide());
+    EXPECT_TRUE(CQvString(L"C:\\Data\\a.txt") == path);
+    EXPECT_TRUE(path != CQvPathText(L"c:\\data\\a.txt")) << "letter case counts";
 }
 
 TEST(CQvString, GetAtAndSlicesBeyondTheEnds) {
