@@ -65,6 +65,8 @@ private:
     static wchar_t NextOther(unsigned char lead, const char*& p);
     static char* Make(std::wstring_view s);
     static char* EmptyBytes();
+    // Decodes every character into out, which has room for one a byte; gives the count.
+    size_t Decode(wchar_t* out) const;
     Header* Head() const { return reinterpret_cast<Header*>(m_p) - 1; }
     uint32_t Bytes() const { return Head()->bytes; }
     void Release() noexcept;

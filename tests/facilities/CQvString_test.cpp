@@ -101,6 +101,7 @@ TEST(CQvPathText, GivesBackEveryCharacterItWasGiven) {
         {L"\u4E2D\uFFFF", 6},
         {std::wstring(L"a\0B", 3), 3},
         {std::wstring(1, static_cast<wchar_t>(0xDC80)), 3},  // a lone surrogate
+        {std::wstring(600, L'x') + L"\u00E9", 602},              // longer than most paths
     };
 #if WCHAR_MAX > 0xFFFF
     rows.push_back({std::wstring(1, static_cast<wchar_t>(0x10FFFF)), 4});
@@ -111,6 +112,7 @@ TEST(CQvPathText, GivesBackEveryCharacterItWasGiven) {
         SCOPED_TRACE(testing::PrintToString(row.text));
         const CQvPathText text(row.text);
         EXPECT_EQ(row.text, text.str());
+        EXPECT_EQ(row.text, text.Wide().str());
         EXPECT_EQ(row.bytes, text.bytes().size());
         EXPECT_TRUE(text == std::wstring_view(row.text));
         EXPECT_FALSE(text == std::wstring_view(row.text + L"x"));
