@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cwchar>
 #include <new>
 #include <string>
 
@@ -164,6 +165,22 @@ std::wstring Digits(unsigned long long v, unsigned base, bool upper) {
     return d;
 }
 
+// Whether the field is the value alone: no width, no precision.
+bool Plain(const Spec& s) { return s.width == 0 && s.precision < 0; }
+
+// Decimal digits of v, with a leading "-" when negative, appended in one piece.
+void AppendDecimal(std::wstring& out, unsigned long long v, bool negative) {
+    wchar_t buf[24];
+    wchar_t* end = buf + 24;
+    wchar_t* p = end;
+    do {
+        *--p = static_cast<wchar_t>(L'0' + v % 10);
+        v /= 10;
+    } while (v);
+    if (negative) *--p = L'-';
+    out.append(p, end);
+}
+
 void FormatInteger(std::wstring& out, const Spec& s, const QvFormatArg& a) {
     const unsigned long long raw = LowBits(a.asUnsigned(), s.bits);
     const bool isSigned = s.conv == L'd' || s.conv == L'i';
@@ -175,6 +192,11 @@ void FormatInteger(std::wstring& out, const Spec& s, const QvFormatArg& a) {
     } else if (isSigned && s.bits >= 64 && static_cast<long long>(raw) < 0) {
         negative = true;
         mag = 0 - raw;
+    }
+    // A decimal without flags, width or precision, nearly every number of a trace.
+    if (Plain(s) && s.conv != L'x' && s.conv != L'X' && s.conv != L'o' && !s.plus && !s.space) {
+        AppendDecimal(out, mag, negative);
+        return;
     }
     const unsigned base = (s.conv == L'x' || s.conv == L'X') ? 16 : (s.conv == L'o' ? 8 : 10);
     std::wstring body = (s.precision == 0 && mag == 0) ? std::wstring() : Digits(mag, base, s.conv == L'X');
@@ -210,6 +232,11 @@ void FormatFloat(std::wstring& out, const Spec& s, double v) {
 }
 
 void FormatString(std::wstring& out, const Spec& s, const QvFormatArg& a) {
+    // The common case, a text as it is, goes straight into the output.
+    if (Plain(s) && a.kind() == QvFormatArg::WideString && a.asWide()) {
+        out += a.asWide();
+        return;
+    }
     std::wstring body;
     if (a.kind() == QvFormatArg::WideString) {
         body = a.asWide() ? a.asWide() : L"(null)";
@@ -306,11 +333,14 @@ const wchar_t* FormatConversion(std::wstring& out, const wchar_t* start, ArgCurs
 std::wstring QvFormatV(const wchar_t* fmt, const QvFormatArg* args, size_t count) {
     std::wstring out;
     if (!fmt) return out;
+    // Room for the format and a path or two, so the text is rarely moved while it grows.
+    out.reserve(std::wcslen(fmt) + 128);
     ArgCursor cur(args, count);
     const wchar_t* p = fmt;
     while (*p) {
-        const wchar_t* pct = p;
-        while (*pct && *pct != L'%') ++pct;
+        // Formats are long texts with a few conversions: the C library finds the next one.
+        const wchar_t* pct = std::wcschr(p, L'%');
+        if (!pct) pct = p + std::wcslen(p);
         out.append(p, pct);
         if (!*pct) break;
         p = FormatConversion(out, pct + 1, cur);

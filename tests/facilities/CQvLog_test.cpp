@@ -300,10 +300,17 @@ TEST(CQvLog, FileLinesMatchTheCapturedRecords) {
     unpaired += static_cast<wchar_t>(0xD800);
     unpaired += L" surrogate";
     const wchar_t* none = nullptr;
+    // Characters just inside and just outside printable ASCII, each at every place of a
+    // block of eight.
+    std::wstring edges;
+    for (const wchar_t c : {L' ', L'~', static_cast<wchar_t>(0x1F), static_cast<wchar_t>(0x7F),
+                            static_cast<wchar_t>(0x80), static_cast<wchar_t>(0xFFFF), L'\t'})
+        for (int at = 0; at < 8; ++at) edges += std::wstring(static_cast<size_t>(at), L'a') + c + L"bcdefghij";
     const struct {
         const char* label;
         std::function<void()> write;
     } rows[] = {
+        {"characters at the edges of printable ASCII", [&] { log->AddInfo(L"%s", edges); }},
         {"signed result", [&] { log->EnterFunction(L"S"); log->ExitFunction(-5000000000LL); }},
         {"unsigned result", [&] { log->EnterFunction(L"U"); log->ExitFunction(18446744073709551615ULL); }},
         {"HRESULT result", [&] { log->EnterFunction(L"H"); log->ExitFunction(E_FAIL); }},
