@@ -233,15 +233,19 @@ void CQvLog::PushScope(const wchar_t* fmt, const QvFormatArg* args, size_t count
             return;
         }
         Scope scope;
-        scope.text = QvFormatV(fmt, args, count);
+        // A capture keeps each scope's text for its EXIT record; a written line needs only the
+        // bytes, so the text is then formatted into memory the log keeps from line to line.
+        std::wstring& text = m_capturing ? scope.text : m_formatted;
+        text.clear();
+        QvFormatAppendV(text, fmt, args, count);
         if (Writes(QvLogLevel::Enter)) {
             const size_t before = m_scopeBytes.size();
-            m_scopeBytes.resize(before + scope.text.size() * kMaxBytesPerUnit);
+            m_scopeBytes.resize(before + text.size() * kMaxBytesPerUnit);
             char* const at = &m_scopeBytes[before];
-            scope.encoded = static_cast<size_t>(PutEscapedUtf8(at, scope.text.data(), scope.text.size()) - at);
+            scope.encoded = static_cast<size_t>(PutEscapedUtf8(at, text.data(), text.size()) - at);
             m_scopeBytes.resize(before + scope.encoded);
         }
-        Write(QvLogLevel::Enter, scope.text, nullptr, scope.encoded);
+        Write(QvLogLevel::Enter, text, nullptr, scope.encoded);
         try {
             m_scopes.push_back(std::move(scope));
         } catch (const std::bad_alloc&) {
@@ -311,7 +315,8 @@ void CQvLog::WriteLine(QvLogLevel level, const std::wstring& text, const QvForma
         const size_t indent = std::min(m_scopes.size(), kMaxIndent) * 2;
         const char* name = LevelName(level);
         const size_t nameLen = std::strlen(name);
-        char* o = Reserve(indent + nameLen + 3 + text.size() * kMaxBytesPerUnit + 1);
+        const size_t textBytes = encoded != kNotEncoded ? encoded : text.size() * kMaxBytesPerUnit;
+        char* o = Reserve(indent + nameLen + 3 + textBytes + 1);
         std::memset(o, ' ', indent);
         o += indent;
         *o++ = '[';

@@ -172,6 +172,7 @@ private:
     };
     std::vector<Scope> m_scopes;
     std::string m_scopeBytes;
+    std::wstring m_formatted;  // the last ENTER text formatted while nothing is captured
     std::vector<QvLogRecord> m_captured;
     std::vector<std::wstring> m_errors;
 };

@@ -330,11 +330,8 @@ const wchar_t* FormatConversion(std::wstring& out, const wchar_t* start, ArgCurs
 
 }  // namespace
 
-std::wstring QvFormatV(const wchar_t* fmt, const QvFormatArg* args, size_t count) {
-    std::wstring out;
-    if (!fmt) return out;
-    // Room for the format and a path or two, so the text is rarely moved while it grows.
-    out.reserve(std::wcslen(fmt) + 128);
+void QvFormatAppendV(std::wstring& out, const wchar_t* fmt, const QvFormatArg* args, size_t count) {
+    if (!fmt) return;
     ArgCursor cur(args, count);
     const wchar_t* p = fmt;
     while (*p) {
@@ -345,5 +342,12 @@ std::wstring QvFormatV(const wchar_t* fmt, const QvFormatArg* args, size_t count
         if (!*pct) break;
         p = FormatConversion(out, pct + 1, cur);
     }
+}
+
+std::wstring QvFormatV(const wchar_t* fmt, const QvFormatArg* args, size_t count) {
+    std::wstring out;
+    // Room for a path or two beside the format, so the text is rarely moved while it grows.
+    out.reserve(128);
+    QvFormatAppendV(out, fmt, args, count);
     return out;
 }

@@ -65,6 +65,8 @@ private:
 // short would pass for a whole one (a path naming another file, a part list entry that no
 // longer says where the parts are).
 QVSPLIT_API std::wstring QvFormatV(const wchar_t* fmt, const QvFormatArg* args, size_t count);
+// The same, appended to out (whose memory a caller formatting many texts may keep).
+QVSPLIT_API void QvFormatAppendV(std::wstring& out, const wchar_t* fmt, const QvFormatArg* args, size_t count);
 
 // Formats fmt with the given arguments (any type QvFormatArg takes, CQvString included).
 template <class... A>
