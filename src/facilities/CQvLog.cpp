@@ -79,10 +79,6 @@ char* PutEscapedChar(char* o, const wchar_t* s, size_t n, size_t& i) {
     return PutUtf8(o, cp);
 }
 
-// The text of a record as its line shows it, in one pass: UTF-8 by the rules of
-// qvp::WideToUtf8 (UTF-16 pairs joined, a lone surrogate or a value past U+10FFFF written as
-// U+FFFD), and line breaks as the two characters \n, \r so one record stays one line. o has
-// room for kMaxBytesPerUnit bytes a unit; returns the end.
 // Narrows the 8 characters at s to o when all are printable ASCII; false (nothing written)
 // otherwise. With SSE2 the check and the narrowing take a few instructions for all eight.
 bool PutPlainEight(char* o, const wchar_t* s) {

@@ -52,7 +52,7 @@ public:
     bool operator!=(std::wstring_view other) const { return !(*this == other); }
     bool operator==(const CQvString& other) const { return *this == other.view(); }
     bool operator!=(const CQvString& other) const { return !(*this == other.view()); }
-    bool operator==(const wchar_t* other) const { return *this == CQvString(other).view(); }
+    bool operator==(const wchar_t* other) const { return *this == std::wstring_view(other ? other : L""); }
     bool operator!=(const wchar_t* other) const { return !(*this == other); }
 
 private:
