@@ -172,6 +172,15 @@ TEST(QvFileDescKeys, MapsOrderKeysByTheirLowerCasedText) {
         order.push_back(l.str());
     }
     EXPECT_EQ(lowered, order);
+    // A wide text compares with a key exactly as that text's key would: searches hand the
+    // map wide texts.
+    const QvPathLess less;
+    for (const auto& a : keys)
+        for (const auto& b : keys) {
+            const CQvPathText ka(a), kb(b);
+            EXPECT_EQ(less(ka, kb), less(ka, std::wstring_view(b))) << testing::PrintToString(a) << " " << testing::PrintToString(b);
+            EXPECT_EQ(less(ka, kb), less(std::wstring_view(a), kb)) << testing::PrintToString(a) << " " << testing::PrintToString(b);
+        }
     // A search given any entry as the one added last finds what a search without it finds.
     for (const auto& k : keys) {
         if (k.find(L'\0') != std::wstring::npos) continue;

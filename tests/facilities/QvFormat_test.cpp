@@ -31,6 +31,10 @@ TEST(QvFormat, IntegersTakeWindowsSizes) {
     const long long big = 5000000000LL;
     RunCases({
         {"plain d", L"%d", {42}, L"42"},
+        {"zero d", L"%d", {0}, L"0"},
+        {"i as d", L"%i", {-12}, L"-12"},
+        {"llu max", L"%llu", {UINT64_MAX}, L"18446744073709551615"},
+        {"plain s between texts", L"<%s|%s>", {L"a", L""}, L"<a|>"},
         {"negative d", L"%d", {-7}, L"-7"},
         {"i like d", L"%i", {-7}, L"-7"},
         {"64-bit cut to 32 for d", L"%d", {big}, L"705032704"},
