@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <random>
 
 namespace {
 
@@ -146,6 +147,49 @@ TEST(QvFileDescKeys, TwinsKeepTheirEntriesAndSpellingsFindTheirFile) {
 
 // The maps order their keys as the lower-cased texts would be ordered, whatever case a key
 // keeps: "_" lies between the upper and the lower letters, so this differs from plain order.
+// How keys were ordered when the maps held them as wide strings: lower-cased character by
+// character, exactly behind a zero both share.
+bool WideKeyLess(const std::wstring& x, const std::wstring& y) {
+    for (size_t i = 0; i < x.size() && i < y.size(); ++i) {
+        if (x[i] == y[i]) {
+            if (x[i] == 0) return x.substr(i) < y.substr(i);
+            continue;
+        }
+        const wchar_t cx = CQvString::LowerChar(x[i]);
+        const wchar_t cy = CQvString::LowerChar(y[i]);
+        if (cx != cy) return cx < cy;
+    }
+    return x.size() < y.size();
+}
+
+// Keys held as bytes keep that order, whatever characters they hold and wherever two keys
+// part: random keys with long common starts, letters of several byte lengths and twins' zeros.
+TEST(QvFileDescKeys, KeysHeldAsBytesKeepTheOrderOfWideKeys) {
+    const std::wstring prefixes[] = {L"", L"C:\\", L"C:\\Data\\Photos\\", L"c:\\data\\PHOTOS\\",
+                                     L"C:\\\u00C4rger\\\u4E2D\u6587\\"};
+    const wchar_t letters[] = {L'a', L'A', L'b', L'Z', L'_', L'\\', L'.', 0x00E9, 0x00C9, 0x0100,
+                               0x0101, 0x4E2D, 0x4E2E, 0x0130, 0xD800, 0};
+    std::mt19937 random(20261208);
+    std::vector<std::wstring> keys;
+    for (int i = 0; i < 300; ++i) {
+        std::wstring key = prefixes[random() % 5];
+        const size_t tail = random() % 14;
+        for (size_t k = 0; k < tail; ++k) key += letters[random() % (sizeof letters / sizeof letters[0])];
+        keys.push_back(key);
+    }
+    // Twins whose spellings part well behind the zero.
+    const std::wstring lower = L"c:\\data\\photos\\x";
+    for (const wchar_t* spelling : {L"C:\\Data\\Photos\\X", L"C:\\Data\\Photos\\x"})
+        keys.push_back(lower + L'\0' + spelling);
+    const QvPathLess less;
+    for (const std::wstring& a : keys) {
+        const CQvPathText ka(a);
+        for (const std::wstring& b : keys)
+            ASSERT_EQ(WideKeyLess(a, b), less(ka, CQvPathText(b)))
+                << testing::PrintToString(a) << " " << testing::PrintToString(b);
+    }
+}
+
 TEST(QvFileDescKeys, MapsOrderKeysByTheirLowerCasedText) {
     const std::vector<std::wstring> keys = {
         L"C:\\B\\x", L"c:\\a_b", L"C:\\A\\Z", L"c:\\a\\y", L"C:\\\u00C9t\u00E9",
