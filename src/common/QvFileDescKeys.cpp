@@ -28,10 +28,10 @@ bool SameFile(const CQvPathText& a, const CQvString& b) {
     return a == b || qvp::PathsNameSameEntry(a.Wide(), b);
 }
 
-CQvPathText TwinKey(std::wstring_view lower, const CQvPathText& strPath) {
+CQvPathText TwinKey(std::wstring_view lower, const CQvString& strPath) {
     std::wstring key(lower);
     key += L'\0';
-    key += strPath.str();
+    key += strPath.view();
     return CQvPathText(std::wstring_view(key));
 }
 
@@ -80,7 +80,7 @@ bool QvInsertFileDesc(QvFileDescMap& map, FileDesc&& desc, const CQvString* pLow
     const CQvString path = desc.strFilePath.Wide();
     for (QvFileDescMapIter it = at; it != map.end() && InRange(it->first, lower.view()); ++it)
         if (SameFile(it->second.strFilePath, path)) return false;
-    CQvPathText key = TwinKey(lower.view(), desc.strFilePath);
+    CQvPathText key = TwinKey(lower.view(), path);
     const auto added = map.emplace(std::move(key), std::move(desc));
     if (added.second && pAdded) *pAdded = added.first;
     return added.second;

@@ -62,7 +62,8 @@ void QvFileEntryValues(const FileDesc& desc, QvEntryValues& out) {
 }
 
 void QvFolderEntryValues(const FileDesc& desc, QvEntryValues& out) {
-    const CQvString dir = QvWithoutTrailingBackslash(desc.strFilePath);
+    const CQvString full = desc.strFilePath;
+    const CQvString dir = QvWithoutTrailingBackslash(full);
     int k = 0;
     if (!dir.ReverseFind(L'\\', k)) k = 0;
     // No backslash, or only a leading one: there is no parent folder to cut off.
@@ -71,7 +72,7 @@ void QvFolderEntryValues(const FileDesc& desc, QvEntryValues& out) {
     fullPath += L"\\*.*";
     out.count = 0;
     out.Add(L"FullPath", Wrapped(fullPath));
-    out.Add(L"Path", whole ? desc.strFilePath.Wide() : dir.Left(k + 1));
+    out.Add(L"Path", whole ? full : dir.Left(k + 1));
     out.Add(L"TargetPath", Wrapped(desc.strTargetPath));
     out.Add(L"Name", Wrapped(whole ? CQvString() : dir.Mid(k + 1, dir.GetLength() - k - 1)));
     out.Add(L"Attribute", Decimal(static_cast<int32_t>(desc.dwAttributes)));
