@@ -14,6 +14,9 @@
 #include <string>
 #include <utility>
 
+#include <sys/stat.h>
+#include <sys/types.h>
+
 #if defined(__SSE2__) || defined(_M_X64)
 #include <emmintrin.h>
 #endif
@@ -38,6 +41,16 @@ const size_t kMaxBytesPerUnit = 4;
 const unsigned long long kMaxMegabytes = 1ULL << 24;
 
 FILE* AsFile(void* p) { return static_cast<FILE*>(p); }
+
+bool IsRegularFile(FILE* f) {
+#if defined(_WIN32)
+    struct _stat64 st;
+    return _fstat64(_fileno(f), &st) == 0 && (st.st_mode & _S_IFMT) == _S_IFREG;
+#else
+    struct stat st;
+    return fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode);
+#endif
+}
 
 // Writes one code point as UTF-8; returns the end.
 char* PutUtf8(char* o, uint32_t cp) {
@@ -207,6 +220,14 @@ void CQvLog::SetDestination(const char* path) {
             // Lines are gathered here already; a second buffer in the C library would only
             // copy them once more.
             std::setvbuf(AsFile(m_out), nullptr, _IONBF, 0);
+            // Only a regular file is bounded: moving a device such as /dev/null or a named
+            // pipe aside would take it from everyone else (as root, /dev/null would become a
+            // plain file), and it holds nothing that grows anyway.
+            if (!IsRegularFile(AsFile(m_out))) {
+                m_path.clear();
+                UpdateActive();
+                return;
+            }
             // A size that cannot be told (past 2 GiB where long has 32 bits) counts as past
             // the bound, so the first line begins a new file.
             const long size = std::fseek(AsFile(m_out), 0, SEEK_END) == 0 ? std::ftell(AsFile(m_out)) : -1;

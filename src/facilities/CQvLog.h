@@ -6,6 +6,7 @@
 // operation of the interface returns (Flush), when the second of the time stamp changes, when
 // the destination changes and at process exit. QVSPLIT_LOG_MAX_MB (default 256) bounds a log
 // file: past it the file becomes FILE.1 (replacing an older one) and a new FILE is begun.
+// Pipes and devices are written without a bound.
 #ifndef CQVLOG_H
 #define CQVLOG_H
 
@@ -71,7 +72,7 @@ public:
     // Writes out the lines gathered so far.
     void Flush();
     // Bound of a log file in MiB (a positive whole number; anything else means the default,
-    // 256); QVSPLIT_LOG_MAX_MB sets it when the log is created. Standard error has none.
+    // 256); QVSPLIT_LOG_MAX_MB sets it when the log is created. Only a regular file has one.
     void SetMaximumSize(const char* megabytes);
     static const uint64_t kDefaultMaxMegabytes = 256;
     // Lowest level written out: "trace" (everything, the default), "info", "warning" or

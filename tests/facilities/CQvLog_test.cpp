@@ -23,6 +23,7 @@
 
 #if !defined(_WIN32)
 #include <csignal>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -466,6 +467,30 @@ void WriteInChildThenDie(const std::string& file, const std::function<void()>& w
     } else {
         EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
     }
+}
+
+// A log sent to a named pipe (what a shell's >(gzip > log.gz) gives) or to a device has no
+// bound: the pipe stays where it is, nothing is moved aside, and the reader gets every line.
+TEST(CQvLog, PipePastTheBoundIsNeitherMovedNorCut) {
+    qvtest::TempTree tree;
+    const std::string fifo = tree.Native("trace.pipe").string();
+    ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
+    std::vector<int> received;
+    std::thread reader([&] {
+        std::ifstream in(fifo, std::ios::binary);
+        for (std::string line; std::getline(in, line);) received.push_back(std::atoi(Record(line).c_str() + 12));
+    });
+    CQvLog::GetInstance()->SetMaximumSize("1");
+    const int count = WriteNumberedLines(fifo, 3 << 20);
+    CQvLog::GetInstance()->SetMaximumSize(nullptr);
+    reader.join();
+
+    struct stat st;
+    ASSERT_EQ(0, lstat(fifo.c_str(), &st));
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+    EXPECT_EQ(1u, tree.List().size()) << "nothing moved aside";
+    ASSERT_EQ(static_cast<size_t>(count), received.size());
+    for (int i = 0; i < count; ++i) ASSERT_EQ(i, received[i]);
 }
 
 TEST(CQvLogKillTest, LinesReachTheFileAtEachFlushPoint) {
