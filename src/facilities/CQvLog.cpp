@@ -21,6 +21,15 @@
 #include <emmintrin.h>
 #endif
 
+#if defined(__x86_64__) || defined(__i386__) || defined(_M_X64) || defined(_M_IX86)
+#define QV_LOG_HAS_TSC 1
+#if defined(_MSC_VER)
+#include <intrin.h>
+#else
+#include <x86intrin.h>
+#endif
+#endif
+
 namespace {
 
 // Deeper scopes are not indented further, so a runaway recursion cannot make huge lines.
@@ -370,8 +379,7 @@ char* CQvLog::Reserve(size_t bytes) {
 // a new second also writes out what was gathered in the last, so a crash loses at most about
 // a second of lines. Returns where the line begins in the buffer.
 size_t CQvLog::AppendTimeStamp() {
-    using namespace std::chrono;
-    const long long ms = duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+    const long long ms = NowMilliseconds();
     const long long secs = ms / 1000;
     if (secs != m_stampSecond) {
         Flush();
@@ -394,6 +402,41 @@ size_t CQvLog::AppendTimeStamp() {
     *o++ = ' ';
     m_used = static_cast<size_t>(o - &m_buffer[0]);
     return start;
+}
+
+// The millisecond of the system clock now. A trace writes a line every few hundred
+// nanoseconds, and reading the system clock for each took a fifth of what the trace costs.
+// Where the processor has a time-stamp counter, a reading of it (a third of the cost) tells
+// whether the millisecond of the last clock reading can still be going on: its end is
+// turned into a count of the counter at a rate a tenth below the one measured, so the
+// counter reaches it before the clock does, and a line never shows a millisecond gone by.
+long long CQvLog::NowMilliseconds() {
+    using namespace std::chrono;
+#if defined(QV_LOG_HAS_TSC)
+    const uint64_t tsc = __rdtsc();
+    if (tsc >= m_clock.tsc && tsc < m_clock.until) return m_clock.ms;
+#endif
+    const long long ns = duration_cast<nanoseconds>(system_clock::now().time_since_epoch()).count();
+    long long ms = ns / 1000000;
+    if (ns % 1000000 < 0) --ms;  // before 1970: rounded down as well
+#if defined(QV_LOG_HAS_TSC)
+    // The rate is measured against the steady clock, which the system clock's adjustments do
+    // not move, from the first reading on; until 10 ms have passed, every line reads the clock.
+    const long long steady = duration_cast<nanoseconds>(steady_clock::now().time_since_epoch()).count();
+    if (m_clock.sinceSteady == 0 || tsc < m_clock.sinceTsc || steady <= m_clock.sinceSteady) {
+        m_clock.sinceSteady = steady;
+        m_clock.sinceTsc = tsc;
+        m_clock.ticksPerNs = 0;
+    } else if (steady - m_clock.sinceSteady >= 10000000) {
+        m_clock.ticksPerNs =
+            0.9 * static_cast<double>(tsc - m_clock.sinceTsc) / static_cast<double>(steady - m_clock.sinceSteady);
+    }
+    const long long rest = (ms + 1) * 1000000 - ns;  // of this millisecond, in ns
+    m_clock.tsc = tsc;
+    m_clock.until = tsc + static_cast<uint64_t>(static_cast<double>(rest) * m_clock.ticksPerNs);
+#endif
+    m_clock.ms = ms;
+    return ms;
 }
 
 // " = RESULT" of an EXIT line; integers, the common results, without a formatted string.

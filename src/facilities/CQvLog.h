@@ -136,6 +136,7 @@ private:
     bool Writes(QvLogLevel level) const { return m_out != nullptr && Rank(level) >= m_minRank; }
     char* Reserve(size_t bytes);
     size_t AppendTimeStamp();
+    long long NowMilliseconds();
     void AppendResult(const QvFormatArg& result);
     void FinishLine(size_t start, bool flushNow);
     void WriteBuffered(size_t bytes);
@@ -163,6 +164,16 @@ private:
     size_t m_used = 0;
     long long m_stampSecond = -1;  // the second m_stamp shows
     char m_stamp[24] = "";         // "YYYY-MM-DD hh:mm:ss." of that second, local time
+    // The last reading of the clock, and until which count of the processor's time-stamp
+    // counter its millisecond surely goes on; the counter's rate measured since sinceTsc.
+    struct Clock {
+        long long ms = 0;
+        uint64_t tsc = 0;
+        uint64_t until = 0;
+        uint64_t sinceTsc = 0;
+        long long sinceSteady = 0;
+        double ticksPerNs = 0;
+    } m_clock;
     bool m_exiting = false;        // after the exit handler: every line written out at once
     // An open scope: its entry text, and how many bytes its line text took at the end of
     // m_scopeBytes, so the EXIT line copies them instead of converting the text again.

@@ -12,7 +12,9 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <fstream>
 #include <functional>
 #include <memory>
@@ -338,17 +340,43 @@ TEST(CQvLog, FileLinesMatchTheCapturedRecords) {
     }
 }
 
+// "YYYY-MM-DD hh:mm:ss.mmm" of a moment, local time, as a line's stamp shows it.
+std::string Stamp(std::chrono::system_clock::time_point at) {
+    using namespace std::chrono;
+    const long long ms = duration_cast<milliseconds>(at.time_since_epoch()).count();
+    const std::time_t t = static_cast<std::time_t>(ms / 1000);
+    char buf[32] = "";
+    std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", std::localtime(&t));
+    char milli[8] = "";
+    std::snprintf(milli, sizeof milli, ".%03d", static_cast<int>(ms % 1000));
+    return std::string(buf) + milli;
+}
+
 TEST(CQvLog, LinesShowTheTimeStampThenTheIndentation) {
+    using std::chrono::system_clock;
     qvtest::TempTree tree;
     CQvLog* log = CQvLog::GetInstance();
     const std::string file = tree.Native("stamp.log").string();
+    // Lines as fast as they come, and some after short pauses, for long enough that stamps are
+    // no longer taken from the clock for every line: each shows a moment between the clock
+    // readings just before and just after it was written.
+    std::vector<std::pair<std::string, std::string>> between;
     log->SetDestination(file.c_str());
-    log->AddInfo(L"first");
-    log->AddInfo(L"second");
+    const system_clock::time_point end = system_clock::now() + std::chrono::milliseconds(60);
+    for (int n = 0; system_clock::now() < end; ++n) {
+        if (n % 500 == 499) std::this_thread::sleep_for(std::chrono::microseconds(700));
+        const system_clock::time_point before = system_clock::now();
+        log->AddInfo(L"line %d", n);
+        between.emplace_back(Stamp(before), Stamp(system_clock::now()));
+    }
     log->SetDestination(nullptr);
     const std::vector<std::string> lines = ReadLines(file);
-    ASSERT_EQ(2u, lines.size());
-    for (const std::string& line : lines) {
+    ASSERT_EQ(between.size(), lines.size());
+    for (size_t n = 0; n < lines.size(); ++n) {
+        ASSERT_LE(between[n].first, lines[n].substr(0, 23)) << "line " << n;
+        ASSERT_GE(between[n].second, lines[n].substr(0, 23)) << "line " << n;
+    }
+    for (const std::string& line : {lines.front(), lines.back()}) {
         SCOPED_TRACE(line);
         // "YYYY-MM-DD hh:mm:ss.mmm [INFO] ..."
         ASSERT_GT(line.size(), 24u);
@@ -358,7 +386,6 @@ TEST(CQvLog, LinesShowTheTimeStampThenTheIndentation) {
         EXPECT_EQ(' ', line[23]);
         for (size_t i : {0, 5, 8, 11, 14, 17, 20, 21, 22}) EXPECT_TRUE(line[i] >= '0' && line[i] <= '9');
     }
-    EXPECT_LE(lines[0].substr(0, 23), lines[1].substr(0, 23)) << "stamps run forwards";
 }
 
 // Writes numbered lines of about 100 bytes into file; returns how many.
