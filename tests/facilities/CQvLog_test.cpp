@@ -423,6 +423,7 @@ TEST(CQvLog, FilePastItsBoundBecomesTheOlderOne) {
         {"zero means the default", "0", 0, 3 * kMiB / 2, false},
         {"not a number means the default", "1x", 0, 3 * kMiB / 2, false},
         {"negative means the default", "-1", 0, 3 * kMiB / 2, false},
+        {"three new files in one run", "1", 0, 7 * kMiB / 2, true},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.label);
@@ -530,6 +531,7 @@ TEST(CQvLogKillTest, LinesReachTheFileAtEachFlushPoint) {
         std::function<void()> write;
         bool exits;
         std::string last;  // the record of the last line the file must hold
+        int infos = 100;   // "[INFO] info N" lines the file must begin with, in order
     } rows[] = {
         {"error line", [&] { infos(); log->AddError(L"the cause"); }, false, "[ERROR] the cause"},
         {"warning line", [&] { infos(); log->AddWarning(L"careful"); }, false, "[WARNING] careful"},
@@ -548,6 +550,13 @@ TEST(CQvLogKillTest, LinesReachTheFileAtEachFlushPoint) {
          },
          false, "[INFO] info 99"},
         {"process exit", [&] { infos(); }, true, "[INFO] info 99"},
+        // Several blocks written out before the error, and the rest of a block with it.
+        {"error line after many blocks",
+         [&] {
+             for (int i = 0; i < 30000; ++i) log->AddInfo(L"info %d", i);
+             log->AddError(L"after blocks");
+         },
+         false, "[ERROR] after blocks", 30000},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.label);
@@ -556,8 +565,8 @@ TEST(CQvLogKillTest, LinesReachTheFileAtEachFlushPoint) {
         WriteInChildThenDie(file, row.write, row.exits);
         std::vector<std::string> records;
         for (const std::string& line : ReadLines(file)) records.push_back(Record(line));
-        ASSERT_GE(records.size(), 100u) << tree.ReadFile("crash.log");
-        for (int i = 0; i < 100; ++i) EXPECT_EQ("[INFO] info " + std::to_string(i), records[i]);
+        ASSERT_GE(records.size(), static_cast<size_t>(row.infos)) << tree.ReadFile("crash.log");
+        for (int i = 0; i < row.infos; ++i) ASSERT_EQ("[INFO] info " + std::to_string(i), records[i]);
         EXPECT_NE(records.end(), std::find(records.begin(), records.end(), row.last)) << tree.ReadFile("crash.log");
     }
 }
