@@ -145,11 +145,63 @@ char* PutEscapedUtf8(char* o, const wchar_t* s, size_t n) {
         // Printable ASCII, nearly all of a trace, is narrowed eight characters at a time; a
         // block holding anything else goes one by one.
         for (; i + 8 <= n && PutPlainEight(o, s + i); i += 8) o += 8;
+        // The last few after plain blocks: the last eight narrowed again, over the end of
+        // what the blocks wrote (one byte a character there).
+        if (i < n && i >= 8 && n - i < 8 && PutPlainEight(o - (8 - (n - i)), s + n - 8)) return o + (n - i);
         const size_t stop = std::min(i + 8, n);
         while (i < stop) o = PutEscapedChar(o, s, n, i);
     }
     return o;
 }
+
+// Room for bytes more after the first used bytes of storage, which only grows (so the
+// room is not filled with zeros on every use, as resizing a string to it would).
+char* RoomAfter(std::string& storage, size_t used, size_t bytes) {
+    if (storage.size() < used + bytes) storage.resize(std::max(used + bytes, 2 * storage.size()));
+    return &storage[used];
+}
+
+// A formatted text turned into the bytes of its line as it comes (PutEscapedUtf8), appended
+// after the first used bytes of storage. A UTF-16 pair that two pieces share is joined as in
+// one text.
+class EscapedOut : public QvFormatOut {
+public:
+    EscapedOut(std::string& storage, size_t& used) : m_storage(storage), m_used(used) {}
+    void Put(const wchar_t* s, size_t n) override {
+        if (n == 0) return;
+        char* const at = RoomAfter(m_storage, m_used, (n + 1) * kMaxBytesPerUnit);
+        char* o = at;
+        size_t i = 0;
+        if (m_pending != 0) {
+            const wchar_t pair[2] = {m_pending, s[0]};
+            size_t used = 0;
+            o = PutEscapedChar(o, pair, 2, used);
+            i = used - 1;
+            m_pending = 0;
+        }
+        if (sizeof(wchar_t) == 2 && n > i && IsHighSurrogate(s[n - 1])) m_pending = s[--n];
+        if (n > i) o = PutEscapedUtf8(o, s + i, n - i);
+        m_used += static_cast<size_t>(o - at);
+    }
+    // Writes out a pair's first half that no second half followed.
+    void Finish() {
+        if (m_pending == 0) return;
+        const wchar_t last[1] = {m_pending};
+        m_pending = 0;
+        size_t i = 0;
+        char* const at = RoomAfter(m_storage, m_used, kMaxBytesPerUnit);
+        m_used += static_cast<size_t>(PutEscapedChar(at, last, 1, i) - at);
+    }
+
+private:
+    static bool IsHighSurrogate(wchar_t c) {
+        const uint32_t u = static_cast<uint32_t>(c) & 0xFFFF;
+        return u >= 0xD800 && u <= 0xDBFF;
+    }
+    std::string& m_storage;
+    size_t& m_used;
+    wchar_t m_pending = 0;
+};
 
 // The result of ExitFunction as it follows " = " in the EXIT line.
 std::wstring ResultText(const QvFormatArg& result) {
@@ -259,25 +311,34 @@ void CQvLog::PushScope(const wchar_t* fmt, const QvFormatArg* args, size_t count
             return;
         }
         Scope scope;
-        // A capture keeps each scope's text for its EXIT record; a written line needs only the
-        // bytes, so the text is then formatted into memory the log keeps from line to line.
-        std::wstring& text = m_capturing ? scope.text : m_formatted;
-        text.clear();
-        QvFormatAppendV(text, fmt, args, count);
-        if (Writes(QvLogLevel::Enter)) {
-            const size_t before = m_scopeBytes.size();
-            m_scopeBytes.resize(before + text.size() * kMaxBytesPerUnit);
-            char* const at = &m_scopeBytes[before];
-            scope.encoded = static_cast<size_t>(PutEscapedUtf8(at, text.data(), text.size()) - at);
-            m_scopeBytes.resize(before + scope.encoded);
+        if (!m_capturing) {
+            // A written line needs only the bytes: the text is formatted straight into them.
+            const size_t before = m_scopeUsed;
+            try {
+                EscapedOut out(m_scopeBytes, m_scopeUsed);
+                QvFormatToV(out, fmt, args, count);
+                out.Finish();
+            } catch (const std::bad_alloc&) {
+                m_scopeUsed = before;
+                throw;
+            }
+            scope.encoded = m_scopeUsed - before;
+        } else {
+            // A capture keeps each scope's text for its EXIT record.
+            QvFormatAppendV(scope.text, fmt, args, count);
+            if (Writes(QvLogLevel::Enter)) {
+                char* const at = RoomAfter(m_scopeBytes, m_scopeUsed, scope.text.size() * kMaxBytesPerUnit);
+                scope.encoded = static_cast<size_t>(PutEscapedUtf8(at, scope.text.data(), scope.text.size()) - at);
+                m_scopeUsed += scope.encoded;
+            }
         }
-        Write(QvLogLevel::Enter, text, nullptr, scope.encoded);
+        Write(QvLogLevel::Enter, scope.text, nullptr, scope.encoded);
         try {
             m_scopes.push_back(std::move(scope));
         } catch (const std::bad_alloc&) {
             // The bytes belong to no scope now; left behind, later EXIT lines would take the
             // wrong ones.
-            if (scope.encoded != kNotEncoded) m_scopeBytes.resize(m_scopeBytes.size() - scope.encoded);
+            if (scope.encoded != kNotEncoded) m_scopeUsed -= scope.encoded;
             throw;
         }
     } catch (const std::bad_alloc&) {
@@ -296,14 +357,14 @@ void CQvLog::PopScope(const QvFormatArg* result) {
             m_scopes.pop_back();
         }
         if (m_traceActive) Write(QvLogLevel::Exit, scope.text, result, scope.encoded);
-        if (scope.encoded != kNotEncoded) m_scopeBytes.resize(m_scopeBytes.size() - scope.encoded);
+        if (scope.encoded != kNotEncoded) m_scopeUsed -= scope.encoded;
     } catch (const std::bad_alloc&) {
     }
 }
 
 void CQvLog::UnwindTo(size_t depth) {
     while (m_scopes.size() > depth) {
-        if (m_scopes.back().encoded != kNotEncoded) m_scopeBytes.resize(m_scopeBytes.size() - m_scopes.back().encoded);
+        if (m_scopes.back().encoded != kNotEncoded) m_scopeUsed -= m_scopes.back().encoded;
         m_scopes.pop_back();
     }
 }
@@ -334,7 +395,7 @@ void CQvLog::Write(QvLogLevel level, const std::wstring& text, const QvFormatArg
 
 // "TIME STAMP  [LEVEL] TEXT = RESULT", the text of an EXIT line joined with its result here
 // rather than in a string of its own. A scope's text is copied from the bytes its ENTER line
-// took (the last encoded bytes of m_scopeBytes) when there are any.
+// took (the last encoded of the m_scopeUsed bytes of m_scopeBytes) when there are any.
 void CQvLog::WriteLine(QvLogLevel level, const std::wstring& text, const QvFormatArg* result, size_t encoded) {
     const size_t start = AppendTimeStamp();
     try {
@@ -351,7 +412,7 @@ void CQvLog::WriteLine(QvLogLevel level, const std::wstring& text, const QvForma
         *o++ = ']';
         *o++ = ' ';
         if (encoded != kNotEncoded) {
-            std::memcpy(o, m_scopeBytes.data() + m_scopeBytes.size() - encoded, encoded);
+            std::memcpy(o, m_scopeBytes.data() + m_scopeUsed - encoded, encoded);
             o += encoded;
         } else {
             o = PutEscapedUtf8(o, text.data(), text.size());
@@ -380,27 +441,27 @@ char* CQvLog::Reserve(size_t bytes) {
 // a second of lines. Returns where the line begins in the buffer.
 size_t CQvLog::AppendTimeStamp() {
     const long long ms = NowMilliseconds();
-    const long long secs = ms / 1000;
-    if (secs != m_stampSecond) {
-        Flush();
-        m_stampSecond = secs;
-        char buf[24] = "";
-        const std::time_t t = static_cast<std::time_t>(secs);
-        // The library starts no threads, so the shared result of localtime is safe here.
-        if (const std::tm* tmv = std::localtime(&t)) std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", tmv);
-        std::snprintf(m_stamp, sizeof m_stamp, "%s.", buf);
+    const long long secs = ms >= 0 ? ms / 1000 : (ms - 999) / 1000;
+    if (ms != m_stampMs) {
+        if (secs != m_stampSecond) {
+            Flush();
+            m_stampSecond = secs;
+            char buf[32] = "";
+            const std::time_t t = static_cast<std::time_t>(secs);
+            // The library starts no threads, so the shared result of localtime is safe here.
+            if (const std::tm* tmv = std::localtime(&t)) std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", tmv);
+            m_stampLen = static_cast<size_t>(std::snprintf(m_stamp, sizeof m_stamp, "%s.000 ", buf));
+        }
+        m_stampMs = ms;
+        const int milli = static_cast<int>(ms - secs * 1000);
+        char* const digits = m_stamp + m_stampLen - 4;
+        digits[0] = static_cast<char>('0' + milli / 100);
+        digits[1] = static_cast<char>('0' + milli / 10 % 10);
+        digits[2] = static_cast<char>('0' + milli % 10);
     }
     const size_t start = m_used;
-    const size_t len = std::strlen(m_stamp);
-    char* o = Reserve(len + 5);
-    std::memcpy(o, m_stamp, len);
-    o += len;
-    const int milli = static_cast<int>(ms % 1000);
-    *o++ = static_cast<char>('0' + milli / 100);
-    *o++ = static_cast<char>('0' + milli / 10 % 10);
-    *o++ = static_cast<char>('0' + milli % 10);
-    *o++ = ' ';
-    m_used = static_cast<size_t>(o - &m_buffer[0]);
+    std::memcpy(Reserve(m_stampLen), m_stamp, m_stampLen);
+    m_used += m_stampLen;
     return start;
 }
 

@@ -14,6 +14,7 @@
 #include "QvFormat.h"
 
 #include <cstdint>
+#include <limits>
 #include <new>
 #include <string>
 #include <vector>
@@ -162,8 +163,11 @@ private:
     uint64_t m_fileBytes = 0;    // in the file now, written out or still gathered
     std::string m_buffer;        // lines not yet written out: the first m_used bytes
     size_t m_used = 0;
-    long long m_stampSecond = -1;  // the second m_stamp shows
-    char m_stamp[24] = "";         // "YYYY-MM-DD hh:mm:ss." of that second, local time
+    static constexpr long long kNoTime = std::numeric_limits<long long>::min();
+    long long m_stampSecond = kNoTime;  // the second m_stamp shows
+    long long m_stampMs = kNoTime;      // and the millisecond
+    char m_stamp[48] = "";              // "YYYY-MM-DD hh:mm:ss.mmm " of it, local time
+    size_t m_stampLen = 0;
     // The last reading of the clock, and until which count of the processor's time-stamp
     // counter its millisecond surely goes on; the counter's rate measured since sinceTsc.
     struct Clock {
@@ -183,8 +187,8 @@ private:
         size_t encoded = kNotEncoded;
     };
     std::vector<Scope> m_scopes;
-    std::string m_scopeBytes;
-    std::wstring m_formatted;  // the last ENTER text formatted while nothing is captured
+    std::string m_scopeBytes;  // the first m_scopeUsed bytes; the rest is room
+    size_t m_scopeUsed = 0;
     std::vector<QvLogRecord> m_captured;
     std::vector<std::wstring> m_errors;
 };

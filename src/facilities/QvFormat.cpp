@@ -127,12 +127,14 @@ void ParseLength(const wchar_t*& p, Spec& s) {
     else if (*p == L'I' || *p == L'z' || *p == L't') { s.bits = ptrBits; ++p; }
 }
 
-void Pad(std::wstring& out, int count, wchar_t ch) {
+template <class Out>
+void Pad(Out& out, int count, wchar_t ch) {
     if (count > 0) out.append(static_cast<size_t>(count), ch);
 }
 
 // Places body (with its sign or prefix) in the field, honouring "-" and the zero flag.
-void EmitField(std::wstring& out, const Spec& s, const std::wstring& prefix,
+template <class Out>
+void EmitField(Out& out, const Spec& s, const std::wstring& prefix,
                const std::wstring& body, bool zeroPad) {
     const int len = static_cast<int>(prefix.size() + body.size());
     const int fill = s.width - len;
@@ -169,7 +171,8 @@ std::wstring Digits(unsigned long long v, unsigned base, bool upper) {
 bool Plain(const Spec& s) { return s.width == 0 && s.precision < 0; }
 
 // Decimal digits of v, with a leading "-" when negative, appended in one piece.
-void AppendDecimal(std::wstring& out, unsigned long long v, bool negative) {
+template <class Out>
+void AppendDecimal(Out& out, unsigned long long v, bool negative) {
     wchar_t buf[24];
     wchar_t* end = buf + 24;
     wchar_t* p = end;
@@ -181,7 +184,8 @@ void AppendDecimal(std::wstring& out, unsigned long long v, bool negative) {
     out.append(p, end);
 }
 
-void FormatInteger(std::wstring& out, const Spec& s, const QvFormatArg& a) {
+template <class Out>
+void FormatInteger(Out& out, const Spec& s, const QvFormatArg& a) {
     const unsigned long long raw = LowBits(a.asUnsigned(), s.bits);
     const bool isSigned = s.conv == L'd' || s.conv == L'i';
     bool negative = false;
@@ -211,7 +215,8 @@ void FormatInteger(std::wstring& out, const Spec& s, const QvFormatArg& a) {
     EmitField(out, s, prefix, body, s.zero && s.precision < 0);
 }
 
-void FormatFloat(std::wstring& out, const Spec& s, double v) {
+template <class Out>
+void FormatFloat(Out& out, const Spec& s, double v) {
     std::string fmt = "%";
     if (s.left) fmt += '-';
     if (s.plus) fmt += '+';
@@ -231,7 +236,8 @@ void FormatFloat(std::wstring& out, const Spec& s, double v) {
     out.append(buf.begin(), buf.begin() + n);
 }
 
-void FormatString(std::wstring& out, const Spec& s, const QvFormatArg& a) {
+template <class Out>
+void FormatString(Out& out, const Spec& s, const QvFormatArg& a) {
     // The common case, a text as it is, goes straight into the output.
     if (Plain(s) && a.kind() == QvFormatArg::WideString && a.asWide()) {
         out += a.asWide();
@@ -252,7 +258,8 @@ void FormatString(std::wstring& out, const Spec& s, const QvFormatArg& a) {
     EmitField(out, s, std::wstring(), body, s.zero);
 }
 
-void FormatChar(std::wstring& out, const Spec& s, const QvFormatArg& a) {
+template <class Out>
+void FormatChar(Out& out, const Spec& s, const QvFormatArg& a) {
     if (!IsIntegerKind(a)) {
         out += kWrongKind;
         return;
@@ -261,7 +268,8 @@ void FormatChar(std::wstring& out, const Spec& s, const QvFormatArg& a) {
 }
 
 // "%p": the address in upper-case hex, as wide as a pointer, as Windows prints it.
-void FormatPointer(std::wstring& out, const Spec& s, const QvFormatArg& a) {
+template <class Out>
+void FormatPointer(Out& out, const Spec& s, const QvFormatArg& a) {
     const void* ptr = nullptr;
     switch (a.kind()) {
         case QvFormatArg::Pointer: ptr = a.asPointer(); break;
@@ -280,7 +288,8 @@ bool IsFloatConv(wchar_t c) {
 }
 
 // Formats one argument by its conversion; false when the conversion is not one we know.
-bool FormatOne(std::wstring& out, const Spec& s, ArgCursor& cur) {
+template <class Out>
+bool FormatOne(Out& out, const Spec& s, ArgCursor& cur) {
     const wchar_t c = s.conv;
     const bool known = c == L'd' || c == L'i' || c == L'u' || c == L'x' || c == L'X' ||
                        c == L'o' || c == L'c' || c == L'C' || c == L's' || c == L'S' ||
@@ -304,13 +313,20 @@ bool FormatOne(std::wstring& out, const Spec& s, ArgCursor& cur) {
 }
 
 // Handles the conversion starting at p (just after "%"); returns where the text goes on.
-const wchar_t* FormatConversion(std::wstring& out, const wchar_t* start, ArgCursor& cur) {
+template <class Out>
+const wchar_t* FormatConversion(Out& out, const wchar_t* start, ArgCursor& cur) {
     const wchar_t* p = start;
     if (*p == L'%') {
         out += L'%';
         return p + 1;
     }
     Spec s;
+    if (*p == L's' || *p == L'd') {
+        // "%s" or "%d" alone, most conversions of a trace: nothing to parse.
+        s.conv = *p;
+        FormatOne(out, s, cur);
+        return p + 1;
+    }
     ParseFlags(p, s);
     ParseWidthAndPrecision(p, s, cur);
     ParseLength(p, s);
@@ -330,7 +346,43 @@ const wchar_t* FormatConversion(std::wstring& out, const wchar_t* start, ArgCurs
 
 }  // namespace
 
-void QvFormatAppendV(std::wstring& out, const wchar_t* fmt, const QvFormatArg* args, size_t count) {
+// Pieces of a text to a QvFormatOut, through the members of std::wstring the formatting uses.
+class PieceOut {
+public:
+    explicit PieceOut(QvFormatOut& out) : m_out(out) {}
+    void append(const wchar_t* begin, const wchar_t* end) {
+        if (end > begin) m_out.Put(begin, static_cast<size_t>(end - begin));
+    }
+    void append(size_t count, wchar_t ch) {
+        wchar_t run[64];
+        std::wmemset(run, ch, 64);
+        for (; count > 64; count -= 64) m_out.Put(run, 64);
+        if (count > 0) m_out.Put(run, count);
+    }
+    // Narrow text (a formatted floating-point number): ASCII.
+    void append(std::string::const_iterator begin, std::string::const_iterator end) {
+        const std::wstring wide(begin, end);
+        m_out.Put(wide.data(), wide.size());
+    }
+    PieceOut& operator+=(wchar_t ch) {
+        m_out.Put(&ch, 1);
+        return *this;
+    }
+    PieceOut& operator+=(const wchar_t* text) {
+        m_out.Put(text, std::wcslen(text));
+        return *this;
+    }
+    PieceOut& operator+=(const std::wstring& text) {
+        m_out.Put(text.data(), text.size());
+        return *this;
+    }
+
+private:
+    QvFormatOut& m_out;
+};
+
+template <class Out>
+void FormatAll(Out& out, const wchar_t* fmt, const QvFormatArg* args, size_t count) {
     if (!fmt) return;
     ArgCursor cur(args, count);
     const wchar_t* p = fmt;
@@ -342,6 +394,15 @@ void QvFormatAppendV(std::wstring& out, const wchar_t* fmt, const QvFormatArg* a
         if (!*pct) break;
         p = FormatConversion(out, pct + 1, cur);
     }
+}
+
+void QvFormatAppendV(std::wstring& out, const wchar_t* fmt, const QvFormatArg* args, size_t count) {
+    FormatAll(out, fmt, args, count);
+}
+
+void QvFormatToV(QvFormatOut& out, const wchar_t* fmt, const QvFormatArg* args, size_t count) {
+    PieceOut pieces(out);
+    FormatAll(pieces, fmt, args, count);
 }
 
 std::wstring QvFormatV(const wchar_t* fmt, const QvFormatArg* args, size_t count) {

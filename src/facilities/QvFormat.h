@@ -68,6 +68,18 @@ QVSPLIT_API std::wstring QvFormatV(const wchar_t* fmt, const QvFormatArg* args, 
 // The same, appended to out (whose memory a caller formatting many texts may keep).
 QVSPLIT_API void QvFormatAppendV(std::wstring& out, const wchar_t* fmt, const QvFormatArg* args, size_t count);
 
+// Takes a formatted text piece by piece (QvFormatToV), for a caller that turns it into
+// something else on the way, such as the bytes of a log line, rather than keep it whole.
+class QVSPLIT_API QvFormatOut {
+public:
+    virtual void Put(const wchar_t* text, size_t length) = 0;
+
+protected:
+    ~QvFormatOut() = default;
+};
+// The text QvFormatV makes, handed to out in pieces.
+QVSPLIT_API void QvFormatToV(QvFormatOut& out, const wchar_t* fmt, const QvFormatArg* args, size_t count);
+
 // Formats fmt with the given arguments (any type QvFormatArg takes, CQvString included).
 template <class... A>
 std::wstring QvFormat(const wchar_t* fmt, const A&... args) {

@@ -1,6 +1,7 @@
 // CQvLog: lines written through QVSPLIT_LOG, scopes and results, escaping, capture, inactive
 // path, when gathered lines reach the file, and the bound on its size.
 #include "facilities/CQvLog.h"
+#include "facilities/CQvPathText.h"
 
 #include "platform/QvPlatform.h"
 #include "support/QvTestSupport.h"
@@ -303,6 +304,7 @@ TEST(CQvLog, FileLinesMatchTheCapturedRecords) {
     unpaired += static_cast<wchar_t>(0xD800);
     unpaired += L" surrogate";
     const wchar_t* none = nullptr;
+    const CQvPathText path(L"C:\\p\u00e9\r");
     // Characters just inside and just outside printable ASCII, each at every place of a
     // block of eight.
     std::wstring edges;
@@ -325,6 +327,24 @@ TEST(CQvLog, FileLinesMatchTheCapturedRecords) {
         {"lone surrogate", [&] { log->AddInfo(L"%s", unpaired); }},
         {"text longer than a write block", [&] { log->AddWarning(L"%s", longText); }},
         {"carriage return and line feed", [&] { log->AddError(L"one\r\ntwo"); }},
+        {"entry text with every kind of conversion",
+         [&] {
+             log->EnterFunction(L"F(%s|%5d|%-4s|%.2s|%x|%lld|%c|%05.1f|%%|%s|%d|%s|%S|%.3s|%", L"a\nb", -42, L"ab",
+                                L"\u00e9\u65e5\U0001F600", 255u, -5000000000LL, L'\u00e9', 2.5, none, L"x", 1,
+                                "narrow \xc3\xa9", path);
+             log->ExitFunction(0);
+         }},
+        {"entry text of a long argument", [&] { log->EnterFunction(L"L(%s)", longText); log->ExitFunction(); }},
+        // Where wchar_t has 16 bits, the halves of one character in the format and the argument.
+        {"pair split between the text and its argument",
+         [&] {
+             log->EnterFunction(L"P(\xD83D%s", L"\xDE00)");
+             log->EnterFunction(L"Q(%s\xDE00)", L"\xD83D");
+             log->EnterFunction(L"R(%s)", unpaired + L"\xD83D");
+             log->ExitFunction();
+             log->ExitFunction();
+             log->ExitFunction();
+         }},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.label);
@@ -333,9 +353,17 @@ TEST(CQvLog, FileLinesMatchTheCapturedRecords) {
         row.write();
         const std::vector<QvLogRecord> captured = log->StopCapture();
         log->SetDestination(nullptr);
-        const std::vector<std::string> lines = ReadLines(file);
+        std::vector<std::string> lines = ReadLines(file);
         ASSERT_EQ(captured.size(), lines.size());
         for (size_t i = 0; i < lines.size(); ++i) EXPECT_EQ(ExpectedRecord(captured[i]), Record(lines[i]));
+        std::filesystem::remove(file);
+        // Written again with nothing captured: the lines are made without the text as a whole.
+        log->SetDestination(file.c_str());
+        row.write();
+        log->SetDestination(nullptr);
+        lines = ReadLines(file);
+        ASSERT_EQ(captured.size(), lines.size());
+        for (size_t i = 0; i < lines.size(); ++i) EXPECT_EQ(ExpectedRecord(captured[i]), Record(lines[i])) << "uncaptured";
         std::filesystem::remove(file);
     }
 }
