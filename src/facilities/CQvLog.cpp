@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <memory>
 #include <new>
 #include <string>
 #include <utility>
@@ -203,6 +204,76 @@ private:
     wchar_t m_pending = 0;
 };
 
+// Whether a character is the first or the second half of a UTF-16 pair.
+bool IsHalfOfPair(wchar_t c) {
+    const uint32_t u = static_cast<uint32_t>(c);
+    return sizeof(wchar_t) == 2 && u >= 0xD800 && u <= 0xDFFF;
+}
+
+// The end of the conversion that starts at p (just after its "%"), when it is one that takes
+// exactly one argument and no "*"; null otherwise ("%%" included).
+const wchar_t* EndOfSimpleConversion(const wchar_t* p) {
+    while (*p == L'-' || *p == L'+' || *p == L' ' || *p == L'#' || *p == L'0') ++p;
+    while (*p >= L'0' && *p <= L'9') ++p;
+    if (*p == L'.') {
+        ++p;
+        while (*p >= L'0' && *p <= L'9') ++p;
+    }
+    if (std::wcsncmp(p, L"I64", 3) == 0 || std::wcsncmp(p, L"I32", 3) == 0) p += 3;
+    else if (std::wcsncmp(p, L"ll", 2) == 0 || std::wcsncmp(p, L"hh", 2) == 0) p += 2;
+    else if (*p && std::wcschr(L"hlwLjIzt", *p)) ++p;
+    if (*p == 0 || !std::wcschr(L"diuxXocCsSpneEfFgGaA", *p)) return nullptr;
+    return p + 1;
+}
+
+}  // namespace
+
+// An entry format taken apart once: the bytes of its texts between conversions, escaped, and
+// each conversion on its own, so that the next line of the same format copies its texts
+// instead of converting them again. Kept by where the format is, and used only while the
+// text there is still the same.
+struct CQvLog::CompiledFormat {
+    const wchar_t* where = nullptr;
+    std::wstring source;
+    bool usable = false;  // false: a conversion with "*", or "%%", or a lone "%"; not taken apart
+    std::string bytes;    // the texts' bytes, one after another
+    struct Piece {
+        size_t bytes;             // of text before the conversion
+        std::wstring conversion;  // empty for the text after the last one
+    };
+    std::vector<Piece> pieces;
+
+    void Compile(const wchar_t* fmt) {
+        where = fmt;
+        source = fmt;
+        usable = false;
+        bytes.clear();
+        pieces.clear();
+        const wchar_t* p = fmt;
+        for (;;) {
+            const wchar_t* pct = std::wcschr(p, L'%');
+            const wchar_t* end = pct ? pct : p + std::wcslen(p);
+            // A pair's halves at the edge of a text could belong with an argument's.
+            if (end > p && (IsHalfOfPair(*p) || IsHalfOfPair(end[-1]))) return;
+            const size_t before = bytes.size();
+            bytes.resize(before + static_cast<size_t>(end - p) * kMaxBytesPerUnit);
+            char* const at = &bytes[before];
+            bytes.resize(before + static_cast<size_t>(PutEscapedUtf8(at, p, static_cast<size_t>(end - p)) - at));
+            if (!pct) {
+                pieces.push_back(Piece{bytes.size() - before, std::wstring()});
+                usable = true;
+                return;
+            }
+            const wchar_t* const convEnd = EndOfSimpleConversion(pct + 1);
+            if (!convEnd) return;
+            pieces.push_back(Piece{bytes.size() - before, std::wstring(pct, convEnd)});
+            p = convEnd;
+        }
+    }
+};
+
+namespace {
+
 // The result of ExitFunction as it follows " = " in the EXIT line.
 std::wstring ResultText(const QvFormatArg& result) {
     switch (result.kind()) {
@@ -316,7 +387,24 @@ void CQvLog::PushScope(const wchar_t* fmt, const QvFormatArg* args, size_t count
             const size_t before = m_scopeUsed;
             try {
                 EscapedOut out(m_scopeBytes, m_scopeUsed);
-                QvFormatToV(out, fmt, args, count);
+                const CompiledFormat* compiled = Compiled(fmt);
+                if (!compiled) {
+                    QvFormatToV(out, fmt, args, count);
+                } else {
+                    size_t at = 0;
+                    size_t next = 0;
+                    for (const CompiledFormat::Piece& piece : compiled->pieces) {
+                        out.Finish();  // a pair's half that ended the last argument comes first
+                        std::memcpy(RoomAfter(m_scopeBytes, m_scopeUsed, piece.bytes), compiled->bytes.data() + at,
+                                    piece.bytes);
+                        m_scopeUsed += piece.bytes;
+                        at += piece.bytes;
+                        if (piece.conversion.empty()) break;
+                        // Past the last argument, the conversion shows that one is missing.
+                        QvFormatToV(out, piece.conversion.c_str(), args + next, next < count ? 1 : 0);
+                        if (next < count) ++next;
+                    }
+                }
                 out.Finish();
             } catch (const std::bad_alloc&) {
                 m_scopeUsed = before;
@@ -344,6 +432,17 @@ void CQvLog::PushScope(const wchar_t* fmt, const QvFormatArg* args, size_t count
     } catch (const std::bad_alloc&) {
         // Logging must never fail its caller.
     }
+}
+
+// The format taken apart, from the last time it was met here or now; null when it cannot be
+// (the text is then formatted as a whole).
+const CQvLog::CompiledFormat* CQvLog::Compiled(const wchar_t* fmt) {
+    if (m_compiled.empty()) m_compiled.resize(kCompiledFormats);
+    std::unique_ptr<CompiledFormat>& slot = m_compiled[(reinterpret_cast<uintptr_t>(fmt) >> 3) % kCompiledFormats];
+    if (!slot) slot.reset(new CompiledFormat);
+    // The same place may hold another text by now (a format made at run time).
+    if (slot->where != fmt || std::wcsncmp(slot->source.c_str(), fmt, slot->source.size() + 1) != 0) slot->Compile(fmt);
+    return slot->usable ? slot.get() : nullptr;
 }
 
 void CQvLog::ExitFunction() { PopScope(nullptr); }

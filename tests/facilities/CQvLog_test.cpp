@@ -334,6 +334,16 @@ TEST(CQvLog, FileLinesMatchTheCapturedRecords) {
                                 "narrow \xc3\xa9", path);
              log->ExitFunction(0);
          }},
+        {"format changed where it was",
+         [&] {
+             std::wstring format;
+             format.reserve(32);  // one place for every text
+             for (const wchar_t* changed : {L"A(%s) %d", L"B(%s) %d", L"B(%s)", L"B(%s) %d %%", L"B(%s) %*d"}) {
+                 format.assign(changed);
+                 log->EnterFunction(format.c_str(), L"x", 7);
+             }
+             for (int i = 0; i < 5; ++i) log->ExitFunction();
+         }},
         {"entry text of a long argument", [&] { log->EnterFunction(L"L(%s)", longText); log->ExitFunction(); }},
         // Where wchar_t has 16 bits, the halves of one character in the format and the argument.
         {"pair split between the text and its argument",
