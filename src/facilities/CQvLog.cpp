@@ -240,6 +240,7 @@ struct CQvLog::CompiledFormat {
     struct Piece {
         size_t bytes;             // of text before the conversion
         std::wstring conversion;  // empty for the text after the last one
+        bool plainText;           // "%s" or "%S" alone
     };
     std::vector<Piece> pieces;
 
@@ -260,13 +261,14 @@ struct CQvLog::CompiledFormat {
             char* const at = &bytes[before];
             bytes.resize(before + static_cast<size_t>(PutEscapedUtf8(at, p, static_cast<size_t>(end - p)) - at));
             if (!pct) {
-                pieces.push_back(Piece{bytes.size() - before, std::wstring()});
+                pieces.push_back(Piece{bytes.size() - before, std::wstring(), false});
                 usable = true;
                 return;
             }
             const wchar_t* const convEnd = EndOfSimpleConversion(pct + 1);
             if (!convEnd) return;
-            pieces.push_back(Piece{bytes.size() - before, std::wstring(pct, convEnd)});
+            const bool plainText = convEnd == pct + 2 && (pct[1] == L's' || pct[1] == L'S');
+            pieces.push_back(Piece{bytes.size() - before, std::wstring(pct, convEnd), plainText});
             p = convEnd;
         }
     }
@@ -400,8 +402,14 @@ void CQvLog::PushScope(const wchar_t* fmt, const QvFormatArg* args, size_t count
                         m_scopeUsed += piece.bytes;
                         at += piece.bytes;
                         if (piece.conversion.empty()) break;
-                        // Past the last argument, the conversion shows that one is missing.
-                        QvFormatToV(out, piece.conversion.c_str(), args + next, next < count ? 1 : 0);
+                        if (piece.plainText && next < count && args[next].kind() == QvFormatArg::WideString &&
+                            args[next].asWide()) {
+                            // A text as it is, most arguments of a trace.
+                            out.Put(args[next].asWide(), std::wcslen(args[next].asWide()));
+                        } else {
+                            // Past the last argument, the conversion shows that one is missing.
+                            QvFormatToV(out, piece.conversion.c_str(), args + next, next < count ? 1 : 0);
+                        }
                         if (next < count) ++next;
                     }
                 }
