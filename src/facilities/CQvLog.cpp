@@ -506,18 +506,21 @@ void CQvLog::Write(QvLogLevel level, const std::wstring& text, const QvFormatArg
 void CQvLog::WriteLine(QvLogLevel level, const std::wstring& text, const QvFormatArg* result, size_t encoded) {
     const size_t start = AppendTimeStamp();
     try {
+        // Indentation and "[LEVEL] " are copied at their longest, in a few fixed-size moves,
+        // and the line then goes on where they really end.
+        static const char kSpaces[2 * kMaxIndent + 1] = "                                                                ";
+        static const char kHeads[5][12] = {"[ENTER] ", "[EXIT] ", "[ERROR] ", "[WARNING] ", "[INFO] "};
+        static const unsigned char kHeadLengths[5] = {8, 7, 8, 10, 7};
+        static_assert(static_cast<int>(QvLogLevel::Enter) == 0 && static_cast<int>(QvLogLevel::Info) == 4,
+                      "the heads follow the order of the levels");
         const size_t indent = std::min(m_scopes.size(), kMaxIndent) * 2;
-        const char* name = LevelName(level);
-        const size_t nameLen = std::strlen(name);
+        const size_t head = static_cast<size_t>(level);
         const size_t textBytes = encoded != kNotEncoded ? encoded : text.size() * kMaxBytesPerUnit;
-        char* o = Reserve(indent + nameLen + 3 + textBytes + 1);
-        std::memset(o, ' ', indent);
+        char* o = Reserve(2 * kMaxIndent + sizeof kHeads[0] + textBytes + 1);
+        std::memcpy(o, kSpaces, 2 * kMaxIndent);
         o += indent;
-        *o++ = '[';
-        std::memcpy(o, name, nameLen);
-        o += nameLen;
-        *o++ = ']';
-        *o++ = ' ';
+        std::memcpy(o, kHeads[head], sizeof kHeads[0]);
+        o += kHeadLengths[head];
         if (encoded != kNotEncoded) {
             std::memcpy(o, m_scopeBytes.data() + m_scopeUsed - encoded, encoded);
             o += encoded;

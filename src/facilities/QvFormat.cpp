@@ -344,8 +344,6 @@ const wchar_t* FormatConversion(Out& out, const wchar_t* start, ArgCursor& cur) 
     return p + 1;
 }
 
-}  // namespace
-
 // Pieces of a text to a QvFormatOut, through the members of std::wstring the formatting uses.
 class PieceOut {
 public:
@@ -395,6 +393,8 @@ void FormatAll(Out& out, const wchar_t* fmt, const QvFormatArg* args, size_t cou
         p = FormatConversion(out, pct + 1, cur);
     }
 }
+
+}  // namespace
 
 void QvFormatAppendV(std::wstring& out, const wchar_t* fmt, const QvFormatArg* args, size_t count) {
     FormatAll(out, fmt, args, count);
