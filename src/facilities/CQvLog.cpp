@@ -162,6 +162,17 @@ char* RoomAfter(std::string& storage, size_t used, size_t bytes) {
     return &storage[used];
 }
 
+// Whether a character is the first or the second half of a UTF-16 pair.
+bool IsHalfOfPair(wchar_t c) {
+    const uint32_t u = static_cast<uint32_t>(c);
+    return sizeof(wchar_t) == 2 && u >= 0xD800 && u <= 0xDFFF;
+}
+
+bool IsHighSurrogate(wchar_t c) {
+    const uint32_t u = static_cast<uint32_t>(c);
+    return sizeof(wchar_t) == 2 && u >= 0xD800 && u <= 0xDBFF;
+}
+
 // A formatted text turned into the bytes of its line as it comes (PutEscapedUtf8), appended
 // after the first used bytes of storage. A UTF-16 pair that two pieces share is joined as in
 // one text.
@@ -180,7 +191,7 @@ public:
             i = used - 1;
             m_pending = 0;
         }
-        if (sizeof(wchar_t) == 2 && n > i && IsHighSurrogate(s[n - 1])) m_pending = s[--n];
+        if (n > i && IsHighSurrogate(s[n - 1])) m_pending = s[--n];
         if (n > i) o = PutEscapedUtf8(o, s + i, n - i);
         m_used += static_cast<size_t>(o - at);
     }
@@ -194,37 +205,20 @@ public:
         m_used += static_cast<size_t>(PutEscapedChar(at, last, 1, i) - at);
     }
 
-private:
-    static bool IsHighSurrogate(wchar_t c) {
-        const uint32_t u = static_cast<uint32_t>(c) & 0xFFFF;
-        return u >= 0xD800 && u <= 0xDBFF;
+    // Bytes already escaped, after what came before (a pair's first half left open ends
+    // there, alone).
+    void PutBytes(const char* bytes, size_t n) {
+        Finish();
+        std::memcpy(RoomAfter(m_storage, m_used, n), bytes, n);
+        m_used += n;
     }
+
+private:
     std::string& m_storage;
     size_t& m_used;
     wchar_t m_pending = 0;
 };
 
-// Whether a character is the first or the second half of a UTF-16 pair.
-bool IsHalfOfPair(wchar_t c) {
-    const uint32_t u = static_cast<uint32_t>(c);
-    return sizeof(wchar_t) == 2 && u >= 0xD800 && u <= 0xDFFF;
-}
-
-// The end of the conversion that starts at p (just after its "%"), when it is one that takes
-// exactly one argument and no "*"; null otherwise ("%%" included).
-const wchar_t* EndOfSimpleConversion(const wchar_t* p) {
-    while (*p == L'-' || *p == L'+' || *p == L' ' || *p == L'#' || *p == L'0') ++p;
-    while (*p >= L'0' && *p <= L'9') ++p;
-    if (*p == L'.') {
-        ++p;
-        while (*p >= L'0' && *p <= L'9') ++p;
-    }
-    if (std::wcsncmp(p, L"I64", 3) == 0 || std::wcsncmp(p, L"I32", 3) == 0) p += 3;
-    else if (std::wcsncmp(p, L"ll", 2) == 0 || std::wcsncmp(p, L"hh", 2) == 0) p += 2;
-    else if (*p && std::wcschr(L"hlwLjIzt", *p)) ++p;
-    if (*p == 0 || !std::wcschr(L"diuxXocCsSpneEfFgGaA", *p)) return nullptr;
-    return p + 1;
-}
 
 }  // namespace
 
@@ -250,26 +244,47 @@ struct CQvLog::CompiledFormat {
         usable = false;
         bytes.clear();
         pieces.clear();
+        size_t used = 0;
+        EscapedOut out(bytes, used);
         const wchar_t* p = fmt;
         for (;;) {
             const wchar_t* pct = std::wcschr(p, L'%');
             const wchar_t* end = pct ? pct : p + std::wcslen(p);
             // A pair's halves at the edge of a text could belong with an argument's.
             if (end > p && (IsHalfOfPair(*p) || IsHalfOfPair(end[-1]))) return;
-            const size_t before = bytes.size();
-            bytes.resize(before + static_cast<size_t>(end - p) * kMaxBytesPerUnit);
-            char* const at = &bytes[before];
-            bytes.resize(before + static_cast<size_t>(PutEscapedUtf8(at, p, static_cast<size_t>(end - p)) - at));
+            const size_t before = used;
+            out.Put(p, static_cast<size_t>(end - p));
             if (!pct) {
-                pieces.push_back(Piece{bytes.size() - before, std::wstring(), false});
+                pieces.push_back(Piece{used - before, std::wstring(), false});
+                bytes.resize(used);
                 usable = true;
                 return;
             }
-            const wchar_t* const convEnd = EndOfSimpleConversion(pct + 1);
+            const wchar_t* const convEnd = QvFormatConversionEnd(pct + 1);
             if (!convEnd) return;
             const bool plainText = convEnd == pct + 2 && (pct[1] == L's' || pct[1] == L'S');
-            pieces.push_back(Piece{bytes.size() - before, std::wstring(pct, convEnd), plainText});
+            pieces.push_back(Piece{used - before, std::wstring(pct, convEnd), plainText});
             p = convEnd;
+        }
+    }
+
+    // The text of the format with its arguments, into out: the texts' bytes as they are,
+    // each conversion formatted on its own.
+    void FormatInto(EscapedOut& out, const QvFormatArg* args, size_t count) const {
+        size_t at = 0;
+        size_t next = 0;
+        for (const Piece& piece : pieces) {
+            out.PutBytes(bytes.data() + at, piece.bytes);
+            at += piece.bytes;
+            if (piece.conversion.empty()) break;
+            if (piece.plainText && next < count && args[next].kind() == QvFormatArg::WideString && args[next].asWide()) {
+                // A text as it is, most arguments of a trace.
+                out.Put(args[next].asWide(), std::wcslen(args[next].asWide()));
+            } else {
+                // Past the last argument, the conversion shows that one is missing.
+                QvFormatToV(out, piece.conversion.c_str(), args + next, next < count ? 1 : 0);
+            }
+            if (next < count) ++next;
         }
     }
 };
@@ -389,29 +404,10 @@ void CQvLog::PushScope(const wchar_t* fmt, const QvFormatArg* args, size_t count
             const size_t before = m_scopeUsed;
             try {
                 EscapedOut out(m_scopeBytes, m_scopeUsed);
-                const CompiledFormat* compiled = Compiled(fmt);
-                if (!compiled) {
-                    QvFormatToV(out, fmt, args, count);
+                if (const CompiledFormat* compiled = Compiled(fmt)) {
+                    compiled->FormatInto(out, args, count);
                 } else {
-                    size_t at = 0;
-                    size_t next = 0;
-                    for (const CompiledFormat::Piece& piece : compiled->pieces) {
-                        out.Finish();  // a pair's half that ended the last argument comes first
-                        std::memcpy(RoomAfter(m_scopeBytes, m_scopeUsed, piece.bytes), compiled->bytes.data() + at,
-                                    piece.bytes);
-                        m_scopeUsed += piece.bytes;
-                        at += piece.bytes;
-                        if (piece.conversion.empty()) break;
-                        if (piece.plainText && next < count && args[next].kind() == QvFormatArg::WideString &&
-                            args[next].asWide()) {
-                            // A text as it is, most arguments of a trace.
-                            out.Put(args[next].asWide(), std::wcslen(args[next].asWide()));
-                        } else {
-                            // Past the last argument, the conversion shows that one is missing.
-                            QvFormatToV(out, piece.conversion.c_str(), args + next, next < count ? 1 : 0);
-                        }
-                        if (next < count) ++next;
-                    }
+                    QvFormatToV(out, fmt, args, count);
                 }
                 out.Finish();
             } catch (const std::bad_alloc&) {
@@ -423,9 +419,11 @@ void CQvLog::PushScope(const wchar_t* fmt, const QvFormatArg* args, size_t count
             // A capture keeps each scope's text for its EXIT record.
             QvFormatAppendV(scope.text, fmt, args, count);
             if (Writes(QvLogLevel::Enter)) {
-                char* const at = RoomAfter(m_scopeBytes, m_scopeUsed, scope.text.size() * kMaxBytesPerUnit);
-                scope.encoded = static_cast<size_t>(PutEscapedUtf8(at, scope.text.data(), scope.text.size()) - at);
-                m_scopeUsed += scope.encoded;
+                const size_t before = m_scopeUsed;
+                EscapedOut out(m_scopeBytes, m_scopeUsed);
+                out.Put(scope.text.data(), scope.text.size());
+                out.Finish();
+                scope.encoded = m_scopeUsed - before;
             }
         }
         Write(QvLogLevel::Enter, scope.text, nullptr, scope.encoded);

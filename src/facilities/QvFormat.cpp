@@ -287,14 +287,17 @@ bool IsFloatConv(wchar_t c) {
            c == L'a' || c == L'A';
 }
 
+// The conversions that take an argument; any other letter is printed as it stands.
+bool IsKnownConv(wchar_t c) {
+    return c == L'd' || c == L'i' || c == L'u' || c == L'x' || c == L'X' || c == L'o' || c == L'c' ||
+           c == L'C' || c == L's' || c == L'S' || c == L'p' || c == L'n' || IsFloatConv(c);
+}
+
 // Formats one argument by its conversion; false when the conversion is not one we know.
 template <class Out>
 bool FormatOne(Out& out, const Spec& s, ArgCursor& cur) {
     const wchar_t c = s.conv;
-    const bool known = c == L'd' || c == L'i' || c == L'u' || c == L'x' || c == L'X' ||
-                       c == L'o' || c == L'c' || c == L'C' || c == L's' || c == L'S' ||
-                       c == L'p' || c == L'n' || IsFloatConv(c);
-    if (!known) return false;
+    if (!IsKnownConv(c)) return false;
     QvFormatArg a;
     if (!cur.Next(a)) {
         out += kMissing;
@@ -398,6 +401,20 @@ void FormatAll(Out& out, const wchar_t* fmt, const QvFormatArg* args, size_t cou
 
 void QvFormatAppendV(std::wstring& out, const wchar_t* fmt, const QvFormatArg* args, size_t count) {
     FormatAll(out, fmt, args, count);
+}
+
+const wchar_t* QvFormatConversionEnd(const wchar_t* start) {
+    if (!start) return nullptr;
+    // The conversion is read as FormatConversion reads it, with no arguments to take.
+    Spec s;
+    ArgCursor none(nullptr, 0);
+    const wchar_t* p = start;
+    ParseFlags(p, s);
+    if (*p == L'*') return nullptr;
+    ParseWidthAndPrecision(p, s, none);
+    if (p[-1] == L'*') return nullptr;
+    ParseLength(p, s);
+    return IsKnownConv(*p) ? p + 1 : nullptr;
 }
 
 void QvFormatToV(QvFormatOut& out, const wchar_t* fmt, const QvFormatArg* args, size_t count) {

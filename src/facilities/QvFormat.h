@@ -80,6 +80,10 @@ protected:
 // The text QvFormatV makes, handed to out in pieces.
 QVSPLIT_API void QvFormatToV(QvFormatOut& out, const wchar_t* fmt, const QvFormatArg* args, size_t count);
 
+// The end of the conversion that begins at start (just after its "%") when it takes exactly
+// one argument (no "*" width or precision, not "%%"); null otherwise.
+QVSPLIT_API const wchar_t* QvFormatConversionEnd(const wchar_t* start);
+
 // Formats fmt with the given arguments (any type QvFormatArg takes, CQvString included).
 template <class... A>
 std::wstring QvFormat(const wchar_t* fmt, const A&... args) {

@@ -163,4 +163,20 @@ TEST(QvFormat, TemplateTakesStringClassesAndMixedTypes) {
               QvFormat(L"%s size=%lld MB=%d", path, size, mb));
 }
 
+// Where a conversion ends, for a caller that formats one conversion at a time: only those
+// that take exactly one argument have an end.
+TEST(QvFormat, ConversionEndCoversOneArgumentConversions) {
+    const struct {
+        const wchar_t* after;  // the text after "%"
+        int length;            // of the conversion, or -1 when it has no end
+    } rows[] = {
+        {L"s rest", 1}, {L"-5.2lld)", 7}, {L"I64u", 4}, {L"#08x", 4}, {L".3s", 3}, {L"hhd", 3},
+        {L"*d", -1}, {L"5.*s", -1}, {L"%", -1}, {L"", -1}, {L"q", -1}, {L"5", -1},
+    };
+    for (const auto& row : rows) {
+        const wchar_t* end = QvFormatConversionEnd(row.after);
+        EXPECT_EQ(row.length, end ? static_cast<int>(end - row.after) : -1) << row.after;
+    }
+}
+
 }  // namespace
