@@ -410,9 +410,10 @@ const wchar_t* QvFormatConversionEnd(const wchar_t* start) {
     ArgCursor none(nullptr, 0);
     const wchar_t* p = start;
     ParseFlags(p, s);
-    if (*p == L'*') return nullptr;
+    const wchar_t* const width = p;
     ParseWidthAndPrecision(p, s, none);
-    if (p[-1] == L'*') return nullptr;
+    // A "*" width or precision takes an argument of its own.
+    if (std::wmemchr(width, L'*', static_cast<size_t>(p - width))) return nullptr;
     ParseLength(p, s);
     return IsKnownConv(*p) ? p + 1 : nullptr;
 }
