@@ -4,6 +4,7 @@
 
 #include "common/QvAllocation.h"
 #include "common/QvRecords.h"
+#include "facilities/CQvPathString.h"
 #include "rules/CQvPathRules.h"
 #include "rules/CQvRulesFactory.h"
 
@@ -116,16 +117,27 @@ private:
     void ComparedFolder(CQvPathRules* pRule, CQvString& strFolder, bool& bIsDir);
     long WalkAroundRules(CQvPathRules* pQvPathRules, LPCTSTR strPath, DWORD dwSplitSize,
                          bool bExclude);
+    enum { kReachNone, kReachDescend, kReachExcluded, kReachExcludedInPart };
+    int ReachInto(CQvPathRules* pRule, const CQvPathString& strChild, QvRules& mpExclude,
+                  QvRules& mpInclude);
     void BuildFilesOneByOne();
     void BuildDirsKeptWhole(DWORD dwSplit);
     void ApplyExcludeRules();
+    // Takes out the entries another map already places: a file on every medium is also on the
+    // first, the last and any one, and a file fixed to the first or last medium is not placed
+    // again as an any-medium entry. Afterwards each file counts once in every set that shares
+    // a medium.
+    void DropEntriesPlacedElsewhere();
     long RunSizeChecks(DWORD dwSplit, DWORD dwFirstMediaFreeSpaceSize, const int64_t* piSize);
     // With cutting on: runs the size checks with every file that would be cut counted as its
     // parts, before any file is cut; a split refused or stopped then changes no file.
     long CheckBeforeCutting(DWORD dwSplit, DWORD dwFirstMediaFreeSpaceSize);
     bool m_bSizingOnly = false;  // CheckSize counts oversize files as their parts, cuts nothing
     void AddSizesOfMap(QvFileDescMap& mpFileDesc, int64_t iLimit, int64_t& iTotal,
-                       int64_t& iSizeBigFile, int64_t* piMapSize, qvalloc::FolderSet* pFolders = nullptr);
+                       int64_t& iSizeBigFile, int64_t* piMapSize,
+                       qvalloc::FolderSet* pFolders = nullptr, bool bFirstFit = false);
+    // The biggest unit first-fit places (see CheckSize), from the last CheckSize.
+    int64_t m_iSizeBigFit = 0;
     static CQvString LocalWriteTime(DWORD dwLow, DWORD dwHigh);
     void StartBuildCache();
     void EndBuildCache();

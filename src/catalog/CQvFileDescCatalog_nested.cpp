@@ -58,8 +58,12 @@ long CQvFileDescCatalog::SplitExcludeDir(CQvPathRules* pQvPathRules, LPCTSTR str
     return WalkAroundRules(pQvPathRules, strPath, dwSplit, true);
 }
 
-// One level of SplitIncludeDir (bExclude false: around the other include rules) or of
-// SplitExcludeDir (bExclude true: around the exclude rules).
+// One level of SplitIncludeDir or SplitExcludeDir (bExclude says which, for the stop message).
+// Both walk around every other rule that reaches into the folder, include and exclude rules
+// alike: a folder kept whole brings everything below it, so it is kept whole only when no
+// other rule selects or leaves out anything inside it. (A walk that looked at one kind of
+// rule only kept a folder whole around a file another rule put on another medium, and planned
+// that file twice.)
 long CQvFileDescCatalog::WalkAroundRules(CQvPathRules* pQvPathRules, LPCTSTR strPath,
                                          DWORD dwSplit, bool bExclude) {
     CQvLog* log = CQvLog::GetInstance();
@@ -69,12 +73,10 @@ long CQvFileDescCatalog::WalkAroundRules(CQvPathRules* pQvPathRules, LPCTSTR str
         return E_ABORT;
     }
     if (!pQvPathRules || !strPath) return E_FAIL;
-    QvRules mpRules;
+    QvRules mpExclude, mpInclude;
     if (pRulesFactory) {
-        if (bExclude)
-            pRulesFactory->GetExcludeRules(mpRules);
-        else
-            pRulesFactory->GetIncludeRules(mpRules);
+        pRulesFactory->GetExcludeRules(mpExclude);
+        pRulesFactory->GetIncludeRules(mpInclude);
     }
     CQvPathString strBase(strPath);
     strBase.RemoveBackslash();
@@ -84,8 +86,6 @@ long CQvFileDescCatalog::WalkAroundRules(CQvPathRules* pQvPathRules, LPCTSTR str
     HANDLE hFind = QvOpenCatalogWalk(strBase.str(), fd);
     QvFindCloser closeAtEnd(hFind);
     if (hFind == INVALID_HANDLE_VALUE) return E_FAIL;
-    CQvString strFolder;
-    bool bIsDir = false;
     do {
         if (m_bStopRequested) break;
         const bool bDirEntry = qvp::IsFolderToEnter(fd.dwFileAttributes);
@@ -94,47 +94,60 @@ long CQvFileDescCatalog::WalkAroundRules(CQvPathRules* pQvPathRules, LPCTSTR str
         strChild += fd.cFileName;
         if (bDirEntry && IsOutputFolder(strChild.str())) continue;
         if (!bDirEntry) {
-            bool bReached = false;
-            for (auto& rule : mpRules) {
-                if (rule.second == pQvPathRules && !bExclude) continue;
-                ComparedFolder(rule.second, strFolder, bIsDir);
-                if (Find(strFolder, strChild)) {
-                    bReached = true;
-                    break;
-                }
-            }
-            if (!bReached) {
-                const QvKnownEntry known = {fd.dwFileAttributes, fd.nFileSizeHigh,
-                                            fd.nFileSizeLow, fd.ftLastWriteTime.dwLowDateTime,
-                                            fd.ftLastWriteTime.dwHighDateTime};
-                AddFileKnown(pQvPathRules, strChild, &known);
-            }
+            // Every file is added; the exclusions are carried out afterwards, each from its own
+            // locations. (Leaving a file out here for any rule whose folder merely contained its
+            // path as text lost files beside a folder whose name begins with theirs.)
+            const QvKnownEntry known = {fd.dwFileAttributes, fd.nFileSizeHigh, fd.nFileSizeLow,
+                                        fd.ftLastWriteTime.dwLowDateTime,
+                                        fd.ftLastWriteTime.dwHighDateTime};
+            AddFileKnown(pQvPathRules, strChild, &known);
             continue;
         }
         strChild.AddBackslash();
-        bool bHandled = false;
-        for (auto& rule : mpRules) {
-            if (rule.second == pQvPathRules && !bExclude) continue;
-            ComparedFolder(rule.second, strFolder, bIsDir);
-            CQvPathString strCompared(strFolder);
-            strCompared.RemoveBackslash();
-            strChild.RemoveBackslash();
-            if (!Find(strCompared, strChild)) continue;
-            bHandled = true;
-            // A directory an exclude rule names exactly is left out. An exclude rule for a
-            // file or pattern in it makes the walk descend instead, so the directory's other
-            // contents stay; the removal of the excluded files comes later.
-            if (!bExclude || strCompared.CompareNoCase(strChild) != 0 || !bIsDir)
-                WalkAroundRules(pQvPathRules, strChild, dwSplit, bExclude);
-            else if (!ExcludesEveryLocation(rule.second, pQvPathRules))
-                // Excluded from some locations only: the others must keep its files, so they
-                // are added one by one and the exclusion later removes its own locations.
-                ParseDirectory(pQvPathRules, strChild, 1);
-            break;
+        strChild.RemoveBackslash();
+        const int iReach = ReachInto(pQvPathRules, strChild, mpExclude, mpInclude);
+        if (iReach == kReachNone) {
+            // The entry's path keeps its backslash only when no other rule was compared.
+            if (mpExclude.empty() && mpInclude.size() <= 1) strChild.AddBackslash();
+            AddDirToCatalog(dwSplit, pQvPathRules, strChild);
+        } else if (iReach == kReachDescend) {
+            WalkAroundRules(pQvPathRules, strChild, dwSplit, bExclude);
+        } else if (iReach == kReachExcludedInPart) {
+            // Excluded from some locations only: the others must keep its files, so they are
+            // added one by one and the exclusion later removes its own locations.
+            ParseDirectory(pQvPathRules, strChild, 1);
         }
-        if (!bHandled) AddDirToCatalog(dwSplit, pQvPathRules, strChild);
     } while (qvp::FindNextFileW(hFind, &fd));
     return S_OK;
+}
+
+// How the walk for pRule treats the child folder strChild (no trailing backslash): an
+// exclude rule naming exactly that folder leaves it out (or, when it keeps some of the rule's
+// locations, has its files added one by one); any other rule reaching into it makes the walk
+// descend; otherwise it is added whole or split by size.
+int CQvFileDescCatalog::ReachInto(CQvPathRules* pRule, const CQvPathString& strChild,
+                                  QvRules& mpExclude, QvRules& mpInclude) {
+    CQvString strFolder;
+    bool bIsDir = false;
+    for (auto& rule : mpExclude) {
+        ComparedFolder(rule.second, strFolder, bIsDir);
+        CQvPathString strCompared(strFolder);
+        strCompared.RemoveBackslash();
+        if (!Find(strCompared, strChild)) continue;
+        // Only the folder the exclusion names, not a twin that differs in letter case.
+        if (!bIsDir || !QvPathAtOrBelow(strChild, strCompared) ||
+            strCompared.GetLength() != strChild.GetLength())
+            return kReachDescend;
+        return ExcludesEveryLocation(rule.second, pRule) ? kReachExcluded : kReachExcludedInPart;
+    }
+    for (auto& rule : mpInclude) {
+        if (rule.second == pRule) continue;
+        ComparedFolder(rule.second, strFolder, bIsDir);
+        CQvPathString strCompared(strFolder);
+        strCompared.RemoveBackslash();
+        if (Find(strCompared, strChild)) return kReachDescend;
+    }
+    return kReachNone;
 }
 
 long CQvFileDescCatalog::DeleteSingleFileFromCatalog(LPCTSTR strFilePath,

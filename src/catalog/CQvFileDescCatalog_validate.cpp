@@ -20,7 +20,9 @@ namespace {
 
 const int64_t kMegabyte = 1048576;
 
-enum SizeIndex { kBig, kFirst, kLast, kGroup, kAll, kSizeCount };
+// kBigFit: the biggest entry placed by first-fit (any-medium outside groups, not-first and
+// not-last entries), which must find room beside the every-medium set.
+enum SizeIndex { kBig, kFirst, kLast, kGroup, kAll, kBigFit, kSizeCount };
 
 bool IsDirectory(LPCTSTR strPath) {
     WIN32_FILE_ATTRIBUTE_DATA data;
@@ -63,6 +65,7 @@ long CQvFileDescCatalog::ValidateSplitSize(DWORD dwSplit, DWORD dwFirstMediaFree
         BuildFilesOneByOne();
     else if (dwOutputMethod == 1)
         BuildDirsKeptWhole(dwSplit);
+    DropEntriesPlacedElsewhere();
     if (bWimTooBig) {
         EndBuildCache();
         log->AddError(L"CQvFileDescCatalog::ValidateSplitSize(DWORD dwSplitSize=%d)FAILED WIM "
@@ -81,9 +84,10 @@ long CQvFileDescCatalog::ValidateSplitSize(DWORD dwSplit, DWORD dwFirstMediaFree
         EndBuildCache();
         return log->ExitFunction(hrBefore);
     }
-    int64_t aiSize[kSizeCount] = {0, 0, 0, 0, 0};
+    int64_t aiSize[kSizeCount] = {0, 0, 0, 0, 0, 0};
     const int64_t iTotal =
         CheckSize(dwSplit, aiSize[kBig], aiSize[kFirst], aiSize[kLast], aiSize[kGroup], aiSize[kAll]);
+    aiSize[kBigFit] = m_iSizeBigFit;
     EndBuildCache();
     if (pMediaFactory) pMediaFactory->m_iTotalSize = iTotal;
     if (StopRequested()) {
@@ -103,9 +107,10 @@ long CQvFileDescCatalog::ValidateSplitSize(DWORD dwSplit, DWORD dwFirstMediaFree
 
 long CQvFileDescCatalog::CheckBeforeCutting(DWORD dwSplit, DWORD dwFirstMediaFreeSpaceSize) {
     if (!IsSplitOn()) return S_OK;
-    int64_t aiSize[kSizeCount] = {0, 0, 0, 0, 0};
+    int64_t aiSize[kSizeCount] = {0, 0, 0, 0, 0, 0};
     m_bSizingOnly = true;
     CheckSize(dwSplit, aiSize[kBig], aiSize[kFirst], aiSize[kLast], aiSize[kGroup], aiSize[kAll]);
+    aiSize[kBigFit] = m_iSizeBigFit;
     m_bSizingOnly = false;
     const long hr = RunSizeChecks(dwSplit, dwFirstMediaFreeSpaceSize, aiSize);
     if (hr < 0) return hr;
@@ -193,6 +198,32 @@ void CQvFileDescCatalog::BuildDirsKeptWhole(DWORD dwSplit) {
     ApplyExcludeRules();
 }
 
+void CQvFileDescCatalog::DropEntriesPlacedElsewhere() {
+    const struct {
+        QvFileDescMap* pFrom;
+        std::vector<QvFileDescMap*> vTo;
+    } steps[] = {
+        {&mpFileDescInAll,
+         {&mpFileDescInFirst, &mpFileDescInLast, &mpFileDescInAny, &mpFileDescNotFirst,
+          &mpFileDescNotLast}},
+        {&mpFileDescInFirst, {&mpFileDescInAny}},
+        {&mpFileDescInLast, {&mpFileDescInAny}},
+    };
+    for (const auto& step : steps) {
+        if (step.pFrom->empty()) continue;
+        for (const auto& entry : *step.pFrom) {
+            const CQvString strPath = entry.second.strFilePath.Wide();
+            // A folder kept whole brings everything below it.
+            const bool bFolder = qvp::IsFolderToEnter(entry.second.dwAttributes);
+            for (QvFileDescMap* pTo : step.vTo) {
+                QvEraseFileDesc(*pTo, strPath);
+                if (bFolder) QvEraseBelow(*pTo, strPath);
+            }
+        }
+    }
+    ForgetLastAdded();
+}
+
 void CQvFileDescCatalog::ApplyExcludeRules() {
     QvRules mpExclude;
     if (pRulesFactory) pRulesFactory->GetExcludeRules(mpExclude);
@@ -204,17 +235,24 @@ void CQvFileDescCatalog::ApplyExcludeRules() {
     }
 }
 
-// Each check compares bytes, as the distribution places entries: what must share one medium
-// fits only when its bytes stay below the split size in bytes. (Megabytes truncated before the
-// comparison let through sets the distribution could then not place.) Messages give megabytes.
+// A split is refused only for a reason that rules out every plan. Each check is a condition
+// every plan must meet, on the sets that really share a medium, each file counted once, in
+// bytes, with the test the distribution applies to that set: what is taken whole onto one
+// medium (the first-medium set with the every-medium set, the last-medium set with it) fits
+// when its bytes are at most the medium; an entry or group placed by first-fit fits only while
+// the medium's bytes stay below its size, beside the every-medium set. Messages give
+// megabytes.
 long CQvFileDescCatalog::RunSizeChecks(DWORD dwSplit, DWORD dwFirstMediaFreeSpaceSize,
                                        const int64_t* piSize) {
     CQvLog* log = CQvLog::GetInstance();
     // Under an allocation model the sizes are allocated bytes and each medium gives up its own
     // structures first.
     const int64_t iLimit = static_cast<int64_t>(dwSplit) * kMegabyte - qvalloc::MediumCost();
-    const int64_t iBig = piSize[kBig], iFirst = piSize[kFirst], iLast = piSize[kLast];
-    const int64_t iGroup = piSize[kGroup], iAll = piSize[kAll];
+    const int64_t iAll = piSize[kAll];
+    // The sets without the every-medium files, which the sizes include.
+    const int64_t iFirstOnly = piSize[kFirst] - iAll, iLastOnly = piSize[kLast] - iAll;
+    const int64_t iGroupOnly = piSize[kGroup] - iAll;
+    const int64_t iBigFit = piSize[kBigFit];
     const wchar_t* kPrefix = L"CQvFileDescCatalog::ValidateSplitSize(DWORD dwSplitSize=%d)FAILED -> ";
     const std::wstring strPrefix(kPrefix);
     auto fail = [&](const wchar_t* tail, int64_t iValue, bool bWithValue) {
@@ -225,18 +263,22 @@ long CQvFileDescCatalog::RunSizeChecks(DWORD dwSplit, DWORD dwFirstMediaFreeSpac
             log->AddError(fmt.c_str(), dwSplit);
         return static_cast<long>(E_FAIL);
     };
-    auto over = [&](int64_t iBytes) { return iBytes > 0 && iBytes >= iLimit; };
-    if (!IsSplitOn() && over(iBig)) return fail(L"iSizeBigFile=%d", iBig, true);
-    if (over(iFirst)) return fail(L"iSizeFirst=%d", iFirst, true);
-    if (over(iFirst + iAll)) return fail(L"(iSizeAll+iSizeFirst) > dwSplitSize", 0, false);
-    if (over(iBig + iAll)) return fail(L"(iSizeAll+iSizeBigFile) > dwSplitSize", 0, false);
-    const int64_t iFirstWithFree = iFirst + static_cast<int64_t>(dwFirstMediaFreeSpaceSize) * kMegabyte;
-    if (over(iFirstWithFree))
+    auto overWhole = [&](int64_t iBytes) { return iBytes > 0 && iBytes > iLimit; };
+    auto overFit = [&](int64_t iUnit, int64_t iBeside) {
+        return iUnit > 0 && iUnit + iBeside >= iLimit;
+    };
+    if (!IsSplitOn() && overFit(piSize[kBig], 0)) return fail(L"iSizeBigFile=%d", piSize[kBig], true);
+    if (overWhole(iFirstOnly)) return fail(L"iSizeFirst=%d", iFirstOnly, true);
+    if (overWhole(iFirstOnly + iAll)) return fail(L"(iSizeAll+iSizeFirst) > dwSplitSize", 0, false);
+    if (overFit(iBigFit, iAll)) return fail(L"(iSizeAll+iSizeBigFile) > dwSplitSize", 0, false);
+    const int64_t iFirstWithFree =
+        iFirstOnly + iAll + static_cast<int64_t>(dwFirstMediaFreeSpaceSize) * kMegabyte;
+    if (overWhole(iFirstWithFree))
         return fail(L"iSizeFirst+dwFirstMediaFreeSpaceSize=%d", iFirstWithFree, true);
-    if (over(iLast)) return fail(L"iSizeLast=%d", iLast, true);
-    if (over(iLast + iAll)) return fail(L"(iSizeAll+iSizeLast) > dwSplitSize", 0, false);
-    if (over(iGroup)) return fail(L"iSizeGroup=%d", iGroup, true);
-    if (over(iGroup + iAll)) return fail(L"(iSizeAll+iSizeGroup) > dwSplitSize", 0, false);
+    if (overWhole(iLastOnly)) return fail(L"iSizeLast=%d", iLastOnly, true);
+    if (overWhole(iLastOnly + iAll)) return fail(L"(iSizeAll+iSizeLast) > dwSplitSize", 0, false);
+    if (overFit(iGroupOnly, 0)) return fail(L"iSizeGroup=%d", iGroupOnly, true);
+    if (overFit(iGroupOnly, iAll)) return fail(L"(iSizeAll+iSizeGroup) > dwSplitSize", 0, false);
     return S_OK;
 }
 
@@ -249,17 +291,20 @@ int64_t CQvFileDescCatalog::CheckSize(DWORD dwSplit, int64_t& iSizeBigFile, int6
                        L"&iSizeGroup, __int64 &iSizeAll)",
                        dwSplit);
     iSizeBigFile = iSizeFirst = iSizeLast = iSizeGroup = iSizeAll = 0;
+    m_iSizeBigFit = 0;
     int64_t iTotal = 0;
     m_mpCutParts.clear();
     const int64_t iLimit = static_cast<int64_t>(dwSplit) * kMegabyte;
     // Each set that must share a medium counts the folders its entries need once.
     qvalloc::FolderSet allFolders, firstFolders, lastFolders;
+    // Not-first entries never share the first medium, nor not-last entries the last: they are
+    // placed one by one, and only the biggest of them matters to the checks.
     AddSizesOfMap(mpFileDescInAll, iLimit, iTotal, iSizeBigFile, &iSizeAll, &allFolders);
-    AddSizesOfMap(mpFileDescInAny, iLimit, iTotal, iSizeBigFile, nullptr);
+    AddSizesOfMap(mpFileDescInAny, iLimit, iTotal, iSizeBigFile, nullptr, nullptr, true);
     AddSizesOfMap(mpFileDescInFirst, iLimit, iTotal, iSizeBigFile, &iSizeFirst, &firstFolders);
-    AddSizesOfMap(mpFileDescNotFirst, iLimit, iTotal, iSizeBigFile, &iSizeFirst, &firstFolders);
+    AddSizesOfMap(mpFileDescNotFirst, iLimit, iTotal, iSizeBigFile, nullptr, nullptr, true);
     AddSizesOfMap(mpFileDescInLast, iLimit, iTotal, iSizeBigFile, &iSizeLast, &lastFolders);
-    AddSizesOfMap(mpFileDescNotLast, iLimit, iTotal, iSizeBigFile, &iSizeLast, &lastFolders);
+    AddSizesOfMap(mpFileDescNotLast, iLimit, iTotal, iSizeBigFile, nullptr, nullptr, true);
     iSizeLast += iSizeAll;
     iSizeFirst += iSizeAll;
     const int iGroupCount = pRulesFactory ? pRulesFactory->GetGroupIDCount() : 0;
@@ -289,11 +334,15 @@ int64_t CQvFileDescCatalog::CheckSize(DWORD dwSplit, int64_t& iSizeBigFile, int6
 // after it, are counted.
 void CQvFileDescCatalog::AddSizesOfMap(QvFileDescMap& mpFileDesc, int64_t iLimit,
                                        int64_t& iTotal, int64_t& iSizeBigFile,
-                                       int64_t* piMapSize, qvalloc::FolderSet* pFolders) {
+                                       int64_t* piMapSize, qvalloc::FolderSet* pFolders,
+                                       bool bFirstFit) {
+    const int iGroups = pRulesFactory ? pRulesFactory->GetGroupIDCount() : 0;
     for (QvFileDescMapIter it = mpFileDesc.begin(); it != mpFileDesc.end();) {
         QvFileDescMapIter cur = it;
         FileDesc& entry = cur->second;
         bool bCut = false;
+        // What first-fit places as one unit: a folder kept whole, a file, or a part of it.
+        int64_t iUnit = qvalloc::EntryCost(entry);
         if (qvp::IsFolderToEnter(entry.dwAttributes)) {
             CQvPathString strDir(entry.strFilePath);
             strDir.RemoveBackslash();
@@ -327,7 +376,12 @@ void CQvFileDescCatalog::AddSizesOfMap(QvFileDescMap& mpFileDesc, int64_t iLimit
                 iSizeBigFile = iBiggestPart;
                 strBigFileName = entry.strFilePath;
             }
+            iUnit = iBiggestPart;
         }
+        // Grouped entries are placed with their group, which the group checks cover.
+        const int32_t g = entry.iAllTogetherGroup;
+        const bool bGrouped = &mpFileDesc == &mpFileDescInAny && g >= 0 && g < iGroups;
+        if (bFirstFit && !bCut && !bGrouped && iUnit > m_iSizeBigFit) m_iSizeBigFit = iUnit;
         ++it;
         if (bCut) {
             // The cut changed the disk: what the walks found may no longer be there.

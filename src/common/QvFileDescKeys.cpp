@@ -102,3 +102,51 @@ bool QvEraseFileDesc(QvFileDescMap& map, const CQvString& strPath) {
     map.erase(it);
     return true;
 }
+
+bool QvPathAtOrBelow(const CQvString& strPath, const CQvString& strBase) {
+    std::wstring_view base = strBase.view();
+    while (base.size() > 3 && base.back() == L'\\') base.remove_suffix(1);
+    const std::wstring_view path = strPath.view();
+    if (base.empty() || path.size() < base.size()) return false;
+    if (path.size() > base.size() && path[base.size()] != L'\\' && base.back() != L'\\')
+        return false;
+    bool bExact = true;
+    for (size_t i = 0; i < base.size(); ++i) {
+        if (path[i] == base[i]) continue;
+        if (CQvString::LowerChar(path[i]) != CQvString::LowerChar(base[i])) return false;
+        bExact = false;
+    }
+    if (bExact) return true;
+    // Spelled in another case: the same folder only where no twin of that spelling exists.
+    const CQvString strHead(std::wstring(path.substr(0, base.size())).c_str());
+    const CQvString strFolder(std::wstring(base).c_str());
+    return qvp::PathsNameSameEntry(strHead, strFolder) != FALSE;
+}
+
+size_t QvEraseBelow(QvFileDescMap& map, const CQvString& strFolder) {
+    std::wstring lower = QvFileDescKey(strFolder).str();
+    while (lower.size() > 3 && lower.back() == L'\\') lower.pop_back();
+    lower += L'\\';
+    size_t nErased = 0;
+    QvFileDescMapIter it = map.lower_bound(std::wstring_view(lower));
+    while (it != map.end()) {
+        // Keys of entries below the folder begin with its lower-cased path and a backslash.
+        const std::string_view k = it->first.bytes();
+        const char* p = k.data();
+        const char* const end = p + k.size();
+        bool bBelow = true;
+        for (wchar_t c : lower) {
+            if (p == end) { bBelow = false; break; }
+            const wchar_t ch = CQvPathText::Next(p);
+            if (ch != c && CQvString::LowerChar(ch) != c) { bBelow = false; break; }
+        }
+        if (!bBelow) break;
+        if (QvPathAtOrBelow(it->second.strFilePath.Wide(), strFolder)) {
+            it = map.erase(it);
+            ++nErased;
+        } else {
+            ++it;
+        }
+    }
+    return nErased;
+}

@@ -33,4 +33,13 @@ void QvPutFileDesc(QvFileDescMap& map, const FileDesc& desc);
 // Removes the entry of the file at strPath; true when there was one.
 bool QvEraseFileDesc(QvFileDescMap& map, const CQvString& strPath);
 
+// Whether strPath is the entry at strBase or lies below it: equal ignoring letter case where
+// they share characters, and naming the same entries (a twin folder that differs only in
+// letter case is another folder).
+bool QvPathAtOrBelow(const CQvString& strPath, const CQvString& strBase);
+
+// Removes every entry below the folder strFolder (the folder's own entry stays); the count
+// removed.
+size_t QvEraseBelow(QvFileDescMap& map, const CQvString& strFolder);
+
 #endif

@@ -1,20 +1,18 @@
 // The list of what a split leaves out.
 #include "common/QvLeftOut.h"
 
+#include "common/QvFileDescKeys.h"
 #include "facilities/CQvLog.h"
 
 #include <algorithm>
-#include <cwctype>
 #include <new>
 
 namespace {
 
-// Whether path is base itself or below it, ignoring letter case as rule paths are compared.
+// Whether path is base itself or below it: ignoring letter case as rule paths are spelled,
+// yet a twin that differs only in letter case is another file or folder.
 bool AtOrBelow(const std::wstring& path, const std::wstring& base) {
-    if (base.empty() || path.size() < base.size()) return false;
-    for (size_t i = 0; i < base.size(); ++i)
-        if (std::towlower(path[i]) != std::towlower(base[i])) return false;
-    return path.size() == base.size() || base.back() == L'\\' || path[base.size()] == L'\\';
+    return QvPathAtOrBelow(CQvString(path.c_str()), CQvString(base.c_str()));
 }
 
 }  // namespace

@@ -243,8 +243,10 @@ DWORD CQvMediaFactory::CreateMediaFiles(LPCTSTR strOutputDir, LPCTSTR strDispFla
 // Takes fixed-medium entries out of the any-medium map, forms and orders the groups, and
 // builds the working lists with their fit indexes.
 void CQvMediaFactory::PrepareLists(QvMediaRun& run, int iGroupCount) {
+    // By the file each entry names, not by its key: a key tells twins (paths differing only
+    // in letter case) apart by which was met first, which may differ from one map to another.
     for (const QvFileDescMap* fixed : {&run.mpFirst, &run.mpLast, &run.mpAll})
-        for (const auto& entry : *fixed) run.mpAny.erase(entry.first);
+        for (const auto& entry : *fixed) QvEraseFileDesc(run.mpAny, entry.second.strFilePath.Wide());
     const size_t nGroups = iGroupCount > 0 ? static_cast<size_t>(iGroupCount) : 0;
     GroupFileDescVector groups(nGroups);
     // One pass in map order puts every grouped entry into its group in map order and leaves
