@@ -414,7 +414,7 @@ def walk_nodes(root, follow, locked, skip, nodes, outer=frozenset()):
                 nodes[path] = Node('loop')
                 return
         if stat.S_ISDIR(st.st_mode):
-            if path in locked:
+            if path in locked or (st.st_dev, st.st_ino) in locked:
                 nodes[path] = Node('unreadable')
                 return
             try:
@@ -560,6 +560,10 @@ class Model:
         units += list(groups.values())
         if not planned:
             return None, 'nothing to plan'
+        for path, node in self.nodes.items():
+            if self.locs[path] & FIXED and node.kind == 'file' and not self.plannable(node):
+                # Refusing is as right as leaving it out.
+                return None, '%s must be on a given medium but is larger than one' % os.fsdecode(path)
         if unknown:
             return None, unknown
         one = distinct + first_free
@@ -668,7 +672,9 @@ class Context:
             os.mkdir(out)
         if self.runner.as_user:
             subprocess.run(['chown', '-R', '65534:65534', self.dir], check=True)
-        for path in self.locked:
+        for path in list(self.locked):
+            st = os.stat(path)
+            self.locked.add((st.st_dev, st.st_ino))  # reached through a link too
             os.chmod(path, 0)
 
     def host(self, win):
@@ -688,7 +694,7 @@ class Context:
         if self.keep:
             print('kept: %s' % os.fsdecode(self.dir))
             return
-        for path in self.locked:
+        for path in [p for p in self.locked if isinstance(p, bytes)]:
             try:
                 os.chmod(path, 0o755)
             except OSError:
@@ -773,11 +779,12 @@ def media_entries(chk, ctx, out, names, follow):
                 chk.fault('entry-form', '%s: Path + Name is not FullPath %r' % (name, full))
             if attr & ATTR_DIRECTORY and not attr & ATTR_REPARSE:
                 folder = ctx.host(full[:-4] if full.endswith('\\*.*') else full)
-                found = {}
-                walk_nodes(folder, follow, ctx.locked, set(), found)
-                other = {}
+                found, other = {}, {}
                 if follow and os.path.exists(folder):
-                    walk_nodes(folder, follow, ctx.locked, set(), other, real_chain(folder))
+                    walk_nodes(folder, follow, ctx.locked, set(), found, real_chain(folder))
+                    walk_nodes(folder, follow, ctx.locked, set(), other)
+                else:
+                    walk_nodes(folder, follow, ctx.locked, set(), found)
                 total = 0
                 for p, n in found.items():
                     if n.kind == 'loop' and follow:
@@ -1083,7 +1090,8 @@ def check_recovery(chk, ctx, model, before):
         if cut:
             chk.fault('cut', 'no part list written although %d files were cut' % len(cut))
         return
-    code, out, err = ctx.runner.run(['recover', '--list', os.fsdecode(lst)])
+    code, out, err = ctx.runner.run(['recover', '--list', os.fsdecode(lst)] +
+                                    (['--drive', 'D'] if model.case.get('drive') == 'D' else []))
     if code != 0:
         chk.fault('recover', 'recover exited %d: %s' % (code, (out + err).decode('utf-8', 'replace').strip()[-300:]))
     after = snapshot(ctx.tree)
@@ -1092,9 +1100,9 @@ def check_recovery(chk, ctx, model, before):
             what = 'missing' if path not in after else 'different bytes'
             chk.fault('recover-bytes', 'after recovery %s: %s%s' % (os.fsdecode(path), what, ' (was cut)' if path in cut else
                                                                    ' (was NOT cut: a case twin?)'))
-    for path in after:
-        if path not in before:
-            chk.fault('recover-leftover', 'after recovery %s remains' % os.fsdecode(path))
+    extra = sorted(os.fsdecode(p) for p in after if p not in before)
+    if extra:
+        chk.fault('recover-leftover', 'after recovery %d new files remain: %s' % (len(extra), ', '.join(extra[:3])))
 
 
 # ----------------------------------------------------------------------------------------------
@@ -1401,6 +1409,7 @@ def main():
     parser.add_argument('--record', action='store_true', help='append each new minimal case to the case file')
     parser.add_argument('--replay', help='run one case given as JSON (a row or a case), or @FILE')
     parser.add_argument('--keep', action='store_true', help='keep the case folders')
+    parser.add_argument('--kind', help='with --replay: the fault kind to shrink for')
     args = parser.parse_args()
     qvsplit = os.path.abspath(args.qvsplit)
     if not os.access(qvsplit, os.X_OK):
@@ -1418,6 +1427,13 @@ def main():
             print('ran: qvsplit ' + ' '.join(shlex.quote(a) for a in cmd))
         if faults:
             report('replayed case', case, faults, qvsplit)
+            if not args.no_shrink:
+                kind = args.kind or faults[0][0]
+                small = shrink(case, kind, qvsplit, args.shrink_budget)
+                for k, text in run_case(small, qvsplit)[0]:
+                    print('  shrunk: [%s] %s' % (k, text))
+                print_repro(small, kind, qvsplit)
+                return 1
         print(repro_shell(case, qvsplit))
         print('%d passed, %d failed' % (0 if faults else 1, 1 if faults else 0))
         return 1 if faults else 0
