@@ -10,6 +10,7 @@
 
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 class CQvMediaFactory;
 
@@ -152,6 +153,13 @@ private:
     void SetOutputFolder(LPCTSTR strOutputDir);
     bool IsOutputFolder(const std::wstring& strPath) const;
     bool HoldsOutputFolder(const std::wstring& strPath) const;
+    // The output folder and every folder holding it, each as given and by its last name.
+    struct QvChainFolder {
+        std::wstring strLeaf;
+        std::wstring strPath;
+    };
+    std::vector<QvChainFolder> m_vOutputChain;
+    bool IsChainFolder(const std::wstring& strPath, size_t i) const;
 
     // Directory totals and compared folders of rules, kept for one validation only: the tree
     // and the rules do not change while ValidateSplitSize runs (a file cut by the size check

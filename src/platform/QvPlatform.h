@@ -72,6 +72,7 @@ struct LARGE_INTEGER {
 #define FILE_ATTRIBUTE_ARCHIVE 0x00000020
 #define FILE_ATTRIBUTE_NORMAL 0x00000080
 #define FILE_ATTRIBUTE_REPARSE_POINT 0x00000400
+#define FILE_FLAG_POSIX_SEMANTICS 0x01000000
 #define INVALID_FILE_ATTRIBUTES ((DWORD)-1)
 
 #define GENERIC_READ 0x80000000u
@@ -146,7 +147,12 @@ BOOL FileTimeToLocalFileTime(const FILETIME* lpFileTime, FILETIME* lpLocalFileTi
 BOOL FileTimeToSystemTime(const FILETIME* lpFileTime, SYSTEMTIME* lpSystemTime);
 void GetSystemTime(SYSTEMTIME* lpSystemTime);
 
-// Files.
+// Files. On POSIX, where names differing only in case are distinct files, a call that creates,
+// truncates or may write a file reaches exactly the name given, never an entry equal to it
+// ignoring case; so does a read with FILE_FLAG_POSIX_SEMANTICS. Other reads fall back on such
+// an entry, as on Windows. Delete, rename (both names), SetFileAttributesW and
+// RemoveDirectoryW likewise act on the exact last name only; the folders on the way are
+// always found ignoring case.
 HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
                    LPVOID lpSecurityAttributes, DWORD dwCreationDisposition,
                    DWORD dwFlagsAndAttributes, HANDLE hTemplateFile);
@@ -184,6 +190,9 @@ BOOL PathFileExistsW(LPCWSTR pszPath);
 // on POSIX when both lead to one host path (names differing only in case are distinct files on
 // a case-sensitive file system).
 BOOL PathsNameSameEntry(LPCWSTR a, LPCWSTR b);
+// Whether two paths, however spelled and on whichever drive, lead to one file or folder on
+// disk (the same device and file number); false when either cannot be reached.
+BOOL PathsNameSameObject(LPCWSTR a, LPCWSTR b);
 
 // Last-error code of the calling thread.
 DWORD GetLastError();

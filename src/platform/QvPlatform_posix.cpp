@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cwchar>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace qvp {
@@ -21,16 +22,18 @@ const mode_t kWriteBits = S_IWUSR | S_IWGRP | S_IWOTH;
 // Maps a path and describes its entry as a listing does: a symbolic link is reported itself
 // unless links are followed, as GetFileAttributesW reports a reparse point on Windows. False with
 // the last error set.
-bool StatPath(LPCWSTR name, posix::NativePath& p, posix::EntryStat& entry) {
-    if (!posix::MapPath(name, p)) return false;
+bool StatPath(LPCWSTR name, posix::NativePath& p, posix::EntryStat& entry,
+              posix::LastName last = posix::LastName::AnyCase) {
+    if (!posix::MapPath(name, p, last)) return false;
     if (!posix::StatEntry(AT_FDCWD, p.path.c_str(), entry))
         return posix::FailErrno(errno, posix::ErrOp::Other, p.parentMissing);
     return true;
 }
 
-// Like StatPath, but describes a symbolic link itself, as delete and rename act on the link.
+// Like StatPath, but describes a symbolic link itself, as delete and rename act on the link;
+// and as they change the entry, only the exact name is looked for.
 bool LstatPath(LPCWSTR name, posix::NativePath& p, struct stat& st) {
-    if (!posix::MapPath(name, p)) return false;
+    if (!posix::MapPath(name, p, posix::LastName::Exact)) return false;
     if (lstat(p.path.c_str(), &st) != 0) return posix::FailErrno(errno, posix::ErrOp::Other, p.parentMissing);
     return true;
 }
@@ -56,7 +59,7 @@ BOOL GetAttributesImpl(LPCWSTR name, WIN32_FILE_ATTRIBUTE_DATA* data) {
 BOOL SetAttributesImpl(LPCWSTR name, DWORD attrs) {
     posix::NativePath p;
     posix::EntryStat entry;
-    if (!StatPath(name, p, entry)) return FALSE;
+    if (!StatPath(name, p, entry, posix::LastName::Exact)) return FALSE;
     if (entry.isLink || S_ISDIR(entry.st.st_mode)) return TRUE;
     mode_t mode = entry.st.st_mode & 07777;
     if (attrs & FILE_ATTRIBUTE_READONLY)
@@ -86,14 +89,6 @@ BOOL SyncFolder(const std::string& folder) {
     return rc == 0 ? TRUE : posix::FailErrno(err, posix::ErrOp::Write);
 }
 
-// Where the source goes: its own folder under the given name when the target is the source
-// itself reached ignoring case (a change of letter case only), else the target.
-std::string RenameTarget(const posix::NativePath& from, const posix::NativePath& to) {
-    if (to.path == from.path && to.folder == from.folder && !to.givenName.empty())
-        return to.folder + (to.folder.back() == '/' ? "" : "/") + to.givenName;
-    return to.path;
-}
-
 // Windows refuses to replace a folder, a read-only file, or anything by a folder.
 BOOL CheckReplace(const struct stat& source, const std::string& target, DWORD flags) {
     struct stat st;
@@ -107,10 +102,12 @@ BOOL CheckReplace(const struct stat& source, const std::string& target, DWORD fl
 BOOL MoveImpl(LPCWSTR existing, LPCWSTR newName, DWORD flags) {
     posix::NativePath from, to;
     struct stat st;
-    if (!LstatPath(existing, from, st) || !posix::MapPath(newName, to)) return FALSE;
-    const std::string target = RenameTarget(from, to);
+    // The target is the exact name too: a change of letter case only renames the source, and a
+    // file whose name differs from the target only in case is never replaced.
+    if (!LstatPath(existing, from, st) || !posix::MapPath(newName, to, posix::LastName::Exact)) return FALSE;
+    const std::string& target = to.path;
     if (target == from.path) return TRUE;  // the name already is exactly that
-    if (target == to.path && !CheckReplace(st, target, flags)) return FALSE;
+    if (!CheckReplace(st, target, flags)) return FALSE;
     // rename(2) replaces atomically, so a reader sees the old or the new file, never neither.
     if (rename(from.path.c_str(), target.c_str()) != 0)
         return posix::FailErrno(errno, posix::ErrOp::Other, to.parentMissing);
@@ -197,6 +194,16 @@ BOOL PathsNameSameEntry(LPCWSTR a, LPCWSTR b) {
         posix::NativePath pa, pb;
         if (!posix::MapPath(a, pa) || !posix::MapPath(b, pb)) return FALSE;
         return pa.path == pb.path ? TRUE : FALSE;
+    });
+}
+
+BOOL PathsNameSameObject(LPCWSTR a, LPCWSTR b) {
+    return posix::NoThrow<BOOL>(FALSE, [&] {
+        posix::NativePath pa, pb;
+        if (!posix::MapPath(a, pa) || !posix::MapPath(b, pb)) return FALSE;
+        struct stat sa, sb;
+        if (::stat(pa.path.c_str(), &sa) != 0 || ::stat(pb.path.c_str(), &sb) != 0) return FALSE;
+        return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino ? TRUE : FALSE;
     });
 }
 

@@ -101,6 +101,28 @@ BOOL PathFileExistsW(LPCWSTR pszPath) { return ::PathFileExistsW(pszPath); }
 
 BOOL PathsNameSameEntry(LPCWSTR a, LPCWSTR b) { return ::lstrcmpiW(a, b) == 0; }
 
+namespace {
+
+bool FileNumber(LPCWSTR path, BY_HANDLE_FILE_INFORMATION& info) {
+    HANDLE h = ::CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                             nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    const bool bOk = ::GetFileInformationByHandle(h, &info) != FALSE;
+    ::CloseHandle(h);
+    return bOk;
+}
+
+}  // namespace
+
+BOOL PathsNameSameObject(LPCWSTR a, LPCWSTR b) {
+    BY_HANDLE_FILE_INFORMATION ia, ib;
+    if (!FileNumber(a, ia) || !FileNumber(b, ib)) return FALSE;
+    return ia.dwVolumeSerialNumber == ib.dwVolumeSerialNumber &&
+                   ia.nFileIndexHigh == ib.nFileIndexHigh && ia.nFileIndexLow == ib.nFileIndexLow
+               ? TRUE
+               : FALSE;
+}
+
 DWORD GetLastError() { return ::GetLastError(); }
 
 void SetLastError(DWORD dwErrCode) { ::SetLastError(dwErrCode); }

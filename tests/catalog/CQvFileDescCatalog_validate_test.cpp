@@ -60,12 +60,12 @@ TEST_F(CatalogValidateTest, MethodZeroTakesFilesOneByOne) {
     MakeMixedTree(t);
     ASSERT_EQ(LoadRules(t, MixedRules(t)), S_OK);
     EXPECT_EQ(A::Cat()->ValidateSplitSize(100, 0, 0), S_OK);
+    // Inner's files go on the first medium only: not also as any-medium entries.
     EXPECT_EQ(Keys(A::Map(InAny)),
-              (Names{Key(t, "R/Inner/i.txt"), Key(t, "R/Inner/More/j.txt"), Key(t, "R/Keep/a.txt"),
-                     Key(t, "R/Keep/Deep/b.txt"), Key(t, "R/Mixed/Sub/z.txt"),
-                     Key(t, "R/Mixed/y.txt"), Key(t, "R/top.txt")}));
+              (Names{Key(t, "R/Keep/a.txt"), Key(t, "R/Keep/Deep/b.txt"),
+                     Key(t, "R/Mixed/Sub/z.txt"), Key(t, "R/Mixed/y.txt"), Key(t, "R/top.txt")}));
     EXPECT_EQ(Keys(A::Map(InFirst)), (Names{Key(t, "R/Inner/i.txt"), Key(t, "R/Inner/More/j.txt")}));
-    EXPECT_EQ(CQvMediaFactory::GetInstance()->m_iTotalSize, 1 + 2 + 3 + 6 + 7 + 2 * (8 + 9));
+    EXPECT_EQ(CQvMediaFactory::GetInstance()->m_iTotalSize, 1 + 2 + 3 + 6 + 7 + 8 + 9);
 }
 
 TEST_F(CatalogValidateTest, MethodOneKeepsDirectoriesWholeAroundNestedRules) {
@@ -73,17 +73,17 @@ TEST_F(CatalogValidateTest, MethodOneKeepsDirectoriesWholeAroundNestedRules) {
     MakeMixedTree(t);
     ASSERT_EQ(LoadRules(t, MixedRules(t)), S_OK);
     EXPECT_EQ(A::Cat()->ValidateSplitSize(100, 0, 1), S_OK);
-    // R is walked around the exclusions: Ex is left out, Mixed is walked (x.tmp then removed),
-    // Keep is one entry; Inner is one entry too, as exclude rules alone shape this walk.
-    EXPECT_EQ(Keys(A::Map(InAny)),
-              (Names{Key(t, "R/Inner"), Key(t, "R/Keep"), Key(t, "R/Mixed/Sub"),
-                     Key(t, "R/Mixed/y.txt"), Key(t, "R/top.txt")}));
+    // R is walked around every other rule: Ex is left out, Mixed is walked (x.tmp then
+    // removed), Keep is one entry; Inner, which the first-medium rule reaches into, is walked
+    // too, and what that rule puts on the first medium is no any-medium entry as well.
+    EXPECT_EQ(Keys(A::Map(InAny)), (Names{Key(t, "R/Keep"), Key(t, "R/Mixed/Sub"),
+                                          Key(t, "R/Mixed/y.txt"), Key(t, "R/top.txt")}));
     EXPECT_EQ(A::Map(InAny).at(MapKey(t, "R/Keep")).iFileSize, 5);
     EXPECT_EQ(qvtest::Narrow(A::Map(InAny).at(MapKey(t, "R/Keep")).strTargetPath.str()),
               "\\Back\\R\\Keep");
     // The rule for Inner has no exclusion reaching in: its children are added one level down.
     EXPECT_EQ(Keys(A::Map(InFirst)), (Names{Key(t, "R/Inner/i.txt"), Key(t, "R/Inner/More")}));
-    EXPECT_EQ(CQvMediaFactory::GetInstance()->m_iTotalSize, 1 + 5 + 6 + 7 + 2 * (8 + 9));
+    EXPECT_EQ(CQvMediaFactory::GetInstance()->m_iTotalSize, 1 + 5 + 6 + 7 + 8 + 9);
 }
 
 TEST_F(CatalogValidateTest, MethodOneSplitsOversizeDirectoriesAndNestedIncludes) {
@@ -98,8 +98,7 @@ TEST_F(CatalogValidateTest, MethodOneSplitsOversizeDirectoriesAndNestedIncludes)
               S_OK);
     EXPECT_EQ(A::Cat()->ValidateSplitSize(5, 0, 1), S_OK);
     EXPECT_EQ(Keys(A::Map(InAny)), (Names{Key(t, "R/Big/a.bin"), Key(t, "R/Big/b.bin"),
-                                          Key(t, "R/Small"), Key(t, "R/Sub/e.txt"),
-                                          Key(t, "R/Sub/Own/d.txt")}));
+                                          Key(t, "R/Small"), Key(t, "R/Sub/e.txt")}));
     EXPECT_EQ(Keys(A::Map(InLast)), Names{Key(t, "R/Sub/Own/d.txt")});
     // The same tree file by file.
     A::ResetAll();
@@ -107,7 +106,7 @@ TEST_F(CatalogValidateTest, MethodOneSplitsOversizeDirectoriesAndNestedIncludes)
                             {L"INCLUDE", L"Last", t.WinPath("R/Sub/Own"), L"", false}}),
               S_OK);
     EXPECT_EQ(A::Cat()->ValidateSplitSize(5, 0, 0), S_OK);
-    EXPECT_EQ(A::Map(InAny).size(), 5u);
+    EXPECT_EQ(A::Map(InAny).size(), 4u);
     EXPECT_EQ(A::Map(InAny).count(MapKey(t, "R/Small/c.txt")), 1u);
 }
 
@@ -175,26 +174,43 @@ TEST_F(CatalogValidateTest, NineChecksEachWithItsMessage) {
         {"1 big file", {{"c/big.bin", 11 * kMB, L"Any", false, true}}, 0, p + L"iSizeBigFile=11"},
         {"2 first", {{"c/f1", 6 * kMB, L"First", false, false}, {"c/f2", 5 * kMB, L"First", false, false}}, 0,
          p + L"iSizeFirst=11"},
-        {"3 first+all", {{"c/a", 3 * kMB, L"All", false, false}, {"c/f", 5 * kMB, L"First", false, false}}, 0,
+        {"3 first+all", {{"c/a", 3 * kMB, L"All", false, false}, {"c/f", 8 * kMB, L"First", false, false}}, 0,
          p + L"(iSizeAll+iSizeFirst) > dwSplitSize"},
         {"4 big+all", {{"c/a", 3 * kMB, L"All", false, false}, {"c/y", 8 * kMB, L"Any", false, false}}, 0,
          p + L"(iSizeAll+iSizeBigFile) > dwSplitSize"},
         {"5 first+free", {{"c/f", 4 * kMB, L"First", false, false}}, 7,
          p + L"iSizeFirst+dwFirstMediaFreeSpaceSize=11"},
-        {"6 last", {{"c/l1", 6 * kMB, L"NotLast", false, false}, {"c/l2", 5 * kMB, L"Last", false, false}}, 0,
+        {"6 last", {{"c/l1", 6 * kMB, L"Last", false, false}, {"c/l2", 5 * kMB, L"Last", false, false}}, 0,
          p + L"iSizeLast=11"},
-        {"7 last+all", {{"c/a", 3 * kMB, L"All", false, false}, {"c/l", 5 * kMB, L"Last", false, false}}, 0,
+        {"7 last+all", {{"c/a", 3 * kMB, L"All", false, false}, {"c/l", 8 * kMB, L"Last", false, false}}, 0,
          p + L"(iSizeAll+iSizeLast) > dwSplitSize"},
         {"8 group", {{"g/g1", 6 * kMB, L"Any", true, false}, {"g/g2", 5 * kMB, L"Any", true, false}}, 0,
          p + L"iSizeGroup=11"},
-        {"9 group+all", {{"c/a", 3 * kMB, L"All", false, false}, {"g/g", 5 * kMB, L"Any", true, false}}, 0,
+        {"9 group+all", {{"c/a", 3 * kMB, L"All", false, false}, {"g/g", 7 * kMB, L"Any", true, false}}, 0,
          p + L"(iSizeAll+iSizeGroup) > dwSplitSize"},
-        // What must share a medium fits only below the split size in bytes, as it is placed.
-        {"2 first at exactly the split size", {{"c/f1", 6 * kMB, L"First", false, false},
-                                               {"c/f2", 4 * kMB, L"First", false, false}}, 0, p + L"iSizeFirst=10"},
-        {"5 first+free at exactly the split size", {{"c/a", 2 * kMB, L"All", false, false},
-                                                    {"c/f", 3 * kMB, L"First", false, false}}, 5,
-         p + L"iSizeFirst+dwFirstMediaFreeSpaceSize=10"},
+        // What is taken whole onto one medium fits when it fills it exactly.
+        {"first at exactly the split size", {{"c/f1", 6 * kMB, L"First", false, false},
+                                             {"c/f2", 4 * kMB, L"First", false, false}}, 0, L""},
+        {"first+all+free at exactly the split size", {{"c/a", 2 * kMB, L"All", false, false},
+                                                      {"c/f", 3 * kMB, L"First", false, false}}, 5, L""},
+        {"2 first one byte over", {{"c/f1", 6 * kMB, L"First", false, false},
+                                   {"c/f2", 4 * kMB + 1, L"First", false, false}}, 0, p + L"iSizeFirst=10"},
+        // What first-fit places fits only while the medium stays below its size.
+        {"8 group of exactly the split size", {{"g/g1", 6 * kMB, L"Any", true, false},
+                                               {"g/g2", 4 * kMB, L"Any", true, false}}, 0, p + L"iSizeGroup=10"},
+        {"4 any file filling the rest exactly", {{"c/a", 3 * kMB, L"All", false, false},
+                                                 {"c/y", 7 * kMB, L"Any", false, false}}, 0,
+         p + L"(iSizeAll+iSizeBigFile) > dwSplitSize"},
+        // Every-medium files count once, and never as the biggest file placed beside them.
+        {"every-medium file with a small one", {{"c/a", 5 * kMB, L"All", false, false},
+                                                {"c/y", 4 * kMB, L"Any", false, false}}, 0, L""},
+        // Not-first entries never share the first medium, not-last ones never the last.
+        {"not-first beside a full first medium", {{"c/f", 9 * kMB, L"First", false, false},
+                                                  {"c/n1", 6 * kMB, L"NotFirst", false, false},
+                                                  {"c/n2", 6 * kMB, L"NotFirst", false, false}}, 0, L""},
+        {"not-last beside a full last medium", {{"c/l", 9 * kMB, L"Last", false, false},
+                                                {"c/n1", 6 * kMB, L"NotLast", false, false},
+                                                {"c/n2", 6 * kMB, L"NotLast", false, false}}, 0, L""},
         {"all pass", {{"c/a", 2 * kMB, L"All", false, false}, {"c/f", 3 * kMB, L"First", false, false},
                       {"g/g", 4 * kMB, L"Any", true, false}}, 4, L""},
     };
@@ -245,9 +261,8 @@ TEST_F(CatalogValidateTest, SizesAreComparedInBytesAndLoggedInMegabytes) {
                             {L"INCLUDE", L"All", t.WinPath("a.bin"), L"", false}}),
               S_OK);
     qvtest::LogCapture cap;
-    // First: 7.5 + 0.9 = 8.4 MB; with the every-medium file counted once more (as check 3
-    // does) 9.3 MB: below 10 MB, but not below 9 MB, although the megabytes truncated one by
-    // one (8 + 0) would have passed at 9.
+    // First: 7.5 + 0.9 = 8.4 MB, the every-medium file counted once: it fits 9 MB but not
+    // 8 MB, although the megabytes truncated one by one (7 + 0) would have passed at 8.
     EXPECT_EQ(A::Cat()->ValidateSplitSize(10, 0, 0), S_OK) << cap.Dump();
     EXPECT_TRUE(cap.Has(QvLogLevel::Info,
                         L"CQvFileDescCatalog::ValidateSplitSize(DWORD dwSplitSize=10MB) "
@@ -258,9 +273,10 @@ TEST_F(CatalogValidateTest, SizesAreComparedInBytesAndLoggedInMegabytes) {
                                           L"iSizeBigFile=7MB FileName= " +
                                               t.WinPath("f.bin")))
         << cap.Dump();
-    EXPECT_EQ(A::Cat()->ValidateSplitSize(9, 0, 0), E_FAIL) << cap.Dump();
+    EXPECT_EQ(A::Cat()->ValidateSplitSize(9, 0, 0), S_OK) << cap.Dump();
+    EXPECT_EQ(A::Cat()->ValidateSplitSize(8, 0, 0), E_FAIL) << cap.Dump();
     EXPECT_TRUE(cap.Has(QvLogLevel::Error, L"CQvFileDescCatalog::ValidateSplitSize(DWORD "
-                                           L"dwSplitSize=9)FAILED -> (iSizeAll+iSizeFirst) > dwSplitSize"))
+                                           L"dwSplitSize=8)FAILED -> (iSizeAll+iSizeFirst) > dwSplitSize"))
         << cap.Dump();
 }
 
@@ -372,11 +388,12 @@ TEST_F(CatalogValidateTest, RefusedSplitCutsNothing) {
     struct Row {
         const char* label;
         const wchar_t* location;  // of huge.dat, which the rule for "w" also puts on any medium
+        int iLocation;
         const wchar_t* message;
     } rows[] = {
-        {"first medium: 26 MB in parts", L"First", L"FAILED -> iSizeFirst=26"},
-        {"every medium, a file in two maps", L"All", L"FAILED -> iSizeFirst=26"},
-        {"last medium", L"Last", L"FAILED -> iSizeLast=26"},
+        {"first medium: 26 MB in parts", L"First", InFirst, L"FAILED -> iSizeFirst=26"},
+        {"every medium, a file in two maps", L"All", InAll, L"FAILED -> (iSizeAll+iSizeFirst) > dwSplitSize"},
+        {"last medium", L"Last", InLast, L"FAILED -> iSizeLast=26"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.label);
@@ -395,7 +412,9 @@ TEST_F(CatalogValidateTest, RefusedSplitCutsNothing) {
         EXPECT_EQ((std::vector<std::string>{"huge.dat", "small.txt"}), t.List("w"));
         EXPECT_EQ(26 * kMB, std::filesystem::file_size(t.Native("w/huge.dat")));
         EXPECT_EQ(std::string::npos, t.ReadFile("list.ini").find("File0")) << t.ReadFile("list.ini");
-        EXPECT_EQ(A::Map(InAny).count(MapKey(t, "w/huge.dat")), 1u);
+        // Kept in the map of its own location, and not also as an any-medium entry.
+        EXPECT_EQ(A::Map(row.iLocation).count(MapKey(t, "w/huge.dat")), 1u);
+        EXPECT_EQ(A::Map(InAny).count(MapKey(t, "w/huge.dat")), 0u);
     }
 }
 

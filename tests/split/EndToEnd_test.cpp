@@ -415,7 +415,7 @@ TEST_F(EndToEnd, ReportOfLeftOutEntriesAndErrors) {
         TempTree tree;
         tree.WriteSparse("data/big.bin", 3 * MB);
         tree.WriteSparse("data/sub/a.bin", MB);
-        tree.WriteSparse("first/f.bin", MB + MB / 2);
+        tree.WriteSparse("first/f.bin", MB + MB / 2 + 1);  // 2 MB and a byte with g.bin
         tree.WriteSparse("first/g.bin", MB / 2);
         tree.MakeDir("out");
         std::vector<RuleSpec> rules{{"data", "Any", false, true}};
