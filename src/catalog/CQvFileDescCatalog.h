@@ -129,6 +129,11 @@ private:
     // again as an any-medium entry. Afterwards each file counts once in every set that shares
     // a medium.
     void DropEntriesPlacedElsewhere();
+    // With folders kept whole: a folder placed by first-fit that fits an empty medium but not
+    // beside the every-medium set is replaced by its files (and by its sub-folders that do
+    // fit), as a folder too big for a medium is.
+    void SplitFoldersBesideEveryMedium(DWORD dwSplit);
+    void ExpandFolderInMap(QvFileDescMap& map, const FileDesc& folder, int64_t iRoom);
     long RunSizeChecks(DWORD dwSplit, DWORD dwFirstMediaFreeSpaceSize, const int64_t* piSize);
     // With cutting on: runs the size checks with every file that would be cut counted as its
     // parts, before any file is cut; a split refused or stopped then changes no file.

@@ -66,6 +66,7 @@ long CQvFileDescCatalog::ValidateSplitSize(DWORD dwSplit, DWORD dwFirstMediaFree
     else if (dwOutputMethod == 1)
         BuildDirsKeptWhole(dwSplit);
     DropEntriesPlacedElsewhere();
+    if (dwOutputMethod == 1) SplitFoldersBesideEveryMedium(dwSplit);
     if (bWimTooBig) {
         EndBuildCache();
         log->AddError(L"CQvFileDescCatalog::ValidateSplitSize(DWORD dwSplitSize=%d)FAILED WIM "
@@ -222,6 +223,73 @@ void CQvFileDescCatalog::DropEntriesPlacedElsewhere() {
         }
     }
     ForgetLastAdded();
+}
+
+namespace {
+
+// What a folder entry takes beside others, as the distribution and the checks count it.
+int64_t UnitCost(const FileDesc& desc) {
+    return qvalloc::EntryCost(desc) +
+           (qvalloc::On() ? qvalloc::FolderSet().CostOfNew(desc.strTargetPath) : 0);
+}
+
+}  // namespace
+
+void CQvFileDescCatalog::SplitFoldersBesideEveryMedium(DWORD dwSplit) {
+    if (mpFileDescInAll.empty()) return;
+    int64_t iAll = 0;
+    qvalloc::FolderSet folders;
+    for (const auto& entry : mpFileDescInAll)
+        iAll += qvalloc::EntryCost(entry.second) + folders.Add(entry.second.strTargetPath);
+    // First-fit places a unit only while the medium stays below its size.
+    const int64_t iRoom = static_cast<int64_t>(dwSplit) * kMegabyte - qvalloc::MediumCost() - iAll;
+    for (QvFileDescMap* pMap : {&mpFileDescInAny, &mpFileDescNotFirst, &mpFileDescNotLast}) {
+        std::vector<FileDesc> vTooBig;
+        for (auto it = pMap->begin(); it != pMap->end();) {
+            if (qvp::IsFolderToEnter(it->second.dwAttributes) && UnitCost(it->second) >= iRoom) {
+                vTooBig.push_back(it->second);
+                it = pMap->erase(it);
+            } else {
+                ++it;
+            }
+        }
+        for (const FileDesc& folder : vTooBig) ExpandFolderInMap(*pMap, folder, iRoom);
+    }
+    ForgetLastAdded();
+}
+
+// Puts the files of a folder entry into map one by one, and its sub-folders whole where they
+// fit in iRoom, with the rule, target and group the folder entry had there.
+void CQvFileDescCatalog::ExpandFolderInMap(QvFileDescMap& map, const FileDesc& folder,
+                                           int64_t iRoom) {
+    CQvPathRules* pRule = folder.pPathRules;
+    if (!pRule) return;
+    size_t i = 0;
+    while (i < pRule->vtInclude.size() && MapOf(pRule->vtInclude[i]) != &map) ++i;
+    const CQvString strTarget = i < pRule->vtTargetPath.size() ? pRule->vtTargetPath[i] : CQvString();
+    CQvPathString strBase(folder.strFilePath.Wide());
+    strBase.RemoveBackslash();
+    strBase.AddBackslash();
+    WIN32_FIND_DATAW fd;
+    HANDLE hFind = QvOpenCatalogWalk(strBase.str(), fd, false);
+    QvFindCloser closeAtEnd(hFind);
+    if (hFind == INVALID_HANDLE_VALUE) return;
+    do {
+        const bool bDir = qvp::IsFolderToEnter(fd.dwFileAttributes);
+        if (bDir && (std::wcscmp(fd.cFileName, L".") == 0 || std::wcscmp(fd.cFileName, L"..") == 0))
+            continue;
+        const CQvString strChild((strBase.str() + fd.cFileName).c_str());
+        if (bDir && IsOutputFolder(strChild.str())) continue;
+        std::unique_ptr<FileDesc> pDesc(bDir ? CreateDirDesc(pRule, strChild, strTarget)
+                                             : CreateFileDesc(pRule, strChild, strTarget));
+        if (!pDesc) continue;
+        pDesc->iAllTogetherGroup = folder.iAllTogetherGroup;
+        if (bDir && UnitCost(*pDesc) >= iRoom) {
+            ExpandFolderInMap(map, *pDesc, iRoom);
+            continue;
+        }
+        QvInsertFileDesc(map, std::move(*pDesc));
+    } while (qvp::FindNextFileW(hFind, &fd));
 }
 
 void CQvFileDescCatalog::ApplyExcludeRules() {

@@ -25,6 +25,7 @@ bool StatEntry(int dirFd, const char* name, EntryStat& out) {
     const bool reachable = fstatat(dirFd, name, &target, 0) == 0;
     if (reachable && FollowLinks()) {
         out.st = target;
+        out.followed = true;
         return true;
     }
     // A dangling link stays an entry even when links are followed: it is still something the

@@ -119,8 +119,23 @@ void AddDotEntries(int dirFd, const struct stat& self, const std::wstring& patte
 
 // Reads the matching entries of an open folder, sorted by upper-cased name.
 // Entries that match but cannot be listed go to skipped, so that a walk can say so.
-void ReadEntries(DIR* d, const std::wstring& pattern, std::vector<FindEntry>& out,
-                 std::vector<SkippedEntry>& skipped) {
+// A followed link to a folder that this walk is inside (the folder being listed or one above
+// it) leads into a loop: it is kept as the link itself, an entry of its own that a backup
+// keeps, instead of a folder that no walk could enter.
+void KeepLoopAsLink(int dirFd, const char* raw, const struct stat& self, posix::EntryStat& entry) {
+    if (!entry.followed || !S_ISDIR(entry.st.st_mode)) return;
+    const bool bSelf = entry.st.st_dev == self.st_dev && entry.st.st_ino == self.st_ino;
+    if (!bSelf && !AlreadyWalking(entry.st)) return;
+    struct stat own;
+    if (fstatat(dirFd, raw, &own, AT_SYMLINK_NOFOLLOW) != 0) return;
+    entry.st = own;
+    entry.followed = false;
+    entry.isLink = true;
+    entry.linkToFolder = true;
+}
+
+void ReadEntries(DIR* d, const struct stat& self, const std::wstring& pattern,
+                 std::vector<FindEntry>& out, std::vector<SkippedEntry>& skipped) {
     std::vector<FindEntry> found;
     while (const struct dirent* de = readdir(d)) {
         const char* raw = de->d_name;
@@ -140,6 +155,7 @@ void ReadEntries(DIR* d, const std::wstring& pattern, std::vector<FindEntry>& ou
             skipped.push_back(SkippedEntry{std::move(name), QV_FIND_SKIPPED_SPECIAL});
             continue;
         }
+        KeepLoopAsLink(dirfd(d), raw, self, entry);
         found.push_back(MakeEntry(std::move(name), entry));
     }
     std::sort(found.begin(), found.end(), EntryLess);
@@ -175,7 +191,7 @@ bool ListFolder(const posix::NativePath& dir, const struct stat& self, const std
         ReadOne(dir, dirfd(d.get()), pattern, out);
     } else {
         AddDotEntries(dirfd(d.get()), self, pattern, out);
-        ReadEntries(d.get(), pattern, out, skipped);
+        ReadEntries(d.get(), self, pattern, out, skipped);
     }
     return true;
 }

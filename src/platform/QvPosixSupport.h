@@ -59,6 +59,7 @@ struct EntryStat {
     struct stat st;             // the entry itself, or a link's target when links are followed
     bool isLink = false;        // a symbolic link kept as an entry of its own
     bool linkToFolder = false;  // such a link whose target is a folder
+    bool followed = false;      // a symbolic link described by its target
 };
 
 // Whether symbolic links are followed: QVSPLIT_FOLLOW_LINKS=1, read at each call because tests
