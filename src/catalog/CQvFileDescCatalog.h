@@ -125,8 +125,8 @@ private:
     void BuildDirsKeptWhole(DWORD dwSplit);
     void ApplyExcludeRules();
     // Takes out the entries another map already places: a file on every medium is also on the
-    // first, the last and any one, and a file fixed to the first or last medium is not placed
-    // again as an any-medium entry. Afterwards each file counts once in every set that shares
+    // first, the last and any one; a file on the first medium is on one that is not the last
+    // (and the other way round); any placement is one on any medium. Afterwards each file counts once in every set that shares
     // a medium.
     void DropEntriesPlacedElsewhere();
     // With folders kept whole: a folder placed by first-fit that fits an empty medium but not

@@ -207,8 +207,11 @@ void CQvFileDescCatalog::DropEntriesPlacedElsewhere() {
         {&mpFileDescInAll,
          {&mpFileDescInFirst, &mpFileDescInLast, &mpFileDescInAny, &mpFileDescNotFirst,
           &mpFileDescNotLast}},
-        {&mpFileDescInFirst, {&mpFileDescInAny}},
-        {&mpFileDescInLast, {&mpFileDescInAny}},
+        // The first medium is one that is not the last, and the last one that is not the first.
+        {&mpFileDescInFirst, {&mpFileDescInAny, &mpFileDescNotLast}},
+        {&mpFileDescInLast, {&mpFileDescInAny, &mpFileDescNotFirst}},
+        {&mpFileDescNotFirst, {&mpFileDescInAny}},
+        {&mpFileDescNotLast, {&mpFileDescInAny}},
     };
     for (const auto& step : steps) {
         if (step.pFrom->empty()) continue;

@@ -96,6 +96,9 @@ private:
     long FillGroups(DWORD dwSplitSize, GroupFileDescVector& vtGroupDesc, QvFitIndex& index);
 
     QvMediaRun* m_pRun;  // the running CreateMediaFiles, null outside it
+    // Whether the medium being filled already holds this file through another of its maps
+    // (see QvMediaRun::multi); records it as held when it does not and bTake is set.
+    bool HeldByMedium(const FileDesc& desc, bool bTake);
 
     static CQvMediaFactory* pInstance;
     friend class QvMediaTestAccess;

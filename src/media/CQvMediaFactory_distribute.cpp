@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cstdint>
 #include <limits>
+#include <string>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -92,6 +94,10 @@ struct CQvMediaFactory::QvMediaRun {
     FileDescVector vtFileDesc, vtFileDescNotFirst, vtFileDescNotLast;
     QvFitIndex groupIndex, otherIndex, notFirstIndex, notLastIndex;
     size_t nFilledGroups = 0;  // groups still unplaced that hold at least one entry
+    // Files that more than one map places (first and last, not-first and not-last, ...): each
+    // placement goes to its own medium, never twice onto one. Usually empty.
+    std::unordered_set<std::string> multi;
+    std::unordered_set<std::string> held;  // those of them the medium being filled holds
     int64_t iEntryTotal = 0;   // bytes of every entry as the lists hold them
     CQvString strDir, strDispFlag, strType, strLastPath;
     DWORD dwSplitSize = 0;
@@ -277,6 +283,17 @@ void CQvMediaFactory::PrepareLists(QvMediaRun& run, int iGroupCount) {
     run.vtGroupDesc = std::move(groups);
     run.vtFileDescNotFirst = MapToVector(run.mpNotFirst);
     run.vtFileDescNotLast = MapToVector(run.mpNotLast);
+    {
+        std::unordered_set<std::string> seen;
+        auto note = [&](const FileDesc& desc) {
+            std::string path(desc.strFilePath.bytes());
+            if (!seen.insert(path).second) run.multi.insert(std::move(path));
+        };
+        for (const QvFileDescMap* map : {&run.mpFirst, &run.mpLast, &run.mpAll})
+            for (const auto& entry : *map) note(entry.second);
+        for (const FileDescVector* list : {&run.vtFileDescNotFirst, &run.vtFileDescNotLast})
+            for (const FileDesc& desc : *list) note(desc);
+    }
     run.iEntryTotal = MapBytes(run.mpAll) + MapBytes(run.mpFirst) + MapBytes(run.mpLast);
     for (const GroupFileDesc& group : run.vtGroupDesc) {
         run.iEntryTotal += group.iGroupSize;
@@ -342,6 +359,7 @@ bool CQvMediaFactory::BeginMedium(QvMediaRun& run, const CQvString& strPath, boo
     m_iMediaUsed = m_iMediaSize + qvalloc::MediumCost();
     m_mediaFolders.Clear();
     m_dwMediaFileCount = 0;
+    run.held.clear();
     return true;
 }
 
@@ -484,10 +502,19 @@ bool CQvMediaFactory::FinalMove(QvMediaRun& run, int iNumber) {
     return true;
 }
 
+bool CQvMediaFactory::HeldByMedium(const FileDesc& desc, bool bTake) {
+    if (m_pRun == NULL || m_pRun->multi.empty()) return false;
+    std::string path(desc.strFilePath.bytes());
+    if (m_pRun->multi.count(path) == 0) return false;
+    if (m_pRun->held.count(path) != 0) return true;
+    if (bTake) m_pRun->held.insert(std::move(path));
+    return false;
+}
+
 // Hands every entry of a fixed map to the medium, with no size test.
 long CQvMediaFactory::AddWholeMap(QvFileDescMap& mpFileDesc, const wchar_t* fmtError) {
     for (auto& entry : mpFileDesc)
-        if (AddFileToMedia(&entry.second) < 0)
+        if (!HeldByMedium(entry.second, true) && AddFileToMedia(&entry.second) < 0)
             CQvLog::GetInstance()->AddError(fmtError, QvFileDescKey(entry.first));
     return S_OK;
 }
@@ -626,9 +653,11 @@ long CQvMediaFactory::FillOther(DWORD dwSplitSize, FileDescVector& vtFileDesc,
         size_t i = index.FindFirstBelow(pos, iLimit);
         // Under a model an entry also needs the folders it goes into that the medium lacks.
         while (i != QvFitIndex::npos &&
-               index.Key(i) + m_mediaFolders.CostOfNew(vtFileDesc[i].strTargetPath) >= iLimit)
+               (index.Key(i) + m_mediaFolders.CostOfNew(vtFileDesc[i].strTargetPath) >= iLimit ||
+                HeldByMedium(vtFileDesc[i], false)))
             i = index.FindFirstBelow(i + 1, iLimit);
         if (i == QvFitIndex::npos) return S_OK;
+        HeldByMedium(vtFileDesc[i], true);
         if (AddFileToMedia(&vtFileDesc[i]) < 0)
             CQvLog::GetInstance()->AddError(L"CQvMediaFactory::FillMediaWithOtherFiles(...) "
                                             L"FAILED to add file %s to xml media file",

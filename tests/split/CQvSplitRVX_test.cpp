@@ -129,18 +129,26 @@ TEST_F(SplitRVXTest, ItemsThatCanNeverFitAreRefusedAtOnce) {
     // Files are tested like folders: neither may fill a medium to its size or beyond, and one
     // that cannot fit on an empty medium fails the split instead of overfilling a medium or
     // opening medium after medium.
-    // An every-medium folder counts at its real size from the start.
+    // An every-medium folder counts at its real size from the start. An every-medium item that
+    // cannot fit would be on no medium, and is refused with its own SPLIT Error.
     struct Row {
         const char* label;
         const char* rel;
         uint64_t size;
         const char* everyRel;  // an every-medium item, or null
         uint64_t everySize;
+        const wchar_t* everyError = nullptr;  // the error's text after the every-medium item's path
     } rows[] = {
         {"file of 50 MB on 10 MB", "huge.iso", 50 * MB, nullptr, 0},
         {"file of exactly 10 MB", "ten.bin", 10 * MB, nullptr, 0},
         {"folder of exactly 10 MB", "full/part.bin", 10 * MB, nullptr, 0},
         {"folder beside an every-medium folder", "five/part.bin", 5 * MB, "every/doc.bin", 5 * MB},
+        {"every-medium file larger than a medium", "a1.txt", 1000, "setup.bin", 11 * MB,
+         L" size=11534336 Size for \"all media\" 0 and SplitSize=10 -> 11"},
+        {"every-medium file of exactly a medium", "a2.txt", 1000, "setup10.bin", 10 * MB,
+         L" size=10485760 Size for \"all media\" 0 and SplitSize=10 -> 10"},
+        {"every-medium folder larger than a medium", "a3.txt", 1000, "everybig/x.bin", 12 * MB,
+         L" size=12582912 Size for \"all media\" 0 and SplitSize=10 -> 12"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.label);
@@ -155,6 +163,12 @@ TEST_F(SplitRVXTest, ItemsThatCanNeverFitAreRefusedAtOnce) {
         LogCapture logs;
         EXPECT_EQ(0u, Split(vtRules, 10));
         EXPECT_TRUE(logs.HasContaining(QvLogLevel::Error, L"SPLIT Error")) << logs.Dump();
+        if (row.everyError) {
+            const std::string every = std::string(row.everyRel).substr(0, std::string(row.everyRel).find('/'));
+            EXPECT_TRUE(logs.Has(QvLogLevel::Error, L"CQvSplit::SplitRVX(...) SPLIT Error Item " +
+                                                        t.WinPath(every) + row.everyError))
+                << logs.Dump();
+        }
         EXPECT_FALSE(t.Exists("out/media1.xml"));
         EXPECT_FALSE(t.Exists("out/media2.xml"));
     }
@@ -413,7 +427,7 @@ TEST_F(SplitRVXTest, LinkLoopInAFolderItemEnds) {
     } rows[] = {
         {"the link is counted as an entry of its own", nullptr, 2},
 #if !defined(_WIN32)
-        {"followed, the loop is entered no further", "1", 1},
+        {"followed, the loop is entered no further and counts as the link itself", "1", 2},
 #endif
     };
     for (const auto& row : rows) {
