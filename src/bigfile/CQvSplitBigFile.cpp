@@ -65,7 +65,8 @@ CQvSplitBigFile* CQvSplitBigFile::GetInstance() {
 // list over it would lose the only record of how to join them.
 std::vector<CQvString> CQvSplitBigFile::CutsStillOnDisk(LPCTSTR strList) {
     std::vector<CQvString> files;
-    if (qvp::GetFileAttributesW(strList) == INVALID_FILE_ATTRIBUTES) return files;
+    // A list whose name differs only in case is another list, which this one never replaces.
+    if (!IsOnDiskByExactName(strList)) return files;
     CQvIni ini;
     if (!ini.Load(strList, nullptr)) return files;
     const CQvString strListPath(strList);
@@ -77,10 +78,33 @@ std::vector<CQvString> CQvSplitBigFile::CutsStillOnDisk(LPCTSTR strList) {
         if (!strValue.GetToken(L"|", strPath, 1) || !strValue.GetToken(L"|", strStamp, 2)) continue;
         CQvString strFile;
         strFile.Format(L"%c%s", wDrive, strPath);
-        if (qvp::GetFileAttributesW(PartPath(strFile, strStamp, 1)) != INVALID_FILE_ATTRIBUTES)
-            files.push_back(strFile);
+        if (IsOnDiskByExactName(PartPath(strFile, strStamp, 1))) files.push_back(strFile);
     }
     return files;
+}
+
+bool CQvSplitBigFile::IsOnDiskByExactName(LPCTSTR strPath) {
+    HANDLE h = qvp::CreateFileW(strPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_POSIX_SEMANTICS, nullptr);
+    if (h != INVALID_HANDLE_VALUE) {
+        qvp::CloseHandle(h);
+        return true;
+    }
+    const DWORD dwErr = qvp::GetLastError();
+    return dwErr != ERROR_FILE_NOT_FOUND && dwErr != ERROR_PATH_NOT_FOUND;
+}
+
+CQvString CQvSplitBigFile::NameOnDisk(const CQvString& strPath) {
+    // A listing of the one name gives the entry a lookup of that path reaches, as it is spelled.
+    WIN32_FIND_DATAW fd;
+    HANDLE hFind = qvp::FindFirstFileW(strPath, &fd);
+    if (hFind == INVALID_HANDLE_VALUE) return strPath;
+    qvp::FindClose(hFind);
+    CQvPathString strOnDisk(strPath);
+    strOnDisk.RemoveFileSpec();
+    strOnDisk.AddBackslash();
+    strOnDisk += fd.cFileName;
+    return strOnDisk;
 }
 
 CQvSplitBigFile::CQvSplitBigFile()
@@ -174,7 +198,8 @@ long CQvSplitBigFile::SplitFile(QvFileDescMap& mapFileDesc, QvFileDescMapIter& i
 long CQvSplitBigFile::CutFile(QvFileDescMap& mapFileDesc, QvFileDescMapIter& iter) {
     CQvLog* log = CQvLog::GetInstance();
     // A copy: the entry must stay readable whatever the map does while parts are added.
-    const FileDesc cutFile = iter->second;
+    FileDesc cutFile = iter->second;
+    cutFile.strFilePath = NameOnDisk(iter->second.strFilePath);
     const int64_t iPartSize = static_cast<int64_t>(m_dwPartSize) * kMegabyte;
     const size_t cbBuffer = static_cast<size_t>(std::min(iPartSize, kMaxRead)) + kBufferSlack;
     std::unique_ptr<char[]> pBufferDataSplit;

@@ -73,6 +73,13 @@ private:
     // Undoes a failed cut: the parts leave the map (old entries come back) and the disk.
     static void RemoveParts(QvFileDescMap& mapFileDesc, const PartVector& vParts);
 
+    // Whether an entry of exactly this name is on disk; one that is there but cannot be opened
+    // counts as there. A part whose name differs only in case belongs to another file.
+    static bool IsOnDiskByExactName(LPCTSTR strPath);
+    // strPath with its last name as the disk spells it, so that a file reached through a name
+    // differing in case is cut, listed and deleted under its own name.
+    static CQvString NameOnDisk(const CQvString& strPath);
+
     // Rebuilds one entry of a part list; false when it stays unrebuilt.
     bool RecoverEntry(LPCTSTR strKey, const CQvString& strValue, WORD wDrive);
     static std::vector<CQvString> CutsStillOnDisk(LPCTSTR strList);

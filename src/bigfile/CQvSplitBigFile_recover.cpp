@@ -42,7 +42,8 @@ bool OpenPart(CQvFile& part, LPCTSTR strPart) {
         log->AddError(L"CQvSplitBigFile::RecoverFiles(LPCTSTR strSplitListFile) Attach file %s FAILED", strPart);
         return false;
     }
-    if (!part.Open(GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr)) {
+    // By its exact name only: a part whose name differs in case is one of another file.
+    if (!part.Open(GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_FLAG_POSIX_SEMANTICS, nullptr)) {
         log->AddError(L"CQvSplitBigFile::RecoverFiles(LPCTSTR strSplitListFile) Open file %s FAILED", strPart);
         return false;
     }
@@ -134,7 +135,7 @@ bool CQvSplitBigFile::CheckParts(const CQvString& strFile, const CQvString& strS
     }
     // A part beyond the count means the list is wrong about the file: joined, it would be short.
     const CQvString strNext = PartPath(strFile, strStamp, dwCount + 1);
-    if (qvp::GetFileAttributesW(strNext) != INVALID_FILE_ATTRIBUTES) {
+    if (IsOnDiskByExactName(strNext)) {
         CQvLog::GetInstance()->AddError(L"CQvSplitBigFile::RecoverFiles(LPCTSTR strSplitListFile) Part %s exists beyond the %u parts the list records",
                                         strNext, dwCount);
         return false;

@@ -112,8 +112,12 @@ HANDLE CreateFileImpl(LPCWSTR name, DWORD access, DWORD disposition, DWORD flags
     const bool canRead = (access & kReadMask) != 0, canWrite = (access & kWriteMask) != 0;
     if (!DispositionFlags(disposition, flags) || (disposition == TRUNCATE_EXISTING && !canWrite))
         return FailHandle(ERROR_INVALID_PARAMETER);
+    // A new, truncated or written file is the one named exactly: falling back on a name equal
+    // ignoring case would write into a different file that happens to differ only in case.
+    const bool exact = canWrite || disposition != OPEN_EXISTING || (flagsAndAttributes & FILE_FLAG_POSIX_SEMANTICS);
     posix::NativePath p;
-    if (!posix::MapPath(name, p)) return INVALID_HANDLE_VALUE;
+    if (!posix::MapPath(name, p, exact ? posix::LastName::Exact : posix::LastName::AnyCase))
+        return INVALID_HANDLE_VALUE;
     struct stat st;
     const bool existed = stat(p.path.c_str(), &st) == 0;
     if (!CheckBeforeOpen(p, existed, st, disposition, canWrite)) return INVALID_HANDLE_VALUE;

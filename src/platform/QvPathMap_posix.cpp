@@ -102,14 +102,23 @@ std::vector<std::wstring> SplitComponents(const std::wstring& s, size_t pos, boo
     return parts;
 }
 
+// Looks up a name whose exact spelling is absent from dir: an entry equal to it ignoring case
+// when anyCase, else only whether dir itself is there.
+Lookup LookUpMissing(const std::string& dir, const std::wstring& part, bool anyCase, std::string& found) {
+    if (anyCase) return FindIgnoringCase(dir, part, found);
+    struct stat st;
+    return stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) ? Lookup::Absent : Lookup::NoFolder;
+}
+
 // The last step of a walk: the name under a folder that exists as spelled, after the exact
 // name was looked up and failed with err.
 void ResolveLast(const std::string& parent, const std::wstring& part, const std::string& name,
-                 int err, NativePath& out) {
+                 int err, LastName last, NativePath& out) {
     out.folder = parent;
     out.givenName = name;
     std::string found;
-    const Lookup how = err == ENOENT ? FindIgnoringCase(parent, part, found) : Lookup::Absent;
+    const Lookup how =
+        err == ENOENT ? LookUpMissing(parent, part, last == LastName::AnyCase, found) : Lookup::Absent;
     if (how == Lookup::Found) {
         out.path = Join(parent, found);
         return;
@@ -121,7 +130,7 @@ void ResolveLast(const std::string& parent, const std::wstring& part, const std:
 // The usual case in a few calls: the whole path exists as spelled, or at least its folder does.
 // It gives what the walk below gives, without a lookup for every component. False when the
 // walk is needed.
-bool ResolveExact(const std::vector<std::wstring>& parts, NativePath& out) {
+bool ResolveExact(const std::vector<std::wstring>& parts, LastName last, NativePath& out) {
     if (parts.empty()) return false;
     for (const std::wstring& part : parts)
         if (part == L"..") return false;
@@ -138,14 +147,14 @@ bool ResolveExact(const std::vector<std::wstring>& parts, NativePath& out) {
     }
     const int err = errno;
     if (parts.size() > 1 && lstat(parent.c_str(), &st) != 0) return false;
-    ResolveLast(parent, parts.back(), name, err, out);
+    ResolveLast(parent, parts.back(), name, err, last, out);
     return true;
 }
 
 // Walks the components from base, taking the exact name when it exists and otherwise an entry
 // equal ignoring case; a missing name is kept as given, so new files keep their case.
-void Resolve(const std::vector<std::wstring>& parts, NativePath& out) {
-    if (ResolveExact(parts, out)) return;
+void Resolve(const std::vector<std::wstring>& parts, LastName last, NativePath& out) {
+    if (ResolveExact(parts, last, out)) return;
     std::string cur = out.path;
     out.folder = cur;
     for (size_t i = 0; i < parts.size(); ++i) {
@@ -160,7 +169,8 @@ void Resolve(const std::vector<std::wstring>& parts, NativePath& out) {
         }
         const int err = errno;
         std::string found;
-        const Lookup how = err == ENOENT ? FindIgnoringCase(cur, parts[i], found) : Lookup::Absent;
+        const bool anyCase = last == LastName::AnyCase || i + 1 < parts.size();
+        const Lookup how = err == ENOENT ? LookUpMissing(cur, parts[i], anyCase, found) : Lookup::Absent;
         if (how == Lookup::Found) {
             cur = Join(cur, found);
             continue;
@@ -173,7 +183,7 @@ void Resolve(const std::vector<std::wstring>& parts, NativePath& out) {
 
 }  // namespace
 
-bool MapPath(LPCWSTR winPath, NativePath& out) {
+bool MapPath(LPCWSTR winPath, NativePath& out, LastName last) {
     out = NativePath();
     if (!winPath || !*winPath) return Fail(ERROR_PATH_NOT_FOUND);
     const std::wstring s(winPath);
@@ -182,7 +192,7 @@ bool MapPath(LPCWSTR winPath, NativePath& out) {
     const std::vector<std::wstring> parts = SplitComponents(s, pos, out.path == ".");
     for (const std::wstring& part : parts)
         if (HasWildcard(part)) return Fail(ERROR_INVALID_NAME);
-    Resolve(parts, out);
+    Resolve(parts, last, out);
     out.trailingSep = !parts.empty() && IsSep(s.back());
     if (out.trailingSep) out.path += '/';
     return true;

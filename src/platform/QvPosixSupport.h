@@ -30,9 +30,17 @@ struct NativePath {
     std::string givenName;       // the last component as given (UTF-8), before case matching
 };
 
+// How the last component of a path is looked up; the folders on the way are always found
+// ignoring case when their exact name is absent.
+enum class LastName {
+    AnyCase,  // the exact name, else an entry equal to it ignoring case (reading, as on Windows)
+    Exact     // the exact name only: what creates, replaces, changes or removes an entry must
+              // never reach another file whose name differs only in case
+};
+
 // Maps a Windows path to the host (drive roots from QVSPLIT_DRIVE_X, names looked up ignoring
 // case when the exact name is absent). False, with the last error set, when it names nothing.
-bool MapPath(LPCWSTR winPath, NativePath& out);
+bool MapPath(LPCWSTR winPath, NativePath& out, LastName last = LastName::AnyCase);
 
 // Result of looking a name up in a folder.
 enum class Lookup { Found, Absent, NoFolder };

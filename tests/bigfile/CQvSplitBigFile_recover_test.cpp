@@ -173,6 +173,38 @@ TEST(CQvSplitBigFileRecoverTest, ExistingFileIsReplacedByTheCompleteRebuild) {
     EXPECT_EQ((std::vector<std::string>{"a.bin", "list.ini"}), t.List());
 }
 
+#if !defined(_WIN32)
+// Where names differing only in case are distinct files, recovery reads, writes and deletes
+// only the names the list gives: a file or a part whose name differs in case is another file's.
+TEST(CQvSplitBigFileRecoverTest, NamesDifferingOnlyInCaseBelongToOtherFiles) {
+    struct Row {
+        const char* label;
+        std::vector<std::string> parts;  // of a.bin, the file the list records with two parts
+        std::vector<int> twinParts;      // numbers of the parts of A.bin, with the same stamp
+        const char* rebuilt;             // a.bin afterwards; nullptr: absent
+    } rows[] = {
+        {"rebuilt beside a file of that name in another case", {"new b", "ytes"}, {}, "new bytes"},
+        {"parts only in another case are not its parts", {}, {1, 2}, nullptr},
+        {"a part in another case beyond the count is not a part beyond it", {"11", "22"}, {3}, "1122"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.label);
+        TempTree t;
+        t.WriteFile("A.bin", "precious");
+        WriteParts(t, "a.bin", row.parts);
+        for (int n : row.twinParts) t.WriteFile(Part("A.bin", n), "twin");
+        t.WriteFile("list.ini", "[Files]\nFile0=" + At(t, "a.bin") + "|" + kStamp + "|2\n");
+        EXPECT_EQ(0L, Recover(t.Drive(), t.WinPath("list.ini")));
+        EXPECT_EQ("precious", t.ReadFile("A.bin"));
+        EXPECT_EQ(t.Exists("a.bin"), row.rebuilt != nullptr);
+        if (row.rebuilt) {
+            EXPECT_EQ(row.rebuilt, t.ReadFile("a.bin"));
+        }
+        EXPECT_EQ(row.twinParts.size(), qvbig::PartFiles(t, "", "A.bin").size()) << "the other file's parts stay";
+    }
+}
+#endif
+
 TEST(CQvSplitBigFileRecoverTest, PartOfExactlyOneHundredMillionBytes) {
     TempTree t;
     t.WriteSparse(Part("big.bin", 1), 100000000ull);

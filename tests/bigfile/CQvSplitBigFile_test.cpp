@@ -64,26 +64,56 @@ TEST(CQvSplitBigFileTest, ANewListNeverReplacesOneWhosePartsAreOnDisk) {
     const std::string list = "[Files]\nFile0=" + qvtest::Narrow(t.DrivelessPath("a.bin")) + "|" + stamp + "|2\n";
     struct Row {
         const char* label;
+        const char* oldList;  // where the existing list lies; the new one is "parts.ini"
         bool partOnDisk;
         long result;
-    } rows[] = {{"a part still on disk", true, E_FAIL}, {"parts joined or gone", false, 0L}};
+    } rows[] = {
+        {"a part still on disk", "parts.ini", true, E_FAIL},
+        {"parts joined or gone", "parts.ini", false, 0L},
+#if !defined(_WIN32)
+        // Where names differing in case are distinct files, such a list is another list, which
+        // the new one neither replaces nor is refused for.
+        {"a list whose name differs only in case, a part on disk", "Parts.INI", true, 0L},
+        {"a list whose name differs only in case, parts gone", "Parts.INI", false, 0L},
+#endif
+    };
     CQvSplitBigFile* p = CQvSplitBigFile::GetInstance();
     for (const Row& row : rows) {
         SCOPED_TRACE(row.label);
         ASSERT_EQ(0L, p->SetSplitBigFile(FALSE, 0, nullptr));
-        t.WriteFile("parts.ini", list);
+        for (const char* name : {"parts.ini", "Parts.INI"}) std::filesystem::remove(t.Native(name));
+        t.WriteFile(row.oldList, list);
         if (row.partOnDisk) t.WriteFile("a.bin." + stamp + ".Part1", "x");
         else std::filesystem::remove(t.Native("a.bin." + stamp + ".Part1"));
         LogCapture log;
         EXPECT_EQ(row.result, p->SetSplitBigFile(TRUE, 700, t.WinPath("parts.ini").c_str()));
-        if (row.partOnDisk) {
+        if (row.result != 0L) {
             EXPECT_EQ(list, t.ReadFile("parts.ini"));
             EXPECT_EQ(0, p->IsSplitBigFileOn());
             EXPECT_TRUE(log.HasContaining(QvLogLevel::Error, L"still records " + t.WinPath("a.bin"))) << log.Dump();
         } else {
             EXPECT_TRUE(qvbig::ReadList(t.WinPath("parts.ini")).empty()) << t.ReadFile("parts.ini");
         }
+        if (std::string(row.oldList) != "parts.ini") {
+            EXPECT_EQ(list, t.ReadFile(row.oldList));
+        }
     }
+}
+
+// A file whose entry spells its name in another case (a rule written so) is cut under the name
+// the disk gives it: its parts, its list entry and its deletion all reach that one file.
+TEST(CQvSplitBigFileTest, CutTakesTheNameTheFileHasOnDisk) {
+    TempTree t;
+    qvbig::StartCutting(t, 21);
+    const std::string original = qvbig::PatternBytes(kMB + 5, 3);
+    CutSetup s(t, "Video.BIN", original);
+    s.Iter()->second.strFilePath = t.WinPath("video.bin").c_str();
+    ASSERT_EQ(0L, s.Cut());
+    const std::vector<qvbig::ListEntry> list = qvbig::ReadList(t.WinPath("parts.ini"));
+    ASSERT_EQ(1u, list.size());
+    EXPECT_EQ(t.DrivelessPath("Video.BIN"), list[0].path);
+    EXPECT_FALSE(t.Exists("Video.BIN"));
+    EXPECT_EQ(std::optional<std::string>(original), qvbig::RebuildFromList(t, "Video.BIN", "parts.ini"));
 }
 
 TEST(CQvSplitBigFileTest, SwitchingOnRefusesNullPathsAndSizesWithoutRoomForAPart) {
