@@ -75,6 +75,9 @@ protected:
     // One medium's pass over the any-medium items: S_OK, E_ABORT when stopped, E_FAIL when an
     // item can never fit.
     long PlaceAnyMediaItems(int64_t iAllMediaSize);
+    // S_OK when every every-medium item fits on an empty medium; else E_FAIL with the SPLIT
+    // Error of the first that does not.
+    long CheckItemsOnAllMedia();
 
     SPLITCB m_lpCB;
     LPVOID m_lpUserParam;

@@ -126,6 +126,7 @@ DWORD CQvSplit::SplitRVXBody(LPCTSTR strVolumeID, RuleVector& vtRules, LPCTSTR s
     }
     log->AddInfo(L"m_ItemsOnAnyMedia.size() = %d", static_cast<int>(m_ItemsOnAnyMedia.size()));
     if (m_ItemsOnAnyMedia.empty()) return 0;
+    if (CheckItemsOnAllMedia() != S_OK) return 0;
     CQvString strType;
     strType.Format(L"0x0000000%d", dwType);
     const QvFactoryNodeHolder holder(m_pFactoryNode);
@@ -188,6 +189,33 @@ long CQvSplit::PlaceAnyMediaItems(int64_t iAllMediaSize) {
         ++counter;
     }
     return S_OK;
+}
+
+// An every-medium item is written with the same test as any other; one that does not fit on an
+// empty medium beside the every-medium items before it would be on no medium at all, which a
+// backup must not do without a word. The test is the one CreateNewRVXMedia makes.
+long CQvSplit::CheckItemsOnAllMedia() {
+    m_iMediaSize = 0;
+    m_iMediaUsed = qvalloc::MediumCost();
+    m_mediaFolders.Clear();
+    long hr = S_OK;
+    for (const FileDesc& item : m_ItemsOnAllMedia) {
+        if (!ItemFits(item)) {
+            CQvLog::GetInstance()->AddError(
+                L"CQvSplit::SplitRVX(...) SPLIT Error Item %s size=%lld Size for "
+                L"\"all media\" %lld and SplitSize=%d -> %lld",
+                item.strFilePath, static_cast<long long>(item.iFileSize),
+                static_cast<long long>(m_iMediaSize), m_dwSplitSize,
+                static_cast<long long>((m_iMediaSize + item.iFileSize) / kBytesPerMB));
+            hr = E_FAIL;
+            break;
+        }
+        m_iMediaSize += item.iFileSize;
+        m_iMediaUsed += ItemCost(item) + m_mediaFolders.Add(item.strTargetPath);
+    }
+    m_iMediaSize = 0;
+    m_mediaFolders.Clear();
+    return hr;
 }
 
 void CQvSplit::CreateItemsList(RuleVector& vtRules) {
