@@ -358,6 +358,22 @@ bool CQvSplit::WriteRulesFile(const RuleVector& vtRules, LPCTSTR strOutputDir,
     return bWritten;
 }
 
+namespace {
+
+// A split that plans no medium says why, as every other refusal does, even where no step
+// failed: nothing was selected, or every entry selected was left out (QvGetLeftOut lists them).
+void ReportNothingPlaced() {
+    CQvLog* log = CQvLog::GetInstance();
+    const size_t nLeftOut = QvLeftOutList::Instance().Entries().size();
+    if (nLeftOut == 0)
+        log->AddError(L"CQvSplit::EstimateSplit(void) FAILED nothing to split: the selection holds no file");
+    else
+        log->AddError(L"CQvSplit::EstimateSplit(void) FAILED nothing to split: every entry of the selection is left out (%u)",
+                      static_cast<unsigned>(nLeftOut));
+}
+
+}  // namespace
+
 DWORD CQvSplit::EstimateSplitBody() {
     CQvLog* log = CQvLog::GetInstance();
     QvStartSplitReport();
@@ -372,6 +388,7 @@ DWORD CQvSplit::EstimateSplitBody() {
     // The rules were consumed by this split; the next one starts from a fresh SetupSplit.
     CQvRulesFactory* pRules = CQvRulesFactory::GetInstance();
     if (pRules) pRules->ResetRulesCatalog();
+    if (dwMedia == 0 && log->Errors().empty()) ReportNothingPlaced();
     return log->ExitFunction(dwMedia);
 }
 

@@ -402,12 +402,18 @@ TEST_F(EndToEnd, ReportOfLeftOutEntriesAndErrors) {
         DWORD split;
         std::vector<std::pair<std::string, DWORD>> leftOut;  // path below the tree, reason
         const wchar_t* firstError;                           // part of QvGetErrorText(0)
+        const char* selected = "data";                       // what the any-medium rule names
+        bool withFirst = false;                              // and a first-medium rule for "first"
     };
+    // A split that plans nothing says why, even when no check failed.
     const Row rows[] = {
         {"files, one too big", 0, 2, {{"data/big.bin", QvLeftOutTooBig}}, nullptr},
         {"whole folders, one too big", 1, 2, {{"data/big.bin", QvLeftOutTooBig}}, nullptr},
         {"everything fits", 0, 10, {}, nullptr},
-        {"first medium overfull", 0, 2, {{"data/big.bin", QvLeftOutTooBig}}, L"FAILED -> iSizeFirst="},
+        {"first medium overfull", 0, 2, {{"data/big.bin", QvLeftOutTooBig}}, L"FAILED -> iSizeFirst=", "data", true},
+        {"an empty folder", 0, 2, {}, L"FAILED nothing to split: the selection holds no file", "empty"},
+        {"only a file larger than a medium", 0, 2, {{"data/big.bin", QvLeftOutTooBig}},
+         L"FAILED nothing to split: every entry of the selection is left out (1)", "data/big.bin"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.label);
@@ -418,8 +424,9 @@ TEST_F(EndToEnd, ReportOfLeftOutEntriesAndErrors) {
         tree.WriteSparse("first/f.bin", MB + MB / 2 + 1);  // 2 MB and a byte with g.bin
         tree.WriteSparse("first/g.bin", MB / 2);
         tree.MakeDir("out");
-        std::vector<RuleSpec> rules{{"data", "Any", false, true}};
-        if (row.firstError) rules.push_back({"first", "First", false, true});
+        tree.MakeDir("empty");
+        std::vector<RuleSpec> rules{{row.selected, "Any", false, true}};
+        if (row.withFirst) rules.push_back({"first", "First", false, true});
         const std::wstring out = tree.WinPath("out");
         Job job;
         job.dwSplitSize = row.split;

@@ -268,7 +268,15 @@ TEST_F(QvSplitCliTest, DroppedRulesAreShownAndPatternsSelect) {
 
 TEST_F(QvSplitCliTest, JsonSummaryCarriesCountBoundAndLeftOut) {
     MakeTree();
+    // A name with a byte that is not UTF-8 is given with U+F000 plus the byte, so the JSON stays
+    // valid UTF-8.
+    if (kPosix) Sparse("tree/odd\xfe.iso", 12 * MB);
     const RunResult r = Run({"split", "--json", "--size", "10", "--out", S("out"), S("tree")});
+    EXPECT_EQ(r.out, qvp::WideToUtf8(qvp::Utf8ToWide(r.out))) << "not valid UTF-8";
+    if (kPosix) {
+        EXPECT_NE(std::string::npos, r.out.find(JsonEscaped(S("tree/odd")) + "\xEF\x83\xBE.iso\", \"size\": 12582912"))
+            << r.out;
+    }
     ASSERT_EQ(0, r.status) << r.err;
     ASSERT_FALSE(r.out.empty());
     EXPECT_EQ('{', r.out.front());
@@ -359,14 +367,48 @@ TEST_F(QvSplitCliTest, EverythingLeftOutIsListedWithItsReasonAndShownAgain) {
 }
 #endif
 
+// Every refusal names its cause, in the text and as a JSON object with --json, and lists what
+// was left out.
 TEST_F(QvSplitCliTest, RefusedSplitExitsOneAndSaysWhy) {
     MakeTree();
-    // 25 MB that must all go on the first 10 MB medium cannot be planned.
-    const RunResult r = Run({"split", "--size", "10", "--out", S("out"), "--first", S("tree/docs")});
-    EXPECT_EQ(1, r.status) << r.out;
-    EXPECT_NE(std::string::npos, r.err.find("refused")) << r.err;
-    EXPECT_NE(std::string::npos, r.err.find("first medium does not fit")) << r.err;
-    EXPECT_TRUE(r.out.empty()) << r.out;
+    fs::create_directories(P("empty"));
+    Sparse("only/big.bin", 2 * MB);
+    const struct {
+        const char* label;
+        std::vector<std::string> selection;
+        const char* size;
+        const char* cause;    // in the text and as the JSON "reason"
+        const char* leftOut;  // a path listed as left out, or null
+    } rows[] = {
+        // 25 MB that must all go on the first 10 MB medium cannot be planned.
+        {"first medium overfull", {"--first", "tree/docs"}, "10", "first medium does not fit", nullptr},
+        {"an empty folder", {"empty"}, "1", "nothing was selected", nullptr},
+        {"only a file larger than a medium", {"only"}, "1", "everything selected is left out", "only/big.bin"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.label);
+        std::vector<std::string> args{"split", "--size", row.size, "--out", S("out")};
+        for (const std::string& a : row.selection) args.push_back(a.compare(0, 2, "--") == 0 ? a : S(a));
+        const RunResult r = Run(args);
+        EXPECT_EQ(1, r.status) << r.out;
+        EXPECT_NE(std::string::npos, r.err.find("the split was refused: ")) << r.err;
+        EXPECT_NE(std::string::npos, r.err.find(row.cause)) << r.err;
+        EXPECT_EQ(std::string::npos, r.err.find("no error message")) << r.err;
+        EXPECT_TRUE(r.out.empty()) << r.out;
+        args.push_back("--json");
+        const RunResult json = Run(args);
+        EXPECT_EQ(1, json.status);
+        ASSERT_FALSE(json.out.empty()) << json.err;
+        EXPECT_EQ(0u, json.out.find("{\n  \"error\": \"the split was refused\",\n  \"reason\": \"")) << json.out;
+        EXPECT_NE(std::string::npos, json.out.find(row.cause)) << json.out;
+        EXPECT_EQ("}\n", json.out.substr(json.out.size() - 2));
+        if (row.leftOut) {
+            EXPECT_NE(std::string::npos, r.err.find("LEFT OUT - on no medium (1):\n  " + S(row.leftOut))) << r.err;
+            EXPECT_NE(std::string::npos, json.out.find("{\"path\": \"" + JsonEscaped(S(row.leftOut)) + "\", \"size\": ")) << json.out;
+        } else {
+            EXPECT_NE(std::string::npos, json.out.find("\"left_out\": []")) << json.out;
+        }
+    }
 }
 
 TEST_F(QvSplitCliTest, InterruptCancelsTheSplitWithStatusThree) {
@@ -431,11 +473,27 @@ TEST_F(QvSplitCliTest, RvxEstimateKeepsNoFileAndMatchesTheRealSplit) {
     ASSERT_EQ(0, text.status) << text.err;
     EXPECT_EQ("2 media, 24.0 MB in all\n", text.out);
 
-    // An item larger than a medium is refused with the library's reason.
+    // An item larger than a medium is refused with the library's reason, an every-medium one
+    // too (it would be on no medium), in the text and in the JSON.
     Sparse("items/huge/h.bin", 30 * MB);
-    const RunResult huge = Run({"rvx", "--size", "20", "--out", S("est"), "--estimate", S("items/huge")});
-    EXPECT_EQ(1, huge.status);
-    EXPECT_NE(std::string::npos, huge.err.find("does not fit")) << huge.err;
+    const std::vector<std::vector<std::string>> refused = {
+        {"rvx", "--size", "20", "--out", S("est"), "--estimate", S("items/huge")},
+        {"rvx", "--size", "20", "--out", S("est"), "--estimate", S("items/f1"), "--all", S("items/huge")},
+        {"rvx", "--size", "20", "--out", S("real"), S("items/f1"), "--all", S("items/huge")},
+    };
+    for (std::vector<std::string> huge : refused) {
+        SCOPED_TRACE(huge.back());
+        const RunResult r = Run(huge);
+        EXPECT_EQ(1, r.status);
+        EXPECT_NE(std::string::npos, r.err.find("does not fit")) << r.err;
+        EXPECT_NE(std::string::npos, r.err.find("SPLIT Error Item " + Lib("items/huge") + " size=")) << r.err;
+        huge.push_back("--json");
+        const RunResult json = Run(huge);
+        EXPECT_EQ(1, json.status);
+        EXPECT_NE(std::string::npos, json.out.find("\"error\": \"the item-list split failed\"")) << json.out;
+        EXPECT_NE(std::string::npos, json.out.find("\"message\": \"CQvSplit::SplitRVX(...) SPLIT Error Item ")) << json.out;
+    }
+    EXPECT_TRUE(MediaFiles("real").empty());
 }
 
 TEST_F(QvSplitCliTest, ItemListMediaStayBelowTheirSizeAndAnOverfullOneIsFlagged) {

@@ -114,17 +114,29 @@ const Explanation kExplanations[] = {
     {"FAILED -> (iSizeAll+iSizeLast)", "the last-medium files plus the every-medium files do not fit on one medium"},
     {"FAILED -> iSizeGroup=", "a group of files that must stay together is larger than a medium"},
     {"FAILED -> (iSizeAll+iSizeGroup)", "a group of files that must stay together plus the every-medium files do not fit on one medium"},
-    {"SPLIT Error", "an item does not fit on a medium beside the every-medium items"},
+    {"SPLIT Error", "an item does not fit on one medium, alone or beside the every-medium items"},
+    {"nothing to split: the selection holds no file", "nothing was selected: the paths hold no file"},
+    {"nothing to split: every entry of the selection is left out", "everything selected is left out"},
 };
 
 }  // namespace
 
-std::string QvCliExplain(const std::vector<std::string>& errors) {
+QvCliCause QvCliFindCause(const std::vector<std::string>& errors) {
+    QvCliCause cause;
     for (const Explanation& e : kExplanations)
         for (const std::string& text : errors)
-            if (text.find(e.marker) != std::string::npos)
-                return std::string(e.sentence) + "\n  (" + text + ")";
+            if (text.find(e.marker) != std::string::npos) {
+                cause.sentence = e.sentence;
+                cause.message = text;
+                return cause;
+            }
     // The first error is the cause; those after it are the callers giving up in turn.
-    if (!errors.empty()) return errors.front();
-    return "the library recorded no error message (run with --log FILE for its trace)";
+    cause.sentence = errors.empty() ? "the library recorded no error message (run with --log FILE for its trace)"
+                                    : errors.front();
+    return cause;
+}
+
+std::string QvCliExplain(const std::vector<std::string>& errors) {
+    const QvCliCause cause = QvCliFindCause(errors);
+    return cause.message.empty() ? cause.sentence : cause.sentence + "\n  (" + cause.message + ")";
 }

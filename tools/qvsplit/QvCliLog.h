@@ -24,6 +24,13 @@ std::vector<QvCliLeftOut> QvCliShownLeftOut(const std::vector<QvCliLeftOutRecord
 std::vector<QvCliDroppedRule> QvCliDroppedRules();
 // The library's error messages of the last operation, the cause first.
 std::vector<std::string> QvCliLibraryErrors();
+// Why a split was refused or failed: a plain sentence, and the library's message it stands for
+// (empty when the sentence is the message itself, or there is none).
+struct QvCliCause {
+    std::string sentence;
+    std::string message;
+};
+QvCliCause QvCliFindCause(const std::vector<std::string>& errors);
 // A plain sentence for the error that refused or failed a split, or the error itself.
 std::string QvCliExplain(const std::vector<std::string>& errors);
 

@@ -45,6 +45,28 @@ std::string Bar(double percent) {
     return std::string(filled, '#') + std::string(width - filled, '.');
 }
 
+// The "left_out" member of a JSON object, one entry per line.
+void PrintLeftOutJson(const std::vector<QvCliLeftOut>& leftOut, std::ostream& out) {
+    out << "  \"left_out\": [";
+    for (size_t i = 0; i < leftOut.size(); ++i) {
+        out << (i ? ",\n" : "\n") << "    {\"path\": " << QvCliJsonString(leftOut[i].path)
+            << ", \"size\": " << (leftOut[i].sizeKnown ? std::to_string(leftOut[i].size) : std::string("null"))
+            << ", \"reason\": " << QvCliJsonString(leftOut[i].reason) << "}";
+    }
+    out << (leftOut.empty() ? "]" : "\n  ]");
+}
+
+// The "dropped_rules" member of a JSON object.
+void PrintDroppedJson(const std::vector<QvCliDroppedRule>& dropped, std::ostream& out) {
+    out << "  \"dropped_rules\": [";
+    for (size_t i = 0; i < dropped.size(); ++i) {
+        const QvCliDroppedRule& r = dropped[i];
+        out << (i ? ",\n" : "\n") << "    {\"rule\": " << r.rule << ", \"path\": " << QvCliJsonString(r.path)
+            << ", \"reason\": " << QvCliJsonString(r.reason) << "}";
+    }
+    out << (dropped.empty() ? "]" : "\n  ]");
+}
+
 }  // namespace
 
 std::string QvCliMegabytes(uint64_t bytes) {
@@ -54,8 +76,11 @@ std::string QvCliMegabytes(uint64_t bytes) {
 }
 
 std::string QvCliJsonString(const std::string& text) {
+    // A name may hold bytes that are not UTF-8, which JSON cannot carry: each becomes U+F000
+    // plus its value, as in the media files.
+    const std::string valid = QvCliNarrow(QvCliWiden(text));
     std::string out = "\"";
-    for (unsigned char c : text) {
+    for (unsigned char c : valid) {
         switch (c) {
         case '"': out += "\\\""; break;
         case '\\': out += "\\\\"; break;
@@ -121,12 +146,16 @@ void QvCliPrintSummary(const QvCliMediaSet& set, uint32_t splitSizeMb,
         if (OverCapacity(m, t.splitSizeMb))
             out << "OVER CAPACITY: " << m.fileName << " needs " << QvCliMegabytes(Used(m))
                 << ", more than one medium of " << t.splitSizeMb << " MB\n";
-    if (!leftOut.empty()) {
-        out << "\nLEFT OUT - on no medium (" << leftOut.size() << "):\n";
-        for (const QvCliLeftOut& l : leftOut)
-            out << "  " << l.path << "  " << (l.sizeKnown ? QvCliMegabytes(l.size) : std::string("size unknown"))
-                << "  (" << l.reason << ")\n";
-    }
+    if (!leftOut.empty()) out << "\n";
+    QvCliPrintLeftOut(leftOut, out);
+}
+
+void QvCliPrintLeftOut(const std::vector<QvCliLeftOut>& leftOut, std::ostream& out) {
+    if (leftOut.empty()) return;
+    out << "LEFT OUT - on no medium (" << leftOut.size() << "):\n";
+    for (const QvCliLeftOut& l : leftOut)
+        out << "  " << l.path << "  " << (l.sizeKnown ? QvCliMegabytes(l.size) : std::string("size unknown"))
+            << "  (" << l.reason << ")\n";
 }
 
 void QvCliPrintDroppedRules(const std::vector<QvCliDroppedRule>& dropped, std::ostream& out) {
@@ -154,22 +183,22 @@ void QvCliPrintSummaryJson(const QvCliMediaSet& set, uint32_t splitSizeMb,
         << set.media.size() << ",\n  \"lower_bound\": " << t.lowerBound
         << ",\n  \"difference\": "
         << static_cast<long long>(set.media.size()) - static_cast<long long>(t.lowerBound)
-        << ",\n  \"left_out\": [";
-    for (size_t i = 0; i < leftOut.size(); ++i) {
-        out << (i ? ",\n" : "\n") << "    {\"path\": " << QvCliJsonString(leftOut[i].path)
-            << ", \"size\": " << (leftOut[i].sizeKnown ? std::to_string(leftOut[i].size) : std::string("null"))
-            << ", \"reason\": "
-            << QvCliJsonString(leftOut[i].reason) << "}";
-    }
-    out << (leftOut.empty() ? "]" : "\n  ]");
+        << ",\n";
+    PrintLeftOutJson(leftOut, out);
     if (dropped) {
-        out << ",\n  \"dropped_rules\": [";
-        for (size_t i = 0; i < dropped->size(); ++i) {
-            const QvCliDroppedRule& r = (*dropped)[i];
-            out << (i ? ",\n" : "\n") << "    {\"rule\": " << r.rule << ", \"path\": " << QvCliJsonString(r.path)
-                << ", \"reason\": " << QvCliJsonString(r.reason) << "}";
-        }
-        out << (dropped->empty() ? "]" : "\n  ]");
+        out << ",\n";
+        PrintDroppedJson(*dropped, out);
     }
+    out << "\n}\n";
+}
+
+void QvCliPrintRefusalJson(const std::string& what, const std::string& reason, const std::string& message,
+                           const std::vector<QvCliLeftOut>& leftOut,
+                           const std::vector<QvCliDroppedRule>& dropped, std::ostream& out) {
+    out << "{\n  \"error\": " << QvCliJsonString(what) << ",\n  \"reason\": " << QvCliJsonString(reason)
+        << ",\n  \"message\": " << (message.empty() ? std::string("null") : QvCliJsonString(message)) << ",\n";
+    PrintLeftOutJson(leftOut, out);
+    out << ",\n";
+    PrintDroppedJson(dropped, out);
     out << "\n}\n";
 }

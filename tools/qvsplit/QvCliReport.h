@@ -39,6 +39,14 @@ void QvCliPrintSummary(const QvCliMediaSet& set, uint32_t splitSizeMb,
 void QvCliPrintSummaryJson(const QvCliMediaSet& set, uint32_t splitSizeMb,
                            const std::vector<QvCliLeftOut>& leftOut, std::ostream& out,
                            const std::vector<QvCliDroppedRule>* dropped = nullptr);
+// A split that was refused or failed, as one JSON object: what failed ("error"), why
+// ("reason"), the library's message it comes from ("message", null when none), and the
+// "left_out" and "dropped_rules" lists as the summary gives them.
+void QvCliPrintRefusalJson(const std::string& what, const std::string& reason, const std::string& message,
+                           const std::vector<QvCliLeftOut>& leftOut,
+                           const std::vector<QvCliDroppedRule>& dropped, std::ostream& out);
+// The "LEFT OUT" part of the summary: every selected entry on no medium, with size and reason.
+void QvCliPrintLeftOut(const std::vector<QvCliLeftOut>& leftOut, std::ostream& out);
 // One warning line per rule that selects nothing.
 void QvCliPrintDroppedRules(const std::vector<QvCliDroppedRule>& dropped, std::ostream& out);
 

@@ -204,8 +204,22 @@ void ReportCutFiles(const QvCliOptions& o) {
               << static_cast<char>(drive) << "\n";
 }
 
-int ReportFailure(const char* what) {
-    return QvCliFail(kExitFailed, std::string(what) + ": " + QvCliExplain(QvCliLibraryErrors()));
+// A split that was refused or failed: its cause (the library's, unless one is given) on
+// standard error with what was left out, and with --json the same as one JSON object on
+// standard output, so that a script learns why as a user does.
+int ReportFailure(const QvCliOptions& o, const std::string& what, const std::string& reason = std::string()) {
+    QvCliCause cause;
+    if (reason.empty())
+        cause = QvCliFindCause(QvCliLibraryErrors());
+    else
+        cause.sentence = reason;
+    const std::vector<QvCliLeftOut> leftOut = QvCliShownLeftOut(QvCliLeftOutFiles());
+    std::cerr << "qvsplit: " << what << ": " << cause.sentence;
+    if (!cause.message.empty()) std::cerr << "\n  (" << cause.message << ")";
+    std::cerr << "\n";
+    QvCliPrintLeftOut(leftOut, std::cerr);
+    if (o.json) QvCliPrintRefusalJson(what, cause.sentence, cause.message, leftOut, QvCliDroppedRules(), std::cout);
+    return kExitFailed;
 }
 
 int PrintResult(const QvCliOptions& o, const std::string& outDir, QvCliPartialSet& partial) {
@@ -272,13 +286,13 @@ int QvCliRunSplit(const QvCliOptions& o) {
     const DWORD setup = RunSetup(*split, o, rules, progress);
     if (!setup) {
         QvCliProgressDone(progress);
-        return ReportFailure("the split could not be set up");
+        return ReportFailure(o, "the split could not be set up");
     }
     if (o.strict && QvGetDroppedRuleCount() > 0) {
         // Refused before anything is planned or cut: a rule the user wrote would do nothing.
         QvCliProgressDone(progress);
         QvCliPrintDroppedRules(QvCliDroppedRules(), std::cerr);
-        return QvCliFail(kExitFailed, "--strict: a rule selects nothing; the split was not made");
+        return ReportFailure(o, "--strict", "a rule selects nothing; the split was not made");
     }
     const DWORD media = split->EstimateSplit();
     QvCliProgressDone(progress);
@@ -287,7 +301,7 @@ int QvCliRunSplit(const QvCliOptions& o) {
         return QvCliFail(kExitCancelled, "cancelled; no media set was kept in " + o.outDir);
     }
     if (media == 0 || (media & 0x80000000u)) {
-        const int status = ReportFailure("the split was refused");
+        const int status = ReportFailure(o, "the split was refused");
         ReportCutFiles(o);
         return status;
     }
@@ -321,15 +335,15 @@ int QvCliRunRvx(const QvCliOptions& o) {
                                         out.c_str(), QvCliProgressCallback, &progress);
     QvCliProgressDone(progress);
     if (progress.stopped) return QvCliFail(kExitCancelled, "cancelled");
-    if (media == 0) return ReportFailure("the item-list split failed");
+    if (media == 0) return ReportFailure(o, "the item-list split failed");
     if (media > 100) {
         // The library reports what it could not place within its 100 media.
         const std::vector<QvCliLeftOut> left = QvCliShownLeftOut(QvCliLeftOutFiles());
         uint64_t bytes = 0;
         for (const QvCliLeftOut& l : left) bytes += l.size;
-        for (const QvCliLeftOut& l : left) std::cerr << "  not placed: " << l.path << "  " << QvCliMegabytes(l.size) << "\n";
-        return QvCliFail(kExitFailed, "the items need more than 100 media: " + std::to_string(left.size()) +
-                                          " items (" + QvCliMegabytes(bytes) + ") are left beyond medium 100");
+        return ReportFailure(o, "the item-list split failed",
+                             "the items need more than 100 media: " + std::to_string(left.size()) + " items (" +
+                                 QvCliMegabytes(bytes) + ") are left beyond medium 100");
     }
     if (o.estimate) {
         const int64_t total = split->GetTotalSize();
