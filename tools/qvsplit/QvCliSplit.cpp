@@ -214,11 +214,13 @@ int ReportFailure(const QvCliOptions& o, const std::string& what, const std::str
     else
         cause.sentence = reason;
     const std::vector<QvCliLeftOut> leftOut = QvCliShownLeftOut(QvCliLeftOutFiles());
+    const std::vector<QvCliDroppedRule> dropped = QvCliDroppedRules();
     std::cerr << "qvsplit: " << what << ": " << cause.sentence;
     if (!cause.message.empty()) std::cerr << "\n  (" << cause.message << ")";
     std::cerr << "\n";
     QvCliPrintLeftOut(leftOut, std::cerr);
-    if (o.json) QvCliPrintRefusalJson(what, cause.sentence, cause.message, leftOut, QvCliDroppedRules(), std::cout);
+    QvCliPrintDroppedRules(dropped, std::cerr);
+    if (o.json) QvCliPrintRefusalJson(what, cause.sentence, cause.message, leftOut, dropped, std::cout);
     return kExitFailed;
 }
 
@@ -291,7 +293,6 @@ int QvCliRunSplit(const QvCliOptions& o) {
     if (o.strict && QvGetDroppedRuleCount() > 0) {
         // Refused before anything is planned or cut: a rule the user wrote would do nothing.
         QvCliProgressDone(progress);
-        QvCliPrintDroppedRules(QvCliDroppedRules(), std::cerr);
         return ReportFailure(o, "--strict", "a rule selects nothing; the split was not made");
     }
     const DWORD media = split->EstimateSplit();
