@@ -529,8 +529,8 @@ TEST(QvPlatformNames, WritesReachOnlyTheExactName) {
         }
         EXPECT_EQ(t.ReadFile("Dir/Twin.txt"), "precious");
         struct stat st;
-        ASSERT_EQ(stat(t.Native("Dir/Twin.txt").c_str(), &st), 0);
-        EXPECT_TRUE(st.st_mode & S_IWUSR) << "its attributes are unchanged too";
+        EXPECT_TRUE(stat(t.Native("Dir/Twin.txt").c_str(), &st) == 0 && (st.st_mode & S_IWUSR))
+            << "it is there, its attributes unchanged";
         EXPECT_EQ(t.Exists("Dir/twin.TXT"), row.created != nullptr);
         if (row.created) {
             EXPECT_EQ(t.ReadFile("Dir/twin.TXT"), row.created);
