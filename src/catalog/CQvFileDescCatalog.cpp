@@ -170,19 +170,21 @@ std::wstring LeafKey(const std::wstring& strFolderKey) {
 }  // namespace
 
 void CQvFileDescCatalog::SetOutputFolder(LPCTSTR strOutputDir) {
-    m_strOutputDirLower = strOutputDir ? FolderKey(strOutputDir) : std::wstring();
     m_vOutputChain.clear();
     if (!strOutputDir) return;
     // The folder and each folder holding it, each with its last name for a quick first test.
     std::wstring strFolder(strOutputDir);
     while (strFolder.size() > 3 && strFolder.back() == L'\\') strFolder.pop_back();
+    auto add = [&](const std::wstring& strLeaf) {
+        m_vOutputChain.push_back({strLeaf, strFolder, FolderKey(strFolder)});
+    };
     for (;;) {
-        m_vOutputChain.push_back({LeafKey(FolderKey(strFolder)), strFolder});
+        add(LeafKey(FolderKey(strFolder)));
         const size_t slash = strFolder.rfind(L'\\');
         if (slash == std::wstring::npos || slash + 1 >= strFolder.size()) break;
         strFolder.erase(slash == 2 && strFolder[1] == L':' ? slash + 1 : slash);
         if (strFolder.size() == 3 && strFolder[1] == L':') {
-            m_vOutputChain.push_back({FolderKey(strFolder.substr(0, 2)), strFolder});
+            add(FolderKey(strFolder.substr(0, 2)));
             break;
         }
     }
@@ -191,25 +193,26 @@ void CQvFileDescCatalog::SetOutputFolder(LPCTSTR strOutputDir) {
 // Whether strPath is the folder at m_vOutputChain[i]: a folder of the same name (ignoring
 // letter case) that is the same folder on disk. Spelled on another drive or in another letter
 // case it still is; a twin that differs only in letter case is not.
-bool CQvFileDescCatalog::IsChainFolder(const std::wstring& strPath, size_t i) const {
-    const std::wstring strKey = FolderKey(strPath);
+bool CQvFileDescCatalog::IsChainFolder(const std::wstring& strPath, const std::wstring& strKey,
+                                       size_t i) const {
+    const QvChainFolder& chain = m_vOutputChain[i];
     const bool bRoot = strKey.size() <= 3 && strKey.size() >= 2 && strKey[1] == L':';
-    if (!bRoot && LeafKey(strKey) != m_vOutputChain[i].strLeaf) return false;
-    if (strKey == FolderKey(m_vOutputChain[i].strPath)) {
-        // The same text: the same folder unless a twin spelled otherwise is meant.
-        return QvPathAtOrBelow(CQvString(strPath.c_str()),
-                               CQvString(m_vOutputChain[i].strPath.c_str()));
-    }
-    return qvp::PathsNameSameObject(strPath.c_str(), m_vOutputChain[i].strPath.c_str()) != FALSE;
+    if (!bRoot && LeafKey(strKey) != chain.strLeaf) return false;
+    // The same text: the same folder unless a twin spelled otherwise is meant.
+    if (strKey == chain.strKey)
+        return QvPathAtOrBelow(CQvString(strPath.c_str()), CQvString(chain.strPath.c_str()));
+    return qvp::PathsNameSameObject(strPath.c_str(), chain.strPath.c_str()) != FALSE;
 }
 
 bool CQvFileDescCatalog::IsOutputFolder(const std::wstring& strPath) const {
-    return !m_vOutputChain.empty() && IsChainFolder(strPath, 0);
+    return !m_vOutputChain.empty() && IsChainFolder(strPath, FolderKey(strPath), 0);
 }
 
 bool CQvFileDescCatalog::HoldsOutputFolder(const std::wstring& strPath) const {
+    if (m_vOutputChain.empty()) return false;
+    const std::wstring strKey = FolderKey(strPath);
     for (size_t i = 0; i < m_vOutputChain.size(); ++i)
-        if (IsChainFolder(strPath, i)) return true;
+        if (IsChainFolder(strPath, strKey, i)) return true;
     return false;
 }
 

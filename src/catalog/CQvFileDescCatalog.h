@@ -126,8 +126,8 @@ private:
     void ApplyExcludeRules();
     // Takes out the entries another map already places: a file on every medium is also on the
     // first, the last and any one; a file on the first medium is on one that is not the last
-    // (and the other way round); any placement is one on any medium. Afterwards each file counts once in every set that shares
-    // a medium.
+    // (and the other way round); any placement is one on any medium. Afterwards each file
+    // counts once in every set that shares a medium.
     void DropEntriesPlacedElsewhere();
     // With folders kept whole: a folder placed by first-fit that fits an empty medium but not
     // beside the every-medium set is replaced by its files (and by its sub-folders that do
@@ -151,20 +151,21 @@ private:
     // validation reports the stop, so no folder is dropped from a split that carries on.
     bool StopRequested();
     bool m_bStopRequested;
-    // The folder the media files go to, lower-cased, without a trailing backslash (empty when
-    // unknown): it is never part of its own selection, and a folder holding it is not kept
-    // whole.
-    std::wstring m_strOutputDirLower;
+    // The folder the media files go to: it is never part of its own selection, and a folder
+    // holding it is not kept whole.
     void SetOutputFolder(LPCTSTR strOutputDir);
     bool IsOutputFolder(const std::wstring& strPath) const;
     bool HoldsOutputFolder(const std::wstring& strPath) const;
-    // The output folder and every folder holding it, each as given and by its last name.
+    // The output folder and every folder holding it (empty when unknown), each as given,
+    // lower-cased, and by its last name.
     struct QvChainFolder {
         std::wstring strLeaf;
         std::wstring strPath;
+        std::wstring strKey;
     };
     std::vector<QvChainFolder> m_vOutputChain;
-    bool IsChainFolder(const std::wstring& strPath, size_t i) const;
+    // strKey is strPath lower-cased without a trailing backslash.
+    bool IsChainFolder(const std::wstring& strPath, const std::wstring& strKey, size_t i) const;
 
     // Directory totals and compared folders of rules, kept for one validation only: the tree
     // and the rules do not change while ValidateSplitSize runs (a file cut by the size check

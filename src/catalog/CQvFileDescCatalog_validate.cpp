@@ -214,7 +214,9 @@ void CQvFileDescCatalog::DropEntriesPlacedElsewhere() {
         {&mpFileDescNotLast, {&mpFileDescInAny}},
     };
     for (const auto& step : steps) {
-        if (step.pFrom->empty()) continue;
+        const bool bTargets = std::any_of(step.vTo.begin(), step.vTo.end(),
+                                          [](const QvFileDescMap* p) { return !p->empty(); });
+        if (step.pFrom->empty() || !bTargets) continue;
         for (const auto& entry : *step.pFrom) {
             const CQvString strPath = entry.second.strFilePath.Wide();
             // A folder kept whole brings everything below it.

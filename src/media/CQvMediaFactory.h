@@ -99,6 +99,7 @@ private:
     // Whether the medium being filled already holds this file through another of its maps
     // (see QvMediaRun::multi); records it as held when it does not and bTake is set.
     bool HeldByMedium(const FileDesc& desc, bool bTake);
+    void FindFilesOfSeveralMaps(QvMediaRun& run);
 
     static CQvMediaFactory* pInstance;
     friend class QvMediaTestAccess;

@@ -246,6 +246,23 @@ DWORD CQvMediaFactory::CreateMediaFiles(LPCTSTR strOutputDir, LPCTSTR strDispFla
     return log->ExitFunction(dwCount);
 }
 
+// Notes the files that more than one of the maps left after the any-medium one holds: the
+// smaller map of each pair is looked up in the larger, so a split whose rules never overlap
+// pays one pass over its small maps.
+void CQvMediaFactory::FindFilesOfSeveralMaps(QvMediaRun& run) {
+    QvFileDescMap* maps[] = {&run.mpFirst, &run.mpLast, &run.mpAll, &run.mpNotFirst, &run.mpNotLast};
+    const size_t nMaps = sizeof(maps) / sizeof(maps[0]);
+    for (size_t a = 0; a < nMaps; ++a)
+        for (size_t b = a + 1; b < nMaps; ++b) {
+            QvFileDescMap* pSmall = maps[a]->size() <= maps[b]->size() ? maps[a] : maps[b];
+            QvFileDescMap* pLarge = pSmall == maps[a] ? maps[b] : maps[a];
+            if (pSmall->empty()) continue;
+            for (const auto& entry : *pSmall)
+                if (QvFindFileDesc(*pLarge, entry.second.strFilePath.Wide()) != pLarge->end())
+                    run.multi.insert(std::string(entry.second.strFilePath.bytes()));
+        }
+}
+
 // Takes fixed-medium entries out of the any-medium map, forms and orders the groups, and
 // builds the working lists with their fit indexes.
 void CQvMediaFactory::PrepareLists(QvMediaRun& run, int iGroupCount) {
@@ -281,19 +298,9 @@ void CQvMediaFactory::PrepareLists(QvMediaRun& run, int iGroupCount) {
                          return a.iGroupSize > b.iGroupSize;
                      });
     run.vtGroupDesc = std::move(groups);
+    FindFilesOfSeveralMaps(run);
     run.vtFileDescNotFirst = MapToVector(run.mpNotFirst);
     run.vtFileDescNotLast = MapToVector(run.mpNotLast);
-    {
-        std::unordered_set<std::string> seen;
-        auto note = [&](const FileDesc& desc) {
-            std::string path(desc.strFilePath.bytes());
-            if (!seen.insert(path).second) run.multi.insert(std::move(path));
-        };
-        for (const QvFileDescMap* map : {&run.mpFirst, &run.mpLast, &run.mpAll})
-            for (const auto& entry : *map) note(entry.second);
-        for (const FileDescVector* list : {&run.vtFileDescNotFirst, &run.vtFileDescNotLast})
-            for (const FileDesc& desc : *list) note(desc);
-    }
     run.iEntryTotal = MapBytes(run.mpAll) + MapBytes(run.mpFirst) + MapBytes(run.mpLast);
     for (const GroupFileDesc& group : run.vtGroupDesc) {
         run.iEntryTotal += group.iGroupSize;
