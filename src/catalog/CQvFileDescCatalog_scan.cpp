@@ -174,6 +174,13 @@ long CQvFileDescCatalog::AddSingleFileKnown(CQvPathRules* pQvPathRules, LPCTSTR 
             MakeDesc(false, pQvPathRules, strFileName, strTarget, pKnown));
         log->ExitFunction();
         if (!pDesc) return log->ExitFunction(static_cast<long>(E_FAIL));
+        if (pDesc->dwAttributes & FILE_ATTRIBUTE_DEVICE) {
+            // A pipe, socket or device a rule names itself: reading it would block or never
+            // end, as for one met in a folder.
+            QvLeftOutList::Instance().Add(strFileName, 0, QvLeftOutSpecialFile, true,
+                                          QvLocationBit(pQvPathRules->vtInclude[i]));
+            continue;
+        }
         if (pQvPathRules->vtInclude[i] == InAny)
             pDesc->iAllTogetherGroup = pQvPathRules->GetAllTogetherGroup();
         const bool bOversize =
@@ -189,7 +196,8 @@ long CQvFileDescCatalog::AddSingleFileKnown(CQvPathRules* pQvPathRules, LPCTSTR 
                 log->AddWarning(L"CQvFileDescCatalog::AddSingleFileToCatalog(...) Skip Big File "
                                 L"%s (size=%d)",
                                 strFileName, iLow);
-                QvLeftOutList::Instance().Add(strFileName, pDesc->iFileSize, QvLeftOutTooBig, false);
+                QvLeftOutList::Instance().Add(strFileName, pDesc->iFileSize, QvLeftOutTooBig, false,
+                                              QvLocationBit(pQvPathRules->vtInclude[i]));
             }
             continue;
         }

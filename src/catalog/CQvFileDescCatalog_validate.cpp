@@ -31,6 +31,13 @@ bool IsDirectory(LPCTSTR strPath) {
            qvp::IsFolderToEnter(data.dwFileAttributes);
 }
 
+DWORD LocationBits(const MediaDescriptEnumVector& vtLocations) {
+    DWORD dwBits = 0;
+    for (MediaDescriptEnum location : vtLocations)
+        if (location >= 1 && location <= 6) dwBits |= QvLocationBit(location);
+    return dwBits;
+}
+
 bool IsSplitOn() {
     CQvSplitBigFile* pSplitter = CQvSplitBigFile::GetInstance();
     return pSplitter && pSplitter->IsSplitBigFileOn();
@@ -125,7 +132,11 @@ long CQvFileDescCatalog::CheckBeforeCutting(DWORD dwSplit, DWORD dwFirstMediaFre
 void CQvFileDescCatalog::BuildFilesOneByOne() {
     QvRules mpInclude;
     if (pRulesFactory) pRulesFactory->GetIncludeRules(mpInclude);
-    for (auto& rule : mpInclude) AddToMediaCatalog(rule.second);
+    for (auto& rule : mpInclude) {
+        QvLeftOutList::Instance().SetLocations(LocationBits(rule.second->vtInclude));
+        AddToMediaCatalog(rule.second);
+    }
+    QvLeftOutList::Instance().SetLocations(0);
     ApplyExcludeRules();
 }
 
@@ -171,6 +182,7 @@ void CQvFileDescCatalog::BuildDirsKeptWhole(DWORD dwSplit) {
     bool bIsDir = false;
     for (auto& include : mpInclude) {
         CQvPathRules* pRule = include.second;
+        QvLeftOutList::Instance().SetLocations(LocationBits(pRule->vtInclude));
         CQvPathString strPath(pRule->GetPath());
         const bool bDirRule = IsDirectory(strPath);
         strPath.RemoveBackslash();
@@ -196,6 +208,7 @@ void CQvFileDescCatalog::BuildDirsKeptWhole(DWORD dwSplit) {
         else if (!bReached)
             AddFileToCatalog(pRule, pRule->GetPath());
     }
+    QvLeftOutList::Instance().SetLocations(0);
     ApplyExcludeRules();
 }
 
@@ -302,9 +315,12 @@ void CQvFileDescCatalog::ApplyExcludeRules() {
     if (pRulesFactory) pRulesFactory->GetExcludeRules(mpExclude);
     for (auto& rule : mpExclude) {
         DeleteFromMediaCatalog(rule.second);
-        // What an exclusion takes out is not missing from the plan, whatever the walks met in it.
+        // What an exclusion takes out is not missing from the plan, whatever the walks met in
+        // it; but only from the locations it excludes: a file left out of another is still
+        // missing there.
         const std::wstring strPath = rule.second->GetPath();
-        if (strPath.find_first_of(L"*?") == std::wstring::npos) QvLeftOutList::Instance().DropBelow(strPath);
+        if (strPath.find_first_of(L"*?") == std::wstring::npos)
+            QvLeftOutList::Instance().DropBelow(strPath, LocationBits(rule.second->vtExclude));
     }
 }
 

@@ -25,12 +25,19 @@ QvLeftOutList& QvLeftOutList::Instance() {
 void QvLeftOutList::Clear() {
     m_entries.clear();
     m_paths.clear();
+    m_dwLocations = 0;
 }
 
-void QvLeftOutList::Add(const std::wstring& strPath, int64_t iSize, DWORD dwReason, bool bLog) {
+void QvLeftOutList::Add(const std::wstring& strPath, int64_t iSize, DWORD dwReason, bool bLog,
+                        DWORD dwLocations) {
+    if (dwLocations == 0) dwLocations = m_dwLocations != 0 ? m_dwLocations : 0x7Eu;
     try {
-        if (!m_paths.insert(strPath).second) return;
-        m_entries.push_back(QvLeftOutEntry{strPath, iSize, dwReason});
+        if (!m_paths.insert(strPath).second) {
+            for (QvLeftOutEntry& e : m_entries)
+                if (e.strPath == strPath) e.dwLocations |= dwLocations;
+            return;
+        }
+        m_entries.push_back(QvLeftOutEntry{strPath, iSize, dwReason, dwLocations});
     } catch (const std::bad_alloc&) {
         // The warning below still names it.
     }
@@ -39,8 +46,10 @@ void QvLeftOutList::Add(const std::wstring& strPath, int64_t iSize, DWORD dwReas
                                       strPath.c_str(), static_cast<long long>(iSize));
 }
 
-void QvLeftOutList::DropBelow(const std::wstring& strPath) {
-    auto gone = [&](const QvLeftOutEntry& e) { return AtOrBelow(e.strPath, strPath); };
+void QvLeftOutList::DropBelow(const std::wstring& strPath, DWORD dwLocations) {
+    for (QvLeftOutEntry& e : m_entries)
+        if (AtOrBelow(e.strPath, strPath)) e.dwLocations &= ~dwLocations;
+    auto gone = [](const QvLeftOutEntry& e) { return e.dwLocations == 0; };
     for (const QvLeftOutEntry& e : m_entries)
         if (gone(e)) m_paths.erase(e.strPath);
     m_entries.erase(std::remove_if(m_entries.begin(), m_entries.end(), gone), m_entries.end());

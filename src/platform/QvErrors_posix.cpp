@@ -85,6 +85,8 @@ BOOL Fail(DWORD code) {
 
 DWORD AttributesFromStat(const struct stat& st) {
     DWORD attrs = S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
+    // A pipe, socket or device: never listed, and marked so where a path names one.
+    if (!S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode)) attrs |= FILE_ATTRIBUTE_DEVICE;
     if ((st.st_mode & S_IWUSR) == 0) attrs |= FILE_ATTRIBUTE_READONLY;
     return attrs;
 }
