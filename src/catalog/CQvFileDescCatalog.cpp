@@ -140,6 +140,13 @@ long CQvFileDescCatalog::DeleteFromMediaCatalog(CQvPathRules* pqvPathRules) {
     LPCTSTR strPath = pqvPathRules->GetPath();
     if (qvp::IsFolderToEnter(AttributesOrZero(strPath))) {
         ParseDirectory(pqvPathRules, strPath, 0);
+        // Folders kept whole below it, or it itself, hold excluded files too: the walk above
+        // removes only the entries of files.
+        for (MediaDescriptEnum location : pqvPathRules->vtExclude)
+            if (QvFileDescMap* pMap = MapOf(location)) {
+                QvEraseFileDesc(*pMap, strPath);
+                QvEraseBelow(*pMap, strPath);
+            }
         return log->ExitFunction(static_cast<long>(S_OK));
     }
     MediaDescriptEnumVector vtExclude = pqvPathRules->vtExclude;
@@ -197,7 +204,8 @@ bool CQvFileDescCatalog::IsChainFolder(const std::wstring& strPath, const std::w
                                        size_t i) const {
     const QvChainFolder& chain = m_vOutputChain[i];
     const bool bRoot = strKey.size() <= 3 && strKey.size() >= 2 && strKey[1] == L':';
-    if (!bRoot && LeafKey(strKey) != chain.strLeaf) return false;
+    // Through a followed link a folder may stand under any name.
+    if (!bRoot && LeafKey(strKey) != chain.strLeaf && !qvp::FollowsLinks()) return false;
     // The same text: the same folder unless a twin spelled otherwise is meant.
     if (strKey == chain.strKey)
         return QvPathAtOrBelow(CQvString(strPath.c_str()), CQvString(chain.strPath.c_str()));

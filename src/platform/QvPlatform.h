@@ -194,6 +194,9 @@ BOOL PathsNameSameEntry(LPCWSTR a, LPCWSTR b);
 // Whether two paths, however spelled and on whichever drive, lead to one file or folder on
 // disk (the same device and file number); false when either cannot be reached.
 BOOL PathsNameSameObject(LPCWSTR a, LPCWSTR b);
+// Whether walks follow symbolic links (QVSPLIT_FOLLOW_LINKS=1 on POSIX; never on Windows, where
+// directory reparse points are not entered): then a folder may be reached under another name.
+BOOL FollowsLinks();
 
 // Last-error code of the calling thread.
 DWORD GetLastError();

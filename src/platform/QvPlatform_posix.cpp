@@ -197,6 +197,8 @@ BOOL PathsNameSameEntry(LPCWSTR a, LPCWSTR b) {
     });
 }
 
+BOOL FollowsLinks() { return posix::FollowLinks() ? TRUE : FALSE; }
+
 BOOL PathsNameSameObject(LPCWSTR a, LPCWSTR b) {
     return posix::NoThrow<BOOL>(FALSE, [&] {
         posix::NativePath pa, pb;

@@ -114,6 +114,8 @@ bool FileNumber(LPCWSTR path, BY_HANDLE_FILE_INFORMATION& info) {
 
 }  // namespace
 
+BOOL FollowsLinks() { return FALSE; }
+
 BOOL PathsNameSameObject(LPCWSTR a, LPCWSTR b) {
     BY_HANDLE_FILE_INFORMATION ia, ib;
     if (!FileNumber(a, ia) || !FileNumber(b, ib)) return FALSE;

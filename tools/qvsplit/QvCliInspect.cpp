@@ -206,7 +206,7 @@ int QvCliRunVerify(const QvCliOptions& o) {
     for (const QvCliMedium& m : set.media) {
         unsigned long long files = 0;
         for (const QvCliEntry& e : m.entries) (e.isDir ? VerifyFolder : VerifyFile)(e, r, files);
-        if (m.numberFiles && files != m.numberFiles)
+        if (m.hasNumberFiles && files != m.numberFiles)
             r.changes.push_back("file count changed on " + m.fileName + " (" + std::to_string(m.numberFiles) + " -> " + std::to_string(files) + ")");
     }
     const std::vector<ImageRow> images = MeasureImages(o, set);

@@ -102,6 +102,7 @@ bool ReadMedium(const fs::path& file, bool withEntries, QvCliPathSet& seen,
     medium.mediaSize = info.attribute("Media_Size").as_ullong();
     medium.imageSize = info.attribute("Image_Size").as_ullong();
     medium.numberFiles = info.attribute("Media_NumberFiles").as_uint();
+    medium.hasNumberFiles = !info.attribute("Media_NumberFiles").empty();
     for (const pugi::xml_node& f : root.children("FILE")) {
         // One pass over the values instead of a search by name for each.
         pugi::xml_node fullPath;

@@ -24,6 +24,7 @@ struct QvCliMedium {
     uint64_t mediaSize = 0;    // Info/Media_Size
     uint64_t imageSize = 0;    // Info/Image_Size: the predicted image, when planned for a file system
     uint32_t numberFiles = 0;  // Info/Media_NumberFiles
+    bool hasNumberFiles = false;  // whether the medium carries that count (0 is a count)
     size_t entryCount = 0;     // FILE elements
     std::vector<QvCliEntry> entries;  // empty when the set was read for its figures only
 };

@@ -12,7 +12,7 @@ namespace {
 const uint64_t kMegabyte = 1048576;
 
 uint64_t FilesOf(const QvCliMedium& m) {
-    if (m.numberFiles) return m.numberFiles;
+    if (m.hasNumberFiles) return m.numberFiles;
     // Item-list media of an estimate carry no count; fall back to the entries.
     return m.entryCount;
 }
