@@ -95,6 +95,10 @@ private:
     };
 
     long AddFileKnown(CQvPathRules* pQvPathRules, LPCTSTR strFileName, const QvKnownEntry* pKnown);
+    // Whether a described file stays out of the maps of location: a pipe, socket or device,
+    // or a file larger than a medium while cutting is off (reported as left out; an oversize
+    // ".wim" file sets bWimTooBig).
+    bool LeavesOut(const FileDesc& desc, const CQvString& strKey, MediaDescriptEnum location);
     long AddSingleFileKnown(CQvPathRules* pQvPathRules, LPCTSTR strFileName,
                             const QvKnownEntry* pKnown);
     FileDesc* MakeDesc(bool bDirDesc, CQvPathRules* pQvPathRules, LPCTSTR strFileName,

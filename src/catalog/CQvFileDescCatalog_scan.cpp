@@ -152,7 +152,6 @@ long CQvFileDescCatalog::AddSingleFileKnown(CQvPathRules* pQvPathRules, LPCTSTR 
     if (!pQvPathRules || !strFileName) return log->ExitFunction(static_cast<long>(E_INVALIDARG));
     CQvString strKey(strFileName);
     strKey.MakeLower();
-    CQvSplitBigFile* pSplitter = CQvSplitBigFile::GetInstance();
     const size_t nLocations = pQvPathRules->vtInclude.size();
     for (size_t i = 0; i < nLocations; ++i) {
         QvFileDescMap* pMap = MapOf(pQvPathRules->vtInclude[i]);
@@ -174,33 +173,9 @@ long CQvFileDescCatalog::AddSingleFileKnown(CQvPathRules* pQvPathRules, LPCTSTR 
             MakeDesc(false, pQvPathRules, strFileName, strTarget, pKnown));
         log->ExitFunction();
         if (!pDesc) return log->ExitFunction(static_cast<long>(E_FAIL));
-        if (pDesc->dwAttributes & FILE_ATTRIBUTE_DEVICE) {
-            // A pipe, socket or device a rule names itself: reading it would block or never
-            // end, as for one met in a folder.
-            QvLeftOutList::Instance().Add(strFileName, 0, QvLeftOutSpecialFile, true,
-                                          QvLocationBit(pQvPathRules->vtInclude[i]));
-            continue;
-        }
         if (pQvPathRules->vtInclude[i] == InAny)
             pDesc->iAllTogetherGroup = pQvPathRules->GetAllTogetherGroup();
-        const bool bOversize =
-            !qvalloc::FitsEmptyMedium(qvalloc::EntryCost(*pDesc), pDesc->strTargetPath, dwSplitSize);
-        if (bOversize && !(pSplitter && pSplitter->IsSplitBigFileOn())) {
-            const int32_t iLow = static_cast<int32_t>(static_cast<uint32_t>(pDesc->iFileSize));
-            if (Find(strKey, L".wim")) {
-                log->AddError(L"CQvFileDescCatalog::AddSingleFileToCatalog(...) WIM Size too Big "
-                              L"%s (size=%d)",
-                              strFileName, iLow);
-                bWimTooBig = TRUE;
-            } else {
-                log->AddWarning(L"CQvFileDescCatalog::AddSingleFileToCatalog(...) Skip Big File "
-                                L"%s (size=%d)",
-                                strFileName, iLow);
-                QvLeftOutList::Instance().Add(strFileName, pDesc->iFileSize, QvLeftOutTooBig, false,
-                                              QvLocationBit(pQvPathRules->vtInclude[i]));
-            }
-            continue;
-        }
+        if (LeavesOut(*pDesc, strKey, pQvPathRules->vtInclude[i])) continue;
         QvFileDescMapIter added;
         if (QvInsertFileDesc(*pMap, std::move(*pDesc), &strKey, &at, &added) && pLast) {
             pLast->pMap = pMap;
@@ -208,6 +183,37 @@ long CQvFileDescCatalog::AddSingleFileKnown(CQvPathRules* pQvPathRules, LPCTSTR 
         }
     }
     return log->ExitFunction(static_cast<long>(S_OK));
+}
+
+bool CQvFileDescCatalog::LeavesOut(const FileDesc& desc, const CQvString& strKey,
+                                   MediaDescriptEnum location) {
+    CQvLog* log = CQvLog::GetInstance();
+    const CQvString strFileName = desc.strFilePath.Wide();
+    if (desc.dwAttributes & FILE_ATTRIBUTE_DEVICE) {
+        // A pipe, socket or device a rule names itself: reading it would block or never end,
+        // as for one met in a folder.
+        QvLeftOutList::Instance().Add(strFileName.str(), 0, QvLeftOutSpecialFile, true,
+                                      QvLocationBit(location));
+        return true;
+    }
+    CQvSplitBigFile* pSplitter = CQvSplitBigFile::GetInstance();
+    const bool bOversize =
+        !qvalloc::FitsEmptyMedium(qvalloc::EntryCost(desc), desc.strTargetPath, dwSplitSize);
+    if (!bOversize || (pSplitter && pSplitter->IsSplitBigFileOn())) return false;
+    const int32_t iLow = static_cast<int32_t>(static_cast<uint32_t>(desc.iFileSize));
+    if (Find(strKey, L".wim")) {
+        log->AddError(L"CQvFileDescCatalog::AddSingleFileToCatalog(...) WIM Size too Big "
+                      L"%s (size=%d)",
+                      strFileName, iLow);
+        bWimTooBig = TRUE;
+    } else {
+        log->AddWarning(L"CQvFileDescCatalog::AddSingleFileToCatalog(...) Skip Big File "
+                        L"%s (size=%d)",
+                        strFileName, iLow);
+        QvLeftOutList::Instance().Add(strFileName.str(), desc.iFileSize, QvLeftOutTooBig, false,
+                                      QvLocationBit(location));
+    }
+    return true;
 }
 
 long CQvFileDescCatalog::AddFilesToCatalog(CQvPathRules* pQvPathRules, LPCTSTR strFileName) {
@@ -236,6 +242,9 @@ long CQvFileDescCatalog::AddFilesToCatalog(CQvPathRules* pQvPathRules, LPCTSTR s
             if (QvFindFileDesc(*pMap, strEntry) != pMap->end()) continue;
             const std::unique_ptr<FileDesc> pDesc(CreateFileDesc(pQvPathRules, strEntry, strTarget));
             if (!pDesc) return log->ExitFunction(static_cast<long>(E_FAIL));
+            // A match larger than a medium is left out as a named file is: one file that
+            // cannot be planned does not refuse the whole split.
+            if (LeavesOut(*pDesc, QvFileDescKey(strEntry), pQvPathRules->vtInclude[i])) continue;
             QvInsertFileDesc(*pMap, std::move(*pDesc));
         } while (qvp::FindNextFileW(hFind, &fd));
     }

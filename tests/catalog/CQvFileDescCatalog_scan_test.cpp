@@ -1,6 +1,7 @@
 // Scanning files and directories: descriptions, target paths, write times, sizes, oversize
 // files, wildcard rules, directories kept whole or split.
 #include "catalog/QvCatalogTestAccess.h"
+#include "common/QvLeftOut.h"
 #include "platform/QvPlatform.h"
 
 #include <gtest/gtest.h>
@@ -232,28 +233,32 @@ TEST_F(CatalogScanTest, SeveralLocationsGiveOneEntryEachWithItsTarget) {
     EXPECT_EQ(A::Map(InAny).at(key).iAllTogetherGroup, 3);
 }
 
-TEST_F(CatalogScanTest, WildcardRuleMatchesKeepTheirNamesWithoutSizeTestOrGroup) {
+// A match larger than a medium is left out as a file a rule names is: one file that cannot be
+// planned does not refuse the whole split.
+TEST_F(CatalogScanTest, WildcardRuleMatchesKeepTheirNamesWithoutGroupAndLeaveOutTheTooBig) {
     TempTree t;
     t.WriteSparse("W/Big.TXT", 5 * kMB);
-    t.WriteFile("W/small.txt", "1");
+    t.WriteFile("W/Small.txt", "1");
     t.WriteFile("W/other.log", "1");
     t.MakeDir("W/folder.txt");
     A::SetSplitSize(1);
+    QvLeftOutList::Instance().Clear();
     auto rule = IncludeRule(t.WinPath("W\\*.txt"), L"T", L"First", 7);
     rule->vtInclude.push_back(InAny);
     rule->vtTargetPath.push_back(L"T");
-    qvtest::LogCapture cap;
     ASSERT_EQ(A::Cat()->AddFileToCatalog(rule.get(), t.WinPath("W\\*.txt").c_str()), S_OK);
-    const std::vector<std::string> expected = {Key(t, "W/Big.TXT"), Key(t, "W/small.txt")};
+    const std::vector<std::string> expected = {Key(t, "W/Small.txt")};
     EXPECT_EQ(Keys(A::Map(InFirst)), expected);
     EXPECT_EQ(Keys(A::Map(InAny)), expected);
-    const FileDesc& big = A::Map(InAny).at(MapKey(t, "W/Big.TXT"));
+    const FileDesc& small = A::Map(InAny).at(MapKey(t, "W/Small.txt"));
     // The path keeps the name as listed, so it opens that very file.
-    EXPECT_EQ(W(big.strFilePath), t.WinPath("W\\Big.TXT"));
-    EXPECT_EQ(big.iFileSize, static_cast<int64_t>(5 * kMB));
-    EXPECT_EQ(big.iAllTogetherGroup, -1);
-    EXPECT_EQ(W(big.strTargetPath), L"\\T");
-    EXPECT_EQ(cap.Count(QvLogLevel::Warning), 0u);
+    EXPECT_EQ(W(small.strFilePath), t.WinPath("W\\Small.txt"));
+    EXPECT_EQ(small.iAllTogetherGroup, -1);
+    EXPECT_EQ(W(small.strTargetPath), L"\\T");
+    const auto& leftOut = QvLeftOutList::Instance().Entries();
+    ASSERT_EQ(leftOut.size(), 1u);
+    EXPECT_EQ(leftOut[0].strPath, t.WinPath("W\\Big.TXT"));
+    EXPECT_EQ(leftOut[0].dwReason, static_cast<DWORD>(QvLeftOutTooBig));
 }
 
 // "?" is a wildcard as "*" is: a rule a user writes as "log?.txt" selects what a listing
