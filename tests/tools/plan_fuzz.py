@@ -585,7 +585,7 @@ class Model:
             return False, 'last-medium set %d + every-medium set %d is not below %d' % (
                 sums['Last'], a, self.limit)
         big = max(units) if units else 0
-        if big + a > cap:
+        if units and big + a > cap:
             return False, 'a file or group of %d bytes + every-medium set %d is not below %d' % (
                 big, a, self.limit)
         return True, ('first %d, last %d, every-medium %d, largest unit %d: one medium each for '
