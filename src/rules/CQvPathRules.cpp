@@ -82,10 +82,11 @@ long CQvPathRules::MergeRule(LPCTSTR strAction, LPCTSTR strLocation, LPCTSTR str
         strTargetPath, strRuleID, strXPath);
     const MediaDescriptEnum eCode = LocationCode(strLocation);
     // An include on every medium already places the files everywhere, so a further include
-    // adds nothing. An exclusion is always kept: "All" as an exclusion only takes the files off
-    // the every-medium list, and dropping a later explicit exclusion would put them on media.
+    // adds nothing, unless an exclusion from every medium took that include back. An exclusion
+    // is always kept: "All" as an exclusion only takes the files off the every-medium list,
+    // and dropping a later explicit exclusion would put them on media.
     if (IsIncludeAction(strAction)) {
-        if (!Holds(vtInclude, InAll)) {
+        if (!IncludedEverywhere()) {
             vtInclude.push_back(eCode);
             vtTargetPath.push_back(CQvString(strTargetPath));
         }
@@ -93,6 +94,10 @@ long CQvPathRules::MergeRule(LPCTSTR strAction, LPCTSTR strLocation, LPCTSTR str
         vtExclude.push_back(eCode);
     }
     return log->ExitFunction(static_cast<long>(S_OK));
+}
+
+bool CQvPathRules::IncludedEverywhere() const {
+    return Holds(vtInclude, InAll) && !Holds(vtExclude, InAll);
 }
 
 long CQvPathRules::CheckConstensy() {

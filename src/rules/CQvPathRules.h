@@ -23,6 +23,9 @@ public:
                    LPCTSTR strTargetPath, LPCTSTR strRuleID, LPCTSTR strXPath);
     // E_FAIL when the rule has no location, or includes and excludes the same one.
     long CheckConstensy();
+    // Whether the rule puts its files on every medium: an include there that no exclusion
+    // there takes back.
+    bool IncludedEverywhere() const;
     // Writes the invalid-rule banner with the element's texts.
     void LogInvalidRule(LPCTSTR strMessage, LPCTSTR strAction, LPCTSTR strLocation,
                         LPCTSTR strSourcePath, LPCTSTR strTargetPath, LPCTSTR strRuleID,

@@ -134,8 +134,7 @@ void CQvRulesFactory::MergeIntoRule(IQvXmlNode* pRuleNode, CQvPathRules* pRule) 
     GetTargetPath(pRuleNode, strTargetPath);
     GetRuleID(pRuleNode, strRuleID);
     // An include of a path already on every medium adds nothing; the user hears of it.
-    const bool bEverywhere =
-        std::find(pRule->vtInclude.begin(), pRule->vtInclude.end(), InAll) != pRule->vtInclude.end();
+    const bool bEverywhere = pRule->IncludedEverywhere();
     if (bEverywhere && strAction.CompareNoCase(L"INCLUDE") == 0)
         QvDroppedRuleList::Instance().Add(RuleNumber(strRuleID), strSourcePath.str(),
                                           QvRuleAlreadyEverywhere);

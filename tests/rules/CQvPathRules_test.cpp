@@ -114,6 +114,9 @@ TEST(CQvPathRulesTest, MergeTable) {
         {"All merged after another code is appended", {L"INCLUDE", L"First", L"\\a"},
          {{L"INCLUDE", L"All", L"\\b"}, {L"INCLUDE", L"Last", L"\\c"}}, C({1, 3}),
          {L"\\a", L"\\b"}, C({})},
+        {"an All include taken back by an All exclusion blocks nothing", {L"EXCLUDE", L"All", L""},
+         {{L"INCLUDE", L"All", L"\\a"}, {L"INCLUDE", L"First", L"\\b"}}, C({3, 1}),
+         {L"\\a", L"\\b"}, C({3})},
         {"unknown location merges as zero", {L"INCLUDE", L"Any", L"\\a"},
          {{L"INCLUDE", L"", L"\\b"}}, C({4, 0}), {L"\\a", L"\\b"}, C({})},
     };
