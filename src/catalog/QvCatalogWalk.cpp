@@ -37,6 +37,9 @@ HANDLE QvOpenCatalogWalk(const std::wstring& strFolder, WIN32_FIND_DATAW& fd, bo
     HANDLE hFind = qvp::FindFirstFileW(strPattern.c_str(), &fd);
     if (hFind == INVALID_HANDLE_VALUE) {
         const DWORD dwError = qvp::GetLastError();
+        // A folder the walk is already inside is planned the first way in, not again here; a
+        // folder holding it cannot be kept whole, which would bring it along a second time.
+        if (dwError == ERROR_CANT_RESOLVE_FILENAME && pbIncomplete) *pbIncomplete = true;
         if (!HidesEntries(dwError)) return hFind;
         if (pbIncomplete) *pbIncomplete = true;
         if (bReport) ReportOpenFailure(strBase, dwError);
