@@ -179,9 +179,11 @@ private:
     std::unordered_map<std::wstring, QvDirFacts> m_mpDirSizeCache;
     std::unordered_map<const CQvPathRules*, std::pair<CQvString, bool>> m_mpComparedFolderCache;
 
-    // Files cut during one size check (lower-cased path -> part paths), so that a file that
-    // several maps hold is cut once and every map gets its parts.
+    // Files cut during one size check (path -> part paths), so that a file that several maps
+    // hold is cut once and every map gets its parts.
     std::unordered_map<std::wstring, std::vector<CQvString>> m_mpCutParts;
+    std::unordered_map<std::wstring, std::vector<CQvString>>::iterator FindCutFile(
+        const std::wstring& strFile);
     bool AddPartsOfCutFile(QvFileDescMap& mpFileDesc, const FileDesc& cutFile,
                            const std::vector<CQvString>& vParts);
 

@@ -450,7 +450,8 @@ void CQvFileDescCatalog::AddSizesOfMap(QvFileDescMap& mpFileDesc, int64_t iLimit
                 iBiggestPart = qvalloc::FileCost(std::min(entry.iFileSize, iPart), PartName(entry)) +
                                iOwnFolders;
             } else if (bTooBig && IsSplitOn()) {
-                auto done = m_mpCutParts.find(QvFileDescKey(cur->first).str());
+                const std::wstring strFile = entry.strFilePath.str();
+                auto done = FindCutFile(strFile);
                 if (done != m_mpCutParts.end()) {
                     // Already cut for another map: the file is gone, its parts stand in here too.
                     bCut = AddPartsOfCutFile(mpFileDesc, entry, done->second);
@@ -458,7 +459,7 @@ void CQvFileDescCatalog::AddSizesOfMap(QvFileDescMap& mpFileDesc, int64_t iLimit
                     QvFileDescMapIter iter = cur;
                     CQvSplitBigFile* pSplitter = CQvSplitBigFile::GetInstance();
                     bCut = pSplitter->SplitFile(mpFileDesc, iter) == 0;
-                    if (bCut) m_mpCutParts[QvFileDescKey(cur->first).str()] = pSplitter->GetLastCutParts();
+                    if (bCut) m_mpCutParts[strFile] = pSplitter->GetLastCutParts();
                 }
             }
             if (!bCut && iBiggestPart > iSizeBigFile) {
@@ -483,6 +484,26 @@ void CQvFileDescCatalog::AddSizesOfMap(QvFileDescMap& mpFileDesc, int64_t iLimit
         iTotal += iCost;
         if (piMapSize) *piMapSize += iCost;
     }
+}
+
+// The parts of the file at strFile if another map's entry cut it: by its exact path, else by
+// a path naming the same file in another letter case (never a twin that differs in case).
+std::unordered_map<std::wstring, std::vector<CQvString>>::iterator
+CQvFileDescCatalog::FindCutFile(const std::wstring& strFile) {
+    auto it = m_mpCutParts.find(strFile);
+    if (it != m_mpCutParts.end() || m_mpCutParts.empty()) return it;
+    // A file still there under exactly this name was not cut: the one cut was its twin.
+    HANDLE hFile = qvp::CreateFileW(strFile.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_POSIX_SEMANTICS, nullptr);
+    if (hFile != INVALID_HANDLE_VALUE) {
+        qvp::CloseHandle(hFile);
+        return m_mpCutParts.end();
+    }
+    const CQvString strPath(strFile.c_str());
+    for (it = m_mpCutParts.begin(); it != m_mpCutParts.end(); ++it)
+        if (it->first.size() == strFile.size() && QvPathAtOrBelow(strPath, CQvString(it->first.c_str())))
+            return it;
+    return m_mpCutParts.end();
 }
 
 // Gives a map the part entries of a file another map's entry had cut, as the cut gave them to
