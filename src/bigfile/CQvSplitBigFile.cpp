@@ -370,6 +370,22 @@ long CQvSplitBigFile::RecordCut(const CQvString& strFilePath, const CQvString& s
     return 0;
 }
 
+long CQvSplitBigFile::RecordCutUnderOtherPath(const CQvString& strFilePath, const std::vector<CQvString>& vParts) {
+    // The first part is named <file>.<stamp>.Part1, and a stamp holds digits only.
+    const std::wstring strSuffix(L".Part1");
+    const std::wstring strFirst = vParts.empty() ? std::wstring() : vParts[0].str();
+    if (strFirst.size() <= strSuffix.size() ||
+        strFirst.compare(strFirst.size() - strSuffix.size(), strSuffix.size(), strSuffix) != 0)
+        return E_FAIL;
+    const std::wstring strHead = strFirst.substr(0, strFirst.size() - strSuffix.size());
+    const size_t iDot = strHead.find_last_of(L'.');
+    if (iDot == std::wstring::npos) return E_FAIL;
+    const CQvString strStamp(strHead.substr(iDot + 1).c_str());
+    if (RecordCut(strFilePath, strStamp, static_cast<int>(vParts.size())) != 0) return E_FAIL;
+    ++m_iFileCount;
+    return 0;
+}
+
 void CQvSplitBigFile::UnrecordCut(CQvIni&& iniBefore) {
     m_Ini = std::move(iniBefore);
     // Should this store fail, the list names parts that are about to go; recovery then finds

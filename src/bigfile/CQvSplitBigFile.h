@@ -24,6 +24,10 @@ public:
     // Cuts the file of the entry iter names into parts, whose entries go into mapFileDesc,
     // and records the cut in the part list; 0 or E_FAIL.
     long SplitFile(QvFileDescMap& mapFileDesc, QvFileDescMapIter& iter);
+    // Records in the part list a file already cut under another path (the same file reached
+    // through a followed link to its folder): vParts are its parts under this path, the cut's
+    // part names beside strFilePath. 0 or E_FAIL.
+    long RecordCutUnderOtherPath(const CQvString& strFilePath, const std::vector<CQvString>& vParts);
     // Paths of the parts of the last file SplitFile cut, in order (empty before any cut).
     const std::vector<CQvString>& GetLastCutParts() const { return m_vLastCutParts; }
     // Megabytes of one part of a cut (the split size less 20 MB), 0 while cutting is off.
@@ -81,7 +85,8 @@ private:
     static CQvString NameOnDisk(const CQvString& strPath);
 
     // Rebuilds one entry of a part list; false when it stays unrebuilt.
-    bool RecoverEntry(LPCTSTR strKey, const CQvString& strValue, WORD wDrive);
+    bool RecoverEntry(LPCTSTR strKey, const CQvString& strValue, WORD wDrive,
+                      std::vector<CQvString>& vRebuilt);
     static std::vector<CQvString> CutsStillOnDisk(LPCTSTR strList);
     // Checks that every part of a file can be opened before anything is created.
     // iLargest receives the size of the biggest part.

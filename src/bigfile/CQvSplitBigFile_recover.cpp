@@ -68,11 +68,12 @@ long CQvSplitBigFile::RecoverFiles(WORD wDrive, LPCTSTR strSplitListFile) {
                           strSplitListFile);
             return log->ExitFunction(static_cast<long>(E_INVALIDARG));
         }
+        std::vector<CQvString> vRebuilt;
         for (int i = 0;; ++i) {
             CQvString strKey, strValue;
             strKey.Format(L"File%d", i);
             if (!ini.GetKeyValue(kSection, strKey, strValue)) break;
-            RecoverEntry(strKey, strValue, wDrive);
+            RecoverEntry(strKey, strValue, wDrive, vRebuilt);
         }
     } catch (const std::exception&) {
         log->AddError(L"CQvSplitBigFile::RecoverFiles(LPCTSTR strSplitListFile) Out of memory reading %s",
@@ -84,7 +85,8 @@ long CQvSplitBigFile::RecoverFiles(WORD wDrive, LPCTSTR strSplitListFile) {
 // Nothing is created or replaced until every part has been seen, and the file is built under
 // a temporary name: an existing file is only ever replaced by a complete rebuild, and parts
 // are deleted only once that rebuild is in place.
-bool CQvSplitBigFile::RecoverEntry(LPCTSTR strKey, const CQvString& strValue, WORD wDrive) {
+bool CQvSplitBigFile::RecoverEntry(LPCTSTR strKey, const CQvString& strValue, WORD wDrive,
+                                   std::vector<CQvString>& vRebuilt) {
     CQvLog* log = CQvLog::GetInstance();
     CQvString strPath, strStamp, strCount;
     DWORD dwCount = 0;
@@ -99,6 +101,15 @@ bool CQvSplitBigFile::RecoverEntry(LPCTSTR strKey, const CQvString& strValue, WO
     }
     CQvString strFile;
     strFile.Format(L"%c%s", static_cast<wchar_t>(wDrive), strPath);
+    // A file the list names twice (cut once, reached through a followed link to its folder as
+    // well) shares its parts with the other path: rebuilt under one, it is whole under both.
+    if (!IsOnDiskByExactName(PartPath(strFile, strStamp, 1)))
+        for (const CQvString& strDone : vRebuilt)
+            if (qvp::PathsNameSameObject(strFile, strDone)) {
+                log->AddInfo(L"CQvSplitBigFile::RecoverFiles(LPCTSTR strSplitListFile) File %s is the file %s rebuilt",
+                             strFile, strDone);
+                return true;
+            }
     int64_t iLargest = 0;
     if (!CheckParts(strFile, strStamp, dwCount, iLargest) ||
         !RebuildFile(strFile, strStamp, dwCount, iLargest)) {
@@ -107,6 +118,7 @@ bool CQvSplitBigFile::RecoverEntry(LPCTSTR strKey, const CQvString& strValue, WO
         return false;
     }
     DeleteParts(strFile, strStamp, dwCount);
+    vRebuilt.push_back(strFile);
     log->AddInfo(L"CQvSplitBigFile::RecoverFiles(LPCTSTR strSplitListFile) File %s rebuilt from %u parts",
                  strFile, dwCount);
     return true;

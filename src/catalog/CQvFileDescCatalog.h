@@ -184,6 +184,7 @@ private:
     std::unordered_map<std::wstring, std::vector<CQvString>> m_mpCutParts;
     std::unordered_map<std::wstring, std::vector<CQvString>>::iterator FindCutFile(
         const std::wstring& strFile);
+    bool FindCutThroughLink(const std::wstring& strFile, std::vector<CQvString>& vParts);
     bool AddPartsOfCutFile(QvFileDescMap& mpFileDesc, const FileDesc& cutFile,
                            const std::vector<CQvString>& vParts);
 

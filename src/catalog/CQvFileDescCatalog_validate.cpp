@@ -452,9 +452,16 @@ void CQvFileDescCatalog::AddSizesOfMap(QvFileDescMap& mpFileDesc, int64_t iLimit
             } else if (bTooBig && IsSplitOn()) {
                 const std::wstring strFile = entry.strFilePath.str();
                 auto done = FindCutFile(strFile);
+                std::vector<CQvString> vLinked;
                 if (done != m_mpCutParts.end()) {
                     // Already cut for another map: the file is gone, its parts stand in here too.
                     bCut = AddPartsOfCutFile(mpFileDesc, entry, done->second);
+                } else if (FindCutThroughLink(strFile, vLinked)) {
+                    // The same file reached through a followed link to its folder: the parts
+                    // lie there too, and this path needs a line of its own in the part list.
+                    bCut = CQvSplitBigFile::GetInstance()->RecordCutUnderOtherPath(entry.strFilePath, vLinked) == 0 &&
+                           AddPartsOfCutFile(mpFileDesc, entry, vLinked);
+                    if (bCut) m_mpCutParts[strFile] = vLinked;
                 } else {
                     QvFileDescMapIter iter = cur;
                     CQvSplitBigFile* pSplitter = CQvSplitBigFile::GetInstance();
@@ -504,6 +511,28 @@ CQvFileDescCatalog::FindCutFile(const std::wstring& strFile) {
         if (it->first.size() == strFile.size() && QvPathAtOrBelow(strPath, CQvString(it->first.c_str())))
             return it;
     return m_mpCutParts.end();
+}
+
+// Whether the file at strFile is one cut under another path whose folder is the same folder
+// (reached through a followed link): then vParts are its parts, named under strFile's folder.
+bool CQvFileDescCatalog::FindCutThroughLink(const std::wstring& strFile, std::vector<CQvString>& vParts) {
+    if (!qvp::FollowsLinks() || m_mpCutParts.empty()) return false;
+    const size_t iLeaf = strFile.find_last_of(L'\\') + 1;
+    if (iLeaf == 0) return false;
+    const std::wstring strFolder = strFile.substr(0, iLeaf);
+    for (const auto& cut : m_mpCutParts) {
+        const size_t iCutLeaf = cut.first.find_last_of(L'\\') + 1;
+        if (iCutLeaf == 0 || cut.first.compare(iCutLeaf, std::wstring::npos, strFile, iLeaf, std::wstring::npos) != 0)
+            continue;
+        if (!qvp::PathsNameSameObject(strFolder.c_str(), cut.first.substr(0, iCutLeaf).c_str())) continue;
+        vParts.clear();
+        for (const CQvString& strPart : cut.second) {
+            const std::wstring strOld = strPart.str();
+            vParts.push_back(CQvString((strFolder + strOld.substr(strOld.find_last_of(L'\\') + 1)).c_str()));
+        }
+        return true;
+    }
+    return false;
 }
 
 // Gives a map the part entries of a file another map's entry had cut, as the cut gave them to

@@ -7,7 +7,9 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <climits>
 #include <fcntl.h>
+#include <unistd.h>
 
 namespace qvp {
 namespace posix {
@@ -33,6 +35,41 @@ bool StatEntry(int dirFd, const char* name, EntryStat& out) {
     out.isLink = true;
     out.linkToFolder = reachable && S_ISDIR(target.st_mode);
     return true;
+}
+
+std::vector<FolderId> FolderChain(const std::string& path) {
+    std::string abs = path;
+    if (abs.empty() || abs[0] != '/') {
+        char cwd[PATH_MAX];
+        if (!getcwd(cwd, sizeof(cwd))) return {};
+        abs = std::string(cwd) + "/" + abs;
+    }
+    std::vector<FolderId> chain;
+    struct stat st;
+    if (stat("/", &st) == 0) chain.push_back(FolderId{st.st_dev, st.st_ino});
+    for (size_t i = 1; i <= abs.size(); ++i) {
+        if (i < abs.size() && abs[i] != '/') continue;
+        if (abs[i - 1] == '/') continue;  // "//" or a trailing "/"
+        if (stat(abs.substr(0, i).c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+            chain.push_back(FolderId{st.st_dev, st.st_ino});
+    }
+    return chain;
+}
+
+bool InChain(const std::vector<FolderId>& chain, const struct stat& st) {
+    for (const FolderId& id : chain)
+        if (id.dev == st.st_dev && id.ino == st.st_ino) return true;
+    return false;
+}
+
+void KeepLoopAsLink(int dirFd, const char* name, const std::vector<FolderId>& chain, EntryStat& entry) {
+    if (!entry.followed || !S_ISDIR(entry.st.st_mode) || !InChain(chain, entry.st)) return;
+    struct stat own;
+    if (fstatat(dirFd, name, &own, AT_SYMLINK_NOFOLLOW) != 0) return;
+    entry.st = own;
+    entry.followed = false;
+    entry.isLink = true;
+    entry.linkToFolder = true;
 }
 
 DWORD AttributesOfEntry(const EntryStat& e) {

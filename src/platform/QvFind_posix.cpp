@@ -118,23 +118,9 @@ void AddDotEntries(int dirFd, const struct stat& self, const std::wstring& patte
 }
 
 // Reads the matching entries of an open folder, sorted by upper-cased name.
-// Entries that match but cannot be listed go to skipped, so that a walk can say so.
-// A followed link to a folder that this walk is inside (the folder being listed or one above
-// it) leads into a loop: it is kept as the link itself, an entry of its own that a backup
-// keeps, instead of a folder that no walk could enter.
-void KeepLoopAsLink(int dirFd, const char* raw, const struct stat& self, posix::EntryStat& entry) {
-    if (!entry.followed || !S_ISDIR(entry.st.st_mode)) return;
-    const bool bSelf = entry.st.st_dev == self.st_dev && entry.st.st_ino == self.st_ino;
-    if (!bSelf && !AlreadyWalking(entry.st)) return;
-    struct stat own;
-    if (fstatat(dirFd, raw, &own, AT_SYMLINK_NOFOLLOW) != 0) return;
-    entry.st = own;
-    entry.followed = false;
-    entry.isLink = true;
-    entry.linkToFolder = true;
-}
-
-void ReadEntries(DIR* d, const struct stat& self, const std::wstring& pattern,
+// Entries that match but cannot be listed go to skipped, so that a walk can say so. chain: the
+// folders the listed folder's path runs through while links are followed (see KeepLoopAsLink).
+void ReadEntries(DIR* d, const std::vector<posix::FolderId>& chain, const std::wstring& pattern,
                  std::vector<FindEntry>& out, std::vector<SkippedEntry>& skipped) {
     std::vector<FindEntry> found;
     while (const struct dirent* de = readdir(d)) {
@@ -155,7 +141,7 @@ void ReadEntries(DIR* d, const struct stat& self, const std::wstring& pattern,
             skipped.push_back(SkippedEntry{std::move(name), QV_FIND_SKIPPED_SPECIAL});
             continue;
         }
-        KeepLoopAsLink(dirfd(d), raw, self, entry);
+        posix::KeepLoopAsLink(dirfd(d), raw, chain, entry);
         found.push_back(MakeEntry(std::move(name), entry));
     }
     std::sort(found.begin(), found.end(), EntryLess);
@@ -165,7 +151,8 @@ void ReadEntries(DIR* d, const struct stat& self, const std::wstring& pattern,
 // The one entry a pattern without wildcards names: the exact name when it exists, else the
 // entry equal ignoring case, as a path lookup picks it. Scanning for every match instead would
 // report "A" as well when "a" was asked for and both exist.
-void ReadOne(const posix::NativePath& dir, int dirFd, const std::wstring& pattern, std::vector<FindEntry>& out) {
+void ReadOne(const posix::NativePath& dir, int dirFd, const std::vector<posix::FolderId>& chain,
+             const std::wstring& pattern, std::vector<FindEntry>& out) {
     std::string raw = WideToHostName(pattern);
     struct stat st;
     if (fstatat(dirFd, raw.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 &&
@@ -174,6 +161,7 @@ void ReadOne(const posix::NativePath& dir, int dirFd, const std::wstring& patter
     std::wstring name = HostNameToWide(raw);
     posix::EntryStat entry;
     if (name.size() > MAX_PATH - 1 || !posix::StatEntry(dirFd, raw.c_str(), entry)) return;
+    posix::KeepLoopAsLink(dirFd, raw.c_str(), chain, entry);
     if (IsListable(entry)) out.push_back(MakeEntry(std::move(name), entry));
 }
 
@@ -183,15 +171,15 @@ bool IsSingleName(const std::wstring& pattern) {
 }
 
 // Lists the folder; false with the last error set when it cannot be read.
-bool ListFolder(const posix::NativePath& dir, const struct stat& self, const std::wstring& pattern,
-                std::vector<FindEntry>& out, std::vector<SkippedEntry>& skipped) {
+bool ListFolder(const posix::NativePath& dir, const struct stat& self, const std::vector<posix::FolderId>& chain,
+                const std::wstring& pattern, std::vector<FindEntry>& out, std::vector<SkippedEntry>& skipped) {
     posix::DirHandle d(opendir(dir.path.c_str()));
     if (!d) return posix::FailErrno(errno, posix::ErrOp::Other, true);
     if (IsSingleName(pattern)) {
-        ReadOne(dir, dirfd(d.get()), pattern, out);
+        ReadOne(dir, dirfd(d.get()), chain, pattern, out);
     } else {
         AddDotEntries(dirfd(d.get()), self, pattern, out);
-        ReadEntries(d.get(), self, pattern, out, skipped);
+        ReadEntries(d.get(), chain, pattern, out, skipped);
     }
     return true;
 }
@@ -232,10 +220,17 @@ HANDLE FindFirst(LPCWSTR lpFileName, WIN32_FIND_DATAW* data) {
     struct stat st;
     if (!OpenFolder(dirPart, dir, st)) return INVALID_HANDLE_VALUE;
     const bool isWalk = pattern.find_first_of(L"*?") != std::wstring::npos;
-    if (isWalk && AlreadyWalking(st)) return FailHandle(ERROR_CANT_RESOLVE_FILENAME);
+    // While links are followed, a folder is judged by the path it is reached by: a walk does
+    // not enter a folder that a folder above it on that path already is (its files are listed
+    // the first way in), whichever walk or rule reaches it.
+    std::vector<posix::FolderId> chain;
+    if (posix::FollowLinks()) chain = posix::FolderChain(dir.path);
+    const bool bLoop = chain.empty() ? AlreadyWalking(st)
+                                     : posix::InChain(std::vector<posix::FolderId>(chain.begin(), chain.end() - 1), st);
+    if (isWalk && bLoop) return FailHandle(ERROR_CANT_RESOLVE_FILENAME);
     std::vector<FindEntry> entries;
     std::vector<SkippedEntry> skipped;
-    if (!ListFolder(dir, st, pattern, entries, skipped)) return INVALID_HANDLE_VALUE;
+    if (!ListFolder(dir, st, chain, pattern, entries, skipped)) return INVALID_HANDLE_VALUE;
     if (entries.empty()) return FailHandle(ERROR_FILE_NOT_FOUND);
     std::unique_ptr<FindObject> f(new FindObject());
     f->entries.swap(entries);

@@ -27,6 +27,13 @@ bool StatPath(LPCWSTR name, posix::NativePath& p, posix::EntryStat& entry,
     if (!posix::MapPath(name, p, last)) return false;
     if (!posix::StatEntry(AT_FDCWD, p.path.c_str(), entry))
         return posix::FailErrno(errno, posix::ErrOp::Other, p.parentMissing);
+    // Described as a listing of its folder describes it: a followed link to a folder holding
+    // it is the link itself.
+    if (entry.followed && S_ISDIR(entry.st.st_mode)) {
+        const size_t cut = p.path.find_last_of('/');
+        const std::string parent = cut == std::string::npos ? "." : p.path.substr(0, cut == 0 ? 1 : cut);
+        posix::KeepLoopAsLink(AT_FDCWD, p.path.c_str(), posix::FolderChain(parent), entry);
+    }
     return true;
 }
 

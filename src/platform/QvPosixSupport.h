@@ -17,6 +17,7 @@
 #include <memory>
 #include <string>
 #include <sys/stat.h>
+#include <vector>
 
 namespace qvp {
 namespace posix {
@@ -76,6 +77,20 @@ bool FollowLinks();
 // Describes name in the folder dirFd (AT_FDCWD: name is a path). A link is described itself
 // unless links are followed and its target exists. False with errno set when nothing is there.
 bool StatEntry(int dirFd, const char* name, EntryStat& out);
+// The folders a native path runs through, from "/" down to the path itself, by device and
+// file number: what a walk that reached the path by this name is inside. A path is judged by
+// its name alone, so that a folder reached by one path gives the same listing whichever walk
+// or rule reaches it.
+struct FolderId {
+    dev_t dev;
+    ino_t ino;
+};
+std::vector<FolderId> FolderChain(const std::string& path);
+bool InChain(const std::vector<FolderId>& chain, const struct stat& st);
+// A followed link to a folder of chain (the folder holding the link, or one above it) leads
+// into a loop: it is kept as the link itself, an entry a backup keeps, instead of a folder no
+// walk could leave. name is read in dirFd as StatEntry reads it.
+void KeepLoopAsLink(int dirFd, const char* name, const std::vector<FolderId>& chain, EntryStat& entry);
 // Attributes of an entry: a link kept as such reports 0x400 with 0x10 (to a folder) or 0x20
 // (anything else, a dangling link included); it is never read-only, as links carry no
 // permissions of their own.

@@ -194,6 +194,8 @@ TEST(QvFind, LinksAreEntriesOfTheirOwnUnlessFollowed) {
     ASSERT_EQ(symlink(t.Native("c").c_str(), t.Native("a/side").c_str()), 0);
     ASSERT_EQ(symlink(t.Native("c/f.txt").c_str(), t.Native("a/flink").c_str()), 0);
     ASSERT_EQ(symlink(t.Native("c/missing").c_str(), t.Native("a/dangling").c_str()), 0);
+    // Above the folder the walk starts in: a loop all the same, judged by the path's folders.
+    ASSERT_EQ(symlink(t.Native("").c_str(), t.Native("a/top").c_str()), 0);
     EnvGuard env("QVSPLIT_FOLLOW_LINKS");
 
     const DWORD kDir = FILE_ATTRIBUTE_DIRECTORY, kFile = FILE_ATTRIBUTE_ARCHIVE;
@@ -207,16 +209,16 @@ TEST(QvFind, LinksAreEntriesOfTheirOwnUnlessFollowed) {
     } rows[] = {
         {"by default a link is an entry of size 0 that no walk enters", nullptr, {"a", "a/b"}, {},
          {{L"b", {kDir, 0}}, {L"dangling", {kLink | kFile, 0}}, {L"flink", {kLink | kFile, 0}},
-          {L"self", {kLink | kDir, 0}}, {L"side", {kLink | kDir, 0}}}},
+          {L"self", {kLink | kDir, 0}}, {L"side", {kLink | kDir, 0}}, {L"top", {kLink | kDir, 0}}}},
         {"a value other than 1 does not follow", "0", {"a", "a/b"}, {},
          {{L"b", {kDir, 0}}, {L"dangling", {kLink | kFile, 0}}, {L"flink", {kLink | kFile, 0}},
-          {L"self", {kLink | kDir, 0}}, {L"side", {kLink | kDir, 0}}}},
+          {L"self", {kLink | kDir, 0}}, {L"side", {kLink | kDir, 0}}, {L"top", {kLink | kDir, 0}}}},
         // A link into a folder the walk is inside is listed as the link itself, so a walk
         // keeps it as an entry of its own instead of losing it at a refused loop.
         {"followed links report their targets; a loop stays a link; a dangling link stays", "1",
          {"a", "a/b", "a/side"}, {},
          {{L"b", {kDir, 0}}, {L"dangling", {kLink | kFile, 0}}, {L"flink", {kFile, 6}},
-          {L"self", {kLink | kDir, 0}}, {L"side", {kDir, 0}}}},
+          {L"self", {kLink | kDir, 0}}, {L"side", {kDir, 0}}, {L"top", {kLink | kDir, 0}}}},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.label);
@@ -245,9 +247,9 @@ TEST(QvFind, LinksAreEntriesOfTheirOwnUnlessFollowed) {
             EXPECT_EQ(one, Names{name});
             WIN32_FILE_ATTRIBUTE_DATA attrs;
             ASSERT_TRUE(qvp::GetFileAttributesExW((t.WinPath("a\\") + name).c_str(), GetFileExInfoStandard, &attrs));
-            // Asked by path, outside any walk, a link into a loop reports its target.
-            const bool bLoop = row.follow && std::string(row.follow) == "1" && name == L"self";
-            EXPECT_EQ(attrs.dwFileAttributes, bLoop ? kDir : row.entries[i].second.attributes);
+            // Asked by path, outside any walk, a link into a loop is the link all the same: a
+            // path is judged by the folders its name runs through.
+            EXPECT_EQ(attrs.dwFileAttributes, row.entries[i].second.attributes);
             EXPECT_EQ(attrs.nFileSizeLow, row.entries[i].second.size);
             EXPECT_TRUE(qvp::PathFileExistsW((t.WinPath("a\\") + name).c_str()));
         }

@@ -372,21 +372,26 @@ class Node:
         self.kind, self.size = kind, size  # file, special, unreadable, loop, dangling
 
 
-def real_chain(root):
-    """Identities of the folders that hold root's real path, from / down (root excluded)."""
-    ids, path = set(), os.path.dirname(os.path.realpath(root))
+def path_chain(root):
+    """Identities of the folders root's path runs through, by name, from / down (root
+    excluded): a walk that reached root by this path is inside each of them."""
+    ids, path = set(), os.path.dirname(os.path.abspath(root))
     while True:
-        st = os.stat(path)
-        ids.add((st.st_dev, st.st_ino))
+        try:
+            st = os.stat(path)
+            ids.add((st.st_dev, st.st_ino))
+        except OSError:
+            pass
         if path in (b'/', b''):
             return frozenset(ids)
         path = os.path.dirname(path)
 
 
-def walk_nodes(root, follow, locked, skip, nodes, outer=frozenset()):
+def walk_nodes(root, follow, locked, skip, nodes):
     """Everything a walk from root reaches, as the program's walk does: links are entries of
-    their own, or followed with no folder entered twice along one walk. outer: folders the walk
-    counts as already entered before root."""
+    their own, or followed with no folder entered twice along one path. A path is judged by its
+    name alone: a followed link to a folder its path runs through is a loop, kept as the link,
+    and a folder met again below such a link is not entered (its files come the first way in)."""
     def visit(path, ancestors):
         try:
             st = os.lstat(path)
@@ -409,6 +414,8 @@ def walk_nodes(root, follow, locked, skip, nodes, outer=frozenset()):
             if stat.S_ISDIR(st.st_mode) and (st.st_dev, st.st_ino) in ancestors:
                 nodes[path] = Node('loop')
                 return
+        elif follow and stat.S_ISDIR(st.st_mode) and (st.st_dev, st.st_ino) in ancestors:
+            return
         if stat.S_ISDIR(st.st_mode):
             if path in locked or (st.st_dev, st.st_ino) in locked:
                 nodes[path] = Node('unreadable')
@@ -425,7 +432,7 @@ def walk_nodes(root, follow, locked, skip, nodes, outer=frozenset()):
             nodes[path] = Node('file', st.st_size)
         else:
             nodes[path] = Node('special')
-    visit(root, outer)
+    visit(root, path_chain(root) if follow else frozenset())
 
 
 class Rule:
@@ -473,33 +480,19 @@ class Model:
         self.case, self.tree = case, tree
         self.rules = model_rules(case, tree)
         self.limit = case['size'] * MB  # a medium holds fewer bytes than this
-        # A followed walk stops at a folder it is already inside. Whether the folders above the
-        # rule's own folder count is not pinned down, so with --follow-links both readings are
-        # walked; what only one of them reaches is optional.
-        views = []
-        for strict in ([False, True] if case['follow'] else [False]):
-            nodes = {}
-            for r in self.rules:
-                if not r.include:
-                    continue
-                roots = [r.path]
-                if r.pattern is not None:
-                    try:
-                        names = sorted(os.listdir(r.path))
-                    except OSError:
-                        names = []
-                    roots = [r.path + b'/' + n for n in names if pattern_matches(r.pattern, n)]
-                for root in roots:
-                    outer = real_chain(root) if strict and os.path.exists(root) else frozenset()
-                    walk_nodes(root, case['follow'], locked, skip, nodes, outer)
-            views.append(nodes)
-        self.nodes = dict(views[-1])
-        self.nodes.update(views[0])
-        self.optional = set()
-        for path in self.nodes:
-            kinds = {v[path].kind if path in v else None for v in views}
-            if len(kinds) > 1:
-                self.optional.add(path)
+        self.nodes = {}
+        for r in self.rules:
+            if not r.include:
+                continue
+            roots = [r.path]
+            if r.pattern is not None:
+                try:
+                    names = sorted(os.listdir(r.path))
+                except OSError:
+                    names = []
+                roots = [r.path + b'/' + n for n in names if pattern_matches(r.pattern, n)]
+            for root in roots:
+                walk_nodes(root, case['follow'], locked, skip, self.nodes)
         self.locs = {p: self.locations(p) for p in self.nodes}
 
     def locations(self, path):
@@ -787,24 +780,20 @@ def media_entries(chk, ctx, out, names, follow):
                 chk.fault('entry-form', '%s: Path + Name is not FullPath %r' % (name, full))
             if attr & ATTR_DIRECTORY and not attr & ATTR_REPARSE:
                 folder = ctx.host(full[:-4] if full.endswith('\\*.*') else full)
-                found, other = {}, {}
-                if follow and os.path.exists(folder):
-                    walk_nodes(folder, follow, ctx.locked, set(), found, real_chain(folder))
-                    walk_nodes(folder, follow, ctx.locked, set(), other)
-                else:
-                    walk_nodes(folder, follow, ctx.locked, set(), found)
+                found = {}
+                walk_nodes(folder, follow, ctx.locked, set(), found)
                 total = 0
                 for p, n in found.items():
-                    if n.kind == 'loop' and follow:
-                        continue  # followed links that lead back up: see Model
-                    if n.kind != 'file':
+                    # A link the walk keeps as itself (into a loop, or to nothing) is copied as
+                    # the link.
+                    if n.kind not in ('file', 'loop', 'dangling'):
                         chk.fault('whole-folder', '%s: %s kept whole holds %s (%s), which cannot be copied'
                                   % (name, full, os.fsdecode(p), n.kind))
                         continue
                     m['files'].append((p, n.size, full))
                     total += n.size
                     m['nfiles'] += 1
-                if total != size and sum(n.size for n in other.values() if n.kind == 'file') != size:
+                if total != size:
                     chk.fault('folder-size', '%s: %s FileSize %d, files below it %d' % (name, full, size, total))
             else:
                 host = ctx.host(full)
@@ -896,10 +885,6 @@ def check_placements(chk, model, media, left, out_dir):
             if where:
                 chk.fault('excluded-planned', '%s is on no location map (excluded or not included) '
                           'but is on media %s' % (name, where))
-            continue
-        if path in model.optional:
-            if where and node.kind == 'file':
-                check_one(chk, name, locs, where, n)
             continue
         if node.kind in ('special', 'unreadable') or (node.kind == 'file' and not model.plannable(node)):
             if where:

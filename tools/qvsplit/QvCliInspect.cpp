@@ -37,26 +37,66 @@ std::wstring Lower(std::wstring s) {
     return s;
 }
 
-// Files and bytes below a folder now.
 bool QvCliFollowsLinks() {
     const char* follow = std::getenv("QVSPLIT_FOLLOW_LINKS");
     return follow && std::string(follow) == "1";
 }
 
-void MeasureFolder(const std::string& dir, unsigned long long& files, unsigned long long& bytes) {
+bool InChain(const std::vector<fs::path>& chain, const fs::path& p) {
     std::error_code ec;
-    for (auto it = fs::recursive_directory_iterator(QvCliFsPath(dir), fs::directory_options::skip_permission_denied, ec);
-         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-        // As the plan counts them: a link is an entry of its own, of no size (unless the
-        // split followed links); pipes, sockets and devices are no files to copy.
-        const fs::file_status status = it->symlink_status(ec);
-        if (fs::is_symlink(status) && !QvCliFollowsLinks()) {
+    for (const fs::path& c : chain)
+        if (fs::equivalent(c, p, ec)) return true;
+    return false;
+}
+
+// Files and bytes below a folder now, counted as the split counts them: a link is an entry of
+// its own, of no size, unless links are followed; then a link to a folder the path runs
+// through (a loop) or to nothing is still one, and a folder met again below such a link is not
+// entered. Pipes, sockets and devices are no files to copy.
+void MeasureBelow(const fs::path& dir, std::vector<fs::path>& chain, bool follow, unsigned long long& files,
+                  unsigned long long& bytes) {
+    std::error_code ec;
+    for (fs::directory_iterator it(dir, fs::directory_options::skip_permission_denied, ec), end; !ec && it != end;
+         it.increment(ec)) {
+        const fs::path p = it->path();
+        std::error_code sec;
+        fs::file_status status = fs::symlink_status(p, sec);
+        if (fs::is_symlink(status)) {
+            if (!follow) {
+                ++files;
+                continue;
+            }
+            status = fs::status(p, sec);
+            if (sec || (fs::is_directory(status) && InChain(chain, p))) {
+                ++files;
+                continue;
+            }
+        } else if (fs::is_directory(status) && follow && InChain(chain, p)) {
+            continue;
+        }
+        if (fs::is_directory(status)) {
+            chain.push_back(p);
+            MeasureBelow(p, chain, follow, files, bytes);
+            chain.pop_back();
+        } else if (fs::is_regular_file(status)) {
             ++files;
-        } else if (it->is_regular_file(ec)) {
-            ++files;
-            bytes += it->file_size(ec);
+            bytes += fs::file_size(p, sec);
         }
     }
+}
+
+void MeasureFolder(const std::string& dir, unsigned long long& files, unsigned long long& bytes) {
+    const fs::path root = QvCliFsPath(dir);
+    const bool follow = QvCliFollowsLinks();
+    std::vector<fs::path> chain;
+    if (follow)
+        for (fs::path p = fs::absolute(root); ; p = p.parent_path()) {
+            chain.push_back(p);
+            if (p == p.parent_path() || p.empty()) break;
+        }
+    else
+        chain.push_back(root);
+    MeasureBelow(root, chain, follow, files, bytes);
 }
 
 struct VerifyResult {
