@@ -241,6 +241,9 @@ long CQvSplitBigFile::CutOpenFile(QvFileDescMap& mapFileDesc, const FileDesc& cu
                                   PartVector& vParts) {
     const CQvString strStamp = MakeStamp();
     const CQvString strPath = cutFile.strFilePath;
+    // A followed link holds none of the bytes: its file stays where it is, so the link stays
+    // too, and recovery finds the tree as it was.
+    const bool bLink = qvp::IsSymbolicLink(strPath) != FALSE;
     long hr = WriteParts(source, strPath, strStamp, pBuffer.get(), vParts);
     source.Close();
     pBuffer.reset();
@@ -253,7 +256,7 @@ long CQvSplitBigFile::CutOpenFile(QvFileDescMap& mapFileDesc, const FileDesc& cu
     CQvIni iniBefore(m_Ini);
     if (hr == 0) hr = RecordCut(strPath, strStamp, static_cast<int>(vParts.size()));
     if (hr != 0) return hr;
-    hr = DeleteCutFile(strPath);
+    hr = bLink ? 0 : DeleteCutFile(strPath);
     if (hr != 0) {
         UnrecordCut(std::move(iniBefore));
         return hr;

@@ -50,6 +50,14 @@ bool OpenPart(CQvFile& part, LPCTSTR strPart) {
     return true;
 }
 
+// Whether the path opens as a file: a link that is not dangling.
+bool LeadsToAFile(LPCTSTR strPath) {
+    HANDLE h = qvp::CreateFileW(strPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    qvp::CloseHandle(h);
+    return true;
+}
+
 }  // namespace
 
 // The list is read into a document of its own, so that recovering never disturbs the part
@@ -68,13 +76,22 @@ long CQvSplitBigFile::RecoverFiles(WORD wDrive, LPCTSTR strSplitListFile) {
                           strSplitListFile);
             return log->ExitFunction(static_cast<long>(E_INVALIDARG));
         }
+        // Files first, then the links cut while links were followed: a link whose file was cut
+        // as well leads to it again once that file is rebuilt.
+        std::vector<std::pair<CQvString, CQvString>> vLinks;
         std::vector<CQvString> vRebuilt;
         for (int i = 0;; ++i) {
-            CQvString strKey, strValue;
+            CQvString strKey, strValue, strPath;
             strKey.Format(L"File%d", i);
             if (!ini.GetKeyValue(kSection, strKey, strValue)) break;
-            RecoverEntry(strKey, strValue, wDrive, vRebuilt);
+            CQvString strFile;
+            if (strValue.GetToken(L"|", strPath, 1)) strFile.Format(L"%c%s", static_cast<wchar_t>(wDrive), strPath);
+            if (!strFile.IsEmpty() && qvp::IsSymbolicLink(strFile))
+                vLinks.emplace_back(strKey, strValue);
+            else
+                RecoverEntry(strKey, strValue, wDrive, vRebuilt);
         }
+        for (const auto& link : vLinks) RecoverEntry(link.first, link.second, wDrive, vRebuilt);
     } catch (const std::exception&) {
         log->AddError(L"CQvSplitBigFile::RecoverFiles(LPCTSTR strSplitListFile) Out of memory reading %s",
                       strSplitListFile);
@@ -111,6 +128,15 @@ bool CQvSplitBigFile::RecoverEntry(LPCTSTR strKey, const CQvString& strValue, WO
                 return true;
             }
     int64_t iLargest = 0;
+    // A link cut while links were followed was kept: while it still leads to its file, that
+    // file is the one the parts copy (or a newer one), and only the parts go.
+    if (qvp::IsSymbolicLink(strFile) && LeadsToAFile(strFile) && CheckParts(strFile, strStamp, dwCount, iLargest)) {
+        DeleteParts(strFile, strStamp, dwCount);
+        vRebuilt.push_back(strFile);
+        log->AddInfo(L"CQvSplitBigFile::RecoverFiles(LPCTSTR strSplitListFile) File %s is a link that still leads to its file, its %u parts are removed",
+                     strFile, dwCount);
+        return true;
+    }
     if (!CheckParts(strFile, strStamp, dwCount, iLargest) ||
         !RebuildFile(strFile, strStamp, dwCount, iLargest)) {
         log->AddError(L"CQvSplitBigFile::RecoverFiles(LPCTSTR strSplitListFile) Recover file %s FAILED, its parts are kept",

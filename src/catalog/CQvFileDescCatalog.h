@@ -184,6 +184,8 @@ private:
     std::unordered_map<std::wstring, std::vector<CQvString>> m_mpCutParts;
     std::unordered_map<std::wstring, std::vector<CQvString>>::iterator FindCutFile(
         const std::wstring& strFile);
+    bool CutOversizeEntry(QvFileDescMap& mpFileDesc, QvFileDescMapIter cur);
+    void CutFollowedLinksFirst(int64_t iLimit);
     bool FindCutThroughLink(const std::wstring& strFile, std::vector<CQvString>& vParts);
     bool AddPartsOfCutFile(QvFileDescMap& mpFileDesc, const FileDesc& cutFile,
                            const std::vector<CQvString>& vParts);

@@ -386,6 +386,7 @@ int64_t CQvFileDescCatalog::CheckSize(DWORD dwSplit, int64_t& iSizeBigFile, int6
     const int64_t iLimit = static_cast<int64_t>(dwSplit) * kMegabyte;
     // Each set that must share a medium counts the folders its entries need once.
     qvalloc::FolderSet allFolders, firstFolders, lastFolders;
+    CutFollowedLinksFirst(iLimit);
     // Not-first entries never share the first medium, nor not-last entries the last: they are
     // placed one by one, and only the biggest of them matters to the checks.
     AddSizesOfMap(mpFileDescInAll, iLimit, iTotal, iSizeBigFile, &iSizeAll, &allFolders);
@@ -450,24 +451,7 @@ void CQvFileDescCatalog::AddSizesOfMap(QvFileDescMap& mpFileDesc, int64_t iLimit
                 iBiggestPart = qvalloc::FileCost(std::min(entry.iFileSize, iPart), PartName(entry)) +
                                iOwnFolders;
             } else if (bTooBig && IsSplitOn()) {
-                const std::wstring strFile = entry.strFilePath.str();
-                auto done = FindCutFile(strFile);
-                std::vector<CQvString> vLinked;
-                if (done != m_mpCutParts.end()) {
-                    // Already cut for another map: the file is gone, its parts stand in here too.
-                    bCut = AddPartsOfCutFile(mpFileDesc, entry, done->second);
-                } else if (FindCutThroughLink(strFile, vLinked)) {
-                    // The same file reached through a followed link to its folder: the parts
-                    // lie there too, and this path needs a line of its own in the part list.
-                    bCut = CQvSplitBigFile::GetInstance()->RecordCutUnderOtherPath(entry.strFilePath, vLinked) == 0 &&
-                           AddPartsOfCutFile(mpFileDesc, entry, vLinked);
-                    if (bCut) m_mpCutParts[strFile] = vLinked;
-                } else {
-                    QvFileDescMapIter iter = cur;
-                    CQvSplitBigFile* pSplitter = CQvSplitBigFile::GetInstance();
-                    bCut = pSplitter->SplitFile(mpFileDesc, iter) == 0;
-                    if (bCut) m_mpCutParts[strFile] = pSplitter->GetLastCutParts();
-                }
+                bCut = CutOversizeEntry(mpFileDesc, cur);
             }
             if (!bCut && iBiggestPart > iSizeBigFile) {
                 iSizeBigFile = iBiggestPart;
@@ -490,6 +474,51 @@ void CQvFileDescCatalog::AddSizesOfMap(QvFileDescMap& mpFileDesc, int64_t iLimit
                               (pFolders && piMapSize ? pFolders->Add(entry.strTargetPath) : 0);
         iTotal += iCost;
         if (piMapSize) *piMapSize += iCost;
+    }
+}
+
+// Cuts the file of an entry too big for a medium, once however many maps or paths hold it;
+// its part entries go into the map. False when it stays whole.
+bool CQvFileDescCatalog::CutOversizeEntry(QvFileDescMap& mpFileDesc, QvFileDescMapIter cur) {
+    const FileDesc& entry = cur->second;
+    const std::wstring strFile = entry.strFilePath.str();
+    auto done = FindCutFile(strFile);
+    std::vector<CQvString> vLinked;
+    if (done != m_mpCutParts.end()) {
+        // Already cut for another map: the file is gone, its parts stand in here too.
+        return AddPartsOfCutFile(mpFileDesc, entry, done->second);
+    }
+    if (FindCutThroughLink(strFile, vLinked)) {
+        // The same file reached through a followed link to its folder: the parts lie there
+        // too, and this path needs a line of its own in the part list.
+        const bool bCut = CQvSplitBigFile::GetInstance()->RecordCutUnderOtherPath(entry.strFilePath, vLinked) == 0 &&
+                          AddPartsOfCutFile(mpFileDesc, entry, vLinked);
+        if (bCut) m_mpCutParts[strFile] = vLinked;
+        return bCut;
+    }
+    QvFileDescMapIter iter = cur;
+    CQvSplitBigFile* pSplitter = CQvSplitBigFile::GetInstance();
+    const bool bCut = pSplitter->SplitFile(mpFileDesc, iter) == 0;
+    if (bCut) m_mpCutParts[strFile] = pSplitter->GetLastCutParts();
+    return bCut;
+}
+
+// While links are followed, the links to files too big for a medium are cut before any file:
+// a link is kept when cut, but a file cut first would leave a link to it with nothing to read.
+void CQvFileDescCatalog::CutFollowedLinksFirst(int64_t iLimit) {
+    if (!qvp::FollowsLinks() || !IsSplitOn() || m_bSizingOnly) return;
+    for (QvFileDescMap* pMap : {&mpFileDescInAll, &mpFileDescInAny, &mpFileDescInFirst, &mpFileDescNotFirst,
+                                &mpFileDescInLast, &mpFileDescNotLast}) {
+        for (QvFileDescMapIter it = pMap->begin(); it != pMap->end();) {
+            QvFileDescMapIter cur = it++;
+            if (qvp::IsFolderToEnter(cur->second.dwAttributes) || !TooBigForMedium(cur->second, iLimit) ||
+                !qvp::IsSymbolicLink(cur->second.strFilePath.str().c_str()))
+                continue;
+            if (!CutOversizeEntry(*pMap, cur)) continue;
+            m_mpDirSizeCache.clear();
+            // The parts sort after the file, so the walk meets them next; none is too big.
+            pMap->erase(cur);
+        }
     }
 }
 

@@ -197,6 +197,9 @@ BOOL PathsNameSameObject(LPCWSTR a, LPCWSTR b);
 // Whether walks follow symbolic links (QVSPLIT_FOLLOW_LINKS=1 on POSIX; never on Windows, where
 // directory reparse points are not entered): then a folder may be reached under another name.
 BOOL FollowsLinks();
+// Whether the entry a lookup of the path reaches is a symbolic link (on Windows, any reparse
+// point), whether or not links are followed.
+BOOL IsSymbolicLink(LPCWSTR lpPath);
 
 // Last-error code of the calling thread.
 DWORD GetLastError();

@@ -206,6 +206,17 @@ BOOL PathsNameSameEntry(LPCWSTR a, LPCWSTR b) {
 
 BOOL FollowsLinks() { return posix::FollowLinks() ? TRUE : FALSE; }
 
+BOOL IsSymbolicLink(LPCWSTR lpPath) {
+    if (!lpPath) return posix::Fail(ERROR_INVALID_PARAMETER);
+    // The entry a lookup of the path reaches: the exact name first, else one equal ignoring case.
+    return posix::NoThrow<BOOL>(FALSE, [&] {
+        posix::NativePath p;
+        struct stat st;
+        if (!posix::MapPath(lpPath, p)) return FALSE;
+        return lstat(p.path.c_str(), &st) == 0 && S_ISLNK(st.st_mode) ? TRUE : FALSE;
+    });
+}
+
 BOOL PathsNameSameObject(LPCWSTR a, LPCWSTR b) {
     return posix::NoThrow<BOOL>(FALSE, [&] {
         posix::NativePath pa, pb;

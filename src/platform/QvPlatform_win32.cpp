@@ -116,6 +116,11 @@ bool FileNumber(LPCWSTR path, BY_HANDLE_FILE_INFORMATION& info) {
 
 BOOL FollowsLinks() { return FALSE; }
 
+BOOL IsSymbolicLink(LPCWSTR lpPath) {
+    const DWORD dwAttr = ::GetFileAttributesW(lpPath);
+    return dwAttr != INVALID_FILE_ATTRIBUTES && (dwAttr & FILE_ATTRIBUTE_REPARSE_POINT) ? TRUE : FALSE;
+}
+
 BOOL PathsNameSameObject(LPCWSTR a, LPCWSTR b) {
     BY_HANDLE_FILE_INFORMATION ia, ib;
     if (!FileNumber(a, ia) || !FileNumber(b, ib)) return FALSE;
