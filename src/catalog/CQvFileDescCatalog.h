@@ -146,8 +146,8 @@ private:
     void AddSizesOfMap(QvFileDescMap& mpFileDesc, int64_t iLimit, int64_t& iTotal,
                        int64_t& iSizeBigFile, int64_t* piMapSize,
                        qvalloc::FolderSet* pFolders = nullptr, bool bFirstFit = false);
-    // The biggest unit first-fit places (see CheckSize), from the last CheckSize.
-    int64_t m_iSizeBigFit = 0;
+    // The biggest unit first-fit places (see CheckSize), from the last CheckSize; -1 for none.
+    int64_t m_iSizeBigFit = -1;
     static CQvString LocalWriteTime(DWORD dwLow, DWORD dwHigh);
     void StartBuildCache();
     void EndBuildCache();

@@ -21,7 +21,8 @@ namespace {
 const int64_t kMegabyte = 1048576;
 
 // kBigFit: the biggest entry placed by first-fit (any-medium outside groups, not-first and
-// not-last entries), which must find room beside the every-medium set.
+// not-last entries), which must find room beside the every-medium set; -1 when there is none
+// (an empty file is one, and needs the every-medium set to leave room all the same).
 enum SizeIndex { kBig, kFirst, kLast, kGroup, kAll, kBigFit, kSizeCount };
 
 bool IsDirectory(LPCTSTR strPath) {
@@ -359,7 +360,8 @@ long CQvFileDescCatalog::RunSizeChecks(DWORD dwSplit, DWORD dwFirstMediaFreeSpac
     if (!IsSplitOn() && overFit(piSize[kBig], 0)) return fail(L"iSizeBigFile=%d", piSize[kBig], true);
     if (overWhole(iFirstOnly)) return fail(L"iSizeFirst=%d", iFirstOnly, true);
     if (overWhole(iFirstOnly + iAll)) return fail(L"(iSizeAll+iSizeFirst) > dwSplitSize", 0, false);
-    if (overFit(iBigFit, iAll)) return fail(L"(iSizeAll+iSizeBigFile) > dwSplitSize", 0, false);
+    // First-fit places a unit only while the medium stays below its size, an empty one too.
+    if (iBigFit >= 0 && iBigFit + iAll >= iLimit) return fail(L"(iSizeAll+iSizeBigFile) > dwSplitSize", 0, false);
     const int64_t iFirstWithFree =
         iFirstOnly + iAll + static_cast<int64_t>(dwFirstMediaFreeSpaceSize) * kMegabyte;
     if (overWhole(iFirstWithFree))
@@ -380,7 +382,7 @@ int64_t CQvFileDescCatalog::CheckSize(DWORD dwSplit, int64_t& iSizeBigFile, int6
                        L"&iSizeGroup, __int64 &iSizeAll)",
                        dwSplit);
     iSizeBigFile = iSizeFirst = iSizeLast = iSizeGroup = iSizeAll = 0;
-    m_iSizeBigFit = 0;
+    m_iSizeBigFit = -1;
     int64_t iTotal = 0;
     m_mpCutParts.clear();
     const int64_t iLimit = static_cast<int64_t>(dwSplit) * kMegabyte;

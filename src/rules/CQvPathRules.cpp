@@ -89,11 +89,21 @@ long CQvPathRules::MergeRule(LPCTSTR strAction, LPCTSTR strLocation, LPCTSTR str
         if (!IncludedEverywhere()) {
             vtInclude.push_back(eCode);
             vtTargetPath.push_back(CQvString(strTargetPath));
+        } else {
+            m_vtHeldInclude.push_back(eCode);
+            m_vtHeldTarget.push_back(CQvString(strTargetPath));
         }
     } else {
         vtExclude.push_back(eCode);
     }
     return log->ExitFunction(static_cast<long>(S_OK));
+}
+
+void CQvPathRules::RestoreHeldIncludes() {
+    vtInclude.insert(vtInclude.end(), m_vtHeldInclude.begin(), m_vtHeldInclude.end());
+    vtTargetPath.insert(vtTargetPath.end(), m_vtHeldTarget.begin(), m_vtHeldTarget.end());
+    m_vtHeldInclude.clear();
+    m_vtHeldTarget.clear();
 }
 
 bool CQvPathRules::IncludedEverywhere() const {

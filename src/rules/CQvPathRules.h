@@ -26,6 +26,10 @@ public:
     // Whether the rule puts its files on every medium: an include there that no exclusion
     // there takes back.
     bool IncludedEverywhere() const;
+    // Puts back the includes merged while the rule was on every medium (see MergeRule): an
+    // exclusion from every medium of a path below lets them place that path's files.
+    void RestoreHeldIncludes();
+    bool HoldsIncludes() const { return !m_vtHeldInclude.empty(); }
     // Writes the invalid-rule banner with the element's texts.
     void LogInvalidRule(LPCTSTR strMessage, LPCTSTR strAction, LPCTSTR strLocation,
                         LPCTSTR strSourcePath, LPCTSTR strTargetPath, LPCTSTR strRuleID,
@@ -48,6 +52,9 @@ protected:
     int iAllTogetherGroup;
     CQvString strPath;
     DWORD dwID;
+    // Includes merged while the rule was on every medium, with their target paths.
+    MediaDescriptEnumVector m_vtHeldInclude;
+    std::vector<CQvString> m_vtHeldTarget;
 
     friend class QvPathRulesTestAccess;
 };

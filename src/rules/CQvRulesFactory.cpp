@@ -1,6 +1,7 @@
 // The rules catalogue: builds path rules from rule elements and hands them to the catalogue.
 #include "rules/CQvRulesFactory.h"
 
+#include "common/QvFileDescKeys.h"
 #include "common/QvLeftOut.h"
 #include "facilities/CQvLog.h"
 
@@ -65,6 +66,7 @@ CQvRulesFactory::~CQvRulesFactory() {
     log->EnterFunction(L"CQvRulesFactory::~CQvRulesFactory()");
     for (auto& entry : mpRules) delete entry.second;
     mpRules.clear();
+    m_vHeldIncludes.clear();
     log->ExitFunction();
 }
 
@@ -133,13 +135,35 @@ void CQvRulesFactory::MergeIntoRule(IQvXmlNode* pRuleNode, CQvPathRules* pRule) 
     GetSourcePath(pRuleNode, strSourcePath);
     GetTargetPath(pRuleNode, strTargetPath);
     GetRuleID(pRuleNode, strRuleID);
-    // An include of a path already on every medium adds nothing; the user hears of it.
+    // An include of a path already on every medium adds nothing, unless an exclusion below
+    // takes some files off every medium; that is known once every element is read.
     const bool bEverywhere = pRule->IncludedEverywhere();
     if (bEverywhere && strAction.CompareNoCase(L"INCLUDE") == 0)
-        QvDroppedRuleList::Instance().Add(RuleNumber(strRuleID), strSourcePath.str(),
-                                          QvRuleAlreadyEverywhere);
+        m_vHeldIncludes.push_back(QvHeldInclude{pRule, RuleNumber(strRuleID), strSourcePath.str()});
     // A merged element keeps the rule's number and group: AllTogether is deliberately unread.
     pRule->MergeRule(strAction, strLocation, strSourcePath, strTargetPath, strRuleID, strXPath);
+}
+
+void CQvRulesFactory::SettleHeldIncludes() {
+    for (const QvHeldInclude& held : m_vHeldIncludes) {
+        CQvPathRules* pRule = held.pRule;
+        const CQvString strBase(pRule->GetPath());
+        bool bExcludedBelow = false;
+        for (const auto& entry : mpRules) {
+            CQvPathRules* pOther = entry.second;
+            if (pOther == pRule || std::find(pOther->vtExclude.begin(), pOther->vtExclude.end(), InAll) == pOther->vtExclude.end())
+                continue;
+            if (QvPathAtOrBelow(CQvString(pOther->GetPath()), strBase)) {
+                bExcludedBelow = true;
+                break;
+            }
+        }
+        if (bExcludedBelow)
+            pRule->RestoreHeldIncludes();
+        else
+            QvDroppedRuleList::Instance().Add(held.iRuleID, held.strPath, QvRuleAlreadyEverywhere);
+    }
+    m_vHeldIncludes.clear();
 }
 
 int CQvRulesFactory::GetGroupIDCount() {
@@ -174,6 +198,7 @@ void CQvRulesFactory::ResetRulesCatalog() {
     // The group counter is left alone: group numbers stay unique for the life of the process.
     for (auto& entry : mpRules) delete entry.second;
     mpRules.clear();
+    m_vHeldIncludes.clear();
     log->ExitFunction();
 }
 
