@@ -57,6 +57,14 @@ public:
     virtual long Create(LPCTSTR path, LPCTSTR rootName, IQvXmlNode** root) = 0;
     // Writes the document to the path it is bound to.
     virtual long Save(long flag) = 0;
+    // Writes a finished child of the root element out of memory: Save puts the children so
+    // written, in their order, after the children the root still holds. Only Release may be
+    // called on child afterwards. For documents of many entries, which then take the memory of
+    // one entry instead of all of them. 1 (S_FALSE): nothing could be written beside the path, the
+    // child stays in the document; a failure: writing failed, and Save will fail.
+    virtual long SpoolChild(IQvXmlNode* child) = 0;
+    // Drops the document, with the children written out for it; the interface stays usable.
+    virtual void Discard() = 0;
     // Finds an element by absolute path of element names, such as "/Factory/Media/Info".
     virtual long SelectNode(LPCTSTR path, IQvXmlNode** node) = 0;
     virtual long GetRoot(IQvXmlNode** root) = 0;

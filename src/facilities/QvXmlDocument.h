@@ -16,6 +16,8 @@ public:
     long Open(LPCTSTR path) override;
     long Create(LPCTSTR path, LPCTSTR rootName, IQvXmlNode** root) override;
     long Save(long flag) override;
+    long SpoolChild(IQvXmlNode* child) override;
+    void Discard() override { m_pState.reset(); }
     long SelectNode(LPCTSTR path, IQvXmlNode** node) override;
     long GetRoot(IQvXmlNode** root) override;
     void Close() override;

@@ -1,10 +1,13 @@
-// Saving a document: UTF-8 text with a declaration, replacing the file atomically.
+// Saving a document: UTF-8 text with a declaration, replacing the file atomically; children
+// written out before the save (SpoolChild) are put back in on the way.
 #include "facilities/QvXmlDocument.h"
 
 #include "facilities/CQvFile.h"
 #include "facilities/CQvLog.h"
+#include "facilities/QvXmlNode.h"
 #include "facilities/QvXmlText.h"
 
+#include <memory>
 #include <string>
 #include <utility>
 
@@ -35,6 +38,14 @@ private:
     CQvFile& m_file;
     std::string m_chunk;
     bool m_ok = true;
+};
+
+// Gathers serialised text in memory: one child written out, or the part of a document that
+// stays in memory when the rest was written out.
+class QvXmlStringWriter : public pugi::xml_writer {
+public:
+    void write(const void* data, size_t size) override { text.append(static_cast<const char*>(data), size); }
+    std::string text;
 };
 
 // Indentation costs one indent per level on every line; past this depth the text would grow
@@ -82,7 +93,57 @@ void SaveWith(CQvXmlState& state, pugi::xml_writer& writer) {
     doc.save(writer, "  ", flags, pugi::encoding_utf8);
 }
 
+// The document with the children written out put back in: what the root still holds, then
+// the spool, then the root's end.
+bool WriteWithSpool(CQvXmlState& state, CQvFile& file) {
+    QvXmlStringWriter held;
+    SaveWith(state, held);
+    const std::string name = state.Doc().document_element().name();
+    const std::string close = "</" + name + ">\n";
+    const std::string empty = " />\n";  // a root left with nothing is written as an empty element
+    std::string head = held.text;
+    if (head.size() >= close.size() && head.compare(head.size() - close.size(), close.size(), close) == 0)
+        head.erase(head.size() - close.size());
+    else if (head.size() >= empty.size() && head.compare(head.size() - empty.size(), empty.size(), empty) == 0)
+        head.replace(head.size() - empty.size(), empty.size(), ">\n");
+    else
+        return false;
+    if (!file.WriteAll(head.data(), head.size())) return false;
+    CQvFile spool;
+    if (!spool.Attach(state.Spool()->GetPath()) ||
+        !spool.Open(GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr))
+        return false;
+    const DWORD kBuffer = 256 * 1024;
+    std::unique_ptr<char[]> buffer(new char[kBuffer]);
+    int64_t copied = 0;
+    qvp::CopyFailure failure = qvp::CopyFailure::None;
+    if (!spool.CopyTo(file, INT64_MAX, buffer.get(), kBuffer, &copied, &failure)) return false;
+    return file.WriteAll(close.data(), close.size()) != FALSE;
+}
+
 }  // namespace
+
+long CQvXmlDocument::SpoolChild(IQvXmlNode* child) {
+    CQvXmlNode* node = dynamic_cast<CQvXmlNode*>(child);
+    if (!node || !m_pState || node->State() != m_pState.get()) return E_INVALIDARG;
+    pugi::xml_node root = m_pState->Doc().document_element();
+    pugi::xml_node element = node->Element();
+    if (!element || element.type() != pugi::node_element || element.parent() != root) return E_INVALIDARG;
+    return qvxml::Guard<long>(E_FAIL, [&]() -> long {
+        // Written as the whole document would write it: one level in, on lines of its own.
+        if (!m_pState->OpenSpool()) return 1;  // S_FALSE: kept in the document
+        QvXmlStringWriter text;
+        element.print(text, "  ", pugi::format_indent, pugi::encoding_utf8, 1);
+        if (!m_pState->AppendToSpool(text.text)) {
+            CQvLog::GetInstance()->AddError(L"IQvXml::SpoolChild() FAILED to write beside %s, error %u",
+                                            m_pState->Path(), qvp::GetLastError());
+            return E_FAIL;
+        }
+        root.remove_child(element);
+        m_pState->ForgetPositions();
+        return S_OK;
+    });
+}
 
 long CQvXmlDocument::Save(long /*flag: always 0, nothing to choose*/) {
     if (!m_pState || !m_pState->Doc().document_element()) {
@@ -91,7 +152,13 @@ long CQvXmlDocument::Save(long /*flag: always 0, nothing to choose*/) {
     }
     return qvxml::Guard<long>(E_FAIL, [&]() -> long {
         const std::wstring& path = m_pState->Path();
+        if (!m_pState->FlushSpool()) {
+            CQvLog::GetInstance()->AddError(L"IQvXml::Save() FAILED to write beside %s, error %u", path,
+                                            qvp::GetLastError());
+            return E_FAIL;
+        }
         const auto write = [&](CQvFile& file) {
+            if (m_pState->Spool()) return WriteWithSpool(*m_pState, file);
             QvXmlFileWriter writer(file);
             SaveWith(*m_pState, writer);
             return writer.Finish();

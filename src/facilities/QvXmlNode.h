@@ -26,6 +26,8 @@ public:
     long SetText(LPCTSTR text) override;
     void Release() override;
 
+    pugi::xml_node Element() const { return m_element; }
+    const CQvXmlState* State() const { return m_pState.get(); }
     // The next element sibling of node, or an empty node.
     static pugi::xml_node NextElement(pugi::xml_node node);
     // The first element child of node, or an empty node.

@@ -1,9 +1,42 @@
 // Shared document state: the pugixml document, its bound path and a cache of sibling positions.
 #include "facilities/QvXmlState.h"
 
+#include <atomic>
 #include <cstring>
 
 CQvXmlState::CQvXmlState(const std::wstring& path) : m_strPath(path) {}
+
+CQvXmlState::~CQvXmlState() {
+    if (!m_pSpool) return;
+    m_pSpool->Close();
+    qvp::DeleteFileW(m_pSpool->GetPath());
+}
+
+CQvFile* CQvXmlState::OpenSpool() {
+    if (m_pSpool) return m_pSpool.get();
+    static std::atomic<unsigned> s_number(0);
+    CQvString spool;
+    spool.Format(L"%s.~%u.%u.spool.tmp", m_strPath, qvp::GetCurrentProcessId(), ++s_number);
+    std::unique_ptr<CQvFile> file(new CQvFile(spool));
+    // Readable beside this handle: Save copies it while it stays open for more children.
+    if (!file->Open(GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr))
+        return nullptr;
+    m_pSpool = std::move(file);
+    return m_pSpool.get();
+}
+
+bool CQvXmlState::AppendToSpool(const std::string& text) {
+    if (!OpenSpool() || m_bSpoolLost) return false;
+    m_spoolChunk += text;
+    return m_spoolChunk.size() < kSpoolChunk || FlushSpool();
+}
+
+bool CQvXmlState::FlushSpool() {
+    if (!m_pSpool || m_spoolChunk.empty()) return !m_bSpoolLost;
+    if (!m_pSpool->WriteAll(m_spoolChunk.data(), m_spoolChunk.size())) m_bSpoolLost = true;
+    m_spoolChunk.clear();
+    return !m_bSpoolLost;
+}
 
 size_t CQvXmlState::SiblingPosition(pugi::xml_node element) {
     pugi::xml_node parent = element.parent();

@@ -5,9 +5,12 @@
 
 #include "platform/QvPlatform.h"
 
+#include "facilities/CQvFile.h"
+
 #include <pugixml.hpp>
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <unordered_map>
 #include <utility>
@@ -28,10 +31,28 @@ public:
     // per parent is remembered, so asking for every child of a long list in order stays
     // linear instead of quadratic.
     size_t SiblingPosition(pugi::xml_node element);
+    // Forgets the remembered positions, once elements have been taken out.
+    void ForgetPositions() { m_positionCache.clear(); }
+
+    // The children written out by SpoolChild: a temporary file beside the path, deleted with
+    // the state. Spool() is null before the first child is written.
+    CQvFile* Spool() { return m_pSpool.get(); }
+    CQvFile* OpenSpool();
+    // Adds one written child; false when the file cannot be made or written.
+    bool AppendToSpool(const std::string& text);
+    // Passes what is gathered to the file, so that it holds every child written; false once
+    // any child failed to reach it.
+    bool FlushSpool();
+    ~CQvXmlState();
 
 private:
     std::wstring m_strPath;
     std::string m_buffer;
+    std::unique_ptr<CQvFile> m_pSpool;
+    // Written children gathered before they go to the file, a few hundred entries at a time.
+    static const size_t kSpoolChunk = 256 * 1024;
+    std::string m_spoolChunk;
+    bool m_bSpoolLost = false;  // a written child did not reach the file
     pugi::xml_document m_doc;
     // parent -> (element last asked about, its position)
     std::unordered_map<pugi::xml_node_struct*, std::pair<pugi::xml_node_struct*, size_t>>

@@ -153,6 +153,9 @@ long CQvMediaFactory::AddFileToMedia(FileDesc* pFileDesc) {
         AddDirectoryValues(file.Get(), *pFileDesc);
     else
         AddFileValues(file.Get(), *pFileDesc);
+    // Written out at once, so that a medium of many entries holds one of them in memory; should
+    // that fail, the save of the medium says so.
+    m_pXml->SpoolChild(file.Get());
     if (qvalloc::On())
         m_iMediaUsed += qvalloc::EntryCost(*pFileDesc) + m_mediaFolders.Add(pFileDesc->strTargetPath);
     else

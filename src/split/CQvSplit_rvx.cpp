@@ -73,19 +73,21 @@ bool RVXAbortRequested(SPLITCB lpCB, LPVOID lpUserParam) {
 }
 
 // Gives the last medium's root back when the split ends, whichever way it ends, so no
-// document outlives the split that wrote it.
+// document (nor what was written out for it) outlives the split that wrote it.
 class QvFactoryNodeHolder {
 public:
-    explicit QvFactoryNodeHolder(IQvXmlNode*& rpNode) : m_rpNode(rpNode) {}
+    QvFactoryNodeHolder(IQvXmlNode*& rpNode, IQvXml* pXml) : m_rpNode(rpNode), m_pXml(pXml) {}
     ~QvFactoryNodeHolder() {
         if (m_rpNode) m_rpNode->Release();
         m_rpNode = NULL;
+        if (m_pXml) m_pXml->Discard();
     }
     QvFactoryNodeHolder(const QvFactoryNodeHolder&) = delete;
     QvFactoryNodeHolder& operator=(const QvFactoryNodeHolder&) = delete;
 
 private:
     IQvXmlNode*& m_rpNode;
+    IQvXml* m_pXml;
 };
 
 int64_t ItemsSize(const FileDescVector& vtItems) {
@@ -129,7 +131,7 @@ DWORD CQvSplit::SplitRVXBody(LPCTSTR strVolumeID, RuleVector& vtRules, LPCTSTR s
     if (CheckItemsOnAllMedia() != S_OK) return 0;
     CQvString strType;
     strType.Format(L"0x0000000%d", dwType);
-    const QvFactoryNodeHolder holder(m_pFactoryNode);
+    const QvFactoryNodeHolder holder(m_pFactoryNode, m_pXml);
     for (DWORD dwMedia = 1;; ++dwMedia) {
         if (dwMedia > kMaxRVXMedia) {
             // What is left is reported, so that a caller can say how much did not fit.
@@ -315,6 +317,9 @@ long CQvSplit::AddFileToMedia(FileDesc* pFileDesc) {
     QvFileEntryValues(*pFileDesc, values);
     for (int i = 0; i < values.count; ++i)
         AddValueToFileNode(file.Get(), values.values[i].szName, values.values[i].strText);
+    // Written out at once, so that a medium of many items holds one of them in memory; should
+    // that fail, the save of the medium says so.
+    m_pXml->SpoolChild(file.Get());
     m_iMediaSize += pFileDesc->iFileSize;
     m_dwMediaFileCount += 1;
     return S_OK;
@@ -328,6 +333,9 @@ long CQvSplit::AddFolderToMedia(FileDesc* pFileDesc) {
     QvFolderEntryValues(*pFileDesc, values);
     for (int i = 0; i < values.count; ++i)
         AddValueToFileNode(file.Get(), values.values[i].szName, values.values[i].strText);
+    // Written out at once, so that a medium of many items holds one of them in memory; should
+    // that fail, the save of the medium says so.
+    m_pXml->SpoolChild(file.Get());
     m_iMediaSize += pFileDesc->iFileSize;
     m_dwMediaFileCount += pFileDesc->dwFileCount;
     return S_OK;

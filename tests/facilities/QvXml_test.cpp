@@ -661,3 +661,61 @@ TEST(QvXml, UnclosedInterfacesStayReachable) {
     closed->Close();
     EXPECT_EQ(CQvXmlRegistry::GetInstance().Count(), before + 1);
 }
+
+// A document of many entries written one entry at a time: the file is byte for byte the one
+// the whole document in memory gives, whatever the texts, and nothing is left beside it.
+TEST(QvXml, SpooledChildrenGiveTheFileOfTheWholeDocument) {
+    const std::vector<std::wstring> texts = {
+        L"<![CDATA[C:\\Data\\a]]>b.txt]]>", L"<![CDATA[]]>", L"", L"a <b> & \"c\" ' ]]> d",
+        L"tab\tline\nreturn\r", L"ctl\x01\x1f", L"<![CDATA[ctl\x01]]>", L"mapped \xF0FE byte",
+        L"Gr\u00FC\u00DFe \u65E5\u672C \U0001F600", L"  blanks  "};
+    const struct {
+        const char* label;
+        bool heldFirst;  // a child the root keeps, as the media files keep their Info
+    } rows[] = {{"beside a child kept in memory", true}, {"every child written out", false}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.label);
+        TempTree tree;
+        for (const bool spool : {false, true}) {
+            const std::wstring path = tree.WinPath(spool ? "spooled.xml" : "whole.xml");
+            Doc doc;
+            IQvXmlNode* raw = nullptr;
+            ASSERT_GE(doc->Create(path.c_str(), L"Factory", &raw), 0);
+            Node root(raw);
+            if (row.heldFirst) {
+                Node info = Child(Child(root.get(), L"Media").get(), L"Info");
+                SetAttr(info.get(), L"DispFlag", L"a\"b<c>&\td");
+            }
+            for (size_t i = 0; i < 3000; ++i) {  // past the size written out at once
+                Node file = Child(root.get(), L"FILE");
+                for (const wchar_t* name : {L"FullPath", L"Path", L"Name"})
+                    ASSERT_GE(Child(file.get(), name)->SetText(texts[(i + std::wcslen(name)) % texts.size()].c_str()), 0);
+                if (spool) {
+                    EXPECT_EQ(doc->SpoolChild(file.get()), 0);
+                }
+            }
+            if (row.heldFirst) SetAttr(Select(doc.p, L"/Factory/Media/Info").get(), L"Media_Size", L"7");
+            ASSERT_GE(doc->Save(0), 0);
+        }
+        EXPECT_EQ(tree.ReadFile("spooled.xml"), tree.ReadFile("whole.xml"));
+        EXPECT_EQ(tree.List(""), (std::vector<std::string>{"spooled.xml", "whole.xml"}));
+    }
+}
+
+TEST(QvXml, SpoolingRefusesWhatIsNoChildOfTheRootAndKeepsAChildItCannotWrite) {
+    TempTree tree;
+    Doc doc;
+    IQvXmlNode* raw = nullptr;
+    const std::wstring path = tree.WinPath("missing\\x.xml");
+    ASSERT_GE(doc->Create(path.c_str(), L"r", &raw), 0);
+    Node root(raw);
+    Node a = Child(root.get(), L"a");
+    Node deep = Child(a.get(), L"deep");
+    EXPECT_EQ(doc->SpoolChild(deep.get()), E_INVALIDARG);
+    EXPECT_EQ(doc->SpoolChild(root.get()), E_INVALIDARG);
+    EXPECT_EQ(doc->SpoolChild(nullptr), E_INVALIDARG);
+    // No folder to write beside: the child stays in the document.
+    EXPECT_EQ(doc->SpoolChild(a.get()), 1);
+    EXPECT_EQ(root->GetChildCount(), 1);
+    EXPECT_LT(doc->Save(0), 0);
+}
