@@ -148,17 +148,19 @@ void CQvRulesFactory::SettleHeldIncludes() {
     for (const QvHeldInclude& held : m_vHeldIncludes) {
         CQvPathRules* pRule = held.pRule;
         const CQvString strBase(pRule->GetPath());
-        bool bExcludedBelow = false;
+        bool bExcludedNear = false;
         for (const auto& entry : mpRules) {
             CQvPathRules* pOther = entry.second;
             if (pOther == pRule || std::find(pOther->vtExclude.begin(), pOther->vtExclude.end(), InAll) == pOther->vtExclude.end())
                 continue;
-            if (QvPathAtOrBelow(CQvString(pOther->GetPath()), strBase)) {
-                bExcludedBelow = true;
+            // Below the rule's path, some of its files leave every medium; above it, all of them.
+            const CQvString strOther(pOther->GetPath());
+            if (QvPathAtOrBelow(strOther, strBase) || QvPathAtOrBelow(strBase, strOther)) {
+                bExcludedNear = true;
                 break;
             }
         }
-        if (bExcludedBelow)
+        if (bExcludedNear)
             pRule->RestoreHeldIncludes();
         else
             QvDroppedRuleList::Instance().Add(held.iRuleID, held.strPath, QvRuleAlreadyEverywhere);

@@ -21,8 +21,8 @@ public:
     // The rules with at least one exclude location, in key order.
     void GetExcludeRules(QvRules& mpRules);
     // Once every element is read: an include merged into a rule already on every medium adds
-    // nothing, and is reported, unless a path below the rule is excluded from every medium;
-    // then it places that path's files, which would otherwise be on no medium.
+    // nothing, and is reported, unless a path below or above the rule is excluded from every
+    // medium; then it places the files so excluded, which would otherwise be on no medium.
     void SettleHeldIncludes();
     // Deletes every rule; the group counter keeps counting.
     void ResetRulesCatalog();
