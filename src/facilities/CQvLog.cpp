@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <charconv>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -15,20 +14,8 @@
 #include <string>
 #include <utility>
 
-#include <sys/stat.h>
-#include <sys/types.h>
-
 #if defined(__SSE2__) || defined(_M_X64)
 #include <emmintrin.h>
-#endif
-
-#if defined(__x86_64__) || defined(__i386__) || defined(_M_X64) || defined(_M_IX86)
-#define QV_LOG_HAS_TSC 1
-#if defined(_MSC_VER)
-#include <intrin.h>
-#else
-#include <x86intrin.h>
-#endif
 #endif
 
 namespace {
@@ -51,16 +38,6 @@ const size_t kMaxBytesPerUnit = 4;
 const unsigned long long kMaxMegabytes = 1ULL << 24;
 
 FILE* AsFile(void* p) { return static_cast<FILE*>(p); }
-
-bool IsRegularFile(FILE* f) {
-#if defined(_WIN32)
-    struct _stat64 st;
-    return _fstat64(_fileno(f), &st) == 0 && (st.st_mode & _S_IFMT) == _S_IFREG;
-#else
-    struct stat st;
-    return fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode);
-#endif
-}
 
 // Writes one code point as UTF-8; returns the end.
 char* PutUtf8(char* o, uint32_t cp) {
@@ -372,7 +349,7 @@ void CQvLog::SetDestination(const char* path) {
             // Only a regular file is bounded: moving a device such as /dev/null or a named
             // pipe aside would take it from everyone else (as root, /dev/null would become a
             // plain file), and it holds nothing that grows anyway.
-            if (!IsRegularFile(AsFile(m_out))) {
+            if (!qvp::IsRegularFileStream(AsFile(m_out))) {
                 m_path.clear();
                 UpdateActive();
                 return;
@@ -573,40 +550,10 @@ size_t CQvLog::AppendTimeStamp() {
     return start;
 }
 
-// The millisecond of the system clock now. A trace writes a line every few hundred
-// nanoseconds, and reading the system clock for each took a fifth of what the trace costs.
-// Where the processor has a time-stamp counter, a reading of it (a third of the cost) tells
-// whether the millisecond of the last clock reading can still be going on: its end is
-// turned into a count of the counter at a rate a tenth below the one measured, so the
-// counter reaches it before the clock does, and a line never shows a millisecond gone by.
-long long CQvLog::NowMilliseconds() {
-    using namespace std::chrono;
-#if defined(QV_LOG_HAS_TSC)
-    const uint64_t tsc = __rdtsc();
-    if (tsc >= m_clock.tsc && tsc < m_clock.until) return m_clock.ms;
-#endif
-    const long long ns = duration_cast<nanoseconds>(system_clock::now().time_since_epoch()).count();
-    long long ms = ns / 1000000;
-    if (ns % 1000000 < 0) --ms;  // before 1970: rounded down as well
-#if defined(QV_LOG_HAS_TSC)
-    // The rate is measured against the steady clock, which the system clock's adjustments do
-    // not move, from the first reading on; until 10 ms have passed, every line reads the clock.
-    const long long steady = duration_cast<nanoseconds>(steady_clock::now().time_since_epoch()).count();
-    if (m_clock.sinceSteady == 0 || tsc < m_clock.sinceTsc || steady <= m_clock.sinceSteady) {
-        m_clock.sinceSteady = steady;
-        m_clock.sinceTsc = tsc;
-        m_clock.ticksPerNs = 0;
-    } else if (steady - m_clock.sinceSteady >= 10000000) {
-        m_clock.ticksPerNs =
-            0.9 * static_cast<double>(tsc - m_clock.sinceTsc) / static_cast<double>(steady - m_clock.sinceSteady);
-    }
-    const long long rest = (ms + 1) * 1000000 - ns;  // of this millisecond, in ns
-    m_clock.tsc = tsc;
-    m_clock.until = tsc + static_cast<uint64_t>(static_cast<double>(rest) * m_clock.ticksPerNs);
-#endif
-    m_clock.ms = ms;
-    return ms;
-}
+// The millisecond of the system clock now, from the platform's coarse clock: a trace writes a
+// line every few hundred nanoseconds, and a precise reading for each took a fifth of what the
+// trace costs.
+long long CQvLog::NowMilliseconds() { return qvp::CoarseMillisecondsNow(); }
 
 // " = RESULT" of an EXIT line; integers, the common results, without a formatted string.
 void CQvLog::AppendResult(const QvFormatArg& result) {

@@ -171,16 +171,6 @@ private:
     long long m_stampMs = kNoTime;      // and the millisecond
     char m_stamp[48] = "";              // "YYYY-MM-DD hh:mm:ss.mmm " of it, local time
     size_t m_stampLen = 0;
-    // The last reading of the clock, and until which count of the processor's time-stamp
-    // counter its millisecond surely goes on; the counter's rate measured since sinceTsc.
-    struct Clock {
-        long long ms = 0;
-        uint64_t tsc = 0;
-        uint64_t until = 0;
-        uint64_t sinceTsc = 0;
-        long long sinceSteady = 0;
-        double ticksPerNs = 0;
-    } m_clock;
     bool m_exiting = false;        // after the exit handler: every line written out at once
     // An open scope: its entry text, and how many bytes its line text took at the end of
     // m_scopeBytes, so the EXIT line copies them instead of converting the text again.

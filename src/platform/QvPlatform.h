@@ -8,6 +8,7 @@
 
 #include "QvSplit.h"
 
+#include <cstdio>
 #include <string>
 
 #if defined(_WIN32)
@@ -235,6 +236,14 @@ std::string WideToHostName(const wchar_t* s, size_t n);
 inline bool IsFolderToEnter(DWORD dwAttributes) {
     return (dwAttributes & FILE_ATTRIBUTE_DIRECTORY) && !(dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
+
+// Milliseconds since 1970-01-01 UTC from a clock that is cheap to read and may lag a few
+// milliseconds behind (the system's coarse clock): for time stamps of log lines, which are
+// written every few hundred nanoseconds.
+long long CoarseMillisecondsNow();
+
+// Whether the stream writes to a regular file (not a terminal, pipe or device).
+bool IsRegularFileStream(FILE* f);
 
 // The process id, for unique temporary names.
 DWORD GetCurrentProcessId();

@@ -11,6 +11,7 @@
 #include <cwchar>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace qvp {
@@ -239,5 +240,21 @@ BSTR SysAllocString(const OLECHAR* psz) {
 void SysFreeString(BSTR bstrString) { std::free(bstrString); }
 
 DWORD GetCurrentProcessId() { return static_cast<DWORD>(getpid()); }
+
+long long CoarseMillisecondsNow() {
+#if defined(CLOCK_REALTIME_COARSE)
+    const clockid_t clock = CLOCK_REALTIME_COARSE;  // the last tick, read without a system call
+#else
+    const clockid_t clock = CLOCK_REALTIME;
+#endif
+    struct timespec ts;
+    if (clock_gettime(clock, &ts) != 0) return 0;
+    return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+bool IsRegularFileStream(FILE* f) {
+    struct stat st;
+    return f && fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode);
+}
 
 }  // namespace qvp

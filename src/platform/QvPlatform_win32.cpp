@@ -3,6 +3,9 @@
 
 #include "platform/QvFaults.h"
 
+#include <cstdio>
+#include <sys/stat.h>
+
 namespace qvp {
 
 HANDLE FindFirstFileW(LPCWSTR lpFileName, WIN32_FIND_DATAW* lpFindFileData) {
@@ -152,5 +155,18 @@ wchar_t ToLowerChar(wchar_t c) {
 }
 
 DWORD GetCurrentProcessId() { return ::GetCurrentProcessId(); }
+
+long long CoarseMillisecondsNow() {
+    // The system time as of the last clock tick: 100 ns units since 1601.
+    FILETIME ft;
+    ::GetSystemTimeAsFileTime(&ft);
+    const long long units = static_cast<long long>((static_cast<unsigned long long>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime);
+    return (units - 116444736000000000LL) / 10000;
+}
+
+bool IsRegularFileStream(FILE* f) {
+    struct _stat64 st;
+    return f && _fstat64(_fileno(f), &st) == 0 && (st.st_mode & _S_IFMT) == _S_IFREG;
+}
 
 }  // namespace qvp
