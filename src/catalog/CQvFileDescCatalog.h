@@ -148,6 +148,7 @@ private:
                        qvalloc::FolderSet* pFolders = nullptr, bool bFirstFit = false);
     // The biggest unit first-fit places (see CheckSize), from the last CheckSize; -1 for none.
     int64_t m_iSizeBigFit = -1;
+    bool m_bGroupPlaced = false;  // whether the last CheckSize met an entry of a group
     static CQvString LocalWriteTime(DWORD dwLow, DWORD dwHigh);
     void StartBuildCache();
     void EndBuildCache();

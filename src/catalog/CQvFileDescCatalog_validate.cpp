@@ -369,7 +369,9 @@ long CQvFileDescCatalog::RunSizeChecks(DWORD dwSplit, DWORD dwFirstMediaFreeSpac
     if (overWhole(iLastOnly)) return fail(L"iSizeLast=%d", iLastOnly, true);
     if (overWhole(iLastOnly + iAll)) return fail(L"(iSizeAll+iSizeLast) > dwSplitSize", 0, false);
     if (overFit(iGroupOnly, 0)) return fail(L"iSizeGroup=%d", iGroupOnly, true);
-    if (overFit(iGroupOnly, iAll)) return fail(L"(iSizeAll+iSizeGroup) > dwSplitSize", 0, false);
+    // A group is placed by first-fit too, one of empty files as well.
+    if ((iGroupOnly > 0 || m_bGroupPlaced) && iGroupOnly + iAll >= iLimit)
+        return fail(L"(iSizeAll+iSizeGroup) > dwSplitSize", 0, false);
     return S_OK;
 }
 
@@ -383,6 +385,7 @@ int64_t CQvFileDescCatalog::CheckSize(DWORD dwSplit, int64_t& iSizeBigFile, int6
                        dwSplit);
     iSizeBigFile = iSizeFirst = iSizeLast = iSizeGroup = iSizeAll = 0;
     m_iSizeBigFit = -1;
+    m_bGroupPlaced = false;
     int64_t iTotal = 0;
     m_mpCutParts.clear();
     const int64_t iLimit = static_cast<int64_t>(dwSplit) * kMegabyte;
@@ -410,6 +413,7 @@ int64_t CQvFileDescCatalog::CheckSize(DWORD dwSplit, int64_t& iSizeBigFile, int6
             // A file to be cut leaves its group: its parts are placed one by one.
             if (m_bSizingOnly && TooBigForMedium(entry.second, iLimit) && IsSplitOn()) continue;
             viGroupSize[static_cast<size_t>(g)] += qvalloc::EntryCost(entry.second);
+            m_bGroupPlaced = true;
             if (!vGroupFolders.empty())
                 viGroupSize[static_cast<size_t>(g)] +=
                     vGroupFolders[static_cast<size_t>(g)].Add(entry.second.strTargetPath);
