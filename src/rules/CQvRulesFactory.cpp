@@ -148,7 +148,8 @@ void CQvRulesFactory::SettleHeldIncludes() {
     for (const QvHeldInclude& held : m_vHeldIncludes) {
         CQvPathRules* pRule = held.pRule;
         const CQvString strBase(pRule->GetPath());
-        bool bExcludedNear = false;
+        // An exclusion from every medium merged later into the rule itself takes all of them.
+        bool bExcludedNear = !pRule->IncludedEverywhere();
         for (const auto& entry : mpRules) {
             CQvPathRules* pOther = entry.second;
             if (pOther == pRule || std::find(pOther->vtExclude.begin(), pOther->vtExclude.end(), InAll) == pOther->vtExclude.end())
