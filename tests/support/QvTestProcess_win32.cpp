@@ -3,7 +3,9 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <map>
+#include <string>
 
 namespace fs = std::filesystem;
 
@@ -89,9 +91,17 @@ fs::path OwnProgramPath() {
     return (n == 0 || n >= MAX_PATH * 4) ? fs::path() : fs::path(std::wstring(buffer, n));
 }
 
+// Each child writes to files of its own: a file an earlier child left open (Wine may still be
+// tearing that process down) cannot then keep the next one from starting.
+static fs::path OutputFile(const fs::path& scratch, const char* stream) {
+    static std::atomic<unsigned> s_nFile{0};
+    return scratch / (std::string(stream) + "-" + std::to_string(GetCurrentProcessId()) + "-" +
+                      std::to_string(++s_nFile) + ".txt");
+}
+
 ChildProcess::ChildProcess(const fs::path& program, const std::vector<std::string>& args,
                            const ProcessSetup& setup)
-    : m_outFile(setup.scratch / "stdout.txt"), m_errFile(setup.scratch / "stderr.txt") {
+    : m_outFile(OutputFile(setup.scratch, "stdout")), m_errFile(OutputFile(setup.scratch, "stderr")) {
     std::wstring line = Quote(program.wstring());
     for (const std::string& a : args) line += L" " + Quote(Widen(a));
     std::wstring env = EnvironmentBlock(setup);

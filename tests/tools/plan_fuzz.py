@@ -535,7 +535,8 @@ class Model:
         part = max(1, (self.case['size'] - 20) * MB)
         for path, node in self.nodes.items():
             locs = self.locs[path]
-            if not locs or not self.plannable(node):
+            # A loop link or a dangling link is planned as an empty file of its own.
+            if not locs or not (self.plannable(node) or node.kind in ('loop', 'dangling')):
                 continue
             size = node.size
             planned += 1
