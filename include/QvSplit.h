@@ -155,6 +155,55 @@ extern "C" QVSPLIT_API DWORD QvGetDroppedRuleCount(void);
 extern "C" QVSPLIT_API BOOL QvGetDroppedRule(DWORD dwIndex, int32_t* piRuleID, LPCTSTR* ppszPath,
                                              DWORD* pdwReason);
 
+// What the last split, estimate or item-list split made, read after it returns (the media
+// count also from the callback while it runs). Valid until the next one starts; not for use
+// by two threads at once.
+//
+// One medium as its media file describes it.
+struct QvMediumReport {
+    uint32_t cbSize;       // set by the caller to sizeof(QvMediumReport)
+    uint32_t dwNumber;     // N of "MediaN.xml"; 0 for the last medium while it is unnumbered
+    uint32_t dwEntries;    // FILE elements
+    uint32_t dwFiles;      // "Media_NumberFiles": files, those of folders kept whole included
+    int64_t iFileBytes;    // "Media_Size": the entries' bytes (the first medium's with the
+                           // space kept free)
+    int64_t iImageBytes;   // "Image_Size" under an allocation model, else -1
+};
+// Media saved so far, in number order once the split has returned.
+extern "C" QVSPLIT_API DWORD QvGetMediaCount(void);
+// Medium dwIndex (0 is the first); FALSE past the end or when cbSize is too small.
+extern "C" QVSPLIT_API BOOL QvGetMedium(DWORD dwIndex, QvMediumReport* pMedium);
+// Bytes of the entries planned, each path counted once however many media hold it.
+extern "C" QVSPLIT_API int64_t QvGetPlannedBytes(void);
+
+// Why a split planned nothing, when the split refused it (not for a failure to read or write).
+enum QvRefusalCode {
+    QvRefusedNone = 0,
+    QvRefusedWimTooBig = 1,         // a .wim image larger than a medium, which is never cut
+    QvRefusedFileTooBig = 2,        // a file larger than a medium while cutting is off
+    QvRefusedFirstSet = 3,          // the first-medium set is larger than a medium
+    QvRefusedFirstWithAll = 4,      // first-medium set + every-medium set
+    QvRefusedBigWithAll = 5,        // the largest file, part or folder + every-medium set
+    QvRefusedFirstWithFree = 6,     // first-medium set + every-medium set + space kept free
+    QvRefusedLastSet = 7,           // the last-medium set is larger than a medium
+    QvRefusedLastWithAll = 8,       // last-medium set + every-medium set
+    QvRefusedGroup = 9,             // an AllTogether group larger than a medium
+    QvRefusedGroupWithAll = 10,     // an AllTogether group + every-medium set
+    QvRefusedItemNoRoom = 11,       // an item-list item finds no room, alone or beside the
+                                    // every-medium items
+    QvRefusedNothingSelected = 12,  // the selection holds no file
+    QvRefusedAllLeftOut = 13        // every entry of the selection is left out
+};
+struct QvRefusal {
+    uint32_t cbSize;       // set by the caller to sizeof(QvRefusal)
+    uint32_t dwCode;       // a QvRefusalCode
+    int64_t iBytes;        // what did not fit, in bytes (-1 when the refusal has no figure)
+    int64_t iLimit;        // what it had to fit in, in bytes (-1 likewise)
+    LPCTSTR pszMessage;    // the log line that reports it (valid until the next split)
+};
+// The refusal of the last split; FALSE when it refused nothing (or cbSize is too small).
+extern "C" QVSPLIT_API BOOL QvGetRefusal(QvRefusal* pRefusal);
+
 // What a medium's file system takes beyond the files' own bytes. With no model set (the
 // default) a medium holds file bytes up to the split size. With a model, every fit test, size
 // check and medium total of the split and the item-list split counts allocated bytes instead,

@@ -6,6 +6,7 @@
 #include "common/QvAllocation.h"
 #include "common/QvFileDescKeys.h"
 #include "common/QvLeftOut.h"
+#include "common/QvReport.h"
 #include "facilities/CQvLog.h"
 #include "facilities/CQvPathString.h"
 #include "media/CQvMediaFactory.h"
@@ -80,6 +81,7 @@ long CQvFileDescCatalog::ValidateSplitSize(DWORD dwSplit, DWORD dwFirstMediaFree
         log->AddError(L"CQvFileDescCatalog::ValidateSplitSize(DWORD dwSplitSize=%d)FAILED WIM "
                       L"size too big",
                       dwSplit);
+        QvReport::Instance().Refuse(QvRefusedWimTooBig, -1, static_cast<int64_t>(dwSplit) * kMegabyte);
         return log->ExitFunction(static_cast<long>(E_FAIL));
     }
     if (m_bStopRequested) {
@@ -345,33 +347,41 @@ long CQvFileDescCatalog::RunSizeChecks(DWORD dwSplit, DWORD dwFirstMediaFreeSpac
     const int64_t iBigFit = piSize[kBigFit];
     const wchar_t* kPrefix = L"CQvFileDescCatalog::ValidateSplitSize(DWORD dwSplitSize=%d)FAILED -> ";
     const std::wstring strPrefix(kPrefix);
-    auto fail = [&](const wchar_t* tail, int64_t iValue, bool bWithValue) {
+    // Each refusal is logged in the words the trace has always used, and reported as a code
+    // with the bytes that did not fit.
+    auto fail = [&](DWORD dwCode, const wchar_t* tail, int64_t iValue, bool bWithValue, int64_t iBytes) {
         const std::wstring fmt = strPrefix + tail;
         if (bWithValue)
             log->AddError(fmt.c_str(), dwSplit, iValue / kMegabyte);
         else
             log->AddError(fmt.c_str(), dwSplit);
+        QvReport::Instance().Refuse(dwCode, iBytes, iLimit);
         return static_cast<long>(E_FAIL);
     };
     auto overWhole = [&](int64_t iBytes) { return iBytes > 0 && iBytes > iLimit; };
     auto overFit = [&](int64_t iUnit, int64_t iBeside) {
         return iUnit > 0 && iUnit + iBeside >= iLimit;
     };
-    if (!IsSplitOn() && overFit(piSize[kBig], 0)) return fail(L"iSizeBigFile=%d", piSize[kBig], true);
-    if (overWhole(iFirstOnly)) return fail(L"iSizeFirst=%d", iFirstOnly, true);
-    if (overWhole(iFirstOnly + iAll)) return fail(L"(iSizeAll+iSizeFirst) > dwSplitSize", 0, false);
+    if (!IsSplitOn() && overFit(piSize[kBig], 0))
+        return fail(QvRefusedFileTooBig, L"iSizeBigFile=%d", piSize[kBig], true, piSize[kBig]);
+    if (overWhole(iFirstOnly)) return fail(QvRefusedFirstSet, L"iSizeFirst=%d", iFirstOnly, true, iFirstOnly);
+    if (overWhole(iFirstOnly + iAll))
+        return fail(QvRefusedFirstWithAll, L"(iSizeAll+iSizeFirst) > dwSplitSize", 0, false, iFirstOnly + iAll);
     // First-fit places a unit only while the medium stays below its size, an empty one too.
-    if (iBigFit >= 0 && iBigFit + iAll >= iLimit) return fail(L"(iSizeAll+iSizeBigFile) > dwSplitSize", 0, false);
+    if (iBigFit >= 0 && iBigFit + iAll >= iLimit)
+        return fail(QvRefusedBigWithAll, L"(iSizeAll+iSizeBigFile) > dwSplitSize", 0, false, iBigFit + iAll);
     const int64_t iFirstWithFree =
         iFirstOnly + iAll + static_cast<int64_t>(dwFirstMediaFreeSpaceSize) * kMegabyte;
     if (overWhole(iFirstWithFree))
-        return fail(L"iSizeFirst+dwFirstMediaFreeSpaceSize=%d", iFirstWithFree, true);
-    if (overWhole(iLastOnly)) return fail(L"iSizeLast=%d", iLastOnly, true);
-    if (overWhole(iLastOnly + iAll)) return fail(L"(iSizeAll+iSizeLast) > dwSplitSize", 0, false);
-    if (overFit(iGroupOnly, 0)) return fail(L"iSizeGroup=%d", iGroupOnly, true);
+        return fail(QvRefusedFirstWithFree, L"iSizeFirst+dwFirstMediaFreeSpaceSize=%d", iFirstWithFree, true,
+                    iFirstWithFree);
+    if (overWhole(iLastOnly)) return fail(QvRefusedLastSet, L"iSizeLast=%d", iLastOnly, true, iLastOnly);
+    if (overWhole(iLastOnly + iAll))
+        return fail(QvRefusedLastWithAll, L"(iSizeAll+iSizeLast) > dwSplitSize", 0, false, iLastOnly + iAll);
+    if (overFit(iGroupOnly, 0)) return fail(QvRefusedGroup, L"iSizeGroup=%d", iGroupOnly, true, iGroupOnly);
     // A group is placed by first-fit too, one of empty files as well.
     if ((iGroupOnly > 0 || m_bGroupPlaced) && iGroupOnly + iAll >= iLimit)
-        return fail(L"(iSizeAll+iSizeGroup) > dwSplitSize", 0, false);
+        return fail(QvRefusedGroupWithAll, L"(iSizeAll+iSizeGroup) > dwSplitSize", 0, false, iGroupOnly + iAll);
     return S_OK;
 }
 

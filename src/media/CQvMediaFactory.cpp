@@ -1,6 +1,7 @@
 // The media factory's writer: the singleton, and one media description file entry by entry.
 #include "media/CQvMediaFactory.h"
 
+#include "common/QvReport.h"
 #include "facilities/CQvLog.h"
 #include "facilities/CQvPathString.h"
 #include "media/QvMediaEntry.h"
@@ -156,6 +157,7 @@ long CQvMediaFactory::AddFileToMedia(FileDesc* pFileDesc) {
     // Written out at once, so that a medium of many entries holds one of them in memory; should
     // that fail, the save of the medium says so.
     m_pXml->SpoolChild(file.Get());
+    QvReport::Instance().AddEntry(pFileDesc->strFilePath.bytes(), pFileDesc->iFileSize, MayRepeat(*pFileDesc));
     if (qvalloc::On())
         m_iMediaUsed += qvalloc::EntryCost(*pFileDesc) + m_mediaFolders.Add(pFileDesc->strTargetPath);
     else

@@ -86,7 +86,8 @@ private:
     bool WriteFirstMedium(QvMediaRun& run);
     bool WriteLastMedium(QvMediaRun& run);
     bool WriteMiddleMedium(QvMediaRun& run, int iNumber);
-    bool BeginMedium(QvMediaRun& run, const CQvString& strPath, bool bFirst,
+    // Begins medium dwNumber (1 is the first; 0 the last, numbered when the set is complete).
+    bool BeginMedium(QvMediaRun& run, const CQvString& strPath, DWORD dwNumber,
                      const wchar_t* fmtError);
     bool FinishMedium(const CQvString& strPath);
     bool FinalMove(QvMediaRun& run, int iNumber);
@@ -99,6 +100,10 @@ private:
     // Whether the medium being filled already holds this file through another of its maps
     // (see QvMediaRun::multi); records it as held when it does not and bTake is set.
     bool HeldByMedium(const FileDesc& desc, bool bTake);
+    // Whether an entry being added can be on another medium too: an every-medium entry, or a
+    // file that several maps place.
+    bool MayRepeat(const FileDesc& desc) const;
+    bool m_bAddingEveryMedium = false;
     void FindFilesOfSeveralMaps(QvMediaRun& run);
 
     static CQvMediaFactory* pInstance;

@@ -2,6 +2,7 @@
 #include "media/CQvMediaFactory.h"
 
 #include "common/QvFileDescKeys.h"
+#include "common/QvReport.h"
 #include "facilities/CQvLog.h"
 
 #include <algorithm>
@@ -238,6 +239,7 @@ DWORD CQvMediaFactory::CreateMediaFiles(LPCTSTR strOutputDir, LPCTSTR strDispFla
     const DWORD dwCount = WriteMediaSet(run);
     run.vtGroupDesc.clear();
     CloseMediaDocument();
+    if (dwCount == 0) QvReport::Instance().DropMedia();
     if (dwCount == 0) return log->ExitFunction(DWORD(0));
     if (m_lpCB != NULL && m_lpCB(2, NULL, 0, m_lpUserParam) == 1) {
         log->AddError(L"CQvMediaFactory::CreateMediaFiles(...) ABORT request");
@@ -355,12 +357,14 @@ DWORD CQvMediaFactory::WriteMediaSet(QvMediaRun& run) {
     return FinalMove(run, iNumber) ? static_cast<DWORD>(iNumber) : 0;
 }
 
-bool CQvMediaFactory::BeginMedium(QvMediaRun& run, const CQvString& strPath, bool bFirst,
+bool CQvMediaFactory::BeginMedium(QvMediaRun& run, const CQvString& strPath, DWORD dwNumber,
                                   const wchar_t* fmtError) {
     if (CreateNewMediaFile(strPath, run.strDispFlag, run.strType, run.dwSplitSize) < 0) {
         CQvLog::GetInstance()->AddError(fmtError, strPath);
         return false;
     }
+    QvReport::Instance().BeginMedium(dwNumber);
+    const bool bFirst = dwNumber == 1;
     m_iMediaSize = bFirst ? static_cast<int64_t>(run.dwFreeSpace) * kMegabyte : 0;
     m_iMediaReserved = m_iMediaSize;
     m_iMediaUsed = m_iMediaSize + qvalloc::MediumCost();
@@ -373,7 +377,7 @@ bool CQvMediaFactory::BeginMedium(QvMediaRun& run, const CQvString& strPath, boo
 bool CQvMediaFactory::WriteOnlyMedium(QvMediaRun& run) {
     CQvLog* log = CQvLog::GetInstance();
     const CQvString strPath = run.PathOf(L"Media1.xml");
-    if (!BeginMedium(run, strPath, true,
+    if (!BeginMedium(run, strPath, 1,
                      L"CQvMediaFactory::CreateMediaFiles(...) CreateNewMediaFile file %s FAILED"))
         return false;
     const long hr = MakeOneMedia(run.dwSplitSize, run.mpFirst, run.mpAll, run.vtFileDesc,
@@ -390,7 +394,7 @@ bool CQvMediaFactory::WriteOnlyMedium(QvMediaRun& run) {
 bool CQvMediaFactory::WriteFirstMedium(QvMediaRun& run) {
     CQvLog* log = CQvLog::GetInstance();
     const CQvString strPath = run.PathOf(L"Media1.xml");
-    if (!BeginMedium(run, strPath, true,
+    if (!BeginMedium(run, strPath, 1,
                      L"CQvMediaFactory::CreateMediaFiles(...) CreateNewMediaFile file %s FAILED"))
         return false;
     const long hr = MakeFirstMedia(run.dwSplitSize, run.mpFirst, run.mpAll, run.vtFileDesc,
@@ -406,7 +410,7 @@ bool CQvMediaFactory::WriteFirstMedium(QvMediaRun& run) {
 bool CQvMediaFactory::WriteLastMedium(QvMediaRun& run) {
     CQvLog* log = CQvLog::GetInstance();
     run.strLastPath = run.PathOf(L"Last.xml");
-    if (!BeginMedium(run, run.strLastPath, false,
+    if (!BeginMedium(run, run.strLastPath, 0,
                      L"CQvMediaFactory::CreateMediaFiles(...) CreateNewMediaFile file %s FAILED"))
         return false;
     const long hr = MakeLastMedia(run.dwSplitSize, run.mpLast, run.mpAll, run.vtFileDesc,
@@ -424,7 +428,7 @@ bool CQvMediaFactory::WriteMiddleMedium(QvMediaRun& run, int iNumber) {
     CQvString strName;
     strName.Format(L"Media%d.xml", iNumber);
     const CQvString strPath = run.PathOf(strName);
-    if (!BeginMedium(run, strPath, false,
+    if (!BeginMedium(run, strPath, static_cast<DWORD>(iNumber),
                      L"CQvMediaFactory::CreateMediaFiles(...) Create new XML file %s FAILED"))
         return false;
     const size_t nBefore = run.Pending();
@@ -490,6 +494,8 @@ bool CQvMediaFactory::FinishMedium(const CQvString& strPath) {
             L"CQvMediaFactory::CreateMediaFiles(...) Save XML file %s FAILED", strPath);
         return false;
     }
+    QvReport::Instance().FinishMedium(m_dwMediaFileCount, m_iMediaSize,
+                                      qvalloc::On() ? m_iMediaUsed - m_iMediaReserved : -1);
     return true;
 }
 
@@ -506,6 +512,7 @@ bool CQvMediaFactory::FinalMove(QvMediaRun& run, int iNumber) {
             run.strLastPath, strPath, qvp::GetLastError());
         return false;
     }
+    QvReport::Instance().NumberLast(static_cast<DWORD>(iNumber));
     return true;
 }
 
@@ -520,10 +527,18 @@ bool CQvMediaFactory::HeldByMedium(const FileDesc& desc, bool bTake) {
 
 // Hands every entry of a fixed map to the medium, with no size test.
 long CQvMediaFactory::AddWholeMap(QvFileDescMap& mpFileDesc, const wchar_t* fmtError) {
+    m_bAddingEveryMedium = m_pRun != NULL && &mpFileDesc == &m_pRun->mpAll;
     for (auto& entry : mpFileDesc)
         if (!HeldByMedium(entry.second, true) && AddFileToMedia(&entry.second) < 0)
             CQvLog::GetInstance()->AddError(fmtError, QvFileDescKey(entry.first));
+    m_bAddingEveryMedium = false;
     return S_OK;
+}
+
+bool CQvMediaFactory::MayRepeat(const FileDesc& desc) const {
+    if (m_bAddingEveryMedium) return true;
+    return m_pRun != NULL && !m_pRun->multi.empty() &&
+           m_pRun->multi.count(std::string(desc.strFilePath.bytes())) != 0;
 }
 
 long CQvMediaFactory::MakeOneMedia(DWORD dwSplitSize, QvFileDescMap& mpFileDescInFirst,

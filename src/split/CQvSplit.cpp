@@ -4,6 +4,7 @@
 #include "bigfile/CQvSplitBigFile.h"
 #include "catalog/CQvFileDescCatalog.h"
 #include "common/QvLeftOut.h"
+#include "common/QvReport.h"
 #include "facilities/CQvLog.h"
 #include "facilities/CQvPathString.h"
 #include "rules/CQvRulesFactory.h"
@@ -152,6 +153,7 @@ bool WriteRuleNodes(IQvXmlNode* pRoot, const RuleVector& vtRules, LPCTSTR strPat
 void QvStartSplitReport() {
     CQvLog::GetInstance()->ClearErrors();
     QvLeftOutList::Instance().Clear();
+    QvReport::Instance().Clear();
 }
 
 extern "C" QVSPLIT_API DWORD QvGetLeftOutCount(void) {
@@ -365,11 +367,14 @@ namespace {
 void ReportNothingPlaced() {
     CQvLog* log = CQvLog::GetInstance();
     const size_t nLeftOut = QvLeftOutList::Instance().Entries().size();
-    if (nLeftOut == 0)
+    if (nLeftOut == 0) {
         log->AddError(L"CQvSplit::EstimateSplit(void) FAILED nothing to split: the selection holds no file");
-    else
+        QvReport::Instance().Refuse(QvRefusedNothingSelected);
+    } else {
         log->AddError(L"CQvSplit::EstimateSplit(void) FAILED nothing to split: every entry of the selection is left out (%u)",
                       static_cast<unsigned>(nLeftOut));
+        QvReport::Instance().Refuse(QvRefusedAllLeftOut);
+    }
 }
 
 }  // namespace
@@ -494,6 +499,8 @@ DWORD CQvSplit::SetupSplit(LPCTSTR strVolumeID, RuleVector& vtRules, LPCTSTR str
 DWORD CQvSplit::EstimateSplit() {
     const DWORD dwMedia = Guarded(L"CQvSplit::EstimateSplit(void)", static_cast<DWORD>(-1),
                                   [&] { return EstimateSplitBody(); });
+    // A split that made no set reports no media, whatever it wrote before it failed.
+    if (dwMedia == 0 || (dwMedia & 0x80000000u) != 0) QvReport::Instance().DropMedia();
     if (dwMedia != static_cast<DWORD>(-1)) return dwMedia;
     // Whatever the catalogue held when the exception came is of no use to the next split.
     m_pFileDescCatalog->ResetFileCatalog();
@@ -513,8 +520,10 @@ long CQvSplit::RecoverFiles(WORD wDrive, LPCTSTR strSplitListFile) {
 DWORD CQvSplit::SplitRVX(LPCTSTR strVolumeID, RuleVector& vtRules, LPCTSTR strDispFlag,
                          DWORD dwType, DWORD dwSplitSize, int bSaveMedia, LPCTSTR strOutputDir,
                          SPLITCB lpCB, LPVOID lpUserParam) {
-    return Guarded(L"CQvSplit::SplitRVX(...)", static_cast<DWORD>(0), [&] {
+    const DWORD dwMedia = Guarded(L"CQvSplit::SplitRVX(...)", static_cast<DWORD>(0), [&] {
         return SplitRVXBody(strVolumeID, vtRules, strDispFlag, dwType, dwSplitSize, bSaveMedia,
                             strOutputDir, lpCB, lpUserParam);
     });
+    if (dwMedia == 0) QvReport::Instance().DropMedia();
+    return dwMedia;
 }

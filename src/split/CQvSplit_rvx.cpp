@@ -2,6 +2,7 @@
 #include "split/CQvSplit.h"
 
 #include "common/QvLeftOut.h"
+#include "common/QvReport.h"
 #include "facilities/CQvLog.h"
 #include "facilities/CQvPathString.h"
 #include "media/QvMediaEntry.h"
@@ -143,6 +144,7 @@ DWORD CQvSplit::SplitRVXBody(LPCTSTR strVolumeID, RuleVector& vtRules, LPCTSTR s
             return dwMedia;
         }
         const CQvString strFile = RVXMediaFileName(strOutputDir, dwMedia);
+        QvReport::Instance().BeginMedium(dwMedia);
         if (CreateNewRVXMedia(strFile, strDisp, strType) != S_OK) {
             // Nothing may be written through a document that was not made.
             log->AddError(L"CQvSplit::SplitRVX(...) FAILED to create media file %s", strFile);
@@ -155,6 +157,8 @@ DWORD CQvSplit::SplitRVXBody(LPCTSTR strVolumeID, RuleVector& vtRules, LPCTSTR s
             // never written, whatever the sizes did meanwhile (a folder that grew).
             log->AddError(L"CQvSplit::SplitRVX(...) SPLIT Error Item %s found no room on medium %d",
                           m_ItemsOnAnyMedia.front().strFilePath, static_cast<int>(dwMedia));
+            QvReport::Instance().Refuse(QvRefusedItemNoRoom, m_ItemsOnAnyMedia.front().iFileSize,
+                                        static_cast<int64_t>(m_dwSplitSize) * kBytesPerMB);
             return 0;
         }
         if (FinalizeMedia() != S_OK) return 0;
@@ -186,6 +190,8 @@ long CQvSplit::PlaceAnyMediaItems(int64_t iAllMediaSize) {
                           item.strFilePath, static_cast<long long>(item.iFileSize),
                           static_cast<long long>(iAllMediaSize), m_dwSplitSize,
                           static_cast<long long>(iNeededMB));
+            QvReport::Instance().Refuse(QvRefusedItemNoRoom, iItem + iAllMediaSize,
+                                        static_cast<int64_t>(m_dwSplitSize) * kBytesPerMB);
             return E_FAIL;
         }
         ++counter;
@@ -209,6 +215,8 @@ long CQvSplit::CheckItemsOnAllMedia() {
                 item.strFilePath, static_cast<long long>(item.iFileSize),
                 static_cast<long long>(m_iMediaSize), m_dwSplitSize,
                 static_cast<long long>((m_iMediaSize + item.iFileSize) / kBytesPerMB));
+            QvReport::Instance().Refuse(QvRefusedItemNoRoom, m_iMediaSize + item.iFileSize,
+                                        static_cast<int64_t>(m_dwSplitSize) * kBytesPerMB);
             hr = E_FAIL;
             break;
         }
@@ -320,6 +328,8 @@ long CQvSplit::AddFileToMedia(FileDesc* pFileDesc) {
     // Written out at once, so that a medium of many items holds one of them in memory; should
     // that fail, the save of the medium says so.
     m_pXml->SpoolChild(file.Get());
+    // The list may name an item twice, and every-medium items come again on each medium.
+    QvReport::Instance().AddEntry(pFileDesc->strFilePath.bytes(), pFileDesc->iFileSize, true);
     m_iMediaSize += pFileDesc->iFileSize;
     m_dwMediaFileCount += 1;
     return S_OK;
@@ -336,6 +346,8 @@ long CQvSplit::AddFolderToMedia(FileDesc* pFileDesc) {
     // Written out at once, so that a medium of many items holds one of them in memory; should
     // that fail, the save of the medium says so.
     m_pXml->SpoolChild(file.Get());
+    // The list may name an item twice, and every-medium items come again on each medium.
+    QvReport::Instance().AddEntry(pFileDesc->strFilePath.bytes(), pFileDesc->iFileSize, true);
     m_iMediaSize += pFileDesc->iFileSize;
     m_dwMediaFileCount += pFileDesc->dwFileCount;
     return S_OK;
@@ -491,6 +503,8 @@ long CQvSplit::FinalizeMedia() {
         lResult = S_OK;
     }
     m_iTotalSize += m_iMediaSize;
+    QvReport::Instance().FinishMedium(m_dwMediaFileCount, m_iMediaSize,
+                                      qvalloc::On() ? static_cast<int64_t>(m_iMediaUsed) : -1);
     if (!m_bSaveMedia) {
         qvp::DeleteFileW(m_strMediaFile);
         return lResult;

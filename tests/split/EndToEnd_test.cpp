@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <cwchar>
 #include <memory>
 #include <new>
@@ -87,6 +88,33 @@ int CountOn(const std::vector<Medium>& media, const std::string& path) {
     return n;
 }
 
+// The media the library reports are the media files it wrote, figure by figure, and its
+// planned bytes count each FullPath once.
+void ExpectReportOfMediaFiles(const TempTree& tree, const std::string& dir, DWORD count) {
+    ASSERT_EQ(count, QvGetMediaCount());
+    std::map<std::string, long long> distinct;
+    for (DWORD i = 0; i < count; ++i) {
+        SCOPED_TRACE("medium " + std::to_string(i + 1));
+        const Medium file = ReadMedium(tree, dir + "/Media" + std::to_string(i + 1) + ".xml");
+        ASSERT_TRUE(file.loaded);
+        QvMediumReport r{};
+        r.cbSize = sizeof r;
+        ASSERT_TRUE(QvGetMedium(i, &r));
+        EXPECT_EQ(i + 1, r.dwNumber);
+        EXPECT_EQ(file.entries.size(), r.dwEntries);
+        EXPECT_EQ(file.FileCount(), r.dwFiles);
+        EXPECT_EQ(file.Size(), r.iFileBytes);
+        EXPECT_EQ(file.info.count("Image_Size") ? std::stoll(file.info.at("Image_Size")) : -1, r.iImageBytes);
+        for (const Entry& e : file.entries) distinct[e.text.at("FullPath")] = std::stoll(e.text.at("FileSize"));
+    }
+    QvMediumReport past{};
+    past.cbSize = sizeof past;
+    EXPECT_FALSE(QvGetMedium(count, &past));
+    long long planned = 0;
+    for (const auto& d : distinct) planned += d.second;
+    EXPECT_EQ(planned, QvGetPlannedBytes());
+}
+
 class EndToEnd : public ::testing::Test {
 protected:
     void SetUp() override { QvCatalogTestAccess::ResetAll(); }
@@ -159,6 +187,8 @@ TEST_F(EndToEnd, EveryLocationKindLandsWhereItMust) {
     for (int i = 0; i < 6; ++i)
         EXPECT_EQ(1, CountOn(media, Win(tree, "data/any/" + std::to_string(i) + ".bin")));
     for (const Medium& m : media) EXPECT_LE(m.Size(), 700 * MB);
+    // The last medium is written second and numbered last; the every-medium file counts once.
+    ExpectReportOfMediaFiles(tree, "out", count);
 }
 
 // Rules by pattern select what their last component matches, including and excluding, in both
@@ -267,6 +297,7 @@ TEST_F(EndToEnd, DirectoryEntriesCarryTheirFileCounts) {
     EXPECT_EQ(0u, e.text.count("CRC32"));
     EXPECT_EQ("9", e.text.at("FileSize"));
     EXPECT_EQ(3, m.FileCount());
+    ExpectReportOfMediaFiles(tree, "out", 1);
 }
 
 #if !defined(_WIN32)
@@ -393,8 +424,8 @@ TEST_F(EndToEnd, TwoSplitsInARowAndRepeatableBytes) {
     }
 }
 
-// What a split leaves out and why it fails come back through the exported report functions,
-// whether or not a log is written.
+// What a split leaves out, why it fails and what it made come back through the exported
+// report functions, whether or not a log is written.
 TEST_F(EndToEnd, ReportOfLeftOutEntriesAndErrors) {
     struct Row {
         const char* label;
@@ -403,17 +434,26 @@ TEST_F(EndToEnd, ReportOfLeftOutEntriesAndErrors) {
         std::vector<std::pair<std::string, DWORD>> leftOut;  // path below the tree, reason
         const wchar_t* firstError;                           // part of QvGetErrorText(0)
         const char* selected = "data";                       // what the any-medium rule names
-        bool withFirst = false;                              // and a first-medium rule for "first"
+        const char* firstLocation = nullptr;                 // where a rule for "first" puts it
+        DWORD refusal = QvRefusedNone;                       // what QvGetRefusal reports
+        int64_t refusedBytes = -1;
     };
     // A split that plans nothing says why, even when no check failed.
+    const int64_t firstBytes = 2 * MB + 1;
     const Row rows[] = {
         {"files, one too big", 0, 2, {{"data/big.bin", QvLeftOutTooBig}}, nullptr},
         {"whole folders, one too big", 1, 2, {{"data/big.bin", QvLeftOutTooBig}}, nullptr},
         {"everything fits", 0, 10, {}, nullptr},
-        {"first medium overfull", 0, 2, {{"data/big.bin", QvLeftOutTooBig}}, L"FAILED -> iSizeFirst=", "data", true},
-        {"an empty folder", 0, 2, {}, L"FAILED nothing to split: the selection holds no file", "empty"},
+        {"with the every-medium files", 0, 10, {}, nullptr, "data", "All"},
+        {"first medium overfull", 0, 2, {{"data/big.bin", QvLeftOutTooBig}}, L"FAILED -> iSizeFirst=", "data",
+         "First", QvRefusedFirstSet, firstBytes},
+        {"every-medium files overfill the first medium", 0, 2, {{"data/big.bin", QvLeftOutTooBig}},
+         L"FAILED -> (iSizeAll+iSizeFirst)", "data", "All", QvRefusedFirstWithAll, firstBytes},
+        {"an empty folder", 0, 2, {}, L"FAILED nothing to split: the selection holds no file", "empty", nullptr,
+         QvRefusedNothingSelected},
         {"only a file larger than a medium", 0, 2, {{"data/big.bin", QvLeftOutTooBig}},
-         L"FAILED nothing to split: every entry of the selection is left out (1)", "data/big.bin"},
+         L"FAILED nothing to split: every entry of the selection is left out (1)", "data/big.bin", nullptr,
+         QvRefusedAllLeftOut},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.label);
@@ -426,7 +466,7 @@ TEST_F(EndToEnd, ReportOfLeftOutEntriesAndErrors) {
         tree.MakeDir("out");
         tree.MakeDir("empty");
         std::vector<RuleSpec> rules{{row.selected, "Any", false, true}};
-        if (row.withFirst) rules.push_back({"first", "First", false, true});
+        if (row.firstLocation) rules.push_back({"first", row.firstLocation, false, true});
         const std::wstring out = tree.WinPath("out");
         Job job;
         job.dwSplitSize = row.split;
@@ -450,6 +490,17 @@ TEST_F(EndToEnd, ReportOfLeftOutEntriesAndErrors) {
         } else {
             EXPECT_EQ(nullptr, QvGetErrorText(0)) << qvtest::Narrow(QvGetErrorText(0));
         }
+        QvRefusal refusal{};
+        refusal.cbSize = sizeof refusal;
+        ASSERT_EQ(row.refusal != QvRefusedNone, QvGetRefusal(&refusal) != FALSE);
+        if (row.refusal != QvRefusedNone) {
+            EXPECT_EQ(row.refusal, refusal.dwCode);
+            EXPECT_EQ(row.refusedBytes, refusal.iBytes);
+            EXPECT_EQ(row.refusedBytes < 0 ? -1 : static_cast<int64_t>(row.split) * MB, refusal.iLimit);
+            ASSERT_NE(nullptr, refusal.pszMessage);
+            EXPECT_NE(std::wstring::npos, std::wstring(refusal.pszMessage).find(row.firstError));
+        }
+        ExpectReportOfMediaFiles(tree, "out", media);
     }
 }
 

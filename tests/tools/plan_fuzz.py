@@ -771,13 +771,15 @@ def media_entries(chk, ctx, out, names, follow):
         m = {'name': name, 'split': int(info.get('Split_Size', '-1')),
              'size': int(info.get('Media_Size', '-1')),
              'count': int(info.get('Media_NumberFiles', '-1')), 'entries': 0,
-             'files': [], 'sum': 0, 'nfiles': 0}
+             'image': int(info.get('Image_Size')) if info.get('Image_Size') else None,
+             'files': [], 'sum': 0, 'nfiles': 0, 'full': {}}
         for node in root.findall('FILE'):
             m['entries'] += 1
             full = cdata(node, 'FullPath')
             attr = int(cdata(node, 'Attribute') or 0)
             size = int(cdata(node, 'FileSize') or -1)
             m['sum'] += size
+            m['full'][full] = size
             if cdata(node, 'Path') + cdata(node, 'Name') != full and not full.endswith('\\*.*'):
                 chk.fault('entry-form', '%s: Path + Name is not FullPath %r' % (name, full))
             if attr & ATTR_DIRECTORY and not attr & ATTR_REPARSE:
@@ -979,20 +981,20 @@ def check_json(chk, stdout, media, left):
         if m is None:
             continue
         total += m['size']
-        got = (row.get('file'), row.get('size'), row.get('files'), row.get('entries'), row.get('over_capacity'))
-        want = (m['name'], m['size'], m['count'], m['entries'], False)
+        got = (row.get('file'), row.get('size'), row.get('files'), row.get('entries'), row.get('image_size'),
+               row.get('over_capacity'))
+        want = (m['name'], m['size'], m['count'], m['entries'], m['image'] or None, False)
         if got != want:
             chk.fault('json', '--json row %s, media file says %s' % (got, want))
     if any(k.startswith('duplicate') for k, _ in chk.faults):
         return  # a path listed twice makes the total ambiguous; that fault is reported already
+    # The total counts each entry once, by its FullPath, however many media hold it.
     distinct = {}
     for m in media:
-        for host, size, _ in (m['files'] if m else []):
-            distinct[host] = size
-    low = sum(distinct.values())
-    if not isinstance(doc.get('total_size'), int) or not low <= doc['total_size'] <= total:
+        distinct.update(m['full'] if m else {})
+    if doc.get('total_size') != sum(distinct.values()):
         chk.fault('json', '--json total_size %r, media sizes add up to %d, distinct entries %d'
-                  % (doc.get('total_size'), total, low))
+                  % (doc.get('total_size'), total, sum(distinct.values())))
     if len(doc.get('left_out', [])) != len(left):
         chk.fault('json', '--json lists %d left out, qvsplit-left-out.xml %d' % (len(doc.get('left_out', [])), len(left)))
 

@@ -7,6 +7,7 @@
 #include <QvSplit.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 
 QvCliLogSession::QvCliLogSession(const std::string& logFile) {
@@ -97,46 +98,75 @@ std::vector<std::string> QvCliLibraryErrors() {
 
 namespace {
 
-struct Explanation {
-    const char* marker;
-    const char* sentence;
-};
-
-// Known refusals, in the words a user needs.
-const Explanation kExplanations[] = {
-    {"FAILED WIM size too big", "a .wim image is larger than a medium and cannot be cut"},
-    {"FAILED -> iSizeBigFile=", "a file is larger than a medium (use --cut-big to cut it)"},
-    {"FAILED -> iSizeFirst=", "what must go on the first medium does not fit on one medium"},
-    {"FAILED -> (iSizeAll+iSizeFirst)", "the first-medium files plus the every-medium files do not fit on one medium"},
-    {"FAILED -> (iSizeAll+iSizeBigFile)", "the largest file plus the every-medium files do not fit on one medium"},
-    {"FAILED -> iSizeFirst+dwFirstMediaFreeSpaceSize", "the first-medium files plus the space kept free do not fit on one medium"},
-    {"FAILED -> iSizeLast=", "what must go on the last medium does not fit on one medium"},
-    {"FAILED -> (iSizeAll+iSizeLast)", "the last-medium files plus the every-medium files do not fit on one medium"},
-    {"FAILED -> iSizeGroup=", "a group of files that must stay together is larger than a medium"},
-    {"FAILED -> (iSizeAll+iSizeGroup)", "a group of files that must stay together plus the every-medium files do not fit on one medium"},
-    {"SPLIT Error", "an item does not fit on one medium, alone or beside the every-medium items"},
-    {"nothing to split: the selection holds no file", "nothing was selected: the paths hold no file"},
-    {"nothing to split: every entry of the selection is left out", "everything selected is left out"},
-};
+// The refusals the library reports, in the words a user needs.
+const char* RefusalSentence(DWORD code) {
+    switch (code) {
+        case QvRefusedWimTooBig: return "a .wim image is larger than a medium and cannot be cut";
+        case QvRefusedFileTooBig: return "a file is larger than a medium (use --cut-big to cut it)";
+        case QvRefusedFirstSet: return "what must go on the first medium does not fit on one medium";
+        case QvRefusedFirstWithAll:
+            return "the first-medium files plus the every-medium files do not fit on one medium";
+        case QvRefusedBigWithAll: return "the largest file plus the every-medium files do not fit on one medium";
+        case QvRefusedFirstWithFree:
+            return "the first-medium files plus the space kept free do not fit on one medium";
+        case QvRefusedLastSet: return "what must go on the last medium does not fit on one medium";
+        case QvRefusedLastWithAll:
+            return "the last-medium files plus the every-medium files do not fit on one medium";
+        case QvRefusedGroup: return "a group of files that must stay together is larger than a medium";
+        case QvRefusedGroupWithAll:
+            return "a group of files that must stay together plus the every-medium files do not fit on one medium";
+        case QvRefusedItemNoRoom: return "an item does not fit on one medium, alone or beside the every-medium items";
+        case QvRefusedNothingSelected: return "nothing was selected: the paths hold no file";
+        case QvRefusedAllLeftOut: return "everything selected is left out";
+    }
+    return nullptr;
+}
 
 }  // namespace
 
-QvCliCause QvCliFindCause(const std::vector<std::string>& errors) {
+QvCliCause QvCliLibraryCause() {
     QvCliCause cause;
-    for (const Explanation& e : kExplanations)
-        for (const std::string& text : errors)
-            if (text.find(e.marker) != std::string::npos) {
-                cause.sentence = e.sentence;
-                cause.message = text;
-                return cause;
-            }
-    // The first error is the cause; those after it are the callers giving up in turn.
+    QvRefusal refusal{};
+    refusal.cbSize = sizeof refusal;
+    if (QvGetRefusal(&refusal))
+        if (const char* sentence = RefusalSentence(refusal.dwCode)) {
+            cause.sentence = sentence;
+            cause.message = refusal.pszMessage ? QvCliNarrow(refusal.pszMessage) : std::string();
+            return cause;
+        }
+    // Not a refusal: the first error is the cause; those after it are the callers giving up
+    // in turn.
+    const std::vector<std::string> errors = QvCliLibraryErrors();
     cause.sentence = errors.empty() ? "the library recorded no error message (run with --log FILE for its trace)"
                                     : errors.front();
     return cause;
 }
 
-std::string QvCliExplain(const std::vector<std::string>& errors) {
-    const QvCliCause cause = QvCliFindCause(errors);
+std::string QvCliExplain() {
+    const QvCliCause cause = QvCliLibraryCause();
     return cause.message.empty() ? cause.sentence : cause.sentence + "\n  (" + cause.message + ")";
+}
+
+QvCliMediaSet QvCliReportedMediaSet(const std::string& dir, const char* nameFormat) {
+    QvCliMediaSet set;
+    set.dir = dir;
+    const DWORD count = QvGetMediaCount();
+    for (DWORD i = 0; i < count; ++i) {
+        QvMediumReport r{};
+        r.cbSize = sizeof r;
+        if (!QvGetMedium(i, &r)) continue;
+        QvCliMedium m;
+        char name[32];
+        std::snprintf(name, sizeof name, nameFormat, static_cast<unsigned>(r.dwNumber));
+        m.fileName = name;
+        m.number = static_cast<int>(r.dwNumber);
+        m.mediaSize = static_cast<uint64_t>(r.iFileBytes);
+        m.imageSize = r.iImageBytes > 0 ? static_cast<uint64_t>(r.iImageBytes) : 0;
+        m.numberFiles = r.dwFiles;
+        m.hasNumberFiles = true;
+        m.entryCount = r.dwEntries;
+        set.media.push_back(std::move(m));
+    }
+    set.distinctBytes = static_cast<uint64_t>(QvGetPlannedBytes());
+    return set;
 }

@@ -30,8 +30,11 @@ struct QvCliCause {
     std::string sentence;
     std::string message;
 };
-QvCliCause QvCliFindCause(const std::vector<std::string>& errors);
-// A plain sentence for the error that refused or failed a split, or the error itself.
-std::string QvCliExplain(const std::vector<std::string>& errors);
+// The cause of the last failure: the refusal the library reports, else its first error.
+QvCliCause QvCliLibraryCause();
+// The same as one text, the message in brackets on a line of its own.
+std::string QvCliExplain();
+// The media of the last split as the library reports them, named by nameFormat ("Media%u.xml").
+QvCliMediaSet QvCliReportedMediaSet(const std::string& dir, const char* nameFormat);
 
 #endif

@@ -1,24 +1,11 @@
 // Progress reporting and Ctrl-C handling through the split callback.
 #include "QvCliProgress.h"
 
-#include "QvCliPaths.h"
 #include "QvCliSystem.h"
 
 #include <cstdio>
-#include <filesystem>
 
 namespace {
-
-size_t CountMediaFiles(const std::string& dir) {
-    size_t n = 0;
-    std::error_code ec;
-    for (const auto& e : std::filesystem::directory_iterator(QvCliFsPath(dir), ec)) {
-        const std::string name = QvCliPathText(e.path().filename());
-        if ((name.rfind("Media", 0) == 0 || name.rfind("media", 0) == 0) && name.size() > 9)
-            ++n;
-    }
-    return n;
-}
 
 void PrintLine(QvCliProgress& p) {
     const auto now = std::chrono::steady_clock::now();
@@ -30,7 +17,7 @@ void PrintLine(QvCliProgress& p) {
     const int width = std::snprintf(line, sizeof line,
                                     "\rqvsplit: %s  %zu media written  %llu entries examined  %lld:%02lld",
                                     p.writing ? "writing media" : "scanning     ",
-                                    CountMediaFiles(p.outDir),
+                                    static_cast<size_t>(QvGetMediaCount()),
                                     static_cast<unsigned long long>(p.steps), secs / 60, secs % 60);
     std::fputs(line, stderr);
     std::fflush(stderr);

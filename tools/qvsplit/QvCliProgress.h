@@ -10,7 +10,6 @@
 
 struct QvCliProgress {
     bool show = false;        // print the line (standard error is a terminal, no --quiet)
-    std::string outDir;       // where media files appear, counted for the line
     uint64_t steps = 0;       // callbacks at stop points: entries, groups, folders examined
     bool writing = false;     // the media files are being written
     bool stopped = false;     // a stop request was answered

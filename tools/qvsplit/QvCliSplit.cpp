@@ -176,7 +176,7 @@ int StartPartList(iCQvSplit& split, const QvCliOptions& o) {
     const bool existed = fs::exists(QvCliFsPath(o.cutBigList), ec);
     const std::wstring list = QvCliToLibraryPath(o.cutBigList);
     if (split.SetSplitBigFile(TRUE, o.sizeMb, list.c_str()) < 0)
-        return QvCliFail(kExitFailed, "cannot start the part list: " + QvCliExplain(QvCliLibraryErrors()));
+        return QvCliFail(kExitFailed, "cannot start the part list: " + QvCliExplain());
     if (ConfirmCutting(o)) return kExitOk;
     split.SetSplitBigFile(FALSE, 0, nullptr);
     if (!existed) fs::remove(QvCliFsPath(o.cutBigList), ec);
@@ -210,7 +210,7 @@ void ReportCutFiles(const QvCliOptions& o) {
 int ReportFailure(const QvCliOptions& o, const std::string& what, const std::string& reason = std::string()) {
     QvCliCause cause;
     if (reason.empty())
-        cause = QvCliFindCause(QvCliLibraryErrors());
+        cause = QvCliLibraryCause();
     else
         cause.sentence = reason;
     const std::vector<QvCliLeftOut> leftOut = QvCliShownLeftOut(QvCliLeftOutFiles());
@@ -224,12 +224,12 @@ int ReportFailure(const QvCliOptions& o, const std::string& what, const std::str
     return kExitFailed;
 }
 
-int PrintResult(const QvCliOptions& o, const std::string& outDir, QvCliPartialSet& partial) {
+// The summary of a split from what the library reports; media files are named by nameFormat.
+int PrintResult(const QvCliOptions& o, const std::string& outDir, QvCliPartialSet& partial,
+                const char* nameFormat) {
     const std::vector<QvCliLeftOutRecord> records = QvCliLeftOutFiles();
     if (!partial.Keep(records)) return QvCliFail(kExitFailed, outDir + ": cannot write " + kQvCliLeftOutFile);
-    QvCliMediaSet set;
-    std::string error;
-    if (!QvCliLoadMediaSet(outDir, set, error, false)) return QvCliFail(kExitFailed, error);
+    const QvCliMediaSet set = QvCliReportedMediaSet(outDir, nameFormat);
     const std::vector<QvCliLeftOut> leftOut = QvCliShownLeftOut(records);
     const std::vector<QvCliDroppedRule> dropped = QvCliDroppedRules();
     if (o.json) {
@@ -284,7 +284,6 @@ int QvCliRunSplit(const QvCliOptions& o) {
 
     QvCliProgress progress;
     progress.show = !o.quiet && QvCliStderrIsTerminal();
-    progress.outDir = o.outDir;
     const DWORD setup = RunSetup(*split, o, rules, progress);
     if (!setup) {
         QvCliProgressDone(progress);
@@ -306,7 +305,7 @@ int QvCliRunSplit(const QvCliOptions& o) {
         ReportCutFiles(o);
         return status;
     }
-    return PrintResult(o, o.outDir, partial);
+    return PrintResult(o, o.outDir, partial, "Media%u.xml");
 }
 
 int QvCliRunRvx(const QvCliOptions& o) {
@@ -329,7 +328,6 @@ int QvCliRunRvx(const QvCliOptions& o) {
     if (!split) return QvCliFail(kExitFailed, "the library could not create a split object");
     QvCliProgress progress;
     progress.show = !o.quiet && QvCliStderrIsTerminal();
-    progress.outDir = o.outDir;
     const std::wstring disp = QvCliWiden(o.disp);
     const std::wstring out = QvCliToLibraryPath(o.outDir);
     const DWORD media = split->SplitRVX(L"", rules, disp.c_str(), o.type, o.sizeMb, o.estimate ? 0 : 1,
@@ -354,7 +352,7 @@ int QvCliRunRvx(const QvCliOptions& o) {
             std::cout << media << " media, " << QvCliMegabytes(static_cast<uint64_t>(total)) << " in all\n";
         return kExitOk;
     }
-    return PrintResult(o, o.outDir, partial);
+    return PrintResult(o, o.outDir, partial, "media%u.xml");
 }
 
 int QvCliRunRecover(const QvCliOptions& o) {
@@ -366,7 +364,7 @@ int QvCliRunRecover(const QvCliOptions& o) {
     const std::wstring list = QvCliToLibraryPath(o.listFile);
     const long result = split->RecoverFiles(static_cast<WORD>(o.drive), list.c_str());
     const std::vector<std::string> errors = QvCliLibraryErrors();
-    if (result < 0) return QvCliFail(kExitFailed, "cannot read the part list: " + QvCliExplain(errors));
+    if (result < 0) return QvCliFail(kExitFailed, "cannot read the part list: " + QvCliExplain());
     if (!errors.empty()) {
         for (const std::string& e : errors) std::cerr << "qvsplit: " << e << "\n";
         return QvCliFail(kExitFailed, "some files could not be joined; their parts were kept");

@@ -1,0 +1,104 @@
+// The report of the last split.
+#include "common/QvReport.h"
+
+#include "facilities/CQvLog.h"
+
+#include <algorithm>
+#include <new>
+
+QvReport& QvReport::Instance() {
+    static QvReport report;
+    return report;
+}
+
+void QvReport::Clear() {
+    m_media.clear();
+    m_repeatable.clear();
+    m_iPlannedBytes = 0;
+    m_dwRefusal = QvRefusedNone;
+    m_iRefusalBytes = m_iRefusalLimit = -1;
+    m_strRefusal.clear();
+}
+
+void QvReport::BeginMedium(DWORD dwNumber) {
+    QvMediumReport medium{};
+    medium.cbSize = sizeof medium;
+    medium.dwNumber = dwNumber;
+    medium.iImageBytes = -1;
+    try {
+        m_media.push_back(medium);
+    } catch (const std::bad_alloc&) {
+        // The media files still say it all; the report only misses this medium.
+    }
+}
+
+void QvReport::AddEntry(std::string_view path, int64_t iSize, bool bMayRepeat) {
+    if (!m_media.empty()) m_media.back().dwEntries += 1;
+    if (bMayRepeat) {
+        try {
+            if (!m_repeatable.insert(std::string(path)).second) return;
+        } catch (const std::bad_alloc&) {
+            return;
+        }
+    }
+    m_iPlannedBytes += iSize;
+}
+
+void QvReport::FinishMedium(DWORD dwFiles, int64_t iFileBytes, int64_t iImageBytes) {
+    if (m_media.empty()) return;
+    QvMediumReport& medium = m_media.back();
+    medium.dwFiles = dwFiles;
+    medium.iFileBytes = iFileBytes;
+    medium.iImageBytes = iImageBytes;
+}
+
+void QvReport::NumberLast(DWORD dwNumber) {
+    for (QvMediumReport& medium : m_media)
+        if (medium.dwNumber == 0) medium.dwNumber = dwNumber;
+    std::stable_sort(m_media.begin(), m_media.end(),
+                     [](const QvMediumReport& a, const QvMediumReport& b) { return a.dwNumber < b.dwNumber; });
+}
+
+void QvReport::DropMedia() {
+    m_media.clear();
+    m_repeatable.clear();
+    m_iPlannedBytes = 0;
+}
+
+void QvReport::Refuse(DWORD dwCode, int64_t iBytes, int64_t iLimit) {
+    if (m_dwRefusal != QvRefusedNone) return;
+    m_dwRefusal = dwCode;
+    m_iRefusalBytes = iBytes;
+    m_iRefusalLimit = iLimit;
+    const std::vector<std::wstring>& errors = CQvLog::GetInstance()->Errors();
+    try {
+        m_strRefusal = errors.empty() ? std::wstring() : errors.back();
+    } catch (const std::bad_alloc&) {
+        m_strRefusal.clear();
+    }
+}
+
+extern "C" QVSPLIT_API DWORD QvGetMediaCount(void) {
+    return static_cast<DWORD>(QvReport::Instance().Media().size());
+}
+
+extern "C" QVSPLIT_API BOOL QvGetMedium(DWORD dwIndex, QvMediumReport* pMedium) {
+    const std::vector<QvMediumReport>& media = QvReport::Instance().Media();
+    if (pMedium == nullptr || pMedium->cbSize < sizeof(QvMediumReport) || dwIndex >= media.size())
+        return FALSE;
+    *pMedium = media[dwIndex];
+    return TRUE;
+}
+
+extern "C" QVSPLIT_API int64_t QvGetPlannedBytes(void) { return QvReport::Instance().PlannedBytes(); }
+
+extern "C" QVSPLIT_API BOOL QvGetRefusal(QvRefusal* pRefusal) {
+    const QvReport& report = QvReport::Instance();
+    if (pRefusal == nullptr || pRefusal->cbSize < sizeof(QvRefusal) || report.RefusalCode() == QvRefusedNone)
+        return FALSE;
+    pRefusal->dwCode = report.RefusalCode();
+    pRefusal->iBytes = report.RefusalBytes();
+    pRefusal->iLimit = report.RefusalLimit();
+    pRefusal->pszMessage = report.RefusalText().c_str();
+    return TRUE;
+}
