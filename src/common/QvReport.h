@@ -20,9 +20,10 @@ public:
 
     // A medium is begun; its number is 0 until known (the last medium is numbered at the end).
     void BeginMedium(DWORD dwNumber);
-    // One FILE entry of the medium being written, by its path as the catalogue holds it. Its bytes count towards the planned total
-    // the first time its path is met; bMayRepeat says whether it can be met again (an entry
-    // of every medium, or one that several maps place): only those are remembered.
+    // One FILE entry of the medium being written, by its path as the catalogue holds it. Its
+    // bytes count towards the planned total the first time its path is met; bMayRepeat says
+    // whether it can be met again (an entry of every medium, or one that several maps
+    // place): only those are remembered.
     void AddEntry(std::string_view path, int64_t iSize, bool bMayRepeat);
     // The medium is saved with these figures.
     void FinishMedium(DWORD dwFiles, int64_t iFileBytes, int64_t iImageBytes);

@@ -9,6 +9,8 @@
 
 #include "platform/QvPlatform.h"
 
+#include <string>
+
 // The only library type there is.
 #define XML_TYPE_LIBRARY 2
 
@@ -63,6 +65,10 @@ public:
     // one entry instead of all of them. 1 (S_FALSE): nothing could be written beside the path, the
     // child stays in the document; a failure: writing failed, and Save will fail.
     virtual long SpoolChild(IQvXmlNode* child) = 0;
+    // The same for a child given as its text: UTF-8, printed one level in as Save prints the
+    // root's children, each line ended by "\n". 1 (S_FALSE): nothing could be written beside the
+    // path, nothing was kept (add the child as nodes instead); a failure: Save will fail.
+    virtual long SpoolText(const std::string& text) = 0;
     // Drops the document, with the children written out for it; the interface stays usable.
     virtual void Discard() = 0;
     // Finds an element by absolute path of element names, such as "/Factory/Media/Info".

@@ -17,6 +17,7 @@ public:
     long Create(LPCTSTR path, LPCTSTR rootName, IQvXmlNode** root) override;
     long Save(long flag) override;
     long SpoolChild(IQvXmlNode* child) override;
+    long SpoolText(const std::string& text) override;
     void Discard() override { m_pState.reset(); }
     long SelectNode(LPCTSTR path, IQvXmlNode** node) override;
     long GetRoot(IQvXmlNode** root) override;

@@ -145,6 +145,19 @@ long CQvXmlDocument::SpoolChild(IQvXmlNode* child) {
     });
 }
 
+long CQvXmlDocument::SpoolText(const std::string& text) {
+    if (!m_pState || !m_pState->Doc().document_element()) return E_INVALIDARG;
+    return qvxml::Guard<long>(E_FAIL, [&]() -> long {
+        if (!m_pState->OpenSpool()) return 1;  // S_FALSE: the caller keeps it in the document
+        if (!m_pState->AppendToSpool(text)) {
+            CQvLog::GetInstance()->AddError(L"IQvXml::SpoolChild() FAILED to write beside %s, error %u",
+                                            m_pState->Path(), qvp::GetLastError());
+            return E_FAIL;
+        }
+        return S_OK;
+    });
+}
+
 long CQvXmlDocument::Save(long /*flag: always 0, nothing to choose*/) {
     if (!m_pState || !m_pState->Doc().document_element()) {
         CQvLog::GetInstance()->AddError(L"IQvXml::Save() FAILED: no document to save");

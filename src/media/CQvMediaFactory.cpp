@@ -145,44 +145,32 @@ long CQvMediaFactory::AddMediaInfo(LPCTSTR strFileName, LPCTSTR strDispFlag, LPC
 long CQvMediaFactory::AddFileToMedia(FileDesc* pFileDesc) {
     CQvLog* log = CQvLog::GetInstance();
     log->EnterFunction(L"CQvMediaFactory::AddFileToMedia( FileDesc *pFileDesc)");
-    QvXmlHeld<IQvXmlNode> file;
-    if (pFileDesc == NULL || m_pFactoryNode == NULL ||
-        m_pFactoryNode->AddChild(L"FILE", file.Out()) < 0 || !file) {
+    if (pFileDesc == NULL || m_pFactoryNode == NULL) return log->ExitFunction(static_cast<long>(E_FAIL));
+    const FileDesc& desc = *pFileDesc;
+    QvEntryValues values;
+    const DWORD dwCountBefore = m_dwMediaFileCount;
+    if (qvp::IsFolderToEnter(desc.dwAttributes)) {
+        // A folder kept whole counts its files on disk.
+        GetDirFileCount(QvWithoutTrailingBackslash(desc.strFilePath));
+        QvFolderEntryValues(desc, values);
+    } else {
+        QvFileEntryValues(desc, values);
+        m_dwMediaFileCount += 1;
+    }
+    const auto addValue = [this](IQvXmlNode* pFile, LPCTSTR szName, LPCTSTR szText) {
+        return AddValueToFileNode(pFile, szName, szText);
+    };
+    if (QvWriteEntry(m_pXml, m_pFactoryNode, values, addValue) < 0) {
+        m_dwMediaFileCount = dwCountBefore;
         return log->ExitFunction(static_cast<long>(E_FAIL));
     }
-    if (qvp::IsFolderToEnter(pFileDesc->dwAttributes))
-        AddDirectoryValues(file.Get(), *pFileDesc);
-    else
-        AddFileValues(file.Get(), *pFileDesc);
-    // Written out at once, so that a medium of many entries holds one of them in memory; should
-    // that fail, the save of the medium says so.
-    m_pXml->SpoolChild(file.Get());
-    QvReport::Instance().AddEntry(pFileDesc->strFilePath.bytes(), pFileDesc->iFileSize, MayRepeat(*pFileDesc));
+    m_iMediaSize += desc.iFileSize;
+    QvReport::Instance().AddEntry(desc.strFilePath.bytes(), desc.iFileSize, MayRepeat(desc));
     if (qvalloc::On())
-        m_iMediaUsed += qvalloc::EntryCost(*pFileDesc) + m_mediaFolders.Add(pFileDesc->strTargetPath);
+        m_iMediaUsed += qvalloc::EntryCost(desc) + m_mediaFolders.Add(desc.strTargetPath);
     else
-        m_iMediaUsed += pFileDesc->iFileSize;
+        m_iMediaUsed += desc.iFileSize;
     return log->ExitFunction(static_cast<long>(S_OK));
-}
-
-// The values of the file form, in their fixed order, and the file's share of the counters.
-void CQvMediaFactory::AddFileValues(IQvXmlNode* pFile, const FileDesc& desc) {
-    QvEntryValues values;
-    QvFileEntryValues(desc, values);
-    for (int i = 0; i < values.count; ++i)
-        AddValueToFileNode(pFile, values.values[i].szName, values.values[i].strText);
-    m_iMediaSize += desc.iFileSize;
-    m_dwMediaFileCount += 1;
-}
-
-// The values of the directory form; its files are counted on disk by GetDirFileCount.
-void CQvMediaFactory::AddDirectoryValues(IQvXmlNode* pFile, const FileDesc& desc) {
-    GetDirFileCount(QvWithoutTrailingBackslash(desc.strFilePath));
-    QvEntryValues values;
-    QvFolderEntryValues(desc, values);
-    for (int i = 0; i < values.count; ++i)
-        AddValueToFileNode(pFile, values.values[i].szName, values.values[i].strText);
-    m_iMediaSize += desc.iFileSize;
 }
 
 long CQvMediaFactory::AddValueToFileNode(IQvXmlNode* pNode, LPCTSTR strValue,

@@ -76,8 +76,6 @@ private:
                       DWORD dwSplitSize);
     bool AddInfoAttribute(IQvXmlNode* pInfo, LPCTSTR strName, LPCTSTR strValue,
                           LPCTSTR strFileName, const wchar_t* fmtCreate, const wchar_t* fmtSet);
-    void AddFileValues(IQvXmlNode* pFile, const FileDesc& desc);
-    void AddDirectoryValues(IQvXmlNode* pFile, const FileDesc& desc);
 
     // Distribution steps of CreateMediaFiles.
     void PrepareLists(QvMediaRun& run, int iGroupCount);

@@ -1,17 +1,10 @@
 // The values of one media entry, shared by every writer of media description files.
 #include "media/QvMediaEntry.h"
 
+#include "facilities/CQvLog.h"
 #include "facilities/CQvPathString.h"
 
 namespace {
-
-// The text handed to the XML facility for a value written as a CDATA section.
-CQvString Wrapped(const CQvString& value) {
-    CQvString text(L"<![CDATA[");
-    text += value;
-    text += L"]]>";
-    return text;
-}
 
 // The decimal text of a number, as "%d" / "%I64d" print it (the C library's wide printf cost
 // more than the rest of an entry's numbers).
@@ -36,10 +29,82 @@ CQvString QvWithoutTrailingBackslash(const CQvString& path) {
     return path;
 }
 
-void QvEntryValues::Add(const wchar_t* szName, CQvString strText) {
+void QvEntryValues::Add(const wchar_t* szName, CQvString strText, bool bCData) {
     values[count].szName = szName;
     values[count].strText = std::move(strText);
+    values[count].bCData = bCData;
     ++count;
+}
+
+CQvString QvEntryNodeText(const QvEntryValue& value) {
+    if (!value.bCData) return value.strText;
+    CQvString text(L"<![CDATA[");
+    text += value.strText;
+    text += L"]]>";
+    return text;
+}
+
+namespace {
+
+// Whether the XML facility prints text as it stands: in a CDATA section anything but its end
+// marker, in plain text no markup character, quote or control character.
+bool PrintsAsItStands(const std::string& text, bool bCData) {
+    if (bCData) return text.find("]]>") == std::string::npos;
+    for (const unsigned char c : text)
+        if (c < 0x20 || c == '&' || c == '<' || c == '>' || c == '"' || c == '\'') return false;
+    return true;
+}
+
+void AppendName(const wchar_t* szName, std::string& out) {
+    for (const wchar_t* p = szName; *p; ++p) out += static_cast<char>(*p);  // ASCII names
+}
+
+}  // namespace
+
+bool QvAppendEntryText(const QvEntryValues& values, std::string& out) {
+    out += "  <FILE>\n";
+    for (int i = 0; i < values.count; ++i) {
+        const QvEntryValue& value = values.values[i];
+        const std::string text = qvp::WideToUtf8(value.strText.c_str(), static_cast<size_t>(value.strText.GetLength()));
+        if (!PrintsAsItStands(text, value.bCData)) return false;
+        out += "    <";
+        AppendName(value.szName, out);
+        // Plain text that is empty leaves the element empty; an empty CDATA section stays.
+        if (!value.bCData && text.empty()) {
+            out += " />\n";
+            continue;
+        }
+        out += '>';
+        if (value.bCData) out += "<![CDATA[";
+        out += text;
+        if (value.bCData) out += "]]>";
+        out += "</";
+        AppendName(value.szName, out);
+        out += ">\n";
+    }
+    out += "  </FILE>\n";
+    return true;
+}
+
+long QvWriteEntry(IQvXml* pXml, IQvXmlNode* pRoot, const QvEntryValues& values,
+                  const std::function<long(IQvXmlNode*, LPCTSTR, LPCTSTR)>& addValue) {
+    if (pXml == nullptr || pRoot == nullptr) return E_FAIL;
+    // A traced run writes nodes, so that its trace keeps a line for every value.
+    if (!CQvLog::GetInstance()->LevelActive(QvLogLevel::Enter)) {
+        std::string text;
+        if (QvAppendEntryText(values, text)) {
+            const long hr = pXml->SpoolText(text);
+            if (hr != 1) return hr;
+        }
+    }
+    QvXmlHeld<IQvXmlNode> file;
+    if (pRoot->AddChild(L"FILE", file.Out()) < 0 || !file) return E_FAIL;
+    for (int i = 0; i < values.count; ++i)
+        addValue(file.Get(), values.values[i].szName, QvEntryNodeText(values.values[i]));
+    // Written out at once, so that a medium of many entries holds one of them in memory; should
+    // that fail, the save of the medium says so.
+    pXml->SpoolChild(file.Get());
+    return S_OK;
 }
 
 void QvFileEntryValues(const FileDesc& desc, QvEntryValues& out) {
@@ -47,11 +112,11 @@ void QvFileEntryValues(const FileDesc& desc, QvEntryValues& out) {
     const CQvPathString path(full);
     const CQvString name = path.FindFileName();
     out.count = 0;
-    out.Add(L"FullPath", Wrapped(full));
+    out.Add(L"FullPath", full, true);
     // The folder part: everything before the name, up to and including the last "\".
-    out.Add(L"Path", Wrapped(full.Left(full.GetLength() - name.GetLength())));
-    out.Add(L"TargetPath", Wrapped(desc.strTargetPath));
-    out.Add(L"Name", Wrapped(name));
+    out.Add(L"Path", full.Left(full.GetLength() - name.GetLength()), true);
+    out.Add(L"TargetPath", desc.strTargetPath, true);
+    out.Add(L"Name", name, true);
     out.Add(L"Extension", path.FindExtension());
     // Attributes and checksum print as signed 32-bit values ("%d"), the size as 64-bit.
     out.Add(L"Attribute", Decimal(static_cast<int32_t>(desc.dwAttributes)));
@@ -71,10 +136,10 @@ void QvFolderEntryValues(const FileDesc& desc, QvEntryValues& out) {
     CQvString fullPath(dir);
     fullPath += L"\\*.*";
     out.count = 0;
-    out.Add(L"FullPath", Wrapped(fullPath));
+    out.Add(L"FullPath", fullPath, true);
     out.Add(L"Path", whole ? full : dir.Left(k + 1));
-    out.Add(L"TargetPath", Wrapped(desc.strTargetPath));
-    out.Add(L"Name", Wrapped(whole ? CQvString() : dir.Mid(k + 1, dir.GetLength() - k - 1)));
+    out.Add(L"TargetPath", desc.strTargetPath, true);
+    out.Add(L"Name", whole ? CQvString() : dir.Mid(k + 1, dir.GetLength() - k - 1), true);
     out.Add(L"Attribute", Decimal(static_cast<int32_t>(desc.dwAttributes)));
     out.Add(L"Exclusion", CQvString(L"0"));
     out.Add(L"WriteTime", desc.strWriteTime);

@@ -5,19 +5,39 @@
 
 #include "common/QvRecords.h"
 #include "facilities/CQvString.h"
+#include "facilities/QvXml.h"
 
-// One child element of a "FILE" entry: its name and its text.
+#include <functional>
+#include <string>
+
+// One child element of a "FILE" entry: its name, its text, and whether the text is written as
+// a CDATA section.
 struct QvEntryValue {
     const wchar_t* szName = nullptr;
     CQvString strText;
+    bool bCData = false;
 };
 
 // The values of one entry; at most ten.
 struct QvEntryValues {
     QvEntryValue values[10];
     int count = 0;
-    void Add(const wchar_t* szName, CQvString strText);
+    void Add(const wchar_t* szName, CQvString strText, bool bCData = false);
 };
+
+// The text a value is handed to the XML facility as: a CDATA value wrapped in its markers.
+CQvString QvEntryNodeText(const QvEntryValue& value);
+
+// Appends the "FILE" element of the values to out as a medium's document prints it: one level
+// in, each value on a line of its own. False when a value needs the XML facility's escaping
+// (a character XML must escape, "]]>" in a CDATA section); out may then hold part of it.
+bool QvAppendEntryText(const QvEntryValues& values, std::string& out);
+
+// Writes one entry as the last child of a medium's root: straight from its text where it can,
+// else as nodes through addValue (the writer's own, whose trace a traced run records), then
+// out of memory. Negative when the entry could not be made.
+long QvWriteEntry(IQvXml* pXml, IQvXmlNode* pRoot, const QvEntryValues& values,
+                  const std::function<long(IQvXmlNode*, LPCTSTR, LPCTSTR)>& addValue);
 
 // The path less one trailing backslash, whatever it is (a root "C:\" becomes "C:", which
 // PathRemoveBackslash would keep).

@@ -16,6 +16,7 @@ void QvStartSplitReport();
 
 class CQvRulesReader;
 class CQvFileDescCatalog;
+struct QvEntryValues;
 
 class QVSPLIT_API CQvSplit : public iCQvSplit {
 public:
@@ -69,6 +70,8 @@ protected:
     long AddItemToMedia(FileDesc* pFileDesc);
     long AddFileToMedia(FileDesc* pFileDesc);
     long AddFolderToMedia(FileDesc* pFileDesc);
+    // Writes one item's entry into the medium being written.
+    long WriteItemEntry(const QvEntryValues& values);
     long AddValueToFileNode(IQvXmlNode* pNode, LPCTSTR strValue, LPCTSTR strValueText);
     long GetNumberFileAndSize(LPCTSTR strFolder, int64_t& iSize, DWORD& dwCount);
     long FinalizeMedia();

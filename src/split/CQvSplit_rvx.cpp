@@ -316,18 +316,12 @@ bool CQvSplit::ItemFits(const FileDesc& item) {
 }
 
 long CQvSplit::AddFileToMedia(FileDesc* pFileDesc) {
-    QvXmlHeld<IQvXmlNode> file;
-    if (!m_pFactoryNode || m_pFactoryNode->AddChild(L"FILE", file.Out()) < 0 || !file) {
+    QvEntryValues values;
+    QvFileEntryValues(*pFileDesc, values);
+    if (WriteItemEntry(values) < 0) {
         CQvLog::GetInstance()->AddError(L"Error adding node FILE");
         return E_FAIL;
     }
-    QvEntryValues values;
-    QvFileEntryValues(*pFileDesc, values);
-    for (int i = 0; i < values.count; ++i)
-        AddValueToFileNode(file.Get(), values.values[i].szName, values.values[i].strText);
-    // Written out at once, so that a medium of many items holds one of them in memory; should
-    // that fail, the save of the medium says so.
-    m_pXml->SpoolChild(file.Get());
     // The list may name an item twice, and every-medium items come again on each medium.
     QvReport::Instance().AddEntry(pFileDesc->strFilePath.bytes(), pFileDesc->iFileSize, true);
     m_iMediaSize += pFileDesc->iFileSize;
@@ -336,21 +330,21 @@ long CQvSplit::AddFileToMedia(FileDesc* pFileDesc) {
 }
 
 long CQvSplit::AddFolderToMedia(FileDesc* pFileDesc) {
-    QvXmlHeld<IQvXmlNode> file;
-    if (!m_pFactoryNode || m_pFactoryNode->AddChild(L"FILE", file.Out()) < 0 || !file)
-        return E_FAIL;
     QvEntryValues values;
     QvFolderEntryValues(*pFileDesc, values);
-    for (int i = 0; i < values.count; ++i)
-        AddValueToFileNode(file.Get(), values.values[i].szName, values.values[i].strText);
-    // Written out at once, so that a medium of many items holds one of them in memory; should
-    // that fail, the save of the medium says so.
-    m_pXml->SpoolChild(file.Get());
-    // The list may name an item twice, and every-medium items come again on each medium.
+    if (WriteItemEntry(values) < 0) return E_FAIL;
     QvReport::Instance().AddEntry(pFileDesc->strFilePath.bytes(), pFileDesc->iFileSize, true);
     m_iMediaSize += pFileDesc->iFileSize;
     m_dwMediaFileCount += pFileDesc->dwFileCount;
     return S_OK;
+}
+
+long CQvSplit::WriteItemEntry(const QvEntryValues& values) {
+    if (!m_pFactoryNode) return E_FAIL;
+    const auto addValue = [this](IQvXmlNode* pFile, LPCTSTR szName, LPCTSTR szText) {
+        return AddValueToFileNode(pFile, szName, szText);
+    };
+    return QvWriteEntry(m_pXml, m_pFactoryNode, values, addValue);
 }
 
 long CQvSplit::AddValueToFileNode(IQvXmlNode* pNode, LPCTSTR strValue, LPCTSTR strValueText) {

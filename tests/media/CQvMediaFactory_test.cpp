@@ -78,6 +78,41 @@ TEST(CQvMediaFactoryWriter, FileFormPathAndNameEdgeCases) {
     }
 }
 
+// An entry is written straight as text unless a traced run wants a line for each value or a
+// value needs escaping; then it is written as nodes. Both ways give the same bytes.
+TEST(CQvMediaFactoryWriter, EntriesAreTheSameBytesWithOrWithoutTheTrace) {
+    const std::vector<FileDesc> entries = {
+        File(L"C:\\Data\\plain.txt", 1),
+        File(L"C:\\Data\\a&b<c>.t&t", 2),
+        File(L"C:\\Data\\x]]>y.b]]>n", 3),
+        File(L"C:\\Data\\quo\"te's.t'x", 4),
+        File(L"C:\\Data\\ctl\x01name.\x02", 5),
+        File(L"C:\\D\u00e9j\u00e0\\\u65e5\u672c.\u00e9", 6),
+        File(std::wstring(L"C:\\Data\\lone") + static_cast<wchar_t>(0xD800) + L".txt", 7),
+        File(L"C:\\Data\\noext", 8),
+        File(L"C:\\Data\\.hidden", 9),
+        Dir(L"C:\\Data\\Photos &]]> <1>\\", 10),
+        Dir(L"\\Data", 11),
+    };
+    TempTree drive(L'C');
+    std::string text, tracedText;
+    {
+        TempTree plain;  // one tree at a time: each takes the same drive letter
+        WriteOne(plain, entries);
+        text = plain.ReadFile("Media1.xml");
+    }
+    {
+        LogCapture capture;
+        TempTree traced;
+        WriteOne(traced, entries);
+        tracedText = traced.ReadFile("Media1.xml");
+    }
+    EXPECT_EQ(text, tracedText);
+    EXPECT_NE(std::string::npos, text.find("<Name><![CDATA[plain.txt]]></Name>")) << text;
+    EXPECT_NE(std::string::npos, text.find("<Extension>.t&amp;t</Extension>")) << text;
+    EXPECT_NE(std::string::npos, text.find("<Extension />")) << text;
+}
+
 TEST(CQvMediaFactoryWriter, DirectoryFormEdgeCases) {
     struct Row {
         const wchar_t* path;
