@@ -7,6 +7,8 @@
 
 #include <cwchar>
 #include <mutex>
+#include <new>
+#include <unordered_map>
 
 namespace {
 
@@ -82,6 +84,31 @@ int64_t TreeCost(const QvAllocationModel& m, const CQvString& folder) {
     return iCost;
 }
 
+// The trees measured in this split, by folder path as asked (with a trailing backslash): a
+// folder kept whole is costed by the size checks, the distribution and each fit test, and
+// listing its whole tree each time cost more than the rest of the split. Guarded by
+// g_modelMutex, and dropped with the model.
+std::unordered_map<std::wstring, int64_t> g_treeCosts;
+
+int64_t CachedTreeCost(const QvAllocationModel& m, const CQvString& folder) {
+    CQvPathString dir(folder);
+    dir.AddBackslash();
+    std::wstring key = dir.str();
+    {
+        std::lock_guard<std::mutex> lock(g_modelMutex);
+        const auto found = g_treeCosts.find(key);
+        if (found != g_treeCosts.end()) return found->second;
+    }
+    const int64_t iCost = TreeCost(m, folder);
+    std::lock_guard<std::mutex> lock(g_modelMutex);
+    try {
+        g_treeCosts.emplace(std::move(key), iCost);
+    } catch (const std::bad_alloc&) {
+        // Measured again next time.
+    }
+    return iCost;
+}
+
 std::wstring Lower(const std::wstring& s) {
     std::wstring out(s);
     for (wchar_t& c : out) c = qvp::ToLowerChar(c);
@@ -94,6 +121,7 @@ extern "C" QVSPLIT_API void QvSetAllocationModel(const QvAllocationModel* pModel
     std::lock_guard<std::mutex> lock(g_modelMutex);
     g_bModelOn = pModel != nullptr;
     g_model = pModel ? *pModel : QvAllocationModel{};
+    g_treeCosts.clear();
 }
 
 namespace qvalloc {
@@ -110,7 +138,7 @@ int64_t EntryCost(const FileDesc& desc) {
     if (!bOn) return desc.iFileSize;
     const std::wstring name = LastName(desc.strFilePath);
     if (qvp::IsFolderToEnter(desc.dwAttributes))
-        return FolderCostWith(m, name) + TreeCost(m, desc.strFilePath);
+        return FolderCostWith(m, name) + CachedTreeCost(m, desc.strFilePath);
     return FileCostWith(m, desc.iFileSize, name);
 }
 
@@ -142,7 +170,12 @@ int64_t FolderKeptWholeCost(const CQvString& folder, int64_t iBytes) {
     bool bOn = false;
     const QvAllocationModel m = Current(bOn);
     if (!bOn) return iBytes;
-    return FolderCostWith(m, LastName(folder)) + TreeCost(m, folder);
+    return FolderCostWith(m, LastName(folder)) + CachedTreeCost(m, folder);
+}
+
+void ForgetTreeCosts() {
+    std::lock_guard<std::mutex> lock(g_modelMutex);
+    g_treeCosts.clear();
 }
 
 int64_t FolderSet::CostOfNew(const CQvString& targetPath) const {

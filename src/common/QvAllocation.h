@@ -30,6 +30,9 @@ int64_t MediumCost();
 bool FitsEmptyMedium(int64_t iCost, const CQvString& targetPath, DWORD dwSplitSize);
 // What a folder kept whole takes (itself and its whole tree); without a model, iBytes.
 int64_t FolderKeptWholeCost(const CQvString& folder, int64_t iBytes);
+// Forgets the trees measured so far: a folder kept whole is listed once per split, and the
+// next split lists it again.
+void ForgetTreeCosts();
 
 // The folders a medium holds so far: the folders its entries are restored under, with their
 // parents.

@@ -14,6 +14,7 @@ enum class FaultOp {
     Flush,   // FlushFileBuffers
     Rename,  // MoveFileW and MoveFileExW
     Delete,  // DeleteFileW
+    List,    // FindFirstFileW: a folder listed (or a name looked up)
     Count_
 };
 

@@ -4,6 +4,7 @@
 // Symbolic links are entries of their own (see QvEntry_posix.cpp). Entries the host cannot
 // describe as a Windows file are left out: sockets, pipes and devices (IsListable) and names
 // longer than MAX_PATH - 1 characters.
+#include "platform/QvFaults.h"
 #include "platform/QvPosixSupport.h"
 
 #include <algorithm>
@@ -248,6 +249,7 @@ HANDLE FindFirst(LPCWSTR lpFileName, WIN32_FIND_DATAW* data) {
 }  // namespace
 
 HANDLE FindFirstFileW(LPCWSTR lpFileName, WIN32_FIND_DATAW* lpFindFileData) {
+    if (FaultShouldFail(FaultOp::List)) return INVALID_HANDLE_VALUE;
     return posix::NoThrow<HANDLE>(INVALID_HANDLE_VALUE, [&] { return FindFirst(lpFileName, lpFindFileData); });
 }
 

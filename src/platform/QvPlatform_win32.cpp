@@ -9,6 +9,7 @@
 namespace qvp {
 
 HANDLE FindFirstFileW(LPCWSTR lpFileName, WIN32_FIND_DATAW* lpFindFileData) {
+    if (FaultShouldFail(FaultOp::List)) return INVALID_HANDLE_VALUE;
     return ::FindFirstFileW(lpFileName, lpFindFileData);
 }
 

@@ -154,6 +154,7 @@ void QvStartSplitReport() {
     CQvLog::GetInstance()->ClearErrors();
     QvLeftOutList::Instance().Clear();
     QvReport::Instance().Clear();
+    qvalloc::ForgetTreeCosts();
 }
 
 extern "C" QVSPLIT_API DWORD QvGetLeftOutCount(void) {

@@ -2,6 +2,7 @@
 // media files read back.
 #include "catalog/QvCatalogTestAccess.h"
 #include "media/QvMediaTestUtil.h"
+#include "platform/QvFaults.h"
 #include "support/QvAllocFaults.h"
 
 #include "QvSplit.h"
@@ -502,6 +503,34 @@ TEST_F(EndToEnd, ReportOfLeftOutEntriesAndErrors) {
         }
         ExpectReportOfMediaFiles(tree, "out", media);
     }
+}
+
+// Planned for a file system, a folder kept whole is costed by the size checks, the
+// distribution and every fit test; its tree is listed once more for its cost, not once more
+// for each of them.
+TEST_F(EndToEnd, AFileSystemModelListsAFolderKeptWholeOnceForItsCost) {
+    TempTree tree;
+    for (const char* file : {"data/a/x/1.bin", "data/a/x/2.bin", "data/a/y/3.bin", "data/b/4.bin", "data/b/z/5.bin"})
+        tree.WriteSparse(file, MB / 2);
+    tree.MakeDir("out");
+    const std::wstring rules = WriteRules(tree, {{"data", "Any", false, true}});
+    const std::wstring out = tree.WinPath("out");
+    const QvAllocationModel iso = {2048, 33, 1, 0, 0, 2048, 400 * 1024};
+    int listings[2] = {0, 0};
+    for (int withModel = 0; withModel < 2; ++withModel) {
+        QvSetAllocationModel(withModel ? &iso : nullptr);
+        Job job;
+        job.dwSplitSize = 2;
+        job.dwOutputMethod = 1;
+        job.strOutputDir = out.c_str();
+        qvp::ResetFaultCounters();
+        EXPECT_GE(RunSplit(rules, job), 2u);
+        listings[withModel] = qvp::FaultCallCount(qvp::FaultOp::List);
+    }
+    QvSetAllocationModel(nullptr);
+    EXPECT_GT(listings[0], 0);
+    const int foldersBelowData = 5;  // a, a/x, a/y, b, b/z
+    EXPECT_LE(listings[1], listings[0] + foldersBelowData);
 }
 
 // The media files of one split are never planned by the next one into the same folder, nor is
