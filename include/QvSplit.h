@@ -204,6 +204,11 @@ struct QvRefusal {
 // The refusal of the last split; FALSE when it refused nothing (or cbSize is too small).
 extern "C" QVSPLIT_API BOOL QvGetRefusal(QvRefusal* pRefusal);
 
+// Files the last split cut into parts and recorded in its part list, by full path, in the
+// order cut; they stay cut whether or not the split made media. Null past the end.
+extern "C" QVSPLIT_API DWORD QvGetCutFileCount(void);
+extern "C" QVSPLIT_API LPCTSTR QvGetCutFile(DWORD dwIndex);
+
 // What a medium's file system takes beyond the files' own bytes. With no model set (the
 // default) a medium holds file bytes up to the split size. With a model, every fit test, size
 // check and medium total of the split and the item-list split counts allocated bytes instead,

@@ -18,6 +18,19 @@ void QvReport::Clear() {
     m_dwRefusal = QvRefusedNone;
     m_iRefusalBytes = m_iRefusalLimit = -1;
     m_strRefusal.clear();
+    m_cuts.clear();
+}
+
+void QvReport::AddCut(const std::wstring& strPath) {
+    try {
+        m_cuts.push_back(strPath);
+    } catch (const std::bad_alloc&) {
+        // The part list still names it.
+    }
+}
+
+void QvReport::DropLastCut() {
+    if (!m_cuts.empty()) m_cuts.pop_back();
 }
 
 void QvReport::BeginMedium(DWORD dwNumber) {
@@ -101,4 +114,13 @@ extern "C" QVSPLIT_API BOOL QvGetRefusal(QvRefusal* pRefusal) {
     pRefusal->iLimit = report.RefusalLimit();
     pRefusal->pszMessage = report.RefusalText().c_str();
     return TRUE;
+}
+
+extern "C" QVSPLIT_API DWORD QvGetCutFileCount(void) {
+    return static_cast<DWORD>(QvReport::Instance().Cuts().size());
+}
+
+extern "C" QVSPLIT_API LPCTSTR QvGetCutFile(DWORD dwIndex) {
+    const std::vector<std::wstring>& cuts = QvReport::Instance().Cuts();
+    return dwIndex < cuts.size() ? cuts[dwIndex].c_str() : nullptr;
 }

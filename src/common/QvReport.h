@@ -36,7 +36,13 @@ public:
     // says it, the last error logged. Later refusals only follow from the first.
     void Refuse(DWORD dwCode, int64_t iBytes = -1, int64_t iLimit = -1);
 
+    // A file was cut into parts and recorded in the part list; the last one recorded was taken
+    // back out (its cut failed after all).
+    void AddCut(const std::wstring& strPath);
+    void DropLastCut();
+
     const std::vector<QvMediumReport>& Media() const { return m_media; }
+    const std::vector<std::wstring>& Cuts() const { return m_cuts; }
     int64_t PlannedBytes() const { return m_iPlannedBytes; }
     DWORD RefusalCode() const { return m_dwRefusal; }
     int64_t RefusalBytes() const { return m_iRefusalBytes; }
@@ -51,6 +57,7 @@ private:
     int64_t m_iRefusalBytes = -1;
     int64_t m_iRefusalLimit = -1;
     std::wstring m_strRefusal;
+    std::vector<std::wstring> m_cuts;
 };
 
 #endif

@@ -58,12 +58,15 @@ struct Job {
     const wchar_t* strOutputDir = NULL;
     SPLITCB lpCB = NULL;
     LPVOID lpUserParam = NULL;
+    std::wstring strPartList;  // cut files larger than a medium, recorded here
 };
 
 // SetupSplit then EstimateSplit on a fresh split object; the number of media.
 DWORD RunSplit(const std::wstring& rulesPath, const Job& job) {
     std::unique_ptr<iCQvSplit> split(GetQvSplitInterface());
     if (!split) return 0;
+    if (!job.strPartList.empty() && split->SetSplitBigFile(TRUE, job.dwSplitSize, job.strPartList.c_str()) != 0)
+        return 0;
     if (split->SetupSplit(L"VOL", rulesPath.c_str(), L"Disp", 3, job.dwSplitSize,
                           job.dwFreeSpace, job.dwOutputMethod, job.strOutputDir, job.lpCB,
                           job.lpUserParam) != 1)
@@ -531,6 +534,33 @@ TEST_F(EndToEnd, AFileSystemModelListsAFolderKeptWholeOnceForItsCost) {
     EXPECT_GT(listings[0], 0);
     const int foldersBelowData = 5;  // a, a/x, a/y, b, b/z
     EXPECT_LE(listings[1], listings[0] + foldersBelowData);
+}
+
+// The files a split cut come back through the report, by full path, and only those of that
+// split.
+TEST_F(EndToEnd, ReportOfTheFilesCut) {
+    TempTree tree;
+    tree.WriteSparse("data/big.bin", 23 * MB);
+    tree.WriteSparse("data/sub/huge.bin", 30 * MB);
+    tree.WriteSparse("data/small.bin", MB);
+    tree.MakeDir("out");
+    const std::wstring out = tree.WinPath("out");
+    Job job;
+    job.dwSplitSize = 22;
+    job.strOutputDir = out.c_str();
+    job.strPartList = tree.WinPath("parts.ini");
+    ASSERT_GE(RunSplit(WriteRules(tree, {{"data", "Any", false, true}}), job), 3u);
+    std::vector<std::wstring> cut;
+    for (DWORD i = 0; i < QvGetCutFileCount(); ++i) cut.push_back(QvGetCutFile(i));
+    std::sort(cut.begin(), cut.end());
+    EXPECT_EQ((std::vector<std::wstring>{tree.WinPath("data/big.bin"), tree.WinPath("data/sub/huge.bin")}), cut);
+    EXPECT_EQ(nullptr, QvGetCutFile(QvGetCutFileCount()));
+
+    // A split that cuts nothing reports nothing cut.
+    job.strPartList.clear();
+    QvCatalogTestAccess::ResetAll();
+    ASSERT_EQ(1u, RunSplit(WriteRules(tree, {{"data/small.bin", "Any", false, true}}), job));
+    EXPECT_EQ(0u, QvGetCutFileCount());
 }
 
 // The media files of one split are never planned by the next one into the same folder, nor is

@@ -186,18 +186,12 @@ int StartPartList(iCQvSplit& split, const QvCliOptions& o) {
 // After a split that failed or was stopped: the files it had already cut, and how to join them.
 void ReportCutFiles(const QvCliOptions& o) {
     if (o.cutBigList.empty()) return;
-    std::ifstream in(QvCliFsPath(o.cutBigList), std::ios::binary);
-    const std::wstring listPath = QvCliToLibraryPath(o.cutBigList);
-    const wchar_t drive = listPath.size() > 1 && listPath[1] == L':' ? listPath[0] : QvCliDrive();
     std::vector<std::string> files;
-    std::string line;
-    while (std::getline(in, line)) {
-        const size_t eq = line.find('=');
-        const size_t bar = line.find('|');
-        if (line.rfind("File", 0) != 0 || eq == std::string::npos || bar == std::string::npos || bar < eq) continue;
-        files.push_back(QvCliToHostPath(std::wstring(1, drive) + QvCliWiden(line.substr(eq + 1, bar - eq - 1))));
-    }
+    for (DWORD i = 0; LPCTSTR path = QvGetCutFile(i); ++i) files.push_back(QvCliToHostPath(path));
     if (files.empty()) return;
+    // The part list keeps no drive letter: they are joined again on the drive they were cut on.
+    const std::wstring first = QvGetCutFile(0);
+    const wchar_t drive = first.size() > 1 && first[1] == L':' ? first[0] : QvCliDrive();
     std::cerr << "qvsplit: these files were cut into parts before the split ended; the parts and the part list stay:\n";
     for (const std::string& f : files) std::cerr << "  " << f << "\n";
     std::cerr << "qvsplit: join them again with: qvsplit recover --list " << o.cutBigList << " --drive "
