@@ -371,7 +371,7 @@ long CQvSplitBigFile::RecordCut(const CQvString& strFilePath, const CQvString& s
         return E_FAIL;
     }
     m_Ini = std::move(iniNew);
-    QvReport::Instance().AddCut(strFilePath.str());
+    QvReport::Instance().AddCut(strFilePath);
     return 0;
 }
 

@@ -21,9 +21,9 @@ void QvReport::Clear() {
     m_cuts.clear();
 }
 
-void QvReport::AddCut(const std::wstring& strPath) {
+void QvReport::AddCut(const wchar_t* szPath) {
     try {
-        m_cuts.push_back(strPath);
+        m_cuts.emplace_back(szPath);
     } catch (const std::bad_alloc&) {
         // The part list still names it.
     }

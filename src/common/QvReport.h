@@ -38,7 +38,7 @@ public:
 
     // A file was cut into parts and recorded in the part list; the last one recorded was taken
     // back out (its cut failed after all).
-    void AddCut(const std::wstring& strPath);
+    void AddCut(const wchar_t* szPath);
     void DropLastCut();
 
     const std::vector<QvMediumReport>& Media() const { return m_media; }
