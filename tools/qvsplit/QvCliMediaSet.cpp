@@ -84,10 +84,10 @@ private:
     std::unordered_set<std::string_view> m_seen;
 };
 
-// Reads one media file. Every entry counts towards the medium and, once per path over the
-// whole set, towards the set's total; the entries themselves are kept only when asked for.
-bool ReadMedium(const fs::path& file, bool withEntries, QvCliPathSet& seen,
-                QvCliMediaSet& set, QvCliMedium& medium, std::string& error) {
+// Reads one media file with its entries. Every entry counts towards the medium and, once per
+// path over the whole set, towards the set's total.
+bool ReadMedium(const fs::path& file, QvCliPathSet& seen, QvCliMediaSet& set, QvCliMedium& medium,
+                std::string& error) {
     pugi::xml_document doc;
     // Values are CDATA sections and numbers; line ends inside them are kept as written.
     const unsigned int options = pugi::parse_cdata | pugi::parse_escapes;
@@ -115,8 +115,6 @@ bool ReadMedium(const fs::path& file, bool withEntries, QvCliPathSet& seen,
                 fullPath = v;
             else if (std::strcmp(name, "FileSize") == 0)
                 size = v.text().as_ullong();
-            else if (!withEntries)
-                continue;
             else if (std::strcmp(name, "TargetPath") == 0)
                 targetPath = Joined(v);
             else if (std::strcmp(name, "WriteTime") == 0)
@@ -127,7 +125,6 @@ bool ReadMedium(const fs::path& file, bool withEntries, QvCliPathSet& seen,
         ++medium.entryCount;
         // Entries of every medium (or all but one) are listed again on each: count them once.
         if (seen.Insert(fullPath)) set.distinctBytes += size;
-        if (!withEntries) continue;
         QvCliEntry e;
         e.fullPath = QvCliWiden(Joined(fullPath));
         e.targetPath = QvCliWiden(targetPath);
@@ -190,8 +187,7 @@ std::vector<QvCliLeftOutRecord> QvCliLoadLeftOut(const std::string& dir) {
     return records;
 }
 
-bool QvCliLoadMediaSet(const std::string& dir, QvCliMediaSet& set, std::string& error,
-                       bool withEntries) {
+bool QvCliLoadMediaSet(const std::string& dir, QvCliMediaSet& set, std::string& error) {
     set.dir = dir;
     set.media.clear();
     set.distinctBytes = 0;
@@ -213,7 +209,7 @@ bool QvCliLoadMediaSet(const std::string& dir, QvCliMediaSet& set, std::string& 
         QvCliMedium medium;
         medium.fileName = name;
         medium.number = number;
-        if (!ReadMedium(entry.path(), withEntries, seen, set, medium, error)) return false;
+        if (!ReadMedium(entry.path(), seen, set, medium, error)) return false;
         set.media.push_back(std::move(medium));
     }
     std::sort(set.media.begin(), set.media.end(),

@@ -1,4 +1,5 @@
-// A media set read back from its media files, for show, where, verify and the summary.
+// A media set read back from its media files, for show, where and verify, or reported by the
+// library after a split for its summary.
 #ifndef QVCLIMEDIASET_H
 #define QVCLIMEDIASET_H
 
@@ -26,7 +27,7 @@ struct QvCliMedium {
     uint32_t numberFiles = 0;  // Info/Media_NumberFiles
     bool hasNumberFiles = false;  // whether the medium carries that count (0 is a count)
     size_t entryCount = 0;     // FILE elements
-    std::vector<QvCliEntry> entries;  // empty when the set was read for its figures only
+    std::vector<QvCliEntry> entries;  // empty for a set the library reported
 };
 
 struct QvCliMediaSet {
@@ -35,10 +36,8 @@ struct QvCliMediaSet {
     uint64_t distinctBytes = 0;      // sizes of the distinct entries (by FullPath) summed
 };
 
-// Reads every media file of dir ("Media%d.xml", "media%d.xml", "Last.xml"); without entries,
-// only the figures of each medium and of the set are kept (enough for a summary).
-bool QvCliLoadMediaSet(const std::string& dir, QvCliMediaSet& set, std::string& error,
-                       bool withEntries = true);
+// Reads every media file of dir ("Media%d.xml", "media%d.xml", "Last.xml") with its entries.
+bool QvCliLoadMediaSet(const std::string& dir, QvCliMediaSet& set, std::string& error);
 
 // Beside the media files: a marker that stays while a split writes them (a set that holds it
 // is incomplete), and the list of what the split left out.
