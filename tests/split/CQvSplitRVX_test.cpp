@@ -121,8 +121,20 @@ TEST_F(SplitRVXTest, EveryMediumItemsAndOneFolderPerMedium) {
         ASSERT_EQ(2u, entries.size());
         EXPECT_EQ(Win("common.bin"), Value(entries[0], "FullPath"));
         EXPECT_EQ(Win("f" + std::to_string(n)) + "\\*.*", Value(entries[1], "FullPath"));
+        // The report gives each medium's figures as its file does.
+        QvMediumReport m{};
+        m.cbSize = sizeof m;
+        ASSERT_TRUE(QvGetMedium(static_cast<DWORD>(n - 1), &m));
+        EXPECT_EQ(static_cast<uint32_t>(n), m.dwNumber);
+        EXPECT_EQ(2u, m.dwEntries);
+        EXPECT_EQ(2u, m.dwFiles);
+        EXPECT_EQ(static_cast<int64_t>(400 * MB), m.iFileBytes);
+        EXPECT_EQ(-1, m.iImageBytes);
     }
     EXPECT_EQ(3 * 400 * MB, m_split->GetTotalSize());
+    EXPECT_EQ(3u, QvGetMediaCount());
+    // The every-medium file counts once in the bytes planned.
+    EXPECT_EQ(static_cast<int64_t>(1000 * MB), QvGetPlannedBytes());
 }
 
 TEST_F(SplitRVXTest, ItemsThatCanNeverFitAreRefusedAtOnce) {
@@ -171,6 +183,13 @@ TEST_F(SplitRVXTest, ItemsThatCanNeverFitAreRefusedAtOnce) {
         }
         EXPECT_FALSE(t.Exists("out/media1.xml"));
         EXPECT_FALSE(t.Exists("out/media2.xml"));
+        QvRefusal refusal{};
+        refusal.cbSize = sizeof refusal;
+        ASSERT_TRUE(QvGetRefusal(&refusal));
+        EXPECT_EQ(static_cast<uint32_t>(QvRefusedItemNoRoom), refusal.dwCode);
+        EXPECT_GE(refusal.iBytes, static_cast<int64_t>(10 * MB));
+        EXPECT_EQ(static_cast<int64_t>(10 * MB), refusal.iLimit);
+        EXPECT_EQ(0u, QvGetMediaCount());
     }
 }
 
