@@ -109,11 +109,6 @@ int64_t CachedTreeCost(const QvAllocationModel& m, const CQvString& folder) {
     return iCost;
 }
 
-std::wstring Lower(const std::wstring& s) {
-    std::wstring out(s);
-    for (wchar_t& c : out) c = qvp::ToLowerChar(c);
-    return out;
-}
 
 }  // namespace
 
@@ -178,17 +173,19 @@ void ForgetTreeCosts() {
     g_treeCosts.clear();
 }
 
+// Folders are told apart by their exact names: two whose names differ only in letter case are
+// two folders of the image (its Rock Ridge and Joliet trees keep the case), each with its own
+// records and extents.
 int64_t FolderSet::CostOfNew(const CQvString& targetPath) const {
     if (!On()) return 0;
-    std::wstring path = Lower(targetPath.str());
+    std::wstring path = targetPath.str();
     while (!path.empty() && path.back() == L'\\') path.pop_back();
-    const std::wstring original = targetPath.str();
     int64_t iCost = 0;
     // From the folder itself up: once one is held, so are all above it.
     while (!path.empty() && m_folders.count(path) == 0) {
         const size_t slash = path.rfind(L'\\');
         const size_t start = slash == std::wstring::npos ? 0 : slash + 1;
-        if (start < path.size()) iCost += FolderCost(original.substr(start, path.size() - start));
+        if (start < path.size()) iCost += FolderCost(path.substr(start));
         if (slash == std::wstring::npos) break;
         path.resize(slash);
     }
@@ -198,7 +195,7 @@ int64_t FolderSet::CostOfNew(const CQvString& targetPath) const {
 int64_t FolderSet::Add(const CQvString& targetPath) {
     if (!On()) return 0;
     const int64_t iCost = CostOfNew(targetPath);
-    std::wstring path = Lower(targetPath.str());
+    std::wstring path = targetPath.str();
     while (!path.empty() && path.back() == L'\\') path.pop_back();
     while (!path.empty() && m_folders.insert(path).second) {
         const size_t slash = path.rfind(L'\\');

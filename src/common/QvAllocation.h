@@ -45,7 +45,7 @@ public:
     int64_t Add(const CQvString& targetPath);
 
 private:
-    std::unordered_set<std::wstring> m_folders;  // lower-cased, without the trailing "\"
+    std::unordered_set<std::wstring> m_folders;  // exact paths, without the trailing "\"
 };
 
 }  // namespace qvalloc

@@ -31,6 +31,8 @@ make_tree() {  # case name -> tree under $work/$1
       head -c $((2048 * i)) /dev/zero > "$t/exact$i"
       head -c $((2048 * i + 1)) /dev/zero > "$t/over$i"
     done ;;
+  case-twin-folders)  # folders whose names differ only in letter case: two folders each
+    for i in $(seq 1 200); do mkdir "$t/A$i" "$t/a$i"; : > "$t/A$i/x"; : > "$t/a$i/x"; done ;;
   full-folder)  # one folder whose records fill many directory sectors
     for i in $(seq 1 900); do : > "$t/entry-with-a-longer-name-$i.txt"; done ;;
   esac
@@ -45,6 +47,8 @@ rows=(
   "non-ascii-names iso 1 5"
   "block-multiples iso 2 2"
   "full-folder iso 1 4"
+  "case-twin-folders iso 1 6"
+  "case-twin-folders iso 1 6 dirs"
   "many-folders iso-udf 2 5"
   "block-multiples iso-udf 3 2"
   "many-folders iso 1 6 rvx"
