@@ -217,7 +217,10 @@ extern "C" QVSPLIT_API LPCTSTR QvGetCutFile(DWORD dwIndex);
 //   an entry         cbPerEntry + cbPerNameByte per UTF-8 byte of its name
 //                    + cbPerNameUnit per UTF-16 unit of its name (at most cchNameUnitsMax units)
 //   a folder         cbPerFolder plus its entry, once per medium for every folder the medium's
-//                    entries are restored under (a folder kept whole brings all of its own)
+//                    entries are restored under (a folder kept whole brings all of its own),
+//                    + cbPerFolderNameByte per UTF-8 byte and cbPerFolderNameUnit per UTF-16
+//                    unit of its name (at most cchNameUnitsMax units): what the folder's name
+//                    takes beyond its entry, such as its rows in the path tables of ISO 9660
 //   a medium         cbPerMedium
 // Files of 4 GiB or more take one more entry for every further 4 GiB (ISO 9660 extents).
 // The media files still give each file's own size in "FileSize"; the predicted image size
@@ -230,6 +233,8 @@ struct QvAllocationModel {
     uint32_t cchNameUnitsMax;  // 0: every unit counts
     uint32_t cbPerFolder;
     uint64_t cbPerMedium;
+    uint32_t cbPerFolderNameByte;
+    uint32_t cbPerFolderNameUnit;
 };
 
 // Sets the model for the splits that follow in this process; null goes back to file bytes.

@@ -47,12 +47,18 @@ def path_list(medium):
     for f in ET.parse(medium).getroot().iter('FILE'):
         full = cdata(f, 'FullPath')
         target = cdata(f, 'TargetPath')
-        if full.endswith('\\*.*'):
+        folder = full.endswith('\\*.*')
+        if folder:
             full = full[:-4]
         source = host_bytes(full)
         name = source.rstrip(b'/').rsplit(b'/', 1)[-1]
-        inside = host_bytes(target).strip(b'/') + b'/' + name
-        lines.append(graft_escape(inside.lstrip(b'/')) + b'=' + graft_escape(source))
+        # A file goes into its target folder; a folder kept whole is restored as its target
+        # folder (its files and folders go there), as `qvsplit pack` lays the medium out.
+        inside = host_bytes(target).strip(b'/')
+        if not folder:
+            inside += b'/' + name
+        inside = inside.lstrip(b'/') or b'/'
+        lines.append(graft_escape(inside) + b'=' + graft_escape(source))
     return lines
 
 

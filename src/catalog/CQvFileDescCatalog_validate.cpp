@@ -453,6 +453,8 @@ void CQvFileDescCatalog::AddSizesOfMap(QvFileDescMap& mpFileDesc, int64_t iLimit
             CQvPathString strDir(entry.strFilePath);
             strDir.RemoveBackslash();
             CheckBigFileInDir(iLimit, iSizeBigFile, mpFileDesc, cur, strDir);
+            // Placed alone, it brings its own folder and those above it.
+            if (qvalloc::On()) iUnit += qvalloc::FolderSet().CostOfNew(entry.strTargetPath);
         } else {
             // Under a model the biggest counts as it would stand alone: its allocated size and
             // the folders it needs.

@@ -25,17 +25,27 @@ QvAllocationModel Current(bool& bOn) {
     return g_model;
 }
 
-int64_t NameCost(const QvAllocationModel& m, const std::wstring& name) {
-    int64_t iUnits = 0;
+// The UTF-8 bytes and the UTF-16 units of a name, the units at most cchNameUnitsMax.
+struct NameSize {
     int64_t iBytes = 0;
+    int64_t iUnits = 0;
+};
+
+NameSize SizeOfName(const QvAllocationModel& m, const std::wstring& name) {
+    NameSize size;
     for (wchar_t c : name) {
         const uint32_t u = static_cast<uint32_t>(c);
-        iUnits += u > 0xFFFF ? 2 : 1;  // wchar_t holds UTF-32 on POSIX, UTF-16 on Windows
-        iBytes += u < 0x80 ? 1 : u < 0x800 ? 2 : (u >= 0xD800 && u < 0xE000) ? 2 : u < 0x10000 ? 3 : 4;
+        size.iUnits += u > 0xFFFF ? 2 : 1;  // wchar_t holds UTF-32 on POSIX, UTF-16 on Windows
+        size.iBytes += u < 0x80 ? 1 : u < 0x800 ? 2 : (u >= 0xD800 && u < 0xE000) ? 2 : u < 0x10000 ? 3 : 4;
     }
-    if (m.cchNameUnitsMax != 0 && iUnits > static_cast<int64_t>(m.cchNameUnitsMax))
-        iUnits = m.cchNameUnitsMax;
-    return m.cbPerEntry + iBytes * m.cbPerNameByte + iUnits * m.cbPerNameUnit;
+    if (m.cchNameUnitsMax != 0 && size.iUnits > static_cast<int64_t>(m.cchNameUnitsMax))
+        size.iUnits = m.cchNameUnitsMax;
+    return size;
+}
+
+int64_t NameCost(const QvAllocationModel& m, const std::wstring& name) {
+    const NameSize size = SizeOfName(m, name);
+    return m.cbPerEntry + size.iBytes * m.cbPerNameByte + size.iUnits * m.cbPerNameUnit;
 }
 
 int64_t FileCostWith(const QvAllocationModel& m, int64_t iSize, const std::wstring& name) {
@@ -46,7 +56,9 @@ int64_t FileCostWith(const QvAllocationModel& m, int64_t iSize, const std::wstri
 }
 
 int64_t FolderCostWith(const QvAllocationModel& m, const std::wstring& name) {
-    return m.cbPerFolder + NameCost(m, name);
+    const NameSize size = SizeOfName(m, name);
+    return m.cbPerFolder + NameCost(m, name) + size.iBytes * m.cbPerFolderNameByte +
+           size.iUnits * m.cbPerFolderNameUnit;
 }
 
 // The last component of a path, without a trailing backslash.
@@ -131,10 +143,10 @@ int64_t EntryCost(const FileDesc& desc) {
     bool bOn = false;
     const QvAllocationModel m = Current(bOn);
     if (!bOn) return desc.iFileSize;
-    const std::wstring name = LastName(desc.strFilePath);
-    if (qvp::IsFolderToEnter(desc.dwAttributes))
-        return FolderCostWith(m, name) + CachedTreeCost(m, desc.strFilePath);
-    return FileCostWith(m, desc.iFileSize, name);
+    // A folder kept whole is restored as its target folder, which the folders of the medium
+    // count (FolderSet): the entry itself is what lies below it.
+    if (qvp::IsFolderToEnter(desc.dwAttributes)) return CachedTreeCost(m, desc.strFilePath);
+    return FileCostWith(m, desc.iFileSize, LastName(desc.strFilePath));
 }
 
 int64_t FileCost(int64_t iSize, const std::wstring& name) {

@@ -16,8 +16,9 @@ namespace qvalloc {
 // Whether a model is set.
 bool On();
 
-// Bytes an entry takes on a medium: a file's blocks and entry, a folder kept whole its whole
-// tree; without a model, its byte size.
+// Bytes an entry takes on a medium: a file's blocks and entry, a folder kept whole everything
+// below it (the folder itself is its target folder, counted with the medium's folders);
+// without a model, its byte size.
 int64_t EntryCost(const FileDesc& desc);
 // Bytes of a file of iSize bytes whose name is name.
 int64_t FileCost(int64_t iSize, const std::wstring& name);

@@ -18,7 +18,7 @@ make_tree() {  # case name -> tree under $work/$1
   mkdir -p "$t"
   case $1 in
   many-folders)  # a folder's directory sectors and path table rows
-    for i in $(seq 1 300); do mkdir "$t/f$i"; printf x > "$t/f$i/a"; done ;;
+    for i in $(seq 1 300); do mkdir "$t/f$i"; printf x > "$t/f$i/a$i"; done ;;
   nested-folders)  # a folder needed by every file below it, once per medium
     mkdir -p "$t/$(printf 'level%d/' $(seq 1 60))"
     for i in $(seq 1 40); do printf y > "$t/$(printf 'level%d/' $(seq 1 $((i + 10))))file$i"; done ;;
@@ -33,6 +33,10 @@ make_tree() {  # case name -> tree under $work/$1
     done ;;
   case-twin-folders)  # folders whose names differ only in letter case: two folders each
     for i in $(seq 1 200); do mkdir "$t/A$i" "$t/a$i"; : > "$t/A$i/x"; : > "$t/a$i/x"; done ;;
+  long-folder-names)  # folders of long names: their rows in the four path tables
+    for i in $(seq 1 200); do
+      mkdir "$t/$(printf 'folder-%04d-%0100d' "$i" 0)"; : > "$t/$(printf 'folder-%04d-%0100d' "$i" 0)/f"
+    done ;;
   full-folder)  # one folder whose records fill many directory sectors
     for i in $(seq 1 900); do : > "$t/entry-with-a-longer-name-$i.txt"; done ;;
   esac
@@ -48,6 +52,8 @@ rows=(
   "block-multiples iso 2 2"
   "full-folder iso 1 4"
   "case-twin-folders iso 1 6"
+  "long-folder-names iso 1 8"
+  "long-folder-names iso 1 8 dirs"
   "case-twin-folders iso 1 6 dirs"
   "many-folders iso-udf 2 5"
   "block-multiples iso-udf 3 2"

@@ -12,16 +12,20 @@ const uint32_t kSector = 2048;
 // ISO 9660 level 3 with Rock Ridge and Joliet (long names): every entry has a record in the
 // ISO tree (its name there at most 31 characters, the Rock Ridge name in full) and one in the
 // Joliet tree (UTF-16, at most 103 characters); every folder has its own directory extents in
-// both trees and path table rows; an image starts with its system area, volume descriptors
-// and root.
+// both trees and a row in each of the four path tables (two of the ISO tree: 8 bytes, its
+// name, one byte to make the length even; two of the Joliet tree: 8 bytes and its name in
+// UTF-16); an image starts with its system area, volume descriptors and root.
+const uint32_t kPathTableRows = 2 * (8 + 1) + 2 * 8;
 const QvAllocationModel kIso = {
     kSector,     // cbBlock
     148,         // cbPerEntry
     2,           // cbPerNameByte
     2,           // cbPerNameUnit
     103,         // cchNameUnitsMax
-    2 * kSector,  // cbPerFolder
+    2 * kSector + kPathTableRows,  // cbPerFolder
     186ull * kSector,   // cbPerMedium
+    2,           // cbPerFolderNameByte: the name in both ISO path tables
+    4,           // cbPerFolderNameUnit: the UTF-16 name in both Joliet path tables
 };
 
 // The same with a UDF bridge (genisoimage -udf): every entry also has a UDF file entry of one
@@ -33,8 +37,10 @@ const QvAllocationModel kIsoUdf = {
     3,
     2,
     103,
-    3 * kSector + 64,
+    3 * kSector + 64 + kPathTableRows,
     430ull * kSector,
+    2,
+    4,
 };
 
 }  // namespace
