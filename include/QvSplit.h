@@ -129,7 +129,8 @@ enum QvLeftOutReason {
     QvLeftOutNameTooLong = 4,   // a name longer than a Windows name may be
     QvLeftOutSystemFolder = 5,  // "System Volume Information"
     QvLeftOutVanished = 6,      // listed, then gone before it could be described
-    QvLeftOutMediaLimit = 7     // an item-list item beyond the last medium an item-list split makes
+    QvLeftOutMediaLimit = 7,    // an item-list item beyond the last medium an item-list split makes
+    QvLeftOutLinkTarget = 8     // a link whose target the medium's file system cannot store
 };
 
 // Number of entries left out.
@@ -221,6 +222,9 @@ extern "C" QVSPLIT_API LPCTSTR QvGetCutFile(DWORD dwIndex);
 //                    + cbPerFolderNameByte per UTF-8 byte and cbPerFolderNameUnit per UTF-16
 //                    unit of its name (at most cchNameUnitsMax units): what the folder's name
 //                    takes beyond its entry, such as its rows in the path tables of ISO 9660
+//   a link kept      an empty file, + cbPerLinkTargetByte per byte of its target (Rock Ridge
+//                    stores it); a link whose target is longer than cchLinkTargetMax bytes
+//                    (0: no bound) cannot be stored and is left out (QvLeftOutLinkTarget)
 //   a medium         cbPerMedium
 // Files of 4 GiB or more take one more entry for every further 4 GiB (ISO 9660 extents).
 // The media files still give each file's own size in "FileSize"; the predicted image size
@@ -235,6 +239,8 @@ struct QvAllocationModel {
     uint64_t cbPerMedium;
     uint32_t cbPerFolderNameByte;
     uint32_t cbPerFolderNameUnit;
+    uint32_t cbPerLinkTargetByte;
+    uint32_t cchLinkTargetMax;
 };
 
 // Sets the model for the splits that follow in this process; null goes back to file bytes.

@@ -196,6 +196,10 @@ bool CQvFileDescCatalog::LeavesOut(const FileDesc& desc, const CQvString& strKey
                                       QvLocationBit(location));
         return true;
     }
+    if (qvalloc::LinkTargetTooLong(desc.dwAttributes, strFileName)) {
+        QvLeftOutList::Instance().Add(strFileName.str(), 0, QvLeftOutLinkTarget, true, QvLocationBit(location));
+        return true;
+    }
     CQvSplitBigFile* pSplitter = CQvSplitBigFile::GetInstance();
     const bool bOversize =
         !qvalloc::FitsEmptyMedium(qvalloc::EntryCost(desc), desc.strTargetPath, dwSplitSize);
@@ -430,6 +434,9 @@ CQvFileDescCatalog::QvDirFacts CQvFileDescCatalog::MeasureDirFromDisk(const std:
     if (hFind == INVALID_HANDLE_VALUE) return facts;
     do {
         if (!qvp::IsFolderToEnter(fd.dwFileAttributes)) {
+            // A link the medium cannot store is left out, so its folder is not kept whole.
+            if (qvalloc::LinkTargetTooLong(fd.dwFileAttributes, CQvString((strBase + fd.cFileName).c_str())))
+                facts.bComplete = false;
             const int64_t iSize = SizeOf(fd.nFileSizeHigh, fd.nFileSizeLow);
             facts.iTotal += iSize;
             if (iSize > facts.iBiggest) {

@@ -55,6 +55,15 @@ int64_t FileCostWith(const QvAllocationModel& m, int64_t iSize, const std::wstri
     return iData + iExtents * NameCost(m, name);
 }
 
+// What a link kept as a link adds beyond an empty file: its target.
+int64_t LinkTargetCost(const QvAllocationModel& m, const CQvString& path) {
+    return static_cast<int64_t>(qvp::GetLinkTargetLength(path)) * m.cbPerLinkTargetByte;
+}
+
+bool IsKeptLink(DWORD dwAttributes) {
+    return (dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && !qvp::IsFolderToEnter(dwAttributes);
+}
+
 int64_t FolderCostWith(const QvAllocationModel& m, const std::wstring& name) {
     const NameSize size = SizeOfName(m, name);
     return m.cbPerFolder + NameCost(m, name) + size.iBytes * m.cbPerFolderNameByte +
@@ -91,6 +100,11 @@ int64_t TreeCost(const QvAllocationModel& m, const CQvString& folder) {
         } else {
             const int64_t iSize = (static_cast<int64_t>(fd.nFileSizeHigh) << 32) + fd.nFileSizeLow;
             iCost += FileCostWith(m, iSize, name);
+            if (m.cbPerLinkTargetByte != 0 && IsKeptLink(fd.dwFileAttributes)) {
+                CQvString link(dir);
+                link += fd.cFileName;
+                iCost += LinkTargetCost(m, link);
+            }
         }
     } while (qvp::FindNextFileW(hFind, &fd));
     return iCost;
@@ -146,7 +160,9 @@ int64_t EntryCost(const FileDesc& desc) {
     // A folder kept whole is restored as its target folder, which the folders of the medium
     // count (FolderSet): the entry itself is what lies below it.
     if (qvp::IsFolderToEnter(desc.dwAttributes)) return CachedTreeCost(m, desc.strFilePath);
-    return FileCostWith(m, desc.iFileSize, LastName(desc.strFilePath));
+    const int64_t iCost = FileCostWith(m, desc.iFileSize, LastName(desc.strFilePath));
+    if (m.cbPerLinkTargetByte == 0 || !IsKeptLink(desc.dwAttributes)) return iCost;
+    return iCost + LinkTargetCost(m, desc.strFilePath);
 }
 
 int64_t FileCost(int64_t iSize, const std::wstring& name) {
@@ -178,6 +194,13 @@ int64_t FolderKeptWholeCost(const CQvString& folder, int64_t iBytes) {
     const QvAllocationModel m = Current(bOn);
     if (!bOn) return iBytes;
     return FolderCostWith(m, LastName(folder)) + CachedTreeCost(m, folder);
+}
+
+bool LinkTargetTooLong(DWORD dwAttributes, const CQvString& path) {
+    bool bOn = false;
+    const QvAllocationModel m = Current(bOn);
+    if (!bOn || m.cchLinkTargetMax == 0 || !IsKeptLink(dwAttributes)) return false;
+    return qvp::GetLinkTargetLength(path) > m.cchLinkTargetMax;
 }
 
 void ForgetTreeCosts() {

@@ -31,6 +31,8 @@ int64_t MediumCost();
 bool FitsEmptyMedium(int64_t iCost, const CQvString& targetPath, DWORD dwSplitSize);
 // What a folder kept whole takes (itself and its whole tree); without a model, iBytes.
 int64_t FolderKeptWholeCost(const CQvString& folder, int64_t iBytes);
+// Whether an entry is a link kept as a link whose target the model's file system cannot store.
+bool LinkTargetTooLong(DWORD dwAttributes, const CQvString& path);
 // Forgets the trees measured so far: a folder kept whole is listed once per split, and the
 // next split lists it again.
 void ForgetTreeCosts();

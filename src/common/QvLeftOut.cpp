@@ -64,6 +64,7 @@ const wchar_t* QvLeftOutList::ReasonText(DWORD dwReason) {
         case QvLeftOutSystemFolder: return L"system folder";
         case QvLeftOutVanished: return L"gone during the scan";
         case QvLeftOutMediaLimit: return L"beyond the last of 100 media";
+        case QvLeftOutLinkTarget: return L"link target too long for the file system";
     }
     return L"unknown reason";
 }

@@ -201,6 +201,9 @@ BOOL FollowsLinks();
 // Whether the entry a lookup of the path reaches is a symbolic link (on Windows, any reparse
 // point), whether or not links are followed.
 BOOL IsSymbolicLink(LPCWSTR lpPath);
+// Bytes of the target a symbolic link at the path holds (not followed); 0 for anything else,
+// and on Windows, where a burning program stores no link target.
+DWORD GetLinkTargetLength(LPCWSTR lpPath);
 
 // Last-error code of the calling thread.
 DWORD GetLastError();

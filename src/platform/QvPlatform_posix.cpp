@@ -207,6 +207,16 @@ BOOL PathsNameSameEntry(LPCWSTR a, LPCWSTR b) {
 
 BOOL FollowsLinks() { return posix::FollowLinks() ? TRUE : FALSE; }
 
+DWORD GetLinkTargetLength(LPCWSTR lpPath) {
+    if (!lpPath) return 0;
+    return posix::NoThrow<DWORD>(0, [&] {
+        posix::NativePath p;
+        struct stat st;
+        if (!posix::MapPath(lpPath, p) || lstat(p.path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return DWORD{0};
+        return static_cast<DWORD>(st.st_size);
+    });
+}
+
 BOOL IsSymbolicLink(LPCWSTR lpPath) {
     if (!lpPath) return posix::Fail(ERROR_INVALID_PARAMETER);
     // The entry a lookup of the path reaches: the exact name first, else one equal ignoring case.

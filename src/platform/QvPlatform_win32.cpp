@@ -120,6 +120,8 @@ bool FileNumber(LPCWSTR path, BY_HANDLE_FILE_INFORMATION& info) {
 
 BOOL FollowsLinks() { return FALSE; }
 
+DWORD GetLinkTargetLength(LPCWSTR) { return 0; }
+
 BOOL IsSymbolicLink(LPCWSTR lpPath) {
     const DWORD dwAttr = ::GetFileAttributesW(lpPath);
     return dwAttr != INVALID_FILE_ATTRIBUTES && (dwAttr & FILE_ATTRIBUTE_REPARSE_POINT) ? TRUE : FALSE;

@@ -208,6 +208,10 @@ TEST_F(QvSplitCliTest, SummaryShowsEveryMediumTotalBoundAndLeftOutFiles) {
 TEST_F(QvSplitCliTest, DiscModelCountsTheImageNotTheBytes) {
     Sparse("tree/near.bin", MB - 64 * 1024);
     for (int i = 0; i < 40; ++i) Write("tree/small/f" + std::to_string(i) + ".txt", "x");
+    // A link whose target (1,100 bytes) no ISO image can store is left out under a disc model.
+    std::string longTarget;
+    while (longTarget.size() < 1100) longTarget += std::string(49, 'y') + "/";
+    if (kPosix) fs::create_symlink(longTarget.substr(0, 1100), P("tree/small/far-link"));
     struct Row {
         const char* fs;
         bool nearPlanned;
@@ -231,6 +235,12 @@ TEST_F(QvSplitCliTest, DiscModelCountsTheImageNotTheBytes) {
         EXPECT_NE(std::string::npos, r.out.find(row.header)) << r.out;
         EXPECT_EQ(std::string::npos, r.out.find("OVER CAPACITY")) << r.out;
         EXPECT_NE(std::string::npos, plans.find("f39.txt"));
+        if (kPosix) {
+            EXPECT_EQ(row.nearPlanned, plans.find("far-link") != std::string::npos) << r.out;
+            EXPECT_EQ(!row.nearPlanned, r.out.find(S("tree/small/far-link") +
+                                                   "  0.0 MB  (link target longer than the file system can store)") !=
+                                            std::string::npos) << r.out;
+        }
     }
 }
 

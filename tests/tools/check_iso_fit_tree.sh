@@ -37,6 +37,9 @@ make_tree() {  # case name -> tree under $work/$1
     for i in $(seq 1 200); do
       mkdir "$t/$(printf 'folder-%04d-%0100d' "$i" 0)"; : > "$t/$(printf 'folder-%04d-%0100d' "$i" 0)/f"
     done ;;
+  long-link-targets)  # links whose targets Rock Ridge stores, some in continuation areas
+    for i in $(seq 1 300); do ln -s "$(printf "c%03d%045d/" "$i" 0 "$i" 0 "$i" 0 "$i" 0 "$i" 0 "$i" 0 "$i" 0 "$i" 0)" "$t/l$i"; done
+    ln -s "$(printf "%049d/" $(seq 1 22))" "$t/far" ;;  # beyond what an image stores: left out
   full-folder)  # one folder whose records fill many directory sectors
     for i in $(seq 1 900); do : > "$t/entry-with-a-longer-name-$i.txt"; done ;;
   esac
@@ -53,6 +56,7 @@ rows=(
   "full-folder iso 1 4"
   "case-twin-folders iso 1 6"
   "long-folder-names iso 1 8"
+  "long-link-targets iso 1 25"
   "long-folder-names iso 1 8 dirs"
   "case-twin-folders iso 1 6 dirs"
   "many-folders iso-udf 2 5"

@@ -26,6 +26,10 @@ const QvAllocationModel kIso = {
     186ull * kSector,   // cbPerMedium
     2,           // cbPerFolderNameByte: the name in both ISO path tables
     4,           // cbPerFolderNameUnit: the UTF-16 name in both Joliet path tables
+    2,           // cbPerLinkTargetByte: a link's target in its Rock Ridge entries, which spill
+                 // into continuation areas once long (measured: about twice the target at
+                 // 1,000 bytes, less below)
+    1024,        // cchLinkTargetMax: the longest target libisofs stores
 };
 
 // The same with a UDF bridge (genisoimage -udf): every entry also has a UDF file entry of one
@@ -41,6 +45,8 @@ const QvAllocationModel kIsoUdf = {
     430ull * kSector,
     2,
     4,
+    2,
+    1024,
 };
 
 }  // namespace

@@ -29,6 +29,7 @@ const char* LeftOutReason(DWORD reason) {
         case QvLeftOutSystemFolder: return "system folder";
         case QvLeftOutVanished: return "gone during the scan";
         case QvLeftOutMediaLimit: return "beyond medium 100, the last an item-list split makes";
+        case QvLeftOutLinkTarget: return "link target longer than the file system can store";
     }
     return "left out";
 }
