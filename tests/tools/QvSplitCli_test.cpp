@@ -506,6 +506,27 @@ TEST_F(QvSplitCliTest, RvxEstimateKeepsNoFileAndMatchesTheRealSplit) {
     EXPECT_TRUE(MediaFiles("real").empty());
 }
 
+// Folder items that hold files of the same name are each restored into a folder of their own
+// name: poured into one folder, one file would overwrite the other.
+TEST_F(QvSplitCliTest, RvxFolderItemsAreRestoredUnderTheirOwnNames) {
+    Write("items/d1/a.txt", "one");
+    Write("items/d2/a.txt", "two");
+    Write("items/b.txt", "three");
+    const RunResult r = Run({"rvx", "--quiet", "--size", "10", "--out", S("out"), S("items/d1"), S("items/d2"),
+                             S("items/b.txt")});
+    ASSERT_EQ(0, r.status) << r.err;
+    const std::string medium = ReadText(P("out/media1.xml"));
+    EXPECT_NE(std::string::npos, medium.find("<TargetPath><![CDATA[\\d1]]></TargetPath>")) << medium;
+    EXPECT_NE(std::string::npos, medium.find("<TargetPath><![CDATA[\\d2]]></TargetPath>")) << medium;
+    // A file item keeps its name where it is restored.
+    EXPECT_NE(std::string::npos, medium.find("<TargetPath><![CDATA[]]></TargetPath>")) << medium;
+    const RunResult pack = Run({"pack", "--quiet", "--format", "list", "--to", S("lists"), S("out")});
+    ASSERT_EQ(0, pack.status) << pack.err;
+    const std::string list = ReadText(P("lists/media1.list"));
+    EXPECT_NE(std::string::npos, list.find("/d1=")) << list;
+    EXPECT_NE(std::string::npos, list.find("/d2=")) << list;
+}
+
 TEST_F(QvSplitCliTest, ItemListMediaStayBelowTheirSizeAndAnOverfullOneIsFlagged) {
     // Twelve files of 1 MB and one of 15 MB on 20 MB media: single files are tested like
     // folders, so 27 MB cannot land on one medium.

@@ -79,6 +79,24 @@ bool AddRule(RuleVector& rules, const std::string& hostPath, bool include, int l
     return true;
 }
 
+// An item-list item is restored under its rule's target folder. A folder item restored there
+// as it stands would pour its files into that folder, beside those of every other folder item,
+// and two files of one name would overwrite each other: each folder item goes into a folder of
+// its own name instead, as a split keeps the folder a rule names.
+void RestoreFolderItemsUnderTheirNames(RuleVector& rules) {
+    for (QvRule& rule : rules) {
+        const std::wstring source = rule.szSourcePath;
+        if (source.find_first_of(L"*?") != std::wstring::npos) continue;
+        std::error_code ec;
+        if (!fs::is_directory(QvCliFsPath(QvCliToHostPath(source)), ec)) continue;
+        std::wstring name = source;
+        while (name.size() > 1 && name.back() == L'\\') name.pop_back();
+        name = name.substr(name.find_last_of(L"\\:") + 1);
+        if (name.empty()) continue;  // a whole drive: its files go where they were
+        std::wcsncpy(rule.szTargetPath, (L"\\" + name).c_str(), QV_RULE_PATH_LEN - 1);
+    }
+}
+
 bool BuildRules(const QvCliOptions& o, RuleVector& rules, std::string& error) {
     for (const std::string& p : o.operands)
         if (!AddRule(rules, p, true, InAny, o.together, error)) return false;
@@ -312,6 +330,7 @@ int QvCliRunRvx(const QvCliOptions& o) {
         if (!AddRule(rules, p, true, InAny, false, error)) return QvCliFail(kExitUsage, error);
     for (const std::string& p : o.all)
         if (!AddRule(rules, p, true, InAll, false, error)) return QvCliFail(kExitUsage, error);
+    RestoreFolderItemsUnderTheirNames(rules);
     if (!PrepareOutDir(o.outDir, o.quiet, error)) return QvCliFail(kExitFailed, error);
     QvCliPartialSet partial(o.outDir);
     if (!partial.Marked()) return QvCliFail(kExitFailed, o.outDir + ": cannot write into the output folder");
