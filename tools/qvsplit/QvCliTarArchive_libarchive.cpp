@@ -55,7 +55,7 @@ class TarWriter {
 public:
     TarWriter(const std::function<bool(uint64_t)>& progress) : m_progress(progress), m_buffer(kCopyChunk) {}
 
-    QvCliWriteOutcome Open(const std::string& file, std::string& error) {
+    QvCliWriteOutcome Open(const std::string& file, bool bBinaryNames, std::string& error) {
         m_out.reset(archive_write_new());
         m_disk.reset(archive_read_disk_new());
         if (!m_out || !m_disk) {
@@ -64,6 +64,11 @@ public:
         }
         // pax headers only where ustar cannot hold a name, size or time.
         archive_write_set_format_pax_restricted(m_out.get());
+        m_bBinary = bBinaryNames;
+        if (m_bBinary && archive_write_set_format_option(m_out.get(), nullptr, "hdrcharset", "BINARY") != ARCHIVE_OK) {
+            error = file + ": " + archive_error_string(m_out.get());
+            return QvCliWriteOutcome::kFailed;
+        }
         archive_read_disk_set_standard_lookup(m_disk.get());
         archive_read_disk_set_behavior(m_disk.get(), ARCHIVE_READDISK_NO_XATTR | ARCHIVE_READDISK_NO_ACL |
                                                          ARCHIVE_READDISK_NO_FFLAGS);
@@ -86,7 +91,11 @@ public:
             error = item.hostPath + ": " + archive_error_string(m_disk.get());
             return QvCliWriteOutcome::kFailed;
         }
-        if (!archive_entry_update_pathname_utf8(entry.get(), item.mediumPath.c_str())) {
+        // In an archive that holds a name that is not UTF-8, every name is stored as its bytes
+        // (pax hdrcharset=BINARY), as bsdtar stores such a name; UTF-8 names keep their bytes.
+        const bool bStored = m_bBinary ? (archive_entry_copy_pathname(entry.get(), item.mediumPath.c_str()), true)
+                                       : archive_entry_update_pathname_utf8(entry.get(), item.mediumPath.c_str()) != 0;
+        if (!bStored) {
             error = item.mediumPath + ": name cannot be stored in a tar header";
             return QvCliWriteOutcome::kFailed;
         }
@@ -107,6 +116,7 @@ public:
     }
 
 private:
+    bool m_bBinary = false;  // names are stored as their bytes (pax hdrcharset=BINARY)
     // Copies a file's content; its size must stay what the header says.
     QvCliWriteOutcome CopyContent(const std::string& hostPath, uint64_t size, std::string& error) {
         std::unique_ptr<std::FILE, FileCloser> in(std::fopen(hostPath.c_str(), "rb"));
@@ -140,6 +150,30 @@ private:
     uint64_t m_done = 0;
 };
 
+// Whether text is well-formed UTF-8 (no overlong form, surrogate or value past U+10FFFF).
+bool IsUtf8(const std::string& text) {
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(text.data());
+    const unsigned char* end = p + text.size();
+    while (p < end) {
+        const unsigned c = *p;
+        int more = 0;
+        unsigned min = 0, value = 0;
+        if (c < 0x80) { ++p; continue; }
+        if (c >= 0xC2 && c <= 0xDF) { more = 1; min = 0x80; value = c & 0x1F; }
+        else if (c >= 0xE0 && c <= 0xEF) { more = 2; min = 0x800; value = c & 0x0F; }
+        else if (c >= 0xF0 && c <= 0xF4) { more = 3; min = 0x10000; value = c & 0x07; }
+        else return false;
+        if (end - p <= more) return false;
+        for (int i = 1; i <= more; ++i) {
+            if ((p[i] & 0xC0) != 0x80) return false;
+            value = (value << 6) | (p[i] & 0x3F);
+        }
+        if (value < min || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return false;
+        p += more + 1;
+    }
+    return true;
+}
+
 }  // namespace
 
 bool QvCliTarArchive::Available(std::string&) { return true; }
@@ -154,7 +188,9 @@ QvCliWriteOutcome QvCliTarArchive::Write(const QvCliMediumLayout& layout, const 
         return QvCliWriteOutcome::kFailed;
     }
     TarWriter writer(progress);
-    QvCliWriteOutcome outcome = writer.Open(file, error);
+    bool bBinaryNames = false;
+    for (const QvCliPackItem& item : layout.items) bBinaryNames = bBinaryNames || !IsUtf8(item.mediumPath);
+    QvCliWriteOutcome outcome = writer.Open(file, bBinaryNames, error);
     for (size_t i = 0; outcome == QvCliWriteOutcome::kWritten && i < layout.items.size(); ++i) outcome = writer.Add(layout.items[i], error);
     if (outcome == QvCliWriteOutcome::kWritten) outcome = writer.Close(file, error);
     std::error_code ec;
