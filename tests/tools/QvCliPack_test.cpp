@@ -376,6 +376,9 @@ TEST_F(QvCliPackTest, SetsThatCannotBePackedAreRefused) {
     Write("stopped/Media1.xml", "<Factory/>");
     Write("stopped/qvsplit-incomplete", "");
     Write("plan/Media1.xml", "<Factory><Media><Info Split_Size=\"10\"/></Media></Factory>");
+    Write("stale/Media2.tar", "of a set of two");
+    Write("stale/Media3.list", "of a set of three");
+    Write("stale/notes.txt", "mine");
     struct Row {
         const char* label;
         std::vector<std::string> args;
@@ -392,6 +395,8 @@ TEST_F(QvCliPackTest, SetsThatCannotBePackedAreRefused) {
         {"no media files", {"pack", "--format", "list", "--to", S("out"), S("empty")}, 1, "no media files found"},
         {"incomplete set", {"pack", "--format", "list", "--to", S("out"), S("stopped")}, 1, "incomplete"},
         {"no such medium", {"pack", "--format", "list", "--medium", "4", "--to", S("out"), S("plan")}, 1, "no medium 4"},
+        {"media files of another set", {"pack", "--format", "list", "--to", S("stale"), S("plan")}, 1,
+         "holds media files of another set (Media2.tar, Media3.list); nothing was written"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.label);
@@ -400,6 +405,14 @@ TEST_F(QvCliPackTest, SetsThatCannotBePackedAreRefused) {
         EXPECT_NE(std::string::npos, r.err.find(row.message)) << r.err;
     }
     EXPECT_FALSE(fs::exists(P("out")));
+    EXPECT_FALSE(fs::exists(P("stale/Media1.list")));
+    // Told to, pack removes them (and only them) and writes its own.
+    const qvtest::ProcessResult forced = Run({"pack", "--quiet", "--format", "list", "--force", "--to", S("stale"), S("plan")});
+    EXPECT_EQ(0, forced.status) << forced.err;
+    EXPECT_TRUE(fs::exists(P("stale/Media1.list")));
+    EXPECT_FALSE(fs::exists(P("stale/Media2.tar")));
+    EXPECT_FALSE(fs::exists(P("stale/Media3.list")));
+    EXPECT_TRUE(fs::exists(P("stale/notes.txt")));
     // The help of both commands tells of the options that decide what fits.
     for (const char* command : {"pack", "verify"}) {
         SCOPED_TRACE(command);

@@ -35,6 +35,7 @@ struct QvCliOptions {
     std::string format;                // --format iso|tar|list (pack); required
     std::string toDir;                 // --to DIR (pack): folder for the images; required
     uint32_t medium = 0;               // --medium N (pack): only medium N, default 0 (every medium)
+    bool force = false;                // --force (pack): remove media files of another set in --to
     bool quiet = false;                // --quiet: no progress line
     bool json = false;                 // --json: the summary as JSON
     std::string logFile;               // --log FILE: library log appended there

@@ -12,6 +12,7 @@
 #include "QvCliSystem.h"
 #include "QvCliTarArchive.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <iostream>
 #include <memory>
@@ -167,6 +168,26 @@ std::string QvCliGrouped(uint64_t value) {
     return digits;
 }
 
+// Media files in the output folder numbered beyond the set's last medium: left from packing
+// another, larger set, they would pass for media of this one.
+std::vector<std::string> FilesOfAnotherSet(const QvCliOptions& o, size_t mediaCount) {
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (fs::directory_iterator it(QvCliFsPath(o.toDir), ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = QvCliPathText(it->path().filename());
+        const size_t dot = name.rfind('.');
+        if (dot == std::string::npos || name.size() < 7 || (name.compare(0, 5, "Media") != 0 && name.compare(0, 5, "media") != 0))
+            continue;
+        const std::string ext = name.substr(dot + 1), digits = name.substr(5, dot - 5);
+        if ((ext != "iso" && ext != "tar" && ext != "list") || digits.empty() || digits.size() > 6 ||
+            digits.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        if (std::stoul(digits) > mediaCount) names.push_back(name);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
 int QvCliRunPack(const QvCliOptions& o) {
     if (o.operands.size() != 1) return QvCliFail(kExitUsage, "pack takes one media folder\n\n" + QvCliUsage("pack"));
     if (o.format.empty()) return QvCliFail(kExitUsage, "--format is required (iso, tar or list)");
@@ -178,6 +199,18 @@ int QvCliRunPack(const QvCliOptions& o) {
     std::vector<PackJob> jobs;
     int status = Prepare(o, set, jobs);
     if (status != kExitOk) return status;
+    const std::vector<std::string> strangers = FilesOfAnotherSet(o, set.media.size());
+    if (!strangers.empty() && !o.force) {
+        std::string list;
+        for (const std::string& name : strangers) list += (list.empty() ? "" : ", ") + name;
+        return QvCliFail(kExitFailed, o.toDir + " holds media files of another set (" + list +
+                                          "); nothing was written. Remove them, or pack with --force to remove them");
+    }
+    for (const std::string& name : strangers) {
+        std::error_code removed;
+        if (!fs::remove(QvCliFsPath(o.toDir) / QvCliFsPath(name), removed) || removed)
+            return QvCliFail(kExitFailed, o.toDir + "/" + name + ": cannot be removed");
+    }
     std::error_code ec;
     fs::create_directories(QvCliFsPath(o.toDir), ec);
     if (ec) return QvCliFail(kExitFailed, o.toDir + ": cannot be created (" + ec.message() + ")");

@@ -89,7 +89,7 @@ const char* const kVerify =
     "  --capacity-bytes N the capacity exactly, in bytes\n";
 
 const char* const kPack =
-    "Usage: qvsplit pack --format iso|tar|list --to DIR MEDIA_DIR [--size SIZE] [--medium N]\n"
+    "Usage: qvsplit pack --format iso|tar|list --to DIR MEDIA_DIR [--size SIZE] [--medium N] [--force]\n"
     "\n"
     "Makes each medium planned in MEDIA_DIR into one file in DIR (created when missing):\n"
     "Media1.iso, Media1.tar or Media1.list, ... Every entry goes to its target folder inside\n"
@@ -108,6 +108,8 @@ const char* const kPack =
     "                     (default: each medium's own size)\n"
     "  --capacity-bytes N the capacity exactly, in bytes\n"
     "  --medium N         only medium N\n"
+    "  --force            remove media files of another set from DIR (numbered beyond this\n"
+    "                     set's last medium), which pack otherwise refuses to leave beside it\n"
     "  --follow-links     the plan followed links (as split --follow-links)\n"
     "  --json             print the summary as JSON\n"
     "  --quiet            no progress bar\n";
