@@ -32,6 +32,8 @@ public:
     const std::vector<CQvString>& GetLastCutParts() const { return m_vLastCutParts; }
     // Megabytes of one part of a cut (the split size less 20 MB), 0 while cutting is off.
     DWORD GetPartSize() const { return m_bSplitBigFileOn ? m_dwPartSize : 0; }
+    // The part list being written, empty while cutting is off.
+    CQvString GetPartListPath() const { return m_bSplitBigFileOn ? CQvString(m_strSplitFileList) : CQvString(); }
     // Rebuilds every file of a part list on drive wDrive.
     long RecoverFiles(WORD wDrive, LPCTSTR strSplitListFile);
 

@@ -150,6 +150,8 @@ private:
     int64_t m_iSizeBigFit = -1;
     bool m_bGroupPlaced = false;  // whether the last CheckSize met an entry of a group
     static CQvString LocalWriteTime(DWORD dwLow, DWORD dwHigh);
+    // Gives the part list's entries the size and time it has after the cuts wrote to it.
+    void RefreshPartListEntries();
     void StartBuildCache();
     void EndBuildCache();
     // Asks the callback at a stop point; once it asked to stop, every walk ends and the

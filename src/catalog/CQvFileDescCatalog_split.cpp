@@ -1,9 +1,11 @@
 // The catalogue's hand-over to the media factory: validate when needed, write the media, empty.
 #include "catalog/CQvFileDescCatalog.h"
 
+#include "bigfile/CQvSplitBigFile.h"
 #include "facilities/CQvLog.h"
 #include "media/CQvMediaFactory.h"
 
+#include <cstring>
 #include <utility>
 
 DWORD CQvFileDescCatalog::SplitIntoMedias(LPCTSTR strDispFlag, DWORD dwType, DWORD dwSplitMB,
@@ -48,6 +50,7 @@ DWORD CQvFileDescCatalog::SplitIntoMedias(LPCTSTR strDispFlag, DWORD dwType, DWO
         bReady = false;
     }
     if (bReady) {
+        RefreshPartListEntries();
         // The catalogue is emptied right after, so the maps are handed over, not copied.
         dwResult = pMediaFactory->CreateMediaFiles(
             strOutputDir, strDispFlag, dwType, dwSplitMB, dwFirstMediaFreeSpaceSize,
@@ -57,4 +60,25 @@ DWORD CQvFileDescCatalog::SplitIntoMedias(LPCTSTR strDispFlag, DWORD dwType, DWO
     }
     ResetFileCatalog();
     return log->ExitFunction(dwResult);
+}
+
+// The part list lies in the selection when it is written inside a folder being split, and was
+// listed before the cuts wrote their lines into it: its entries take the size and time it has
+// now, or the media would be sized for the list as it was.
+void CQvFileDescCatalog::RefreshPartListEntries() {
+    CQvSplitBigFile* pSplitter = CQvSplitBigFile::GetInstance();
+    const CQvString strList = pSplitter ? pSplitter->GetPartListPath() : CQvString();
+    if (strList.IsEmpty()) return;
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    std::memset(&data, 0, sizeof(data));
+    if (!qvp::GetFileAttributesExW(strList, GetFileExInfoStandard, &data)) return;
+    QvFileDescMap* maps[] = {&mpFileDescInAll, &mpFileDescInAny, &mpFileDescInFirst,
+                             &mpFileDescInLast, &mpFileDescNotFirst, &mpFileDescNotLast};
+    for (QvFileDescMap* pMap : maps)
+        for (auto& entry : *pMap) {
+            FileDesc& desc = entry.second;
+            if (desc.strFilePath != strList || qvp::IsFolderToEnter(desc.dwAttributes)) continue;
+            desc.iFileSize = (static_cast<int64_t>(data.nFileSizeHigh) << 32) + data.nFileSizeLow;
+            desc.strWriteTime = LocalWriteTime(data.ftLastWriteTime.dwLowDateTime, data.ftLastWriteTime.dwHighDateTime);
+        }
 }

@@ -3,6 +3,7 @@
 #include "QvCliMediumLayout.h"
 
 #include "QvCliPaths.h"
+#include "QvCliSystem.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -117,6 +118,18 @@ bool AddEntry(const QvCliEntry& e, bool expandFolders, QvCliMediumLayout& layout
         }
     } else {
         if (!CheckReadable(item.hostPath, error)) return false;
+        // What the plan measured is what the medium was sized for: a file that changed since
+        // would make a medium other than the one planned.
+        unsigned long long size = 0;
+        std::string time;
+        bool isDir = false;
+        if (QvCliStatFile(item.hostPath, size, time, isDir) && !isDir &&
+            (size != e.size || (!e.writeTime.empty() && QvCliWiden(time) != e.writeTime))) {
+            error = item.hostPath + ": changed since the plan (" + std::to_string(e.size) + " bytes, written " +
+                    QvCliNarrow(e.writeTime) + "; now " + std::to_string(size) + " bytes, written " + time +
+                    "); split again";
+            return false;
+        }
         item.size = fs::file_size(QvCliFsPath(item.hostPath), ec);
         layout.fileBytes += item.size;
     }
