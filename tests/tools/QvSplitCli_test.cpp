@@ -144,8 +144,6 @@ protected:
 TEST_F(QvSplitCliTest, UsageErrorsExitTwoWithAMessage) {
     MakeTree();
     Write("rules.xml", "<RulesFile/>");
-    Write("twins/x/a.txt", "x");
-    Write("twins/y/A.TXT", "y");
     struct Row {
         const char* label;
         std::vector<std::string> args;
@@ -166,8 +164,6 @@ TEST_F(QvSplitCliTest, UsageErrorsExitTwoWithAMessage) {
         {"bad method", {"split", "--size", "10", "--method", "fast", "--out", S("out"), S("tree")}, "--method"},
         {"bad file system", {"split", "--size", "cd", "--fs", "fat", "--out", S("out"), S("tree")}, "--fs takes"},
         {"rvx without paths", {"rvx", "--size", "10", "--out", S("out")}, "PATH"},
-        {"rvx items restored under one name", {"rvx", "--size", "10", "--out", S("out"), S("twins/x/a.txt"), "--all", S("twins/y/A.TXT")},
-         "would both be restored as A.TXT"},
         {"recover without list", {"recover"}, "--list is required"},
         {"show with two folders", {"show", S("a"), S("b")}, "wrong number"},
         {"cut without --yes off a terminal", {"split", "--size", "21", "--out", S("out"), "--cut-big", S("parts.ini"), S("tree")}, "--yes"},

@@ -12,11 +12,9 @@
 
 #include <cstring>
 #include <cwchar>
-#include <cwctype>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
-#include <map>
 #include <memory>
 
 namespace fs = std::filesystem;
@@ -97,27 +95,6 @@ void RestoreFolderItemsUnderTheirNames(RuleVector& rules) {
         if (name.empty()) continue;  // a whole drive: its files go where they were
         std::wcsncpy(rule.szTargetPath, (L"\\" + name).c_str(), QV_RULE_PATH_LEN - 1);
     }
-}
-
-// Items are restored under their names side by side: two items of one name (in letter case
-// too, as Windows restores them) would overwrite each other.
-bool ItemsKeepApart(const RuleVector& rules, std::string& error) {
-    std::map<std::wstring, std::wstring> seen;  // name as compared -> the item's path
-    for (const QvRule& rule : rules) {
-        std::wstring source = rule.szSourcePath;
-        if (source.find_first_of(L"*?") != std::wstring::npos) continue;
-        while (source.size() > 1 && source.back() == L'\\') source.pop_back();
-        const std::wstring name = source.substr(source.find_last_of(L"\\:") + 1);
-        if (name.empty()) continue;
-        std::wstring key = name;
-        for (wchar_t& c : key) c = static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c)));
-        const auto found = seen.emplace(key, source);
-        if (found.second || found.first->second == source) continue;
-        error = QvCliToHostPath(found.first->second) + " and " + QvCliToHostPath(source) + " would both be restored as " +
-                QvCliNarrow(name) + "; split them in two runs";
-        return false;
-    }
-    return true;
 }
 
 bool BuildRules(const QvCliOptions& o, RuleVector& rules, std::string& error) {
@@ -353,7 +330,6 @@ int QvCliRunRvx(const QvCliOptions& o) {
         if (!AddRule(rules, p, true, InAny, false, error)) return QvCliFail(kExitUsage, error);
     for (const std::string& p : o.all)
         if (!AddRule(rules, p, true, InAll, false, error)) return QvCliFail(kExitUsage, error);
-    if (!ItemsKeepApart(rules, error)) return QvCliFail(kExitUsage, error);
     RestoreFolderItemsUnderTheirNames(rules);
     if (!PrepareOutDir(o.outDir, o.quiet, error)) return QvCliFail(kExitFailed, error);
     QvCliPartialSet partial(o.outDir);
