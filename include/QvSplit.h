@@ -226,6 +226,18 @@ extern "C" QVSPLIT_API LPCTSTR QvGetCutFile(DWORD dwIndex);
 //                    stores it); a link whose target is longer than cchLinkTargetMax bytes
 //                    (0: no bound) cannot be stored and is left out (QvLeftOutLinkTarget)
 //   a medium         cbPerMedium
+//   a header         with cchHeaderName set (tar), an entry takes an extended header when its
+//                    own header cannot hold it: its path inside the
+//                    medium ('/'-separated, a folder's ending in '/') is not ASCII, or is longer
+//                    than cchHeaderName bytes and cannot be split at a '/' into at most
+//                    cchHeaderPrefix and cchHeaderName - 1 bytes; or it is a link whose target
+//                    is not ASCII or longer than cchHeaderName bytes; or a file of 8 GiB or
+//                    more. It takes cbPerExtHeader bytes and its records in whole blocks:
+//                    cbPerExtHeaderByte per byte of that path and that target (each with
+//                    its key and length), and cbExtHeaderRecords bytes of the records every
+//                    extended header holds beside them. Under this term a folder the entries are restored under
+//                    takes cbPerFolder alone (extracting makes it), while a folder kept whole
+//                    and each folder below it is an entry with its header.
 // Files of 4 GiB or more take one more entry for every further 4 GiB (ISO 9660 extents).
 // The media files still give each file's own size in "FileSize"; the predicted image size
 // of each medium is written as the "Image_Size" attribute of "Info".
@@ -241,6 +253,11 @@ struct QvAllocationModel {
     uint32_t cbPerFolderNameUnit;
     uint32_t cbPerLinkTargetByte;
     uint32_t cchLinkTargetMax;
+    uint32_t cchHeaderName;    // 0: no header term
+    uint32_t cchHeaderPrefix;
+    uint32_t cbPerExtHeader;
+    uint32_t cbPerExtHeaderByte;
+    uint32_t cbExtHeaderRecords;
 };
 
 // Sets the model for the splits that follow in this process; null goes back to file bytes.

@@ -1,12 +1,15 @@
 #!/usr/bin/env python3
 """Builds the ISO image of every medium of a media set as a burning program would, and
-compares its exact size with the plan's prediction and with the capacity.
+compares its exact size with the plan's prediction and with the capacity. With --fs tar, packs
+every medium into a tar archive with `qvsplit pack --format tar`, reads each back with GNU tar
+and compares the archive's size likewise.
 
 For each medium the path list that `xorriso -as mkisofs -graft-points -path-list` takes is
 written (one line per entry, "TargetPath/Name=host path"), and xorriso (or genisoimage -udf
 for --fs iso-udf) prints the image size in sectors without writing it.
 
-Usage: check-iso-fit.py --media DIR [--fs iso|iso-udf] [--capacity-sectors N] [--tolerance PCT]
+Usage: check-iso-fit.py --media DIR [--fs iso|iso-udf|tar] [--qvsplit PATH] [--capacity-sectors N]
+                        [--tolerance PCT]
 Prints one row per medium; exit status 1 when an image exceeds the capacity, exceeds the
 prediction, or the prediction exceeds the image by more than the tolerance (default: none).
 """
@@ -82,10 +85,28 @@ def image_sectors(lines, fs):
         os.unlink(name)
 
 
+def tar_sizes(media_dir, qvsplit):
+    """Archive bytes and entries of each medium, by medium file name, as pack writes them."""
+    with tempfile.TemporaryDirectory() as out:
+        done = subprocess.run([qvsplit, 'pack', '--quiet', '--format', 'tar', '--capacity-bytes',
+                               str(1 << 60), '--to', out, media_dir], capture_output=True, text=True)
+        if done.returncode != 0:
+            raise RuntimeError('pack failed: ' + done.stderr[-300:])
+        sizes = {}
+        for archive in glob.glob(os.path.join(out, '*.tar')):
+            listed = subprocess.run(['tar', '-tf', archive], capture_output=True)
+            if listed.returncode != 0:
+                raise RuntimeError('tar cannot read %s: %s' % (archive, listed.stderr[-300:]))
+            stem = os.path.basename(archive)[:-4]
+            sizes[stem + '.xml'] = (os.path.getsize(archive), listed.stdout.count(b'\n'))
+        return sizes
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument('--media', required=True)
-    ap.add_argument('--fs', default='iso', choices=['iso', 'iso-udf'])
+    ap.add_argument('--fs', default='iso', choices=['iso', 'iso-udf', 'tar'])
+    ap.add_argument('--qvsplit', default='qvsplit', help='the program that packs tar archives')
     ap.add_argument('--capacity-sectors', type=int, default=0)
     ap.add_argument('--tolerance', type=float, default=None,
                     help='largest allowed excess of the prediction over the image, in percent')
@@ -94,13 +115,18 @@ def main():
                    key=lambda p: int(re.search(r'(\d+)\.xml$', p).group(1)))
     problems = 0
     worst = None
+    archives = tar_sizes(args.media, args.qvsplit) if args.fs == 'tar' else {}
     print('%-12s %8s %12s %12s %12s %8s' % ('medium', 'entries', 'predicted', 'image', 'capacity', 'excess'))
     for m in media:
         info = ET.parse(m).getroot().find('Media/Info')
         predicted = int(info.get('Image_Size', '0'))
         capacity = args.capacity_sectors * SECTOR or int(info.get('Split_Size', '0')) * 1048576
-        lines = path_list(m)
-        image = image_sectors(lines, args.fs) * SECTOR
+        if args.fs == 'tar':
+            image, count = archives[os.path.basename(m)]
+            lines = [None] * count
+        else:
+            lines = path_list(m)
+            image = image_sectors(lines, args.fs) * SECTOR
         excess = 100.0 * (predicted - image) / image if image else 0.0
         worst = excess if worst is None else max(worst, excess)
         flag = ''

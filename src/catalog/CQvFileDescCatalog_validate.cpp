@@ -466,7 +466,7 @@ void CQvFileDescCatalog::AddSizesOfMap(QvFileDescMap& mpFileDesc, int64_t iLimit
                 // Counted as the parts it would be cut into: all its bytes, none bigger than a part.
                 const int64_t iPart =
                     static_cast<int64_t>(CQvSplitBigFile::GetInstance()->GetPartSize()) * kMegabyte;
-                iBiggestPart = qvalloc::FileCost(std::min(entry.iFileSize, iPart), PartName(entry)) +
+                iBiggestPart = qvalloc::FileCost(std::min(entry.iFileSize, iPart), PartName(entry), entry.strTargetPath) +
                                iOwnFolders;
             } else if (bTooBig && IsSplitOn()) {
                 bCut = CutOversizeEntry(mpFileDesc, cur);

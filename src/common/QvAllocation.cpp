@@ -18,6 +18,8 @@ QvAllocationModel g_model = {};
 
 // ISO 9660 level 3 stores a file in extents of at most 4 GiB less one block.
 const int64_t kExtentBytes = (int64_t{1} << 32) - 2048;
+// The largest size a tar header's own size field holds: eleven octal digits.
+const int64_t kHeaderSizeMax = (int64_t{1} << 33) - 1;
 
 QvAllocationModel Current(bool& bOn) {
     std::lock_guard<std::mutex> lock(g_modelMutex);
@@ -64,10 +66,100 @@ bool IsKeptLink(DWORD dwAttributes) {
     return (dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && !qvp::IsFolderToEnter(dwAttributes);
 }
 
-int64_t FolderCostWith(const QvAllocationModel& m, const std::wstring& name) {
+// The path of a target folder inside the medium, as the media are laid out: its names joined
+// by '/', without a drive, empty names or ".". Only the header term needs it.
+std::wstring MediumPathOf(const std::wstring& target) {
+    std::wstring out;
+    size_t pos = target.size() >= 2 && target[1] == L':' ? 2 : 0;
+    while (pos <= target.size()) {
+        size_t end = target.find_first_of(L"\\/", pos);
+        if (end == std::wstring::npos) end = target.size();
+        if (end > pos && !(end - pos == 1 && target[pos] == L'.')) {
+            if (!out.empty()) out += L'/';
+            out.append(target, pos, end - pos);
+        }
+        pos = end + 1;
+    }
+    return out;
+}
+
+std::wstring JoinMediumPath(const std::wstring& folder, const std::wstring& name) {
+    return folder.empty() ? name : folder + L'/' + name;
+}
+
+// Whether an entry's own tar header holds its path: ASCII, and short enough or split at a '/'
+// into a prefix and a name that fit their fields (the name one byte short of its field, so
+// that a folder's trailing '/' always fits too).
+bool HeaderHoldsPath(const QvAllocationModel& m, const std::wstring& path) {
+    for (wchar_t c : path)
+        if (static_cast<uint32_t>(c) >= 0x80) return false;
+    const size_t len = path.size();
+    if (len <= m.cchHeaderName) return true;
+    const size_t slash = path.find(L'/', len - m.cchHeaderName);
+    return slash != std::wstring::npos && slash > 0 && slash <= m.cchHeaderPrefix && slash + 1 < len;
+}
+
+// The extended header an entry at path needs beyond its own (0 when its own holds it all, and
+// without the header term); link is the entry's host path when it is a link kept as a link.
+// Each record of an extended header is "<length> <key>=<value>\n": beside its value, a path
+// takes at most 12 bytes (a length of up to four digits), a link target 15, a size 32 in all.
+const int64_t kPathRecordKey = 12;
+const int64_t kLinkRecordKey = 15;
+const int64_t kSizeRecord = 32;
+
+int64_t ExtHeaderCost(const QvAllocationModel& m, const std::wstring& path, int64_t iSize, const CQvString* pLink) {
+    if (m.cchHeaderName == 0) return 0;
+    const bool bBig = iSize > kHeaderSizeMax;
+    bool bNeeded = bBig;
+    int64_t iBytes = 0, iKeys = bBig ? kSizeRecord : 0;
+    if (!HeaderHoldsPath(m, path)) {
+        bNeeded = true;
+        iBytes += SizeOfName(m, path).iBytes;
+        iKeys += kPathRecordKey;
+    }
+    if (pLink) {
+        BOOL bAscii = TRUE;
+        const DWORD dwTarget = qvp::GetLinkTargetLength(*pLink, &bAscii);
+        if (!bAscii || dwTarget > m.cchHeaderName) {
+            bNeeded = true;
+            iBytes += dwTarget;
+            iKeys += kLinkRecordKey;
+        }
+    }
+    if (!bNeeded) return 0;
+    int64_t iRecords = iBytes * m.cbPerExtHeaderByte + iKeys + m.cbExtHeaderRecords;
+    if (m.cbBlock > 1) iRecords = (iRecords + m.cbBlock - 1) / m.cbBlock * m.cbBlock;
+    return m.cbPerExtHeader + iRecords;
+}
+
+// A file, or a link kept as a link (link its host path), named name at path inside the medium.
+int64_t EntryCostAt(const QvAllocationModel& m, int64_t iSize, const std::wstring& name, const std::wstring& path,
+                    const CQvString* pLink) {
+    int64_t iCost = FileCostWith(m, iSize, name) + ExtHeaderCost(m, path, iSize, pLink);
+    if (pLink && m.cbPerLinkTargetByte != 0) iCost += LinkTargetCost(m, *pLink);
+    return iCost;
+}
+
+// A folder stored as an entry of its own, named name at path inside the medium: a folder of
+// the medium's folders, or under the header term a folder kept whole and each folder below it.
+int64_t FolderEntryCost(const QvAllocationModel& m, const std::wstring& name, const std::wstring& path) {
+    if (m.cchHeaderName != 0) return NameCost(m, name) + ExtHeaderCost(m, path + L'/', 0, nullptr);
     const NameSize size = SizeOfName(m, name);
     return m.cbPerFolder + NameCost(m, name) + size.iBytes * m.cbPerFolderNameByte +
            size.iUnits * m.cbPerFolderNameUnit;
+}
+
+// A folder the medium's entries are restored under. Under the header term (a tar archive) it
+// is no entry of its own: extracting makes it.
+int64_t FolderCostWith(const QvAllocationModel& m, const std::wstring& name, const std::wstring& path) {
+    if (m.cchHeaderName != 0) return m.cbPerFolder;
+    return FolderEntryCost(m, name, path);
+}
+
+// What a folder kept whole adds as an entry beside what lies below it: under the header term
+// its own header, since it is no folder of the medium's folders there.
+int64_t KeptFolderEntryCost(const QvAllocationModel& m, const std::wstring& name, const std::wstring& path) {
+    return m.cchHeaderName != 0 ? FolderEntryCost(m, name, path) : 0;
 }
 
 // The last component of a path, without a trailing backslash.
@@ -78,9 +170,10 @@ std::wstring LastName(const CQvString& path) {
     return slash == std::wstring::npos ? s : s.substr(slash + 1);
 }
 
-// Bytes of everything below a folder kept whole: each file and each folder with its own tree.
-// A folder that cannot be read counts nothing here; the walk that sized it reported it.
-int64_t TreeCost(const QvAllocationModel& m, const CQvString& folder) {
+// Bytes of everything below a folder kept whole, laid out at path inside the medium: each file
+// and each folder with its own tree. A folder that cannot be read counts nothing here; the
+// walk that sized it reported it.
+int64_t TreeCost(const QvAllocationModel& m, const CQvString& folder, const std::wstring& path) {
     CQvPathString dir(folder);
     dir.AddBackslash();
     CQvString pattern(dir);
@@ -93,39 +186,37 @@ int64_t TreeCost(const QvAllocationModel& m, const CQvString& folder) {
     do {
         const std::wstring name = fd.cFileName;
         if (name == L"." || name == L"..") continue;
+        const std::wstring childPath = m.cchHeaderName != 0 ? JoinMediumPath(path, name) : std::wstring();
+        CQvString child(dir);
+        child += fd.cFileName;
         if (qvp::IsFolderToEnter(fd.dwFileAttributes)) {
-            CQvString sub(dir);
-            sub += fd.cFileName;
-            iCost += FolderCostWith(m, name) + TreeCost(m, sub);
+            iCost += FolderEntryCost(m, name, childPath) + TreeCost(m, child, childPath);
         } else {
             const int64_t iSize = (static_cast<int64_t>(fd.nFileSizeHigh) << 32) + fd.nFileSizeLow;
-            iCost += FileCostWith(m, iSize, name);
-            if (m.cbPerLinkTargetByte != 0 && IsKeptLink(fd.dwFileAttributes)) {
-                CQvString link(dir);
-                link += fd.cFileName;
-                iCost += LinkTargetCost(m, link);
-            }
+            iCost += EntryCostAt(m, iSize, name, childPath, IsKeptLink(fd.dwFileAttributes) ? &child : nullptr);
         }
     } while (qvp::FindNextFileW(hFind, &fd));
     return iCost;
 }
 
-// The trees measured in this split, by folder path as asked (with a trailing backslash): a
+// The trees measured in this split, by folder path as asked (with a trailing backslash, and
+// under the header term the path inside the medium after a line feed): a
 // folder kept whole is costed by the size checks, the distribution and each fit test, and
 // listing its whole tree each time cost more than the rest of the split. Guarded by
 // g_modelMutex, and dropped with the model.
 std::unordered_map<std::wstring, int64_t> g_treeCosts;
 
-int64_t CachedTreeCost(const QvAllocationModel& m, const CQvString& folder) {
+int64_t CachedTreeCost(const QvAllocationModel& m, const CQvString& folder, const std::wstring& path) {
     CQvPathString dir(folder);
     dir.AddBackslash();
     std::wstring key = dir.str();
+    if (m.cchHeaderName != 0) key += L'\n' + path;
     {
         std::lock_guard<std::mutex> lock(g_modelMutex);
         const auto found = g_treeCosts.find(key);
         if (found != g_treeCosts.end()) return found->second;
     }
-    const int64_t iCost = TreeCost(m, folder);
+    const int64_t iCost = TreeCost(m, folder, path);
     std::lock_guard<std::mutex> lock(g_modelMutex);
     try {
         g_treeCosts.emplace(std::move(key), iCost);
@@ -159,22 +250,31 @@ int64_t EntryCost(const FileDesc& desc) {
     if (!bOn) return desc.iFileSize;
     // A folder kept whole is restored as its target folder, which the folders of the medium
     // count (FolderSet): the entry itself is what lies below it.
-    if (qvp::IsFolderToEnter(desc.dwAttributes)) return CachedTreeCost(m, desc.strFilePath);
-    const int64_t iCost = FileCostWith(m, desc.iFileSize, LastName(desc.strFilePath));
-    if (m.cbPerLinkTargetByte == 0 || !IsKeptLink(desc.dwAttributes)) return iCost;
-    return iCost + LinkTargetCost(m, desc.strFilePath);
+    const std::wstring folder = m.cchHeaderName != 0 ? MediumPathOf(desc.strTargetPath.str()) : std::wstring();
+    const std::wstring name = LastName(desc.strFilePath);
+    if (qvp::IsFolderToEnter(desc.dwAttributes))
+        return KeptFolderEntryCost(m, name, folder) + CachedTreeCost(m, desc.strFilePath, folder);
+    const std::wstring path = m.cchHeaderName != 0 ? JoinMediumPath(folder, name) : std::wstring();
+    if (!IsKeptLink(desc.dwAttributes)) return EntryCostAt(m, desc.iFileSize, name, path, nullptr);
+    const CQvString link(desc.strFilePath);
+    return EntryCostAt(m, desc.iFileSize, name, path, &link);
 }
 
-int64_t FileCost(int64_t iSize, const std::wstring& name) {
+int64_t FileCost(int64_t iSize, const std::wstring& name, const CQvString& targetPath) {
     bool bOn = false;
     const QvAllocationModel m = Current(bOn);
-    return bOn ? FileCostWith(m, iSize, name) : iSize;
+    if (!bOn) return iSize;
+    const std::wstring path = m.cchHeaderName != 0 ? JoinMediumPath(MediumPathOf(targetPath.str()), name) : std::wstring();
+    return EntryCostAt(m, iSize, name, path, nullptr);
 }
 
-int64_t FolderCost(const std::wstring& name) {
+int64_t FolderCost(const std::wstring& folderPath) {
     bool bOn = false;
     const QvAllocationModel m = Current(bOn);
-    return bOn ? FolderCostWith(m, name) : 0;
+    if (!bOn) return 0;
+    const size_t slash = folderPath.rfind(L'\\');
+    const std::wstring name = slash == std::wstring::npos ? folderPath : folderPath.substr(slash + 1);
+    return FolderCostWith(m, name, m.cchHeaderName != 0 ? MediumPathOf(folderPath) : std::wstring());
 }
 
 int64_t MediumCost() {
@@ -193,7 +293,10 @@ int64_t FolderKeptWholeCost(const CQvString& folder, int64_t iBytes) {
     bool bOn = false;
     const QvAllocationModel m = Current(bOn);
     if (!bOn) return iBytes;
-    return FolderCostWith(m, LastName(folder)) + CachedTreeCost(m, folder);
+    // Its target is not known here: its own path stands in for it.
+    const std::wstring path = m.cchHeaderName != 0 ? MediumPathOf(folder.str()) : std::wstring();
+    const std::wstring name = LastName(folder);
+    return FolderCostWith(m, name, path) + KeptFolderEntryCost(m, name, path) + CachedTreeCost(m, folder, path);
 }
 
 bool LinkTargetTooLong(DWORD dwAttributes, const CQvString& path) {
@@ -220,7 +323,7 @@ int64_t FolderSet::CostOfNew(const CQvString& targetPath) const {
     while (!path.empty() && m_folders.count(path) == 0) {
         const size_t slash = path.rfind(L'\\');
         const size_t start = slash == std::wstring::npos ? 0 : slash + 1;
-        if (start < path.size()) iCost += FolderCost(path.substr(start));
+        if (start < path.size()) iCost += FolderCost(path);
         if (slash == std::wstring::npos) break;
         path.resize(slash);
     }

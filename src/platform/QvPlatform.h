@@ -202,8 +202,9 @@ BOOL FollowsLinks();
 // point), whether or not links are followed.
 BOOL IsSymbolicLink(LPCWSTR lpPath);
 // Bytes of the target a symbolic link at the path holds (not followed); 0 for anything else,
-// and on Windows, where a burning program stores no link target.
-DWORD GetLinkTargetLength(LPCWSTR lpPath);
+// and on Windows, where a burning program stores no link target. With pbAscii, also whether
+// every byte of the target is ASCII (TRUE when there is no target).
+DWORD GetLinkTargetLength(LPCWSTR lpPath, BOOL* pbAscii = nullptr);
 
 // Last-error code of the calling thread.
 DWORD GetLastError();

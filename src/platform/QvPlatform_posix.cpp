@@ -207,12 +207,21 @@ BOOL PathsNameSameEntry(LPCWSTR a, LPCWSTR b) {
 
 BOOL FollowsLinks() { return posix::FollowLinks() ? TRUE : FALSE; }
 
-DWORD GetLinkTargetLength(LPCWSTR lpPath) {
+DWORD GetLinkTargetLength(LPCWSTR lpPath, BOOL* pbAscii) {
+    if (pbAscii) *pbAscii = TRUE;
     if (!lpPath) return 0;
     return posix::NoThrow<DWORD>(0, [&] {
         posix::NativePath p;
         struct stat st;
         if (!posix::MapPath(lpPath, p) || lstat(p.path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return DWORD{0};
+        if (pbAscii) {
+            std::string target(static_cast<size_t>(st.st_size) + 1, '\0');
+            const ssize_t got = readlink(p.path.c_str(), &target[0], target.size());
+            // A target that cannot be read (or changed length since) counts as not ASCII.
+            if (got < 0 || static_cast<size_t>(got) >= target.size()) *pbAscii = FALSE;
+            for (ssize_t i = 0; i < got && *pbAscii; ++i)
+                if (static_cast<unsigned char>(target[static_cast<size_t>(i)]) >= 0x80) *pbAscii = FALSE;
+        }
         return static_cast<DWORD>(st.st_size);
     });
 }

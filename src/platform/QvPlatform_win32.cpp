@@ -120,7 +120,10 @@ bool FileNumber(LPCWSTR path, BY_HANDLE_FILE_INFORMATION& info) {
 
 BOOL FollowsLinks() { return FALSE; }
 
-DWORD GetLinkTargetLength(LPCWSTR) { return 0; }
+DWORD GetLinkTargetLength(LPCWSTR, BOOL* pbAscii) {
+    if (pbAscii) *pbAscii = TRUE;
+    return 0;
+}
 
 BOOL IsSymbolicLink(LPCWSTR lpPath) {
     const DWORD dwAttr = ::GetFileAttributesW(lpPath);

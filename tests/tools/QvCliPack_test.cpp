@@ -275,49 +275,59 @@ protected:
         ASSERT_EQ(0, split.status) << split.err;
     }
 
-    // The exact size of medium 1's image, as verify --fs iso measures it.
-    long long MeasuredBytes() {
-        const qvtest::ProcessResult verify = Run({"verify", "--json", "--fs", "iso", S("plan")});
+    // The exact size of medium 1's image or archive, as verify --fs iso|tar measures it.
+    long long MeasuredBytes(const char* format = "iso") {
+        const qvtest::ProcessResult verify = Run({"verify", "--json", "--fs", format, S("plan")});
         EXPECT_EQ(0, verify.status) << verify.out << verify.err;
         return JsonNumber(verify.out, "bytes");
     }
 };
 
-TEST_F(QvCliPackSmallTest, ImageIsRefusedOneSectorTooSmallAndAcceptedAtItsExactSize) {
+// An ISO image is whole sectors, a tar archive whole 512-byte blocks: one unit short, one
+// byte short and the exact size, each for pack and verify.
+TEST_F(QvCliPackSmallTest, ImageOrArchiveIsRefusedOneUnitTooSmallAndAcceptedAtItsExactSize) {
     PlanSmall();
-    const long long exact = MeasuredBytes();
-    ASSERT_GT(exact, 0);
-    ASSERT_EQ(0, exact % 2048);
-    struct Row {
-        const char* label;
-        long long capacity;
-        int status;
+    struct Format {
+        const char* name;
+        long long unit;
+        const char* tooBig;       // pack's refusal
+        const char* fits;         // verify at the exact size
+        const char* over;         // verify one unit short
     };
-    const Row rows[] = {
-        {"one sector short", exact - 2048, 1},
-        {"one byte short", exact - 1, 1},
-        {"exact", exact, 0},
+    const Format formats[] = {
+        {"iso", 2048, "Media1.xml: the ISO image would take", "fits, 0 sectors free", "DOES NOT FIT, 1 sector over"},
+        {"tar", 512, "Media1.xml: the tar archive would take", "fits, 0 bytes free", "DOES NOT FIT, 512 bytes over"},
     };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.label);
-        const std::string to = std::string("out-") + std::to_string(row.capacity);
-        const qvtest::ProcessResult pack =
-            Run({"pack", "--quiet", "--format", "iso", "--capacity-bytes", std::to_string(row.capacity), "--to", S(to), S("plan")});
-        EXPECT_EQ(row.status, pack.status) << pack.err;
-        const qvtest::ProcessResult verify =
-            Run({"verify", "--fs", "iso", "--capacity-bytes", std::to_string(row.capacity), S("plan")});
-        EXPECT_EQ(row.status, verify.status) << verify.out;
-        if (row.status == 0) {
-            EXPECT_EQ(std::vector<std::string>{"Media1.iso"}, FilesIn(to));
-            EXPECT_EQ(static_cast<uintmax_t>(exact), fs::file_size(P(to + "/Media1.iso")));
-            EXPECT_NE(std::string::npos, verify.out.find("Media1.xml  ISO image ")) << verify.out;
-            EXPECT_NE(std::string::npos, verify.out.find("fits, 0 sectors free")) << verify.out;
-        } else {
-            // The refusal names the medium, the image and the capacity; nothing was written.
-            EXPECT_NE(std::string::npos, pack.err.find("Media1.xml: the ISO image would take")) << pack.err;
-            EXPECT_NE(std::string::npos, pack.err.find(" bytes), more than the capacity of ")) << pack.err;
-            EXPECT_TRUE(FilesIn(to).empty());
-            EXPECT_NE(std::string::npos, verify.out.find("DOES NOT FIT, 1 sector over")) << verify.out;
+    for (const Format& format : formats) {
+        SCOPED_TRACE(format.name);
+        const long long exact = MeasuredBytes(format.name);
+        ASSERT_GT(exact, 0);
+        ASSERT_EQ(0, exact % format.unit);
+        const std::string file = std::string("Media1.") + format.name;
+        const long long capacities[] = {exact - format.unit, exact - 1, exact};
+        for (const long long capacity : capacities) {
+            SCOPED_TRACE(capacity);
+            const bool fits = capacity == exact;
+            const std::string to = std::string("out-") + format.name + std::to_string(capacity);
+            const qvtest::ProcessResult pack = Run({"pack", "--quiet", "--format", format.name, "--capacity-bytes",
+                                                    std::to_string(capacity), "--to", S(to), S("plan")});
+            EXPECT_EQ(fits ? 0 : 1, pack.status) << pack.err;
+            const qvtest::ProcessResult verify =
+                Run({"verify", "--fs", format.name, "--capacity-bytes", std::to_string(capacity), S("plan")});
+            EXPECT_EQ(fits ? 0 : 1, verify.status) << verify.out;
+            if (fits) {
+                EXPECT_EQ(std::vector<std::string>{file}, FilesIn(to));
+                EXPECT_EQ(static_cast<uintmax_t>(exact), fs::file_size(P(to + "/" + file)));
+                EXPECT_NE(std::string::npos, verify.out.find(format.fits)) << verify.out;
+            } else {
+                // The refusal names the medium, the size and the capacity; nothing was written.
+                EXPECT_NE(std::string::npos, pack.err.find(format.tooBig)) << pack.err;
+                EXPECT_NE(std::string::npos, pack.err.find("more than the capacity of ")) << pack.err;
+                EXPECT_TRUE(FilesIn(to).empty());
+                if (capacity == exact - format.unit) {
+                    EXPECT_NE(std::string::npos, verify.out.find(format.over)) << verify.out;
+                }
+            }
         }
     }
 }
@@ -403,7 +413,7 @@ TEST_F(QvCliPackTest, SetsThatCannotBePackedAreRefused) {
         {"no --to", {"pack", "--format", "list", S("plan")}, 2, "--to is required"},
         {"no folder", {"pack", "--format", "list", "--to", S("out")}, 2, "one media folder"},
         {"bad capacity", {"pack", "--format", "list", "--capacity-bytes", "0", "--to", S("out"), S("plan")}, 2, "--capacity-bytes"},
-        {"bad --fs", {"verify", "--fs", "ext4", S("plan")}, 2, "--fs takes iso, iso-udf or none"},
+        {"bad --fs", {"verify", "--fs", "ext4", S("plan")}, 2, "--fs takes iso, iso-udf, tar or none"},
         {"no media files", {"pack", "--format", "list", "--to", S("out"), S("empty")}, 1, "no media files found"},
         {"incomplete set", {"pack", "--format", "list", "--to", S("out"), S("stopped")}, 1, "incomplete"},
         {"no such medium", {"pack", "--format", "list", "--medium", "4", "--to", S("out"), S("plan")}, 1, "no medium 4"},

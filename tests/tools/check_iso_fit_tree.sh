@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Splits trees that each isolate one term of the ISO 9660 allocation model onto small media
-# and builds every medium's image with xorriso (genisoimage -udf for the UDF bridge): no image
-# may exceed its medium or the plan's prediction, and the prediction may not exceed the image
-# by more than the tolerance of that row.
+# Splits trees that each isolate one term of the ISO 9660 or tar allocation model onto small
+# media and builds every medium's image with xorriso (genisoimage -udf for the UDF bridge), or
+# its archive with qvsplit pack (read back with GNU tar): no image or archive may exceed its
+# medium or the plan's prediction, and the prediction may not exceed it by more than the
+# tolerance of that row.
 # Usage: tests/tools/check_iso_fit_tree.sh PATH/TO/qvsplit
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -42,6 +43,23 @@ make_tree() {  # case name -> tree under $work/$1
     ln -s "$(printf "%049d/" $(seq 1 22))" "$t/far" ;;  # beyond what an image stores: left out
   full-folder)  # one folder whose records fill many directory sectors
     for i in $(seq 1 900); do : > "$t/entry-with-a-longer-name-$i.txt"; done ;;
+  long-paths)  # tar: paths around the header's 100-byte name and 155-byte prefix, and beyond
+    local d=$t
+    for i in $(seq 1 14); do
+      d=$d/$(printf "d%02d-%012d" "$i" 0)
+      mkdir "$d"
+      for j in $(seq 1 25); do printf p > "$d/$(printf "file-%0$((j * 4))d" 0)"; done
+    done ;;
+  not-utf8-names)  # tar: names stored as their bytes in an extended header
+    for i in $(seq 1 300); do printf n > "$t/latin1-$(printf '\xe9')-$i"; done
+    mkdir "$t/dossier-$(printf '\xe9')t$(printf '\xe9')"
+    for i in $(seq 1 50); do : > "$t/dossier-$(printf '\xe9')t$(printf '\xe9')/f$i"; done ;;
+  odd-link-targets)  # tar: targets over 100 bytes, and short ones that are not ASCII
+    for i in $(seq 1 300); do ln -s "$(printf "%0$((60 + i))d" "$i")" "$t/long$i"; done
+    for i in $(seq 1 300); do ln -s "ziel-$i-äöü" "$t/umlaut$i"; done
+    ln -s "$(printf "%049d/" $(seq 1 22))" "$t/far" ;;
+  empty-folders)  # tar: folders kept whole are entries of their own, even when empty
+    for i in $(seq 1 400); do mkdir -p "$t/e$i/$(printf 'sub%03d' "$i")"; done ;;
   esac
 }
 
@@ -65,6 +83,17 @@ rows=(
   "block-multiples iso 2 2 rvx"
   "many-folders iso 1 6 dirs"
   "nested-folders iso 1 7 dirs"
+  "block-multiples tar 2 1"
+  "long-paths tar 1 1"
+  "long-paths tar 1 1 dirs"
+  "non-ascii-names tar 1 1"
+  "not-utf8-names tar 1 1"
+  "not-utf8-names tar 1 1 dirs"
+  "odd-link-targets tar 1 1"
+  "long-link-targets tar 1 1"
+  "empty-folders tar 1 1 dirs"
+  "nested-folders tar 1 1"
+  "many-folders tar 1 1 rvx"
 )
 failed=0
 for row in "${rows[@]}"; do
@@ -83,7 +112,7 @@ for row in "${rows[@]}"; do
   else
     "$qvsplit" split --quiet --size "$size" --fs "$fs" --out "$out" "$work/$name" >/dev/null
   fi
-  if ! python3 "$checker" --media "$out" --fs "$fs" --tolerance "$tolerance"; then
+  if ! python3 "$checker" --media "$out" --fs "$fs" --qvsplit "$qvsplit" --tolerance "$tolerance"; then
     failed=1
   fi
 done

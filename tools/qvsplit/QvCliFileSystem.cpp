@@ -30,6 +30,7 @@ const QvAllocationModel kIso = {
                  // into continuation areas once long (measured: about twice the target at
                  // 1,000 bytes, less below)
     1024,        // cchLinkTargetMax: the longest target libisofs stores
+    0, 0, 0, 0, 0,  // no header term
 };
 
 // The same with a UDF bridge (genisoimage -udf): every entry also has a UDF file entry of one
@@ -47,6 +48,33 @@ const QvAllocationModel kIsoUdf = {
     4,
     2,
     1024,
+    0, 0, 0, 0, 0,
+};
+
+// POSIX tar (pax) as pack writes it: a 512-byte header per entry and the file's data in whole
+// 512-byte blocks; an entry whose path, link target or size the header cannot hold has an
+// extended header before it: its own 512-byte header, then its records in whole blocks (the
+// path, the target and a large size, each with its key and length; the time with its
+// fraction, 31 bytes; the character set of a name that is not UTF-8, 21); an archive ends
+// with two empty blocks. A folder the medium's
+// entries are restored under is counted as an entry, though only a folder kept whole is one.
+const QvAllocationModel kTar = {
+    512,         // cbBlock
+    512,         // cbPerEntry: the header
+    0,
+    0,
+    0,
+    0,           // cbPerFolder: a folder is its header alone
+    1024,        // cbPerMedium: the two end blocks (a file is not padded to a whole record)
+    0,
+    0,
+    0,           // cbPerLinkTargetByte: a short target is in the header; a long one below
+    0,           // cchLinkTargetMax: any target can be stored
+    100,         // cchHeaderName
+    155,         // cchHeaderPrefix
+    512,         // cbPerExtHeader: its own header
+    1,           // cbPerExtHeaderByte
+    64,          // cbExtHeaderRecords: the time and the character set, and 12 to spare
 };
 
 }  // namespace
@@ -62,6 +90,8 @@ void QvCliApplyFileSystem(const QvCliOptions& o) {
         QvSetAllocationModel(&kIso);
     else if (fs == "iso-udf")
         QvSetAllocationModel(&kIsoUdf);
+    else if (fs == "tar")
+        QvSetAllocationModel(&kTar);
     else
         QvSetAllocationModel(nullptr);
 }

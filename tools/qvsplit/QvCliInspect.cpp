@@ -142,9 +142,10 @@ void VerifyFolder(const QvCliEntry& e, VerifyResult& r, unsigned long long& file
         r.changes.push_back("folder changed: " + path + " (" + std::to_string(e.size) + " -> " + std::to_string(bytes) + " bytes)");
 }
 
-// The ISO image of one medium against its capacity.
+// The ISO image or tar archive of one medium against its capacity.
 struct ImageRow {
     std::string medium;
+    bool tar = false;
     bool measured = false;
     uint64_t bytes = 0;
     uint64_t capacity = 0;
@@ -154,12 +155,14 @@ struct ImageRow {
 
 std::vector<ImageRow> MeasureImages(const QvCliOptions& o, const QvCliMediaSet& set) {
     std::vector<ImageRow> rows;
-    if (QvCliFileSystem(o) != "iso") return rows;
+    const std::string fs = QvCliFileSystem(o);
+    if (fs != "iso" && fs != "tar") return rows;
     for (const QvCliMedium& m : set.media) {
         ImageRow row;
         row.medium = m.fileName;
+        row.tar = fs == "tar";
         row.capacity = QvCliCapacityBytes(o, m);
-        row.measured = QvCliIsoImageSize(m, row.bytes, row.error);
+        row.measured = row.tar ? QvCliTarArchiveSize(m, row.bytes, row.error) : QvCliIsoImageSize(m, row.bytes, row.error);
         // The row names the medium already.
         if (row.error.compare(0, m.fileName.size() + 2, m.fileName + ": ") == 0) row.error.erase(0, m.fileName.size() + 2);
         rows.push_back(row);
@@ -169,9 +172,17 @@ std::vector<ImageRow> MeasureImages(const QvCliOptions& o, const QvCliMediaSet& 
 
 void PrintImageRow(const ImageRow& r, std::ostream& out) {
     const uint64_t sector = kQvCliSectorBytes;
-    out << r.medium << "  ISO image ";
+    out << r.medium << (r.tar ? "  tar archive " : "  ISO image ");
     if (!r.measured) {
         out << "not measured: " << r.error << "\n";
+        return;
+    }
+    if (r.tar) {
+        out << QvCliGrouped(r.bytes) << " of " << QvCliGrouped(r.capacity) << " bytes: ";
+        if (r.Fits())
+            out << "fits, " << QvCliGrouped(r.capacity - r.bytes) << " bytes free\n";
+        else
+            out << "DOES NOT FIT, " << QvCliGrouped(r.bytes - r.capacity) << " bytes over\n";
         return;
     }
     out << QvCliGrouped(r.bytes / sector) << " of " << QvCliGrouped(r.capacity / sector) << " sectors ("
@@ -189,8 +200,8 @@ void PrintImagesJson(const std::vector<ImageRow>& rows, std::ostream& out) {
         const ImageRow& r = rows[i];
         out << (i ? ", " : "") << "{\"medium\": " << QvCliJsonString(r.medium);
         if (r.measured)
-            out << ", \"bytes\": " << r.bytes << ", \"sectors\": " << r.bytes / kQvCliSectorBytes << ", \"capacity_bytes\": "
-                << r.capacity << ", \"fits\": " << (r.Fits() ? "true" : "false") << "}";
+            out << ", \"bytes\": " << r.bytes << (r.tar ? "" : ", \"sectors\": " + std::to_string(r.bytes / kQvCliSectorBytes))
+                << ", \"capacity_bytes\": " << r.capacity << ", \"fits\": " << (r.Fits() ? "true" : "false") << "}";
         else
             out << ", \"error\": " << QvCliJsonString(r.error) << ", \"fits\": false}";
     }
@@ -256,7 +267,7 @@ int QvCliRunVerify(const QvCliOptions& o) {
         for (size_t i = 0; i < r.changes.size(); ++i)
             std::cout << (i ? ", " : "") << QvCliJsonString(r.changes[i]);
         std::cout << "]";
-        if (QvCliFileSystem(o) == "iso") PrintImagesJson(images, std::cout);
+        if (QvCliFileSystem(o) == "iso" || QvCliFileSystem(o) == "tar") PrintImagesJson(images, std::cout);
         std::cout << "}\n";
     } else {
         for (const std::string& c : r.changes) std::cout << c << "\n";

@@ -51,8 +51,8 @@ bool ParseSize(const std::string& text, QvCliOptions& o, std::string& error) {
 }
 
 bool ParseFileSystem(const std::string& text, QvCliOptions& o, std::string& error) {
-    if (text != "iso" && text != "iso-udf" && text != "none") {
-        error = "--fs takes iso, iso-udf or none";
+    if (text != "iso" && text != "iso-udf" && text != "tar" && text != "none") {
+        error = "--fs takes iso, iso-udf, tar or none";
         return false;
     }
     o.fileSystem = text;

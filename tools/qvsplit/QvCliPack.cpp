@@ -28,7 +28,7 @@ struct PackJob {
     const QvCliMedium* medium = nullptr;
     QvCliMediumLayout layout;
     std::unique_ptr<QvCliIsoImage> image;  // iso only
-    uint64_t imageBytes = 0;               // iso: the exact size measured before writing
+    uint64_t imageBytes = 0;               // iso and tar: the exact size measured before writing
     uint64_t capacityBytes = 0;
     std::string fileName;                  // "Media1.iso"
     uint64_t bytesWritten = 0;
@@ -47,8 +47,13 @@ std::string VolumeId(const std::string& stem) {
 
 std::string SectorText(uint64_t bytes) { return QvCliGrouped(bytes / kQvCliSectorBytes) + " sectors"; }
 
-// The refusal of an image larger than its medium.
-std::string TooBig(const PackJob& job) {
+bool Measured(const std::string& format) { return format == "iso" || format == "tar"; }
+
+// The refusal of an image or archive larger than its medium.
+std::string TooBig(const std::string& format, const PackJob& job) {
+    if (format == "tar")
+        return job.medium->fileName + ": the tar archive would take " + QvCliGrouped(job.imageBytes) +
+               " bytes, more than the capacity of " + QvCliGrouped(job.capacityBytes) + " bytes";
     return job.medium->fileName + ": the ISO image would take " + SectorText(job.imageBytes) + " (" +
            QvCliGrouped(job.imageBytes) + " bytes), more than the capacity of " + SectorText(job.capacityBytes) +
            " (" + QvCliGrouped(job.capacityBytes) + " bytes)";
@@ -60,7 +65,7 @@ bool CheckFormatAvailable(const std::string& format, std::string& reason) {
     return true;
 }
 
-// Lays out every chosen medium, and for ISO images builds and measures them.
+// Lays out every chosen medium, and for ISO images and tar archives measures them.
 int Prepare(const QvCliOptions& o, const QvCliMediaSet& set, std::vector<PackJob>& jobs) {
     for (const QvCliMedium& m : set.media) {
         if (o.medium && m.number != static_cast<int>(o.medium)) continue;
@@ -76,14 +81,16 @@ int Prepare(const QvCliOptions& o, const QvCliMediaSet& set, std::vector<PackJob
             if (!job.image->Build(job.layout, VolumeId(Stem(m.fileName)), error) ||
                 !job.image->Measure(job.imageBytes, error))
                 return QvCliFail(kExitFailed, m.fileName + ": " + error);
+        } else if (o.format == "tar" && !QvCliTarArchive::Measure(job.layout, job.imageBytes, error)) {
+            return QvCliFail(kExitFailed, m.fileName + ": " + error);
         }
         jobs.push_back(std::move(job));
     }
     if (jobs.empty()) return QvCliFail(kExitFailed, set.dir + ": no medium " + std::to_string(o.medium) + " in this set");
-    // An image that cannot fit its disc is refused before any is written.
+    // An image or archive that cannot fit its medium is refused before any is written.
     int status = kExitOk;
     for (const PackJob& job : jobs)
-        if (o.format == "iso" && job.imageBytes > job.capacityBytes) status = QvCliFail(kExitFailed, TooBig(job));
+        if (Measured(o.format) && job.imageBytes > job.capacityBytes) status = QvCliFail(kExitFailed, TooBig(o.format, job));
     if (status != kExitOk) std::cerr << "qvsplit: nothing was written\n";
     return status;
 }
@@ -130,6 +137,11 @@ void PrintRow(const QvCliOptions& o, const PackJob& job, std::ostream& out) {
         char share[32];
         std::snprintf(share, sizeof share, "%.1f%%", fill);
         out << "  " << QvCliGrouped(job.imageBytes / kQvCliSectorBytes) << " of " << SectorText(job.capacityBytes) << " (" << share << ")";
+    } else if (o.format == "tar") {
+        const double fill = job.capacityBytes ? 100.0 * static_cast<double>(job.bytesWritten) / static_cast<double>(job.capacityBytes) : 0.0;
+        char share[32];
+        std::snprintf(share, sizeof share, "%.1f%%", fill);
+        out << " of " << QvCliGrouped(job.capacityBytes) << " (" << share << ")";
     }
     out << "\n";
 }
@@ -144,6 +156,8 @@ void PrintJson(const QvCliOptions& o, const std::vector<PackJob>& jobs, std::ost
         if (o.format == "iso")
             out << ", \"sectors\": " << job.imageBytes / kQvCliSectorBytes << ", \"capacity_sectors\": "
                 << job.capacityBytes / kQvCliSectorBytes << ", \"fits\": " << (job.imageBytes <= job.capacityBytes ? "true" : "false");
+        else if (o.format == "tar")
+            out << ", \"capacity_bytes\": " << job.capacityBytes << ", \"fits\": " << (job.bytesWritten <= job.capacityBytes ? "true" : "false");
         out << "}";
     }
     out << (jobs.empty() ? "]}\n" : "\n]}\n");
@@ -160,6 +174,11 @@ bool QvCliIsoImageSize(const QvCliMedium& medium, uint64_t& bytes, std::string& 
     QvCliIsoImage image;
     return QvCliLayOutMedium(medium, true, layout, error) && image.Build(layout, VolumeId(Stem(medium.fileName)), error) &&
            image.Measure(bytes, error);
+}
+
+bool QvCliTarArchiveSize(const QvCliMedium& medium, uint64_t& bytes, std::string& error) {
+    QvCliMediumLayout layout;
+    return QvCliLayOutMedium(medium, true, layout, error) && QvCliTarArchive::Measure(layout, bytes, error);
 }
 
 std::string QvCliGrouped(uint64_t value) {

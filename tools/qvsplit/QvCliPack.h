@@ -13,6 +13,8 @@ uint64_t QvCliCapacityBytes(const QvCliOptions& o, const QvCliMedium& medium);
 
 // The exact size of the ISO image of a medium, measured without writing it.
 bool QvCliIsoImageSize(const QvCliMedium& medium, uint64_t& bytes, std::string& error);
+// The exact size of the tar archive of a medium, measured without reading or writing a file.
+bool QvCliTarArchiveSize(const QvCliMedium& medium, uint64_t& bytes, std::string& error);
 
 // "12,345" for 12345.
 std::string QvCliGrouped(uint64_t value);

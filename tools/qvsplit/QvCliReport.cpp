@@ -134,8 +134,8 @@ void QvCliPrintSummary(const QvCliMediaSet& set, uint32_t splitSizeMb,
         out << std::setw(8) << fill.str() << "  " << Bar(Fill(m, t.splitSizeMb)) << "\n";
     }
     if (images)
-        out << "image: the predicted size of each medium's disc image (sectors, directory records,\n"
-               "file-system structures) against the capacity of " << t.splitSizeMb << " MB\n";
+        out << "image: the predicted size of each medium's image or archive (whole blocks, entry\n"
+               "records or headers, file-system structures) against the capacity of " << t.splitSizeMb << " MB\n";
     const long long difference = static_cast<long long>(set.media.size()) - static_cast<long long>(t.lowerBound);
     out << "total " << QvCliMegabytes(t.totalBytes) << " on " << set.media.size()
         << " media of " << t.splitSizeMb << " MB; lower bound " << t.lowerBound

@@ -13,6 +13,10 @@ public:
     // Whether this build of the program can make tar archives; when not, reason says why.
     static bool Available(std::string& reason);
 
+    // The exact size of the archive Write would make of a layout, without reading a file's
+    // content or writing anything.
+    static bool Measure(const QvCliMediumLayout& layout, uint64_t& bytes, std::string& error);
+
     // Writes every item of a layout (folders expanded) to file, names, modes and times kept.
     // progress gets the file bytes stored so far and returns false to stop; bytes is the size
     // of the archive written.

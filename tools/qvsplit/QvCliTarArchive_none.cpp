@@ -16,3 +16,8 @@ QvCliWriteOutcome QvCliTarArchive::Write(const QvCliMediumLayout&, const std::st
     error = kNoTar;
     return QvCliWriteOutcome::kFailed;
 }
+
+bool QvCliTarArchive::Measure(const QvCliMediumLayout&, uint64_t&, std::string& error) {
+    error = kNoTar;
+    return false;
+}

@@ -33,7 +33,8 @@ const char* const kSplit =
     "                     dvd (DVD+R), dvd-dl (DVD-R DL), bd (BD-R), bd-dl (BD-R DL)\n"
     "  --fs TYPE          file system of the media, counted in every fit: iso (ISO 9660 with\n"
     "                     Rock Ridge and Joliet; the default for a disc), iso-udf (with a UDF\n"
-    "                     bridge), none (file bytes; the default for a size in MB)\n"
+    "                     bridge), tar (a pax tar archive), none (file bytes; the default for\n"
+    "                     a size in MB)\n"
     "  --out DIR          folder for the media files (created when missing)\n"
     "  --rules FILE       take the rules from a rules file instead of PATH arguments\n"
     "  --first PATH       only on the first medium (repeatable)\n"
@@ -74,16 +75,18 @@ const char* const kWhere =
     "Usage: qvsplit where DIR TEXT [--json]\n\nLists the media of DIR that hold a path containing TEXT (ignoring case).\n";
 
 const char* const kVerify =
-    "Usage: qvsplit verify DIR [--fs iso|iso-udf|none] [--size SIZE] [--json] [--follow-links]\n"
+    "Usage: qvsplit verify DIR [--fs iso|iso-udf|tar|none] [--size SIZE] [--json] [--follow-links]\n"
     "\n"
     "Checks the media set in DIR against the disk now: every listed file exists with the\n"
     "recorded size and write time, every listed folder still holds what was recorded.\n"
     "With --fs iso it also measures the ISO image 'qvsplit pack --format iso' would make of\n"
-    "each medium (exactly, without writing it) and compares it with the capacity.\n"
-    "Exits 1 when anything changed or an image does not fit.\n"
+    "each medium (exactly, without writing it) and compares it with the capacity; with\n"
+    "--fs tar, likewise the tar archive of 'qvsplit pack --format tar'.\n"
+    "Exits 1 when anything changed or an image or archive does not fit.\n"
     "\n"
     "  --fs TYPE          iso: measure ISO 9660 images (level 3, Rock Ridge, Joliet);\n"
-    "                     iso-udf: not measurable here (libisofs makes no UDF); none (default)\n"
+    "                     iso-udf: not measurable here (libisofs makes no UDF); tar: measure\n"
+    "                     tar archives; none (default)\n"
     "  --size SIZE        capacity in MB (1,048,576 bytes) or cd, dvd, dvd-dl, bd, bd-dl\n"
     "                     (default: each medium's own size)\n"
     "  --capacity-bytes N the capacity exactly, in bytes\n";
