@@ -224,18 +224,23 @@ extern "C" QVSPLIT_API LPCTSTR QvGetCutFile(DWORD dwIndex);
 //                    takes beyond its entry, such as its rows in the path tables of ISO 9660
 //   a link kept      an empty file, + cbPerLinkTargetByte per byte of its target (Rock Ridge
 //                    stores it); a link whose target is longer than cchLinkTargetMax bytes
-//                    (0: no bound) cannot be stored and is left out (QvLeftOutLinkTarget)
+//                    (0: no bound), or with a name between its slashes over 255 bytes, cannot
+//                    be stored and is left out (QvLeftOutLinkTarget)
 //   a medium         cbPerMedium
+//   a long name      with cchRecordNameBytes set, a folder holding an entry whose name takes
+//                    more UTF-8 bytes than that (a link: its name, twice its target and two)
+//                    takes one more block (cbBlock) for the continuation area the names spill
+//                    into (Rock Ridge); the bytes spilled are in the entries' own costs
 //   a header         with cchHeaderName set (tar), an entry takes an extended header when its
-//                    own header cannot hold it: its path inside the
-//                    medium ('/'-separated, a folder's ending in '/') is not ASCII, or is longer
-//                    than cchHeaderName bytes and cannot be split at a '/' into at most
-//                    cchHeaderPrefix and cchHeaderName - 1 bytes; or it is a link whose target
-//                    is not ASCII or longer than cchHeaderName bytes; or a file of 8 GiB or
-//                    more. It takes cbPerExtHeader bytes and its records in whole blocks:
-//                    cbPerExtHeaderByte per byte of that path and that target (each with
-//                    its key and length), and cbExtHeaderRecords bytes of the records every
-//                    extended header holds beside them. Under this term a folder the entries are restored under
+//                    own header cannot hold it: its path inside the medium ('/'-separated, a
+//                    folder's ending in '/') is not ASCII, or is longer than cchHeaderName
+//                    bytes and cannot be split at a '/' into at most cchHeaderPrefix and
+//                    cchHeaderName - 1 bytes; or it is a link whose target is not ASCII or
+//                    longer than cchHeaderName bytes; or a file of 8 GiB or more. It takes
+//                    cbPerExtHeader bytes and its records in whole blocks: cbPerExtHeaderByte
+//                    per byte of that path and that target (each with its key and length),
+//                    and cbExtHeaderRecords bytes of the records every extended header holds
+//                    beside them. Under this term a folder the entries are restored under
 //                    takes cbPerFolder alone (extracting makes it), while a folder kept whole
 //                    and each folder below it is an entry with its header.
 // Files of 4 GiB or more take one more entry for every further 4 GiB (ISO 9660 extents).
@@ -258,6 +263,7 @@ struct QvAllocationModel {
     uint32_t cbPerExtHeader;
     uint32_t cbPerExtHeaderByte;
     uint32_t cbExtHeaderRecords;
+    uint32_t cchRecordNameBytes;  // 0: no continuation term
 };
 
 // Sets the model for the splits that follow in this process; null goes back to file bytes.

@@ -202,7 +202,7 @@ bool CQvFileDescCatalog::LeavesOut(const FileDesc& desc, const CQvString& strKey
     }
     CQvSplitBigFile* pSplitter = CQvSplitBigFile::GetInstance();
     const bool bOversize =
-        !qvalloc::FitsEmptyMedium(qvalloc::EntryCost(desc), desc.strTargetPath, dwSplitSize);
+        !qvalloc::FitsEmptyMedium(qvalloc::EntryCost(desc), desc, dwSplitSize);
     if (!bOversize || (pSplitter && pSplitter->IsSplitBigFileOn())) return false;
     const int32_t iLow = static_cast<int32_t>(static_cast<uint32_t>(desc.iFileSize));
     if (Find(strKey, L".wim")) {

@@ -148,7 +148,7 @@ namespace {
 // Whether a file cannot stand on an empty medium of iLimit bytes (under a model: with the
 // medium's structures and the folders it needs), so that it must be cut or left out.
 bool TooBigForMedium(const FileDesc& entry, int64_t iLimit) {
-    return !qvalloc::FitsEmptyMedium(qvalloc::EntryCost(entry), entry.strTargetPath,
+    return !qvalloc::FitsEmptyMedium(qvalloc::EntryCost(entry), entry,
                                      static_cast<DWORD>(iLimit / kMegabyte));
 }
 
@@ -251,7 +251,7 @@ namespace {
 // What a folder entry takes beside others, as the distribution and the checks count it.
 int64_t UnitCost(const FileDesc& desc) {
     return qvalloc::EntryCost(desc) +
-           (qvalloc::On() ? qvalloc::FolderSet().CostOfNew(desc.strTargetPath) : 0);
+           (qvalloc::On() ? qvalloc::FolderSet().CostOfNew(desc) : 0);
 }
 
 }  // namespace
@@ -261,7 +261,7 @@ void CQvFileDescCatalog::SplitFoldersBesideEveryMedium(DWORD dwSplit) {
     int64_t iAll = 0;
     qvalloc::FolderSet folders;
     for (const auto& entry : mpFileDescInAll)
-        iAll += qvalloc::EntryCost(entry.second) + folders.Add(entry.second.strTargetPath);
+        iAll += qvalloc::EntryCost(entry.second) + folders.Add(entry.second);
     // First-fit places a unit only while the medium stays below its size.
     const int64_t iRoom = static_cast<int64_t>(dwSplit) * kMegabyte - qvalloc::MediumCost() - iAll;
     for (QvFileDescMap* pMap : {&mpFileDescInAny, &mpFileDescNotFirst, &mpFileDescNotLast}) {
@@ -426,7 +426,7 @@ int64_t CQvFileDescCatalog::CheckSize(DWORD dwSplit, int64_t& iSizeBigFile, int6
             m_bGroupPlaced = true;
             if (!vGroupFolders.empty())
                 viGroupSize[static_cast<size_t>(g)] +=
-                    vGroupFolders[static_cast<size_t>(g)].Add(entry.second.strTargetPath);
+                    vGroupFolders[static_cast<size_t>(g)].Add(entry.second);
         }
         for (int64_t iSum : viGroupSize)
             if (iSum > iSizeGroup) iSizeGroup = iSum;
@@ -454,12 +454,12 @@ void CQvFileDescCatalog::AddSizesOfMap(QvFileDescMap& mpFileDesc, int64_t iLimit
             strDir.RemoveBackslash();
             CheckBigFileInDir(iLimit, iSizeBigFile, mpFileDesc, cur, strDir);
             // Placed alone, it brings its own folder and those above it.
-            if (qvalloc::On()) iUnit += qvalloc::FolderSet().CostOfNew(entry.strTargetPath);
+            if (qvalloc::On()) iUnit += qvalloc::FolderSet().CostOfNew(entry);
         } else {
             // Under a model the biggest counts as it would stand alone: its allocated size and
             // the folders it needs.
             const int64_t iOwnFolders =
-                qvalloc::On() ? qvalloc::FolderSet().CostOfNew(entry.strTargetPath) : 0;
+                qvalloc::On() ? qvalloc::FolderSet().CostOfNew(entry) : 0;
             int64_t iBiggestPart = qvalloc::EntryCost(entry) + iOwnFolders;
             const bool bTooBig = TooBigForMedium(entry, iLimit);
             if (bTooBig && IsSplitOn() && m_bSizingOnly) {
@@ -489,7 +489,7 @@ void CQvFileDescCatalog::AddSizesOfMap(QvFileDescMap& mpFileDesc, int64_t iLimit
             continue;
         }
         const int64_t iCost = qvalloc::EntryCost(entry) +
-                              (pFolders && piMapSize ? pFolders->Add(entry.strTargetPath) : 0);
+                              (pFolders && piMapSize ? pFolders->Add(entry) : 0);
         iTotal += iCost;
         if (piMapSize) *piMapSize += iCost;
     }

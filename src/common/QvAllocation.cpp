@@ -18,6 +18,9 @@ QvAllocationModel g_model = {};
 
 // ISO 9660 level 3 stores a file in extents of at most 4 GiB less one block.
 const int64_t kExtentBytes = (int64_t{1} << 32) - 2048;
+// The longest name between the slashes of a link's target that a file system stores: a
+// longer one names nothing, and Rock Ridge cannot hold it.
+const DWORD kTargetNameMax = 255;
 // The largest size a tar header's own size field holds: eleven octal digits.
 const int64_t kHeaderSizeMax = (int64_t{1} << 33) - 1;
 
@@ -170,6 +173,19 @@ std::wstring LastName(const CQvString& path) {
     return slash == std::wstring::npos ? s : s.substr(slash + 1);
 }
 
+// Whether a name spills out of its record into its folder's continuation area.
+bool NameSpills(const QvAllocationModel& m, const std::wstring& name) {
+    return m.cchRecordNameBytes != 0 && SizeOfName(m, name).iBytes > static_cast<int64_t>(m.cchRecordNameBytes);
+}
+
+// The same for a link kept as a link, whose record also holds its target: each name of the
+// target with two bytes beside it, counted as twice the target.
+bool LinkSpills(const QvAllocationModel& m, const std::wstring& name, const CQvString& link) {
+    if (m.cchRecordNameBytes == 0) return false;
+    const int64_t iTarget = qvp::GetLinkTargetLength(link);
+    return SizeOfName(m, name).iBytes + 2 * iTarget + 2 > static_cast<int64_t>(m.cchRecordNameBytes);
+}
+
 // Bytes of everything below a folder kept whole, laid out at path inside the medium: each file
 // and each folder with its own tree. A folder that cannot be read counts nothing here; the
 // walk that sized it reported it.
@@ -183,19 +199,23 @@ int64_t TreeCost(const QvAllocationModel& m, const CQvString& folder, const std:
     if (hFind == INVALID_HANDLE_VALUE) return 0;
     QvFindCloser closeAtEnd(hFind);
     int64_t iCost = 0;
+    bool bContinued = false;  // a name of this folder spills: the folder has a continuation area
     do {
         const std::wstring name = fd.cFileName;
         if (name == L"." || name == L"..") continue;
         const std::wstring childPath = m.cchHeaderName != 0 ? JoinMediumPath(path, name) : std::wstring();
         CQvString child(dir);
         child += fd.cFileName;
+        const bool bLink = IsKeptLink(fd.dwFileAttributes);
+        bContinued = bContinued || (bLink ? LinkSpills(m, name, child) : NameSpills(m, name));
         if (qvp::IsFolderToEnter(fd.dwFileAttributes)) {
             iCost += FolderEntryCost(m, name, childPath) + TreeCost(m, child, childPath);
         } else {
             const int64_t iSize = (static_cast<int64_t>(fd.nFileSizeHigh) << 32) + fd.nFileSizeLow;
-            iCost += EntryCostAt(m, iSize, name, childPath, IsKeptLink(fd.dwFileAttributes) ? &child : nullptr);
+            iCost += EntryCostAt(m, iSize, name, childPath, bLink ? &child : nullptr);
         }
     } while (qvp::FindNextFileW(hFind, &fd));
+    if (bContinued && m.cbBlock > 1) iCost += m.cbBlock;
     return iCost;
 }
 
@@ -303,7 +323,9 @@ bool LinkTargetTooLong(DWORD dwAttributes, const CQvString& path) {
     bool bOn = false;
     const QvAllocationModel m = Current(bOn);
     if (!bOn || m.cchLinkTargetMax == 0 || !IsKeptLink(dwAttributes)) return false;
-    return qvp::GetLinkTargetLength(path) > m.cchLinkTargetMax;
+    DWORD dwLongestName = 0;
+    const DWORD dwTarget = qvp::GetLinkTargetLength(path, nullptr, &dwLongestName);
+    return dwTarget > m.cchLinkTargetMax || dwLongestName > kTargetNameMax;
 }
 
 void ForgetTreeCosts() {
@@ -314,33 +336,66 @@ void ForgetTreeCosts() {
 // Folders are told apart by their exact names: two whose names differ only in letter case are
 // two folders of the image (its Rock Ridge and Joliet trees keep the case), each with its own
 // records and extents.
-int64_t FolderSet::CostOfNew(const CQvString& targetPath) const {
-    if (!On()) return 0;
+// A folder whose entries' names (a folder's included) spill out of their records takes one
+// block of continuation area: the first such name brings it, the bytes themselves are in each
+// entry's cost. With bHold, the folders and areas are held.
+int64_t FolderSet::Visit(const CQvString& targetPath, bool bEntrySpills, bool bHold) {
+    bool bOn = false;
+    const QvAllocationModel m = Current(bOn);
+    if (!bOn) return 0;
+    const int64_t iBlock = m.cchRecordNameBytes != 0 && m.cbBlock > 1 ? m.cbBlock : 0;
     std::wstring path = targetPath.str();
     while (!path.empty() && path.back() == L'\\') path.pop_back();
     int64_t iCost = 0;
+    // Each folder is charged once in one visit: the entry's own folder, and the parents of the
+    // new folders above it, are all different folders.
+    const auto continueIn = [&](const std::wstring& folder) {
+        if (iBlock == 0 || m_continued.count(folder) != 0) return;
+        iCost += iBlock;
+        if (bHold) m_continued.insert(folder);
+    };
+    if (bEntrySpills) continueIn(path);
     // From the folder itself up: once one is held, so are all above it.
     while (!path.empty() && m_folders.count(path) == 0) {
         const size_t slash = path.rfind(L'\\');
         const size_t start = slash == std::wstring::npos ? 0 : slash + 1;
-        if (start < path.size()) iCost += FolderCost(path);
+        if (start < path.size()) {
+            iCost += FolderCost(path);
+            if (NameSpills(m, path.substr(start))) continueIn(slash == std::wstring::npos ? std::wstring() : path.substr(0, slash));
+        }
+        if (bHold) m_folders.insert(path);
         if (slash == std::wstring::npos) break;
         path.resize(slash);
     }
     return iCost;
 }
 
-int64_t FolderSet::Add(const CQvString& targetPath) {
-    if (!On()) return 0;
-    const int64_t iCost = CostOfNew(targetPath);
-    std::wstring path = targetPath.str();
-    while (!path.empty() && path.back() == L'\\') path.pop_back();
-    while (!path.empty() && m_folders.insert(path).second) {
-        const size_t slash = path.rfind(L'\\');
-        if (slash == std::wstring::npos) break;
-        path.resize(slash);
-    }
-    return iCost;
+int64_t FolderSet::CostOfNew(const CQvString& targetPath) const {
+    return const_cast<FolderSet*>(this)->Visit(targetPath, false, false);
+}
+
+int64_t FolderSet::CostOfNew(const FileDesc& desc) const {
+    return const_cast<FolderSet*>(this)->Visit(desc.strTargetPath, EntrySpills(desc), false);
+}
+
+int64_t FolderSet::Add(const CQvString& targetPath) { return Visit(targetPath, false, true); }
+
+int64_t FolderSet::Add(const FileDesc& desc) { return Visit(desc.strTargetPath, EntrySpills(desc), true); }
+
+bool EntrySpills(const FileDesc& desc) {
+    bool bOn = false;
+    const QvAllocationModel m = Current(bOn);
+    // A folder kept whole is its target folder: its name is one of the folders'.
+    if (!bOn || m.cchRecordNameBytes == 0 || qvp::IsFolderToEnter(desc.dwAttributes)) return false;
+    const std::wstring name = LastName(desc.strFilePath);
+    if (!IsKeptLink(desc.dwAttributes)) return NameSpills(m, name);
+    return LinkSpills(m, name, CQvString(desc.strFilePath));
+}
+
+bool FitsEmptyMedium(int64_t iCost, const FileDesc& desc, DWORD dwSplitSize) {
+    const int64_t iLimit = static_cast<int64_t>(dwSplitSize) * 1048576;
+    if (!On()) return iCost < iLimit;
+    return iCost + MediumCost() + FolderSet().CostOfNew(desc) < iLimit;
 }
 
 }  // namespace qvalloc

@@ -42,15 +42,31 @@ void ForgetTreeCosts();
 // parents.
 class FolderSet {
 public:
-    void Clear() { m_folders.clear(); }
+    void Clear() {
+        m_folders.clear();
+        m_continued.clear();
+    }
     // Bytes that the folders of targetPath not held yet would add (0 without a model).
     int64_t CostOfNew(const CQvString& targetPath) const;
+    // The same for an entry restored under its target path: its folders, and the block of
+    // its folder's continuation area when its name is the first there to need one.
+    int64_t CostOfNew(const FileDesc& desc) const;
     // Holds them; returns the bytes they added.
     int64_t Add(const CQvString& targetPath);
+    int64_t Add(const FileDesc& desc);
 
 private:
-    std::unordered_set<std::wstring> m_folders;  // exact paths, without the trailing "\"
+    int64_t Visit(const CQvString& targetPath, bool bEntrySpills, bool bHold);
+
+    std::unordered_set<std::wstring> m_folders;    // exact paths, without the trailing "\"
+    std::unordered_set<std::wstring> m_continued;  // folders with a continuation area ("" the root)
 };
+
+// Whether an entry restored as desc describes takes bytes in its folder's continuation area.
+bool EntrySpills(const FileDesc& desc);
+// Whether an entry of iCost bytes fits an empty medium of dwSplitSize megabytes with the
+// folders it needs (without a model: iCost bytes below it).
+bool FitsEmptyMedium(int64_t iCost, const FileDesc& desc, DWORD dwSplitSize);
 
 }  // namespace qvalloc
 

@@ -167,7 +167,7 @@ long CQvMediaFactory::AddFileToMedia(FileDesc* pFileDesc) {
     m_iMediaSize += desc.iFileSize;
     QvReport::Instance().AddEntry(desc.strFilePath.bytes(), desc.iFileSize, MayRepeat(desc));
     if (qvalloc::On())
-        m_iMediaUsed += qvalloc::EntryCost(desc) + m_mediaFolders.Add(desc.strTargetPath);
+        m_iMediaUsed += qvalloc::EntryCost(desc) + m_mediaFolders.Add(desc);
     else
         m_iMediaUsed += desc.iFileSize;
     return log->ExitFunction(static_cast<long>(S_OK));

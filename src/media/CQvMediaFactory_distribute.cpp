@@ -140,7 +140,7 @@ int64_t GroupCost(const GroupFileDesc& group) {
     qvalloc::FolderSet folders;
     int64_t iCost = 0;
     for (const FileDesc& desc : group.vtFileDesc)
-        iCost += qvalloc::EntryCost(desc) + folders.Add(desc.strTargetPath);
+        iCost += qvalloc::EntryCost(desc) + folders.Add(desc);
     return iCost;
 }
 
@@ -169,7 +169,7 @@ int64_t MapBytes(const QvFileDescMap& map) {
 
 // Adds what the entries take under the model, with the folders none of them has needed yet.
 void AddAllocated(const FileDesc& desc, qvalloc::FolderSet& folders, int64_t& iTotal) {
-    iTotal += qvalloc::EntryCost(desc) + folders.Add(desc.strTargetPath);
+    iTotal += qvalloc::EntryCost(desc) + folders.Add(desc);
 }
 void AddAllocated(const QvFileDescMap& map, qvalloc::FolderSet& folders, int64_t& iTotal) {
     for (const auto& entry : map) AddAllocated(entry.second, folders, iTotal);
@@ -675,7 +675,7 @@ long CQvMediaFactory::FillOther(DWORD dwSplitSize, FileDescVector& vtFileDesc,
         size_t i = index.FindFirstBelow(pos, iLimit);
         // Under a model an entry also needs the folders it goes into that the medium lacks.
         while (i != QvFitIndex::npos &&
-               (index.Key(i) + m_mediaFolders.CostOfNew(vtFileDesc[i].strTargetPath) >= iLimit ||
+               (index.Key(i) + m_mediaFolders.CostOfNew(vtFileDesc[i]) >= iLimit ||
                 HeldByMedium(vtFileDesc[i], false)))
             i = index.FindFirstBelow(i + 1, iLimit);
         if (i == QvFitIndex::npos) return S_OK;

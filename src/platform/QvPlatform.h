@@ -203,8 +203,9 @@ BOOL FollowsLinks();
 BOOL IsSymbolicLink(LPCWSTR lpPath);
 // Bytes of the target a symbolic link at the path holds (not followed); 0 for anything else,
 // and on Windows, where a burning program stores no link target. With pbAscii, also whether
-// every byte of the target is ASCII (TRUE when there is no target).
-DWORD GetLinkTargetLength(LPCWSTR lpPath, BOOL* pbAscii = nullptr);
+// every byte of the target is ASCII (TRUE when there is no target); with pdwLongestName, the
+// bytes of the longest name between its slashes.
+DWORD GetLinkTargetLength(LPCWSTR lpPath, BOOL* pbAscii = nullptr, DWORD* pdwLongestName = nullptr);
 
 // Last-error code of the calling thread.
 DWORD GetLastError();

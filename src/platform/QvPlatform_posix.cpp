@@ -207,20 +207,29 @@ BOOL PathsNameSameEntry(LPCWSTR a, LPCWSTR b) {
 
 BOOL FollowsLinks() { return posix::FollowLinks() ? TRUE : FALSE; }
 
-DWORD GetLinkTargetLength(LPCWSTR lpPath, BOOL* pbAscii) {
+DWORD GetLinkTargetLength(LPCWSTR lpPath, BOOL* pbAscii, DWORD* pdwLongestName) {
     if (pbAscii) *pbAscii = TRUE;
+    if (pdwLongestName) *pdwLongestName = 0;
     if (!lpPath) return 0;
     return posix::NoThrow<DWORD>(0, [&] {
         posix::NativePath p;
         struct stat st;
         if (!posix::MapPath(lpPath, p) || lstat(p.path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return DWORD{0};
-        if (pbAscii) {
+        if (pbAscii || pdwLongestName) {
             std::string target(static_cast<size_t>(st.st_size) + 1, '\0');
             const ssize_t got = readlink(p.path.c_str(), &target[0], target.size());
-            // A target that cannot be read (or changed length since) counts as not ASCII.
-            if (got < 0 || static_cast<size_t>(got) >= target.size()) *pbAscii = FALSE;
-            for (ssize_t i = 0; i < got && *pbAscii; ++i)
-                if (static_cast<unsigned char>(target[static_cast<size_t>(i)]) >= 0x80) *pbAscii = FALSE;
+            // A target that cannot be read (or changed length since) counts as not ASCII, and
+            // as one name.
+            const bool bWhole = got >= 0 && static_cast<size_t>(got) < target.size();
+            if (pbAscii && !bWhole) *pbAscii = FALSE;
+            if (pdwLongestName && !bWhole) *pdwLongestName = static_cast<DWORD>(st.st_size);
+            DWORD dwName = 0;
+            for (ssize_t i = 0; bWhole && i < got; ++i) {
+                const unsigned char c = static_cast<unsigned char>(target[static_cast<size_t>(i)]);
+                if (pbAscii && c >= 0x80) *pbAscii = FALSE;
+                dwName = c == '/' ? 0 : dwName + 1;
+                if (pdwLongestName && dwName > *pdwLongestName) *pdwLongestName = dwName;
+            }
         }
         return static_cast<DWORD>(st.st_size);
     });

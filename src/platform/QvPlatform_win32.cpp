@@ -120,8 +120,9 @@ bool FileNumber(LPCWSTR path, BY_HANDLE_FILE_INFORMATION& info) {
 
 BOOL FollowsLinks() { return FALSE; }
 
-DWORD GetLinkTargetLength(LPCWSTR, BOOL* pbAscii) {
+DWORD GetLinkTargetLength(LPCWSTR, BOOL* pbAscii, DWORD* pdwLongestName) {
     if (pbAscii) *pbAscii = TRUE;
+    if (pdwLongestName) *pdwLongestName = 0;
     return 0;
 }
 

@@ -125,7 +125,7 @@ DWORD CQvSplit::SplitRVXBody(LPCTSTR strVolumeID, RuleVector& vtRules, LPCTSTR s
         qvalloc::FolderSet folders;
         iAllMediaSize = qvalloc::MediumCost();
         for (const FileDesc& item : m_ItemsOnAllMedia)
-            iAllMediaSize += ItemCost(item) + folders.Add(item.strTargetPath);
+            iAllMediaSize += ItemCost(item) + folders.Add(item);
     }
     log->AddInfo(L"m_ItemsOnAnyMedia.size() = %d", static_cast<int>(m_ItemsOnAnyMedia.size()));
     if (m_ItemsOnAnyMedia.empty()) return 0;
@@ -181,7 +181,7 @@ long CQvSplit::PlaceAnyMediaItems(int64_t iAllMediaSize) {
         }
         // An item that does not fit beside the every-medium items on an empty medium never
         // will: the same test as the placement's, in bytes.
-        const int64_t iItem = qvalloc::On() ? ItemCost(item) + qvalloc::FolderSet().CostOfNew(item.strTargetPath)
+        const int64_t iItem = qvalloc::On() ? ItemCost(item) + qvalloc::FolderSet().CostOfNew(item)
                                             : item.iFileSize;
         const int64_t iNeededMB = (iItem + iAllMediaSize) / kBytesPerMB;
         if (iNeededMB >= static_cast<int64_t>(m_dwSplitSize)) {
@@ -221,7 +221,7 @@ long CQvSplit::CheckItemsOnAllMedia() {
             break;
         }
         m_iMediaSize += item.iFileSize;
-        m_iMediaUsed += ItemCost(item) + m_mediaFolders.Add(item.strTargetPath);
+        m_iMediaUsed += ItemCost(item) + m_mediaFolders.Add(item);
     }
     m_iMediaSize = 0;
     m_mediaFolders.Clear();
@@ -278,13 +278,13 @@ long CQvSplit::AddItemToMedia(FileDesc* pFileDesc) {
         // A file item fits as a folder item does; placed without a test, it overfilled media.
         if (!ItemFits(*pFileDesc)) return E_FAIL;
         const long hr = AddFileToMedia(pFileDesc);
-        if (hr == S_OK) m_iMediaUsed += ItemCost(*pFileDesc) + m_mediaFolders.Add(pFileDesc->strTargetPath);
+        if (hr == S_OK) m_iMediaUsed += ItemCost(*pFileDesc) + m_mediaFolders.Add(*pFileDesc);
         return hr;
     }
     SizeFolderItem(*pFileDesc);
     if (!ItemFits(*pFileDesc)) return E_FAIL;
     const long hr = AddFolderToMedia(pFileDesc);
-    if (hr == S_OK) m_iMediaUsed += ItemCost(*pFileDesc) + m_mediaFolders.Add(pFileDesc->strTargetPath);
+    if (hr == S_OK) m_iMediaUsed += ItemCost(*pFileDesc) + m_mediaFolders.Add(*pFileDesc);
     return hr;
 }
 
@@ -312,7 +312,7 @@ bool CQvSplit::ItemFits(const FileDesc& item) {
     if (!qvalloc::On())
         return (m_iMediaSize + item.iFileSize) / kBytesPerMB < static_cast<int64_t>(m_dwSplitSize);
     const int64_t iLimit = static_cast<int64_t>(m_dwSplitSize) * kBytesPerMB;
-    return m_iMediaUsed + ItemCost(item) + m_mediaFolders.CostOfNew(item.strTargetPath) < iLimit;
+    return m_iMediaUsed + ItemCost(item) + m_mediaFolders.CostOfNew(item) < iLimit;
 }
 
 long CQvSplit::AddFileToMedia(FileDesc* pFileDesc) {

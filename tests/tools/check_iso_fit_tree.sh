@@ -43,6 +43,11 @@ make_tree() {  # case name -> tree under $work/$1
     ln -s "$(printf "%049d/" $(seq 1 22))" "$t/far" ;;  # beyond what an image stores: left out
   full-folder)  # one folder whose records fill many directory sectors
     for i in $(seq 1 900); do : > "$t/entry-with-a-longer-name-$i.txt"; done ;;
+  spilling-names)  # one file to a folder, names too long for their records: each folder's
+    # continuation area takes a block for a few bytes
+    for i in $(seq 1 60); do  # the number first: genisoimage cuts Joliet names short
+      mkdir "$t/$i$(printf '名%.0s' $(seq 1 78))"; : > "$t/$i$(printf '名%.0s' $(seq 1 78))/$(printf '名%.0s' $(seq 1 80))"
+    done ;;
   long-paths)  # tar: paths around the header's 100-byte name and 155-byte prefix, and beyond
     local d=$t
     for i in $(seq 1 14); do
@@ -83,6 +88,8 @@ rows=(
   "block-multiples iso 2 2 rvx"
   "many-folders iso 1 6 dirs"
   "nested-folders iso 1 7 dirs"
+  "spilling-names iso 1 16"
+  "spilling-names iso-udf 2 16"
   "block-multiples tar 2 1"
   "long-paths tar 1 1"
   "long-paths tar 1 1 dirs"

@@ -29,8 +29,12 @@ const QvAllocationModel kIso = {
     2,           // cbPerLinkTargetByte: a link's target in its Rock Ridge entries, which spill
                  // into continuation areas once long (measured: about twice the target at
                  // 1,000 bytes, less below)
-    1024,        // cchLinkTargetMax: the longest target libisofs stores
+    1023,        // cchLinkTargetMax: the longest target libisofs stores (measured: 1,024
+                 // bytes is "Rock Ridge path too long")
     0, 0, 0, 0, 0,  // no header term
+    110,         // cchRecordNameBytes: the longest name a record holds with its Rock Ridge
+                 // fields (measured: 121 bytes; a folder of one file named 122 takes a
+                 // sector more), less a margin for the ISO name's own length
 };
 
 // The same with a UDF bridge (genisoimage -udf): every entry also has a UDF file entry of one
@@ -47,8 +51,9 @@ const QvAllocationModel kIsoUdf = {
     2,
     4,
     2,
-    1024,
+    1023,
     0, 0, 0, 0, 0,
+    76,          // genisoimage's records hold less (measured: 82 bytes fit, 86 spill)
 };
 
 // POSIX tar (pax) as pack writes it: a 512-byte header per entry and the file's data in whole
@@ -75,6 +80,7 @@ const QvAllocationModel kTar = {
     512,         // cbPerExtHeader: its own header
     1,           // cbPerExtHeaderByte
     64,          // cbExtHeaderRecords: the time and the character set, and 12 to spare
+    0,           // cchRecordNameBytes: a header holds no name beside its path
 };
 
 }  // namespace
