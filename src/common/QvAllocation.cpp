@@ -328,6 +328,32 @@ bool LinkTargetTooLong(DWORD dwAttributes, const CQvString& path) {
     return dwTarget > m.cchLinkTargetMax || dwLongestName > kTargetNameMax;
 }
 
+bool FolderHoldsLinkTooLong(const CQvString& folder, CQvString& found) {
+    bool bOn = false;
+    const QvAllocationModel m = Current(bOn);
+    if (!bOn || m.cchLinkTargetMax == 0) return false;
+    CQvPathString dir(folder);
+    dir.AddBackslash();
+    CQvString pattern(dir);
+    pattern += L"*.*";
+    WIN32_FIND_DATAW fd;
+    HANDLE hFind = qvp::FindFirstFileW(pattern, &fd);
+    if (hFind == INVALID_HANDLE_VALUE) return false;
+    QvFindCloser closeAtEnd(hFind);
+    do {
+        const std::wstring name = fd.cFileName;
+        if (name == L"." || name == L"..") continue;
+        CQvString child(dir);
+        child += fd.cFileName;
+        if (qvp::IsFolderToEnter(fd.dwFileAttributes) ? FolderHoldsLinkTooLong(child, found)
+                                                       : LinkTargetTooLong(fd.dwFileAttributes, child)) {
+            if (found.IsEmpty()) found = child;
+            return true;
+        }
+    } while (qvp::FindNextFileW(hFind, &fd));
+    return false;
+}
+
 void ForgetTreeCosts() {
     std::lock_guard<std::mutex> lock(g_modelMutex);
     g_treeCosts.clear();

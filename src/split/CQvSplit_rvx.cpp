@@ -128,7 +128,10 @@ DWORD CQvSplit::SplitRVXBody(LPCTSTR strVolumeID, RuleVector& vtRules, LPCTSTR s
             iAllMediaSize += ItemCost(item) + folders.Add(item);
     }
     log->AddInfo(L"m_ItemsOnAnyMedia.size() = %d", static_cast<int>(m_ItemsOnAnyMedia.size()));
-    if (m_ItemsOnAnyMedia.empty()) return 0;
+    if (m_ItemsOnAnyMedia.empty()) {
+        if (!QvLeftOutList::Instance().Entries().empty()) QvReport::Instance().Refuse(QvRefusedAllLeftOut);
+        return 0;
+    }
     if (CheckItemsOnAllMedia() != S_OK) return 0;
     CQvString strType;
     strType.Format(L"0x0000000%d", dwType);
@@ -239,6 +242,17 @@ void CQvSplit::CreateItemsList(RuleVector& vtRules) {
         FileDesc item;
         InitializeFileDescription(item, &copy);
         if (item.strFilePath.IsEmpty()) continue;
+        // An item is placed whole: one that is or holds a link the media's file system cannot
+        // store could not be written, so it is left out with that reason.
+        CQvString strLink;
+        if (qvalloc::LinkTargetTooLong(item.dwAttributes, item.strFilePath) ||
+            (qvp::IsFolderToEnter(item.dwAttributes) && qvalloc::FolderHoldsLinkTooLong(item.strFilePath, strLink))) {
+            log->AddError(L"CQvSplit::SplitRVX(...) Item %s left out: the link %s has a target the file system cannot store",
+                          item.strFilePath, strLink.IsEmpty() ? CQvString(item.strFilePath) : strLink);
+            SizeFolderItem(item);
+            QvLeftOutList::Instance().Add(item.strFilePath.str(), item.iFileSize, QvLeftOutLinkTarget);
+            continue;
+        }
         if (copy.iLocation == InAny) {
             log->AddInfo(L"Rules Any Media: %s", item.strFilePath);
             m_ItemsOnAnyMedia.push_back(item);

@@ -208,6 +208,7 @@ TEST_F(QvSplitCliTest, SummaryShowsEveryMediumTotalBoundAndLeftOutFiles) {
 TEST_F(QvSplitCliTest, DiscModelCountsTheImageNotTheBytes) {
     Sparse("tree/near.bin", MB - 64 * 1024);
     for (int i = 0; i < 40; ++i) Write("tree/small/f" + std::to_string(i) + ".txt", "x");
+    Write("tree/other.txt", "y");
     // Links whose targets no ISO image can store (over 1,023 bytes, or a name in it over 255
     // bytes) are left out under a disc model; those just within stay. Tar stores them all.
     std::string longTarget;
@@ -260,6 +261,17 @@ TEST_F(QvSplitCliTest, DiscModelCountsTheImageNotTheBytes) {
                                            "  0.0 MB  (link target longer than the file system can store)") !=
                                     std::string::npos) << r.out;
         }
+        if (!kPosix) continue;
+        // An item-list item is placed whole: a folder holding such a link is left out whole.
+        const std::string itemsOut = out + "-items";
+        const RunResult items = Run({"rvx", "--size", "1", "--fs", row.fs, "--out", S(itemsOut), S("tree/small"), S("tree/other.txt")});
+        ASSERT_EQ(0, items.status) << items.err;
+        std::string itemPlans;
+        for (const std::string& name : MediaFiles(itemsOut)) itemPlans += ReadText(P(itemsOut + "/" + name));
+        EXPECT_NE(std::string::npos, itemPlans.find("other.txt"));
+        EXPECT_EQ(!row.disc, itemPlans.find("small") != std::string::npos) << items.out;
+        EXPECT_EQ(row.disc, items.out.find(S("tree/small") + "  0.0 MB  (link target longer than the file system can store)") !=
+                                std::string::npos) << items.out;
     }
 }
 

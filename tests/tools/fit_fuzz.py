@@ -78,7 +78,7 @@ def write(path, size=0):
             f.truncate(size)
 
 
-def make_term(root, spec, fs, command):
+def make_term(root, spec, fs):
     """Makes one term's tree under root/<index>-<term>."""
     rng = random.Random(spec['seed'])
     n = spec['count']
@@ -123,13 +123,9 @@ def make_term(root, spec, fs, command):
     elif term == 'links':
         for i in range(min(n, 300)):
             length = rng.choice([1, 50, 99, 100, 101, 300, 1000, 1023, 1024, 1025, 1100])
-            # genisoimage (1.1.11) never ends on some longer targets of many short names. An
-            # item-list item is placed whole: one holding a link no image stores is not left
-            # out yet, so item lists get targets an image stores.
+            # genisoimage (1.1.11) never ends on some longer targets of many short names.
             if fs == 'iso-udf':
                 length = min(length, 250)
-            elif command == 'rvx':
-                length = min(length, 1000)
             target = ''.join(rng.choice('abc/') for _ in range(length))
             if rng.random() < 0.3:
                 target = random_name(rng, max(1, length // 3), fs)
@@ -153,7 +149,7 @@ def make_tree(root, case):
         # genisoimage aborts on a name that is not UTF-8 ("Incorrectly encoded string").
         if spec['term'] == 'not-utf8' and case['fs'] == 'iso-udf':
             continue
-        make_term(os.path.join(root, '%d-%s' % (index, spec['term'])), spec, case['fs'], case['command'])
+        make_term(os.path.join(root, '%d-%s' % (index, spec['term'])), spec, case['fs'])
 
 
 def check_case(qvsplit, case, work):
