@@ -186,26 +186,35 @@ bool LinkSpills(const QvAllocationModel& m, const std::wstring& name, const CQvS
     return SizeOfName(m, name).iBytes + 2 * iTarget + 2 > static_cast<int64_t>(m.cchRecordNameBytes);
 }
 
-// Bytes of everything below a folder kept whole, laid out at path inside the medium: each file
-// and each folder with its own tree. A folder that cannot be read counts nothing here; the
-// walk that sized it reported it.
-int64_t TreeCost(const QvAllocationModel& m, const CQvString& folder, const std::wstring& path) {
+// Calls visit(name, child path, find data) for each entry of a folder but "." and "..", until
+// it returns false; a folder that cannot be read has none.
+template <class Visit>
+void ForEachEntry(const CQvString& folder, Visit visit) {
     CQvPathString dir(folder);
     dir.AddBackslash();
     CQvString pattern(dir);
     pattern += L"*.*";
     WIN32_FIND_DATAW fd;
     HANDLE hFind = qvp::FindFirstFileW(pattern, &fd);
-    if (hFind == INVALID_HANDLE_VALUE) return 0;
+    if (hFind == INVALID_HANDLE_VALUE) return;
     QvFindCloser closeAtEnd(hFind);
-    int64_t iCost = 0;
-    bool bContinued = false;  // a name of this folder spills: the folder has a continuation area
     do {
         const std::wstring name = fd.cFileName;
         if (name == L"." || name == L"..") continue;
-        const std::wstring childPath = m.cchHeaderName != 0 ? JoinMediumPath(path, name) : std::wstring();
         CQvString child(dir);
         child += fd.cFileName;
+        if (!visit(name, child, fd)) return;
+    } while (qvp::FindNextFileW(hFind, &fd));
+}
+
+// Bytes of everything below a folder kept whole, laid out at path inside the medium: each file
+// and each folder with its own tree. A folder that cannot be read counts nothing here; the
+// walk that sized it reported it.
+int64_t TreeCost(const QvAllocationModel& m, const CQvString& folder, const std::wstring& path) {
+    int64_t iCost = 0;
+    bool bContinued = false;  // a name of this folder spills: the folder has a continuation area
+    ForEachEntry(folder, [&](const std::wstring& name, const CQvString& child, const WIN32_FIND_DATAW& fd) {
+        const std::wstring childPath = m.cchHeaderName != 0 ? JoinMediumPath(path, name) : std::wstring();
         const bool bLink = IsKeptLink(fd.dwFileAttributes);
         bContinued = bContinued || (bLink ? LinkSpills(m, name, child) : NameSpills(m, name));
         if (qvp::IsFolderToEnter(fd.dwFileAttributes)) {
@@ -214,7 +223,8 @@ int64_t TreeCost(const QvAllocationModel& m, const CQvString& folder, const std:
             const int64_t iSize = (static_cast<int64_t>(fd.nFileSizeHigh) << 32) + fd.nFileSizeLow;
             iCost += EntryCostAt(m, iSize, name, childPath, bLink ? &child : nullptr);
         }
-    } while (qvp::FindNextFileW(hFind, &fd));
+        return true;
+    });
     if (bContinued && m.cbBlock > 1) iCost += m.cbBlock;
     return iCost;
 }
@@ -332,26 +342,14 @@ bool FolderHoldsLinkTooLong(const CQvString& folder, CQvString& found) {
     bool bOn = false;
     const QvAllocationModel m = Current(bOn);
     if (!bOn || m.cchLinkTargetMax == 0) return false;
-    CQvPathString dir(folder);
-    dir.AddBackslash();
-    CQvString pattern(dir);
-    pattern += L"*.*";
-    WIN32_FIND_DATAW fd;
-    HANDLE hFind = qvp::FindFirstFileW(pattern, &fd);
-    if (hFind == INVALID_HANDLE_VALUE) return false;
-    QvFindCloser closeAtEnd(hFind);
-    do {
-        const std::wstring name = fd.cFileName;
-        if (name == L"." || name == L"..") continue;
-        CQvString child(dir);
-        child += fd.cFileName;
-        if (qvp::IsFolderToEnter(fd.dwFileAttributes) ? FolderHoldsLinkTooLong(child, found)
-                                                       : LinkTargetTooLong(fd.dwFileAttributes, child)) {
-            if (found.IsEmpty()) found = child;
-            return true;
-        }
-    } while (qvp::FindNextFileW(hFind, &fd));
-    return false;
+    bool bHolds = false;
+    ForEachEntry(folder, [&](const std::wstring&, const CQvString& child, const WIN32_FIND_DATAW& fd) {
+        bHolds = qvp::IsFolderToEnter(fd.dwFileAttributes) ? FolderHoldsLinkTooLong(child, found)
+                                                           : LinkTargetTooLong(fd.dwFileAttributes, child);
+        if (bHolds && found.IsEmpty()) found = child;
+        return !bHolds;
+    });
+    return bHolds;
 }
 
 void ForgetTreeCosts() {
