@@ -221,8 +221,9 @@ TEST_F(QvCliPackTreeTest, ImageAndArchiveHoldThePlansFilesAtTheirTargetPaths) {
         EXPECT_EQ("-> a.txt", media.at("tree/link"));
         // The folder kept whole is a folder of the medium, not only a path of its files.
         EXPECT_EQ("/", media.at("tree/keep/inner"));
-        // Only the finished files are left, under their final names.
-        EXPECT_EQ((std::vector<std::string>{std::string("Media1.") + format, std::string("Media2.") + format}),
+        // Only the finished files are left, under their final names, with the record of the set
+        // they were packed from.
+        EXPECT_EQ((std::vector<std::string>{".qvsplit-pack", std::string("Media1.") + format, std::string("Media2.") + format}),
                   FilesIn(std::string("out-") + format));
     }
 }
@@ -316,7 +317,7 @@ TEST_F(QvCliPackSmallTest, ImageOrArchiveIsRefusedOneUnitTooSmallAndAcceptedAtIt
                 Run({"verify", "--fs", format.name, "--capacity-bytes", std::to_string(capacity), S("plan")});
             EXPECT_EQ(fits ? 0 : 1, verify.status) << verify.out;
             if (fits) {
-                EXPECT_EQ(std::vector<std::string>{file}, FilesIn(to));
+                EXPECT_EQ((std::vector<std::string>{".qvsplit-pack", file}), FilesIn(to));
                 EXPECT_EQ(static_cast<uintmax_t>(exact), fs::file_size(P(to + "/" + file)));
                 EXPECT_NE(std::string::npos, verify.out.find(format.fits)) << verify.out;
             } else {
@@ -441,6 +442,47 @@ TEST_F(QvCliPackTest, SetsThatCannotBePackedAreRefused) {
         const qvtest::ProcessResult help = Run({command, "--help"});
         EXPECT_EQ(0, help.status);
         EXPECT_NE(std::string::npos, help.out.find("--capacity-bytes N")) << help.out;
+    }
+}
+
+// Packed medium by medium, a set's files stay its own; a file left from another set, even one
+// numbered within this set, is refused by name when this pack would not replace it.
+TEST_F(QvCliPackTest, FilesOfAnotherSetAreRefusedThoughNumberedWithinThisOne) {
+    for (const char* set : {"a", "b"})
+        for (int i = 0; i < 2; ++i) Write(std::string("tree-") + set + "/f" + std::to_string(i), Pattern(700000 + i));
+    for (const char* set : {"a", "b"}) {
+        const qvtest::ProcessResult split = Run({"split", "--quiet", "--size", "1", "--out", S(std::string("plan-") + set),
+                                                 S(std::string("tree-") + set)});
+        ASSERT_EQ(0, split.status) << split.err;
+    }
+    struct Step {
+        const char* plan;
+        const char* medium;  // "" for all
+        int status;
+        const char* refused;  // the files named, or "" when it packs
+    };
+    const Step steps[] = {
+        {"plan-a", "1", 0, ""},
+        {"plan-a", "2", 0, ""},            // medium 1 was packed for this set
+        {"plan-b", "1", 1, "(Media2.list)"},  // Media2.list is of set a
+        {"plan-b", "", 0, ""},             // both replaced
+        {"plan-b", "2", 0, ""},
+        {"plan-a", "2", 1, "(Media1.list)"},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(std::string(step.plan) + " medium " + step.medium);
+        std::vector<std::string> args = {"pack", "--quiet", "--format", "list", "--to", S("out"), S(step.plan)};
+        if (*step.medium) args.insert(args.begin() + 1, {"--medium", step.medium});
+        const qvtest::ProcessResult pack = Run(args);
+        EXPECT_EQ(step.status, pack.status) << pack.err;
+        if (*step.refused) {
+            EXPECT_NE(std::string::npos, pack.err.find(std::string("holds media files of another set ") + step.refused)) << pack.err;
+        }
+        // Every list in the folder names the files of the set packed last.
+        const std::string listed = ReadText(P("out/Media1.list")) + ReadText(P("out/Media2.list"));
+        if (step.status == 0) {
+            EXPECT_EQ(std::string::npos, listed.find(step.plan[5] == 'a' ? "tree-b" : "tree-a")) << listed;
+        }
     }
 }
 

@@ -13,7 +13,10 @@
 #include "QvCliTarArchive.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <iostream>
 #include <memory>
 #include <sstream>
@@ -32,6 +35,7 @@ struct PackJob {
     uint64_t capacityBytes = 0;
     std::string fileName;                  // "Media1.iso"
     uint64_t bytesWritten = 0;
+    bool written = false;
 };
 
 std::string Stem(const std::string& mediaFileName) {
@@ -187,24 +191,72 @@ std::string QvCliGrouped(uint64_t value) {
     return digits;
 }
 
-// Media files in the output folder numbered beyond the set's last medium: left from packing
-// another, larger set, they would pass for media of this one.
-std::vector<std::string> FilesOfAnotherSet(const QvCliOptions& o, size_t mediaCount) {
+// What pack wrote into an output folder, and for which set: files of another set (or of an
+// unknown one) left there would pass for media of this one.
+const char* const kPackRecord = ".qvsplit-pack";
+
+// The set a pack is made from: its folder and each media file's name, size and write time.
+std::string SetIdentity(const QvCliMediaSet& set) {
+    std::error_code ec;
+    std::string text = QvCliPathText(fs::weakly_canonical(QvCliFsPath(set.dir), ec));
+    for (const QvCliMedium& m : set.media) {
+        const fs::path file = QvCliFsPath(set.dir) / QvCliFsPath(m.fileName);
+        const auto size = fs::file_size(file, ec);
+        const auto time = fs::last_write_time(file, ec).time_since_epoch().count();
+        text += "\n" + m.fileName + " " + std::to_string(ec ? 0 : size) + " " + std::to_string(time);
+    }
+    char hex[17];
+    std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(std::hash<std::string>()(text)));
+    return hex;
+}
+
+// The files the record holds for identity (none when it is of another set, or missing).
+std::vector<std::string> RecordedFiles(const std::string& toDir, const std::string& identity) {
+    std::ifstream in(QvCliFsPath(toDir) / kPackRecord);
+    std::string line;
+    if (!std::getline(in, line) || line != "set " + identity) return {};
+    std::vector<std::string> files;
+    while (std::getline(in, line))
+        if (!line.empty()) files.push_back(line);
+    return files;
+}
+
+bool IsMediaFileName(const std::string& name) {
+    const size_t dot = name.rfind('.');
+    if (dot == std::string::npos || name.size() < 7 || (name.compare(0, 5, "Media") != 0 && name.compare(0, 5, "media") != 0))
+        return false;
+    const std::string ext = name.substr(dot + 1), digits = name.substr(5, dot - 5);
+    return (ext == "iso" || ext == "tar" || ext == "list") && !digits.empty() && digits.size() <= 6 &&
+           digits.find_first_not_of("0123456789") == std::string::npos;
+}
+
+// Media files in the output folder that this pack does not write and that the record does not
+// name as written for this set: left from packing another set, they would pass for its media.
+std::vector<std::string> FilesOfAnotherSet(const QvCliOptions& o, const std::vector<PackJob>& jobs,
+                                           const std::vector<std::string>& recorded) {
     std::vector<std::string> names;
     std::error_code ec;
     for (fs::directory_iterator it(QvCliFsPath(o.toDir), ec), end; !ec && it != end; it.increment(ec)) {
         const std::string name = QvCliPathText(it->path().filename());
-        const size_t dot = name.rfind('.');
-        if (dot == std::string::npos || name.size() < 7 || (name.compare(0, 5, "Media") != 0 && name.compare(0, 5, "media") != 0))
-            continue;
-        const std::string ext = name.substr(dot + 1), digits = name.substr(5, dot - 5);
-        if ((ext != "iso" && ext != "tar" && ext != "list") || digits.empty() || digits.size() > 6 ||
-            digits.find_first_not_of("0123456789") != std::string::npos)
-            continue;
-        if (std::stoul(digits) > mediaCount) names.push_back(name);
+        if (!IsMediaFileName(name)) continue;
+        const bool written = std::any_of(jobs.begin(), jobs.end(), [&](const PackJob& job) { return job.fileName == name; });
+        if (!written && std::find(recorded.begin(), recorded.end(), name) == recorded.end()) names.push_back(name);
     }
     std::sort(names.begin(), names.end());
     return names;
+}
+
+// Records the files of this set now in the output folder: those recorded before that are still
+// there, and those just written.
+void RecordPack(const QvCliOptions& o, const std::string& identity, std::vector<std::string> files,
+                const std::vector<PackJob>& jobs) {
+    for (const PackJob& job : jobs)
+        if (std::find(files.begin(), files.end(), job.fileName) == files.end()) files.push_back(job.fileName);
+    std::ofstream out(QvCliFsPath(o.toDir) / kPackRecord, std::ios::trunc);
+    out << "set " << identity << "\n";
+    std::error_code ec;
+    for (const std::string& name : files)
+        if (fs::exists(QvCliFsPath(o.toDir) / QvCliFsPath(name), ec)) out << name << "\n";
 }
 
 int QvCliRunPack(const QvCliOptions& o) {
@@ -218,7 +270,9 @@ int QvCliRunPack(const QvCliOptions& o) {
     std::vector<PackJob> jobs;
     int status = Prepare(o, set, jobs);
     if (status != kExitOk) return status;
-    const std::vector<std::string> strangers = FilesOfAnotherSet(o, set.media.size());
+    const std::string identity = SetIdentity(set);
+    const std::vector<std::string> recorded = RecordedFiles(o.toDir, identity);
+    const std::vector<std::string> strangers = FilesOfAnotherSet(o, jobs, recorded);
     if (!strangers.empty() && !o.force) {
         std::string list;
         for (const std::string& name : strangers) list += (list.empty() ? "" : ", ") + name;
@@ -236,8 +290,16 @@ int QvCliRunPack(const QvCliOptions& o) {
     QvCliByteProgress progress;
     progress.show = !o.quiet && QvCliStderrIsTerminal();
     for (const PackJob& job : jobs) progress.total += o.format == "iso" ? job.imageBytes : job.layout.fileBytes;
+    for (PackJob& job : jobs) {
+        if ((status = WriteJob(o, job, progress)) != kExitOk) break;
+        job.written = true;
+    }
+    std::vector<PackJob> written;
     for (PackJob& job : jobs)
-        if ((status = WriteJob(o, job, progress)) != kExitOk) return status;
+        if (job.written) written.push_back(std::move(job));
+    RecordPack(o, identity, recorded, written);
+    if (status != kExitOk) return status;
+    jobs = std::move(written);
     QvCliByteProgressDone(progress);
     if (o.json) {
         PrintJson(o, jobs, std::cout);

@@ -111,8 +111,9 @@ const char* const kPack =
     "                     (default: each medium's own size)\n"
     "  --capacity-bytes N the capacity exactly, in bytes\n"
     "  --medium N         only medium N\n"
-    "  --force            remove media files of another set from DIR (numbered beyond this\n"
-    "                     set's last medium), which pack otherwise refuses to leave beside it\n"
+    "  --force            remove media files of another set from DIR (files this pack does\n"
+    "                     not replace, not packed from this set), which pack otherwise\n"
+    "                     refuses to leave beside it\n"
     "  --follow-links     the plan followed links (as split --follow-links)\n"
     "  --json             print the summary as JSON\n"
     "  --quiet            no progress bar\n";
