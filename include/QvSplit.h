@@ -227,6 +227,8 @@ extern "C" QVSPLIT_API LPCTSTR QvGetCutFile(DWORD dwIndex);
 //                    (0: no bound), or with a name between its slashes over 255 bytes, cannot
 //                    be stored and is left out (QvLeftOutLinkTarget)
 //   a medium         cbPerMedium
+//   a hard link      with QvModelLinkedDataOnce in dwFlags, a file whose data a medium holds
+//                    already under another name (POSIX) takes no data blocks there
 //   a long name      with cchRecordNameBytes set, a folder holding an entry whose name takes
 //                    more UTF-8 bytes than that (a link: its name, twice its target and two)
 //                    takes one more block (cbBlock) for the continuation area the names spill
@@ -264,7 +266,11 @@ struct QvAllocationModel {
     uint32_t cbPerExtHeaderByte;
     uint32_t cbExtHeaderRecords;
     uint32_t cchRecordNameBytes;  // 0: no continuation term
+    uint32_t dwFlags;             // QvModelLinkedDataOnce
 };
+// The model's file system stores the data of a file with several names (hard links) once:
+// on a medium that holds one of its names already, another takes its entry alone.
+const uint32_t QvModelLinkedDataOnce = 1;
 
 // Sets the model for the splits that follow in this process; null goes back to file bytes.
 extern "C" QVSPLIT_API void QvSetAllocationModel(const QvAllocationModel* pModel);

@@ -53,9 +53,13 @@ int64_t NameCost(const QvAllocationModel& m, const std::wstring& name) {
     return m.cbPerEntry + size.iBytes * m.cbPerNameByte + size.iUnits * m.cbPerNameUnit;
 }
 
+// A file's data in whole blocks.
+int64_t DataBytes(const QvAllocationModel& m, int64_t iSize) {
+    return m.cbBlock > 1 ? (iSize + m.cbBlock - 1) / m.cbBlock * m.cbBlock : iSize;
+}
+
 int64_t FileCostWith(const QvAllocationModel& m, int64_t iSize, const std::wstring& name) {
-    int64_t iData = iSize;
-    if (m.cbBlock > 1) iData = (iSize + m.cbBlock - 1) / m.cbBlock * m.cbBlock;
+    const int64_t iData = DataBytes(m, iSize);
     const int64_t iExtents = iSize <= kExtentBytes ? 1 : (iSize + kExtentBytes - 1) / kExtentBytes;
     return iData + iExtents * NameCost(m, name);
 }
@@ -404,7 +408,20 @@ int64_t FolderSet::CostOfNew(const FileDesc& desc) const {
 
 int64_t FolderSet::Add(const CQvString& targetPath) { return Visit(targetPath, false, true); }
 
-int64_t FolderSet::Add(const FileDesc& desc) { return Visit(desc.strTargetPath, EntrySpills(desc), true); }
+int64_t FolderSet::Add(const FileDesc& desc) {
+    int64_t iCost = Visit(desc.strTargetPath, EntrySpills(desc), true);
+    bool bOn = false;
+    const QvAllocationModel m = Current(bOn);
+    if (!bOn || (m.dwFlags & QvModelLinkedDataOnce) == 0 || desc.iFileSize <= 0 ||
+        (desc.dwAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0)
+        return iCost;
+    const uint64_t id = qvp::GetHardLinkId(CQvString(desc.strFilePath));
+    if (id == 0) return iCost;
+    // Only an Add gives the data back: a fit test counts it, so that nothing placed on the
+    // strength of sharing could overfill a medium should the name not be held after all.
+    if (!m_linkedData.insert(id).second) iCost -= DataBytes(m, desc.iFileSize);
+    return iCost;
+}
 
 bool EntrySpills(const FileDesc& desc) {
     bool bOn = false;

@@ -47,13 +47,16 @@ public:
     void Clear() {
         m_folders.clear();
         m_continued.clear();
+        m_linkedData.clear();
     }
     // Bytes that the folders of targetPath not held yet would add (0 without a model).
     int64_t CostOfNew(const CQvString& targetPath) const;
     // The same for an entry restored under its target path: its folders, and the block of
     // its folder's continuation area when its name is the first there to need one.
     int64_t CostOfNew(const FileDesc& desc) const;
-    // Holds them; returns the bytes they added.
+    // Holds them; returns the bytes they added. An entry whose data the medium holds already
+    // under another name (a hard link, when the model stores such data once) gives those
+    // bytes back: the result is then below 0.
     int64_t Add(const CQvString& targetPath);
     int64_t Add(const FileDesc& desc);
 
@@ -62,6 +65,7 @@ private:
 
     std::unordered_set<std::wstring> m_folders;    // exact paths, without the trailing "\"
     std::unordered_set<std::wstring> m_continued;  // folders with a continuation area ("" the root)
+    std::unordered_set<uint64_t> m_linkedData;     // hard-linked files whose data is held
 };
 
 // Whether an entry restored as desc describes takes bytes in its folder's continuation area.

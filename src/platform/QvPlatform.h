@@ -195,6 +195,10 @@ BOOL PathsNameSameEntry(LPCWSTR a, LPCWSTR b);
 // Whether two paths, however spelled and on whichever drive, lead to one file or folder on
 // disk (the same device and file number); false when either cannot be reached.
 BOOL PathsNameSameObject(LPCWSTR a, LPCWSTR b);
+// For a file with more than one name (hard links), a number that its names share and other
+// files' names almost surely do not; 0 for any other path, and on Windows, where it is not
+// looked up.
+uint64_t GetHardLinkId(LPCWSTR lpPath);
 // Whether walks follow symbolic links (QVSPLIT_FOLLOW_LINKS=1 on POSIX; never on Windows, where
 // directory reparse points are not entered): then a folder may be reached under another name.
 BOOL FollowsLinks();

@@ -256,6 +256,22 @@ BOOL PathsNameSameObject(LPCWSTR a, LPCWSTR b) {
     });
 }
 
+uint64_t GetHardLinkId(LPCWSTR lpPath) {
+    if (!lpPath) return 0;
+    return posix::NoThrow<uint64_t>(0, [&] {
+        posix::NativePath p;
+        struct stat st;
+        if (!posix::MapPath(lpPath, p) || ::stat(p.path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink < 2)
+            return uint64_t{0};
+        // Device and inode mixed into 64 bits (splitmix64 steps); 0 is kept for "none".
+        uint64_t id = static_cast<uint64_t>(st.st_dev) * 0x9E3779B97F4A7C15ull ^ static_cast<uint64_t>(st.st_ino);
+        id = (id ^ (id >> 30)) * 0xBF58476D1CE4E5B9ull;
+        id = (id ^ (id >> 27)) * 0x94D049BB133111EBull;
+        id ^= id >> 31;
+        return id ? id : uint64_t{1};
+    });
+}
+
 BSTR SysAllocString(const OLECHAR* psz) {
     if (!psz) return nullptr;
     const size_t len = std::wcslen(psz);

@@ -131,6 +131,8 @@ BOOL IsSymbolicLink(LPCWSTR lpPath) {
     return dwAttr != INVALID_FILE_ATTRIBUTES && (dwAttr & FILE_ATTRIBUTE_REPARSE_POINT) ? TRUE : FALSE;
 }
 
+uint64_t GetHardLinkId(LPCWSTR) { return 0; }
+
 BOOL PathsNameSameObject(LPCWSTR a, LPCWSTR b) {
     BY_HANDLE_FILE_INFORMATION ia, ib;
     if (!FileNumber(a, ia) || !FileNumber(b, ib)) return FALSE;

@@ -48,6 +48,11 @@ make_tree() {  # case name -> tree under $work/$1
     for i in $(seq 1 60); do  # the number first: genisoimage cuts Joliet names short
       mkdir "$t/$i$(printf '名%.0s' $(seq 1 78))"; : > "$t/$i$(printf '名%.0s' $(seq 1 78))/$(printf '名%.0s' $(seq 1 80))"
     done ;;
+  hard-links)  # files of several names: an image holds each one's data once
+    for i in $(seq 1 24); do
+      head -c $((150000 + i * 1000)) /dev/zero > "$t/data$i"
+      for j in 1 2 3; do ln "$t/data$i" "$t/name$i-$j"; done
+    done ;;
   long-paths)  # tar: paths around the header's 100-byte name and 155-byte prefix, and beyond
     local d=$t
     for i in $(seq 1 14); do
@@ -89,6 +94,8 @@ rows=(
   "many-folders iso 1 6 dirs"
   "nested-folders iso 1 7 dirs"
   "spilling-names iso 1 16"
+  "hard-links iso 2 5"
+  "hard-links iso-udf 2 5"
   "spilling-names iso-udf 2 16"
   "block-multiples tar 2 1"
   "long-paths tar 1 1"

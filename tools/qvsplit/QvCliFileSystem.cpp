@@ -35,6 +35,8 @@ const QvAllocationModel kIso = {
     110,         // cchRecordNameBytes: the longest name a record holds with its Rock Ridge
                  // fields (measured: 121 bytes; a folder of one file named 122 takes a
                  // sector more), less a margin for the ISO name's own length
+    QvModelLinkedDataOnce,  // an image stores a hard-linked file's data once (measured:
+                            // four names of a 25,762,552-byte file take 27,541,504 bytes)
 };
 
 // The same with a UDF bridge (genisoimage -udf): every entry also has a UDF file entry of one
@@ -54,6 +56,7 @@ const QvAllocationModel kIsoUdf = {
     1023,
     0, 0, 0, 0, 0,
     76,          // genisoimage's records hold less (measured: 82 bytes fit, 86 spill)
+    QvModelLinkedDataOnce,
 };
 
 // POSIX tar (pax) as pack writes it: a 512-byte header per entry and the file's data in whole
@@ -81,6 +84,7 @@ const QvAllocationModel kTar = {
     1,           // cbPerExtHeaderByte
     64,          // cbExtHeaderRecords: the time and the character set, and 12 to spare
     0,           // cchRecordNameBytes: a header holds no name beside its path
+    0,           // pack stores every name of a hard-linked file with its data
 };
 
 }  // namespace
