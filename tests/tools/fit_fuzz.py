@@ -155,7 +155,10 @@ def make_tree(root, case):
 def check_case(qvsplit, case, work):
     """Problems found (empty when every medium fits)."""
     tree = os.path.join(work, 'tree')
+    os.makedirs(tree)
     make_tree(tree, case)
+    if not os.listdir(tree):
+        return []  # every term was one this file system's builder cannot take
     out = os.path.join(work, 'media')
     fs = case['fs']
     if case['command'] == 'rvx':
