@@ -58,16 +58,16 @@ protected:
     int m_runAs = -1;  // POSIX user id the program runs as (when the tests run as root)
 };
 
-#if defined(QVSPLIT_TEST_PACK)
-
-const uint64_t MB = 1048576;
-
 std::string ReadText(const fs::path& file) {
     std::ifstream in(file, std::ios::binary);
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();
 }
+
+#if defined(QVSPLIT_TEST_PACK)
+
+const uint64_t MB = 1048576;
 
 // The integer after "key": in a JSON text, or -1 when the key is missing.
 long long JsonNumber(const std::string& json, const std::string& key) {
