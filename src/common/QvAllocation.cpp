@@ -134,9 +134,7 @@ int64_t ExtHeaderCost(const QvAllocationModel& m, const std::wstring& path, int6
         }
     }
     if (!bNeeded) return 0;
-    int64_t iRecords = iBytes * m.cbPerExtHeaderByte + iKeys + m.cbExtHeaderRecords;
-    if (m.cbBlock > 1) iRecords = (iRecords + m.cbBlock - 1) / m.cbBlock * m.cbBlock;
-    return m.cbPerExtHeader + iRecords;
+    return m.cbPerExtHeader + DataBytes(m, iBytes * m.cbPerExtHeaderByte + iKeys + m.cbExtHeaderRecords);
 }
 
 // A file, or a link kept as a link (link its host path), named name at path inside the medium.
@@ -302,15 +300,6 @@ int64_t FileCost(int64_t iSize, const std::wstring& name, const CQvString& targe
     return EntryCostAt(m, iSize, name, path, nullptr);
 }
 
-int64_t FolderCost(const std::wstring& folderPath) {
-    bool bOn = false;
-    const QvAllocationModel m = Current(bOn);
-    if (!bOn) return 0;
-    const size_t slash = folderPath.rfind(L'\\');
-    const std::wstring name = slash == std::wstring::npos ? folderPath : folderPath.substr(slash + 1);
-    return FolderCostWith(m, name, m.cchHeaderName != 0 ? MediumPathOf(folderPath) : std::wstring());
-}
-
 int64_t MediumCost() {
     bool bOn = false;
     const QvAllocationModel m = Current(bOn);
@@ -388,8 +377,10 @@ int64_t FolderSet::Visit(const CQvString& targetPath, bool bEntrySpills, bool bH
         const size_t slash = path.rfind(L'\\');
         const size_t start = slash == std::wstring::npos ? 0 : slash + 1;
         if (start < path.size()) {
-            iCost += FolderCost(path);
-            if (NameSpills(m, path.substr(start))) continueIn(slash == std::wstring::npos ? std::wstring() : path.substr(0, slash));
+            // The model is at hand: no second look-up of it for each folder of a fit test.
+            const std::wstring name = path.substr(start);
+            iCost += FolderCostWith(m, name, m.cchHeaderName != 0 ? MediumPathOf(path) : std::wstring());
+            if (NameSpills(m, name)) continueIn(slash == std::wstring::npos ? std::wstring() : path.substr(0, slash));
         }
         if (bHold) m_folders.insert(path);
         if (slash == std::wstring::npos) break;

@@ -22,9 +22,6 @@ bool On();
 int64_t EntryCost(const FileDesc& desc);
 // Bytes of a file of iSize bytes whose name is name, restored under targetPath.
 int64_t FileCost(int64_t iSize, const std::wstring& name, const CQvString& targetPath);
-// Bytes of one folder on a medium, its entry included; folderPath is the folder as a target
-// path ("\src\sub"), its last name the folder's name.
-int64_t FolderCost(const std::wstring& folderPath);
 // Fixed bytes of every medium.
 int64_t MediumCost();
 // Whether an entry costing iCost, restored under targetPath, fits on an empty medium of
