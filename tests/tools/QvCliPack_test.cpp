@@ -392,6 +392,109 @@ TEST_F(QvCliPackSmallTest, FileThatCannotBeReadFailsNamingIt) {
     fs::permissions(P("small/f2.txt"), fs::perms::owner_all);
 }
 
+// The Image_Size the plan predicts for a medium (-1 when it has none).
+long long PredictedBytes(const fs::path& medium) {
+    const std::string xml = ReadText(medium);
+    const size_t at = xml.find("Image_Size=\"");
+    return at == std::string::npos ? -1 : std::atoll(xml.c_str() + at + 12);
+}
+
+// Tar keeps every name a plan holds, byte for byte: each tree is planned with --fs tar on 1 MB
+// media (files and folders kept whole), packed, and unpacked with GNU tar, which must give the
+// tree back; no archive is larger than its medium or its prediction.
+TEST_F(QvCliPackTest, TarArchivesGiveEveryNameBackThroughGnuTar) {
+    const char* gnuTar = fs::exists("/usr/bin/tar") ? "/usr/bin/tar" : "/bin/tar";
+    if (!fs::exists(gnuTar)) GTEST_SKIP() << "GNU tar is not installed";
+    std::string deep = "tree/deep";
+    for (int i = 0; i < 30; ++i) deep += "/abcdefghi";  // a path of over 300 bytes
+    const struct {
+        const char* label;
+        std::vector<std::pair<std::string, std::string>> files;  // path, content ("-> t" a link to t)
+    } rows[] = {
+        {"control characters", {{"tree/ctl\x01\x1f\x7fname.txt", "c"}, {"tree/tab\tname", "t"}}},
+        {"255-byte names", {{"tree/" + std::string(251, 'n') + ".txt", "n"}, {"tree/" + std::string(255, 'd') + "/f", "d"}}},
+        {"paths past the header's name and prefix", {{"tree/" + std::string(60, 'p') + "/" + std::string(60, 'q'), "100"},
+                                                     {deep + "/f.txt", "260"}}},
+        {"names that are not UTF-8", {{"tree/latin1-\xe9.txt", "l"}, {"tree/dir-\xff/a", "x"}}},
+        {"links", {{"tree/a.txt", "a"}, {"tree/short", "-> a.txt"}, {"tree/long", "-> " + std::string(150, 't')},
+                   {"tree/utf8", "-> h\xc3\xa9llo"}}},
+        {"an empty folder", {{"tree/a.txt", "a"}, {"tree/empty/", ""}}},
+    };
+    int n = 0;
+    for (const auto& row : rows) {
+        for (const char* method : {"files", "dirs"}) {
+            SCOPED_TRACE(std::string(row.label) + ", " + method);
+            const std::string top = "case" + std::to_string(n++);
+            for (const auto& file : row.files) {
+                const fs::path path = P(top + "/" + file.first);
+                if (file.first.back() == '/') {
+                    fs::create_directories(path);
+                } else if (file.second.compare(0, 3, "-> ") == 0) {
+                    fs::create_directories(path.parent_path());
+                    fs::create_symlink(file.second.substr(3), path);
+                } else {
+                    Write(top + "/" + file.first, file.second);
+                }
+            }
+            const qvtest::ProcessResult split = Run({"split", "--quiet", "--yes", "--method", method, "--fs", "tar", "--size",
+                                                     "1", "--out", S(top + "/plan"), S(top + "/tree")});
+            ASSERT_EQ(0, split.status) << split.err;
+            const qvtest::ProcessResult pack =
+                Run({"pack", "--quiet", "--format", "tar", "--to", S(top + "/out"), S(top + "/plan")});
+            ASSERT_EQ(0, pack.status) << pack.err;
+            fs::create_directories(P(top + "/back"));
+            for (const auto& e : fs::directory_iterator(P(top + "/out"))) {
+                if (e.path().extension() != ".tar") continue;
+                const long long predicted = PredictedBytes(P(top + "/plan") / e.path().filename().replace_extension(".xml"));
+                EXPECT_LE(static_cast<long long>(fs::file_size(e.path())), predicted) << e.path();
+                EXPECT_LE(fs::file_size(e.path()), MB) << e.path();
+                const qvtest::ProcessResult untar = qvtest::ChildProcess(gnuTar, {"-xf", qvtest::PathText(e.path()), "-C", S(top + "/back")},
+                                                                         qvtest::ProcessSetup{m_root / "scratch", {}, {}, -1})
+                                                        .Wait(std::chrono::seconds(60));
+                EXPECT_EQ(0, untar.status) << untar.err;
+            }
+            // Files restore only the folders above them; a folder kept whole is restored even when empty.
+            const Contents disk = ReadTree(P(top + "/tree"));
+            const Contents back = ReadTree(P(top + "/back/tree"));
+            if (std::string(method) == "dirs")
+                EXPECT_TRUE(disk == back) << "on the disk:" << Listing(disk) << "\nfrom the archives:" << Listing(back);
+            else
+                EXPECT_TRUE(WithoutFolders(disk) == WithoutFolders(back)) << "on the disk:" << Listing(disk)
+                                                                           << "\nfrom the archives:" << Listing(back);
+        }
+    }
+}
+
+// A file of 8 GiB or more does not fit the header's size field: its size goes into an extended
+// header, which the plan counts. Measured without writing the archive (the file is a hole).
+TEST_F(QvCliPackTest, TarPlanCountsTheExtendedHeaderOfAFileOfEightGibibytes) {
+    std::vector<long long> plannedOverhead, archiveOverhead;  // bytes beside the file's own
+    for (const long long size : {7LL << 30, 9LL << 30}) {
+        SCOPED_TRACE(size);
+        const std::string top = "big" + std::to_string(size >> 30);
+        Write(top + "/tree/huge.bin", "");
+        fs::resize_file(P(top + "/tree/huge.bin"), static_cast<uintmax_t>(size));
+        const qvtest::ProcessResult split = Run({"split", "--quiet", "--yes", "--fs", "tar", "--size", "10000", "--out",
+                                                 S(top + "/plan"), S(top + "/tree")});
+        ASSERT_EQ(0, split.status) << split.err;
+        const qvtest::ProcessResult verify = Run({"verify", "--json", "--fs", "tar", S(top + "/plan")});
+        ASSERT_EQ(0, verify.status) << verify.out << verify.err;
+        const long long measured = JsonNumber(verify.out, "bytes");
+        const long long predicted = PredictedBytes(P(top + "/plan/Media1.xml"));
+        // Header, data and end blocks at least; the prediction never below, and at most a block
+        // or two above.
+        EXPECT_GE(measured, size + 1536);
+        EXPECT_LE(measured, predicted);
+        EXPECT_LE(predicted - measured, 1024);
+        plannedOverhead.push_back(predicted - size);
+        archiveOverhead.push_back(measured - size);
+    }
+    // What the larger file adds to the archive, the plan adds too.
+    ASSERT_EQ(2u, archiveOverhead.size());
+    EXPECT_GT(archiveOverhead[1], archiveOverhead[0]);
+    EXPECT_GE(plannedOverhead[1] - plannedOverhead[0], archiveOverhead[1] - archiveOverhead[0]);
+}
+
 #endif  // QVSPLIT_TEST_PACK
 
 TEST_F(QvCliPackTest, SetsThatCannotBePackedAreRefused) {
