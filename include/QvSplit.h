@@ -217,11 +217,15 @@ extern "C" QVSPLIT_API LPCTSTR QvGetCutFile(DWORD dwIndex);
 //   a file           its bytes rounded up to whole blocks, plus one entry
 //   an entry         cbPerEntry + cbPerNameByte per UTF-8 byte of its name
 //                    + cbPerNameUnit per UTF-16 unit of its name (at most cchNameUnitsMax units)
+//                    + cbPerShortNameByte per byte of its short name: its UTF-8 bytes, at
+//                    most cchShortNameMax (the ISO 9660 name, one character for each byte
+//                    or fewer)
 //   a folder         cbPerFolder plus its entry, once per medium for every folder the medium's
 //                    entries are restored under (a folder kept whole brings all of its own),
-//                    + cbPerFolderNameByte per UTF-8 byte and cbPerFolderNameUnit per UTF-16
-//                    unit of its name (at most cchNameUnitsMax units): what the folder's name
-//                    takes beyond its entry, such as its rows in the path tables of ISO 9660
+//                    + cbPerFolderNameByte per byte of its short name and cbPerFolderNameUnit
+//                    per UTF-16 unit of its name (at most cchNameUnitsMax units): what the
+//                    folder's name takes beyond its entry, such as its rows in the path tables
+//                    of ISO 9660
 //   a link kept      an empty file, + cbPerLinkTargetByte per byte of its target (Rock Ridge
 //                    stores it); a link whose target is longer than cchLinkTargetMax bytes
 //                    (0: no bound), or with a name between its slashes over 255 bytes, cannot
@@ -267,6 +271,8 @@ struct QvAllocationModel {
     uint32_t cbExtHeaderRecords;
     uint32_t cchRecordNameBytes;  // 0: no continuation term
     uint32_t dwFlags;             // QvModelLinkedDataOnce
+    uint32_t cbPerShortNameByte;
+    uint32_t cchShortNameMax;     // 0: the short name is the whole name
 };
 // The model's file system stores the data of a file with several names (hard links) once:
 // on a medium that holds one of its names already, another takes its entry alone.

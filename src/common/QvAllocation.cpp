@@ -30,10 +30,12 @@ QvAllocationModel Current(bool& bOn) {
     return g_model;
 }
 
-// The UTF-8 bytes and the UTF-16 units of a name, the units at most cchNameUnitsMax.
+// The UTF-8 bytes and the UTF-16 units of a name, the units at most cchNameUnitsMax, and the
+// bytes of its short name (the UTF-8 bytes, at most cchShortNameMax).
 struct NameSize {
     int64_t iBytes = 0;
     int64_t iUnits = 0;
+    int64_t iShort = 0;
 };
 
 NameSize SizeOfName(const QvAllocationModel& m, const std::wstring& name) {
@@ -45,12 +47,15 @@ NameSize SizeOfName(const QvAllocationModel& m, const std::wstring& name) {
     }
     if (m.cchNameUnitsMax != 0 && size.iUnits > static_cast<int64_t>(m.cchNameUnitsMax))
         size.iUnits = m.cchNameUnitsMax;
+    size.iShort = m.cchShortNameMax != 0 && size.iBytes > static_cast<int64_t>(m.cchShortNameMax) ? m.cchShortNameMax
+                                                                                                  : size.iBytes;
     return size;
 }
 
 int64_t NameCost(const QvAllocationModel& m, const std::wstring& name) {
     const NameSize size = SizeOfName(m, name);
-    return m.cbPerEntry + size.iBytes * m.cbPerNameByte + size.iUnits * m.cbPerNameUnit;
+    return m.cbPerEntry + size.iBytes * m.cbPerNameByte + size.iUnits * m.cbPerNameUnit +
+           size.iShort * m.cbPerShortNameByte;
 }
 
 // A file's data in whole blocks.
@@ -150,7 +155,7 @@ int64_t EntryCostAt(const QvAllocationModel& m, int64_t iSize, const std::wstrin
 int64_t FolderEntryCost(const QvAllocationModel& m, const std::wstring& name, const std::wstring& path) {
     if (m.cchHeaderName != 0) return NameCost(m, name) + ExtHeaderCost(m, path + L'/', 0, nullptr);
     const NameSize size = SizeOfName(m, name);
-    return m.cbPerFolder + NameCost(m, name) + size.iBytes * m.cbPerFolderNameByte +
+    return m.cbPerFolder + NameCost(m, name) + size.iShort * m.cbPerFolderNameByte +
            size.iUnits * m.cbPerFolderNameUnit;
 }
 

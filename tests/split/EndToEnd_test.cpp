@@ -518,7 +518,7 @@ TEST_F(EndToEnd, AFileSystemModelListsAFolderKeptWholeOnceForItsCost) {
     tree.MakeDir("out");
     const std::wstring rules = WriteRules(tree, {{"data", "Any", false, true}});
     const std::wstring out = tree.WinPath("out");
-    const QvAllocationModel iso = {2048, 33, 1, 0, 0, 2048, 400 * 1024, 2, 4, 2, 1024, 0, 0, 0, 0, 0, 0, 0};
+    const QvAllocationModel iso = {2048, 33, 1, 0, 0, 2048, 400 * 1024, 2, 4, 2, 1024, 0, 0, 0, 0, 0, 0, 0, 0, 0};
     int listings[2] = {0, 0};
     for (int withModel = 0; withModel < 2; ++withModel) {
         QvSetAllocationModel(withModel ? &iso : nullptr);

@@ -19,7 +19,7 @@ const uint32_t kPathTableRows = 2 * (8 + 1) + 2 * 8;
 const QvAllocationModel kIso = {
     kSector,     // cbBlock
     148,         // cbPerEntry
-    2,           // cbPerNameByte
+    1,           // cbPerNameByte: the name in Rock Ridge
     2,           // cbPerNameUnit
     103,         // cchNameUnitsMax
     2 * kSector + kPathTableRows,  // cbPerFolder
@@ -37,6 +37,9 @@ const QvAllocationModel kIso = {
                  // sector more), less a margin for the ISO name's own length
     QvModelLinkedDataOnce,  // an image stores a hard-linked file's data once (measured:
                             // four names of a 25,762,552-byte file take 27,541,504 bytes)
+    1,           // cbPerShortNameByte: the ISO 9660 name, in the record and the path tables
+    31,          // cchShortNameMax: level 3 names are cut at 31 characters (xorriso writes
+                 // one '_' for each character outside its set, genisoimage one for each byte)
 };
 
 // The same with a UDF bridge (genisoimage -udf): every entry also has a UDF file entry of one
@@ -45,7 +48,7 @@ const QvAllocationModel kIso = {
 const QvAllocationModel kIsoUdf = {
     kSector,
     148 + kSector + 64,
-    3,
+    2,
     2,
     103,
     3 * kSector + 64 + kPathTableRows,
@@ -57,6 +60,8 @@ const QvAllocationModel kIsoUdf = {
     0, 0, 0, 0, 0,
     76,          // genisoimage's records hold less (measured: 82 bytes fit, 86 spill)
     QvModelLinkedDataOnce,
+    1,
+    31,
 };
 
 // POSIX tar (pax) as pack writes it: a 512-byte header per entry and the file's data in whole
@@ -85,6 +90,7 @@ const QvAllocationModel kTar = {
     64,          // cbExtHeaderRecords: the time and the character set, and 12 to spare
     0,           // cchRecordNameBytes: a header holds no name beside its path
     0,           // pack stores every name of a hard-linked file with its data
+    0, 0,        // no short names
 };
 
 }  // namespace
