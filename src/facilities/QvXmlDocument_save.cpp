@@ -109,6 +109,10 @@ bool WriteWithSpool(CQvXmlState& state, CQvFile& file) {
     else
         return false;
     if (!file.WriteAll(head.data(), head.size())) return false;
+    if (!state.Spool()) {
+        const std::string& kept = state.SpoolChunk();
+        return file.WriteAll(kept.data(), kept.size()) && file.WriteAll(close.data(), close.size());
+    }
     CQvFile spool;
     if (!spool.Attach(state.Spool()->GetPath()) ||
         !spool.Open(GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr))
@@ -131,7 +135,7 @@ long CQvXmlDocument::SpoolChild(IQvXmlNode* child) {
     if (!element || element.type() != pugi::node_element || element.parent() != root) return E_INVALIDARG;
     return qvxml::Guard<long>(E_FAIL, [&]() -> long {
         // Written as the whole document would write it: one level in, on lines of its own.
-        if (!m_pState->OpenSpool()) return 1;  // S_FALSE: kept in the document
+        if (!m_pState->CanSpool()) return 1;  // S_FALSE: kept in the document
         QvXmlStringWriter text;
         element.print(text, "  ", pugi::format_indent, pugi::encoding_utf8, 1);
         if (!m_pState->AppendToSpool(text.text)) {
@@ -148,7 +152,7 @@ long CQvXmlDocument::SpoolChild(IQvXmlNode* child) {
 long CQvXmlDocument::SpoolText(const std::string& text) {
     if (!m_pState || !m_pState->Doc().document_element()) return E_INVALIDARG;
     return qvxml::Guard<long>(E_FAIL, [&]() -> long {
-        if (!m_pState->OpenSpool()) return 1;  // S_FALSE: the caller keeps it in the document
+        if (!m_pState->CanSpool()) return 1;  // S_FALSE: the caller keeps it in the document
         if (!m_pState->AppendToSpool(text)) {
             CQvLog::GetInstance()->AddError(L"IQvXml::SpoolChild() FAILED to write beside %s, error %u",
                                             m_pState->Path(), qvp::GetLastError());
@@ -171,7 +175,7 @@ long CQvXmlDocument::Save(long /*flag: always 0, nothing to choose*/) {
             return E_FAIL;
         }
         const auto write = [&](CQvFile& file) {
-            if (m_pState->Spool()) return WriteWithSpool(*m_pState, file);
+            if (m_pState->Spooling()) return WriteWithSpool(*m_pState, file);
             QvXmlFileWriter writer(file);
             SaveWith(*m_pState, writer);
             return writer.Finish();

@@ -25,10 +25,26 @@ CQvFile* CQvXmlState::OpenSpool() {
     return m_pSpool.get();
 }
 
+bool CQvXmlState::CanSpool() {
+    if (m_iCanSpool < 0) {
+        const size_t slash = m_strPath.find_last_of(L"\\/");
+        const std::wstring folder = slash == std::wstring::npos ? std::wstring(L".") : m_strPath.substr(0, slash + 1);
+        const DWORD attributes = qvp::GetFileAttributesW(folder.c_str());
+        m_iCanSpool = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    }
+    return m_iCanSpool != 0;
+}
+
 bool CQvXmlState::AppendToSpool(const std::string& text) {
-    if (!OpenSpool() || m_bSpoolLost) return false;
+    if (m_bSpoolLost) return false;
+    m_bSpooling = true;
     m_spoolChunk += text;
-    return m_spoolChunk.size() < kSpoolChunk || FlushSpool();
+    if (m_spoolChunk.size() < kSpoolChunk) return true;
+    if (!OpenSpool()) {
+        m_bSpoolLost = true;
+        return false;
+    }
+    return FlushSpool();
 }
 
 bool CQvXmlState::FlushSpool() {

@@ -34,14 +34,18 @@ public:
     // Forgets the remembered positions, once elements have been taken out.
     void ForgetPositions() { m_positionCache.clear(); }
 
-    // The children written out by SpoolChild: a temporary file beside the path, deleted with
-    // the state. Spool() is null before the first child is written.
+    // The children written out by SpoolChild: gathered in memory, and past kSpoolChunk bytes
+    // in a temporary file beside the path, deleted with the state. Most documents never need
+    // the file. Spool() is null until the file is made.
+    bool Spooling() const { return m_bSpooling; }
     CQvFile* Spool() { return m_pSpool.get(); }
-    CQvFile* OpenSpool();
-    // Adds one written child; false when the file cannot be made or written.
+    const std::string& SpoolChunk() const { return m_spoolChunk; }
+    // Whether children can be written out beside the path: its folder is there. Asked once.
+    bool CanSpool();
+    // Adds one written child; false when the file it needs cannot be made or written.
     bool AppendToSpool(const std::string& text);
-    // Passes what is gathered to the file, so that it holds every child written; false once
-    // any child failed to reach it.
+    // Passes what is gathered to the file, if there is one, so that it holds every child
+    // written; false once any child failed to reach it.
     bool FlushSpool();
     ~CQvXmlState();
 
@@ -49,9 +53,13 @@ private:
     std::wstring m_strPath;
     std::string m_buffer;
     std::unique_ptr<CQvFile> m_pSpool;
-    // Written children gathered before they go to the file, a few hundred entries at a time.
-    static const size_t kSpoolChunk = 256 * 1024;
+    CQvFile* OpenSpool();
+    // Written children gathered before they go to the file, some thousands of entries at a
+    // time: the memory a document being written takes, however many children it has.
+    static const size_t kSpoolChunk = 2 * 1024 * 1024;
     std::string m_spoolChunk;
+    bool m_bSpooling = false;   // a child has been written out
+    int m_iCanSpool = -1;       // whether the path's folder is there; -1: not asked yet
     bool m_bSpoolLost = false;  // a written child did not reach the file
     pugi::xml_document m_doc;
     // parent -> (element last asked about, its position)

@@ -48,8 +48,8 @@ namespace {
 
 // Whether the XML facility prints text as it stands: in a CDATA section anything but its end
 // marker, in plain text no markup character, quote or control character.
-bool PrintsAsItStands(const std::string& text, bool bCData) {
-    if (bCData) return text.find("]]>") == std::string::npos;
+bool PrintsAsItStands(std::string_view text, bool bCData) {
+    if (bCData) return text.find("]]>") == std::string_view::npos;
     for (const unsigned char c : text)
         if (c < 0x20 || c == '&' || c == '<' || c == '>' || c == '"' || c == '\'') return false;
     return true;
@@ -65,18 +65,19 @@ bool QvAppendEntryText(const QvEntryValues& values, std::string& out) {
     out += "  <FILE>\n";
     for (int i = 0; i < values.count; ++i) {
         const QvEntryValue& value = values.values[i];
-        const std::string text = qvp::WideToUtf8(value.strText.c_str(), static_cast<size_t>(value.strText.GetLength()));
-        if (!PrintsAsItStands(text, value.bCData)) return false;
         out += "    <";
         AppendName(value.szName, out);
+        const size_t open = out.size();
+        out += value.bCData ? "><![CDATA[" : ">";
+        // The value goes straight in behind its opening, and is looked at where it lies.
+        const size_t start = out.size();
+        qvp::AppendUtf8(value.strText.c_str(), static_cast<size_t>(value.strText.GetLength()), out);
+        if (!PrintsAsItStands(std::string_view(out).substr(start), value.bCData)) return false;
         // Plain text that is empty leaves the element empty; an empty CDATA section stays.
-        if (!value.bCData && text.empty()) {
-            out += " />\n";
+        if (!value.bCData && out.size() == start) {
+            out.replace(open, std::string::npos, " />\n");
             continue;
         }
-        out += '>';
-        if (value.bCData) out += "<![CDATA[";
-        out += text;
         if (value.bCData) out += "]]>";
         out += "</";
         AppendName(value.szName, out);
@@ -91,7 +92,9 @@ long QvWriteEntry(IQvXml* pXml, IQvXmlNode* pRoot, const QvEntryValues& values,
     if (pXml == nullptr || pRoot == nullptr) return E_FAIL;
     // A traced run writes nodes, so that its trace keeps a line for every value.
     if (!CQvLog::GetInstance()->LevelActive(QvLogLevel::Enter)) {
-        std::string text;
+        // One text for every entry of the thread, so that its memory is taken once.
+        thread_local std::string text;
+        text.clear();
         if (QvAppendEntryText(values, text)) {
             const long hr = pXml->SpoolText(text);
             if (hr != 1) return hr;

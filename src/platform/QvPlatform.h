@@ -228,6 +228,8 @@ wchar_t ToLowerChar(wchar_t c);
 // character, that one included, encodes as UTF-8, so the text written is always valid UTF-8.
 std::string WideToUtf8(const std::wstring& s);
 std::string WideToUtf8(const wchar_t* s, size_t n);
+// The same appended to out, which keeps its memory from one call to the next.
+void AppendUtf8(const wchar_t* s, size_t n, std::string& out);
 std::wstring Utf8ToWide(const std::string& s);
 std::wstring Utf8ToWide(const char* s, size_t n);
 

@@ -172,14 +172,17 @@ std::wstring Decode(const char* s, size_t n, bool asName) {
 }
 
 // Wide to UTF-8; as a host name (asName) when the mapped characters go back to their bytes.
-std::string Encode(const wchar_t* s, size_t n, bool asName) {
+// Wide to UTF-8, appended to out; as a host name (asName) when the mapped characters go back
+// to the bytes they stand for.
+void EncodeInto(const wchar_t* s, size_t n, bool asName, std::string& out) {
     // The plain start is copied in a loop the compiler can vectorise; the rest, if any, is
     // encoded character by character into room for the worst case.
     const size_t plain = asName ? PlainNamePrefix(s, n) : AsciiPrefix(s, n);
-    std::string out(plain == n ? n : plain + (n - plain) * 4, '\0');
-    char* o = &out[0];
+    const size_t start = out.size();
+    out.resize(start + (plain == n ? n : plain + (n - plain) * 4));
+    char* o = &out[start];
     for (size_t i = 0; i < plain; ++i) o[i] = static_cast<char>(s[i]);
-    if (plain == n) return out;
+    if (plain == n) return;
     size_t used = plain;
     for (size_t i = plain; i < n;) {
         const uint32_t c = static_cast<uint32_t>(s[i]);
@@ -197,7 +200,12 @@ std::string Encode(const wchar_t* s, size_t n, bool asName) {
         else
             used += PutUtf8(o + used, cp);
     }
-    out.resize(used);
+    out.resize(start + used);
+}
+
+std::string Encode(const wchar_t* s, size_t n, bool asName) {
+    std::string out;
+    EncodeInto(s, n, asName, out);
     return out;
 }
 
@@ -207,6 +215,8 @@ std::string Encode(const wchar_t* s, size_t n, bool asName) {
 // converted for every file of a tree, and appending byte by byte cost more than the rest of a
 // listing. A run of ASCII, by far the most common text, is copied without decoding.
 std::string WideToUtf8(const wchar_t* s, size_t n) { return Encode(s, n, false); }
+
+void AppendUtf8(const wchar_t* s, size_t n, std::string& out) { EncodeInto(s, n, false, out); }
 
 std::wstring Utf8ToWide(const char* s, size_t n) { return Decode(s, n, false); }
 

@@ -672,7 +672,10 @@ TEST(QvXml, SpooledChildrenGiveTheFileOfTheWholeDocument) {
     const struct {
         const char* label;
         bool heldFirst;  // a child the root keeps, as the media files keep their Info
-    } rows[] = {{"beside a child kept in memory", true}, {"every child written out", false}};
+        size_t count;    // children: the first two rows stay in memory, the last goes to a file
+    } rows[] = {{"beside a child kept in memory", true, 3000},
+                {"every child written out", false, 3000},
+                {"more than memory keeps", true, 30000}};
     for (const auto& row : rows) {
         SCOPED_TRACE(row.label);
         TempTree tree;
@@ -686,7 +689,7 @@ TEST(QvXml, SpooledChildrenGiveTheFileOfTheWholeDocument) {
                 Node info = Child(Child(root.get(), L"Media").get(), L"Info");
                 SetAttr(info.get(), L"DispFlag", L"a\"b<c>&\td");
             }
-            for (size_t i = 0; i < 3000; ++i) {  // past the size written out at once
+            for (size_t i = 0; i < row.count; ++i) {
                 Node file = Child(root.get(), L"FILE");
                 for (const wchar_t* name : {L"FullPath", L"Path", L"Name"})
                     ASSERT_GE(Child(file.get(), name)->SetText(texts[(i + std::wcslen(name)) % texts.size()].c_str()), 0);
