@@ -147,20 +147,22 @@ long CQvMediaFactory::AddFileToMedia(FileDesc* pFileDesc) {
     log->EnterFunction(L"CQvMediaFactory::AddFileToMedia( FileDesc *pFileDesc)");
     if (pFileDesc == NULL || m_pFactoryNode == NULL) return log->ExitFunction(static_cast<long>(E_FAIL));
     const FileDesc& desc = *pFileDesc;
-    QvEntryValues values;
     const DWORD dwCountBefore = m_dwMediaFileCount;
-    if (qvp::IsFolderToEnter(desc.dwAttributes)) {
-        // A folder kept whole counts its files on disk.
-        GetDirFileCount(QvWithoutTrailingBackslash(desc.strFilePath));
-        QvFolderEntryValues(desc, values);
-    } else {
-        QvFileEntryValues(desc, values);
-        m_dwMediaFileCount += 1;
-    }
     const auto addValue = [this](IQvXmlNode* pFile, LPCTSTR szName, LPCTSTR szText) {
         return AddValueToFileNode(pFile, szName, szText);
     };
-    if (QvWriteEntry(m_pXml, m_pFactoryNode, values, addValue) < 0) {
+    long hr;
+    if (qvp::IsFolderToEnter(desc.dwAttributes)) {
+        // A folder kept whole counts its files on disk.
+        GetDirFileCount(QvWithoutTrailingBackslash(desc.strFilePath));
+        QvEntryValues values;
+        QvFolderEntryValues(desc, values);
+        hr = QvWriteEntry(m_pXml, m_pFactoryNode, values, addValue);
+    } else {
+        m_dwMediaFileCount += 1;
+        hr = QvWriteFileEntry(m_pXml, m_pFactoryNode, desc, addValue);
+    }
+    if (hr < 0) {
         m_dwMediaFileCount = dwCountBefore;
         return log->ExitFunction(static_cast<long>(E_FAIL));
     }

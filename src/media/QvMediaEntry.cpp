@@ -87,6 +87,106 @@ bool QvAppendEntryText(const QvEntryValues& values, std::string& out) {
     return true;
 }
 
+namespace {
+
+// Whether a path's stored bytes are its UTF-8 as it is written: they are, unless they hold a
+// surrogate or a value beyond Unicode, which the writer replaces.
+bool IsWrittenAsStored(std::string_view bytes) {
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(bytes[i]);
+        if (c < 0xED) continue;
+        const unsigned char next = i + 1 < bytes.size() ? static_cast<unsigned char>(bytes[i + 1]) : 0;
+        if ((c == 0xED && next >= 0xA0) || c > 0xF4 || (c == 0xF4 && next >= 0x90)) return false;
+    }
+    return true;
+}
+
+void AppendDecimal(int64_t value, std::string& out) {
+    char text[24];
+    char* p = text + sizeof text;
+    uint64_t magnitude = value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
+    do {
+        *--p = static_cast<char>('0' + magnitude % 10);
+        magnitude /= 10;
+    } while (magnitude != 0);
+    if (value < 0) *--p = '-';
+    out.append(p, static_cast<size_t>(text + sizeof text - p));
+}
+
+// One value of an entry as QvAppendEntryText writes it, its text given as UTF-8.
+bool AppendValueText(const char* szName, std::string_view text, bool bCData, std::string& out) {
+    if (!PrintsAsItStands(text, bCData)) return false;
+    out += "    <";
+    out += szName;
+    if (!bCData && text.empty()) {
+        out += " />\n";
+        return true;
+    }
+    out += bCData ? "><![CDATA[" : ">";
+    out += text;
+    out += bCData ? "]]></" : "</";
+    out += szName;
+    out += ">\n";
+    return true;
+}
+
+}  // namespace
+
+bool QvAppendFileEntryText(const FileDesc& desc, std::string& out) {
+    const std::string_view full = desc.strFilePath.bytes();
+    if (!IsWrittenAsStored(full)) return false;
+    // The name and the extension are found as CQvPathString finds them; the characters they
+    // look for are ASCII, which UTF-8 never uses inside another character.
+    size_t start = 0, dot = std::string_view::npos;
+    for (size_t i = 0; i < full.size(); ++i) {
+        const char c = full[i];
+        if (i + 1 < full.size() && (c == '\\' || c == '/' || c == ':') && full[i + 1] != '\\' && full[i + 1] != '/')
+            start = i + 1;
+        if (c == '.')
+            dot = i;
+        else if (c == '\\' || c == ' ')
+            dot = std::string_view::npos;
+    }
+    thread_local std::string value;
+    out += "  <FILE>\n";
+    if (!AppendValueText("FullPath", full, true, out) || !AppendValueText("Path", full.substr(0, start), true, out))
+        return false;
+    value.clear();
+    qvp::AppendUtf8(desc.strTargetPath.c_str(), static_cast<size_t>(desc.strTargetPath.GetLength()), value);
+    if (!AppendValueText("TargetPath", value, true, out) || !AppendValueText("Name", full.substr(start), true, out) ||
+        !AppendValueText("Extension", dot == std::string_view::npos ? std::string_view() : full.substr(dot), false, out))
+        return false;
+    // Attributes and checksum print as signed 32-bit values ("%d"), the size as 64-bit.
+    out += "    <Attribute>";
+    AppendDecimal(static_cast<int32_t>(desc.dwAttributes), out);
+    out += "</Attribute>\n    <Exclusion>0</Exclusion>\n";
+    value.clear();
+    qvp::AppendUtf8(desc.strWriteTime.c_str(), static_cast<size_t>(desc.strWriteTime.GetLength()), value);
+    if (!AppendValueText("WriteTime", value, false, out)) return false;
+    out += "    <FileSize>";
+    AppendDecimal(desc.iFileSize, out);
+    out += "</FileSize>\n    <CRC32>";
+    AppendDecimal(static_cast<int32_t>(desc.dwCRC32), out);
+    out += "</CRC32>\n  </FILE>\n";
+    return true;
+}
+
+long QvWriteFileEntry(IQvXml* pXml, IQvXmlNode* pRoot, const FileDesc& desc,
+                      const std::function<long(IQvXmlNode*, LPCTSTR, LPCTSTR)>& addValue) {
+    if (pXml == nullptr || pRoot == nullptr) return E_FAIL;
+    if (!CQvLog::GetInstance()->LevelActive(QvLogLevel::Enter)) {
+        thread_local std::string text;
+        text.clear();
+        if (QvAppendFileEntryText(desc, text)) {
+            const long hr = pXml->SpoolText(text);
+            if (hr != 1) return hr;
+        }
+    }
+    QvEntryValues values;
+    QvFileEntryValues(desc, values);
+    return QvWriteEntry(pXml, pRoot, values, addValue);
+}
+
 long QvWriteEntry(IQvXml* pXml, IQvXmlNode* pRoot, const QvEntryValues& values,
                   const std::function<long(IQvXmlNode*, LPCTSTR, LPCTSTR)>& addValue) {
     if (pXml == nullptr || pRoot == nullptr) return E_FAIL;

@@ -43,6 +43,15 @@ long QvWriteEntry(IQvXml* pXml, IQvXmlNode* pRoot, const QvEntryValues& values,
 // PathRemoveBackslash would keep).
 CQvString QvWithoutTrailingBackslash(const CQvString& path);
 
+// Appends the "FILE" element of a file as QvAppendEntryText appends its values, straight from
+// its record. False when a value needs escaping or its path is not written as it is stored;
+// out may then hold part of it.
+bool QvAppendFileEntryText(const FileDesc& desc, std::string& out);
+
+// QvWriteEntry of a file's values, straight from its record where it can.
+long QvWriteFileEntry(IQvXml* pXml, IQvXmlNode* pRoot, const FileDesc& desc,
+                      const std::function<long(IQvXmlNode*, LPCTSTR, LPCTSTR)>& addValue);
+
 // The values of a file entry (FullPath, Path, TargetPath, Name, Extension, Attribute,
 // Exclusion, WriteTime, FileSize, CRC32).
 void QvFileEntryValues(const FileDesc& desc, QvEntryValues& out);

@@ -330,9 +330,10 @@ bool CQvSplit::ItemFits(const FileDesc& item) {
 }
 
 long CQvSplit::AddFileToMedia(FileDesc* pFileDesc) {
-    QvEntryValues values;
-    QvFileEntryValues(*pFileDesc, values);
-    if (WriteItemEntry(values) < 0) {
+    const auto addValue = [this](IQvXmlNode* pFile, LPCTSTR szName, LPCTSTR szText) {
+        return AddValueToFileNode(pFile, szName, szText);
+    };
+    if (!m_pFactoryNode || QvWriteFileEntry(m_pXml, m_pFactoryNode, *pFileDesc, addValue) < 0) {
         CQvLog::GetInstance()->AddError(L"Error adding node FILE");
         return E_FAIL;
     }

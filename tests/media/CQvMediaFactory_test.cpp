@@ -91,6 +91,12 @@ TEST(CQvMediaFactoryWriter, EntriesAreTheSameBytesWithOrWithoutTheTrace) {
         File(std::wstring(L"C:\\Data\\lone") + static_cast<wchar_t>(0xD800) + L".txt", 7),
         File(L"C:\\Data\\noext", 8),
         File(L"C:\\Data\\.hidden", 9),
+        File(L"C:\\Data.d\\sub/mixed:name", 12),
+        File(L"C:\\Data\\ends in.", 13),
+        File(L"C:\\Data\\two words.a b", 14),
+        File(L"C:\\Data\\mapped\xF03A\U0001F600.\u00e9t\u00e9", 15),
+        File(L"C:\\Data\\\U0010FFFF\u2028.x", 16),
+        File(L"C:rel.txt", 17),
         Dir(L"C:\\Data\\Photos &]]> <1>\\", 10),
         Dir(L"\\Data", 11),
     };
