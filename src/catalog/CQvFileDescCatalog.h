@@ -208,6 +208,8 @@ private:
     // The last write time written out: files met one after another often share one (one
     // unpacking, one copy), and then share its text too.
     CQvString m_strLastWriteTime;
+    // The second m_strLastWriteTime was made from, while one folder's files are listed.
+    uint64_t m_uLastWriteSecond = UINT64_MAX;
     // The entry each map got last while one folder's files are added one after another; the
     // listing comes sorted, so the next file's place is usually right behind it. Valid only
     // between two files of one listing: anything else may remove entries, and is preceded by
@@ -220,6 +222,7 @@ private:
     bool m_bListingFiles = false;  // set while a listing adds one of its files
     void ForgetLastAdded() {
         for (QvLastAdded& last : m_lastAdded) last.pMap = nullptr;
+        m_uLastWriteSecond = UINT64_MAX;
     }
 
     static CQvFileDescCatalog* pInstance;

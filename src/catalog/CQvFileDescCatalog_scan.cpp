@@ -188,22 +188,23 @@ long CQvFileDescCatalog::AddSingleFileKnown(CQvPathRules* pQvPathRules, LPCTSTR 
 bool CQvFileDescCatalog::LeavesOut(const FileDesc& desc, const CQvString& strKey,
                                    MediaDescriptEnum location) {
     CQvLog* log = CQvLog::GetInstance();
-    const CQvString strFileName = desc.strFilePath.Wide();
     if (desc.dwAttributes & FILE_ATTRIBUTE_DEVICE) {
         // A pipe, socket or device a rule names itself: reading it would block or never end,
         // as for one met in a folder.
-        QvLeftOutList::Instance().Add(strFileName.str(), 0, QvLeftOutSpecialFile, true,
+        QvLeftOutList::Instance().Add(desc.strFilePath.str(), 0, QvLeftOutSpecialFile, true,
                                       QvLocationBit(location));
         return true;
     }
-    if (qvalloc::LinkTargetTooLong(desc.dwAttributes, strFileName)) {
-        QvLeftOutList::Instance().Add(strFileName.str(), 0, QvLeftOutLinkTarget, true, QvLocationBit(location));
+    if ((desc.dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+        qvalloc::LinkTargetTooLong(desc.dwAttributes, desc.strFilePath.Wide())) {
+        QvLeftOutList::Instance().Add(desc.strFilePath.str(), 0, QvLeftOutLinkTarget, true, QvLocationBit(location));
         return true;
     }
     CQvSplitBigFile* pSplitter = CQvSplitBigFile::GetInstance();
     const bool bOversize =
         !qvalloc::FitsEmptyMedium(qvalloc::EntryCost(desc), desc, dwSplitSize);
     if (!bOversize || (pSplitter && pSplitter->IsSplitBigFileOn())) return false;
+    const CQvString strFileName = desc.strFilePath.Wide();
     const int32_t iLow = static_cast<int32_t>(static_cast<uint32_t>(desc.iFileSize));
     if (Find(strKey, L".wim")) {
         log->AddError(L"CQvFileDescCatalog::AddSingleFileToCatalog(...) WIM Size too Big "
@@ -309,8 +310,15 @@ FileDesc* CQvFileDescCatalog::MakeDesc(bool bDirDesc, CQvPathRules* pQvPathRules
     }
     try {
         pDesc->strFilePath = strFileName;
-        CQvString strTime = LocalWriteTime(info.dwWriteTimeLow, info.dwWriteTimeHigh);
-        if (strTime != m_strLastWriteTime) m_strLastWriteTime = std::move(strTime);
+        // The text shows whole seconds: the files of one listing written within one second
+        // share it, and those of a folder often are.
+        const uint64_t uSecond = ((static_cast<uint64_t>(info.dwWriteTimeHigh) << 32) | info.dwWriteTimeLow) / 10000000u;
+        if (!m_bListingFiles || uSecond != m_uLastWriteSecond) {
+            CQvString strTime = LocalWriteTime(info.dwWriteTimeLow, info.dwWriteTimeHigh);
+            m_uLastWriteSecond = UINT64_MAX;  // stays unknown if the copy runs out of memory
+            if (strTime != m_strLastWriteTime) m_strLastWriteTime = std::move(strTime);
+            m_uLastWriteSecond = uSecond;
+        }
         pDesc->strWriteTime = m_strLastWriteTime;
         pDesc->dwAttributes = info.dwAttributes;
         pDesc->dwCRC32 = 0;
