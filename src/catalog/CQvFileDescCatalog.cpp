@@ -259,7 +259,8 @@ void CQvFileDescCatalog::ParseDirectory(CQvPathRules* pqvPathRules, LPCTSTR strP
         } else if (bAdd) {
             const QvKnownEntry known = {fd.dwFileAttributes, fd.nFileSizeHigh, fd.nFileSizeLow,
                                         fd.ftLastWriteTime.dwLowDateTime,
-                                        fd.ftLastWriteTime.dwHighDateTime};
+                                        fd.ftLastWriteTime.dwHighDateTime,
+                                        qvp::GetListedLinkCount(fd)};
             struct Listing {
                 bool& flag;
                 explicit Listing(bool& f) : flag(f) { flag = true; }

@@ -92,6 +92,7 @@ private:
         DWORD nFileSizeLow;
         DWORD dwWriteTimeLow;
         DWORD dwWriteTimeHigh;
+        DWORD dwLinks;  // 0: not known
     };
 
     long AddFileKnown(CQvPathRules* pQvPathRules, LPCTSTR strFileName, const QvKnownEntry* pKnown);

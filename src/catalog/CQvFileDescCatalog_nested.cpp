@@ -99,7 +99,8 @@ long CQvFileDescCatalog::WalkAroundRules(CQvPathRules* pQvPathRules, LPCTSTR str
             // path as text lost files beside a folder whose name begins with theirs.)
             const QvKnownEntry known = {fd.dwFileAttributes, fd.nFileSizeHigh, fd.nFileSizeLow,
                                         fd.ftLastWriteTime.dwLowDateTime,
-                                        fd.ftLastWriteTime.dwHighDateTime};
+                                        fd.ftLastWriteTime.dwHighDateTime,
+                                        qvp::GetListedLinkCount(fd)};
             AddFileKnown(pQvPathRules, strChild, &known);
             continue;
         }

@@ -300,7 +300,7 @@ FileDesc* CQvFileDescCatalog::MakeDesc(bool bDirDesc, CQvPathRules* pQvPathRules
         std::memset(&data, 0, sizeof(data));
         qvp::GetFileAttributesExW(strFileName, GetFileExInfoStandard, &data);
         info = {data.dwFileAttributes, data.nFileSizeHigh, data.nFileSizeLow,
-                data.ftLastWriteTime.dwLowDateTime, data.ftLastWriteTime.dwHighDateTime};
+                data.ftLastWriteTime.dwLowDateTime, data.ftLastWriteTime.dwHighDateTime, 0};
     }
     FileDesc* pDesc = new (std::nothrow) FileDesc();
     if (!pDesc) {
@@ -323,6 +323,7 @@ FileDesc* CQvFileDescCatalog::MakeDesc(bool bDirDesc, CQvPathRules* pQvPathRules
         pDesc->dwAttributes = info.dwAttributes;
         pDesc->dwCRC32 = 0;
         pDesc->pPathRules = pQvPathRules;
+        pDesc->dwLinks = info.dwLinks;
         if (!qvp::IsFolderToEnter(info.dwAttributes)) {
             pDesc->iFileSize = SizeOf(info.nFileSizeHigh, info.nFileSizeLow);
         } else if (bDirDesc) {
@@ -539,7 +540,8 @@ long CQvFileDescCatalog::SplitDirToCatalog(DWORD dwSplit, CQvPathRules* pQvPathR
         } else {
             const QvKnownEntry known = {fd.dwFileAttributes, fd.nFileSizeHigh, fd.nFileSizeLow,
                                         fd.ftLastWriteTime.dwLowDateTime,
-                                        fd.ftLastWriteTime.dwHighDateTime};
+                                        fd.ftLastWriteTime.dwHighDateTime,
+                                        qvp::GetListedLinkCount(fd)};
             AddFileKnown(pQvPathRules, strChild.c_str(), &known);
         }
     } while (qvp::FindNextFileW(hFind, &fd));

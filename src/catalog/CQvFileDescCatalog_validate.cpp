@@ -251,7 +251,7 @@ namespace {
 // What a folder entry takes beside others, as the distribution and the checks count it.
 int64_t UnitCost(const FileDesc& desc) {
     return qvalloc::EntryCost(desc) +
-           (qvalloc::On() ? qvalloc::FolderSet().CostOfNew(desc) : 0);
+           (qvalloc::On() ? qvalloc::CostOnEmptyMedium(desc) : 0);
 }
 
 }  // namespace
@@ -454,12 +454,12 @@ void CQvFileDescCatalog::AddSizesOfMap(QvFileDescMap& mpFileDesc, int64_t iLimit
             strDir.RemoveBackslash();
             CheckBigFileInDir(iLimit, iSizeBigFile, mpFileDesc, cur, strDir);
             // Placed alone, it brings its own folder and those above it.
-            if (qvalloc::On()) iUnit += qvalloc::FolderSet().CostOfNew(entry);
+            if (qvalloc::On()) iUnit += qvalloc::CostOnEmptyMedium(entry);
         } else {
             // Under a model the biggest counts as it would stand alone: its allocated size and
             // the folders it needs.
             const int64_t iOwnFolders =
-                qvalloc::On() ? qvalloc::FolderSet().CostOfNew(entry) : 0;
+                qvalloc::On() ? qvalloc::CostOnEmptyMedium(entry) : 0;
             int64_t iBiggestPart = qvalloc::EntryCost(entry) + iOwnFolders;
             const bool bTooBig = TooBigForMedium(entry, iLimit);
             if (bTooBig && IsSplitOn() && m_bSizingOnly) {

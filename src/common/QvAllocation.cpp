@@ -180,6 +180,28 @@ std::wstring LastName(const CQvString& path) {
     return slash == std::wstring::npos ? s : s.substr(slash + 1);
 }
 
+// The stored bytes of the last name of a path as the catalogue keeps it, without a trailing
+// backslash. They are never fewer than the name's UTF-8 bytes (SizeOfName).
+std::string_view LastNameBytes(const CQvPathText& path) {
+    const std::string_view bytes = path.bytes();
+    size_t end = bytes.size();
+    while (end > 0 && bytes[end - 1] == '\\') --end;
+    const size_t slash = end == 0 ? std::string_view::npos : bytes.rfind('\\', end - 1);
+    const size_t start = slash == std::string_view::npos ? 0 : slash + 1;
+    return bytes.substr(start, end - start);
+}
+
+// The same as LastName for such a path: only the last name is made wide.
+std::wstring LastName(const CQvPathText& path) {
+    const std::string_view bytes = LastNameBytes(path);
+    std::wstring name;
+    name.reserve(bytes.size());
+    const char* p = bytes.data();
+    const char* const stop = p + bytes.size();
+    while (p < stop) name.push_back(CQvPathText::Next(p));
+    return name;
+}
+
 // Whether a name spills out of its record into its folder's continuation area.
 bool NameSpills(const QvAllocationModel& m, const std::wstring& name) {
     return m.cchRecordNameBytes != 0 && SizeOfName(m, name).iBytes > static_cast<int64_t>(m.cchRecordNameBytes);
@@ -243,6 +265,15 @@ int64_t TreeCost(const QvAllocationModel& m, const CQvString& folder, const std:
 // g_modelMutex, and dropped with the model.
 std::unordered_map<std::wstring, int64_t> g_treeCosts;
 
+// The folders of the last target path costed on an empty medium: the files of a folder share
+// their target text, so the size checks and the left-out test of each cost it once. Guarded by
+// g_modelMutex, and dropped with the model.
+struct EmptyMediumFolders {
+    CQvString target;  // held, so that its text stays where it is
+    int64_t iCost = 0;
+};
+EmptyMediumFolders g_emptyMediumFolders;
+
 int64_t CachedTreeCost(const QvAllocationModel& m, const CQvString& folder, const std::wstring& path) {
     CQvPathString dir(folder);
     dir.AddBackslash();
@@ -271,6 +302,7 @@ extern "C" QVSPLIT_API void QvSetAllocationModel(const QvAllocationModel* pModel
     g_bModelOn = pModel != nullptr;
     g_model = pModel ? *pModel : QvAllocationModel{};
     g_treeCosts.clear();
+    g_emptyMediumFolders = EmptyMediumFolders();
 }
 
 namespace qvalloc {
@@ -362,6 +394,13 @@ void ForgetTreeCosts() {
 // block of continuation area: the first such name brings it, the bytes themselves are in each
 // entry's cost. With bHold, the folders and areas are held.
 int64_t FolderSet::Visit(const CQvString& targetPath, bool bEntrySpills, bool bHold) {
+    // The files of a folder share one target text: once its folders are all held, the next
+    // of them needs no look-up.
+    if (!bEntrySpills && !m_lastHeld.IsEmpty() && targetPath.c_str() == m_lastHeld.c_str()) return 0;
+    // A fit test that fails asks again for the next candidate, usually of the same folder,
+    // until something is held.
+    if (!bEntrySpills && !bHold && !m_lastAsked.IsEmpty() && targetPath.c_str() == m_lastAsked.c_str())
+        return m_iLastAskedCost;
     bool bOn = false;
     const QvAllocationModel m = Current(bOn);
     if (!bOn) return 0;
@@ -378,7 +417,9 @@ int64_t FolderSet::Visit(const CQvString& targetPath, bool bEntrySpills, bool bH
     };
     if (bEntrySpills) continueIn(path);
     // From the folder itself up: once one is held, so are all above it.
+    bool bAllHeld = !path.empty();
     while (!path.empty() && m_folders.count(path) == 0) {
+        bAllHeld = false;
         const size_t slash = path.rfind(L'\\');
         const size_t start = slash == std::wstring::npos ? 0 : slash + 1;
         if (start < path.size()) {
@@ -391,6 +432,13 @@ int64_t FolderSet::Visit(const CQvString& targetPath, bool bEntrySpills, bool bH
         if (slash == std::wstring::npos) break;
         path.resize(slash);
     }
+    if (bAllHeld || bHold) m_lastHeld = targetPath;
+    if (bHold) {
+        m_lastAsked.Empty();
+    } else if (!bEntrySpills) {
+        m_lastAsked = targetPath;
+        m_iLastAskedCost = iCost;
+    }
     return iCost;
 }
 
@@ -402,6 +450,11 @@ int64_t FolderSet::CostOfNew(const FileDesc& desc) const {
     return const_cast<FolderSet*>(this)->Visit(desc.strTargetPath, EntrySpills(desc), false);
 }
 
+bool FolderSet::FitsIn(const FileDesc& desc, int64_t iRoom) const {
+    // An entry's continuation block only adds to what its folders take.
+    return CostOfNew(desc.strTargetPath) < iRoom && CostOfNew(desc) < iRoom;
+}
+
 int64_t FolderSet::Add(const CQvString& targetPath) { return Visit(targetPath, false, true); }
 
 int64_t FolderSet::Add(const FileDesc& desc) {
@@ -409,7 +462,7 @@ int64_t FolderSet::Add(const FileDesc& desc) {
     bool bOn = false;
     const QvAllocationModel m = Current(bOn);
     if (!bOn || (m.dwFlags & QvModelLinkedDataOnce) == 0 || desc.iFileSize <= 0 ||
-        (desc.dwAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0)
+        (desc.dwAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0 || desc.dwLinks == 1)
         return iCost;
     const uint64_t id = qvp::GetHardLinkId(CQvString(desc.strFilePath));
     if (id == 0) return iCost;
@@ -424,15 +477,40 @@ bool EntrySpills(const FileDesc& desc) {
     const QvAllocationModel m = Current(bOn);
     // A folder kept whole is its target folder: its name is one of the folders'.
     if (!bOn || m.cchRecordNameBytes == 0 || qvp::IsFolderToEnter(desc.dwAttributes)) return false;
+    const bool bLink = IsKeptLink(desc.dwAttributes);
+    // Nearly every name is short enough to tell without making it wide.
+    if (!bLink && LastNameBytes(desc.strFilePath).size() <= m.cchRecordNameBytes) return false;
     const std::wstring name = LastName(desc.strFilePath);
-    if (!IsKeptLink(desc.dwAttributes)) return NameSpills(m, name);
+    if (!bLink) return NameSpills(m, name);
     return LinkSpills(m, name, CQvString(desc.strFilePath));
 }
 
 bool FitsEmptyMedium(int64_t iCost, const FileDesc& desc, DWORD dwSplitSize) {
     const int64_t iLimit = static_cast<int64_t>(dwSplitSize) * 1048576;
     if (!On()) return iCost < iLimit;
-    return iCost + MediumCost() + FolderSet().CostOfNew(desc) < iLimit;
+    return iCost + MediumCost() + CostOnEmptyMedium(desc) < iLimit;
+}
+
+int64_t CostOnEmptyMedium(const FileDesc& desc) {
+    bool bOn = false;
+    const QvAllocationModel m = Current(bOn);
+    if (!bOn) return 0;
+    // On an empty medium the block of the entry's continuation area comes on top of its folders.
+    const int64_t iSpill = m.cchRecordNameBytes != 0 && m.cbBlock > 1 && EntrySpills(desc) ? m.cbBlock : 0;
+    {
+        std::lock_guard<std::mutex> lock(g_modelMutex);
+        if (!g_emptyMediumFolders.target.IsEmpty() && g_emptyMediumFolders.target.c_str() == desc.strTargetPath.c_str())
+            return g_emptyMediumFolders.iCost + iSpill;
+    }
+    const int64_t iFolders = FolderSet().CostOfNew(desc.strTargetPath);
+    std::lock_guard<std::mutex> lock(g_modelMutex);
+    try {
+        g_emptyMediumFolders.target = desc.strTargetPath;
+        g_emptyMediumFolders.iCost = iFolders;
+    } catch (const std::bad_alloc&) {
+        g_emptyMediumFolders = EmptyMediumFolders();
+    }
+    return iFolders + iSpill;
 }
 
 }  // namespace qvalloc

@@ -45,12 +45,17 @@ public:
         m_folders.clear();
         m_continued.clear();
         m_linkedData.clear();
+        m_lastHeld.Empty();
+        m_lastAsked.Empty();
     }
     // Bytes that the folders of targetPath not held yet would add (0 without a model).
     int64_t CostOfNew(const CQvString& targetPath) const;
     // The same for an entry restored under its target path: its folders, and the block of
     // its folder's continuation area when its name is the first there to need one.
     int64_t CostOfNew(const FileDesc& desc) const;
+    // Whether CostOfNew(desc) stays below iRoom; most entries of a folder that does not fit
+    // are told so without looking at their names.
+    bool FitsIn(const FileDesc& desc, int64_t iRoom) const;
     // Holds them; returns the bytes they added. An entry whose data the medium holds already
     // under another name (a hard link, when the model stores such data once) gives those
     // bytes back: the result is then below 0.
@@ -63,10 +68,16 @@ private:
     std::unordered_set<std::wstring> m_folders;    // exact paths, without the trailing "\"
     std::unordered_set<std::wstring> m_continued;  // folders with a continuation area ("" the root)
     std::unordered_set<uint64_t> m_linkedData;     // hard-linked files whose data is held
+    CQvString m_lastHeld;  // a target path whose folders are all held, shared with its entries
+    CQvString m_lastAsked;  // the target path asked about last, while nothing was held since,
+    int64_t m_iLastAskedCost = 0;  // and what its folders would add
 };
 
 // Whether an entry restored as desc describes takes bytes in its folder's continuation area.
 bool EntrySpills(const FileDesc& desc);
+// FolderSet().CostOfNew(desc): what an entry's folders and continuation area take on an empty
+// medium (0 without a model).
+int64_t CostOnEmptyMedium(const FileDesc& desc);
 // Whether an entry of iCost bytes fits an empty medium of dwSplitSize megabytes with the
 // folders it needs (without a model: iCost bytes below it).
 bool FitsEmptyMedium(int64_t iCost, const FileDesc& desc, DWORD dwSplitSize);

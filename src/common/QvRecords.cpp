@@ -12,7 +12,8 @@ FileDesc::FileDesc()
       dwCRC32(0),
       iAllTogetherGroup(-1),
       dwFileCount(0),
-      iFileSize(0) {}
+      iFileSize(0),
+      dwLinks(0) {}
 
 FileDesc::FileDesc(const FileDesc& other) = default;
 FileDesc::FileDesc(FileDesc&& other) noexcept = default;
@@ -29,6 +30,7 @@ const FileDesc& FileDesc::operator=(const FileDesc& other) {
         strFilePath = other.strFilePath;
         strTargetPath = other.strTargetPath;
         iFileSize = other.iFileSize;
+        dwLinks = other.dwLinks;
     }
     return *this;
 }

@@ -30,6 +30,7 @@ struct QVSPLIT_API FileDesc {
     CQvPathText strFilePath;   // full source path
     CQvString strTargetPath;   // folder to restore under: leading "\", no trailing "\"
     int64_t iFileSize;         // bytes; for a directory, the files below it
+    DWORD dwLinks;             // the file's names (hard links) as its listing gave them; 0: not known
 };
 
 // The order of the catalogue and of every medium: paths compared character by character as

@@ -675,7 +675,7 @@ long CQvMediaFactory::FillOther(DWORD dwSplitSize, FileDescVector& vtFileDesc,
         size_t i = index.FindFirstBelow(pos, iLimit);
         // Under a model an entry also needs the folders it goes into that the medium lacks.
         while (i != QvFitIndex::npos &&
-               (index.Key(i) + m_mediaFolders.CostOfNew(vtFileDesc[i]) >= iLimit ||
+               (!m_mediaFolders.FitsIn(vtFileDesc[i], iLimit - index.Key(i)) ||
                 HeldByMedium(vtFileDesc[i], false)))
             i = index.FindFirstBelow(i + 1, iLimit);
         if (i == QvFitIndex::npos) return S_OK;

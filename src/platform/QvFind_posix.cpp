@@ -28,6 +28,7 @@ struct FindEntry {
     DWORD attributes;
     uint64_t size;
     FILETIME writeTime;
+    DWORD links;  // a file's names (hard links); 0 for anything else
 };
 
 // What a find handle points to.
@@ -93,6 +94,9 @@ FindEntry MakeEntry(std::wstring name, const posix::EntryStat& entry) {
     e.attributes = posix::AttributesOfEntry(entry);
     e.size = posix::SizeOfEntry(entry);
     e.writeTime = posix::WriteTimeFromStat(entry.st);
+    e.links = S_ISREG(entry.st.st_mode) && !entry.isLink
+                  ? static_cast<DWORD>(std::min<uint64_t>(entry.st.st_nlink, 0xFFFFFFFFu))
+                  : 0;
     return e;
 }
 
@@ -193,6 +197,7 @@ void Fill(const FindEntry& e, WIN32_FIND_DATAW* data) {
     data->ftLastWriteTime = e.writeTime;
     data->nFileSizeHigh = static_cast<DWORD>(e.size >> 32);
     data->nFileSizeLow = static_cast<DWORD>(e.size & 0xFFFFFFFFu);
+    data->dwReserved1 = e.links;
     std::copy(e.name.begin(), e.name.end(), data->cFileName);
 }
 

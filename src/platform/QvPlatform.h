@@ -128,6 +128,9 @@ namespace qvp {
 // Directory listing with Windows wildcards ("*", "?"; "*.*" matches every name).
 HANDLE FindFirstFileW(LPCWSTR lpFileName, WIN32_FIND_DATAW* lpFindFileData);
 BOOL FindNextFileW(HANDLE hFindFile, WIN32_FIND_DATAW* lpFindFileData);
+// The number of names (hard links) of a listed file, as its listing found it, so that a walk
+// need not ask again; 0 for anything else, and on Windows, where a listing does not tell.
+DWORD GetListedLinkCount(const WIN32_FIND_DATAW& data);
 BOOL FindClose(HANDLE hFindFile);
 // Entries of a listing that no Windows file can stand for, left out of it: name and reason;
 // FALSE past the end. On Windows there are none.

@@ -256,6 +256,9 @@ BOOL PathsNameSameObject(LPCWSTR a, LPCWSTR b) {
     });
 }
 
+// The listing keeps it where Windows keeps nothing a caller reads.
+DWORD GetListedLinkCount(const WIN32_FIND_DATAW& data) { return data.dwReserved1; }
+
 uint64_t GetHardLinkId(LPCWSTR lpPath) {
     if (!lpPath) return 0;
     return posix::NoThrow<uint64_t>(0, [&] {

@@ -133,6 +133,8 @@ BOOL IsSymbolicLink(LPCWSTR lpPath) {
 
 uint64_t GetHardLinkId(LPCWSTR) { return 0; }
 
+DWORD GetListedLinkCount(const WIN32_FIND_DATAW&) { return 0; }
+
 BOOL PathsNameSameObject(LPCWSTR a, LPCWSTR b) {
     BY_HANDLE_FILE_INFORMATION ia, ib;
     if (!FileNumber(a, ia) || !FileNumber(b, ib)) return FALSE;

@@ -184,7 +184,7 @@ long CQvSplit::PlaceAnyMediaItems(int64_t iAllMediaSize) {
         }
         // An item that does not fit beside the every-medium items on an empty medium never
         // will: the same test as the placement's, in bytes.
-        const int64_t iItem = qvalloc::On() ? ItemCost(item) + qvalloc::FolderSet().CostOfNew(item)
+        const int64_t iItem = qvalloc::On() ? ItemCost(item) + qvalloc::CostOnEmptyMedium(item)
                                             : item.iFileSize;
         const int64_t iNeededMB = (iItem + iAllMediaSize) / kBytesPerMB;
         if (iNeededMB >= static_cast<int64_t>(m_dwSplitSize)) {
