@@ -236,6 +236,8 @@ void ForEachEntry(const CQvString& folder, Visit visit) {
     } while (qvp::FindNextFileW(hFind, &fd));
 }
 
+int64_t CachedTreeCost(const QvAllocationModel& m, const CQvString& folder, const std::wstring& path);
+
 // Bytes of everything below a folder kept whole, laid out at path inside the medium: each file
 // and each folder with its own tree. A folder that cannot be read counts nothing here; the
 // walk that sized it reported it.
@@ -247,7 +249,7 @@ int64_t TreeCost(const QvAllocationModel& m, const CQvString& folder, const std:
         const bool bLink = IsKeptLink(fd.dwFileAttributes);
         bContinued = bContinued || (bLink ? LinkSpills(m, name, child) : NameSpills(m, name));
         if (qvp::IsFolderToEnter(fd.dwFileAttributes)) {
-            iCost += FolderEntryCost(m, name, childPath) + TreeCost(m, child, childPath);
+            iCost += FolderEntryCost(m, name, childPath) + CachedTreeCost(m, child, childPath);
         } else {
             const int64_t iSize = (static_cast<int64_t>(fd.nFileSizeHigh) << 32) + fd.nFileSizeLow;
             iCost += EntryCostAt(m, iSize, name, childPath, bLink ? &child : nullptr);
