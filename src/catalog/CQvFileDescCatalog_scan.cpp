@@ -441,12 +441,15 @@ CQvFileDescCatalog::QvDirFacts CQvFileDescCatalog::MeasureDirFromDisk(const std:
     QvFindCloser closeAtEnd(hFind);
     if (bIncomplete) facts.bComplete = false;
     if (hFind == INVALID_HANDLE_VALUE) return facts;
+    // Under a disc model the folder's cost is counted on the way, for when it is kept whole.
+    qvalloc::TreeCostTally tally;
     do {
         if (!qvp::IsFolderToEnter(fd.dwFileAttributes)) {
+            const CQvString strFile((strBase + fd.cFileName).c_str());
             // A link the medium cannot store is left out, so its folder is not kept whole.
-            if (qvalloc::LinkTargetTooLong(fd.dwFileAttributes, CQvString((strBase + fd.cFileName).c_str())))
-                facts.bComplete = false;
+            if (qvalloc::LinkTargetTooLong(fd.dwFileAttributes, strFile)) facts.bComplete = false;
             const int64_t iSize = SizeOf(fd.nFileSizeHigh, fd.nFileSizeLow);
+            tally.AddFile(fd.cFileName, strFile, fd.dwFileAttributes, iSize);
             facts.iTotal += iSize;
             if (iSize > facts.iBiggest) {
                 facts.iBiggest = iSize;
@@ -454,12 +457,17 @@ CQvFileDescCatalog::QvDirFacts CQvFileDescCatalog::MeasureDirFromDisk(const std:
             }
         } else if (!IsDotName(fd.cFileName)) {
             const std::wstring strChild = strBase + fd.cFileName;
-            if (IsOutputFolder(strChild)) continue;
+            if (IsOutputFolder(strChild)) {
+                tally.Drop();
+                continue;
+            }
             if (strChild.find(L"System Volume Information") != std::wstring::npos) {
                 facts.bBiggestKnown = false;  // not measured, yet its files may be the biggest
+                tally.Drop();
                 continue;
             }
             const QvDirFacts child = MeasureDirFacts(strChild);
+            tally.AddFolder(fd.cFileName, child.iTreeCost);
             facts.iTotal += child.iTotal;
             if (!child.bComplete) facts.bComplete = false;
             if (!child.bBiggestKnown) facts.bBiggestKnown = false;
@@ -469,6 +477,8 @@ CQvFileDescCatalog::QvDirFacts CQvFileDescCatalog::MeasureDirFromDisk(const std:
             }
         }
     } while (qvp::FindNextFileW(hFind, &fd));
+    if (!facts.bComplete) tally.Drop();
+    facts.iTreeCost = tally.Finish(CQvString(strDir.c_str()));
     return facts;
 }
 

@@ -15,6 +15,7 @@ namespace {
 std::mutex g_modelMutex;
 bool g_bModelOn = false;
 QvAllocationModel g_model = {};
+uint64_t g_modelGeneration = 0;  // counts the models set, so a cost knows the one it was made under
 
 // ISO 9660 level 3 stores a file in extents of at most 4 GiB less one block.
 const int64_t kExtentBytes = (int64_t{1} << 32) - 2048;
@@ -303,6 +304,7 @@ extern "C" QVSPLIT_API void QvSetAllocationModel(const QvAllocationModel* pModel
     std::lock_guard<std::mutex> lock(g_modelMutex);
     g_bModelOn = pModel != nullptr;
     g_model = pModel ? *pModel : QvAllocationModel{};
+    ++g_modelGeneration;
     g_treeCosts.clear();
     g_emptyMediumFolders = EmptyMediumFolders();
 }
@@ -382,6 +384,47 @@ bool FolderHoldsLinkTooLong(const CQvString& folder, CQvString& found) {
         return !bHolds;
     });
     return bHolds;
+}
+
+TreeCostTally::TreeCostTally() {
+    std::lock_guard<std::mutex> lock(g_modelMutex);
+    m_model = g_model;
+    m_uGeneration = g_modelGeneration;
+    m_bActive = g_bModelOn && m_model.cchHeaderName == 0;
+}
+
+// As TreeCost counts each entry of the folder it lists.
+void TreeCostTally::AddFile(const std::wstring& name, const CQvString& path, DWORD dwAttributes, int64_t iSize) {
+    if (!m_bActive) return;
+    const bool bLink = IsKeptLink(dwAttributes);
+    m_bContinued = m_bContinued || (bLink ? LinkSpills(m_model, name, path) : NameSpills(m_model, name));
+    m_iCost += EntryCostAt(m_model, iSize, name, std::wstring(), bLink ? &path : nullptr);
+}
+
+void TreeCostTally::AddFolder(const std::wstring& name, int64_t iTreeCost) {
+    if (!m_bActive) return;
+    if (iTreeCost < 0) {
+        Drop();
+        return;
+    }
+    m_bContinued = m_bContinued || NameSpills(m_model, name);
+    m_iCost += FolderEntryCost(m_model, name, std::wstring()) + iTreeCost;
+}
+
+int64_t TreeCostTally::Finish(const CQvString& folder) {
+    if (!m_bActive) return -1;
+    const int64_t iCost = m_iCost + (m_bContinued && m_model.cbBlock > 1 ? m_model.cbBlock : 0);
+    CQvPathString dir(folder);
+    dir.AddBackslash();
+    std::lock_guard<std::mutex> lock(g_modelMutex);
+    // Kept only while the model it was counted under is the one in force.
+    if (m_uGeneration != g_modelGeneration) return iCost;
+    try {
+        g_treeCosts.emplace(dir.str(), iCost);
+    } catch (const std::bad_alloc&) {
+        // Listed again when it is asked for.
+    }
+    return iCost;
 }
 
 void ForgetTreeCosts() {

@@ -73,6 +73,29 @@ private:
     int64_t m_iLastAskedCost = 0;  // and what its folders would add
 };
 
+// The cost of a folder kept whole, counted by a walk that lists the folder anyway, so that it
+// is not listed once more for its cost. Only for a model without the header term, where the
+// cost does not depend on the path the folder is restored at; otherwise nothing is counted.
+class TreeCostTally {
+public:
+    TreeCostTally();
+    // A file or link of the folder, and a folder of it with the cost of its own tree (-1 when
+    // that is not known, which leaves this one uncounted too).
+    void AddFile(const std::wstring& name, const CQvString& path, DWORD dwAttributes, int64_t iSize);
+    void AddFolder(const std::wstring& name, int64_t iTreeCost);
+    // Something of the folder was not listed: its cost is not counted.
+    void Drop() { m_bActive = false; }
+    // The folder's cost, kept for the split's later questions; -1 when not counted.
+    int64_t Finish(const CQvString& folder);
+
+private:
+    QvAllocationModel m_model;
+    uint64_t m_uGeneration = 0;
+    bool m_bActive = false;
+    bool m_bContinued = false;
+    int64_t m_iCost = 0;
+};
+
 // Whether an entry restored as desc describes takes bytes in its folder's continuation area.
 bool EntrySpills(const FileDesc& desc);
 // FolderSet().CostOfNew(desc): what an entry's folders and continuation area take on an empty
