@@ -6,19 +6,37 @@
 
 namespace {
 
-// The decimal text of a number, as "%d" / "%I64d" print it (the C library's wide printf cost
-// more than the rest of an entry's numbers).
-CQvString Decimal(int64_t value) {
-    wchar_t text[24];
-    wchar_t* p = text + 23;
-    *p = L'\0';
+// The decimal text of a number, as "%d" / "%I64d" print it (the C library's printf cost more
+// than the rest of an entry's numbers).
+void AppendDecimal(int64_t value, std::string& out) {
+    char text[24];
+    char* p = text + sizeof text;
     uint64_t magnitude = value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
     do {
-        *--p = static_cast<wchar_t>(L'0' + magnitude % 10);
+        *--p = static_cast<char>('0' + magnitude % 10);
         magnitude /= 10;
     } while (magnitude != 0);
-    if (value < 0) *--p = L'-';
-    return CQvString(p);
+    if (value < 0) *--p = '-';
+    out.append(p, static_cast<size_t>(text + sizeof text - p));
+}
+
+CQvString Decimal(int64_t value) {
+    std::string text;
+    AppendDecimal(value, text);
+    return CQvString(std::wstring(text.begin(), text.end()));
+}
+
+// Writes an entry straight as its text, which append gives: not in a traced run, whose trace
+// keeps a line for every value, nor when append meets a value that needs the XML facility's
+// escaping. 1 (S_FALSE): the entry is to be written as nodes.
+template <class Append>
+long SpoolEntryText(IQvXml* pXml, Append append) {
+    if (CQvLog::GetInstance()->LevelActive(QvLogLevel::Enter)) return 1;
+    // One text for every entry of the thread, so that its memory is taken once.
+    thread_local std::string text;
+    text.clear();
+    if (!append(text)) return 1;
+    return pXml->SpoolText(text);
 }
 
 }  // namespace
@@ -101,18 +119,6 @@ bool IsWrittenAsStored(std::string_view bytes) {
     return true;
 }
 
-void AppendDecimal(int64_t value, std::string& out) {
-    char text[24];
-    char* p = text + sizeof text;
-    uint64_t magnitude = value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
-    do {
-        *--p = static_cast<char>('0' + magnitude % 10);
-        magnitude /= 10;
-    } while (magnitude != 0);
-    if (value < 0) *--p = '-';
-    out.append(p, static_cast<size_t>(text + sizeof text - p));
-}
-
 // One value of an entry as QvAppendEntryText writes it, its text given as UTF-8.
 bool AppendValueText(const char* szName, std::string_view text, bool bCData, std::string& out) {
     if (!PrintsAsItStands(text, bCData)) return false;
@@ -174,14 +180,8 @@ bool QvAppendFileEntryText(const FileDesc& desc, std::string& out) {
 long QvWriteFileEntry(IQvXml* pXml, IQvXmlNode* pRoot, const FileDesc& desc,
                       const std::function<long(IQvXmlNode*, LPCTSTR, LPCTSTR)>& addValue) {
     if (pXml == nullptr || pRoot == nullptr) return E_FAIL;
-    if (!CQvLog::GetInstance()->LevelActive(QvLogLevel::Enter)) {
-        thread_local std::string text;
-        text.clear();
-        if (QvAppendFileEntryText(desc, text)) {
-            const long hr = pXml->SpoolText(text);
-            if (hr != 1) return hr;
-        }
-    }
+    const long hr = SpoolEntryText(pXml, [&](std::string& text) { return QvAppendFileEntryText(desc, text); });
+    if (hr != 1) return hr;
     QvEntryValues values;
     QvFileEntryValues(desc, values);
     return QvWriteEntry(pXml, pRoot, values, addValue);
@@ -190,16 +190,8 @@ long QvWriteFileEntry(IQvXml* pXml, IQvXmlNode* pRoot, const FileDesc& desc,
 long QvWriteEntry(IQvXml* pXml, IQvXmlNode* pRoot, const QvEntryValues& values,
                   const std::function<long(IQvXmlNode*, LPCTSTR, LPCTSTR)>& addValue) {
     if (pXml == nullptr || pRoot == nullptr) return E_FAIL;
-    // A traced run writes nodes, so that its trace keeps a line for every value.
-    if (!CQvLog::GetInstance()->LevelActive(QvLogLevel::Enter)) {
-        // One text for every entry of the thread, so that its memory is taken once.
-        thread_local std::string text;
-        text.clear();
-        if (QvAppendEntryText(values, text)) {
-            const long hr = pXml->SpoolText(text);
-            if (hr != 1) return hr;
-        }
-    }
+    const long hr = SpoolEntryText(pXml, [&](std::string& text) { return QvAppendEntryText(values, text); });
+    if (hr != 1) return hr;
     QvXmlHeld<IQvXmlNode> file;
     if (pRoot->AddChild(L"FILE", file.Out()) < 0 || !file) return E_FAIL;
     for (int i = 0; i < values.count; ++i)
