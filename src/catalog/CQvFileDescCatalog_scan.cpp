@@ -2,6 +2,7 @@
 // directory sizes, and the decision to keep a directory whole or split it into its children.
 #include "bigfile/CQvSplitBigFile.h"
 #include "catalog/CQvFileDescCatalog.h"
+#include "common/QvFolderFacts.h"
 #include "catalog/QvCatalogWalk.h"
 #include "common/QvAllocation.h"
 #include "common/QvFileDescKeys.h"
@@ -443,6 +444,7 @@ CQvFileDescCatalog::QvDirFacts CQvFileDescCatalog::MeasureDirFromDisk(const std:
     if (hFind == INVALID_HANDLE_VALUE) return facts;
     // Under a disc model the folder's cost is counted on the way, for when it is kept whole.
     qvalloc::TreeCostTally tally;
+    int64_t iFiles = 0;  // -1 once a folder below is not counted
     do {
         if (!qvp::IsFolderToEnter(fd.dwFileAttributes)) {
             const CQvString strFile((strBase + fd.cFileName).c_str());
@@ -450,6 +452,7 @@ CQvFileDescCatalog::QvDirFacts CQvFileDescCatalog::MeasureDirFromDisk(const std:
             if (qvalloc::LinkTargetTooLong(fd.dwFileAttributes, strFile)) facts.bComplete = false;
             const int64_t iSize = SizeOf(fd.nFileSizeHigh, fd.nFileSizeLow);
             tally.AddFile(fd.cFileName, strFile, fd.dwFileAttributes, iSize);
+            if (iFiles >= 0) ++iFiles;
             facts.iTotal += iSize;
             if (iSize > facts.iBiggest) {
                 facts.iBiggest = iSize;
@@ -459,15 +462,18 @@ CQvFileDescCatalog::QvDirFacts CQvFileDescCatalog::MeasureDirFromDisk(const std:
             const std::wstring strChild = strBase + fd.cFileName;
             if (IsOutputFolder(strChild)) {
                 tally.Drop();
+                iFiles = -1;
                 continue;
             }
             if (strChild.find(L"System Volume Information") != std::wstring::npos) {
                 facts.bBiggestKnown = false;  // not measured, yet its files may be the biggest
                 tally.Drop();
+                iFiles = -1;
                 continue;
             }
             const QvDirFacts child = MeasureDirFacts(strChild);
             tally.AddFolder(fd.cFileName, child.iTreeCost);
+            iFiles = iFiles < 0 || child.iFiles < 0 ? -1 : iFiles + child.iFiles;
             facts.iTotal += child.iTotal;
             if (!child.bComplete) facts.bComplete = false;
             if (!child.bBiggestKnown) facts.bBiggestKnown = false;
@@ -479,6 +485,11 @@ CQvFileDescCatalog::QvDirFacts CQvFileDescCatalog::MeasureDirFromDisk(const std:
     } while (qvp::FindNextFileW(hFind, &fd));
     if (!facts.bComplete) tally.Drop();
     facts.iTreeCost = tally.Finish(CQvString(strDir.c_str()));
+    // Kept for the medium that holds the folder whole, which counts its files.
+    if (facts.bComplete && iFiles >= 0) {
+        facts.iFiles = iFiles;
+        qvfolders::RememberFileCount(strDir, static_cast<uint64_t>(iFiles));
+    }
     return facts;
 }
 

@@ -2,6 +2,7 @@
 // accepting or refusing the split size.
 #include "bigfile/CQvSplitBigFile.h"
 #include "catalog/CQvFileDescCatalog.h"
+#include "common/QvFolderFacts.h"
 #include "catalog/QvCatalogWalk.h"
 #include "common/QvAllocation.h"
 #include "common/QvFileDescKeys.h"
@@ -485,6 +486,7 @@ void CQvFileDescCatalog::AddSizesOfMap(QvFileDescMap& mpFileDesc, int64_t iLimit
         if (bCut) {
             // The cut changed the disk: what the walks found may no longer be there.
             m_mpDirSizeCache.clear();
+            qvfolders::Forget();
             mpFileDesc.erase(cur);
             continue;
         }
@@ -534,6 +536,7 @@ void CQvFileDescCatalog::CutFollowedLinksFirst(int64_t iLimit) {
                 continue;
             if (!CutOversizeEntry(*pMap, cur)) continue;
             m_mpDirSizeCache.clear();
+            qvfolders::Forget();
             // The parts sort after the file, so the walk meets them next; none is too big.
             pMap->erase(cur);
         }

@@ -1,6 +1,7 @@
 // The media factory's writer: the singleton, and one media description file entry by entry.
 #include "media/CQvMediaFactory.h"
 
+#include "common/QvFolderFacts.h"
 #include "common/QvReport.h"
 #include "facilities/CQvLog.h"
 #include "facilities/CQvPathString.h"
@@ -200,6 +201,12 @@ long CQvMediaFactory::GetDirFileCount(LPCTSTR strPath) {
     }
     int pos = 0;
     if (dir.Find(L"System Volume Information", pos)) return S_OK;
+    // Counted already when the split measured the folder.
+    uint64_t nKnown = 0;
+    if (qvfolders::KnownFileCount(dir.str(), nKnown)) {
+        m_dwMediaFileCount += static_cast<DWORD>(nKnown);
+        return S_OK;
+    }
     dir.AddBackslash();
     CQvString pattern;
     pattern.Format(L"%s*.*", dir);

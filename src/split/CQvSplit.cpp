@@ -3,6 +3,7 @@
 
 #include "bigfile/CQvSplitBigFile.h"
 #include "catalog/CQvFileDescCatalog.h"
+#include "common/QvFolderFacts.h"
 #include "common/QvLeftOut.h"
 #include "common/QvReport.h"
 #include "facilities/CQvLog.h"
@@ -155,6 +156,7 @@ void QvStartSplitReport() {
     QvLeftOutList::Instance().Clear();
     QvReport::Instance().Clear();
     qvalloc::ForgetTreeCosts();
+    qvfolders::Forget();
 }
 
 extern "C" QVSPLIT_API DWORD QvGetLeftOutCount(void) {
