@@ -277,23 +277,38 @@ struct EmptyMediumFolders {
 };
 EmptyMediumFolders g_emptyMediumFolders;
 
-int64_t CachedTreeCost(const QvAllocationModel& m, const CQvString& folder, const std::wstring& path) {
+// The key of a tree's cost in g_treeCosts.
+std::wstring TreeCostKey(const QvAllocationModel& m, const CQvString& folder, const std::wstring& path) {
     CQvPathString dir(folder);
     dir.AddBackslash();
     std::wstring key = dir.str();
     if (m.cchHeaderName != 0) key += L'\n' + path;
-    {
-        std::lock_guard<std::mutex> lock(g_modelMutex);
-        const auto found = g_treeCosts.find(key);
-        if (found != g_treeCosts.end()) return found->second;
-    }
-    const int64_t iCost = TreeCost(m, folder, path);
+    return key;
+}
+
+// Keeps a tree's cost for the rest of the split while the model it was counted under (its
+// generation) is the one in force.
+void KeepTreeCost(std::wstring key, int64_t iCost, uint64_t uGeneration) {
     std::lock_guard<std::mutex> lock(g_modelMutex);
+    if (uGeneration != g_modelGeneration) return;
     try {
         g_treeCosts.emplace(std::move(key), iCost);
     } catch (const std::bad_alloc&) {
         // Measured again next time.
     }
+}
+
+int64_t CachedTreeCost(const QvAllocationModel& m, const CQvString& folder, const std::wstring& path) {
+    std::wstring key = TreeCostKey(m, folder, path);
+    uint64_t uGeneration = 0;
+    {
+        std::lock_guard<std::mutex> lock(g_modelMutex);
+        const auto found = g_treeCosts.find(key);
+        if (found != g_treeCosts.end()) return found->second;
+        uGeneration = g_modelGeneration;
+    }
+    const int64_t iCost = TreeCost(m, folder, path);
+    KeepTreeCost(std::move(key), iCost, uGeneration);
     return iCost;
 }
 
@@ -414,16 +429,7 @@ void TreeCostTally::AddFolder(const std::wstring& name, int64_t iTreeCost) {
 int64_t TreeCostTally::Finish(const CQvString& folder) {
     if (!m_bActive) return -1;
     const int64_t iCost = m_iCost + (m_bContinued && m_model.cbBlock > 1 ? m_model.cbBlock : 0);
-    CQvPathString dir(folder);
-    dir.AddBackslash();
-    std::lock_guard<std::mutex> lock(g_modelMutex);
-    // Kept only while the model it was counted under is the one in force.
-    if (m_uGeneration != g_modelGeneration) return iCost;
-    try {
-        g_treeCosts.emplace(dir.str(), iCost);
-    } catch (const std::bad_alloc&) {
-        // Listed again when it is asked for.
-    }
+    KeepTreeCost(TreeCostKey(m_model, folder, std::wstring()), iCost, m_uGeneration);
     return iCost;
 }
 
