@@ -448,6 +448,7 @@ void CQvFileDescCatalog::AddSizesOfMap(QvFileDescMap& mpFileDesc, int64_t iLimit
         QvFileDescMapIter cur = it;
         FileDesc& entry = cur->second;
         bool bCut = false;
+        bool bWouldCut = false;  // counted as the parts it is to be cut into
         // What first-fit places as one unit: a folder kept whole, a file, or a part of it.
         int64_t iUnit = qvalloc::EntryCost(entry);
         if (qvp::IsFolderToEnter(entry.dwAttributes)) {
@@ -464,6 +465,7 @@ void CQvFileDescCatalog::AddSizesOfMap(QvFileDescMap& mpFileDesc, int64_t iLimit
             int64_t iBiggestPart = qvalloc::EntryCost(entry) + iOwnFolders;
             const bool bTooBig = TooBigForMedium(entry, iLimit);
             if (bTooBig && IsSplitOn() && m_bSizingOnly) {
+                bWouldCut = true;
                 // Counted as the parts it would be cut into: all its bytes, none bigger than a part.
                 const int64_t iPart =
                     static_cast<int64_t>(CQvSplitBigFile::GetInstance()->GetPartSize()) * kMegabyte;
@@ -478,9 +480,10 @@ void CQvFileDescCatalog::AddSizesOfMap(QvFileDescMap& mpFileDesc, int64_t iLimit
             }
             iUnit = iBiggestPart;
         }
-        // Grouped entries are placed with their group, which the group checks cover.
+        // Grouped entries are placed with their group, which the group checks cover; the parts
+        // of a cut file leave it and are placed one by one.
         const int32_t g = entry.iAllTogetherGroup;
-        const bool bGrouped = &mpFileDesc == &mpFileDescInAny && g >= 0 && g < iGroups;
+        const bool bGrouped = &mpFileDesc == &mpFileDescInAny && g >= 0 && g < iGroups && !bWouldCut;
         if (bFirstFit && !bCut && !bGrouped && iUnit > m_iSizeBigFit) m_iSizeBigFit = iUnit;
         ++it;
         if (bCut) {
