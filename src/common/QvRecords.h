@@ -7,6 +7,7 @@
 #include "facilities/CQvString.h"
 #include "QvSplit.h"
 
+#include <deque>
 #include <map>
 #include <vector>
 
@@ -48,7 +49,9 @@ struct QVSPLIT_API QvPathLess {
 typedef std::map<CQvPathText, FileDesc, QvPathLess> QvFileDescMap;
 typedef QvFileDescMap::iterator QvFileDescMapIter;
 typedef std::map<CQvString, CQvPathRules*> QvRules;
-typedef std::vector<FileDesc> FileDescVector;
+// A working list of the distribution: filled from a map whose nodes it frees as it goes, in
+// blocks that use the room they leave (one block of the whole size would grow the heap by it).
+typedef std::deque<FileDesc> FileDescVector;
 
 // The files of one AllTogether group, placed as a unit.
 struct QVSPLIT_API GroupFileDesc {

@@ -2,8 +2,10 @@
 #include "facilities/CQvPathText.h"
 
 #include <cstring>
+#include <mutex>
 #include <new>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -32,6 +34,78 @@ char* Encode(uint32_t v, char* out) {
     out[0] = static_cast<char>((0xFF00u >> n) | v);
     return out + n;
 }
+
+// The blocks of paths come from slabs of their own, by size in steps of eight bytes, and not
+// from the general heap. A catalogue makes a path and a map node for each file, one after the
+// other: from one heap they alternate in memory, so the nodes freed when the distribution
+// moves the entries out leave holes between live paths that no larger block can use, and the
+// working list grew the heap by its own size again. Here the nodes lie together and their
+// room is used again; a block also has no heap header of its own. The slabs are given back
+// once no path is left.
+class PathPool {
+public:
+    static PathPool& Instance() {
+        // Never destroyed: paths held by other statics may be released after exit begins.
+        static PathPool* pool = new PathPool;
+        return *pool;
+    }
+
+    void* Get(size_t n) {
+        const size_t cls = Class(n);
+        if (cls >= kClasses) return ::operator new(n);
+        std::lock_guard<std::mutex> lock(m_mutex);
+        ++m_live;
+        if (FreeBlock* block = m_free[cls]) {
+            m_free[cls] = block->next;
+            return block;
+        }
+        const size_t size = cls * kStep;
+        if (static_cast<size_t>(m_end - m_cur) < size) {
+            m_slabs.push_back(static_cast<char*>(::operator new(kSlabBytes)));
+            m_cur = m_slabs.back();
+            m_end = m_cur + kSlabBytes;
+        }
+        void* block = m_cur;
+        m_cur += size;
+        return block;
+    }
+
+    void Put(void* p, size_t n) noexcept {
+        const size_t cls = Class(n);
+        if (cls >= kClasses) {
+            ::operator delete(p);
+            return;
+        }
+        std::lock_guard<std::mutex> lock(m_mutex);
+        FreeBlock* block = static_cast<FreeBlock*>(p);
+        block->next = m_free[cls];
+        m_free[cls] = block;
+        if (--m_live > 0) return;
+        for (char* slab : m_slabs) ::operator delete(slab);
+        m_slabs.clear();
+        m_cur = m_end = nullptr;
+        for (FreeBlock*& head : m_free) head = nullptr;
+    }
+
+private:
+    struct FreeBlock {
+        FreeBlock* next;
+    };
+    static constexpr size_t kStep = 8;
+    static constexpr size_t kClasses = 512 / kStep + 1;  // blocks of up to 512 bytes
+    static constexpr size_t kSlabBytes = 64 * 1024;
+
+    static size_t Class(size_t n) { return (n + kStep - 1) / kStep; }
+
+    std::mutex m_mutex;
+    FreeBlock* m_free[kClasses] = {};
+    std::vector<char*> m_slabs;
+    char* m_cur = nullptr;
+    char* m_end = nullptr;
+    size_t m_live = 0;
+};
+
+size_t BlockSize(size_t headerBytes, size_t bytes) { return headerBytes + bytes + 1; }
 
 }  // namespace
 
@@ -86,7 +160,7 @@ char* CQvPathText::Make(std::wstring_view s) {
     size_t bytes = plain;
     for (size_t i = plain; i < s.size(); ++i) bytes += EncodedSize(static_cast<uint32_t>(s[i]));
     if (bytes > 0x7FFFFFFFu) throw std::bad_alloc();
-    void* raw = ::operator new(sizeof(Header) + bytes + 1);
+    void* raw = PathPool::Instance().Get(BlockSize(sizeof(Header), bytes));
     Header* head = new (raw) Header;
     head->refs.store(1, std::memory_order_relaxed);
     head->bytes = static_cast<uint32_t>(bytes);
@@ -102,8 +176,9 @@ void CQvPathText::Release() noexcept {
     Header* head = Head();
     if (head->refs.load(std::memory_order_relaxed) == kStatic) return;
     if (head->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+        const size_t size = BlockSize(sizeof(Header), head->bytes);
         head->~Header();
-        ::operator delete(head);
+        PathPool::Instance().Put(head, size);
     }
     m_p = EmptyBytes();
 }

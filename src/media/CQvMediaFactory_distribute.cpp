@@ -152,10 +152,10 @@ std::vector<int64_t> GroupKeys(const GroupFileDescVector& groups) {
 }
 
 // Each node is freed as soon as its entry has moved, so the map and the list never hold the
-// catalogue's texts twice over.
+// catalogue's texts twice over; the list grows in small blocks that take the room of the
+// freed nodes.
 FileDescVector MapToVector(QvFileDescMap& map) {
     FileDescVector list;
-    list.reserve(map.size());
     for (auto it = map.begin(); it != map.end(); it = map.erase(it))
         list.push_back(std::move(it->second));
     return list;
@@ -275,15 +275,9 @@ void CQvMediaFactory::PrepareLists(QvMediaRun& run, int iGroupCount) {
     const size_t nGroups = iGroupCount > 0 ? static_cast<size_t>(iGroupCount) : 0;
     GroupFileDescVector groups(nGroups);
     // One pass in map order puts every grouped entry into its group in map order and leaves
-    // the others, in map order, for the single-entry list.
-    // The single-entry list is sized once (growing it would copy every entry again and hold
-    // twice the room for a moment), and each map node is freed as soon as its entry moved.
-    size_t nSingle = 0;
-    for (const auto& entry : run.mpAny) {
-        const int32_t g = entry.second.iAllTogetherGroup;
-        if (!(g >= 0 && static_cast<size_t>(g) < nGroups)) ++nSingle;
-    }
-    run.vtFileDesc.reserve(nSingle);
+    // the others, in map order, for the single-entry list. Each map node is freed as soon as
+    // its entry moved, and the lists grow in blocks of their own (never copied as they grow)
+    // that reuse the room the nodes left.
     for (auto it = run.mpAny.begin(); it != run.mpAny.end(); it = run.mpAny.erase(it)) {
         FileDesc& desc = it->second;
         const int32_t g = desc.iAllTogetherGroup;

@@ -10,6 +10,7 @@
 
 #include <cwchar>
 #include <map>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -128,6 +129,39 @@ TEST(CQvPathText, GivesBackEveryCharacterItWasGiven) {
     EXPECT_EQ(CQvString(L"C:\\Data\\a.txt"), path.Wide());
     EXPECT_TRUE(CQvString(L"C:\\Data\\a.txt") == path);
     EXPECT_TRUE(path != CQvPathText(L"c:\\data\\a.txt")) << "letter case counts";
+}
+
+// Paths of every size made and dropped in any order, the way a catalogue fills and a
+// distribution empties: each text stays whole, and none shares room with another.
+TEST(CQvPathText, PathsMadeAndDroppedInAnyOrderKeepTheirTexts) {
+    std::mt19937 rng(20261209);
+    std::vector<std::wstring> want;
+    std::vector<CQvPathText> held;
+    auto make = [&](size_t n) {
+        for (size_t i = 0; i < n; ++i) {
+            const size_t len = rng() % 700;  // past the longest block kept in slabs
+            std::wstring text(len, L'a');
+            for (wchar_t& c : text) c = static_cast<wchar_t>(L'a' + rng() % 26);
+            if (len > 0 && rng() % 4 == 0) text[len / 2] = L'\u00E9';
+            want.push_back(text);
+            held.emplace_back(text);
+        }
+    };
+    for (int round = 0; round < 3; ++round) {
+        make(4000);
+        for (size_t i = 0; i < held.size(); ++i)
+            if (rng() % 2 == 0) {
+                held[i] = CQvPathText();
+                want[i].clear();
+            }
+        make(2000);
+        for (size_t i = 0; i < held.size(); ++i) ASSERT_EQ(want[i], held[i].str()) << "path " << i;
+        if (round == 1) {
+            // Every path dropped, then made again from nothing.
+            held.clear();
+            want.clear();
+        }
+    }
 }
 
 TEST(CQvString, GetAtAndSlicesBeyondTheEnds) {
