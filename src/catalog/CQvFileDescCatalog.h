@@ -213,6 +213,10 @@ private:
     CQvString m_strLastWriteTime;
     // The second m_strLastWriteTime was made from, while one folder's files are listed.
     uint64_t m_uLastWriteSecond = UINT64_MAX;
+    // The folder of the last entry made: its files' paths share its text (PathInFolder).
+    // Dropped when the catalogue is built, so that no text outlives the split for its sake.
+    CQvPathText m_pathLastFolder;
+    CQvPathText PathInFolder(const wchar_t* strFileName);
     // The entry each map got last while one folder's files are added one after another; the
     // listing comes sorted, so the next file's place is usually right behind it. Valid only
     // between two files of one listing: anything else may remove entries, and is preceded by

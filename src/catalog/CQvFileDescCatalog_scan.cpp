@@ -279,6 +279,17 @@ FileDesc* CQvFileDescCatalog::CreateDirDesc(CQvPathRules* pQvPathRules, LPCTSTR 
     return pDesc;
 }
 
+// The path of an entry, held as its folder's text and its own name: the entries of one folder,
+// made one after another as it is listed, share the folder's text.
+CQvPathText CQvFileDescCatalog::PathInFolder(const wchar_t* strFileName) {
+    const std::wstring_view path(strFileName);
+    const size_t slash = path.rfind(L'\\');
+    if (slash == std::wstring_view::npos || slash + 1 == path.size()) return CQvPathText(path);
+    const std::wstring_view folder = path.substr(0, slash + 1);
+    if (m_pathLastFolder != folder) m_pathLastFolder = CQvPathText(folder);
+    return CQvPathText(m_pathLastFolder, path.substr(slash + 1));
+}
+
 FileDesc* CQvFileDescCatalog::MakeDesc(bool bDirDesc, CQvPathRules* pQvPathRules,
                                        LPCTSTR strFileName, LPCTSTR strTargetPath,
                                        const QvKnownEntry* pKnown) {
@@ -310,7 +321,7 @@ FileDesc* CQvFileDescCatalog::MakeDesc(bool bDirDesc, CQvPathRules* pQvPathRules
         return nullptr;
     }
     try {
-        pDesc->strFilePath = strFileName;
+        pDesc->strFilePath = PathInFolder(strFileName);
         // The text shows whole seconds: the files of one listing written within one second
         // share it, and those of a folder often are.
         const uint64_t uSecond = ((static_cast<uint64_t>(info.dwWriteTimeHigh) << 32) | info.dwWriteTimeLow) / 10000000u;

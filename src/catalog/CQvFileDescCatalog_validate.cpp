@@ -56,6 +56,7 @@ void CQvFileDescCatalog::StartBuildCache() {
 
 void CQvFileDescCatalog::EndBuildCache() {
     m_bBuildCacheOn = false;
+    m_pathLastFolder = CQvPathText();
     m_mpDirSizeCache.clear();
     m_mpComparedFolderCache.clear();
 }

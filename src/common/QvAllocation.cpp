@@ -184,7 +184,10 @@ std::wstring LastName(const CQvString& path) {
 // The stored bytes of the last name of a path as the catalogue keeps it, without a trailing
 // backslash. They are never fewer than the name's UTF-8 bytes (SizeOfName).
 std::string_view LastNameBytes(const CQvPathText& path) {
-    const std::string_view bytes = path.bytes();
+    const CQvPathText::Pieces pieces = path.pieces();
+    // A path held in its folder's shared text has its name, and nothing else, as its own.
+    if (!pieces.second.empty()) return pieces.second;
+    const std::string_view bytes = pieces.first;
     size_t end = bytes.size();
     while (end > 0 && bytes[end - 1] == '\\') --end;
     const size_t slash = end == 0 ? std::string_view::npos : bytes.rfind('\\', end - 1);

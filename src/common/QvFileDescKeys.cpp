@@ -10,15 +10,13 @@ namespace {
 // Whether key belongs to the entries of one lower-cased path: the path in any letter case, or
 // a twin's key.
 bool InRange(const CQvPathText& key, std::wstring_view lower) {
-    const std::string_view k = key.bytes();
-    const char* p = k.data();
-    const char* const end = p + k.size();
+    CQvPathText::Reader r(key.pieces());
     for (wchar_t c : lower) {
-        if (p == end) return false;
-        const wchar_t ch = CQvPathText::Next(p);
+        if (r.AtEnd()) return false;
+        const wchar_t ch = r.Next();
         if (ch != c && CQvString::LowerChar(ch) != c) return false;
     }
-    return p == end || *p == 0;
+    return r.AtEnd() || r.Peek() == 0;
 }
 
 // Whether two paths equal apart from letter case name one file. Different spellings of one
@@ -131,13 +129,11 @@ size_t QvEraseBelow(QvFileDescMap& map, const CQvString& strFolder) {
     QvFileDescMapIter it = map.lower_bound(std::wstring_view(lower));
     while (it != map.end()) {
         // Keys of entries below the folder begin with its lower-cased path and a backslash.
-        const std::string_view k = it->first.bytes();
-        const char* p = k.data();
-        const char* const end = p + k.size();
+        CQvPathText::Reader r(it->first.pieces());
         bool bBelow = true;
         for (wchar_t c : lower) {
-            if (p == end) { bBelow = false; break; }
-            const wchar_t ch = CQvPathText::Next(p);
+            if (r.AtEnd()) { bBelow = false; break; }
+            const wchar_t ch = r.Next();
             if (ch != c && CQvString::LowerChar(ch) != c) { bBelow = false; break; }
         }
         if (!bBelow) break;

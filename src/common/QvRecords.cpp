@@ -60,14 +60,36 @@ struct WideChars {
     wchar_t Next() { return *p++; }
 };
 
-// The characters of a CQvPathText's bytes, from a character's first byte on.
-struct PathChars {
-    const char* p;
-    const char* end;
-    PathChars(std::string_view s, size_t from) : p(s.data() + from), end(s.data() + s.size()) {}
-    bool AtEnd() const { return p == end; }
-    wchar_t Next() { return CQvPathText::Next(p); }
-};
+typedef CQvPathText::Reader PathChars;
+
+// The byte at offset i of a path's pieces; the zero behind the last one at its end.
+unsigned char ByteAt(const CQvPathText::Pieces& s, size_t i) {
+    if (i < s.first.size()) return static_cast<unsigned char>(s.first[i]);
+    i -= s.first.size();
+    return i < s.second.size() ? static_cast<unsigned char>(s.second[i]) : 0;
+}
+
+// The bytes of the piece offset i is in, from there to that piece's end.
+std::string_view RestOfPiece(const CQvPathText::Pieces& s, size_t i) {
+    if (i < s.first.size()) return s.first.substr(i);
+    i -= s.first.size();
+    return i < s.second.size() ? s.second.substr(i) : std::string_view();
+}
+
+// How many bytes x and y have alike from their starts, in steps of eight, stopping before a
+// step that holds a zero (a zero changes how the rest compares: Less deals with it).
+size_t SameStart(std::string_view x, std::string_view y) {
+    const size_t n = x.size() < y.size() ? x.size() : y.size();
+    size_t i = 0;
+    for (; i + sizeof(uint64_t) <= n; i += sizeof(uint64_t)) {
+        uint64_t wx, wy;
+        std::memcpy(&wx, x.data() + i, sizeof wx);
+        std::memcpy(&wy, y.data() + i, sizeof wy);
+        if (wx != wy) break;
+        if ((wx - 0x0101010101010101ull) & ~wx & 0x8080808080808080ull) break;
+    }
+    return i;
+}
 
 // Whether a sorts before b, from their current characters on.
 template <class A, class B>
@@ -93,28 +115,29 @@ bool Less(A a, B b) {
 }  // namespace
 
 bool QvPathLess::operator()(const CQvPathText& a, const CQvPathText& b) const {
-    const std::string_view x = a.bytes();
-    const std::string_view y = b.bytes();
-    const size_t n = x.size() < y.size() ? x.size() : y.size();
-    // Keys of one folder share a long start: skip it eight bytes at a time, then go back to
-    // the first byte of the character the difference is in.
+    const CQvPathText::Pieces x = a.pieces();
+    const CQvPathText::Pieces y = b.pieces();
+    // Paths of one folder share its bytes (and a folder's path holds no zero): they compare
+    // from behind it.
     size_t i = 0;
-    for (; i + sizeof(uint64_t) <= n; i += sizeof(uint64_t)) {
-        uint64_t wx, wy;
-        std::memcpy(&wx, x.data() + i, sizeof wx);
-        std::memcpy(&wy, y.data() + i, sizeof wy);
-        if (wx != wy) break;
-        // A zero changes how the rest compares: Less deals with it.
-        if ((wx - 0x0101010101010101ull) & ~wx & 0x8080808080808080ull) break;
+    if (!x.second.empty() && !y.second.empty() && x.first.data() == y.first.data()) i = x.first.size();
+    // Keys of one folder share a long start: skip it eight bytes at a time, piece by piece,
+    // then go back to the first byte of the character the difference is in.
+    for (;;) {
+        const std::string_view rx = RestOfPiece(x, i);
+        const std::string_view ry = RestOfPiece(y, i);
+        const size_t k = SameStart(rx, ry);
+        i += k;
+        if (k == 0 || k < rx.size() || k < ry.size()) break;
     }
-    while (i > 0 && (static_cast<unsigned char>(x.data()[i]) & 0xC0) == 0x80) --i;
+    while (i > 0 && (ByteAt(x, i) & 0xC0) == 0x80) --i;
     return Less(PathChars(x, i), PathChars(y, i));
 }
 
 bool QvPathLess::operator()(const CQvPathText& a, std::wstring_view b) const {
-    return Less(PathChars(a.bytes(), 0), WideChars(b));
+    return Less(PathChars(a.pieces()), WideChars(b));
 }
 
 bool QvPathLess::operator()(std::wstring_view a, const CQvPathText& b) const {
-    return Less(WideChars(a), PathChars(b.bytes(), 0));
+    return Less(WideChars(a), PathChars(b.pieces()));
 }

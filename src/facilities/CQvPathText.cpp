@@ -105,7 +105,30 @@ private:
     size_t m_live = 0;
 };
 
-size_t BlockSize(size_t headerBytes, size_t bytes) { return headerBytes + bytes + 1; }
+// The bytes s takes. Nearly every path is ASCII from start to end: that part is counted and
+// copied in loops the compiler can vectorise.
+size_t EncodedBytes(std::wstring_view s) {
+    size_t plain = 0;
+    while (plain < s.size() && static_cast<uint32_t>(s[plain]) < 0x80) ++plain;
+    size_t bytes = plain;
+    for (size_t i = plain; i < s.size(); ++i) bytes += EncodedSize(static_cast<uint32_t>(s[i]));
+    return bytes;
+}
+
+// Writes the bytes of s and a zero behind them.
+void EncodeText(std::wstring_view s, char* text) {
+    size_t plain = 0;
+    while (plain < s.size() && static_cast<uint32_t>(s[plain]) < 0x80) ++plain;
+    for (size_t i = 0; i < plain; ++i) text[i] = static_cast<char>(s[i]);
+    char* out = text + plain;
+    for (size_t i = plain; i < s.size(); ++i) out = Encode(static_cast<uint32_t>(s[i]), out);
+    *out = 0;
+}
+
+// A block: its header, for a path in a shared folder the folder's text, its bytes and a zero.
+size_t BlockSize(size_t headerBytes, bool bShared, size_t bytes) {
+    return headerBytes + (bShared ? sizeof(char*) : 0) + bytes + 1;
+}
 
 }  // namespace
 
@@ -118,6 +141,30 @@ CQvPathText::CQvPathText(const wchar_t* psz) : m_p(Make(psz ? std::wstring_view(
 CQvPathText::CQvPathText(std::wstring_view s) : m_p(Make(s)) {}
 
 CQvPathText::CQvPathText(const std::wstring& s) : m_p(Make(s)) {}
+
+CQvPathText::CQvPathText(const CQvPathText& folder, std::wstring_view name) : m_p(nullptr) {
+    const Pieces head = folder.pieces();
+    // A folder's text never holds a zero (a twin's key does): the order of keys relies on it.
+    const bool bShares = !head.first.empty() && head.second.empty() && head.first.back() == '\\' &&
+                         head.first.find('\0') == std::string_view::npos && !name.empty() &&
+                         name.find(L'\\') == std::wstring_view::npos;
+    if (!bShares) {
+        m_p = Make(folder.str() + std::wstring(name));
+        return;
+    }
+    const size_t ownBytes = EncodedBytes(name);
+    if (head.first.size() + ownBytes > kSizeMask) throw std::bad_alloc();
+    void* raw = PathPool::Instance().Get(BlockSize(sizeof(Header), true, ownBytes));
+    Header* block = new (raw) Header;
+    block->refs.store(1, std::memory_order_relaxed);
+    block->bytes = static_cast<uint32_t>(head.first.size() + ownBytes) | kShared;
+    char* text = reinterpret_cast<char*>(block + 1);
+    const char* shared = folder.m_p;
+    folder.Head()->refs.fetch_add(1, std::memory_order_relaxed);
+    std::memcpy(text, &shared, sizeof shared);
+    EncodeText(name, text + sizeof shared);
+    m_p = text;
+}
 
 CQvPathText::CQvPathText(const CQvPathText& other) noexcept : m_p(other.m_p) {
     Header* head = Head();
@@ -153,34 +200,57 @@ char* CQvPathText::EmptyBytes() {
 
 char* CQvPathText::Make(std::wstring_view s) {
     if (s.empty()) return EmptyBytes();
-    // Nearly every path is ASCII from start to end: that part is counted and copied in loops
-    // the compiler can vectorise.
-    size_t plain = 0;
-    while (plain < s.size() && static_cast<uint32_t>(s[plain]) < 0x80) ++plain;
-    size_t bytes = plain;
-    for (size_t i = plain; i < s.size(); ++i) bytes += EncodedSize(static_cast<uint32_t>(s[i]));
-    if (bytes > 0x7FFFFFFFu) throw std::bad_alloc();
-    void* raw = PathPool::Instance().Get(BlockSize(sizeof(Header), bytes));
+    const size_t bytes = EncodedBytes(s);
+    if (bytes > kSizeMask) throw std::bad_alloc();
+    void* raw = PathPool::Instance().Get(BlockSize(sizeof(Header), false, bytes));
     Header* head = new (raw) Header;
     head->refs.store(1, std::memory_order_relaxed);
     head->bytes = static_cast<uint32_t>(bytes);
     char* text = reinterpret_cast<char*>(head + 1);
-    for (size_t i = 0; i < plain; ++i) text[i] = static_cast<char>(s[i]);
-    char* out = text + plain;
-    for (size_t i = plain; i < s.size(); ++i) out = Encode(static_cast<uint32_t>(s[i]), out);
-    *out = 0;
+    EncodeText(s, text);
     return text;
 }
 
-void CQvPathText::Release() noexcept {
-    Header* head = Head();
+void CQvPathText::ReleaseBlock(char* text) noexcept {
+    Header* head = reinterpret_cast<Header*>(text) - 1;
     if (head->refs.load(std::memory_order_relaxed) == kStatic) return;
-    if (head->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) {
-        const size_t size = BlockSize(sizeof(Header), head->bytes);
-        head->~Header();
-        PathPool::Instance().Put(head, size);
+    if (head->refs.fetch_sub(1, std::memory_order_acq_rel) != 1) return;
+    const bool bShared = (head->bytes & kShared) != 0;
+    char* folder = nullptr;
+    size_t ownBytes = head->bytes & kSizeMask;
+    if (bShared) {
+        std::memcpy(&folder, text, sizeof folder);
+        ownBytes -= (reinterpret_cast<Header*>(folder) - 1)->bytes & kSizeMask;
     }
+    const size_t size = BlockSize(sizeof(Header), bShared, ownBytes);
+    head->~Header();
+    PathPool::Instance().Put(head, size);
+    if (folder) ReleaseBlock(folder);
+}
+
+void CQvPathText::Release() noexcept {
+    ReleaseBlock(m_p);
     m_p = EmptyBytes();
+}
+
+bool CQvPathText::SameBytes(const CQvPathText& other) const {
+    if (Bytes() != other.Bytes()) return false;
+    const Pieces a = pieces();
+    const Pieces b = other.pieces();
+    if (a.first.size() == b.first.size()) return a.first == b.first && a.second == b.second;
+    // Split at different places: compared byte by byte through both.
+    for (size_t i = 0; i < a.size(); ++i) {
+        const char x = i < a.first.size() ? a.first[i] : a.second[i - a.first.size()];
+        const char y = i < b.first.size() ? b.first[i] : b.second[i - b.first.size()];
+        if (x != y) return false;
+    }
+    return true;
+}
+
+void CQvPathText::AppendBytesTo(std::string& out) const {
+    const Pieces all = pieces();
+    out.append(all.first.data(), all.first.size());
+    out.append(all.second.data(), all.second.size());
 }
 
 wchar_t CQvPathText::NextOther(unsigned char lead, const char*& p) {
@@ -192,11 +262,14 @@ wchar_t CQvPathText::NextOther(unsigned char lead, const char*& p) {
 }
 
 size_t CQvPathText::Decode(wchar_t* out) const {
-    const char* p = m_p;
-    const char* const end = m_p + Bytes();
+    const Pieces all = pieces();
     wchar_t* o = out;
-    while (p < end && static_cast<unsigned char>(*p) < 0x80) *o++ = static_cast<wchar_t>(*p++);
-    while (p < end) *o++ = Next(p);
+    for (const std::string_view piece : {all.first, all.second}) {
+        const char* p = piece.data();
+        const char* const end = p + piece.size();
+        while (p < end && static_cast<unsigned char>(*p) < 0x80) *o++ = static_cast<wchar_t>(*p++);
+        while (p < end) *o++ = Next(p);
+    }
     return static_cast<size_t>(o - out);
 }
 
@@ -215,9 +288,8 @@ std::wstring CQvPathText::str() const {
 }
 
 bool CQvPathText::operator==(std::wstring_view other) const {
-    const char* p = m_p;
-    const char* const end = m_p + Bytes();
+    Reader r(pieces());
     for (wchar_t c : other)
-        if (p == end || Next(p) != c) return false;
-    return p == end;
+        if (r.AtEnd() || r.Next() != c) return false;
+    return r.AtEnd();
 }

@@ -168,7 +168,7 @@ long CQvMediaFactory::AddFileToMedia(FileDesc* pFileDesc) {
         return log->ExitFunction(static_cast<long>(E_FAIL));
     }
     m_iMediaSize += desc.iFileSize;
-    QvReport::Instance().AddEntry(desc.strFilePath.bytes(), desc.iFileSize, MayRepeat(desc));
+    QvReport::Instance().AddEntry(desc.strFilePath.Utf8(), desc.iFileSize, MayRepeat(desc));
     if (qvalloc::On())
         m_iMediaUsed += qvalloc::EntryCost(desc) + m_mediaFolders.Add(desc);
     else

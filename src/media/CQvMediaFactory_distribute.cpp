@@ -261,7 +261,7 @@ void CQvMediaFactory::FindFilesOfSeveralMaps(QvMediaRun& run) {
             if (pSmall->empty()) continue;
             for (const auto& entry : *pSmall)
                 if (QvFindFileDesc(*pLarge, entry.second.strFilePath.Wide()) != pLarge->end())
-                    run.multi.insert(std::string(entry.second.strFilePath.bytes()));
+                    run.multi.insert(entry.second.strFilePath.Utf8());
         }
 }
 
@@ -512,7 +512,7 @@ bool CQvMediaFactory::FinalMove(QvMediaRun& run, int iNumber) {
 
 bool CQvMediaFactory::HeldByMedium(const FileDesc& desc, bool bTake) {
     if (m_pRun == NULL || m_pRun->multi.empty()) return false;
-    std::string path(desc.strFilePath.bytes());
+    std::string path(desc.strFilePath.Utf8());
     if (m_pRun->multi.count(path) == 0) return false;
     if (m_pRun->held.count(path) != 0) return true;
     if (bTake) m_pRun->held.insert(std::move(path));
@@ -532,7 +532,7 @@ long CQvMediaFactory::AddWholeMap(QvFileDescMap& mpFileDesc, const wchar_t* fmtE
 bool CQvMediaFactory::MayRepeat(const FileDesc& desc) const {
     if (m_bAddingEveryMedium) return true;
     return m_pRun != NULL && !m_pRun->multi.empty() &&
-           m_pRun->multi.count(std::string(desc.strFilePath.bytes())) != 0;
+           m_pRun->multi.count(desc.strFilePath.Utf8()) != 0;
 }
 
 long CQvMediaFactory::MakeOneMedia(DWORD dwSplitSize, QvFileDescMap& mpFileDescInFirst,

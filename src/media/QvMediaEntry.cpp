@@ -139,7 +139,10 @@ bool AppendValueText(const char* szName, std::string_view text, bool bCData, std
 }  // namespace
 
 bool QvAppendFileEntryText(const FileDesc& desc, std::string& out) {
-    const std::string_view full = desc.strFilePath.bytes();
+    thread_local std::string path;
+    path.clear();
+    desc.strFilePath.AppendBytesTo(path);
+    const std::string_view full = path;
     if (!IsWrittenAsStored(full)) return false;
     // The name and the extension are found as CQvPathString finds them; the characters they
     // look for are ASCII, which UTF-8 never uses inside another character.

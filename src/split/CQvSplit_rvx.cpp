@@ -338,7 +338,7 @@ long CQvSplit::AddFileToMedia(FileDesc* pFileDesc) {
         return E_FAIL;
     }
     // The list may name an item twice, and every-medium items come again on each medium.
-    QvReport::Instance().AddEntry(pFileDesc->strFilePath.bytes(), pFileDesc->iFileSize, true);
+    QvReport::Instance().AddEntry(pFileDesc->strFilePath.Utf8(), pFileDesc->iFileSize, true);
     m_iMediaSize += pFileDesc->iFileSize;
     m_dwMediaFileCount += 1;
     return S_OK;
@@ -348,7 +348,7 @@ long CQvSplit::AddFolderToMedia(FileDesc* pFileDesc) {
     QvEntryValues values;
     QvFolderEntryValues(*pFileDesc, values);
     if (WriteItemEntry(values) < 0) return E_FAIL;
-    QvReport::Instance().AddEntry(pFileDesc->strFilePath.bytes(), pFileDesc->iFileSize, true);
+    QvReport::Instance().AddEntry(pFileDesc->strFilePath.Utf8(), pFileDesc->iFileSize, true);
     m_iMediaSize += pFileDesc->iFileSize;
     m_dwMediaFileCount += pFileDesc->dwFileCount;
     return S_OK;

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 #include <random>
 
 namespace {
@@ -163,7 +164,9 @@ bool WideKeyLess(const std::wstring& x, const std::wstring& y) {
 }
 
 // Keys held as bytes keep that order, whatever characters they hold and wherever two keys
-// part: random keys with long common starts, letters of several byte lengths and twins' zeros.
+// part: random keys with long common starts, letters of several byte lengths and twins' zeros;
+// held whole or as a shared folder's text and a name, the folder's block one for several keys
+// or one of its own.
 TEST(QvFileDescKeys, KeysHeldAsBytesKeepTheOrderOfWideKeys) {
     const std::wstring prefixes[] = {L"", L"C:\\", L"C:\\Data\\Photos\\", L"c:\\data\\PHOTOS\\",
                                      L"C:\\\u00C4rger\\\u4E2D\u6587\\"};
@@ -181,13 +184,39 @@ TEST(QvFileDescKeys, KeysHeldAsBytesKeepTheOrderOfWideKeys) {
     const std::wstring lower = L"c:\\data\\photos\\x";
     for (const wchar_t* spelling : {L"C:\\Data\\Photos\\X", L"C:\\Data\\Photos\\x"})
         keys.push_back(lower + L'\0' + spelling);
-    const QvPathLess less;
-    for (const std::wstring& a : keys) {
-        const CQvPathText ka(a);
-        for (const std::wstring& b : keys)
-            ASSERT_EQ(WideKeyLess(a, b), less(ka, CQvPathText(b)))
-                << testing::PrintToString(a) << " " << testing::PrintToString(b);
+    std::map<std::wstring, CQvPathText> folders;
+    auto shared = [&](const std::wstring& key, bool bOwnBlock) {
+        const size_t slash = key.rfind(L'\\');
+        if (slash == std::wstring::npos) return CQvPathText(key);
+        const std::wstring folder = key.substr(0, slash + 1);
+        if (bOwnBlock) return CQvPathText(CQvPathText(folder), std::wstring_view(key).substr(slash + 1));
+        auto it = folders.emplace(folder, CQvPathText(folder)).first;
+        return CQvPathText(it->second, std::wstring_view(key).substr(slash + 1));
+    };
+    std::vector<CQvPathText> forms[3];
+    for (size_t i = 0; i < keys.size(); ++i) {
+        forms[0].emplace_back(keys[i]);
+        forms[1].push_back(shared(keys[i], false));
+        forms[2].push_back(shared(keys[i], i % 2 == 0));
+        ASSERT_EQ(keys[i], forms[1].back().str());
+        ASSERT_EQ(keys[i], forms[2].back().Wide().str());
+        ASSERT_EQ(forms[0].back().Utf8(), forms[2].back().Utf8());
+        ASSERT_TRUE(forms[1].back() == forms[0].back() && forms[0].back() == forms[2].back());
     }
+    const QvPathLess less;
+    for (size_t i = 0; i < keys.size(); ++i)
+        for (size_t j = 0; j < keys.size(); ++j) {
+            const bool want = WideKeyLess(keys[i], keys[j]);
+            SCOPED_TRACE(testing::PrintToString(keys[i]) + " " + testing::PrintToString(keys[j]));
+            for (int x = 0; x < 3; ++x) {
+                ASSERT_EQ(want, less(forms[x][i], std::wstring_view(keys[j])));
+                ASSERT_EQ(keys[i] == keys[j], forms[x][i] == std::wstring_view(keys[j]));
+                for (int y = 0; y < 3; ++y) {
+                    ASSERT_EQ(want, less(forms[x][i], forms[y][j])) << "forms " << x << " " << y;
+                    ASSERT_EQ(keys[i] == keys[j], forms[x][i] == forms[y][j]) << "forms " << x << " " << y;
+                }
+            }
+        }
 }
 
 TEST(QvFileDescKeys, MapsOrderKeysByTheirLowerCasedText) {

@@ -114,12 +114,12 @@ TEST(CQvPathText, GivesBackEveryCharacterItWasGiven) {
         const CQvPathText text(row.text);
         EXPECT_EQ(row.text, text.str());
         EXPECT_EQ(row.text, text.Wide().str());
-        EXPECT_EQ(row.bytes, text.bytes().size());
+        EXPECT_EQ(row.bytes, text.ByteCount());
         EXPECT_TRUE(text == std::wstring_view(row.text));
         EXPECT_FALSE(text == std::wstring_view(row.text + L"x"));
         EXPECT_EQ(row.text.empty(), text.IsEmpty());
         const CQvPathText copy(text);
-        EXPECT_EQ(text.bytes().data(), copy.bytes().data()) << "a copy shares the bytes";
+        EXPECT_EQ(text.pieces().first.data(), copy.pieces().first.data()) << "a copy shares the bytes";
         if (row.text.find(L'\0') == std::wstring::npos) {
             EXPECT_EQ(L"[" + row.text + L"]", QvFormat(L"[%s]", copy)) << "formatted whole";
         }
