@@ -216,6 +216,7 @@ private:
     // The folder of the last entry made: its files' paths share its text (PathInFolder).
     // Dropped when the catalogue is built, so that no text outlives the split for its sake.
     CQvPathText m_pathLastFolder;
+    std::wstring m_strLastFolder;  // its wide text, which the next path is compared with
     CQvPathText PathInFolder(const wchar_t* strFileName);
     // The entry each map got last while one folder's files are added one after another; the
     // listing comes sorted, so the next file's place is usually right behind it. Valid only

@@ -286,7 +286,10 @@ CQvPathText CQvFileDescCatalog::PathInFolder(const wchar_t* strFileName) {
     const size_t slash = path.rfind(L'\\');
     if (slash == std::wstring_view::npos || slash + 1 == path.size()) return CQvPathText(path);
     const std::wstring_view folder = path.substr(0, slash + 1);
-    if (m_pathLastFolder != folder) m_pathLastFolder = CQvPathText(folder);
+    if (m_strLastFolder != folder) {
+        m_pathLastFolder = CQvPathText(folder);
+        m_strLastFolder = folder;
+    }
     return CQvPathText(m_pathLastFolder, path.substr(slash + 1));
 }
 

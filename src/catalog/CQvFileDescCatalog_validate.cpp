@@ -57,6 +57,7 @@ void CQvFileDescCatalog::StartBuildCache() {
 void CQvFileDescCatalog::EndBuildCache() {
     m_bBuildCacheOn = false;
     m_pathLastFolder = CQvPathText();
+    m_strLastFolder.clear();
     m_mpDirSizeCache.clear();
     m_mpComparedFolderCache.clear();
 }

@@ -149,19 +149,19 @@ long CQvMediaFactory::AddFileToMedia(FileDesc* pFileDesc) {
     if (pFileDesc == NULL || m_pFactoryNode == NULL) return log->ExitFunction(static_cast<long>(E_FAIL));
     const FileDesc& desc = *pFileDesc;
     const DWORD dwCountBefore = m_dwMediaFileCount;
-    const auto addValue = [this](IQvXmlNode* pFile, LPCTSTR szName, LPCTSTR szText) {
-        return AddValueToFileNode(pFile, szName, szText);
-    };
+    const QvEntrySink sink = {
+        [this](IQvXmlNode* pFile, LPCTSTR szName, LPCTSTR szText) { return AddValueToFileNode(pFile, szName, szText); },
+        [](LPCTSTR szName, LPCTSTR szText) { TraceValueAdded(szName, szText); }};
     long hr;
     if (qvp::IsFolderToEnter(desc.dwAttributes)) {
         // A folder kept whole counts its files on disk.
         GetDirFileCount(QvWithoutTrailingBackslash(desc.strFilePath));
         QvEntryValues values;
         QvFolderEntryValues(desc, values);
-        hr = QvWriteEntry(m_pXml, m_pFactoryNode, values, addValue);
+        hr = QvWriteEntry(m_pXml, m_pFactoryNode, values, sink);
     } else {
         m_dwMediaFileCount += 1;
-        hr = QvWriteFileEntry(m_pXml, m_pFactoryNode, desc, addValue);
+        hr = QvWriteFileEntry(m_pXml, m_pFactoryNode, desc, sink);
     }
     if (hr < 0) {
         m_dwMediaFileCount = dwCountBefore;
@@ -176,12 +176,23 @@ long CQvMediaFactory::AddFileToMedia(FileDesc* pFileDesc) {
     return log->ExitFunction(static_cast<long>(S_OK));
 }
 
+namespace {
+
+const wchar_t kAddValueToFileNode[] =
+    L"CQvMediaFactory::AddValueToFileNode(IQvXmlNode *pNode, LPCTSTR strValue=%s, LPCTSTR strValueText=%s)";
+
+}  // namespace
+
+void CQvMediaFactory::TraceValueAdded(LPCTSTR strValue, LPCTSTR strValueText) {
+    CQvLog* log = CQvLog::GetInstance();
+    log->EnterFunction(kAddValueToFileNode, strValue, strValueText);
+    log->ExitFunction(static_cast<long>(S_OK));
+}
+
 long CQvMediaFactory::AddValueToFileNode(IQvXmlNode* pNode, LPCTSTR strValue,
                                          LPCTSTR strValueText) {
     CQvLog* log = CQvLog::GetInstance();
-    log->EnterFunction(L"CQvMediaFactory::AddValueToFileNode(IQvXmlNode *pNode, LPCTSTR "
-                       L"strValue=%s, LPCTSTR strValueText=%s)",
-                       strValue, strValueText);
+    log->EnterFunction(kAddValueToFileNode, strValue, strValueText);
     if (pNode == NULL) {
         log->AddError(L"CQvMediaFactory::AddValueToFileNode(...) pNode = NULL !");
         return log->ExitFunction(static_cast<long>(E_INVALIDARG));

@@ -26,12 +26,10 @@ CQvString Decimal(int64_t value) {
     return CQvString(std::wstring(text.begin(), text.end()));
 }
 
-// Writes an entry straight as its text, which append gives: not in a traced run, whose trace
-// keeps a line for every value, nor when append meets a value that needs the XML facility's
-// escaping. 1 (S_FALSE): the entry is to be written as nodes.
+// Writes an entry straight as its text, which append gives, unless append meets a value that
+// needs the XML facility's escaping. 1 (S_FALSE): the entry is to be written as nodes.
 template <class Append>
 long SpoolEntryText(IQvXml* pXml, Append append) {
-    if (CQvLog::GetInstance()->LevelActive(QvLogLevel::Enter)) return 1;
     // One text for every entry of the thread, so that its memory is taken once.
     thread_local std::string text;
     text.clear();
@@ -180,29 +178,52 @@ bool QvAppendFileEntryText(const FileDesc& desc, std::string& out) {
     return true;
 }
 
-long QvWriteFileEntry(IQvXml* pXml, IQvXmlNode* pRoot, const FileDesc& desc,
-                      const std::function<long(IQvXmlNode*, LPCTSTR, LPCTSTR)>& addValue) {
-    if (pXml == nullptr || pRoot == nullptr) return E_FAIL;
-    const long hr = SpoolEntryText(pXml, [&](std::string& text) { return QvAppendFileEntryText(desc, text); });
-    if (hr != 1) return hr;
-    QvEntryValues values;
-    QvFileEntryValues(desc, values);
-    return QvWriteEntry(pXml, pRoot, values, addValue);
+namespace {
+
+bool Traced() { return CQvLog::GetInstance()->LevelActive(QvLogLevel::Enter); }
+
+// The lines the values of an entry written as text leave in a traced run.
+void TraceValues(const QvEntryValues& values, const QvEntrySink& sink) {
+    for (int i = 0; i < values.count; ++i)
+        sink.traceValue(values.values[i].szName, QvEntryNodeText(values.values[i]));
 }
 
-long QvWriteEntry(IQvXml* pXml, IQvXmlNode* pRoot, const QvEntryValues& values,
-                  const std::function<long(IQvXmlNode*, LPCTSTR, LPCTSTR)>& addValue) {
-    if (pXml == nullptr || pRoot == nullptr) return E_FAIL;
-    const long hr = SpoolEntryText(pXml, [&](std::string& text) { return QvAppendEntryText(values, text); });
-    if (hr != 1) return hr;
+// Writes an entry as nodes, a value at a time through the writer's own function.
+long WriteEntryNodes(IQvXml* pXml, IQvXmlNode* pRoot, const QvEntryValues& values, const QvEntrySink& sink) {
     QvXmlHeld<IQvXmlNode> file;
     if (pRoot->AddChild(L"FILE", file.Out()) < 0 || !file) return E_FAIL;
     for (int i = 0; i < values.count; ++i)
-        addValue(file.Get(), values.values[i].szName, QvEntryNodeText(values.values[i]));
+        sink.addValue(file.Get(), values.values[i].szName, QvEntryNodeText(values.values[i]));
     // Written out at once, so that a medium of many entries holds one of them in memory; should
     // that fail, the save of the medium says so.
     pXml->SpoolChild(file.Get());
     return S_OK;
+}
+
+}  // namespace
+
+long QvWriteFileEntry(IQvXml* pXml, IQvXmlNode* pRoot, const FileDesc& desc, const QvEntrySink& sink) {
+    if (pXml == nullptr || pRoot == nullptr) return E_FAIL;
+    const long hr = SpoolEntryText(pXml, [&](std::string& text) { return QvAppendFileEntryText(desc, text); });
+    if (hr < 0 || (hr != 1 && !Traced())) return hr;
+    // The wide values only for the trace, or for an entry written as nodes.
+    QvEntryValues values;
+    QvFileEntryValues(desc, values);
+    if (hr != 1) {
+        TraceValues(values, sink);
+        return hr;
+    }
+    return QvWriteEntry(pXml, pRoot, values, sink);
+}
+
+long QvWriteEntry(IQvXml* pXml, IQvXmlNode* pRoot, const QvEntryValues& values, const QvEntrySink& sink) {
+    if (pXml == nullptr || pRoot == nullptr) return E_FAIL;
+    const long hr = SpoolEntryText(pXml, [&](std::string& text) { return QvAppendEntryText(values, text); });
+    if (hr != 1) {
+        if (hr >= 0 && Traced()) TraceValues(values, sink);
+        return hr;
+    }
+    return WriteEntryNodes(pXml, pRoot, values, sink);
 }
 
 void QvFileEntryValues(const FileDesc& desc, QvEntryValues& out) {

@@ -33,11 +33,18 @@ CQvString QvEntryNodeText(const QvEntryValue& value);
 // (a character XML must escape, "]]>" in a CDATA section); out may then hold part of it.
 bool QvAppendEntryText(const QvEntryValues& values, std::string& out);
 
+// What a writer of media files gives the entry writer: addValue adds a value to an entry's
+// node (the writer's own function, whose lines a traced run records); traceValue leaves those
+// same lines for a value written straight as text.
+struct QvEntrySink {
+    std::function<long(IQvXmlNode*, LPCTSTR, LPCTSTR)> addValue;
+    std::function<void(LPCTSTR, LPCTSTR)> traceValue;
+};
+
 // Writes one entry as the last child of a medium's root: straight from its text where it can,
-// else as nodes through addValue (the writer's own, whose trace a traced run records), then
-// out of memory. Negative when the entry could not be made.
-long QvWriteEntry(IQvXml* pXml, IQvXmlNode* pRoot, const QvEntryValues& values,
-                  const std::function<long(IQvXmlNode*, LPCTSTR, LPCTSTR)>& addValue);
+// else as nodes through sink.addValue, then out of memory. A traced run gets a line for each
+// value either way. Negative when the entry could not be made.
+long QvWriteEntry(IQvXml* pXml, IQvXmlNode* pRoot, const QvEntryValues& values, const QvEntrySink& sink);
 
 // The path less one trailing backslash, whatever it is (a root "C:\" becomes "C:", which
 // PathRemoveBackslash would keep).
@@ -49,8 +56,7 @@ CQvString QvWithoutTrailingBackslash(const CQvString& path);
 bool QvAppendFileEntryText(const FileDesc& desc, std::string& out);
 
 // QvWriteEntry of a file's values, straight from its record where it can.
-long QvWriteFileEntry(IQvXml* pXml, IQvXmlNode* pRoot, const FileDesc& desc,
-                      const std::function<long(IQvXmlNode*, LPCTSTR, LPCTSTR)>& addValue);
+long QvWriteFileEntry(IQvXml* pXml, IQvXmlNode* pRoot, const FileDesc& desc, const QvEntrySink& sink);
 
 // The values of a file entry (FullPath, Path, TargetPath, Name, Extension, Attribute,
 // Exclusion, WriteTime, FileSize, CRC32).

@@ -17,6 +17,7 @@ void QvStartSplitReport();
 class CQvRulesReader;
 class CQvFileDescCatalog;
 struct QvEntryValues;
+struct QvEntrySink;
 
 class QVSPLIT_API CQvSplit : public iCQvSplit {
 public:
@@ -73,6 +74,10 @@ protected:
     // Writes one item's entry into the medium being written.
     long WriteItemEntry(const QvEntryValues& values);
     long AddValueToFileNode(IQvXmlNode* pNode, LPCTSTR strValue, LPCTSTR strValueText);
+    // The trace AddValueToFileNode leaves, for a value written straight as text.
+    static void TraceValueAdded(LPCTSTR strValue, LPCTSTR strValueText);
+    // How the entries of an item-list medium are written.
+    QvEntrySink EntrySink();
     long GetNumberFileAndSize(LPCTSTR strFolder, int64_t& iSize, DWORD& dwCount);
     long FinalizeMedia();
     // One medium's pass over the any-medium items: S_OK, E_ABORT when stopped, E_FAIL when an

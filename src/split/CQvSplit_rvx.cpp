@@ -329,11 +329,13 @@ bool CQvSplit::ItemFits(const FileDesc& item) {
     return m_iMediaUsed + ItemCost(item) + m_mediaFolders.CostOfNew(item) < iLimit;
 }
 
+QvEntrySink CQvSplit::EntrySink() {
+    return {[this](IQvXmlNode* pFile, LPCTSTR szName, LPCTSTR szText) { return AddValueToFileNode(pFile, szName, szText); },
+            [](LPCTSTR szName, LPCTSTR szText) { TraceValueAdded(szName, szText); }};
+}
+
 long CQvSplit::AddFileToMedia(FileDesc* pFileDesc) {
-    const auto addValue = [this](IQvXmlNode* pFile, LPCTSTR szName, LPCTSTR szText) {
-        return AddValueToFileNode(pFile, szName, szText);
-    };
-    if (!m_pFactoryNode || QvWriteFileEntry(m_pXml, m_pFactoryNode, *pFileDesc, addValue) < 0) {
+    if (!m_pFactoryNode || QvWriteFileEntry(m_pXml, m_pFactoryNode, *pFileDesc, EntrySink()) < 0) {
         CQvLog::GetInstance()->AddError(L"Error adding node FILE");
         return E_FAIL;
     }
@@ -356,17 +358,25 @@ long CQvSplit::AddFolderToMedia(FileDesc* pFileDesc) {
 
 long CQvSplit::WriteItemEntry(const QvEntryValues& values) {
     if (!m_pFactoryNode) return E_FAIL;
-    const auto addValue = [this](IQvXmlNode* pFile, LPCTSTR szName, LPCTSTR szText) {
-        return AddValueToFileNode(pFile, szName, szText);
-    };
-    return QvWriteEntry(m_pXml, m_pFactoryNode, values, addValue);
+    return QvWriteEntry(m_pXml, m_pFactoryNode, values, EntrySink());
+}
+
+namespace {
+
+const wchar_t kAddValueToFileNode[] =
+    L"CQvSplit::AddValueToFileNode(IQvXmlNode *pNode, LPCTSTR strValue=%s, LPCTSTR strValueText=%s)";
+
+}  // namespace
+
+void CQvSplit::TraceValueAdded(LPCTSTR strValue, LPCTSTR strValueText) {
+    CQvLog* log = CQvLog::GetInstance();
+    log->EnterFunction(kAddValueToFileNode, CQvString(strValue), CQvString(strValueText));
+    log->ExitFunction(static_cast<long>(S_OK));
 }
 
 long CQvSplit::AddValueToFileNode(IQvXmlNode* pNode, LPCTSTR strValue, LPCTSTR strValueText) {
     CQvLog* log = CQvLog::GetInstance();
-    log->EnterFunction(L"CQvSplit::AddValueToFileNode(IQvXmlNode *pNode, LPCTSTR strValue=%s, "
-                       L"LPCTSTR strValueText=%s)",
-                       CQvString(strValue), CQvString(strValueText));
+    log->EnterFunction(kAddValueToFileNode, CQvString(strValue), CQvString(strValueText));
     if (!pNode) {
         log->AddError(L"CQvSplit::AddValueToFileNode(...) pNode = NULL !");
         return log->ExitFunction(static_cast<long>(E_INVALIDARG));

@@ -78,8 +78,8 @@ TEST(CQvMediaFactoryWriter, FileFormPathAndNameEdgeCases) {
     }
 }
 
-// An entry is written straight as text unless a traced run wants a line for each value or a
-// value needs escaping; then it is written as nodes. Both ways give the same bytes.
+// An entry is written straight as text unless a value needs escaping; then it is written as
+// nodes. Both ways give the same bytes, and a traced run has a line for every value either way.
 TEST(CQvMediaFactoryWriter, EntriesAreTheSameBytesWithOrWithoutTheTrace) {
     const std::vector<FileDesc> entries = {
         File(L"C:\\Data\\plain.txt", 1),
@@ -112,6 +112,13 @@ TEST(CQvMediaFactoryWriter, EntriesAreTheSameBytesWithOrWithoutTheTrace) {
         TempTree traced;
         WriteOne(traced, entries);
         tracedText = traced.ReadFile("Media1.xml");
+        size_t nValueLines = 0;
+        for (const QvLogRecord& record : capture.Records())
+            if (record.level == QvLogLevel::Enter && record.text.find(L"::AddValueToFileNode(") != std::wstring::npos)
+                ++nValueLines;
+        EXPECT_EQ(15u * 10 + 2 * 8, nValueLines) << "ten values a file, eight a folder";
+        EXPECT_TRUE(capture.HasContaining(QvLogLevel::Enter, L"strValue=Name, LPCTSTR strValueText=<![CDATA[plain.txt]]>)"));
+        EXPECT_TRUE(capture.HasContaining(QvLogLevel::Enter, L"strValue=Extension, LPCTSTR strValueText=.t&t)"));
     }
     EXPECT_EQ(text, tracedText);
     EXPECT_NE(std::string::npos, text.find("<Name><![CDATA[plain.txt]]></Name>")) << text;
