@@ -143,6 +143,14 @@ long CQvMediaFactory::AddMediaInfo(LPCTSTR strFileName, LPCTSTR strDispFlag, LPC
     return ok ? S_OK : E_FAIL;
 }
 
+namespace {
+
+// What AddValueToFileNode writes to the trace, also for a value written straight as text.
+const wchar_t kAddValueToFileNode[] =
+    L"CQvMediaFactory::AddValueToFileNode(IQvXmlNode *pNode, LPCTSTR strValue=%s, LPCTSTR strValueText=%s)";
+
+}  // namespace
+
 long CQvMediaFactory::AddFileToMedia(FileDesc* pFileDesc) {
     CQvLog* log = CQvLog::GetInstance();
     log->EnterFunction(L"CQvMediaFactory::AddFileToMedia( FileDesc *pFileDesc)");
@@ -151,7 +159,7 @@ long CQvMediaFactory::AddFileToMedia(FileDesc* pFileDesc) {
     const DWORD dwCountBefore = m_dwMediaFileCount;
     const QvEntrySink sink = {
         [this](IQvXmlNode* pFile, LPCTSTR szName, LPCTSTR szText) { return AddValueToFileNode(pFile, szName, szText); },
-        [](LPCTSTR szName, LPCTSTR szText) { TraceValueAdded(szName, szText); }};
+        [](LPCTSTR szName, LPCTSTR szText) { QvTraceValueAdded(kAddValueToFileNode, szName, szText); }};
     long hr;
     if (qvp::IsFolderToEnter(desc.dwAttributes)) {
         // A folder kept whole counts its files on disk.
@@ -174,19 +182,6 @@ long CQvMediaFactory::AddFileToMedia(FileDesc* pFileDesc) {
     else
         m_iMediaUsed += desc.iFileSize;
     return log->ExitFunction(static_cast<long>(S_OK));
-}
-
-namespace {
-
-const wchar_t kAddValueToFileNode[] =
-    L"CQvMediaFactory::AddValueToFileNode(IQvXmlNode *pNode, LPCTSTR strValue=%s, LPCTSTR strValueText=%s)";
-
-}  // namespace
-
-void CQvMediaFactory::TraceValueAdded(LPCTSTR strValue, LPCTSTR strValueText) {
-    CQvLog* log = CQvLog::GetInstance();
-    log->EnterFunction(kAddValueToFileNode, strValue, strValueText);
-    log->ExitFunction(static_cast<long>(S_OK));
 }
 
 long CQvMediaFactory::AddValueToFileNode(IQvXmlNode* pNode, LPCTSTR strValue,

@@ -30,8 +30,6 @@ protected:
                             DWORD dwSplitSize);
     long AddFileToMedia(FileDesc* pFileDesc);
     long AddValueToFileNode(IQvXmlNode* pNode, LPCTSTR strValue, LPCTSTR strValueText);
-    // The trace AddValueToFileNode leaves, for a value written straight as text.
-    static void TraceValueAdded(LPCTSTR strValue, LPCTSTR strValueText);
     long GetDirFileCount(LPCTSTR strPath);
 
     long MakeOneMedia(DWORD dwSplitSize, QvFileDescMap& mpFileDescInFirst,

@@ -178,6 +178,12 @@ bool QvAppendFileEntryText(const FileDesc& desc, std::string& out) {
     return true;
 }
 
+void QvTraceValueAdded(const wchar_t* fmt, LPCTSTR strValue, LPCTSTR strValueText) {
+    CQvLog* log = CQvLog::GetInstance();
+    log->EnterFunction(fmt, strValue, strValueText);
+    log->ExitFunction(static_cast<long>(S_OK));
+}
+
 namespace {
 
 bool Traced() { return CQvLog::GetInstance()->LevelActive(QvLogLevel::Enter); }

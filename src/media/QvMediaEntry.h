@@ -41,6 +41,10 @@ struct QvEntrySink {
     std::function<void(LPCTSTR, LPCTSTR)> traceValue;
 };
 
+// The lines a writer's function that adds a value to a node (its trace given by fmt, with the
+// value's name and text) leaves for a value written straight as text.
+void QvTraceValueAdded(const wchar_t* fmt, LPCTSTR strValue, LPCTSTR strValueText);
+
 // Writes one entry as the last child of a medium's root: straight from its text where it can,
 // else as nodes through sink.addValue, then out of memory. A traced run gets a line for each
 // value either way. Negative when the entry could not be made.

@@ -74,8 +74,6 @@ protected:
     // Writes one item's entry into the medium being written.
     long WriteItemEntry(const QvEntryValues& values);
     long AddValueToFileNode(IQvXmlNode* pNode, LPCTSTR strValue, LPCTSTR strValueText);
-    // The trace AddValueToFileNode leaves, for a value written straight as text.
-    static void TraceValueAdded(LPCTSTR strValue, LPCTSTR strValueText);
     // How the entries of an item-list medium are written.
     QvEntrySink EntrySink();
     long GetNumberFileAndSize(LPCTSTR strFolder, int64_t& iSize, DWORD& dwCount);

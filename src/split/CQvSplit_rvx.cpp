@@ -329,9 +329,17 @@ bool CQvSplit::ItemFits(const FileDesc& item) {
     return m_iMediaUsed + ItemCost(item) + m_mediaFolders.CostOfNew(item) < iLimit;
 }
 
+namespace {
+
+// What AddValueToFileNode writes to the trace, also for a value written straight as text.
+const wchar_t kAddValueToFileNode[] =
+    L"CQvSplit::AddValueToFileNode(IQvXmlNode *pNode, LPCTSTR strValue=%s, LPCTSTR strValueText=%s)";
+
+}  // namespace
+
 QvEntrySink CQvSplit::EntrySink() {
     return {[this](IQvXmlNode* pFile, LPCTSTR szName, LPCTSTR szText) { return AddValueToFileNode(pFile, szName, szText); },
-            [](LPCTSTR szName, LPCTSTR szText) { TraceValueAdded(szName, szText); }};
+            [](LPCTSTR szName, LPCTSTR szText) { QvTraceValueAdded(kAddValueToFileNode, szName, szText); }};
 }
 
 long CQvSplit::AddFileToMedia(FileDesc* pFileDesc) {
@@ -359,19 +367,6 @@ long CQvSplit::AddFolderToMedia(FileDesc* pFileDesc) {
 long CQvSplit::WriteItemEntry(const QvEntryValues& values) {
     if (!m_pFactoryNode) return E_FAIL;
     return QvWriteEntry(m_pXml, m_pFactoryNode, values, EntrySink());
-}
-
-namespace {
-
-const wchar_t kAddValueToFileNode[] =
-    L"CQvSplit::AddValueToFileNode(IQvXmlNode *pNode, LPCTSTR strValue=%s, LPCTSTR strValueText=%s)";
-
-}  // namespace
-
-void CQvSplit::TraceValueAdded(LPCTSTR strValue, LPCTSTR strValueText) {
-    CQvLog* log = CQvLog::GetInstance();
-    log->EnterFunction(kAddValueToFileNode, CQvString(strValue), CQvString(strValueText));
-    log->ExitFunction(static_cast<long>(S_OK));
 }
 
 long CQvSplit::AddValueToFileNode(IQvXmlNode* pNode, LPCTSTR strValue, LPCTSTR strValueText) {
