@@ -155,7 +155,15 @@ void CQvRulesFactory::SettleHeldIncludes() {
             if (pOther == pRule || std::find(pOther->vtExclude.begin(), pOther->vtExclude.end(), InAll) == pOther->vtExclude.end())
                 continue;
             // Below the rule's path, some of its files leave every medium; above it, all of them.
-            const CQvString strOther(pOther->GetPath());
+            // A wildcard may name the rule's own path or a folder above it: the folder the
+            // pattern starts in counts.
+            CQvString strOther(pOther->GetPath());
+            const std::wstring other = strOther.str();
+            const size_t wild = other.find_first_of(L"*?");
+            if (wild != std::wstring::npos) {
+                const size_t slash = other.rfind(L'\\', wild);
+                strOther = CQvString(other.substr(0, slash == std::wstring::npos ? 0 : slash).c_str());
+            }
             if (QvPathAtOrBelow(strOther, strBase) || QvPathAtOrBelow(strBase, strOther)) {
                 bExcludedNear = true;
                 break;

@@ -180,25 +180,31 @@ TEST_F(RulesReaderTest, SourcePathsThatNameNothingAreSkippedWithAWarning) {
 
 // A pattern in the last component of a path whose folder exists is a rule like any other,
 // whether it matches anything or not; an include that adds nothing to a path already on every
-// medium is reported.
+// medium is reported, unless a pattern that may take the path off every medium is excluded
+// from it (the file would then be lost).
 TEST_F(RulesReaderTest, PatternsInAnExistingFolderAreRules) {
     const struct {
         const char* label;
         std::string source;
+        const char* location;  // of the exclusion
+        bool bDropped;         // the include of rule 3
     } rows[] = {
-        {"star", P("data/*.txt")},
-        {"question mark", P("data/?.txt")},
-        {"matching nothing", P("data/*.none")},
+        {"star", P("data/*.txt"), "Any", true},
+        {"question mark", P("data/?.txt"), "Any", true},
+        {"matching nothing", P("data/*.none"), "Any", true},
+        {"star off every medium", P("data/*.TXT"), "All", false},
+        {"question mark off every medium", P("data/?.txt"), "All", false},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.label);
         m_pFactory->ResetRulesCatalog();
         QvDroppedRuleList::Instance().Clear();
-        EXPECT_EQ(S_OK, Read(RulesDocument({{"EXCLUDE", "Any", row.source, "\\x", "1", "FALSE"},
+        EXPECT_EQ(S_OK, Read(RulesDocument({{"EXCLUDE", row.location, row.source, "\\x", "1", "FALSE"},
                                             {"INCLUDE", "All", P("data/a.txt"), "\\A", "2", "FALSE"},
                                             {"INCLUDE", "Any", P("data/a.txt"), "\\A", "3", "FALSE"}})));
         EXPECT_EQ(1u, Rules().count(CQvString(qvp::Utf8ToWide(row.source))));
-        ASSERT_EQ(1u, QvDroppedRuleList::Instance().Rules().size());
+        ASSERT_EQ(row.bDropped ? 1u : 0u, QvDroppedRuleList::Instance().Rules().size());
+        if (!row.bDropped) continue;
         EXPECT_EQ(3, QvDroppedRuleList::Instance().Rules()[0].iRuleID);
         EXPECT_EQ(static_cast<DWORD>(QvRuleAlreadyEverywhere), QvDroppedRuleList::Instance().Rules()[0].dwReason);
     }
