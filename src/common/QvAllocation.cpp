@@ -6,6 +6,7 @@
 #include "platform/QvPlatform.h"
 
 #include <cwchar>
+#include <atomic>
 #include <mutex>
 #include <new>
 #include <unordered_map>
@@ -14,6 +15,9 @@ namespace {
 
 std::mutex g_modelMutex;
 bool g_bModelOn = false;
+// g_bModelOn, read without the lock: without a model (the usual case) every file's cost is its
+// size, asked for several times a file, and needs no copy of the model.
+std::atomic<bool> g_bModelSet{false};
 QvAllocationModel g_model = {};
 uint64_t g_modelGeneration = 0;  // counts the models set, so a cost knows the one it was made under
 
@@ -26,6 +30,10 @@ const DWORD kTargetNameMax = 255;
 const int64_t kHeaderSizeMax = (int64_t{1} << 33) - 1;
 
 QvAllocationModel Current(bool& bOn) {
+    if (!g_bModelSet.load(std::memory_order_acquire)) {
+        bOn = false;
+        return QvAllocationModel{};
+    }
     std::lock_guard<std::mutex> lock(g_modelMutex);
     bOn = g_bModelOn;
     return g_model;
@@ -322,6 +330,7 @@ extern "C" QVSPLIT_API void QvSetAllocationModel(const QvAllocationModel* pModel
     std::lock_guard<std::mutex> lock(g_modelMutex);
     g_bModelOn = pModel != nullptr;
     g_model = pModel ? *pModel : QvAllocationModel{};
+    g_bModelSet.store(g_bModelOn, std::memory_order_release);
     ++g_modelGeneration;
     g_treeCosts.clear();
     g_emptyMediumFolders = EmptyMediumFolders();
@@ -336,6 +345,7 @@ bool On() {
 }
 
 int64_t EntryCost(const FileDesc& desc) {
+    if (!g_bModelSet.load(std::memory_order_acquire)) return desc.iFileSize;
     bool bOn = false;
     const QvAllocationModel m = Current(bOn);
     if (!bOn) return desc.iFileSize;
