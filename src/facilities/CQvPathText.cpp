@@ -54,19 +54,22 @@ public:
         const size_t cls = Class(n);
         if (cls >= kClasses) return ::operator new(n);
         std::lock_guard<std::mutex> lock(m_mutex);
-        ++m_live;
         if (FreeBlock* block = m_free[cls]) {
             m_free[cls] = block->next;
+            ++m_live;
             return block;
         }
         const size_t size = cls * kStep;
         if (static_cast<size_t>(m_end - m_cur) < size) {
+            // Should either allocation fail, nothing has changed.
+            m_slabs.reserve(m_slabs.size() + 1);
             m_slabs.push_back(static_cast<char*>(::operator new(kSlabBytes)));
             m_cur = m_slabs.back();
             m_end = m_cur + kSlabBytes;
         }
         void* block = m_cur;
         m_cur += size;
+        ++m_live;
         return block;
     }
 
