@@ -36,39 +36,62 @@ int64_t FitLimit(DWORD dwSplitSize, int64_t iMediaSize) {
 struct CQvMediaFactory::QvFitIndex {
     static constexpr size_t npos = static_cast<size_t>(-1);
     static constexpr int64_t kTaken = std::numeric_limits<int64_t>::max();
+    // Keys are looked at in blocks of this many; the tree holds the least key of each block,
+    // so that it takes a sixteenth of the room one node a key would.
+    static constexpr size_t kBlock = 16;
 
     const void* pOwner = NULL;
-    size_t nLeaves = 1;
+    size_t nLeaves = 1;  // blocks the tree has room for: a power of two
     size_t nLive = 0;
-    std::vector<int64_t> tree;
+    std::vector<int64_t> keys;  // kTaken once taken
+    std::vector<int64_t> tree;  // the least key below each node; the blocks' from nLeaves on
     std::vector<char> alive;
 
-    void Build(const void* owner, const std::vector<int64_t>& keys) {
+    void Build(const void* owner, std::vector<int64_t> given) {
         pOwner = owner;
+        keys = std::move(given);
+        const size_t nBlocks = (keys.size() + kBlock - 1) / kBlock;
         nLeaves = 1;
-        while (nLeaves < keys.size()) nLeaves *= 2;
+        while (nLeaves < nBlocks) nLeaves *= 2;
         tree.assign(2 * nLeaves, kTaken);
-        for (size_t i = 0; i < keys.size(); ++i) tree[nLeaves + i] = keys[i];
+        for (size_t b = 0; b < nBlocks; ++b) tree[nLeaves + b] = BlockLeast(b);
         for (size_t i = nLeaves - 1; i >= 1; --i) tree[i] = std::min(tree[2 * i], tree[2 * i + 1]);
         alive.assign(keys.size(), 1);
         nLive = keys.size();
     }
+    int64_t BlockLeast(size_t b) const {
+        int64_t least = kTaken;
+        for (size_t i = b * kBlock; i < keys.size() && i < (b + 1) * kBlock; ++i) least = std::min(least, keys[i]);
+        return least;
+    }
     bool IsAlive(size_t i) const { return i < alive.size() && alive[i]; }
-    int64_t Key(size_t i) const { return tree[nLeaves + i]; }
+    int64_t Key(size_t i) const { return keys[i]; }
     void Remove(size_t i) {
         if (!IsAlive(i)) return;
         alive[i] = 0;
         --nLive;
-        size_t node = nLeaves + i;
-        tree[node] = kTaken;
+        keys[i] = kTaken;
+        size_t node = nLeaves + i / kBlock;
+        tree[node] = BlockLeast(i / kBlock);
         for (node /= 2; node >= 1; node /= 2)
             tree[node] = std::min(tree[2 * node], tree[2 * node + 1]);
     }
     // The first live position at or after from whose key is below limit, or npos.
     size_t FindFirstBelow(size_t from, int64_t limit) const {
         if (from >= alive.size()) return npos;
-        return Find(1, 0, nLeaves, from, limit);
+        // The rest of from's own block, then the first block after it that has such a key.
+        const size_t b = from / kBlock;
+        const size_t own = FirstBelowIn(from, (b + 1) * kBlock, limit);
+        if (own != npos) return own;
+        const size_t next = Find(1, 0, nLeaves, b + 1, limit);
+        return next == npos ? npos : FirstBelowIn(next * kBlock, (next + 1) * kBlock, limit);
     }
+    size_t FirstBelowIn(size_t from, size_t to, int64_t limit) const {
+        for (size_t i = from; i < to && i < keys.size(); ++i)
+            if (keys[i] < limit) return i;
+        return npos;
+    }
+    // The first block at or after from whose least key is below limit, or npos.
     size_t Find(size_t node, size_t lo, size_t hi, size_t from, int64_t limit) const {
         if (hi <= from || tree[node] >= limit) return npos;
         if (hi - lo == 1) return lo;

@@ -540,7 +540,7 @@ TEST_F(MediaSplit, FillStepsPlaceExactlyAsRestartingFirstFit) {
     for (int round = 0; round < 60; ++round) {
         SCOPED_TRACE("round " + std::to_string(round));
         const bool groups = round % 2 == 1;
-        const int n = 1 + static_cast<int>(rng() % 40);
+        const int n = 1 + static_cast<int>(rng() % 100);  // several blocks of the fit index
         const int64_t split = 50 + rng() % 100;
         const int64_t start = static_cast<int64_t>(rng() % (split * MB));
         std::vector<int64_t> sizes;
