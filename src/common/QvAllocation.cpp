@@ -14,10 +14,9 @@
 namespace {
 
 std::mutex g_modelMutex;
-bool g_bModelOn = false;
-// g_bModelOn, read without the lock: without a model (the usual case) every file's cost is its
+// Set under the lock, read without it: without a model (the usual case) every file's cost is its
 // size, asked for several times a file, and needs no copy of the model.
-std::atomic<bool> g_bModelSet{false};
+std::atomic<bool> g_bModelOn{false};
 QvAllocationModel g_model = {};
 uint64_t g_modelGeneration = 0;  // counts the models set, so a cost knows the one it was made under
 
@@ -30,12 +29,12 @@ const DWORD kTargetNameMax = 255;
 const int64_t kHeaderSizeMax = (int64_t{1} << 33) - 1;
 
 QvAllocationModel Current(bool& bOn) {
-    if (!g_bModelSet.load(std::memory_order_acquire)) {
+    if (!g_bModelOn.load(std::memory_order_acquire)) {
         bOn = false;
         return QvAllocationModel{};
     }
     std::lock_guard<std::mutex> lock(g_modelMutex);
-    bOn = g_bModelOn;
+    bOn = g_bModelOn.load(std::memory_order_relaxed);
     return g_model;
 }
 
@@ -328,9 +327,8 @@ int64_t CachedTreeCost(const QvAllocationModel& m, const CQvString& folder, cons
 
 extern "C" QVSPLIT_API void QvSetAllocationModel(const QvAllocationModel* pModel) {
     std::lock_guard<std::mutex> lock(g_modelMutex);
-    g_bModelOn = pModel != nullptr;
     g_model = pModel ? *pModel : QvAllocationModel{};
-    g_bModelSet.store(g_bModelOn, std::memory_order_release);
+    g_bModelOn.store(pModel != nullptr, std::memory_order_release);
     ++g_modelGeneration;
     g_treeCosts.clear();
     g_emptyMediumFolders = EmptyMediumFolders();
@@ -345,7 +343,7 @@ bool On() {
 }
 
 int64_t EntryCost(const FileDesc& desc) {
-    if (!g_bModelSet.load(std::memory_order_acquire)) return desc.iFileSize;
+    if (!g_bModelOn.load(std::memory_order_acquire)) return desc.iFileSize;
     bool bOn = false;
     const QvAllocationModel m = Current(bOn);
     if (!bOn) return desc.iFileSize;
@@ -418,7 +416,7 @@ TreeCostTally::TreeCostTally() {
     std::lock_guard<std::mutex> lock(g_modelMutex);
     m_model = g_model;
     m_uGeneration = g_modelGeneration;
-    m_bActive = g_bModelOn && m_model.cchHeaderName == 0;
+    m_bActive = g_bModelOn.load(std::memory_order_relaxed) && m_model.cchHeaderName == 0;
 }
 
 // As TreeCost counts each entry of the folder it lists.
