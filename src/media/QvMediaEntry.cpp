@@ -4,6 +4,8 @@
 #include "facilities/CQvLog.h"
 #include "facilities/CQvPathString.h"
 
+#include <cstring>
+
 namespace {
 
 // The decimal text of a number, as "%d" / "%I64d" print it (the C library's printf cost more
@@ -117,22 +119,53 @@ bool IsWrittenAsStored(std::string_view bytes) {
     return true;
 }
 
-// One value of an entry as QvAppendEntryText writes it, its text given as UTF-8.
-bool AppendValueText(const char* szName, std::string_view text, bool bCData, std::string& out) {
-    if (!PrintsAsItStands(text, bCData)) return false;
-    out += "    <";
-    out += szName;
-    if (!bCData && text.empty()) {
-        out += " />\n";
-        return true;
+// Whether plain text prints as it stands, and CDATA text (which a path's parts are) does.
+bool PlainPrints(std::string_view text) { return PrintsAsItStands(text, false); }
+bool CDataPrints(std::string_view text) { return PrintsAsItStands(text, true); }
+
+// An entry is written into room taken once, rather than by many appends that each check the
+// string's capacity: at hundreds of thousands of entries the appends cost more than the rest of
+// the entry. The cursor stays within the room its caller reserved.
+struct EntryCursor {
+    char* p;
+    template <size_t N>
+    void Put(const char (&literal)[N]) {
+        std::memcpy(p, literal, N - 1);
+        p += N - 1;
     }
-    out += bCData ? "><![CDATA[" : ">";
-    out += text;
-    out += bCData ? "]]></" : "</";
-    out += szName;
-    out += ">\n";
-    return true;
-}
+    void Put(std::string_view text) {
+        if (text.empty()) return;
+        std::memcpy(p, text.data(), text.size());
+        p += text.size();
+    }
+    // The decimal text of a number, as "%d" / "%I64d" print it.
+    void PutDecimal(int64_t value) {
+        char text[24];
+        char* q = text + sizeof text;
+        uint64_t magnitude = value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
+        do {
+            *--q = static_cast<char>('0' + magnitude % 10);
+            magnitude /= 10;
+        } while (magnitude != 0);
+        if (value < 0) *--q = '-';
+        Put(std::string_view(q, static_cast<size_t>(text + sizeof text - q)));
+    }
+    // One value as QvAppendEntryText writes it; the name is given with its "<" and ">".
+    template <size_t N, size_t M>
+    void PutCData(const char (&open)[N], const char (&close)[M], std::string_view text) {
+        Put("    ");
+        Put(open);
+        Put("<![CDATA[");
+        Put(text);
+        Put("]]>");
+        Put(close);
+        Put("\n");
+    }
+};
+
+// The room a file entry takes at most beside its texts: the element names, the CDATA marks and
+// three numbers of up to 20 digits.
+constexpr size_t kEntryFrame = 512;
 
 }  // namespace
 
@@ -154,27 +187,47 @@ bool QvAppendFileEntryText(const FileDesc& desc, std::string& out) {
         else if (c == '\\' || c == ' ')
             dot = std::string_view::npos;
     }
-    thread_local std::string value;
-    out += "  <FILE>\n";
-    if (!AppendValueText("FullPath", full, true, out) || !AppendValueText("Path", full.substr(0, start), true, out))
-        return false;
-    value.clear();
-    qvp::AppendUtf8(desc.strTargetPath.c_str(), static_cast<size_t>(desc.strTargetPath.GetLength()), value);
-    if (!AppendValueText("TargetPath", value, true, out) || !AppendValueText("Name", full.substr(start), true, out) ||
-        !AppendValueText("Extension", dot == std::string_view::npos ? std::string_view() : full.substr(dot), false, out))
-        return false;
+    thread_local std::string target, time;
+    target.clear();
+    qvp::AppendUtf8(desc.strTargetPath.c_str(), static_cast<size_t>(desc.strTargetPath.GetLength()), target);
+    time.clear();
+    qvp::AppendUtf8(desc.strWriteTime.c_str(), static_cast<size_t>(desc.strWriteTime.GetLength()), time);
+    const std::string_view extension = dot == std::string_view::npos ? std::string_view() : full.substr(dot);
+    // The folder and the name lie inside the full path: when it prints as it stands, so do they.
+    if (!CDataPrints(full) || !CDataPrints(target) || !PlainPrints(extension) || !PlainPrints(time)) return false;
+
+    const size_t before = out.size();
+    out.resize(before + kEntryFrame + 3 * full.size() + extension.size() + target.size() + time.size());
+    EntryCursor at{&out[before]};
+    at.Put("  <FILE>\n");
+    at.PutCData("<FullPath>", "</FullPath>", full);
+    at.PutCData("<Path>", "</Path>", full.substr(0, start));
+    at.PutCData("<TargetPath>", "</TargetPath>", target);
+    at.PutCData("<Name>", "</Name>", full.substr(start));
+    if (extension.empty()) {
+        at.Put("    <Extension />\n");
+    } else {
+        at.Put("    <Extension>");
+        at.Put(extension);
+        at.Put("</Extension>\n");
+    }
     // Attributes and checksum print as signed 32-bit values ("%d"), the size as 64-bit.
-    out += "    <Attribute>";
-    AppendDecimal(static_cast<int32_t>(desc.dwAttributes), out);
-    out += "</Attribute>\n    <Exclusion>0</Exclusion>\n";
-    value.clear();
-    qvp::AppendUtf8(desc.strWriteTime.c_str(), static_cast<size_t>(desc.strWriteTime.GetLength()), value);
-    if (!AppendValueText("WriteTime", value, false, out)) return false;
-    out += "    <FileSize>";
-    AppendDecimal(desc.iFileSize, out);
-    out += "</FileSize>\n    <CRC32>";
-    AppendDecimal(static_cast<int32_t>(desc.dwCRC32), out);
-    out += "</CRC32>\n  </FILE>\n";
+    at.Put("    <Attribute>");
+    at.PutDecimal(static_cast<int32_t>(desc.dwAttributes));
+    at.Put("</Attribute>\n    <Exclusion>0</Exclusion>\n");
+    if (time.empty()) {
+        at.Put("    <WriteTime />\n");
+    } else {
+        at.Put("    <WriteTime>");
+        at.Put(time);
+        at.Put("</WriteTime>\n");
+    }
+    at.Put("    <FileSize>");
+    at.PutDecimal(desc.iFileSize);
+    at.Put("</FileSize>\n    <CRC32>");
+    at.PutDecimal(static_cast<int32_t>(desc.dwCRC32));
+    at.Put("</CRC32>\n  </FILE>\n");
+    out.resize(static_cast<size_t>(at.p - out.data()));
     return true;
 }
 
