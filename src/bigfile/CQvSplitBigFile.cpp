@@ -3,7 +3,7 @@
 
 #include "catalog/CQvFileDescCatalog.h"
 #include "common/QvFileDescKeys.h"
-#include "common/QvReport.h"
+#include "common/QvSplitRun.h"
 #include "facilities/CQvFile.h"
 #include "facilities/CQvLog.h"
 #include "platform/QvPlatform.h"
@@ -371,7 +371,7 @@ long CQvSplitBigFile::RecordCut(const CQvString& strFilePath, const CQvString& s
         return E_FAIL;
     }
     m_Ini = std::move(iniNew);
-    QvReport::Instance().AddCut(strFilePath);
+    QvSplitRun::Current().report.AddCut(strFilePath);
     return 0;
 }
 
@@ -393,7 +393,7 @@ long CQvSplitBigFile::RecordCutUnderOtherPath(const CQvString& strFilePath, cons
 
 void CQvSplitBigFile::UnrecordCut(CQvIni&& iniBefore) {
     m_Ini = std::move(iniBefore);
-    QvReport::Instance().DropLastCut();
+    QvSplitRun::Current().report.DropLastCut();
     // Should this store fail, the list names parts that are about to go; recovery then finds
     // part 1 missing and leaves the still existing source alone.
     if (!m_Ini.Store(m_strSplitFileList, 1))

@@ -2,11 +2,10 @@
 // directory sizes, and the decision to keep a directory whole or split it into its children.
 #include "bigfile/CQvSplitBigFile.h"
 #include "catalog/CQvFileDescCatalog.h"
-#include "common/QvFolderFacts.h"
 #include "catalog/QvCatalogWalk.h"
 #include "common/QvAllocation.h"
 #include "common/QvFileDescKeys.h"
-#include "common/QvLeftOut.h"
+#include "common/QvSplitRun.h"
 #include "facilities/CQvLog.h"
 #include "facilities/CQvPathString.h"
 #include "platform/QvPlatform.h"
@@ -192,13 +191,13 @@ bool CQvFileDescCatalog::LeavesOut(const FileDesc& desc, const CQvString& strKey
     if (desc.dwAttributes & FILE_ATTRIBUTE_DEVICE) {
         // A pipe, socket or device a rule names itself: reading it would block or never end,
         // as for one met in a folder.
-        QvLeftOutList::Instance().Add(desc.strFilePath.str(), 0, QvLeftOutSpecialFile, true,
+        QvSplitRun::Current().leftOut.Add(desc.strFilePath.str(), 0, QvLeftOutSpecialFile, true,
                                       QvLocationBit(location));
         return true;
     }
     if ((desc.dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
         qvalloc::LinkTargetTooLong(desc.dwAttributes, desc.strFilePath.Wide())) {
-        QvLeftOutList::Instance().Add(desc.strFilePath.str(), 0, QvLeftOutLinkTarget, true, QvLocationBit(location));
+        QvSplitRun::Current().leftOut.Add(desc.strFilePath.str(), 0, QvLeftOutLinkTarget, true, QvLocationBit(location));
         return true;
     }
     CQvSplitBigFile* pSplitter = CQvSplitBigFile::GetInstance();
@@ -216,7 +215,7 @@ bool CQvFileDescCatalog::LeavesOut(const FileDesc& desc, const CQvString& strKey
         log->AddWarning(L"CQvFileDescCatalog::AddSingleFileToCatalog(...) Skip Big File "
                         L"%s (size=%d)",
                         strFileName, iLow);
-        QvLeftOutList::Instance().Add(strFileName.str(), desc.iFileSize, QvLeftOutTooBig, false,
+        QvSplitRun::Current().leftOut.Add(strFileName.str(), desc.iFileSize, QvLeftOutTooBig, false,
                                       QvLocationBit(location));
     }
     return true;
@@ -502,7 +501,7 @@ CQvFileDescCatalog::QvDirFacts CQvFileDescCatalog::MeasureDirFromDisk(const std:
     // Kept for the medium that holds the folder whole, which counts its files.
     if (facts.bComplete && iFiles >= 0) {
         facts.iFiles = iFiles;
-        qvfolders::RememberFileCount(strDir, static_cast<uint64_t>(iFiles));
+        QvSplitRun::Current().folderFiles.Remember(strDir, static_cast<uint64_t>(iFiles));
     }
     return facts;
 }

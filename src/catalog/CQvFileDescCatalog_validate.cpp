@@ -2,12 +2,10 @@
 // accepting or refusing the split size.
 #include "bigfile/CQvSplitBigFile.h"
 #include "catalog/CQvFileDescCatalog.h"
-#include "common/QvFolderFacts.h"
 #include "catalog/QvCatalogWalk.h"
 #include "common/QvAllocation.h"
 #include "common/QvFileDescKeys.h"
-#include "common/QvLeftOut.h"
-#include "common/QvReport.h"
+#include "common/QvSplitRun.h"
 #include "facilities/CQvLog.h"
 #include "facilities/CQvPathString.h"
 #include "media/CQvMediaFactory.h"
@@ -70,7 +68,7 @@ long CQvFileDescCatalog::ValidateSplitSize(DWORD dwSplit, DWORD dwFirstMediaFree
                        dwSplit, dwFirstMediaFreeSpaceSize, dwOutputMethod);
     bWimTooBig = FALSE;
     m_bStopRequested = false;
-    QvLeftOutList::Instance().Clear();
+    QvSplitRun::Current().leftOut.Clear();
     dwSplitSize = dwSplit;
     StartBuildCache();
     if (dwOutputMethod == 0)
@@ -84,7 +82,7 @@ long CQvFileDescCatalog::ValidateSplitSize(DWORD dwSplit, DWORD dwFirstMediaFree
         log->AddError(L"CQvFileDescCatalog::ValidateSplitSize(DWORD dwSplitSize=%d)FAILED WIM "
                       L"size too big",
                       dwSplit);
-        QvReport::Instance().Refuse(QvRefusedWimTooBig, -1, static_cast<int64_t>(dwSplit) * kMegabyte);
+        QvSplitRun::Current().report.Refuse(QvRefusedWimTooBig, -1, static_cast<int64_t>(dwSplit) * kMegabyte);
         return log->ExitFunction(static_cast<long>(E_FAIL));
     }
     if (m_bStopRequested) {
@@ -139,10 +137,10 @@ void CQvFileDescCatalog::BuildFilesOneByOne() {
     QvRules mpInclude;
     if (pRulesFactory) pRulesFactory->GetIncludeRules(mpInclude);
     for (auto& rule : mpInclude) {
-        QvLeftOutList::Instance().SetLocations(LocationBits(rule.second->vtInclude));
+        QvSplitRun::Current().leftOut.SetLocations(LocationBits(rule.second->vtInclude));
         AddToMediaCatalog(rule.second);
     }
-    QvLeftOutList::Instance().SetLocations(0);
+    QvSplitRun::Current().leftOut.SetLocations(0);
     ApplyExcludeRules();
 }
 
@@ -188,7 +186,7 @@ void CQvFileDescCatalog::BuildDirsKeptWhole(DWORD dwSplit) {
     bool bIsDir = false;
     for (auto& include : mpInclude) {
         CQvPathRules* pRule = include.second;
-        QvLeftOutList::Instance().SetLocations(LocationBits(pRule->vtInclude));
+        QvSplitRun::Current().leftOut.SetLocations(LocationBits(pRule->vtInclude));
         CQvPathString strPath(pRule->GetPath());
         const bool bDirRule = IsDirectory(strPath);
         strPath.RemoveBackslash();
@@ -214,7 +212,7 @@ void CQvFileDescCatalog::BuildDirsKeptWhole(DWORD dwSplit) {
         else if (!bReached)
             AddFileToCatalog(pRule, pRule->GetPath());
     }
-    QvLeftOutList::Instance().SetLocations(0);
+    QvSplitRun::Current().leftOut.SetLocations(0);
     ApplyExcludeRules();
 }
 
@@ -326,7 +324,7 @@ void CQvFileDescCatalog::ApplyExcludeRules() {
         // missing there.
         const std::wstring strPath = rule.second->GetPath();
         if (strPath.find_first_of(L"*?") == std::wstring::npos)
-            QvLeftOutList::Instance().DropBelow(strPath, LocationBits(rule.second->vtExclude));
+            QvSplitRun::Current().leftOut.DropBelow(strPath, LocationBits(rule.second->vtExclude));
     }
 }
 
@@ -358,7 +356,7 @@ long CQvFileDescCatalog::RunSizeChecks(DWORD dwSplit, DWORD dwFirstMediaFreeSpac
             log->AddError(fmt.c_str(), dwSplit, iValue / kMegabyte);
         else
             log->AddError(fmt.c_str(), dwSplit);
-        QvReport::Instance().Refuse(dwCode, iBytes, iLimit);
+        QvSplitRun::Current().report.Refuse(dwCode, iBytes, iLimit);
         return static_cast<long>(E_FAIL);
     };
     auto overWhole = [&](int64_t iBytes) { return iBytes > 0 && iBytes > iLimit; };
@@ -491,7 +489,7 @@ void CQvFileDescCatalog::AddSizesOfMap(QvFileDescMap& mpFileDesc, int64_t iLimit
         if (bCut) {
             // The cut changed the disk: what the walks found may no longer be there.
             m_mpDirSizeCache.clear();
-            qvfolders::Forget();
+            QvSplitRun::Current().folderFiles.Forget();
             mpFileDesc.erase(cur);
             continue;
         }
@@ -541,7 +539,7 @@ void CQvFileDescCatalog::CutFollowedLinksFirst(int64_t iLimit) {
                 continue;
             if (!CutOversizeEntry(*pMap, cur)) continue;
             m_mpDirSizeCache.clear();
-            qvfolders::Forget();
+            QvSplitRun::Current().folderFiles.Forget();
             // The parts sort after the file, so the walk meets them next; none is too big.
             pMap->erase(cur);
         }

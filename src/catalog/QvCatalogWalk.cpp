@@ -1,7 +1,7 @@
 // Opening a folder for a catalogue walk, with what it cannot plan reported.
 #include "catalog/QvCatalogWalk.h"
 
-#include "common/QvLeftOut.h"
+#include "common/QvSplitRun.h"
 
 namespace {
 
@@ -24,7 +24,7 @@ void ReportOpenFailure(const std::wstring& strBase, DWORD dwError) {
     std::wstring strFolder = strBase;
     if (strFolder.size() > 1 && strFolder.back() == L'\\') strFolder.pop_back();
     const DWORD dwReason = dwError == ERROR_PATH_NOT_FOUND ? QvLeftOutVanished : QvLeftOutUnreadable;
-    QvLeftOutList::Instance().Add(strFolder, -1, dwReason);
+    QvSplitRun::Current().leftOut.Add(strFolder, -1, dwReason);
 }
 
 }  // namespace
@@ -50,7 +50,7 @@ HANDLE QvOpenCatalogWalk(const std::wstring& strFolder, WIN32_FIND_DATAW& fd, bo
     DWORD dwSkipped = 0;
     for (DWORD i = 0; qvp::FindSkippedEntry(hFind, i, strName, dwSkipped); ++i) {
         if (pbIncomplete) *pbIncomplete = true;
-        if (bReport) QvLeftOutList::Instance().Add(strBase + strName, -1, LeftOutReasonOfSkipped(dwSkipped));
+        if (bReport) QvSplitRun::Current().leftOut.Add(strBase + strName, -1, LeftOutReasonOfSkipped(dwSkipped));
     }
     return hFind;
 }

@@ -2,6 +2,7 @@
 #include "common/QvAllocation.h"
 
 #include "catalog/QvCatalogWalk.h"
+#include "common/QvSplitRun.h"
 #include "facilities/CQvPathString.h"
 #include "platform/QvPlatform.h"
 
@@ -271,12 +272,12 @@ int64_t TreeCost(const QvAllocationModel& m, const CQvString& folder, const std:
     return iCost;
 }
 
-// The trees measured in this split, by folder path as asked (with a trailing backslash, and
-// under the header term the path inside the medium after a line feed): a
-// folder kept whole is costed by the size checks, the distribution and each fit test, and
+// The trees measured in this split (QvSplitRun::treeCosts), by folder path as asked (with a
+// trailing backslash, and under the header term the path inside the medium after a line feed):
+// a folder kept whole is costed by the size checks, the distribution and each fit test, and
 // listing its whole tree each time cost more than the rest of the split. Guarded by
 // g_modelMutex, and dropped with the model.
-std::unordered_map<std::wstring, int64_t> g_treeCosts;
+std::unordered_map<std::wstring, int64_t>& TreeCosts() { return QvSplitRun::Current().treeCosts; }
 
 // The folders of the last target path costed on an empty medium: the files of a folder share
 // their target text, so the size checks and the left-out test of each cost it once. Guarded by
@@ -287,7 +288,7 @@ struct EmptyMediumFolders {
 };
 EmptyMediumFolders g_emptyMediumFolders;
 
-// The key of a tree's cost in g_treeCosts.
+// The key of a tree's cost in TreeCosts().
 std::wstring TreeCostKey(const QvAllocationModel& m, const CQvString& folder, const std::wstring& path) {
     CQvPathString dir(folder);
     dir.AddBackslash();
@@ -302,7 +303,7 @@ void KeepTreeCost(std::wstring key, int64_t iCost, uint64_t uGeneration) {
     std::lock_guard<std::mutex> lock(g_modelMutex);
     if (uGeneration != g_modelGeneration) return;
     try {
-        g_treeCosts.emplace(std::move(key), iCost);
+        TreeCosts().emplace(std::move(key), iCost);
     } catch (const std::bad_alloc&) {
         // Measured again next time.
     }
@@ -313,8 +314,9 @@ int64_t CachedTreeCost(const QvAllocationModel& m, const CQvString& folder, cons
     uint64_t uGeneration = 0;
     {
         std::lock_guard<std::mutex> lock(g_modelMutex);
-        const auto found = g_treeCosts.find(key);
-        if (found != g_treeCosts.end()) return found->second;
+        const auto& costs = TreeCosts();
+        const auto found = costs.find(key);
+        if (found != costs.end()) return found->second;
         uGeneration = g_modelGeneration;
     }
     const int64_t iCost = TreeCost(m, folder, path);
@@ -330,7 +332,7 @@ extern "C" QVSPLIT_API void QvSetAllocationModel(const QvAllocationModel* pModel
     g_model = pModel ? *pModel : QvAllocationModel{};
     g_bModelOn.store(pModel != nullptr, std::memory_order_release);
     ++g_modelGeneration;
-    g_treeCosts.clear();
+    TreeCosts().clear();
     g_emptyMediumFolders = EmptyMediumFolders();
 }
 
@@ -446,7 +448,7 @@ int64_t TreeCostTally::Finish(const CQvString& folder) {
 
 void ForgetTreeCosts() {
     std::lock_guard<std::mutex> lock(g_modelMutex);
-    g_treeCosts.clear();
+    TreeCosts().clear();
 }
 
 // Folders are told apart by their exact names: two whose names differ only in letter case are

@@ -17,10 +17,6 @@ bool AtOrBelow(const std::wstring& path, const std::wstring& base) {
 
 }  // namespace
 
-QvLeftOutList& QvLeftOutList::Instance() {
-    static QvLeftOutList list;
-    return list;
-}
 
 void QvLeftOutList::Clear() {
     m_entries.clear();
@@ -69,10 +65,6 @@ const wchar_t* QvLeftOutList::ReasonText(DWORD dwReason) {
     return L"unknown reason";
 }
 
-QvDroppedRuleList& QvDroppedRuleList::Instance() {
-    static QvDroppedRuleList list;
-    return list;
-}
 
 void QvDroppedRuleList::Add(int32_t iRuleID, const std::wstring& strPath, DWORD dwReason) {
     m_rules.push_back(QvDroppedRule{iRuleID, strPath, dwReason});

@@ -24,7 +24,6 @@ inline DWORD QvLocationBit(int iLocation) {
 
 class QvLeftOutList {
 public:
-    static QvLeftOutList& Instance();
     // Starts a new list (each split or estimate starts one).
     void Clear();
     // Records one entry once (a second report of the same path adds only its locations) and
@@ -55,7 +54,6 @@ struct QvDroppedRule {
 
 class QvDroppedRuleList {
 public:
-    static QvDroppedRuleList& Instance();
     void Clear() { m_rules.clear(); }
     // Records one rule and logs a warning naming it.
     void Add(int32_t iRuleID, const std::wstring& strPath, DWORD dwReason);

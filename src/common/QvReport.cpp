@@ -1,15 +1,11 @@
 // The report of the last split.
-#include "common/QvReport.h"
+#include "common/QvSplitRun.h"
 
 #include "facilities/CQvLog.h"
 
 #include <algorithm>
 #include <new>
 
-QvReport& QvReport::Instance() {
-    static QvReport report;
-    return report;
-}
 
 void QvReport::Clear() {
     m_media.clear();
@@ -92,21 +88,21 @@ void QvReport::Refuse(DWORD dwCode, int64_t iBytes, int64_t iLimit) {
 }
 
 extern "C" QVSPLIT_API DWORD QvGetMediaCount(void) {
-    return static_cast<DWORD>(QvReport::Instance().Media().size());
+    return static_cast<DWORD>(QvSplitRun::Current().report.Media().size());
 }
 
 extern "C" QVSPLIT_API BOOL QvGetMedium(DWORD dwIndex, QvMediumReport* pMedium) {
-    const std::vector<QvMediumReport>& media = QvReport::Instance().Media();
+    const std::vector<QvMediumReport>& media = QvSplitRun::Current().report.Media();
     if (pMedium == nullptr || pMedium->cbSize < sizeof(QvMediumReport) || dwIndex >= media.size())
         return FALSE;
     *pMedium = media[dwIndex];
     return TRUE;
 }
 
-extern "C" QVSPLIT_API int64_t QvGetPlannedBytes(void) { return QvReport::Instance().PlannedBytes(); }
+extern "C" QVSPLIT_API int64_t QvGetPlannedBytes(void) { return QvSplitRun::Current().report.PlannedBytes(); }
 
 extern "C" QVSPLIT_API BOOL QvGetRefusal(QvRefusal* pRefusal) {
-    const QvReport& report = QvReport::Instance();
+    const QvReport& report = QvSplitRun::Current().report;
     if (pRefusal == nullptr || pRefusal->cbSize < sizeof(QvRefusal) || report.RefusalCode() == QvRefusedNone)
         return FALSE;
     pRefusal->dwCode = report.RefusalCode();
@@ -117,10 +113,10 @@ extern "C" QVSPLIT_API BOOL QvGetRefusal(QvRefusal* pRefusal) {
 }
 
 extern "C" QVSPLIT_API DWORD QvGetCutFileCount(void) {
-    return static_cast<DWORD>(QvReport::Instance().Cuts().size());
+    return static_cast<DWORD>(QvSplitRun::Current().report.Cuts().size());
 }
 
 extern "C" QVSPLIT_API LPCTSTR QvGetCutFile(DWORD dwIndex) {
-    const std::vector<std::wstring>& cuts = QvReport::Instance().Cuts();
+    const std::vector<std::wstring>& cuts = QvSplitRun::Current().report.Cuts();
     return dwIndex < cuts.size() ? cuts[dwIndex].c_str() : nullptr;
 }

@@ -14,7 +14,6 @@
 
 class QvReport {
 public:
-    static QvReport& Instance();
     // Starts a new report (each split, estimate or item-list split starts one).
     void Clear();
 

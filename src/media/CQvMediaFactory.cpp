@@ -1,8 +1,7 @@
 // The media factory's writer: the singleton, and one media description file entry by entry.
 #include "media/CQvMediaFactory.h"
 
-#include "common/QvFolderFacts.h"
-#include "common/QvReport.h"
+#include "common/QvSplitRun.h"
 #include "facilities/CQvLog.h"
 #include "facilities/CQvPathString.h"
 #include "media/QvMediaEntry.h"
@@ -176,7 +175,7 @@ long CQvMediaFactory::AddFileToMedia(FileDesc* pFileDesc) {
         return log->ExitFunction(static_cast<long>(E_FAIL));
     }
     m_iMediaSize += desc.iFileSize;
-    QvReport::Instance().AddEntry(desc.strFilePath.Utf8(), desc.iFileSize, MayRepeat(desc));
+    QvSplitRun::Current().report.AddEntry(desc.strFilePath.Utf8(), desc.iFileSize, MayRepeat(desc));
     if (qvalloc::On())
         m_iMediaUsed += qvalloc::EntryCost(desc) + m_mediaFolders.Add(desc);
     else
@@ -209,7 +208,7 @@ long CQvMediaFactory::GetDirFileCount(LPCTSTR strPath) {
     if (dir.Find(L"System Volume Information", pos)) return S_OK;
     // Counted already when the split measured the folder.
     uint64_t nKnown = 0;
-    if (qvfolders::KnownFileCount(dir.str(), nKnown)) {
+    if (QvSplitRun::Current().folderFiles.Known(dir.str(), nKnown)) {
         m_dwMediaFileCount += static_cast<DWORD>(nKnown);
         return S_OK;
     }

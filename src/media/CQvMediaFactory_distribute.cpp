@@ -2,7 +2,7 @@
 #include "media/CQvMediaFactory.h"
 
 #include "common/QvFileDescKeys.h"
-#include "common/QvReport.h"
+#include "common/QvSplitRun.h"
 #include "facilities/CQvLog.h"
 
 #include <algorithm>
@@ -262,7 +262,7 @@ DWORD CQvMediaFactory::CreateMediaFiles(LPCTSTR strOutputDir, LPCTSTR strDispFla
     const DWORD dwCount = WriteMediaSet(run);
     run.vtGroupDesc.clear();
     CloseMediaDocument();
-    if (dwCount == 0) QvReport::Instance().DropMedia();
+    if (dwCount == 0) QvSplitRun::Current().report.DropMedia();
     if (dwCount == 0) return log->ExitFunction(DWORD(0));
     if (m_lpCB != NULL && m_lpCB(2, NULL, 0, m_lpUserParam) == 1) {
         log->AddError(L"CQvMediaFactory::CreateMediaFiles(...) ABORT request");
@@ -380,7 +380,7 @@ bool CQvMediaFactory::BeginMedium(QvMediaRun& run, const CQvString& strPath, DWO
         CQvLog::GetInstance()->AddError(fmtError, strPath);
         return false;
     }
-    QvReport::Instance().BeginMedium(dwNumber);
+    QvSplitRun::Current().report.BeginMedium(dwNumber);
     const bool bFirst = dwNumber == 1;
     m_iMediaSize = bFirst ? static_cast<int64_t>(run.dwFreeSpace) * kMegabyte : 0;
     m_iMediaReserved = m_iMediaSize;
@@ -511,7 +511,7 @@ bool CQvMediaFactory::FinishMedium(const CQvString& strPath) {
             L"CQvMediaFactory::CreateMediaFiles(...) Save XML file %s FAILED", strPath);
         return false;
     }
-    QvReport::Instance().FinishMedium(m_dwMediaFileCount, m_iMediaSize,
+    QvSplitRun::Current().report.FinishMedium(m_dwMediaFileCount, m_iMediaSize,
                                       qvalloc::On() ? m_iMediaUsed - m_iMediaReserved : -1);
     return true;
 }
@@ -529,7 +529,7 @@ bool CQvMediaFactory::FinalMove(QvMediaRun& run, int iNumber) {
             run.strLastPath, strPath, qvp::GetLastError());
         return false;
     }
-    QvReport::Instance().NumberLast(static_cast<DWORD>(iNumber));
+    QvSplitRun::Current().report.NumberLast(static_cast<DWORD>(iNumber));
     return true;
 }
 

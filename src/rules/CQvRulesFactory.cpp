@@ -2,7 +2,7 @@
 #include "rules/CQvRulesFactory.h"
 
 #include "common/QvFileDescKeys.h"
-#include "common/QvLeftOut.h"
+#include "common/QvSplitRun.h"
 #include "facilities/CQvLog.h"
 
 #include <algorithm>
@@ -88,7 +88,7 @@ long CQvRulesFactory::AddToCatalog(IQvXmlNode* pRuleNode) {
                             strSourcePath);
             CQvString strRuleID;
             GetRuleID(pRuleNode, strRuleID);
-            QvDroppedRuleList::Instance().Add(RuleNumber(strRuleID), strSourcePath.str(),
+            QvSplitRun::Current().droppedRules.Add(RuleNumber(strRuleID), strSourcePath.str(),
                                               strSourcePath.IsEmpty() ? QvRuleEmptyPath
                                                                       : QvRuleNotFound);
             return log->ExitFunction(static_cast<long>(S_OK));
@@ -172,7 +172,7 @@ void CQvRulesFactory::SettleHeldIncludes() {
         if (bExcludedNear)
             pRule->RestoreHeldIncludes();
         else
-            QvDroppedRuleList::Instance().Add(held.iRuleID, held.strPath, QvRuleAlreadyEverywhere);
+            QvSplitRun::Current().droppedRules.Add(held.iRuleID, held.strPath, QvRuleAlreadyEverywhere);
     }
     m_vHeldIncludes.clear();
 }

@@ -3,9 +3,7 @@
 
 #include "bigfile/CQvSplitBigFile.h"
 #include "catalog/CQvFileDescCatalog.h"
-#include "common/QvFolderFacts.h"
-#include "common/QvLeftOut.h"
-#include "common/QvReport.h"
+#include "common/QvSplitRun.h"
 #include "facilities/CQvLog.h"
 #include "facilities/CQvPathString.h"
 #include "rules/CQvRulesFactory.h"
@@ -150,22 +148,23 @@ bool WriteRuleNodes(IQvXmlNode* pRoot, const RuleVector& vtRules, LPCTSTR strPat
 
 }  // namespace
 
-// Each split, estimate or item-list split reports afresh what it left out and why it failed.
-void QvStartSplitReport() {
+void QvStartSplitRun() {
     CQvLog::GetInstance()->ClearErrors();
-    QvLeftOutList::Instance().Clear();
-    QvReport::Instance().Clear();
-    qvalloc::ForgetTreeCosts();
-    qvfolders::Forget();
+    QvSplitRun::Begin();
+}
+
+void QvStartSplitPass() {
+    CQvLog::GetInstance()->ClearErrors();
+    QvSplitRun::Current().BeginPass();
 }
 
 extern "C" QVSPLIT_API DWORD QvGetLeftOutCount(void) {
-    return static_cast<DWORD>(QvLeftOutList::Instance().Entries().size());
+    return static_cast<DWORD>(QvSplitRun::Current().leftOut.Entries().size());
 }
 
 extern "C" QVSPLIT_API BOOL QvGetLeftOut(DWORD dwIndex, LPCTSTR* ppszPath, int64_t* piSize,
                                          DWORD* pdwReason) {
-    const std::vector<QvLeftOutEntry>& entries = QvLeftOutList::Instance().Entries();
+    const std::vector<QvLeftOutEntry>& entries = QvSplitRun::Current().leftOut.Entries();
     if (dwIndex >= entries.size()) return FALSE;
     const QvLeftOutEntry& e = entries[dwIndex];
     if (ppszPath) *ppszPath = e.strPath.c_str();
@@ -175,12 +174,12 @@ extern "C" QVSPLIT_API BOOL QvGetLeftOut(DWORD dwIndex, LPCTSTR* ppszPath, int64
 }
 
 extern "C" QVSPLIT_API DWORD QvGetDroppedRuleCount(void) {
-    return static_cast<DWORD>(QvDroppedRuleList::Instance().Rules().size());
+    return static_cast<DWORD>(QvSplitRun::Current().droppedRules.Rules().size());
 }
 
 extern "C" QVSPLIT_API BOOL QvGetDroppedRule(DWORD dwIndex, int32_t* piRuleID, LPCTSTR* ppszPath,
                                              DWORD* pdwReason) {
-    const std::vector<QvDroppedRule>& rules = QvDroppedRuleList::Instance().Rules();
+    const std::vector<QvDroppedRule>& rules = QvSplitRun::Current().droppedRules.Rules();
     if (dwIndex >= rules.size()) return FALSE;
     const QvDroppedRule& r = rules[dwIndex];
     if (piRuleID) *piRuleID = r.iRuleID;
@@ -271,8 +270,7 @@ DWORD CQvSplit::SetupSplitFromFile(LPCTSTR strVolumeID, LPCTSTR strRulesFilePath
                                    DWORD dwFirstMediaFreeSpace, DWORD dwOutputMethod,
                                    LPCTSTR strOutputDir, SPLITCB lpCB, LPVOID lpUserParam) {
     CQvLog* log = CQvLog::GetInstance();
-    QvStartSplitReport();
-    QvDroppedRuleList::Instance().Clear();
+    QvStartSplitRun();
     log->EnterFunction(
         L"CQvSplit::SetupSplit(LPCTSTR strVolumeID=%s,LPCTSTR strRulesFilePath=%s,LPCTSTR "
         L"strDispFlag=%s, DWORD dwType=%d, DWORD dwSplitSize=%d, DWORD dwFirstMediaFreeSpace=%d, "
@@ -309,8 +307,7 @@ DWORD CQvSplit::SetupSplitFromRules(LPCTSTR strVolumeID, RuleVector& vtRules,
                                     DWORD dwFirstMediaFreeSpace, DWORD dwOutputMethod,
                                     LPCTSTR strOutputDir, SPLITCB lpCB, LPVOID lpUserParam) {
     CQvLog* log = CQvLog::GetInstance();
-    QvStartSplitReport();
-    QvDroppedRuleList::Instance().Clear();
+    QvStartSplitRun();
     log->EnterFunction(
         L"CQvSplit::SetupSplit(LPCTSTR strVolumeID=%s,RuleVector &vtRules,LPCTSTR "
         L"strDispFlag=%s, DWORD dwType=%d, DWORD dwSplitSize=%d, DWORD dwFirstMediaFreeSpace=%d, "
@@ -369,14 +366,14 @@ namespace {
 // failed: nothing was selected, or every entry selected was left out (QvGetLeftOut lists them).
 void ReportNothingPlaced() {
     CQvLog* log = CQvLog::GetInstance();
-    const size_t nLeftOut = QvLeftOutList::Instance().Entries().size();
+    const size_t nLeftOut = QvSplitRun::Current().leftOut.Entries().size();
     if (nLeftOut == 0) {
         log->AddError(L"CQvSplit::EstimateSplit(void) FAILED nothing to split: the selection holds no file");
-        QvReport::Instance().Refuse(QvRefusedNothingSelected);
+        QvSplitRun::Current().report.Refuse(QvRefusedNothingSelected);
     } else {
         log->AddError(L"CQvSplit::EstimateSplit(void) FAILED nothing to split: every entry of the selection is left out (%u)",
                       static_cast<unsigned>(nLeftOut));
-        QvReport::Instance().Refuse(QvRefusedAllLeftOut);
+        QvSplitRun::Current().report.Refuse(QvRefusedAllLeftOut);
     }
 }
 
@@ -384,7 +381,7 @@ void ReportNothingPlaced() {
 
 DWORD CQvSplit::EstimateSplitBody() {
     CQvLog* log = CQvLog::GetInstance();
-    QvStartSplitReport();
+    QvStartSplitPass();
     log->EnterFunction(L"CQvSplit::EstimateSplit(void)");
     if (!m_bSetupDone) {
         log->AddError(L"CQvSplit::EstimateSplit(void) Error Execute SetupSplit before estimation.");
@@ -503,7 +500,7 @@ DWORD CQvSplit::EstimateSplit() {
     const DWORD dwMedia = Guarded(L"CQvSplit::EstimateSplit(void)", static_cast<DWORD>(-1),
                                   [&] { return EstimateSplitBody(); });
     // A split that made no set reports no media, whatever it wrote before it failed.
-    if (dwMedia == 0 || (dwMedia & 0x80000000u) != 0) QvReport::Instance().DropMedia();
+    if (dwMedia == 0 || (dwMedia & 0x80000000u) != 0) QvSplitRun::Current().report.DropMedia();
     if (dwMedia != static_cast<DWORD>(-1)) return dwMedia;
     // Whatever the catalogue held when the exception came is of no use to the next split.
     m_pFileDescCatalog->ResetFileCatalog();
@@ -527,6 +524,6 @@ DWORD CQvSplit::SplitRVX(LPCTSTR strVolumeID, RuleVector& vtRules, LPCTSTR strDi
         return SplitRVXBody(strVolumeID, vtRules, strDispFlag, dwType, dwSplitSize, bSaveMedia,
                             strOutputDir, lpCB, lpUserParam);
     });
-    if (dwMedia == 0) QvReport::Instance().DropMedia();
+    if (dwMedia == 0) QvSplitRun::Current().report.DropMedia();
     return dwMedia;
 }

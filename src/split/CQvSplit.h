@@ -10,9 +10,11 @@
 #include <string>
 #include <unordered_map>
 
-// Starts afresh the report of what a split leaves out and of the errors it meets (the
-// exported QvGetLeftOut and QvGetErrorText read it).
-void QvStartSplitReport();
+// A setup or an item-list split starts a new run (QvSplitRun), dropping the last; an estimate
+// starts a new pass of the run set up. Either reports afresh what it leaves out and the errors
+// it meets (the exported functions read them).
+void QvStartSplitRun();
+void QvStartSplitPass();
 
 class CQvRulesReader;
 class CQvFileDescCatalog;

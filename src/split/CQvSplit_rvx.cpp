@@ -1,8 +1,7 @@
 // The item-list split of CQvSplit: whole files and folders spread over numbered media files.
 #include "split/CQvSplit.h"
 
-#include "common/QvLeftOut.h"
-#include "common/QvReport.h"
+#include "common/QvSplitRun.h"
 #include "facilities/CQvLog.h"
 #include "facilities/CQvPathString.h"
 #include "media/QvMediaEntry.h"
@@ -103,7 +102,7 @@ DWORD CQvSplit::SplitRVXBody(LPCTSTR strVolumeID, RuleVector& vtRules, LPCTSTR s
                              DWORD dwType, DWORD dwSplitSize, int bSaveMedia,
                              LPCTSTR strOutputDir, SPLITCB lpCB, LPVOID lpUserParam) {
     CQvLog* log = CQvLog::GetInstance();
-    QvStartSplitReport();
+    QvStartSplitRun();
     const CQvString strDisp(strDispFlag);
     log->AddInfo(L"CQvSplit::SplitRVX(LPCTSTR strVolumeID=%s,RuleVector &vtRules,LPCTSTR "
                  L"strDispFlag=%s, DWORD dwType=%d,DWORD dwSplitSize=%d)",
@@ -129,7 +128,7 @@ DWORD CQvSplit::SplitRVXBody(LPCTSTR strVolumeID, RuleVector& vtRules, LPCTSTR s
     }
     log->AddInfo(L"m_ItemsOnAnyMedia.size() = %d", static_cast<int>(m_ItemsOnAnyMedia.size()));
     if (m_ItemsOnAnyMedia.empty()) {
-        if (!QvLeftOutList::Instance().Entries().empty()) QvReport::Instance().Refuse(QvRefusedAllLeftOut);
+        if (!QvSplitRun::Current().leftOut.Entries().empty()) QvSplitRun::Current().report.Refuse(QvRefusedAllLeftOut);
         return 0;
     }
     if (CheckItemsOnAllMedia() != S_OK) return 0;
@@ -141,13 +140,13 @@ DWORD CQvSplit::SplitRVXBody(LPCTSTR strVolumeID, RuleVector& vtRules, LPCTSTR s
             // What is left is reported, so that a caller can say how much did not fit.
             for (FileDesc& item : m_ItemsOnAnyMedia) {
                 SizeFolderItem(item);
-                QvLeftOutList::Instance().Add(item.strFilePath.str(), item.iFileSize,
+                QvSplitRun::Current().leftOut.Add(item.strFilePath.str(), item.iFileSize,
                                               QvLeftOutMediaLimit);
             }
             return dwMedia;
         }
         const CQvString strFile = RVXMediaFileName(strOutputDir, dwMedia);
-        QvReport::Instance().BeginMedium(dwMedia);
+        QvSplitRun::Current().report.BeginMedium(dwMedia);
         if (CreateNewRVXMedia(strFile, strDisp, strType) != S_OK) {
             // Nothing may be written through a document that was not made.
             log->AddError(L"CQvSplit::SplitRVX(...) FAILED to create media file %s", strFile);
@@ -160,7 +159,7 @@ DWORD CQvSplit::SplitRVXBody(LPCTSTR strVolumeID, RuleVector& vtRules, LPCTSTR s
             // never written, whatever the sizes did meanwhile (a folder that grew).
             log->AddError(L"CQvSplit::SplitRVX(...) SPLIT Error Item %s found no room on medium %d",
                           m_ItemsOnAnyMedia.front().strFilePath, static_cast<int>(dwMedia));
-            QvReport::Instance().Refuse(QvRefusedItemNoRoom, m_ItemsOnAnyMedia.front().iFileSize,
+            QvSplitRun::Current().report.Refuse(QvRefusedItemNoRoom, m_ItemsOnAnyMedia.front().iFileSize,
                                         static_cast<int64_t>(m_dwSplitSize) * kBytesPerMB);
             return 0;
         }
@@ -193,7 +192,7 @@ long CQvSplit::PlaceAnyMediaItems(int64_t iAllMediaSize) {
                           item.strFilePath, static_cast<long long>(item.iFileSize),
                           static_cast<long long>(iAllMediaSize), m_dwSplitSize,
                           static_cast<long long>(iNeededMB));
-            QvReport::Instance().Refuse(QvRefusedItemNoRoom, iItem + iAllMediaSize,
+            QvSplitRun::Current().report.Refuse(QvRefusedItemNoRoom, iItem + iAllMediaSize,
                                         static_cast<int64_t>(m_dwSplitSize) * kBytesPerMB);
             return E_FAIL;
         }
@@ -218,7 +217,7 @@ long CQvSplit::CheckItemsOnAllMedia() {
                 item.strFilePath, static_cast<long long>(item.iFileSize),
                 static_cast<long long>(m_iMediaSize), m_dwSplitSize,
                 static_cast<long long>((m_iMediaSize + item.iFileSize) / kBytesPerMB));
-            QvReport::Instance().Refuse(QvRefusedItemNoRoom, m_iMediaSize + item.iFileSize,
+            QvSplitRun::Current().report.Refuse(QvRefusedItemNoRoom, m_iMediaSize + item.iFileSize,
                                         static_cast<int64_t>(m_dwSplitSize) * kBytesPerMB);
             hr = E_FAIL;
             break;
@@ -250,7 +249,7 @@ void CQvSplit::CreateItemsList(RuleVector& vtRules) {
             log->AddError(L"CQvSplit::SplitRVX(...) Item %s left out: the link %s has a target the file system cannot store",
                           item.strFilePath, strLink.IsEmpty() ? CQvString(item.strFilePath) : strLink);
             SizeFolderItem(item);
-            QvLeftOutList::Instance().Add(item.strFilePath.str(), item.iFileSize, QvLeftOutLinkTarget);
+            QvSplitRun::Current().leftOut.Add(item.strFilePath.str(), item.iFileSize, QvLeftOutLinkTarget);
             continue;
         }
         if (copy.iLocation == InAny) {
@@ -348,7 +347,7 @@ long CQvSplit::AddFileToMedia(FileDesc* pFileDesc) {
         return E_FAIL;
     }
     // The list may name an item twice, and every-medium items come again on each medium.
-    QvReport::Instance().AddEntry(pFileDesc->strFilePath.Utf8(), pFileDesc->iFileSize, true);
+    QvSplitRun::Current().report.AddEntry(pFileDesc->strFilePath.Utf8(), pFileDesc->iFileSize, true);
     m_iMediaSize += pFileDesc->iFileSize;
     m_dwMediaFileCount += 1;
     return S_OK;
@@ -358,7 +357,7 @@ long CQvSplit::AddFolderToMedia(FileDesc* pFileDesc) {
     QvEntryValues values;
     QvFolderEntryValues(*pFileDesc, values);
     if (WriteItemEntry(values) < 0) return E_FAIL;
-    QvReport::Instance().AddEntry(pFileDesc->strFilePath.Utf8(), pFileDesc->iFileSize, true);
+    QvSplitRun::Current().report.AddEntry(pFileDesc->strFilePath.Utf8(), pFileDesc->iFileSize, true);
     m_iMediaSize += pFileDesc->iFileSize;
     m_dwMediaFileCount += pFileDesc->dwFileCount;
     return S_OK;
@@ -517,7 +516,7 @@ long CQvSplit::FinalizeMedia() {
         lResult = S_OK;
     }
     m_iTotalSize += m_iMediaSize;
-    QvReport::Instance().FinishMedium(m_dwMediaFileCount, m_iMediaSize,
+    QvSplitRun::Current().report.FinishMedium(m_dwMediaFileCount, m_iMediaSize,
                                       qvalloc::On() ? static_cast<int64_t>(m_iMediaUsed) : -1);
     if (!m_bSaveMedia) {
         qvp::DeleteFileW(m_strMediaFile);

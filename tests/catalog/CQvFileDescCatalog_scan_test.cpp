@@ -1,7 +1,7 @@
 // Scanning files and directories: descriptions, target paths, write times, sizes, oversize
 // files, wildcard rules, directories kept whole or split.
 #include "catalog/QvCatalogTestAccess.h"
-#include "common/QvLeftOut.h"
+#include "common/QvSplitRun.h"
 #include "platform/QvPlatform.h"
 
 #include <gtest/gtest.h>
@@ -242,7 +242,7 @@ TEST_F(CatalogScanTest, WildcardRuleMatchesKeepTheirNamesWithoutGroupAndLeaveOut
     t.WriteFile("W/other.log", "1");
     t.MakeDir("W/folder.txt");
     A::SetSplitSize(1);
-    QvLeftOutList::Instance().Clear();
+    QvSplitRun::Current().leftOut.Clear();
     auto rule = IncludeRule(t.WinPath("W\\*.txt"), L"T", L"First", 7);
     rule->vtInclude.push_back(InAny);
     rule->vtTargetPath.push_back(L"T");
@@ -255,7 +255,7 @@ TEST_F(CatalogScanTest, WildcardRuleMatchesKeepTheirNamesWithoutGroupAndLeaveOut
     EXPECT_EQ(W(small.strFilePath), t.WinPath("W\\Small.txt"));
     EXPECT_EQ(small.iAllTogetherGroup, -1);
     EXPECT_EQ(W(small.strTargetPath), L"\\T");
-    const auto& leftOut = QvLeftOutList::Instance().Entries();
+    const auto& leftOut = QvSplitRun::Current().leftOut.Entries();
     ASSERT_EQ(leftOut.size(), 1u);
     EXPECT_EQ(leftOut[0].strPath, t.WinPath("W\\Big.TXT"));
     EXPECT_EQ(leftOut[0].dwReason, static_cast<DWORD>(QvLeftOutTooBig));

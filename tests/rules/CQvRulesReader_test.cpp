@@ -1,7 +1,7 @@
 // Tests of the rules reader: what a rules file on disk turns into, and how bad files fail.
 #include "rules/CQvRulesReader.h"
 
-#include "common/QvLeftOut.h"
+#include "common/QvSplitRun.h"
 #include "rules/QvRulesTestAccess.h"
 #include "support/QvTestSupport.h"
 
@@ -156,7 +156,7 @@ TEST_F(RulesReaderTest, SourcePathsThatNameNothingAreSkippedWithAWarning) {
     for (const auto& row : rows) {
         SCOPED_TRACE(row.label);
         m_pFactory->ResetRulesCatalog();
-        QvDroppedRuleList::Instance().Clear();
+        QvSplitRun::Current().droppedRules.Clear();
         const int groupsBefore = m_pFactory->GetGroupIDCount();
         LogCapture cap;
         const std::string doc = RulesDocument({
@@ -167,10 +167,10 @@ TEST_F(RulesReaderTest, SourcePathsThatNameNothingAreSkippedWithAWarning) {
         const std::wstring warning = L"CQvRulesFactory::ADdToCatalog(...) Path " +
                                      qvp::Utf8ToWide(row.source) + L" not exist";
         EXPECT_TRUE(cap.Has(QvLogLevel::Warning, warning)) << cap.Dump();
-        ASSERT_EQ(1u, QvDroppedRuleList::Instance().Rules().size());
-        EXPECT_EQ(1, QvDroppedRuleList::Instance().Rules()[0].iRuleID);
-        EXPECT_EQ(qvp::Utf8ToWide(row.source), QvDroppedRuleList::Instance().Rules()[0].strPath);
-        EXPECT_EQ(row.reason, QvDroppedRuleList::Instance().Rules()[0].dwReason);
+        ASSERT_EQ(1u, QvSplitRun::Current().droppedRules.Rules().size());
+        EXPECT_EQ(1, QvSplitRun::Current().droppedRules.Rules()[0].iRuleID);
+        EXPECT_EQ(qvp::Utf8ToWide(row.source), QvSplitRun::Current().droppedRules.Rules()[0].strPath);
+        EXPECT_EQ(row.reason, QvSplitRun::Current().droppedRules.Rules()[0].dwReason);
         // The skipped element takes no group number; the following element is still read.
         EXPECT_EQ(groupsBefore, m_pFactory->GetGroupIDCount());
         ASSERT_EQ(1u, Rules().size());
@@ -198,17 +198,17 @@ TEST_F(RulesReaderTest, PatternsInAnExistingFolderAreRules) {
     for (const auto& row : rows) {
         SCOPED_TRACE(row.label);
         m_pFactory->ResetRulesCatalog();
-        QvDroppedRuleList::Instance().Clear();
+        QvSplitRun::Current().droppedRules.Clear();
         EXPECT_EQ(S_OK, Read(RulesDocument({{"EXCLUDE", row.location, row.source, "\\x", "1", "FALSE"},
                                             {"INCLUDE", "All", P("data/a.txt"), "\\A", "2", "FALSE"},
                                             {"INCLUDE", "Any", P("data/a.txt"), "\\A", "3", "FALSE"}})));
         EXPECT_EQ(1u, Rules().count(CQvString(qvp::Utf8ToWide(row.source))));
-        ASSERT_EQ(row.bDropped ? 1u : 0u, QvDroppedRuleList::Instance().Rules().size());
+        ASSERT_EQ(row.bDropped ? 1u : 0u, QvSplitRun::Current().droppedRules.Rules().size());
         if (!row.bDropped) continue;
-        EXPECT_EQ(3, QvDroppedRuleList::Instance().Rules()[0].iRuleID);
-        EXPECT_EQ(static_cast<DWORD>(QvRuleAlreadyEverywhere), QvDroppedRuleList::Instance().Rules()[0].dwReason);
+        EXPECT_EQ(3, QvSplitRun::Current().droppedRules.Rules()[0].iRuleID);
+        EXPECT_EQ(static_cast<DWORD>(QvRuleAlreadyEverywhere), QvSplitRun::Current().droppedRules.Rules()[0].dwReason);
     }
-    QvDroppedRuleList::Instance().Clear();
+    QvSplitRun::Current().droppedRules.Clear();
 }
 
 TEST_F(RulesReaderTest, DuplicateSourcePathsMergeAndVariantsStaySeparate) {

@@ -428,6 +428,61 @@ TEST_F(EndToEnd, TwoSplitsInARowAndRepeatableBytes) {
     }
 }
 
+// A setup starts a run: what it reports (the rules it dropped, what was left out) is read back
+// after the split made of it, and the next setup or item-list split reports only its own.
+TEST_F(EndToEnd, EachRunReportsOnlyItsOwnDroppedRulesAndLeftOut) {
+    TempTree tree;
+    tree.WriteSparse("data/a.bin", MB);
+    tree.WriteSparse("data/big.bin", 3 * MB);
+    tree.MakeDir("out");
+    const std::wstring out = tree.WinPath("out");
+    Job job;
+    job.dwSplitSize = 2;
+    job.strOutputDir = out.c_str();
+    struct Step {
+        const char* label;
+        bool missingRule;  // a second rule names a path that does not exist
+        bool itemList;     // an item-list split of data/a.bin instead of a split
+        DWORD dropped;
+        DWORD leftOut;     // data/big.bin is larger than a medium
+    };
+    const Step steps[] = {
+        {"a rule that selects nothing", true, false, 1, 1},
+        {"the next setup has none", false, false, 0, 1},
+        {"dropped again", true, false, 1, 1},
+        {"an item-list split drops no rule", false, true, 0, 0},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.label);
+        QvCatalogTestAccess::ResetAll();
+        if (step.itemList) {
+            std::unique_ptr<iCQvSplit> split(GetQvSplitInterface());
+            RuleVector items;
+            QvRule item{};
+            item.iLocation = InAny;
+            item.bInclude = TRUE;
+            const std::wstring path = tree.WinPath("data/a.bin");
+            std::wcsncpy(item.szSourcePath, path.c_str(), QV_RULE_PATH_LEN - 1);
+            items.push_back(item);
+            EXPECT_EQ(1u, split->SplitRVX(L"V", items, L"D", 0, 2, 1, out.c_str(), NULL, NULL));
+        } else {
+            std::vector<RuleSpec> rules{{"data", "Any", false, true}};
+            if (step.missingRule) rules.push_back({"missing", "Any", false, true});
+            EXPECT_GE(RunSplit(WriteRules(tree, rules), job), 1u);
+        }
+        ASSERT_EQ(step.dropped, QvGetDroppedRuleCount());
+        if (step.dropped != 0) {
+            int32_t id = 0;
+            LPCTSTR path = nullptr;
+            DWORD reason = 0;
+            ASSERT_TRUE(QvGetDroppedRule(0, &id, &path, &reason));
+            EXPECT_EQ(2, id);
+            EXPECT_EQ(static_cast<DWORD>(QvRuleNotFound), reason);
+        }
+        EXPECT_EQ(step.leftOut, QvGetLeftOutCount());
+    }
+}
+
 // What a split leaves out, why it fails and what it made come back through the exported
 // report functions, whether or not a log is written.
 TEST_F(EndToEnd, ReportOfLeftOutEntriesAndErrors) {

@@ -1,0 +1,54 @@
+// Everything one split learns and reports, kept in one object.
+#ifndef QVSPLITRUN_H
+#define QVSPLITRUN_H
+
+#include "common/QvLeftOut.h"
+#include "common/QvReport.h"
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+
+// The number of files and links below each folder a split measured, as its medium counts a
+// folder kept whole, so that a later step need not list the folder again. Keyed by the exact
+// path (without a trailing backslash): folders whose names differ only in letter case may be
+// two folders.
+class QvFolderFileCounts {
+public:
+    void Remember(const std::wstring& path, uint64_t nFiles);
+    // False when none is recorded for the folder.
+    bool Known(const std::wstring& path, uint64_t& nFiles) const;
+    // Forgets every folder, when the split changes the disk.
+    void Forget();
+
+private:
+    mutable std::mutex m_mutex;
+    std::unordered_map<std::wstring, uint64_t> m_counts;
+};
+
+// A split is set up, estimated and made; an item-list split is made in one call. What such a
+// run learns lives here: what it left out and why, the rules it dropped, its report, and what it
+// measured of folders and trees so that no later step measures them again. A setup or an
+// item-list split starts a run, which drops the last one; the estimate starts a new pass of the
+// run, which keeps the rules the setup dropped. The exported functions read the run in force
+// until the next one starts.
+class QvSplitRun {
+public:
+    // The run in force: an empty one before the first setup.
+    static QvSplitRun& Current();
+    // Drops the run in force and makes a new one.
+    static void Begin();
+    // Drops what the last pass reported, left out and measured.
+    void BeginPass();
+
+    QvLeftOutList leftOut;
+    QvDroppedRuleList droppedRules;
+    QvReport report;
+    QvFolderFileCounts folderFiles;
+    // What each folder kept whole takes under the allocation model (QvAllocation.cpp keys and
+    // guards it, and drops it when the model changes).
+    std::unordered_map<std::wstring, int64_t> treeCosts;
+};
+
+#endif
