@@ -78,9 +78,29 @@ int64_t FileCostWith(const QvAllocationModel& m, int64_t iSize, const std::wstri
     return iData + iExtents * NameCost(m, name);
 }
 
+// A link's target as the model counts it, read once a split: the size checks, the left-out
+// test and every fit test ask for it again, each time two looks at the link and a read.
+QvSplitRun::LinkTarget LinkTargetOf(const CQvString& path) {
+    {
+        std::lock_guard<std::mutex> lock(g_modelMutex);
+        const auto& known = QvSplitRun::Current().linkTargets;
+        const auto found = known.find(path.str());
+        if (found != known.end()) return found->second;
+    }
+    QvSplitRun::LinkTarget target{0, TRUE, 0};
+    target.dwLength = qvp::GetLinkTargetLength(path, &target.bAscii, &target.dwLongestName);
+    std::lock_guard<std::mutex> lock(g_modelMutex);
+    try {
+        QvSplitRun::Current().linkTargets.emplace(path.str(), target);
+    } catch (const std::bad_alloc&) {
+        // Read again next time.
+    }
+    return target;
+}
+
 // What a link kept as a link adds beyond an empty file: its target.
 int64_t LinkTargetCost(const QvAllocationModel& m, const CQvString& path) {
-    return static_cast<int64_t>(qvp::GetLinkTargetLength(path)) * m.cbPerLinkTargetByte;
+    return static_cast<int64_t>(LinkTargetOf(path).dwLength) * m.cbPerLinkTargetByte;
 }
 
 bool IsKeptLink(DWORD dwAttributes) {
@@ -139,9 +159,9 @@ int64_t ExtHeaderCost(const QvAllocationModel& m, const std::wstring& path, int6
         iKeys += kPathRecordKey;
     }
     if (pLink) {
-        BOOL bAscii = TRUE;
-        const DWORD dwTarget = qvp::GetLinkTargetLength(*pLink, &bAscii);
-        if (!bAscii || dwTarget > m.cchHeaderName) {
+        const QvSplitRun::LinkTarget target = LinkTargetOf(*pLink);
+        const DWORD dwTarget = target.dwLength;
+        if (!target.bAscii || dwTarget > m.cchHeaderName) {
             bNeeded = true;
             iBytes += dwTarget;
             iKeys += kLinkRecordKey;
@@ -223,7 +243,7 @@ bool NameSpills(const QvAllocationModel& m, const std::wstring& name) {
 // target with two bytes beside it, counted as twice the target.
 bool LinkSpills(const QvAllocationModel& m, const std::wstring& name, const CQvString& link) {
     if (m.cchRecordNameBytes == 0) return false;
-    const int64_t iTarget = qvp::GetLinkTargetLength(link);
+    const int64_t iTarget = LinkTargetOf(link).dwLength;
     return SizeOfName(m, name).iBytes + 2 * iTarget + 2 > static_cast<int64_t>(m.cchRecordNameBytes);
 }
 
@@ -395,9 +415,8 @@ bool LinkTargetTooLong(DWORD dwAttributes, const CQvString& path) {
     bool bOn = false;
     const QvAllocationModel m = Current(bOn);
     if (!bOn || m.cchLinkTargetMax == 0 || !IsKeptLink(dwAttributes)) return false;
-    DWORD dwLongestName = 0;
-    const DWORD dwTarget = qvp::GetLinkTargetLength(path, nullptr, &dwLongestName);
-    return dwTarget > m.cchLinkTargetMax || dwLongestName > kTargetNameMax;
+    const QvSplitRun::LinkTarget target = LinkTargetOf(path);
+    return target.dwLength > m.cchLinkTargetMax || target.dwLongestName > kTargetNameMax;
 }
 
 bool FolderHoldsLinkTooLong(const CQvString& folder, CQvString& found) {
@@ -449,6 +468,7 @@ int64_t TreeCostTally::Finish(const CQvString& folder) {
 void ForgetTreeCosts() {
     std::lock_guard<std::mutex> lock(g_modelMutex);
     TreeCosts().clear();
+    QvSplitRun::Current().linkTargets.clear();
 }
 
 // Folders are told apart by their exact names: two whose names differ only in letter case are

@@ -33,8 +33,8 @@ int64_t FolderKeptWholeCost(const CQvString& folder, int64_t iBytes);
 bool LinkTargetTooLong(DWORD dwAttributes, const CQvString& path);
 // Whether a folder holds, anywhere below it, such a link; found is the first one met.
 bool FolderHoldsLinkTooLong(const CQvString& folder, CQvString& found);
-// Forgets the trees measured so far: a folder kept whole is listed once per split, and the
-// next split lists it again.
+// Forgets the trees measured and the link targets read so far: a folder kept whole is listed
+// once per split, a link read once, and the next split reads them again.
 void ForgetTreeCosts();
 
 // The folders a medium holds so far: the folders its entries are restored under, with their

@@ -49,6 +49,14 @@ public:
     // What each folder kept whole takes under the allocation model (QvAllocation.cpp keys and
     // guards it, and drops it when the model changes).
     std::unordered_map<std::wstring, int64_t> treeCosts;
+    // The target of each link kept as a link that the model asked about, by the link's path:
+    // its length, whether it is ASCII and its longest name (QvAllocation.cpp guards it).
+    struct LinkTarget {
+        DWORD dwLength;
+        BOOL bAscii;
+        DWORD dwLongestName;
+    };
+    std::unordered_map<std::wstring, LinkTarget> linkTargets;
 };
 
 #endif
