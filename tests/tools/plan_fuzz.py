@@ -436,9 +436,12 @@ def walk_nodes(root, follow, locked, skip, nodes):
 
 
 class Rule:
-    def __init__(self, include, locs, path, pattern, together, index):
+    def __init__(self, include, locs, path, pattern, together, index, group=None):
         self.include, self.locs, self.path = include, set(locs), path
         self.pattern, self.together, self.index = pattern, together, index
+        # The AllTogether group the rule's any-medium files form: the rule's own, or that of
+        # the first rule of the same path text, which the later ones are merged into.
+        self.group = index if group is None else group
 
     def covers(self, path):
         if self.pattern is not None:
@@ -449,7 +452,7 @@ class Rule:
 def model_rules(case, tree):
     rules = []
 
-    def make(include, locs, rel, together):
+    def make(include, locs, rel, together, group=None):
         raw = fs(rel)
         if is_pattern(rel):
             head, _, pat = raw.rpartition(b'/')
@@ -457,7 +460,7 @@ def model_rules(case, tree):
             rules.append(Rule(include, locs, join(tree, head.decode('utf-8', 'surrogateescape')),
                               pat.decode('utf-8', 'surrogateescape'), False, len(rules)))
         else:
-            rules.append(Rule(include, locs, join(tree, rel), None, together, len(rules)))
+            rules.append(Rule(include, locs, join(tree, rel), None, together, len(rules), group))
 
     if case['input'] == 'cli':
         cli = case['cli']
@@ -469,8 +472,14 @@ def model_rules(case, tree):
         for rel in cli['exclude']:
             make(False, LOCATIONS, rel, False)
     else:
+        # Rules of the same path text are one rule: the first says whether its files stay
+        # together, and the AllTogether of the later ones is not read.
+        first = {}
         for r in case['rules']:
-            make(r['act'] == 'INCLUDE', [r['loc']], r['path'], r['tog'] and r['act'] == 'INCLUDE')
+            if r['path'] not in first:
+                first[r['path']] = (len(rules), r['tog'])
+            group, together = first[r['path']]
+            make(r['act'] == 'INCLUDE', [r['loc']], r['path'], together and r['act'] == 'INCLUDE', group)
     return rules
 
 
@@ -549,10 +558,10 @@ class Model:
                 if loc in sums:
                     sums[loc] += size
                 elif loc == 'Any':
-                    tog = [r for r in self.any_rules(path) if r.together]
+                    tog = {r.group for r in self.any_rules(path) if r.together}
                     if tog:
-                        for r in tog:
-                            groups[r.index] = groups.get(r.index, 0) + size
+                        for g in tog:
+                            groups[g] = groups.get(g, 0) + size
                     else:
                         units += pieces
                 else:
@@ -918,7 +927,7 @@ def check_placements(chk, model, media, left, out_dir):
         check_one(chk, name, locs, where, n)
         tog = [r for r in model.any_rules(path) if r.together]
         if locs == {'Any'} and len(model.any_rules(path)) == 1 and tog and where:
-            groups.setdefault(tog[0].index, set()).update(where)
+            groups.setdefault(tog[0].group, set()).update(where)
     for index, where in groups.items():
         if len(where) > 1:
             chk.fault('together', 'the files of AllTogether rule %d are spread over media %s' % (index + 1, sorted(where)))
