@@ -281,4 +281,12 @@ const uint32_t QvModelLinkedDataOnce = 1;
 // Sets the model for the splits that follow in this process; null goes back to file bytes.
 extern "C" QVSPLIT_API void QvSetAllocationModel(const QvAllocationModel* pModel);
 
+// The models of the file systems discs are written with, measured against real images: "iso"
+// (ISO 9660 level 3 with Rock Ridge and Joliet), "iso-udf" (the same with a UDF bridge) and
+// "tar" (POSIX pax). FALSE for any other name ("none" included), pModel then unchanged.
+extern "C" QVSPLIT_API BOOL QvGetModelPreset(const char* pszName, QvAllocationModel* pModel);
+// The capacity of a recordable disc in sectors of 2,048 bytes: "cd" (CD-R 80 min), "dvd"
+// (DVD+R), "dvd-dl" (DVD-R DL), "bd" (BD-R), "bd-dl" (BD-R DL); 0 for any other name.
+extern "C" QVSPLIT_API uint64_t QvGetDiscSectors(const char* pszName);
+
 #endif

@@ -62,6 +62,9 @@ for arch in x86_64 i686; do
   cmake -S examples/loader -B "$out/$arch/loader" -G Ninja -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_TOOLCHAIN_FILE="$top/cmake/toolchains/mingw-$arch.cmake" >/dev/null
   cmake --build "$out/$arch/loader" >/dev/null
+  # A caller of the C interface written in C (C99), linked with the DLL's import library.
+  $arch-w64-mingw32-gcc -std=c99 -pedantic -Wall -Wextra -Werror -Iinclude tests/capi/capi_test.c \
+    -L"$out/$arch/build" -lQvSplit -o "$out/$arch/capi_test.exe"
 done
 
 # Windows provides these; anything else (libwinpthread-1.dll, libstdc++-6.dll, libgcc_s_*.dll)
@@ -83,6 +86,7 @@ for arch in x86_64 i686; do
   check_imports "$out/$arch/build/QvSplit.dll"
   check_imports "$out/$arch/build/qvsplit.exe" qvsplit.dll
   check_imports "$out/$arch/loader/loader.exe"
+  check_imports "$out/$arch/capi_test.exe" qvsplit.dll
 done
 echo "QvSplit.dll, qvsplit.exe and the loader import only system DLLs (i686 and x86_64)"
 
@@ -92,6 +96,9 @@ exports=$(x86_64-w64-mingw32-objdump -p "$dll" | sed -n '/\[Ordinal\/Name Pointe
 echo "$exports" | grep -q '\] GetQvSplitInterface$' || { echo "GetQvSplitInterface is not exported by name"; exit 1; }
 echo "$exports" | grep -q 'CQvFileDescCatalog' || { echo "class members are not exported"; exit 1; }
 echo "GetQvSplitInterface and $(echo "$exports" | grep -c 'CQv') class members exported"
+for arch in x86_64 i686; do
+  scripts/check-exports.sh "$out/$arch/build/QvSplit.dll" "$arch-w64-mingw32-objdump"
+done
 
 if [ "$run_tests" -eq 1 ]; then
   echo "== x86_64 tests under Wine =="
@@ -106,5 +113,5 @@ if [ "$run_tests" -eq 1 ]; then
   fi
   rm -f "$wine_log"
   echo "== the deliverable from a clean folder under Wine =="
-  scripts/windows-smoke.sh "$out/x86_64/build" "$out/x86_64/loader/loader.exe"
+  scripts/windows-smoke.sh "$out/x86_64/build" "$out/x86_64/loader/loader.exe" "$out/x86_64/capi_test.exe"
 fi

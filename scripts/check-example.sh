@@ -27,3 +27,12 @@ XML
 out=$(QVSPLIT_DRIVE_C="$work" LD_LIBRARY_PATH="$prefix/lib:$prefix/lib64" build/example/caller)
 echo "caller example: $out"
 [ "$out" = "1 media" ] && [ -f "$work/media/Media1.xml" ] && grep -q 'b.bin' "$work/media/Media1.xml"
+
+# The C example, built with nothing but what pkg-config says of the installed library.
+pcdir=$(dirname "$(find "$prefix" -name qvsplit.pc | head -n 1)")
+flags=$(PKG_CONFIG_PATH="$pcdir" pkg-config --cflags --libs qvsplit)
+cc -std=c99 -pedantic -Wall -Werror examples/c-caller/main.c $flags -o build/example/c-caller
+mkdir -p "$work/c-media"
+out=$(LD_LIBRARY_PATH="$prefix/lib:$prefix/lib64" build/example/c-caller "$work/data" "$work/c-media")
+echo "C example: $out"
+[ "$out" = "Media1.xml: 2 files, 8000 bytes" ] && [ -f "$work/c-media/Media1.xml" ]

@@ -2,17 +2,18 @@
 # Runs the Windows deliverable as a user gets it: qvsplit.exe and QvSplit.dll copied alone
 # into a fresh folder, nothing of the MinGW tree on the search path, under Wine. Checks the
 # program's help, a split of a small tree followed by verify, and a caller that loads the
-# DLL at run time.
-# Usage: scripts/windows-smoke.sh BUILD_DIR LOADER_EXE
+# DLL at run time, and a caller of the C interface written in C.
+# Usage: scripts/windows-smoke.sh BUILD_DIR LOADER_EXE CAPI_TEST_EXE
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=$1
 loader=$2
+capi=$3
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$work/app" "$work/data/sub"
-cp "$build/qvsplit.exe" "$build/QvSplit.dll" "$loader" "$work/app/"
+cp "$build/qvsplit.exe" "$build/QvSplit.dll" "$loader" "$capi" "$work/app/"
 head -c 300000 /dev/urandom > "$work/data/a.bin"
 head -c 500000 /dev/urandom > "$work/data/sub/b.bin"
 head -c 700000 /dev/urandom > "$work/data/sub/c.bin"
@@ -48,4 +49,6 @@ out=$(run ./loader.exe "$(win "$work/rules.xml")" "$(win "$work/loaded")\\" | tr
   || fail "loader exited $?: $out"
 [ "$out" = "1 media" ] || fail "loader printed: $out"
 grep -q 'c.bin' "$work/loaded/Media1.xml" || fail "the loader's medium lacks c.bin"
-echo "qvsplit.exe (help, split onto $(ls "$work/media" | wc -l) media, verify) and a LoadLibrary caller ran from a clean folder"
+out=$(run ./capi_test.exe "$(win "$work")" 2>&1 | tr -d '\r') || fail "the C caller exited $?: $out"
+grep -q 'every check passed' <<<"$out" || fail "the C caller: $out"
+echo "qvsplit.exe (help, split onto $(ls "$work/media" | wc -l) media, verify), a LoadLibrary caller and a C caller ran from a clean folder"

@@ -1,25 +1,13 @@
 // Parsing of the qvsplit command line from a table of options.
 #include "QvCliOptions.h"
 
+#include "QvSplit.h"
+
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
 
 namespace {
-
-struct SizePreset {
-    const char* name;
-    uint64_t sectors;  // of 2,048 bytes
-};
-
-// Real capacities of recordable discs; where two kinds share a name, the smaller.
-const SizePreset kSizePresets[] = {
-    {"cd", 360000},       // CD-R 80 min
-    {"dvd", 2295104},     // DVD+R (DVD-R: 2,298,496)
-    {"dvd-dl", 4171712},  // DVD-R DL (DVD+R DL: 4,173,824)
-    {"bd", 12219392},     // BD-R
-    {"bd-dl", 24438784},  // BD-R DL
-};
 
 bool ParseNumber(const std::string& text, uint32_t& value) {
     if (text.empty() || text.size() > 10) return false;
@@ -32,15 +20,13 @@ bool ParseNumber(const std::string& text, uint32_t& value) {
 }
 
 bool ParseSize(const std::string& text, QvCliOptions& o, std::string& error) {
-    for (const SizePreset& p : kSizePresets) {
-        if (text == p.name) {
-            // Whole megabytes of the disc for the plan, whose model counts what the file
-            // system takes; the exact capacity for the images made from it.
-            o.sizeMb = static_cast<uint32_t>(p.sectors * 2048 / 1048576);
-            o.sizePreset = true;
-            o.capacityBytes = p.sectors * 2048;
-            return true;
-        }
+    if (const uint64_t sectors = QvGetDiscSectors(text.c_str())) {
+        // Whole megabytes of the disc for the plan, whose model counts what the file system
+        // takes; the exact capacity for the images made from it.
+        o.sizeMb = static_cast<uint32_t>(sectors * 2048 / 1048576);
+        o.sizePreset = true;
+        o.capacityBytes = sectors * 2048;
+        return true;
     }
     if (!ParseNumber(text, o.sizeMb) || o.sizeMb == 0) {
         error = "--size takes a number of megabytes or one of cd, dvd, dvd-dl, bd, bd-dl";

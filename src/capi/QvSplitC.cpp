@@ -1,0 +1,669 @@
+// The C interface (QvSplitC.h): a handle over the split object, with UTF-8 strings, status
+// codes and a copy of everything the last operation reported.
+#include "QvSplitC.h"
+
+#include "QvSplit.h"
+#include "platform/QvPlatform.h"
+
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <string>
+#include <vector>
+
+namespace {
+
+// The library's split objects share one catalogue: the operations of all handles take turns.
+std::mutex g_operationMutex;
+// The handle whose setup the rules catalogue holds; a split runs only on it.
+const qvs_split* g_setUp = nullptr;
+
+// A text as the library gives it, and in UTF-8.
+struct Text {
+    std::wstring wide;
+    std::string utf8;
+};
+
+struct MediumCopy {
+    qvs_medium medium;
+    Text fileName;
+};
+struct LeftOutCopy {
+    uint32_t reason;
+    int64_t size;
+    Text path;
+};
+struct DroppedCopy {
+    int32_t ruleId;
+    uint32_t reason;
+    Text path;
+};
+
+// What the last operation reported, copied so that it stays the handle's until its next one.
+struct Results {
+    std::vector<MediumCopy> media;
+    int64_t plannedBytes = 0;
+    std::vector<LeftOutCopy> leftOut;
+    std::vector<DroppedCopy> dropped;
+    bool refused = false;
+    qvs_refusal refusal = {};
+    Text refusalMessage;
+    std::vector<Text> errors;
+    std::vector<Text> cutFiles;
+};
+
+}  // namespace
+
+struct qvs_split {
+    std::unique_ptr<iCQvSplit> split;
+    qvs_progress_fn progress = nullptr;
+    void* progressUser = nullptr;
+    bool cancelled = false;
+    bool modelSet = false;
+    QvAllocationModel model = {};
+    bool itemList = false;  // the last split was an item-list split (its media are "mediaN.xml")
+    Results results;
+};
+
+namespace {
+
+// Paths and texts: UTF-8 to the library's wide strings and back. On POSIX a file name's bytes
+// pass through unchanged whatever they are, as the library's own listings give them.
+std::wstring Wide(const char* text) { return text ? qvp::HostNameToWide(text, std::strlen(text)) : std::wstring(); }
+std::wstring Wide(const wchar_t* text) { return text ? std::wstring(text) : std::wstring(); }
+Text Both(const wchar_t* text) {
+    Text t;
+    if (text) t.wide = text;
+    t.utf8 = qvp::WideToHostName(t.wide);
+    return t;
+}
+Text Both(const char* ascii) { return Both(Wide(ascii).c_str()); }
+
+const char* LeftOutReasonText(uint32_t reason) {
+    switch (reason) {
+        case QVS_LEFT_OUT_TOO_BIG: return "larger than a medium";
+        case QVS_LEFT_OUT_UNREADABLE: return "folder cannot be read";
+        case QVS_LEFT_OUT_SPECIAL: return "pipe, socket or device";
+        case QVS_LEFT_OUT_NAME_TOO_LONG: return "name too long";
+        case QVS_LEFT_OUT_SYSTEM_FOLDER: return "system folder";
+        case QVS_LEFT_OUT_VANISHED: return "gone during the scan";
+        case QVS_LEFT_OUT_MEDIA_LIMIT: return "beyond the last of 100 media";
+        case QVS_LEFT_OUT_LINK_TARGET: return "link target too long for the file system";
+    }
+    return "unknown reason";
+}
+
+const char* DroppedReasonText(uint32_t reason) {
+    switch (reason) {
+        case QVS_RULE_NOT_FOUND: return "path not found";
+        case QVS_RULE_EMPTY_PATH: return "empty path";
+        case QVS_RULE_ALREADY_EVERYWHERE: return "already on every medium by an earlier rule";
+    }
+    return "unknown reason";
+}
+
+// Copies what the library reports of the last operation into the handle.
+void TakeResults(qvs_split& s) {
+    Results r;
+    const DWORD nMedia = QvGetMediaCount();
+    for (DWORD i = 0; i < nMedia; ++i) {
+        QvMediumReport report{};
+        report.cbSize = sizeof report;
+        if (!QvGetMedium(i, &report)) continue;
+        MediumCopy copy{};
+        copy.medium.struct_size = sizeof copy.medium;
+        copy.medium.number = report.dwNumber;
+        copy.medium.entries = report.dwEntries;
+        copy.medium.files = report.dwFiles;
+        copy.medium.file_bytes = report.iFileBytes;
+        copy.medium.image_bytes = report.iImageBytes;
+        copy.fileName = Both(((s.itemList ? "media" : "Media") + std::to_string(report.dwNumber) + ".xml").c_str());
+        r.media.push_back(std::move(copy));
+    }
+    r.plannedBytes = QvGetPlannedBytes();
+    const DWORD nLeftOut = QvGetLeftOutCount();
+    for (DWORD i = 0; i < nLeftOut; ++i) {
+        LPCTSTR path = nullptr;
+        int64_t size = 0;
+        DWORD reason = 0;
+        if (QvGetLeftOut(i, &path, &size, &reason))
+            r.leftOut.push_back(LeftOutCopy{reason, size, Both(path)});
+    }
+    const DWORD nDropped = QvGetDroppedRuleCount();
+    for (DWORD i = 0; i < nDropped; ++i) {
+        int32_t id = 0;
+        LPCTSTR path = nullptr;
+        DWORD reason = 0;
+        if (QvGetDroppedRule(i, &id, &path, &reason))
+            r.dropped.push_back(DroppedCopy{id, reason, Both(path)});
+    }
+    QvRefusal refusal{};
+    refusal.cbSize = sizeof refusal;
+    if (QvGetRefusal(&refusal)) {
+        r.refused = true;
+        r.refusal.struct_size = sizeof r.refusal;
+        r.refusal.code = refusal.dwCode;
+        r.refusal.bytes = refusal.iBytes;
+        r.refusal.limit = refusal.iLimit;
+        r.refusalMessage = Both(refusal.pszMessage);
+    }
+    for (DWORD i = 0; LPCTSTR text = QvGetErrorText(i); ++i) r.errors.push_back(Both(text));
+    const DWORD nCut = QvGetCutFileCount();
+    for (DWORD i = 0; i < nCut; ++i) r.cutFiles.push_back(Both(QvGetCutFile(i)));
+    s.results = std::move(r);
+    // The texts handed out point into the copies, which no longer move.
+    for (MediumCopy& m : s.results.media) m.medium.file_name = m.fileName.utf8.c_str();
+    s.results.refusal.message = s.results.refusalMessage.utf8.c_str();
+}
+
+// The library's callback, which hands each call on to the handle's progress function.
+DWORD CALLBACK Progress(DWORD uCode, LPVOID, DWORD, LPVOID lpUserParam) {
+    qvs_split* s = static_cast<qvs_split*>(lpUserParam);
+    if (!s->progress) return 0;
+    if (s->progress(uCode, QvGetMediaCount(), s->progressUser) == 0) return 0;
+    s->cancelled = true;
+    return 1;
+}
+
+// Runs an operation of the library on the handle, one at a time in the process, with its
+// model in force, and keeps what it reported. Out of memory anywhere gives QVS_E_MEMORY.
+template <class Operation>
+int Run(qvs_split* s, Operation operation) {
+    if (!s) return QVS_E_ARGUMENT;
+    std::lock_guard<std::mutex> lock(g_operationMutex);
+    try {
+        QvSetAllocationModel(s->modelSet ? &s->model : nullptr);
+        s->cancelled = false;
+        const int status = operation(*s);
+        TakeResults(*s);
+        if (status != QVS_OK) return status;
+        return QVS_OK;
+    } catch (const std::bad_alloc&) {
+        return QVS_E_MEMORY;
+    } catch (...) {
+        return QVS_E_FAILED;
+    }
+}
+
+// The status of a split that made no media.
+int Failure(const qvs_split& s) {
+    if (s.cancelled) return QVS_E_CANCELLED;
+    QvRefusal refusal{};
+    refusal.cbSize = sizeof refusal;
+    if (QvGetRefusal(&refusal)) return QVS_E_REFUSED;
+    return QVS_E_FAILED;
+}
+
+// The options and rules of either form (UTF-8 or wide strings).
+template <class Options>
+bool OptionsUsable(const Options* o) {
+    return o && o->struct_size >= sizeof(Options);
+}
+
+// The library's rules from the caller's, whose elements are rule_size bytes apart.
+template <class Rule>
+bool MakeRules(const Rule* rules, size_t count, size_t ruleSize, RuleVector& out) {
+    if ((count != 0 && !rules) || ruleSize < sizeof(Rule)) return false;
+    const char* at = reinterpret_cast<const char*>(rules);
+    for (size_t i = 0; i < count; ++i, at += ruleSize) {
+        Rule rule;
+        std::memcpy(&rule, at, sizeof rule);
+        QvRule made{};
+        made.bAllTogether = rule.all_together ? TRUE : FALSE;
+        made.bInclude = rule.include ? TRUE : FALSE;
+        made.iRuleID = rule.rule_id;
+        made.iLocation = rule.location;
+        const std::wstring source = Wide(rule.source_path), target = Wide(rule.target_path);
+        // The record holds paths of fewer than QV_RULE_PATH_LEN characters.
+        if (source.size() >= QV_RULE_PATH_LEN || target.size() >= QV_RULE_PATH_LEN) return false;
+        std::wmemcpy(made.szSourcePath, source.c_str(), source.size() + 1);
+        std::wmemcpy(made.szTargetPath, target.c_str(), target.size() + 1);
+        out.push_back(made);
+    }
+    return true;
+}
+
+// The texts of the options as the library takes them.
+struct OptionTexts {
+    std::wstring volume, label, output;
+    bool hasOutput;
+    template <class Options>
+    explicit OptionTexts(const Options& o)
+        : volume(Wide(o.volume_id)), label(Wide(o.label)), output(Wide(o.output_dir)), hasOutput(o.output_dir != nullptr) {}
+    LPCTSTR Output() const { return hasOutput ? output.c_str() : NULL; }
+};
+
+template <class Options, class Char>
+int SetupFile(qvs_split* split, const Char* rulesFile, const Options* options) {
+    if (!rulesFile || !OptionsUsable(options)) return QVS_E_ARGUMENT;
+    return Run(split, [&](qvs_split& s) {
+        const Options& o = *options;
+        const OptionTexts texts(o);
+        s.itemList = false;
+        const DWORD ok = s.split->SetupSplit(texts.volume.c_str(), Wide(rulesFile).c_str(), texts.label.c_str(), o.type,
+                                             o.split_size_mb, o.first_free_mb, o.method, texts.Output(), Progress, &s);
+        g_setUp = ok ? &s : nullptr;
+        return ok ? QVS_OK : QVS_E_SETUP;
+    });
+}
+
+template <class Options, class Rule>
+int SetupRules(qvs_split* split, const Rule* rules, size_t count, size_t ruleSize, const Options* options) {
+    if (!OptionsUsable(options)) return QVS_E_ARGUMENT;
+    RuleVector vtRules;
+    try {
+        if (!MakeRules(rules, count, ruleSize, vtRules)) return QVS_E_ARGUMENT;
+    } catch (const std::bad_alloc&) {
+        return QVS_E_MEMORY;
+    }
+    return Run(split, [&](qvs_split& s) {
+        const Options& o = *options;
+        const OptionTexts texts(o);
+        s.itemList = false;
+        const DWORD ok = s.split->SetupSplit(texts.volume.c_str(), vtRules, texts.label.c_str(), o.type,
+                                             o.split_size_mb, o.first_free_mb, o.method, texts.Output(), Progress, &s);
+        g_setUp = ok ? &s : nullptr;
+        return ok ? QVS_OK : QVS_E_SETUP;
+    });
+}
+
+template <class Options, class Rule>
+int SplitItems(qvs_split* split, const Rule* items, size_t count, size_t ruleSize, const Options* options,
+               int saveMedia, uint32_t* mediaCount) {
+    if (mediaCount) *mediaCount = 0;
+    if (!OptionsUsable(options)) return QVS_E_ARGUMENT;
+    RuleVector vtItems;
+    try {
+        if (!MakeRules(items, count, ruleSize, vtItems)) return QVS_E_ARGUMENT;
+    } catch (const std::bad_alloc&) {
+        return QVS_E_MEMORY;
+    }
+    return Run(split, [&](qvs_split& s) {
+        const Options& o = *options;
+        const OptionTexts texts(o);
+        s.itemList = true;
+        const DWORD media = s.split->SplitRVX(texts.volume.c_str(), vtItems, texts.label.c_str(), o.type,
+                                              o.split_size_mb, saveMedia ? 1 : 0, texts.Output(), Progress, &s);
+        if (mediaCount) *mediaCount = media;
+        return media != 0 ? QVS_OK : Failure(s);
+    });
+}
+
+template <class Char>
+int SetCutting(qvs_split* split, int on, uint32_t partSizeMb, const Char* partList) {
+    if (!split || (on && (!partList || !*partList || partSizeMb == 0))) return QVS_E_ARGUMENT;
+    return Run(split, [&](qvs_split& s) {
+        const std::wstring list = Wide(partList);
+        const long hr = s.split->SetSplitBigFile(on ? TRUE : FALSE, partSizeMb, on ? list.c_str() : NULL);
+        return hr >= 0 ? QVS_OK : QVS_E_FAILED;
+    });
+}
+
+template <class Char>
+int Recover(qvs_split* split, Char drive, const Char* partList) {
+    const bool letter = (drive >= 'A' && drive <= 'Z') || (drive >= 'a' && drive <= 'z');
+    if (!split || !letter || !partList) return QVS_E_ARGUMENT;
+    return Run(split, [&](qvs_split& s) {
+        const long hr = s.split->RecoverFiles(static_cast<WORD>(drive), Wide(partList).c_str());
+        return hr >= 0 ? QVS_OK : QVS_E_FAILED;
+    });
+}
+
+// The texts handed out, in the form the caller asked for.
+const char* Of(const Text& t, char) { return t.utf8.c_str(); }
+const wchar_t* Of(const Text& t, wchar_t) { return t.wide.c_str(); }
+const char* ReasonOf(const char* text, char) { return text; }
+const wchar_t* ReasonOf(const char* text, wchar_t) {
+    // The reason texts are ASCII: each has a wide twin that lives as long as the process.
+    static std::mutex mutex;
+    static std::vector<std::pair<const char*, std::wstring>> twins;
+    std::lock_guard<std::mutex> lock(mutex);
+    for (const auto& twin : twins)
+        if (twin.first == text) return twin.second.c_str();
+    twins.emplace_back(text, Wide(text));
+    return twins.back().second.c_str();
+}
+
+template <class Char, class Medium>
+int GetMedium(const qvs_split* split, uint32_t index, Medium* medium) {
+    if (!split || !medium || medium->struct_size < sizeof(Medium)) return QVS_E_ARGUMENT;
+    if (index >= split->results.media.size()) return QVS_E_RANGE;
+    const MediumCopy& m = split->results.media[index];
+    medium->struct_size = sizeof(Medium);
+    medium->number = m.medium.number;
+    medium->entries = m.medium.entries;
+    medium->files = m.medium.files;
+    medium->file_bytes = m.medium.file_bytes;
+    medium->image_bytes = m.medium.image_bytes;
+    medium->file_name = Of(m.fileName, Char());
+    return QVS_OK;
+}
+
+template <class Char, class Entry>
+int GetLeftOut(const qvs_split* split, uint32_t index, Entry* entry) {
+    if (!split || !entry || entry->struct_size < sizeof(Entry)) return QVS_E_ARGUMENT;
+    if (index >= split->results.leftOut.size()) return QVS_E_RANGE;
+    const LeftOutCopy& e = split->results.leftOut[index];
+    entry->struct_size = sizeof(Entry);
+    entry->reason = e.reason;
+    entry->size = e.size;
+    entry->path = Of(e.path, Char());
+    entry->reason_text = ReasonOf(LeftOutReasonText(e.reason), Char());
+    return QVS_OK;
+}
+
+template <class Char, class Rule>
+int GetDroppedRule(const qvs_split* split, uint32_t index, Rule* rule) {
+    if (!split || !rule || rule->struct_size < sizeof(Rule)) return QVS_E_ARGUMENT;
+    if (index >= split->results.dropped.size()) return QVS_E_RANGE;
+    const DroppedCopy& d = split->results.dropped[index];
+    rule->struct_size = sizeof(Rule);
+    rule->rule_id = d.ruleId;
+    rule->reason = d.reason;
+    rule->path = Of(d.path, Char());
+    rule->reason_text = ReasonOf(DroppedReasonText(d.reason), Char());
+    return QVS_OK;
+}
+
+template <class Char, class Refusal>
+int GetRefusal(const qvs_split* split, Refusal* refusal) {
+    if (!split || !refusal || refusal->struct_size < sizeof(Refusal)) return QVS_E_ARGUMENT;
+    if (!split->results.refused) return QVS_E_RANGE;
+    const qvs_refusal& r = split->results.refusal;
+    refusal->struct_size = sizeof(Refusal);
+    refusal->code = r.code;
+    refusal->bytes = r.bytes;
+    refusal->limit = r.limit;
+    refusal->message = Of(split->results.refusalMessage, Char());
+    return QVS_OK;
+}
+
+template <class Char>
+int GetText(const qvs_split* split, const std::vector<Text> Results::*list, uint32_t index, const Char** text) {
+    if (!split || !text) return QVS_E_ARGUMENT;
+    const std::vector<Text>& texts = split->results.*list;
+    if (index >= texts.size()) return QVS_E_RANGE;
+    *text = Of(texts[index], Char());
+    return QVS_OK;
+}
+
+void CopyModel(const qvs_model& from, QvAllocationModel& to) {
+    to.cbBlock = from.block;
+    to.cbPerEntry = from.per_entry;
+    to.cbPerNameByte = from.per_name_byte;
+    to.cbPerNameUnit = from.per_name_unit;
+    to.cchNameUnitsMax = from.name_units_max;
+    to.cbPerFolder = from.per_folder;
+    to.cbPerMedium = from.per_medium;
+    to.cbPerFolderNameByte = from.per_folder_name_byte;
+    to.cbPerFolderNameUnit = from.per_folder_name_unit;
+    to.cbPerLinkTargetByte = from.per_link_target_byte;
+    to.cchLinkTargetMax = from.link_target_max;
+    to.cchHeaderName = from.header_name;
+    to.cchHeaderPrefix = from.header_prefix;
+    to.cbPerExtHeader = from.per_ext_header;
+    to.cbPerExtHeaderByte = from.per_ext_header_byte;
+    to.cbExtHeaderRecords = from.ext_header_records;
+    to.cchRecordNameBytes = from.record_name_bytes;
+    to.dwFlags = from.flags;
+    to.cbPerShortNameByte = from.per_short_name_byte;
+    to.cchShortNameMax = from.short_name_max;
+}
+
+void CopyModel(const QvAllocationModel& from, qvs_model& to) {
+    to.block = from.cbBlock;
+    to.per_entry = from.cbPerEntry;
+    to.per_name_byte = from.cbPerNameByte;
+    to.per_name_unit = from.cbPerNameUnit;
+    to.name_units_max = from.cchNameUnitsMax;
+    to.per_folder = from.cbPerFolder;
+    to.per_medium = from.cbPerMedium;
+    to.per_folder_name_byte = from.cbPerFolderNameByte;
+    to.per_folder_name_unit = from.cbPerFolderNameUnit;
+    to.per_link_target_byte = from.cbPerLinkTargetByte;
+    to.link_target_max = from.cchLinkTargetMax;
+    to.header_name = from.cchHeaderName;
+    to.header_prefix = from.cchHeaderPrefix;
+    to.per_ext_header = from.cbPerExtHeader;
+    to.per_ext_header_byte = from.cbPerExtHeaderByte;
+    to.ext_header_records = from.cbExtHeaderRecords;
+    to.record_name_bytes = from.cchRecordNameBytes;
+    to.flags = from.dwFlags;
+    to.per_short_name_byte = from.cbPerShortNameByte;
+    to.short_name_max = from.cchShortNameMax;
+}
+
+}  // namespace
+
+extern "C" {
+
+QVS_API uint32_t QVS_CALL qvs_version(void) {
+    return (QVS_VERSION_MAJOR << 16) | (QVS_VERSION_MINOR << 8) | QVS_VERSION_PATCH;
+}
+
+QVS_API const char* QVS_CALL qvs_status_text(int status) {
+    switch (status) {
+        case QVS_OK: return "success";
+        case QVS_E_ARGUMENT: return "invalid argument";
+        case QVS_E_MEMORY: return "out of memory";
+        case QVS_E_STATE: return "no split is set up";
+        case QVS_E_SETUP: return "the split could not be set up";
+        case QVS_E_REFUSED: return "the split was refused";
+        case QVS_E_FAILED: return "the split failed";
+        case QVS_E_CANCELLED: return "cancelled";
+        case QVS_E_RANGE: return "no such entry";
+    }
+    return "unknown status";
+}
+
+QVS_API int QVS_CALL qvs_create(qvs_split** split) {
+    if (!split) return QVS_E_ARGUMENT;
+    *split = nullptr;
+    std::unique_ptr<qvs_split> s(new (std::nothrow) qvs_split);
+    if (!s) return QVS_E_MEMORY;
+    s->split.reset(GetQvSplitInterface());
+    if (!s->split) return QVS_E_MEMORY;
+    *split = s.release();
+    return QVS_OK;
+}
+
+QVS_API void QVS_CALL qvs_free(qvs_split* split) {
+    if (!split) return;
+    std::lock_guard<std::mutex> lock(g_operationMutex);
+    if (g_setUp == split) g_setUp = nullptr;
+    delete split;
+}
+
+QVS_API int QVS_CALL qvs_set_progress(qvs_split* split, qvs_progress_fn progress, void* user) {
+    if (!split) return QVS_E_ARGUMENT;
+    split->progress = progress;
+    split->progressUser = user;
+    return QVS_OK;
+}
+
+QVS_API int QVS_CALL qvs_setup_file(qvs_split* split, const char* rules_file, const qvs_options* options) {
+    return SetupFile(split, rules_file, options);
+}
+
+QVS_API int QVS_CALL qvs_setup_fileW(qvs_split* split, const wchar_t* rules_file, const qvs_optionsW* options) {
+    return SetupFile(split, rules_file, options);
+}
+
+QVS_API int QVS_CALL qvs_setup_rules(qvs_split* split, const qvs_rule* rules, size_t count, size_t rule_size,
+                                     const qvs_options* options) {
+    return SetupRules(split, rules, count, rule_size, options);
+}
+
+QVS_API int QVS_CALL qvs_setup_rulesW(qvs_split* split, const qvs_ruleW* rules, size_t count, size_t rule_size,
+                                      const qvs_optionsW* options) {
+    return SetupRules(split, rules, count, rule_size, options);
+}
+
+QVS_API int QVS_CALL qvs_run(qvs_split* split, uint32_t* media_count) {
+    if (media_count) *media_count = 0;
+    return Run(split, [&](qvs_split& s) {
+        // The rules catalogue holds another handle's setup, or none: the split would not be
+        // this handle's.
+        if (g_setUp != &s) return QVS_E_STATE;
+        // A split empties the rules catalogue: the next one needs a setup of its own.
+        g_setUp = nullptr;
+        s.itemList = false;
+        const DWORD media = s.split->EstimateSplit();
+        if (media_count) *media_count = media;
+        return media != 0 ? QVS_OK : Failure(s);
+    });
+}
+
+QVS_API int QVS_CALL qvs_split_items(qvs_split* split, const qvs_rule* items, size_t count, size_t rule_size,
+                                     const qvs_options* options, int save_media, uint32_t* media_count) {
+    return SplitItems(split, items, count, rule_size, options, save_media, media_count);
+}
+
+QVS_API int QVS_CALL qvs_split_itemsW(qvs_split* split, const qvs_ruleW* items, size_t count, size_t rule_size,
+                                      const qvs_optionsW* options, int save_media, uint32_t* media_count) {
+    return SplitItems(split, items, count, rule_size, options, save_media, media_count);
+}
+
+QVS_API int QVS_CALL qvs_items_total(qvs_split* split, int64_t* bytes) {
+    if (!split || !bytes) return QVS_E_ARGUMENT;
+    std::lock_guard<std::mutex> lock(g_operationMutex);
+    *bytes = split->split->GetTotalSize();
+    return QVS_OK;
+}
+
+QVS_API int QVS_CALL qvs_set_cutting(qvs_split* split, int on, uint32_t part_size_mb, const char* part_list) {
+    return SetCutting(split, on, part_size_mb, part_list);
+}
+
+QVS_API int QVS_CALL qvs_set_cuttingW(qvs_split* split, int on, uint32_t part_size_mb, const wchar_t* part_list) {
+    return SetCutting(split, on, part_size_mb, part_list);
+}
+
+QVS_API int QVS_CALL qvs_recover(qvs_split* split, char drive, const char* part_list) {
+    return Recover(split, drive, part_list);
+}
+
+QVS_API int QVS_CALL qvs_recoverW(qvs_split* split, wchar_t drive, const wchar_t* part_list) {
+    return Recover(split, drive, part_list);
+}
+
+QVS_API int QVS_CALL qvs_set_model(qvs_split* split, const qvs_model* model) {
+    if (!split || (model && model->struct_size < sizeof(qvs_model))) return QVS_E_ARGUMENT;
+    split->modelSet = model != nullptr;
+    split->model = QvAllocationModel{};
+    if (model) CopyModel(*model, split->model);
+    return QVS_OK;
+}
+
+QVS_API int QVS_CALL qvs_set_model_preset(qvs_split* split, const char* name) {
+    if (!split || !name) return QVS_E_ARGUMENT;
+    if (std::strcmp(name, "none") == 0) return qvs_set_model(split, nullptr);
+    QvAllocationModel model;
+    if (!QvGetModelPreset(name, &model)) return QVS_E_ARGUMENT;
+    split->model = model;
+    split->modelSet = true;
+    return QVS_OK;
+}
+
+QVS_API int QVS_CALL qvs_get_model_preset(const char* name, qvs_model* model) {
+    if (!name || !model || model->struct_size < sizeof(qvs_model)) return QVS_E_ARGUMENT;
+    QvAllocationModel preset;
+    if (!QvGetModelPreset(name, &preset)) return QVS_E_ARGUMENT;
+    CopyModel(preset, *model);
+    return QVS_OK;
+}
+
+QVS_API int QVS_CALL qvs_disc_size(const char* name, uint32_t* split_size_mb, uint64_t* capacity_bytes) {
+    const uint64_t sectors = QvGetDiscSectors(name);
+    if (sectors == 0) return QVS_E_ARGUMENT;
+    if (split_size_mb) *split_size_mb = static_cast<uint32_t>(sectors * 2048 / 1048576);
+    if (capacity_bytes) *capacity_bytes = sectors * 2048;
+    return QVS_OK;
+}
+
+QVS_API int QVS_CALL qvs_media_count(const qvs_split* split, uint32_t* count) {
+    if (!split || !count) return QVS_E_ARGUMENT;
+    *count = static_cast<uint32_t>(split->results.media.size());
+    return QVS_OK;
+}
+
+QVS_API int QVS_CALL qvs_get_medium(const qvs_split* split, uint32_t index, qvs_medium* medium) {
+    return GetMedium<char>(split, index, medium);
+}
+
+QVS_API int QVS_CALL qvs_get_mediumW(const qvs_split* split, uint32_t index, qvs_mediumW* medium) {
+    return GetMedium<wchar_t>(split, index, medium);
+}
+
+QVS_API int QVS_CALL qvs_planned_bytes(const qvs_split* split, int64_t* bytes) {
+    if (!split || !bytes) return QVS_E_ARGUMENT;
+    *bytes = split->results.plannedBytes;
+    return QVS_OK;
+}
+
+QVS_API int QVS_CALL qvs_left_out_count(const qvs_split* split, uint32_t* count) {
+    if (!split || !count) return QVS_E_ARGUMENT;
+    *count = static_cast<uint32_t>(split->results.leftOut.size());
+    return QVS_OK;
+}
+
+QVS_API int QVS_CALL qvs_get_left_out(const qvs_split* split, uint32_t index, qvs_left_out* entry) {
+    return GetLeftOut<char>(split, index, entry);
+}
+
+QVS_API int QVS_CALL qvs_get_left_outW(const qvs_split* split, uint32_t index, qvs_left_outW* entry) {
+    return GetLeftOut<wchar_t>(split, index, entry);
+}
+
+QVS_API int QVS_CALL qvs_dropped_rule_count(const qvs_split* split, uint32_t* count) {
+    if (!split || !count) return QVS_E_ARGUMENT;
+    *count = static_cast<uint32_t>(split->results.dropped.size());
+    return QVS_OK;
+}
+
+QVS_API int QVS_CALL qvs_get_dropped_rule(const qvs_split* split, uint32_t index, qvs_dropped_rule* rule) {
+    return GetDroppedRule<char>(split, index, rule);
+}
+
+QVS_API int QVS_CALL qvs_get_dropped_ruleW(const qvs_split* split, uint32_t index, qvs_dropped_ruleW* rule) {
+    return GetDroppedRule<wchar_t>(split, index, rule);
+}
+
+QVS_API int QVS_CALL qvs_get_refusal(const qvs_split* split, qvs_refusal* refusal) {
+    return GetRefusal<char>(split, refusal);
+}
+
+QVS_API int QVS_CALL qvs_get_refusalW(const qvs_split* split, qvs_refusalW* refusal) {
+    return GetRefusal<wchar_t>(split, refusal);
+}
+
+QVS_API int QVS_CALL qvs_error_count(const qvs_split* split, uint32_t* count) {
+    if (!split || !count) return QVS_E_ARGUMENT;
+    *count = static_cast<uint32_t>(split->results.errors.size());
+    return QVS_OK;
+}
+
+QVS_API int QVS_CALL qvs_get_error(const qvs_split* split, uint32_t index, const char** text) {
+    return GetText(split, &Results::errors, index, text);
+}
+
+QVS_API int QVS_CALL qvs_get_errorW(const qvs_split* split, uint32_t index, const wchar_t** text) {
+    return GetText(split, &Results::errors, index, text);
+}
+
+QVS_API int QVS_CALL qvs_cut_file_count(const qvs_split* split, uint32_t* count) {
+    if (!split || !count) return QVS_E_ARGUMENT;
+    *count = static_cast<uint32_t>(split->results.cutFiles.size());
+    return QVS_OK;
+}
+
+QVS_API int QVS_CALL qvs_get_cut_file(const qvs_split* split, uint32_t index, const char** path) {
+    return GetText(split, &Results::cutFiles, index, path);
+}
+
+QVS_API int QVS_CALL qvs_get_cut_fileW(const qvs_split* split, uint32_t index, const wchar_t** path) {
+    return GetText(split, &Results::cutFiles, index, path);
+}
+
+}  // extern "C"
