@@ -9,17 +9,21 @@
 namespace {
 
 // The decimal text of a number, as "%d" / "%I64d" print it (the C library's printf cost more
-// than the rest of an entry's numbers).
-void AppendDecimal(int64_t value, std::string& out) {
-    char text[24];
-    char* p = text + sizeof text;
+// than the rest of an entry's numbers), written at the end of buffer.
+std::string_view DecimalText(int64_t value, char (&buffer)[24]) {
+    char* p = buffer + sizeof buffer;
     uint64_t magnitude = value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
     do {
         *--p = static_cast<char>('0' + magnitude % 10);
         magnitude /= 10;
     } while (magnitude != 0);
     if (value < 0) *--p = '-';
-    out.append(p, static_cast<size_t>(text + sizeof text - p));
+    return std::string_view(p, static_cast<size_t>(buffer + sizeof buffer - p));
+}
+
+void AppendDecimal(int64_t value, std::string& out) {
+    char buffer[24];
+    out += DecimalText(value, buffer);
 }
 
 CQvString Decimal(int64_t value) {
@@ -138,17 +142,9 @@ struct EntryCursor {
         std::memcpy(p, text.data(), text.size());
         p += text.size();
     }
-    // The decimal text of a number, as "%d" / "%I64d" print it.
     void PutDecimal(int64_t value) {
-        char text[24];
-        char* q = text + sizeof text;
-        uint64_t magnitude = value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
-        do {
-            *--q = static_cast<char>('0' + magnitude % 10);
-            magnitude /= 10;
-        } while (magnitude != 0);
-        if (value < 0) *--q = '-';
-        Put(std::string_view(q, static_cast<size_t>(text + sizeof text - q)));
+        char buffer[24];
+        Put(DecimalText(value, buffer));
     }
     // One value as QvAppendEntryText writes it; the name is given with its "<" and ">".
     template <size_t N, size_t M>

@@ -35,6 +35,15 @@ struct RuleSpec {
     bool include;
 };
 
+// An item list of one item for any medium.
+RuleVector OneItem(const std::wstring& path) {
+    QvRule item{};
+    item.iLocation = InAny;
+    item.bInclude = TRUE;
+    std::wcsncpy(item.szSourcePath, path.c_str(), QV_RULE_PATH_LEN - 1);
+    return RuleVector{item};
+}
+
 // Writes rules.xml into the tree and returns its Windows path.
 std::wstring WriteRules(const TempTree& tree, const std::vector<RuleSpec>& rules) {
     std::string text = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<RulesFile>\n";
@@ -457,13 +466,7 @@ TEST_F(EndToEnd, EachRunReportsOnlyItsOwnDroppedRulesAndLeftOut) {
         QvCatalogTestAccess::ResetAll();
         if (step.itemList) {
             std::unique_ptr<iCQvSplit> split(GetQvSplitInterface());
-            RuleVector items;
-            QvRule item{};
-            item.iLocation = InAny;
-            item.bInclude = TRUE;
-            const std::wstring path = tree.WinPath("data/a.bin");
-            std::wcsncpy(item.szSourcePath, path.c_str(), QV_RULE_PATH_LEN - 1);
-            items.push_back(item);
+            RuleVector items = OneItem(tree.WinPath("data/a.bin"));
             EXPECT_EQ(1u, split->SplitRVX(L"V", items, L"D", 0, 2, 1, out.c_str(), NULL, NULL));
         } else {
             std::vector<RuleSpec> rules{{"data", "Any", false, true}};
@@ -706,13 +709,7 @@ TEST_F(EndToEnd, AnExceptionNeverLeavesTheInterface) {
         EXPECT_EQ(1u, RunSplit(rules, job));
 
         std::unique_ptr<iCQvSplit> split(GetQvSplitInterface());
-        RuleVector items{};
-        QvRule item{};
-        item.iLocation = InAny;
-        item.bInclude = TRUE;
-        const std::wstring path = tree.WinPath("data");
-        std::wcsncpy(item.szSourcePath, path.c_str(), QV_RULE_PATH_LEN - 1);
-        items.push_back(item);
+        RuleVector items = OneItem(tree.WinPath("data"));
         EXPECT_NO_THROW(media = split->SplitRVX(L"V", items, L"D", 0, 700, 1, out.c_str(), ThrowingCB, NULL));
         EXPECT_EQ(0u, media);
     }
