@@ -9,7 +9,7 @@ objdump=${2:-objdump}
 listed=$(sed -n '/^EXPORTS/,$p' "$top/src/capi/QvSplit.def" | tail -n +2 | sed -n 's/^ *\([A-Za-z_][A-Za-z0-9_]*\).*/\1/p' | sort)
 case "$lib" in
   *.dll) exported=$("$objdump" -p "$lib" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' \
-           | sed -n 's/^.*\] \([A-Za-z_][A-Za-z0-9_]*\)$/\1/p' | grep -v '^_Z' | sort) ;;
+           | sed -n 's/^[[:space:]]*\[ *[0-9]*\] \([A-Za-z_][A-Za-z0-9_]*\)$/\1/p' | grep -v '^_Z' | sort) ;;
   *) exported=$(nm -D --defined-only "$lib" | awk '$2 == "T" {print $3}' | grep -v '^_Z' | sort) ;;
 esac
 if [ "$listed" != "$exported" ]; then
