@@ -2,13 +2,18 @@
  *
  * Plain C (C89 with <stdint.h>, C99, C++), exported from the same library as the C++
  * interface of QvSplit.h. A caller makes a split handle, sets it up from a rules file or from
- * rules in memory, runs the split and reads what it made through the handle. Strings are UTF-8
- * (on POSIX any bytes of a file name are passed through as they are); each function that takes or
- * gives a path or text has a twin named with a W suffix that takes and gives the library's wide
- * strings (wchar_t: UTF-16 on Windows, UTF-32 elsewhere), as Windows APIs do. Every function but the
- * few that return a text or a number returns a status: QVS_OK or one of QVS_E_*, whose text
- * qvs_status_text gives. Texts that a function hands out belong to the handle: they stay valid
- * until the next operation on it, and the caller frees nothing.
+ * rules in memory, runs the split and reads what it made through the handle.
+ *
+ * Strings are UTF-8 (on POSIX any bytes of a file name are passed through as they are). Each
+ * function that takes or gives a path or text has a twin named with a W suffix that takes and
+ * gives the library's wide strings (wchar_t: UTF-16 on Windows, UTF-32 elsewhere), as Windows
+ * APIs do. Paths are Windows paths, as the library holds them: a path it gives back joins names
+ * with backslashes (on POSIX behind the folder as the caller named it:
+ * "/home/me/data\photos\a.jpg").
+ *
+ * Every function but the few that return a text or a number returns a status: QVS_OK or one of
+ * QVS_E_*, whose text qvs_status_text gives. Texts that a function hands out belong to the
+ * handle: they stay valid until the next operation on it, and the caller frees nothing.
  *
  * One handle is not for two threads at once; operations of different handles may be called
  * from different threads and run one after the other.

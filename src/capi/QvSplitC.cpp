@@ -68,14 +68,19 @@ struct qvs_split {
 
 namespace {
 
-// Paths and texts: UTF-8 to the library's wide strings and back. On POSIX a file name's bytes
-// pass through unchanged whatever they are, as the library's own listings give them.
-std::wstring Wide(const char* text) { return text ? qvp::HostNameToWide(text, std::strlen(text)) : std::wstring(); }
+// Paths and texts: UTF-8 to the library's wide strings and back. Bytes that are not UTF-8
+// become the characters the library lists such bytes of a POSIX file name as, and go back to
+// the same bytes, so that a POSIX caller gets a file's real name and can hand it back.
+std::wstring Wide(const char* text) { return text ? qvp::Utf8ToWide(text, std::strlen(text)) : std::wstring(); }
 std::wstring Wide(const wchar_t* text) { return text ? std::wstring(text) : std::wstring(); }
 Text Both(const wchar_t* text) {
     Text t;
     if (text) t.wide = text;
+#if defined(_WIN32)
+    t.utf8 = qvp::WideToUtf8(t.wide);  // a Windows name holds no such characters for bytes
+#else
     t.utf8 = qvp::WideToHostName(t.wide);
+#endif
     return t;
 }
 Text Both(const char* ascii) { return Both(Wide(ascii).c_str()); }
