@@ -146,6 +146,18 @@ struct EntryCursor {
         char buffer[24];
         Put(DecimalText(value, buffer));
     }
+    // A value of plain text as QvAppendEntryText writes it: an empty one leaves the element
+    // empty.
+    template <size_t E, size_t N, size_t M>
+    void PutPlain(const char (&empty)[E], const char (&open)[N], const char (&close)[M], std::string_view text) {
+        if (text.empty()) {
+            Put(empty);
+            return;
+        }
+        Put(open);
+        Put(text);
+        Put(close);
+    }
     // One value as QvAppendEntryText writes it; the name is given with its "<" and ">".
     template <size_t N, size_t M>
     void PutCData(const char (&open)[N], const char (&close)[M], std::string_view text) {
@@ -200,24 +212,12 @@ bool QvAppendFileEntryText(const FileDesc& desc, std::string& out) {
     at.PutCData("<Path>", "</Path>", full.substr(0, start));
     at.PutCData("<TargetPath>", "</TargetPath>", target);
     at.PutCData("<Name>", "</Name>", full.substr(start));
-    if (extension.empty()) {
-        at.Put("    <Extension />\n");
-    } else {
-        at.Put("    <Extension>");
-        at.Put(extension);
-        at.Put("</Extension>\n");
-    }
+    at.PutPlain("    <Extension />\n", "    <Extension>", "</Extension>\n", extension);
     // Attributes and checksum print as signed 32-bit values ("%d"), the size as 64-bit.
     at.Put("    <Attribute>");
     at.PutDecimal(static_cast<int32_t>(desc.dwAttributes));
     at.Put("</Attribute>\n    <Exclusion>0</Exclusion>\n");
-    if (time.empty()) {
-        at.Put("    <WriteTime />\n");
-    } else {
-        at.Put("    <WriteTime>");
-        at.Put(time);
-        at.Put("</WriteTime>\n");
-    }
+    at.PutPlain("    <WriteTime />\n", "    <WriteTime>", "</WriteTime>\n", time);
     at.Put("    <FileSize>");
     at.PutDecimal(desc.iFileSize);
     at.Put("</FileSize>\n    <CRC32>");
