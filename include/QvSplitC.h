@@ -80,7 +80,7 @@ QVS_API void QVS_CALL qvs_free(qvs_split* split);
 /* Progress. code: QVS_PROGRESS_BEGIN when writing begins, QVS_PROGRESS_STEP at each point
  * where the work may stop, QVS_PROGRESS_DONE at the end; value: the media saved so far.
  * Returning nonzero asks the split to stop (it then returns QVS_E_CANCELLED). The function may
- * read the handle's results but must not start an operation of any handle. */
+ * read the handle's results but must not start an operation of any handle nor free one. */
 #define QVS_PROGRESS_BEGIN 0
 #define QVS_PROGRESS_STEP 1
 #define QVS_PROGRESS_DONE 2
@@ -210,7 +210,8 @@ QVS_API int QVS_CALL qvs_get_model_preset(const char* name, qvs_model* model);
  * to plan with (under a model); capacity_bytes: the disc's exact capacity. Either may be null. */
 QVS_API int QVS_CALL qvs_disc_size(const char* name, uint32_t* split_size_mb, uint64_t* capacity_bytes);
 
-/* What the handle's last setup, split or item-list split made and met, read after it returns. */
+/* What the handle's last setup, split or item-list split made and met, read after it returns.
+ * Cutting on or off and a recovery leave it as it is, but for the errors, which are their own. */
 
 /* One medium. */
 typedef struct qvs_medium {

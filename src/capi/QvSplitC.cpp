@@ -3,6 +3,7 @@
 #include "QvSplitC.h"
 
 #include "QvSplit.h"
+#include "facilities/CQvLog.h"
 #include "platform/QvPlatform.h"
 
 #include <cstring>
@@ -171,19 +172,29 @@ DWORD CALLBACK Progress(DWORD uCode, LPVOID, DWORD, LPVOID lpUserParam) {
     return 1;
 }
 
+// What an operation reports: a setup or split everything, cutting and recovery their errors
+// alone (the handle keeps what its last split made).
+enum class Reports { Split, ErrorsOnly };
+
 // Runs an operation of the library on the handle, one at a time in the process, with its
 // model in force, and keeps what it reported. Out of memory anywhere gives QVS_E_MEMORY.
 template <class Operation>
-int Run(qvs_split* s, Operation operation) {
+int Run(qvs_split* s, Operation operation, Reports reports = Reports::Split) {
     if (!s) return QVS_E_ARGUMENT;
     std::lock_guard<std::mutex> lock(g_operationMutex);
     try {
         QvSetAllocationModel(s->modelSet ? &s->model : nullptr);
         s->cancelled = false;
+        if (reports == Reports::ErrorsOnly) CQvLog::GetInstance()->ClearErrors();
         const int status = operation(*s);
-        TakeResults(*s);
-        if (status != QVS_OK) return status;
-        return QVS_OK;
+        if (reports == Reports::Split) {
+            TakeResults(*s);
+        } else {
+            std::vector<Text> errors;
+            for (DWORD i = 0; LPCTSTR text = QvGetErrorText(i); ++i) errors.push_back(Both(text));
+            s->results.errors.swap(errors);
+        }
+        return status;
     } catch (const std::bad_alloc&) {
         return QVS_E_MEMORY;
     } catch (...) {
@@ -302,7 +313,7 @@ int SetCutting(qvs_split* split, int on, uint32_t partSizeMb, const Char* partLi
         const std::wstring list = Wide(partList);
         const long hr = s.split->SetSplitBigFile(on ? TRUE : FALSE, partSizeMb, on ? list.c_str() : NULL);
         return hr >= 0 ? QVS_OK : QVS_E_FAILED;
-    });
+    }, Reports::ErrorsOnly);
 }
 
 template <class Char>
@@ -312,7 +323,7 @@ int Recover(qvs_split* split, Char drive, const Char* partList) {
     return Run(split, [&](qvs_split& s) {
         const long hr = s.split->RecoverFiles(static_cast<WORD>(drive), Wide(partList).c_str());
         return hr >= 0 ? QVS_OK : QVS_E_FAILED;
-    });
+    }, Reports::ErrorsOnly);
 }
 
 // The texts handed out, in the form the caller asked for.

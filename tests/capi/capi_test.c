@@ -254,6 +254,10 @@ static void items_presets_and_arguments(void) {
     uint32_t media = 0, mb = 0;
     uint64_t capacity = 0;
     int64_t total = 0;
+    const char* text = NULL;
+    qvs_split* other = NULL;
+    qvs_rule none;
+    char missing[PATH_SIZE];
 
     items[0] = rule(at("data" SEP "a.bin", a), "", QVS_ANY, 1);
     items[1] = rule(at("data" SEP "sub" SEP "b.bin", b), "", QVS_ANY, 2);
@@ -287,6 +291,19 @@ static void items_presets_and_arguments(void) {
     CHECK(qvs_get_medium(s, 0, &m) == QVS_E_ARGUMENT);
     CHECK(qvs_set_cutting(s, 1, 0, NULL) == QVS_E_ARGUMENT);
     CHECK(qvs_recover(s, '1', "parts.ini") == QVS_E_ARGUMENT);
+    /* Another handle's refused split leaves its errors in the library. This handle's recovery
+     * reports its own error alone, and keeps what this handle's item-list split made. */
+    CHECK(qvs_create(&other) == QVS_OK);
+    none = rule(at("none", missing), "", QVS_ANY, 1);
+    CHECK(qvs_setup_rules(other, &none, 1, sizeof none, &o) == QVS_OK);
+    CHECK(qvs_run(other, &media) == QVS_E_REFUSED);
+    qvs_free(other);
+    CHECK(qvs_recover(s, 'C', at("no-parts.ini", out)) == QVS_E_FAILED);
+    CHECK(qvs_get_error(s, 0, &text) == QVS_OK && strstr(text, "Split list not exist") != NULL);
+    CHECK(qvs_get_error(s, 1, &text) == QVS_E_RANGE);
+    CHECK(qvs_get_medium(s, 0, &m) == QVS_E_ARGUMENT); /* struct_size is still 4 */
+    m.struct_size = sizeof m;
+    CHECK(qvs_get_medium(s, 0, &m) == QVS_OK && strcmp(m.file_name, "media1.xml") == 0);
     CHECK(strcmp(qvs_status_text(QVS_E_REFUSED), "the split was refused") == 0);
     CHECK(strcmp(qvs_status_text(12345), "unknown status") == 0);
     CHECK((qvs_version() >> 16) == QVS_VERSION_MAJOR);
