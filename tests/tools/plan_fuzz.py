@@ -436,12 +436,16 @@ def walk_nodes(root, follow, locked, skip, nodes):
 
 
 class Rule:
-    def __init__(self, include, locs, path, pattern, together, index, group=None):
+    def __init__(self, include, locs, path, pattern, together, index, group=None, order=''):
         self.include, self.locs, self.path = include, set(locs), path
         self.pattern, self.together, self.index = pattern, together, index
         # The AllTogether group the rule's any-medium files form: the rule's own, or that of
         # the first rule of the same path text, which the later ones are merged into.
         self.group = index if group is None else group
+        # Rules are applied in the order of their path texts, and a file already in a map is
+        # not added again: of the rules that put a file on any medium, the first in this order
+        # decides whether it stays in a group.
+        self.order = order
 
     def covers(self, path):
         if self.pattern is not None:
@@ -454,13 +458,14 @@ def model_rules(case, tree):
 
     def make(include, locs, rel, together, group=None):
         raw = fs(rel)
+        order = '\\' + rel.replace('/', '\\') if rel else ''
         if is_pattern(rel):
             head, _, pat = raw.rpartition(b'/')
             # The files a pattern matches are placed one by one, never as a group.
             rules.append(Rule(include, locs, join(tree, head.decode('utf-8', 'surrogateescape')),
-                              pat.decode('utf-8', 'surrogateescape'), False, len(rules)))
+                              pat.decode('utf-8', 'surrogateescape'), False, len(rules), order=order))
         else:
-            rules.append(Rule(include, locs, join(tree, rel), None, together, len(rules), group))
+            rules.append(Rule(include, locs, join(tree, rel), None, together, len(rules), group, order))
 
     if case['input'] == 'cli':
         cli = case['cli']
@@ -558,10 +563,9 @@ class Model:
                 if loc in sums:
                     sums[loc] += size
                 elif loc == 'Any':
-                    tog = {r.group for r in self.any_rules(path) if r.together}
-                    if tog:
-                        for g in tog:
-                            groups[g] = groups.get(g, 0) + size
+                    first = min(self.any_rules(path), key=lambda r: r.order, default=None)
+                    if first is not None and first.together:
+                        groups[first.group] = groups.get(first.group, 0) + size
                     else:
                         units += pieces
                 else:
