@@ -158,9 +158,6 @@ void TakeResults(qvs_split& s) {
     const DWORD nCut = QvGetCutFileCount();
     for (DWORD i = 0; i < nCut; ++i) r.cutFiles.push_back(Both(QvGetCutFile(i)));
     s.results = std::move(r);
-    // The texts handed out point into the copies, which no longer move.
-    for (MediumCopy& m : s.results.media) m.medium.file_name = m.fileName.utf8.c_str();
-    s.results.refusal.message = s.results.refusalMessage.utf8.c_str();
 }
 
 // The library's callback, which hands each call on to the handle's progress function.
