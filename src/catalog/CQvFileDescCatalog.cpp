@@ -1,7 +1,7 @@
 // The file catalogue singleton, its location maps, and the whole-rule entry points and walk.
 #include "catalog/CQvFileDescCatalog.h"
 
-#include "catalog/QvCatalogWalk.h"
+#include "catalog/QvTreeWalk.h"
 #include "common/QvFileDescKeys.h"
 #include "facilities/CQvLog.h"
 #include "facilities/CQvPathString.h"
@@ -237,41 +237,31 @@ void CQvFileDescCatalog::ParseDirectory(CQvPathRules* pqvPathRules, LPCTSTR strP
     strBase.AddBackslash();
     const MediaDescriptEnumVector vtExclude = pqvPathRules->vtExclude;
 
-    WIN32_FIND_DATAW fd;
-    // The handle stays open while sub-directories are walked: the platform layer refuses to
-    // list a directory that an open handle of the same walk lists, which ends link loops.
     if (StopRequested()) return;
-    HANDLE hFind = QvOpenCatalogWalk(strBase.str(), fd, bAdd != 0);
-    QvFindCloser closeAtEnd(hFind);
-    if (hFind == INVALID_HANDLE_VALUE) return;
-    std::wstring strEntry;
+    QvWalkPolicy policy;
+    policy.bReport = bAdd != 0;
+    if (bAdd) policy.isOutputFolder = [this](const std::wstring& s) { return IsOutputFolder(s); };
     // Entries added last are remembered only while files of this listing follow each other.
     ForgetLastAdded();
-    do {
-        if (m_bStopRequested) break;
-        strEntry.assign(strBase.view());
-        strEntry += fd.cFileName;
-        if (qvp::IsFolderToEnter(fd.dwFileAttributes)) {
-            if (std::wcscmp(fd.cFileName, L".") == 0 || std::wcscmp(fd.cFileName, L"..") == 0)
-                continue;
-            if (bAdd && IsOutputFolder(strEntry)) continue;
-            ParseDirectory(pqvPathRules, strEntry.c_str(), bAdd);  // forgets them as it begins and ends
+    QvWalkFolder(strBase.str(), policy, [&](const QvWalkEntry& entry) {
+        if (m_bStopRequested) return false;
+        if (entry.kind == QvWalkEntry::OutputFolder) return true;
+        if (entry.kind == QvWalkEntry::Folder) {
+            ParseDirectory(pqvPathRules, entry.strPath.c_str(), bAdd);  // forgets them as it begins and ends
         } else if (bAdd) {
-            const QvKnownEntry known = {fd.dwFileAttributes, fd.nFileSizeHigh, fd.nFileSizeLow,
-                                        fd.ftLastWriteTime.dwLowDateTime,
-                                        fd.ftLastWriteTime.dwHighDateTime,
-                                        qvp::GetListedLinkCount(fd)};
+            const QvKnownEntry known = KnownOf(entry.fd);
             struct Listing {
                 bool& flag;
                 explicit Listing(bool& f) : flag(f) { flag = true; }
                 ~Listing() { flag = false; }
             } listing(m_bListingFiles);
-            if (AddFileKnown(pqvPathRules, strEntry.c_str(), &known) < 0) log->AddError(L"");
+            if (AddFileKnown(pqvPathRules, entry.strPath.c_str(), &known) < 0) log->AddError(L"");
         } else {
             ForgetLastAdded();
-            if (DeleteSingleFileFromCatalog(strEntry.c_str(), vtExclude) < 0)
+            if (DeleteSingleFileFromCatalog(entry.strPath.c_str(), vtExclude) < 0)
                 log->AddError(L"  ");
         }
-    } while (qvp::FindNextFileW(hFind, &fd));
+        return true;
+    });
     ForgetLastAdded();
 }

@@ -95,6 +95,11 @@ private:
         DWORD dwLinks;  // 0: not known
     };
 
+    // What a listing tells of a file.
+    static QvKnownEntry KnownOf(const WIN32_FIND_DATAW& fd) {
+        return {fd.dwFileAttributes, fd.nFileSizeHigh, fd.nFileSizeLow, fd.ftLastWriteTime.dwLowDateTime,
+                fd.ftLastWriteTime.dwHighDateTime, qvp::GetListedLinkCount(fd)};
+    }
     long AddFileKnown(CQvPathRules* pQvPathRules, LPCTSTR strFileName, const QvKnownEntry* pKnown);
     // Whether a described file stays out of the maps of location: a pipe, socket or device,
     // or a file larger than a medium while cutting is off (reported as left out; an oversize

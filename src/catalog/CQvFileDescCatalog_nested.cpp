@@ -2,7 +2,7 @@
 // and the removal of excluded files from the maps of the exclude locations.
 #include "catalog/CQvFileDescCatalog.h"
 
-#include "catalog/QvCatalogWalk.h"
+#include "catalog/QvTreeWalk.h"
 #include "common/QvFileDescKeys.h"
 #include "facilities/CQvLog.h"
 #include "facilities/CQvPathString.h"
@@ -11,10 +11,6 @@
 #include <cstring>
 
 namespace {
-
-bool IsDotName(const wchar_t* name) {
-    return std::wcscmp(name, L".") == 0 || std::wcscmp(name, L"..") == 0;
-}
 
 // Whether an exclude rule removes from every location the include rule puts entries in.
 bool ExcludesEveryLocation(const CQvPathRules* pExclude, const CQvPathRules* pInclude) {
@@ -81,28 +77,19 @@ long CQvFileDescCatalog::WalkAroundRules(CQvPathRules* pQvPathRules, LPCTSTR str
     CQvPathString strBase(strPath);
     strBase.RemoveBackslash();
     strBase.AddBackslash();
-    WIN32_FIND_DATAW fd;
-    // Open while nested walks run, so a link loop ends (see ParseDirectory).
-    HANDLE hFind = QvOpenCatalogWalk(strBase.str(), fd);
-    QvFindCloser closeAtEnd(hFind);
-    if (hFind == INVALID_HANDLE_VALUE) return E_FAIL;
-    do {
-        if (m_bStopRequested) break;
-        const bool bDirEntry = qvp::IsFolderToEnter(fd.dwFileAttributes);
-        if (bDirEntry && IsDotName(fd.cFileName)) continue;
-        CQvPathString strChild(strBase);
-        strChild += fd.cFileName;
-        if (bDirEntry && IsOutputFolder(strChild.str())) continue;
-        if (!bDirEntry) {
+    QvWalkPolicy policy;
+    policy.isOutputFolder = [this](const std::wstring& s) { return IsOutputFolder(s); };
+    const bool bListed = QvWalkFolder(strBase.str(), policy, [&](const QvWalkEntry& entry) {
+        if (m_bStopRequested) return false;
+        if (entry.kind == QvWalkEntry::OutputFolder) return true;
+        CQvPathString strChild(entry.strPath.c_str());
+        if (entry.kind == QvWalkEntry::File) {
             // Every file is added; the exclusions are carried out afterwards, each from its own
             // locations. (Leaving a file out here for any rule whose folder merely contained its
             // path as text lost files beside a folder whose name begins with theirs.)
-            const QvKnownEntry known = {fd.dwFileAttributes, fd.nFileSizeHigh, fd.nFileSizeLow,
-                                        fd.ftLastWriteTime.dwLowDateTime,
-                                        fd.ftLastWriteTime.dwHighDateTime,
-                                        qvp::GetListedLinkCount(fd)};
+            const QvKnownEntry known = KnownOf(entry.fd);
             AddFileKnown(pQvPathRules, strChild, &known);
-            continue;
+            return true;
         }
         strChild.AddBackslash();
         strChild.RemoveBackslash();
@@ -118,8 +105,9 @@ long CQvFileDescCatalog::WalkAroundRules(CQvPathRules* pQvPathRules, LPCTSTR str
             // added one by one and the exclusion later removes its own locations.
             ParseDirectory(pQvPathRules, strChild, 1);
         }
-    } while (qvp::FindNextFileW(hFind, &fd));
-    return S_OK;
+        return true;
+    });
+    return bListed ? S_OK : E_FAIL;
 }
 
 // How the walk for pRule treats the child folder strChild (no trailing backslash): an

@@ -2,7 +2,7 @@
 // directory sizes, and the decision to keep a directory whole or split it into its children.
 #include "bigfile/CQvSplitBigFile.h"
 #include "catalog/CQvFileDescCatalog.h"
-#include "catalog/QvCatalogWalk.h"
+#include "catalog/QvTreeWalk.h"
 #include "common/QvAllocation.h"
 #include "common/QvFileDescKeys.h"
 #include "common/QvSplitRun.h"
@@ -32,10 +32,6 @@ bool HasWildcard(const wchar_t* p) {
 // cannot fit would fail the whole split later.
 bool FitsEmptyMedium(int64_t iBytes, DWORD dwSplit) {
     return iBytes < static_cast<int64_t>(dwSplit) * kMegabyte;
-}
-
-bool IsDotName(const wchar_t* name) {
-    return std::wcscmp(name, L".") == 0 || std::wcscmp(name, L"..") == 0;
 }
 
 int64_t SizeOf(DWORD high, DWORD low) {
@@ -419,7 +415,7 @@ bool CQvFileDescCatalog::KeepsWhole(const std::wstring& strDir, DWORD dwSplit) {
     if (HoldsOutputFolder(strDir)) return false;
     CQvPathString strBare(strDir.c_str());
     strBare.RemoveBackslash();
-    if (strBare.str().find(L"System Volume Information") != std::wstring::npos) return true;
+    if (QvIsSystemVolumeFolder(strBare.str())) return true;
     const QvDirFacts facts = MeasureDirFacts(strBare.str());
     if (!facts.bComplete) return false;
     if (!qvalloc::On()) return FitsEmptyMedium(facts.iTotal, dwSplit);
@@ -431,7 +427,7 @@ bool CQvFileDescCatalog::KeepsWhole(const std::wstring& strDir, DWORD dwSplit) {
 }
 
 int64_t CQvFileDescCatalog::MeasureDir(const std::wstring& strDir) {
-    if (strDir.find(L"System Volume Information") != std::wstring::npos) return 0;
+    if (QvIsSystemVolumeFolder(strDir)) return 0;
     return MeasureDirFacts(strDir).iTotal;
 }
 
@@ -448,54 +444,53 @@ CQvFileDescCatalog::QvDirFacts CQvFileDescCatalog::MeasureDirFacts(const std::ws
 CQvFileDescCatalog::QvDirFacts CQvFileDescCatalog::MeasureDirFromDisk(const std::wstring& strDir) {
     const std::wstring strBase = strDir + L"\\";
     QvDirFacts facts;
-    WIN32_FIND_DATAW fd;
-    // Kept open while sub-directories are measured, so a link loop ends (see ParseDirectory).
     bool bIncomplete = false;
-    HANDLE hFind = QvOpenCatalogWalk(strBase, fd, true, &bIncomplete);
-    QvFindCloser closeAtEnd(hFind);
-    if (bIncomplete) facts.bComplete = false;
-    if (hFind == INVALID_HANDLE_VALUE) return facts;
+    QvWalkPolicy policy;
+    policy.pbIncomplete = &bIncomplete;
+    policy.isOutputFolder = [this](const std::wstring& s) { return IsOutputFolder(s); };
     // Under a disc model the folder's cost is counted on the way, for when it is kept whole.
     qvalloc::TreeCostTally tally;
     int64_t iFiles = 0;  // -1 once a folder below is not counted
-    do {
-        if (!qvp::IsFolderToEnter(fd.dwFileAttributes)) {
-            const CQvString strFile((strBase + fd.cFileName).c_str());
+    const bool bListed = QvWalkFolder(strBase, policy, [&](const QvWalkEntry& entry) {
+        if (entry.kind == QvWalkEntry::File) {
+            const CQvString strFile(entry.strPath.c_str());
             // A link the medium cannot store is left out, so its folder is not kept whole.
-            if (qvalloc::LinkTargetTooLong(fd.dwFileAttributes, strFile)) facts.bComplete = false;
-            const int64_t iSize = SizeOf(fd.nFileSizeHigh, fd.nFileSizeLow);
-            tally.AddFile(fd.cFileName, strFile, fd.dwFileAttributes, iSize);
+            if (qvalloc::LinkTargetTooLong(entry.fd.dwFileAttributes, strFile)) facts.bComplete = false;
+            const int64_t iSize = entry.Size();
+            tally.AddFile(entry.Name(), strFile, entry.fd.dwFileAttributes, iSize);
             if (iFiles >= 0) ++iFiles;
             facts.iTotal += iSize;
             if (iSize > facts.iBiggest) {
                 facts.iBiggest = iSize;
-                facts.strBiggestName = fd.cFileName;
+                facts.strBiggestName = entry.Name();
             }
-        } else if (!IsDotName(fd.cFileName)) {
-            const std::wstring strChild = strBase + fd.cFileName;
-            if (IsOutputFolder(strChild)) {
-                tally.Drop();
-                iFiles = -1;
-                continue;
-            }
-            if (strChild.find(L"System Volume Information") != std::wstring::npos) {
-                facts.bBiggestKnown = false;  // not measured, yet its files may be the biggest
-                tally.Drop();
-                iFiles = -1;
-                continue;
-            }
-            const QvDirFacts child = MeasureDirFacts(strChild);
-            tally.AddFolder(fd.cFileName, child.iTreeCost);
-            iFiles = iFiles < 0 || child.iFiles < 0 ? -1 : iFiles + child.iFiles;
-            facts.iTotal += child.iTotal;
-            if (!child.bComplete) facts.bComplete = false;
-            if (!child.bBiggestKnown) facts.bBiggestKnown = false;
-            if (child.iBiggest > facts.iBiggest) {
-                facts.iBiggest = child.iBiggest;
-                facts.strBiggestName = child.strBiggestName;
-            }
+            return true;
         }
-    } while (qvp::FindNextFileW(hFind, &fd));
+        if (entry.kind == QvWalkEntry::OutputFolder) {
+            tally.Drop();
+            iFiles = -1;
+            return true;
+        }
+        if (QvIsSystemVolumeFolder(entry.strPath)) {
+            facts.bBiggestKnown = false;  // not measured, yet its files may be the biggest
+            tally.Drop();
+            iFiles = -1;
+            return true;
+        }
+        const QvDirFacts child = MeasureDirFacts(entry.strPath);
+        tally.AddFolder(entry.Name(), child.iTreeCost);
+        iFiles = iFiles < 0 || child.iFiles < 0 ? -1 : iFiles + child.iFiles;
+        facts.iTotal += child.iTotal;
+        if (!child.bComplete) facts.bComplete = false;
+        if (!child.bBiggestKnown) facts.bBiggestKnown = false;
+        if (child.iBiggest > facts.iBiggest) {
+            facts.iBiggest = child.iBiggest;
+            facts.strBiggestName = child.strBiggestName;
+        }
+        return true;
+    });
+    if (bIncomplete) facts.bComplete = false;
+    if (!bListed) return facts;
     if (!facts.bComplete) tally.Drop();
     facts.iTreeCost = tally.Finish(CQvString(strDir.c_str()));
     // Kept for the medium that holds the folder whole, which counts its files.
@@ -557,27 +552,21 @@ long CQvFileDescCatalog::SplitDirToCatalog(DWORD dwSplit, CQvPathRules* pQvPathR
     CQvPathString strBase(strFilePath);
     strBase.RemoveBackslash();
     strBase.AddBackslash();
-    WIN32_FIND_DATAW fd;
-    HANDLE hFind = QvOpenCatalogWalk(strBase.str(), fd);
-    QvFindCloser closeAtEnd(hFind);
-    if (hFind == INVALID_HANDLE_VALUE) return log->ExitFunction(static_cast<long>(S_OK));
-    do {
-        std::wstring strChild = strBase.str() + fd.cFileName;
-        if (qvp::IsFolderToEnter(fd.dwFileAttributes)) {
-            if (IsDotName(fd.cFileName)) continue;
-            strChild += L'\\';
-            if (IsOutputFolder(strChild)) continue;
+    QvWalkPolicy policy;
+    policy.isOutputFolder = [this](const std::wstring& s) { return IsOutputFolder(s); };
+    QvWalkFolder(strBase.str(), policy, [&](const QvWalkEntry& entry) {
+        if (entry.kind == QvWalkEntry::OutputFolder) return true;
+        if (entry.kind == QvWalkEntry::Folder) {
+            const std::wstring strChild = entry.strPath + L'\\';
             if (!KeepsWhole(strChild, dwSplit))
                 SplitDirToCatalog(dwSplit, pQvPathRules, strChild.c_str());
             else
                 AddDirToCatalog(dwSplit, pQvPathRules, strChild.c_str());
         } else {
-            const QvKnownEntry known = {fd.dwFileAttributes, fd.nFileSizeHigh, fd.nFileSizeLow,
-                                        fd.ftLastWriteTime.dwLowDateTime,
-                                        fd.ftLastWriteTime.dwHighDateTime,
-                                        qvp::GetListedLinkCount(fd)};
-            AddFileKnown(pQvPathRules, strChild.c_str(), &known);
+            const QvKnownEntry known = KnownOf(entry.fd);
+            AddFileKnown(pQvPathRules, entry.strPath.c_str(), &known);
         }
-    } while (qvp::FindNextFileW(hFind, &fd));
+        return true;
+    });
     return log->ExitFunction(static_cast<long>(S_OK));
 }

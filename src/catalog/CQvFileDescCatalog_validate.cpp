@@ -2,7 +2,7 @@
 // accepting or refusing the split size.
 #include "bigfile/CQvSplitBigFile.h"
 #include "catalog/CQvFileDescCatalog.h"
-#include "catalog/QvCatalogWalk.h"
+#include "catalog/QvTreeWalk.h"
 #include "common/QvAllocation.h"
 #include "common/QvFileDescKeys.h"
 #include "common/QvSplitRun.h"
@@ -292,26 +292,24 @@ void CQvFileDescCatalog::ExpandFolderInMap(QvFileDescMap& map, const FileDesc& f
     CQvPathString strBase(folder.strFilePath.Wide());
     strBase.RemoveBackslash();
     strBase.AddBackslash();
-    WIN32_FIND_DATAW fd;
-    HANDLE hFind = QvOpenCatalogWalk(strBase.str(), fd, false);
-    QvFindCloser closeAtEnd(hFind);
-    if (hFind == INVALID_HANDLE_VALUE) return;
-    do {
-        const bool bDir = qvp::IsFolderToEnter(fd.dwFileAttributes);
-        if (bDir && (std::wcscmp(fd.cFileName, L".") == 0 || std::wcscmp(fd.cFileName, L"..") == 0))
-            continue;
-        const CQvString strChild((strBase.str() + fd.cFileName).c_str());
-        if (bDir && IsOutputFolder(strChild.str())) continue;
+    QvWalkPolicy policy;
+    policy.bReport = false;
+    policy.isOutputFolder = [this](const std::wstring& s) { return IsOutputFolder(s); };
+    QvWalkFolder(strBase.str(), policy, [&](const QvWalkEntry& entry) {
+        if (entry.kind == QvWalkEntry::OutputFolder) return true;
+        const bool bDir = entry.kind == QvWalkEntry::Folder;
+        const CQvString strChild(entry.strPath.c_str());
         std::unique_ptr<FileDesc> pDesc(bDir ? CreateDirDesc(pRule, strChild, strTarget)
                                              : CreateFileDesc(pRule, strChild, strTarget));
-        if (!pDesc) continue;
+        if (!pDesc) return true;
         pDesc->iAllTogetherGroup = folder.iAllTogetherGroup;
         if (bDir && UnitCost(*pDesc) >= iRoom) {
             ExpandFolderInMap(map, *pDesc, iRoom);
-            continue;
+            return true;
         }
         QvInsertFileDesc(map, std::move(*pDesc));
-    } while (qvp::FindNextFileW(hFind, &fd));
+        return true;
+    });
 }
 
 void CQvFileDescCatalog::ApplyExcludeRules() {
@@ -630,26 +628,18 @@ void CQvFileDescCatalog::CheckBigFileInDir(int64_t iLimit, int64_t& iSizeBigFile
     }
     CQvPathString strBase(strPath);
     strBase.AddBackslash();
-    WIN32_FIND_DATAW fd;
-    // Open while sub-directories are searched, so a link loop ends (see ParseDirectory).
-    HANDLE hFind = QvOpenCatalogWalk(strBase.str(), fd);
-    QvFindCloser closeAtEnd(hFind);
-    if (hFind == INVALID_HANDLE_VALUE) return;
-    do {
-        if (qvp::IsFolderToEnter(fd.dwFileAttributes)) {
-            if (std::wcscmp(fd.cFileName, L".") == 0 || std::wcscmp(fd.cFileName, L"..") == 0)
-                continue;
-            const std::wstring strSub = strBase.str() + fd.cFileName + L"\\";
+    QvWalkFolder(strBase.str(), QvWalkPolicy(), [&](const QvWalkEntry& entry) {
+        if (entry.kind != QvWalkEntry::File) {
+            const std::wstring strSub = entry.strPath + L"\\";
             CheckBigFileInDir(iLimit, iSizeBigFile, mpFileDesc, iter, strSub.c_str());
-            continue;
+            return true;
         }
-        const int64_t iSize = static_cast<int64_t>(
-            (static_cast<uint64_t>(fd.nFileSizeHigh) << 32) | fd.nFileSizeLow);
         // A file inside a directory entry is never cut: the entry names the directory, which
         // the splitter cannot cut, so it is not offered. The file still counts as the biggest.
-        if (iSize > iSizeBigFile) {
-            iSizeBigFile = iSize;
-            strBigFileName = fd.cFileName;
+        if (entry.Size() > iSizeBigFile) {
+            iSizeBigFile = entry.Size();
+            strBigFileName = entry.Name();
         }
-    } while (qvp::FindNextFileW(hFind, &fd));
+        return true;
+    });
 }

@@ -1,7 +1,7 @@
 // The allocation model and the costs it gives.
 #include "common/QvAllocation.h"
 
-#include "catalog/QvCatalogWalk.h"
+#include "catalog/QvTreeWalk.h"
 #include "common/QvSplitRun.h"
 #include "facilities/CQvPathString.h"
 #include "platform/QvPlatform.h"
@@ -247,25 +247,11 @@ bool LinkSpills(const QvAllocationModel& m, const std::wstring& name, const CQvS
     return SizeOfName(m, name).iBytes + 2 * iTarget + 2 > static_cast<int64_t>(m.cchRecordNameBytes);
 }
 
-// Calls visit(name, child path, find data) for each entry of a folder but "." and "..", until
-// it returns false; a folder that cannot be read has none.
-template <class Visit>
-void ForEachEntry(const CQvString& folder, Visit visit) {
-    CQvPathString dir(folder);
-    dir.AddBackslash();
-    CQvString pattern(dir);
-    pattern += L"*.*";
-    WIN32_FIND_DATAW fd;
-    HANDLE hFind = qvp::FindFirstFileW(pattern, &fd);
-    if (hFind == INVALID_HANDLE_VALUE) return;
-    QvFindCloser closeAtEnd(hFind);
-    do {
-        const std::wstring name = fd.cFileName;
-        if (name == L"." || name == L"..") continue;
-        CQvString child(dir);
-        child += fd.cFileName;
-        if (!visit(name, child, fd)) return;
-    } while (qvp::FindNextFileW(hFind, &fd));
+// The walk of a folder kept whole: its size checks reported what cannot be listed.
+QvWalkPolicy QuietWalk() {
+    QvWalkPolicy policy;
+    policy.bReport = false;
+    return policy;
 }
 
 int64_t CachedTreeCost(const QvAllocationModel& m, const CQvString& folder, const std::wstring& path);
@@ -276,16 +262,17 @@ int64_t CachedTreeCost(const QvAllocationModel& m, const CQvString& folder, cons
 int64_t TreeCost(const QvAllocationModel& m, const CQvString& folder, const std::wstring& path) {
     int64_t iCost = 0;
     bool bContinued = false;  // a name of this folder spills: the folder has a continuation area
-    ForEachEntry(folder, [&](const std::wstring& name, const CQvString& child, const WIN32_FIND_DATAW& fd) {
+    QvWalkFolder(folder.str(), QuietWalk(), [&](const QvWalkEntry& entry) {
+        const std::wstring name = entry.Name();
+        const CQvString child(entry.strPath.c_str());
+        const WIN32_FIND_DATAW& fd = entry.fd;
         const std::wstring childPath = m.cchHeaderName != 0 ? JoinMediumPath(path, name) : std::wstring();
         const bool bLink = IsKeptLink(fd.dwFileAttributes);
         bContinued = bContinued || (bLink ? LinkSpills(m, name, child) : NameSpills(m, name));
-        if (qvp::IsFolderToEnter(fd.dwFileAttributes)) {
+        if (entry.IsFolder())
             iCost += FolderEntryCost(m, name, childPath) + CachedTreeCost(m, child, childPath);
-        } else {
-            const int64_t iSize = (static_cast<int64_t>(fd.nFileSizeHigh) << 32) + fd.nFileSizeLow;
-            iCost += EntryCostAt(m, iSize, name, childPath, bLink ? &child : nullptr);
-        }
+        else
+            iCost += EntryCostAt(m, entry.Size(), name, childPath, bLink ? &child : nullptr);
         return true;
     });
     if (bContinued && m.cbBlock > 1) iCost += m.cbBlock;
@@ -424,9 +411,10 @@ bool FolderHoldsLinkTooLong(const CQvString& folder, CQvString& found) {
     const QvAllocationModel m = Current(bOn);
     if (!bOn || m.cchLinkTargetMax == 0) return false;
     bool bHolds = false;
-    ForEachEntry(folder, [&](const std::wstring&, const CQvString& child, const WIN32_FIND_DATAW& fd) {
-        bHolds = qvp::IsFolderToEnter(fd.dwFileAttributes) ? FolderHoldsLinkTooLong(child, found)
-                                                           : LinkTargetTooLong(fd.dwFileAttributes, child);
+    QvWalkFolder(folder.str(), QuietWalk(), [&](const QvWalkEntry& entry) {
+        const CQvString child(entry.strPath.c_str());
+        bHolds = entry.IsFolder() ? FolderHoldsLinkTooLong(child, found)
+                                  : LinkTargetTooLong(entry.fd.dwFileAttributes, child);
         if (bHolds && found.IsEmpty()) found = child;
         return !bHolds;
     });

@@ -1,6 +1,7 @@
 // The media factory's writer: the singleton, and one media description file entry by entry.
 #include "media/CQvMediaFactory.h"
 
+#include "catalog/QvTreeWalk.h"
 #include "common/QvSplitRun.h"
 #include "facilities/CQvLog.h"
 #include "facilities/CQvPathString.h"
@@ -204,8 +205,7 @@ long CQvMediaFactory::GetDirFileCount(LPCTSTR strPath) {
         CQvLog::GetInstance()->AddError(L"CQvMediaFactory::GetDirFileCount(...) ABORT request");
         return E_ABORT;
     }
-    int pos = 0;
-    if (dir.Find(L"System Volume Information", pos)) return S_OK;
+    if (QvIsSystemVolumeFolder(dir.str())) return S_OK;
     // Counted already when the split measured the folder.
     uint64_t nKnown = 0;
     if (QvSplitRun::Current().folderFiles.Known(dir.str(), nKnown)) {
@@ -213,27 +213,21 @@ long CQvMediaFactory::GetDirFileCount(LPCTSTR strPath) {
         return S_OK;
     }
     dir.AddBackslash();
-    CQvString pattern;
-    pattern.Format(L"%s*.*", dir);
-    WIN32_FIND_DATAW data;
-    HANDLE hFind = qvp::FindFirstFileW(pattern, &data);
-    if (hFind == INVALID_HANDLE_VALUE) return S_OK;
+    QvWalkPolicy policy;
+    policy.bReport = false;
     long hr = S_OK;
-    do {
-        if (qvp::IsFolderToEnter(data.dwFileAttributes)) {
-            const CQvString name(data.cFileName);
-            if (name == L"." || name == L"..") continue;
-            CQvString child;
-            child.Format(L"%s%s\\", dir, name);
-            // The parent's listing stays open while its child is counted.
-            if (GetDirFileCount(child) == E_ABORT) {
-                hr = E_ABORT;
-                break;
-            }
-        } else {
+    QvWalkFolder(dir.str(), policy, [&](const QvWalkEntry& entry) {
+        if (!entry.IsFolder()) {
             m_dwMediaFileCount += 1;
+            return true;
         }
-    } while (qvp::FindNextFileW(hFind, &data));
-    qvp::FindClose(hFind);
+        // The parent's listing stays open while its child is counted.
+        const std::wstring child = entry.strPath + L'\\';
+        if (GetDirFileCount(child.c_str()) == E_ABORT) {
+            hr = E_ABORT;
+            return false;
+        }
+        return true;
+    });
     return hr;
 }

@@ -1,6 +1,7 @@
 // The item-list split of CQvSplit: whole files and folders spread over numbered media files.
 #include "split/CQvSplit.h"
 
+#include "catalog/QvTreeWalk.h"
 #include "common/QvSplitRun.h"
 #include "facilities/CQvLog.h"
 #include "facilities/CQvPathString.h"
@@ -386,31 +387,21 @@ long CQvSplit::GetNumberFileAndSize(LPCTSTR strFolder, int64_t& iSize, DWORD& dw
     // An empty folder name would list the working directory instead.
     if (!strFolder || !*strFolder) return S_OK;
     const CQvString strBare = QvWithoutTrailingBackslash(CQvString(strFolder));
-    int iPos = 0;
-    if (strBare.Find(L"System Volume Information", iPos, 0)) return S_OK;
+    if (QvIsSystemVolumeFolder(strBare.str())) return S_OK;
     CQvPathString strDir(strFolder);
     strDir.AddBackslash();
-    CQvString strPattern;
-    strPattern.Format(L"%s*.*", strDir);
-    WIN32_FIND_DATAW fd;
-    HANDLE hFind = qvp::FindFirstFileW(strPattern, &fd);
-    if (hFind == INVALID_HANDLE_VALUE) return S_OK;
-    // The listing stays open while a subfolder is counted: the platform refuses to list a
-    // folder this walk is already inside, which ends a link loop.
-    do {
-        if (qvp::IsFolderToEnter(fd.dwFileAttributes)) {
-            if (std::wcscmp(fd.cFileName, L".") == 0 || std::wcscmp(fd.cFileName, L"..") == 0)
-                continue;
-            CQvString strSub = strDir;
-            strSub += fd.cFileName;
-            strSub += L"\\";
-            GetNumberFileAndSize(strSub, iSize, dwCount);
+    QvWalkPolicy policy;
+    policy.bReport = false;
+    QvWalkFolder(strDir.str(), policy, [&](const QvWalkEntry& entry) {
+        if (entry.IsFolder()) {
+            const std::wstring strSub = entry.strPath + L'\\';
+            GetNumberFileAndSize(strSub.c_str(), iSize, dwCount);
         } else {
-            iSize += (static_cast<int64_t>(fd.nFileSizeHigh) << 32) + fd.nFileSizeLow;
+            iSize += entry.Size();
             dwCount += 1;
         }
-    } while (qvp::FindNextFileW(hFind, &fd));
-    qvp::FindClose(hFind);
+        return true;
+    });
     return S_OK;
 }
 

@@ -1,5 +1,5 @@
 // Opening a folder for a catalogue walk, with what it cannot plan reported.
-#include "catalog/QvCatalogWalk.h"
+#include "catalog/QvTreeWalk.h"
 
 #include "common/QvSplitRun.h"
 
