@@ -38,6 +38,9 @@ bool CQvXmlState::CanSpool() {
 bool CQvXmlState::AppendToSpool(const std::string& text) {
     if (m_bSpoolLost) return false;
     m_bSpooling = true;
+    // The room for a whole chunk is taken at once: grown step by step, each medium would leave
+    // the steps behind as holes the heap keeps.
+    if (m_spoolChunk.capacity() < kSpoolChunk + text.size()) m_spoolChunk.reserve(kSpoolChunk + text.size());
     m_spoolChunk += text;
     if (m_spoolChunk.size() < kSpoolChunk) return true;
     if (!OpenSpool()) {

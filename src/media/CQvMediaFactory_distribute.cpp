@@ -43,34 +43,58 @@ struct CQvMediaFactory::QvFitIndex {
     const void* pOwner = NULL;
     size_t nLeaves = 1;  // blocks the tree has room for: a power of two
     size_t nLive = 0;
-    std::vector<int64_t> keys;  // kTaken once taken
+    std::vector<int64_t> keys;  // kTaken once taken; empty when the keys are pBytes' sizes
+    // Without a model an entry's key is its size, read from the list itself rather than
+    // copied: eight bytes an entry less at the split's peak.
+    const FileDescVector* pBytes = NULL;
     std::vector<int64_t> tree;  // the least key below each node; the blocks' from nLeaves on
     std::vector<char> alive;
 
     void Build(const void* owner, std::vector<int64_t> given) {
-        pOwner = owner;
         keys = std::move(given);
-        const size_t nBlocks = (keys.size() + kBlock - 1) / kBlock;
+        pBytes = NULL;
+        BuildTree(owner, keys.size());
+    }
+    // What each entry takes on a medium: its bytes, or its allocated size under a model (the
+    // folders it needs are tested when it is placed, as they depend on what the medium holds).
+    void BuildOnEntries(const FileDescVector& list) {
+        if (!qvalloc::On()) {
+            keys.clear();
+            pBytes = &list;
+            BuildTree(&list, list.size());
+            return;
+        }
+        std::vector<int64_t> costs;
+        costs.reserve(list.size());
+        for (const FileDesc& desc : list) costs.push_back(qvalloc::EntryCost(desc));
+        Build(&list, std::move(costs));
+    }
+    void BuildTree(const void* owner, size_t nKeys) {
+        pOwner = owner;
+        alive.assign(nKeys, 1);
+        nLive = nKeys;
+        const size_t nBlocks = (nKeys + kBlock - 1) / kBlock;
         nLeaves = 1;
         while (nLeaves < nBlocks) nLeaves *= 2;
         tree.assign(2 * nLeaves, kTaken);
         for (size_t b = 0; b < nBlocks; ++b) tree[nLeaves + b] = BlockLeast(b);
         for (size_t i = nLeaves - 1; i >= 1; --i) tree[i] = std::min(tree[2 * i], tree[2 * i + 1]);
-        alive.assign(keys.size(), 1);
-        nLive = keys.size();
     }
     int64_t BlockLeast(size_t b) const {
         int64_t least = kTaken;
-        for (size_t i = b * kBlock; i < keys.size() && i < (b + 1) * kBlock; ++i) least = std::min(least, keys[i]);
+        for (size_t i = b * kBlock; i < alive.size() && i < (b + 1) * kBlock; ++i) least = std::min(least, Key(i));
         return least;
     }
     bool IsAlive(size_t i) const { return i < alive.size() && alive[i]; }
-    int64_t Key(size_t i) const { return keys[i]; }
+    int64_t Key(size_t i) const {
+        if (!pBytes) return keys[i];
+        return alive[i] ? (*pBytes)[i].iFileSize : kTaken;
+    }
     void Remove(size_t i) {
         if (!IsAlive(i)) return;
         alive[i] = 0;
         --nLive;
-        keys[i] = kTaken;
+        if (!pBytes) keys[i] = kTaken;
         size_t node = nLeaves + i / kBlock;
         tree[node] = BlockLeast(i / kBlock);
         for (node /= 2; node >= 1; node /= 2)
@@ -87,8 +111,8 @@ struct CQvMediaFactory::QvFitIndex {
         return next == npos ? npos : FirstBelowIn(next * kBlock, (next + 1) * kBlock, limit);
     }
     size_t FirstBelowIn(size_t from, size_t to, int64_t limit) const {
-        for (size_t i = from; i < to && i < keys.size(); ++i)
-            if (keys[i] < limit) return i;
+        for (size_t i = from; i < to && i < alive.size(); ++i)
+            if (Key(i) < limit) return i;
         return npos;
     }
     // The first block at or after from whose least key is below limit, or npos.
@@ -145,16 +169,6 @@ struct CQvMediaFactory::QvMediaRun {
 };
 
 namespace {
-
-// What each entry takes on a medium: its bytes, or its allocated size under a model (the
-// folders it needs are tested when it is placed, as they depend on what the medium holds).
-std::vector<int64_t> ByteKeys(const FileDescVector& list) {
-    std::vector<int64_t> keys;
-    keys.reserve(list.size());
-    const bool bModel = qvalloc::On();
-    for (const FileDesc& desc : list) keys.push_back(bModel ? qvalloc::EntryCost(desc) : desc.iFileSize);
-    return keys;
-}
 
 // A group's bytes, or under a model its entries and every folder they need, as on an empty
 // medium: never less than what placing the group adds.
@@ -342,9 +356,9 @@ void CQvMediaFactory::PrepareLists(QvMediaRun& run, int iGroupCount) {
         run.iEntryTotal = iAllocated;
     }
     run.groupIndex.Build(&run.vtGroupDesc, GroupKeys(run.vtGroupDesc));
-    run.otherIndex.Build(&run.vtFileDesc, ByteKeys(run.vtFileDesc));
-    run.notFirstIndex.Build(&run.vtFileDescNotFirst, ByteKeys(run.vtFileDescNotFirst));
-    run.notLastIndex.Build(&run.vtFileDescNotLast, ByteKeys(run.vtFileDescNotLast));
+    run.otherIndex.BuildOnEntries(run.vtFileDesc);
+    run.notFirstIndex.BuildOnEntries(run.vtFileDescNotFirst);
+    run.notLastIndex.BuildOnEntries(run.vtFileDescNotLast);
 }
 
 // The media in writing order: the only one, or the first, the last and the middle ones; the
@@ -670,7 +684,7 @@ long CQvMediaFactory::FillMediaWithOtherFiles(DWORD dwSplitSize, FileDescVector&
     QvFitIndex* pIndex = m_pRun != NULL ? m_pRun->IndexOf(&vtFileDesc) : NULL;
     if (pIndex != NULL) return log->ExitFunction(FillOther(dwSplitSize, vtFileDesc, *pIndex));
     QvFitIndex index;
-    index.Build(&vtFileDesc, ByteKeys(vtFileDesc));
+    index.BuildOnEntries(vtFileDesc);
     const long hr = FillOther(dwSplitSize, vtFileDesc, index);
     index.Compact(vtFileDesc);
     return log->ExitFunction(hr);
