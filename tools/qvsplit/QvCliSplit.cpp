@@ -4,6 +4,7 @@
 #include "QvCliLog.h"
 #include "QvCliMediaSet.h"
 #include "QvCliPaths.h"
+#include "QvCliPlanRecord.h"
 #include "QvCliProgress.h"
 #include "QvCliReport.h"
 #include "QvCliSystem.h"
@@ -128,7 +129,10 @@ void RemoveOldMedia(const std::string& dir, bool quiet) {
                             name.find_first_not_of("0123456789", 5) == name.size() - 4);
         if (media && fs::remove(e.path(), ec)) ++removed;
     }
+    // What was kept beside them describes that split, not the next one.
     fs::remove(QvCliFsPath(dir) / kQvCliLeftOutFile, ec);
+    fs::remove(QvCliFsPath(dir) / kQvCliReportFile, ec);
+    QvCliRemovePlanRecord(dir);
     if (removed && !quiet)
         std::cerr << "qvsplit: removed " << removed << " media files of an earlier split in " << dir << "\n";
 }
@@ -145,9 +149,9 @@ public:
         QvCliMarkComplete(m_dir);
     }
     bool Marked() const { return m_marked; }
-    // The split finished: its media and its list of what it left out stay.
-    bool Keep(const std::vector<QvCliLeftOutRecord>& leftOut) {
-        if (!QvCliSaveLeftOut(m_dir, leftOut)) return false;
+    // The split finished: its media, its list of what it left out and its record stay.
+    bool Keep(const std::vector<QvCliLeftOutRecord>& leftOut, const QvCliPlanRecord& record) {
+        if (!QvCliSaveLeftOut(m_dir, leftOut) || !QvCliSavePlanRecord(m_dir, record)) return false;
         QvCliMarkComplete(m_dir);
         m_kept = true;
         return true;
@@ -236,14 +240,28 @@ int ReportFailure(const QvCliOptions& o, const std::string& what, const std::str
     return kExitFailed;
 }
 
+// How the plan was made, as the record beside the media keeps it.
+QvCliPlanRecord PlanRecord(const QvCliOptions& o, const std::vector<QvCliDroppedRule>& dropped, uint64_t catalogReserve) {
+    QvCliPlanRecord r;
+    r.arguments = o.arguments;
+    r.date = QvCliNowText();
+    r.fileSystem = QvCliFileSystem(o);
+    r.sizeMb = o.sizeMb;
+    r.capacityBytes = o.capacityBytes ? o.capacityBytes : static_cast<uint64_t>(o.sizeMb) * 1048576u;
+    r.catalogReserve = catalogReserve;
+    r.dropped = dropped;
+    return r;
+}
+
 // The summary of a split from what the library reports; media files are named by nameFormat.
 int PrintResult(const QvCliOptions& o, const std::string& outDir, QvCliPartialSet& partial,
-                const char* nameFormat) {
+                const char* nameFormat, uint64_t catalogReserve = 0) {
     const std::vector<QvCliLeftOutRecord> records = QvCliLeftOutFiles();
-    if (!partial.Keep(records)) return QvCliFail(kExitFailed, outDir + ": cannot write " + kQvCliLeftOutFile);
+    const std::vector<QvCliDroppedRule> dropped = QvCliDroppedRules();
+    if (!partial.Keep(records, PlanRecord(o, dropped, catalogReserve)))
+        return QvCliFail(kExitFailed, outDir + ": cannot write " + kQvCliLeftOutFile + " and " + kQvCliPlanFile);
     const QvCliMediaSet set = QvCliReportedMediaSet(outDir, nameFormat);
     const std::vector<QvCliLeftOut> leftOut = QvCliShownLeftOut(records);
-    const std::vector<QvCliDroppedRule> dropped = QvCliDroppedRules();
     if (o.json) {
         QvCliPrintSummaryJson(set, o.sizeMb, leftOut, std::cout, &dropped);
     } else {

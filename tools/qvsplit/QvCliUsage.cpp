@@ -16,6 +16,7 @@ const char* const kOverview =
     "  where    tell which media list a path\n"
     "  verify   check a media set against the disk now (and its ISO images' sizes)\n"
     "  pack     make each medium of a set into an ISO image, a tar archive or a path list\n"
+    "  report   make one HTML page of a set: fill of each medium, contents, left out, search\n"
     "  demo     split a generated sample tree and show the result\n"
     "\n"
     "Run 'qvsplit COMMAND --help' for the options of one command.\n"
@@ -119,6 +120,18 @@ const char* const kPack =
     "  --json             print the summary as JSON\n"
     "  --quiet            no progress bar\n";
 
+const char* const kReport =
+    "Usage: qvsplit report [--out FILE.html] MEDIA_DIR\n"
+    "\n"
+    "Makes one self-contained HTML page of the media set in MEDIA_DIR, which any browser\n"
+    "opens from the disk (no network): each medium's fill against its capacity, its largest\n"
+    "folders and files and everything on it, what was left out and why, the command the plan\n"
+    "was made with, and a search box that tells which medium holds a path (as 'qvsplit where'\n"
+    "does). Open it as FILE.html#q=TEXT to search for TEXT at once.\n"
+    "\n"
+    "  --out FILE         where to write the page (default: MEDIA_DIR/qvsplit-report.html)\n"
+    "  --quiet            do not print the page's path\n";
+
 const char* const kDemo =
     "Usage: qvsplit demo [--json] [--quiet]\n"
     "\n"
@@ -136,5 +149,6 @@ std::string QvCliUsage(const std::string& command) {
     if (command == "verify") return kVerify;
     if (command == "pack") return kPack;
     if (command == "demo") return kDemo;
+    if (command == "report") return kReport;
     return kOverview;
 }
