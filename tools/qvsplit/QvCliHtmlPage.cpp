@@ -17,6 +17,7 @@ const char* const kHead = R"QVPAGE(<!DOCTYPE html>
         --files: #2f6fb3; --image: #8fb6e0; --over: #c62828; --warn-bg: #fff4e5; --warn: #9a4f00;
         --here: #2e7d32; }
 * { box-sizing: border-box; }
+[hidden] { display: none !important; }
 body { margin: 0; font: 15px/1.45 system-ui, -apple-system, "Segoe UI", Roboto, sans-serif;
        color: var(--ink); background: var(--bg); }
 header, main, footer { max-width: 1100px; margin: 0 auto; padding: 0 16px; }
@@ -71,7 +72,7 @@ th, td { text-align: left; padding: 4px 6px; border-bottom: 1px solid var(--line
 td.p { overflow-wrap: anywhere; word-break: break-word; }
 td.n, th.n { text-align: right; white-space: nowrap; font-variant-numeric: tabular-nums; }
 .pager { display: flex; flex-wrap: wrap; align-items: center; gap: 8px; margin: 8px 0; }
-.hits { list-style: none; padding: 0; margin: 8px 0 0; }
+.hits { list-style: none; padding: 0 4px 0 0; margin: 8px 0 0; max-height: 60vh; overflow-y: auto; }
 .hits li { padding: 6px 0; border-bottom: 1px solid var(--line); overflow-wrap: anywhere; }
 .hits .m { font-weight: 600; margin-right: 8px; }
 .hits .d { display: block; color: var(--muted); font-size: .9em; }
@@ -82,6 +83,7 @@ td.n, th.n { text-align: right; white-space: nowrap; font-variant-numeric: tabul
 dl { display: grid; grid-template-columns: max-content minmax(0, 1fr); gap: 4px 14px; margin: 0; }
 dt { color: var(--muted); }
 dd { margin: 0; overflow-wrap: anywhere; }
+.arg { display: inline-block; max-width: 100%; overflow-wrap: anywhere; margin-right: .5em; }
 code { font-family: ui-monospace, SFMono-Regular, Menlo, Consolas, monospace; font-size: .92em; }
 footer { color: var(--muted); font-size: .85em; padding-bottom: 24px; }
 @media print { details { display: none; } body { background: #fff; } }
@@ -115,7 +117,7 @@ const char* const kScript = R"QVPAGE(</script>
 (function () {
 'use strict';
 var D = JSON.parse(document.getElementById('qvsplit-data').textContent);
-var PAGE = 100, HITS = 200;
+var PAGE = 100, HITS = 100;
 var lower = null;
 
 function el(tag, cls, text) {
@@ -303,13 +305,16 @@ function quoted(a) { return /^[A-Za-z0-9_.,:\/=@%+-]+$/.test(a) ? a : "'" + a.re
 
 function renderPlan() {
   var dl = document.getElementById('planinfo');
-  function row(k, v, code) { add(dl, 'dt', null, k); var d = add(dl, 'dd'); add(d, code ? 'code' : 'span', null, v); }
+  function row(k, v) { add(dl, 'dt', null, k); return add(dl, 'dd', null, v); }
   var p = D.plan;
   if (p) {
-    row('Command', 'qvsplit ' + p.command.map(function (a) { return shown(quoted(a)); }).join(' '), true);
+    var cmd = add(row('Command'), 'code');
+    ['qvsplit'].concat(p.command).forEach(function (a) { add(cmd, 'span', 'arg', shown(quoted(a))); });
     row('Planned on', p.date);
     row('File system', p.fs === 'none' ? 'none (file bytes)' : p.fs);
-    row('Capacity', grouped(p.capacity) + ' bytes per medium');
+    var planned = D.splitSizeMb * 1048576;
+    row('Capacity', grouped(D.splitSizeMb) + ' MB per medium' + (p.capacity && p.capacity !== planned ?
+      ' as planned (whole megabytes of a disc of ' + grouped(p.capacity) + ' bytes)' : ''));
     if (p.catalogReserve) row('Kept for the catalogue', grouped(p.catalogReserve) + ' bytes per medium');
   } else {
     row('Command', 'not recorded (the set was made by an older qvsplit or another program)');
