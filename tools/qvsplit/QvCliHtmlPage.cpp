@@ -117,7 +117,7 @@ const char* const kScript = R"QVPAGE(</script>
 (function () {
 'use strict';
 var D = JSON.parse(document.getElementById('qvsplit-data').textContent);
-var PAGE = 100, HITS = 100;
+var PAGE = 100, HITS = 100, CHIPS = 24;
 var lower = null;
 
 function el(tag, cls, text) {
@@ -343,8 +343,9 @@ function search(text) {
     if (hit) { hits.push(i); perMedium[D.entries[i][0]] = (perMedium[D.entries[i][0]] || 0) + 1; }
   }
   var media = Object.keys(perMedium).map(Number).sort(function (a, b) { return a - b; });
+  var names = media.length > 8 ? grouped(media.length) + ' media' : media.map(function (k) { return D.media[k].name; }).join(', ');
   var summary = add(box, 'p', null, hits.length ? grouped(hits.length) + (hits.length === 1 ? ' match' : ' matches') +
-    ' on ' + media.map(function (k) { return D.media[k].name; }).join(', ') : 'No medium holds a path containing this text.');
+    ' on ' + names : 'No medium holds a path containing this text.');
   summary.id = 'result-summary';
   if (!hits.length) {
     var lo = D.leftOut.filter(function (l) { return l.path.toLowerCase().indexOf(needle) >= 0; });
@@ -352,11 +353,12 @@ function search(text) {
     return;
   }
   var chips = add(box, 'ul', 'chips');
-  media.forEach(function (k) {
+  media.slice(0, CHIPS).forEach(function (k) {
     var m = D.media[k], c = add(chips, 'li', m.number === D.here ? 'herechip' : null,
       mediumLabel(m) + ' (' + m.name + '): ' + grouped(perMedium[k]) + (m.number === D.here ? ', this disc' : ''));
     c.setAttribute('data-medium', m.name);
   });
+  if (media.length > CHIPS) add(chips, 'li', null, 'and ' + grouped(media.length - CHIPS) + ' more media');
   var ul = add(box, 'ul', 'hits'), shownCount = 0, more = null;
   function page() {
     for (var end = Math.min(hits.length, shownCount + HITS); shownCount < end; ++shownCount) {
