@@ -132,6 +132,8 @@ const OptionSpec kOptions[] = {
     {"--capacity-bytes", "pack verify", [](QvCliOptions& o, const std::string& v, std::string& e) { return ParseCapacityBytes(v, o, e); }, true},
     {"--format", "pack", [](QvCliOptions& o, const std::string& v, std::string& e) { return ParseChoice(v, "--format", {"iso", "tar", "list"}, o.format, e); }, true},
     {"--to", "pack", [](QvCliOptions& o, const std::string& v, std::string&) { o.toDir = v; return true; }, true},
+    {"--catalog", "split pack", [](QvCliOptions& o, const std::string&, std::string&) { o.catalog = 1; return true; }, false},
+    {"--no-catalog", "split pack", [](QvCliOptions& o, const std::string&, std::string&) { o.catalog = 0; return true; }, false},
     {"--force", "pack", [](QvCliOptions& o, const std::string&, std::string&) { o.force = true; return true; }, false},
     {"--medium", "pack", [](QvCliOptions& o, const std::string& v, std::string& e) {
          if (ParseNumber(v, o.medium) && o.medium > 0) return true;

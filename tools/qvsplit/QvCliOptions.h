@@ -37,6 +37,9 @@ struct QvCliOptions {
     std::string toDir;                 // --to DIR (pack): folder for the images; required
     uint32_t medium = 0;               // --medium N (pack): only medium N, default 0 (every medium)
     bool force = false;                // --force (pack): remove media files of another set in --to
+    int catalog = -1;                  // --catalog (1) / --no-catalog (0): the catalogue files on every
+                                       // medium; -1 = default: pack puts them on ISO images, split keeps
+                                       // no room for them
     bool quiet = false;                // --quiet: no progress line
     bool json = false;                 // --json: the summary as JSON
     std::string logFile;               // --log FILE: library log appended there

@@ -1,6 +1,7 @@
 // The split and rvx commands: rules from the command line, the library's split, the summary.
 #include "QvCliCommands.h"
 #include "QvCliFileSystem.h"
+#include "QvCliHtmlReport.h"
 #include "QvCliLog.h"
 #include "QvCliMediaSet.h"
 #include "QvCliPaths.h"
@@ -294,10 +295,80 @@ DWORD RunSetup(iCQvSplit& split, const QvCliOptions& o, RuleVector& rules, QvCli
                             out.c_str(), QvCliProgressCallback, &progress);
 }
 
+// One plan of the selection by a fresh split object: set up, checked and estimated. A failure
+// is reported as the split's own.
+int PlanPass(iCQvSplit& split, const QvCliOptions& o, RuleVector& rules) {
+    QvCliProgress progress;
+    progress.show = !o.quiet && QvCliStderrIsTerminal();
+    const DWORD setup = RunSetup(split, o, rules, progress);
+    if (!setup) {
+        QvCliProgressDone(progress);
+        return ReportFailure(o, "the split could not be set up");
+    }
+    if (o.strict && QvGetDroppedRuleCount() > 0) {
+        // Refused before anything is planned or cut: a rule the user wrote would do nothing.
+        QvCliProgressDone(progress);
+        return ReportFailure(o, "--strict", "a rule selects nothing; the split was not made");
+    }
+    const DWORD media = split.EstimateSplit();
+    QvCliProgressDone(progress);
+    if (progress.stopped) {
+        ReportCutFiles(o);
+        return QvCliFail(kExitCancelled, "cancelled; no media set was kept in " + o.outDir);
+    }
+    if (media == 0 || (media & 0x80000000u)) {
+        const int status = ReportFailure(o, "the split was refused");
+        ReportCutFiles(o);
+        return status;
+    }
+    return kExitOk;
+}
+
+// Bytes of the catalogue files pack puts on a medium of the set just planned in the output
+// folder, in whole blocks of the file system, with room for their two entries. The page is
+// measured as the last medium's, whose number has the most digits.
+uint64_t CatalogRoom(const QvCliOptions& o, uint64_t reserve) {
+    QvCliMediaSet set;
+    std::string error;
+    if (!QvCliLoadMediaSet(o.outDir, set, error, true)) return 0;
+    std::error_code ec;
+    const fs::path absolute = fs::absolute(QvCliFsPath(o.outDir), ec);
+    if (!ec) set.dir = QvCliPathText(absolute.lexically_normal());
+    QvCliReportContext context;
+    context.leftOut = QvCliShownLeftOut(QvCliLeftOutFiles());
+    const QvCliPlanRecord record = PlanRecord(o, QvCliDroppedRules(), reserve);
+    context.record = &record;
+    context.here = set.media.back().number;
+    const uint64_t block = QvCliBlockBytes(o);
+    const auto whole = [block](uint64_t bytes) { return (bytes + block - 1) / block * block; };
+    const uint64_t kEntries = 8192;  // two directory records in each of the image's trees, and more
+    return whole(QvCliHtmlReport(set, context).size()) + whole(QvCliTextCatalog(set, context.here).size()) + kEntries;
+}
+
+// Plans again with room kept on every medium for the catalogue files, until the catalogue of
+// the plan made fits the room. The room is what the last plan's catalogue takes and a
+// margin, since a plan of more media lists more and longer medium numbers.
+int KeepRoomForTheCatalog(const QvCliOptions& o, RuleVector& rules, SplitPtr& split, uint64_t& reserve) {
+    for (int pass = 0; pass < 4; ++pass) {
+        const uint64_t needed = CatalogRoom(o, reserve);
+        if (needed == 0) return QvCliFail(kExitFailed, o.outDir + ": the plan could not be read back to measure its catalogue");
+        if (needed <= reserve) return kExitOk;
+        reserve = needed + needed / 32 + 16384;
+        RemoveOldMedia(o.outDir, true);
+        QvCliApplyFileSystem(o, reserve);
+        split.reset(GetQvSplitInterface());
+        if (!split) return QvCliFail(kExitFailed, "the library could not create a split object");
+        if (int status = PlanPass(*split, o, rules)) return status;
+    }
+    return QvCliFail(kExitFailed, "the room for the catalogue did not settle; split without --catalog");
+}
+
 }  // namespace
 
 int QvCliRunSplit(const QvCliOptions& o) {
     if (int status = CheckSplitArguments(o)) return status;
+    if (o.catalog == 1 && !o.cutBigList.empty())
+        return QvCliFail(kExitUsage, "--catalog plans twice and cannot go with --cut-big, which changes files");
     std::string error;
     RuleVector rules;
     if (o.rulesFile.empty() && !BuildRules(o, rules, error)) return QvCliFail(kExitUsage, error);
@@ -311,31 +382,11 @@ int QvCliRunSplit(const QvCliOptions& o) {
     if (!PrepareOutDir(o.outDir, o.quiet, error)) return QvCliFail(kExitFailed, error);
     QvCliPartialSet partial(o.outDir);
     if (!partial.Marked()) return QvCliFail(kExitFailed, o.outDir + ": cannot write into the output folder");
-
-    QvCliProgress progress;
-    progress.show = !o.quiet && QvCliStderrIsTerminal();
-    const DWORD setup = RunSetup(*split, o, rules, progress);
-    if (!setup) {
-        QvCliProgressDone(progress);
-        return ReportFailure(o, "the split could not be set up");
-    }
-    if (o.strict && QvGetDroppedRuleCount() > 0) {
-        // Refused before anything is planned or cut: a rule the user wrote would do nothing.
-        QvCliProgressDone(progress);
-        return ReportFailure(o, "--strict", "a rule selects nothing; the split was not made");
-    }
-    const DWORD media = split->EstimateSplit();
-    QvCliProgressDone(progress);
-    if (progress.stopped) {
-        ReportCutFiles(o);
-        return QvCliFail(kExitCancelled, "cancelled; no media set was kept in " + o.outDir);
-    }
-    if (media == 0 || (media & 0x80000000u)) {
-        const int status = ReportFailure(o, "the split was refused");
-        ReportCutFiles(o);
-        return status;
-    }
-    return PrintResult(o, o.outDir, partial, "Media%u.xml");
+    if (int status = PlanPass(*split, o, rules)) return status;
+    uint64_t reserve = 0;
+    if (o.catalog == 1)
+        if (int status = KeepRoomForTheCatalog(o, rules, split, reserve)) return status;
+    return PrintResult(o, o.outDir, partial, "Media%u.xml", reserve);
 }
 
 int QvCliRunRvx(const QvCliOptions& o) {
