@@ -191,11 +191,11 @@ int Prepare(const QvCliOptions& o, const QvCliMediaSet& set, std::vector<PackJob
             plain.fileName = job.fileName;
             plain.capacityBytes = job.capacityBytes;
             if (!LayOutAndMeasure(o, plain, nullptr, error)) return QvCliFail(kExitFailed, error);
-            if (plain.imageBytes <= plain.capacityBytes) {
+            if (plain.imageBytes <= plain.capacityBytes)
                 std::cerr << "qvsplit: " << m.fileName << ": no room for the catalogue files (" << QvCliGrouped(job.catalogBytes)
                           << " bytes; the plan kept " << QvCliGrouped(reserve) << "): made without them (split with --catalog to keep room)\n";
-                job = std::move(plain);
-            }
+            // One too big without them is refused for what the plan holds.
+            job = std::move(plain);
         }
         jobs.push_back(std::move(job));
     }
