@@ -144,7 +144,7 @@ function bytes(n) {
   return v.toFixed(1) + ' ' + u[i];
 }
 function pct(a, b) { return b ? (100 * a / b) : 0; }
-function pathOf(i) { var e = D.entries[i]; return D.folders[e[1]] + '/' + e[2] + (e[4] === 1 ? '/' : ''); }
+function pathOf(i) { var e = D.entries[i]; return D.folders[e[1]] + D.sep + e[2] + (e[4] === 1 ? D.sep : ''); }
 function insideOf(i) { var e = D.entries[i], t = D.targets[e[5]]; return '/' + (t ? t + '/' : '') + e[2]; }
 function kindText(k) { return k === 1 ? 'folder, kept whole' : k === 2 ? 'link' : ''; }
 function used(m) { return m.image || m.size; }
@@ -331,7 +331,7 @@ function search(text) {
   var box = document.getElementById('results');
   box.textContent = '';
   if (!text) return;
-  if (!lower) lower = D.entries.map(function (e, i) { return pathOf(i).replace(/\/$/, '').toLowerCase(); });
+  if (!lower) lower = D.entries.map(function (e, i) { var p = pathOf(i); return (e[4] === 1 ? p.slice(0, -1) : p).toLowerCase(); });
   var needle = text.toLowerCase(), windows = /[\\:]/.test(needle), hits = [], perMedium = {};
   var prefix = (D.drive + ':').toLowerCase();
   for (var i = 0; i < lower.length; ++i) {

@@ -12,6 +12,15 @@ namespace {
 
 const uint64_t kMegabyte = 1048576;
 
+// What separates the names of a host path.
+#if defined(_WIN32)
+const char* const kSeparators = "\\/";
+const char* const kSeparator = "\\\\";  // as a JSON string holds it
+#else
+const char* const kSeparators = "/";
+const char* const kSeparator = "/";
+#endif
+
 // Texts kept once each, numbered in the order first seen.
 class TextTable {
 public:
@@ -35,7 +44,7 @@ private:
 // The host path of an entry, split at its last "/" into folder and name.
 void SplitPath(const QvCliEntry& e, std::string& folder, std::string& name) {
     const std::string path = QvCliToHostPath(e.isDir ? QvCliEntryFolder(e) : e.fullPath);
-    const size_t slash = path.find_last_of('/');
+    const size_t slash = path.find_last_of(kSeparators);
     folder = slash == std::string::npos ? std::string() : path.substr(0, slash);
     name = slash == std::string::npos ? path : path.substr(slash + 1);
 }
@@ -137,7 +146,7 @@ std::string QvCliHtmlReport(const QvCliMediaSet& set, const QvCliReportContext& 
     const QvCliTotals totals = QvCliComputeTotals(set, 0);
     std::ostringstream json;
     json << "{\"folder\": " << QvCliScriptJsonString(set.dir) << ", \"generated\": " << QvCliScriptJsonString(QvCliNowText())
-         << ", \"drive\": \"" << static_cast<char>(QvCliDrive()) << "\", \"here\": " << context.here
+         << ", \"drive\": \"" << static_cast<char>(QvCliDrive()) << "\", \"sep\": \"" << kSeparator << "\", \"here\": " << context.here
          << ", \"splitSizeMb\": " << totals.splitSizeMb << ", \"total\": " << totals.totalBytes
          << ", \"lowerBound\": " << totals.lowerBound << ",\n";
     WriteMedia(set, json);
