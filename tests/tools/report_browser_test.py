@@ -140,6 +140,7 @@ def main():
         want = json.loads(o.decode())
         if len(want) != 1:
             raise SystemExit('where found %r' % want)
+        want_holiday = want[0]
         dom, text = load(browser, page, 'HOLIDAY', profile)
         got = [(m, p) for m, p in dom.hits]
         if got != [(want[0]['medium'], want[0]['path'])]:
@@ -170,6 +171,24 @@ def main():
         dom, text = load(browser, page, 'no-such-name', profile)
         if dom.hits or 'No medium holds' not in dom.summary:
             failures.append('search for nothing: %r, %r' % (dom.hits, dom.summary))
+
+        # The catalogue on a disc marks the disc it is on.
+        if shutil.which('osirrox'):
+            medium = want_holiday['medium']
+            number = medium[len('Media'):-len('.xml')]
+            images = os.path.join(work, 'images')
+            code, o, e = run([args.qvsplit, 'pack', '--quiet', '--format', 'iso', '--to', images, out])
+            disc = os.path.join(work, 'disc')
+            if code == 0:
+                code, o, e = run(['osirrox', '-indev', os.path.join(images, 'Media%s.iso' % number), '-extract', '/', disc])
+            if code != 0:
+                failures.append('pack or osirrox failed: %s' % e.decode(errors='replace')[-1000:])
+            else:
+                dom, text = load(browser, os.path.join(disc, 'QVSPLIT-CATALOG.html'), 'holiday', profile)
+                if 'This disc is Medium %s of ' % number not in text or '%s (this disc)' % medium not in text:
+                    failures.append('the catalogue on %s does not mark its disc' % medium)
+        else:
+            print('osirrox not installed: the catalogue on a disc is not checked')
 
         for f in failures:
             print('FAIL: ' + f)
