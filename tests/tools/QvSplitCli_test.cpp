@@ -196,6 +196,7 @@ TEST_F(QvSplitCliTest, UsageErrorsExitTwoWithAMessage) {
         {"recover without list", {"recover"}, "--list is required"},
         {"show with two folders", {"show", S("a"), S("b")}, "wrong number"},
         {"cut without --yes off a terminal", {"split", "--size", "21", "--out", S("out"), "--cut-big", S("parts.ini"), S("tree")}, "--yes"},
+        {"catalogue room with cutting", {"split", "--size", "21", "--catalog", "--yes", "--cut-big", S("parts.ini"), "--out", S("out"), S("tree")}, "cannot go with --cut-big"},
         {"report without a folder", {"report"}, "report takes one media folder"},
         {"report of two folders", {"report", S("a"), S("b")}, "report takes one media folder"},
         {"report option of another command", {"report", "--size", "10", S("out")}, "unknown option"},
