@@ -53,7 +53,8 @@ button:disabled { opacity: .45; cursor: default; }
 .bar .img { background: var(--image); }
 .bar .fil { background: var(--files); }
 .over .bar .img { background: #ef9a9a; }
-.bar .cap { position: absolute; top: 0; bottom: 0; width: 2px; background: var(--over); }
+.bar .cap { position: absolute; top: 0; bottom: 0; right: 0; background: repeating-linear-gradient(135deg,
+            var(--over) 0 6px, #e57373 6px 12px); border-left: 2px solid #fff; }
 .figs { color: var(--muted); font-size: .92em; font-variant-numeric: tabular-nums; }
 .legend { display: flex; flex-wrap: wrap; gap: 4px 16px; color: var(--muted); font-size: .9em; margin: 0 0 6px; }
 .sw { display: inline-block; width: 11px; height: 11px; border-radius: 2px; margin-right: 5px;
@@ -105,7 +106,7 @@ footer { color: var(--muted); font-size: .85em; padding-bottom: 24px; }
 <section id="overview"><h2>Media</h2><div class="totals" id="totals"></div>
 <div class="legend"><span><i class="sw" style="background:var(--files)"></i>file bytes</span>
 <span><i class="sw" style="background:var(--image)"></i>image (file-system structures, whole blocks)</span>
-<span><i class="sw" style="background:var(--over)"></i>capacity, where exceeded</span></div>
+<span><i class="sw" style="background:var(--over)"></i>beyond the capacity</span></div>
 <div id="media"></div></section>
 <section id="plan"><h2>How the plan was made</h2><dl id="planinfo"></dl></section>
 </main>
@@ -143,6 +144,7 @@ function bytes(n) {
   while (v >= 1024 && i < u.length - 1) { v /= 1024; ++i; }
   return v.toFixed(1) + ' ' + u[i];
 }
+function count(n, one, many) { return grouped(n) + ' ' + (n === 1 ? one : many || one + 's'); }
 function pct(a, b) { return b ? (100 * a / b) : 0; }
 function pathOf(i) { var e = D.entries[i]; return D.folders[e[1]] + D.sep + e[2] + (e[4] === 1 ? D.sep : ''); }
 function insideOf(i) { var e = D.entries[i], t = D.targets[e[5]]; return '/' + (t ? t + '/' : '') + e[2]; }
@@ -196,10 +198,10 @@ function renderMedium(box, m, index) {
   bar.title = grouped(used(m)) + ' of ' + grouped(m.capacity) + ' bytes';
   if (m.image) add(bar, 'div', 'img').style.width = pct(m.image, scale) + '%';
   add(bar, 'div', 'fil').style.width = pct(m.size, scale) + '%';
-  if (over) add(bar, 'div', 'cap').style.left = 'calc(' + pct(m.capacity, scale) + '% - 1px)';
+  // What lies beyond the capacity, hatched red.
+  if (over) add(bar, 'div', 'cap').style.left = pct(m.capacity, scale) + '%';
   add(card, 'div', 'figs', 'files ' + bytes(m.size) + (m.image ? ' \u00b7 image ' + bytes(m.image) : '') +
-    ' \u00b7 capacity ' + bytes(m.capacity) + ' \u00b7 ' + grouped(m.files) + ' files in ' + grouped(m.entries) +
-    ' entries' + (m.capacity >= used(m) ? ' \u00b7 ' + bytes(m.capacity - used(m)) + ' free' : ''));
+    ' \u00b7 capacity ' + bytes(m.capacity) + ' \u00b7 ' + count(m.files, 'file') + ' in ' + count(m.entries, 'entry', 'entries') + (m.capacity >= used(m) ? ' \u00b7 ' + bytes(m.capacity - used(m)) + ' free' : ''));
   var det = add(card, 'details');
   add(det, 'summary', null, 'What is on it');
   det.addEventListener('toggle', function () {
