@@ -193,7 +193,8 @@ int Prepare(const QvCliOptions& o, const QvCliMediaSet& set, std::vector<PackJob
             if (!LayOutAndMeasure(o, plain, nullptr, error)) return QvCliFail(kExitFailed, error);
             if (plain.imageBytes <= plain.capacityBytes)
                 std::cerr << "qvsplit: " << m.fileName << ": no room for the catalogue files (" << QvCliGrouped(job.catalogBytes)
-                          << " bytes; the plan kept " << QvCliGrouped(reserve) << "): made without them (split with --catalog to keep room)\n";
+                          << " bytes; the plan kept " << (reserve ? QvCliGrouped(reserve) + " bytes" : std::string("no room"))
+                          << "): made without them (split with --catalog to keep room)\n";
             // One too big without them is refused for what the plan holds.
             job = std::move(plain);
         }
