@@ -209,7 +209,12 @@ TEST_F(QvCliPackTreeTest, ImageAndArchiveHoldThePlansFilesAtTheirTargetPaths) {
     ASSERT_TRUE(disk.count("tree/long/" + LongName()));
     for (const char* format : {"iso", "tar"}) {
         SCOPED_TRACE(format);
-        const Contents media = PackAndRead(format, std::string("out-") + format);
+        Contents media = PackAndRead(format, std::string("out-") + format);
+        // An ISO image carries the catalogue files besides, unless told not to; an archive only
+        // when told to.
+        const bool iso = std::string(format) == "iso";
+        EXPECT_EQ(iso ? 1u : 0u, media.erase("QVSPLIT-CATALOG.html"));
+        EXPECT_EQ(iso ? 1u : 0u, media.erase("QVSPLIT-CATALOG.txt"));
         EXPECT_EQ(disk.size(), WithoutFolders(media).size()) << Listing(WithoutFolders(media));
         for (const auto& kv : disk) {
             SCOPED_TRACE(kv.first);
@@ -249,7 +254,7 @@ TEST_F(QvCliPackTreeTest, PathListGivesXorrisoTheSameFiles) {
     if (!fs::exists(xorriso)) GTEST_SKIP() << "xorriso is not installed";
     PlanTree();
     ASSERT_EQ(0, Run({"pack", "--quiet", "--format", "list", "--to", S("lists"), S("plan")}).status);
-    ASSERT_EQ(0, Run({"pack", "--quiet", "--format", "iso", "--to", S("images"), S("plan")}).status);
+    ASSERT_EQ(0, Run({"pack", "--quiet", "--format", "iso", "--no-catalog", "--to", S("images"), S("plan")}).status);
     // The '=' and '\' of a name inside the medium are escaped; the host path after '=' is not.
     const std::string list = ReadText(P("lists/Media1.list")) + ReadText(P("lists/Media2.list"));
     EXPECT_NE(std::string::npos, list.find("/tree/a\\=b\\\\c.txt=" + S("tree/a=b\\c.txt") + "\n")) << list;
@@ -344,6 +349,109 @@ TEST_F(QvCliPackSmallTest, CapacityComesFromTheSizeOptionOrTheMediumsOwnSize) {
     // A disc preset is the disc's real capacity: CD-R 80 min, 360,000 sectors.
     EXPECT_EQ(360000, JsonNumber(cd.out, "capacity_sectors")) << cd.out;
     EXPECT_EQ(JsonNumber(own.out, "bytes"), static_cast<long long>(fs::file_size(P("own/Media1.iso"))));
+}
+
+// Planned with --catalog, every image (or archive, when asked) carries the report page marking
+// its own medium and the text list of every file of the set with its medium, and still fits.
+TEST_F(QvCliPackTest, CatalogueOnEveryMediumListsTheSetAndStillFits) {
+    for (int i = 0; i < 24; ++i) Write("set/d" + std::to_string(i % 3) + "/f" + std::to_string(i) + ".bin", Pattern(90000 + 7 * i));
+    Write("set/<script>alert(1)</script>", "hostile");
+    const Contents disk = WithoutFolders(ReadTree(P("set")));
+    const qvtest::ProcessResult split = Run({"split", "--quiet", "--size", "1", "--fs", "iso", "--catalog", "--out", S("plan"), S("set")});
+    ASSERT_EQ(0, split.status) << split.err;
+    const std::string record = ReadText(P("plan/qvsplit-plan.xml"));
+    const long long reserve = std::atoll(record.c_str() + record.find("CatalogReserve=\"") + 16);
+    ASSERT_GT(reserve, 0) << record;
+    struct Row {
+        const char* format;
+        std::vector<std::string> options;
+        bool catalog;
+    };
+    const Row rows[] = {
+        {"iso", {}, true},
+        {"iso", {"--no-catalog"}, false},
+        {"tar", {"--catalog"}, true},
+        {"tar", {}, false},
+    };
+    for (const Row& row : rows) {
+        const std::string to = std::string("out-") + row.format + (row.options.empty() ? "" : row.options[0]);
+        SCOPED_TRACE(to);
+        std::vector<std::string> args{"pack", "--quiet", "--format", row.format, "--to", S(to), S("plan")};
+        args.insert(args.end(), row.options.begin(), row.options.end());
+        const qvtest::ProcessResult pack = Run(args);
+        ASSERT_EQ(0, pack.status) << pack.err;
+        EXPECT_TRUE(pack.err.empty()) << pack.err;
+        std::map<std::string, std::string> listed;  // path -> "medium\tbytes" from every medium's list
+        Contents all;
+        const std::vector<std::string> files = FilesIn(to);
+        ASSERT_GE(files.size(), 3u);  // two media at least, and the record of the pack
+        for (const std::string& file : files) {
+            if (file[0] == '.') continue;
+            SCOPED_TRACE(file);
+            EXPECT_LE(fs::file_size(P(to + "/" + file)), MB);
+            Contents medium = ReadMedium(P(to + "/" + file));
+            const std::string number = file.substr(5, file.find('.') - 5);
+            ASSERT_EQ(row.catalog ? 1u : 0u, medium.count("QVSPLIT-CATALOG.txt")) << Listing(medium);
+            if (!row.catalog) {
+                all.insert(medium.begin(), medium.end());
+                continue;
+            }
+            const std::string page = medium["QVSPLIT-CATALOG.html"], text = medium["QVSPLIT-CATALOG.txt"];
+            EXPECT_LE(static_cast<long long>(page.size() + text.size()), reserve);
+            EXPECT_NE(std::string::npos, page.find("\"here\": " + number + ",")) << page.substr(0, 600);
+            EXPECT_EQ(std::string::npos, page.find("<script>alert"));
+            EXPECT_EQ(0u, text.find("# QvSplit catalogue: medium<TAB>bytes<TAB>path; this is medium " + number + "\n")) << text;
+            std::istringstream lines(text.substr(text.find('\n') + 1));
+            for (std::string line; std::getline(lines, line);) {
+                const size_t tab1 = line.find('\t'), tab2 = line.find('\t', tab1 + 1);
+                ASSERT_NE(std::string::npos, tab2) << line;
+                const std::string path = line.substr(tab2 + 1);
+                const std::string seen = line.substr(0, tab2);
+                // Every medium lists the same set.
+                if (listed.count(path)) {
+                    EXPECT_EQ(listed[path], seen) << path;
+                }
+                listed[path] = seen;
+            }
+            medium.erase("QVSPLIT-CATALOG.html");
+            medium.erase("QVSPLIT-CATALOG.txt");
+            // Each file it lists under this medium's number is on it, with the size listed.
+            for (const auto& kv : listed)
+                if (kv.second.substr(0, kv.second.find('\t')) == number) {
+                    const std::string inside = "set/" + fs::u8path(kv.first).lexically_relative(P("set")).generic_u8string();
+                    ASSERT_TRUE(medium.count(inside)) << inside << Listing(medium);
+                    EXPECT_EQ(kv.second.substr(kv.second.find('\t') + 1), std::to_string(medium[inside].size()));
+                }
+            all.insert(medium.begin(), medium.end());
+        }
+        EXPECT_EQ(disk.size(), WithoutFolders(all).size()) << Listing(WithoutFolders(all));
+        if (row.catalog) {
+            EXPECT_EQ(disk.size(), listed.size());
+            for (const auto& kv : disk) EXPECT_TRUE(listed.count(S(kv.first))) << kv.first;
+        }
+    }
+}
+
+// A plan made without room for the catalogue: by default an image that cannot take it is made
+// without it, said so; asked for with --catalog, it is refused with what to do instead.
+TEST_F(QvCliPackSmallTest, PlanWithoutRoomForTheCatalogueSaysWhatToDo) {
+    PlanSmall();
+    const long long exact = MeasuredBytes("iso");
+    ASSERT_GT(exact, 0);
+    const std::string capacity = std::to_string(exact);
+    const qvtest::ProcessResult fits = Run({"pack", "--quiet", "--format", "iso", "--capacity-bytes", capacity, "--to", S("default"), S("plan")});
+    ASSERT_EQ(0, fits.status) << fits.err;
+    EXPECT_NE(std::string::npos, fits.err.find("Media1.xml: no room for the catalogue files")) << fits.err;
+    EXPECT_EQ(0u, ReadMedium(P("default/Media1.iso")).count("QVSPLIT-CATALOG.txt"));
+    const qvtest::ProcessResult asked = Run({"pack", "--catalog", "--format", "iso", "--capacity-bytes", capacity, "--to", S("asked"), S("plan")});
+    EXPECT_EQ(1, asked.status);
+    EXPECT_NE(std::string::npos, asked.err.find("the plan kept no room: pack with --no-catalog, or split again with --catalog")) << asked.err;
+    EXPECT_FALSE(fs::exists(P("asked/Media1.iso")));
+    // With room to spare the catalogue goes on without a word.
+    const qvtest::ProcessResult roomy = Run({"pack", "--quiet", "--format", "iso", "--to", S("roomy"), S("plan")});
+    ASSERT_EQ(0, roomy.status);
+    EXPECT_TRUE(roomy.err.empty()) << roomy.err;
+    EXPECT_EQ(1u, ReadMedium(P("roomy/Media1.iso")).count("QVSPLIT-CATALOG.txt"));
 }
 
 // A file gone or changed since the plan stops the medium, named: the medium made would not
@@ -521,6 +629,7 @@ TEST_F(QvCliPackTest, SetsThatCannotBePackedAreRefused) {
         {"no media files", {"pack", "--format", "list", "--to", S("out"), S("empty")}, 1, "no media files found"},
         {"incomplete set", {"pack", "--format", "list", "--to", S("out"), S("stopped")}, 1, "incomplete"},
         {"no such medium", {"pack", "--format", "list", "--medium", "4", "--to", S("out"), S("plan")}, 1, "no medium 4"},
+        {"catalogue in a path list", {"pack", "--format", "list", "--catalog", "--to", S("out"), S("plan")}, 2, "--catalog goes with --format iso or tar"},
         {"media files of another set", {"pack", "--format", "list", "--to", S("stale"), S("plan")}, 1,
          "holds media files of another set (Media2.tar, Media3.list); nothing was written"},
     };

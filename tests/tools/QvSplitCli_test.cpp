@@ -85,6 +85,35 @@ std::string JsonEscaped(const std::string& s) {
     return out;
 }
 
+// The data block of a report page: the JSON between its script element's tags.
+std::string ReportData(const fs::path& page) {
+    const std::string html = ReadText(page);
+    const std::string open = "<script type=\"application/json\" id=\"qvsplit-data\">";
+    const size_t from = html.find(open);
+    if (from == std::string::npos) return std::string();
+    const size_t to = html.find("</script>", from);
+    return html.substr(from + open.size(), to == std::string::npos ? std::string::npos : to - from - open.size());
+}
+
+// Whether text is well-formed UTF-8 (no stray, overlong or surrogate sequence).
+bool IsUtf8(const std::string& text) {
+    for (size_t i = 0; i < text.size();) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        const size_t n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+        if (n == 0 || i + n > text.size()) return false;
+        unsigned long code = n == 1 ? c : c & (0x7Fu >> n);
+        for (size_t k = 1; k < n; ++k) {
+            const unsigned char d = static_cast<unsigned char>(text[i + k]);
+            if ((d >> 6) != 2) return false;
+            code = (code << 6) | (d & 0x3Fu);
+        }
+        const unsigned long least[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (code < least[n] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return false;
+        i += n;
+    }
+    return true;
+}
+
 // The integer after "key": in a JSON text, or -1 when the key is missing.
 long long JsonNumber(const std::string& json, const std::string& key) {
     const size_t at = json.find("\"" + key + "\":");
@@ -167,6 +196,10 @@ TEST_F(QvSplitCliTest, UsageErrorsExitTwoWithAMessage) {
         {"recover without list", {"recover"}, "--list is required"},
         {"show with two folders", {"show", S("a"), S("b")}, "wrong number"},
         {"cut without --yes off a terminal", {"split", "--size", "21", "--out", S("out"), "--cut-big", S("parts.ini"), S("tree")}, "--yes"},
+        {"catalogue room with cutting", {"split", "--size", "21", "--catalog", "--yes", "--cut-big", S("parts.ini"), "--out", S("out"), S("tree")}, "cannot go with --cut-big"},
+        {"report without a folder", {"report"}, "report takes one media folder"},
+        {"report of two folders", {"report", S("a"), S("b")}, "report takes one media folder"},
+        {"report option of another command", {"report", "--size", "10", S("out")}, "unknown option"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.label);
@@ -181,7 +214,7 @@ TEST_F(QvSplitCliTest, UsageErrorsExitTwoWithAMessage) {
 }
 
 TEST_F(QvSplitCliTest, HelpOfEveryCommandExitsZero) {
-    for (const char* command : {"split", "rvx", "recover", "show", "where", "verify", "demo"}) {
+    for (const char* command : {"split", "rvx", "recover", "show", "where", "verify", "demo", "report"}) {
         SCOPED_TRACE(command);
         const RunResult r = Run({command, "--help"});
         EXPECT_EQ(0, r.status);
@@ -296,6 +329,14 @@ TEST_F(QvSplitCliTest, DroppedRulesAreShownAndPatternsSelect) {
     EXPECT_EQ(1, strict.status);
     EXPECT_NE(std::string::npos, strict.err.find(warning)) << strict.err;
     EXPECT_TRUE(MediaFiles("strict").empty());
+    EXPECT_FALSE(fs::exists(P("strict/qvsplit-plan.xml")));
+    // The set keeps the dropped rule, and its report shows it.
+    EXPECT_NE(std::string::npos, ReadText(P("out/qvsplit-plan.xml")).find("<DroppedRule Rule=\"2\" Reason=\"path not found\">"))
+        << ReadText(P("out/qvsplit-plan.xml"));
+    ASSERT_EQ(0, Run({"report", S("out")}).status);
+    EXPECT_NE(std::string::npos, ReportData(P("out/qvsplit-report.html")).find(
+                                     "\"dropped\": [\n{\"rule\": 2, \"path\": \"" + JsonEscaped(S("tree/gone/*.txt")) +
+                                     "\", \"reason\": \"path not found\"}]"));
 
     const RunResult pattern = Run({"split", "--size", "10", "--out", S("pattern"), S("tree/docs/a1?.bin"),
                                    S("tree/docs"), "--exclude", S("tree/docs/*.bin")});
@@ -428,6 +469,9 @@ TEST_F(QvSplitCliTest, RefusedSplitExitsOneAndSaysWhy) {
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.label);
+        // A set of an earlier split stands in the folder: the refused one takes it away whole.
+        ASSERT_EQ(0, Run({"split", "--quiet", "--size", "10", "--out", S("out"), S("tree")}).status);
+        ASSERT_TRUE(fs::exists(P("out/qvsplit-plan.xml")));
         std::vector<std::string> args{"split", "--size", row.size, "--out", S("out")};
         for (const std::string& a : row.selection) args.push_back(a.compare(0, 2, "--") == 0 ? a : S(a));
         const RunResult r = Run(args);
@@ -436,6 +480,9 @@ TEST_F(QvSplitCliTest, RefusedSplitExitsOneAndSaysWhy) {
         EXPECT_NE(std::string::npos, r.err.find(row.cause)) << r.err;
         EXPECT_EQ(std::string::npos, r.err.find("no error message")) << r.err;
         EXPECT_TRUE(r.out.empty()) << r.out;
+        // Nothing that describes a plan stays behind a refusal.
+        EXPECT_TRUE(MediaFiles("out").empty());
+        EXPECT_FALSE(fs::exists(P("out/qvsplit-plan.xml")));
         args.push_back("--json");
         const RunResult json = Run(args);
         EXPECT_EQ(1, json.status);
@@ -481,6 +528,7 @@ TEST_F(QvSplitCliTest, InterruptCancelsTheSplitWithStatusThree) {
         // A stopped split keeps no media set that show or verify would take for a whole one.
         EXPECT_TRUE(MediaFiles("out").empty());
         EXPECT_FALSE(fs::exists(P("out/qvsplit-incomplete")));
+        EXPECT_FALSE(fs::exists(P("out/qvsplit-plan.xml")));
         return;
     }
     GTEST_SKIP() << "the split of " << made << " files finished before the signal arrived";
@@ -724,6 +772,138 @@ TEST_F(QvSplitCliTest, ShowAndWhereReadAMediaSetBack) {
         EXPECT_EQ(1, killed.status) << command;
         EXPECT_NE(std::string::npos, killed.err.find("incomplete")) << killed.err;
     }
+}
+
+// The report page holds every medium's figures, what was left out and how the plan was made,
+// and a hostile name only as text inside its JSON block: nothing in it can end the block, and
+// the page stays valid UTF-8 whatever bytes the names hold.
+TEST_F(QvSplitCliTest, ReportShowsTheSetWithEveryNameAsText) {
+    MakeTree();
+    struct Row {
+        const char* label;
+        std::string name;    // a file in tree/odd (a "/" makes a folder of what stands before it)
+        std::string inData;  // how the JSON block holds it
+        bool posixOnly;
+    };
+    const Row rows[] = {
+        {"script element", "<script>alert(1)</script>", "\"script\\u003e\"", false},
+        {"script opening as a folder", "<script>alert(1)</script>", "\\u003cscript\\u003ealert(1)\\u003c\"", false},
+        {"element with a handler", "<img src=x onerror=alert(2)>", "\"\\u003cimg src=x onerror=alert(2)\\u003e\"", false},
+        {"quote and ampersand", "q\"uo&te", "\"q\\\"uo\\u0026te\"", false},
+        {"control character", "ctl\x01name", "\"ctl\\u0001name\"", true},
+        {"byte not UTF-8", "bad\xE9" "byte", "\"bad\xEF\x83\xA9" "byte\"", true},
+        {"line separator", "sep\xE2\x80\xA8x", "\"sep\\u2028x\"", false},
+    };
+    for (const Row& row : rows) {
+        if (row.posixOnly && !kPosix) continue;
+        const std::string name = row.name;
+        const size_t slash = name.find('/');
+        if (slash != std::string::npos) fs::create_directories(P("tree/odd/" + name.substr(0, slash)));
+        fs::create_directories(P("tree/odd"));
+        std::ofstream(P("tree/odd") / fs::path(name)) << "x";
+    }
+    const RunResult split = Run({"split", "--quiet", "--size", "10", "--out", S("out"), S("tree")});
+    ASSERT_EQ(0, split.status) << split.err;
+    const RunResult r = Run({"report", S("out")});
+    ASSERT_EQ(0, r.status) << r.err;
+    EXPECT_EQ("report written to " + S("out/qvsplit-report.html") + "\n", r.out);
+    const std::string html = ReadText(P("out/qvsplit-report.html"));
+    const std::string data = ReportData(P("out/qvsplit-report.html"));
+    ASSERT_FALSE(data.empty()) << html.substr(0, 2000);
+    EXPECT_TRUE(IsUtf8(html));
+    // Only the page's own two script elements, and no name's markup anywhere.
+    size_t scripts = 0;
+    for (size_t at = html.find("<script"); at != std::string::npos; at = html.find("<script", at + 1)) ++scripts;
+    EXPECT_EQ(2u, scripts);
+    EXPECT_EQ(std::string::npos, html.find("<script>alert"));
+    EXPECT_EQ(std::string::npos, html.find("<img"));
+    EXPECT_EQ(std::string::npos, data.find('<'));
+    EXPECT_EQ(std::string::npos, html.find("\xE2\x80\xA8"));  // would end a line of script
+    for (const Row& row : rows) {
+        if (row.posixOnly && !kPosix) continue;
+        SCOPED_TRACE(row.label);
+        EXPECT_NE(std::string::npos, data.find(row.inData)) << data;
+    }
+    // Each medium with its figures as the media files give them, the set's totals, what was
+    // left out, and the command line the split was made with.
+    const RunResult show = Run({"show", "--json", S("out")});
+    ASSERT_EQ(0, show.status);
+    for (const std::string& m : MediaFiles("out")) EXPECT_NE(std::string::npos, data.find("{\"name\": \"" + m + "\", \"number\": ")) << m;
+    EXPECT_NE(std::string::npos, data.find("\"capacity\": " + std::to_string(10 * MB) + ", \"size\": "));
+    EXPECT_NE(std::string::npos, data.find("\"total\": " + std::to_string(JsonNumber(show.out, "total_size")) + ", "));
+    EXPECT_NE(std::string::npos, data.find("\"lowerBound\": 3,"));
+    EXPECT_NE(std::string::npos, data.find("{\"path\": \"" + JsonEscaped(S("tree/big.iso")) + "\", \"size\": " +
+                                           std::to_string(15 * MB) + ", \"reason\": \"larger than a medium"));
+    EXPECT_NE(std::string::npos, data.find("\"command\": [\"split\", \"--quiet\", \"--size\", \"10\", \"--out\", \"" +
+                                           JsonEscaped(S("out")) + "\", \"" + JsonEscaped(S("tree")) + "\"]"));
+    EXPECT_NE(std::string::npos, data.find("\"a7.bin\"," + std::to_string(MB) + ",0,"));
+
+    // --out names another file; the media folder is left as it was.
+    const RunResult elsewhere = Run({"report", "--quiet", "--out", S("page.html"), S("out")});
+    ASSERT_EQ(0, elsewhere.status) << elsewhere.err;
+    EXPECT_TRUE(elsewhere.out.empty());
+    EXPECT_EQ(data, ReportData(P("page.html")));
+}
+
+TEST_F(QvSplitCliTest, ReportRefusesWhatIsNotAWholeMediaSet) {
+    MakeTree();
+    ASSERT_EQ(0, Run({"split", "--quiet", "--size", "10", "--out", S("out"), S("tree")}).status);
+    fs::create_directories(P("killed"));
+    for (const char* name : {"Media1.xml", "qvsplit-incomplete"}) fs::copy_file(P("out/Media1.xml"), P("killed") / name);
+    struct Row {
+        const char* label;
+        std::vector<std::string> args;
+        int status;
+        const char* message;
+    };
+    const Row rows[] = {
+        {"missing folder", {"report", S("nowhere")}, 1, "no such folder"},
+        {"a folder without media files", {"report", S("tree")}, 1, "no media files"},
+        {"a split that did not finish", {"report", S("killed")}, 1, "incomplete"},
+        {"--out names a folder", {"report", "--out", S("tree"), S("out")}, 2, "is a folder"},
+        {"--out in a missing folder", {"report", "--out", S("gone/page.html"), S("out")}, 1, "cannot be written"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.label);
+        const RunResult r = Run(row.args);
+        EXPECT_EQ(row.status, r.status) << r.err;
+        EXPECT_NE(std::string::npos, r.err.find(row.message)) << r.err;
+        EXPECT_TRUE(r.out.empty()) << r.out;
+    }
+    EXPECT_FALSE(fs::exists(P("tree/qvsplit-report.html")));
+    EXPECT_FALSE(fs::exists(P("killed/qvsplit-report.html")));
+    EXPECT_FALSE(fs::exists(P("gone")));
+}
+
+// The record of how a plan was made sits beside the media like the left-out list: show, where,
+// verify and pack read the set as before, and a later split replaces it with its own.
+TEST_F(QvSplitCliTest, SplitKeepsHowThePlanWasMadeBesideTheMedia) {
+    MakeTree();
+    ASSERT_EQ(0, Run({"split", "--quiet", "--size", "10", "--first-free", "1", "--out", S("out"), S("tree")}).status);
+    const std::string record = ReadText(P("out/qvsplit-plan.xml"));
+    EXPECT_NE(std::string::npos, record.find("FileSystem=\"none\" SizeMB=\"10\" CapacityBytes=\"" + std::to_string(10 * MB) + "\""))
+        << record;
+    EXPECT_NE(std::string::npos, record.find("<Argument>--first-free</Argument>\n    <Argument>1</Argument>")) << record;
+    ASSERT_EQ(0, Run({"report", "--quiet", S("out")}).status);
+    for (const char* command : {"show", "verify"}) {
+        SCOPED_TRACE(command);
+        const RunResult r = Run({command, S("out")});
+        EXPECT_EQ(0, r.status) << r.err;
+        EXPECT_EQ(std::string::npos, r.out.find("plan.xml")) << r.out;
+        EXPECT_EQ(std::string::npos, r.out.find("report.html")) << r.out;
+    }
+    const RunResult where = Run({"where", S("out"), "plan.xml"});
+    EXPECT_EQ(1, where.status) << where.out;
+    const RunResult list = Run({"pack", "--format", "list", "--to", S("lists"), S("out")});
+    EXPECT_EQ(0, list.status) << list.err;
+    EXPECT_NE(std::string::npos, list.out.find("packed 3 media")) << list.out;
+
+    // The next split into the folder takes away the report and record of the last one.
+    ASSERT_EQ(0, Run({"split", "--quiet", "--size", "cd", "--out", S("out"), S("tree/docs")}).status);
+    EXPECT_FALSE(fs::exists(P("out/qvsplit-report.html")));
+    const std::string second = ReadText(P("out/qvsplit-plan.xml"));
+    EXPECT_NE(std::string::npos, second.find("FileSystem=\"iso\" SizeMB=\"703\" CapacityBytes=\"737280000\"")) << second;
+    EXPECT_EQ(std::string::npos, second.find("--first-free")) << second;
 }
 
 TEST_F(QvSplitCliTest, VerifyPassesOnAnUnchangedSetAndCatchesChanges) {

@@ -2,6 +2,7 @@
 #ifndef QVCLICOMMANDS_H
 #define QVCLICOMMANDS_H
 
+#include "QvCliMediaSet.h"
 #include "QvCliOptions.h"
 
 #include <string>
@@ -16,6 +17,13 @@ int QvCliRunWhere(const QvCliOptions& o);
 int QvCliRunVerify(const QvCliOptions& o);
 int QvCliRunPack(const QvCliOptions& o);
 int QvCliRunDemo(const QvCliOptions& o);
+int QvCliRunReport(const QvCliOptions& o);
+
+// The report page of a set (the left-out list and plan record read beside it); here is the
+// number of the medium that carries it, 0 for none.
+std::string QvCliMakeReport(const QvCliMediaSet& set, int here);
+// The name of the report in its media folder when no other is given.
+extern const char* const kQvCliReportFile;
 
 // Prints "qvsplit: message" to standard error and returns status.
 int QvCliFail(int status, const std::string& message);

@@ -4,11 +4,15 @@
 
 #include "QvCliOptions.h"
 
+#include <cstdint>
 #include <string>
 
 // The file system the options choose: --fs, else iso for a disc preset, else none.
 std::string QvCliFileSystem(const QvCliOptions& o);
-// Sets the library's allocation model for that file system (none: file bytes).
-void QvCliApplyFileSystem(const QvCliOptions& o);
+// Sets the library's allocation model for that file system (none: file bytes), with reserve
+// bytes more taken on every medium (room kept for the catalogue files).
+void QvCliApplyFileSystem(const QvCliOptions& o, uint64_t reserve = 0);
+// The allocation unit of that file system: what a file of one byte takes.
+uint64_t QvCliBlockBytes(const QvCliOptions& o);
 
 #endif

@@ -187,13 +187,13 @@ std::vector<QvCliLeftOutRecord> QvCliLoadLeftOut(const std::string& dir) {
     return records;
 }
 
-bool QvCliLoadMediaSet(const std::string& dir, QvCliMediaSet& set, std::string& error) {
+bool QvCliLoadMediaSet(const std::string& dir, QvCliMediaSet& set, std::string& error, bool evenIncomplete) {
     set.dir = dir;
     set.media.clear();
     set.distinctBytes = 0;
     QvCliPathSet seen;
     std::error_code ec;
-    if (fs::exists(QvCliFsPath(dir) / kQvCliIncompleteMarker, ec)) {
+    if (!evenIncomplete && fs::exists(QvCliFsPath(dir) / kQvCliIncompleteMarker, ec)) {
         error = dir + ": the media set is incomplete: a split did not finish writing it";
         return false;
     }

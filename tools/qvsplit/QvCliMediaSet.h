@@ -37,7 +37,8 @@ struct QvCliMediaSet {
 };
 
 // Reads every media file of dir ("Media%d.xml", "media%d.xml", "Last.xml") with its entries.
-bool QvCliLoadMediaSet(const std::string& dir, QvCliMediaSet& set, std::string& error);
+// A set still marked incomplete is refused unless evenIncomplete (a split reading what it wrote).
+bool QvCliLoadMediaSet(const std::string& dir, QvCliMediaSet& set, std::string& error, bool evenIncomplete = false);
 
 // Beside the media files: a marker that stays while a split writes them (a set that holds it
 // is incomplete), and the list of what the split left out.

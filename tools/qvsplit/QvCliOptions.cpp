@@ -111,7 +111,7 @@ struct OptionSpec {
 const OptionSpec kOptions[] = {
     {"--size", "split rvx pack verify", [](QvCliOptions& o, const std::string& v, std::string& e) { return ParseSize(v, o, e); }, true},
     {"--fs", "split rvx verify", [](QvCliOptions& o, const std::string& v, std::string& e) { return ParseFileSystem(v, o, e); }, true},
-    {"--out", "split rvx", [](QvCliOptions& o, const std::string& v, std::string&) { o.outDir = v; return true; }, true},
+    {"--out", "split rvx report", [](QvCliOptions& o, const std::string& v, std::string&) { o.outDir = v; return true; }, true},
     {"--rules", "split", [](QvCliOptions& o, const std::string& v, std::string&) { o.rulesFile = v; return true; }, true},
     {"--exclude", "split", [](QvCliOptions& o, const std::string& v, std::string&) { o.exclude.push_back(v); return true; }, true},
     {"--first", "split", [](QvCliOptions& o, const std::string& v, std::string&) { o.first.push_back(v); return true; }, true},
@@ -132,12 +132,14 @@ const OptionSpec kOptions[] = {
     {"--capacity-bytes", "pack verify", [](QvCliOptions& o, const std::string& v, std::string& e) { return ParseCapacityBytes(v, o, e); }, true},
     {"--format", "pack", [](QvCliOptions& o, const std::string& v, std::string& e) { return ParseChoice(v, "--format", {"iso", "tar", "list"}, o.format, e); }, true},
     {"--to", "pack", [](QvCliOptions& o, const std::string& v, std::string&) { o.toDir = v; return true; }, true},
+    {"--catalog", "split pack", [](QvCliOptions& o, const std::string&, std::string&) { o.catalog = 1; return true; }, false},
+    {"--no-catalog", "split pack", [](QvCliOptions& o, const std::string&, std::string&) { o.catalog = 0; return true; }, false},
     {"--force", "pack", [](QvCliOptions& o, const std::string&, std::string&) { o.force = true; return true; }, false},
     {"--medium", "pack", [](QvCliOptions& o, const std::string& v, std::string& e) {
          if (ParseNumber(v, o.medium) && o.medium > 0) return true;
          e = "--medium takes the number of a medium (1, 2, ...)";
          return false; }, true},
-    {"--quiet", "split rvx recover pack demo", [](QvCliOptions& o, const std::string&, std::string&) { o.quiet = true; return true; }, false},
+    {"--quiet", "split rvx recover pack demo report", [](QvCliOptions& o, const std::string&, std::string&) { o.quiet = true; return true; }, false},
     {"--json", "split rvx show verify where pack demo", [](QvCliOptions& o, const std::string&, std::string&) { o.json = true; return true; }, false},
     {"--log", "split rvx recover demo", [](QvCliOptions& o, const std::string& v, std::string&) { o.logFile = v; return true; }, true},
 };
@@ -155,7 +157,7 @@ const OptionSpec* FindOption(const std::string& flag) {
 
 bool IsCommand(const std::string& c) {
     return c == "split" || c == "rvx" || c == "recover" || c == "show" || c == "where" ||
-           c == "verify" || c == "pack" || c == "demo";
+           c == "verify" || c == "pack" || c == "demo" || c == "report";
 }
 
 bool ApplyOption(const std::string& arg, int& i, int argc, char** argv, QvCliOptions& o,
@@ -195,6 +197,7 @@ bool QvCliParse(int argc, char** argv, QvCliOptions& o, std::string& error) {
         return false;
     }
     o.command = argv[1];
+    o.arguments.assign(argv + 1, argv + argc);
     if (o.command == "--help" || o.command == "-h" || o.command == "help") {
         o.help = true;
         o.command = argc > 2 ? argv[2] : "";

@@ -7,14 +7,15 @@
 #include <vector>
 
 struct QvCliOptions {
-    std::string command;               // first argument: split, rvx, recover, show, where, verify, pack, demo
+    std::string command;               // first argument: split, rvx, recover, show, where, verify, pack, report, demo
     std::vector<std::string> operands; // positional arguments after the command (PATH..., DIR, TEXT)
     uint32_t sizeMb = 0;               // --size MB or cd|dvd|dvd-dl|bd|bd-dl; required by split, rvx
     bool sizePreset = false;           // --size named a disc
     std::string fileSystem;            // --fs iso|iso-udf|none; "" = iso for a disc, else none
     uint64_t capacityBytes = 0;        // the medium's capacity in bytes, set by --size (pack, verify:
                                        // 0 = each medium's Split_Size) or exactly by --capacity-bytes N
-    std::string outDir;                // --out DIR; required by split, rvx
+    std::string outDir;                // --out DIR; required by split, rvx; --out FILE (report): the page,
+                                       // default MEDIA_DIR/qvsplit-report.html
     std::string rulesFile;             // --rules RULES.xml; instead of PATH...
     std::vector<std::string> exclude;  // --exclude PATH, repeatable
     std::vector<std::string> first;    // --first PATH, repeatable: only on the first medium
@@ -36,10 +37,14 @@ struct QvCliOptions {
     std::string toDir;                 // --to DIR (pack): folder for the images; required
     uint32_t medium = 0;               // --medium N (pack): only medium N, default 0 (every medium)
     bool force = false;                // --force (pack): remove media files of another set in --to
+    int catalog = -1;                  // --catalog (1) / --no-catalog (0): the catalogue files on every
+                                       // medium; -1 = default: pack puts them on ISO images, split keeps
+                                       // no room for them
     bool quiet = false;                // --quiet: no progress line
     bool json = false;                 // --json: the summary as JSON
     std::string logFile;               // --log FILE: library log appended there
     bool help = false;                 // --help, -h
+    std::vector<std::string> arguments;  // the command line after the program name, as given
 };
 
 // Parses argv into options. On a usage error returns false and sets error.

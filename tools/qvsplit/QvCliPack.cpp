@@ -3,9 +3,11 @@
 #include "QvCliPack.h"
 
 #include "QvCliCommands.h"
+#include "QvCliHtmlReport.h"
 #include "QvCliIsoImage.h"
 #include "QvCliMediumLayout.h"
 #include "QvCliPathList.h"
+#include "QvCliPlanRecord.h"
 #include "QvCliPaths.h"
 #include "QvCliProgress.h"
 #include "QvCliReport.h"
@@ -26,6 +28,67 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// The catalogue files every medium carries at its root: the report page of the whole set,
+// marking the medium it is on, and the text list of every entry. Made once for the set; each
+// medium's copy differs only in its number, written into a temporary folder just before its
+// image is measured or written, so that a set of many media never has them all on the disk.
+const char* const kCatalogPage = "QVSPLIT-CATALOG.html";
+const char* const kCatalogText = "QVSPLIT-CATALOG.txt";
+
+class CatalogFiles {
+public:
+    bool Start(const QvCliMediaSet& set, std::string& error) {
+        m_dir = QvCliMakeTempDir("qvsplit-catalog-");
+        if (m_dir.empty()) {
+            error = "no temporary folder for the catalogue files";
+            return false;
+        }
+        m_page = QvCliMakeReport(set, 0);
+        m_here = m_page.find("\"here\": 0,", m_page.find("id=\"qvsplit-data\""));
+        const std::string text = QvCliTextCatalog(set, 0);
+        m_listing = text.substr(text.find('\n') + 1);
+        if (m_here == std::string::npos) error = "the catalogue page could not be made";
+        return m_here != std::string::npos;
+    }
+    ~CatalogFiles() {
+        std::error_code ec;
+        if (!m_dir.empty()) fs::remove_all(QvCliFsPath(m_dir), ec);
+    }
+    // Writes the files of medium number and adds them to its layout (once).
+    bool Put(int number, QvCliMediumLayout& layout, bool addItems, std::string& error) {
+        std::string page = m_page;
+        page.replace(m_here, 10, "\"here\": " + std::to_string(number) + ",");
+        const std::string text = QvCliTextCatalog(QvCliMediaSet(), number) + m_listing;
+        if (!Write(kCatalogPage, page, error) || !Write(kCatalogText, text, error)) return false;
+        m_bytes = page.size() + text.size();
+        if (!addItems) return true;
+        for (const auto& file : {std::make_pair(kCatalogPage, page.size()), std::make_pair(kCatalogText, text.size())}) {
+            QvCliPackItem item;
+            item.mediumPath = file.first;
+            item.hostPath = QvCliPathText(QvCliFsPath(m_dir) / file.first);
+            item.size = file.second;
+            layout.items.push_back(item);
+            layout.fileBytes += item.size;
+        }
+        return true;
+    }
+    // The two files' bytes as last added.
+    uint64_t Bytes() const { return m_bytes; }
+
+private:
+    bool Write(const char* name, const std::string& content, std::string& error) {
+        std::ofstream out(QvCliFsPath(m_dir) / name, std::ios::binary | std::ios::trunc);
+        out << content;
+        out.flush();
+        if (!out) error = QvCliPathText(QvCliFsPath(m_dir) / name) + ": cannot be written (disk full?)";
+        return static_cast<bool>(out);
+    }
+
+    std::string m_dir, m_page, m_listing;
+    size_t m_here = std::string::npos;
+    uint64_t m_bytes = 0;
+};
+
 // One medium on its way to a file.
 struct PackJob {
     const QvCliMedium* medium = nullptr;
@@ -36,7 +99,14 @@ struct PackJob {
     std::string fileName;                  // "Media1.iso"
     uint64_t bytesWritten = 0;
     bool written = false;
+    bool catalog = false;                  // carries the catalogue files
+    uint64_t catalogBytes = 0;
 };
+
+// Whether the options put the catalogue on the media: --catalog, or by default on ISO images.
+bool WantsCatalog(const QvCliOptions& o) {
+    return o.catalog == 1 || (o.catalog == -1 && o.format == "iso");
+}
 
 std::string Stem(const std::string& mediaFileName) {
     const size_t dot = mediaFileName.rfind('.');
@@ -69,8 +139,43 @@ bool CheckFormatAvailable(const std::string& format, std::string& reason) {
     return true;
 }
 
-// Lays out every chosen medium, and for ISO images and tar archives measures them.
-int Prepare(const QvCliOptions& o, const QvCliMediaSet& set, std::vector<PackJob>& jobs) {
+// Lays out one medium, with the catalogue files when catalog is given, and for an ISO image or
+// a tar archive measures it.
+bool LayOutAndMeasure(const QvCliOptions& o, PackJob& job, CatalogFiles* catalog, std::string& error) {
+    const QvCliMedium& m = *job.medium;
+    if (!QvCliLayOutMedium(m, o.format != "list", job.layout, error)) return false;
+    job.catalog = catalog != nullptr;
+    if (catalog) {
+        if (!catalog->Put(m.number, job.layout, true, error)) return false;
+        job.catalogBytes = catalog->Bytes();
+    }
+    if (o.format == "iso") {
+        job.image.reset(new QvCliIsoImage);
+        if (!job.image->Build(job.layout, VolumeId(Stem(m.fileName)), error) || !job.image->Measure(job.imageBytes, error)) {
+            error = m.fileName + ": " + error;
+            return false;
+        }
+        // The catalogue files are written again for the image when it is made; so is its tree.
+        if (catalog) job.image.reset();
+    } else if (o.format == "tar" && !QvCliTarArchive::Measure(job.layout, job.imageBytes, error)) {
+        error = m.fileName + ": " + error;
+        return false;
+    }
+    return true;
+}
+
+// What a medium too big with its catalogue can do instead.
+std::string CatalogAdvice(const PackJob& job, uint64_t reserve) {
+    if (!job.catalog) return std::string();
+    return "; that counts the catalogue files (" + QvCliGrouped(job.catalogBytes) + " bytes), for which the plan kept " +
+           (reserve ? QvCliGrouped(reserve) + " bytes" : std::string("no room")) +
+           ": pack with --no-catalog, or split again with --catalog to keep room for them";
+}
+
+// Lays out every chosen medium, and for ISO images and tar archives measures them. By
+// default a medium whose plan kept no room for the catalogue files goes without them, said so.
+int Prepare(const QvCliOptions& o, const QvCliMediaSet& set, std::vector<PackJob>& jobs, CatalogFiles* catalog,
+            uint64_t reserve) {
     for (const QvCliMedium& m : set.media) {
         if (o.medium && m.number != static_cast<int>(o.medium)) continue;
         if (QvCliInterrupted()) return kExitCancelled;
@@ -79,14 +184,19 @@ int Prepare(const QvCliOptions& o, const QvCliMediaSet& set, std::vector<PackJob
         job.fileName = Stem(m.fileName) + "." + o.format;
         job.capacityBytes = QvCliCapacityBytes(o, m);
         std::string error;
-        if (!QvCliLayOutMedium(m, o.format != "list", job.layout, error)) return QvCliFail(kExitFailed, error);
-        if (o.format == "iso") {
-            job.image.reset(new QvCliIsoImage);
-            if (!job.image->Build(job.layout, VolumeId(Stem(m.fileName)), error) ||
-                !job.image->Measure(job.imageBytes, error))
-                return QvCliFail(kExitFailed, m.fileName + ": " + error);
-        } else if (o.format == "tar" && !QvCliTarArchive::Measure(job.layout, job.imageBytes, error)) {
-            return QvCliFail(kExitFailed, m.fileName + ": " + error);
+        if (!LayOutAndMeasure(o, job, catalog, error)) return QvCliFail(kExitFailed, error);
+        if (catalog && o.catalog == -1 && Measured(o.format) && job.imageBytes > job.capacityBytes) {
+            PackJob plain;
+            plain.medium = job.medium;
+            plain.fileName = job.fileName;
+            plain.capacityBytes = job.capacityBytes;
+            if (!LayOutAndMeasure(o, plain, nullptr, error)) return QvCliFail(kExitFailed, error);
+            if (plain.imageBytes <= plain.capacityBytes)
+                std::cerr << "qvsplit: " << m.fileName << ": no room for the catalogue files (" << QvCliGrouped(job.catalogBytes)
+                          << " bytes; the plan kept " << (reserve ? QvCliGrouped(reserve) + " bytes" : std::string("no room"))
+                          << "): made without them (split with --catalog to keep room)\n";
+            // One too big without them is refused for what the plan holds.
+            job = std::move(plain);
         }
         jobs.push_back(std::move(job));
     }
@@ -94,14 +204,15 @@ int Prepare(const QvCliOptions& o, const QvCliMediaSet& set, std::vector<PackJob
     // An image or archive that cannot fit its medium is refused before any is written.
     int status = kExitOk;
     for (const PackJob& job : jobs)
-        if (Measured(o.format) && job.imageBytes > job.capacityBytes) status = QvCliFail(kExitFailed, TooBig(o.format, job));
+        if (Measured(o.format) && job.imageBytes > job.capacityBytes)
+            status = QvCliFail(kExitFailed, TooBig(o.format, job) + CatalogAdvice(job, reserve));
     if (status != kExitOk) std::cerr << "qvsplit: nothing was written\n";
     return status;
 }
 
 // Writes one medium to a temporary name in the output folder and gives it its final name only
 // once it is whole.
-int WriteJob(const QvCliOptions& o, PackJob& job, QvCliByteProgress& progress) {
+int WriteJob(const QvCliOptions& o, PackJob& job, CatalogFiles* catalog, QvCliByteProgress& progress) {
     const fs::path final = QvCliFsPath(o.toDir) / QvCliFsPath(job.fileName);
     const fs::path temp = QvCliFsPath(o.toDir) / QvCliFsPath("." + job.fileName + ".qvsplit-partial");
     const std::string tempText = QvCliPathText(temp);
@@ -112,6 +223,16 @@ int WriteJob(const QvCliOptions& o, PackJob& job, QvCliByteProgress& progress) {
     };
     std::string error;
     QvCliWriteOutcome outcome = QvCliWriteOutcome::kWritten;
+    if (job.catalog && catalog) {
+        // This medium's catalogue files, and the image's tree again with them.
+        if (!catalog->Put(job.medium->number, job.layout, false, error))
+            return QvCliFail(kExitFailed, error + "; " + job.fileName + " was not written");
+        if (o.format == "iso") {
+            job.image.reset(new QvCliIsoImage);
+            if (!job.image->Build(job.layout, VolumeId(Stem(job.medium->fileName)), error))
+                return QvCliFail(kExitFailed, job.medium->fileName + ": " + error + "; " + job.fileName + " was not written");
+        }
+    }
     if (o.format == "iso") {
         outcome = job.image->Write(tempText, onProgress, job.bytesWritten, error);
         job.image.reset();  // its tree is no longer needed
@@ -263,12 +384,25 @@ int QvCliRunPack(const QvCliOptions& o) {
     if (o.operands.size() != 1) return QvCliFail(kExitUsage, "pack takes one media folder\n\n" + QvCliUsage("pack"));
     if (o.format.empty()) return QvCliFail(kExitUsage, "--format is required (iso, tar or list)");
     if (o.toDir.empty()) return QvCliFail(kExitUsage, "--to is required");
+    if (o.catalog == 1 && o.format == "list")
+        return QvCliFail(kExitUsage, "--catalog goes with --format iso or tar (a path list holds no files)");
     std::string error;
     if (!CheckFormatAvailable(o.format, error)) return QvCliFail(kExitFailed, error);
     QvCliMediaSet set;
     if (!QvCliLoadMediaSet(o.operands[0], set, error)) return QvCliFail(kExitFailed, error + "; nothing to pack");
+    std::unique_ptr<CatalogFiles> catalog;
+    QvCliPlanRecord record;
+    QvCliLoadPlanRecord(set.dir, record);
+    if (WantsCatalog(o)) {
+        // The page names the media folder wherever the disc is read.
+        std::error_code ec;
+        const fs::path absolute = fs::absolute(QvCliFsPath(set.dir), ec);
+        if (!ec) set.dir = QvCliPathText(absolute.lexically_normal());
+        catalog.reset(new CatalogFiles);
+        if (!catalog->Start(set, error)) return QvCliFail(kExitFailed, error);
+    }
     std::vector<PackJob> jobs;
-    int status = Prepare(o, set, jobs);
+    int status = Prepare(o, set, jobs, catalog.get(), record.catalogReserve);
     if (status != kExitOk) return status;
     const std::string identity = SetIdentity(set);
     const std::vector<std::string> recorded = RecordedFiles(o.toDir, identity);
@@ -291,7 +425,7 @@ int QvCliRunPack(const QvCliOptions& o) {
     progress.show = !o.quiet && QvCliStderrIsTerminal();
     for (const PackJob& job : jobs) progress.total += o.format == "iso" ? job.imageBytes : job.layout.fileBytes;
     for (PackJob& job : jobs) {
-        if ((status = WriteJob(o, job, progress)) != kExitOk) break;
+        if ((status = WriteJob(o, job, catalog.get(), progress)) != kExitOk) break;
         job.written = true;
     }
     std::vector<PackJob> written;

@@ -1,9 +1,11 @@
 // The split and rvx commands: rules from the command line, the library's split, the summary.
 #include "QvCliCommands.h"
 #include "QvCliFileSystem.h"
+#include "QvCliHtmlReport.h"
 #include "QvCliLog.h"
 #include "QvCliMediaSet.h"
 #include "QvCliPaths.h"
+#include "QvCliPlanRecord.h"
 #include "QvCliProgress.h"
 #include "QvCliReport.h"
 #include "QvCliSystem.h"
@@ -128,7 +130,10 @@ void RemoveOldMedia(const std::string& dir, bool quiet) {
                             name.find_first_not_of("0123456789", 5) == name.size() - 4);
         if (media && fs::remove(e.path(), ec)) ++removed;
     }
+    // What was kept beside them describes that split, not the next one.
     fs::remove(QvCliFsPath(dir) / kQvCliLeftOutFile, ec);
+    fs::remove(QvCliFsPath(dir) / kQvCliReportFile, ec);
+    QvCliRemovePlanRecord(dir);
     if (removed && !quiet)
         std::cerr << "qvsplit: removed " << removed << " media files of an earlier split in " << dir << "\n";
 }
@@ -145,9 +150,9 @@ public:
         QvCliMarkComplete(m_dir);
     }
     bool Marked() const { return m_marked; }
-    // The split finished: its media and its list of what it left out stay.
-    bool Keep(const std::vector<QvCliLeftOutRecord>& leftOut) {
-        if (!QvCliSaveLeftOut(m_dir, leftOut)) return false;
+    // The split finished: its media, its list of what it left out and its record stay.
+    bool Keep(const std::vector<QvCliLeftOutRecord>& leftOut, const QvCliPlanRecord& record) {
+        if (!QvCliSaveLeftOut(m_dir, leftOut) || !QvCliSavePlanRecord(m_dir, record)) return false;
         QvCliMarkComplete(m_dir);
         m_kept = true;
         return true;
@@ -236,14 +241,28 @@ int ReportFailure(const QvCliOptions& o, const std::string& what, const std::str
     return kExitFailed;
 }
 
+// How the plan was made, as the record beside the media keeps it.
+QvCliPlanRecord PlanRecord(const QvCliOptions& o, const std::vector<QvCliDroppedRule>& dropped, uint64_t catalogReserve) {
+    QvCliPlanRecord r;
+    r.arguments = o.arguments;
+    r.date = QvCliNowText();
+    r.fileSystem = QvCliFileSystem(o);
+    r.sizeMb = o.sizeMb;
+    r.capacityBytes = o.capacityBytes ? o.capacityBytes : static_cast<uint64_t>(o.sizeMb) * 1048576u;
+    r.catalogReserve = catalogReserve;
+    r.dropped = dropped;
+    return r;
+}
+
 // The summary of a split from what the library reports; media files are named by nameFormat.
 int PrintResult(const QvCliOptions& o, const std::string& outDir, QvCliPartialSet& partial,
-                const char* nameFormat) {
+                const char* nameFormat, uint64_t catalogReserve = 0) {
     const std::vector<QvCliLeftOutRecord> records = QvCliLeftOutFiles();
-    if (!partial.Keep(records)) return QvCliFail(kExitFailed, outDir + ": cannot write " + kQvCliLeftOutFile);
+    const std::vector<QvCliDroppedRule> dropped = QvCliDroppedRules();
+    if (!partial.Keep(records, PlanRecord(o, dropped, catalogReserve)))
+        return QvCliFail(kExitFailed, outDir + ": cannot write " + kQvCliLeftOutFile + " and " + kQvCliPlanFile);
     const QvCliMediaSet set = QvCliReportedMediaSet(outDir, nameFormat);
     const std::vector<QvCliLeftOut> leftOut = QvCliShownLeftOut(records);
-    const std::vector<QvCliDroppedRule> dropped = QvCliDroppedRules();
     if (o.json) {
         QvCliPrintSummaryJson(set, o.sizeMb, leftOut, std::cout, &dropped);
     } else {
@@ -276,10 +295,80 @@ DWORD RunSetup(iCQvSplit& split, const QvCliOptions& o, RuleVector& rules, QvCli
                             out.c_str(), QvCliProgressCallback, &progress);
 }
 
+// One plan of the selection by a fresh split object: set up, checked and estimated. A failure
+// is reported as the split's own.
+int PlanPass(iCQvSplit& split, const QvCliOptions& o, RuleVector& rules) {
+    QvCliProgress progress;
+    progress.show = !o.quiet && QvCliStderrIsTerminal();
+    const DWORD setup = RunSetup(split, o, rules, progress);
+    if (!setup) {
+        QvCliProgressDone(progress);
+        return ReportFailure(o, "the split could not be set up");
+    }
+    if (o.strict && QvGetDroppedRuleCount() > 0) {
+        // Refused before anything is planned or cut: a rule the user wrote would do nothing.
+        QvCliProgressDone(progress);
+        return ReportFailure(o, "--strict", "a rule selects nothing; the split was not made");
+    }
+    const DWORD media = split.EstimateSplit();
+    QvCliProgressDone(progress);
+    if (progress.stopped) {
+        ReportCutFiles(o);
+        return QvCliFail(kExitCancelled, "cancelled; no media set was kept in " + o.outDir);
+    }
+    if (media == 0 || (media & 0x80000000u)) {
+        const int status = ReportFailure(o, "the split was refused");
+        ReportCutFiles(o);
+        return status;
+    }
+    return kExitOk;
+}
+
+// Bytes of the catalogue files pack puts on a medium of the set just planned in the output
+// folder, in whole blocks of the file system, with room for their two entries. The page is
+// measured as the last medium's, whose number has the most digits.
+uint64_t CatalogRoom(const QvCliOptions& o, uint64_t reserve) {
+    QvCliMediaSet set;
+    std::string error;
+    if (!QvCliLoadMediaSet(o.outDir, set, error, true)) return 0;
+    std::error_code ec;
+    const fs::path absolute = fs::absolute(QvCliFsPath(o.outDir), ec);
+    if (!ec) set.dir = QvCliPathText(absolute.lexically_normal());
+    QvCliReportContext context;
+    context.leftOut = QvCliShownLeftOut(QvCliLeftOutFiles());
+    const QvCliPlanRecord record = PlanRecord(o, QvCliDroppedRules(), reserve);
+    context.record = &record;
+    context.here = set.media.back().number;
+    const uint64_t block = QvCliBlockBytes(o);
+    const auto whole = [block](uint64_t bytes) { return (bytes + block - 1) / block * block; };
+    const uint64_t kEntries = 8192;  // two directory records in each of the image's trees, and more
+    return whole(QvCliHtmlReport(set, context).size()) + whole(QvCliTextCatalog(set, context.here).size()) + kEntries;
+}
+
+// Plans again with room kept on every medium for the catalogue files, until the catalogue of
+// the plan made fits the room. The room is what the last plan's catalogue takes and a
+// margin, since a plan of more media lists more and longer medium numbers.
+int KeepRoomForTheCatalog(const QvCliOptions& o, RuleVector& rules, SplitPtr& split, uint64_t& reserve) {
+    for (int pass = 0; pass < 4; ++pass) {
+        const uint64_t needed = CatalogRoom(o, reserve);
+        if (needed == 0) return QvCliFail(kExitFailed, o.outDir + ": the plan could not be read back to measure its catalogue");
+        if (needed <= reserve) return kExitOk;
+        reserve = needed + needed / 32 + 16384;
+        RemoveOldMedia(o.outDir, true);
+        QvCliApplyFileSystem(o, reserve);
+        split.reset(GetQvSplitInterface());
+        if (!split) return QvCliFail(kExitFailed, "the library could not create a split object");
+        if (int status = PlanPass(*split, o, rules)) return status;
+    }
+    return QvCliFail(kExitFailed, "the room for the catalogue did not settle; split without --catalog");
+}
+
 }  // namespace
 
 int QvCliRunSplit(const QvCliOptions& o) {
     if (int status = CheckSplitArguments(o)) return status;
+    if (o.catalog == 1 && !o.cutBigList.empty())
+        return QvCliFail(kExitUsage, "--catalog plans twice and cannot go with --cut-big, which changes files");
     std::string error;
     RuleVector rules;
     if (o.rulesFile.empty() && !BuildRules(o, rules, error)) return QvCliFail(kExitUsage, error);
@@ -293,31 +382,11 @@ int QvCliRunSplit(const QvCliOptions& o) {
     if (!PrepareOutDir(o.outDir, o.quiet, error)) return QvCliFail(kExitFailed, error);
     QvCliPartialSet partial(o.outDir);
     if (!partial.Marked()) return QvCliFail(kExitFailed, o.outDir + ": cannot write into the output folder");
-
-    QvCliProgress progress;
-    progress.show = !o.quiet && QvCliStderrIsTerminal();
-    const DWORD setup = RunSetup(*split, o, rules, progress);
-    if (!setup) {
-        QvCliProgressDone(progress);
-        return ReportFailure(o, "the split could not be set up");
-    }
-    if (o.strict && QvGetDroppedRuleCount() > 0) {
-        // Refused before anything is planned or cut: a rule the user wrote would do nothing.
-        QvCliProgressDone(progress);
-        return ReportFailure(o, "--strict", "a rule selects nothing; the split was not made");
-    }
-    const DWORD media = split->EstimateSplit();
-    QvCliProgressDone(progress);
-    if (progress.stopped) {
-        ReportCutFiles(o);
-        return QvCliFail(kExitCancelled, "cancelled; no media set was kept in " + o.outDir);
-    }
-    if (media == 0 || (media & 0x80000000u)) {
-        const int status = ReportFailure(o, "the split was refused");
-        ReportCutFiles(o);
-        return status;
-    }
-    return PrintResult(o, o.outDir, partial, "Media%u.xml");
+    if (int status = PlanPass(*split, o, rules)) return status;
+    uint64_t reserve = 0;
+    if (o.catalog == 1)
+        if (int status = KeepRoomForTheCatalog(o, rules, split, reserve)) return status;
+    return PrintResult(o, o.outDir, partial, "Media%u.xml", reserve);
 }
 
 int QvCliRunRvx(const QvCliOptions& o) {

@@ -16,6 +16,7 @@ const char* const kOverview =
     "  where    tell which media list a path\n"
     "  verify   check a media set against the disk now (and its ISO images' sizes)\n"
     "  pack     make each medium of a set into an ISO image, a tar archive or a path list\n"
+    "  report   make one HTML page of a set: fill of each medium, contents, left out, search\n"
     "  demo     split a generated sample tree and show the result\n"
     "\n"
     "Run 'qvsplit COMMAND --help' for the options of one command.\n"
@@ -51,6 +52,9 @@ const char* const kSplit =
     "  --cut-big LIST     cut files larger than a medium into parts next to them and\n"
     "                     record them in the part list LIST (this modifies files!)\n"
     "  --strict           refuse the split when a rule selects nothing (a path not found)\n"
+    "  --catalog          keep room on every medium for the catalogue files 'pack' puts on\n"
+    "                     it (the set's report page and a text list of every file): plans\n"
+    "                     once, measures them, and plans again with that room kept\n"
     "  --yes              do not ask before modifying files\n"
     "  --json             print the summary as JSON\n"
     "  --quiet            no progress line\n"
@@ -93,6 +97,7 @@ const char* const kVerify =
 
 const char* const kPack =
     "Usage: qvsplit pack --format iso|tar|list --to DIR MEDIA_DIR [--size SIZE] [--medium N] [--force]\n"
+    "                    [--catalog | --no-catalog]\n"
     "\n"
     "Makes each medium planned in MEDIA_DIR into one file in DIR (created when missing):\n"
     "Media1.iso, Media1.tar or Media1.list, ... Every entry goes to its target folder inside\n"
@@ -112,12 +117,30 @@ const char* const kPack =
     "                     (default: each medium's own size)\n"
     "  --capacity-bytes N the capacity exactly, in bytes\n"
     "  --medium N         only medium N\n"
+    "  --catalog          put QVSPLIT-CATALOG.html (the set's report, marking the medium it is\n"
+    "                     on) and QVSPLIT-CATALOG.txt (medium TAB bytes TAB path, a line per\n"
+    "                     entry of the set) at the root of every image or archive; the default\n"
+    "                     for iso, where an image without room for them (a plan made without\n"
+    "                     split --catalog) is made without them, said so\n"
+    "  --no-catalog       no catalogue files\n"
     "  --force            remove media files of another set from DIR (files this pack does\n"
     "                     not replace, not packed from this set), which pack otherwise\n"
     "                     refuses to leave beside it\n"
     "  --follow-links     the plan followed links (as split --follow-links)\n"
     "  --json             print the summary as JSON\n"
     "  --quiet            no progress bar\n";
+
+const char* const kReport =
+    "Usage: qvsplit report [--out FILE.html] MEDIA_DIR\n"
+    "\n"
+    "Makes one self-contained HTML page of the media set in MEDIA_DIR, which any browser\n"
+    "opens from the disk (no network): each medium's fill against its capacity, its largest\n"
+    "folders and files and everything on it, what was left out and why, the command the plan\n"
+    "was made with, and a search box that tells which medium holds a path (as 'qvsplit where'\n"
+    "does). Open it as FILE.html#q=TEXT to search for TEXT at once.\n"
+    "\n"
+    "  --out FILE         where to write the page (default: MEDIA_DIR/qvsplit-report.html)\n"
+    "  --quiet            do not print the page's path\n";
 
 const char* const kDemo =
     "Usage: qvsplit demo [--json] [--quiet]\n"
@@ -136,5 +159,6 @@ std::string QvCliUsage(const std::string& command) {
     if (command == "verify") return kVerify;
     if (command == "pack") return kPack;
     if (command == "demo") return kDemo;
+    if (command == "report") return kReport;
     return kOverview;
 }

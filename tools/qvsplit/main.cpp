@@ -33,6 +33,7 @@ int main(int argc, char** argv) {
     if (options.command == "verify") return QvCliRunVerify(options);
     if (options.command == "pack") return QvCliRunPack(options);
     if (options.command == "demo") return QvCliRunDemo(options);
+    if (options.command == "report") return QvCliRunReport(options);
     std::cerr << QvCliUsage("");
     return kExitUsage;
 }

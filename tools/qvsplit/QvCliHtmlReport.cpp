@@ -1,0 +1,183 @@
+// Building the report's data: every entry of the set once, its folder shared through a table.
+#include "QvCliHtmlReport.h"
+
+#include "QvCliMediumLayout.h"
+#include "QvCliPaths.h"
+
+#include <cstdio>
+#include <sstream>
+#include <unordered_map>
+
+namespace {
+
+const uint64_t kMegabyte = 1048576;
+
+// What separates the names of a host path.
+#if defined(_WIN32)
+const char* const kSeparators = "\\/";
+const char* const kSeparator = "\\\\";  // as a JSON string holds it
+#else
+const char* const kSeparators = "/";
+const char* const kSeparator = "/";
+#endif
+
+// Texts kept once each, numbered in the order first seen.
+class TextTable {
+public:
+    size_t Index(const std::string& text) {
+        const auto found = m_index.find(text);
+        if (found != m_index.end()) return found->second;
+        m_texts.push_back(text);
+        return m_index[text] = m_texts.size() - 1;
+    }
+    void Write(std::ostream& out) const {
+        out << "[";
+        for (size_t i = 0; i < m_texts.size(); ++i) out << (i ? ",\n" : "\n") << QvCliScriptJsonString(m_texts[i]);
+        out << "]";
+    }
+
+private:
+    std::vector<std::string> m_texts;
+    std::unordered_map<std::string, size_t> m_index;
+};
+
+// The host path of an entry, split at its last "/" into folder and name.
+void SplitPath(const QvCliEntry& e, std::string& folder, std::string& name) {
+    const std::string path = QvCliToHostPath(e.isDir ? QvCliEntryFolder(e) : e.fullPath);
+    const size_t slash = path.find_last_of(kSeparators);
+    folder = slash == std::string::npos ? std::string() : path.substr(0, slash);
+    name = slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The folder inside the medium an entry is restored to, "" for its root.
+std::string MediumFolder(const QvCliEntry& e) {
+    std::string inside, error;
+    if (!QvCliMediumPath(e.targetPath, "", inside, error)) return std::string();
+    return inside;
+}
+
+void WriteMedia(const QvCliMediaSet& set, std::ostream& out) {
+    out << "\"media\": [";
+    for (size_t i = 0; i < set.media.size(); ++i) {
+        const QvCliMedium& m = set.media[i];
+        out << (i ? ",\n" : "\n") << "{\"name\": " << QvCliScriptJsonString(m.fileName) << ", \"number\": " << m.number
+            << ", \"capacity\": " << static_cast<uint64_t>(m.splitSizeMb) * kMegabyte << ", \"size\": " << m.mediaSize
+            << ", \"image\": " << m.imageSize << ", \"files\": " << (m.hasNumberFiles ? m.numberFiles : m.entryCount)
+            << ", \"entries\": " << m.entryCount << "}";
+    }
+    out << "]";
+}
+
+// Every entry as [medium index, folder, name, bytes, kind (0 file, 1 folder, 2 link), folder
+// inside the medium].
+void WriteEntries(const QvCliMediaSet& set, std::ostream& out) {
+    TextTable folders, targets;
+    out << "\"entries\": [";
+    bool first = true;
+    std::string folder, name;
+    for (size_t i = 0; i < set.media.size(); ++i) {
+        for (const QvCliEntry& e : set.media[i].entries) {
+            SplitPath(e, folder, name);
+            out << (first ? "\n[" : ",\n[") << i << "," << folders.Index(folder) << "," << QvCliScriptJsonString(name)
+                << "," << e.size << "," << (e.isDir ? 1 : e.isLink ? 2 : 0) << "," << targets.Index(MediumFolder(e)) << "]";
+            first = false;
+        }
+    }
+    out << "],\n\"folders\": ";
+    folders.Write(out);
+    out << ",\n\"targets\": ";
+    targets.Write(out);
+}
+
+void WriteLeftOut(const QvCliReportContext& c, std::ostream& out) {
+    out << "\"leftOut\": [";
+    for (size_t i = 0; i < c.leftOut.size(); ++i) {
+        const QvCliLeftOut& l = c.leftOut[i];
+        out << (i ? ",\n" : "\n") << "{\"path\": " << QvCliScriptJsonString(l.path)
+            << ", \"size\": " << (l.sizeKnown ? std::to_string(l.size) : std::string("null"))
+            << ", \"reason\": " << QvCliScriptJsonString(l.reason) << "}";
+    }
+    out << "]";
+}
+
+void WritePlan(const QvCliReportContext& c, std::ostream& out) {
+    if (!c.record) {
+        out << "\"plan\": null";
+        return;
+    }
+    const QvCliPlanRecord& r = *c.record;
+    out << "\"plan\": {\"date\": " << QvCliScriptJsonString(r.date) << ", \"fs\": " << QvCliScriptJsonString(r.fileSystem)
+        << ", \"capacity\": " << r.capacityBytes << ", \"catalogReserve\": " << r.catalogReserve << ", \"command\": [";
+    for (size_t i = 0; i < r.arguments.size(); ++i) out << (i ? ", " : "") << QvCliScriptJsonString(r.arguments[i]);
+    out << "], \"dropped\": [";
+    for (size_t i = 0; i < r.dropped.size(); ++i)
+        out << (i ? ",\n" : "\n") << "{\"rule\": " << r.dropped[i].rule << ", \"path\": " << QvCliScriptJsonString(r.dropped[i].path)
+            << ", \"reason\": " << QvCliScriptJsonString(r.dropped[i].reason) << "}";
+    out << "]}";
+}
+
+}  // namespace
+
+std::string QvCliScriptJsonString(const std::string& text) {
+    const std::string valid = QvCliNarrow(QvCliWiden(text));
+    std::string out = "\"";
+    for (size_t i = 0; i < valid.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(valid[i]);
+        char esc[8];
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20 || c == '<' || c == '>' || c == '&' || c == 0x7F) {
+            std::snprintf(esc, sizeof esc, "\\u%04x", c);
+            out += esc;
+        } else if (c == 0xE2 && i + 2 < valid.size() && static_cast<unsigned char>(valid[i + 1]) == 0x80 &&
+                   (static_cast<unsigned char>(valid[i + 2]) == 0xA8 || static_cast<unsigned char>(valid[i + 2]) == 0xA9)) {
+            // Line and paragraph separators end a line in older script parsers.
+            out += static_cast<unsigned char>(valid[i + 2]) == 0xA8 ? "\\u2028" : "\\u2029";
+            i += 2;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out + "\"";
+}
+
+std::string QvCliHtmlReport(const QvCliMediaSet& set, const QvCliReportContext& context) {
+    const QvCliTotals totals = QvCliComputeTotals(set, 0);
+    std::ostringstream json;
+    json << "{\"folder\": " << QvCliScriptJsonString(set.dir) << ", \"generated\": " << QvCliScriptJsonString(QvCliNowText())
+         << ", \"drive\": \"" << static_cast<char>(QvCliDrive()) << "\", \"sep\": \"" << kSeparator << "\", \"here\": " << context.here
+         << ", \"splitSizeMb\": " << totals.splitSizeMb << ", \"total\": " << totals.totalBytes
+         << ", \"lowerBound\": " << totals.lowerBound << ",\n";
+    WriteMedia(set, json);
+    json << ",\n";
+    WriteLeftOut(context, json);
+    json << ",\n";
+    WritePlan(context, json);
+    json << ",\n";
+    WriteEntries(set, json);
+    json << "}";
+    return QvCliHtmlPage(json.str());
+}
+
+std::string QvCliTextCatalog(const QvCliMediaSet& set, int here) {
+    std::string out = "# QvSplit catalogue: medium<TAB>bytes<TAB>path";
+    if (here) out += "; this is medium " + std::to_string(here);
+    out += "\n";
+    for (const QvCliMedium& m : set.media) {
+        for (const QvCliEntry& e : m.entries) {
+            out += std::to_string(m.number) + "\t" + std::to_string(e.size) + "\t";
+            for (char c : QvCliToHostPath(e.isDir ? QvCliEntryFolder(e) : e.fullPath)) {
+                switch (c) {
+                    case '\\': out += "\\\\"; break;
+                    case '\t': out += "\\t"; break;
+                    case '\n': out += "\\n"; break;
+                    case '\r': out += "\\r"; break;
+                    default: out += c;
+                }
+            }
+            out += e.isDir ? "/\n" : "\n";
+        }
+    }
+    return out;
+}
