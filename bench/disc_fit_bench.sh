@@ -52,7 +52,7 @@ for tree in "${TREES[@]}"; do
   for preset in "${PRESETS[@]}"; do
     out=$WORK/media-$(basename "$tree")-$preset
     rm -rf "$out"
-    "$QV" split --quiet --size "$preset" --out "$out" "$tree" > "$out.summary" 2>&1 || true
+    "$QV" split --quiet --no-catalog --size "$preset" --out "$out" "$tree" > "$out.summary" 2>&1 || true
     echo "== $tree on $preset ($(ls "$out"/Media*.xml | wc -l) media)"
     python3 "$REPO/scripts/check-iso-fit.py" --media "$out" --capacity-sectors "${SECTORS[$preset]}" \
       | tee "$out.fit" | tail -1

@@ -351,17 +351,27 @@ TEST_F(QvCliPackSmallTest, CapacityComesFromTheSizeOptionOrTheMediumsOwnSize) {
     EXPECT_EQ(JsonNumber(own.out, "bytes"), static_cast<long long>(fs::file_size(P("own/Media1.iso"))));
 }
 
-// Planned with --catalog, every image (or archive, when asked) carries the report page marking
+// Planned for ISO images, where room for the catalogue is kept by default (and only then), every
+// image (or archive, when asked) carries the report page marking
 // its own medium and the text list of every file of the set with its medium, and still fits.
 TEST_F(QvCliPackTest, CatalogueOnEveryMediumListsTheSetAndStillFits) {
     for (int i = 0; i < 24; ++i) Write("set/d" + std::to_string(i % 3) + "/f" + std::to_string(i) + ".bin", Pattern(90000 + 7 * i));
     Write("set/<script>alert(1)</script>", "hostile");
     const Contents disk = WithoutFolders(ReadTree(P("set")));
-    const qvtest::ProcessResult split = Run({"split", "--quiet", "--size", "1", "--fs", "iso", "--catalog", "--out", S("plan"), S("set")});
-    ASSERT_EQ(0, split.status) << split.err;
-    const std::string record = ReadText(P("plan/qvsplit-plan.xml"));
-    const long long reserve = std::atoll(record.c_str() + record.find("CatalogReserve=\"") + 16);
-    ASSERT_GT(reserve, 0) << record;
+    const auto reserveOf = [&](const std::vector<std::string>& options, const std::string& out) {
+        std::vector<std::string> args{"split", "--quiet", "--size", "1", "--out", S(out), S("set")};
+        args.insert(args.begin() + 4, options.begin(), options.end());
+        const qvtest::ProcessResult split = Run(args);
+        EXPECT_EQ(0, split.status) << split.err;
+        const std::string record = ReadText(P(out + "/qvsplit-plan.xml"));
+        const size_t at = record.find("CatalogReserve=\"");
+        return at == std::string::npos ? 0LL : std::atoll(record.c_str() + at + 16);
+    };
+    EXPECT_EQ(0, reserveOf({"--fs", "iso", "--no-catalog"}, "plain"));
+    EXPECT_EQ(0, reserveOf({"--fs", "tar"}, "tar-plan"));
+    EXPECT_GT(reserveOf({"--fs", "tar", "--catalog"}, "tar-room"), 0);
+    const long long reserve = reserveOf({"--fs", "iso"}, "plan");
+    ASSERT_GT(reserve, 0);
     struct Row {
         const char* format;
         std::vector<std::string> options;

@@ -122,9 +122,9 @@ for row in "${rows[@]}"; do
   if [ "$command" = rvx ]; then
     "$qvsplit" rvx --quiet --size "$size" --fs "$fs" --out "$out" "$work/$name"/* >/dev/null
   elif [ "$command" = dirs ]; then
-    "$qvsplit" split --quiet --method dirs --size "$size" --fs "$fs" --out "$out" "$work/$name" >/dev/null
+    "$qvsplit" split --quiet --no-catalog --method dirs --size "$size" --fs "$fs" --out "$out" "$work/$name" >/dev/null
   else
-    "$qvsplit" split --quiet --size "$size" --fs "$fs" --out "$out" "$work/$name" >/dev/null
+    "$qvsplit" split --quiet --no-catalog --size "$size" --fs "$fs" --out "$out" "$work/$name" >/dev/null
   fi
   if ! python3 "$checker" --media "$out" --fs "$fs" --qvsplit "$qvsplit" --tolerance "$tolerance"; then
     failed=1

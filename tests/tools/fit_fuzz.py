@@ -165,8 +165,9 @@ def check_case(qvsplit, case, work):
         items = sorted(os.path.join(tree, name) for name in os.listdir(tree))
         args = ['rvx', '--quiet', '--size', str(case['size']), '--fs', fs, '--out', out] + items
     else:
-        args = ['split', '--quiet', '--method', case['command'], '--size', str(case['size']), '--fs', fs,
-                '--out', out, tree]
+        # The plan of the files alone, which the images built here hold: no room for a catalogue.
+        args = ['split', '--quiet', '--no-catalog', '--method', case['command'], '--size', str(case['size']),
+                '--fs', fs, '--out', out, tree]
     done = subprocess.run([qvsplit] + args, capture_output=True, text=True, errors='replace', timeout=300)
     if done.returncode == 1:
         return []  # refused: nothing to build (whether a refusal is right is the plan checker's part)

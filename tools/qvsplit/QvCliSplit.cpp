@@ -267,6 +267,9 @@ int PrintResult(const QvCliOptions& o, const std::string& outDir, QvCliPartialSe
         QvCliPrintSummaryJson(set, o.sizeMb, leftOut, std::cout, &dropped);
     } else {
         QvCliPrintSummary(set, o.sizeMb, leftOut, std::cout);
+        if (catalogReserve)
+            std::cout << "each image includes " << QvCliMegabytes(catalogReserve)
+                      << " kept for the catalogue files pack puts on it (--no-catalog: none)\n";
         QvCliPrintDroppedRules(dropped, std::cout);
     }
     return kExitOk;
@@ -363,6 +366,14 @@ int KeepRoomForTheCatalog(const QvCliOptions& o, RuleVector& rules, SplitPtr& sp
     return QvCliFail(kExitFailed, "the room for the catalogue did not settle; split without --catalog");
 }
 
+// Whether the plan keeps room for the catalogue files: asked for, or by default for the media
+// that pack makes ISO images of with them, unless files are cut (planning twice would cut twice).
+bool KeepsRoomForTheCatalog(const QvCliOptions& o) {
+    if (o.catalog != -1) return o.catalog == 1;
+    const std::string fsName = QvCliFileSystem(o);
+    return (fsName == "iso" || fsName == "iso-udf") && o.cutBigList.empty();
+}
+
 }  // namespace
 
 int QvCliRunSplit(const QvCliOptions& o) {
@@ -384,7 +395,7 @@ int QvCliRunSplit(const QvCliOptions& o) {
     if (!partial.Marked()) return QvCliFail(kExitFailed, o.outDir + ": cannot write into the output folder");
     if (int status = PlanPass(*split, o, rules)) return status;
     uint64_t reserve = 0;
-    if (o.catalog == 1)
+    if (KeepsRoomForTheCatalog(o))
         if (int status = KeepRoomForTheCatalog(o, rules, split, reserve)) return status;
     return PrintResult(o, o.outDir, partial, "Media%u.xml", reserve);
 }
