@@ -615,6 +615,8 @@ TEST_F(QvCliPackTest, TarPlanCountsTheExtendedHeaderOfAFileOfEightGibibytes) {
 
 #endif  // QVSPLIT_TEST_PACK
 
+// What pack, verify and report cannot take is refused with what is wrong, and nothing is
+// written.
 TEST_F(QvCliPackTest, SetsThatCannotBePackedAreRefused) {
     Write("empty/readme.txt", "no media here");
     Write("stopped/Media1.xml", "<Factory/>");
@@ -642,14 +644,22 @@ TEST_F(QvCliPackTest, SetsThatCannotBePackedAreRefused) {
         {"catalogue in a path list", {"pack", "--format", "list", "--catalog", "--to", S("out"), S("plan")}, 2, "--catalog goes with --format iso or tar"},
         {"media files of another set", {"pack", "--format", "list", "--to", S("stale"), S("plan")}, 1,
          "holds media files of another set (Media2.tar, Media3.list); nothing was written"},
+        {"report of a missing folder", {"report", S("nowhere")}, 1, "no such folder"},
+        {"report of a folder without media files", {"report", S("empty")}, 1, "no media files"},
+        {"report of a split that did not finish", {"report", S("stopped")}, 1, "incomplete"},
+        {"report --out naming a folder", {"report", "--out", S("empty"), S("plan")}, 2, "is a folder"},
+        {"report --out in a missing folder", {"report", "--out", S("gone/page.html"), S("plan")}, 1, "cannot be written"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.label);
         const qvtest::ProcessResult r = Run(row.args);
         EXPECT_EQ(row.status, r.status) << r.err;
         EXPECT_NE(std::string::npos, r.err.find(row.message)) << r.err;
+        EXPECT_TRUE(r.out.empty()) << r.out;
     }
     EXPECT_FALSE(fs::exists(P("out")));
+    for (const char* folder : {"empty", "stopped", "plan"}) EXPECT_FALSE(fs::exists(P(std::string(folder) + "/qvsplit-report.html"))) << folder;
+    EXPECT_FALSE(fs::exists(P("gone")));
     EXPECT_FALSE(fs::exists(P("stale/Media1.list")));
     // Told to, pack removes them (and only them) and writes its own.
     const qvtest::ProcessResult forced = Run({"pack", "--quiet", "--format", "list", "--force", "--to", S("stale"), S("plan")});

@@ -845,36 +845,6 @@ TEST_F(QvSplitCliTest, ReportShowsTheSetWithEveryNameAsText) {
     EXPECT_EQ(data, ReportData(P("page.html")));
 }
 
-TEST_F(QvSplitCliTest, ReportRefusesWhatIsNotAWholeMediaSet) {
-    MakeTree();
-    ASSERT_EQ(0, Run({"split", "--quiet", "--size", "10", "--out", S("out"), S("tree")}).status);
-    fs::create_directories(P("killed"));
-    for (const char* name : {"Media1.xml", "qvsplit-incomplete"}) fs::copy_file(P("out/Media1.xml"), P("killed") / name);
-    struct Row {
-        const char* label;
-        std::vector<std::string> args;
-        int status;
-        const char* message;
-    };
-    const Row rows[] = {
-        {"missing folder", {"report", S("nowhere")}, 1, "no such folder"},
-        {"a folder without media files", {"report", S("tree")}, 1, "no media files"},
-        {"a split that did not finish", {"report", S("killed")}, 1, "incomplete"},
-        {"--out names a folder", {"report", "--out", S("tree"), S("out")}, 2, "is a folder"},
-        {"--out in a missing folder", {"report", "--out", S("gone/page.html"), S("out")}, 1, "cannot be written"},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.label);
-        const RunResult r = Run(row.args);
-        EXPECT_EQ(row.status, r.status) << r.err;
-        EXPECT_NE(std::string::npos, r.err.find(row.message)) << r.err;
-        EXPECT_TRUE(r.out.empty()) << r.out;
-    }
-    EXPECT_FALSE(fs::exists(P("tree/qvsplit-report.html")));
-    EXPECT_FALSE(fs::exists(P("killed/qvsplit-report.html")));
-    EXPECT_FALSE(fs::exists(P("gone")));
-}
-
 // The record of how a plan was made sits beside the media like the left-out list: show, where,
 // verify and pack read the set as before, and a later split replaces it with its own.
 TEST_F(QvSplitCliTest, SplitKeepsHowThePlanWasMadeBesideTheMedia) {
