@@ -370,74 +370,79 @@ TEST_F(QvCliPackTest, CatalogueOnEveryMediumListsTheSetAndStillFits) {
     EXPECT_EQ(0, reserveOf({"--fs", "iso", "--no-catalog"}, "plain"));
     EXPECT_EQ(0, reserveOf({"--fs", "tar"}, "tar-plan"));
     EXPECT_GT(reserveOf({"--fs", "tar", "--catalog"}, "tar-room"), 0);
-    const long long reserve = reserveOf({"--fs", "iso"}, "plan");
-    ASSERT_GT(reserve, 0);
-    struct Row {
-        const char* format;
-        std::vector<std::string> options;
-        bool catalog;
-    };
-    const Row rows[] = {
-        {"iso", {}, true},
-        {"iso", {"--no-catalog"}, false},
-        {"tar", {"--catalog"}, true},
-        {"tar", {}, false},
-    };
-    for (const Row& row : rows) {
-        const std::string to = std::string("out-") + row.format + (row.options.empty() ? "" : row.options[0]);
-        SCOPED_TRACE(to);
-        std::vector<std::string> args{"pack", "--quiet", "--format", row.format, "--to", S(to), S("plan")};
-        args.insert(args.end(), row.options.begin(), row.options.end());
-        const qvtest::ProcessResult pack = Run(args);
-        ASSERT_EQ(0, pack.status) << pack.err;
-        EXPECT_TRUE(pack.err.empty()) << pack.err;
-        std::map<std::string, std::string> listed;  // path -> "medium\tbytes" from every medium's list
-        Contents all;
-        const std::vector<std::string> files = FilesIn(to);
-        ASSERT_GE(files.size(), 3u);  // two media at least, and the record of the pack
-        for (const std::string& file : files) {
-            if (file[0] == '.') continue;
-            SCOPED_TRACE(file);
-            EXPECT_LE(fs::file_size(P(to + "/" + file)), MB);
-            Contents medium = ReadMedium(P(to + "/" + file));
-            const std::string number = file.substr(5, file.find('.') - 5);
-            ASSERT_EQ(row.catalog ? 1u : 0u, medium.count("QVSPLIT-CATALOG.txt")) << Listing(medium);
-            if (!row.catalog) {
+    // Planned folder by folder too: the lists name the files below each folder kept whole.
+    for (const char* method : {"files", "dirs"}) {
+        SCOPED_TRACE(method);
+        const std::string plan = std::string("plan-") + method;
+        const long long reserve = reserveOf({"--fs", "iso", "--method", method}, plan);
+        ASSERT_GT(reserve, 0);
+        struct Row {
+            const char* format;
+            std::vector<std::string> options;
+            bool catalog;
+        };
+        const Row rows[] = {
+            {"iso", {}, true},
+            {"iso", {"--no-catalog"}, false},
+            {"tar", {"--catalog"}, true},
+            {"tar", {}, false},
+        };
+        for (const Row& row : rows) {
+            const std::string to = plan + "-" + row.format + (row.options.empty() ? "" : row.options[0]);
+            SCOPED_TRACE(to);
+            std::vector<std::string> args{"pack", "--quiet", "--format", row.format, "--to", S(to), S(plan)};
+            args.insert(args.end(), row.options.begin(), row.options.end());
+            const qvtest::ProcessResult pack = Run(args);
+            ASSERT_EQ(0, pack.status) << pack.err;
+            EXPECT_TRUE(pack.err.empty()) << pack.err;
+            std::map<std::string, std::string> listed;  // path -> "medium\tbytes" from every medium's list
+            Contents all;
+            const std::vector<std::string> files = FilesIn(to);
+            ASSERT_GE(files.size(), 3u);  // two media at least, and the record of the pack
+            for (const std::string& file : files) {
+                if (file[0] == '.') continue;
+                SCOPED_TRACE(file);
+                EXPECT_LE(fs::file_size(P(to + "/" + file)), MB);
+                Contents medium = ReadMedium(P(to + "/" + file));
+                const std::string number = file.substr(5, file.find('.') - 5);
+                ASSERT_EQ(row.catalog ? 1u : 0u, medium.count("QVSPLIT-CATALOG.txt")) << Listing(medium);
+                if (!row.catalog) {
+                    all.insert(medium.begin(), medium.end());
+                    continue;
+                }
+                const std::string page = medium["QVSPLIT-CATALOG.html"], text = medium["QVSPLIT-CATALOG.txt"];
+                EXPECT_LE(static_cast<long long>(page.size() + text.size()), reserve);
+                EXPECT_NE(std::string::npos, page.find("\"here\": " + number + ",")) << page.substr(0, 600);
+                EXPECT_EQ(std::string::npos, page.find("<script>alert"));
+                EXPECT_EQ(0u, text.find("# QvSplit catalogue: medium<TAB>bytes<TAB>path; this is medium " + number + "\n")) << text;
+                std::istringstream lines(text.substr(text.find('\n') + 1));
+                for (std::string line; std::getline(lines, line);) {
+                    const size_t tab1 = line.find('\t'), tab2 = line.find('\t', tab1 + 1);
+                    ASSERT_NE(std::string::npos, tab2) << line;
+                    const std::string path = line.substr(tab2 + 1);
+                    const std::string seen = line.substr(0, tab2);
+                    // Every medium lists the same set.
+                    if (listed.count(path)) {
+                        EXPECT_EQ(listed[path], seen) << path;
+                    }
+                    listed[path] = seen;
+                }
+                medium.erase("QVSPLIT-CATALOG.html");
+                medium.erase("QVSPLIT-CATALOG.txt");
+                // Each file it lists under this medium's number is on it, with the size listed.
+                for (const auto& kv : listed)
+                    if (kv.second.substr(0, kv.second.find('\t')) == number) {
+                        const std::string inside = "set/" + fs::u8path(kv.first).lexically_relative(P("set")).generic_u8string();
+                        ASSERT_TRUE(medium.count(inside)) << inside << Listing(medium);
+                        EXPECT_EQ(kv.second.substr(kv.second.find('\t') + 1), std::to_string(medium[inside].size()));
+                    }
                 all.insert(medium.begin(), medium.end());
-                continue;
             }
-            const std::string page = medium["QVSPLIT-CATALOG.html"], text = medium["QVSPLIT-CATALOG.txt"];
-            EXPECT_LE(static_cast<long long>(page.size() + text.size()), reserve);
-            EXPECT_NE(std::string::npos, page.find("\"here\": " + number + ",")) << page.substr(0, 600);
-            EXPECT_EQ(std::string::npos, page.find("<script>alert"));
-            EXPECT_EQ(0u, text.find("# QvSplit catalogue: medium<TAB>bytes<TAB>path; this is medium " + number + "\n")) << text;
-            std::istringstream lines(text.substr(text.find('\n') + 1));
-            for (std::string line; std::getline(lines, line);) {
-                const size_t tab1 = line.find('\t'), tab2 = line.find('\t', tab1 + 1);
-                ASSERT_NE(std::string::npos, tab2) << line;
-                const std::string path = line.substr(tab2 + 1);
-                const std::string seen = line.substr(0, tab2);
-                // Every medium lists the same set.
-                if (listed.count(path)) {
-                    EXPECT_EQ(listed[path], seen) << path;
-                }
-                listed[path] = seen;
+            EXPECT_EQ(disk.size(), WithoutFolders(all).size()) << Listing(WithoutFolders(all));
+            if (row.catalog) {
+                EXPECT_EQ(disk.size(), listed.size());
+                for (const auto& kv : disk) EXPECT_TRUE(listed.count(S(kv.first))) << kv.first;
             }
-            medium.erase("QVSPLIT-CATALOG.html");
-            medium.erase("QVSPLIT-CATALOG.txt");
-            // Each file it lists under this medium's number is on it, with the size listed.
-            for (const auto& kv : listed)
-                if (kv.second.substr(0, kv.second.find('\t')) == number) {
-                    const std::string inside = "set/" + fs::u8path(kv.first).lexically_relative(P("set")).generic_u8string();
-                    ASSERT_TRUE(medium.count(inside)) << inside << Listing(medium);
-                    EXPECT_EQ(kv.second.substr(kv.second.find('\t') + 1), std::to_string(medium[inside].size()));
-                }
-            all.insert(medium.begin(), medium.end());
-        }
-        EXPECT_EQ(disk.size(), WithoutFolders(all).size()) << Listing(WithoutFolders(all));
-        if (row.catalog) {
-            EXPECT_EQ(disk.size(), listed.size());
-            for (const auto& kv : disk) EXPECT_TRUE(listed.count(S(kv.first))) << kv.first;
         }
     }
 }

@@ -41,12 +41,32 @@ private:
     std::unordered_map<std::string, size_t> m_index;
 };
 
-// The host path of an entry, split at its last "/" into folder and name.
+// The part of a path before its last separator, and the part after it.
+void SplitAt(const std::string& path, const char* separators, std::string& head, std::string& tail) {
+    const size_t at = path.find_last_of(separators);
+    head = at == std::string::npos ? std::string() : path.substr(0, at);
+    tail = at == std::string::npos ? path : path.substr(at + 1);
+}
+
+// The host path of an entry, split at its last separator into folder and name.
 void SplitPath(const QvCliEntry& e, std::string& folder, std::string& name) {
-    const std::string path = QvCliToHostPath(e.isDir ? QvCliEntryFolder(e) : e.fullPath);
-    const size_t slash = path.find_last_of(kSeparators);
-    folder = slash == std::string::npos ? std::string() : path.substr(0, slash);
-    name = slash == std::string::npos ? path : path.substr(slash + 1);
+    SplitAt(QvCliToHostPath(e.isDir ? QvCliEntryFolder(e) : e.fullPath), kSeparators, folder, name);
+}
+
+// What a folder kept whole brings onto its medium, read from the disk as pack reads it: its
+// files and links, so that the page and the list name every file of the set and not only the
+// folder. Empty for a folder with none below it, or one that cannot be walked: the folder then
+// stands for itself.
+std::vector<QvCliPackItem> ItemsBelow(const QvCliEntry& folder) {
+    QvCliMedium one;
+    one.entries.push_back(folder);
+    QvCliMediumLayout layout;
+    std::string error;
+    std::vector<QvCliPackItem> items;
+    if (!QvCliLayOutMedium(one, true, layout, error)) return items;
+    for (QvCliPackItem& item : layout.items)
+        if (item.kind != QvCliPackItem::kFolder) items.push_back(std::move(item));
+    return items;
 }
 
 // The folder inside the medium an entry is restored to, "" for its root.
@@ -77,6 +97,17 @@ void WriteEntries(const QvCliMediaSet& set, std::ostream& out) {
     std::string folder, name;
     for (size_t i = 0; i < set.media.size(); ++i) {
         for (const QvCliEntry& e : set.media[i].entries) {
+            const std::vector<QvCliPackItem> below = e.isDir ? ItemsBelow(e) : std::vector<QvCliPackItem>();
+            for (const QvCliPackItem& item : below) {
+                std::string inside, leaf;
+                SplitAt(item.hostPath, kSeparators, folder, name);
+                SplitAt(item.mediumPath, "/", inside, leaf);
+                out << (first ? "\n[" : ",\n[") << i << "," << folders.Index(folder) << "," << QvCliScriptJsonString(name)
+                    << "," << item.size << "," << (item.kind == QvCliPackItem::kLink ? 2 : 0) << "," << targets.Index(inside)
+                    << "]";
+                first = false;
+            }
+            if (!below.empty()) continue;
             SplitPath(e, folder, name);
             out << (first ? "\n[" : ",\n[") << i << "," << folders.Index(folder) << "," << QvCliScriptJsonString(name)
                 << "," << e.size << "," << (e.isDir ? 1 : e.isLink ? 2 : 0) << "," << targets.Index(MediumFolder(e)) << "]";
@@ -164,19 +195,24 @@ std::string QvCliTextCatalog(const QvCliMediaSet& set, int here) {
     std::string out = "# QvSplit catalogue: medium<TAB>bytes<TAB>path";
     if (here) out += "; this is medium " + std::to_string(here);
     out += "\n";
+    const auto line = [&out](int number, uint64_t size, const std::string& path, bool folder) {
+        out += std::to_string(number) + "\t" + std::to_string(size) + "\t";
+        for (char c : path) {
+            switch (c) {
+                case '\\': out += "\\\\"; break;
+                case '\t': out += "\\t"; break;
+                case '\n': out += "\\n"; break;
+                case '\r': out += "\\r"; break;
+                default: out += c;
+            }
+        }
+        out += folder ? "/\n" : "\n";
+    };
     for (const QvCliMedium& m : set.media) {
         for (const QvCliEntry& e : m.entries) {
-            out += std::to_string(m.number) + "\t" + std::to_string(e.size) + "\t";
-            for (char c : QvCliToHostPath(e.isDir ? QvCliEntryFolder(e) : e.fullPath)) {
-                switch (c) {
-                    case '\\': out += "\\\\"; break;
-                    case '\t': out += "\\t"; break;
-                    case '\n': out += "\\n"; break;
-                    case '\r': out += "\\r"; break;
-                    default: out += c;
-                }
-            }
-            out += e.isDir ? "/\n" : "\n";
+            const std::vector<QvCliPackItem> below = e.isDir ? ItemsBelow(e) : std::vector<QvCliPackItem>();
+            for (const QvCliPackItem& item : below) line(m.number, item.size, item.hostPath, false);
+            if (below.empty()) line(m.number, e.size, QvCliToHostPath(e.isDir ? QvCliEntryFolder(e) : e.fullPath), e.isDir);
         }
     }
     return out;
