@@ -368,6 +368,7 @@ TEST_F(QvCliPackTest, CatalogueOnEveryMediumListsTheSetAndStillFits) {
         return at == std::string::npos ? 0LL : std::atoll(record.c_str() + at + 16);
     };
     EXPECT_EQ(0, reserveOf({"--fs", "iso", "--no-catalog"}, "plain"));
+    EXPECT_EQ(std::string::npos, Run({"verify", "--json", "--fs", "iso", S("plain")}).out.find("catalog_room"));
     EXPECT_EQ(0, reserveOf({"--fs", "tar"}, "tar-plan"));
     EXPECT_GT(reserveOf({"--fs", "tar", "--catalog"}, "tar-room"), 0);
     // Planned folder by folder too: the lists name the files below each folder kept whole.
@@ -376,6 +377,10 @@ TEST_F(QvCliPackTest, CatalogueOnEveryMediumListsTheSetAndStillFits) {
         const std::string plan = std::string("plan-") + method;
         const long long reserve = reserveOf({"--fs", "iso", "--method", method}, plan);
         ASSERT_GT(reserve, 0);
+        // verify holds each image to its medium with the room kept, as pack fills it.
+        const qvtest::ProcessResult verify = Run({"verify", "--json", "--fs", "iso", S(plan)});
+        EXPECT_EQ(0, verify.status) << verify.out << verify.err;
+        EXPECT_EQ(reserve, JsonNumber(verify.out, "catalog_room_bytes")) << verify.out;
         struct Row {
             const char* format;
             std::vector<std::string> options;

@@ -6,6 +6,7 @@
 #include "QvCliIsoImage.h"
 #include "QvCliPack.h"
 #include "QvCliPaths.h"
+#include "QvCliPlanRecord.h"
 #include "QvCliReport.h"
 #include "QvCliSystem.h"
 
@@ -149,11 +150,14 @@ struct ImageRow {
     bool measured = false;
     uint64_t bytes = 0;
     uint64_t capacity = 0;
+    uint64_t kept = 0;  // the room the plan kept for the catalogue files pack adds
     std::string error;
-    bool Fits() const { return measured && bytes <= capacity; }
+    bool Fits() const { return measured && bytes + kept <= capacity; }
 };
 
-std::vector<ImageRow> MeasureImages(const QvCliOptions& o, const QvCliMediaSet& set) {
+// The images measured with the plan's files; a plan that kept room for the catalogue files is
+// held to the capacity with that room, as pack will fill it.
+std::vector<ImageRow> MeasureImages(const QvCliOptions& o, const QvCliMediaSet& set, uint64_t catalogRoom) {
     std::vector<ImageRow> rows;
     const std::string fs = QvCliFileSystem(o);
     if (fs != "iso" && fs != "tar") return rows;
@@ -162,6 +166,7 @@ std::vector<ImageRow> MeasureImages(const QvCliOptions& o, const QvCliMediaSet& 
         row.medium = m.fileName;
         row.tar = fs == "tar";
         row.capacity = QvCliCapacityBytes(o, m);
+        row.kept = catalogRoom;
         row.measured = row.tar ? QvCliTarArchiveSize(m, row.bytes, row.error) : QvCliIsoImageSize(m, row.bytes, row.error);
         // The row names the medium already.
         if (row.error.compare(0, m.fileName.size() + 2, m.fileName + ": ") == 0) row.error.erase(0, m.fileName.size() + 2);
@@ -177,21 +182,26 @@ void PrintImageRow(const ImageRow& r, std::ostream& out) {
         out << "not measured: " << r.error << "\n";
         return;
     }
+    const uint64_t used = r.bytes + r.kept;
+    const auto sectors = [](uint64_t n) { return QvCliGrouped(n) + (n == 1 ? " sector" : " sectors"); };
+    std::string kept;
+    if (r.kept)
+        kept = ", with " + (r.tar ? QvCliGrouped(r.kept) + " bytes" : sectors((r.kept + sector - 1) / sector)) +
+               " kept for the catalogue";
     if (r.tar) {
-        out << QvCliGrouped(r.bytes) << " of " << QvCliGrouped(r.capacity) << " bytes: ";
+        out << QvCliGrouped(r.bytes) << " of " << QvCliGrouped(r.capacity) << " bytes" << kept << ": ";
         if (r.Fits())
-            out << "fits, " << QvCliGrouped(r.capacity - r.bytes) << " bytes free\n";
+            out << "fits, " << QvCliGrouped(r.capacity - used) << " bytes free\n";
         else
-            out << "DOES NOT FIT, " << QvCliGrouped(r.bytes - r.capacity) << " bytes over\n";
+            out << "DOES NOT FIT, " << QvCliGrouped(used - r.capacity) << " bytes over\n";
         return;
     }
     out << QvCliGrouped(r.bytes / sector) << " of " << QvCliGrouped(r.capacity / sector) << " sectors ("
-        << QvCliGrouped(r.bytes) << " of " << QvCliGrouped(r.capacity) << " bytes): ";
-    const auto sectors = [](uint64_t n) { return QvCliGrouped(n) + (n == 1 ? " sector" : " sectors"); };
+        << QvCliGrouped(r.bytes) << " of " << QvCliGrouped(r.capacity) << " bytes)" << kept << ": ";
     if (r.Fits())
-        out << "fits, " << sectors((r.capacity - r.bytes) / sector) << " free\n";
+        out << "fits, " << sectors((r.capacity - used) / sector) << " free\n";
     else
-        out << "DOES NOT FIT, " << sectors((r.bytes - r.capacity + sector - 1) / sector) << " over\n";
+        out << "DOES NOT FIT, " << sectors((used - r.capacity + sector - 1) / sector) << " over\n";
 }
 
 void PrintImagesJson(const std::vector<ImageRow>& rows, std::ostream& out) {
@@ -201,7 +211,8 @@ void PrintImagesJson(const std::vector<ImageRow>& rows, std::ostream& out) {
         out << (i ? ", " : "") << "{\"medium\": " << QvCliJsonString(r.medium);
         if (r.measured)
             out << ", \"bytes\": " << r.bytes << (r.tar ? "" : ", \"sectors\": " + std::to_string(r.bytes / kQvCliSectorBytes))
-                << ", \"capacity_bytes\": " << r.capacity << ", \"fits\": " << (r.Fits() ? "true" : "false") << "}";
+                << ", \"capacity_bytes\": " << r.capacity << (r.kept ? ", \"catalog_room_bytes\": " + std::to_string(r.kept) : "")
+                << ", \"fits\": " << (r.Fits() ? "true" : "false") << "}";
         else
             out << ", \"error\": " << QvCliJsonString(r.error) << ", \"fits\": false}";
     }
@@ -260,7 +271,9 @@ int QvCliRunVerify(const QvCliOptions& o) {
         if (m.hasNumberFiles && files != m.numberFiles)
             r.changes.push_back("file count changed on " + m.fileName + " (" + std::to_string(m.numberFiles) + " -> " + std::to_string(files) + ")");
     }
-    const std::vector<ImageRow> images = MeasureImages(o, set);
+    QvCliPlanRecord record;
+    QvCliLoadPlanRecord(set.dir, record);
+    const std::vector<ImageRow> images = MeasureImages(o, set, record.catalogReserve);
     const bool allFit = std::all_of(images.begin(), images.end(), [](const ImageRow& row) { return row.Fits(); });
     if (o.json) {
         std::cout << "{\"checked\": " << r.checked << ", \"changes\": [";
