@@ -269,7 +269,7 @@ int PrintResult(const QvCliOptions& o, const std::string& outDir, QvCliPartialSe
         QvCliPrintSummary(set, o.sizeMb, leftOut, std::cout);
         if (catalogReserve)
             std::cout << "each image includes " << QvCliMegabytes(catalogReserve)
-                      << " kept for the catalogue files pack puts on it (--no-catalog: none)\n";
+                      << " kept for the catalogue files pack puts on it\n";
         QvCliPrintDroppedRules(dropped, std::cout);
     }
     return kExitOk;
@@ -366,14 +366,6 @@ int KeepRoomForTheCatalog(const QvCliOptions& o, RuleVector& rules, SplitPtr& sp
     return QvCliFail(kExitFailed, "the room for the catalogue did not settle; split without --catalog");
 }
 
-// Whether the plan keeps room for the catalogue files: asked for, or by default for the media
-// that pack makes ISO images of with them, unless files are cut (planning twice would cut twice).
-bool KeepsRoomForTheCatalog(const QvCliOptions& o) {
-    if (o.catalog != -1) return o.catalog == 1;
-    const std::string fsName = QvCliFileSystem(o);
-    return (fsName == "iso" || fsName == "iso-udf") && o.cutBigList.empty();
-}
-
 }  // namespace
 
 int QvCliRunSplit(const QvCliOptions& o) {
@@ -395,7 +387,9 @@ int QvCliRunSplit(const QvCliOptions& o) {
     if (!partial.Marked()) return QvCliFail(kExitFailed, o.outDir + ": cannot write into the output folder");
     if (int status = PlanPass(*split, o, rules)) return status;
     uint64_t reserve = 0;
-    if (KeepsRoomForTheCatalog(o))
+    // Only when asked: measuring the catalogue reads the whole plan back, which on a big set
+    // takes several times the split's own time and memory.
+    if (o.catalog == 1)
         if (int status = KeepRoomForTheCatalog(o, rules, split, reserve)) return status;
     return PrintResult(o, o.outDir, partial, "Media%u.xml", reserve);
 }
