@@ -262,6 +262,11 @@ bool IsRegularFileStream(FILE* f);
 // The process id, for unique temporary names.
 DWORD GetCurrentProcessId();
 
+// Gives the pages of memory the process has freed back to the system. With glibc freed memory
+// stays with the process until it is asked for; the Windows heap gives large free runs back by
+// itself, so there this does nothing.
+void ReleaseFreeMemory();
+
 }  // namespace qvp
 
 #endif

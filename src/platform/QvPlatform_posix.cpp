@@ -10,6 +10,9 @@
 #include <cstdlib>
 #include <cwchar>
 #include <fcntl.h>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -287,6 +290,12 @@ BSTR SysAllocString(const OLECHAR* psz) {
 void SysFreeString(BSTR bstrString) { std::free(bstrString); }
 
 DWORD GetCurrentProcessId() { return static_cast<DWORD>(getpid()); }
+
+void ReleaseFreeMemory() {
+#if defined(__GLIBC__)
+    malloc_trim(0);
+#endif
+}
 
 long long CoarseMillisecondsNow() {
 #if defined(CLOCK_REALTIME_COARSE)

@@ -167,6 +167,8 @@ wchar_t ToLowerChar(wchar_t c) {
 
 DWORD GetCurrentProcessId() { return ::GetCurrentProcessId(); }
 
+void ReleaseFreeMemory() {}
+
 long long CoarseMillisecondsNow() {
     // The system time as of the last clock tick: 100 ns units since 1601.
     FILETIME ft;
