@@ -19,9 +19,6 @@ int QvCliRunPack(const QvCliOptions& o);
 int QvCliRunDemo(const QvCliOptions& o);
 int QvCliRunReport(const QvCliOptions& o);
 
-// The report page of a set (the left-out list and plan record read beside it); here is the
-// number of the medium that carries it, 0 for none.
-std::string QvCliMakeReport(const QvCliMediaSet& set, int here);
 // The name of the report in its media folder when no other is given.
 extern const char* const kQvCliReportFile;
 

@@ -48,15 +48,8 @@ void SplitAt(const std::string& path, const char* separators, std::string& head,
     tail = at == std::string::npos ? path : path.substr(at + 1);
 }
 
-// The host path of an entry, split at its last separator into folder and name.
-void SplitPath(const QvCliEntry& e, std::string& folder, std::string& name) {
-    SplitAt(QvCliToHostPath(e.isDir ? QvCliEntryFolder(e) : e.fullPath), kSeparators, folder, name);
-}
-
-// What a folder kept whole brings onto its medium, read from the disk as pack reads it: its
-// files and links, so that the page and the list name every file of the set and not only the
-// folder. Empty for a folder with none below it, or one that cannot be walked: the folder then
-// stands for itself.
+// The files and links below a folder kept whole, as pack lays them out; empty for a folder with
+// none below it, or one that cannot be walked.
 std::vector<QvCliPackItem> ItemsBelow(const QvCliEntry& folder) {
     QvCliMedium one;
     one.entries.push_back(folder);
@@ -88,29 +81,18 @@ void WriteMedia(const QvCliMediaSet& set, std::ostream& out) {
     out << "]";
 }
 
-// Every entry as [medium index, folder, name, bytes, kind (0 file, 1 folder, 2 link), folder
+// Every file as [medium index, folder, name, bytes, kind (0 file, 1 folder, 2 link), folder
 // inside the medium].
-void WriteEntries(const QvCliMediaSet& set, std::ostream& out) {
+void WriteEntries(const QvCliSetFiles& files, std::ostream& out) {
     TextTable folders, targets;
     out << "\"entries\": [";
     bool first = true;
     std::string folder, name;
-    for (size_t i = 0; i < set.media.size(); ++i) {
-        for (const QvCliEntry& e : set.media[i].entries) {
-            const std::vector<QvCliPackItem> below = e.isDir ? ItemsBelow(e) : std::vector<QvCliPackItem>();
-            for (const QvCliPackItem& item : below) {
-                std::string inside, leaf;
-                SplitAt(item.hostPath, kSeparators, folder, name);
-                SplitAt(item.mediumPath, "/", inside, leaf);
-                out << (first ? "\n[" : ",\n[") << i << "," << folders.Index(folder) << "," << QvCliScriptJsonString(name)
-                    << "," << item.size << "," << (item.kind == QvCliPackItem::kLink ? 2 : 0) << "," << targets.Index(inside)
-                    << "]";
-                first = false;
-            }
-            if (!below.empty()) continue;
-            SplitPath(e, folder, name);
+    for (size_t i = 0; i < files.size(); ++i) {
+        for (const QvCliListedFile& f : files[i]) {
+            SplitAt(f.hostPath, kSeparators, folder, name);
             out << (first ? "\n[" : ",\n[") << i << "," << folders.Index(folder) << "," << QvCliScriptJsonString(name)
-                << "," << e.size << "," << (e.isDir ? 1 : e.isLink ? 2 : 0) << "," << targets.Index(MediumFolder(e)) << "]";
+                << "," << f.size << "," << f.kind << "," << targets.Index(f.mediumFolder) << "]";
             first = false;
         }
     }
@@ -173,7 +155,33 @@ std::string QvCliScriptJsonString(const std::string& text) {
     return out + "\"";
 }
 
-std::string QvCliHtmlReport(const QvCliMediaSet& set, const QvCliReportContext& context) {
+QvCliSetFiles QvCliListSetFiles(const QvCliMediaSet& set) {
+    QvCliSetFiles files(set.media.size());
+    for (size_t i = 0; i < set.media.size(); ++i) {
+        for (const QvCliEntry& e : set.media[i].entries) {
+            const std::vector<QvCliPackItem> below = e.isDir ? ItemsBelow(e) : std::vector<QvCliPackItem>();
+            for (const QvCliPackItem& item : below) {
+                QvCliListedFile f;
+                std::string leaf;
+                f.hostPath = item.hostPath;
+                SplitAt(item.mediumPath, "/", f.mediumFolder, leaf);
+                f.size = item.size;
+                f.kind = item.kind == QvCliPackItem::kLink ? 2 : 0;
+                files[i].push_back(std::move(f));
+            }
+            if (!below.empty()) continue;
+            QvCliListedFile f;
+            f.hostPath = QvCliToHostPath(e.isDir ? QvCliEntryFolder(e) : e.fullPath);
+            f.mediumFolder = MediumFolder(e);
+            f.size = e.size;
+            f.kind = e.isDir ? 1 : e.isLink ? 2 : 0;
+            files[i].push_back(std::move(f));
+        }
+    }
+    return files;
+}
+
+std::string QvCliHtmlReport(const QvCliMediaSet& set, const QvCliSetFiles& files, const QvCliReportContext& context) {
     const QvCliTotals totals = QvCliComputeTotals(set, 0);
     std::ostringstream json;
     json << "{\"folder\": " << QvCliScriptJsonString(set.dir) << ", \"generated\": " << QvCliScriptJsonString(QvCliNowText())
@@ -186,12 +194,12 @@ std::string QvCliHtmlReport(const QvCliMediaSet& set, const QvCliReportContext& 
     json << ",\n";
     WritePlan(context, json);
     json << ",\n";
-    WriteEntries(set, json);
+    WriteEntries(files, json);
     json << "}";
     return QvCliHtmlPage(json.str());
 }
 
-std::string QvCliTextCatalog(const QvCliMediaSet& set, int here) {
+std::string QvCliTextCatalog(const QvCliMediaSet& set, const QvCliSetFiles& files, int here) {
     std::string out = "# QvSplit catalogue: medium<TAB>bytes<TAB>path";
     if (here) out += "; this is medium " + std::to_string(here);
     out += "\n";
@@ -208,12 +216,7 @@ std::string QvCliTextCatalog(const QvCliMediaSet& set, int here) {
         }
         out += folder ? "/\n" : "\n";
     };
-    for (const QvCliMedium& m : set.media) {
-        for (const QvCliEntry& e : m.entries) {
-            const std::vector<QvCliPackItem> below = e.isDir ? ItemsBelow(e) : std::vector<QvCliPackItem>();
-            for (const QvCliPackItem& item : below) line(m.number, item.size, item.hostPath, false);
-            if (below.empty()) line(m.number, e.size, QvCliToHostPath(e.isDir ? QvCliEntryFolder(e) : e.fullPath), e.isDir);
-        }
-    }
+    for (size_t i = 0; i < set.media.size() && i < files.size(); ++i)
+        for (const QvCliListedFile& f : files[i]) line(set.media[i].number, f.size, f.hostPath, f.kind == 1);
     return out;
 }

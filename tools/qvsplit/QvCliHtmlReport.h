@@ -17,13 +17,34 @@ struct QvCliReportContext {
     int here = 0;
 };
 
-// The page: the set's data embedded once as JSON, rendered by the page's own script.
-std::string QvCliHtmlReport(const QvCliMediaSet& set, const QvCliReportContext& context);
+// One line of the page and of the text catalogue: a file or link of a medium, or a folder that
+// stands for itself.
+struct QvCliListedFile {
+    std::string hostPath;      // as the host names it
+    std::string mediumFolder;  // the folder inside the medium it is restored to, "" for the root
+    uint64_t size = 0;
+    int kind = 0;              // 0 file, 1 folder, 2 link
+};
+// Per medium of a set, in plan order.
+typedef std::vector<std::vector<QvCliListedFile>> QvCliSetFiles;
 
-// The catalogue as text: a comment line, then one line per entry of every medium, "medium
-// number TAB bytes TAB path", the path as the host names it (a folder kept whole ends in "/";
-// a backslash, tab, newline or carriage return in it written as \\, \t, \n, \r).
-std::string QvCliTextCatalog(const QvCliMediaSet& set, int here);
+// What each medium of a set holds, file by file: a folder kept whole gives way to the files and
+// links below it, read from the disk as pack reads them, so that the page and the list name
+// every file of the set. A folder with nothing below it, or one that cannot be read, stands for
+// itself. Read once for the page and the list alike.
+QvCliSetFiles QvCliListSetFiles(const QvCliMediaSet& set);
+
+// The page: the set's data embedded once as JSON, rendered by the page's own script.
+std::string QvCliHtmlReport(const QvCliMediaSet& set, const QvCliSetFiles& files, const QvCliReportContext& context);
+
+// The page of a set, with the left-out list and plan record read beside its media files; here
+// is the number of the medium that carries it, 0 for none (in QvCliReportCommand.cpp).
+std::string QvCliMakeReport(const QvCliMediaSet& set, const QvCliSetFiles& files, int here);
+
+// The catalogue as text: a comment line, then one line per file of every medium, "medium
+// number TAB bytes TAB path", the path as the host names it (a folder standing for itself ends
+// in "/"; a backslash, tab, newline or carriage return in it written as \\, \t, \n, \r).
+std::string QvCliTextCatalog(const QvCliMediaSet& set, const QvCliSetFiles& files, int here);
 
 // Text as a JSON string literal that is also safe inside an HTML <script> element: "<", ">",
 // "&", U+2028 and U+2029 escaped, bytes that are not UTF-8 as U+F000 + byte.

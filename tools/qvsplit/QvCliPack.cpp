@@ -43,9 +43,11 @@ public:
             error = "no temporary folder for the catalogue files";
             return false;
         }
-        m_page = QvCliMakeReport(set, 0);
+        // The folders kept whole are read once for the page and the list.
+        const QvCliSetFiles files = QvCliListSetFiles(set);
+        m_page = QvCliMakeReport(set, files, 0);
         m_here = m_page.find("\"here\": 0,", m_page.find("id=\"qvsplit-data\""));
-        const std::string text = QvCliTextCatalog(set, 0);
+        const std::string text = QvCliTextCatalog(set, files, 0);
         m_listing = text.substr(text.find('\n') + 1);
         if (m_here == std::string::npos) error = "the catalogue page could not be made";
         return m_here != std::string::npos;
@@ -58,7 +60,7 @@ public:
     bool Put(int number, QvCliMediumLayout& layout, bool addItems, std::string& error) {
         std::string page = m_page;
         page.replace(m_here, 10, "\"here\": " + std::to_string(number) + ",");
-        const std::string text = QvCliTextCatalog(QvCliMediaSet(), number) + m_listing;
+        const std::string text = QvCliTextCatalog(QvCliMediaSet(), QvCliSetFiles(), number) + m_listing;
         if (!Write(kCatalogPage, page, error) || !Write(kCatalogText, text, error)) return false;
         m_bytes = page.size() + text.size();
         if (!addItems) return true;

@@ -45,13 +45,13 @@ bool WriteWhole(const fs::path& file, const std::string& text, std::string& erro
 
 }  // namespace
 
-std::string QvCliMakeReport(const QvCliMediaSet& set, int here) {
+std::string QvCliMakeReport(const QvCliMediaSet& set, const QvCliSetFiles& files, int here) {
     QvCliReportContext context;
     context.leftOut = QvCliShownLeftOut(QvCliLoadLeftOut(set.dir));
     QvCliPlanRecord record;
     if (QvCliLoadPlanRecord(set.dir, record)) context.record = &record;
     context.here = here;
-    return QvCliHtmlReport(set, context);
+    return QvCliHtmlReport(set, files, context);
 }
 
 int QvCliRunReport(const QvCliOptions& o) {
@@ -68,7 +68,7 @@ int QvCliRunReport(const QvCliOptions& o) {
     if (!ec) set.dir = QvCliPathText(absolute.lexically_normal());
     const fs::path file = o.outDir.empty() ? QvCliFsPath(dir) / kQvCliReportFile : QvCliFsPath(o.outDir);
     if (fs::is_directory(file, ec)) return QvCliFail(kExitUsage, QvCliPathText(file) + ": is a folder; --out takes the report's file name");
-    if (!WriteWhole(file, QvCliMakeReport(set, 0), error)) return QvCliFail(kExitFailed, error);
+    if (!WriteWhole(file, QvCliMakeReport(set, QvCliListSetFiles(set), 0), error)) return QvCliFail(kExitFailed, error);
     if (!o.quiet) std::cout << "report written to " << QvCliPathText(file) << "\n";
     return kExitOk;
 }

@@ -345,7 +345,9 @@ uint64_t CatalogRoom(const QvCliOptions& o, uint64_t reserve) {
     const uint64_t block = QvCliBlockBytes(o);
     const auto whole = [block](uint64_t bytes) { return (bytes + block - 1) / block * block; };
     const uint64_t kEntries = 8192;  // two directory records in each of the image's trees, and more
-    return whole(QvCliHtmlReport(set, context).size()) + whole(QvCliTextCatalog(set, context.here).size()) + kEntries;
+    const QvCliSetFiles files = QvCliListSetFiles(set);
+    return whole(QvCliHtmlReport(set, files, context).size()) + whole(QvCliTextCatalog(set, files, context.here).size()) +
+           kEntries;
 }
 
 // Plans again with room kept on every medium for the catalogue files, until the catalogue of
