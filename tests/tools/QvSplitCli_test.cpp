@@ -774,6 +774,64 @@ TEST_F(QvSplitCliTest, ShowAndWhereReadAMediaSetBack) {
     }
 }
 
+// A media file is read a run of entries at a time, never whole: whatever its layout, however
+// large, every entry counts once, and one cut short is refused rather than read in part.
+TEST_F(QvSplitCliTest, MediaFilesAreReadRunByRunWhateverTheirLayout) {
+    const auto entry = [](const std::string& path, long long size) {
+        return "  <FILE>\n    <FullPath><![CDATA[" + path + "]]></FullPath>\n    <TargetPath><![CDATA[\\d]]></TargetPath>\n"
+               "    <Extension />\n    <Attribute>32</Attribute>\n    <WriteTime>20260101120000</WriteTime>\n"
+               "    <FileSize>" + std::to_string(size) + "</FileSize>\n  </FILE>\n";
+    };
+    const std::string head = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Factory>\n  <Media>\n"
+                             "    <Info DispFlag=\"a>b\" Split_Size=\"10\" Media_Size=\"9\" />\n  </Media>\n";
+    std::string many = head;
+    long long manyBytes = 0;
+    for (int i = 0; i < 8000; ++i) {
+        many += entry("C:\\d\\a rather long folder name to fill the run\\file " + std::to_string(i) + " needle.bin", i);
+        manyBytes += i;
+    }
+    many += "</Factory>\n";
+    const std::string markup =
+        "<!-- <FILE><FullPath>C:\\ghost</FullPath><FileSize>1000</FileSize></FILE> -->\n" + head +
+        "  <!-- between <FILE> and </Factory> -->\n" + entry("C:\\d\\one > </FILE> needle", 10) +
+        // A value holding "]]>" is written as two sections; a value may also be escaped text.
+        entry("C:\\d\\two ]]]]><![CDATA[> needle", 20) +
+        "  <FILE><FullPath>C:\\d\\three &amp; needle</FullPath><FileSize>30</FileSize><Attribute>32</Attribute></FILE>\n"
+        "  <?pi <FILE> ?>\n</Factory>\n";
+    struct Row {
+        const char* name;
+        std::string text;
+        int status;
+        long long entries, bytes;
+        const char* found;  // a name where finds, or the error
+    };
+    const Row rows[] = {
+        {"markup", markup, 0, 3, 60, "two ]]> needle"},
+        {"larger than a run", many, 0, 8000, manyBytes, "file 7999 needle.bin"},
+        {"cut short", many.substr(0, many.size() / 2), 1, 0, 0, "ends before its root element"},
+        {"not a media file", "<Other>" + entry("C:\\d\\x", 5) + "</Other>", 0, 0, 0, nullptr},
+        {"empty", "", 1, 0, 0, "No document element"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::string dir = std::string("read-") + row.name;
+        Write(dir + "/Media1.xml", row.text);
+        const RunResult show = Run({"show", "--json", S(dir)});
+        EXPECT_EQ(row.status, show.status) << show.err;
+        if (row.status) {
+            EXPECT_NE(std::string::npos, show.err.find(row.found)) << show.err;
+            continue;
+        }
+        EXPECT_EQ(row.entries, JsonNumber(show.out, "entries")) << show.out;
+        EXPECT_EQ(row.bytes, JsonNumber(show.out, "total_size")) << show.out;
+        if (!row.found) continue;
+        const RunResult where = Run({"where", S(dir), row.found});
+        EXPECT_EQ(0, where.status) << where.err;
+        EXPECT_NE(std::string::npos, where.out.find(row.found)) << where.out;
+        EXPECT_EQ(std::string::npos, where.out.find("ghost")) << where.out;
+    }
+}
+
 // The report page holds every medium's figures, what was left out and how the plan was made,
 // and a hostile name only as text inside its JSON block: nothing in it can end the block, and
 // the page stays valid UTF-8 whatever bytes the names hold.

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string_view>
 #include <unordered_set>
 #include <vector>
@@ -52,22 +53,13 @@ class QvCliPathSet {
 public:
     QvCliPathSet() { m_seen.reserve(1 << 16); }
     // True when the path was not in the set yet.
-    bool Insert(const pugi::xml_node& value) {
-        const pugi::xml_node first = value.first_child();
-        if (first && !first.next_sibling() && IsCharacterData(first)) {
-            const char* text = first.value();
-            return Insert(std::string_view(text, std::strlen(text)));
-        }
-        const std::string joined = Joined(value);
-        return Insert(std::string_view(joined));
-    }
-
-private:
     bool Insert(std::string_view path) {
         if (m_seen.count(path)) return false;
         m_seen.insert(Keep(path));
         return true;
     }
+
+private:
     std::string_view Keep(std::string_view path) {
         const size_t kBlock = 1 << 20;
         if (m_blocks.empty() || m_blocks.back().capacity() - m_blocks.back().size() < path.size()) {
@@ -84,60 +76,199 @@ private:
     std::unordered_set<std::string_view> m_seen;
 };
 
-// Reads one media file with its entries. Every entry counts towards the medium and, once per
-// path over the whole set, towards the set's total.
-bool ReadMedium(const fs::path& file, QvCliPathSet& seen, QvCliMediaSet& set, QvCliMedium& medium,
-                std::string& error) {
-    pugi::xml_document doc;
-    // Values are CDATA sections and numbers; line ends inside them are kept as written.
-    const unsigned int options = pugi::parse_cdata | pugi::parse_escapes;
-    const pugi::xml_parse_result parsed = doc.load_file(file.c_str(), options);
-    if (!parsed) {
-        error = QvCliPathText(file) + ": " + parsed.description();
-        return false;
-    }
-    const pugi::xml_node root = doc.child("Factory");
-    const pugi::xml_node info = root.child("Media").child("Info");
-    medium.splitSizeMb = info.attribute("Split_Size").as_uint();
-    medium.mediaSize = info.attribute("Media_Size").as_ullong();
-    medium.imageSize = info.attribute("Image_Size").as_ullong();
-    medium.numberFiles = info.attribute("Media_NumberFiles").as_uint();
-    medium.hasNumberFiles = !info.attribute("Media_NumberFiles").empty();
-    for (const pugi::xml_node& f : root.children("FILE")) {
-        // One pass over the values instead of a search by name for each.
-        pugi::xml_node fullPath;
-        std::string targetPath, writeTime;
-        uint64_t size = 0;
-        unsigned attributes = 0;
-        for (pugi::xml_node v = f.first_child(); v; v = v.next_sibling()) {
-            const char* name = v.name();
-            if (std::strcmp(name, "FullPath") == 0)
-                fullPath = v;
-            else if (std::strcmp(name, "FileSize") == 0)
-                size = v.text().as_ullong();
-            else if (std::strcmp(name, "TargetPath") == 0)
-                targetPath = Joined(v);
-            else if (std::strcmp(name, "WriteTime") == 0)
-                writeTime = Joined(v);
-            else if (std::strcmp(name, "Attribute") == 0)
-                attributes = v.text().as_uint();
+// Cuts a document into runs of whole children of its root element, read a block at a time, so
+// that a media file of a million entries is never held whole, nor as one document of nodes.
+// Markup inside character data, comments and processing instructions is passed over as such.
+class ChildRuns {
+public:
+    explicit ChildRuns(std::istream& in) : m_in(in) {}
+
+    // Calls take with each run of whole children (at least kRun bytes of them, or what is left
+    // when the root ends); false with error set when the document ends early.
+    bool Read(const std::function<bool(std::string_view)>& take, std::string& error) {
+        for (;;) {
+            const Step step = Scan();
+            if (step == kNeedMore) {
+                // Once nothing more comes, what is left is scanned again without looking ahead.
+                const bool ended = m_ended;
+                if (Fill() || !ended) continue;
+                error = m_rootSeen ? "the file ends before its root element does" : "No document element found";
+                return false;
+            }
+            if (step == kRootEnded || m_childEnd - m_runStart >= kRun) {
+                if (m_childEnd > m_runStart &&
+                    !take(std::string_view(m_buffer.data() + m_runStart, m_childEnd - m_runStart)))
+                    return false;
+                if (step == kRootEnded) return true;
+                // Keep only what follows the run.
+                m_buffer.erase(0, m_childEnd);
+                m_at -= m_childEnd;
+                m_runStart = m_childEnd = 0;
+            }
         }
-        ++medium.entryCount;
-        // Entries of every medium (or all but one) are listed again on each: count them once.
-        if (seen.Insert(fullPath)) set.distinctBytes += size;
-        QvCliEntry e;
-        e.fullPath = QvCliWiden(Joined(fullPath));
-        e.targetPath = QvCliWiden(targetPath);
-        e.writeTime = QvCliWiden(writeTime);
-        e.isLink = (attributes & 0x400u) != 0;
-        e.isDir = (attributes & 0x10u) != 0 && !e.isLink;
-        e.size = size;
-        medium.entries.push_back(std::move(e));
     }
-    return true;
+
+    const std::string& RootName() const { return m_root; }
+
+private:
+    enum Step { kNeedMore, kChildEnded, kRootEnded };
+    static const size_t kRun = 1 << 20;
+
+    bool Fill() {
+        const size_t at = m_buffer.size();
+        m_buffer.resize(at + kRun);
+        m_in.read(&m_buffer[at], static_cast<std::streamsize>(kRun));
+        m_buffer.resize(at + static_cast<size_t>(m_in.gcount()));
+        m_ended = m_buffer.size() == at;
+        return !m_ended;
+    }
+
+    // The end of the text closing what opens at m_at, or npos when it is not read yet.
+    size_t Find(const char* close, size_t from) const {
+        const size_t found = m_buffer.find(close, from);
+        return found == std::string::npos ? found : found + std::strlen(close);
+    }
+
+    // The end of the tag opening at m_at, past quoted attribute values, or npos.
+    size_t TagEnd() const {
+        for (size_t i = m_at + 1; i < m_buffer.size(); ++i) {
+            const char c = m_buffer[i];
+            if (c == '>') return i + 1;
+            if (c == '"' || c == '\'') {
+                i = m_buffer.find(c, i + 1);
+                if (i == std::string::npos) return i;
+            }
+        }
+        return std::string::npos;
+    }
+
+    // Goes on to the end of the next child of the root, or of the root.
+    Step Scan() {
+        for (;;) {
+            m_at = m_buffer.find('<', m_at);
+            if (m_at == std::string::npos) {
+                m_at = m_buffer.size();
+                return kNeedMore;
+            }
+            const std::string_view rest(m_buffer.data() + m_at, m_buffer.size() - m_at);
+            if (rest.size() < 9 && !m_ended) return kNeedMore;  // too little to tell what opens here
+            size_t end;
+            int depth = m_depth;
+            if (rest.compare(0, 4, "<!--") == 0) {
+                end = Find("-->", m_at + 4);
+            } else if (rest.compare(0, 9, "<![CDATA[") == 0) {
+                end = Find("]]>", m_at + 9);
+            } else if (rest.compare(0, 2, "<?") == 0) {
+                end = Find("?>", m_at + 2);
+            } else if (rest.compare(0, 2, "</") == 0) {
+                end = Find(">", m_at + 2);
+                --depth;
+            } else if (rest[1] == '!') {
+                end = Find(">", m_at + 2);  // a document type declaration
+            } else {
+                end = TagEnd();
+                if (end != std::string::npos && m_buffer[end - 2] != '/') ++depth;
+                if (end != std::string::npos && m_depth == 0 && !m_rootSeen) {
+                    m_rootSeen = true;
+                    m_root.assign(rest.substr(1, rest.find_first_of(" \t\r\n/>") - 1));
+                    m_runStart = m_childEnd = end;
+                }
+            }
+            if (end == std::string::npos) return kNeedMore;
+            m_at = end;
+            const bool wasInRoot = m_depth >= 1;
+            m_depth = depth;
+            if (m_rootSeen && m_depth == 0) return kRootEnded;
+            if (wasInRoot && m_depth == 1) {
+                m_childEnd = end;
+                return kChildEnded;
+            }
+        }
+    }
+
+    std::istream& m_in;
+    std::string m_buffer;
+    size_t m_at = 0;        // where scanning goes on
+    int m_depth = 0;        // elements open at m_at
+    bool m_ended = false;   // nothing more to read
+    bool m_rootSeen = false;
+    std::string m_root;
+    size_t m_runStart = 0;  // where the run not yet taken begins
+    size_t m_childEnd = 0;  // the end of the last whole child
+};
+
+// The values of one FILE element; fullPath gets its FullPath as written.
+QvCliEntry EntryOf(const pugi::xml_node& f, std::string& fullPath) {
+    QvCliEntry e;
+    std::string targetPath, writeTime;
+    unsigned attributes = 0;
+    fullPath.clear();
+    // One pass over the values instead of a search by name for each.
+    for (pugi::xml_node v = f.first_child(); v; v = v.next_sibling()) {
+        const char* name = v.name();
+        if (std::strcmp(name, "FullPath") == 0)
+            fullPath = Joined(v);
+        else if (std::strcmp(name, "FileSize") == 0)
+            e.size = v.text().as_ullong();
+        else if (std::strcmp(name, "TargetPath") == 0)
+            targetPath = Joined(v);
+        else if (std::strcmp(name, "WriteTime") == 0)
+            writeTime = Joined(v);
+        else if (std::strcmp(name, "Attribute") == 0)
+            attributes = v.text().as_uint();
+    }
+    e.fullPath = QvCliWiden(fullPath);
+    e.targetPath = QvCliWiden(targetPath);
+    e.writeTime = QvCliWiden(writeTime);
+    e.isLink = (attributes & 0x400u) != 0;
+    e.isDir = (attributes & 0x10u) != 0 && !e.isLink;
+    return e;
 }
 
 }  // namespace
+
+bool QvCliReadMedium(const fs::path& file, QvCliMedium& medium, const QvCliEntryTaker& take, std::string& error) {
+    std::ifstream in(file, std::ios::binary);
+    if (!in) {
+        error = QvCliPathText(file) + ": cannot be opened";
+        return false;
+    }
+    ChildRuns runs(in);
+    bool infoSeen = false;
+    std::string fullPath;
+    const auto takeRun = [&](std::string_view run) {
+        if (runs.RootName() != "Factory") return true;  // not a media file: nothing in it counts
+        pugi::xml_document doc;
+        // Values are CDATA sections and numbers; line ends inside them are kept as written.
+        const unsigned int options = pugi::parse_cdata | pugi::parse_escapes | pugi::parse_fragment;
+        const pugi::xml_parse_result parsed = doc.load_buffer(run.data(), run.size(), options, pugi::encoding_utf8);
+        if (!parsed) {
+            error = parsed.description();
+            return false;
+        }
+        for (pugi::xml_node child = doc.first_child(); child; child = child.next_sibling()) {
+            if (std::strcmp(child.name(), "FILE") == 0) {
+                ++medium.entryCount;
+                QvCliEntry entry = EntryOf(child, fullPath);
+                take(std::move(entry), fullPath);
+            } else if (!infoSeen && std::strcmp(child.name(), "Media") == 0) {
+                infoSeen = true;
+                const pugi::xml_node info = child.child("Info");
+                medium.splitSizeMb = info.attribute("Split_Size").as_uint();
+                medium.mediaSize = info.attribute("Media_Size").as_ullong();
+                medium.imageSize = info.attribute("Image_Size").as_ullong();
+                medium.numberFiles = info.attribute("Media_NumberFiles").as_uint();
+                medium.hasNumberFiles = !info.attribute("Media_NumberFiles").empty();
+            }
+        }
+        return true;
+    };
+    if (!runs.Read(takeRun, error)) {
+        error = QvCliPathText(file) + ": " + error;
+        return false;
+    }
+    return true;
+}
 
 const char* const kQvCliIncompleteMarker = "qvsplit-incomplete";
 const char* const kQvCliLeftOutFile = "qvsplit-left-out.xml";
@@ -209,7 +340,12 @@ bool QvCliLoadMediaSet(const std::string& dir, QvCliMediaSet& set, std::string& 
         QvCliMedium medium;
         medium.fileName = name;
         medium.number = number;
-        if (!ReadMedium(entry.path(), seen, set, medium, error)) return false;
+        const auto keep = [&](QvCliEntry&& e, std::string_view fullPath) {
+            // Entries of every medium (or all but one) are listed again on each: count them once.
+            if (seen.Insert(fullPath)) set.distinctBytes += e.size;
+            medium.entries.push_back(std::move(e));
+        };
+        if (!QvCliReadMedium(entry.path(), medium, keep, error)) return false;
         set.media.push_back(std::move(medium));
     }
     std::sort(set.media.begin(), set.media.end(),

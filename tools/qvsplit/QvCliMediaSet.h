@@ -4,7 +4,10 @@
 #define QVCLIMEDIASET_H
 
 #include <cstdint>
+#include <filesystem>
+#include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // One FILE element of a media file.
@@ -39,6 +42,13 @@ struct QvCliMediaSet {
 // Reads every media file of dir ("Media%d.xml", "media%d.xml", "Last.xml") with its entries.
 // A set still marked incomplete is refused unless evenIncomplete (a split reading what it wrote).
 bool QvCliLoadMediaSet(const std::string& dir, QvCliMediaSet& set, std::string& error, bool evenIncomplete = false);
+
+// Reads one media file a run of entries at a time: its Info into medium, and each FILE element
+// handed to take (with its FullPath as written, in UTF-8) instead of kept, counted in entryCount.
+// A medium of a million entries is read in the memory of a few thousand.
+typedef std::function<void(QvCliEntry&& entry, std::string_view fullPath)> QvCliEntryTaker;
+bool QvCliReadMedium(const std::filesystem::path& file, QvCliMedium& medium, const QvCliEntryTaker& take,
+                     std::string& error);
 
 // Beside the media files: a marker that stays while a split writes them (a set that holds it
 // is incomplete), and the list of what the split left out.
