@@ -418,6 +418,9 @@ document.getElementById('footer').textContent = 'Made by qvsplit report on ' + D
 
 }  // namespace
 
-std::string QvCliHtmlPage(const std::string& json) {
-    return std::string(kHead) + json + kScript + kScriptEnd;
+bool QvCliWriteHtmlPage(std::ostream& out, const std::function<bool(std::ostream&)>& json) {
+    out << kHead;
+    if (!json(out)) return false;
+    out << kScript << kScriptEnd;
+    return true;
 }

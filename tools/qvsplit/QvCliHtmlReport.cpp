@@ -5,6 +5,7 @@
 #include "QvCliPaths.h"
 
 #include <cstdio>
+#include <functional>
 #include <sstream>
 #include <unordered_map>
 
@@ -83,23 +84,23 @@ void WriteMedia(const QvCliMediaSet& set, std::ostream& out) {
 
 // Every file as [medium index, folder, name, bytes, kind (0 file, 1 folder, 2 link), folder
 // inside the medium].
-void WriteEntries(const QvCliSetFiles& files, std::ostream& out) {
+bool WriteEntries(const QvCliListedFiles& files, std::ostream& out, std::string& error) {
     TextTable folders, targets;
     out << "\"entries\": [";
     bool first = true;
     std::string folder, name;
-    for (size_t i = 0; i < files.size(); ++i) {
-        for (const QvCliListedFile& f : files[i]) {
-            SplitAt(f.hostPath, kSeparators, folder, name);
-            out << (first ? "\n[" : ",\n[") << i << "," << folders.Index(folder) << "," << QvCliScriptJsonString(name)
-                << "," << f.size << "," << f.kind << "," << targets.Index(f.mediumFolder) << "]";
-            first = false;
-        }
-    }
+    const auto write = [&](size_t i, const QvCliListedFile& f) {
+        SplitAt(f.hostPath, kSeparators, folder, name);
+        out << (first ? "\n[" : ",\n[") << i << "," << folders.Index(folder) << "," << QvCliScriptJsonString(name) << ","
+            << f.size << "," << f.kind << "," << targets.Index(f.mediumFolder) << "]";
+        first = false;
+    };
+    if (!files(write, error)) return false;
     out << "],\n\"folders\": ";
     folders.Write(out);
     out << ",\n\"targets\": ";
     targets.Write(out);
+    return true;
 }
 
 void WriteLeftOut(const QvCliReportContext& c, std::ostream& out) {
@@ -129,6 +130,112 @@ void WritePlan(const QvCliReportContext& c, std::ostream& out) {
     out << "]}";
 }
 
+// The lines an entry of a medium gives: the files and links below a folder kept whole, or the
+// entry itself.
+void ListEntry(const QvCliEntry& e, const std::function<void(QvCliListedFile&&)>& take) {
+    const std::vector<QvCliPackItem> below = e.isDir ? ItemsBelow(e) : std::vector<QvCliPackItem>();
+    for (const QvCliPackItem& item : below) {
+        QvCliListedFile f;
+        std::string leaf;
+        f.hostPath = item.hostPath;
+        SplitAt(item.mediumPath, "/", f.mediumFolder, leaf);
+        f.size = item.size;
+        f.kind = item.kind == QvCliPackItem::kLink ? 2 : 0;
+        take(std::move(f));
+    }
+    if (!below.empty()) return;
+    QvCliListedFile f;
+    f.hostPath = QvCliToHostPath(e.isDir ? QvCliEntryFolder(e) : e.fullPath);
+    f.mediumFolder = MediumFolder(e);
+    f.size = e.size;
+    f.kind = e.isDir ? 1 : e.isLink ? 2 : 0;
+    take(std::move(f));
+}
+
+// The files of a listing held in memory.
+QvCliListedFiles FilesOf(const QvCliSetFiles& files) {
+    return [&files](const QvCliListedFileVisitor& visit, std::string&) {
+        for (size_t i = 0; i < files.size(); ++i)
+            for (const QvCliListedFile& f : files[i]) visit(i, f);
+        return true;
+    };
+}
+
+// The files of a set read from its media files as they are visited, one entry at a time.
+QvCliListedFiles FilesReadFrom(const QvCliMediaSet& set) {
+    return [&set](const QvCliListedFileVisitor& visit, std::string& error) {
+        for (size_t i = 0; i < set.media.size(); ++i) {
+            QvCliMedium header;
+            const auto list = [&visit, i](QvCliEntry&& e, std::string_view) {
+                ListEntry(e, [&visit, i](QvCliListedFile&& f) { visit(i, f); });
+            };
+            if (!QvCliReadMedium(QvCliFsPath(set.dir) / QvCliFsPath(set.media[i].fileName), header, list, error))
+                return false;
+        }
+        return true;
+    };
+}
+
+// One line of the text catalogue.
+void AppendTextLine(std::string& out, int number, const QvCliListedFile& f) {
+    out += std::to_string(number) + "\t" + std::to_string(f.size) + "\t";
+    for (char c : f.hostPath) {
+        switch (c) {
+            case '\\': out += "\\\\"; break;
+            case '\t': out += "\\t"; break;
+            case '\n': out += "\\n"; break;
+            case '\r': out += "\\r"; break;
+            default: out += c;
+        }
+    }
+    out += f.kind == 1 ? "/\n" : "\n";
+}
+
+std::string TextHeader(int here) {
+    std::string out = "# QvSplit catalogue: medium<TAB>bytes<TAB>path";
+    if (here) out += "; this is medium " + std::to_string(here);
+    return out + "\n";
+}
+
+bool WriteReport(std::ostream& out, const QvCliMediaSet& set, const QvCliListedFiles& files,
+                 const QvCliReportContext& context, std::string& error) {
+    const QvCliTotals totals = QvCliComputeTotals(set, 0);
+    return QvCliWriteHtmlPage(out, [&](std::ostream& json) {
+        json << "{\"folder\": " << QvCliScriptJsonString(set.dir) << ", \"generated\": " << QvCliScriptJsonString(QvCliNowText())
+             << ", \"drive\": \"" << static_cast<char>(QvCliDrive()) << "\", \"sep\": \"" << kSeparator << "\", \"here\": " << context.here
+             << ", \"splitSizeMb\": " << totals.splitSizeMb << ", \"total\": " << totals.totalBytes
+             << ", \"lowerBound\": " << totals.lowerBound << ",\n";
+        WriteMedia(set, json);
+        json << ",\n";
+        WriteLeftOut(context, json);
+        json << ",\n";
+        WritePlan(context, json);
+        json << ",\n";
+        if (!WriteEntries(files, json, error)) return false;
+        json << "}";
+        return true;
+    });
+}
+
+// An output that only counts what is written to it.
+class CountingBuffer : public std::streambuf {
+public:
+    uint64_t Count() const { return m_count; }
+
+protected:
+    int_type overflow(int_type c) override {
+        if (!traits_type::eq_int_type(c, traits_type::eof())) ++m_count;
+        return traits_type::not_eof(c);
+    }
+    std::streamsize xsputn(const char*, std::streamsize n) override {
+        m_count += static_cast<uint64_t>(n);
+        return n;
+    }
+
+private:
+    uint64_t m_count = 0;
+};
+
 }  // namespace
 
 std::string QvCliScriptJsonString(const std::string& text) {
@@ -157,66 +264,46 @@ std::string QvCliScriptJsonString(const std::string& text) {
 
 QvCliSetFiles QvCliListSetFiles(const QvCliMediaSet& set) {
     QvCliSetFiles files(set.media.size());
-    for (size_t i = 0; i < set.media.size(); ++i) {
-        for (const QvCliEntry& e : set.media[i].entries) {
-            const std::vector<QvCliPackItem> below = e.isDir ? ItemsBelow(e) : std::vector<QvCliPackItem>();
-            for (const QvCliPackItem& item : below) {
-                QvCliListedFile f;
-                std::string leaf;
-                f.hostPath = item.hostPath;
-                SplitAt(item.mediumPath, "/", f.mediumFolder, leaf);
-                f.size = item.size;
-                f.kind = item.kind == QvCliPackItem::kLink ? 2 : 0;
-                files[i].push_back(std::move(f));
-            }
-            if (!below.empty()) continue;
-            QvCliListedFile f;
-            f.hostPath = QvCliToHostPath(e.isDir ? QvCliEntryFolder(e) : e.fullPath);
-            f.mediumFolder = MediumFolder(e);
-            f.size = e.size;
-            f.kind = e.isDir ? 1 : e.isLink ? 2 : 0;
-            files[i].push_back(std::move(f));
-        }
-    }
+    for (size_t i = 0; i < set.media.size(); ++i)
+        for (const QvCliEntry& e : set.media[i].entries)
+            ListEntry(e, [&files, i](QvCliListedFile&& f) { files[i].push_back(std::move(f)); });
     return files;
 }
 
 std::string QvCliHtmlReport(const QvCliMediaSet& set, const QvCliSetFiles& files, const QvCliReportContext& context) {
-    const QvCliTotals totals = QvCliComputeTotals(set, 0);
-    std::ostringstream json;
-    json << "{\"folder\": " << QvCliScriptJsonString(set.dir) << ", \"generated\": " << QvCliScriptJsonString(QvCliNowText())
-         << ", \"drive\": \"" << static_cast<char>(QvCliDrive()) << "\", \"sep\": \"" << kSeparator << "\", \"here\": " << context.here
-         << ", \"splitSizeMb\": " << totals.splitSizeMb << ", \"total\": " << totals.totalBytes
-         << ", \"lowerBound\": " << totals.lowerBound << ",\n";
-    WriteMedia(set, json);
-    json << ",\n";
-    WriteLeftOut(context, json);
-    json << ",\n";
-    WritePlan(context, json);
-    json << ",\n";
-    WriteEntries(files, json);
-    json << "}";
-    return QvCliHtmlPage(json.str());
+    std::ostringstream page;
+    std::string error;
+    WriteReport(page, set, FilesOf(files), context, error);  // a listing in memory cannot fail
+    return page.str();
 }
 
 std::string QvCliTextCatalog(const QvCliMediaSet& set, const QvCliSetFiles& files, int here) {
-    std::string out = "# QvSplit catalogue: medium<TAB>bytes<TAB>path";
-    if (here) out += "; this is medium " + std::to_string(here);
-    out += "\n";
-    const auto line = [&out](int number, uint64_t size, const std::string& path, bool folder) {
-        out += std::to_string(number) + "\t" + std::to_string(size) + "\t";
-        for (char c : path) {
-            switch (c) {
-                case '\\': out += "\\\\"; break;
-                case '\t': out += "\\t"; break;
-                case '\n': out += "\\n"; break;
-                case '\r': out += "\\r"; break;
-                default: out += c;
-            }
-        }
-        out += folder ? "/\n" : "\n";
-    };
+    std::string out = TextHeader(here);
     for (size_t i = 0; i < set.media.size() && i < files.size(); ++i)
-        for (const QvCliListedFile& f : files[i]) line(set.media[i].number, f.size, f.hostPath, f.kind == 1);
+        for (const QvCliListedFile& f : files[i]) AppendTextLine(out, set.media[i].number, f);
     return out;
+}
+
+bool QvCliMeasureCatalog(const QvCliMediaSet& set, const QvCliReportContext& context, uint64_t& pageBytes,
+                         uint64_t& textBytes, std::string& error) {
+    // One reading of the media feeds both: each file's text line is counted as the page's
+    // entry is written.
+    textBytes = TextHeader(context.here).size();
+    std::string line;
+    const QvCliListedFiles read = FilesReadFrom(set);
+    const QvCliListedFiles counted = [&](const QvCliListedFileVisitor& visit, std::string& readError) {
+        return read(
+            [&](size_t i, const QvCliListedFile& f) {
+                line.clear();
+                AppendTextLine(line, set.media[i].number, f);
+                textBytes += line.size();
+                visit(i, f);
+            },
+            readError);
+    };
+    CountingBuffer counter;
+    std::ostream page(&counter);
+    if (!WriteReport(page, set, counted, context, error)) return false;
+    pageBytes = counter.Count();
+    return true;
 }

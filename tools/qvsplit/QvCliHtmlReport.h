@@ -6,6 +6,8 @@
 #include "QvCliPlanRecord.h"
 #include "QvCliReport.h"
 
+#include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -28,6 +30,11 @@ struct QvCliListedFile {
 // Per medium of a set, in plan order.
 typedef std::vector<std::vector<QvCliListedFile>> QvCliSetFiles;
 
+// The files a catalogue lists, handed to a visitor with the index of their medium, medium by
+// medium in plan order; a source answers false (its error set) when it cannot read them.
+typedef std::function<void(size_t medium, const QvCliListedFile& file)> QvCliListedFileVisitor;
+typedef std::function<bool(const QvCliListedFileVisitor& visit, std::string& error)> QvCliListedFiles;
+
 // What each medium of a set holds, file by file: a folder kept whole gives way to the files and
 // links below it, read from the disk as pack reads them, so that the page and the list name
 // every file of the set. A folder with nothing below it, or one that cannot be read, stands for
@@ -36,6 +43,13 @@ QvCliSetFiles QvCliListSetFiles(const QvCliMediaSet& set);
 
 // The page: the set's data embedded once as JSON, rendered by the page's own script.
 std::string QvCliHtmlReport(const QvCliMediaSet& set, const QvCliSetFiles& files, const QvCliReportContext& context);
+
+// The bytes of the page and of the text catalogue that pack puts on medium context.here of a
+// set just planned (its media as the library reported them, without their entries), counted while
+// each media file is read a run of entries at a time: neither the entries nor the texts are held,
+// so that measuring a set of a million files takes the memory of its folders' names.
+bool QvCliMeasureCatalog(const QvCliMediaSet& set, const QvCliReportContext& context, uint64_t& pageBytes,
+                         uint64_t& textBytes, std::string& error);
 
 // The page of a set, with the left-out list and plan record read beside its media files; here
 // is the number of the medium that carries it, 0 for none (in QvCliReportCommand.cpp).
@@ -50,7 +64,7 @@ std::string QvCliTextCatalog(const QvCliMediaSet& set, const QvCliSetFiles& file
 // "&", U+2028 and U+2029 escaped, bytes that are not UTF-8 as U+F000 + byte.
 std::string QvCliScriptJsonString(const std::string& text);
 
-// The page around the JSON data (in QvCliHtmlPage.cpp).
-std::string QvCliHtmlPage(const std::string& json);
+// The page around the JSON data that json writes (in QvCliHtmlPage.cpp); false when json fails.
+bool QvCliWriteHtmlPage(std::ostream& out, const std::function<bool(std::ostream&)>& json);
 
 #endif

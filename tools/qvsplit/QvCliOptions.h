@@ -38,8 +38,8 @@ struct QvCliOptions {
     uint32_t medium = 0;               // --medium N (pack): only medium N, default 0 (every medium)
     bool force = false;                // --force (pack): remove media files of another set in --to
     int catalog = -1;                  // --catalog (1) / --no-catalog (0): the catalogue files on every
-                                       // medium; -1 = default: pack puts them on ISO images where they
-                                       // fit, split keeps no room for them
+                                       // medium; -1 = default: pack puts them on ISO images, and split
+                                       // keeps room for them under --fs iso or iso-udf
     bool quiet = false;                // --quiet: no progress line
     bool json = false;                 // --json: the summary as JSON
     std::string logFile;               // --log FILE: library log appended there

@@ -269,7 +269,7 @@ int PrintResult(const QvCliOptions& o, const std::string& outDir, QvCliPartialSe
         QvCliPrintSummary(set, o.sizeMb, leftOut, std::cout);
         if (catalogReserve)
             std::cout << "each image includes " << QvCliMegabytes(catalogReserve)
-                      << " kept for the catalogue files pack puts on it\n";
+                      << " kept for the catalogue files pack puts on it (--no-catalog: none)\n";
         QvCliPrintDroppedRules(dropped, std::cout);
     }
     return kExitOk;
@@ -328,12 +328,14 @@ int PlanPass(iCQvSplit& split, const QvCliOptions& o, RuleVector& rules) {
 }
 
 // Bytes of the catalogue files pack puts on a medium of the set just planned in the output
-// folder, in whole blocks of the file system, with room for their two entries. The page is
-// measured as the last medium's, whose number has the most digits.
+// folder, in whole blocks of the file system, with room for their two entries; 0 when the media
+// files cannot be read. The page is measured as the last medium's, whose number has the most
+// digits.
 uint64_t CatalogRoom(const QvCliOptions& o, uint64_t reserve) {
-    QvCliMediaSet set;
-    std::string error;
-    if (!QvCliLoadMediaSet(o.outDir, set, error, true)) return 0;
+    QvCliMediaSet set = QvCliReportedMediaSet(o.outDir, "Media%u.xml");
+    if (set.media.empty()) return 0;
+    for (QvCliMedium& m : set.media) m.splitSizeMb = o.sizeMb;
+    // The page names the folder as pack's does, wherever it is opened from.
     std::error_code ec;
     const fs::path absolute = fs::absolute(QvCliFsPath(o.outDir), ec);
     if (!ec) set.dir = QvCliPathText(absolute.lexically_normal());
@@ -342,12 +344,13 @@ uint64_t CatalogRoom(const QvCliOptions& o, uint64_t reserve) {
     const QvCliPlanRecord record = PlanRecord(o, QvCliDroppedRules(), reserve);
     context.record = &record;
     context.here = set.media.back().number;
+    uint64_t page = 0, text = 0;
+    std::string error;
+    if (!QvCliMeasureCatalog(set, context, page, text, error)) return 0;
     const uint64_t block = QvCliBlockBytes(o);
     const auto whole = [block](uint64_t bytes) { return (bytes + block - 1) / block * block; };
     const uint64_t kEntries = 8192;  // two directory records in each of the image's trees, and more
-    const QvCliSetFiles files = QvCliListSetFiles(set);
-    return whole(QvCliHtmlReport(set, files, context).size()) + whole(QvCliTextCatalog(set, files, context.here).size()) +
-           kEntries;
+    return whole(page) + whole(text) + kEntries;
 }
 
 // Plans again with room kept on every medium for the catalogue files, until the catalogue of
@@ -366,6 +369,14 @@ int KeepRoomForTheCatalog(const QvCliOptions& o, RuleVector& rules, SplitPtr& sp
         if (int status = PlanPass(*split, o, rules)) return status;
     }
     return QvCliFail(kExitFailed, "the room for the catalogue did not settle; split without --catalog");
+}
+
+// Whether the plan keeps room for the catalogue files: asked for, or by default for the media
+// that pack makes ISO images of with them, unless files are cut (planning twice would cut twice).
+bool KeepsRoomForTheCatalog(const QvCliOptions& o) {
+    if (o.catalog != -1) return o.catalog == 1;
+    const std::string fsName = QvCliFileSystem(o);
+    return (fsName == "iso" || fsName == "iso-udf") && o.cutBigList.empty();
 }
 
 }  // namespace
@@ -389,9 +400,7 @@ int QvCliRunSplit(const QvCliOptions& o) {
     if (!partial.Marked()) return QvCliFail(kExitFailed, o.outDir + ": cannot write into the output folder");
     if (int status = PlanPass(*split, o, rules)) return status;
     uint64_t reserve = 0;
-    // Only when asked: measuring the catalogue reads the whole plan back, which on a big set
-    // takes several times the split's own time and memory.
-    if (o.catalog == 1)
+    if (KeepsRoomForTheCatalog(o))
         if (int status = KeepRoomForTheCatalog(o, rules, split, reserve)) return status;
     return PrintResult(o, o.outDir, partial, "Media%u.xml", reserve);
 }
