@@ -359,13 +359,15 @@ TEST_F(QvCliPackTest, CatalogueOnEveryMediumListsTheSetAndStillFits) {
     Write("set/<script>alert(1)</script>", "hostile");
     const Contents disk = WithoutFolders(ReadTree(P("set")));
     const auto reserveOf = [&](const std::vector<std::string>& options, const std::string& out) {
-        std::vector<std::string> args{"split", "--quiet", "--size", "1", "--out", S(out), S("set")};
+        std::vector<std::string> args{"split", "--json", "--size", "1", "--out", S(out), S("set")};
         args.insert(args.begin() + 4, options.begin(), options.end());
         const qvtest::ProcessResult split = Run(args);
         EXPECT_EQ(0, split.status) << split.err;
         const std::string record = ReadText(P(out + "/qvsplit-plan.xml"));
         const size_t at = record.find("CatalogReserve=\"");
-        return at == std::string::npos ? 0LL : std::atoll(record.c_str() + at + 16);
+        const long long reserve = at == std::string::npos ? 0LL : std::atoll(record.c_str() + at + 16);
+        EXPECT_EQ(reserve, JsonNumber(split.out, "catalog_room_bytes")) << split.out;
+        return reserve;
     };
     EXPECT_EQ(0, reserveOf({"--fs", "iso", "--no-catalog"}, "plain"));
     EXPECT_EQ(std::string::npos, Run({"verify", "--json", "--fs", "iso", S("plain")}).out.find("catalog_room"));

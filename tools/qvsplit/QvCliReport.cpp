@@ -165,7 +165,7 @@ void QvCliPrintDroppedRules(const std::vector<QvCliDroppedRule>& dropped, std::o
 
 void QvCliPrintSummaryJson(const QvCliMediaSet& set, uint32_t splitSizeMb,
                            const std::vector<QvCliLeftOut>& leftOut, std::ostream& out,
-                           const std::vector<QvCliDroppedRule>* dropped) {
+                           const std::vector<QvCliDroppedRule>* dropped, uint64_t catalogRoom) {
     const QvCliTotals t = QvCliComputeTotals(set, splitSizeMb);
     out << "{\n  \"folder\": " << QvCliJsonString(set.dir) << ",\n  \"split_size_mb\": "
         << t.splitSizeMb << ",\n  \"media\": [";
@@ -184,6 +184,8 @@ void QvCliPrintSummaryJson(const QvCliMediaSet& set, uint32_t splitSizeMb,
         << ",\n  \"difference\": "
         << static_cast<long long>(set.media.size()) - static_cast<long long>(t.lowerBound)
         << ",\n";
+    // A split says how much of each predicted image it kept for the catalogue files.
+    if (dropped) out << "  \"catalog_room_bytes\": " << catalogRoom << ",\n";
     PrintLeftOutJson(leftOut, out);
     if (dropped) {
         out << ",\n";

@@ -38,7 +38,7 @@ void QvCliPrintSummary(const QvCliMediaSet& set, uint32_t splitSizeMb,
                        const std::vector<QvCliLeftOut>& leftOut, std::ostream& out);
 void QvCliPrintSummaryJson(const QvCliMediaSet& set, uint32_t splitSizeMb,
                            const std::vector<QvCliLeftOut>& leftOut, std::ostream& out,
-                           const std::vector<QvCliDroppedRule>* dropped = nullptr);
+                           const std::vector<QvCliDroppedRule>* dropped = nullptr, uint64_t catalogRoom = 0);
 // A split that was refused or failed, as one JSON object: what failed ("error"), why
 // ("reason"), the library's message it comes from ("message", null when none), and the
 // "left_out" and "dropped_rules" lists as the summary gives them.

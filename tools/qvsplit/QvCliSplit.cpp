@@ -264,7 +264,7 @@ int PrintResult(const QvCliOptions& o, const std::string& outDir, QvCliPartialSe
     const QvCliMediaSet set = QvCliReportedMediaSet(outDir, nameFormat);
     const std::vector<QvCliLeftOut> leftOut = QvCliShownLeftOut(records);
     if (o.json) {
-        QvCliPrintSummaryJson(set, o.sizeMb, leftOut, std::cout, &dropped);
+        QvCliPrintSummaryJson(set, o.sizeMb, leftOut, std::cout, &dropped, catalogReserve);
     } else {
         QvCliPrintSummary(set, o.sizeMb, leftOut, std::cout);
         if (catalogReserve)
