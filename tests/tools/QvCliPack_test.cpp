@@ -479,6 +479,62 @@ TEST_F(QvCliPackSmallTest, PlanWithoutRoomForTheCatalogueSaysWhatToDo) {
     EXPECT_EQ(1u, ReadMedium(P("roomy/Media1.iso")).count("QVSPLIT-CATALOG.txt"));
 }
 
+// The room kept for the catalogue files never costs a file that fits without it: kept by default,
+// it gives way to the plan without it, said so; asked for, it stays and the user is told.
+TEST_F(QvCliPackSmallTest, RoomForTheCatalogueNeverCostsAFileThatFitsWithoutIt) {
+    // The file grown to leave 20,000 bytes of its medium free: less than the catalogue takes.
+    const auto nearlyFull = [&](const std::string& tree, const std::string& file, size_t start) {
+        Write(tree + "/" + file, std::string(start, 'x'));
+        const qvtest::ProcessResult probe = Run({"split", "--quiet", "--json", "--no-catalog", "--fs", "iso", "--size", "1",
+                                                 "--out", S("probe-" + tree), S(tree)});
+        const long long image = JsonNumber(probe.out, "image_size");
+        ASSERT_GT(image, 0) << probe.out << probe.err;
+        const long long grow = (1048576 - 20000 - image) / 2048 * 2048;
+        ASSERT_GT(grow, 0);
+        Write(tree + "/" + file, std::string(start + static_cast<size_t>(grow), 'x'));
+    };
+    Write("one/small.txt", "s");
+    nearlyFull("one", "big.bin", 300000);
+    Write("two/c.txt", "c");
+    Write("two/first/a.bin", std::string(300000, 'a'));
+    nearlyFull("two", "first/b.bin", 100000);
+    struct Row {
+        const char* name;
+        std::vector<std::string> options;
+        const char* tree;
+        int status;
+        bool room;             // the plan kept room for the catalogue
+        bool leftOut;          // big.bin is left out
+        const char* said;      // on standard error ("" for nothing)
+    };
+    const Row rows[] = {
+        {"default", {}, "one", 0, false, false, "with it 1 more entry would be left out"},
+        {"asked", {"--catalog"}, "one", 0, true, true, "1 more entry left out than without it (--no-catalog)"},
+        {"none", {"--no-catalog"}, "one", 0, false, false, ""},
+        {"first, default", {"--first", "FIRST"}, "two", 0, false, false, "with it the selection would not fit its media"},
+        {"first, asked", {"--catalog", "--first", "FIRST"}, "two", 1, false, false, "--no-catalog keeps none"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::string out = std::string("plan ") + row.name;
+        std::vector<std::string> args{"split", "--quiet", "--fs", "iso", "--size", "1", "--out", S(out)};
+        for (const std::string& option : row.options) args.push_back(option == "FIRST" ? S("two/first") : option);
+        args.push_back(S(row.tree));
+        const qvtest::ProcessResult split = Run(args);
+        EXPECT_EQ(row.status, split.status) << split.err;
+        if (*row.said) {
+            EXPECT_NE(std::string::npos, split.err.find(row.said)) << split.err;
+        } else {
+            EXPECT_TRUE(split.err.empty()) << split.err;
+        }
+        if (row.status) continue;
+        EXPECT_EQ(row.room, ReadText(P(out + "/qvsplit-plan.xml")).find("CatalogReserve=\"0\"") == std::string::npos);
+        EXPECT_EQ(row.leftOut, split.out.find("LEFT OUT") != std::string::npos) << split.out;
+        const qvtest::ProcessResult verify = Run({"verify", "--fs", "iso", S(out)});
+        EXPECT_EQ(0, verify.status) << verify.out << verify.err;
+    }
+}
+
 // A file gone or changed since the plan stops the medium, named: the medium made would not
 // be the one planned (a grown file could overfill it).
 TEST_F(QvCliPackSmallTest, MissingOrChangedFileFailsNamingItAndLeavesNoOutput) {

@@ -4,6 +4,7 @@
 #include "QvCliHtmlReport.h"
 #include "QvCliLog.h"
 #include "QvCliMediaSet.h"
+#include "QvCliPack.h"
 #include "QvCliPaths.h"
 #include "QvCliPlanRecord.h"
 #include "QvCliProgress.h"
@@ -268,7 +269,8 @@ int PrintResult(const QvCliOptions& o, const std::string& outDir, QvCliPartialSe
     } else {
         QvCliPrintSummary(set, o.sizeMb, leftOut, std::cout);
         if (catalogReserve)
-            std::cout << "each image includes " << QvCliMegabytes(catalogReserve)
+            std::cout << "each image includes "
+                      << (catalogReserve < 1048576 ? QvCliGrouped(catalogReserve) + " bytes" : QvCliMegabytes(catalogReserve))
                       << " kept for the catalogue files pack puts on it (--no-catalog: none)\n";
         QvCliPrintDroppedRules(dropped, std::cout);
     }
@@ -299,8 +301,9 @@ DWORD RunSetup(iCQvSplit& split, const QvCliOptions& o, RuleVector& rules, QvCli
 }
 
 // One plan of the selection by a fresh split object: set up, checked and estimated. A failure
-// is reported as the split's own.
-int PlanPass(iCQvSplit& split, const QvCliOptions& o, RuleVector& rules) {
+// is reported as the split's own, unless a refusal is only to be returned (kRefusedQuietly).
+const int kRefusedQuietly = -1;
+int PlanPass(iCQvSplit& split, const QvCliOptions& o, RuleVector& rules, bool reportRefusal = true) {
     QvCliProgress progress;
     progress.show = !o.quiet && QvCliStderrIsTerminal();
     const DWORD setup = RunSetup(split, o, rules, progress);
@@ -320,6 +323,7 @@ int PlanPass(iCQvSplit& split, const QvCliOptions& o, RuleVector& rules) {
         return QvCliFail(kExitCancelled, "cancelled; no media set was kept in " + o.outDir);
     }
     if (media == 0 || (media & 0x80000000u)) {
+        if (!reportRefusal) return kRefusedQuietly;
         const int status = ReportFailure(o, "the split was refused");
         ReportCutFiles(o);
         return status;
@@ -353,20 +357,51 @@ uint64_t CatalogRoom(const QvCliOptions& o, uint64_t reserve) {
     return whole(page) + whole(text) + kEntries;
 }
 
+// Plans the selection afresh into the output folder, with reserve bytes kept on every medium.
+int Replan(const QvCliOptions& o, RuleVector& rules, SplitPtr& split, uint64_t reserve, bool reportRefusal) {
+    RemoveOldMedia(o.outDir, true);
+    QvCliApplyFileSystem(o, reserve);
+    split.reset(GetQvSplitInterface());
+    if (!split) return QvCliFail(kExitFailed, "the library could not create a split object");
+    return PlanPass(*split, o, rules, reportRefusal);
+}
+
 // Plans again with room kept on every medium for the catalogue files, until the catalogue of
 // the plan made fits the room. The room is what the last plan's catalogue takes and a
 // margin, since a plan of more media lists more and longer medium numbers.
+//
+// The room must not cost the user a file: a file that fits a medium only without the room would
+// be left out, and a selection that fits only without it refused. When the room was only the
+// default, the plan without it is made again and kept (pack then puts the catalogue on the
+// images that still have room for it); when it was asked for, the room stays and the user is
+// told what it costs.
 int KeepRoomForTheCatalog(const QvCliOptions& o, RuleVector& rules, SplitPtr& split, uint64_t& reserve) {
+    const auto warn = [](const std::string& message) { std::cerr << "qvsplit: " << message << "\n"; };
+    const auto more = [](size_t n) { return std::to_string(n) + (n == 1 ? " more entry" : " more entries"); };
+    const size_t leftOutWithout = QvCliLeftOutFiles().size();
+    const bool asked = o.catalog == 1;
     for (int pass = 0; pass < 4; ++pass) {
         const uint64_t needed = CatalogRoom(o, reserve);
         if (needed == 0) return QvCliFail(kExitFailed, o.outDir + ": the plan could not be read back to measure its catalogue");
         if (needed <= reserve) return kExitOk;
         reserve = needed + needed / 32 + 16384;
-        RemoveOldMedia(o.outDir, true);
-        QvCliApplyFileSystem(o, reserve);
-        split.reset(GetQvSplitInterface());
-        if (!split) return QvCliFail(kExitFailed, "the library could not create a split object");
-        if (int status = PlanPass(*split, o, rules)) return status;
+        const int status = Replan(o, rules, split, reserve, false);
+        if (status == kRefusedQuietly && asked) {
+            const int refused = ReportFailure(o, "the split was refused");
+            warn("every medium kept " + QvCliGrouped(reserve) + " bytes for the catalogue files (--catalog); --no-catalog keeps none");
+            return refused;
+        }
+        if (status == kExitOk && QvCliLeftOutFiles().size() > leftOutWithout && asked)
+            warn("with room kept for the catalogue files (--catalog), " + more(QvCliLeftOutFiles().size() - leftOutWithout) +
+                 " left out than without it (--no-catalog)");
+        if (status == kExitOk && (asked || QvCliLeftOutFiles().size() <= leftOutWithout)) continue;
+        if (status != kExitOk && status != kRefusedQuietly) return status;
+        reserve = 0;
+        warn(status == kRefusedQuietly
+                      ? "no room kept for the catalogue files: with it the selection would not fit its media"
+                      : "no room kept for the catalogue files: with it " + more(QvCliLeftOutFiles().size() - leftOutWithout) +
+                            " would be left out; pack puts the catalogue on the images that still have room");
+        return Replan(o, rules, split, 0, true);
     }
     return QvCliFail(kExitFailed, "the room for the catalogue did not settle; split without --catalog");
 }
