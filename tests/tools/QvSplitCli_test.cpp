@@ -809,6 +809,7 @@ TEST_F(QvSplitCliTest, MediaFilesAreReadRunByRunWhateverTheirLayout) {
         {"markup", markup, 0, 3, 60, "two ]]> needle"},
         {"larger than a run", many, 0, 8000, manyBytes, "file 7999 needle.bin"},
         {"cut short", many.substr(0, many.size() / 2), 1, 0, 0, "ends before its root element"},
+        {"cut at a bracket", head + entry("C:\\d\\x", 5) + "<", 1, 0, 0, "ends before its root element"},
         {"not a media file", "<Other>" + entry("C:\\d\\x", 5) + "</Other>", 0, 0, 0, nullptr},
         {"empty", "", 1, 0, 0, "No document element"},
     };

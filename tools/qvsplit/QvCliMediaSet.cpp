@@ -163,7 +163,7 @@ private:
             } else if (rest.compare(0, 2, "</") == 0) {
                 end = Find(">", m_at + 2);
                 --depth;
-            } else if (rest[1] == '!') {
+            } else if (rest.size() > 1 && rest[1] == '!') {
                 end = Find(">", m_at + 2);  // a document type declaration
             } else {
                 end = TagEnd();
