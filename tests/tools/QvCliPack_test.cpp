@@ -179,6 +179,7 @@ protected:
         // A name that is not UTF-8 (Latin-1 "\xe9"): the image and the archive keep its bytes.
         Write("tree/sub/latin1-\xe9.txt", "latin-1\n");
         fs::create_symlink("a.txt", P("tree/link"));
+        fs::create_symlink("k.txt", P("tree/keep/inner/k-link"));  // inside a folder kept whole
         const qvtest::ProcessResult split = Run({"split", "--quiet", "--yes", "--method", "dirs", "--size", "21",
                                                  "--cut-big", S("tree/parts.ini"), "--out", S("plan"), S("tree")});
         ASSERT_EQ(0, split.status) << split.err << split.out;
@@ -224,6 +225,7 @@ TEST_F(QvCliPackTreeTest, ImageAndArchiveHoldThePlansFilesAtTheirTargetPaths) {
                                                     << kv.second.size() << " on the disk)";
         }
         EXPECT_EQ("-> a.txt", media.at("tree/link"));
+        EXPECT_EQ("-> k.txt", media.at("tree/keep/inner/k-link"));
         // The folder kept whole is a folder of the medium, not only a path of its files.
         EXPECT_EQ("/", media.at("tree/keep/inner"));
         // Only the finished files are left, under their final names, with the record of the set

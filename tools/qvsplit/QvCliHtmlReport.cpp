@@ -57,7 +57,7 @@ std::vector<QvCliPackItem> ItemsBelow(const QvCliEntry& folder) {
     QvCliMediumLayout layout;
     std::string error;
     std::vector<QvCliPackItem> items;
-    if (!QvCliLayOutMedium(one, true, layout, error)) return items;
+    if (!QvCliLayOutMedium(one, true, layout, error, false)) return items;  // named, not read
     for (QvCliPackItem& item : layout.items)
         if (item.kind != QvCliPackItem::kFolder) items.push_back(std::move(item));
     return items;

@@ -42,46 +42,44 @@ bool CheckReadable(const std::string& hostPath, std::string& error) {
 
 class FolderWalker {
 public:
-    FolderWalker(QvCliMediumLayout& layout, bool followLinks) : m_layout(layout), m_follow(followLinks) {}
+    FolderWalker(QvCliMediumLayout& layout, bool followLinks, bool openFiles)
+        : m_layout(layout), m_follow(followLinks), m_open(openFiles) {}
 
     // Adds everything below folder, sorted by name so that the same tree gives the same medium.
     bool Walk(const fs::path& folder, const std::string& mediumPath, std::string& error) {
         std::error_code ec;
-        std::vector<fs::path> children;
-        for (fs::directory_iterator it(folder, ec); !ec && it != fs::directory_iterator(); it.increment(ec))
-            children.push_back(it->path());
-        if (ec) {
+        std::vector<QvCliChild> children;
+        if (!QvCliListChildren(folder, m_follow, children, ec)) {
             error = QvCliPathText(folder) + ": folder cannot be read (" + ec.message() + ")";
             return false;
         }
-        std::sort(children.begin(), children.end());
-        for (const fs::path& child : children)
-            if (!AddChild(child, mediumPath + "/" + QvCliPathText(child.filename()), error)) return false;
+        for (const QvCliChild& child : children)
+            if (!AddChild(folder / child.name, child, mediumPath + "/" + QvCliPathText(child.name), error)) return false;
         return true;
     }
 
 private:
-    bool AddChild(const fs::path& child, const std::string& mediumPath, std::string& error) {
-        std::error_code ec;
-        const fs::file_status own = fs::symlink_status(child, ec);
+    // As the plan counted the folder: a link is an entry of its own unless the split followed
+    // links, and then only a link to a file becomes that file (the listing has decided which).
+    bool AddChild(const fs::path& path, const QvCliChild& child, const std::string& mediumPath, std::string& error) {
         QvCliPackItem item;
         item.mediumPath = mediumPath;
-        item.hostPath = QvCliPathText(child);
-        // As the plan counted the folder: a link is an entry of its own unless the split
-        // followed links, and then only a link to a file becomes that file.
-        const bool followed = fs::is_symlink(own) && m_follow && fs::is_regular_file(fs::status(child, ec));
-        if (fs::is_symlink(own) && !followed) {
-            item.kind = QvCliPackItem::kLink;
-        } else if (fs::is_directory(own)) {
-            item.kind = QvCliPackItem::kFolder;
-            m_layout.items.push_back(item);
-            return Walk(child, mediumPath, error);
-        } else if (fs::is_regular_file(own) || followed) {
-            if (!CheckReadable(item.hostPath, error)) return false;
-            item.size = fs::file_size(child, ec);
-            m_layout.fileBytes += item.size;
-        } else {
-            return true;  // pipes, sockets and devices are no files to copy, nor planned
+        item.hostPath = QvCliPathText(path);
+        switch (child.kind) {
+            case QvCliChild::kLink:
+                item.kind = QvCliPackItem::kLink;
+                break;
+            case QvCliChild::kFolder:
+                item.kind = QvCliPackItem::kFolder;
+                m_layout.items.push_back(item);
+                return Walk(path, mediumPath, error);
+            case QvCliChild::kFile:
+                if (m_open && !CheckReadable(item.hostPath, error)) return false;
+                item.size = child.size;
+                m_layout.fileBytes += item.size;
+                break;
+            case QvCliChild::kOther:
+                return true;  // pipes, sockets and devices are no files to copy, nor planned
         }
         m_layout.items.push_back(item);
         return true;
@@ -89,9 +87,10 @@ private:
 
     QvCliMediumLayout& m_layout;
     bool m_follow;
+    bool m_open;  // each file opened once, so that one that cannot be read fails here
 };
 
-bool AddEntry(const QvCliEntry& e, bool expandFolders, QvCliMediumLayout& layout, std::string& error) {
+bool AddEntry(const QvCliEntry& e, bool expandFolders, bool openFiles, QvCliMediumLayout& layout, std::string& error) {
     QvCliPackItem item;
     if (e.isDir) {
         item.kind = QvCliPackItem::kFolder;
@@ -104,7 +103,7 @@ bool AddEntry(const QvCliEntry& e, bool expandFolders, QvCliMediumLayout& layout
         }
         layout.items.push_back(item);
         if (!expandFolders) return true;
-        FolderWalker walker(layout, FollowsLinks());
+        FolderWalker walker(layout, FollowsLinks(), openFiles);
         return walker.Walk(QvCliFsPath(item.hostPath), item.mediumPath, error);
     }
     item.hostPath = QvCliToHostPath(e.fullPath);
@@ -117,7 +116,7 @@ bool AddEntry(const QvCliEntry& e, bool expandFolders, QvCliMediumLayout& layout
             return false;
         }
     } else {
-        if (!CheckReadable(item.hostPath, error)) return false;
+        if (openFiles && !CheckReadable(item.hostPath, error)) return false;
         // What the plan measured is what the medium was sized for: a file that changed since
         // would make a medium other than the one planned.
         unsigned long long size = 0;
@@ -164,10 +163,10 @@ bool QvCliMediumPath(const std::wstring& targetPath, const std::string& name, st
 }
 
 bool QvCliLayOutMedium(const QvCliMedium& medium, bool expandFolders, QvCliMediumLayout& layout,
-                       std::string& error) {
+                       std::string& error, bool openFiles) {
     layout = QvCliMediumLayout();
     for (const QvCliEntry& e : medium.entries) {
-        if (!AddEntry(e, expandFolders, layout, error)) {
+        if (!AddEntry(e, expandFolders, openFiles, layout, error)) {
             error = medium.fileName + ": " + error;
             return false;
         }

@@ -35,8 +35,9 @@ bool QvCliMediumPath(const std::wstring& targetPath, const std::string& name, st
 
 // Lays out one medium of a plan. With expandFolders, a folder kept whole brings everything
 // below it (links kept as links unless the plan followed them); without, it stays one item.
-// Fails, naming the entry, when a listed file or folder is missing or cannot be read.
+// Fails, naming the entry, when a listed file or folder is missing or cannot be read; without
+// openFiles, files are listed without being opened (for a list that only names them).
 bool QvCliLayOutMedium(const QvCliMedium& medium, bool expandFolders, QvCliMediumLayout& layout,
-                       std::string& error);
+                       std::string& error, bool openFiles = true);
 
 #endif

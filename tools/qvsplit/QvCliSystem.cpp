@@ -13,8 +13,11 @@
 #include <windows.h>
 #include <shellapi.h>
 #else
+#include <dirent.h>
+#include <fcntl.h>
 #include <unistd.h>
 #endif
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 #include <sys/stat.h>
@@ -114,5 +117,74 @@ bool QvCliStatFile(const std::string& path, unsigned long long& size, std::strin
     char text[32];
     std::strftime(text, sizeof text, "%Y%m%d%H%M%S", &local);
     writeTime = text;
+    return true;
+}
+
+bool QvCliListChildren(const std::filesystem::path& folder, bool followLinks, std::vector<QvCliChild>& children,
+                       std::error_code& ec) {
+    namespace fs = std::filesystem;
+    children.clear();
+    ec.clear();
+#if defined(_WIN32)
+    for (fs::directory_iterator it(folder, ec); !ec && it != fs::directory_iterator(); it.increment(ec)) {
+        QvCliChild child;
+        child.name = it->path().filename();
+        std::error_code own;
+        const fs::file_status status = it->symlink_status(own);
+        const bool followed = fs::is_symlink(status) && followLinks && it->is_regular_file(own);
+        if (fs::is_symlink(status) && !followed)
+            child.kind = QvCliChild::kLink;
+        else if (fs::is_directory(status))
+            child.kind = QvCliChild::kFolder;
+        else if (fs::is_regular_file(status) || followed)
+            child.kind = QvCliChild::kFile;
+        if (child.kind == QvCliChild::kFile) child.size = it->file_size(own);
+        children.push_back(std::move(child));
+    }
+    if (ec) return false;
+#else
+    DIR* dir = opendir(folder.c_str());
+    if (!dir) {
+        ec.assign(errno, std::generic_category());
+        return false;
+    }
+    const int fd = dirfd(dir);
+    errno = 0;
+    while (const struct dirent* de = readdir(dir)) {
+        if (std::strcmp(de->d_name, ".") == 0 || std::strcmp(de->d_name, "..") == 0) continue;
+        QvCliChild child;
+        child.name = de->d_name;
+        struct stat st;
+        const bool known = de->d_type != DT_UNKNOWN;
+        const bool listedFolder = de->d_type == DT_DIR;
+        if (listedFolder) {
+            child.kind = QvCliChild::kFolder;
+        } else if (known && de->d_type != DT_REG && de->d_type != DT_LNK) {
+            child.kind = QvCliChild::kOther;
+        } else if (fstatat(fd, de->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+            if (S_ISLNK(st.st_mode)) {
+                struct stat target;
+                const bool followed = followLinks && fstatat(fd, de->d_name, &target, 0) == 0 && S_ISREG(target.st_mode);
+                child.kind = followed ? QvCliChild::kFile : QvCliChild::kLink;
+                if (followed) child.size = static_cast<uint64_t>(target.st_size);
+            } else if (S_ISDIR(st.st_mode)) {
+                child.kind = QvCliChild::kFolder;
+            } else if (S_ISREG(st.st_mode)) {
+                child.kind = QvCliChild::kFile;
+                child.size = static_cast<uint64_t>(st.st_size);
+            }
+        }
+        children.push_back(std::move(child));
+        errno = 0;
+    }
+    const int listingError = errno;
+    closedir(dir);
+    if (listingError) {
+        ec.assign(listingError, std::generic_category());
+        return false;
+    }
+#endif
+    std::sort(children.begin(), children.end(),
+              [](const QvCliChild& a, const QvCliChild& b) { return a.name.native() < b.name.native(); });
     return true;
 }

@@ -2,7 +2,10 @@
 #ifndef QVCLISYSTEM_H
 #define QVCLISYSTEM_H
 
+#include <cstdint>
+#include <filesystem>
 #include <string>
+#include <system_error>
 #include <vector>
 
 // The command-line arguments as UTF-8 (on Windows read again as wide text, since the narrow
@@ -22,5 +25,18 @@ std::string QvCliMakeTempDir(const std::string& prefix);
 // Size and local last-write time ("%Y%m%d%H%M%S") of a file; false when it does not exist.
 bool QvCliStatFile(const std::string& path, unsigned long long& size, std::string& writeTime,
                    bool& isDir);
+
+// One child of a folder as its listing names it.
+struct QvCliChild {
+    enum Kind { kFile, kFolder, kLink, kOther };
+    std::filesystem::path name;  // the name alone
+    Kind kind = kOther;          // kOther: a pipe, socket or device, or one that vanished
+    uint64_t size = 0;           // a file's bytes
+};
+// The children of a folder sorted by name. A link is a link, unless followLinks and it names a
+// file: then it is that file. False, with ec set, when the folder cannot be listed. On POSIX the
+// kind comes from the listing and the size from a look-up beside it, not through the whole path.
+bool QvCliListChildren(const std::filesystem::path& folder, bool followLinks, std::vector<QvCliChild>& children,
+                       std::error_code& ec);
 
 #endif
