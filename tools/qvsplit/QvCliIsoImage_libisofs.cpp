@@ -224,13 +224,14 @@ QvCliWriteOutcome QvCliIsoImage::Write(const std::string& file, const std::funct
     }
     std::vector<unsigned char> buffer(kReadChunk);
     QvCliWriteOutcome outcome = QvCliWriteOutcome::kWritten;
+    bool writerStopped = false;
     // A read asking for more than is left gets nothing at all, so none asks past the end.
     while (outcome == QvCliWriteOutcome::kWritten && bytes < expected) {
         const uint64_t left = expected - bytes;
         const int want = static_cast<int>(left < buffer.size() ? left : buffer.size());
         const int got = source->read_xt(source, buffer.data(), want);
         if (got <= 0) {
-            error = "the image could not be made: " + TakeMessages();
+            writerStopped = true;  // why is told once its thread has ended (below)
             outcome = QvCliWriteOutcome::kFailed;
         } else if (std::fwrite(buffer.data(), 1, static_cast<size_t>(got), out) != static_cast<size_t>(got)) {
             error = file + ": write failed (disk full?)";
@@ -246,8 +247,13 @@ QvCliWriteOutcome QvCliIsoImage::Write(const std::string& file, const std::funct
         outcome = QvCliWriteOutcome::kFailed;
     }
     // Anything libisofs found wrong while reading the files (one vanished, could not be read)
-    // makes the image untrustworthy even when it reached its end.
+    // makes the image untrustworthy even when it reached its end. Its writer thread queues its
+    // reasons as it ends, so they are taken only once the source is freed.
     const std::string problems = TakeMessages();
+    if (writerStopped)
+        error = "the image could not be made: " +
+                (problems.empty() ? "libisofs stopped writing it after " + std::to_string(bytes) + " of " + std::to_string(expected) + " bytes"
+                                  : problems);
     if (outcome == QvCliWriteOutcome::kWritten && (!problems.empty() || bytes != expected)) {
         error = "the image could not be made: " + (problems.empty() ? "its size came out wrong (" + std::to_string(bytes) + " of " + std::to_string(expected) + " bytes)" : problems);
         outcome = QvCliWriteOutcome::kFailed;
