@@ -255,6 +255,9 @@ QvCliPlanRecord PlanRecord(const QvCliOptions& o, const std::vector<QvCliDropped
     return r;
 }
 
+// Room kept for the catalogue, as a user reads it: bytes below a megabyte, megabytes above.
+std::string RoomText(uint64_t bytes) { return bytes < 1048576 ? QvCliGrouped(bytes) + " bytes" : QvCliMegabytes(bytes); }
+
 // The summary of a split from what the library reports; media files are named by nameFormat.
 int PrintResult(const QvCliOptions& o, const std::string& outDir, QvCliPartialSet& partial,
                 const char* nameFormat, uint64_t catalogReserve = 0) {
@@ -269,8 +272,7 @@ int PrintResult(const QvCliOptions& o, const std::string& outDir, QvCliPartialSe
     } else {
         QvCliPrintSummary(set, o.sizeMb, leftOut, std::cout);
         if (catalogReserve)
-            std::cout << "each image includes "
-                      << (catalogReserve < 1048576 ? QvCliGrouped(catalogReserve) + " bytes" : QvCliMegabytes(catalogReserve))
+            std::cout << "each image includes " << RoomText(catalogReserve)
                       << " kept for the catalogue files pack puts on it (--no-catalog: none)\n";
         QvCliPrintDroppedRules(dropped, std::cout);
     }
@@ -385,6 +387,10 @@ int KeepRoomForTheCatalog(const QvCliOptions& o, RuleVector& rules, SplitPtr& sp
         if (needed == 0) return QvCliFail(kExitFailed, o.outDir + ": the plan could not be read back to measure its catalogue");
         if (needed <= reserve) return kExitOk;
         reserve = needed + needed / 32 + 16384;
+        // The progress line starts over: say why, where it is shown.
+        if (!o.quiet && QvCliStderrIsTerminal())
+            std::cerr << "qvsplit: planning again with " << RoomText(reserve)
+                      << " kept on every medium for the catalogue files (--no-catalog: none)\n";
         const int status = Replan(o, rules, split, reserve, false);
         if (status == kRefusedQuietly && asked) {
             const int refused = ReportFailure(o, "the split was refused");
