@@ -191,12 +191,6 @@ void AppendTextLine(std::string& out, int number, const QvCliListedFile& f) {
     out += f.kind == 1 ? "/\n" : "\n";
 }
 
-std::string TextHeader(int here) {
-    std::string out = "# QvSplit catalogue: medium<TAB>bytes<TAB>path";
-    if (here) out += "; this is medium " + std::to_string(here);
-    return out + "\n";
-}
-
 bool WriteReport(std::ostream& out, const QvCliMediaSet& set, const QvCliListedFiles& files,
                  const QvCliReportContext& context, std::string& error) {
     const QvCliTotals totals = QvCliComputeTotals(set, 0);
@@ -277,8 +271,14 @@ std::string QvCliHtmlReport(const QvCliMediaSet& set, const QvCliSetFiles& files
     return page.str();
 }
 
+std::string QvCliTextCatalogHeader(int here) {
+    std::string out = "# QvSplit catalogue: medium<TAB>bytes<TAB>path";
+    if (here) out += "; this is medium " + std::to_string(here);
+    return out + "\n";
+}
+
 std::string QvCliTextCatalog(const QvCliMediaSet& set, const QvCliSetFiles& files, int here) {
-    std::string out = TextHeader(here);
+    std::string out = QvCliTextCatalogHeader(here);
     for (size_t i = 0; i < set.media.size() && i < files.size(); ++i)
         for (const QvCliListedFile& f : files[i]) AppendTextLine(out, set.media[i].number, f);
     return out;
@@ -288,7 +288,7 @@ bool QvCliMeasureCatalog(const QvCliMediaSet& set, const QvCliReportContext& con
                          uint64_t& textBytes, std::string& error) {
     // One reading of the media feeds both: each file's text line is counted as the page's
     // entry is written.
-    textBytes = TextHeader(context.here).size();
+    textBytes = QvCliTextCatalogHeader(context.here).size();
     std::string line;
     const QvCliListedFiles read = FilesReadFrom(set);
     const QvCliListedFiles counted = [&](const QvCliListedFileVisitor& visit, std::string& readError) {

@@ -60,7 +60,7 @@ public:
     bool Put(int number, QvCliMediumLayout& layout, bool addItems, std::string& error) {
         std::string page = m_page;
         page.replace(m_here, 10, "\"here\": " + std::to_string(number) + ",");
-        const std::string text = QvCliTextCatalog(QvCliMediaSet(), QvCliSetFiles(), number) + m_listing;
+        const std::string text = QvCliTextCatalogHeader(number) + m_listing;
         if (!Write(kCatalogPage, page, error) || !Write(kCatalogText, text, error)) return false;
         m_bytes = page.size() + text.size();
         if (!addItems) return true;

@@ -379,8 +379,8 @@ int Replan(const QvCliOptions& o, RuleVector& rules, SplitPtr& split, uint64_t r
 // told what it costs.
 int KeepRoomForTheCatalog(const QvCliOptions& o, RuleVector& rules, SplitPtr& split, uint64_t& reserve) {
     const auto warn = [](const std::string& message) { std::cerr << "qvsplit: " << message << "\n"; };
-    const auto more = [](size_t n) { return std::to_string(n) + (n == 1 ? " more entry" : " more entries"); };
-    const size_t leftOutWithout = QvCliLeftOutFiles().size();
+    const auto more = [](DWORD n) { return std::to_string(n) + (n == 1 ? " more entry" : " more entries"); };
+    const DWORD leftOutWithout = QvGetLeftOutCount();
     const bool asked = o.catalog == 1;
     for (int pass = 0; pass < 4; ++pass) {
         const uint64_t needed = CatalogRoom(o, reserve);
@@ -397,16 +397,19 @@ int KeepRoomForTheCatalog(const QvCliOptions& o, RuleVector& rules, SplitPtr& sp
             warn("every medium kept " + QvCliGrouped(reserve) + " bytes for the catalogue files (--catalog); --no-catalog keeps none");
             return refused;
         }
-        if (status == kExitOk && QvCliLeftOutFiles().size() > leftOutWithout && asked)
-            warn("with room kept for the catalogue files (--catalog), " + more(QvCliLeftOutFiles().size() - leftOutWithout) +
-                 " left out than without it (--no-catalog)");
-        if (status == kExitOk && (asked || QvCliLeftOutFiles().size() <= leftOutWithout)) continue;
         if (status != kExitOk && status != kRefusedQuietly) return status;
+        // Entries the room alone left out.
+        const DWORD lost = status == kExitOk && QvGetLeftOutCount() > leftOutWithout ? QvGetLeftOutCount() - leftOutWithout : 0;
+        if (status == kExitOk && asked) {
+            if (lost) warn("with room kept for the catalogue files (--catalog), " + more(lost) + " left out than without it (--no-catalog)");
+            continue;
+        }
+        if (status == kExitOk && !lost) continue;
         reserve = 0;
         warn(status == kRefusedQuietly
-                      ? "no room kept for the catalogue files: with it the selection would not fit its media"
-                      : "no room kept for the catalogue files: with it " + more(QvCliLeftOutFiles().size() - leftOutWithout) +
-                            " would be left out; pack puts the catalogue on the images that still have room");
+                 ? "no room kept for the catalogue files: with it the selection would not fit its media"
+                 : "no room kept for the catalogue files: with it " + more(lost) +
+                       " would be left out; pack puts the catalogue on the images that still have room");
         return Replan(o, rules, split, 0, true);
     }
     return QvCliFail(kExitFailed, "the room for the catalogue did not settle; split without --catalog");
