@@ -9,13 +9,16 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
 #include <dirent.h>
 #include <iterator>
 #include <fcntl.h>
+#include <list>
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 namespace qvp {
@@ -51,6 +54,7 @@ struct FindObject {
 // Open find handles; lets FindClose refuse foreign handles and lets a walk spot a link loop.
 std::mutex g_findMutex;
 std::vector<FindObject*> g_finds;
+size_t g_openWalks = 0;  // the wildcard listings among them
 
 bool IsSep(wchar_t c) { return c == L'\\' || c == L'/'; }
 
@@ -189,6 +193,241 @@ bool ListFolder(const posix::NativePath& dir, const struct stat& self, const std
     return true;
 }
 
+// Listing ahead of a walk.
+//
+// A walk spends most of its time in the kernel, reading folders and sizing their entries, and
+// little on each entry itself. While it works through one folder, a second thread reads the
+// folders it will enter next, in the order it enters them: each folder's sub-folders in
+// listing order, depth first. A folder the walk asks for is then usually read already.
+//
+// What is read ahead is what the walk would read a moment later, taken the same way (only the
+// plain "*.*" listing of a walk that does not follow links). It is used only while some walk is
+// open, only if the folder is still the same folder with the same write and change times, and
+// dropped when the last walk closes, so a later walk reads afresh. What is read for folders
+// the walk passes over (left out by its rules) is dropped when the room for reading ahead is
+// full and the walk asks for a folder that was not read.
+class ListingAhead {
+public:
+    static ListingAhead& Instance() {
+        static ListingAhead ahead;
+        return ahead;
+    }
+
+    ~ListingAhead() {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_stop = true;
+        }
+        m_wake.notify_all();
+        if (m_worker.joinable()) m_worker.join();
+    }
+
+    // Moves out the listing read ahead for the folder at path (st: the folder as the caller
+    // found it); false when there is none, and the caller reads the folder itself and then
+    // calls Listed.
+    bool Take(const std::string& path, const struct stat& st, std::vector<FindEntry>& entries,
+              std::vector<SkippedEntry>& skipped) {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        // While the other thread reads this folder, this one reads the next folder planned.
+        while (m_reading == path) {
+            auto next = NextQueued();
+            if (next == m_plan.end() || !HasRoom()) {
+                m_wake.wait(lock, [&] { return m_reading != path; });
+                break;
+            }
+            ReadSlot(lock, next, nullptr);
+        }
+        auto it = m_ready.find(path);
+        if (it == m_ready.end()) {
+            // Not read yet: the caller reads it, and its sub-folders take its place in the plan.
+            auto queued = m_queued.find(path);
+            if (queued != m_queued.end()) {
+                const auto slot = queued->second;
+                m_queued.erase(queued);
+                // A walk goes depth first: folders planned before this one and still to read
+                // are folders it passed over.
+                for (auto before = m_plan.begin(); before != slot;) {
+                    if (before->state != Slot::Queued) {
+                        ++before;
+                        continue;
+                    }
+                    m_queued.erase(before->path);
+                    before = m_plan.erase(before);
+                }
+                slot->state = Slot::ReadByCaller;
+                m_readByCaller.push_back(slot);
+            }
+            if (!HasRoom()) DropReady();  // what fills it was passed over
+            return false;
+        }
+        Listing& listing = it->second;
+        const bool same = listing.dev == st.st_dev && listing.ino == st.st_ino &&
+                          SameTime(listing.mtime, st.st_mtim) && SameTime(listing.ctime, st.st_ctim);
+        m_readyEntries -= listing.entries.size();
+        if (same) {
+            entries.swap(listing.entries);
+            skipped.swap(listing.skipped);
+        }
+        m_ready.erase(it);
+        m_wake.notify_all();
+        return same;
+    }
+
+    // The caller read the folder at path itself (entries: what it found, empty when it could
+    // not): its sub-folders are read next. Throws nothing: reading ahead only helps.
+    void Listed(const std::string& path, const std::vector<FindEntry>& entries) noexcept {
+        try {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            if (m_stop) return;
+            auto at = m_plan.begin();
+            for (auto it = m_readByCaller.begin(); it != m_readByCaller.end(); ++it)
+                if ((*it)->path == path) {
+                    at = m_plan.erase(*it);
+                    m_readByCaller.erase(it);
+                    break;
+                }
+            PlanFolders(at, path, entries);
+            if (!m_worker.joinable()) m_worker = std::thread([this] { Run(); });
+        } catch (...) {
+            // no room, or no thread: the walk reads every folder itself
+        }
+    }
+
+    // The last open walk has closed: what was read ahead may be out of date for the next one.
+    void Forget() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        ++m_generation;
+        m_plan.remove_if([](const Slot& slot) { return slot.state != Slot::ReadAhead; });
+        m_queued.clear();
+        m_readByCaller.clear();
+        DropReady();
+    }
+
+private:
+    struct Listing {
+        std::vector<FindEntry> entries;
+        std::vector<SkippedEntry> skipped;
+        dev_t dev;
+        ino_t ino;
+        struct timespec mtime;
+        struct timespec ctime;
+    };
+
+    // A folder of the plan: the folders the walk is expected to enter, in the order it enters
+    // them. A folder being read stays in its place until its sub-folders take it.
+    struct Slot {
+        enum State { Queued, ReadAhead, ReadByCaller };
+        std::string path;
+        State state;
+    };
+
+    // Enough to keep the walk fed, little beside what the walk holds itself.
+    static constexpr size_t kMaxFolders = 256;
+    static constexpr size_t kMaxEntries = 65536;
+
+    ListingAhead() = default;
+
+    static bool SameTime(const struct timespec& a, const struct timespec& b) {
+        return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+    }
+
+    void DropReady() {
+        m_ready.clear();
+        m_readyEntries = 0;
+        m_wake.notify_all();
+    }
+
+    bool HasRoom() const { return m_ready.size() < kMaxFolders && m_readyEntries < kMaxEntries; }
+
+    // Puts the sub-folders of the folder at path into the plan before at, in listing order: a
+    // depth-first walk enters them right after the folder itself.
+    void PlanFolders(std::list<Slot>::iterator at, const std::string& path, const std::vector<FindEntry>& entries) {
+        const char* sep = path.back() == '/' ? "" : "/";
+        for (const FindEntry& e : entries) {
+            if (!IsFolderToEnter(e.attributes) || e.name == L"." || e.name == L"..") continue;
+            std::string folder = path + sep + WideToHostName(e.name);
+            if (m_queued.count(folder)) continue;  // planned already, by a walk before
+            auto slot = m_plan.insert(at, Slot{folder, Slot::Queued});
+            m_queued.emplace(std::move(folder), slot);
+        }
+        m_wake.notify_all();
+    }
+
+    std::list<Slot>::iterator NextQueued() {
+        return std::find_if(m_plan.begin(), m_plan.end(), [](const Slot& slot) { return slot.state == Slot::Queued; });
+    }
+
+    // Reads the folder as a walk's "*.*" listing does; false when it cannot be read, which the
+    // walk then finds out for itself.
+    static bool Read(const std::string& path, Listing& out) {
+        posix::DirHandle d(opendir(path.c_str()));
+        struct stat self;
+        if (!d || fstat(dirfd(d.get()), &self) != 0) return false;
+        out.dev = self.st_dev;
+        out.ino = self.st_ino;
+        out.mtime = self.st_mtim;
+        out.ctime = self.st_ctim;
+        AddDotEntries(dirfd(d.get()), self, L"*.*", out.entries);
+        ReadEntries(d.get(), {}, L"*.*", out.entries, out.skipped);
+        return true;
+    }
+
+    void Run() {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        for (;;) {
+            std::list<Slot>::iterator slot;
+            m_wake.wait(lock, [&] { return m_stop || (HasRoom() && (slot = NextQueued()) != m_plan.end()); });
+            if (m_stop) return;
+            ReadSlot(lock, slot, &m_reading);
+        }
+    }
+
+    // Reads a planned folder with the lock let go meanwhile; reading: where the thread says
+    // which folder it reads, for a walk that asks for it to wait.
+    // Whatever fails here only means the walk reads the folder itself, and says so if that
+    // fails too.
+    void ReadSlot(std::unique_lock<std::mutex>& lock, std::list<Slot>::iterator slot, std::string* reading) {
+        slot->state = Slot::ReadAhead;
+        m_queued.erase(slot->path);
+        if (reading) *reading = slot->path;
+        const uint64_t generation = m_generation;
+        lock.unlock();
+        Listing listing;
+        bool read = false;
+        try {
+            read = Read(slot->path, listing);
+        } catch (...) {
+            read = false;
+        }
+        lock.lock();
+        if (read && generation == m_generation && !m_ready.count(slot->path)) {
+            try {
+                PlanFolders(std::next(slot), slot->path, listing.entries);
+                const size_t count = listing.entries.size();
+                m_ready.emplace(slot->path, std::move(listing));
+                m_readyEntries += count;
+            } catch (...) {
+                // planned in part: those folders are read or not, as room allows
+            }
+        }
+        m_plan.erase(slot);
+        if (reading) reading->clear();
+        m_wake.notify_all();
+    }
+
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::thread m_worker;
+    bool m_stop = false;
+    uint64_t m_generation = 0;
+    std::list<Slot> m_plan;
+    std::unordered_map<std::string, std::list<Slot>::iterator> m_queued;  // its folders still to read
+    std::vector<std::list<Slot>::iterator> m_readByCaller;  // its folders a walk reads itself now
+    std::unordered_map<std::string, Listing> m_ready;  // folders read ahead, by path
+    size_t m_readyEntries = 0;
+    std::string m_reading;  // the folder being read ahead now
+};
+
 void Fill(const FindEntry& e, WIN32_FIND_DATAW* data) {
     std::memset(data, 0, sizeof(*data));
     data->dwFileAttributes = e.attributes;
@@ -236,8 +475,15 @@ HANDLE FindFirst(LPCWSTR lpFileName, WIN32_FIND_DATAW* data) {
     if (isWalk && bLoop) return FailHandle(ERROR_CANT_RESOLVE_FILENAME);
     std::vector<FindEntry> entries;
     std::vector<SkippedEntry> skipped;
-    if (!ListFolder(dir, st, chain, pattern, entries, skipped)) return INVALID_HANDLE_VALUE;
-    if (entries.empty()) return FailHandle(ERROR_FILE_NOT_FOUND);
+    const bool bAhead = pattern == L"*.*" && chain.empty();
+    std::string key = dir.path;
+    while (key.size() > 1 && key.back() == '/') key.pop_back();
+    const bool bReadAhead = bAhead && ListingAhead::Instance().Take(key, st, entries, skipped);
+    if (!bReadAhead && !ListFolder(dir, st, chain, pattern, entries, skipped)) {
+        if (bAhead) ListingAhead::Instance().Listed(key, {});  // sets no error
+        return INVALID_HANDLE_VALUE;
+    }
+    if (entries.empty()) return FailHandle(ERROR_FILE_NOT_FOUND);  // "*.*" always has "."
     std::unique_ptr<FindObject> f(new FindObject());
     f->entries.swap(entries);
     f->skipped.swap(skipped);
@@ -246,8 +492,13 @@ HANDLE FindFirst(LPCWSTR lpFileName, WIN32_FIND_DATAW* data) {
     f->isWalk = isWalk;
     f->owner = std::this_thread::get_id();
     Fill(f->entries[f->next++], data);
-    std::lock_guard<std::mutex> lock(g_findMutex);
-    g_finds.push_back(f.get());
+    {
+        std::lock_guard<std::mutex> lock(g_findMutex);
+        g_finds.push_back(f.get());
+        if (isWalk) ++g_openWalks;
+    }
+    // Its sub-folders are read ahead only once the walk is open, so that its close drops them.
+    if (bAhead && !bReadAhead) ListingAhead::Instance().Listed(key, f->entries);
     return f.release();
 }
 
@@ -279,16 +530,19 @@ BOOL FindSkippedEntry(HANDLE hFindFile, DWORD dwIndex, std::wstring& strName, DW
 
 BOOL FindClose(HANDLE hFindFile) {
     FindObject* f = nullptr;
+    bool bLastWalk = false;
     {
         std::lock_guard<std::mutex> lock(g_findMutex);
         auto it = std::find(g_finds.begin(), g_finds.end(), static_cast<FindObject*>(hFindFile));
         if (it != g_finds.end()) {
             f = *it;
             g_finds.erase(it);
+            bLastWalk = f->isWalk && --g_openWalks == 0;
         }
     }
     if (!f) return posix::Fail(ERROR_INVALID_HANDLE);
     delete f;
+    if (bLastWalk) ListingAhead::Instance().Forget();
     return TRUE;
 }
 

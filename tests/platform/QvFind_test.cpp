@@ -7,8 +7,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <filesystem>
 #include <fstream>
+#include <functional>
+#include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #if !defined(_WIN32)
@@ -269,6 +274,115 @@ TEST(QvFind, LookupsInsideAnOpenListingAreNoLoop) {
     if (one != INVALID_HANDLE_VALUE) qvp::FindClose(one);
     qvp::FindClose(h);
     EXPECT_EQ(ListNames(t.WinPath("d\\*")).size(), 3u) << "a closed listing no longer counts";
+}
+
+namespace {
+
+// Each folder a walk listed, as its entries' names and sizes, sorted.
+typedef std::map<std::string, std::vector<std::string>> Listings;
+
+// Walks a folder as the library does, going down while the listing stays open. before(rel)
+// runs just ahead of listing each folder; folders skip(rel) names are not entered.
+void WalkAndRecord(const std::wstring& dir, const std::string& rel, Listings& out,
+                   const std::function<void(const std::string&)>& before,
+                   const std::function<bool(const std::string&)>& skip) {
+    before(rel);
+    WIN32_FIND_DATAW data;
+    HANDLE h = qvp::FindFirstFileW((dir + L"\\*.*").c_str(), &data);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE) << rel;
+    std::vector<std::string>& listed = out[rel];
+    do {
+        const std::wstring name = data.cFileName;
+        if (name == L"." || name == L"..") continue;
+        listed.push_back(qvtest::Narrow(name) + "=" + std::to_string(data.nFileSizeLow));
+        const std::string sub = rel.empty() ? qvtest::Narrow(name) : rel + "/" + qvtest::Narrow(name);
+        if (qvp::IsFolderToEnter(data.dwFileAttributes) && !skip(sub))
+            WalkAndRecord(dir + L"\\" + name, sub, out, before, skip);
+    } while (qvp::FindNextFileW(h, &data));
+    qvp::FindClose(h);
+    std::sort(listed.begin(), listed.end());
+}
+
+// The same folders as they are on disk now, read with the standard library.
+Listings OnDisk(const TempTree& t, const Listings& folders) {
+    Listings out;
+    for (const auto& folder : folders) {
+        std::vector<std::string>& entries = out[folder.first];
+        for (const auto& e : std::filesystem::directory_iterator(t.Native(folder.first))) {
+            const uintmax_t size = e.is_directory() ? 0 : e.file_size();
+            entries.push_back(e.path().filename().string() + "=" + std::to_string(size));
+        }
+        std::sort(entries.begin(), entries.end());
+    }
+    return out;
+}
+
+}  // namespace
+
+// A walk reads what each folder holds when it gets there, however far ahead folders are read
+// for it, and a later walk reads the tree afresh.
+TEST(QvFind, WalksListEachFolderAsItIsWhenTheyReachIt) {
+    TempTree t;
+    // 1 + 9 + 72 + 360 folders, a few files each.
+    std::vector<std::string> folders{""};
+    for (int a = 0; a < 9; ++a) {
+        const std::string da = "d" + std::to_string(a);
+        folders.push_back(da);
+        for (int b = 0; b < 8; ++b) {
+            const std::string db = da + "/e" + std::to_string(b);
+            folders.push_back(db);
+            for (int c = 0; c < 5; ++c) folders.push_back(db + "/F" + std::to_string(c));
+        }
+    }
+    for (size_t i = 0; i < folders.size(); ++i) {
+        const std::string base = folders[i].empty() ? "" : folders[i] + "/";
+        t.MakeDir(folders[i]);
+        for (size_t k = 0; k < 1 + i % 3; ++k) t.WriteFile(base + "f" + std::to_string(k) + ".bin", std::string(i % 7 + k, 'x'));
+    }
+    const auto nothing = [](const std::string&) {};
+    const auto none = [](const std::string&) { return false; };
+    const auto grow = [&](const std::string& rel) {  // a file's size changes, its folder's times do not
+        const std::string base = rel.empty() ? "" : rel + "/";
+        t.WriteFile(base + "f0.bin", std::string(4000, 'y'));
+    };
+    const struct {
+        const char* label;
+        std::function<void(const std::string&)> before;  // just ahead of each listing
+        std::function<bool(const std::string&)> skip;     // in the first walk; the second enters all
+        std::function<void(const std::string&)> between;  // to each folder, after the first walk
+        size_t walked;
+    } rows[] = {
+        {"every folder once", nothing, none, nothing, folders.size()},
+        {"passing over folders: those after them are still their own",
+         nothing, [](const std::string& rel) { return rel.size() > 1 && rel.back() % 3 == 0; }, nothing,
+         1 + 6 + 6 * 5 + 6 * 5 * 3 /* d0, d3, d6, e0, e3, e6, F0 and F3 not entered */},
+        // The pause gives any reading ahead time to reach into the folder passed over.
+        {"a walk after files grew in a folder the walk before passed over",
+         [](const std::string& rel) {
+             if (rel == "d1") std::this_thread::sleep_for(std::chrono::milliseconds(50));
+         },
+         [](const std::string& rel) { return rel == "d0"; }, grow, folders.size() - 1 - 8 - 40},
+        {"a folder gaining and losing entries just before the walk gets there",
+         [&](const std::string& rel) {
+             const std::string base = rel.empty() ? "" : rel + "/";
+             if (rel.size() % 2 == 0) t.WriteFile(base + "late.txt", "late");
+             if (rel.size() % 3 == 0) std::filesystem::remove(t.Native(base + "f0.bin"));
+         },
+         none, nothing, folders.size()},
+        {"a walk after files grew", nothing, none, grow, folders.size()},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.label);
+        Listings first;
+        WalkAndRecord(t.WinPath(""), "", first, row.before, row.skip);
+        EXPECT_EQ(first.size(), row.walked);
+        EXPECT_EQ(first, OnDisk(t, first));
+        for (const std::string& folder : folders) row.between(folder);
+        Listings second;
+        WalkAndRecord(t.WinPath(""), "", second, nothing, none);
+        EXPECT_EQ(second.size(), folders.size());
+        EXPECT_EQ(second, OnDisk(t, second));
+    }
 }
 
 TEST(QvFind, SingleNameSearchPrefersTheExactName) {
