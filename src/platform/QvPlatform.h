@@ -244,6 +244,8 @@ std::wstring HostNameToWide(const std::string& s);
 std::wstring HostNameToWide(const char* s, size_t n);
 std::string WideToHostName(const std::wstring& s);
 std::string WideToHostName(const wchar_t* s, size_t n);
+// The same, appended to out.
+void AppendHostName(const wchar_t* s, size_t n, std::string& out);
 
 // Whether a walk through a tree enters an entry with these attributes: a folder that is no
 // reparse point. A symbolic link or junction to a folder is kept as an entry of its own.

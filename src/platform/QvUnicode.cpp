@@ -229,6 +229,8 @@ std::wstring HostNameToWide(const char* s, size_t n) { return Decode(s, n, true)
 
 std::string WideToHostName(const wchar_t* s, size_t n) { return Encode(s, n, true); }
 
+void AppendHostName(const wchar_t* s, size_t n, std::string& out) { EncodeInto(s, n, true, out); }
+
 std::wstring HostNameToWide(const std::string& s) { return HostNameToWide(s.data(), s.size()); }
 
 std::string WideToHostName(const std::wstring& s) { return WideToHostName(s.data(), s.size()); }

@@ -4,6 +4,7 @@
 #include "QvCliMediumLayout.h"
 #include "QvCliPaths.h"
 
+#include <charconv>
 #include <cstdio>
 #include <functional>
 #include <sstream>
@@ -88,11 +89,29 @@ bool WriteEntries(const QvCliListedFiles& files, std::ostream& out, std::string&
     TextTable folders, targets;
     out << "\"entries\": [";
     bool first = true;
-    std::string folder, name;
+    std::string folder, name, row;
+    // A row is put together and written at once: the page lists every file of the set, and is
+    // also written only to be measured.
+    const auto number = [&row](uint64_t value) {
+        char digits[24];
+        row.append(digits, static_cast<size_t>(std::to_chars(digits, digits + sizeof digits, value).ptr - digits));
+    };
     const auto write = [&](size_t i, const QvCliListedFile& f) {
         SplitAt(f.hostPath, kSeparators, folder, name);
-        out << (first ? "\n[" : ",\n[") << i << "," << folders.Index(folder) << "," << QvCliScriptJsonString(name) << ","
-            << f.size << "," << f.kind << "," << targets.Index(f.mediumFolder) << "]";
+        row.assign(first ? "\n[" : ",\n[");
+        number(i);
+        row += ',';
+        number(folders.Index(folder));
+        row += ',';
+        row += QvCliScriptJsonString(name);
+        row += ',';
+        number(f.size);
+        row += ',';
+        number(static_cast<uint64_t>(f.kind));
+        row += ',';
+        number(targets.Index(f.mediumFolder));
+        row += ']';
+        out.write(row.data(), static_cast<std::streamsize>(row.size()));
         first = false;
     };
     if (!files(write, error)) return false;
@@ -178,16 +197,26 @@ QvCliListedFiles FilesReadFrom(const QvCliMediaSet& set) {
 
 // One line of the text catalogue.
 void AppendTextLine(std::string& out, int number, const QvCliListedFile& f) {
-    out += std::to_string(number) + "\t" + std::to_string(f.size) + "\t";
-    for (char c : f.hostPath) {
-        switch (c) {
-            case '\\': out += "\\\\"; break;
-            case '\t': out += "\\t"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            default: out += c;
+    char digits[24];
+    out.append(digits, static_cast<size_t>(std::to_chars(digits, digits + sizeof digits, number).ptr - digits));
+    out += '\t';
+    out.append(digits, static_cast<size_t>(std::to_chars(digits, digits + sizeof digits, f.size).ptr - digits));
+    out += '\t';
+    size_t done = 0;
+    for (size_t i = 0; i < f.hostPath.size(); ++i) {
+        const char* escaped = nullptr;
+        switch (f.hostPath[i]) {
+            case '\\': escaped = "\\\\"; break;
+            case '\t': escaped = "\\t"; break;
+            case '\n': escaped = "\\n"; break;
+            case '\r': escaped = "\\r"; break;
+            default: continue;
         }
+        out.append(f.hostPath, done, i - done);
+        out += escaped;
+        done = i + 1;
     }
+    out.append(f.hostPath, done, std::string::npos);
     out += f.kind == 1 ? "/\n" : "\n";
 }
 

@@ -4,6 +4,7 @@
 #include "platform/QvPlatform.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 
 std::wstring QvCliWiden(const std::string& s) { return qvp::Utf8ToWide(s); }
@@ -58,14 +59,13 @@ std::wstring HostToWindowsNames(const std::string& host) {
     }
 }
 
-// The reverse: each name back to its host bytes, either separator becoming '/'.
-std::string WindowsToHostNames(const std::wstring& win) {
-    std::string out;
-    size_t pos = 0;
+// The reverse: each name of win from pos on back to its host bytes, either separator becoming
+// '/', appended to out. A catalogue converts the path of every file it lists.
+void AppendHostNames(const std::wstring& win, size_t pos, std::string& out) {
     while (true) {
         const size_t end = win.find_first_of(L"\\/", pos);
-        out += qvp::WideToHostName(win.substr(pos, end == std::wstring::npos ? std::wstring::npos : end - pos));
-        if (end == std::wstring::npos) return out;
+        qvp::AppendHostName(win.data() + pos, (end == std::wstring::npos ? win.size() : end) - pos, out);
+        if (end == std::wstring::npos) return;
         out += '/';
         pos = end + 1;
     }
@@ -87,16 +87,18 @@ std::wstring QvCliToLibraryPath(const std::string& hostPath) {
 }
 
 std::string QvCliToHostPath(const std::wstring& libraryPath) {
-    std::wstring rest = libraryPath;
-    std::string root;
-    if (rest.size() >= 2 && rest[1] == L':') {
-        const wchar_t letter = (rest[0] >= L'a' && rest[0] <= L'z') ? static_cast<wchar_t>(rest[0] - L'a' + L'A') : rest[0];
-        const std::string var = std::string("QVSPLIT_DRIVE_") + static_cast<char>(letter);
-        const char* value = std::getenv(var.c_str());
-        rest = rest.substr(2);
-        if (value && std::string(value) != "/") root = value;
+    std::string host;
+    size_t pos = 0;
+    if (libraryPath.size() >= 2 && libraryPath[1] == L':') {
+        const wchar_t drive = libraryPath[0];
+        char var[] = "QVSPLIT_DRIVE_?";
+        var[sizeof var - 2] = static_cast<char>(drive >= L'a' && drive <= L'z' ? drive - L'a' + L'A' : drive);
+        const char* value = std::getenv(var);
+        if (value && std::strcmp(value, "/") != 0) host = value;
+        pos = 2;
     }
-    const std::string host = root + WindowsToHostNames(rest);
+    host.reserve(host.size() + libraryPath.size() + 8);
+    AppendHostNames(libraryPath, pos, host);
     return host.empty() ? "/" : host;
 }
 
