@@ -533,7 +533,7 @@ size_t CQvLog::AppendTimeStamp() {
             m_stampSecond = secs;
             char buf[32] = "";
             const std::time_t t = static_cast<std::time_t>(secs);
-            // The library starts no threads, so the shared result of localtime is safe here.
+            // No other thread of the library asks for the local time, so its shared result is safe here.
             if (const std::tm* tmv = std::localtime(&t)) std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", tmv);
             m_stampLen = static_cast<size_t>(std::snprintf(m_stamp, sizeof m_stamp, "%s.000 ", buf));
         }
