@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
+#include <ctime>
 #include <dirent.h>
 #include <iterator>
 #include <fcntl.h>
@@ -202,10 +203,10 @@ bool ListFolder(const posix::NativePath& dir, const struct stat& self, const std
 //
 // What is read ahead is what the walk would read a moment later, taken the same way (only the
 // plain "*.*" listing of a walk that does not follow links). It is used only while some walk is
-// open, only if the folder is still the same folder with the same write and change times, and
-// dropped when the last walk closes, so a later walk reads afresh. What is read for folders
-// the walk passes over (left out by its rules) is dropped when the room for reading ahead is
-// full and the walk asks for a folder that was not read.
+// open, and only if the folder is still the same folder with the same write and change times,
+// unchanged since well before it was read; it is dropped when the last walk closes, so a later
+// walk reads afresh. What is read for folders the walk passes over (left out by its rules) is
+// dropped when the room for reading ahead is full and the walk asks for a folder not read.
 class ListingAhead {
 public:
     static ListingAhead& Instance() {
@@ -262,7 +263,8 @@ public:
         }
         Listing& listing = it->second;
         const bool same = listing.dev == st.st_dev && listing.ino == st.st_ino &&
-                          SameTime(listing.mtime, st.st_mtim) && SameTime(listing.ctime, st.st_ctim);
+                          SameTime(listing.mtime, st.st_mtim) && SameTime(listing.ctime, st.st_ctim) &&
+                          st.st_ctim.tv_sec < listing.settledBefore;
         m_readyEntries -= listing.entries.size();
         if (same) {
             entries.swap(listing.entries);
@@ -311,6 +313,11 @@ private:
         ino_t ino;
         struct timespec mtime;
         struct timespec ctime;
+        // Seconds since the epoch before which a change of the folder has surely left a
+        // change time older than the reading: a file system keeps its times in steps of up to
+        // two seconds (FAT), and a change in the step the reading began in may keep the same
+        // time. A folder changed later is read again.
+        time_t settledBefore;
     };
 
     // A folder of the plan: the folders the walk is expected to enter, in the order it enters
@@ -360,6 +367,7 @@ private:
     // Reads the folder as a walk's "*.*" listing does; false when it cannot be read, which the
     // walk then finds out for itself.
     static bool Read(const std::string& path, Listing& out) {
+        out.settledBefore = std::time(nullptr) - 2;
         posix::DirHandle d(opendir(path.c_str()));
         struct stat self;
         if (!d || fstat(dirfd(d.get()), &self) != 0) return false;

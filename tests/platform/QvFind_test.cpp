@@ -339,6 +339,9 @@ TEST(QvFind, WalksListEachFolderAsItIsWhenTheyReachIt) {
         t.MakeDir(folders[i]);
         for (size_t k = 0; k < 1 + i % 3; ++k) t.WriteFile(base + "f" + std::to_string(k) + ".bin", std::string(i % 7 + k, 'x'));
     }
+    // What is read ahead of a walk is only taken for a folder unchanged for the last seconds:
+    // the tree is left to settle, or nothing would be.
+    std::this_thread::sleep_for(std::chrono::milliseconds(3200));
     const auto nothing = [](const std::string&) {};
     const auto none = [](const std::string&) { return false; };
     const auto grow = [&](const std::string& rel) {  // a file's size changes, its folder's times do not
