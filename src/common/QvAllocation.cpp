@@ -6,8 +6,9 @@
 #include "facilities/CQvPathString.h"
 #include "platform/QvPlatform.h"
 
-#include <cwchar>
+#include <algorithm>
 #include <atomic>
+#include <cwchar>
 #include <mutex>
 #include <new>
 #include <unordered_map>
@@ -254,29 +255,86 @@ QvWalkPolicy QuietWalk() {
     return policy;
 }
 
-int64_t CachedTreeCost(const QvAllocationModel& m, const CQvString& folder, const std::wstring& path);
+using TreeFacts = QvSplitRun::TreeCost;
+
+TreeFacts CachedTreeFacts(const QvAllocationModel& m, const CQvString& folder, const std::wstring& path);
+
+bool IsAsciiText(const std::wstring& s) {
+    for (wchar_t c : s)
+        if (static_cast<uint32_t>(c) >= 0x80) return false;
+    return true;
+}
+
+// Under the header term a tree's cost depends on the path it is laid out at only through the
+// extended headers its entries need. Its facts keep its longest paths, relative to the tree, so
+// that its cost can be known to hold at another path (HoldsAt) without listing it again.
+void NotePath(TreeFacts& facts, bool bAscii, int64_t iBytes, int64_t iTarget) {
+    if (bAscii)
+        facts.iAsciiPath = std::max(facts.iAsciiPath, iBytes);
+    else
+        facts.iOtherPath = std::max(facts.iOtherPath, iBytes + iTarget);
+    facts.iAnyPath = std::max(facts.iAnyPath, iBytes + iTarget);
+}
+
+// The paths below a sub-folder of iPrefix bytes (its name and a slash), seen from its parent.
+void NoteTree(TreeFacts& facts, bool bAscii, int64_t iPrefix, const TreeFacts& sub) {
+    const auto below = [iPrefix](int64_t iPath) { return iPath < 0 ? int64_t{-1} : iPrefix + iPath; };
+    if (bAscii) {
+        facts.iAsciiPath = std::max(facts.iAsciiPath, below(sub.iAsciiPath));
+        facts.iOtherPath = std::max(facts.iOtherPath, below(sub.iOtherPath));
+    } else {
+        facts.iOtherPath = std::max(facts.iOtherPath, below(sub.iAnyPath));
+    }
+    facts.iAnyPath = std::max(facts.iAnyPath, below(sub.iAnyPath));
+}
+
+// Whether a tree whose facts were counted at one path costs the same at path, as it does at
+// any path where every entry keeps the same kind of header: an ASCII entry whose path fits its
+// own header needs no extended one, and an extended header of one block stays one block.
+// Counted with a path of the same kind (ASCII or not) where this held too.
+bool HoldsAt(const QvAllocationModel& m, const std::wstring& path, const TreeFacts& facts) {
+    if (m.cchHeaderName == 0) return true;
+    const int64_t iPath = SizeOfName(m, path).iBytes + (path.empty() ? 0 : 1);
+    const auto oneBlock = [&](int64_t iBelow) {
+        const int64_t iRecords = (iPath + iBelow) * m.cbPerExtHeaderByte + kPathRecordKey + kLinkRecordKey +
+                                 kSizeRecord + m.cbExtHeaderRecords;
+        return iBelow < 0 || (m.cbBlock > 1 && iRecords <= static_cast<int64_t>(m.cbBlock));
+    };
+    if (!IsAsciiText(path)) return oneBlock(facts.iAnyPath);
+    if (facts.iAsciiPath >= 0 && iPath + facts.iAsciiPath > static_cast<int64_t>(m.cchHeaderName)) return false;
+    return oneBlock(facts.iOtherPath);
+}
 
 // Bytes of everything below a folder kept whole, laid out at path inside the medium: each file
 // and each folder with its own tree. A folder that cannot be read counts nothing here; the
 // walk that sized it reported it.
-int64_t TreeCost(const QvAllocationModel& m, const CQvString& folder, const std::wstring& path) {
-    int64_t iCost = 0;
+TreeFacts TreeCost(const QvAllocationModel& m, const CQvString& folder, const std::wstring& path) {
+    TreeFacts facts{0, -1, -1, -1};
     bool bContinued = false;  // a name of this folder spills: the folder has a continuation area
     QvWalkFolder(folder.str(), QuietWalk(), [&](const QvWalkEntry& entry) {
         const std::wstring name = entry.Name();
         const CQvString child(entry.strPath.c_str());
         const WIN32_FIND_DATAW& fd = entry.fd;
-        const std::wstring childPath = m.cchHeaderName != 0 ? JoinMediumPath(path, name) : std::wstring();
+        const bool bHeaders = m.cchHeaderName != 0;
+        const std::wstring childPath = bHeaders ? JoinMediumPath(path, name) : std::wstring();
         const bool bLink = IsKeptLink(fd.dwFileAttributes);
         bContinued = bContinued || (bLink ? LinkSpills(m, name, child) : NameSpills(m, name));
-        if (entry.IsFolder())
-            iCost += FolderEntryCost(m, name, childPath) + CachedTreeCost(m, child, childPath);
-        else
-            iCost += EntryCostAt(m, entry.Size(), name, childPath, bLink ? &child : nullptr);
+        const int64_t iBytes = bHeaders ? SizeOfName(m, name).iBytes : 0;
+        if (entry.IsFolder()) {
+            const TreeFacts sub = CachedTreeFacts(m, child, childPath);
+            facts.iCost += FolderEntryCost(m, name, childPath) + sub.iCost;
+            if (bHeaders) {
+                NotePath(facts, IsAsciiText(name), iBytes + 1, 0);
+                NoteTree(facts, IsAsciiText(name), iBytes + 1, sub);
+            }
+        } else {
+            facts.iCost += EntryCostAt(m, entry.Size(), name, childPath, bLink ? &child : nullptr);
+            if (bHeaders) NotePath(facts, IsAsciiText(name), iBytes, bLink ? LinkTargetOf(child).dwLength : 0);
+        }
         return true;
     });
-    if (bContinued && m.cbBlock > 1) iCost += m.cbBlock;
-    return iCost;
+    if (bContinued && m.cbBlock > 1) facts.iCost += m.cbBlock;
+    return facts;
 }
 
 // The trees measured in this split (QvSplitRun::treeCosts), by folder path as asked (with a
@@ -284,7 +342,7 @@ int64_t TreeCost(const QvAllocationModel& m, const CQvString& folder, const std:
 // a folder kept whole is costed by the size checks, the distribution and each fit test, and
 // listing its whole tree each time cost more than the rest of the split. Guarded by
 // g_modelMutex, and dropped with the model.
-std::unordered_map<std::wstring, int64_t>& TreeCosts() { return QvSplitRun::Current().treeCosts; }
+std::unordered_map<std::wstring, TreeFacts>& TreeCosts() { return QvSplitRun::Current().treeCosts; }
 
 // The folders of the last target path costed on an empty medium: the files of a folder share
 // their target text, so the size checks and the left-out test of each cost it once. Guarded by
@@ -304,33 +362,50 @@ std::wstring TreeCostKey(const QvAllocationModel& m, const CQvString& folder, co
     return key;
 }
 
+// The key of a tree's cost that holds at any path of the kind of path (ASCII or not) where
+// HoldsAt holds; only under the header term.
+std::wstring AnyPathKey(const CQvString& folder, const std::wstring& path) {
+    CQvPathString dir(folder);
+    dir.AddBackslash();
+    return dir.str() + (IsAsciiText(path) ? L"\n\x1" : L"\n\x2");
+}
+
 // Keeps a tree's cost for the rest of the split while the model it was counted under (its
 // generation) is the one in force.
-void KeepTreeCost(std::wstring key, int64_t iCost, uint64_t uGeneration) {
+void KeepTreeCost(std::wstring key, const TreeFacts& facts, uint64_t uGeneration) {
     std::lock_guard<std::mutex> lock(g_modelMutex);
     if (uGeneration != g_modelGeneration) return;
     try {
-        TreeCosts().emplace(std::move(key), iCost);
+        TreeCosts().emplace(std::move(key), facts);
     } catch (const std::bad_alloc&) {
         // Measured again next time.
     }
 }
 
-int64_t CachedTreeCost(const QvAllocationModel& m, const CQvString& folder, const std::wstring& path) {
+TreeFacts CachedTreeFacts(const QvAllocationModel& m, const CQvString& folder, const std::wstring& path) {
     std::wstring key = TreeCostKey(m, folder, path);
+    std::wstring anyPathKey = m.cchHeaderName != 0 ? AnyPathKey(folder, path) : std::wstring();
     uint64_t uGeneration = 0;
     {
         std::lock_guard<std::mutex> lock(g_modelMutex);
         const auto& costs = TreeCosts();
-        const auto found = costs.find(key);
+        auto found = costs.find(key);
         if (found != costs.end()) return found->second;
+        if (!anyPathKey.empty()) {
+            found = costs.find(anyPathKey);
+            if (found != costs.end() && HoldsAt(m, path, found->second)) return found->second;
+        }
         uGeneration = g_modelGeneration;
     }
-    const int64_t iCost = TreeCost(m, folder, path);
-    KeepTreeCost(std::move(key), iCost, uGeneration);
-    return iCost;
+    const TreeFacts facts = TreeCost(m, folder, path);
+    KeepTreeCost(std::move(key), facts, uGeneration);
+    if (!anyPathKey.empty() && HoldsAt(m, path, facts)) KeepTreeCost(std::move(anyPathKey), facts, uGeneration);
+    return facts;
 }
 
+int64_t CachedTreeCost(const QvAllocationModel& m, const CQvString& folder, const std::wstring& path) {
+    return CachedTreeFacts(m, folder, path).iCost;
+}
 
 }  // namespace
 
@@ -449,7 +524,7 @@ void TreeCostTally::AddFolder(const std::wstring& name, int64_t iTreeCost) {
 int64_t TreeCostTally::Finish(const CQvString& folder) {
     if (!m_bActive) return -1;
     const int64_t iCost = m_iCost + (m_bContinued && m_model.cbBlock > 1 ? m_model.cbBlock : 0);
-    KeepTreeCost(TreeCostKey(m_model, folder, std::wstring()), iCost, m_uGeneration);
+    KeepTreeCost(TreeCostKey(m_model, folder, std::wstring()), TreeFacts{iCost, -1, -1, -1}, m_uGeneration);
     return iCost;
 }
 

@@ -46,9 +46,16 @@ public:
     QvDroppedRuleList droppedRules;
     QvReport report;
     QvFolderFileCounts folderFiles;
-    // What each folder kept whole takes under the allocation model (QvAllocation.cpp keys and
-    // guards it, and drops it when the model changes).
-    std::unordered_map<std::wstring, int64_t> treeCosts;
+    // What each folder kept whole takes under the allocation model, and the longest paths
+    // below it that decide whether that holds at another path (QvAllocation.cpp keys, fills
+    // and guards it, and drops it when the model changes).
+    struct TreeCost {
+        int64_t iCost;
+        int64_t iAsciiPath;  // characters of the longest ASCII path below it, -1 for none
+        int64_t iOtherPath;  // bytes of the longest other path with its link's target, -1 for none
+        int64_t iAnyPath;    // the same for every path below it, -1 for none
+    };
+    std::unordered_map<std::wstring, TreeCost> treeCosts;
     // The target of each link kept as a link that the model asked about, by the link's path:
     // its length, whether it is ASCII and its longest name (QvAllocation.cpp guards it).
     struct LinkTarget {
