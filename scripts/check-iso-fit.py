@@ -45,7 +45,9 @@ def graft_escape(text):
     return text.replace(b'\\', b'\\\\').replace(b'=', b'\\=')
 
 
-def path_list(medium):
+def path_list(medium, base=None):
+    """The graft lines of a medium; with base (bytes), the sources below it are given relative
+    to it, for a builder run there (image_sectors' cwd)."""
     lines = []
     for f in ET.parse(medium).getroot().iter('FILE'):
         full = cdata(f, 'FullPath')
@@ -55,6 +57,8 @@ def path_list(medium):
             full = full[:-4]
         source = host_bytes(full)
         name = source.rstrip(b'/').rsplit(b'/', 1)[-1]
+        if base and source.startswith(base.rstrip(b'/') + b'/'):
+            source = source[len(base.rstrip(b'/')) + 1:]
         # A file goes into its target folder; a folder kept whole is restored as its target
         # folder (its files and folders go there), as `qvsplit pack` lays the medium out.
         inside = host_bytes(target).strip(b'/')
@@ -65,7 +69,19 @@ def path_list(medium):
     return lines
 
 
-def image_sectors(lines, fs):
+# xorriso takes a path of at most this many bytes, the whole graft line of a path list
+# ("Path string overflow") included.
+LINE_MAX = 4094
+
+
+class LineTooLong(RuntimeError):
+    """A medium whose graft lines the builder cannot take: deep paths of long names."""
+
+
+def image_sectors(lines, fs, cwd=None):
+    longest = max((len(line) for line in lines), default=0)
+    if longest > LINE_MAX:
+        raise LineTooLong('a graft line of %d bytes, more than xorriso takes (%d)' % (longest, LINE_MAX))
     with tempfile.NamedTemporaryFile(suffix='.list', delete=False) as tmp:
         tmp.write(b'\n'.join(lines) + b'\n')
         name = tmp.name
@@ -77,7 +93,7 @@ def image_sectors(lines, fs):
             cmd = ['xorriso', '-as', 'mkisofs', '-R', '-J', '-joliet-long', '-iso-level', '3',
                    '-graft-points', '-path-list', name, '-print-size']
         # A builder that hangs (genisoimage does on some long link targets) is a failed check.
-        out = subprocess.run(cmd, capture_output=True, text=True, errors='replace', timeout=600)
+        out = subprocess.run(cmd, capture_output=True, text=True, errors='replace', timeout=600, cwd=cwd)
         numbers = re.findall(r'^\s*(\d+)\s*$', out.stdout + out.stderr, re.M)
         if not numbers:
             raise RuntimeError('no size from %s: %s' % (cmd[0], (out.stderr or out.stdout)[-300:]))
