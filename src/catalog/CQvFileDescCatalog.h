@@ -118,7 +118,7 @@ private:
         std::wstring strBiggestName;  // its name (without folder)
         bool bBiggestKnown = true;    // false when a skipped folder hid files from the walk
         bool bComplete = true;        // false when something below cannot be listed or copied
-        int64_t iTreeCost = -1;       // what it takes kept whole under the model; -1: not counted
+        qvalloc::TreeFacts tree{-1, -1, -1, -1};  // what it takes kept whole under the model; cost -1: not counted
         int64_t iFiles = -1;          // files and links below it; -1: not counted
     };
     int64_t MeasureDir(const std::wstring& strDir);

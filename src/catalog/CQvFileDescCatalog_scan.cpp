@@ -449,7 +449,7 @@ CQvFileDescCatalog::QvDirFacts CQvFileDescCatalog::MeasureDirFromDisk(const std:
     policy.pbIncomplete = &bIncomplete;
     policy.isOutputFolder = [this](const std::wstring& s) { return IsOutputFolder(s); };
     // Under a disc model the folder's cost is counted on the way, for when it is kept whole.
-    qvalloc::TreeCostTally tally;
+    qvalloc::TreeCostTally tally(strDir);
     int64_t iFiles = 0;  // -1 once a folder below is not counted
     const bool bListed = QvWalkFolder(strBase, policy, [&](const QvWalkEntry& entry) {
         if (entry.kind == QvWalkEntry::File) {
@@ -478,7 +478,7 @@ CQvFileDescCatalog::QvDirFacts CQvFileDescCatalog::MeasureDirFromDisk(const std:
             return true;
         }
         const QvDirFacts child = MeasureDirFacts(entry.strPath);
-        tally.AddFolder(entry.Name(), child.iTreeCost);
+        tally.AddFolder(entry.Name(), child.tree);
         iFiles = iFiles < 0 || child.iFiles < 0 ? -1 : iFiles + child.iFiles;
         facts.iTotal += child.iTotal;
         if (!child.bComplete) facts.bComplete = false;
@@ -492,7 +492,7 @@ CQvFileDescCatalog::QvDirFacts CQvFileDescCatalog::MeasureDirFromDisk(const std:
     if (bIncomplete) facts.bComplete = false;
     if (!bListed) return facts;
     if (!facts.bComplete) tally.Drop();
-    facts.iTreeCost = tally.Finish(CQvString(strDir.c_str()));
+    facts.tree = tally.Finish();
     // Kept for the medium that holds the folder whole, which counts its files.
     if (facts.bComplete && iFiles >= 0) {
         facts.iFiles = iFiles;

@@ -255,7 +255,7 @@ QvWalkPolicy QuietWalk() {
     return policy;
 }
 
-using TreeFacts = QvSplitRun::TreeCost;
+using qvalloc::TreeFacts;
 
 TreeFacts CachedTreeFacts(const QvAllocationModel& m, const CQvString& folder, const std::wstring& path);
 
@@ -496,36 +496,54 @@ bool FolderHoldsLinkTooLong(const CQvString& folder, CQvString& found) {
     return bHolds;
 }
 
-TreeCostTally::TreeCostTally() {
-    std::lock_guard<std::mutex> lock(g_modelMutex);
-    m_model = g_model;
-    m_uGeneration = g_modelGeneration;
-    m_bActive = g_bModelOn.load(std::memory_order_relaxed) && m_model.cchHeaderName == 0;
+TreeCostTally::TreeCostTally(const std::wstring& folder) {
+    {
+        std::lock_guard<std::mutex> lock(g_modelMutex);
+        m_model = g_model;
+        m_uGeneration = g_modelGeneration;
+        m_bActive = g_bModelOn.load(std::memory_order_relaxed);
+    }
+    if (!m_bActive) return;
+    m_folder = CQvString(folder.c_str());
+    if (m_model.cchHeaderName != 0) m_path = MediumPathOf(folder);
 }
 
 // As TreeCost counts each entry of the folder it lists.
 void TreeCostTally::AddFile(const std::wstring& name, const CQvString& path, DWORD dwAttributes, int64_t iSize) {
     if (!m_bActive) return;
+    const bool bHeaders = m_model.cchHeaderName != 0;
     const bool bLink = IsKeptLink(dwAttributes);
     m_bContinued = m_bContinued || (bLink ? LinkSpills(m_model, name, path) : NameSpills(m_model, name));
-    m_iCost += EntryCostAt(m_model, iSize, name, std::wstring(), bLink ? &path : nullptr);
+    const std::wstring childPath = bHeaders ? JoinMediumPath(m_path, name) : std::wstring();
+    m_facts.iCost += EntryCostAt(m_model, iSize, name, childPath, bLink ? &path : nullptr);
+    if (bHeaders)
+        NotePath(m_facts, IsAsciiText(name), SizeOfName(m_model, name).iBytes, bLink ? LinkTargetOf(path).dwLength : 0);
 }
 
-void TreeCostTally::AddFolder(const std::wstring& name, int64_t iTreeCost) {
+void TreeCostTally::AddFolder(const std::wstring& name, const TreeFacts& tree) {
     if (!m_bActive) return;
-    if (iTreeCost < 0) {
+    if (tree.iCost < 0) {
         Drop();
         return;
     }
+    const bool bHeaders = m_model.cchHeaderName != 0;
     m_bContinued = m_bContinued || NameSpills(m_model, name);
-    m_iCost += FolderEntryCost(m_model, name, std::wstring()) + iTreeCost;
+    const std::wstring childPath = bHeaders ? JoinMediumPath(m_path, name) : std::wstring();
+    m_facts.iCost += FolderEntryCost(m_model, name, childPath) + tree.iCost;
+    if (bHeaders) {
+        const int64_t iPrefix = SizeOfName(m_model, name).iBytes + 1;
+        NotePath(m_facts, IsAsciiText(name), iPrefix, 0);
+        NoteTree(m_facts, IsAsciiText(name), iPrefix, tree);
+    }
 }
 
-int64_t TreeCostTally::Finish(const CQvString& folder) {
-    if (!m_bActive) return -1;
-    const int64_t iCost = m_iCost + (m_bContinued && m_model.cbBlock > 1 ? m_model.cbBlock : 0);
-    KeepTreeCost(TreeCostKey(m_model, folder, std::wstring()), TreeFacts{iCost, -1, -1, -1}, m_uGeneration);
-    return iCost;
+TreeFacts TreeCostTally::Finish() {
+    if (!m_bActive) return TreeFacts{-1, -1, -1, -1};
+    if (m_bContinued && m_model.cbBlock > 1) m_facts.iCost += m_model.cbBlock;
+    KeepTreeCost(TreeCostKey(m_model, m_folder, m_path), m_facts, m_uGeneration);
+    if (m_model.cchHeaderName != 0 && HoldsAt(m_model, m_path, m_facts))
+        KeepTreeCost(AnyPathKey(m_folder, m_path), m_facts, m_uGeneration);
+    return m_facts;
 }
 
 void ForgetTreeCosts() {

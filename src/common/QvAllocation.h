@@ -6,6 +6,7 @@
 
 #include "QvSplit.h"
 #include "common/QvRecords.h"
+#include "common/QvSplitRun.h"
 
 #include <cstdint>
 #include <string>
@@ -73,27 +74,33 @@ private:
     int64_t m_iLastAskedCost = 0;  // and what its folders would add
 };
 
+// What a folder kept whole takes under the model, with the longest paths below it that tell
+// whether that holds under another path (iCost -1: not counted).
+using TreeFacts = QvSplitRun::TreeCost;
+
 // The cost of a folder kept whole, counted by a walk that lists the folder anyway, so that it
-// is not listed once more for its cost. Only for a model without the header term, where the
-// cost does not depend on the path the folder is restored at; otherwise nothing is counted.
+// is not listed once more for its cost. Under the header term it is counted at the folder's
+// own path, as the size checks ask for it.
 class TreeCostTally {
 public:
-    TreeCostTally();
-    // A file or link of the folder, and a folder of it with the cost of its own tree (-1 when
-    // that is not known, which leaves this one uncounted too).
+    explicit TreeCostTally(const std::wstring& folder);
+    // A file or link of the folder, and a folder of it with the facts of its own tree (a cost
+    // of -1 when that is not known, which leaves this one uncounted too).
     void AddFile(const std::wstring& name, const CQvString& path, DWORD dwAttributes, int64_t iSize);
-    void AddFolder(const std::wstring& name, int64_t iTreeCost);
+    void AddFolder(const std::wstring& name, const TreeFacts& tree);
     // Something of the folder was not listed: its cost is not counted.
     void Drop() { m_bActive = false; }
-    // The folder's cost, kept for the split's later questions; -1 when not counted.
-    int64_t Finish(const CQvString& folder);
+    // The folder's facts, kept for the split's later questions; a cost of -1 when not counted.
+    TreeFacts Finish();
 
 private:
     QvAllocationModel m_model;
     uint64_t m_uGeneration = 0;
     bool m_bActive = false;
     bool m_bContinued = false;
-    int64_t m_iCost = 0;
+    CQvString m_folder;
+    std::wstring m_path;  // the folder's own path inside the medium, under the header term
+    TreeFacts m_facts{0, -1, -1, -1};
 };
 
 // Whether an entry restored as desc describes takes bytes in its folder's continuation area.
