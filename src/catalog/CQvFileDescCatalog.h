@@ -125,6 +125,7 @@ private:
     // Whether a folder can be kept as one entry: it fits an empty medium, does not hold the
     // output folder, and everything below it can be listed and copied.
     bool KeepsWhole(const std::wstring& strDir, DWORD dwSplit);
+    bool HoldsPlannedEntries(LPCTSTR strFolder);
     QvDirFacts MeasureDirFacts(const std::wstring& strDir);
     QvDirFacts MeasureDirFromDisk(const std::wstring& strDir);
     void ComparedFolder(CQvPathRules* pRule, CQvString& strFolder, bool& bIsDir);
