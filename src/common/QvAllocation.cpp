@@ -305,6 +305,36 @@ bool HoldsAt(const QvAllocationModel& m, const std::wstring& path, const TreeFac
     return oneBlock(facts.iOtherPath);
 }
 
+// What a file, or a link kept as a link (host: its path on disk), named name in a folder laid
+// out at path, adds to the folder's facts; bContinued turns true when its name spills.
+void CountFile(const QvAllocationModel& m, const std::wstring& path, const std::wstring& name, const CQvString& host,
+               DWORD dwAttributes, int64_t iSize, TreeFacts& facts, bool& bContinued) {
+    const bool bHeaders = m.cchHeaderName != 0;
+    const bool bLink = IsKeptLink(dwAttributes);
+    bContinued = bContinued || (bLink ? LinkSpills(m, name, host) : NameSpills(m, name));
+    const std::wstring childPath = bHeaders ? JoinMediumPath(path, name) : std::wstring();
+    facts.iCost += EntryCostAt(m, iSize, name, childPath, bLink ? &host : nullptr);
+    if (bHeaders) NotePath(facts, IsAsciiText(name), SizeOfName(m, name).iBytes, bLink ? LinkTargetOf(host).dwLength : 0);
+}
+
+// The same for a sub-folder with the facts of its own tree (counted at path/name).
+void CountFolder(const QvAllocationModel& m, const std::wstring& path, const std::wstring& name, const TreeFacts& sub,
+                 TreeFacts& facts, bool& bContinued) {
+    const bool bHeaders = m.cchHeaderName != 0;
+    bContinued = bContinued || NameSpills(m, name);
+    facts.iCost += FolderEntryCost(m, name, bHeaders ? JoinMediumPath(path, name) : std::wstring()) + sub.iCost;
+    if (!bHeaders) return;
+    const int64_t iPrefix = SizeOfName(m, name).iBytes + 1;
+    NotePath(facts, IsAsciiText(name), iPrefix, 0);
+    NoteTree(facts, IsAsciiText(name), iPrefix, sub);
+}
+
+// A folder's continuation area, once its entries are counted.
+TreeFacts FinishCount(const QvAllocationModel& m, TreeFacts facts, bool bContinued) {
+    if (bContinued && m.cbBlock > 1) facts.iCost += m.cbBlock;
+    return facts;
+}
+
 // Bytes of everything below a folder kept whole, laid out at path inside the medium: each file
 // and each folder with its own tree. A folder that cannot be read counts nothing here; the
 // walk that sized it reported it.
@@ -314,27 +344,15 @@ TreeFacts TreeCost(const QvAllocationModel& m, const CQvString& folder, const st
     QvWalkFolder(folder.str(), QuietWalk(), [&](const QvWalkEntry& entry) {
         const std::wstring name = entry.Name();
         const CQvString child(entry.strPath.c_str());
-        const WIN32_FIND_DATAW& fd = entry.fd;
-        const bool bHeaders = m.cchHeaderName != 0;
-        const std::wstring childPath = bHeaders ? JoinMediumPath(path, name) : std::wstring();
-        const bool bLink = IsKeptLink(fd.dwFileAttributes);
-        bContinued = bContinued || (bLink ? LinkSpills(m, name, child) : NameSpills(m, name));
-        const int64_t iBytes = bHeaders ? SizeOfName(m, name).iBytes : 0;
         if (entry.IsFolder()) {
-            const TreeFacts sub = CachedTreeFacts(m, child, childPath);
-            facts.iCost += FolderEntryCost(m, name, childPath) + sub.iCost;
-            if (bHeaders) {
-                NotePath(facts, IsAsciiText(name), iBytes + 1, 0);
-                NoteTree(facts, IsAsciiText(name), iBytes + 1, sub);
-            }
+            const std::wstring childPath = m.cchHeaderName != 0 ? JoinMediumPath(path, name) : std::wstring();
+            CountFolder(m, path, name, CachedTreeFacts(m, child, childPath), facts, bContinued);
         } else {
-            facts.iCost += EntryCostAt(m, entry.Size(), name, childPath, bLink ? &child : nullptr);
-            if (bHeaders) NotePath(facts, IsAsciiText(name), iBytes, bLink ? LinkTargetOf(child).dwLength : 0);
+            CountFile(m, path, name, child, entry.fd.dwFileAttributes, entry.Size(), facts, bContinued);
         }
         return true;
     });
-    if (bContinued && m.cbBlock > 1) facts.iCost += m.cbBlock;
-    return facts;
+    return FinishCount(m, facts, bContinued);
 }
 
 // The trees measured in this split (QvSplitRun::treeCosts), by folder path as asked (with a
@@ -510,14 +528,7 @@ TreeCostTally::TreeCostTally(const std::wstring& folder) {
 
 // As TreeCost counts each entry of the folder it lists.
 void TreeCostTally::AddFile(const std::wstring& name, const CQvString& path, DWORD dwAttributes, int64_t iSize) {
-    if (!m_bActive) return;
-    const bool bHeaders = m_model.cchHeaderName != 0;
-    const bool bLink = IsKeptLink(dwAttributes);
-    m_bContinued = m_bContinued || (bLink ? LinkSpills(m_model, name, path) : NameSpills(m_model, name));
-    const std::wstring childPath = bHeaders ? JoinMediumPath(m_path, name) : std::wstring();
-    m_facts.iCost += EntryCostAt(m_model, iSize, name, childPath, bLink ? &path : nullptr);
-    if (bHeaders)
-        NotePath(m_facts, IsAsciiText(name), SizeOfName(m_model, name).iBytes, bLink ? LinkTargetOf(path).dwLength : 0);
+    if (m_bActive) CountFile(m_model, m_path, name, path, dwAttributes, iSize, m_facts, m_bContinued);
 }
 
 void TreeCostTally::AddFolder(const std::wstring& name, const TreeFacts& tree) {
@@ -526,24 +537,16 @@ void TreeCostTally::AddFolder(const std::wstring& name, const TreeFacts& tree) {
         Drop();
         return;
     }
-    const bool bHeaders = m_model.cchHeaderName != 0;
-    m_bContinued = m_bContinued || NameSpills(m_model, name);
-    const std::wstring childPath = bHeaders ? JoinMediumPath(m_path, name) : std::wstring();
-    m_facts.iCost += FolderEntryCost(m_model, name, childPath) + tree.iCost;
-    if (bHeaders) {
-        const int64_t iPrefix = SizeOfName(m_model, name).iBytes + 1;
-        NotePath(m_facts, IsAsciiText(name), iPrefix, 0);
-        NoteTree(m_facts, IsAsciiText(name), iPrefix, tree);
-    }
+    CountFolder(m_model, m_path, name, tree, m_facts, m_bContinued);
 }
 
 TreeFacts TreeCostTally::Finish() {
     if (!m_bActive) return TreeFacts{-1, -1, -1, -1};
-    if (m_bContinued && m_model.cbBlock > 1) m_facts.iCost += m_model.cbBlock;
-    KeepTreeCost(TreeCostKey(m_model, m_folder, m_path), m_facts, m_uGeneration);
-    if (m_model.cchHeaderName != 0 && HoldsAt(m_model, m_path, m_facts))
-        KeepTreeCost(AnyPathKey(m_folder, m_path), m_facts, m_uGeneration);
-    return m_facts;
+    const TreeFacts facts = FinishCount(m_model, m_facts, m_bContinued);
+    KeepTreeCost(TreeCostKey(m_model, m_folder, m_path), facts, m_uGeneration);
+    if (m_model.cchHeaderName != 0 && HoldsAt(m_model, m_path, facts))
+        KeepTreeCost(AnyPathKey(m_folder, m_path), facts, m_uGeneration);
+    return facts;
 }
 
 void ForgetTreeCosts() {
