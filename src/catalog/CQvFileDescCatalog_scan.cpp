@@ -541,30 +541,9 @@ long CQvFileDescCatalog::AddDirToCatalog(DWORD dwSplit, CQvPathRules* pQvPathRul
 // the folder would bring that entry a second time, onto one medium; planned file by file, each
 // file placed by two maps goes to two media, as any such file does.
 bool CQvFileDescCatalog::HoldsPlannedEntries(LPCTSTR strFolder) {
-    CQvPathString folder(strFolder);
-    folder.RemoveBackslash();
-    folder.AddBackslash();
-    const std::wstring& prefix = folder.str();
-    const CQvString lower = QvFileDescKey(CQvString(prefix.c_str()));
-    // The keys below the folder follow one another from its own, whatever their letter case.
-    const auto below = [&lower](const CQvPathText& key) {
-        CQvPathText::Reader r(key.pieces());
-        for (wchar_t c : lower.view()) {
-            if (r.AtEnd()) return false;
-            const wchar_t ch = r.Next();
-            if (ch != c && CQvString::LowerChar(ch) != c) return false;
-        }
-        return true;
-    };
-    for (int iLocation : {InAll, InAny, InFirst, InLast, NotFirst, NotLast}) {
-        const QvFileDescMap* pMap = MapOf(iLocation);
-        for (auto it = pMap->lower_bound(lower.view()); it != pMap->end() && below(it->first); ++it) {
-            const std::wstring path = it->second.strFilePath.Wide().str();
-            const std::wstring head = path.substr(0, prefix.size());
-            // A twin folder differing only in letter case holds its own entries.
-            if (head == prefix || qvp::PathsNameSameEntry(head.c_str(), prefix.c_str())) return true;
-        }
-    }
+    const CQvString folder(strFolder);
+    for (int iLocation : {InAll, InAny, InFirst, InLast, NotFirst, NotLast})
+        if (QvHoldsBelow(*MapOf(iLocation), folder)) return true;
     return false;
 }
 

@@ -121,22 +121,34 @@ bool QvPathAtOrBelow(const CQvString& strPath, const CQvString& strBase) {
     return qvp::PathsNameSameEntry(strHead, strFolder) != FALSE;
 }
 
-size_t QvEraseBelow(QvFileDescMap& map, const CQvString& strFolder) {
+namespace {
+
+// The lower-cased path of a folder and one backslash: the keys of the entries below it begin
+// so, and follow one another in the map.
+std::wstring LowerBase(const CQvString& strFolder) {
     std::wstring lower = QvFileDescKey(strFolder).str();
     while (lower.size() > 3 && lower.back() == L'\\') lower.pop_back();
     lower += L'\\';
+    return lower;
+}
+
+bool KeyBelow(const CQvPathText& key, std::wstring_view lower) {
+    CQvPathText::Reader r(key.pieces());
+    for (wchar_t c : lower) {
+        if (r.AtEnd()) return false;
+        const wchar_t ch = r.Next();
+        if (ch != c && CQvString::LowerChar(ch) != c) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+size_t QvEraseBelow(QvFileDescMap& map, const CQvString& strFolder) {
+    const std::wstring lower = LowerBase(strFolder);
     size_t nErased = 0;
     QvFileDescMapIter it = map.lower_bound(std::wstring_view(lower));
-    while (it != map.end()) {
-        // Keys of entries below the folder begin with its lower-cased path and a backslash.
-        CQvPathText::Reader r(it->first.pieces());
-        bool bBelow = true;
-        for (wchar_t c : lower) {
-            if (r.AtEnd()) { bBelow = false; break; }
-            const wchar_t ch = r.Next();
-            if (ch != c && CQvString::LowerChar(ch) != c) { bBelow = false; break; }
-        }
-        if (!bBelow) break;
+    while (it != map.end() && KeyBelow(it->first, lower)) {
         if (QvPathAtOrBelow(it->second.strFilePath.Wide(), strFolder)) {
             it = map.erase(it);
             ++nErased;
@@ -145,4 +157,16 @@ size_t QvEraseBelow(QvFileDescMap& map, const CQvString& strFolder) {
         }
     }
     return nErased;
+}
+
+bool QvHoldsBelow(const QvFileDescMap& map, const CQvString& strFolder) {
+    const std::wstring lower = LowerBase(strFolder);
+    for (auto it = map.lower_bound(std::wstring_view(lower)); it != map.end() && KeyBelow(it->first, lower); ++it) {
+        const CQvString path = it->second.strFilePath.Wide();
+        // The folder's own entry may be kept with its backslash: it is not below itself.
+        std::wstring_view own = path.view();
+        while (own.size() > 3 && own.back() == L'\\') own.remove_suffix(1);
+        if (own.size() >= lower.size() && QvPathAtOrBelow(path, strFolder)) return true;
+    }
+    return false;
 }

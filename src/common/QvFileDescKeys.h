@@ -42,4 +42,7 @@ bool QvPathAtOrBelow(const CQvString& strPath, const CQvString& strBase);
 // removed.
 size_t QvEraseBelow(QvFileDescMap& map, const CQvString& strFolder);
 
+// Whether the map holds an entry below strFolder (as QvEraseBelow finds them).
+bool QvHoldsBelow(const QvFileDescMap& map, const CQvString& strFolder);
+
 #endif
