@@ -7,16 +7,22 @@
 
 namespace {
 
-// Whether key belongs to the entries of one lower-cased path: the path in any letter case, or
-// a twin's key.
-bool InRange(const CQvPathText& key, std::wstring_view lower) {
-    CQvPathText::Reader r(key.pieces());
+// Whether what r reads begins with the lower-cased text lower, in any letter case; r is left
+// after it.
+bool ReadsLower(CQvPathText::Reader& r, std::wstring_view lower) {
     for (wchar_t c : lower) {
         if (r.AtEnd()) return false;
         const wchar_t ch = r.Next();
         if (ch != c && CQvString::LowerChar(ch) != c) return false;
     }
-    return r.AtEnd() || r.Peek() == 0;
+    return true;
+}
+
+// Whether key belongs to the entries of one lower-cased path: the path in any letter case, or
+// a twin's key.
+bool InRange(const CQvPathText& key, std::wstring_view lower) {
+    CQvPathText::Reader r(key.pieces());
+    return ReadsLower(r, lower) && (r.AtEnd() || r.Peek() == 0);
 }
 
 // Whether two paths equal apart from letter case name one file. Different spellings of one
@@ -134,12 +140,7 @@ std::wstring LowerBase(const CQvString& strFolder) {
 
 bool KeyBelow(const CQvPathText& key, std::wstring_view lower) {
     CQvPathText::Reader r(key.pieces());
-    for (wchar_t c : lower) {
-        if (r.AtEnd()) return false;
-        const wchar_t ch = r.Next();
-        if (ch != c && CQvString::LowerChar(ch) != c) return false;
-    }
-    return true;
+    return ReadsLower(r, lower);
 }
 
 }  // namespace
