@@ -368,16 +368,15 @@ private:
     // walk then finds out for itself.
     static bool Read(const std::string& path, Listing& out) {
         out.settledBefore = std::time(nullptr) - 2;
-        posix::DirHandle d(opendir(path.c_str()));
+        posix::NativePath dir;
+        dir.path = path;
         struct stat self;
-        if (!d || fstat(dirfd(d.get()), &self) != 0) return false;
+        if (stat(path.c_str(), &self) != 0 || !S_ISDIR(self.st_mode)) return false;
         out.dev = self.st_dev;
         out.ino = self.st_ino;
         out.mtime = self.st_mtim;
         out.ctime = self.st_ctim;
-        AddDotEntries(dirfd(d.get()), self, L"*.*", out.entries);
-        ReadEntries(d.get(), {}, L"*.*", out.entries, out.skipped);
-        return true;
+        return ListFolder(dir, self, {}, L"*.*", out.entries, out.skipped);
     }
 
     void Run() {
@@ -484,8 +483,8 @@ HANDLE FindFirst(LPCWSTR lpFileName, WIN32_FIND_DATAW* data) {
     std::vector<FindEntry> entries;
     std::vector<SkippedEntry> skipped;
     const bool bAhead = pattern == L"*.*" && chain.empty();
-    std::string key = dir.path;
-    while (key.size() > 1 && key.back() == '/') key.pop_back();
+    std::string key;  // the folder as read ahead: its path without a trailing '/'
+    if (bAhead) key.assign(dir.path, 0, std::max<size_t>(1, dir.path.find_last_not_of('/') + 1));
     const bool bReadAhead = bAhead && ListingAhead::Instance().Take(key, st, entries, skipped);
     if (!bReadAhead && !ListFolder(dir, st, chain, pattern, entries, skipped)) {
         if (bAhead) ListingAhead::Instance().Listed(key, {});  // sets no error

@@ -83,6 +83,12 @@ void WriteMedia(const QvCliMediaSet& set, std::ostream& out) {
     out << "]";
 }
 
+// value in decimal digits, at the end of out.
+void AppendNumber(std::string& out, uint64_t value) {
+    char digits[24];
+    out.append(digits, static_cast<size_t>(std::to_chars(digits, digits + sizeof digits, value).ptr - digits));
+}
+
 // Every file as [medium index, folder, name, bytes, kind (0 file, 1 folder, 2 link), folder
 // inside the medium].
 bool WriteEntries(const QvCliListedFiles& files, std::ostream& out, std::string& error) {
@@ -92,10 +98,7 @@ bool WriteEntries(const QvCliListedFiles& files, std::ostream& out, std::string&
     std::string folder, name, row;
     // A row is put together and written at once: the page lists every file of the set, and is
     // also written only to be measured.
-    const auto number = [&row](uint64_t value) {
-        char digits[24];
-        row.append(digits, static_cast<size_t>(std::to_chars(digits, digits + sizeof digits, value).ptr - digits));
-    };
+    const auto number = [&row](uint64_t value) { AppendNumber(row, value); };
     const auto write = [&](size_t i, const QvCliListedFile& f) {
         SplitAt(f.hostPath, kSeparators, folder, name);
         row.assign(first ? "\n[" : ",\n[");
@@ -197,10 +200,9 @@ QvCliListedFiles FilesReadFrom(const QvCliMediaSet& set) {
 
 // One line of the text catalogue.
 void AppendTextLine(std::string& out, int number, const QvCliListedFile& f) {
-    char digits[24];
-    out.append(digits, static_cast<size_t>(std::to_chars(digits, digits + sizeof digits, number).ptr - digits));
+    AppendNumber(out, static_cast<uint64_t>(number));
     out += '\t';
-    out.append(digits, static_cast<size_t>(std::to_chars(digits, digits + sizeof digits, f.size).ptr - digits));
+    AppendNumber(out, f.size);
     out += '\t';
     size_t done = 0;
     for (size_t i = 0; i < f.hostPath.size(); ++i) {
