@@ -1,9 +1,11 @@
 // One file on disk over the platform layer, with whole-file reads and atomic replacement.
 #include "facilities/CQvFile.h"
 
+#include "facilities/CQvCommits.h"
 #include "facilities/CQvLog.h"
 
 #include <algorithm>
+#include <memory>
 #include <new>
 
 namespace {
@@ -146,33 +148,43 @@ BOOL CQvFile::WriteAtomically(LPCTSTR path, const void* data, size_t size) {
     return WriteAtomicallyWith(path, [&](CQvFile& file) { return file.WriteAll(data, size) != FALSE; });
 }
 
-BOOL CQvFile::WriteAtomicallyWith(LPCTSTR path, const std::function<bool(CQvFile&)>& write) {
+BOOL CQvFile::WriteAtomicallyWith(LPCTSTR path, const std::function<bool(CQvFile&)>& write,
+                                  CQvCommits* commits) {
     if (!path || !*path || !write) {
         qvp::SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
     CQvString tmp;
+    std::unique_ptr<CQvFile> file;
     try {
         tmp.Format(L"%s.~%u.%u.tmp", path, qvp::GetCurrentProcessId(), NextTempNumber());
+        file.reset(new CQvFile(tmp));
     } catch (const std::bad_alloc&) {
         return FALSE;
     }
-    CQvFile file(tmp);
-    if (!file.Open(GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                   FILE_ATTRIBUTE_NORMAL, nullptr)) {
+    if (!file->Open(GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                    FILE_ATTRIBUTE_NORMAL, nullptr)) {
         CQvLog::GetInstance()->AddError(L"CQvFile::WriteAtomically(...) Create temporary file %s FAILED error=%u",
                                         tmp, qvp::GetLastError());
         return FALSE;
     }
     bool written = false;
     try {
-        written = write(file) && file.Flush();
+        written = write(*file);
+        // Handed over written: the flush and the rename are the commits' own.
+        if (written && commits) {
+            CQvString target(path);
+            return commits->Add(std::move(file), std::move(target)) ? TRUE : FALSE;
+        }
+        written = written && file->Flush();
     } catch (...) {
-        file.Close();
-        qvp::DeleteFileW(tmp);
+        if (file) {
+            file->Close();
+            qvp::DeleteFileW(tmp);
+        }
         throw;
     }
-    const bool closed = file.Close() != FALSE;
+    const bool closed = file->Close() != FALSE;
     if (written && closed &&
         qvp::MoveFileExW(tmp, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
         return TRUE;

@@ -8,6 +8,8 @@
 #include <functional>
 #include <string>
 
+class CQvCommits;
+
 class QVSPLIT_API CQvFile {
 public:
     CQvFile();
@@ -46,7 +48,10 @@ public:
     static BOOL WriteAtomically(LPCTSTR path, const void* data, size_t size);
     // The same with the content written piece by piece: write gets the open temporary file and
     // returns false when a write failed. What write throws removes the temporary file first.
-    static BOOL WriteAtomicallyWith(LPCTSTR path, const std::function<bool(CQvFile&)>& write);
+    // With commits, the written file is handed to them to be flushed and put in place behind
+    // the caller: TRUE then means written and taken (see CQvCommits).
+    static BOOL WriteAtomicallyWith(LPCTSTR path, const std::function<bool(CQvFile&)>& write,
+                                    CQvCommits* commits = nullptr);
     // Reads a whole file into bytes; nonzero on success.
     static BOOL ReadAll(LPCTSTR path, std::string& bytes);
 

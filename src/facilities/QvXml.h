@@ -11,6 +11,8 @@
 
 #include <string>
 
+class CQvCommits;
+
 // The only library type there is.
 #define XML_TYPE_LIBRARY 2
 
@@ -59,6 +61,9 @@ public:
     virtual long Create(LPCTSTR path, LPCTSTR rootName, IQvXmlNode** root) = 0;
     // Writes the document to the path it is bound to.
     virtual long Save(long flag) = 0;
+    // From now on Save hands the file it wrote to commits, which put it in place behind the
+    // caller (see CQvCommits); null, the default: Save puts it in place before it returns.
+    virtual void CommitThrough(CQvCommits* commits) = 0;
     // Writes a finished child of the root element out of memory: Save puts the children so
     // written, in their order, after the children the root still holds. Only Release may be
     // called on child afterwards. For documents of many entries, which then take the memory of

@@ -16,6 +16,7 @@ public:
     long Open(LPCTSTR path) override;
     long Create(LPCTSTR path, LPCTSTR rootName, IQvXmlNode** root) override;
     long Save(long flag) override;
+    void CommitThrough(CQvCommits* commits) override { m_pCommits = commits; }
     long SpoolChild(IQvXmlNode* child) override;
     long SpoolText(const std::string& text) override;
     void Discard() override { m_pState.reset(); }
@@ -30,6 +31,7 @@ private:
     static pugi::xml_node FindStep(pugi::xml_node parent, const std::string& step);
 
     std::shared_ptr<CQvXmlState> m_pState;  // null before Create or a successful Open
+    CQvCommits* m_pCommits = nullptr;
 };
 
 #endif

@@ -180,7 +180,7 @@ long CQvXmlDocument::Save(long /*flag: always 0, nothing to choose*/) {
             SaveWith(*m_pState, writer);
             return writer.Finish();
         };
-        if (!CQvFile::WriteAtomicallyWith(path.c_str(), write)) {
+        if (!CQvFile::WriteAtomicallyWith(path.c_str(), write, m_pCommits)) {
             const DWORD error = qvp::GetLastError();
             CQvLog::GetInstance()->AddError(L"IQvXml::Save() FAILED to write %s, error %u", path,
                                             error);

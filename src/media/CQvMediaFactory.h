@@ -89,6 +89,8 @@ private:
                      const wchar_t* fmtError);
     bool FinishMedium(const CQvString& strPath);
     bool FinalMove(QvMediaRun& run, int iNumber);
+    // Waits until the media files saved so far are in place; false, logged, when one is not.
+    bool MediaInPlace(QvMediaRun& run);
     void ReportUnplaceable(QvMediaRun& run, int iNumber);
     long AddWholeMap(QvFileDescMap& mpFileDesc, const wchar_t* fmtError);
     long FillOther(DWORD dwSplitSize, FileDescVector& vtFileDesc, QvFitIndex& index);

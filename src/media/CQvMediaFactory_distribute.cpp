@@ -3,6 +3,7 @@
 
 #include "common/QvFileDescKeys.h"
 #include "common/QvSplitRun.h"
+#include "facilities/CQvCommits.h"
 #include "facilities/CQvLog.h"
 #include "platform/QvPlatform.h"
 
@@ -157,6 +158,8 @@ struct CQvMediaFactory::QvMediaRun {
     CQvString strDir, strDispFlag, strType, strLastPath;
     DWORD dwSplitSize = 0;
     DWORD dwFreeSpace = 0;
+    // Each saved medium is flushed and renamed into place here while the next one is filled.
+    CQvCommits commits;
 
     QvFitIndex* IndexOf(const void* list) {
         QvFitIndex* all[] = {&groupIndex, &otherIndex, &notFirstIndex, &notLastIndex};
@@ -281,8 +284,10 @@ DWORD CQvMediaFactory::CreateMediaFiles(LPCTSTR strOutputDir, LPCTSTR strDispFla
     if (run.strDir.IsEmpty() || run.strDir.GetAt(run.strDir.GetLength() - 1) != L'\\')
         run.strDir += L"\\";
     m_pRun = &run;
+    m_pXml->CommitThrough(&run.commits);
     PrepareLists(run, iGroupCount);
-    const DWORD dwCount = WriteMediaSet(run);
+    DWORD dwCount = WriteMediaSet(run);
+    if (!MediaInPlace(run)) dwCount = 0;
     run.vtGroupDesc.clear();
     CloseMediaDocument();
     if (dwCount == 0) QvSplitRun::Current().report.DropMedia();
@@ -541,9 +546,17 @@ bool CQvMediaFactory::FinishMedium(const CQvString& strPath) {
     return true;
 }
 
+bool CQvMediaFactory::MediaInPlace(QvMediaRun& run) {
+    if (run.commits.Finish()) return true;
+    CQvLog::GetInstance()->AddError(L"CQvMediaFactory::CreateMediaFiles(...) Save XML file %s FAILED",
+                                    run.commits.Failed());
+    return false;
+}
+
 // Gives "Last.xml" the highest number. A set without its last medium is no set, so a failed
 // rename fails the split instead of reporting a count the folder does not hold.
 bool CQvMediaFactory::FinalMove(QvMediaRun& run, int iNumber) {
+    if (!run.commits.Finish()) return false;  // named by CreateMediaFiles
     CQvString strName;
     strName.Format(L"Media%d.xml", iNumber);
     const CQvString strPath = run.PathOf(strName);

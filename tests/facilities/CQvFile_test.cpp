@@ -1,6 +1,8 @@
 // CQvFile: transfers, 64-bit sizes, whole-file reads and atomic replacement under injected faults.
 #include "facilities/CQvFile.h"
 
+#include "facilities/CQvCommits.h"
+
 #include "platform/QvFaults.h"
 #include "support/QvTestSupport.h"
 
@@ -148,6 +150,56 @@ TEST(CQvFile, WriteAtomicallyKeepsTheOldFileWhenAStepFails) {
         EXPECT_EQ(old, tree.ReadFile("list.ini"));
         EXPECT_EQ(std::vector<std::string>{"list.ini"}, tree.List()) << "no temporary file is left";
         EXPECT_TRUE(cap.HasContaining(QvLogLevel::Error, L"CQvFile::WriteAtomically")) << cap.Dump();
+    }
+}
+
+// Files handed to commits are put in place in order; the first that cannot be stops the rest,
+// which keep their old content, and no temporary file is left either way.
+TEST(CQvFile, CommitsPutFilesInPlaceInOrderUpToTheFirstFailure) {
+    struct Row { const char* label; qvp::FaultOp op; int nth; int firstKept; };
+    const Row rows[] = {
+        {"no failure", qvp::FaultOp::Rename, 0, 5},
+        {"the first rename", qvp::FaultOp::Rename, 1, 0},
+        {"the third flush", qvp::FaultOp::Flush, 3, 2},
+        {"the last rename", qvp::FaultOp::Rename, 5, 4},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.label);
+        qvtest::TempTree tree;
+        FaultGuard guard;
+        qvtest::LogCapture cap;
+        std::vector<std::wstring> paths;
+        for (int i = 0; i < 5; ++i) {
+            const std::string name = "Media" + std::to_string(i + 1) + ".xml";
+            tree.WriteFile(name, "old");
+            paths.push_back(tree.WinPath(name));
+        }
+        if (r.nth) qvp::InjectFault(r.op, r.nth, ERROR_DISK_FULL);
+        {
+            CQvCommits commits;
+            for (size_t i = 0; i < paths.size(); ++i) {
+                const std::string fresh = "new " + std::to_string(i + 1);
+                CQvFile::WriteAtomicallyWith(
+                    paths[i].c_str(), [&](CQvFile& f) { return f.WriteAll(fresh.data(), fresh.size()) != FALSE; },
+                    &commits);
+            }
+            const bool all = r.firstKept == 5;
+            EXPECT_EQ(all, commits.Finish());
+            if (!all) {
+                EXPECT_EQ(static_cast<DWORD>(ERROR_DISK_FULL), qvp::GetLastError());
+                EXPECT_EQ(paths[static_cast<size_t>(r.firstKept)], std::wstring(commits.Failed()));
+                EXPECT_TRUE(cap.Has(QvLogLevel::Error, L"CQvFile::WriteAtomically(...) Write of " +
+                                                           paths[static_cast<size_t>(r.firstKept)] +
+                                                           L" FAILED error=112, kept the old file"))
+                    << cap.Dump();
+            }
+        }
+        qvp::ClearFaults();
+        for (int i = 0; i < 5; ++i) {
+            const std::string name = "Media" + std::to_string(i + 1) + ".xml";
+            EXPECT_EQ(i < r.firstKept ? "new " + std::to_string(i + 1) : "old", tree.ReadFile(name)) << name;
+        }
+        EXPECT_EQ(5u, tree.List().size()) << "no temporary file is left";
     }
 }
 

@@ -361,13 +361,33 @@ TEST_F(MediaSplit, SaveAndFinalMoveFailuresFailTheSplit) {
         ASSERT_EQ(2u, Split(tree.WinPath(), maps));
         renames = qvp::FaultCallCount(qvp::FaultOp::Rename);
     }
-    ASSERT_GT(renames, 0);
-    TempTree tree;
-    qvp::InjectFault(qvp::FaultOp::Rename, renames);
-    LogCapture capture;
-    EXPECT_EQ(0u, Split(tree.WinPath(), maps));
-    EXPECT_TRUE(capture.HasContaining(QvLogLevel::Error, L"Last.xml to ")) << capture.Dump();
-    EXPECT_EQ((std::vector<std::string>{"Last.xml", "Media1.xml"}), Names(tree));
+    ASSERT_EQ(3, renames) << "Media1.xml and Last.xml put in place, then the final move";
+    {
+        TempTree tree;
+        qvp::InjectFault(qvp::FaultOp::Rename, renames);
+        LogCapture capture;
+        EXPECT_EQ(0u, Split(tree.WinPath(), maps));
+        EXPECT_TRUE(capture.HasContaining(QvLogLevel::Error, L"Last.xml to ")) << capture.Dump();
+        EXPECT_EQ((std::vector<std::string>{"Last.xml", "Media1.xml"}), Names(tree));
+    }
+    // A medium saved but not put in place fails the split, named, with nothing saved after it
+    // in place and no temporary file left.
+    const struct {
+        int rename;
+        const wchar_t* failed;
+        std::vector<std::string> kept;
+    } rows[] = {{1, L"Media1.xml", {}}, {2, L"Last.xml", {"Media1.xml"}}};
+    for (const auto& row : rows) {
+        TempTree tree;
+        qvp::InjectFault(qvp::FaultOp::Rename, row.rename);
+        LogCapture capture;
+        EXPECT_EQ(0u, Split(tree.WinPath(), maps));
+        qvp::ClearFaults();
+        EXPECT_TRUE(capture.Has(QvLogLevel::Error, L"CQvMediaFactory::CreateMediaFiles(...) Save XML file " +
+                                                       tree.WinPath() + L"\\" + row.failed + L" FAILED"))
+            << capture.Dump();
+        EXPECT_EQ(row.kept, Names(tree));
+    }
 }
 
 TEST_F(MediaSplit, TwoSplitsInARowGiveTheSameFiles) {
