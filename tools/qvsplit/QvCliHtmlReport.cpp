@@ -5,6 +5,7 @@
 #include "QvCliPaths.h"
 
 #include <charconv>
+#include <cstdint>
 #include <cstdio>
 #include <functional>
 #include <sstream>
@@ -152,20 +153,38 @@ void WritePlan(const QvCliReportContext& c, std::ostream& out) {
     out << "]}";
 }
 
-// The lines an entry of a medium gives: the files and links below a folder kept whole, or the
-// entry itself.
-void ListEntry(const QvCliEntry& e, const std::function<void(QvCliListedFile&&)>& take) {
-    const std::vector<QvCliPackItem> below = e.isDir ? ItemsBelow(e) : std::vector<QvCliPackItem>();
-    for (const QvCliPackItem& item : below) {
+// The files and links below a folder kept whole, as the catalogue lists them.
+std::vector<QvCliListedFile> FilesBelow(const QvCliEntry& folder) {
+    std::vector<QvCliListedFile> files;
+    for (const QvCliPackItem& item : ItemsBelow(folder)) {
         QvCliListedFile f;
         std::string leaf;
         f.hostPath = item.hostPath;
         SplitAt(item.mediumPath, "/", f.mediumFolder, leaf);
         f.size = item.size;
         f.kind = item.kind == QvCliPackItem::kLink ? 2 : 0;
-        take(std::move(f));
+        files.push_back(std::move(f));
     }
-    if (!below.empty()) return;
+    return files;
+}
+
+// The lines an entry of a medium gives: the files and links below a folder kept whole (listed,
+// or replayed from listings), or the entry itself.
+void ListEntry(const QvCliEntry& e, const std::function<void(QvCliListedFile&&)>& take,
+               QvCliFolderListings* listings = nullptr) {
+    if (e.isDir) {
+        size_t below = 0;
+        const auto count = [&](QvCliListedFile&& f) {
+            ++below;
+            take(std::move(f));
+        };
+        if (!listings || !listings->Replay(e, count)) {
+            std::vector<QvCliListedFile> files = FilesBelow(e);
+            if (listings) listings->Keep(e, files);
+            for (QvCliListedFile& f : files) count(std::move(f));
+        }
+        if (below) return;
+    }
     QvCliListedFile f;
     f.hostPath = QvCliToHostPath(e.isDir ? QvCliEntryFolder(e) : e.fullPath);
     f.mediumFolder = MediumFolder(e);
@@ -184,12 +203,12 @@ QvCliListedFiles FilesOf(const QvCliSetFiles& files) {
 }
 
 // The files of a set read from its media files as they are visited, one entry at a time.
-QvCliListedFiles FilesReadFrom(const QvCliMediaSet& set) {
-    return [&set](const QvCliListedFileVisitor& visit, std::string& error) {
+QvCliListedFiles FilesReadFrom(const QvCliMediaSet& set, QvCliFolderListings* listings) {
+    return [&set, listings](const QvCliListedFileVisitor& visit, std::string& error) {
         for (size_t i = 0; i < set.media.size(); ++i) {
             QvCliMedium header;
-            const auto list = [&visit, i](QvCliEntry&& e, std::string_view) {
-                ListEntry(e, [&visit, i](QvCliListedFile&& f) { visit(i, f); });
+            const auto list = [&visit, i, listings](QvCliEntry&& e, std::string_view) {
+                ListEntry(e, [&visit, i](QvCliListedFile&& f) { visit(i, f); }, listings);
             };
             if (!QvCliReadMedium(QvCliFsPath(set.dir) / QvCliFsPath(set.media[i].fileName), header, list, error))
                 return false;
@@ -316,12 +335,12 @@ std::string QvCliTextCatalog(const QvCliMediaSet& set, const QvCliSetFiles& file
 }
 
 bool QvCliMeasureCatalog(const QvCliMediaSet& set, const QvCliReportContext& context, uint64_t& pageBytes,
-                         uint64_t& textBytes, std::string& error) {
+                         uint64_t& textBytes, std::string& error, QvCliFolderListings* listings) {
     // One reading of the media feeds both: each file's text line is counted as the page's
     // entry is written.
     textBytes = QvCliTextCatalogHeader(context.here).size();
     std::string line;
-    const QvCliListedFiles read = FilesReadFrom(set);
+    const QvCliListedFiles read = FilesReadFrom(set, listings);
     const QvCliListedFiles counted = [&](const QvCliListedFileVisitor& visit, std::string& readError) {
         return read(
             [&](size_t i, const QvCliListedFile& f) {
@@ -337,4 +356,68 @@ bool QvCliMeasureCatalog(const QvCliMediaSet& set, const QvCliReportContext& con
     if (!WriteReport(page, set, counted, context, error)) return false;
     pageBytes = counter.Count();
     return true;
+}
+
+// A folder's files as suffixes: each file's host path past the folder's, and its folder inside
+// the medium past the folder's own there, the latter kept once for a run of files that share it.
+struct QvCliFolderListings::Store {
+    struct Row {
+        uint64_t size;
+        uint32_t nameEnd;  // in names, where this file's suffix ends and the next one's begins
+        uint32_t folderAndKind;  // index into inside, times four, plus the kind
+    };
+    struct Listing {
+        std::string names;
+        std::vector<std::string> inside;
+        std::vector<Row> rows;
+    };
+    std::unordered_map<std::wstring, Listing> folders;
+
+    static std::wstring Key(const QvCliEntry& folder) { return folder.fullPath + L'\n' + folder.targetPath; }
+};
+
+QvCliFolderListings::QvCliFolderListings() : m_store(new Store) {}
+
+QvCliFolderListings::~QvCliFolderListings() = default;
+
+bool QvCliFolderListings::Replay(const QvCliEntry& folder, const std::function<void(QvCliListedFile&&)>& take) const {
+    const auto found = m_store->folders.find(Store::Key(folder));
+    if (found == m_store->folders.end()) return false;
+    const Store::Listing& listing = found->second;
+    const std::string host = QvCliToHostPath(QvCliEntryFolder(folder));
+    const std::string medium = MediumFolder(folder);
+    uint32_t nameStart = 0;
+    for (const Store::Row& row : listing.rows) {
+        QvCliListedFile f;
+        f.hostPath = host;
+        f.hostPath.append(listing.names, nameStart, row.nameEnd - nameStart);
+        f.mediumFolder = medium + listing.inside[row.folderAndKind / 4];
+        f.size = row.size;
+        f.kind = static_cast<int>(row.folderAndKind % 4);
+        nameStart = row.nameEnd;
+        take(std::move(f));
+    }
+    return true;
+}
+
+void QvCliFolderListings::Keep(const QvCliEntry& folder, const std::vector<QvCliListedFile>& files) {
+    const std::string host = QvCliToHostPath(QvCliEntryFolder(folder));
+    const std::string medium = MediumFolder(folder);
+    Store::Listing listing;
+    for (const QvCliListedFile& f : files) {
+        // Every path below the folder begins with the folder's; one that did not would not be
+        // replayed as listed, so the folder is listed again instead.
+        if (f.hostPath.compare(0, host.size(), host) != 0 || f.mediumFolder.compare(0, medium.size(), medium) != 0)
+            return;
+        listing.names.append(f.hostPath, host.size(), std::string::npos);
+        if (listing.names.size() > UINT32_MAX / 2) return;
+        if (listing.inside.empty() || listing.inside.back().compare(0, std::string::npos, f.mediumFolder, medium.size()) != 0)
+            listing.inside.push_back(f.mediumFolder.substr(medium.size()));
+        const uint32_t folderIndex = static_cast<uint32_t>(listing.inside.size() - 1);
+        listing.rows.push_back({f.size, static_cast<uint32_t>(listing.names.size()),
+                                folderIndex * 4 + static_cast<uint32_t>(f.kind)});
+    }
+    listing.names.shrink_to_fit();
+    listing.rows.shrink_to_fit();
+    m_store->folders[Store::Key(folder)] = std::move(listing);
 }

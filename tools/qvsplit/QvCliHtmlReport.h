@@ -7,6 +7,7 @@
 #include "QvCliReport.h"
 
 #include <functional>
+#include <memory>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -44,12 +45,34 @@ QvCliSetFiles QvCliListSetFiles(const QvCliMediaSet& set);
 // The page: the set's data embedded once as JSON, rendered by the page's own script.
 std::string QvCliHtmlReport(const QvCliMediaSet& set, const QvCliSetFiles& files, const QvCliReportContext& context);
 
+// The files below the folders kept whole, as one measure of the catalogue listed them, for the
+// next measures of the same split: planned again with room for the catalogue, folders move
+// between media but hold what they held, and listing them again took most of a measure's time.
+// Each file takes its names past its folder's and its size, some 40 bytes.
+class QvCliFolderListings {
+public:
+    QvCliFolderListings();
+    ~QvCliFolderListings();
+    QvCliFolderListings(const QvCliFolderListings&) = delete;
+    QvCliFolderListings& operator=(const QvCliFolderListings&) = delete;
+
+    // Hands take the files below folder kept from an earlier listing; false when none was kept.
+    bool Replay(const QvCliEntry& folder, const std::function<void(QvCliListedFile&&)>& take) const;
+    // Keeps the files listed below folder.
+    void Keep(const QvCliEntry& folder, const std::vector<QvCliListedFile>& files);
+
+private:
+    struct Store;
+    std::unique_ptr<Store> m_store;
+};
+
 // The bytes of the page and of the text catalogue that pack puts on medium context.here of a
 // set just planned (its media as the library reported them, without their entries), counted while
 // each media file is read a run of entries at a time: neither the entries nor the texts are held,
-// so that measuring a set of a million files takes the memory of its folders' names.
+// so that measuring a set of a million files takes the memory of its folders' names. With
+// listings, folders kept whole are listed only when they were not kept there, and kept after.
 bool QvCliMeasureCatalog(const QvCliMediaSet& set, const QvCliReportContext& context, uint64_t& pageBytes,
-                         uint64_t& textBytes, std::string& error);
+                         uint64_t& textBytes, std::string& error, QvCliFolderListings* listings = nullptr);
 
 // The page of a set, with the left-out list and plan record read beside its media files; here
 // is the number of the medium that carries it, 0 for none (in QvCliReportCommand.cpp).

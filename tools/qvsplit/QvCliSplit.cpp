@@ -336,8 +336,8 @@ int PlanPass(iCQvSplit& split, const QvCliOptions& o, RuleVector& rules, bool re
 // Bytes of the catalogue files pack puts on a medium of the set just planned in the output
 // folder, in whole blocks of the file system, with room for their two entries; 0 when the media
 // files cannot be read. The page is measured as the last medium's, whose number has the most
-// digits.
-uint64_t CatalogRoom(const QvCliOptions& o, uint64_t reserve) {
+// digits. Folders kept whole are listed once into listings, for the measures after.
+uint64_t CatalogRoom(const QvCliOptions& o, uint64_t reserve, QvCliFolderListings& listings) {
     QvCliMediaSet set = QvCliReportedMediaSet(o.outDir, "Media%u.xml");
     if (set.media.empty()) return 0;
     for (QvCliMedium& m : set.media) m.splitSizeMb = o.sizeMb;
@@ -352,7 +352,7 @@ uint64_t CatalogRoom(const QvCliOptions& o, uint64_t reserve) {
     context.here = set.media.back().number;
     uint64_t page = 0, text = 0;
     std::string error;
-    if (!QvCliMeasureCatalog(set, context, page, text, error)) return 0;
+    if (!QvCliMeasureCatalog(set, context, page, text, error, &listings)) return 0;
     const uint64_t block = QvCliBlockBytes(o);
     const auto whole = [block](uint64_t bytes) { return (bytes + block - 1) / block * block; };
     const uint64_t kEntries = 8192;  // two directory records in each of the image's trees, and more
@@ -382,8 +382,9 @@ int KeepRoomForTheCatalog(const QvCliOptions& o, RuleVector& rules, SplitPtr& sp
     const auto more = [](DWORD n) { return std::to_string(n) + (n == 1 ? " more entry" : " more entries"); };
     const DWORD leftOutWithout = QvGetLeftOutCount();
     const bool asked = o.catalog == 1;
+    QvCliFolderListings listings;
     for (int pass = 0; pass < 4; ++pass) {
-        const uint64_t needed = CatalogRoom(o, reserve);
+        const uint64_t needed = CatalogRoom(o, reserve, listings);
         if (needed == 0) return QvCliFail(kExitFailed, o.outDir + ": the plan could not be read back to measure its catalogue");
         if (needed <= reserve) return kExitOk;
         reserve = needed + needed / 32 + 16384;
