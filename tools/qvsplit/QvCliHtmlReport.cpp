@@ -33,6 +33,7 @@ public:
         m_texts.push_back(text);
         return m_index[text] = m_texts.size() - 1;
     }
+    size_t Size() const { return m_texts.size(); }
     void Write(std::ostream& out) const {
         out << "[";
         for (size_t i = 0; i < m_texts.size(); ++i) out << (i ? ",\n" : "\n") << QvCliScriptJsonString(m_texts[i]);
@@ -90,9 +91,17 @@ void AppendNumber(std::string& out, uint64_t value) {
     out.append(digits, static_cast<size_t>(std::to_chars(digits, digits + sizeof digits, value).ptr - digits));
 }
 
+// The decimal digits of value.
+uint64_t Digits(uint64_t value) {
+    uint64_t n = 1;
+    for (; value >= 10; value /= 10) ++n;
+    return n;
+}
+
 // Every file as [medium index, folder, name, bytes, kind (0 file, 1 folder, 2 link), folder
-// inside the medium].
-bool WriteEntries(const QvCliListedFiles& files, std::ostream& out, std::string& error) {
+// inside the medium]. With shape, counts the rows, the tables and the digits of the indexes.
+bool WriteEntries(const QvCliListedFiles& files, std::ostream& out, std::string& error,
+                  QvCliCatalogShape* shape = nullptr) {
     TextTable folders, targets;
     out << "\"entries\": [";
     bool first = true;
@@ -102,10 +111,11 @@ bool WriteEntries(const QvCliListedFiles& files, std::ostream& out, std::string&
     const auto number = [&row](uint64_t value) { AppendNumber(row, value); };
     const auto write = [&](size_t i, const QvCliListedFile& f) {
         SplitAt(f.hostPath, kSeparators, folder, name);
+        const size_t folderIndex = folders.Index(folder), targetIndex = targets.Index(f.mediumFolder);
         row.assign(first ? "\n[" : ",\n[");
         number(i);
         row += ',';
-        number(folders.Index(folder));
+        number(folderIndex);
         row += ',';
         row += QvCliScriptJsonString(name);
         row += ',';
@@ -113,12 +123,20 @@ bool WriteEntries(const QvCliListedFiles& files, std::ostream& out, std::string&
         row += ',';
         number(static_cast<uint64_t>(f.kind));
         row += ',';
-        number(targets.Index(f.mediumFolder));
+        number(targetIndex);
         row += ']';
+        if (shape) {
+            ++shape->rows;
+            shape->entryDigits += Digits(i) + Digits(folderIndex) + Digits(targetIndex);
+        }
         out.write(row.data(), static_cast<std::streamsize>(row.size()));
         first = false;
     };
     if (!files(write, error)) return false;
+    if (shape) {
+        shape->folders = folders.Size();
+        shape->targets = targets.Size();
+    }
     out << "],\n\"folders\": ";
     folders.Write(out);
     out << ",\n\"targets\": ";
@@ -242,7 +260,7 @@ void AppendTextLine(std::string& out, int number, const QvCliListedFile& f) {
 }
 
 bool WriteReport(std::ostream& out, const QvCliMediaSet& set, const QvCliListedFiles& files,
-                 const QvCliReportContext& context, std::string& error) {
+                 const QvCliReportContext& context, std::string& error, QvCliCatalogShape* shape = nullptr) {
     const QvCliTotals totals = QvCliComputeTotals(set, 0);
     return QvCliWriteHtmlPage(out, [&](std::ostream& json) {
         json << "{\"folder\": " << QvCliScriptJsonString(set.dir) << ", \"generated\": " << QvCliScriptJsonString(QvCliNowText())
@@ -255,7 +273,7 @@ bool WriteReport(std::ostream& out, const QvCliMediaSet& set, const QvCliListedF
         json << ",\n";
         WritePlan(context, json);
         json << ",\n";
-        if (!WriteEntries(files, json, error)) return false;
+        if (!WriteEntries(files, json, error, shape)) return false;
         json << "}";
         return true;
     });
@@ -279,6 +297,16 @@ protected:
 private:
     uint64_t m_count = 0;
 };
+
+// The page of set without its files: what a plan of the same files onto other media changes
+// but the files' own rows.
+uint64_t PageWithoutFiles(const QvCliMediaSet& set, const QvCliReportContext& context) {
+    CountingBuffer counter;
+    std::ostream page(&counter);
+    std::string error;
+    WriteReport(page, set, [](const QvCliListedFileVisitor&, std::string&) { return true; }, context, error);
+    return counter.Count();
+}
 
 }  // namespace
 
@@ -335,10 +363,13 @@ std::string QvCliTextCatalog(const QvCliMediaSet& set, const QvCliSetFiles& file
 }
 
 bool QvCliMeasureCatalog(const QvCliMediaSet& set, const QvCliReportContext& context, uint64_t& pageBytes,
-                         uint64_t& textBytes, std::string& error, QvCliFolderListings* listings) {
+                         uint64_t& textBytes, std::string& error, QvCliFolderListings* listings,
+                         QvCliCatalogShape* shape) {
     // One reading of the media feeds both: each file's text line is counted as the page's
     // entry is written.
-    textBytes = QvCliTextCatalogHeader(context.here).size();
+    const uint64_t header = QvCliTextCatalogHeader(context.here).size();
+    textBytes = header;
+    uint64_t numberDigits = 0;
     std::string line;
     const QvCliListedFiles read = FilesReadFrom(set, listings);
     const QvCliListedFiles counted = [&](const QvCliListedFileVisitor& visit, std::string& readError) {
@@ -347,15 +378,33 @@ bool QvCliMeasureCatalog(const QvCliMediaSet& set, const QvCliReportContext& con
                 line.clear();
                 AppendTextLine(line, set.media[i].number, f);
                 textBytes += line.size();
+                numberDigits += Digits(static_cast<uint64_t>(set.media[i].number));
                 visit(i, f);
             },
             readError);
     };
     CountingBuffer counter;
     std::ostream page(&counter);
-    if (!WriteReport(page, set, counted, context, error)) return false;
+    QvCliCatalogShape measured;
+    if (!WriteReport(page, set, counted, context, error, &measured)) return false;
     pageBytes = counter.Count();
+    if (shape) {
+        measured.entryBytes = pageBytes - PageWithoutFiles(set, context) - measured.entryDigits;
+        measured.lineBytes = textBytes - header - numberDigits;
+        *shape = measured;
+    }
     return true;
+}
+
+void QvCliBoundCatalog(const QvCliMediaSet& set, const QvCliReportContext& context, const QvCliCatalogShape& shape,
+                       uint64_t& pageBytes, uint64_t& textBytes) {
+    int widest = 0;
+    for (const QvCliMedium& m : set.media) widest = std::max(widest, m.number);
+    const auto widestIndex = [](uint64_t count) { return Digits(count ? count - 1 : 0); };
+    pageBytes = PageWithoutFiles(set, context) + shape.entryBytes +
+                shape.rows * (widestIndex(set.media.size()) + widestIndex(shape.folders) + widestIndex(shape.targets));
+    textBytes = QvCliTextCatalogHeader(context.here).size() + shape.lineBytes +
+                shape.rows * Digits(static_cast<uint64_t>(std::max(widest, 0)));
 }
 
 // A folder's files as suffixes: each file's host path past the folder's, and its folder inside

@@ -71,8 +71,23 @@ private:
 // each media file is read a run of entries at a time: neither the entries nor the texts are held,
 // so that measuring a set of a million files takes the memory of its folders' names. With
 // listings, folders kept whole are listed only when they were not kept there, and kept after.
+// With shape, also what the measure found that a plan of the same files onto other media keeps.
+struct QvCliCatalogShape {
+    uint64_t rows = 0;             // files listed, one row of the page and one line of the text each
+    uint64_t folders = 0;          // entries of the page's table of folders
+    uint64_t targets = 0;          // and of its table of folders inside the media
+    uint64_t entryBytes = 0;       // the page's rows and tables, but the digits of the rows' indexes
+    uint64_t entryDigits = 0;      // those digits
+    uint64_t lineBytes = 0;        // the text's lines, but the digits of their medium numbers
+};
 bool QvCliMeasureCatalog(const QvCliMediaSet& set, const QvCliReportContext& context, uint64_t& pageBytes,
-                         uint64_t& textBytes, std::string& error, QvCliFolderListings* listings = nullptr);
+                         uint64_t& textBytes, std::string& error, QvCliFolderListings* listings = nullptr,
+                         QvCliCatalogShape* shape = nullptr);
+// At least the bytes of the page and the text catalogue of a plan of the files shape was measured
+// on onto the media of set, without reading them: the rows and tables are the same, their
+// indexes and medium numbers at most as wide as the widest set allows.
+void QvCliBoundCatalog(const QvCliMediaSet& set, const QvCliReportContext& context, const QvCliCatalogShape& shape,
+                       uint64_t& pageBytes, uint64_t& textBytes);
 
 // The page of a set, with the left-out list and plan record read beside its media files; here
 // is the number of the medium that carries it, 0 for none (in QvCliReportCommand.cpp).

@@ -333,26 +333,51 @@ int PlanPass(iCQvSplit& split, const QvCliOptions& o, RuleVector& rules, bool re
     return kExitOk;
 }
 
+// What a plan's catalogue lists, as far as the library's report tells without the media files:
+// the entries and files of its media, and what it left out. Two plans of one selection that
+// agree on it, where every entry is a file of its own (no folder kept whole), list the same files.
+struct PlannedFiles {
+    uint64_t entries = 0, files = 0;
+    std::vector<std::string> leftOut;
+    bool FileByFile() const { return entries == files; }
+    bool operator==(const PlannedFiles& other) const {
+        return entries == other.entries && files == other.files && leftOut == other.leftOut;
+    }
+};
+
 // Bytes of the catalogue files pack puts on a medium of the set just planned in the output
 // folder, in whole blocks of the file system, with room for their two entries; 0 when the media
 // files cannot be read. The page is measured as the last medium's, whose number has the most
-// digits. Folders kept whole are listed once into listings, for the measures after.
-uint64_t CatalogRoom(const QvCliOptions& o, uint64_t reserve, QvCliFolderListings& listings) {
+// digits. Folders kept whole are listed once into listings, for the measures after. With
+// shape, what was measured is kept there; with bound, the bytes are not measured but bounded
+// from the shape of an earlier plan of the same files (see QvCliBoundCatalog).
+uint64_t CatalogRoom(const QvCliOptions& o, uint64_t reserve, QvCliFolderListings& listings, QvCliCatalogShape& shape,
+                     PlannedFiles& planned, bool bound = false) {
     QvCliMediaSet set = QvCliReportedMediaSet(o.outDir, "Media%u.xml");
     if (set.media.empty()) return 0;
-    for (QvCliMedium& m : set.media) m.splitSizeMb = o.sizeMb;
+    planned = PlannedFiles();
+    for (QvCliMedium& m : set.media) {
+        m.splitSizeMb = o.sizeMb;
+        planned.entries += m.entryCount;
+        planned.files += m.hasNumberFiles ? m.numberFiles : m.entryCount;
+    }
     // The page names the folder as pack's does, wherever it is opened from.
     std::error_code ec;
     const fs::path absolute = fs::absolute(QvCliFsPath(o.outDir), ec);
     if (!ec) set.dir = QvCliPathText(absolute.lexically_normal());
     QvCliReportContext context;
     context.leftOut = QvCliShownLeftOut(QvCliLeftOutFiles());
+    for (const QvCliLeftOut& l : context.leftOut)
+        planned.leftOut.push_back(l.path + '\n' + l.reason + '\n' + (l.sizeKnown ? std::to_string(l.size) : "?"));
     const QvCliPlanRecord record = PlanRecord(o, QvCliDroppedRules(), reserve);
     context.record = &record;
     context.here = set.media.back().number;
     uint64_t page = 0, text = 0;
     std::string error;
-    if (!QvCliMeasureCatalog(set, context, page, text, error, &listings)) return 0;
+    if (bound)
+        QvCliBoundCatalog(set, context, shape, page, text);
+    else if (!QvCliMeasureCatalog(set, context, page, text, error, &listings, &shape))
+        return 0;
     const uint64_t block = QvCliBlockBytes(o);
     const auto whole = [block](uint64_t bytes) { return (bytes + block - 1) / block * block; };
     const uint64_t kEntries = 8192;  // two directory records in each of the image's trees, and more
@@ -383,8 +408,17 @@ int KeepRoomForTheCatalog(const QvCliOptions& o, RuleVector& rules, SplitPtr& sp
     const DWORD leftOutWithout = QvGetLeftOutCount();
     const bool asked = o.catalog == 1;
     QvCliFolderListings listings;
+    QvCliCatalogShape shape;
+    PlannedFiles measured;
     for (int pass = 0; pass < 4; ++pass) {
-        const uint64_t needed = CatalogRoom(o, reserve, listings);
+        // A plan of the files measured before, file by file, needs no reading when even the
+        // widest numbers fit the room.
+        if (pass > 0 && measured.FileByFile()) {
+            PlannedFiles now;
+            const uint64_t bound = CatalogRoom(o, reserve, listings, shape, now, true);
+            if (bound != 0 && bound <= reserve && now == measured) return kExitOk;
+        }
+        const uint64_t needed = CatalogRoom(o, reserve, listings, shape, measured);
         if (needed == 0) return QvCliFail(kExitFailed, o.outDir + ": the plan could not be read back to measure its catalogue");
         if (needed <= reserve) return kExitOk;
         reserve = needed + needed / 32 + 16384;
