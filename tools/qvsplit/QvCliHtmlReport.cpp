@@ -66,10 +66,18 @@ std::vector<QvCliPackItem> ItemsBelow(const QvCliEntry& folder) {
     return items;
 }
 
-// The folder inside the medium an entry is restored to, "" for its root.
+// The folder inside the medium an entry is restored to, "" for its root. A medium's entries
+// come folder by folder, and a catalogue asks for every one of them: the last answer is kept.
 std::string MediumFolder(const QvCliEntry& e) {
+    thread_local std::wstring lastTarget;
+    thread_local std::string lastInside;
+    thread_local bool known = false;
+    if (known && e.targetPath == lastTarget) return lastInside;
     std::string inside, error;
-    if (!QvCliMediumPath(e.targetPath, "", inside, error)) return std::string();
+    if (!QvCliMediumPath(e.targetPath, "", inside, error)) inside.clear();
+    lastTarget = e.targetPath;
+    lastInside = inside;
+    known = true;
     return inside;
 }
 

@@ -86,7 +86,9 @@ std::wstring QvCliToLibraryPath(const std::string& hostPath) {
     return out + HostToWindowsNames(normal);
 }
 
-std::string QvCliToHostPath(const std::wstring& libraryPath) {
+namespace {
+
+std::string WholeHostPath(const std::wstring& libraryPath) {
     std::string host;
     size_t pos = 0;
     if (libraryPath.size() >= 2 && libraryPath[1] == L':') {
@@ -100,6 +102,26 @@ std::string QvCliToHostPath(const std::wstring& libraryPath) {
     host.reserve(host.size() + libraryPath.size() + 8);
     AppendHostNames(libraryPath, pos, host);
     return host.empty() ? "/" : host;
+}
+
+}  // namespace
+
+std::string QvCliToHostPath(const std::wstring& libraryPath) {
+    // Each name converts on its own, so a path is its folder's host path and its last name's.
+    // A catalogue converts the path of every file, folder by folder: the last folder is kept.
+    thread_local std::wstring lastFolder;  // with its separator at the end
+    thread_local std::string lastHostFolder;
+    const size_t cut = libraryPath.find_last_of(L"\\/");
+    if (cut == std::wstring::npos || cut < 2) return WholeHostPath(libraryPath);
+    if (lastFolder.size() != cut + 1 || libraryPath.compare(0, cut + 1, lastFolder) != 0) {
+        lastFolder.assign(libraryPath, 0, cut + 1);
+        lastHostFolder = WholeHostPath(lastFolder);
+    }
+    std::string host;
+    host.reserve(lastHostFolder.size() + libraryPath.size() - cut + 8);
+    host = lastHostFolder;
+    qvp::AppendHostName(libraryPath.data() + cut + 1, libraryPath.size() - cut - 1, host);
+    return host;
 }
 
 #endif
