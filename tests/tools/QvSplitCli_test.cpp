@@ -996,9 +996,21 @@ TEST_F(QvSplitCliTest, SameTreeGivesByteIdenticalMediaFiles) {
         Sparse("tree/Mixed Case/Sub " + std::to_string(i % 4) + "/Ünï " + std::to_string(i) + ".dat", (i * 37 % 11 + 1) * 300000);
     for (const char* method : {"files", "dirs"}) {
         SCOPED_TRACE(method);
+        // The second folder holds what a killed split leaves: the temporary files of its media
+        // go, what is not one of them stays.
+        const std::string two = std::string(method) + "two";
+        const std::vector<std::string> stale{"Media2.xml.~4242.7.tmp", "Last.xml.~4242.8.tmp", "Media12.xml.~4242.9.spool.tmp"};
+        const std::vector<std::string> kept{"Media2.xml.~4242.tmp", "Media2.xml.bak", "notes.~1.2.tmp"};
+        for (const std::string& name : stale) Write(two + "/" + name, "partial");
+        for (const std::string& name : kept) Write(two + "/" + name, "mine");
         for (const char* out : {"one", "two"}) {
             const RunResult r = Run({"split", "--quiet", "--method", method, "--size", "10", "--out", S(std::string(method) + out), S("tree")});
             ASSERT_EQ(0, r.status) << r.err;
+        }
+        for (const std::string& name : stale) EXPECT_FALSE(fs::exists(P(two + "/" + name))) << name;
+        for (const std::string& name : kept) {
+            EXPECT_TRUE(fs::exists(P(two + "/" + name))) << name;
+            fs::remove(P(two + "/" + name));
         }
         const std::vector<std::string> one = MediaFiles(std::string(method) + "one");
         ASSERT_FALSE(one.empty());

@@ -120,16 +120,35 @@ bool BuildRules(const QvCliOptions& o, RuleVector& rules, std::string& error) {
 }
 
 // Removes media files an earlier split left in the folder, so the set read back is this one's.
+bool IsMediaName(const std::string& name) {
+    return name == "Last.xml" || ((name.rfind("Media", 0) == 0 || name.rfind("media", 0) == 0) && name.size() > 9 &&
+                                  name.compare(name.size() - 4, 4, ".xml") == 0 &&
+                                  name.find_first_not_of("0123456789", 5) == name.size() - 4);
+}
+
+// A media file's temporary file, "Media5.xml.~PID.N.tmp" or "Media5.xml.~PID.N.spool.tmp": a
+// split that was killed leaves a few behind.
+bool IsMediaTemporary(const std::string& name) {
+    const size_t mark = name.find(".~");
+    if (mark == std::string::npos || !IsMediaName(name.substr(0, mark))) return false;
+    std::string rest = name.substr(mark + 2);
+    for (const char* end : {".spool.tmp", ".tmp"})
+        if (rest.size() > std::strlen(end) && rest.compare(rest.size() - std::strlen(end), std::string::npos, end) == 0) {
+            rest.erase(rest.size() - std::strlen(end));
+            const size_t dot = rest.find('.');
+            return dot != 0 && dot != std::string::npos && dot + 1 < rest.size() &&
+                   rest.find_first_not_of("0123456789.") == std::string::npos && rest.find('.', dot + 1) == std::string::npos;
+        }
+    return false;
+}
+
 void RemoveOldMedia(const std::string& dir, bool quiet) {
     size_t removed = 0;
     std::error_code ec;
     for (const auto& e : fs::directory_iterator(QvCliFsPath(dir), ec)) {
         const std::string name = QvCliPathText(e.path().filename());
-        const bool media = name == "Last.xml" ||
-                           ((name.rfind("Media", 0) == 0 || name.rfind("media", 0) == 0) &&
-                            name.size() > 9 && name.compare(name.size() - 4, 4, ".xml") == 0 &&
-                            name.find_first_not_of("0123456789", 5) == name.size() - 4);
-        if (media && fs::remove(e.path(), ec)) ++removed;
+        if (IsMediaName(name) && fs::remove(e.path(), ec)) ++removed;
+        if (IsMediaTemporary(name)) fs::remove(e.path(), ec);
     }
     // What was kept beside them describes that split, not the next one.
     fs::remove(QvCliFsPath(dir) / kQvCliLeftOutFile, ec);
