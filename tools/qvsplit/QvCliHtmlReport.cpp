@@ -4,12 +4,19 @@
 #include "QvCliMediumLayout.h"
 #include "QvCliPaths.h"
 
+#include <algorithm>
+#include <atomic>
 #include <charconv>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <mutex>
 #include <sstream>
+#include <system_error>
+#include <thread>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace {
 
@@ -306,6 +313,45 @@ private:
     uint64_t m_count = 0;
 };
 
+// Lists the folders kept whole of a set on threads of their own, one per processor, each taking
+// the next folder no other has taken, in the order a measure meets them: the measure mostly
+// waits for them, and lists a folder itself only when none has come to it yet.
+class ListingAhead {
+public:
+    ListingAhead(const QvCliMediaSet& set, QvCliFolderListings& listings) {
+        bool folders = false;
+        for (const QvCliMedium& m : set.media) folders = folders || (m.hasNumberFiles && m.numberFiles != m.entryCount);
+        if (!folders) return;
+        const unsigned count = std::max(1u, std::min(4u, std::thread::hardware_concurrency()));
+        try {
+            for (unsigned n = 0; n < count; ++n) m_threads.emplace_back([this, &set, &listings] { List(set, listings); });
+        } catch (const std::system_error&) {
+            // Fewer threads, or none: the measure lists what they do not.
+        }
+    }
+    ~ListingAhead() {
+        m_stop = true;
+        for (std::thread& t : m_threads) t.join();
+    }
+    ListingAhead(const ListingAhead&) = delete;
+    ListingAhead& operator=(const ListingAhead&) = delete;
+
+private:
+    void List(const QvCliMediaSet& set, QvCliFolderListings& listings) {
+        std::string error;
+        for (size_t i = 0; i < set.media.size() && !m_stop; ++i) {
+            QvCliMedium header;
+            const auto list = [&](QvCliEntry&& e, std::string_view) {
+                if (e.isDir && !m_stop) listings.ListAhead(e, m_stop);
+            };
+            QvCliReadMedium(QvCliFsPath(set.dir) / QvCliFsPath(set.media[i].fileName), header, list, error);
+        }
+    }
+
+    std::atomic<bool> m_stop{false};
+    std::vector<std::thread> m_threads;
+};
+
 // The page of set without its files: what a plan of the same files onto other media changes
 // but the files' own rows.
 uint64_t PageWithoutFiles(const QvCliMediaSet& set, const QvCliReportContext& context) {
@@ -391,6 +437,8 @@ bool QvCliMeasureCatalog(const QvCliMediaSet& set, const QvCliReportContext& con
             },
             readError);
     };
+    std::unique_ptr<ListingAhead> ahead;
+    if (listings) ahead.reset(new ListingAhead(set, *listings));
     CountingBuffer counter;
     std::ostream page(&counter);
     QvCliCatalogShape measured;
@@ -428,7 +476,14 @@ struct QvCliFolderListings::Store {
         std::vector<std::string> inside;
         std::vector<Row> rows;
     };
-    std::unordered_map<std::wstring, Listing> folders;
+    std::mutex mutex;
+    std::condition_variable kept;
+    // Folders listed: null for one whose files could not be kept as suffixes. A listing, once
+    // kept, stays where it is until the object goes.
+    std::unordered_map<std::wstring, std::unique_ptr<Listing>> folders;
+    // Folders being listed ahead of the measure, which waits for them, and by the measure
+    // itself, which the lister passes over.
+    std::unordered_set<std::wstring> byLister, byMeasure;
 
     static std::wstring Key(const QvCliEntry& folder) { return folder.fullPath + L'\n' + folder.targetPath; }
 };
@@ -437,18 +492,27 @@ QvCliFolderListings::QvCliFolderListings() : m_store(new Store) {}
 
 QvCliFolderListings::~QvCliFolderListings() = default;
 
-bool QvCliFolderListings::Replay(const QvCliEntry& folder, const std::function<void(QvCliListedFile&&)>& take) const {
-    const auto found = m_store->folders.find(Store::Key(folder));
-    if (found == m_store->folders.end()) return false;
-    const Store::Listing& listing = found->second;
+bool QvCliFolderListings::Replay(const QvCliEntry& folder, const std::function<void(QvCliListedFile&&)>& take) {
+    const std::wstring key = Store::Key(folder);
+    const Store::Listing* listing = nullptr;
+    {
+        std::unique_lock<std::mutex> lock(m_store->mutex);
+        m_store->kept.wait(lock, [&] { return m_store->byLister.count(key) == 0; });
+        const auto found = m_store->folders.find(key);
+        if (found == m_store->folders.end() || !found->second) {
+            m_store->byMeasure.insert(key);
+            return false;
+        }
+        listing = found->second.get();
+    }
     const std::string host = QvCliToHostPath(QvCliEntryFolder(folder));
     const std::string medium = MediumFolder(folder);
     uint32_t nameStart = 0;
-    for (const Store::Row& row : listing.rows) {
+    for (const Store::Row& row : listing->rows) {
         QvCliListedFile f;
         f.hostPath = host;
-        f.hostPath.append(listing.names, nameStart, row.nameEnd - nameStart);
-        f.mediumFolder = medium + listing.inside[row.folderAndKind / 4];
+        f.hostPath.append(listing->names, nameStart, row.nameEnd - nameStart);
+        f.mediumFolder = medium + listing->inside[row.folderAndKind / 4];
         f.size = row.size;
         f.kind = static_cast<int>(row.folderAndKind % 4);
         nameStart = row.nameEnd;
@@ -460,21 +524,51 @@ bool QvCliFolderListings::Replay(const QvCliEntry& folder, const std::function<v
 void QvCliFolderListings::Keep(const QvCliEntry& folder, const std::vector<QvCliListedFile>& files) {
     const std::string host = QvCliToHostPath(QvCliEntryFolder(folder));
     const std::string medium = MediumFolder(folder);
-    Store::Listing listing;
+    std::unique_ptr<Store::Listing> listing(new Store::Listing);
     for (const QvCliListedFile& f : files) {
         // Every path below the folder begins with the folder's; one that did not would not be
         // replayed as listed, so the folder is listed again instead.
-        if (f.hostPath.compare(0, host.size(), host) != 0 || f.mediumFolder.compare(0, medium.size(), medium) != 0)
-            return;
-        listing.names.append(f.hostPath, host.size(), std::string::npos);
-        if (listing.names.size() > UINT32_MAX / 2) return;
-        if (listing.inside.empty() || listing.inside.back().compare(0, std::string::npos, f.mediumFolder, medium.size()) != 0)
-            listing.inside.push_back(f.mediumFolder.substr(medium.size()));
-        const uint32_t folderIndex = static_cast<uint32_t>(listing.inside.size() - 1);
-        listing.rows.push_back({f.size, static_cast<uint32_t>(listing.names.size()),
-                                folderIndex * 4 + static_cast<uint32_t>(f.kind)});
+        if (f.hostPath.compare(0, host.size(), host) != 0 || f.mediumFolder.compare(0, medium.size(), medium) != 0 ||
+            listing->names.size() > UINT32_MAX / 2) {
+            listing.reset();
+            break;
+        }
+        listing->names.append(f.hostPath, host.size(), std::string::npos);
+        if (listing->inside.empty() || listing->inside.back().compare(0, std::string::npos, f.mediumFolder, medium.size()) != 0)
+            listing->inside.push_back(f.mediumFolder.substr(medium.size()));
+        const uint32_t folderIndex = static_cast<uint32_t>(listing->inside.size() - 1);
+        listing->rows.push_back({f.size, static_cast<uint32_t>(listing->names.size()),
+                                 folderIndex * 4 + static_cast<uint32_t>(f.kind)});
     }
-    listing.names.shrink_to_fit();
-    listing.rows.shrink_to_fit();
-    m_store->folders[Store::Key(folder)] = std::move(listing);
+    if (listing) {
+        listing->names.shrink_to_fit();
+        listing->rows.shrink_to_fit();
+    }
+    const std::wstring key = Store::Key(folder);
+    {
+        std::lock_guard<std::mutex> lock(m_store->mutex);
+        m_store->folders[key] = std::move(listing);
+        m_store->byLister.erase(key);
+        m_store->byMeasure.erase(key);
+    }
+    m_store->kept.notify_all();
+}
+
+void QvCliFolderListings::ListAhead(const QvCliEntry& folder, const std::atomic<bool>& stop) {
+    const std::wstring key = Store::Key(folder);
+    {
+        std::lock_guard<std::mutex> lock(m_store->mutex);
+        if (stop || m_store->folders.count(key) || m_store->byMeasure.count(key) || !m_store->byLister.insert(key).second)
+            return;
+    }
+    try {
+        Keep(folder, FilesBelow(folder));
+    } catch (...) {
+        // Left to the measure, which would otherwise wait for it.
+        {
+            std::lock_guard<std::mutex> lock(m_store->mutex);
+            m_store->byLister.erase(key);
+        }
+        m_store->kept.notify_all();
+    }
 }

@@ -6,6 +6,7 @@
 #include "QvCliPlanRecord.h"
 #include "QvCliReport.h"
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <ostream>
@@ -56,10 +57,14 @@ public:
     QvCliFolderListings(const QvCliFolderListings&) = delete;
     QvCliFolderListings& operator=(const QvCliFolderListings&) = delete;
 
-    // Hands take the files below folder kept from an earlier listing; false when none was kept.
-    bool Replay(const QvCliEntry& folder, const std::function<void(QvCliListedFile&&)>& take) const;
+    // Hands take the files below folder kept from an earlier listing, waiting for one being
+    // listed ahead; false when none was kept: the caller lists the folder and keeps it.
+    bool Replay(const QvCliEntry& folder, const std::function<void(QvCliListedFile&&)>& take);
     // Keeps the files listed below folder.
     void Keep(const QvCliEntry& folder, const std::vector<QvCliListedFile>& files);
+    // Lists folder and keeps it, unless it is kept or being listed already, or stop is set: for
+    // a thread listing ahead of a measure. The other calls may come from another thread meanwhile.
+    void ListAhead(const QvCliEntry& folder, const std::atomic<bool>& stop);
 
 private:
     struct Store;
