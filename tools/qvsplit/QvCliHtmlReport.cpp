@@ -365,7 +365,10 @@ uint64_t PageWithoutFiles(const QvCliMediaSet& set, const QvCliReportContext& co
 }  // namespace
 
 std::string QvCliScriptJsonString(const std::string& text) {
-    const std::string valid = QvCliNarrow(QvCliWiden(text));
+    // Bytes that are not UTF-8 come back from the round trip as U+F000 + byte; ASCII, most
+    // names, comes back as it is.
+    const bool ascii = std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    const std::string valid = ascii ? text : QvCliNarrow(QvCliWiden(text));
     std::string out = "\"";
     for (size_t i = 0; i < valid.size(); ++i) {
         const unsigned char c = static_cast<unsigned char>(valid[i]);
