@@ -313,41 +313,78 @@ private:
     uint64_t m_count = 0;
 };
 
-// Lists the folders kept whole of a set on threads of their own, one per processor, each taking
-// the next folder no other has taken, in the order a measure meets them: the measure mostly
-// waits for them, and lists a folder itself only when none has come to it yet.
+// Lists the folders kept whole of a set on threads of their own, one per processor, in the order
+// a measure meets them: the first thread reads the media files once for their folders, and each
+// thread takes the next folder no other has taken. The measure mostly waits for them, and lists
+// a folder itself only when none has come to it yet.
 class ListingAhead {
 public:
-    ListingAhead(const QvCliMediaSet& set, QvCliFolderListings& listings) {
+    ListingAhead(const QvCliMediaSet& set, QvCliFolderListings& listings) : m_set(set), m_listings(listings) {
         bool folders = false;
         for (const QvCliMedium& m : set.media) folders = folders || (m.hasNumberFiles && m.numberFiles != m.entryCount);
         if (!folders) return;
         const unsigned count = std::max(1u, std::min(4u, std::thread::hardware_concurrency()));
         try {
-            for (unsigned n = 0; n < count; ++n) m_threads.emplace_back([this, &set, &listings] { List(set, listings); });
+            for (unsigned n = 0; n < count; ++n) m_threads.emplace_back([this, n] { Work(n == 0); });
         } catch (const std::system_error&) {
             // Fewer threads, or none: the measure lists what they do not.
         }
     }
     ~ListingAhead() {
-        m_stop = true;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_stop = true;
+        }
+        m_found.notify_all();
         for (std::thread& t : m_threads) t.join();
     }
     ListingAhead(const ListingAhead&) = delete;
     ListingAhead& operator=(const ListingAhead&) = delete;
 
 private:
-    void List(const QvCliMediaSet& set, QvCliFolderListings& listings) {
-        std::string error;
-        for (size_t i = 0; i < set.media.size() && !m_stop; ++i) {
-            QvCliMedium header;
-            const auto list = [&](QvCliEntry&& e, std::string_view) {
-                if (e.isDir && !m_stop) listings.ListAhead(e, m_stop);
-            };
-            QvCliReadMedium(QvCliFsPath(set.dir) / QvCliFsPath(set.media[i].fileName), header, list, error);
+    void Work(bool reader) {
+        if (reader) Read();
+        for (;;) {
+            QvCliEntry folder;
+            {
+                std::unique_lock<std::mutex> lock(m_mutex);
+                m_found.wait(lock, [this] { return m_stop || m_next < m_folders.size() || m_read; });
+                if (m_stop || m_next == m_folders.size()) return;
+                folder = m_folders[m_next++];
+            }
+            m_listings.ListAhead(folder, m_stop);
         }
     }
 
+    // The folder entries of every medium, in order, for the threads to take.
+    void Read() {
+        std::string error;
+        for (size_t i = 0; i < m_set.media.size() && !m_stop; ++i) {
+            QvCliMedium header;
+            const auto found = [this](QvCliEntry&& e, std::string_view) {
+                if (!e.isDir) return;
+                {
+                    std::lock_guard<std::mutex> lock(m_mutex);
+                    m_folders.push_back(std::move(e));
+                }
+                m_found.notify_one();
+            };
+            QvCliReadMedium(QvCliFsPath(m_set.dir) / QvCliFsPath(m_set.media[i].fileName), header, found, error);
+        }
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_read = true;
+        }
+        m_found.notify_all();
+    }
+
+    const QvCliMediaSet& m_set;
+    QvCliFolderListings& m_listings;
+    std::mutex m_mutex;
+    std::condition_variable m_found;
+    std::vector<QvCliEntry> m_folders;  // the folder entries read so far
+    size_t m_next = 0;                  // the first of them no thread has taken
+    bool m_read = false;
     std::atomic<bool> m_stop{false};
     std::vector<std::thread> m_threads;
 };
