@@ -18,6 +18,7 @@
 #include <list>
 #include <memory>
 #include <mutex>
+#include <string_view>
 #include <thread>
 #include <unordered_map>
 #include <vector>
@@ -27,12 +28,27 @@ namespace qvp {
 namespace {
 
 struct FindEntry {
-    std::wstring name;
-    std::wstring key;  // upper-cased name, the listing order
+    size_t nameAt;  // in FindList::text: the name, then its upper-cased key of the same length
+    size_t nameLength;
     DWORD attributes;
     uint64_t size;
     FILETIME writeTime;
     DWORD links;  // a file's names (hard links); 0 for anything else
+};
+
+// A folder's entries, in listing order. Their names and keys share one buffer, so a listing
+// costs a few allocations however many entries it holds: listings read ahead on one thread are
+// dropped on another, and an allocation per name had the two contend for the allocator.
+struct FindList {
+    std::vector<FindEntry> entries;
+    std::wstring text;
+
+    std::wstring_view Name(const FindEntry& e) const { return {text.data() + e.nameAt, e.nameLength}; }
+    // The upper-cased name, the listing order.
+    std::wstring_view Key(const FindEntry& e) const {
+        return {text.data() + e.nameAt + e.nameLength, e.nameLength};
+    }
+    bool Empty() const { return entries.empty(); }
 };
 
 // What a find handle points to.
@@ -43,7 +59,7 @@ struct SkippedEntry {
 };
 
 struct FindObject {
-    std::vector<FindEntry> entries;
+    FindList list;
     std::vector<SkippedEntry> skipped;
     size_t next = 0;
     dev_t dev = 0;
@@ -91,48 +107,54 @@ bool IsListable(const posix::EntryStat& e) {
     return e.isLink || S_ISDIR(e.st.st_mode) || S_ISREG(e.st.st_mode);
 }
 
-FindEntry MakeEntry(std::wstring name, const posix::EntryStat& entry) {
+void AddEntry(std::wstring_view name, const posix::EntryStat& entry, FindList& out) {
     FindEntry e;
-    e.key.resize(name.size());
-    for (size_t i = 0; i < name.size(); ++i) e.key[i] = ToUpperChar(name[i]);
-    e.name = std::move(name);
+    e.nameAt = out.text.size();
+    e.nameLength = name.size();
+    out.text.append(name);
+    for (const wchar_t c : name) out.text.push_back(ToUpperChar(c));
     e.attributes = posix::AttributesOfEntry(entry);
     e.size = posix::SizeOfEntry(entry);
     e.writeTime = posix::WriteTimeFromStat(entry.st);
     e.links = S_ISREG(entry.st.st_mode) && !entry.isLink
                   ? static_cast<DWORD>(std::min<uint64_t>(entry.st.st_nlink, 0xFFFFFFFFu))
                   : 0;
-    return e;
+    out.entries.push_back(e);
 }
 
-FindEntry MakeFolderEntry(std::wstring name, const struct stat& st) {
+void AddFolderEntry(std::wstring_view name, const struct stat& st, FindList& out) {
     posix::EntryStat entry;
     entry.st = st;
-    return MakeEntry(std::move(name), entry);
+    AddEntry(name, entry, out);
 }
 
-// Names equal ignoring case are ordered by their host bytes, which the wide names give back
-// exactly; such pairs are rare, so the bytes are only made for them.
-bool EntryLess(const FindEntry& a, const FindEntry& b) {
-    const int byKey = a.key.compare(b.key);
-    if (byKey != 0) return byKey < 0;
-    return WideToHostName(a.name) < WideToHostName(b.name);
+// Sorts the entries from first on. Names equal ignoring case are ordered by their host bytes,
+// which the wide names give back exactly; such pairs are rare, so the bytes are only made for
+// them.
+void SortEntries(FindList& list, size_t first) {
+    std::sort(list.entries.begin() + static_cast<std::ptrdiff_t>(first), list.entries.end(),
+              [&list](const FindEntry& a, const FindEntry& b) {
+                  const int byKey = list.Key(a).compare(list.Key(b));
+                  if (byKey != 0) return byKey < 0;
+                  const std::wstring_view na = list.Name(a), nb = list.Name(b);
+                  return WideToHostName(na.data(), na.size()) < WideToHostName(nb.data(), nb.size());
+              });
 }
 
 // "." and "..", which Windows reports first whenever the pattern matches them.
-void AddDotEntries(int dirFd, const struct stat& self, const std::wstring& pattern, std::vector<FindEntry>& out) {
-    if (posix::MatchesWindowsPattern(pattern, L".")) out.push_back(MakeFolderEntry(L".", self));
+void AddDotEntries(int dirFd, const struct stat& self, const std::wstring& pattern, FindList& out) {
+    if (posix::MatchesWindowsPattern(pattern, L".")) AddFolderEntry(L".", self, out);
     struct stat parent;
     if (posix::MatchesWindowsPattern(pattern, L"..") && fstatat(dirFd, "..", &parent, 0) == 0)
-        out.push_back(MakeFolderEntry(L"..", parent));
+        AddFolderEntry(L"..", parent, out);
 }
 
 // Reads the matching entries of an open folder, sorted by upper-cased name.
 // Entries that match but cannot be listed go to skipped, so that a walk can say so. chain: the
 // folders the listed folder's path runs through while links are followed (see KeepLoopAsLink).
 void ReadEntries(DIR* d, const std::vector<posix::FolderId>& chain, const std::wstring& pattern,
-                 std::vector<FindEntry>& out, std::vector<SkippedEntry>& skipped) {
-    std::vector<FindEntry> found;
+                 FindList& out, std::vector<SkippedEntry>& skipped) {
+    const size_t first = out.entries.size();
     while (const struct dirent* de = readdir(d)) {
         const char* raw = de->d_name;
         if (std::strcmp(raw, ".") == 0 || std::strcmp(raw, "..") == 0) continue;
@@ -152,17 +174,16 @@ void ReadEntries(DIR* d, const std::vector<posix::FolderId>& chain, const std::w
             continue;
         }
         posix::KeepLoopAsLink(dirfd(d), raw, chain, entry);
-        found.push_back(MakeEntry(std::move(name), entry));
+        AddEntry(name, entry, out);
     }
-    std::sort(found.begin(), found.end(), EntryLess);
-    out.insert(out.end(), std::make_move_iterator(found.begin()), std::make_move_iterator(found.end()));
+    SortEntries(out, first);
 }
 
 // The one entry a pattern without wildcards names: the exact name when it exists, else the
 // entry equal ignoring case, as a path lookup picks it. Scanning for every match instead would
 // report "A" as well when "a" was asked for and both exist.
 void ReadOne(const posix::NativePath& dir, int dirFd, const std::vector<posix::FolderId>& chain,
-             const std::wstring& pattern, std::vector<FindEntry>& out) {
+             const std::wstring& pattern, FindList& out) {
     std::string raw = WideToHostName(pattern);
     struct stat st;
     if (fstatat(dirFd, raw.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 &&
@@ -172,7 +193,7 @@ void ReadOne(const posix::NativePath& dir, int dirFd, const std::vector<posix::F
     posix::EntryStat entry;
     if (name.size() > MAX_PATH - 1 || !posix::StatEntry(dirFd, raw.c_str(), entry)) return;
     posix::KeepLoopAsLink(dirFd, raw.c_str(), chain, entry);
-    if (IsListable(entry)) out.push_back(MakeEntry(std::move(name), entry));
+    if (IsListable(entry)) AddEntry(name, entry, out);
 }
 
 // Whether the pattern can only name one entry ("name." is a wildcard: it also matches "name").
@@ -182,7 +203,7 @@ bool IsSingleName(const std::wstring& pattern) {
 
 // Lists the folder; false with the last error set when it cannot be read.
 bool ListFolder(const posix::NativePath& dir, const struct stat& self, const std::vector<posix::FolderId>& chain,
-                const std::wstring& pattern, std::vector<FindEntry>& out, std::vector<SkippedEntry>& skipped) {
+                const std::wstring& pattern, FindList& out, std::vector<SkippedEntry>& skipped) {
     posix::DirHandle d(opendir(dir.path.c_str()));
     if (!d) return posix::FailErrno(errno, posix::ErrOp::Other, true);
     if (IsSingleName(pattern)) {
@@ -226,7 +247,7 @@ public:
     // Moves out the listing read ahead for the folder at path (st: the folder as the caller
     // found it); false when there is none, and the caller reads the folder itself and then
     // calls Listed.
-    bool Take(const std::string& path, const struct stat& st, std::vector<FindEntry>& entries,
+    bool Take(const std::string& path, const struct stat& st, FindList& entries,
               std::vector<SkippedEntry>& skipped) {
         std::unique_lock<std::mutex> lock(m_mutex);
         // While the other thread reads this folder, this one reads the next folder planned.
@@ -265,9 +286,9 @@ public:
         const bool same = listing.dev == st.st_dev && listing.ino == st.st_ino &&
                           SameTime(listing.mtime, st.st_mtim) && SameTime(listing.ctime, st.st_ctim) &&
                           st.st_ctim.tv_sec < listing.settledBefore;
-        m_readyEntries -= listing.entries.size();
+        m_readyEntries -= listing.list.entries.size();
         if (same) {
-            entries.swap(listing.entries);
+            std::swap(entries, listing.list);
             skipped.swap(listing.skipped);
         }
         m_ready.erase(it);
@@ -277,7 +298,7 @@ public:
 
     // The caller read the folder at path itself (entries: what it found, empty when it could
     // not): its sub-folders are read next. Throws nothing: reading ahead only helps.
-    void Listed(const std::string& path, const std::vector<FindEntry>& entries) noexcept {
+    void Listed(const std::string& path, const FindList& entries) noexcept {
         try {
             std::lock_guard<std::mutex> lock(m_mutex);
             if (m_stop) return;
@@ -307,7 +328,7 @@ public:
 
 private:
     struct Listing {
-        std::vector<FindEntry> entries;
+        FindList list;
         std::vector<SkippedEntry> skipped;
         dev_t dev;
         ino_t ino;
@@ -348,11 +369,12 @@ private:
 
     // Puts the sub-folders of the folder at path into the plan before at, in listing order: a
     // depth-first walk enters them right after the folder itself.
-    void PlanFolders(std::list<Slot>::iterator at, const std::string& path, const std::vector<FindEntry>& entries) {
+    void PlanFolders(std::list<Slot>::iterator at, const std::string& path, const FindList& entries) {
         const char* sep = path.back() == '/' ? "" : "/";
-        for (const FindEntry& e : entries) {
-            if (!IsFolderToEnter(e.attributes) || e.name == L"." || e.name == L"..") continue;
-            std::string folder = path + sep + WideToHostName(e.name);
+        for (const FindEntry& e : entries.entries) {
+            const std::wstring_view name = entries.Name(e);
+            if (!IsFolderToEnter(e.attributes) || name == L"." || name == L"..") continue;
+            std::string folder = path + sep + WideToHostName(name.data(), name.size());
             if (m_queued.count(folder)) continue;  // planned already, by a walk before
             auto slot = m_plan.insert(at, Slot{folder, Slot::Queued});
             m_queued.emplace(std::move(folder), slot);
@@ -376,7 +398,7 @@ private:
         out.ino = self.st_ino;
         out.mtime = self.st_mtim;
         out.ctime = self.st_ctim;
-        return ListFolder(dir, self, {}, L"*.*", out.entries, out.skipped);
+        return ListFolder(dir, self, {}, L"*.*", out.list, out.skipped);
     }
 
     void Run() {
@@ -409,8 +431,8 @@ private:
         lock.lock();
         if (read && generation == m_generation && !m_ready.count(slot->path)) {
             try {
-                PlanFolders(std::next(slot), slot->path, listing.entries);
-                const size_t count = listing.entries.size();
+                PlanFolders(std::next(slot), slot->path, listing.list);
+                const size_t count = listing.list.entries.size();
                 m_ready.emplace(slot->path, std::move(listing));
                 m_readyEntries += count;
             } catch (...) {
@@ -435,7 +457,7 @@ private:
     std::string m_reading;  // the folder being read ahead now
 };
 
-void Fill(const FindEntry& e, WIN32_FIND_DATAW* data) {
+void Fill(const FindList& list, const FindEntry& e, WIN32_FIND_DATAW* data) {
     std::memset(data, 0, sizeof(*data));
     data->dwFileAttributes = e.attributes;
     data->ftCreationTime = e.writeTime;  // no portable creation time; the write time stands in
@@ -444,7 +466,8 @@ void Fill(const FindEntry& e, WIN32_FIND_DATAW* data) {
     data->nFileSizeHigh = static_cast<DWORD>(e.size >> 32);
     data->nFileSizeLow = static_cast<DWORD>(e.size & 0xFFFFFFFFu);
     data->dwReserved1 = e.links;
-    std::copy(e.name.begin(), e.name.end(), data->cFileName);
+    const std::wstring_view name = list.Name(e);
+    std::copy(name.begin(), name.end(), data->cFileName);
 }
 
 // Resolves and checks the folder of a search; false with the last error set.
@@ -480,32 +503,32 @@ HANDLE FindFirst(LPCWSTR lpFileName, WIN32_FIND_DATAW* data) {
     const bool bLoop = chain.empty() ? AlreadyWalking(st)
                                      : posix::InChain(std::vector<posix::FolderId>(chain.begin(), chain.end() - 1), st);
     if (isWalk && bLoop) return FailHandle(ERROR_CANT_RESOLVE_FILENAME);
-    std::vector<FindEntry> entries;
+    FindList entries;
     std::vector<SkippedEntry> skipped;
     const bool bAhead = pattern == L"*.*" && chain.empty();
     std::string key;  // the folder as read ahead: its path without a trailing '/'
     if (bAhead) key.assign(dir.path, 0, std::max<size_t>(1, dir.path.find_last_not_of('/') + 1));
     const bool bReadAhead = bAhead && ListingAhead::Instance().Take(key, st, entries, skipped);
     if (!bReadAhead && !ListFolder(dir, st, chain, pattern, entries, skipped)) {
-        if (bAhead) ListingAhead::Instance().Listed(key, {});  // sets no error
+        if (bAhead) ListingAhead::Instance().Listed(key, FindList());  // sets no error
         return INVALID_HANDLE_VALUE;
     }
-    if (entries.empty()) return FailHandle(ERROR_FILE_NOT_FOUND);  // "*.*" always has "."
+    if (entries.Empty()) return FailHandle(ERROR_FILE_NOT_FOUND);  // "*.*" always has "."
     std::unique_ptr<FindObject> f(new FindObject());
-    f->entries.swap(entries);
+    std::swap(f->list, entries);
     f->skipped.swap(skipped);
     f->dev = st.st_dev;
     f->ino = st.st_ino;
     f->isWalk = isWalk;
     f->owner = std::this_thread::get_id();
-    Fill(f->entries[f->next++], data);
+    Fill(f->list, f->list.entries[f->next++], data);
     {
         std::lock_guard<std::mutex> lock(g_findMutex);
         g_finds.push_back(f.get());
         if (isWalk) ++g_openWalks;
     }
     // Its sub-folders are read ahead only once the walk is open, so that its close drops them.
-    if (bAhead && !bReadAhead) ListingAhead::Instance().Listed(key, f->entries);
+    if (bAhead && !bReadAhead) ListingAhead::Instance().Listed(key, f->list);
     return f.release();
 }
 
@@ -520,8 +543,8 @@ BOOL FindNextFileW(HANDLE hFindFile, WIN32_FIND_DATAW* lpFindFileData) {
     FindObject* f = LookupFind(hFindFile);
     if (!f) return posix::Fail(ERROR_INVALID_HANDLE);
     if (!lpFindFileData) return posix::Fail(ERROR_INVALID_PARAMETER);
-    if (f->next >= f->entries.size()) return posix::Fail(ERROR_NO_MORE_FILES);
-    Fill(f->entries[f->next++], lpFindFileData);
+    if (f->next >= f->list.entries.size()) return posix::Fail(ERROR_NO_MORE_FILES);
+    Fill(f->list, f->list.entries[f->next++], lpFindFileData);
     return TRUE;
 }
 
