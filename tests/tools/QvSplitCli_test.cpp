@@ -811,6 +811,9 @@ TEST_F(QvSplitCliTest, MediaFilesAreReadRunByRunWhateverTheirLayout) {
         {"cut short", many.substr(0, many.size() / 2), 1, 0, 0, "ends before its root element"},
         {"cut at a bracket", head + entry("C:\\d\\x", 5) + "<", 1, 0, 0, "ends before its root element"},
         {"not a media file", "<Other>" + entry("C:\\d\\x", 5) + "</Other>", 0, 0, 0, nullptr},
+        // An entry listed again (as on every medium) counts once in the total, not in the entries.
+        {"listed twice", head + entry("C:\\d\\x needle", 5) + entry("C:\\d\\y", 7) + entry("C:\\d\\x needle", 5) + "</Factory>\n",
+         0, 3, 12, "x needle"},
         {"empty", "", 1, 0, 0, "No document element"},
     };
     for (const Row& row : rows) {

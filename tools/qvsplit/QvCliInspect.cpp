@@ -14,21 +14,39 @@
 #include <cstdlib>
 #include <cwctype>
 #include <filesystem>
+#include <functional>
 #include <iostream>
+#include <sstream>
 
 namespace fs = std::filesystem;
 
 namespace {
 
-bool LoadSet(const QvCliOptions& o, size_t operands, QvCliMediaSet& set, int& status) {
+// Reads the set as far as reading: the commands that go through the entries read them a medium
+// at a time (ForEachMedium), so that a set of millions of entries is never held whole.
+bool LoadSet(const QvCliOptions& o, size_t operands, QvCliMediaSet& set, int& status, QvCliReading reading) {
     if (o.operands.size() != operands) {
         status = QvCliFail(kExitUsage, "wrong number of arguments\n\n" + QvCliUsage(o.command));
         return false;
     }
     std::string error;
-    if (!QvCliLoadMediaSet(o.operands[0], set, error)) {
+    if (!QvCliLoadMediaSet(o.operands[0], set, error, false, reading)) {
         status = QvCliFail(kExitFailed, error);
         return false;
+    }
+    return true;
+}
+
+// Calls visit with each medium of set in turn, its entries read for the call and dropped after.
+bool ForEachMedium(QvCliMediaSet& set, const std::function<void(QvCliMedium&)>& visit, int& status) {
+    for (QvCliMedium& m : set.media) {
+        std::string error;
+        if (!QvCliLoadMedium(set, m, error)) {
+            status = QvCliFail(kExitFailed, error);
+            return false;
+        }
+        visit(m);
+        std::vector<QvCliEntry>().swap(m.entries);
     }
     return true;
 }
@@ -155,24 +173,20 @@ struct ImageRow {
     bool Fits() const { return measured && bytes + kept <= capacity; }
 };
 
-// The images measured with the plan's files; a plan that kept room for the catalogue files is
+// The image of a medium measured with the plan's files, when the plan was made for a file
+// system that has images (false otherwise); a plan that kept room for the catalogue files is
 // held to the capacity with that room, as pack will fill it.
-std::vector<ImageRow> MeasureImages(const QvCliOptions& o, const QvCliMediaSet& set, uint64_t catalogRoom) {
-    std::vector<ImageRow> rows;
+bool MeasureImage(const QvCliOptions& o, const QvCliMedium& m, uint64_t catalogRoom, ImageRow& row) {
     const std::string fs = QvCliFileSystem(o);
-    if (fs != "iso" && fs != "tar") return rows;
-    for (const QvCliMedium& m : set.media) {
-        ImageRow row;
-        row.medium = m.fileName;
-        row.tar = fs == "tar";
-        row.capacity = QvCliCapacityBytes(o, m);
-        row.kept = catalogRoom;
-        row.measured = row.tar ? QvCliTarArchiveSize(m, row.bytes, row.error) : QvCliIsoImageSize(m, row.bytes, row.error);
-        // The row names the medium already.
-        if (row.error.compare(0, m.fileName.size() + 2, m.fileName + ": ") == 0) row.error.erase(0, m.fileName.size() + 2);
-        rows.push_back(row);
-    }
-    return rows;
+    if (fs != "iso" && fs != "tar") return false;
+    row.medium = m.fileName;
+    row.tar = fs == "tar";
+    row.capacity = QvCliCapacityBytes(o, m);
+    row.kept = catalogRoom;
+    row.measured = row.tar ? QvCliTarArchiveSize(m, row.bytes, row.error) : QvCliIsoImageSize(m, row.bytes, row.error);
+    // The row names the medium already.
+    if (row.error.compare(0, m.fileName.size() + 2, m.fileName + ": ") == 0) row.error.erase(0, m.fileName.size() + 2);
+    return true;
 }
 
 void PrintImageRow(const ImageRow& r, std::ostream& out) {
@@ -224,7 +238,7 @@ void PrintImagesJson(const std::vector<ImageRow>& rows, std::ostream& out) {
 int QvCliRunShow(const QvCliOptions& o) {
     QvCliMediaSet set;
     int status = kExitOk;
-    if (!LoadSet(o, 1, set, status)) return status;
+    if (!LoadSet(o, 1, set, status, QvCliReading::Figures)) return status;
     // What the split left out, as it recorded it beside the media files.
     const std::vector<QvCliLeftOut> leftOut = QvCliShownLeftOut(QvCliLoadLeftOut(o.operands[0]));
     if (o.json)
@@ -237,43 +251,51 @@ int QvCliRunShow(const QvCliOptions& o) {
 int QvCliRunWhere(const QvCliOptions& o) {
     QvCliMediaSet set;
     int status = kExitOk;
-    if (!LoadSet(o, 2, set, status)) return status;
+    if (!LoadSet(o, 2, set, status, QvCliReading::Names)) return status;
     const std::wstring needle = Lower(QvCliWiden(o.operands[1]));
     size_t hits = 0;
-    if (o.json) std::cout << "[";
-    for (const QvCliMedium& m : set.media) {
+    // Printed once every medium could be read, as when the set was read whole first.
+    std::ostringstream found;
+    const bool read = ForEachMedium(set, [&](const QvCliMedium& m) {
         for (const QvCliEntry& e : m.entries) {
             const std::string hostPath = QvCliToHostPath(e.isDir ? QvCliEntryFolder(e) : e.fullPath);
             if (Lower(QvCliWiden(hostPath)).find(needle) == std::wstring::npos &&
                 Lower(e.fullPath).find(needle) == std::wstring::npos)
                 continue;
             if (o.json)
-                std::cout << (hits ? ",\n " : "\n ") << "{\"medium\": " << QvCliJsonString(m.fileName)
-                          << ", \"path\": " << QvCliJsonString(hostPath) << ", \"folder\": "
-                          << (e.isDir ? "true" : "false") << "}";
+                found << (hits ? ",\n " : "\n ") << "{\"medium\": " << QvCliJsonString(m.fileName)
+                      << ", \"path\": " << QvCliJsonString(hostPath) << ", \"folder\": "
+                      << (e.isDir ? "true" : "false") << "}";
             else
-                std::cout << m.fileName << "  " << hostPath << (e.isDir ? "/" : "") << "\n";
+                found << m.fileName << "  " << hostPath << (e.isDir ? "/" : "") << "\n";
             ++hits;
         }
-    }
-    if (o.json) std::cout << (hits ? "\n]\n" : "]\n");
+    }, status);
+    if (!read) return status;
+    if (o.json)
+        std::cout << "[" << found.str() << (hits ? "\n]\n" : "]\n");
+    else
+        std::cout << found.str();
     return hits ? kExitOk : kExitFailed;
 }
 
 int QvCliRunVerify(const QvCliOptions& o) {
     QvCliMediaSet set;
     int status = kExitOk;
-    if (!LoadSet(o, 1, set, status)) return status;
-    VerifyResult r;
-    for (const QvCliMedium& m : set.media) {
-        unsigned long long files = 0;
-        for (const QvCliEntry& e : m.entries) (e.isDir ? VerifyFolder : VerifyFile)(e, r, files);
-        if (m.hasNumberFiles && files != m.numberFiles)
-            r.changes.push_back("file count changed on " + m.fileName + " (" + std::to_string(m.numberFiles) + " -> " + std::to_string(files) + ")");
-    }
+    if (!LoadSet(o, 1, set, status, QvCliReading::Names)) return status;
     QvCliPlanRecord record;
     QvCliLoadPlanRecord(set.dir, record);
-    const std::vector<ImageRow> images = MeasureImages(o, set, record.catalogReserve);
+    VerifyResult r;
+    std::vector<ImageRow> images;
+    if (!ForEachMedium(set, [&](const QvCliMedium& m) {
+            unsigned long long files = 0;
+            for (const QvCliEntry& e : m.entries) (e.isDir ? VerifyFolder : VerifyFile)(e, r, files);
+            if (m.hasNumberFiles && files != m.numberFiles)
+                r.changes.push_back("file count changed on " + m.fileName + " (" + std::to_string(m.numberFiles) + " -> " + std::to_string(files) + ")");
+            ImageRow row;
+            if (MeasureImage(o, m, record.catalogReserve, row)) images.push_back(row);
+        }, status))
+        return status;
     const bool allFit = std::all_of(images.begin(), images.end(), [](const ImageRow& row) { return row.Fits(); });
     if (o.json) {
         std::cout << "{\"checked\": " << r.checked << ", \"changes\": [";

@@ -13,7 +13,7 @@
 #include <fstream>
 #include <functional>
 #include <string_view>
-#include <unordered_set>
+#include <cstdint>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -46,34 +46,33 @@ std::string Joined(const pugi::xml_node& value) {
     return text;
 }
 
-// The paths seen so far in a media set, kept once each. The texts live in large blocks that
-// never move, so the set holds views of them: a set of strings would cost an allocation for
-// every entry of the tree.
-class QvCliPathSet {
+// The bytes of the distinct paths of a media set: an entry of every medium (or all but one) is
+// listed again on each, and counts once. Each path is kept as two independent 64-bit hashes of
+// it with its size, 24 bytes an entry however long the path: a set of the paths themselves took
+// more memory than the rest of a summary. Two paths would have to agree in all 128 bits to be
+// counted as one.
+class QvCliDistinctBytes {
 public:
-    QvCliPathSet() { m_seen.reserve(1 << 16); }
-    // True when the path was not in the set yet.
-    bool Insert(std::string_view path) {
-        if (m_seen.count(path)) return false;
-        m_seen.insert(Keep(path));
-        return true;
+    void Add(std::string_view path, uint64_t size) {
+        uint64_t fnv = 14695981039346656037ull;
+        for (const char c : path) fnv = (fnv ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+        m_seen.push_back(Seen{std::hash<std::string_view>()(path), fnv, size});
+    }
+    uint64_t Total() {
+        std::sort(m_seen.begin(), m_seen.end());
+        uint64_t total = 0;
+        for (size_t i = 0; i < m_seen.size(); ++i)
+            if (i == 0 || !m_seen[i - 1].SamePath(m_seen[i])) total += m_seen[i].size;
+        return total;
     }
 
 private:
-    std::string_view Keep(std::string_view path) {
-        const size_t kBlock = 1 << 20;
-        if (m_blocks.empty() || m_blocks.back().capacity() - m_blocks.back().size() < path.size()) {
-            m_blocks.emplace_back();
-            m_blocks.back().reserve(path.size() > kBlock ? path.size() : kBlock);
-        }
-        std::string& block = m_blocks.back();
-        const size_t at = block.size();
-        block.append(path.data(), path.size());  // within the reserved room: never moves
-        return std::string_view(block.data() + at, path.size());
-    }
-
-    std::vector<std::string> m_blocks;
-    std::unordered_set<std::string_view> m_seen;
+    struct Seen {
+        uint64_t a, b, size;
+        bool SamePath(const Seen& o) const { return a == o.a && b == o.b; }
+        bool operator<(const Seen& o) const { return a != o.a ? a < o.a : b != o.b ? b < o.b : size < o.size; }
+    };
+    std::vector<Seen> m_seen;
 };
 
 // Cuts a document into runs of whole children of its root element, read a block at a time, so
@@ -318,11 +317,12 @@ std::vector<QvCliLeftOutRecord> QvCliLoadLeftOut(const std::string& dir) {
     return records;
 }
 
-bool QvCliLoadMediaSet(const std::string& dir, QvCliMediaSet& set, std::string& error, bool evenIncomplete) {
+bool QvCliLoadMediaSet(const std::string& dir, QvCliMediaSet& set, std::string& error, bool evenIncomplete,
+                       QvCliReading reading) {
     set.dir = dir;
     set.media.clear();
     set.distinctBytes = 0;
-    QvCliPathSet seen;
+    QvCliDistinctBytes distinct;
     std::error_code ec;
     if (!evenIncomplete && fs::exists(QvCliFsPath(dir) / kQvCliIncompleteMarker, ec)) {
         error = dir + ": the media set is incomplete: a split did not finish writing it";
@@ -341,19 +341,29 @@ bool QvCliLoadMediaSet(const std::string& dir, QvCliMediaSet& set, std::string& 
         medium.fileName = name;
         medium.number = number;
         const auto keep = [&](QvCliEntry&& e, std::string_view fullPath) {
-            // Entries of every medium (or all but one) are listed again on each: count them once.
-            if (seen.Insert(fullPath)) set.distinctBytes += e.size;
-            medium.entries.push_back(std::move(e));
+            distinct.Add(fullPath, e.size);
+            if (reading == QvCliReading::Entries) medium.entries.push_back(std::move(e));
         };
-        if (!QvCliReadMedium(entry.path(), medium, keep, error)) return false;
+        if (reading != QvCliReading::Names && !QvCliReadMedium(entry.path(), medium, keep, error)) return false;
         set.media.push_back(std::move(medium));
     }
+    set.distinctBytes = distinct.Total();
     std::sort(set.media.begin(), set.media.end(),
               [](const QvCliMedium& a, const QvCliMedium& b) { return a.number < b.number; });
     if (set.media.empty()) {
         error = dir + ": no media files found";
         return false;
     }
+    return true;
+}
+
+bool QvCliLoadMedium(const QvCliMediaSet& set, QvCliMedium& medium, std::string& error) {
+    QvCliMedium read;
+    read.fileName = medium.fileName;
+    read.number = medium.number;
+    const auto keep = [&read](QvCliEntry&& e, std::string_view) { read.entries.push_back(std::move(e)); };
+    if (!QvCliReadMedium(QvCliFsPath(set.dir) / QvCliFsPath(medium.fileName), read, keep, error)) return false;
+    medium = std::move(read);
     return true;
 }
 

@@ -41,7 +41,14 @@ struct QvCliMediaSet {
 
 // Reads every media file of dir ("Media%d.xml", "media%d.xml", "Last.xml") with its entries.
 // A set still marked incomplete is refused unless evenIncomplete (a split reading what it wrote).
-bool QvCliLoadMediaSet(const std::string& dir, QvCliMediaSet& set, std::string& error, bool evenIncomplete = false);
+// Less can be read: each medium's figures and the count of its entries without the entries, or
+// only which media files there are. What is then read a medium at a time (QvCliLoadMedium)
+// never holds the whole set.
+enum class QvCliReading { Entries, Figures, Names };
+bool QvCliLoadMediaSet(const std::string& dir, QvCliMediaSet& set, std::string& error, bool evenIncomplete = false,
+                       QvCliReading reading = QvCliReading::Entries);
+// Reads one medium of set, its figures and its entries, into medium.
+bool QvCliLoadMedium(const QvCliMediaSet& set, QvCliMedium& medium, std::string& error);
 
 // Reads one media file a run of entries at a time: its Info into medium, and each FILE element
 // handed to take (with its FullPath as written, in UTF-8) instead of kept, counted in entryCount.
