@@ -42,6 +42,10 @@ typedef std::function<bool(const QvCliListedFileVisitor& visit, std::string& err
 // every file of the set. A folder with nothing below it, or one that cannot be read, stands for
 // itself. Read once for the page and the list alike.
 QvCliSetFiles QvCliListSetFiles(const QvCliMediaSet& set);
+// The same for a set of which only the media files' names were read: each medium is read,
+// its entries listed and dropped in turn, so that the set is never held twice, and the set's
+// distinct bytes counted. False with error set when a media file cannot be read.
+bool QvCliReadSetFiles(QvCliMediaSet& set, QvCliSetFiles& files, std::string& error);
 
 // The page: the set's data embedded once as JSON, rendered by the page's own script.
 std::string QvCliHtmlReport(const QvCliMediaSet& set, const QvCliSetFiles& files, const QvCliReportContext& context);

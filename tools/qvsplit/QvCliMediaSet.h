@@ -39,6 +39,25 @@ struct QvCliMediaSet {
     uint64_t distinctBytes = 0;      // sizes of the distinct entries (by FullPath) summed
 };
 
+// The bytes of the distinct paths of a media set: an entry of every medium (or all but one) is
+// listed again on each, and counts once. Each path is kept as two independent 64-bit hashes of
+// it with its size, 24 bytes an entry however long the path: a set of the paths themselves took
+// more memory than the rest of a summary. Two paths would have to agree in all 128 bits to be
+// counted as one.
+class QvCliDistinctBytes {
+public:
+    void Add(std::string_view path, uint64_t size);
+    uint64_t Total();
+
+private:
+    struct Seen {
+        uint64_t a, b, size;
+        bool SamePath(const Seen& o) const { return a == o.a && b == o.b; }
+        bool operator<(const Seen& o) const { return a != o.a ? a < o.a : b != o.b ? b < o.b : size < o.size; }
+    };
+    std::vector<Seen> m_seen;
+};
+
 // Reads every media file of dir ("Media%d.xml", "media%d.xml", "Last.xml") with its entries.
 // A set still marked incomplete is refused unless evenIncomplete (a split reading what it wrote).
 // Less can be read: each medium's figures and the count of its entries without the entries, or
@@ -47,8 +66,10 @@ struct QvCliMediaSet {
 enum class QvCliReading { Entries, Figures, Names };
 bool QvCliLoadMediaSet(const std::string& dir, QvCliMediaSet& set, std::string& error, bool evenIncomplete = false,
                        QvCliReading reading = QvCliReading::Entries);
-// Reads one medium of set, its figures and its entries, into medium.
-bool QvCliLoadMedium(const QvCliMediaSet& set, QvCliMedium& medium, std::string& error);
+// Reads one medium of set, its figures and its entries, into medium; with distinct, each entry's
+// path and size are added to it.
+bool QvCliLoadMedium(const QvCliMediaSet& set, QvCliMedium& medium, std::string& error,
+                     QvCliDistinctBytes* distinct = nullptr);
 
 // Reads one media file a run of entries at a time: its Info into medium, and each FILE element
 // handed to take (with its FullPath as written, in UTF-8) instead of kept, counted in entryCount.

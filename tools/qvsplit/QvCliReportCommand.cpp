@@ -62,13 +62,15 @@ int QvCliRunReport(const QvCliOptions& o) {
     if (!fs::is_directory(QvCliFsPath(dir), ec)) return QvCliFail(kExitFailed, dir + ": no such folder");
     QvCliMediaSet set;
     std::string error;
-    if (!QvCliLoadMediaSet(dir, set, error)) return QvCliFail(kExitFailed, error);
+    if (!QvCliLoadMediaSet(dir, set, error, false, QvCliReading::Names)) return QvCliFail(kExitFailed, error);
     // The page names the folder wherever it is opened from.
     const fs::path absolute = fs::absolute(QvCliFsPath(dir), ec);
     if (!ec) set.dir = QvCliPathText(absolute.lexically_normal());
     const fs::path file = o.outDir.empty() ? QvCliFsPath(dir) / kQvCliReportFile : QvCliFsPath(o.outDir);
     if (fs::is_directory(file, ec)) return QvCliFail(kExitUsage, QvCliPathText(file) + ": is a folder; --out takes the report's file name");
-    if (!WriteWhole(file, QvCliMakeReport(set, QvCliListSetFiles(set), 0), error)) return QvCliFail(kExitFailed, error);
+    QvCliSetFiles files;
+    if (!QvCliReadSetFiles(set, files, error)) return QvCliFail(kExitFailed, error);
+    if (!WriteWhole(file, QvCliMakeReport(set, files, 0), error)) return QvCliFail(kExitFailed, error);
     if (!o.quiet) std::cout << "report written to " << QvCliPathText(file) << "\n";
     return kExitOk;
 }
