@@ -428,14 +428,6 @@ std::string QvCliScriptJsonString(const std::string& text) {
     return out + "\"";
 }
 
-QvCliSetFiles QvCliListSetFiles(const QvCliMediaSet& set) {
-    QvCliSetFiles files(set.media.size());
-    for (size_t i = 0; i < set.media.size(); ++i)
-        for (const QvCliEntry& e : set.media[i].entries)
-            ListEntry(e, [&files, i](QvCliListedFile&& f) { files[i].push_back(std::move(f)); });
-    return files;
-}
-
 bool QvCliReadSetFiles(QvCliMediaSet& set, QvCliSetFiles& files, std::string& error) {
     files.assign(set.media.size(), std::vector<QvCliListedFile>());
     QvCliDistinctBytes distinct;

@@ -40,10 +40,8 @@ typedef std::function<bool(const QvCliListedFileVisitor& visit, std::string& err
 // What each medium of a set holds, file by file: a folder kept whole gives way to the files and
 // links below it, read from the disk as pack reads them, so that the page and the list name
 // every file of the set. A folder with nothing below it, or one that cannot be read, stands for
-// itself. Read once for the page and the list alike.
-QvCliSetFiles QvCliListSetFiles(const QvCliMediaSet& set);
-// The same for a set of which only the media files' names were read: each medium is read,
-// its entries listed and dropped in turn, so that the set is never held twice, and the set's
+// itself. Read once for the page and the list alike. Each medium of the set is read here, its
+// entries listed and dropped in turn, so that the set is never held twice, and the set's
 // distinct bytes counted. False with error set when a media file cannot be read.
 bool QvCliReadSetFiles(QvCliMediaSet& set, QvCliSetFiles& files, std::string& error);
 

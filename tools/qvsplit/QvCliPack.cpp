@@ -37,14 +37,15 @@ const char* const kCatalogText = "QVSPLIT-CATALOG.txt";
 
 class CatalogFiles {
 public:
-    bool Start(const QvCliMediaSet& set, std::string& error) {
+    bool Start(QvCliMediaSet& set, std::string& error) {
         m_dir = QvCliMakeTempDir("qvsplit-catalog-");
         if (m_dir.empty()) {
             error = "no temporary folder for the catalogue files";
             return false;
         }
         // The folders kept whole are read once for the page and the list.
-        const QvCliSetFiles files = QvCliListSetFiles(set);
+        QvCliSetFiles files;
+        if (!QvCliReadSetFiles(set, files, error)) return false;
         m_page = QvCliMakeReport(set, files, 0);
         m_here = m_page.find("\"here\": 0,", m_page.find("id=\"qvsplit-data\""));
         const std::string text = QvCliTextCatalog(set, files, 0);
@@ -176,16 +177,18 @@ std::string CatalogAdvice(const PackJob& job, uint64_t reserve) {
 
 // Lays out every chosen medium, and for ISO images and tar archives measures them. By
 // default a medium whose plan kept no room for the catalogue files goes without them, said so.
-int Prepare(const QvCliOptions& o, const QvCliMediaSet& set, std::vector<PackJob>& jobs, CatalogFiles* catalog,
+// Each medium is read here and its entries dropped once laid out: the layouts are what is kept.
+int Prepare(const QvCliOptions& o, QvCliMediaSet& set, std::vector<PackJob>& jobs, CatalogFiles* catalog,
             uint64_t reserve) {
-    for (const QvCliMedium& m : set.media) {
+    for (QvCliMedium& m : set.media) {
         if (o.medium && m.number != static_cast<int>(o.medium)) continue;
         if (QvCliInterrupted()) return kExitCancelled;
+        std::string error;
+        if (!QvCliLoadMedium(set, m, error)) return QvCliFail(kExitFailed, error + "; nothing to pack");
         PackJob job;
         job.medium = &m;
         job.fileName = Stem(m.fileName) + "." + o.format;
         job.capacityBytes = QvCliCapacityBytes(o, m);
-        std::string error;
         if (!LayOutAndMeasure(o, job, catalog, error)) return QvCliFail(kExitFailed, error);
         if (catalog && o.catalog == -1 && Measured(o.format) && job.imageBytes > job.capacityBytes) {
             PackJob plain;
@@ -200,6 +203,7 @@ int Prepare(const QvCliOptions& o, const QvCliMediaSet& set, std::vector<PackJob
             // One too big without them is refused for what the plan holds.
             job = std::move(plain);
         }
+        std::vector<QvCliEntry>().swap(m.entries);
         jobs.push_back(std::move(job));
     }
     if (jobs.empty()) return QvCliFail(kExitFailed, set.dir + ": no medium " + std::to_string(o.medium) + " in this set");
@@ -257,7 +261,7 @@ int WriteJob(const QvCliOptions& o, PackJob& job, CatalogFiles* catalog, QvCliBy
 }
 
 void PrintRow(const QvCliOptions& o, const PackJob& job, std::ostream& out) {
-    out << job.medium->fileName << " -> " << job.fileName << "  " << job.medium->entries.size() << " entries  "
+    out << job.medium->fileName << " -> " << job.fileName << "  " << job.medium->entryCount << " entries  "
         << QvCliGrouped(job.bytesWritten) << " bytes";
     if (o.format == "iso") {
         const double fill = job.capacityBytes ? 100.0 * static_cast<double>(job.imageBytes) / static_cast<double>(job.capacityBytes) : 0.0;
@@ -278,7 +282,7 @@ void PrintJson(const QvCliOptions& o, const std::vector<PackJob>& jobs, std::ost
     for (size_t i = 0; i < jobs.size(); ++i) {
         const PackJob& job = jobs[i];
         out << (i ? ",\n " : "\n ") << "{\"medium\": " << QvCliJsonString(job.medium->fileName)
-            << ", \"file\": " << QvCliJsonString(job.fileName) << ", \"entries\": " << job.medium->entries.size()
+            << ", \"file\": " << QvCliJsonString(job.fileName) << ", \"entries\": " << job.medium->entryCount
             << ", \"bytes\": " << job.bytesWritten;
         if (o.format == "iso")
             out << ", \"sectors\": " << job.imageBytes / kQvCliSectorBytes << ", \"capacity_sectors\": "
@@ -391,7 +395,8 @@ int QvCliRunPack(const QvCliOptions& o) {
     std::string error;
     if (!CheckFormatAvailable(o.format, error)) return QvCliFail(kExitFailed, error);
     QvCliMediaSet set;
-    if (!QvCliLoadMediaSet(o.operands[0], set, error)) return QvCliFail(kExitFailed, error + "; nothing to pack");
+    if (!QvCliLoadMediaSet(o.operands[0], set, error, false, QvCliReading::Names))
+        return QvCliFail(kExitFailed, error + "; nothing to pack");
     std::unique_ptr<CatalogFiles> catalog;
     QvCliPlanRecord record;
     QvCliLoadPlanRecord(set.dir, record);
