@@ -22,15 +22,15 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Reads the set as far as reading: the commands that go through the entries read them a medium
-// at a time (ForEachMedium), so that a set of millions of entries is never held whole.
-bool LoadSet(const QvCliOptions& o, size_t operands, QvCliMediaSet& set, int& status, QvCliReading reading) {
+// Finds the set's media files, withFigures reading their figures too: the commands that go
+// through the entries read them a medium at a time (ForEachMedium).
+bool LoadSet(const QvCliOptions& o, size_t operands, QvCliMediaSet& set, int& status, bool withFigures) {
     if (o.operands.size() != operands) {
         status = QvCliFail(kExitUsage, "wrong number of arguments\n\n" + QvCliUsage(o.command));
         return false;
     }
     std::string error;
-    if (!QvCliLoadMediaSet(o.operands[0], set, error, false, reading)) {
+    if (!QvCliLoadMediaSet(o.operands[0], set, error, withFigures)) {
         status = QvCliFail(kExitFailed, error);
         return false;
     }
@@ -238,7 +238,7 @@ void PrintImagesJson(const std::vector<ImageRow>& rows, std::ostream& out) {
 int QvCliRunShow(const QvCliOptions& o) {
     QvCliMediaSet set;
     int status = kExitOk;
-    if (!LoadSet(o, 1, set, status, QvCliReading::Figures)) return status;
+    if (!LoadSet(o, 1, set, status, true)) return status;
     // What the split left out, as it recorded it beside the media files.
     const std::vector<QvCliLeftOut> leftOut = QvCliShownLeftOut(QvCliLoadLeftOut(o.operands[0]));
     if (o.json)
@@ -251,7 +251,7 @@ int QvCliRunShow(const QvCliOptions& o) {
 int QvCliRunWhere(const QvCliOptions& o) {
     QvCliMediaSet set;
     int status = kExitOk;
-    if (!LoadSet(o, 2, set, status, QvCliReading::Names)) return status;
+    if (!LoadSet(o, 2, set, status, false)) return status;
     const std::wstring needle = Lower(QvCliWiden(o.operands[1]));
     size_t hits = 0;
     // Printed once every medium could be read, as when the set was read whole first.
@@ -282,7 +282,7 @@ int QvCliRunWhere(const QvCliOptions& o) {
 int QvCliRunVerify(const QvCliOptions& o) {
     QvCliMediaSet set;
     int status = kExitOk;
-    if (!LoadSet(o, 1, set, status, QvCliReading::Names)) return status;
+    if (!LoadSet(o, 1, set, status, false)) return status;
     QvCliPlanRecord record;
     QvCliLoadPlanRecord(set.dir, record);
     VerifyResult r;

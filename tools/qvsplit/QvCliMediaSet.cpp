@@ -304,14 +304,13 @@ uint64_t QvCliDistinctBytes::Total() {
     return total;
 }
 
-bool QvCliLoadMediaSet(const std::string& dir, QvCliMediaSet& set, std::string& error, bool evenIncomplete,
-                       QvCliReading reading) {
+bool QvCliLoadMediaSet(const std::string& dir, QvCliMediaSet& set, std::string& error, bool withFigures) {
     set.dir = dir;
     set.media.clear();
     set.distinctBytes = 0;
     QvCliDistinctBytes distinct;
     std::error_code ec;
-    if (!evenIncomplete && fs::exists(QvCliFsPath(dir) / kQvCliIncompleteMarker, ec)) {
+    if (fs::exists(QvCliFsPath(dir) / kQvCliIncompleteMarker, ec)) {
         error = dir + ": the media set is incomplete: a split did not finish writing it";
         return false;
     }
@@ -327,11 +326,8 @@ bool QvCliLoadMediaSet(const std::string& dir, QvCliMediaSet& set, std::string& 
         QvCliMedium medium;
         medium.fileName = name;
         medium.number = number;
-        const auto keep = [&](QvCliEntry&& e, std::string_view fullPath) {
-            distinct.Add(fullPath, e.size);
-            if (reading == QvCliReading::Entries) medium.entries.push_back(std::move(e));
-        };
-        if (reading != QvCliReading::Names && !QvCliReadMedium(entry.path(), medium, keep, error)) return false;
+        const auto count = [&](QvCliEntry&& e, std::string_view fullPath) { distinct.Add(fullPath, e.size); };
+        if (withFigures && !QvCliReadMedium(entry.path(), medium, count, error)) return false;
         set.media.push_back(std::move(medium));
     }
     set.distinctBytes = distinct.Total();

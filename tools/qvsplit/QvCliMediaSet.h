@@ -30,7 +30,7 @@ struct QvCliMedium {
     uint32_t numberFiles = 0;  // Info/Media_NumberFiles
     bool hasNumberFiles = false;  // whether the medium carries that count (0 is a count)
     size_t entryCount = 0;     // FILE elements
-    std::vector<QvCliEntry> entries;  // empty for a set the library reported
+    std::vector<QvCliEntry> entries;  // once QvCliLoadMedium read them; empty otherwise
 };
 
 struct QvCliMediaSet {
@@ -58,14 +58,11 @@ private:
     std::vector<Seen> m_seen;
 };
 
-// Reads every media file of dir ("Media%d.xml", "media%d.xml", "Last.xml") with its entries.
-// A set still marked incomplete is refused unless evenIncomplete (a split reading what it wrote).
-// Less can be read: each medium's figures and the count of its entries without the entries, or
-// only which media files there are. What is then read a medium at a time (QvCliLoadMedium)
-// never holds the whole set.
-enum class QvCliReading { Entries, Figures, Names };
-bool QvCliLoadMediaSet(const std::string& dir, QvCliMediaSet& set, std::string& error, bool evenIncomplete = false,
-                       QvCliReading reading = QvCliReading::Entries);
+// Finds the media files of dir ("Media%d.xml", "media%d.xml", "Last.xml"), in number order; a
+// set still marked incomplete is refused. withFigures also reads each medium's figures and the
+// count of its entries, and counts the set's distinct bytes. The entries themselves are read a
+// medium at a time (QvCliLoadMedium), so that a set of millions of entries is never held whole.
+bool QvCliLoadMediaSet(const std::string& dir, QvCliMediaSet& set, std::string& error, bool withFigures);
 // Reads one medium of set, its figures and its entries, into medium; with distinct, each entry's
 // path and size are added to it.
 bool QvCliLoadMedium(const QvCliMediaSet& set, QvCliMedium& medium, std::string& error,

@@ -395,7 +395,7 @@ int QvCliRunPack(const QvCliOptions& o) {
     std::string error;
     if (!CheckFormatAvailable(o.format, error)) return QvCliFail(kExitFailed, error);
     QvCliMediaSet set;
-    if (!QvCliLoadMediaSet(o.operands[0], set, error, false, QvCliReading::Names))
+    if (!QvCliLoadMediaSet(o.operands[0], set, error, false))
         return QvCliFail(kExitFailed, error + "; nothing to pack");
     std::unique_ptr<CatalogFiles> catalog;
     QvCliPlanRecord record;

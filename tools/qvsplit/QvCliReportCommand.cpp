@@ -62,7 +62,7 @@ int QvCliRunReport(const QvCliOptions& o) {
     if (!fs::is_directory(QvCliFsPath(dir), ec)) return QvCliFail(kExitFailed, dir + ": no such folder");
     QvCliMediaSet set;
     std::string error;
-    if (!QvCliLoadMediaSet(dir, set, error, false, QvCliReading::Names)) return QvCliFail(kExitFailed, error);
+    if (!QvCliLoadMediaSet(dir, set, error, false)) return QvCliFail(kExitFailed, error);
     // The page names the folder wherever it is opened from.
     const fs::path absolute = fs::absolute(QvCliFsPath(dir), ec);
     if (!ec) set.dir = QvCliPathText(absolute.lexically_normal());
