@@ -7,13 +7,13 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <string_view>
-#include <cstdint>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -45,8 +45,6 @@ std::string Joined(const pugi::xml_node& value) {
         if (IsCharacterData(n)) text += n.value();
     return text;
 }
-
-
 
 // Cuts a document into runs of whole children of its root element, read a block at a time, so
 // that a media file of a million entries is never held whole, nor as one document of nodes.
