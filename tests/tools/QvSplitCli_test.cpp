@@ -836,6 +836,38 @@ TEST_F(QvSplitCliTest, MediaFilesAreReadRunByRunWhateverTheirLayout) {
     }
 }
 
+// The commands read a set a medium at a time: a media file that cannot be read, after others
+// that could, still fails the command before it prints or writes anything.
+TEST_F(QvSplitCliTest, AMediaFileThatCannotBeReadStopsEveryCommandBeforeItsAnswer) {
+    MakeTree();
+    const RunResult split = Run({"split", "--quiet", "--size", "10", "--out", S("out"), S("tree")});
+    ASSERT_EQ(0, split.status) << split.err;
+    const std::string second = ReadText(P("out/Media2.xml"));
+    Write("out/Media2.xml", second.substr(0, second.size() / 2));
+    struct Row {
+        std::vector<std::string> args;
+        const char* written;  // what the command would have written, relative to the test folder
+    };
+    const Row rows[] = {
+        {{"show", S("out")}, nullptr},
+        {{"where", S("out"), "a"}, nullptr},
+        {{"where", "--json", S("out"), "a"}, nullptr},
+        {{"verify", S("out")}, nullptr},
+        {{"report", "--out", S("page.html"), S("out")}, "page.html"},
+        {{"pack", "--format", "list", "--to", S("packed"), S("out")}, "packed"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.args[0] + " " + row.args[1]);
+        const RunResult r = Run(row.args);
+        EXPECT_EQ(1, r.status) << r.out;
+        EXPECT_NE(std::string::npos, r.err.find("Media2.xml")) << r.err;
+        EXPECT_TRUE(r.out.empty()) << r.out;
+        if (row.written) {
+            EXPECT_FALSE(fs::exists(P(row.written))) << row.written;
+        }
+    }
+}
+
 // The report page holds every medium's figures, what was left out and how the plan was made,
 // and a hostile name only as text inside its JSON block: nothing in it can end the block, and
 // the page stays valid UTF-8 whatever bytes the names hold.
