@@ -86,13 +86,17 @@ TEST(QvFind, WildcardTable) {
 
 TEST(QvFind, OrderIsByUpperCasedNameWithDotsFirst) {
     TempTree t;
-    for (const char* name : {"a_b", "ab", "Ac", "!bang", "Zeta", "zebra", "10", "9", "twin", "TWIN", "Twin"})
-        t.WriteFile(std::string("o/") + name, "");
+    for (const char* name : {"a_b", "ab", "Ac", "!bang", "Zeta", "zebra", "10", "9"}) t.WriteFile(std::string("o/") + name, "");
     t.MakeDir("o/Middle");
     // '_' sorts after the letters once they are upper-cased, '!' before '.', yet "." and ".."
-    // always come first. Names equal ignoring case go by their bytes.
-    const Names expected = {L".",   L"..",     L"!bang", L"10",   L"9",    L"ab",    L"Ac",
-                            L"a_b", L"Middle", L"TWIN",  L"Twin", L"twin", L"zebra", L"Zeta"};
+    // always come first.
+    Names expected = {L".", L"..", L"!bang", L"10", L"9", L"ab", L"Ac", L"a_b", L"Middle", L"zebra", L"Zeta"};
+#if !defined(_WIN32)
+    // Names equal ignoring case, which a host that tells letter case apart holds side by side,
+    // go by their bytes.
+    for (const char* twin : {"twin", "TWIN", "Twin"}) t.WriteFile(std::string("o/") + twin, "");
+    expected.insert(expected.begin() + 9, {L"TWIN", L"Twin", L"twin"});
+#endif
     EXPECT_EQ(ListNames(t.WinPath("o\\*")), expected) << Join(ListNames(t.WinPath("o\\*")));
     EXPECT_EQ(ListNames(t.WinPath("o\\*")), expected) << "the same tree lists the same way";
 }
