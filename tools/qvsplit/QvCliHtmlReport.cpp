@@ -430,15 +430,11 @@ std::string QvCliScriptJsonString(const std::string& text) {
 
 bool QvCliReadSetFiles(QvCliMediaSet& set, QvCliSetFiles& files, std::string& error) {
     files.assign(set.media.size(), std::vector<QvCliListedFile>());
-    QvCliDistinctBytes distinct;
-    for (size_t i = 0; i < set.media.size(); ++i) {
-        if (!QvCliLoadMedium(set, set.media[i], error, &distinct)) return false;
-        for (const QvCliEntry& e : set.media[i].entries)
+    const auto list = [&files](size_t i, const QvCliMedium& m) {
+        for (const QvCliEntry& e : m.entries)
             ListEntry(e, [&files, i](QvCliListedFile&& f) { files[i].push_back(std::move(f)); });
-        std::vector<QvCliEntry>().swap(set.media[i].entries);
-    }
-    set.distinctBytes = distinct.Total();
-    return true;
+    };
+    return QvCliForEachMedium(set, list, error, true);
 }
 
 std::string QvCliHtmlReport(const QvCliMediaSet& set, const QvCliSetFiles& files, const QvCliReportContext& context) {

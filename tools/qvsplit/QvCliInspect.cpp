@@ -37,18 +37,12 @@ bool LoadSet(const QvCliOptions& o, size_t operands, QvCliMediaSet& set, int& st
     return true;
 }
 
-// Calls visit with each medium of set in turn, its entries read for the call and dropped after.
-bool ForEachMedium(QvCliMediaSet& set, const std::function<void(QvCliMedium&)>& visit, int& status) {
-    for (QvCliMedium& m : set.media) {
-        std::string error;
-        if (!QvCliLoadMedium(set, m, error)) {
-            status = QvCliFail(kExitFailed, error);
-            return false;
-        }
-        visit(m);
-        std::vector<QvCliEntry>().swap(m.entries);
-    }
-    return true;
+// Goes through the set a medium at a time (QvCliForEachMedium); status says why it could not.
+bool ForEachMedium(QvCliMediaSet& set, const std::function<void(const QvCliMedium&)>& visit, int& status) {
+    std::string error;
+    if (QvCliForEachMedium(set, [&visit](size_t, const QvCliMedium& m) { visit(m); }, error)) return true;
+    status = QvCliFail(kExitFailed, error);
+    return false;
 }
 
 std::wstring Lower(std::wstring s) {

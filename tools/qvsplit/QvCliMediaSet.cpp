@@ -46,6 +46,35 @@ std::string Joined(const pugi::xml_node& value) {
     return text;
 }
 
+// The bytes of the distinct paths of a media set: an entry of every medium (or all but one) is
+// listed again on each, and counts once. Each path is kept as two independent 64-bit hashes of
+// it with its size, 24 bytes an entry however long the path: a set of the paths themselves took
+// more memory than the rest of a summary. Two paths would have to agree in all 128 bits to be
+// counted as one.
+class QvCliDistinctBytes {
+public:
+    void Add(std::string_view path, uint64_t size) {
+        uint64_t fnv = 14695981039346656037ull;
+        for (const char c : path) fnv = (fnv ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+        m_seen.push_back(Seen{std::hash<std::string_view>()(path), fnv, size});
+    }
+    uint64_t Total() {
+        std::sort(m_seen.begin(), m_seen.end());
+        uint64_t total = 0;
+        for (size_t i = 0; i < m_seen.size(); ++i)
+            if (i == 0 || !m_seen[i - 1].SamePath(m_seen[i])) total += m_seen[i].size;
+        return total;
+    }
+
+private:
+    struct Seen {
+        uint64_t a, b, size;
+        bool SamePath(const Seen& o) const { return a == o.a && b == o.b; }
+        bool operator<(const Seen& o) const { return a != o.a ? a < o.a : b != o.b ? b < o.b : size < o.size; }
+    };
+    std::vector<Seen> m_seen;
+};
+
 // Cuts a document into runs of whole children of its root element, read a block at a time, so
 // that a media file of a million entries is never held whole, nor as one document of nodes.
 // Markup inside character data, comments and processing instructions is passed over as such.
@@ -288,20 +317,6 @@ std::vector<QvCliLeftOutRecord> QvCliLoadLeftOut(const std::string& dir) {
     return records;
 }
 
-void QvCliDistinctBytes::Add(std::string_view path, uint64_t size) {
-    uint64_t fnv = 14695981039346656037ull;
-    for (const char c : path) fnv = (fnv ^ static_cast<unsigned char>(c)) * 1099511628211ull;
-    m_seen.push_back(Seen{std::hash<std::string_view>()(path), fnv, size});
-}
-
-uint64_t QvCliDistinctBytes::Total() {
-    std::sort(m_seen.begin(), m_seen.end());
-    uint64_t total = 0;
-    for (size_t i = 0; i < m_seen.size(); ++i)
-        if (i == 0 || !m_seen[i - 1].SamePath(m_seen[i])) total += m_seen[i].size;
-    return total;
-}
-
 bool QvCliLoadMediaSet(const std::string& dir, QvCliMediaSet& set, std::string& error, bool withFigures) {
     set.dir = dir;
     set.media.clear();
@@ -338,7 +353,11 @@ bool QvCliLoadMediaSet(const std::string& dir, QvCliMediaSet& set, std::string& 
     return true;
 }
 
-bool QvCliLoadMedium(const QvCliMediaSet& set, QvCliMedium& medium, std::string& error, QvCliDistinctBytes* distinct) {
+namespace {
+
+// Reads one medium of set, its figures and its entries, into medium; with distinct, each entry's
+// path and size are added to it.
+bool ReadMedium(const QvCliMediaSet& set, QvCliMedium& medium, std::string& error, QvCliDistinctBytes* distinct) {
     QvCliMedium read;
     read.fileName = medium.fileName;
     read.number = medium.number;
@@ -348,6 +367,25 @@ bool QvCliLoadMedium(const QvCliMediaSet& set, QvCliMedium& medium, std::string&
     };
     if (!QvCliReadMedium(QvCliFsPath(set.dir) / QvCliFsPath(medium.fileName), read, keep, error)) return false;
     medium = std::move(read);
+    return true;
+}
+
+}  // namespace
+
+bool QvCliLoadMedium(const QvCliMediaSet& set, QvCliMedium& medium, std::string& error) {
+    return ReadMedium(set, medium, error, nullptr);
+}
+
+bool QvCliForEachMedium(QvCliMediaSet& set, const std::function<void(size_t, const QvCliMedium&)>& visit,
+                        std::string& error, bool countDistinct) {
+    QvCliDistinctBytes distinct;
+    for (size_t i = 0; i < set.media.size(); ++i) {
+        QvCliMedium& m = set.media[i];
+        if (!ReadMedium(set, m, error, countDistinct ? &distinct : nullptr)) return false;
+        visit(i, m);
+        std::vector<QvCliEntry>().swap(m.entries);
+    }
+    if (countDistinct) set.distinctBytes = distinct.Total();
     return true;
 }
 

@@ -39,34 +39,18 @@ struct QvCliMediaSet {
     uint64_t distinctBytes = 0;      // sizes of the distinct entries (by FullPath) summed
 };
 
-// The bytes of the distinct paths of a media set: an entry of every medium (or all but one) is
-// listed again on each, and counts once. Each path is kept as two independent 64-bit hashes of
-// it with its size, 24 bytes an entry however long the path: a set of the paths themselves took
-// more memory than the rest of a summary. Two paths would have to agree in all 128 bits to be
-// counted as one.
-class QvCliDistinctBytes {
-public:
-    void Add(std::string_view path, uint64_t size);
-    uint64_t Total();
-
-private:
-    struct Seen {
-        uint64_t a, b, size;
-        bool SamePath(const Seen& o) const { return a == o.a && b == o.b; }
-        bool operator<(const Seen& o) const { return a != o.a ? a < o.a : b != o.b ? b < o.b : size < o.size; }
-    };
-    std::vector<Seen> m_seen;
-};
-
 // Finds the media files of dir ("Media%d.xml", "media%d.xml", "Last.xml"), in number order; a
 // set still marked incomplete is refused. withFigures also reads each medium's figures and the
 // count of its entries, and counts the set's distinct bytes. The entries themselves are read a
 // medium at a time (QvCliLoadMedium), so that a set of millions of entries is never held whole.
 bool QvCliLoadMediaSet(const std::string& dir, QvCliMediaSet& set, std::string& error, bool withFigures);
-// Reads one medium of set, its figures and its entries, into medium; with distinct, each entry's
-// path and size are added to it.
-bool QvCliLoadMedium(const QvCliMediaSet& set, QvCliMedium& medium, std::string& error,
-                     QvCliDistinctBytes* distinct = nullptr);
+// Reads one medium of set, its figures and its entries, into medium.
+bool QvCliLoadMedium(const QvCliMediaSet& set, QvCliMedium& medium, std::string& error);
+// Calls visit with each medium of set in turn (and its index), its entries read for the call and
+// dropped after; with countDistinct, the set's distinct bytes are counted on the way. False with
+// error set, before visiting it, when a media file cannot be read.
+bool QvCliForEachMedium(QvCliMediaSet& set, const std::function<void(size_t, const QvCliMedium&)>& visit,
+                        std::string& error, bool countDistinct = false);
 
 // Reads one media file a run of entries at a time: its Info into medium, and each FILE element
 // handed to take (with its FullPath as written, in UTF-8) instead of kept, counted in entryCount.
