@@ -17,8 +17,10 @@
 #include <cwchar>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <memory>
+#include <string>
 
 namespace fs = std::filesystem;
 
@@ -352,17 +354,50 @@ int PlanPass(iCQvSplit& split, const QvCliOptions& o, RuleVector& rules, bool re
     return kExitOk;
 }
 
-// What a plan's catalogue lists, as far as the library's report tells without the media files:
-// the entries and files of its media, and what it left out. Two plans of one selection that
-// agree on it, where every entry is a file of its own (no folder kept whole), list the same files.
+// What a plan's catalogue lists: the entries and files of its media and what it left out, as
+// the library's report tells them, and where folders are kept whole, a print of the entries
+// themselves. Two plans of one selection that agree on it list the same files: where every
+// entry is a file of its own, the counts tell; a folder kept whole in one plan and taken apart
+// in the other can leave the counts as they were (one sub-folder for the folder), so entries
+// are compared themselves, whatever media they are on.
 struct PlannedFiles {
     uint64_t entries = 0, files = 0;
     std::vector<std::string> leftOut;
+    uint64_t print[2] = {0, 0};  // sums of two hashes of every entry (see AddToPrint)
     bool FileByFile() const { return entries == files; }
     bool operator==(const PlannedFiles& other) const {
-        return entries == other.entries && files == other.files && leftOut == other.leftOut;
+        return entries == other.entries && files == other.files && leftOut == other.leftOut &&
+               print[0] == other.print[0] && print[1] == other.print[1];
     }
 };
+
+// Adds an entry to the print of a plan's entries: two independent 64-bit hashes of all that
+// makes its lines in the catalogue, summed so that the order of entries and media does not count.
+void AddToPrint(PlannedFiles& planned, const QvCliEntry& e, std::string_view fullPath) {
+    std::string text(fullPath);
+    text += '\0';
+    text += QvCliNarrow(e.targetPath);
+    text += '\0';
+    text += std::to_string(e.size);
+    text += e.isDir ? 'd' : e.isLink ? 'l' : 'f';
+    uint64_t fnv = 14695981039346656037ull;
+    for (const char c : text) fnv = (fnv ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+    planned.print[0] += std::hash<std::string>()(text);
+    planned.print[1] += fnv;
+}
+
+// Prints the entries of the set planned, unless each is a file of its own; false when a media
+// file cannot be read.
+bool PrintEntries(const QvCliMediaSet& set, PlannedFiles& planned) {
+    if (planned.FileByFile()) return true;
+    std::string error;
+    for (const QvCliMedium& m : set.media) {
+        QvCliMedium header;
+        const auto take = [&planned](QvCliEntry&& e, std::string_view fullPath) { AddToPrint(planned, e, fullPath); };
+        if (!QvCliReadMedium(QvCliFsPath(set.dir) / QvCliFsPath(m.fileName), header, take, error)) return false;
+    }
+    return true;
+}
 
 // Bytes of the catalogue files pack puts on a medium of the set just planned in the output
 // folder, in whole blocks of the file system, with room for their two entries; 0 when the media
@@ -380,6 +415,7 @@ uint64_t CatalogRoom(const QvCliOptions& o, uint64_t reserve, QvCliFolderListing
         planned.entries += m.entryCount;
         planned.files += m.hasNumberFiles ? m.numberFiles : m.entryCount;
     }
+    if (!PrintEntries(set, planned)) return 0;
     // The page names the folder as pack's does, wherever it is opened from.
     std::error_code ec;
     const fs::path absolute = fs::absolute(QvCliFsPath(o.outDir), ec);
@@ -430,9 +466,9 @@ int KeepRoomForTheCatalog(const QvCliOptions& o, RuleVector& rules, SplitPtr& sp
     QvCliCatalogShape shape;
     PlannedFiles measured;
     for (int pass = 0; pass < 4; ++pass) {
-        // A plan of the files measured before, file by file, needs no reading when even the
-        // widest numbers fit the room.
-        if (pass > 0 && measured.FileByFile()) {
+        // A plan of the files measured before needs no measure when even the widest numbers
+        // fit the room.
+        if (pass > 0) {
             PlannedFiles now;
             const uint64_t bound = CatalogRoom(o, reserve, listings, shape, now, true);
             if (bound != 0 && bound <= reserve && now == measured) return kExitOk;
