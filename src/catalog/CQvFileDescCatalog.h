@@ -231,6 +231,7 @@ private:
     struct QvLastAdded {
         const QvFileDescMap* pMap = nullptr;
         QvFileDescMapIter it;
+        std::wstring lower;  // its lower-cased path when keyed by it, else empty
     };
     QvLastAdded m_lastAdded[6];
     bool m_bListingFiles = false;  // set while a listing adds one of its files

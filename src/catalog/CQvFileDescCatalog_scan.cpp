@@ -157,9 +157,11 @@ long CQvFileDescCatalog::AddSingleFileKnown(CQvPathRules* pQvPathRules, LPCTSTR 
             const int iLocation = pQvPathRules->vtInclude[i];
             if (iLocation >= 1 && iLocation <= 6) pLast = &m_lastAdded[iLocation - 1];
         }
-        const QvFileDescMapIter* pNear = pLast && pLast->pMap == pMap ? &pLast->it : nullptr;
+        const bool bNear = pLast && pLast->pMap == pMap;
         QvFileDescMapIter at;
-        if (QvFindFileDesc(*pMap, strFileName, &strKey, &at, pNear) != pMap->end()) continue;
+        if (QvFindFileDesc(*pMap, strFileName, &strKey, &at, bNear ? &pLast->it : nullptr,
+                           bNear ? std::wstring_view(pLast->lower) : std::wstring_view()) != pMap->end())
+            continue;
         const wchar_t* strTarget =
             i < pQvPathRules->vtTargetPath.size() ? pQvPathRules->vtTargetPath[i].c_str() : L"";
         log->EnterFunction(L"CQvFileDescCatalog::CreateFileDesc(CQvPathRules *pQvPathRules, "
@@ -173,9 +175,14 @@ long CQvFileDescCatalog::AddSingleFileKnown(CQvPathRules* pQvPathRules, LPCTSTR 
             pDesc->iAllTogetherGroup = pQvPathRules->GetAllTogetherGroup();
         if (LeavesOut(*pDesc, strKey, pQvPathRules->vtInclude[i])) continue;
         QvFileDescMapIter added;
-        if (QvInsertFileDesc(*pMap, std::move(*pDesc), &strKey, &at, &added) && pLast) {
+        bool bOwnKey = false;
+        if (QvInsertFileDesc(*pMap, std::move(*pDesc), &strKey, &at, &added, &bOwnKey) && pLast) {
             pLast->pMap = pMap;
             pLast->it = added;
+            if (bOwnKey)
+                pLast->lower.assign(strKey.view());
+            else
+                pLast->lower.clear();
         }
     }
     return log->ExitFunction(static_cast<long>(S_OK));

@@ -49,13 +49,17 @@ CQvString QvFileDescKey(const CQvString& strPath) {
 
 QvFileDescMapIter QvFindFileDesc(QvFileDescMap& map, const CQvString& strPath,
                                  const CQvString* pLowerKey, QvFileDescMapIter* pAt,
-                                 const QvFileDescMapIter* pNear) {
+                                 const QvFileDescMapIter* pNear, std::wstring_view nearLower) {
     CQvString own;
     const CQvString& lower = pLowerKey ? *pLowerKey : (own = QvFileDescKey(strPath));
     QvFileDescMapIter first;
     const QvPathLess less;
     QvFileDescMapIter next;
-    if (pNear && *pNear != map.end() && less((*pNear)->first, lower.view()) &&
+    // Lower-cased texts order as their keys do: a key compares by its lower-cased characters.
+    const auto nearBefore = [&] {
+        return nearLower.empty() ? less((*pNear)->first, lower.view()) : nearLower < lower.view();
+    };
+    if (pNear && *pNear != map.end() && nearBefore() &&
         ((next = std::next(*pNear)) == map.end() || !less(next->first, lower.view())))
         first = next;  // the first entry not below lower, as lower_bound would find it
     else
@@ -70,7 +74,7 @@ QvFileDescMapIter QvFindFileDesc(QvFileDescMap& map, const CQvString& strPath,
 }
 
 bool QvInsertFileDesc(QvFileDescMap& map, FileDesc&& desc, const CQvString* pLowerKey,
-                      const QvFileDescMapIter* pAt, QvFileDescMapIter* pAdded) {
+                      const QvFileDescMapIter* pAt, QvFileDescMapIter* pAdded, bool* pOwnKey) {
     CQvString own;
     const CQvString& lower = pLowerKey ? *pLowerKey : (own = QvFileDescKey(desc.strFilePath));
     const QvFileDescMapIter at = pAt ? *pAt : map.lower_bound(lower.view());
@@ -79,6 +83,7 @@ bool QvInsertFileDesc(QvFileDescMap& map, FileDesc&& desc, const CQvString* pLow
         CQvPathText key(desc.strFilePath);
         const QvFileDescMapIter added = map.emplace_hint(at, std::move(key), std::move(desc));
         if (pAdded) *pAdded = added;
+        if (pOwnKey) *pOwnKey = true;
         return true;
     }
     const CQvString path = desc.strFilePath.Wide();
@@ -87,6 +92,7 @@ bool QvInsertFileDesc(QvFileDescMap& map, FileDesc&& desc, const CQvString* pLow
     CQvPathText key = TwinKey(lower.view(), path);
     const auto added = map.emplace(std::move(key), std::move(desc));
     if (added.second && pAdded) *pAdded = added.first;
+    if (pOwnKey) *pOwnKey = false;
     return added.second;
 }
 

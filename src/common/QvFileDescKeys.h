@@ -15,17 +15,22 @@ CQvString QvFileDescKey(const CQvString& strPath);
 // begin (or would), for QvInsertFileDesc.
 // pNear, when given, is an entry of the map that may lie just before the place of strPath
 // (the entry added last, when files come in order): then the search costs two comparisons.
+// nearLower, when not empty, is the lower-cased path of the entry at pNear, keyed by its own
+// path (as QvInsertFileDesc tells): it is compared with as wide text, without reading the key.
 QvFileDescMapIter QvFindFileDesc(QvFileDescMap& map, const CQvString& strPath,
                                  const CQvString* pLowerKey = nullptr,
                                  QvFileDescMapIter* pAt = nullptr,
-                                 const QvFileDescMapIter* pNear = nullptr);
+                                 const QvFileDescMapIter* pNear = nullptr,
+                                 std::wstring_view nearLower = std::wstring_view());
 
 // Adds desc for the file at desc.strFilePath unless the map holds that file already; true
 // when added. strLowerKey, when given, is QvFileDescKey(desc.strFilePath); pAt, when given,
 // is what QvFindFileDesc gave for that path with the map unchanged since.
-// pAdded, when given, receives the new entry.
+// pAdded, when given, receives the new entry; pOwnKey, whether it is keyed by its own path
+// (false for a twin's key).
 bool QvInsertFileDesc(QvFileDescMap& map, FileDesc&& desc, const CQvString* pLowerKey = nullptr,
-                      const QvFileDescMapIter* pAt = nullptr, QvFileDescMapIter* pAdded = nullptr);
+                      const QvFileDescMapIter* pAt = nullptr, QvFileDescMapIter* pAdded = nullptr,
+                      bool* pOwnKey = nullptr);
 
 // Adds desc, or replaces the entry the map holds for that file.
 void QvPutFileDesc(QvFileDescMap& map, const FileDesc& desc);

@@ -254,7 +254,8 @@ TEST(QvFileDescKeys, MapsOrderKeysByTheirLowerCasedText) {
             EXPECT_EQ(less(ka, kb), less(ka, std::wstring_view(b))) << testing::PrintToString(a) << " " << testing::PrintToString(b);
             EXPECT_EQ(less(ka, kb), less(std::wstring_view(a), kb)) << testing::PrintToString(a) << " " << testing::PrintToString(b);
         }
-    // A search given any entry as the one added last finds what a search without it finds.
+    // A search given any entry as the one added last finds what a search without it finds,
+    // also when given that entry's lower-cased path to compare with (an entry keyed by its own).
     for (const auto& k : keys) {
         if (k.find(L'\0') != std::wstring::npos) continue;
         QvFileDescMapIter expected;
@@ -262,6 +263,13 @@ TEST(QvFileDescKeys, MapsOrderKeysByTheirLowerCasedText) {
         for (QvFileDescMapIter last = map.begin(); last != map.end(); ++last) {
             QvFileDescMapIter at;
             EXPECT_EQ(found, QvFindFileDesc(map, CQvString(k), nullptr, &at, &last));
+            EXPECT_EQ(expected, at);
+            const std::wstring lastKey = last->first.Wide().str();
+            if (lastKey.find(L'\0') != std::wstring::npos) continue;
+            CQvString lastLower(lastKey.c_str());
+            lastLower.MakeLower();
+            EXPECT_EQ(found, QvFindFileDesc(map, CQvString(k), nullptr, &at, &last, lastLower.view()))
+                << testing::PrintToString(k) << " after " << testing::PrintToString(lastKey);
             EXPECT_EQ(expected, at);
         }
     }
