@@ -21,17 +21,24 @@ struct Pending {
 };
 
 // Flushes and closes the temporary file and moves it over its target; on failure the temporary
-// file is removed and error holds the system's code. Allocates nothing of its own: the thread
-// has no caller to throw to.
-bool PutInPlace(Pending& p, DWORD& error) {
+// file is removed and error holds the system's code. With bWriteThrough, the move is on the
+// disk when this returns: the folder is synced, which writes every entry it holds, the moves
+// before this one included. Allocates nothing of its own: the thread has no caller to throw to.
+bool PutInPlace(Pending& p, DWORD& error, bool bWriteThrough = true) {
     LPCTSTR temp = p.file->GetPath();
-    if (p.file->Flush() && p.file->Close() &&
-        qvp::MoveFileExW(temp, p.target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-        return true;
+    const DWORD flags = MOVEFILE_REPLACE_EXISTING | (bWriteThrough ? MOVEFILE_WRITE_THROUGH : 0);
+    if (p.file->Flush() && p.file->Close() && qvp::MoveFileExW(temp, p.target, flags)) return true;
     error = qvp::GetLastError();
     p.file->Close();
     qvp::DeleteFileW(temp);
     return false;
+}
+
+// Whether two targets are spelled with one folder.
+bool SameFolder(const CQvString& a, const CQvString& b) {
+    const std::wstring_view x = a.view(), y = b.view();
+    const size_t i = x.find_last_of(L"\\/"), j = y.find_last_of(L"\\/");
+    return i == j && (i == std::wstring_view::npos || x.compare(0, i, y, 0, j) == 0);
 }
 
 // What is left of a file after an earlier failure: nothing.
@@ -62,6 +69,11 @@ struct CQvCommits::State {
             waiting.pop_front();
             bBusy = true;
             const bool bFailedBefore = !strFailed.IsEmpty();
+            // Of files that follow one another into one folder, the last one waiting syncs the
+            // folder for all of them, so that each move is on the disk once Finish returns.
+            // After a failure, those before it may reach the disk only later: the set they
+            // belong to is incomplete anyway.
+            const bool bWriteThrough = waiting.empty() || !SameFolder(waiting.front().target, p.target);
             lock.unlock();
             DWORD error = ERROR_NOT_ENOUGH_MEMORY;
             bool ok = false;
@@ -69,7 +81,7 @@ struct CQvCommits::State {
                 if (bFailedBefore)
                     Drop(p);
                 else
-                    ok = PutInPlace(p, error);
+                    ok = PutInPlace(p, error, bWriteThrough);
             } catch (...) {
                 Drop(p);
             }

@@ -12,7 +12,9 @@
 // the writer goes on with the next one. A replacement that fails stops the rest: their
 // temporary files are removed and their targets stay as they were, as if the writer had stopped
 // at the one that failed. Few files wait at a time, so a process stopped midway leaves at most
-// a few temporary files. Only the thread that made the object may call it.
+// a few temporary files. The renames are on the disk once Finish has returned true: a folder
+// is synced once for a run of files renamed into it. Only the thread that made the object may
+// call it.
 class QVSPLIT_API CQvCommits {
 public:
     CQvCommits();
