@@ -561,7 +561,8 @@ bool CQvMediaFactory::FinalMove(QvMediaRun& run, int iNumber) {
     strName.Format(L"Media%d.xml", iNumber);
     const CQvString strPath = run.PathOf(strName);
     qvp::DeleteFileW(strPath);
-    if (!qvp::MoveFileW(run.strLastPath, strPath)) {
+    // On the disk before the split reports its media, as the moves before it are.
+    if (!qvp::MoveFileExW(run.strLastPath, strPath, MOVEFILE_WRITE_THROUGH)) {
         CQvLog::GetInstance()->AddError(
             L"CQvMediaFactory::CreateMediaFiles(...) Move XML file %s to %s FAILED (error %d)",
             run.strLastPath, strPath, qvp::GetLastError());
