@@ -65,6 +65,12 @@ TEST(CQvMediaFactoryWriter, FileFormPathAndNameEdgeCases) {
         {L"C:\\Data\\README", "C:\\Data\\", "README", ""},
         {L"C:\\a.b\\c.tar.gz", "C:\\a.b\\", "c.tar.gz", ".gz"},
         {L"D:\\x\\y\\z.dat", "D:\\x\\y\\", "z.dat", ".dat"},
+        // A separator doubled belongs to the folder; a dot followed by a backslash or a space
+        // begins no extension.
+        {L"C:\\x\\\\y.z", "C:\\x\\\\", "y.z", ".z"},
+        {L"C:\\x/y z.q\\w", "C:\\x/y z.q\\", "w", ""},
+        {L"C:\\d.e\\a b.c d", "C:\\d.e\\", "a b.c d", ""},
+        {L"C:\\x\\y.z\\\\", "C:\\x\\", "y.z\\\\", ""},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(qvtest::Narrow(row.path));
