@@ -158,8 +158,11 @@ long CQvFileDescCatalog::AddSingleFileKnown(CQvPathRules* pQvPathRules, LPCTSTR 
             if (iLocation >= 1 && iLocation <= 6) pLast = &m_lastAdded[iLocation - 1];
         }
         const bool bNear = pLast && pLast->pMap == pMap;
+        // Without an entry added last, the last entry of the map: a listing's first file
+        // usually comes behind what the folders before it added.
+        const QvFileDescMapIter last = pMap->empty() ? pMap->end() : std::prev(pMap->end());
         QvFileDescMapIter at;
-        if (QvFindFileDesc(*pMap, strFileName, &strKey, &at, bNear ? &pLast->it : nullptr,
+        if (QvFindFileDesc(*pMap, strFileName, &strKey, &at, bNear ? &pLast->it : &last,
                            bNear ? std::wstring_view(pLast->lower) : std::wstring_view()) != pMap->end())
             continue;
         const wchar_t* strTarget =

@@ -59,8 +59,10 @@ QvFileDescMapIter QvFindFileDesc(QvFileDescMap& map, const CQvString& strPath,
     const auto nearBefore = [&] {
         return nearLower.empty() ? less((*pNear)->first, lower.view()) : nearLower < lower.view();
     };
+    // Behind the last entry comes the end, known without climbing the tree from it.
+    const auto after = [&map](QvFileDescMapIter at) { return at == std::prev(map.end()) ? map.end() : std::next(at); };
     if (pNear && *pNear != map.end() && nearBefore() &&
-        ((next = std::next(*pNear)) == map.end() || !less(next->first, lower.view())))
+        ((next = after(*pNear)) == map.end() || !less(next->first, lower.view())))
         first = next;  // the first entry not below lower, as lower_bound would find it
     else
         first = map.lower_bound(lower.view());
