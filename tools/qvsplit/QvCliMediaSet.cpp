@@ -46,6 +46,16 @@ std::string Joined(const pugi::xml_node& value) {
     return text;
 }
 
+}  // namespace
+
+void QvCliTwoHashes(std::string_view text, uint64_t& first, uint64_t& second) {
+    first = std::hash<std::string_view>()(text);
+    second = 14695981039346656037ull;
+    for (const char c : text) second = (second ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+}
+
+namespace {
+
 // The bytes of the distinct paths of a media set: an entry of every medium (or all but one) is
 // listed again on each, and counts once. Each path is kept as two independent 64-bit hashes of
 // it with its size, 24 bytes an entry however long the path: a set of the paths themselves took
@@ -54,9 +64,9 @@ std::string Joined(const pugi::xml_node& value) {
 class QvCliDistinctBytes {
 public:
     void Add(std::string_view path, uint64_t size) {
-        uint64_t fnv = 14695981039346656037ull;
-        for (const char c : path) fnv = (fnv ^ static_cast<unsigned char>(c)) * 1099511628211ull;
-        m_seen.push_back(Seen{std::hash<std::string_view>()(path), fnv, size});
+        Seen seen{0, 0, size};
+        QvCliTwoHashes(path, seen.a, seen.b);
+        m_seen.push_back(seen);
     }
     uint64_t Total() {
         std::sort(m_seen.begin(), m_seen.end());

@@ -52,6 +52,10 @@ bool QvCliLoadMedium(const QvCliMediaSet& set, QvCliMedium& medium, std::string&
 bool QvCliForEachMedium(QvCliMediaSet& set, const std::function<void(size_t, const QvCliMedium&)>& visit,
                         std::string& error, bool countDistinct = false);
 
+// Two independent 64-bit hashes of text (the standard library's and FNV-1a), which tell texts
+// apart where one alone might not: what stands for an entry where holding it would cost more.
+void QvCliTwoHashes(std::string_view text, uint64_t& first, uint64_t& second);
+
 // Reads one media file a run of entries at a time: its Info into medium, and each FILE element
 // handed to take (with its FullPath as written, in UTF-8) instead of kept, counted in entryCount.
 // A medium of a million entries is read in the memory of a few thousand.

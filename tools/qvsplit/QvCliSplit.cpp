@@ -17,7 +17,6 @@
 #include <cwchar>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -380,10 +379,10 @@ void AddToPrint(PlannedFiles& planned, const QvCliEntry& e, std::string_view ful
     text += '\0';
     text += std::to_string(e.size);
     text += e.isDir ? 'd' : e.isLink ? 'l' : 'f';
-    uint64_t fnv = 14695981039346656037ull;
-    for (const char c : text) fnv = (fnv ^ static_cast<unsigned char>(c)) * 1099511628211ull;
-    planned.print[0] += std::hash<std::string>()(text);
-    planned.print[1] += fnv;
+    uint64_t first = 0, second = 0;
+    QvCliTwoHashes(text, first, second);
+    planned.print[0] += first;
+    planned.print[1] += second;
 }
 
 // Prints the entries of the set planned, unless each is a file of its own; false when a media
