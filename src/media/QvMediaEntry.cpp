@@ -178,6 +178,25 @@ struct EntryCursor {
     }
 };
 
+// A value's UTF-8 and whether it prints as it stands, kept for the next entry with the same value.
+struct EncodedText {
+    explicit EncodedText(bool (*printsAsItStands)(std::string_view)) : test(printsAsItStands) {}
+    void Take(const CQvString& value) {
+        const std::wstring_view text = value.view();
+        if (text == wide) return;
+        wide.assign(text);
+        utf8.clear();
+        qvp::AppendUtf8(text.data(), text.size(), utf8);
+        prints = test(utf8);
+    }
+    operator std::string_view() const { return utf8; }  // NOLINT: used where the text goes
+    size_t size() const { return utf8.size(); }
+    bool (*test)(std::string_view);
+    std::wstring wide;
+    std::string utf8;
+    bool prints = true;
+};
+
 // The room a file entry takes at most beside its texts: the element names, the CDATA marks and
 // three numbers of up to 20 digits.
 constexpr size_t kEntryFrame = 512;
@@ -209,14 +228,14 @@ bool QvAppendFileEntryText(const FileDesc& desc, std::string& out) {
         const size_t stop = full.find_last_of("\\ ");
         if (stop != std::string_view::npos && stop > dot) dot = std::string_view::npos;
     }
-    thread_local std::string target, time;
-    target.clear();
-    qvp::AppendUtf8(desc.strTargetPath.c_str(), static_cast<size_t>(desc.strTargetPath.GetLength()), target);
-    time.clear();
-    qvp::AppendUtf8(desc.strWriteTime.c_str(), static_cast<size_t>(desc.strWriteTime.GetLength()), time);
+    // The entries of a medium mostly share their target folder, and those of a folder often
+    // their write time: each is encoded again only when it differs from the entry's before.
+    thread_local EncodedText target(&CDataPrints), time(&PlainPrints);
+    target.Take(desc.strTargetPath);
+    time.Take(desc.strWriteTime);
     const std::string_view extension = dot == std::string_view::npos ? std::string_view() : full.substr(dot);
     // The folder and the name lie inside the full path: when it prints as it stands, so do they.
-    if (!CDataPrints(full) || !CDataPrints(target) || !PlainPrints(extension) || !PlainPrints(time)) return false;
+    if (!CDataPrints(full) || !target.prints || !PlainPrints(extension) || !time.prints) return false;
 
     const size_t before = out.size();
     out.resize(before + kEntryFrame + 3 * full.size() + extension.size() + target.size() + time.size());

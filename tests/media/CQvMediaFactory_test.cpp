@@ -87,6 +87,12 @@ TEST(CQvMediaFactoryWriter, FileFormPathAndNameEdgeCases) {
 // An entry is written straight as text unless a value needs escaping; then it is written as
 // nodes. Both ways give the same bytes, and a traced run has a line for every value either way.
 TEST(CQvMediaFactoryWriter, EntriesAreTheSameBytesWithOrWithoutTheTrace) {
+    // Entries with a target and write time of their own, between entries that share theirs.
+    const auto own = [](FileDesc desc, const wchar_t* target, const wchar_t* time) {
+        desc.strTargetPath = target;
+        desc.strWriteTime = time;
+        return desc;
+    };
     const std::vector<FileDesc> entries = {
         File(L"C:\\Data\\plain.txt", 1),
         File(L"C:\\Data\\a&b<c>.t&t", 2),
@@ -103,6 +109,10 @@ TEST(CQvMediaFactoryWriter, EntriesAreTheSameBytesWithOrWithoutTheTrace) {
         File(L"C:\\Data\\mapped\xF03A\U0001F600.\u00e9t\u00e9", 15),
         File(L"C:\\Data\\\U0010FFFF\u2028.x", 16),
         File(L"C:rel.txt", 17),
+        own(File(L"C:\\Data\\own target.txt", 18), L"\\Back]]>up", L"20250607080910"),
+        own(File(L"C:\\Data\\own again.txt", 21), L"\\Back]]>up", L"20250607080910"),
+        File(L"C:\\Data\\after.txt", 19),
+        own(File(L"C:\\Data\\other.txt", 20), L"\\Other", L"20250607080911"),
         Dir(L"C:\\Data\\Photos &]]> <1>\\", 10),
         Dir(L"\\Data", 11),
     };
@@ -122,7 +132,7 @@ TEST(CQvMediaFactoryWriter, EntriesAreTheSameBytesWithOrWithoutTheTrace) {
         for (const QvLogRecord& record : capture.Records())
             if (record.level == QvLogLevel::Enter && record.text.find(L"::AddValueToFileNode(") != std::wstring::npos)
                 ++nValueLines;
-        EXPECT_EQ(15u * 10 + 2 * 8, nValueLines) << "ten values a file, eight a folder";
+        EXPECT_EQ(19u * 10 + 2 * 8, nValueLines) << "ten values a file, eight a folder";
         EXPECT_TRUE(capture.HasContaining(QvLogLevel::Enter, L"strValue=Name, LPCTSTR strValueText=<![CDATA[plain.txt]]>)"));
         EXPECT_TRUE(capture.HasContaining(QvLogLevel::Enter, L"strValue=Extension, LPCTSTR strValueText=.t&t)"));
     }
@@ -130,6 +140,25 @@ TEST(CQvMediaFactoryWriter, EntriesAreTheSameBytesWithOrWithoutTheTrace) {
     EXPECT_NE(std::string::npos, text.find("<Name><![CDATA[plain.txt]]></Name>")) << text;
     EXPECT_NE(std::string::npos, text.find("<Extension>.t&amp;t</Extension>")) << text;
     EXPECT_NE(std::string::npos, text.find("<Extension />")) << text;
+    // Each entry has its own target and time, whatever the entry before it had.
+    const auto entryOf = [&text](const std::string& name) {
+        const size_t at = text.find("[CDATA[" + name + "]]></Name>");
+        const size_t begin = text.rfind("<FILE>", at), end = text.find("</FILE>", at);
+        return at == std::string::npos ? std::string() : text.substr(begin, end - begin);
+    };
+    const std::string ownTarget = entryOf("own target.txt"), after = entryOf("after.txt"), other = entryOf("other.txt");
+    EXPECT_NE(std::string::npos, ownTarget.find("<WriteTime>20250607080910</WriteTime>")) << ownTarget;
+    EXPECT_EQ(std::string::npos, ownTarget.find("Backup")) << ownTarget;
+    const auto targetOf = [](const std::string& entry) {
+        const size_t begin = entry.find("<TargetPath>"), end = entry.find("</TargetPath>");
+        return begin == std::string::npos || end == std::string::npos ? std::string() : entry.substr(begin, end - begin);
+    };
+    EXPECT_FALSE(targetOf(ownTarget).empty()) << ownTarget;
+    EXPECT_EQ(targetOf(ownTarget), targetOf(entryOf("own again.txt")));
+    EXPECT_NE(std::string::npos, after.find("<TargetPath><![CDATA[\\Backup]]></TargetPath>")) << after;
+    EXPECT_NE(std::string::npos, after.find("<WriteTime>20240102030405</WriteTime>")) << after;
+    EXPECT_NE(std::string::npos, other.find("<TargetPath><![CDATA[\\Other]]></TargetPath>")) << other;
+    EXPECT_NE(std::string::npos, other.find("<WriteTime>20250607080911</WriteTime>")) << other;
 }
 
 TEST(CQvMediaFactoryWriter, DirectoryFormEdgeCases) {
