@@ -236,11 +236,13 @@ QvCliListedFiles FilesOf(const QvCliSetFiles& files) {
 }
 
 // The files of a set read from its media files as they are visited, one entry at a time.
-QvCliListedFiles FilesReadFrom(const QvCliMediaSet& set, QvCliFolderListings* listings) {
-    return [&set, listings](const QvCliListedFileVisitor& visit, std::string& error) {
+QvCliListedFiles FilesReadFrom(const QvCliMediaSet& set, QvCliFolderListings* listings,
+                               const QvCliEntrySeen& seen = nullptr) {
+    return [&set, listings, &seen](const QvCliListedFileVisitor& visit, std::string& error) {
         for (size_t i = 0; i < set.media.size(); ++i) {
             QvCliMedium header;
-            const auto list = [&visit, i, listings](QvCliEntry&& e, std::string_view) {
+            const auto list = [&visit, i, listings, &seen](QvCliEntry&& e, std::string_view fullPath) {
+                if (seen) seen(e, fullPath);
                 ListEntry(e, [&visit, i](QvCliListedFile&& f) { visit(i, f); }, listings);
             };
             if (!QvCliReadMedium(QvCliFsPath(set.dir) / QvCliFsPath(set.media[i].fileName), header, list, error))
@@ -459,14 +461,14 @@ std::string QvCliTextCatalog(const QvCliMediaSet& set, const QvCliSetFiles& file
 
 bool QvCliMeasureCatalog(const QvCliMediaSet& set, const QvCliReportContext& context, uint64_t& pageBytes,
                          uint64_t& textBytes, std::string& error, QvCliFolderListings* listings,
-                         QvCliCatalogShape* shape) {
+                         QvCliCatalogShape* shape, const QvCliEntrySeen& seen) {
     // One reading of the media feeds both: each file's text line is counted as the page's
     // entry is written.
     const uint64_t header = QvCliTextCatalogHeader(context.here).size();
     textBytes = header;
     uint64_t numberDigits = 0;
     std::string line;
-    const QvCliListedFiles read = FilesReadFrom(set, listings);
+    const QvCliListedFiles read = FilesReadFrom(set, listings, seen);
     const QvCliListedFiles counted = [&](const QvCliListedFileVisitor& visit, std::string& readError) {
         return read(
             [&](size_t i, const QvCliListedFile& f) {

@@ -11,6 +11,7 @@
 #include <memory>
 #include <ostream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // What a report shows besides the media: what was left out, how the plan was made (null when
@@ -79,6 +80,7 @@ private:
 // so that measuring a set of a million files takes the memory of its folders' names. With
 // listings, folders kept whole are listed only when they were not kept there, and kept after.
 // With shape, also what the measure found that a plan of the same files onto other media keeps.
+// seen, when given, is shown each entry of the media files as they are read.
 struct QvCliCatalogShape {
     uint64_t rows = 0;             // files listed, one row of the page and one line of the text each
     uint64_t folders = 0;          // entries of the page's table of folders
@@ -87,9 +89,10 @@ struct QvCliCatalogShape {
     uint64_t entryDigits = 0;      // those digits
     uint64_t lineBytes = 0;        // the text's lines, but the digits of their medium numbers
 };
+typedef std::function<void(const QvCliEntry& entry, std::string_view fullPath)> QvCliEntrySeen;
 bool QvCliMeasureCatalog(const QvCliMediaSet& set, const QvCliReportContext& context, uint64_t& pageBytes,
                          uint64_t& textBytes, std::string& error, QvCliFolderListings* listings = nullptr,
-                         QvCliCatalogShape* shape = nullptr);
+                         QvCliCatalogShape* shape = nullptr, const QvCliEntrySeen& seen = nullptr);
 // At least the bytes of the page and the text catalogue of a plan of the files shape was measured
 // on onto the media of set, without reading them: the rows and tables are the same, their
 // indexes and medium numbers at most as wide as the widest set allows.

@@ -385,10 +385,8 @@ void AddToPrint(PlannedFiles& planned, const QvCliEntry& e, std::string_view ful
     planned.print[1] += second;
 }
 
-// Prints the entries of the set planned, unless each is a file of its own; false when a media
-// file cannot be read.
+// Prints the entries of the set planned, read from its media files; false when one cannot be read.
 bool PrintEntries(const QvCliMediaSet& set, PlannedFiles& planned) {
-    if (planned.FileByFile()) return true;
     std::string error;
     for (const QvCliMedium& m : set.media) {
         QvCliMedium header;
@@ -414,7 +412,6 @@ uint64_t CatalogRoom(const QvCliOptions& o, uint64_t reserve, QvCliFolderListing
         planned.entries += m.entryCount;
         planned.files += m.hasNumberFiles ? m.numberFiles : m.entryCount;
     }
-    if (!PrintEntries(set, planned)) return 0;
     // The page names the folder as pack's does, wherever it is opened from.
     std::error_code ec;
     const fs::path absolute = fs::absolute(QvCliFsPath(o.outDir), ec);
@@ -428,10 +425,17 @@ uint64_t CatalogRoom(const QvCliOptions& o, uint64_t reserve, QvCliFolderListing
     context.here = set.media.back().number;
     uint64_t page = 0, text = 0;
     std::string error;
-    if (bound)
+    // Where folders are kept whole, the entries are printed: by the measure's own reading of
+    // the media files, or else by a reading of their own.
+    const bool print = !planned.FileByFile();
+    if (bound) {
+        if (print && !PrintEntries(set, planned)) return 0;
         QvCliBoundCatalog(set, context, shape, page, text);
-    else if (!QvCliMeasureCatalog(set, context, page, text, error, &listings, &shape))
-        return 0;
+    } else {
+        const auto seen = [&planned](const QvCliEntry& e, std::string_view fullPath) { AddToPrint(planned, e, fullPath); };
+        if (!QvCliMeasureCatalog(set, context, page, text, error, &listings, &shape, print ? QvCliEntrySeen(seen) : nullptr))
+            return 0;
+    }
     const uint64_t block = QvCliBlockBytes(o);
     const auto whole = [block](uint64_t bytes) { return (bytes + block - 1) / block * block; };
     const uint64_t kEntries = 8192;  // two directory records in each of the image's trees, and more
