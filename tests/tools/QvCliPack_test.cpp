@@ -538,19 +538,24 @@ TEST_F(QvCliPackSmallTest, RoomForTheCatalogueNeverCostsAFileThatFitsWithoutIt) 
 }
 
 // A file gone or changed since the plan stops the medium, named: the medium made would not
-// be the one planned (a grown file could overfill it).
+// be the one planned (a grown file could overfill it, a folder in its place hold anything).
 TEST_F(QvCliPackSmallTest, MissingOrChangedFileFailsNamingItAndLeavesNoOutput) {
     const struct {
         const char* label;
         const char* why;
-    } rows[] = {{"missing", "missing"}, {"grown", "changed since the plan"}};
+    } rows[] = {{"missing", "missing"}, {"grown", "changed since the plan"}, {"folder", "now a folder"}};
     for (const auto& row : rows) {
         SCOPED_TRACE(row.label);
         PlanSmall();
-        if (std::string(row.label) == "missing")
+        const std::string label = row.label;
+        if (label == "missing") {
             fs::remove(P("small/f3.txt"));
-        else
+        } else if (label == "grown") {
             std::ofstream(P("small/f3.txt"), std::ios::app) << "more";
+        } else {
+            fs::remove(P("small/f3.txt"));
+            fs::create_directory(P("small/f3.txt"));
+        }
         for (const char* format : {"iso", "tar", "list"}) {
             SCOPED_TRACE(format);
             const std::string to = std::string("out-") + row.label + "-" + format;

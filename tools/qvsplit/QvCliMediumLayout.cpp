@@ -24,8 +24,10 @@ std::string LeafName(const std::string& hostPath) {
     return QvCliPathText(QvCliFsPath(hostPath).filename());
 }
 
-// A file that cannot be opened would leave a hole in the medium: refuse it before writing.
+// A file that cannot be opened would leave a hole in the medium: refuse it before writing. Why
+// it cannot is looked for only then.
 bool CheckReadable(const std::string& hostPath, std::string& error) {
+    if (QvCliOpensForReading(hostPath)) return true;
     std::error_code ec;
     const fs::file_status status = fs::status(QvCliFsPath(hostPath), ec);
     if (!fs::exists(status)) {
@@ -116,20 +118,25 @@ bool AddEntry(const QvCliEntry& e, bool expandFolders, bool openFiles, QvCliMedi
             return false;
         }
     } else {
-        if (openFiles && !CheckReadable(item.hostPath, error)) return false;
-        // What the plan measured is what the medium was sized for: a file that changed since
-        // would make a medium other than the one planned.
+        // One look at the file, opened when it is to be read: it must be there, readable, and
+        // as the plan measured it, since that is what the medium was sized for.
         unsigned long long size = 0;
         std::string time;
         bool isDir = false;
-        if (QvCliStatFile(item.hostPath, size, time, isDir) && !isDir &&
-            (size != e.size || (!e.writeTime.empty() && QvCliWiden(time) != e.writeTime))) {
+        const bool described = QvCliStatFile(item.hostPath, size, time, isDir, openFiles) ||
+                               (QvCliStatFile(item.hostPath, size, time, isDir) && isDir);  // Windows opens no folder
+        if (!described) {
+            if (CheckReadable(item.hostPath, error)) error = item.hostPath + ": cannot be read";
+            return false;
+        }
+        if (isDir || size != e.size || (!e.writeTime.empty() && QvCliWiden(time) != e.writeTime)) {
             error = item.hostPath + ": changed since the plan (" + std::to_string(e.size) + " bytes, written " +
-                    QvCliNarrow(e.writeTime) + "; now " + std::to_string(size) + " bytes, written " + time +
+                    QvCliNarrow(e.writeTime) + "; now " +
+                    (isDir ? std::string("a folder") : std::to_string(size) + " bytes, written " + time) +
                     "); split again";
             return false;
         }
-        item.size = fs::file_size(QvCliFsPath(item.hostPath), ec);
+        item.size = size;
         layout.fileBytes += item.size;
     }
     layout.items.push_back(item);

@@ -11,6 +11,8 @@
 
 #if defined(_WIN32)
 #include <windows.h>
+#include <fcntl.h>
+#include <io.h>
 #include <shellapi.h>
 #else
 #include <dirent.h>
@@ -97,17 +99,35 @@ std::string QvCliMakeTempDir(const std::string& prefix) {
 }
 
 bool QvCliStatFile(const std::string& path, unsigned long long& size, std::string& writeTime,
-                   bool& isDir) {
+                   bool& isDir, bool andOpen) {
 #if defined(_WIN32)
+    const std::wstring wide = std::filesystem::u8path(path).wstring();
     struct _stat64 st;
-    if (_wstat64(std::filesystem::u8path(path).wstring().c_str(), &st) != 0) return false;
+    if (andOpen) {
+        const int fd = _wopen(wide.c_str(), _O_RDONLY | _O_BINARY);
+        if (fd < 0) return false;
+        const int described = _fstat64(fd, &st);
+        _close(fd);
+        if (described != 0) return false;
+    } else if (_wstat64(wide.c_str(), &st) != 0) {
+        return false;
+    }
     std::tm local{};
     const time_t t = static_cast<time_t>(st.st_mtime);
     if (localtime_s(&local, &t) != 0) return false;
     isDir = (st.st_mode & _S_IFDIR) != 0;
 #else
     struct stat st;
-    if (stat(path.c_str(), &st) != 0) return false;
+    if (andOpen) {
+        // Not blocking: what was a file may be a pipe now.
+        const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+        if (fd < 0) return false;
+        const int described = fstat(fd, &st);
+        close(fd);
+        if (described != 0) return false;
+    } else if (stat(path.c_str(), &st) != 0) {
+        return false;
+    }
     std::tm local{};
     const time_t t = st.st_mtime;
     if (!localtime_r(&t, &local)) return false;
@@ -117,6 +137,19 @@ bool QvCliStatFile(const std::string& path, unsigned long long& size, std::strin
     char text[32];
     std::strftime(text, sizeof text, "%Y%m%d%H%M%S", &local);
     writeTime = text;
+    return true;
+}
+
+bool QvCliOpensForReading(const std::string& path) {
+#if defined(_WIN32)
+    const int fd = _wopen(std::filesystem::u8path(path).wstring().c_str(), _O_RDONLY | _O_BINARY);
+    if (fd < 0) return false;
+    _close(fd);
+#else
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) return false;
+    close(fd);
+#endif
     return true;
 }
 

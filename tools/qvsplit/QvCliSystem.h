@@ -22,9 +22,13 @@ void QvCliSetEnv(const std::string& name, const std::string& value);
 // A new, empty temporary folder whose name starts with prefix.
 std::string QvCliMakeTempDir(const std::string& prefix);
 
-// Size and local last-write time ("%Y%m%d%H%M%S") of a file; false when it does not exist.
+// Size and local last-write time ("%Y%m%d%H%M%S") of a file; false when it does not exist. With
+// andOpen, the file is opened for reading and described from what was opened: false also when
+// it cannot be opened.
 bool QvCliStatFile(const std::string& path, unsigned long long& size, std::string& writeTime,
-                   bool& isDir);
+                   bool& isDir, bool andOpen = false);
+// Whether the file at path opens for reading (it is closed again at once).
+bool QvCliOpensForReading(const std::string& path);
 
 // One child of a folder as its listing names it.
 struct QvCliChild {
