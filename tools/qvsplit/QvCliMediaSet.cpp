@@ -163,16 +163,18 @@ private:
             if (rest.size() < 9 && !m_ended) return kNeedMore;  // too little to tell what opens here
             size_t end;
             int depth = m_depth;
-            if (rest.compare(0, 4, "<!--") == 0) {
+            // Told apart by the character after "<", which names all but one kind.
+            const char second = rest.size() > 1 ? rest[1] : '\0';
+            if (second == '!' && rest.compare(0, 4, "<!--") == 0) {
                 end = Find("-->", m_at + 4);
-            } else if (rest.compare(0, 9, "<![CDATA[") == 0) {
+            } else if (second == '!' && rest.compare(0, 9, "<![CDATA[") == 0) {
                 end = Find("]]>", m_at + 9);
-            } else if (rest.compare(0, 2, "<?") == 0) {
+            } else if (second == '?') {
                 end = Find("?>", m_at + 2);
-            } else if (rest.compare(0, 2, "</") == 0) {
+            } else if (second == '/') {
                 end = Find(">", m_at + 2);
                 --depth;
-            } else if (rest.size() > 1 && rest[1] == '!') {
+            } else if (second == '!') {
                 end = Find(">", m_at + 2);  // a document type declaration
             } else {
                 end = TagEnd();
@@ -212,19 +214,29 @@ QvCliEntry EntryOf(const pugi::xml_node& f, std::string& fullPath) {
     std::string targetPath, writeTime;
     unsigned attributes = 0;
     fullPath.clear();
-    // One pass over the values instead of a search by name for each.
+    // One pass over the values instead of a search by name for each; a name's first letter
+    // passes over the values not read (Path, Name, Extension, Exclusion, CRC32).
     for (pugi::xml_node v = f.first_child(); v; v = v.next_sibling()) {
         const char* name = v.name();
-        if (std::strcmp(name, "FullPath") == 0)
-            fullPath = Joined(v);
-        else if (std::strcmp(name, "FileSize") == 0)
-            e.size = v.text().as_ullong();
-        else if (std::strcmp(name, "TargetPath") == 0)
-            targetPath = Joined(v);
-        else if (std::strcmp(name, "WriteTime") == 0)
-            writeTime = Joined(v);
-        else if (std::strcmp(name, "Attribute") == 0)
-            attributes = v.text().as_uint();
+        switch (name[0]) {
+            case 'F':
+                if (std::strcmp(name, "FullPath") == 0)
+                    fullPath = Joined(v);
+                else if (std::strcmp(name, "FileSize") == 0)
+                    e.size = v.text().as_ullong();
+                break;
+            case 'T':
+                if (std::strcmp(name, "TargetPath") == 0) targetPath = Joined(v);
+                break;
+            case 'W':
+                if (std::strcmp(name, "WriteTime") == 0) writeTime = Joined(v);
+                break;
+            case 'A':
+                if (std::strcmp(name, "Attribute") == 0) attributes = v.text().as_uint();
+                break;
+            default:
+                break;
+        }
     }
     e.fullPath = QvCliWiden(fullPath);
     e.targetPath = QvCliWiden(targetPath);
