@@ -59,18 +59,28 @@ void SplitAt(const std::string& path, const char* separators, std::string& head,
     tail = at == std::string::npos ? path : path.substr(at + 1);
 }
 
-// The files and links below a folder kept whole, as pack lays them out; empty for a folder with
-// none below it, or one that cannot be walked.
-std::vector<QvCliPackItem> ItemsBelow(const QvCliEntry& folder) {
+// A file or link pack lays out below a folder kept whole, as the catalogue lists it.
+QvCliListedFile ListedFile(QvCliPackItem&& item) {
+    QvCliListedFile f;
+    std::string leaf;
+    f.hostPath = std::move(item.hostPath);
+    SplitAt(item.mediumPath, "/", f.mediumFolder, leaf);
+    f.size = item.size;
+    f.kind = item.kind == QvCliPackItem::kLink ? 2 : 0;
+    return f;
+}
+
+// Hands take the files and links below a folder kept whole as pack lays them out, one at a
+// time as the walk meets them; false when the folder cannot be walked to its end.
+bool WalkFilesBelow(const QvCliEntry& folder, const std::function<void(QvCliListedFile&&)>& take) {
     QvCliMedium one;
     one.entries.push_back(folder);
     QvCliMediumLayout layout;
+    layout.take = [&take](QvCliPackItem&& item) {
+        if (item.kind != QvCliPackItem::kFolder) take(ListedFile(std::move(item)));
+    };
     std::string error;
-    std::vector<QvCliPackItem> items;
-    if (!QvCliLayOutMedium(one, true, layout, error, false)) return items;  // named, not read
-    for (QvCliPackItem& item : layout.items)
-        if (item.kind != QvCliPackItem::kFolder) items.push_back(std::move(item));
-    return items;
+    return QvCliLayOutMedium(one, true, layout, error, false);  // named, not read
 }
 
 // The folder inside the medium an entry is restored to, "" for its root. A medium's entries
@@ -186,19 +196,87 @@ void WritePlan(const QvCliReportContext& c, std::ostream& out) {
     out << "]}";
 }
 
-// The files and links below a folder kept whole, as the catalogue lists them.
-std::vector<QvCliListedFile> FilesBelow(const QvCliEntry& folder) {
-    std::vector<QvCliListedFile> files;
-    for (const QvCliPackItem& item : ItemsBelow(folder)) {
-        QvCliListedFile f;
-        std::string leaf;
-        f.hostPath = item.hostPath;
-        SplitAt(item.mediumPath, "/", f.mediumFolder, leaf);
-        f.size = item.size;
-        f.kind = item.kind == QvCliPackItem::kLink ? 2 : 0;
-        files.push_back(std::move(f));
+// A folder's files as suffixes: each file's host path past the folder's, and its folder inside
+// the medium past the folder's own there, the latter kept once for a run of files that share it.
+// Each file takes its names past its folder's and its size, some 40 bytes.
+struct FolderFiles {
+    struct Row {
+        uint64_t size;
+        uint32_t nameEnd;        // in names, where this file's suffix ends and the next one's begins
+        uint32_t folderAndKind;  // index into inside, times four, plus the kind
+    };
+    std::string host, medium;  // the folder's own paths
+    std::string names;
+    std::vector<std::string> inside;
+    std::vector<Row> rows;
+
+    // Adds a file listed below the folder; false when one of its paths does not begin with the
+    // folder's, so that it would not be given back as listed, or the names outgrow the rows.
+    bool Add(const QvCliListedFile& f) {
+        if (f.hostPath.compare(0, host.size(), host) != 0 || f.mediumFolder.compare(0, medium.size(), medium) != 0 ||
+            names.size() > UINT32_MAX / 2)
+            return false;
+        names.append(f.hostPath, host.size(), std::string::npos);
+        if (inside.empty() || inside.back().compare(0, std::string::npos, f.mediumFolder, medium.size()) != 0)
+            inside.push_back(f.mediumFolder.substr(medium.size()));
+        const uint32_t folderIndex = static_cast<uint32_t>(inside.size() - 1);
+        rows.push_back({f.size, static_cast<uint32_t>(names.size()), folderIndex * 4 + static_cast<uint32_t>(f.kind)});
+        return true;
     }
-    return files;
+
+    // Hands take every file as it was listed.
+    void Replay(const std::function<void(QvCliListedFile&&)>& take) const {
+        uint32_t nameStart = 0;
+        for (const Row& row : rows) {
+            QvCliListedFile f;
+            f.hostPath = host;
+            f.hostPath.append(names, nameStart, row.nameEnd - nameStart);
+            f.mediumFolder = medium + inside[row.folderAndKind / 4];
+            f.size = row.size;
+            f.kind = static_cast<int>(row.folderAndKind % 4);
+            nameStart = row.nameEnd;
+            take(std::move(f));
+        }
+    }
+};
+
+// Lists the files and links below a folder kept whole into files, kept as suffixes as the walk
+// meets them: a folder of a million files is never held as a million paths. A folder that
+// cannot be walked to its end lists none, and stands for itself. False when a file cannot be
+// kept as a suffix; files is then left empty.
+bool ListBelow(const QvCliEntry& folder, FolderFiles& files) {
+    files = FolderFiles();
+    files.host = QvCliToHostPath(QvCliEntryFolder(folder));
+    files.medium = MediumFolder(folder);
+    bool kept = true;
+    const bool walked = WalkFilesBelow(folder, [&files, &kept](QvCliListedFile&& f) { kept = kept && files.Add(f); });
+    if (!walked || !kept) {
+        files.names.clear();
+        files.inside.clear();
+        files.rows.clear();
+    }
+    files.names.shrink_to_fit();
+    files.rows.shrink_to_fit();
+    return kept;
+}
+
+// Hands take the files below a folder that ListBelow could not keep as suffixes, all of them
+// held at once meanwhile.
+void TakeUnkept(const QvCliEntry& folder, const std::function<void(QvCliListedFile&&)>& take) {
+    std::vector<QvCliListedFile> held;
+    if (WalkFilesBelow(folder, [&held](QvCliListedFile&& f) { held.push_back(std::move(f)); }))
+        for (QvCliListedFile& f : held) take(std::move(f));
+}
+
+// Hands take the files and links below a folder kept whole; with listings, what they keep, else
+// as listed here.
+void TakeFilesBelow(const QvCliEntry& folder, const std::function<void(QvCliListedFile&&)>& take,
+                    QvCliFolderListings* listings) {
+    if (listings && listings->Replay(folder, take)) return;
+    if (listings) return listings->ListAndKeep(folder, take);
+    FolderFiles files;
+    if (ListBelow(folder, files)) return files.Replay(take);
+    TakeUnkept(folder, take);
 }
 
 // The lines an entry of a medium gives: the files and links below a folder kept whole (listed,
@@ -207,15 +285,10 @@ void ListEntry(const QvCliEntry& e, const std::function<void(QvCliListedFile&&)>
                QvCliFolderListings* listings = nullptr) {
     if (e.isDir) {
         size_t below = 0;
-        const auto count = [&](QvCliListedFile&& f) {
+        TakeFilesBelow(e, [&](QvCliListedFile&& f) {
             ++below;
             take(std::move(f));
-        };
-        if (!listings || !listings->Replay(e, count)) {
-            std::vector<QvCliListedFile> files = FilesBelow(e);
-            if (listings) listings->Keep(e, files);
-            for (QvCliListedFile& f : files) count(std::move(f));
-        }
+        }, listings);
         if (below) return;
     }
     QvCliListedFile f;
@@ -506,29 +579,28 @@ void QvCliBoundCatalog(const QvCliMediaSet& set, const QvCliReportContext& conte
                 shape.rows * Digits(static_cast<uint64_t>(std::max(widest, 0)));
 }
 
-// A folder's files as suffixes: each file's host path past the folder's, and its folder inside
-// the medium past the folder's own there, the latter kept once for a run of files that share it.
 struct QvCliFolderListings::Store {
-    struct Row {
-        uint64_t size;
-        uint32_t nameEnd;  // in names, where this file's suffix ends and the next one's begins
-        uint32_t folderAndKind;  // index into inside, times four, plus the kind
-    };
-    struct Listing {
-        std::string names;
-        std::vector<std::string> inside;
-        std::vector<Row> rows;
-    };
     std::mutex mutex;
     std::condition_variable kept;
     // Folders listed: null for one whose files could not be kept as suffixes. A listing, once
     // kept, stays where it is until the object goes.
-    std::unordered_map<std::wstring, std::unique_ptr<Listing>> folders;
+    std::unordered_map<std::wstring, std::unique_ptr<FolderFiles>> folders;
     // Folders being listed ahead of the measure, which waits for them, and by the measure
     // itself, which the lister passes over.
     std::unordered_set<std::wstring> byLister, byMeasure;
 
     static std::wstring Key(const QvCliEntry& folder) { return folder.fullPath + L'\n' + folder.targetPath; }
+
+    // Keeps the listing of the folder at key (null: not kept), and wakes whoever waits for it.
+    void Put(const std::wstring& key, std::unique_ptr<FolderFiles> files) {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            folders[key] = std::move(files);
+            byLister.erase(key);
+            byMeasure.erase(key);
+        }
+        kept.notify_all();
+    }
 };
 
 QvCliFolderListings::QvCliFolderListings() : m_store(new Store) {}
@@ -537,7 +609,7 @@ QvCliFolderListings::~QvCliFolderListings() = default;
 
 bool QvCliFolderListings::Replay(const QvCliEntry& folder, const std::function<void(QvCliListedFile&&)>& take) {
     const std::wstring key = Store::Key(folder);
-    const Store::Listing* listing = nullptr;
+    const FolderFiles* files = nullptr;
     {
         std::unique_lock<std::mutex> lock(m_store->mutex);
         m_store->kept.wait(lock, [&] { return m_store->byLister.count(key) == 0; });
@@ -546,55 +618,20 @@ bool QvCliFolderListings::Replay(const QvCliEntry& folder, const std::function<v
             m_store->byMeasure.insert(key);
             return false;
         }
-        listing = found->second.get();
+        files = found->second.get();
     }
-    const std::string host = QvCliToHostPath(QvCliEntryFolder(folder));
-    const std::string medium = MediumFolder(folder);
-    uint32_t nameStart = 0;
-    for (const Store::Row& row : listing->rows) {
-        QvCliListedFile f;
-        f.hostPath = host;
-        f.hostPath.append(listing->names, nameStart, row.nameEnd - nameStart);
-        f.mediumFolder = medium + listing->inside[row.folderAndKind / 4];
-        f.size = row.size;
-        f.kind = static_cast<int>(row.folderAndKind % 4);
-        nameStart = row.nameEnd;
-        take(std::move(f));
-    }
+    files->Replay(take);
     return true;
 }
 
-void QvCliFolderListings::Keep(const QvCliEntry& folder, const std::vector<QvCliListedFile>& files) {
-    const std::string host = QvCliToHostPath(QvCliEntryFolder(folder));
-    const std::string medium = MediumFolder(folder);
-    std::unique_ptr<Store::Listing> listing(new Store::Listing);
-    for (const QvCliListedFile& f : files) {
-        // Every path below the folder begins with the folder's; one that did not would not be
-        // replayed as listed, so the folder is listed again instead.
-        if (f.hostPath.compare(0, host.size(), host) != 0 || f.mediumFolder.compare(0, medium.size(), medium) != 0 ||
-            listing->names.size() > UINT32_MAX / 2) {
-            listing.reset();
-            break;
-        }
-        listing->names.append(f.hostPath, host.size(), std::string::npos);
-        if (listing->inside.empty() || listing->inside.back().compare(0, std::string::npos, f.mediumFolder, medium.size()) != 0)
-            listing->inside.push_back(f.mediumFolder.substr(medium.size()));
-        const uint32_t folderIndex = static_cast<uint32_t>(listing->inside.size() - 1);
-        listing->rows.push_back({f.size, static_cast<uint32_t>(listing->names.size()),
-                                 folderIndex * 4 + static_cast<uint32_t>(f.kind)});
-    }
-    if (listing) {
-        listing->names.shrink_to_fit();
-        listing->rows.shrink_to_fit();
-    }
-    const std::wstring key = Store::Key(folder);
-    {
-        std::lock_guard<std::mutex> lock(m_store->mutex);
-        m_store->folders[key] = std::move(listing);
-        m_store->byLister.erase(key);
-        m_store->byMeasure.erase(key);
-    }
-    m_store->kept.notify_all();
+void QvCliFolderListings::ListAndKeep(const QvCliEntry& folder, const std::function<void(QvCliListedFile&&)>& take) {
+    std::unique_ptr<FolderFiles> files(new FolderFiles);
+    if (!ListBelow(folder, *files)) files.reset();
+    const FolderFiles* listed = files.get();
+    m_store->Put(Store::Key(folder), std::move(files));
+    if (!take) return;
+    if (listed) return listed->Replay(take);
+    TakeUnkept(folder, take);
 }
 
 void QvCliFolderListings::ListAhead(const QvCliEntry& folder, const std::atomic<bool>& stop) {
@@ -605,7 +642,7 @@ void QvCliFolderListings::ListAhead(const QvCliEntry& folder, const std::atomic<
             return;
     }
     try {
-        Keep(folder, FilesBelow(folder));
+        ListAndKeep(folder, nullptr);
     } catch (...) {
         // Left to the measure, which would otherwise wait for it.
         {

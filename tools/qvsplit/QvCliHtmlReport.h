@@ -63,8 +63,8 @@ public:
     // Hands take the files below folder kept from an earlier listing, waiting for one being
     // listed ahead; false when none was kept: the caller lists the folder and keeps it.
     bool Replay(const QvCliEntry& folder, const std::function<void(QvCliListedFile&&)>& take);
-    // Keeps the files listed below folder.
-    void Keep(const QvCliEntry& folder, const std::vector<QvCliListedFile>& files);
+    // Lists the files below folder and keeps them, then hands them to take when given.
+    void ListAndKeep(const QvCliEntry& folder, const std::function<void(QvCliListedFile&&)>& take);
     // Lists folder and keeps it, unless it is kept or being listed already, or stop is set: for
     // a thread listing ahead of a measure. The other calls may come from another thread meanwhile.
     void ListAhead(const QvCliEntry& folder, const std::atomic<bool>& stop);

@@ -73,7 +73,7 @@ private:
                 break;
             case QvCliChild::kFolder:
                 item.kind = QvCliPackItem::kFolder;
-                m_layout.items.push_back(item);
+                m_layout.Add(std::move(item));
                 return Walk(path, mediumPath, error);
             case QvCliChild::kFile:
                 if (m_open && !CheckReadable(item.hostPath, error)) return false;
@@ -83,7 +83,7 @@ private:
             case QvCliChild::kOther:
                 return true;  // pipes, sockets and devices are no files to copy, nor planned
         }
-        m_layout.items.push_back(item);
+        m_layout.Add(std::move(item));
         return true;
     }
 
@@ -103,7 +103,7 @@ bool AddEntry(const QvCliEntry& e, bool expandFolders, bool openFiles, QvCliMedi
             error = item.hostPath + ": folder listed in the plan but missing";
             return false;
         }
-        layout.items.push_back(item);
+        layout.Add(QvCliPackItem(item));
         if (!expandFolders) return true;
         FolderWalker walker(layout, FollowsLinks(), openFiles);
         return walker.Walk(QvCliFsPath(item.hostPath), item.mediumPath, error);
@@ -139,7 +139,7 @@ bool AddEntry(const QvCliEntry& e, bool expandFolders, bool openFiles, QvCliMedi
         item.size = size;
         layout.fileBytes += item.size;
     }
-    layout.items.push_back(item);
+    layout.Add(std::move(item));
     return true;
 }
 
@@ -171,7 +171,9 @@ bool QvCliMediumPath(const std::wstring& targetPath, const std::string& name, st
 
 bool QvCliLayOutMedium(const QvCliMedium& medium, bool expandFolders, QvCliMediumLayout& layout,
                        std::string& error, bool openFiles) {
+    std::function<void(QvCliPackItem&&)> take = std::move(layout.take);
     layout = QvCliMediumLayout();
+    layout.take = std::move(take);
     for (const QvCliEntry& e : medium.entries) {
         if (!AddEntry(e, expandFolders, openFiles, layout, error)) {
             error = medium.fileName + ": " + error;

@@ -5,6 +5,7 @@
 #include "QvCliMediaSet.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,15 @@ struct QvCliMediumLayout {
     // below it, parents before children.
     std::vector<QvCliPackItem> items;
     uint64_t fileBytes = 0;  // the contents of every file summed
+    // When set, each item is handed to it as it is laid out instead of kept in items.
+    std::function<void(QvCliPackItem&&)> take;
+
+    void Add(QvCliPackItem&& item) {
+        if (take)
+            take(std::move(item));
+        else
+            items.push_back(std::move(item));
+    }
 };
 
 // The path inside a medium of an entry named name restored under targetPath, a folder of the
@@ -36,7 +46,8 @@ bool QvCliMediumPath(const std::wstring& targetPath, const std::string& name, st
 // Lays out one medium of a plan. With expandFolders, a folder kept whole brings everything
 // below it (links kept as links unless the plan followed them); without, it stays one item.
 // Fails, naming the entry, when a listed file or folder is missing or cannot be read; without
-// openFiles, files are listed without being opened (for a list that only names them).
+// openFiles, files are listed without being opened (for a list that only names them). A take
+// set in layout stays, and gets the items.
 bool QvCliLayOutMedium(const QvCliMedium& medium, bool expandFolders, QvCliMediumLayout& layout,
                        std::string& error, bool openFiles = true);
 
