@@ -691,6 +691,36 @@ TEST_F(QvCliPackTest, TarPlanCountsTheExtendedHeaderOfAFileOfEightGibibytes) {
     EXPECT_GE(plannedOverhead[1] - plannedOverhead[0], archiveOverhead[1] - archiveOverhead[0]);
 }
 
+// Entries that a medium cannot hold side by side, as a plan of two files of one name, or of a
+// file and a folder of that name, makes them: the image is refused, naming the path.
+TEST_F(QvCliPackTest, EntriesMeetingAtOnePathOfTheMediumAreRefused) {
+    Write("one/x", "one");
+    Write("two/x", "two");
+    Write("three/x/inner.txt", "inner");
+    const struct {
+        const char* label;
+        const char* method;
+        std::vector<std::string> paths;
+        const char* message;
+    } rows[] = {
+        {"two files", "files", {"one/x", "two/x"}, "x: two entries of the plan at the same path"},
+        {"a file where a folder goes", "dirs", {"one/x", "three/x"}, "x: a file and a folder of the same path"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.label);
+        const std::string plan = std::string("plan-") + row.method;
+        std::vector<std::string> split{"split", "--quiet", "--fs", "none", "--method", row.method, "--size", "10", "--out", S(plan)};
+        for (const std::string& path : row.paths) split.push_back(S(path));
+        const qvtest::ProcessResult planned = Run(split);
+        ASSERT_EQ(0, planned.status) << planned.err;
+        const std::string to = std::string("out-") + row.method;
+        const qvtest::ProcessResult pack = Run({"pack", "--quiet", "--format", "iso", "--to", S(to), S(plan)});
+        EXPECT_EQ(1, pack.status) << pack.err;
+        EXPECT_NE(std::string::npos, pack.err.find(row.message)) << pack.err;
+        EXPECT_TRUE(FilesIn(to).empty());
+    }
+}
+
 #endif  // QVSPLIT_TEST_PACK
 
 // What pack, verify and report cannot take is refused with what is wrong, and nothing is
