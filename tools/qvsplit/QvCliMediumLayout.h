@@ -29,11 +29,12 @@ struct QvCliMediumLayout {
     // When set, each item is handed to it as it is laid out instead of kept in items.
     std::function<void(QvCliPackItem&&)> take;
 
+    // Kept items are copies, whose texts take no room to grow: pack keeps the layouts of a set.
     void Add(QvCliPackItem&& item) {
         if (take)
             take(std::move(item));
         else
-            items.push_back(std::move(item));
+            items.push_back(static_cast<const QvCliPackItem&>(item));
     }
 };
 
