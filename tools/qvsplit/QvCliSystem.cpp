@@ -98,38 +98,54 @@ std::string QvCliMakeTempDir(const std::string& prefix) {
     return std::string();
 }
 
+namespace {
+
+// The file at path opened for reading, -1 when it cannot be. Not blocking: what was a file may
+// be a pipe now.
+int OpenForReading(const std::string& path) {
+#if defined(_WIN32)
+    return _wopen(std::filesystem::u8path(path).wstring().c_str(), _O_RDONLY | _O_BINARY);
+#else
+    return open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+#endif
+}
+
+void CloseFile(int fd) {
+#if defined(_WIN32)
+    _close(fd);
+#else
+    close(fd);
+#endif
+}
+
+}  // namespace
+
 bool QvCliStatFile(const std::string& path, unsigned long long& size, std::string& writeTime,
                    bool& isDir, bool andOpen) {
 #if defined(_WIN32)
-    const std::wstring wide = std::filesystem::u8path(path).wstring();
     struct _stat64 st;
+    const auto describeOpen = [&st](int fd) { return _fstat64(fd, &st); };
+    const auto describe = [&st, &path] { return _wstat64(std::filesystem::u8path(path).wstring().c_str(), &st); };
+#else
+    struct stat st;
+    const auto describeOpen = [&st](int fd) { return fstat(fd, &st); };
+    const auto describe = [&st, &path] { return stat(path.c_str(), &st); };
+#endif
     if (andOpen) {
-        const int fd = _wopen(wide.c_str(), _O_RDONLY | _O_BINARY);
+        const int fd = OpenForReading(path);
         if (fd < 0) return false;
-        const int described = _fstat64(fd, &st);
-        _close(fd);
+        const int described = describeOpen(fd);
+        CloseFile(fd);
         if (described != 0) return false;
-    } else if (_wstat64(wide.c_str(), &st) != 0) {
+    } else if (describe() != 0) {
         return false;
     }
     std::tm local{};
     const time_t t = static_cast<time_t>(st.st_mtime);
+#if defined(_WIN32)
     if (localtime_s(&local, &t) != 0) return false;
     isDir = (st.st_mode & _S_IFDIR) != 0;
 #else
-    struct stat st;
-    if (andOpen) {
-        // Not blocking: what was a file may be a pipe now.
-        const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-        if (fd < 0) return false;
-        const int described = fstat(fd, &st);
-        close(fd);
-        if (described != 0) return false;
-    } else if (stat(path.c_str(), &st) != 0) {
-        return false;
-    }
-    std::tm local{};
-    const time_t t = st.st_mtime;
     if (!localtime_r(&t, &local)) return false;
     isDir = S_ISDIR(st.st_mode);
 #endif
@@ -141,15 +157,9 @@ bool QvCliStatFile(const std::string& path, unsigned long long& size, std::strin
 }
 
 bool QvCliOpensForReading(const std::string& path) {
-#if defined(_WIN32)
-    const int fd = _wopen(std::filesystem::u8path(path).wstring().c_str(), _O_RDONLY | _O_BINARY);
+    const int fd = OpenForReading(path);
     if (fd < 0) return false;
-    _close(fd);
-#else
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0) return false;
-    close(fd);
-#endif
+    CloseFile(fd);
     return true;
 }
 
