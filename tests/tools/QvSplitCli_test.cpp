@@ -348,6 +348,41 @@ TEST_F(QvSplitCliTest, DroppedRulesAreShownAndPatternsSelect) {
     EXPECT_EQ(std::string::npos, plans.find("a25.bin")) << plans;
 }
 
+// Paths given that are restored under one name are warned of, naming both, since what they
+// hold would be restored over each other; the plan is made all the same.
+TEST_F(QvSplitCliTest, PathsRestoredUnderOneNameAreWarnedOf) {
+    Write("a/docs/r.txt", "a");
+    Write("b/Docs/r.txt", "b");
+    Write("one/x", "1");
+    Write("two/x", "2");
+    const std::string both = " are both restored as \\";
+    const struct Row {
+        const char* label;
+        std::vector<std::string> args;  // the command and its paths
+        std::string warning;            // empty: none
+    } rows[] = {
+        {"two folders", {"split", S("a/docs"), S("b/Docs")},
+         S("a/docs") + " and " + S("b/Docs") + both + "Docs, the one over the other (a rules file, --rules"},
+        {"two files", {"split", S("one/x"), "--last", S("two/x")}, S("one/x") + " and " + S("two/x") + both + "x, the one"},
+        {"two item-list folders", {"rvx", S("a/docs"), S("b/Docs")}, S("a/docs") + " and " + S("b/Docs") + both + "Docs, the one over the other\n"},
+        {"one path twice", {"split", S("a/docs"), S("a/docs")}, ""},
+        {"a folder and one inside it", {"split", S("a"), S("a/docs")}, ""},
+        {"names of their own", {"split", S("a/docs"), S("one/x")}, ""},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.label);
+        std::vector<std::string> args = row.args;
+        const std::vector<std::string> options{"--quiet", "--size", "10", "--out", S(std::string("out-") + row.label)};
+        args.insert(args.begin() + 1, options.begin(), options.end());
+        const RunResult r = Run(args);
+        EXPECT_EQ(0, r.status) << r.err;
+        if (row.warning.empty())
+            EXPECT_TRUE(r.err.empty()) << r.err;
+        else
+            EXPECT_NE(std::string::npos, r.err.find(row.warning)) << r.err;
+    }
+}
+
 TEST_F(QvSplitCliTest, JsonSummaryCarriesCountBoundAndLeftOut) {
     MakeTree();
     // A name with a byte that is not UTF-8 is given with U+F000 plus the byte, so the JSON stays

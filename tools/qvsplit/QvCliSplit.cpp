@@ -18,6 +18,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -118,6 +119,31 @@ bool BuildRules(const QvCliOptions& o, RuleVector& rules, std::string& error) {
             if (!AddRule(rules, p, false, location, false, error)) return false;
     }
     return true;
+}
+
+// Warns of paths given that are restored under one name: each is restored as itself at the root
+// of the media, so that a file of one path below both would be restored over the other. Names
+// are told apart as the media do, ignoring the letter case (of ASCII letters here). remedy: what
+// the user can do instead, said after the warning.
+void WarnOfPathsRestoredAsOne(const RuleVector& rules, const char* remedy) {
+    const auto folded = [](std::wstring text) {
+        for (wchar_t& c : text)
+            if (c >= L'a' && c <= L'z') c = static_cast<wchar_t>(c - L'a' + L'A');
+        return text;
+    };
+    std::map<std::wstring, std::wstring> firstByName;
+    for (const QvRule& rule : rules) {
+        std::wstring source = rule.szSourcePath;
+        if (!rule.bInclude || source.find_first_of(L"*?") != std::wstring::npos) continue;
+        while (source.size() > 1 && source.back() == L'\\') source.pop_back();
+        const std::wstring name = source.substr(source.find_last_of(L"\\:") + 1);
+        if (name.empty()) continue;  // a whole drive
+        const auto seen = firstByName.emplace(folded(name), source);
+        if (seen.second || folded(seen.first->second) == folded(source)) continue;
+        std::cerr << "qvsplit: " << QvCliToHostPath(seen.first->second) << " and " << QvCliToHostPath(source)
+                  << " are both restored as \\" << QvCliNarrow(name)
+                  << ", the one over the other" << remedy << "\n";
+    }
 }
 
 // Removes media files an earlier split left in the folder, so the set read back is this one's.
@@ -525,6 +551,7 @@ int QvCliRunSplit(const QvCliOptions& o) {
     std::string error;
     RuleVector rules;
     if (o.rulesFile.empty() && !BuildRules(o, rules, error)) return QvCliFail(kExitUsage, error);
+    if (o.rulesFile.empty()) WarnOfPathsRestoredAsOne(rules, " (a rules file, --rules, gives each a target folder of its own)");
     if (!o.rulesFile.empty() && !fs::exists(QvCliFsPath(o.rulesFile))) return QvCliFail(kExitUsage, o.rulesFile + ": no such rules file");
     QvCliLogSession log(o.logFile);
     QvCliApplyFileSystem(o);
@@ -553,6 +580,7 @@ int QvCliRunRvx(const QvCliOptions& o) {
     for (const std::string& p : o.all)
         if (!AddRule(rules, p, true, InAll, false, error)) return QvCliFail(kExitUsage, error);
     RestoreFolderItemsUnderTheirNames(rules);
+    WarnOfPathsRestoredAsOne(rules, "");
     if (!PrepareOutDir(o.outDir, o.quiet, error)) return QvCliFail(kExitFailed, error);
     QvCliPartialSet partial(o.outDir);
     if (!partial.Marked()) return QvCliFail(kExitFailed, o.outDir + ": cannot write into the output folder");
