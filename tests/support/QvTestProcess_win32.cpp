@@ -105,25 +105,31 @@ ChildProcess::ChildProcess(const fs::path& program, const std::vector<std::strin
     std::wstring line = Quote(program.wstring());
     for (const std::string& a : args) line += L" " + Quote(Widen(a));
     std::wstring env = EnvironmentBlock(setup);
-    HANDLE in = Inheritable(L"NUL", GENERIC_READ, OPEN_EXISTING);
-    HANDLE out = Inheritable(m_outFile, GENERIC_WRITE, CREATE_ALWAYS);
-    HANDLE err = Inheritable(m_errFile, GENERIC_WRITE, CREATE_ALWAYS);
-    if (in != INVALID_HANDLE_VALUE && out != INVALID_HANDLE_VALUE && err != INVALID_HANDLE_VALUE) {
-        STARTUPINFOW si{};
-        si.cb = sizeof si;
-        si.dwFlags = STARTF_USESTDHANDLES;
-        si.hStdInput = in;
-        si.hStdOutput = out;
-        si.hStdError = err;
-        PROCESS_INFORMATION pi{};
-        if (CreateProcessW(program.wstring().c_str(), &line[0], nullptr, nullptr, TRUE,
-                           CREATE_UNICODE_ENVIRONMENT, &env[0], nullptr, &si, &pi)) {
-            CloseHandle(pi.hThread);
-            m_handle = reinterpret_cast<long long>(pi.hProcess);
+    // Wine, busy with other programs, now and then fails to start one: a few more tries, a
+    // moment apart, before the test is told it did not start.
+    for (int attempt = 0; attempt < 5 && m_handle == -1; ++attempt) {
+        if (attempt > 0) Sleep(200);
+        HANDLE in = Inheritable(L"NUL", GENERIC_READ, OPEN_EXISTING);
+        HANDLE out = Inheritable(m_outFile, GENERIC_WRITE, CREATE_ALWAYS);
+        HANDLE err = Inheritable(m_errFile, GENERIC_WRITE, CREATE_ALWAYS);
+        if (in != INVALID_HANDLE_VALUE && out != INVALID_HANDLE_VALUE && err != INVALID_HANDLE_VALUE) {
+            STARTUPINFOW si{};
+            si.cb = sizeof si;
+            si.dwFlags = STARTF_USESTDHANDLES;
+            si.hStdInput = in;
+            si.hStdOutput = out;
+            si.hStdError = err;
+            PROCESS_INFORMATION pi{};
+            std::wstring command = line;  // CreateProcessW may write into it
+            if (CreateProcessW(program.wstring().c_str(), &command[0], nullptr, nullptr, TRUE,
+                               CREATE_UNICODE_ENVIRONMENT, &env[0], nullptr, &si, &pi)) {
+                CloseHandle(pi.hThread);
+                m_handle = reinterpret_cast<long long>(pi.hProcess);
+            }
         }
+        for (HANDLE h : {in, out, err})
+            if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
     }
-    for (HANDLE h : {in, out, err})
-        if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
 }
 
 ChildProcess::~ChildProcess() {
