@@ -260,9 +260,10 @@ bool ListBelow(const QvCliEntry& folder, FolderFiles& files) {
     return kept;
 }
 
-// Hands take the files below a folder that ListBelow could not keep as suffixes, all of them
-// held at once meanwhile.
-void TakeUnkept(const QvCliEntry& folder, const std::function<void(QvCliListedFile&&)>& take) {
+// Hands take the files below a folder as ListBelow kept them in files; null when it could not
+// keep them as suffixes, and they are listed again, all of them held at once meanwhile.
+void TakeListed(const QvCliEntry& folder, const FolderFiles* files, const std::function<void(QvCliListedFile&&)>& take) {
+    if (files) return files->Replay(take);
     std::vector<QvCliListedFile> held;
     if (WalkFilesBelow(folder, [&held](QvCliListedFile&& f) { held.push_back(std::move(f)); }))
         for (QvCliListedFile& f : held) take(std::move(f));
@@ -275,8 +276,7 @@ void TakeFilesBelow(const QvCliEntry& folder, const std::function<void(QvCliList
     if (listings && listings->Replay(folder, take)) return;
     if (listings) return listings->ListAndKeep(folder, take);
     FolderFiles files;
-    if (ListBelow(folder, files)) return files.Replay(take);
-    TakeUnkept(folder, take);
+    TakeListed(folder, ListBelow(folder, files) ? &files : nullptr, take);
 }
 
 // The lines an entry of a medium gives: the files and links below a folder kept whole (listed,
@@ -629,9 +629,7 @@ void QvCliFolderListings::ListAndKeep(const QvCliEntry& folder, const std::funct
     if (!ListBelow(folder, *files)) files.reset();
     const FolderFiles* listed = files.get();
     m_store->Put(Store::Key(folder), std::move(files));
-    if (!take) return;
-    if (listed) return listed->Replay(take);
-    TakeUnkept(folder, take);
+    if (take) TakeListed(folder, listed, take);
 }
 
 void QvCliFolderListings::ListAhead(const QvCliEntry& folder, const std::atomic<bool>& stop) {

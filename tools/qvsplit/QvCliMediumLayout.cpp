@@ -171,9 +171,8 @@ bool QvCliMediumPath(const std::wstring& targetPath, const std::string& name, st
 
 bool QvCliLayOutMedium(const QvCliMedium& medium, bool expandFolders, QvCliMediumLayout& layout,
                        std::string& error, bool openFiles) {
-    std::function<void(QvCliPackItem&&)> take = std::move(layout.take);
-    layout = QvCliMediumLayout();
-    layout.take = std::move(take);
+    layout.items.clear();
+    layout.fileBytes = 0;
     for (const QvCliEntry& e : medium.entries) {
         if (!AddEntry(e, expandFolders, openFiles, layout, error)) {
             error = medium.fileName + ": " + error;
