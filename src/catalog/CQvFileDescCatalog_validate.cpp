@@ -216,6 +216,41 @@ void CQvFileDescCatalog::BuildDirsKeptWhole(DWORD dwSplit) {
     ApplyExcludeRules();
 }
 
+namespace {
+
+std::wstring LowerText(const std::wstring& text) {
+    CQvString str(text.c_str());
+    str.MakeLower();
+    return str.str();
+}
+
+// Whether other, an entry at or below the path of entry from, lands in the same folder of a
+// medium as it would when from brings it: a folder kept whole restores what it holds under
+// its own folder, one level further down for each folder below it. Folder names of a medium
+// ignore letter case.
+bool LandsAlike(const FileDesc& from, const FileDesc& other) {
+    std::wstring fromPath = from.strFilePath.Wide().str(), otherPath = other.strFilePath.Wide().str();
+    while (fromPath.size() > 3 && fromPath.back() == L'\\') fromPath.pop_back();
+    while (otherPath.size() > 3 && otherPath.back() == L'\\') otherPath.pop_back();
+    std::wstring expected = from.strTargetPath.str();
+    if (otherPath.size() > fromPath.size()) {
+        std::wstring below = otherPath.substr(fromPath.size());
+        if (!below.empty() && below.front() != L'\\') below.insert(below.begin(), L'\\');
+        // A file lands in its folder; a folder is restored as itself.
+        if (!qvp::IsFolderToEnter(other.dwAttributes)) below.erase(below.rfind(L'\\'));
+        expected = expected == L"\\" ? below : expected + below;
+        if (expected.empty()) expected = L"\\";
+    }
+    return LowerText(expected) == LowerText(other.strTargetPath.str());
+}
+
+}  // namespace
+
+// A file that several maps place is placed once for each folder of the media it is restored
+// to. Where two placements would put it on one medium under one folder, the more general one
+// goes: every medium holds the first and the last. A placement on any medium gives way to any
+// other placement, whatever its folder, as the more specific rule decides (a folder for any
+// medium and a file of it for the last).
 void CQvFileDescCatalog::DropEntriesPlacedElsewhere() {
     const struct {
         QvFileDescMap* pFrom;
@@ -235,12 +270,20 @@ void CQvFileDescCatalog::DropEntriesPlacedElsewhere() {
                                           [](const QvFileDescMap* p) { return !p->empty(); });
         if (step.pFrom->empty() || !bTargets) continue;
         for (const auto& entry : *step.pFrom) {
-            const CQvString strPath = entry.second.strFilePath.Wide();
+            const FileDesc& from = entry.second;
+            const CQvString strPath = from.strFilePath.Wide();
             // A folder kept whole brings everything below it.
-            const bool bFolder = qvp::IsFolderToEnter(entry.second.dwAttributes);
+            const bool bFolder = qvp::IsFolderToEnter(from.dwAttributes);
             for (QvFileDescMap* pTo : step.vTo) {
-                QvEraseFileDesc(*pTo, strPath);
-                if (bFolder) QvEraseBelow(*pTo, strPath);
+                if (pTo == &mpFileDescInAny) {
+                    QvEraseFileDesc(*pTo, strPath);
+                    if (bFolder) QvEraseBelow(*pTo, strPath);
+                    continue;
+                }
+                const QvFileDescMapIter it = QvFindFileDesc(*pTo, strPath);
+                if (it != pTo->end() && LandsAlike(from, it->second)) pTo->erase(it);
+                if (bFolder)
+                    QvEraseBelow(*pTo, strPath, [&from](const FileDesc& other) { return LandsAlike(from, other); });
             }
         }
     }
@@ -363,7 +406,9 @@ long CQvFileDescCatalog::RunSizeChecks(DWORD dwSplit, DWORD dwFirstMediaFreeSpac
     };
     if (!IsSplitOn() && overFit(piSize[kBig], 0))
         return fail(QvRefusedFileTooBig, L"iSizeBigFile=%d", piSize[kBig], true, piSize[kBig]);
-    if (overWhole(iFirstOnly)) return fail(QvRefusedFirstSet, L"iSizeFirst=%d", iFirstOnly, true, iFirstOnly);
+    // A refusal's figure is the size the trace's information line names, every-medium files
+    // included, so that the error and that line agree.
+    if (overWhole(iFirstOnly)) return fail(QvRefusedFirstSet, L"iSizeFirst=%d", piSize[kFirst], true, iFirstOnly);
     if (overWhole(iFirstOnly + iAll))
         return fail(QvRefusedFirstWithAll, L"(iSizeAll+iSizeFirst) > dwSplitSize", 0, false, iFirstOnly + iAll);
     // First-fit places a unit only while the medium stays below its size, an empty one too.
@@ -374,10 +419,10 @@ long CQvFileDescCatalog::RunSizeChecks(DWORD dwSplit, DWORD dwFirstMediaFreeSpac
     if (overWhole(iFirstWithFree))
         return fail(QvRefusedFirstWithFree, L"iSizeFirst+dwFirstMediaFreeSpaceSize=%d", iFirstWithFree, true,
                     iFirstWithFree);
-    if (overWhole(iLastOnly)) return fail(QvRefusedLastSet, L"iSizeLast=%d", iLastOnly, true, iLastOnly);
+    if (overWhole(iLastOnly)) return fail(QvRefusedLastSet, L"iSizeLast=%d", piSize[kLast], true, iLastOnly);
     if (overWhole(iLastOnly + iAll))
         return fail(QvRefusedLastWithAll, L"(iSizeAll+iSizeLast) > dwSplitSize", 0, false, iLastOnly + iAll);
-    if (overFit(iGroupOnly, 0)) return fail(QvRefusedGroup, L"iSizeGroup=%d", iGroupOnly, true, iGroupOnly);
+    if (overFit(iGroupOnly, 0)) return fail(QvRefusedGroup, L"iSizeGroup=%d", piSize[kGroup], true, iGroupOnly);
     // A group is placed by first-fit too, one of empty files as well.
     if ((iGroupOnly > 0 || m_bGroupPlaced) && iGroupOnly + iAll >= iLimit)
         return fail(QvRefusedGroupWithAll, L"(iSizeAll+iSizeGroup) > dwSplitSize", 0, false, iGroupOnly + iAll);

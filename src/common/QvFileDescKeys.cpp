@@ -153,12 +153,13 @@ bool KeyBelow(const CQvPathText& key, std::wstring_view lower) {
 
 }  // namespace
 
-size_t QvEraseBelow(QvFileDescMap& map, const CQvString& strFolder) {
+size_t QvEraseBelow(QvFileDescMap& map, const CQvString& strFolder,
+                    const std::function<bool(const FileDesc&)>& bErase) {
     const std::wstring lower = LowerBase(strFolder);
     size_t nErased = 0;
     QvFileDescMapIter it = map.lower_bound(std::wstring_view(lower));
     while (it != map.end() && KeyBelow(it->first, lower)) {
-        if (QvPathAtOrBelow(it->second.strFilePath.Wide(), strFolder)) {
+        if (QvPathAtOrBelow(it->second.strFilePath.Wide(), strFolder) && (!bErase || bErase(it->second))) {
             it = map.erase(it);
             ++nErased;
         } else {

@@ -7,6 +7,8 @@
 
 #include "common/QvRecords.h"
 
+#include <functional>
+
 // The lower-cased path: how the maps order the entries of that path.
 CQvString QvFileDescKey(const CQvString& strPath);
 
@@ -43,9 +45,10 @@ bool QvEraseFileDesc(QvFileDescMap& map, const CQvString& strPath);
 // letter case is another folder).
 bool QvPathAtOrBelow(const CQvString& strPath, const CQvString& strBase);
 
-// Removes every entry below the folder strFolder (the folder's own entry stays); the count
-// removed.
-size_t QvEraseBelow(QvFileDescMap& map, const CQvString& strFolder);
+// Removes every entry below the folder strFolder (the folder's own entry stays), or only those
+// bErase says to when given; the count removed.
+size_t QvEraseBelow(QvFileDescMap& map, const CQvString& strFolder,
+                    const std::function<bool(const FileDesc&)>& bErase = nullptr);
 
 // Whether the map holds an entry below strFolder (as QvEraseBelow finds them).
 bool QvHoldsBelow(const QvFileDescMap& map, const CQvString& strFolder);

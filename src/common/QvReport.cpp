@@ -9,6 +9,7 @@
 
 void QvReport::Clear() {
     m_media.clear();
+    m_nInPlace = 0;
     m_repeatable.clear();
     m_iPlannedBytes = 0;
     m_dwRefusal = QvRefusedNone;
@@ -61,6 +62,8 @@ void QvReport::FinishMedium(DWORD dwFiles, int64_t iFileBytes, int64_t iImageByt
     medium.iImageBytes = iImageBytes;
 }
 
+void QvReport::MediaInPlace(size_t nCount) { m_nInPlace = std::min(nCount, m_media.size()); }
+
 void QvReport::NumberLast(DWORD dwNumber) {
     for (QvMediumReport& medium : m_media)
         if (medium.dwNumber == 0) medium.dwNumber = dwNumber;
@@ -70,6 +73,7 @@ void QvReport::NumberLast(DWORD dwNumber) {
 
 void QvReport::DropMedia() {
     m_media.clear();
+    m_nInPlace = 0;
     m_repeatable.clear();
     m_iPlannedBytes = 0;
 }
@@ -88,12 +92,13 @@ void QvReport::Refuse(DWORD dwCode, int64_t iBytes, int64_t iLimit) {
 }
 
 extern "C" QVSPLIT_API DWORD QvGetMediaCount(void) {
-    return static_cast<DWORD>(QvSplitRun::Current().report.Media().size());
+    return static_cast<DWORD>(QvSplitRun::Current().report.InPlace());
 }
 
 extern "C" QVSPLIT_API BOOL QvGetMedium(DWORD dwIndex, QvMediumReport* pMedium) {
-    const std::vector<QvMediumReport>& media = QvSplitRun::Current().report.Media();
-    if (pMedium == nullptr || pMedium->cbSize < sizeof(QvMediumReport) || dwIndex >= media.size())
+    const QvReport& report = QvSplitRun::Current().report;
+    const std::vector<QvMediumReport>& media = report.Media();
+    if (pMedium == nullptr || pMedium->cbSize < sizeof(QvMediumReport) || dwIndex >= report.InPlace())
         return FALSE;
     *pMedium = media[dwIndex];
     return TRUE;

@@ -26,6 +26,10 @@ public:
     void AddEntry(std::string_view path, int64_t iSize, bool bMayRepeat);
     // The medium is saved with these figures.
     void FinishMedium(DWORD dwFiles, int64_t iFileBytes, int64_t iImageBytes);
+    // The first nCount media begun, in the order begun, are in place under their names (an
+    // estimate's: complete). Only those count as saved to a caller, the progress function
+    // included: a medium still being filled, or waiting to be put in place, does not.
+    void MediaInPlace(size_t nCount);
     // The medium begun without a number becomes number dwNumber.
     void NumberLast(DWORD dwNumber);
     // The media were not kept (an estimate, or a split that failed part way).
@@ -41,6 +45,8 @@ public:
     void DropLastCut();
 
     const std::vector<QvMediumReport>& Media() const { return m_media; }
+    // The media in place, as MediaInPlace last said.
+    size_t InPlace() const { return m_nInPlace; }
     const std::vector<std::wstring>& Cuts() const { return m_cuts; }
     int64_t PlannedBytes() const { return m_iPlannedBytes; }
     DWORD RefusalCode() const { return m_dwRefusal; }
@@ -50,6 +56,7 @@ public:
 
 private:
     std::vector<QvMediumReport> m_media;  // in the order written; sorted when numbered
+    size_t m_nInPlace = 0;
     std::unordered_set<std::string> m_repeatable;  // paths that may come again, already counted
     int64_t m_iPlannedBytes = 0;
     DWORD m_dwRefusal = 0;

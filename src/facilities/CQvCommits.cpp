@@ -56,6 +56,7 @@ struct CQvCommits::State {
     bool bBusy = false;  // the thread holds a file it took from waiting
     bool bStop = false;
     bool bReported = false;
+    size_t nPlaced = 0;  // files renamed over their targets, in the order given
     CQvString strFailed;
     DWORD dwError = 0;
     std::thread worker;
@@ -86,6 +87,7 @@ struct CQvCommits::State {
                 Drop(p);
             }
             lock.lock();
+            if (ok) ++nPlaced;
             if (!ok && !bFailedBefore) {
                 strFailed = std::move(p.target);
                 dwError = error;
@@ -135,7 +137,11 @@ bool CQvCommits::Add(std::unique_ptr<CQvFile> temp, CQvString target) {
             return false;
         }
         DWORD error = 0;
-        if (PutInPlace(p, error)) return true;
+        if (PutInPlace(p, error)) {
+            std::lock_guard<std::mutex> lock(s.mutex);
+            ++s.nPlaced;
+            return true;
+        }
         std::lock_guard<std::mutex> lock(s.mutex);
         s.strFailed = std::move(p.target);
         s.dwError = error;
@@ -161,3 +167,8 @@ bool CQvCommits::Finish() {
 }
 
 LPCTSTR CQvCommits::Failed() const { return m_pState->strFailed; }
+
+size_t CQvCommits::Placed() const {
+    std::lock_guard<std::mutex> lock(m_pState->mutex);
+    return m_pState->nPlaced;
+}

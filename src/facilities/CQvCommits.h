@@ -5,6 +5,7 @@
 #include "facilities/CQvFile.h"
 #include "facilities/CQvString.h"
 
+#include <cstddef>
 #include <memory>
 
 // Replaces files on a thread of its own. A file written under its temporary name is flushed to
@@ -30,6 +31,9 @@ public:
     bool Finish();
     // The target of the replacement that failed, empty while none has.
     LPCTSTR Failed() const;
+    // How many of the files given are in place under their targets so far (the folder's sync
+    // may still be to come): the first ones given, in order.
+    size_t Placed() const;
 
 private:
     struct State;

@@ -62,7 +62,10 @@ void CQvMediaFactory::SetMediaFactoryCB(SPLITCB lpCB, LPVOID lpUserParam) {
 }
 
 bool CQvMediaFactory::AbortRequested() {
-    return m_lpCB != NULL && m_lpCB(1, NULL, 0, m_lpUserParam) == 1;
+    if (m_lpCB == NULL) return false;
+    // The callback may count the media saved: only those in place under their names are.
+    if (m_pRun != NULL) QvSplitRun::Current().report.MediaInPlace(PlacedMedia());
+    return m_lpCB(1, NULL, 0, m_lpUserParam) == 1;
 }
 
 // Adds one attribute to Info; false only when the attribute itself cannot be made.

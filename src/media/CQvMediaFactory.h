@@ -100,6 +100,8 @@ private:
     // Whether the medium being filled already holds this file through another of its maps
     // (see QvMediaRun::multi); records it as held when it does not and bTake is set.
     bool HeldByMedium(const FileDesc& desc, bool bTake);
+    // Media files of the running split that are in place under their names so far.
+    size_t PlacedMedia() const;
     // Whether an entry being added can be on another medium too: an every-medium entry, or a
     // file that several maps place.
     bool MayRepeat(const FileDesc& desc) const;

@@ -150,10 +150,13 @@ struct CQvMediaFactory::QvMediaRun {
     FileDescVector vtFileDesc, vtFileDescNotFirst, vtFileDescNotLast;
     QvFitIndex groupIndex, otherIndex, notFirstIndex, notLastIndex;
     size_t nFilledGroups = 0;  // groups still unplaced that hold at least one entry
-    // Files that more than one map places (first and last, not-first and not-last, ...): each
-    // placement goes to its own medium, never twice onto one. Usually empty.
+    // Files that more than one map places (first and last, not-first and not-last, ...). A
+    // medium holds such a file once under each folder its placements restore it to: placements
+    // under one folder that meet on a medium are one entry there, and one placed by first-fit
+    // goes to another medium. Usually empty.
     std::unordered_set<std::string> multi;
-    std::unordered_set<std::string> held;  // those of them the medium being filled holds
+    // Those of them the medium being filled holds, by path and folder on the medium.
+    std::unordered_set<std::string> held;
     int64_t iEntryTotal = 0;   // bytes of every entry as the lists hold them
     CQvString strDir, strDispFlag, strType, strLastPath;
     DWORD dwSplitSize = 0;
@@ -288,6 +291,7 @@ DWORD CQvMediaFactory::CreateMediaFiles(LPCTSTR strOutputDir, LPCTSTR strDispFla
     PrepareLists(run, iGroupCount);
     DWORD dwCount = WriteMediaSet(run);
     if (!MediaInPlace(run)) dwCount = 0;
+    QvSplitRun::Current().report.MediaInPlace(run.commits.Placed());
     run.vtGroupDesc.clear();
     CloseMediaDocument();
     if (dwCount == 0) QvSplitRun::Current().report.DropMedia();
@@ -572,12 +576,21 @@ bool CQvMediaFactory::FinalMove(QvMediaRun& run, int iNumber) {
     return true;
 }
 
+size_t CQvMediaFactory::PlacedMedia() const { return m_pRun != NULL ? m_pRun->commits.Placed() : 0; }
+
 bool CQvMediaFactory::HeldByMedium(const FileDesc& desc, bool bTake) {
     if (m_pRun == NULL || m_pRun->multi.empty()) return false;
-    std::string path(desc.strFilePath.Utf8());
-    if (m_pRun->multi.count(path) == 0) return false;
-    if (m_pRun->held.count(path) != 0) return true;
-    if (bTake) m_pRun->held.insert(std::move(path));
+    std::string key(desc.strFilePath.Utf8());
+    if (m_pRun->multi.count(key) == 0) return false;
+    // A file is held under a folder of the medium: placed again under another folder it is
+    // restored there too, which is what the rules asked for. Folder names of a medium ignore
+    // letter case.
+    CQvString strTarget(desc.strTargetPath);
+    strTarget.MakeLower();
+    key += '\0';
+    key += qvp::WideToUtf8(strTarget.str());
+    if (m_pRun->held.count(key) != 0) return true;
+    if (bTake) m_pRun->held.insert(std::move(key));
     return false;
 }
 

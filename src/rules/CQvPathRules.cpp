@@ -81,17 +81,15 @@ long CQvPathRules::MergeRule(LPCTSTR strAction, LPCTSTR strLocation, LPCTSTR str
         strAction, strLocation, strSourcePath,
         strTargetPath, strRuleID, strXPath);
     const MediaDescriptEnum eCode = LocationCode(strLocation);
-    // An include on every medium already places the files everywhere, so a further include
-    // adds nothing, unless an exclusion from every medium took that include back. An exclusion
-    // is always kept: "All" as an exclusion only takes the files off the every-medium list,
-    // and dropping a later explicit exclusion would put them on media.
+    // An include on every medium blocks every later include of the path, whatever exclusions
+    // follow: the rules file asked for its files everywhere, and an exclusion from every medium
+    // takes them off that list, not onto the media the blocked elements named. An exclusion is
+    // always kept: "All" as an exclusion only takes the files off the every-medium list, and
+    // dropping a later explicit exclusion would put them on media the user excluded.
     if (IsIncludeAction(strAction)) {
-        if (!IncludedEverywhere()) {
+        if (!IncludesEveryMedium()) {
             vtInclude.push_back(eCode);
             vtTargetPath.push_back(CQvString(strTargetPath));
-        } else {
-            m_vtHeldInclude.push_back(eCode);
-            m_vtHeldTarget.push_back(CQvString(strTargetPath));
         }
     } else {
         vtExclude.push_back(eCode);
@@ -99,16 +97,7 @@ long CQvPathRules::MergeRule(LPCTSTR strAction, LPCTSTR strLocation, LPCTSTR str
     return log->ExitFunction(static_cast<long>(S_OK));
 }
 
-void CQvPathRules::RestoreHeldIncludes() {
-    vtInclude.insert(vtInclude.end(), m_vtHeldInclude.begin(), m_vtHeldInclude.end());
-    vtTargetPath.insert(vtTargetPath.end(), m_vtHeldTarget.begin(), m_vtHeldTarget.end());
-    m_vtHeldInclude.clear();
-    m_vtHeldTarget.clear();
-}
-
-bool CQvPathRules::IncludedEverywhere() const {
-    return Holds(vtInclude, InAll) && !Holds(vtExclude, InAll);
-}
+bool CQvPathRules::IncludesEveryMedium() const { return Holds(vtInclude, InAll); }
 
 long CQvPathRules::CheckConstensy() {
     CQvLog* log = CQvLog::GetInstance();

@@ -23,13 +23,9 @@ public:
                    LPCTSTR strTargetPath, LPCTSTR strRuleID, LPCTSTR strXPath);
     // E_FAIL when the rule has no location, or includes and excludes the same one.
     long CheckConstensy();
-    // Whether the rule puts its files on every medium: an include there that no exclusion
-    // there takes back.
-    bool IncludedEverywhere() const;
-    // Puts back the includes merged while the rule was on every medium (see MergeRule): an
-    // exclusion from every medium of a path below lets them place that path's files.
-    void RestoreHeldIncludes();
-    bool HoldsIncludes() const { return !m_vtHeldInclude.empty(); }
+    // Whether an element already includes the rule's files on every medium: a further include
+    // of the same path is then not merged.
+    bool IncludesEveryMedium() const;
     // Writes the invalid-rule banner with the element's texts.
     void LogInvalidRule(LPCTSTR strMessage, LPCTSTR strAction, LPCTSTR strLocation,
                         LPCTSTR strSourcePath, LPCTSTR strTargetPath, LPCTSTR strRuleID,
@@ -52,9 +48,6 @@ protected:
     int iAllTogetherGroup;
     CQvString strPath;
     DWORD dwID;
-    // Includes merged while the rule was on every medium, with their target paths.
-    MediaDescriptEnumVector m_vtHeldInclude;
-    std::vector<CQvString> m_vtHeldTarget;
 
     friend class QvPathRulesTestAccess;
 };

@@ -1,11 +1,9 @@
 // The rules catalogue: builds path rules from rule elements and hands them to the catalogue.
 #include "rules/CQvRulesFactory.h"
 
-#include "common/QvFileDescKeys.h"
 #include "common/QvSplitRun.h"
 #include "facilities/CQvLog.h"
 
-#include <algorithm>
 #include <cwchar>
 #include <new>
 
@@ -66,7 +64,6 @@ CQvRulesFactory::~CQvRulesFactory() {
     log->EnterFunction(L"CQvRulesFactory::~CQvRulesFactory()");
     for (auto& entry : mpRules) delete entry.second;
     mpRules.clear();
-    m_vHeldIncludes.clear();
     log->ExitFunction();
 }
 
@@ -135,46 +132,12 @@ void CQvRulesFactory::MergeIntoRule(IQvXmlNode* pRuleNode, CQvPathRules* pRule) 
     GetSourcePath(pRuleNode, strSourcePath);
     GetTargetPath(pRuleNode, strTargetPath);
     GetRuleID(pRuleNode, strRuleID);
-    // An include of a path already on every medium adds nothing, unless an exclusion below
-    // takes some files off every medium; that is known once every element is read.
-    const bool bEverywhere = pRule->IncludedEverywhere();
-    if (bEverywhere && strAction.CompareNoCase(L"INCLUDE") == 0)
-        m_vHeldIncludes.push_back(QvHeldInclude{pRule, RuleNumber(strRuleID), strSourcePath.str()});
+    // An include of a path already on every medium adds nothing: said, as a rule that selects
+    // nothing more.
+    if (pRule->IncludesEveryMedium() && strAction.CompareNoCase(L"INCLUDE") == 0)
+        QvSplitRun::Current().droppedRules.Add(RuleNumber(strRuleID), strSourcePath.str(), QvRuleAlreadyEverywhere);
     // A merged element keeps the rule's number and group: AllTogether is deliberately unread.
     pRule->MergeRule(strAction, strLocation, strSourcePath, strTargetPath, strRuleID, strXPath);
-}
-
-void CQvRulesFactory::SettleHeldIncludes() {
-    for (const QvHeldInclude& held : m_vHeldIncludes) {
-        CQvPathRules* pRule = held.pRule;
-        const CQvString strBase(pRule->GetPath());
-        // An exclusion from every medium merged later into the rule itself takes all of them.
-        bool bExcludedNear = !pRule->IncludedEverywhere();
-        for (const auto& entry : mpRules) {
-            CQvPathRules* pOther = entry.second;
-            if (pOther == pRule || std::find(pOther->vtExclude.begin(), pOther->vtExclude.end(), InAll) == pOther->vtExclude.end())
-                continue;
-            // Below the rule's path, some of its files leave every medium; above it, all of them.
-            // A wildcard may name the rule's own path or a folder above it: the folder the
-            // pattern starts in counts.
-            CQvString strOther(pOther->GetPath());
-            const std::wstring other = strOther.str();
-            const size_t wild = other.find_first_of(L"*?");
-            if (wild != std::wstring::npos) {
-                const size_t slash = other.rfind(L'\\', wild);
-                strOther = CQvString(other.substr(0, slash == std::wstring::npos ? 0 : slash).c_str());
-            }
-            if (QvPathAtOrBelow(strOther, strBase) || QvPathAtOrBelow(strBase, strOther)) {
-                bExcludedNear = true;
-                break;
-            }
-        }
-        if (bExcludedNear)
-            pRule->RestoreHeldIncludes();
-        else
-            QvSplitRun::Current().droppedRules.Add(held.iRuleID, held.strPath, QvRuleAlreadyEverywhere);
-    }
-    m_vHeldIncludes.clear();
 }
 
 int CQvRulesFactory::GetGroupIDCount() {
@@ -209,7 +172,6 @@ void CQvRulesFactory::ResetRulesCatalog() {
     // The group counter is left alone: group numbers stay unique for the life of the process.
     for (auto& entry : mpRules) delete entry.second;
     mpRules.clear();
-    m_vHeldIncludes.clear();
     log->ExitFunction();
 }
 

@@ -20,10 +20,6 @@ public:
     void GetIncludeRules(QvRules& mpRules);
     // The rules with at least one exclude location, in key order.
     void GetExcludeRules(QvRules& mpRules);
-    // Once every element is read: an include merged into a rule already on every medium adds
-    // nothing, and is reported, unless a path below or above the rule is excluded from every
-    // medium; then it places the files so excluded, which would otherwise be on no medium.
-    void SettleHeldIncludes();
     // Deletes every rule; the group counter keeps counting.
     void ResetRulesCatalog();
     // Exported for compatibility; always E_FAIL.
@@ -43,13 +39,6 @@ protected:
 
     QvRules mpRules;
     int iGroupIDCount;
-    // Includes merged into a rule on every medium, reported once the reading is done.
-    struct QvHeldInclude {
-        CQvPathRules* pRule;
-        int32_t iRuleID;
-        std::wstring strPath;
-    };
-    std::vector<QvHeldInclude> m_vHeldIncludes;
 
 private:
     static CQvRulesFactory* pInstance;

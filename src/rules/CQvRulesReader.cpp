@@ -77,6 +77,5 @@ long CQvRulesReader::ReadRuleNodes(IQvXmlNode* pRoot) {
         }
         if (pRoot->GetNextChild(ruleNode.Out()) < 0) ruleNode.Reset();
     }
-    if (pRulesFactory) pRulesFactory->SettleHeldIncludes();
     return S_OK;
 }

@@ -509,8 +509,10 @@ long CQvSplit::FinalizeMedia() {
     m_iTotalSize += m_iMediaSize;
     QvSplitRun::Current().report.FinishMedium(m_dwMediaFileCount, m_iMediaSize,
                                       qvalloc::On() ? static_cast<int64_t>(m_iMediaUsed) : -1);
+    QvReport& report = QvSplitRun::Current().report;
     if (!m_bSaveMedia) {
         qvp::DeleteFileW(m_strMediaFile);
+        report.MediaInPlace(report.Media().size());
         return lResult;
     }
     // A medium the caller cannot find must not be counted as written.
@@ -519,5 +521,6 @@ long CQvSplit::FinalizeMedia() {
             L"CQvSplit::FinalizeMedia() FAILED to save media file %s", m_strMediaFile);
         return E_FAIL;
     }
+    report.MediaInPlace(report.Media().size());
     return lResult;
 }

@@ -195,6 +195,13 @@ TEST_F(CatalogValidateTest, NineChecksEachWithItsMessage) {
                                                       {"c/f", 3 * kMB, L"First", false, false}}, 5, L""},
         {"2 first one byte over", {{"c/f1", 6 * kMB, L"First", false, false},
                                    {"c/f2", 4 * kMB + 1, L"First", false, false}}, 0, p + L"iSizeFirst=10"},
+        // The figure is the set the trace's information line names, every-medium files in it.
+        {"2 first half a megabyte over, beside every-medium files",
+         {{"c/a", 943718, L"All", false, false}, {"c/f1", 5 * kMB + kMB / 4, L"First", false, false},
+          {"c/f2", 5 * kMB + kMB / 4, L"First", false, false}}, 0, p + L"iSizeFirst=11"},
+        {"6 last half a megabyte over, beside every-medium files",
+         {{"c/a", 943718, L"All", false, false}, {"c/l1", 5 * kMB + kMB / 4, L"Last", false, false},
+          {"c/l2", 5 * kMB + kMB / 4, L"Last", false, false}}, 0, p + L"iSizeLast=11"},
         // What first-fit places fits only while the medium stays below its size.
         {"8 group of exactly the split size", {{"g/g1", 6 * kMB, L"Any", true, false},
                                                {"g/g2", 4 * kMB, L"Any", true, false}}, 0, p + L"iSizeGroup=10"},

@@ -33,6 +33,7 @@ struct RuleSpec {
     const char* location;
     bool together;
     bool include;
+    const char* target = "\\restore";
 };
 
 // An item list of one item for any medium.
@@ -53,7 +54,7 @@ std::wstring WriteRules(const TempTree& tree, const std::vector<RuleSpec>& rules
                 (r.include ? "INCLUDE" : "EXCLUDE") + "\" Location=\"" + r.location +
                 "\" AllTogether=\"" + (r.together ? "TRUE" : "FALSE") + "\">\n";
         text += "    <SourcePath>" + qvtest::Narrow(tree.WinPath(r.source)) + "</SourcePath>\n";
-        text += "    <TargetPath>\\restore</TargetPath>\n  </Rule>\n";
+        text += std::string("    <TargetPath>") + r.target + "</TargetPath>\n  </Rule>\n";
     }
     text += "</RulesFile>\n";
     tree.WriteFile("rules.xml", text);
@@ -202,6 +203,76 @@ TEST_F(EndToEnd, EveryLocationKindLandsWhereItMust) {
     for (const Medium& m : media) EXPECT_LE(m.Size(), 700 * MB);
     // The last medium is written second and numbered last; the every-medium file counts once.
     ExpectReportOfMediaFiles(tree, "out", count);
+}
+
+// Rules of one path are merged: each include adds its location and folder, until one puts the
+// path on every medium. A file is then planned once for each folder of a medium its placements
+// restore it in; placements under one folder that meet on a medium are one entry there, and a
+// rule for a file is preferred to a folder's rule for any medium. One medium holds it all, in
+// both methods.
+TEST_F(EndToEnd, SeveralRulesOfOnePathPlaceEachOfTheirFolders) {
+    struct Row {
+        const char* label;
+        std::vector<RuleSpec> rules;
+        std::vector<std::string> entries;  // name and folder on the medium, sorted
+    };
+    const Row rows[] = {
+        {"first and last under their folders; an include after All adds nothing, though All is excluded",
+         {{"m/m1", "First", false, true, "F"},
+          {"m/m1", "Last", false, true, "L"},
+          {"mg/p1.txt", "All", false, true, "A1"},
+          {"mg/p1.txt", "First", false, true, "B1"},
+          {"mg/p1.txt", "All", false, false, ""},
+          {"mg/p2.txt", "Any", false, true, "Y"}},
+         {"p2.txt \\Y", "w.txt \\F\\m1", "w.txt \\L\\m1", "x.txt \\F\\m1", "x.txt \\L\\m1",
+          "y.txt \\F\\m1", "y.txt \\L\\m1", "z.txt \\F\\m1", "z.txt \\L\\m1"}},
+        {"first, last and every medium, one file excluded at each",
+         {{"m/m1", "First", false, true, "F"},
+          {"m/m1", "Last", false, true, "L"},
+          {"m/m1", "All", false, true, "A"},
+          {"m/m1/x.txt", "First", false, false, ""},
+          {"m/m1/y.txt", "Last", false, false, ""},
+          {"m/m1/z.txt", "All", false, false, ""}},
+         {"w.txt \\A\\m1", "w.txt \\F\\m1", "w.txt \\L\\m1", "x.txt \\A\\m1", "x.txt \\L\\m1",
+          "y.txt \\A\\m1", "y.txt \\F\\m1", "z.txt \\F\\m1", "z.txt \\L\\m1"}},
+        {"first and last under one folder (in another letter case) are one entry",
+         {{"m/m1", "First", false, true, "F"}, {"m/m1", "Last", false, true, "f"}},
+         {"w.txt \\F\\m1", "x.txt \\F\\m1", "y.txt \\F\\m1", "z.txt \\F\\m1"}},
+        {"a folder for any medium and a file of it for the last: the file's rule",
+         {{"m", "Any", false, true, "Q"}, {"m/m1/x.txt", "Last", false, true, "X"}},
+         {"w.txt \\Q\\m\\m1", "x.txt \\X", "y.txt \\Q\\m\\m1", "z.txt \\Q\\m\\m1"}},
+    };
+    for (const Row& row : rows) {
+        for (DWORD method : {0u, 1u}) {
+            SCOPED_TRACE(std::string(row.label) + (method ? " (folders kept whole)" : " (file by file)"));
+            QvCatalogTestAccess::ResetAll();
+            TempTree tree;
+            for (const char* name : {"w", "x", "y", "z"}) tree.WriteFile(std::string("m/m1/") + name + ".txt", "12345");
+            tree.WriteFile("mg/p1.txt", "1");
+            tree.WriteFile("mg/p2.txt", "2");
+            tree.MakeDir("out");
+            const std::wstring rules = WriteRules(tree, row.rules);
+            const std::wstring out = tree.WinPath("out");
+            Job job;
+            job.strOutputDir = out.c_str();
+            job.dwOutputMethod = method;
+            ASSERT_EQ(1u, RunSplit(rules, job));
+            // A folder kept whole stands for the files it holds, restored under its folder.
+            const std::string root = qvtest::Narrow(tree.WinPath()) + "\\";
+            std::vector<std::string> entries;
+            for (const Entry& e : ReadSet(tree, "out", 1).front().entries) {
+                if ((std::stoul(e.text.at("Attribute")) & 0x10) == 0) {
+                    entries.push_back(e.text.at("Name") + " " + e.text.at("TargetPath"));
+                    continue;
+                }
+                std::string rel = e.text.at("FullPath").substr(root.size());
+                std::replace(rel.begin(), rel.end(), '\\', '/');
+                for (const std::string& name : tree.List(rel)) entries.push_back(name + " " + e.text.at("TargetPath"));
+            }
+            std::sort(entries.begin(), entries.end());
+            EXPECT_EQ(row.entries, entries);
+        }
+    }
 }
 
 // Rules by pattern select what their last component matches, including and excluding, in both
@@ -411,6 +482,72 @@ TEST_F(EndToEnd, CallbackStops) {
         EXPECT_EQ(row.expected, RunSplit(rules, job));
         EXPECT_TRUE(capture.Has(QvLogLevel::Error, row.message)) << capture.Dump();
         EXPECT_EQ(row.filesLeft ? 2u : 0u, run.List("out").size());
+    }
+}
+
+// What the progress function is told of media saved: their files are in place under their names
+// when it is called, and a stop keeps each one it was told of.
+struct SavedProbe {
+    const TempTree* pTree = nullptr;
+    DWORD dwStopAt = 0;  // stop when this many media are said to be saved; 0: never
+    DWORD dwMostSaid = 0;
+    std::vector<std::string> faults;
+};
+
+std::vector<std::string> MediaFilesIn(const TempTree& tree) {
+    std::vector<std::string> names;
+    for (const std::string& name : tree.List("out"))
+        if (name == "Last.xml" || (name.rfind("Media", 0) == 0 && name.size() > 9 &&
+                                   name.compare(name.size() - 4, 4, ".xml") == 0))
+            names.push_back(name);
+    return names;
+}
+
+DWORD CALLBACK SavedProbeCB(DWORD uCode, LPVOID, DWORD, LPVOID lpUserParam) {
+    SavedProbe* probe = static_cast<SavedProbe*>(lpUserParam);
+    const DWORD dwSaid = QvGetMediaCount();
+    const size_t nFiles = MediaFilesIn(*probe->pTree).size();
+    if (nFiles < dwSaid)
+        probe->faults.push_back("code " + std::to_string(uCode) + ": " + std::to_string(dwSaid) +
+                                " media said saved, " + std::to_string(nFiles) + " in the folder");
+    probe->dwMostSaid = std::max(probe->dwMostSaid, dwSaid);
+    return probe->dwStopAt != 0 && dwSaid >= probe->dwStopAt ? 1 : 0;
+}
+
+// Media are put in place behind the writer, so the count may lag behind the writing, but never
+// runs ahead of the folder; a stop keeps the media handed on before it.
+TEST_F(EndToEnd, MediaSaidSavedAreInTheFolder) {
+    const struct {
+        const char* label;
+        DWORD dwStopAt;
+    } rows[] = {{"to the end", 0}, {"stopped once one is saved", 1}, {"stopped once two are saved", 2}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.label);
+        QvCatalogTestAccess::ResetAll();
+        TempTree tree;
+        for (int i = 0; i < 15; ++i) tree.WriteSparse("data/" + std::to_string(i) + ".bin", 100 * MB);
+        tree.MakeDir("out");
+        const std::wstring rules = WriteRules(tree, {{"data", "Any", false, true}});
+        const std::wstring out = tree.WinPath("out");
+        SavedProbe probe;
+        probe.pTree = &tree;
+        probe.dwStopAt = row.dwStopAt;
+        Job job;
+        job.strOutputDir = out.c_str();
+        job.lpCB = SavedProbeCB;
+        job.lpUserParam = &probe;
+        const DWORD count = RunSplit(rules, job);
+        EXPECT_EQ(std::vector<std::string>(), probe.faults);
+        EXPECT_GE(MediaFilesIn(tree).size(), probe.dwMostSaid);
+        if (row.dwStopAt == 0) {
+            EXPECT_EQ(3u, count);
+            // Told at the end of writing: the whole set.
+            EXPECT_EQ(3u, probe.dwMostSaid);
+            EXPECT_EQ(3u, MediaFilesIn(tree).size());
+        } else {
+            EXPECT_EQ(0u, count);
+            EXPECT_GE(probe.dwMostSaid, row.dwStopAt);
+        }
     }
 }
 

@@ -272,8 +272,11 @@ def gen_split_case(rng):
         rules = []
         for _ in range(rng.randrange(1, 7)):
             include = rng.random() < 0.72 or not rules
+            # A path of an earlier rule again, for another location or folder: merged into it.
+            again = rules and rng.random() < 0.3
             rules.append({'act': 'INCLUDE' if include else 'EXCLUDE',
-                          'loc': rng.choice(LOCATIONS), 'path': gen_rule_path(rng, case['tree']),
+                          'loc': rng.choice(LOCATIONS),
+                          'path': rng.choice(rules)['path'] if again else gen_rule_path(rng, case['tree']),
                           'tog': include and rng.random() < 0.2,
                           'tgt': rng.choice(['', '', '\\', '\\T', 'X\\y'])})
         if not any(r['act'] == 'INCLUDE' for r in rules):
@@ -436,8 +439,9 @@ def walk_nodes(root, follow, locked, skip, nodes):
 
 
 class Rule:
-    def __init__(self, include, locs, path, pattern, together, index, group=None, order=''):
+    def __init__(self, include, locs, path, pattern, together, index, group=None, order='', target=''):
         self.include, self.locs, self.path = include, set(locs), path
+        self.target = target  # the folder its entries are restored under, as the rule gives it
         self.pattern, self.together, self.index = pattern, together, index
         # The AllTogether group the rule's any-medium files form: the rule's own, or that of
         # the first rule of the same path text, which the later ones are merged into.
@@ -446,6 +450,19 @@ class Rule:
         # not added again: of the rules that put a file on any medium, the first in this order
         # decides whether it stays in a group.
         self.order = order
+
+    def restored_in(self, path):
+        """The folder of a medium the rule restores the file at path in, lower-cased: its
+        target, then the file's folders below the folder that holds the rule's path (the
+        pattern's own folder for a pattern)."""
+        base = self.path if self.pattern is not None else parent_of(self.path)
+        rel = parent_of(path)[len(base):].lstrip(b'/')
+        t = self.target[:-1] if self.target.endswith('\\') else self.target
+        field = t + '\\' + (win_name(rel) + '\\' if rel else '')
+        x = field[:-1] if field.endswith('\\') else field
+        if not x.startswith('\\'):
+            x = '\\' + x
+        return x.lower()
 
     def covers(self, path):
         if self.pattern is not None:
@@ -456,16 +473,18 @@ class Rule:
 def model_rules(case, tree):
     rules = []
 
-    def make(include, locs, rel, together, group=None):
+    def make(include, locs, rel, together, group=None, target=''):
         raw = fs(rel)
         order = '\\' + rel.replace('/', '\\') if rel else ''
         if is_pattern(rel):
             head, _, pat = raw.rpartition(b'/')
             # The files a pattern matches are placed one by one, never as a group.
             rules.append(Rule(include, locs, join(tree, head.decode('utf-8', 'surrogateescape')),
-                              pat.decode('utf-8', 'surrogateescape'), False, len(rules), order=order))
+                              pat.decode('utf-8', 'surrogateescape'), False, len(rules), order=order,
+                              target=target))
         else:
-            rules.append(Rule(include, locs, join(tree, rel), None, together, len(rules), group, order))
+            rules.append(Rule(include, locs, join(tree, rel), None, together, len(rules), group, order,
+                              target))
 
     if case['input'] == 'cli':
         cli = case['cli']
@@ -479,12 +498,19 @@ def model_rules(case, tree):
     else:
         # Rules of the same path text are one rule: the first says whether its files stay
         # together, and the AllTogether of the later ones is not read.
-        first = {}
+        # An include of a path text that an earlier include puts on every medium adds nothing,
+        # whatever is excluded; exclusions are all kept.
+        first, everywhere = {}, set()
         for r in case['rules']:
             if r['path'] not in first:
                 first[r['path']] = (len(rules), r['tog'])
             group, together = first[r['path']]
-            make(r['act'] == 'INCLUDE', [r['loc']], r['path'], together and r['act'] == 'INCLUDE', group)
+            include = r['act'] == 'INCLUDE'
+            if include and r['path'] in everywhere:
+                continue
+            if include and r['loc'] == 'All':
+                everywhere.add(r['path'])
+            make(include, [r['loc']], r['path'], together and include, group, r['tgt'])
     return rules
 
 
@@ -508,26 +534,46 @@ class Model:
                 roots = [r.path + b'/' + n for n in names if pattern_matches(r.pattern, n)]
             for root in roots:
                 walk_nodes(root, case['follow'], locked, skip, self.nodes)
-        self.locs = {p: self.locations(p) for p in self.nodes}
+        # path -> {location: folder of the medium, or None when the rules leave it open}
+        self.places = {p: self.placements(p) for p in self.nodes}
+        self.locs = {p: set(places) for p, places in self.places.items()}
+        # A placement dropped or kept by folders the model cannot tell: no verdict on whether
+        # a plan exists.
+        self.open_drop = any(None in places.values() and len(places) > 1 for places in self.places.values())
 
-    def locations(self, path):
-        inc, exc = set(), set()
-        for r in self.rules:
-            if r.covers(path):
-                (inc if r.include else exc).update(r.locs)
-        locs = inc - exc
-        # A placement another one already satisfies is dropped: every medium holds the first
-        # and the last, the first is not the last (nor the other way round), and any medium
-        # is any medium.
-        if 'All' in locs:
-            return {'All'}
-        if len(locs) > 1:
-            locs.discard('Any')
-        if 'First' in locs:
-            locs.discard('NotLast')
-        if 'Last' in locs:
-            locs.discard('NotFirst')
-        return locs
+    def placements(self, path):
+        """Each location the file's maps place it in, with the folder of the medium it is
+        restored in there: that of the first rule (by path text) that includes it there, as a map
+        takes a file once. The folder is None where rules of other paths disagree and the method
+        keeps folders whole (which rule then adds the file is the walk's)."""
+        rules = sorted((r for r in self.rules if r.covers(path)), key=lambda r: (r.order, r.index))
+        excluded = set()
+        for r in rules:
+            if not r.include:
+                excluded |= r.locs
+        places = {}
+        for loc in LOCATIONS:
+            if loc in excluded:
+                continue
+            giving = [r for r in rules if r.include and loc in r.locs]
+            if not giving:
+                continue
+            folders = {r.restored_in(path) for r in giving}
+            if len(folders) == 1 or self.case.get('method') != 'dirs':
+                places[loc] = giving[0].restored_in(path)
+            else:
+                places[loc] = None
+        # A placement on any medium gives way to any other; one that another places on the same
+        # medium under the same folder is one entry: every medium holds the first and the last,
+        # the first is not the last (nor the other way round).
+        if len(places) > 1:
+            places.pop('Any', None)
+        same = lambda a, b: a in places and b in places and places[a] is not None and places[a] == places[b]
+        for general, specific in (('All', 'First'), ('All', 'Last'), ('All', 'NotFirst'), ('All', 'NotLast'),
+                                  ('First', 'NotLast'), ('Last', 'NotFirst')):
+            if same(general, specific):
+                del places[specific]
+        return places
 
     def any_rules(self, path):
         return [r for r in self.rules if r.include and 'Any' in r.locs and r.covers(path)]
@@ -557,7 +603,8 @@ class Model:
             if self.cut(node) and any(r.together for r in self.any_rules(path)):
                 unknown = 'the parts of a cut file in an AllTogether group'
             pieces = [part] * (size // part) + [size % part] if self.cut(node) else [size]
-            distinct += size
+            # On one medium the file is there once for each folder it is restored in.
+            distinct += size * len(set(self.places[path].values()))
             for loc in locs:
                 total += size
                 if loc in sums:
@@ -579,6 +626,8 @@ class Model:
                 return None, '%s must be on a given medium but is larger than one' % os.fsdecode(path)
         if unknown:
             return None, unknown
+        if self.open_drop:
+            return None, 'which placements are one entry depends on the rule that adds a file'
         one = distinct + first_free
         if one <= cap:
             return True, 'everything fits on one medium (%d bytes)' % one
@@ -785,12 +834,13 @@ def media_entries(chk, ctx, out, names, follow):
              'size': int(info.get('Media_Size', '-1')),
              'count': int(info.get('Media_NumberFiles', '-1')), 'entries': 0,
              'image': int(info.get('Image_Size')) if info.get('Image_Size') else None,
-             'files': [], 'sum': 0, 'nfiles': 0, 'full': {}}
+             'files': [], 'sum': 0, 'nfiles': 0, 'full': {}, 'placed': []}
         for node in root.findall('FILE'):
             m['entries'] += 1
             full = cdata(node, 'FullPath')
             attr = int(cdata(node, 'Attribute') or 0)
             size = int(cdata(node, 'FileSize') or -1)
+            target = cdata(node, 'TargetPath')
             m['sum'] += size
             m['full'][full] = size
             if cdata(node, 'Path') + cdata(node, 'Name') != full and not full.endswith('\\*.*'):
@@ -808,6 +858,10 @@ def media_entries(chk, ctx, out, names, follow):
                                   % (name, full, os.fsdecode(p), n.kind))
                         continue
                     m['files'].append((p, n.size, full))
+                    # Restored in the folder's own folder, one level down per folder below it.
+                    rel = win_name(parent_of(p)[len(folder):].lstrip(b'/'))
+                    m['placed'].append((p, (target + '\\' + rel if rel and target != '\\' else
+                                            '\\' + rel if rel else target).lower()))
                     total += n.size
                     m['nfiles'] += 1
                 if total != size:
@@ -825,6 +879,7 @@ def media_entries(chk, ctx, out, names, follow):
                     if not follow:
                         chk.fault('entry-missing', '%s: %s is planned but does not exist' % (name, full))
                 m['files'].append((host, size, full))
+                m['placed'].append((host, target.lower()))
                 m['nfiles'] += 1
         media.append(m)
     return media
@@ -844,13 +899,15 @@ def check_media_figures(chk, case, media, model=None):
             chk.fault('figures', '%s: Media_Size %d, entries %d + free %d' % (m['name'], m['size'], m['sum'], free))
         if m['count'] != m['nfiles']:
             chk.fault('figures', '%s: Media_NumberFiles %d, files of its entries %d' % (m['name'], m['count'], m['nfiles']))
+        # A file may be on a medium once for each folder it is restored in there.
         seen = set()
-        for host, _, full in m['files']:
-            if host in seen:
+        for host, folder in m['placed']:
+            if (host, folder) in seen:
                 locs = model.locs.get(host, set()) if model else set()
                 kind = 'duplicate-two-maps' if len(locs) > 1 else 'duplicate'
-                chk.fault(kind, '%s lists %s twice (its maps: %s)' % (m['name'], os.fsdecode(host), sorted(locs)))
-            seen.add(host)
+                chk.fault(kind, '%s lists %s twice under %s (its maps: %s)'
+                          % (m['name'], os.fsdecode(host), folder, sorted(locs)))
+            seen.add((host, folder))
 
 
 def left_out_list(chk, ctx, out):
@@ -881,6 +938,10 @@ def check_placements(chk, model, media, left, out_dir):
     for i, m in enumerate(media, 1):
         for host, _, _ in (m['files'] if m else []):
             occ.setdefault(host, []).append(i)
+    placed = {}
+    for i, m in enumerate(media, 1):
+        for host, folder in (m['placed'] if m else []):
+            placed.setdefault(host, []).append((i, folder))
     cut_origins = {}
     for host, where in occ.items():
         if below(os.path.realpath(host), os.path.realpath(out_dir)):
@@ -929,6 +990,7 @@ def check_placements(chk, model, media, left, out_dir):
                       % (name, node.size, sorted(locs), left[path]))
             continue
         check_one(chk, name, locs, where, n)
+        check_folders(chk, name, model.places[path], placed.get(path, []), n)
         tog = [r for r in model.any_rules(path) if r.together]
         if locs == {'Any'} and len(model.any_rules(path)) == 1 and tog and where:
             groups.setdefault(tog[0].group, set()).update(where)
@@ -972,6 +1034,22 @@ def check_one(chk, name, locs, where, n):
     if free == {'NotLast'} and not required and n > 1 and (len(uniq) != 1 or uniq[0] == n):
         chk.fault('location-NotLast', '%s (maps %s) must be on one medium other than the last (%d), is on %s'
                   % (name, ask, n, where))
+
+
+def check_folders(chk, name, places, placed, n):
+    """Each placement under its folder: the fixed ones on their media, and as many entries
+    in all as placements (on a single medium, one per folder)."""
+    if None in places.values():
+        return
+    on = lambda medium, folder: (medium, folder) in placed
+    for loc, media_of in (('All', range(1, n + 1)), ('First', [1]), ('Last', [n])):
+        if loc in places and not all(on(i, places[loc]) for i in media_of):
+            chk.fault('placement-lost', '%s must be under %s on media %s (%s), is on %s'
+                      % (name, places[loc], list(media_of), loc, sorted(placed)))
+    want = len(set(places.values())) if n == 1 else sum(n if loc == 'All' else 1 for loc in places)
+    if len(placed) != want:
+        chk.fault('placement-count', '%s has %d entries, its placements %s give %d'
+                  % (name, len(placed), sorted(places.items()), want))
 
 
 def check_json(chk, stdout, media, left):
