@@ -170,7 +170,8 @@ struct QvMediumReport {
                            // space kept free)
     int64_t iImageBytes;   // "Image_Size" under an allocation model, else -1
 };
-// Media saved so far, in number order once the split has returned.
+// Media saved so far: while a split runs (from its callback, say), those whose media files are
+// in place under their names, in the order written; in number order once it has returned.
 extern "C" QVSPLIT_API DWORD QvGetMediaCount(void);
 // Medium dwIndex (0 is the first); FALSE past the end or when cbSize is too small.
 extern "C" QVSPLIT_API BOOL QvGetMedium(DWORD dwIndex, QvMediumReport* pMedium);
