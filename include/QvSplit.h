@@ -290,4 +290,22 @@ extern "C" QVSPLIT_API BOOL QvGetModelPreset(const char* pszName, QvAllocationMo
 // (DVD+R), "dvd-dl" (DVD-R DL), "bd" (BD-R), "bd-dl" (BD-R DL); 0 for any other name.
 extern "C" QVSPLIT_API uint64_t QvGetDiscSectors(const char* pszName);
 
+// Paths of this host and the Windows paths the library works with, mapped as the program
+// qvsplit and the C interface of QvSplitC.h map them (on POSIX a host path lies on a drive
+// whose root is "/", each name as the library lists it).
+//
+// The drive letter host paths are given on.
+extern "C" QVSPLIT_API wchar_t QvGetHostDrive(void);
+// The last name of the path may be a pattern: holding '*' or '?' and naming no entry, it keeps
+// them as wildcards.
+#define QV_HOST_PATH_PATTERN 1u
+// pszHostPath (UTF-8 text; on POSIX the bytes of the names) made absolute, as the library's
+// path, into pszOut of cchOut characters. Returns its length without the terminating null; when
+// cchOut is too small, the size needed with it, and nothing is written. 0 for a null or empty
+// path.
+extern "C" QVSPLIT_API DWORD QvHostPathToLibrary(const char* pszHostPath, DWORD dwFlags, wchar_t* pszOut,
+                                                 DWORD cchOut);
+// A path of the library as a path of this host, into pszOut of cbOut bytes; returns as above.
+extern "C" QVSPLIT_API DWORD QvLibraryPathToHost(LPCTSTR pszPath, char* pszOut, DWORD cbOut);
+
 #endif

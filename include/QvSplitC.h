@@ -7,9 +7,19 @@
  * Strings are UTF-8 (on POSIX any bytes of a file name are passed through as they are). Each
  * function that takes or gives a path or text has a twin named with a W suffix that takes and
  * gives the library's wide strings (wchar_t: UTF-16 on Windows, UTF-32 elsewhere), as Windows
- * APIs do. Paths are Windows paths, as the library holds them: a path it gives back joins names
- * with backslashes (on POSIX behind the folder as the caller named it:
- * "/home/me/data\photos\a.jpg").
+ * APIs do. A narrow text carries a name's raw bytes; the media files write a byte that is not
+ * UTF-8 as the character U+F000 plus the byte, as the wide texts carry it.
+ *
+ * Paths are taken as the program qvsplit takes them, with the same plan:
+ * - On Windows, a Windows path; a relative one is made absolute.
+ * - On POSIX, a path of the host ("/home/me/data", or relative to the working folder), made
+ *   absolute and handed to the library on drive C (whose root is "/"; when QVSPLIT_DRIVE_C names
+ *   another folder, the first letter after C without one). A path that begins with a drive
+ *   letter and a colon or with a backslash, or a relative one holding a backslash, is a Windows
+ *   path and goes as it is (QVSPLIT_DRIVE_X gives the folder of drive X, "/" when unset).
+ * A source path may end in a wildcard name (the last name "*.pst"): when no entry has that
+ * name, '*' and '?' match. Paths given back are full paths of the same host: on Windows joined
+ * with backslashes, on POSIX with '/' ("/home/me/data/photos/a.jpg").
  *
  * Every function but the few that return a text or a number returns a status: QVS_OK or one of
  * QVS_E_*, whose text qvs_status_text gives. Texts that a function hands out belong to the
@@ -96,9 +106,11 @@ QVS_API int QVS_CALL qvs_set_progress(qvs_split* split, qvs_progress_fn progress
 #define QVS_NOT_FIRST 5 /* on any medium but the first */
 #define QVS_NOT_LAST 6  /* on any medium but the last */
 
-/* One rule. source_path is a Windows path ("C:\\Data\\Projects", on POSIX mapped as the library
- * maps every path); it may end in a wildcard name. target_path is the folder its entries are
- * restored under (null or empty: where they are). */
+/* One rule. source_path is a path as above ("C:\\Data\\Projects", "/home/me/projects"); it may
+ * end in a wildcard name. target_path is the folder of the media its entries are restored under,
+ * a Windows path from the media's root ("\\Setup"; null or empty: where they are). A setup
+ * refuses a location other than QVS_FIRST ... QVS_NOT_LAST with QVS_E_ARGUMENT and an error
+ * naming the rule and the value. */
 typedef struct qvs_rule {
     const char* source_path;
     const char* target_path;
@@ -123,10 +135,11 @@ typedef struct qvs_options {
     uint32_t struct_size;   /* sizeof(qvs_options) */
     uint32_t split_size_mb; /* megabytes per medium (qvs_disc_size gives those of discs) */
     uint32_t first_free_mb; /* megabytes kept free on the first medium */
-    uint32_t method;        /* QVS_METHOD_FILES or QVS_METHOD_FOLDERS */
-    uint32_t type;          /* a number the media files carry */
-    const char* volume_id;  /* the volume the media files name; null: none */
-    const char* label;      /* the display label the media files carry; null: none */
+    uint32_t method;        /* QVS_METHOD_FILES or QVS_METHOD_FOLDERS (another: QVS_E_ARGUMENT) */
+    uint32_t type;          /* a number the media files carry as Type: "0x0000000" followed by
+                             * its decimal digits (7 gives "0x00000007", 12 "0x000000012") */
+    const char* volume_id;  /* the volume, named in the log; the media files do not carry it */
+    const char* label;      /* the display label the media files carry (as DispFlag); null: none */
     const char* output_dir; /* where the media files are written; null: the library's default */
 } qvs_options;
 typedef struct qvs_optionsW {
@@ -151,7 +164,8 @@ QVS_API int QVS_CALL qvs_setup_rulesW(qvs_split* split, const qvs_ruleW* rules, 
                                       const qvs_optionsW* options);
 /* Makes the split the handle set up last: writes one media file per medium. The library holds
  * the rules of one setup at a time: QVS_E_STATE when the handle's setup failed, was used by a
- * split already, or was replaced by another handle's setup since. media_count may be null. */
+ * split already, or was replaced by another handle's setup since (the handle's results are then
+ * that error alone). media_count may be null. */
 QVS_API int QVS_CALL qvs_run(qvs_split* split, uint32_t* media_count);
 /* The item-list split: spreads whole items (files or folders, location QVS_ANY or QVS_ALL) over
  * numbered item-list media files, written when save_media is nonzero. Only split_size_mb,
@@ -164,12 +178,18 @@ QVS_API int QVS_CALL qvs_split_itemsW(qvs_split* split, const qvs_ruleW* items, 
 QVS_API int QVS_CALL qvs_items_total(qvs_split* split, int64_t* bytes);
 
 /* Cutting of files larger than a medium, into parts of part_size_mb megabytes less 20,
- * recorded in the part list (an INI file): on for every split that follows in the process
- * until switched off. QVS_E_FAILED when the part list still records a cut file whose parts are
- * on disk (join them first) or the size is 20 MB or less. */
+ * recorded in the part list (an INI file, started empty): on for this handle's splits that
+ * follow, until switched off; other handles are not affected. The list gains an entry for each
+ * file cut and keeps it when cutting is switched off. QVS_E_FAILED when the part list still
+ * records a cut file whose parts are on disk (join them first: the list is left as it is) or
+ * the size is 20 MB or less. */
 QVS_API int QVS_CALL qvs_set_cutting(qvs_split* split, int on, uint32_t part_size_mb, const char* part_list);
 QVS_API int QVS_CALL qvs_set_cuttingW(qvs_split* split, int on, uint32_t part_size_mb, const wchar_t* part_list);
-/* Joins every file of a part list again, on the drive with the given letter. */
+/* Joins every file of a part list again, deleting its parts. The list keeps no drive letter:
+ * drive names the drive the files are rebuilt on. Files cut from paths of a POSIX host lie on
+ * drive C as above (any letter whose QVSPLIT_DRIVE_ variable is unset rebuilds them where they
+ * were). QVS_E_FAILED when a listed file was not joined (its parts missing or damaged, or joined
+ * already): the errors name each, and its parts and any file of its name stay as they were. */
 QVS_API int QVS_CALL qvs_recover(qvs_split* split, char drive, const char* part_list);
 QVS_API int QVS_CALL qvs_recoverW(qvs_split* split, wchar_t drive, const wchar_t* part_list);
 
@@ -201,17 +221,19 @@ typedef struct qvs_model {
 #define QVS_MODEL_LINKED_DATA_ONCE 1u
 /* Sets the handle's model; null: file bytes only (the default). */
 QVS_API int QVS_CALL qvs_set_model(qvs_split* split, const qvs_model* model);
-/* Sets one of the library's models by name: "none", "iso" (ISO 9660 with Rock Ridge and
- * Joliet), "iso-udf" (the same with UDF) or "tar". */
+/* Sets one of the library's models by name: "none" (file bytes only), "iso" (ISO 9660 with Rock
+ * Ridge and Joliet), "iso-udf" (the same with UDF) or "tar". */
 QVS_API int QVS_CALL qvs_set_model_preset(qvs_split* split, const char* name);
-/* Fills model with a preset of the library; its struct_size must be set. */
+/* Fills model with a preset of the library, by the same names; its struct_size must be set.
+ * "none" gives every term 0, and a model of no terms set with qvs_set_model is "none". */
 QVS_API int QVS_CALL qvs_get_model_preset(const char* name, qvs_model* model);
 /* The disc sizes: "cd", "dvd", "dvd-dl", "bd", "bd-dl". split_size_mb: the whole megabytes
  * to plan with (under a model); capacity_bytes: the disc's exact capacity. Either may be null. */
 QVS_API int QVS_CALL qvs_disc_size(const char* name, uint32_t* split_size_mb, uint64_t* capacity_bytes);
 
-/* What the handle's last setup, split or item-list split made and met, read after it returns.
- * Cutting on or off and a recovery leave it as it is, but for the errors, which are their own. */
+/* What the handle's last setup, split or item-list split made and met, read after it returns;
+ * each handle reports only what its own operations produced. Cutting on or off and a recovery
+ * leave it as it is, but for the errors, which are their own. */
 
 /* One medium. */
 typedef struct qvs_medium {
@@ -235,6 +257,43 @@ typedef struct qvs_mediumW {
 QVS_API int QVS_CALL qvs_media_count(const qvs_split* split, uint32_t* count);
 QVS_API int QVS_CALL qvs_get_medium(const qvs_split* split, uint32_t index, qvs_medium* medium);
 QVS_API int QVS_CALL qvs_get_mediumW(const qvs_split* split, uint32_t index, qvs_mediumW* medium);
+/* One entry of a medium: what its media file lists, for the application that copies the files. */
+#define QVS_ENTRY_FILE 1   /* a file (or part N of a cut file, when part is nonzero) */
+#define QVS_ENTRY_FOLDER 2 /* a folder kept whole: every file below it goes with it */
+#define QVS_ENTRY_LINK 3   /* a symbolic link, stored as the link (to a folder when attributes
+                            * hold 0x10) */
+typedef struct qvs_entry {
+    uint32_t struct_size;    /* sizeof(qvs_entry) */
+    uint32_t kind;           /* QVS_ENTRY_... */
+    uint32_t part;           /* N of part N of a cut file; 0 for anything whole */
+    uint32_t attributes;     /* its Windows attributes (0x10 folder, 0x400 link, 0x01 read-only) */
+    int64_t size;            /* bytes (a folder's: those of the files below it) */
+    const char* source_path; /* the file or folder to copy: a full path, given as above */
+    const char* target_path; /* the folder it is restored under, from the media's root ("\\Setup") */
+    const char* name;        /* the name it is restored as (a part's own name: recovery joins it) */
+    const char* write_time;  /* its last write, "YYYYMMDDhhmmss" as the media file has it */
+    const char* cut_file;    /* for a part, the file it was cut from (a full path); else null */
+} qvs_entry;
+typedef struct qvs_entryW {
+    uint32_t struct_size; /* sizeof(qvs_entryW) */
+    uint32_t kind;
+    uint32_t part;
+    uint32_t attributes;
+    int64_t size;
+    const wchar_t* source_path;
+    const wchar_t* target_path;
+    const wchar_t* name;
+    const wchar_t* write_time;
+    const wchar_t* cut_file;
+} qvs_entryW;
+/* The entries of medium number medium_index (0 is the first), in the order its media file
+ * lists them. They are read from the medium's media file the first time they are asked for
+ * after a split: QVS_E_FAILED when it cannot be read (an item-list split that saved no media
+ * files, or a file moved or changed since). */
+QVS_API int QVS_CALL qvs_entry_count(const qvs_split* split, uint32_t medium_index, uint32_t* count);
+QVS_API int QVS_CALL qvs_get_entry(const qvs_split* split, uint32_t medium_index, uint32_t index, qvs_entry* entry);
+QVS_API int QVS_CALL qvs_get_entryW(const qvs_split* split, uint32_t medium_index, uint32_t index,
+                                    qvs_entryW* entry);
 /* Bytes of the entries planned, each path counted once however many media hold it. */
 QVS_API int QVS_CALL qvs_planned_bytes(const qvs_split* split, int64_t* bytes);
 

@@ -26,13 +26,39 @@ cat > "$work/rules.xml" <<XML
 XML
 out=$(QVSPLIT_DRIVE_C="$work" LD_LIBRARY_PATH="$prefix/lib:$prefix/lib64" build/example/caller)
 echo "caller example: $out"
-[ "$out" = "1 media" ] && [ -f "$work/media/Media1.xml" ] && grep -q 'b.bin' "$work/media/Media1.xml"
+# (set -e does not stop at a failed test inside an && list: each check exits itself.)
+[ "$out" = "1 media" ] && [ -f "$work/media/Media1.xml" ] && grep -q 'b.bin' "$work/media/Media1.xml" ||
+  { echo "check-example: the caller example made no media"; exit 1; }
 
-# The C example, built with nothing but what pkg-config says of the installed library.
+# The README's C example, as printed, is examples/c-caller/main.c.
+readme_block() {  # the fenced block of language $1 that follows the line holding $2
+  awk -v lang="$1" -v after="$2" 'index($0, after) {seen = 1} seen && $0 == "```" lang {on = 1; next}
+                                  on && $0 == "```" {exit} on {print}' README.md
+}
+if ! diff <(readme_block c 'pkg-config --cflags --libs qvsplit)') examples/c-caller/main.c >/dev/null; then
+  echo "check-example: the README's C example differs from examples/c-caller/main.c"
+  exit 1
+fi
+
+# The C example, built with nothing but what pkg-config says of the installed library. It prints
+# each medium and each entry through qvs_get_entry.
 pcdir=$(dirname "$(find "$prefix" -name qvsplit.pc | head -n 1)")
 flags=$(PKG_CONFIG_PATH="$pcdir" pkg-config --cflags --libs qvsplit)
 cc -std=c99 -pedantic -Wall -Werror examples/c-caller/main.c $flags -o build/example/c-caller
 mkdir -p "$work/c-media"
 out=$(LD_LIBRARY_PATH="$prefix/lib:$prefix/lib64" build/example/c-caller "$work/data" "$work/c-media")
 echo "C example: $out"
-[ "$out" = "Media1.xml: 2 files, 8000 bytes" ] && [ -f "$work/c-media/Media1.xml" ]
+# Each entry is restored under the folder of the name the rule gave, as the media hold it.
+want=$(printf 'Media1.xml: 2 files, 8000 bytes\n  %s -> %s\n  %s -> %s' "$work/data/a.bin" '\data' \
+       "$work/data/sub/b.bin" '\data\sub')
+[ "$out" = "$want" ] && [ -f "$work/c-media/Media1.xml" ] ||
+  { echo "check-example: the C example printed other media or entries"; exit 1; }
+
+# The README's Python example, as printed, on the same folder.
+readme_block python 'From Python, with nothing to build' > build/example/readme.py
+mkdir -p "$work/py-media"
+lib=$(find "$prefix" -name 'libQvSplit.so' | head -n 1)
+out=$(python3 build/example/readme.py "$lib" "$work/data" "$work/py-media")
+echo "Python example: $out"
+want=$(printf '1 media\n  %s -> %s\n  %s -> %s' "$work/data/a.bin" '\data' "$work/data/sub/b.bin" '\data\sub')
+[ "$out" = "$want" ] || { echo "check-example: the Python example printed other media or entries"; exit 1; }

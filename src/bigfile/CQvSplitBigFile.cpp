@@ -77,11 +77,43 @@ std::vector<CQvString> CQvSplitBigFile::CutsStillOnDisk(LPCTSTR strList) {
         strKey.Format(L"File%d", i);
         if (!ini.GetKeyValue(kSection, strKey, strValue)) break;
         if (!strValue.GetToken(L"|", strPath, 1) || !strValue.GetToken(L"|", strStamp, 2)) continue;
-        CQvString strFile;
-        strFile.Format(L"%c%s", wDrive, strPath);
+        const CQvString strFile = ListedFile(wDrive, strPath, strStamp);
         if (IsOnDiskByExactName(PartPath(strFile, strStamp, 1))) files.push_back(strFile);
     }
     return files;
+}
+
+// A value keeps its path less the first character: for a path with a drive letter that is the
+// letter, and the file lies on wDrive. A path without one (a rooted path such as "\data\x" or
+// "/data/x" handed over as it stands) lost its root separator instead: when the parts are not
+// beside the file on wDrive but are beside the rooted path, that is the file.
+CQvString CQvSplitBigFile::ListedFile(WORD wDrive, const CQvString& strPath, const CQvString& strStamp) {
+    CQvString strFile;
+    strFile.Format(L"%c%s", static_cast<wchar_t>(wDrive), strPath);
+    if (strPath.IsEmpty() || strPath.GetAt(0) == L':') return strFile;
+    CQvString strRooted(L"\\");
+    strRooted += strPath;
+    if (!IsOnDiskByExactName(PartPath(strFile, strStamp, 1)) && IsOnDiskByExactName(PartPath(strRooted, strStamp, 1)))
+        return strRooted;
+    return strFile;
+}
+
+CQvSplitBigFile::CutState CQvSplitBigFile::GetCutState() const {
+    CutState state;
+    state.bOn = m_bSplitBigFileOn;
+    state.strList = CQvString(m_strSplitFileList);
+    state.dwPartSize = m_dwPartSize;
+    state.ini = m_Ini;
+    state.iFileCount = m_iFileCount;
+    return state;
+}
+
+void CQvSplitBigFile::SetCutState(const CutState& state) {
+    m_bSplitBigFileOn = state.bOn;
+    m_strSplitFileList = CQvPathString(state.strList);
+    m_dwPartSize = state.dwPartSize;
+    m_Ini = state.ini;
+    m_iFileCount = state.iFileCount;
 }
 
 bool CQvSplitBigFile::IsOnDiskByExactName(LPCTSTR strPath) {

@@ -34,8 +34,21 @@ public:
     DWORD GetPartSize() const { return m_bSplitBigFileOn ? m_dwPartSize : 0; }
     // The part list being written, empty while cutting is off.
     CQvString GetPartListPath() const { return m_bSplitBigFileOn ? CQvString(m_strSplitFileList) : CQvString(); }
-    // Rebuilds every file of a part list on drive wDrive.
+    // Rebuilds every file of a part list on drive wDrive; E_FAIL when one stays unrebuilt.
     long RecoverFiles(WORD wDrive, LPCTSTR strSplitListFile);
+
+    // Cutting as it stands: on or off, the part size, the part list and its entries. A caller
+    // that keeps settings of its own (each handle of the C interface) puts its state back
+    // before it splits and takes it again after.
+    struct CutState {
+        int bOn = 0;
+        CQvString strList;
+        DWORD dwPartSize = 0;
+        CQvIni ini;
+        int iFileCount = 0;
+    };
+    CutState GetCutState() const;
+    void SetCutState(const CutState& state);
 
 protected:
     CQvSplitBigFile();
@@ -90,6 +103,8 @@ private:
     bool RecoverEntry(LPCTSTR strKey, const CQvString& strValue, WORD wDrive,
                       std::vector<CQvString>& vRebuilt);
     static std::vector<CQvString> CutsStillOnDisk(LPCTSTR strList);
+    // The path a part list value names on drive wDrive: see the definition.
+    static CQvString ListedFile(WORD wDrive, const CQvString& strPath, const CQvString& strStamp);
     // Checks that every part of a file can be opened before anything is created.
     // iLargest receives the size of the biggest part.
     static bool CheckParts(const CQvString& strFile, const CQvString& strStamp, DWORD dwCount,

@@ -80,21 +80,34 @@ long CQvSplitBigFile::RecoverFiles(WORD wDrive, LPCTSTR strSplitListFile) {
         // as well leads to it again once that file is rebuilt.
         std::vector<std::pair<CQvString, CQvString>> vLinks;
         std::vector<CQvString> vRebuilt;
+        int iEntries = 0, iFailed = 0;
         for (int i = 0;; ++i) {
-            CQvString strKey, strValue, strPath;
+            CQvString strKey, strValue, strPath, strStamp;
             strKey.Format(L"File%d", i);
             if (!ini.GetKeyValue(kSection, strKey, strValue)) break;
+            ++iEntries;
             CQvString strFile;
-            if (strValue.GetToken(L"|", strPath, 1)) strFile.Format(L"%c%s", static_cast<wchar_t>(wDrive), strPath);
+            if (strValue.GetToken(L"|", strPath, 1)) {
+                strValue.GetToken(L"|", strStamp, 2);
+                strFile = ListedFile(wDrive, strPath, strStamp);
+            }
             if (!strFile.IsEmpty() && qvp::IsSymbolicLink(strFile))
                 vLinks.emplace_back(strKey, strValue);
-            else
-                RecoverEntry(strKey, strValue, wDrive, vRebuilt);
+            else if (!RecoverEntry(strKey, strValue, wDrive, vRebuilt))
+                ++iFailed;
         }
-        for (const auto& link : vLinks) RecoverEntry(link.first, link.second, wDrive, vRebuilt);
+        for (const auto& link : vLinks)
+            if (!RecoverEntry(link.first, link.second, wDrive, vRebuilt)) ++iFailed;
+        // Each file not joined was named above; the caller must not take the list as done.
+        if (iFailed != 0) {
+            log->AddError(L"CQvSplitBigFile::RecoverFiles(LPCTSTR strSplitListFile) %d of the %d files of %s were not joined",
+                          iFailed, iEntries, strSplitListFile);
+            return log->ExitFunction(static_cast<long>(E_FAIL));
+        }
     } catch (const std::exception&) {
         log->AddError(L"CQvSplitBigFile::RecoverFiles(LPCTSTR strSplitListFile) Out of memory reading %s",
                       strSplitListFile);
+        return log->ExitFunction(static_cast<long>(E_FAIL));
     }
     return log->ExitFunction(0L);
 }
@@ -116,8 +129,7 @@ bool CQvSplitBigFile::RecoverEntry(LPCTSTR strKey, const CQvString& strValue, WO
                       strKey, strValue);
         return false;
     }
-    CQvString strFile;
-    strFile.Format(L"%c%s", static_cast<wchar_t>(wDrive), strPath);
+    const CQvString strFile = ListedFile(wDrive, strPath, strStamp);
     // A file the list names twice (cut once, reached through a followed link to its folder as
     // well) shares its parts with the other path: rebuilt under one, it is whole under both.
     if (!IsOnDiskByExactName(PartPath(strFile, strStamp, 1)))

@@ -3,10 +3,14 @@
 #include "QvSplitC.h"
 
 #include "QvSplit.h"
+#include "bigfile/CQvSplitBigFile.h"
+#include "capi/QvMediaEntries.h"
 #include "facilities/CQvLog.h"
 #include "platform/QvPlatform.h"
 
+#include <cstdio>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -41,8 +45,19 @@ struct DroppedCopy {
     Text path;
 };
 
+struct EntryCopy {
+    uint32_t kind;
+    uint32_t part;
+    uint32_t attributes;
+    int64_t size;
+    Text source, target, name, writeTime, cutFile;
+};
+
 // What the last operation reported, copied so that it stays the handle's until its next one.
 struct Results {
+    std::wstring mediaDir;  // where the media files were written, ending in a backslash
+    // The entries of each medium, by index, read from its media file when first asked for.
+    mutable std::map<uint32_t, std::vector<EntryCopy>> entries;
     std::vector<MediumCopy> media;
     int64_t plannedBytes = 0;
     std::vector<LeftOutCopy> leftOut;
@@ -64,6 +79,11 @@ struct qvs_split {
     bool modelSet = false;
     QvAllocationModel model = {};
     bool itemList = false;  // the last split was an item-list split (its media are "mediaN.xml")
+    std::wstring mediaDir;  // the output folder of the last setup or item-list split
+    // Cutting as this handle set it: the library holds one setting for the process, so each
+    // operation puts the handle's own in force and takes it back, with the cuts it added.
+    bool cutting = false;
+    CQvSplitBigFile::CutState cut;
     Results results;
 };
 
@@ -85,6 +105,52 @@ Text Both(const wchar_t* text) {
     return t;
 }
 Text Both(const char* ascii) { return Both(Wide(ascii).c_str()); }
+
+// Paths a caller gives, as the library takes them. On POSIX a path in Windows form (a drive
+// letter and colon, or a leading backslash) goes as it is; any other is a path of the host,
+// mapped as the program maps its paths: made absolute, on the drive whose root is "/". A
+// relative path holding a backslash is taken as a Windows one, as it always was. On Windows
+// every path is made absolute, as the program does. pattern: the last name may be a wildcard.
+#if defined(_WIN32)
+std::wstring PathIn(const char* text, bool pattern) {
+    return text ? qvp::HostPathToLibrary(text, pattern) : std::wstring();
+}
+std::wstring PathIn(const wchar_t* text, bool pattern) {
+    return text ? qvp::HostPathToLibrary(qvp::WideToUtf8(text), pattern) : std::wstring();
+}
+#else
+template <class Char>
+bool InWindowsForm(const Char* text) {
+    const auto letter = [](Char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
+    if (text[0] == '\\' || (letter(text[0]) && text[1] == ':')) return true;
+    if (text[0] == '/') return false;
+    for (const Char* c = text; *c; ++c)
+        if (*c == '\\') return true;
+    return false;
+}
+std::wstring PathIn(const char* text, bool pattern) {
+    if (!text || !*text) return std::wstring();
+    return InWindowsForm(text) ? Wide(text) : qvp::HostPathToLibrary(text, pattern);
+}
+std::wstring PathIn(const wchar_t* text, bool pattern) {
+    if (!text || !*text) return std::wstring();
+    return InWindowsForm(text) ? Wide(text) : qvp::HostPathToLibrary(qvp::WideToHostName(text), pattern);
+}
+#endif
+
+// A path the library gives, as the caller reads it: on POSIX a path on a drive as the path of
+// the host it maps to (the wide twin the same text widened, so that it goes back in as given).
+Text PathOut(const wchar_t* path) {
+#if !defined(_WIN32)
+    if (path && path[0] && path[1] == L':') {
+        Text t;
+        t.utf8 = qvp::LibraryPathToHost(path);
+        t.wide = qvp::Utf8ToWide(t.utf8);
+        return t;
+    }
+#endif
+    return Both(path);
+}
 
 const char* LeftOutReasonText(uint32_t reason) {
     switch (reason) {
@@ -112,6 +178,8 @@ const char* DroppedReasonText(uint32_t reason) {
 // Copies what the library reports of the last operation into the handle.
 void TakeResults(qvs_split& s) {
     Results r;
+    r.mediaDir = s.mediaDir.empty() ? std::wstring(L"C:\\Temp\\") : s.mediaDir;
+    if (r.mediaDir.back() != L'\\') r.mediaDir += L'\\';
     const DWORD nMedia = QvGetMediaCount();
     for (DWORD i = 0; i < nMedia; ++i) {
         QvMediumReport report{};
@@ -134,7 +202,7 @@ void TakeResults(qvs_split& s) {
         int64_t size = 0;
         DWORD reason = 0;
         if (QvGetLeftOut(i, &path, &size, &reason))
-            r.leftOut.push_back(LeftOutCopy{reason, size, Both(path)});
+            r.leftOut.push_back(LeftOutCopy{reason, size, PathOut(path)});
     }
     const DWORD nDropped = QvGetDroppedRuleCount();
     for (DWORD i = 0; i < nDropped; ++i) {
@@ -142,7 +210,7 @@ void TakeResults(qvs_split& s) {
         LPCTSTR path = nullptr;
         DWORD reason = 0;
         if (QvGetDroppedRule(i, &id, &path, &reason))
-            r.dropped.push_back(DroppedCopy{id, reason, Both(path)});
+            r.dropped.push_back(DroppedCopy{id, reason, PathOut(path)});
     }
     QvRefusal refusal{};
     refusal.cbSize = sizeof refusal;
@@ -156,7 +224,7 @@ void TakeResults(qvs_split& s) {
     }
     for (DWORD i = 0; LPCTSTR text = QvGetErrorText(i); ++i) r.errors.push_back(Both(text));
     const DWORD nCut = QvGetCutFileCount();
-    for (DWORD i = 0; i < nCut; ++i) r.cutFiles.push_back(Both(QvGetCutFile(i)));
+    for (DWORD i = 0; i < nCut; ++i) r.cutFiles.push_back(PathOut(QvGetCutFile(i)));
     s.results = std::move(r);
 }
 
@@ -175,15 +243,27 @@ enum class Reports { Split, ErrorsOnly };
 
 // Runs an operation of the library on the handle, one at a time in the process, with its
 // model in force, and keeps what it reported. Out of memory anywhere gives QVS_E_MEMORY.
+// An operation that returns QVS_E_STATE ran nothing: the handle keeps the results it set.
 template <class Operation>
 int Run(qvs_split* s, Operation operation, Reports reports = Reports::Split) {
     if (!s) return QVS_E_ARGUMENT;
     std::lock_guard<std::mutex> lock(g_operationMutex);
     try {
         QvSetAllocationModel(s->modelSet ? &s->model : nullptr);
+        CQvSplitBigFile* bigFile = CQvSplitBigFile::GetInstance();
+        if (!bigFile) return QVS_E_MEMORY;
+        if (s->cutting) {
+            bigFile->SetCutState(s->cut);
+        } else {
+            CQvSplitBigFile::CutState off = bigFile->GetCutState();
+            off.bOn = 0;
+            bigFile->SetCutState(off);
+        }
         s->cancelled = false;
         if (reports == Reports::ErrorsOnly) CQvLog::GetInstance()->ClearErrors();
         const int status = operation(*s);
+        if (s->cutting) s->cut = bigFile->GetCutState();
+        if (status == QVS_E_STATE) return status;
         if (reports == Reports::Split) {
             TakeResults(*s);
         } else {
@@ -214,20 +294,48 @@ bool OptionsUsable(const Options* o) {
     return o && o->struct_size >= sizeof(Options);
 }
 
-// The library's rules from the caller's, whose elements are rule_size bytes apart.
+// A setup refused for its arguments: the handle's results are that error alone.
+int Refuse(qvs_split& s, const std::string& error) {
+    s.results = Results();
+    s.results.errors.push_back(Both(Wide(error.c_str()).c_str()));
+    return QVS_E_ARGUMENT;
+}
+
+// Why a location or method is not one the library knows; empty when it is.
+std::string UnknownLocation(const char* function, size_t index, int32_t location) {
+    if (location >= QVS_FIRST && location <= QVS_NOT_LAST) return std::string();
+    char text[200];
+    std::snprintf(text, sizeof text, "%s: rule %u has location %d, not one of QVS_FIRST (1) to QVS_NOT_LAST (6)",
+                  function, static_cast<unsigned>(index), static_cast<int>(location));
+    return text;
+}
+std::string UnknownMethod(const char* function, uint32_t method) {
+    if (method == QVS_METHOD_FILES || method == QVS_METHOD_FOLDERS) return std::string();
+    char text[200];
+    std::snprintf(text, sizeof text, "%s: method %u is neither QVS_METHOD_FILES (0) nor QVS_METHOD_FOLDERS (1)",
+                  function, static_cast<unsigned>(method));
+    return text;
+}
+
+// The library's rules from the caller's, whose elements are rule_size bytes apart; error
+// receives why a rule's location is refused.
 template <class Rule>
-bool MakeRules(const Rule* rules, size_t count, size_t ruleSize, RuleVector& out) {
+bool MakeRules(const char* function, const Rule* rules, size_t count, size_t ruleSize, RuleVector& out,
+               std::string& error) {
     if ((count != 0 && !rules) || ruleSize < sizeof(Rule)) return false;
     const char* at = reinterpret_cast<const char*>(rules);
     for (size_t i = 0; i < count; ++i, at += ruleSize) {
         Rule rule;
         std::memcpy(&rule, at, sizeof rule);
+        error = UnknownLocation(function, i, rule.location);
+        if (!error.empty()) return false;
         QvRule made{};
         made.bAllTogether = rule.all_together ? TRUE : FALSE;
         made.bInclude = rule.include ? TRUE : FALSE;
         made.iRuleID = rule.rule_id;
         made.iLocation = rule.location;
-        const std::wstring source = Wide(rule.source_path), target = Wide(rule.target_path);
+        // The target is a folder of the media, not of this host: it goes as it is.
+        const std::wstring source = PathIn(rule.source_path, true), target = Wide(rule.target_path);
         // The record holds paths of fewer than QV_RULE_PATH_LEN characters.
         if (source.size() >= QV_RULE_PATH_LEN || target.size() >= QV_RULE_PATH_LEN) return false;
         std::wmemcpy(made.szSourcePath, source.c_str(), source.size() + 1);
@@ -243,18 +351,22 @@ struct OptionTexts {
     bool hasOutput;
     template <class Options>
     explicit OptionTexts(const Options& o)
-        : volume(Wide(o.volume_id)), label(Wide(o.label)), output(Wide(o.output_dir)), hasOutput(o.output_dir != nullptr) {}
+        : volume(Wide(o.volume_id)), label(Wide(o.label)), output(PathIn(o.output_dir, false)),
+          hasOutput(o.output_dir != nullptr) {}
     LPCTSTR Output() const { return hasOutput ? output.c_str() : NULL; }
 };
 
 template <class Options, class Char>
 int SetupFile(qvs_split* split, const Char* rulesFile, const Options* options) {
-    if (!rulesFile || !OptionsUsable(options)) return QVS_E_ARGUMENT;
+    if (!split || !rulesFile || !OptionsUsable(options)) return QVS_E_ARGUMENT;
+    const std::string error = UnknownMethod("qvs_setup_file", options->method);
+    if (!error.empty()) return Refuse(*split, error);
     return Run(split, [&](qvs_split& s) {
         const Options& o = *options;
         const OptionTexts texts(o);
         s.itemList = false;
-        const DWORD ok = s.split->SetupSplit(texts.volume.c_str(), Wide(rulesFile).c_str(), texts.label.c_str(), o.type,
+        s.mediaDir = texts.output;
+        const DWORD ok = s.split->SetupSplit(texts.volume.c_str(), PathIn(rulesFile, false).c_str(), texts.label.c_str(), o.type,
                                              o.split_size_mb, o.first_free_mb, o.method, texts.Output(), Progress, &s);
         g_setUp = ok ? &s : nullptr;
         return ok ? QVS_OK : QVS_E_SETUP;
@@ -263,10 +375,13 @@ int SetupFile(qvs_split* split, const Char* rulesFile, const Options* options) {
 
 template <class Options, class Rule>
 int SetupRules(qvs_split* split, const Rule* rules, size_t count, size_t ruleSize, const Options* options) {
-    if (!OptionsUsable(options)) return QVS_E_ARGUMENT;
+    if (!split || !OptionsUsable(options)) return QVS_E_ARGUMENT;
     RuleVector vtRules;
+    std::string error = UnknownMethod("qvs_setup_rules", options->method);
     try {
-        if (!MakeRules(rules, count, ruleSize, vtRules)) return QVS_E_ARGUMENT;
+        if (error.empty() && !MakeRules("qvs_setup_rules", rules, count, ruleSize, vtRules, error) && error.empty())
+            return QVS_E_ARGUMENT;
+        if (!error.empty()) return Refuse(*split, error);
     } catch (const std::bad_alloc&) {
         return QVS_E_MEMORY;
     }
@@ -274,6 +389,7 @@ int SetupRules(qvs_split* split, const Rule* rules, size_t count, size_t ruleSiz
         const Options& o = *options;
         const OptionTexts texts(o);
         s.itemList = false;
+        s.mediaDir = texts.output;
         const DWORD ok = s.split->SetupSplit(texts.volume.c_str(), vtRules, texts.label.c_str(), o.type,
                                              o.split_size_mb, o.first_free_mb, o.method, texts.Output(), Progress, &s);
         g_setUp = ok ? &s : nullptr;
@@ -285,10 +401,13 @@ template <class Options, class Rule>
 int SplitItems(qvs_split* split, const Rule* items, size_t count, size_t ruleSize, const Options* options,
                int saveMedia, uint32_t* mediaCount) {
     if (mediaCount) *mediaCount = 0;
-    if (!OptionsUsable(options)) return QVS_E_ARGUMENT;
+    if (!split || !OptionsUsable(options)) return QVS_E_ARGUMENT;
     RuleVector vtItems;
+    std::string error;
     try {
-        if (!MakeRules(items, count, ruleSize, vtItems)) return QVS_E_ARGUMENT;
+        if (!MakeRules("qvs_split_items", items, count, ruleSize, vtItems, error) && error.empty())
+            return QVS_E_ARGUMENT;
+        if (!error.empty()) return Refuse(*split, error);
     } catch (const std::bad_alloc&) {
         return QVS_E_MEMORY;
     }
@@ -296,6 +415,7 @@ int SplitItems(qvs_split* split, const Rule* items, size_t count, size_t ruleSiz
         const Options& o = *options;
         const OptionTexts texts(o);
         s.itemList = true;
+        s.mediaDir = texts.output;
         const DWORD media = s.split->SplitRVX(texts.volume.c_str(), vtItems, texts.label.c_str(), o.type,
                                               o.split_size_mb, saveMedia ? 1 : 0, texts.Output(), Progress, &s);
         if (mediaCount) *mediaCount = media;
@@ -307,9 +427,12 @@ template <class Char>
 int SetCutting(qvs_split* split, int on, uint32_t partSizeMb, const Char* partList) {
     if (!split || (on && (!partList || !*partList || partSizeMb == 0))) return QVS_E_ARGUMENT;
     return Run(split, [&](qvs_split& s) {
-        const std::wstring list = Wide(partList);
+        const std::wstring list = PathIn(partList, false);
         const long hr = s.split->SetSplitBigFile(on ? TRUE : FALSE, partSizeMb, on ? list.c_str() : NULL);
-        return hr >= 0 ? QVS_OK : QVS_E_FAILED;
+        if (hr < 0) return QVS_E_FAILED;
+        // Run takes the new list into the handle once it is on.
+        s.cutting = on != 0;
+        return QVS_OK;
     }, Reports::ErrorsOnly);
 }
 
@@ -318,7 +441,7 @@ int Recover(qvs_split* split, Char drive, const Char* partList) {
     const bool letter = (drive >= 'A' && drive <= 'Z') || (drive >= 'a' && drive <= 'z');
     if (!split || !letter || !partList) return QVS_E_ARGUMENT;
     return Run(split, [&](qvs_split& s) {
-        const long hr = s.split->RecoverFiles(static_cast<WORD>(drive), Wide(partList).c_str());
+        const long hr = s.split->RecoverFiles(static_cast<WORD>(drive), PathIn(partList, false).c_str());
         return hr >= 0 ? QVS_OK : QVS_E_FAILED;
     }, Reports::ErrorsOnly);
 }
@@ -392,6 +515,65 @@ int GetRefusal(const qvs_split* split, Refusal* refusal) {
     return QVS_OK;
 }
 
+// The entries of a medium, read from its media file the first time; null with the status when
+// there is no such medium or its file cannot be read.
+const std::vector<EntryCopy>* EntriesOf(const qvs_split& s, uint32_t medium, int& status) {
+    const Results& r = s.results;
+    if (medium >= r.media.size()) {
+        status = QVS_E_RANGE;
+        return nullptr;
+    }
+    auto found = r.entries.find(medium);
+    if (found != r.entries.end()) return &found->second;
+    std::vector<QvMediaEntry> read;
+    if (!QvReadMediaEntries(r.mediaDir + r.media[medium].fileName.wide, read)) {
+        status = QVS_E_FAILED;
+        return nullptr;
+    }
+    std::vector<EntryCopy> copies;
+    copies.reserve(read.size());
+    for (const QvMediaEntry& e : read) {
+        EntryCopy c;
+        const bool link = (e.dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+        c.kind = link ? QVS_ENTRY_LINK : (e.dwAttributes & FILE_ATTRIBUTE_DIRECTORY) ? QVS_ENTRY_FOLDER : QVS_ENTRY_FILE;
+        c.part = e.dwPart;
+        c.attributes = e.dwAttributes;
+        c.size = e.iSize;
+        c.source = PathOut(e.strSource.c_str());
+        c.target = Both(e.strTarget.c_str());
+        c.name = Both(e.strName.c_str());
+        c.writeTime = Both(e.strWriteTime.c_str());
+        if (e.dwPart) c.cutFile = PathOut(e.strCutFile.c_str());
+        copies.push_back(std::move(c));
+    }
+    return &(r.entries[medium] = std::move(copies));
+}
+
+template <class Char, class Entry>
+int GetEntry(const qvs_split* split, uint32_t medium, uint32_t index, Entry* entry) {
+    if (!split || !entry || entry->struct_size < sizeof(Entry)) return QVS_E_ARGUMENT;
+    int status = QVS_OK;
+    try {
+        const std::vector<EntryCopy>* entries = EntriesOf(*split, medium, status);
+        if (!entries) return status;
+        if (index >= entries->size()) return QVS_E_RANGE;
+        const EntryCopy& e = (*entries)[index];
+        entry->struct_size = sizeof(Entry);
+        entry->kind = e.kind;
+        entry->part = e.part;
+        entry->attributes = e.attributes;
+        entry->size = e.size;
+        entry->source_path = Of(e.source, Char());
+        entry->target_path = Of(e.target, Char());
+        entry->name = Of(e.name, Char());
+        entry->write_time = Of(e.writeTime, Char());
+        entry->cut_file = e.part ? Of(e.cutFile, Char()) : nullptr;
+        return QVS_OK;
+    } catch (const std::bad_alloc&) {
+        return QVS_E_MEMORY;
+    }
+}
+
 template <class Char>
 int GetText(const qvs_split* split, const std::vector<Text> Results::*list, uint32_t index, const Char** text) {
     if (!split || !text) return QVS_E_ARGUMENT;
@@ -399,6 +581,13 @@ int GetText(const qvs_split* split, const std::vector<Text> Results::*list, uint
     if (index >= texts.size()) return QVS_E_RANGE;
     *text = Of(texts[index], Char());
     return QVS_OK;
+}
+
+bool HasTerms(const qvs_model& m) {
+    return (m.block | m.per_entry | m.per_name_byte | m.per_name_unit | m.name_units_max | m.per_folder |
+            m.per_medium | m.per_folder_name_byte | m.per_folder_name_unit | m.per_link_target_byte |
+            m.link_target_max | m.header_name | m.header_prefix | m.per_ext_header | m.per_ext_header_byte |
+            m.ext_header_records | m.record_name_bytes | m.flags | m.per_short_name_byte | m.short_name_max) != 0;
 }
 
 void CopyModel(const qvs_model& from, QvAllocationModel& to) {
@@ -517,8 +706,12 @@ QVS_API int QVS_CALL qvs_run(qvs_split* split, uint32_t* media_count) {
     if (media_count) *media_count = 0;
     return Run(split, [&](qvs_split& s) {
         // The rules catalogue holds another handle's setup, or none: the split would not be
-        // this handle's.
-        if (g_setUp != &s) return QVS_E_STATE;
+        // this handle's, nor would what the library last reported.
+        if (g_setUp != &s) {
+            s.results = Results();
+            s.results.errors.push_back(Both(L"qvs_run: no split is set up on this handle (its setup failed, was used by a split, or another handle's setup replaced it)"));
+            return QVS_E_STATE;
+        }
         // A split empties the rules catalogue: the next one needs a setup of its own.
         g_setUp = nullptr;
         s.itemList = false;
@@ -563,9 +756,10 @@ QVS_API int QVS_CALL qvs_recoverW(qvs_split* split, wchar_t drive, const wchar_t
 
 QVS_API int QVS_CALL qvs_set_model(qvs_split* split, const qvs_model* model) {
     if (!split || (model && model->struct_size < sizeof(qvs_model))) return QVS_E_ARGUMENT;
-    split->modelSet = model != nullptr;
     split->model = QvAllocationModel{};
     if (model) CopyModel(*model, split->model);
+    // A model of no terms at all is the preset "none": file bytes only.
+    split->modelSet = model != nullptr && HasTerms(*model);
     return QVS_OK;
 }
 
@@ -581,8 +775,8 @@ QVS_API int QVS_CALL qvs_set_model_preset(qvs_split* split, const char* name) {
 
 QVS_API int QVS_CALL qvs_get_model_preset(const char* name, qvs_model* model) {
     if (!name || !model || model->struct_size < sizeof(qvs_model)) return QVS_E_ARGUMENT;
-    QvAllocationModel preset;
-    if (!QvGetModelPreset(name, &preset)) return QVS_E_ARGUMENT;
+    QvAllocationModel preset{};
+    if (std::strcmp(name, "none") != 0 && !QvGetModelPreset(name, &preset)) return QVS_E_ARGUMENT;
     CopyModel(preset, *model);
     return QVS_OK;
 }
@@ -607,6 +801,28 @@ QVS_API int QVS_CALL qvs_get_medium(const qvs_split* split, uint32_t index, qvs_
 
 QVS_API int QVS_CALL qvs_get_mediumW(const qvs_split* split, uint32_t index, qvs_mediumW* medium) {
     return GetMedium<wchar_t>(split, index, medium);
+}
+
+QVS_API int QVS_CALL qvs_entry_count(const qvs_split* split, uint32_t medium_index, uint32_t* count) {
+    if (!split || !count) return QVS_E_ARGUMENT;
+    int status = QVS_OK;
+    try {
+        const std::vector<EntryCopy>* entries = EntriesOf(*split, medium_index, status);
+        if (!entries) return status;
+        *count = static_cast<uint32_t>(entries->size());
+        return QVS_OK;
+    } catch (const std::bad_alloc&) {
+        return QVS_E_MEMORY;
+    }
+}
+
+QVS_API int QVS_CALL qvs_get_entry(const qvs_split* split, uint32_t medium_index, uint32_t index, qvs_entry* entry) {
+    return GetEntry<char>(split, medium_index, index, entry);
+}
+
+QVS_API int QVS_CALL qvs_get_entryW(const qvs_split* split, uint32_t medium_index, uint32_t index,
+                                    qvs_entryW* entry) {
+    return GetEntry<wchar_t>(split, medium_index, index, entry);
 }
 
 QVS_API int QVS_CALL qvs_planned_bytes(const qvs_split* split, int64_t* bytes) {

@@ -98,13 +98,18 @@ BOOL CQvIni::Load(LPCTSTR path, LPVOID /*reserved*/) {
                 if (name.empty()) continue;
                 current = name;
                 inSection = loaded.AddSection(current.c_str()) != FALSE;
+                // A name that can be stored and still was not is out of memory: a document short
+                // of a section or a key would pass for the whole file.
+                if (!inSection && IsStorableSection(current.c_str())) throw std::bad_alloc();
                 continue;
             }
             const size_t eq = raw.find(L'=');
             if (eq == std::wstring::npos || !inSection) continue;  // junk, or a key before any section
             // The value is everything after the first "=", kept as written.
             const std::wstring key = Trimmed(raw.substr(0, eq));
-            if (!key.empty()) loaded.AddKey(current.c_str(), key.c_str(), raw.substr(eq + 1).c_str());
+            if (!key.empty() && !loaded.AddKey(current.c_str(), key.c_str(), raw.substr(eq + 1).c_str()) &&
+                IsStorableKey(key.c_str()))
+                throw std::bad_alloc();
         }
         m_sections.swap(loaded.m_sections);
     } catch (const std::bad_alloc&) {

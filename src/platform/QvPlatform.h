@@ -247,6 +247,19 @@ std::string WideToHostName(const wchar_t* s, size_t n);
 // The same, appended to out.
 void AppendHostName(const wchar_t* s, size_t n, std::string& out);
 
+// Paths of this host and the Windows paths the library works with: the one mapping that the
+// program and the C interface share. The drive letter through which host paths reach the
+// library (on POSIX one whose root is "/": C unless QVSPLIT_DRIVE_C names another folder).
+wchar_t HostDrive();
+// A host path (UTF-8 on Windows, the name bytes on POSIX), made absolute, as the Windows path
+// the library takes; names are mapped as the platform lists them, so that the path reaches the
+// entry it named. With bPattern, a last name holding '*' or '?' that names no entry keeps them
+// as wildcards. An empty path stays empty.
+std::wstring HostPathToLibrary(const std::string& hostPath, bool bPattern);
+// A Windows path of the library as a path of this host (on POSIX: the drive's root, names
+// joined with '/', each back to its host bytes).
+std::string LibraryPathToHost(const std::wstring& libraryPath);
+
 // Whether a walk through a tree enters an entry with these attributes: a folder that is no
 // reparse point. A symbolic link or junction to a folder is kept as an entry of its own.
 inline bool IsFolderToEnter(DWORD dwAttributes) {

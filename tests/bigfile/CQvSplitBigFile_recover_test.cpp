@@ -89,9 +89,13 @@ TEST(CQvSplitBigFileRecoverTest, MalformedEntriesAreReportedAndSkipped) {
         WriteParts(t, "b.bin", {"B1", "B2"});
         t.WriteFile("list.ini", "[Files]\nFile0=" + row.value + "\nFile1=" + At(t, "b.bin") + "|" + kStamp + "|2\n");
         LogCapture log;
-        EXPECT_EQ(0L, Recover(t.Drive(), t.WinPath("list.ini")));
+        // The entry skipped is a file not joined: the call fails, naming how many.
+        EXPECT_EQ(static_cast<long>(E_FAIL), Recover(t.Drive(), t.WinPath("list.ini")));
         EXPECT_TRUE(log.Has(QvLogLevel::Error, std::wstring(kRecoverTrace) + L"Invalid Key Value for File0 = " +
                                                    qvp::Utf8ToWide(row.value) + L" File Skip"))
+            << log.Dump();
+        EXPECT_TRUE(log.Has(QvLogLevel::Error, std::wstring(kRecoverTrace) + L"1 of the 2 files of " +
+                                                   t.WinPath("list.ini") + L" were not joined"))
             << log.Dump();
         EXPECT_EQ("existing", t.ReadFile("a.bin"));
         EXPECT_TRUE(t.Exists(Part("a.bin", 1)));
@@ -136,7 +140,7 @@ TEST(CQvSplitBigFileRecoverTest, MissingOrDamagedPartLeavesExistingFileAndEveryP
         t.WriteFile("list.ini", "[Files]\nFile0=" + At(t, "a.bin") + "|" + kStamp + "|" + row.count + "\nFile1=" + At(t, "b.bin") +
                                     "|" + kStamp + "|2\n");
         LogCapture log;
-        EXPECT_EQ(0L, Recover(t.Drive(), t.WinPath("list.ini")));
+        EXPECT_EQ(static_cast<long>(E_FAIL), Recover(t.Drive(), t.WinPath("list.ini")));
         const std::wstring file = t.WinPath("a.bin");
         EXPECT_TRUE(log.HasContaining(QvLogLevel::Error, std::wstring(kRecoverTrace) + row.error +
                                                              t.WinPath(Part("a.bin", row.damaged))))
@@ -158,7 +162,8 @@ TEST(CQvSplitBigFileRecoverTest, RecoveringTwiceKeepsTheRebuiltFile) {
     ASSERT_EQ(0L, Recover(t.Drive(), t.WinPath("parts.ini")));
     ASSERT_EQ(original, t.ReadFile("a.bin"));
     LogCapture log;
-    EXPECT_EQ(0L, Recover(t.Drive(), t.WinPath("parts.ini")));
+    // Its parts are gone: nothing is joined this time, and the call says so.
+    EXPECT_EQ(static_cast<long>(E_FAIL), Recover(t.Drive(), t.WinPath("parts.ini")));
     EXPECT_EQ(original, t.ReadFile("a.bin"));
     EXPECT_TRUE(log.HasContaining(QvLogLevel::Error, L"Recover file " + t.WinPath("a.bin") + L" FAILED"));
 }
@@ -194,7 +199,7 @@ TEST(CQvSplitBigFileRecoverTest, NamesDifferingOnlyInCaseBelongToOtherFiles) {
         WriteParts(t, "a.bin", row.parts);
         for (int n : row.twinParts) t.WriteFile(Part("A.bin", n), "twin");
         t.WriteFile("list.ini", "[Files]\nFile0=" + At(t, "a.bin") + "|" + kStamp + "|2\n");
-        EXPECT_EQ(0L, Recover(t.Drive(), t.WinPath("list.ini")));
+        EXPECT_EQ(row.rebuilt ? 0L : static_cast<long>(E_FAIL), Recover(t.Drive(), t.WinPath("list.ini")));
         EXPECT_EQ("precious", t.ReadFile("A.bin"));
         EXPECT_EQ(t.Exists("a.bin"), row.rebuilt != nullptr);
         if (row.rebuilt) {

@@ -1,7 +1,8 @@
 /* A caller of the C interface written in C (built as C99 with -pedantic): splits a small tree
  * with rules in memory and reads back every kind of result; then a refusal, a cancel, an
- * item-list split, the presets and the argument checks. Prints each failed check and exits
- * nonzero when any failed.
+ * item-list split, the presets and the argument checks; rules of each kind, cutting and
+ * recovery, and two handles side by side, all with paths of the host (POSIX paths on POSIX).
+ * Prints each failed check and exits nonzero when any failed.
  * Usage: capi_test [BASE_DIR]   (a folder is made below BASE_DIR, default ".", and removed) */
 #if !defined(_WIN32)
 #define _POSIX_C_SOURCE 200809L
@@ -79,13 +80,55 @@ static int exists(const char* rel) {
     return 1;
 }
 
+/* The size of a file in the work folder, -1 when it cannot be opened. */
+static long file_size(const char* rel) {
+    char path[PATH_SIZE];
+    long n = 0;
+    FILE* f = fopen(at(rel, path), "rb");
+    if (!f) return -1;
+    while (fgetc(f) != EOF) ++n;
+    fclose(f);
+    return n;
+}
+
+/* Whether a file of the work folder holds text. */
+static int file_contains(const char* rel, const char* text) {
+    static char content[65536];
+    char path[PATH_SIZE];
+    size_t n;
+    FILE* f = fopen(at(rel, path), "rb");
+    if (!f) return 0;
+    n = fread(content, 1, sizeof content - 1, f);
+    fclose(f);
+    content[n] = 0;
+    return strstr(content, text) != NULL;
+}
+
+/* Whether one of the handle's errors holds text. */
+static int error_holds(const qvs_split* s, const char* text) {
+    uint32_t count = 0, i;
+    const char* e = NULL;
+    if (qvs_error_count(s, &count) != QVS_OK) return 0;
+    for (i = 0; i < count; ++i)
+        if (qvs_get_error(s, i, &e) == QVS_OK && strstr(e, text) != NULL) return 1;
+    return 0;
+}
+
 static int ends_with(const char* text, const char* end) {
     const size_t n = strlen(text), k = strlen(end);
     return n >= k && strcmp(text + n - k, end) == 0;
 }
 
-static const char* const files[] = {"data" SEP "a.bin", "data" SEP "sub" SEP "b.bin", "data" SEP BIG};
-static const char* const dirs[] = {"data", "data" SEP "sub", "out", "refused", "items", "cancel", "wide"};
+static const char* const files[] = {"data" SEP "a.bin", "data" SEP "sub" SEP "b.bin", "data" SEP BIG,
+                                    "rules" SEP "keep" SEP "a.bin", "rules" SEP "keep" SEP "skip" SEP "b.bin",
+                                    "rules" SEP "mail" SEP "x.pst", "rules" SEP "mail" SEP "y.txt",
+                                    "cut" SEP "big.bin", "cut" SEP "small.bin", "other" SEP "big2.bin",
+                                    "other" SEP "small.bin", "parts.ini"};
+static const long sizes[] = {300000, 600000, 3 * MB, 1000, 2000, 4000, 8000, 3 * MB + 1000, 1000, 3 * MB, 1000, -1};
+static const char* const dirs[] = {"data", "data" SEP "sub", "rules", "rules" SEP "keep", "rules" SEP "keep" SEP "skip",
+                                   "rules" SEP "mail", "cut", "other", "out", "refused", "items", "cancel", "wide",
+                                   "rulesout", "cutout", "otherout"};
+#define FIRST_OUTPUT_DIR 8 /* dirs from this one on receive what splits write */
 
 static void make_tree(void) {
     char path[PATH_SIZE];
@@ -95,9 +138,8 @@ static void make_tree(void) {
         exit(2);
     }
     for (i = 0; i < sizeof dirs / sizeof dirs[0]; ++i) MAKE_DIR(at(dirs[i], path));
-    write_file(files[0], 300000);
-    write_file(files[1], 600000);
-    write_file(files[2], 3 * MB);
+    for (i = 0; i < sizeof files / sizeof files[0]; ++i)
+        if (sizes[i] >= 0) write_file(files[i], sizes[i]);
 }
 
 /* Removes the tree: the files it made, what the splits wrote, then the folders. */
@@ -107,7 +149,7 @@ static void remove_tree(void) {
     char path[PATH_SIZE], rel[200];
     size_t i, k;
     for (i = 0; i < sizeof files / sizeof files[0]; ++i) remove(at(files[i], path));
-    for (k = 2; k < sizeof dirs / sizeof dirs[0]; ++k)
+    for (k = FIRST_OUTPUT_DIR; k < sizeof dirs / sizeof dirs[0]; ++k)
         for (i = 0; i < sizeof written / sizeof written[0]; ++i) {
             snprintf(rel, sizeof rel, "%s%s%s", dirs[k], SEP, written[i]);
             remove(at(rel, path));
@@ -202,8 +244,8 @@ static void split_with_rules(void) {
     left.struct_size = sizeof left;
     CHECK(qvs_get_left_out(s, 0, &left) == QVS_OK);
     CHECK(left.reason == QVS_LEFT_OUT_TOO_BIG && left.size == 3 * MB);
-    /* The library's own path: a backslash behind the folder the rule named, the name's bytes. */
-    CHECK(left.path != NULL && ends_with(left.path, "data\\" BIG));
+    /* A path of the host, as the rule named the folder, with the name's bytes. */
+    CHECK(left.path != NULL && ends_with(left.path, "data" SEP BIG));
     CHECK(left.reason_text != NULL && strcmp(left.reason_text, "larger than a medium") == 0);
     memset(&refusal, 0, sizeof refusal);
     refusal.struct_size = sizeof refusal;
@@ -268,6 +310,7 @@ static void items_presets_and_arguments(void) {
     m.struct_size = sizeof m;
     CHECK(qvs_get_medium(s, 0, &m) == QVS_OK && strcmp(m.file_name, "media1.xml") == 0);
     CHECK(exists("items" SEP "media1.xml"));
+    CHECK(qvs_entry_count(s, 0, &mb) == QVS_OK && mb == 2);
 
     /* Presets. */
     CHECK(qvs_disc_size("cd", &mb, &capacity) == QVS_OK && mb == 703 && capacity == 737280000u);
@@ -276,6 +319,8 @@ static void items_presets_and_arguments(void) {
     model.struct_size = sizeof model;
     CHECK(qvs_get_model_preset("iso", &model) == QVS_OK && model.block == 2048);
     CHECK(qvs_get_model_preset("ntfs", &model) == QVS_E_ARGUMENT);
+    /* "none" is a preset as qvs_set_model_preset takes it: file bytes only. */
+    CHECK(qvs_get_model_preset("none", &model) == QVS_OK && model.block == 0 && model.per_entry == 0);
     CHECK(qvs_set_model_preset(s, "tar") == QVS_OK);
     CHECK(qvs_set_model_preset(s, "none") == QVS_OK);
     CHECK(qvs_set_model(s, &model) == QVS_OK);
@@ -366,6 +411,231 @@ static void wide_strings(void) {
     qvs_free(s);
 }
 
+/* Rules of each kind with paths of the host: each row plans what the same rules plan with
+ * Windows paths. */
+static void rules_of_each_kind(void) {
+    static const struct {
+        const char* label;
+        const char* include;  /* under the work folder */
+        const char* exclude;  /* under the work folder, or null */
+        const char* target;
+        int64_t planned;
+        const char* restored; /* what the first media file restores a file under, or null */
+    } rows[] = {
+        {"exclude of a subfolder", "rules", "rules" SEP "keep" SEP "skip", NULL, 1000 + 4000 + 8000, NULL},
+        {"wildcard name", "rules" SEP "mail" SEP "*.pst", NULL, NULL, 4000, NULL},
+        {"wildcard and exclude", "rules" SEP "mail" SEP "*", "rules" SEP "mail" SEP "y.txt", NULL, 4000, NULL},
+        {"target folder", "rules" SEP "keep", NULL, "\\Setup", 1000 + 2000, "[\\Setup\\keep\\skip]"},
+    };
+    size_t i;
+    for (i = 0; i < sizeof rows / sizeof rows[0]; ++i) {
+        qvs_split* s = NULL;
+        char out[PATH_SIZE], inc[PATH_SIZE], exc[PATH_SIZE];
+        qvs_rule r[2];
+        qvs_options o = options("rulesout", 1, out);
+        uint32_t media = 0, dropped = 99;
+        int64_t planned = 0;
+        size_t n = 1;
+        int ok = 1;
+        r[0] = rule(at(rows[i].include, inc), rows[i].target, QVS_ANY, 1);
+        if (rows[i].exclude) {
+            r[1] = rule(at(rows[i].exclude, exc), NULL, QVS_ANY, 2);
+            r[1].include = 0;
+            n = 2;
+        }
+        ok &= qvs_create(&s) == QVS_OK;
+        ok &= qvs_setup_rules(s, r, n, sizeof r[0], &o) == QVS_OK;
+        ok &= qvs_dropped_rule_count(s, &dropped) == QVS_OK && dropped == 0;
+        ok &= qvs_run(s, &media) == QVS_OK && media == 1;
+        ok &= qvs_planned_bytes(s, &planned) == QVS_OK && planned == rows[i].planned;
+        if (rows[i].restored) ok &= file_contains("rulesout" SEP "Media1.xml", rows[i].restored);
+        if (!ok) {
+            fprintf(stderr, "capi_test: rules row \"%s\": planned %lld bytes (want %lld), %u rules dropped\n",
+                    rows[i].label, (long long)planned, (long long)rows[i].planned, dropped);
+            ++failures;
+        }
+        qvs_free(s);
+    }
+}
+
+/* The entries of a medium, read through the handle: files, a folder kept whole (the folders
+ * below the rule's folder are kept whole). */
+static void entries_of_each_kind(void) {
+    static const struct {
+        const char* label;
+        uint32_t method;
+        uint32_t count;   /* entries of the medium */
+        uint32_t index;   /* the entry checked */
+        uint32_t kind;
+        const char* source; /* under the work folder */
+        const char* restored; /* the folder it is restored under */
+        int64_t size;
+    } rows[] = {
+        {"files", QVS_METHOD_FILES, 2, 0, QVS_ENTRY_FILE, "rules" SEP "keep" SEP "a.bin", "\\Setup\\keep", 1000},
+        {"files below", QVS_METHOD_FILES, 2, 1, QVS_ENTRY_FILE, "rules" SEP "keep" SEP "skip" SEP "b.bin",
+         "\\Setup\\keep\\skip", 2000},
+        {"folder kept whole", QVS_METHOD_FOLDERS, 2, 1, QVS_ENTRY_FOLDER, "rules" SEP "keep" SEP "skip",
+         "\\Setup\\keep\\skip", 2000},
+    };
+    size_t i;
+    for (i = 0; i < sizeof rows / sizeof rows[0]; ++i) {
+        qvs_split* s = NULL;
+        char out[PATH_SIZE], keep[PATH_SIZE], want[PATH_SIZE];
+        qvs_rule r = rule(at("rules" SEP "keep", keep), "\\Setup", QVS_ANY, 1);
+        qvs_options o = options("rulesout", 1, out);
+        qvs_entry e;
+        qvs_entryW w;
+        uint32_t media = 0, count = 0;
+        int ok = 1;
+        o.method = rows[i].method;
+        memset(&e, 0, sizeof e);
+        e.struct_size = sizeof e;
+        memset(&w, 0, sizeof w);
+        w.struct_size = sizeof w;
+        ok &= qvs_create(&s) == QVS_OK;
+        ok &= qvs_setup_rules(s, &r, 1, sizeof r, &o) == QVS_OK && qvs_run(s, &media) == QVS_OK && media == 1;
+        ok &= qvs_entry_count(s, 0, &count) == QVS_OK && count == rows[i].count;
+        ok &= qvs_get_entry(s, 0, rows[i].index, &e) == QVS_OK && e.kind == rows[i].kind && e.part == 0 &&
+              e.size == rows[i].size;
+        ok &= e.source_path != NULL && strcmp(e.source_path, at(rows[i].source, want)) == 0;
+        ok &= e.target_path != NULL && strcmp(e.target_path, rows[i].restored) == 0 && e.cut_file == NULL;
+        ok &= e.write_time != NULL && strlen(e.write_time) == 14;
+        ok &= qvs_get_entryW(s, 0, rows[i].index, &w) == QVS_OK && w.size == rows[i].size &&
+              wcsstr(w.source_path, L"keep") != NULL;
+        ok &= qvs_get_entry(s, 0, count, &e) == QVS_E_RANGE && qvs_entry_count(s, 1, &count) == QVS_E_RANGE;
+        if (!ok) {
+            fprintf(stderr, "capi_test: entries row \"%s\": first entry kind %u, %s under %s\n", rows[i].label,
+                    e.kind, e.source_path ? e.source_path : "(null)", e.target_path ? e.target_path : "(null)");
+            ++failures;
+        }
+        qvs_free(s);
+    }
+}
+
+/* Unknown locations and methods are refused by the setup, with an error naming them. */
+static void unknown_values(void) {
+    static const struct {
+        int32_t location;
+        uint32_t method;
+        const char* named; /* what the error names */
+    } rows[] = {{0, QVS_METHOD_FILES, "location 0"},  {7, QVS_METHOD_FILES, "location 7"},
+                {99, QVS_METHOD_FILES, "location 99"}, {-1, QVS_METHOD_FILES, "location -1"},
+                {QVS_ANY, 7, "method 7"},              {QVS_ANY, 2, "method 2"}};
+    qvs_split* s = NULL;
+    char out[PATH_SIZE], data[PATH_SIZE];
+    size_t i;
+    uint32_t media = 0;
+    CHECK(qvs_create(&s) == QVS_OK);
+    for (i = 0; i < sizeof rows / sizeof rows[0]; ++i) {
+        qvs_rule r = rule(at("data", data), NULL, rows[i].location, 1);
+        qvs_options o = options("rulesout", 1, out);
+        o.method = rows[i].method;
+        if (qvs_setup_rules(s, &r, 1, sizeof r, &o) != QVS_E_ARGUMENT || !error_holds(s, rows[i].named)) {
+            fprintf(stderr, "capi_test: setup with %s was not refused naming it\n", rows[i].named);
+            ++failures;
+        }
+        if (rows[i].method == QVS_METHOD_FILES &&
+            qvs_split_items(s, &r, 1, sizeof r, &o, 0, &media) != QVS_E_ARGUMENT) {
+            fprintf(stderr, "capi_test: item-list split with %s was not refused\n", rows[i].named);
+            ++failures;
+        }
+    }
+    qvs_free(s);
+}
+
+/* Two handles: neither sees what the other's operations made, and cutting turned on through
+ * one cuts that handle's files only. Cutting and recovery with paths of the host. */
+static void two_handles_cut_and_recover(void) {
+    qvs_split *a = NULL, *b = NULL;
+    char out[PATH_SIZE], list[PATH_SIZE], cut[PATH_SIZE], other[PATH_SIZE], missing[PATH_SIZE];
+    qvs_rule r;
+    qvs_options o;
+    qvs_refusal refusal;
+    uint32_t media = 0, count = 99;
+    const char* text = NULL;
+    /* The part list keeps no drive letter; on POSIX a path of the host lies on drive C. */
+    const char drive = work[1] == ':' ? work[0] : 'C';
+
+    CHECK(qvs_create(&a) == QVS_OK && qvs_create(&b) == QVS_OK);
+    /* b's refused split is not a's: a, never set up, reports its own state alone. */
+    r = rule(at("missing", missing), NULL, QVS_ANY, 1);
+    o = options("otherout", 2, out);
+    CHECK(qvs_setup_rules(b, &r, 1, sizeof r, &o) == QVS_OK);
+    CHECK(qvs_run(b, &media) == QVS_E_REFUSED);
+    CHECK(qvs_run(a, &media) == QVS_E_STATE);
+    memset(&refusal, 0, sizeof refusal);
+    refusal.struct_size = sizeof refusal;
+    CHECK(qvs_get_refusal(a, &refusal) == QVS_E_RANGE);
+    CHECK(qvs_dropped_rule_count(a, &count) == QVS_OK && count == 0);
+    CHECK(qvs_left_out_count(a, &count) == QVS_OK && count == 0);
+    CHECK(qvs_error_count(a, &count) == QVS_OK && count == 1);
+    CHECK(qvs_get_error(a, 0, &text) == QVS_OK && strstr(text, "set up") != NULL);
+    CHECK(qvs_get_refusal(b, &refusal) == QVS_OK && refusal.code == QVS_REFUSED_NOTHING_SELECTED);
+
+    /* a cuts its big file into parts of 1 MB. */
+    CHECK(qvs_set_cutting(a, 1, 21, at("parts.ini", list)) == QVS_OK);
+    r = rule(at("cut", cut), NULL, QVS_ANY, 1);
+    o = options("cutout", 2, out);
+    CHECK(qvs_setup_rules(a, &r, 1, sizeof r, &o) == QVS_OK);
+    CHECK(qvs_run(a, &media) == QVS_OK);
+    CHECK(qvs_cut_file_count(a, &count) == QVS_OK && count == 1);
+    CHECK(qvs_get_cut_file(a, 0, &text) == QVS_OK && strcmp(text, at("cut" SEP "big.bin", cut)) == 0);
+    CHECK(!exists("cut" SEP "big.bin"));
+    /* Its media list the parts, each with the file it was cut from. */
+    {
+        uint32_t m, n, parts = 0;
+        char bigPath[PATH_SIZE];
+        at("cut" SEP "big.bin", bigPath);
+        for (m = 0; m < media; ++m) {
+            CHECK(qvs_entry_count(a, m, &count) == QVS_OK);
+            for (n = 0; n < count; ++n) {
+                qvs_entry e;
+                memset(&e, 0, sizeof e);
+                e.struct_size = sizeof e;
+                CHECK(qvs_get_entry(a, m, n, &e) == QVS_OK && e.kind == QVS_ENTRY_FILE);
+                if (e.part) {
+                    char suffix[20];
+                    snprintf(suffix, sizeof suffix, ".Part%u", (unsigned)e.part);
+                    CHECK(e.cut_file != NULL && strcmp(e.cut_file, bigPath) == 0);
+                    CHECK(ends_with(e.name, suffix) && ends_with(e.source_path, suffix));
+                    CHECK(e.size == (e.part == 4 ? 1000 : MB));
+                    parts |= 1u << e.part;
+                } else {
+                    CHECK(ends_with(e.source_path, SEP "small.bin") && e.cut_file == NULL);
+                }
+            }
+        }
+        CHECK(parts == 0x1Eu); /* parts 1 to 4, each once */
+    }
+    /* b never turned cutting on: its big file is left out, not cut. */
+    r = rule(at("other", other), NULL, QVS_ANY, 1);
+    o = options("otherout", 2, out);
+    CHECK(qvs_setup_rules(b, &r, 1, sizeof r, &o) == QVS_OK);
+    CHECK(qvs_run(b, &media) == QVS_OK);
+    CHECK(qvs_cut_file_count(b, &count) == QVS_OK && count == 0);
+    CHECK(qvs_left_out_count(b, &count) == QVS_OK && count == 1);
+    CHECK(file_size("other" SEP "big2.bin") == 3 * MB);
+
+    /* A part list that names parts on disk is never started over, by either handle. */
+    CHECK(qvs_set_cutting(b, 1, 21, list) == QVS_E_FAILED);
+    CHECK(error_holds(b, "join them first"));
+    CHECK(qvs_set_cutting(a, 1, 21, list) == QVS_E_FAILED);
+    CHECK(file_contains("parts.ini", "big.bin|"));
+    CHECK(qvs_set_cutting(a, 0, 0, NULL) == QVS_OK);
+
+    /* Recovery joins the file where it was; a second one finds no parts and says so. */
+    CHECK(qvs_recover(b, drive, list) == QVS_OK);
+    CHECK(file_size("cut" SEP "big.bin") == 3 * MB + 1000);
+    CHECK(qvs_recover(b, drive, list) == QVS_E_FAILED);
+    CHECK(error_holds(b, "big.bin"));
+    CHECK(file_size("cut" SEP "big.bin") == 3 * MB + 1000);
+    /* Its parts joined, the list may be started over. */
+    CHECK(qvs_set_cutting(b, 1, 21, list) == QVS_OK);
+    CHECK(qvs_set_cutting(b, 0, 0, NULL) == QVS_OK);
+    qvs_free(a);
+    qvs_free(b);
+}
+
 int main(int argc, char** argv) {
     const char* base = argc > 1 ? argv[1] : ".";
     snprintf(work, sizeof work, "%s%scapi-work-%d", base, SEP, (int)PROCESS_ID());
@@ -374,6 +644,10 @@ int main(int argc, char** argv) {
     refusal_and_cancel();
     items_presets_and_arguments();
     wide_strings();
+    rules_of_each_kind();
+    entries_of_each_kind();
+    unknown_values();
+    two_handles_cut_and_recover();
     remove_tree();
     if (failures) {
         fprintf(stderr, "capi_test: %d checks failed\n", failures);

@@ -3,7 +3,9 @@
 
 Splits a small tree with rules through the library and checks that it plans what
 `qvsplit split --json` plans for the same tree (media, their figures, the bytes, what is left
-out), then reads a refusal's code and cancels a split from the progress function.
+out), then reads a refusal's code and cancels a split from the progress function; then, with
+POSIX paths and two handles, cuts a big file through one, recovers it, and reads the entries of
+each medium.
 Usage: capi_test.py LIBQVSPLIT QVSPLIT_PROGRAM
 """
 import ctypes as C
@@ -14,7 +16,7 @@ import subprocess
 import sys
 import tempfile
 
-QVS_OK, QVS_E_REFUSED, QVS_E_CANCELLED, QVS_E_RANGE = 0, 5, 7, 8
+QVS_OK, QVS_E_STATE, QVS_E_REFUSED, QVS_E_FAILED, QVS_E_CANCELLED, QVS_E_RANGE = 0, 3, 5, 6, 7, 8
 QVS_ANY, QVS_FIRST = 4, 1
 QVS_LEFT_OUT_TOO_BIG = 1
 QVS_REFUSED_FIRST_SET = 3
@@ -47,6 +49,13 @@ class Refusal(C.Structure):
                 ('limit', C.c_int64), ('message', C.c_char_p)]
 
 
+class Entry(C.Structure):
+    _fields_ = [('struct_size', C.c_uint32), ('kind', C.c_uint32), ('part', C.c_uint32),
+                ('attributes', C.c_uint32), ('size', C.c_int64), ('source_path', C.c_char_p),
+                ('target_path', C.c_char_p), ('name', C.c_char_p), ('write_time', C.c_char_p),
+                ('cut_file', C.c_char_p)]
+
+
 PROGRESS = C.CFUNCTYPE(C.c_int, C.c_uint32, C.c_uint32, C.c_void_p)
 
 
@@ -62,7 +71,14 @@ def load(path):
                        ('qvs_planned_bytes', [handle, C.POINTER(C.c_int64)]),
                        ('qvs_left_out_count', [handle, C.POINTER(C.c_uint32)]),
                        ('qvs_get_left_out', [handle, C.c_uint32, C.POINTER(LeftOut)]),
-                       ('qvs_get_refusal', [handle, C.POINTER(Refusal)])):
+                       ('qvs_get_refusal', [handle, C.POINTER(Refusal)]),
+                       ('qvs_set_cutting', [handle, C.c_int, C.c_uint32, C.c_char_p]),
+                       ('qvs_recover', [handle, C.c_char, C.c_char_p]),
+                       ('qvs_error_count', [handle, C.POINTER(C.c_uint32)]),
+                       ('qvs_get_error', [handle, C.c_uint32, C.POINTER(C.c_char_p)]),
+                       ('qvs_cut_file_count', [handle, C.POINTER(C.c_uint32)]),
+                       ('qvs_entry_count', [handle, C.c_uint32, C.POINTER(C.c_uint32)]),
+                       ('qvs_get_entry', [handle, C.c_uint32, C.c_uint32, C.POINTER(Entry)])):
         fn = getattr(lib, name)
         fn.argtypes = args
         fn.restype = None if name == 'qvs_free' else C.c_int
@@ -114,6 +130,28 @@ class Split:
             e = LeftOut(struct_size=C.sizeof(LeftOut))
             assert self.lib.qvs_get_left_out(self.h, i, C.byref(e)) == QVS_OK
             out.append((os.path.basename(e.path.replace(b'\\', b'/')).decode(), e.size, e.reason))
+        return out
+
+    def entries(self):
+        """Every entry of every medium: (medium, name, part, size, cut file)."""
+        out = []
+        for m in range(len(self.media())):
+            count = C.c_uint32()
+            assert self.lib.qvs_entry_count(self.h, m, C.byref(count)) == QVS_OK
+            for i in range(count.value):
+                e = Entry(struct_size=C.sizeof(Entry))
+                assert self.lib.qvs_get_entry(self.h, m, i, C.byref(e)) == QVS_OK
+                out.append((m, os.path.basename(e.source_path), e.part, e.size, e.cut_file))
+        return out
+
+    def errors(self):
+        count = C.c_uint32()
+        assert self.lib.qvs_error_count(self.h, C.byref(count)) == QVS_OK
+        out = []
+        for i in range(count.value):
+            text = C.c_char_p()
+            assert self.lib.qvs_get_error(self.h, i, C.byref(text)) == QVS_OK
+            out.append(text.value)
         return out
 
     def refusal(self):
@@ -177,6 +215,41 @@ def main():
         check('progress calls', len(calls), 3)
         check('status text', lib.qvs_status_text(QVS_E_CANCELLED), b'cancelled')
         split.close()
+
+        # Two handles, POSIX paths: a cuts, b (cutting off) leaves its big file out, and the
+        # part list naming parts on disk is not started over by either.
+        cut = os.path.join(work, 'cut')
+        os.mkdir(cut)
+        original = os.urandom(2 * 1048576 + 5)
+        with open(os.path.join(cut, 'big.bin'), 'wb') as f:
+            f.write(original)
+        parts = os.fsencode(os.path.join(work, 'parts.ini'))
+        a, b = Split(lib), Split(lib)
+        check('b never set up', b.run()[0], QVS_E_STATE)
+        check('b reports its own state only', (b.refusal(), len(b.errors())), (None, 1))
+        check('cutting on', lib.qvs_set_cutting(a.h, 1, 21, parts), QVS_OK)
+        for name in ('a-out', 'b-out'):
+            os.mkdir(os.path.join(work, name))
+        check('setup a', a.setup([(cut, QVS_ANY)], os.path.join(work, 'a-out'), 2), QVS_OK)
+        check('run a', a.run()[0], QVS_OK)
+        check('big file cut', os.path.exists(os.path.join(cut, 'big.bin')), False)
+        cut_parts = sorted((p, size, f) for _, _, p, size, f in a.entries())
+        check('parts listed', cut_parts, [(1, 1048576, os.fsencode(os.path.join(cut, 'big.bin'))),
+                                          (2, 1048576, os.fsencode(os.path.join(cut, 'big.bin'))),
+                                          (3, 5, os.fsencode(os.path.join(cut, 'big.bin')))])
+        check('setup b', b.setup([(data, QVS_ANY)], os.path.join(work, 'b-out'), 1), QVS_OK)
+        check('run b', b.run()[0], QVS_OK)
+        check('b cut nothing', [e[2] for e in b.entries() if e[2]], [])
+        check('b left its big file out', [e[0] for e in b.left_out()], ['big.bin'])
+        check('list kept by b', lib.qvs_set_cutting(b.h, 1, 21, parts), QVS_E_FAILED)
+        check('list kept by a', lib.qvs_set_cutting(a.h, 1, 21, parts), QVS_E_FAILED)
+        check('recover', lib.qvs_recover(a.h, b'C', parts), QVS_OK)
+        with open(os.path.join(cut, 'big.bin'), 'rb') as f:
+            check('recovered bytes', f.read() == original, True)
+        check('recover again', lib.qvs_recover(a.h, b'C', parts), QVS_E_FAILED)
+        check('error names the file', any(b'big.bin' in e for e in a.errors()), True)
+        a.close()
+        b.close()
     finally:
         shutil.rmtree(work)
     for failure in failures:

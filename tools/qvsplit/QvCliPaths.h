@@ -20,6 +20,9 @@ wchar_t QvCliDrive();
 // A path of this host, made absolute, as the Windows path the library takes (names mapped as
 // the platform lists them; QvCliToHostPath maps them back).
 std::wstring QvCliToLibraryPath(const std::string& hostPath);
+// The same for a path whose last name may be a pattern: holding '*' or '?' and naming no entry,
+// it keeps them as wildcards.
+std::wstring QvCliToLibraryPattern(const std::string& hostPath);
 // A Windows path from the library or a media file, as a path of this host.
 std::string QvCliToHostPath(const std::wstring& libraryPath);
 

@@ -51,15 +51,6 @@ bool IsPattern(const std::string& hostPath) {
     return fs::is_directory(p.has_parent_path() ? p.parent_path() : fs::path("."), ec);
 }
 
-// The library path of a pattern: its folder mapped as any path, its last component kept as
-// written so that "*" and "?" stay wildcards.
-std::wstring PatternLibraryPath(const std::string& hostPath) {
-    const fs::path p = QvCliFsPath(hostPath);
-    std::wstring folder = QvCliToLibraryPath(QvCliPathText(p.has_parent_path() ? p.parent_path() : fs::path(".")));
-    if (folder.empty() || folder.back() != L'\\') folder += L'\\';
-    return folder + QvCliWiden(QvCliPathText(p.filename()));
-}
-
 bool AddRule(RuleVector& rules, const std::string& hostPath, bool include, int location,
              bool together, std::string& error) {
     std::error_code ec;
@@ -68,7 +59,7 @@ bool AddRule(RuleVector& rules, const std::string& hostPath, bool include, int l
         error = hostPath + ": no such file or folder";
         return false;
     }
-    const std::wstring path = pattern ? PatternLibraryPath(hostPath) : QvCliToLibraryPath(hostPath);
+    const std::wstring path = pattern ? QvCliToLibraryPattern(hostPath) : QvCliToLibraryPath(hostPath);
     if (path.size() >= QV_RULE_PATH_LEN) {
         error = hostPath + ": path longer than a rule can hold (259 characters)";
         return false;
@@ -627,8 +618,10 @@ int QvCliRunRecover(const QvCliOptions& o) {
     const std::wstring list = QvCliToLibraryPath(o.listFile);
     const long result = split->RecoverFiles(static_cast<WORD>(o.drive), list.c_str());
     const std::vector<std::string> errors = QvCliLibraryErrors();
-    if (result < 0) return QvCliFail(kExitFailed, "cannot read the part list: " + QvCliExplain());
-    if (!errors.empty()) {
+    // E_INVALIDARG: the list itself could not be read; any other failure names the files not joined.
+    if (result == static_cast<long>(E_INVALIDARG) || (result < 0 && errors.empty()))
+        return QvCliFail(kExitFailed, "cannot read the part list: " + QvCliExplain());
+    if (result < 0 || !errors.empty()) {
         for (const std::string& e : errors) std::cerr << "qvsplit: " << e << "\n";
         return QvCliFail(kExitFailed, "some files could not be joined; their parts were kept");
     }
