@@ -88,7 +88,8 @@ QVS_API int QVS_CALL qvs_create(qvs_split** split);
 QVS_API void QVS_CALL qvs_free(qvs_split* split);
 
 /* Progress. code: QVS_PROGRESS_BEGIN when writing begins, QVS_PROGRESS_STEP at each point
- * where the work may stop, QVS_PROGRESS_DONE at the end; value: the media saved so far.
+ * where the work may stop, QVS_PROGRESS_DONE at the end; value: the media saved so far, those
+ * whose media files are in place under their names (it may lag behind the writing).
  * Returning nonzero asks the split to stop (it then returns QVS_E_CANCELLED). The function may
  * read the handle's results but must not start an operation of any handle nor free one. */
 #define QVS_PROGRESS_BEGIN 0
