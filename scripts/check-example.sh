@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Installs the library from build/ into a private prefix, builds the README's caller example
-# against it with find_package(QvSplit), and runs it on a small tree.
+# against it with find_package(QvSplit), and runs it on a small tree; then the README's C,
+# Python and C# examples, as printed, on small folders.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+scripts/setup.sh mono-mcs mono-runtime   # Mono's C# compiler and runtime, for the C# example
 top=$PWD
 prefix=$top/build/install-check
 rm -rf "$prefix" build/example
@@ -62,3 +64,22 @@ out=$(python3 build/example/readme.py "$lib" "$work/data" "$work/py-media")
 echo "Python example: $out"
 want=$(printf '1 media\n  %s -> %s\n  %s -> %s' "$work/data/a.bin" '\data' "$work/data/sub/b.bin" '\data\sub')
 [ "$out" = "$want" ] || { echo "check-example: the Python example printed other media or entries"; exit 1; }
+
+# The README's C# example, as printed, compiled by Mono's mcs and run by mono. Mono loads the
+# library it names "QvSplit" as libQvSplit.so from the loader's path. The folder's name and a
+# file's are not ASCII, so paths go in as UTF-8 and come back as UTF-8 (mono's console is set to
+# UTF-8, else it prints '?' for them).
+readme_block csharp 'From C#, with P/Invoke' > build/example/readme.cs
+[ -s build/example/readme.cs ] || { echo "check-example: no C# example in the README"; exit 1; }
+mcs -warnaserror+ -out:build/example/readme-cs.exe build/example/readme.cs
+mkdir -p "$work/dätä/sub" "$work/cs-media"
+head -c 3000 /dev/zero > "$work/dätä/a.bin"
+head -c 5000 /dev/zero > "$work/dätä/sub/é.bin"
+# The folders are named relative to the working folder: were the strings marshalled as UTF-16,
+# the library would see "d" and "c", which do not exist, rather than "/", the whole disk.
+out=$(cd "$work" && LC_ALL=C.UTF-8 LD_LIBRARY_PATH="$prefix/lib:$prefix/lib64" \
+      timeout 120 mono "$top/build/example/readme-cs.exe" dätä cs-media)
+echo "C# example: $out"
+want=$(printf '1 media\n  %s -> %s\n  %s -> %s' "$work/dätä/a.bin" '\dätä' "$work/dätä/sub/é.bin" '\dätä\sub')
+[ "$out" = "$want" ] && [ -f "$work/cs-media/Media1.xml" ] ||
+  { echo "check-example: the C# example printed other media or entries"; exit 1; }
