@@ -259,8 +259,9 @@ TEST_F(EndToEnd, SeveralRulesOfOnePathPlaceEachOfTheirFolders) {
             ASSERT_EQ(1u, RunSplit(rules, job));
             // A folder kept whole stands for the files it holds, restored under its folder.
             const std::string root = qvtest::Narrow(tree.WinPath()) + "\\";
+            const std::vector<Medium> media = ReadSet(tree, "out", 1);
             std::vector<std::string> entries;
-            for (const Entry& e : ReadSet(tree, "out", 1).front().entries) {
+            for (const Entry& e : media.front().entries) {
                 if ((std::stoul(e.text.at("Attribute")) & 0x10) == 0) {
                     entries.push_back(e.text.at("Name") + " " + e.text.at("TargetPath"));
                     continue;
