@@ -605,7 +605,7 @@ static void two_handles_cut_and_recover(void) {
                 }
             }
         }
-        CHECK(parts == 0x1Eu); /* parts 1 to 4, each once */
+        CHECK(parts == 0x1Eu); /* the four parts, each once */
     }
     /* b never turned cutting on: its big file is left out, not cut. */
     r = rule(at("other", other), NULL, QVS_ANY, 1);
