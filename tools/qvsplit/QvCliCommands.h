@@ -2,8 +2,8 @@
 #ifndef QVCLICOMMANDS_H
 #define QVCLICOMMANDS_H
 
-#include "QvCliMediaSet.h"
 #include "QvCliOptions.h"
+#include "mediaset/QvCliMediaSet.h"
 
 #include <string>
 

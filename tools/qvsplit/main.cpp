@@ -1,7 +1,7 @@
 // qvsplit: plan media for files and folders from the command line.
 #include "QvCliCommands.h"
 #include "QvCliOptions.h"
-#include "QvCliSystem.h"
+#include "system/QvCliSystem.h"
 
 #include <iostream>
 #include <string>

@@ -1,0 +1,630 @@
+// The split and rvx commands: rules from the command line, the library's split, the summary.
+#include "QvCliCommands.h"
+#include "mediaset/QvCliMediaSet.h"
+#include "pack/QvCliFileSystem.h"
+#include "pack/QvCliPack.h"
+#include "report/QvCliHtmlReport.h"
+#include "report/QvCliLog.h"
+#include "report/QvCliPlanRecord.h"
+#include "report/QvCliReport.h"
+#include "system/QvCliPaths.h"
+#include "system/QvCliProgress.h"
+#include "system/QvCliSystem.h"
+
+#include "QvSplit.h"
+
+#include <cstring>
+#include <cwchar>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <memory>
+#include <string>
+
+namespace fs = std::filesystem;
+
+int QvCliFail(int status, const std::string& message) {
+    std::cerr << "qvsplit: " << message << "\n";
+    return status;
+}
+
+namespace {
+
+struct SplitDeleter {
+    void operator()(iCQvSplit* s) const { delete s; }
+};
+using SplitPtr = std::unique_ptr<iCQvSplit, SplitDeleter>;
+
+// Appends one rule for a host path; false when the path cannot be a rule.
+// A path whose last component holds "*" or "?" and names no entry itself, in a folder that
+// exists: a pattern, handed over as a wildcard rule.
+bool IsPattern(const std::string& hostPath) {
+    const fs::path p = QvCliFsPath(hostPath);
+    const std::string name = QvCliPathText(p.filename());
+    std::error_code ec;
+    if (name.find_first_of("*?") == std::string::npos) return false;
+#if !defined(_WIN32)
+    // A POSIX name may hold "*" or "?" itself; such a file is taken as named.
+    if (fs::exists(p, ec)) return false;
+#endif
+    return fs::is_directory(p.has_parent_path() ? p.parent_path() : fs::path("."), ec);
+}
+
+bool AddRule(RuleVector& rules, const std::string& hostPath, bool include, int location,
+             bool together, std::string& error) {
+    std::error_code ec;
+    const bool pattern = IsPattern(hostPath);
+    if (!pattern && !fs::exists(fs::u8path(hostPath), ec)) {
+        error = hostPath + ": no such file or folder";
+        return false;
+    }
+    const std::wstring path = pattern ? QvCliToLibraryPattern(hostPath) : QvCliToLibraryPath(hostPath);
+    if (path.size() >= QV_RULE_PATH_LEN) {
+        error = hostPath + ": path longer than a rule can hold (259 characters)";
+        return false;
+    }
+    QvRule rule;
+    std::memset(&rule, 0, sizeof rule);
+    rule.bAllTogether = together ? TRUE : FALSE;
+    rule.bInclude = include ? TRUE : FALSE;
+    rule.iRuleID = static_cast<int32_t>(rules.size() + 1);
+    std::wcsncpy(rule.szSourcePath, path.c_str(), QV_RULE_PATH_LEN - 1);
+    rule.iLocation = location;
+    rules.push_back(rule);
+    return true;
+}
+
+// An item-list item is restored under its rule's target folder. A folder item restored there
+// as it stands would pour its files into that folder, beside those of every other folder item,
+// and two files of one name would overwrite each other: each folder item goes into a folder of
+// its own name instead, as a split keeps the folder a rule names.
+void RestoreFolderItemsUnderTheirNames(RuleVector& rules) {
+    for (QvRule& rule : rules) {
+        const std::wstring source = rule.szSourcePath;
+        if (source.find_first_of(L"*?") != std::wstring::npos) continue;
+        std::error_code ec;
+        if (!fs::is_directory(QvCliFsPath(QvCliToHostPath(source)), ec)) continue;
+        std::wstring name = source;
+        while (name.size() > 1 && name.back() == L'\\') name.pop_back();
+        name = name.substr(name.find_last_of(L"\\:") + 1);
+        if (name.empty()) continue;  // a whole drive: its files go where they were
+        std::wcsncpy(rule.szTargetPath, (L"\\" + name).c_str(), QV_RULE_PATH_LEN - 1);
+    }
+}
+
+bool BuildRules(const QvCliOptions& o, RuleVector& rules, std::string& error) {
+    for (const std::string& p : o.operands)
+        if (!AddRule(rules, p, true, InAny, o.together, error)) return false;
+    for (const std::string& p : o.first)
+        if (!AddRule(rules, p, true, InFirst, false, error)) return false;
+    for (const std::string& p : o.last)
+        if (!AddRule(rules, p, true, InLast, false, error)) return false;
+    for (const std::string& p : o.all)
+        if (!AddRule(rules, p, true, InAll, false, error)) return false;
+    // An exclusion removes entries only from the locations it names: name every location
+    // an include rule uses.
+    for (const std::string& p : o.exclude) {
+        const int locations[] = {InAny, InFirst, InLast, InAll};
+        for (int location : locations)
+            if (!AddRule(rules, p, false, location, false, error)) return false;
+    }
+    return true;
+}
+
+// Warns of paths given that are restored under one name: each is restored as itself at the root
+// of the media, so that a file of one path below both would be restored over the other. Names
+// are told apart as the media do, ignoring the letter case (of ASCII letters here). remedy: what
+// the user can do instead, said after the warning.
+void WarnOfPathsRestoredAsOne(const RuleVector& rules, const char* remedy) {
+    const auto folded = [](std::wstring text) {
+        for (wchar_t& c : text)
+            if (c >= L'a' && c <= L'z') c = static_cast<wchar_t>(c - L'a' + L'A');
+        return text;
+    };
+    std::map<std::wstring, std::wstring> firstByName;
+    for (const QvRule& rule : rules) {
+        std::wstring source = rule.szSourcePath;
+        if (!rule.bInclude || source.find_first_of(L"*?") != std::wstring::npos) continue;
+        while (source.size() > 1 && source.back() == L'\\') source.pop_back();
+        const std::wstring name = source.substr(source.find_last_of(L"\\:") + 1);
+        if (name.empty()) continue;  // a whole drive
+        const auto seen = firstByName.emplace(folded(name), source);
+        if (seen.second || folded(seen.first->second) == folded(source)) continue;
+        std::cerr << "qvsplit: " << QvCliToHostPath(seen.first->second) << " and " << QvCliToHostPath(source)
+                  << " are both restored as \\" << QvCliNarrow(name)
+                  << ", the one over the other" << remedy << "\n";
+    }
+}
+
+// Removes media files an earlier split left in the folder, so the set read back is this one's.
+bool IsMediaName(const std::string& name) {
+    return name == "Last.xml" || ((name.rfind("Media", 0) == 0 || name.rfind("media", 0) == 0) && name.size() > 9 &&
+                                  name.compare(name.size() - 4, 4, ".xml") == 0 &&
+                                  name.find_first_not_of("0123456789", 5) == name.size() - 4);
+}
+
+// A media file's temporary file, "Media5.xml.~PID.N.tmp" or "Media5.xml.~PID.N.spool.tmp": a
+// split that was killed leaves a few behind.
+bool IsMediaTemporary(const std::string& name) {
+    const size_t mark = name.find(".~");
+    if (mark == std::string::npos || !IsMediaName(name.substr(0, mark))) return false;
+    std::string rest = name.substr(mark + 2);
+    for (const char* end : {".spool.tmp", ".tmp"})
+        if (rest.size() > std::strlen(end) && rest.compare(rest.size() - std::strlen(end), std::string::npos, end) == 0) {
+            rest.erase(rest.size() - std::strlen(end));
+            const size_t dot = rest.find('.');
+            return dot != 0 && dot != std::string::npos && dot + 1 < rest.size() &&
+                   rest.find_first_not_of("0123456789.") == std::string::npos && rest.find('.', dot + 1) == std::string::npos;
+        }
+    return false;
+}
+
+void RemoveOldMedia(const std::string& dir, bool quiet) {
+    size_t removed = 0;
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator(QvCliFsPath(dir), ec)) {
+        const std::string name = QvCliPathText(e.path().filename());
+        if (IsMediaName(name) && fs::remove(e.path(), ec)) ++removed;
+        if (IsMediaTemporary(name)) fs::remove(e.path(), ec);
+    }
+    // What was kept beside them describes that split, not the next one.
+    fs::remove(QvCliFsPath(dir) / kQvCliLeftOutFile, ec);
+    fs::remove(QvCliFsPath(dir) / kQvCliReportFile, ec);
+    QvCliRemovePlanRecord(dir);
+    if (removed && !quiet)
+        std::cerr << "qvsplit: removed " << removed << " media files of an earlier split in " << dir << "\n";
+}
+
+// While a split writes into a folder, the folder is marked incomplete; a split that fails or
+// is stopped takes back what it wrote, so that no set that looks whole stays behind. Only a
+// split that ran to its end keeps its files.
+class QvCliPartialSet {
+public:
+    explicit QvCliPartialSet(const std::string& dir) : m_dir(dir), m_marked(QvCliMarkIncomplete(dir)) {}
+    ~QvCliPartialSet() {
+        if (m_kept) return;
+        RemoveOldMedia(m_dir, true);
+        QvCliMarkComplete(m_dir);
+    }
+    bool Marked() const { return m_marked; }
+    // The split finished: its media, its list of what it left out and its record stay.
+    bool Keep(const std::vector<QvCliLeftOutRecord>& leftOut, const QvCliPlanRecord& record) {
+        if (!QvCliSaveLeftOut(m_dir, leftOut) || !QvCliSavePlanRecord(m_dir, record)) return false;
+        QvCliMarkComplete(m_dir);
+        m_kept = true;
+        return true;
+    }
+
+private:
+    std::string m_dir;
+    bool m_marked;
+    bool m_kept = false;
+};
+
+bool PrepareOutDir(const std::string& dir, bool quiet, std::string& error) {
+    std::error_code ec;
+    fs::create_directories(QvCliFsPath(dir), ec);
+    if (ec || !fs::is_directory(QvCliFsPath(dir), ec)) {
+        error = dir + ": cannot create the output folder";
+        return false;
+    }
+    RemoveOldMedia(dir, quiet);
+    return true;
+}
+
+bool ConfirmCutting(const QvCliOptions& o) {
+    std::cerr << "qvsplit: --cut-big cuts every file larger than a medium into part files next to\n"
+                 "         it and DELETES the original once its parts and the part list "
+              << o.cutBigList << " are written.\n";
+    if (o.yes) return true;
+    if (!QvCliStdinIsTerminal()) {
+        std::cerr << "qvsplit: not on a terminal: add --yes to allow modifying files\n";
+        return false;
+    }
+    std::cerr << "Continue? [y/N] ";
+    std::string answer;
+    std::getline(std::cin, answer);
+    // Ctrl-C at the question is a no, whatever was typed after it.
+    if (QvCliInterrupted()) return false;
+    return answer == "y" || answer == "Y" || answer == "yes";
+}
+
+// The part list is started before the question: a list that still records parts on disk is
+// refused by the library, and the user hears so before being asked anything.
+int StartPartList(iCQvSplit& split, const QvCliOptions& o) {
+    std::error_code ec;
+    const bool existed = fs::exists(QvCliFsPath(o.cutBigList), ec);
+    const std::wstring list = QvCliToLibraryPath(o.cutBigList);
+    if (split.SetSplitBigFile(TRUE, o.sizeMb, list.c_str()) < 0)
+        return QvCliFail(kExitFailed, "cannot start the part list: " + QvCliExplain());
+    if (ConfirmCutting(o)) return kExitOk;
+    split.SetSplitBigFile(FALSE, 0, nullptr);
+    if (!existed) fs::remove(QvCliFsPath(o.cutBigList), ec);
+    return QvCliFail(QvCliInterrupted() ? kExitCancelled : kExitUsage, "nothing was changed");
+}
+
+// After a split that failed or was stopped: the files it had already cut, and how to join them.
+void ReportCutFiles(const QvCliOptions& o) {
+    if (o.cutBigList.empty()) return;
+    std::vector<std::string> files;
+    for (DWORD i = 0; LPCTSTR path = QvGetCutFile(i); ++i) files.push_back(QvCliToHostPath(path));
+    if (files.empty()) return;
+    // The part list keeps no drive letter: they are joined again on the drive they were cut on.
+    const std::wstring first = QvGetCutFile(0);
+    const wchar_t drive = first.size() > 1 && first[1] == L':' ? first[0] : QvCliDrive();
+    std::cerr << "qvsplit: these files were cut into parts before the split ended; the parts and the part list stay:\n";
+    for (const std::string& f : files) std::cerr << "  " << f << "\n";
+    std::cerr << "qvsplit: join them again with: qvsplit recover --list " << o.cutBigList << " --drive "
+              << static_cast<char>(drive) << "\n";
+}
+
+// A split that was refused or failed: its cause (the library's, unless one is given) on
+// standard error with what was left out, and with --json the same as one JSON object on
+// standard output, so that a script learns why as a user does.
+int ReportFailure(const QvCliOptions& o, const std::string& what, const std::string& reason = std::string()) {
+    QvCliCause cause;
+    if (reason.empty())
+        cause = QvCliLibraryCause();
+    else
+        cause.sentence = reason;
+    const std::vector<QvCliLeftOut> leftOut = QvCliShownLeftOut(QvCliLeftOutFiles());
+    const std::vector<QvCliDroppedRule> dropped = QvCliDroppedRules();
+    std::cerr << "qvsplit: " << what << ": " << cause.sentence;
+    if (!cause.message.empty()) std::cerr << "\n  (" << cause.message << ")";
+    std::cerr << "\n";
+    QvCliPrintLeftOut(leftOut, std::cerr);
+    QvCliPrintDroppedRules(dropped, std::cerr);
+    if (o.json) QvCliPrintRefusalJson(what, cause.sentence, cause.message, leftOut, dropped, std::cout);
+    return kExitFailed;
+}
+
+// How the plan was made, as the record beside the media keeps it.
+QvCliPlanRecord PlanRecord(const QvCliOptions& o, const std::vector<QvCliDroppedRule>& dropped, uint64_t catalogReserve) {
+    QvCliPlanRecord r;
+    r.arguments = o.arguments;
+    r.date = QvCliNowText();
+    r.fileSystem = QvCliFileSystem(o);
+    r.sizeMb = o.sizeMb;
+    r.capacityBytes = o.capacityBytes ? o.capacityBytes : static_cast<uint64_t>(o.sizeMb) * 1048576u;
+    r.catalogReserve = catalogReserve;
+    r.dropped = dropped;
+    return r;
+}
+
+// Room kept for the catalogue, as a user reads it: bytes below a megabyte, megabytes above.
+std::string RoomText(uint64_t bytes) { return bytes < 1048576 ? QvCliGrouped(bytes) + " bytes" : QvCliMegabytes(bytes); }
+
+// The summary of a split from what the library reports; media files are named by nameFormat.
+int PrintResult(const QvCliOptions& o, const std::string& outDir, QvCliPartialSet& partial,
+                const char* nameFormat, uint64_t catalogReserve = 0) {
+    const std::vector<QvCliLeftOutRecord> records = QvCliLeftOutFiles();
+    const std::vector<QvCliDroppedRule> dropped = QvCliDroppedRules();
+    if (!partial.Keep(records, PlanRecord(o, dropped, catalogReserve)))
+        return QvCliFail(kExitFailed, outDir + ": cannot write " + kQvCliLeftOutFile + " and " + kQvCliPlanFile);
+    const QvCliMediaSet set = QvCliReportedMediaSet(outDir, nameFormat);
+    const std::vector<QvCliLeftOut> leftOut = QvCliShownLeftOut(records);
+    if (o.json) {
+        QvCliPrintSummaryJson(set, o.sizeMb, leftOut, std::cout, &dropped, catalogReserve);
+    } else {
+        QvCliPrintSummary(set, o.sizeMb, leftOut, std::cout);
+        if (catalogReserve)
+            std::cout << "each image includes " << RoomText(catalogReserve)
+                      << " kept for the catalogue files pack puts on it (--no-catalog: none)\n";
+        QvCliPrintDroppedRules(dropped, std::cout);
+    }
+    return kExitOk;
+}
+
+int CheckSplitArguments(const QvCliOptions& o) {
+    if (!o.sizeMb) return QvCliFail(kExitUsage, "--size is required");
+    if (o.outDir.empty()) return QvCliFail(kExitUsage, "--out is required");
+    const bool haveRules = !o.rulesFile.empty();
+    const bool havePaths = !o.operands.empty() || !o.first.empty() || !o.last.empty() || !o.all.empty();
+    if (haveRules == havePaths) return QvCliFail(kExitUsage, "give either PATH... or --rules FILE");
+    if (haveRules && !o.exclude.empty())
+        return QvCliFail(kExitUsage, "--exclude goes with PATH arguments; put exclusions in the rules file");
+    return kExitOk;
+}
+
+DWORD RunSetup(iCQvSplit& split, const QvCliOptions& o, RuleVector& rules, QvCliProgress& progress) {
+    const std::wstring disp = QvCliWiden(o.disp);
+    const std::wstring out = QvCliToLibraryPath(o.outDir);
+    if (!o.rulesFile.empty()) {
+        const std::wstring rulesPath = QvCliToLibraryPath(o.rulesFile);
+        return split.SetupSplit(L"", rulesPath.c_str(), disp.c_str(), o.type, o.sizeMb, o.firstFreeMb,
+                                o.method, out.c_str(), QvCliProgressCallback, &progress);
+    }
+    return split.SetupSplit(L"", rules, disp.c_str(), o.type, o.sizeMb, o.firstFreeMb, o.method,
+                            out.c_str(), QvCliProgressCallback, &progress);
+}
+
+// One plan of the selection by a fresh split object: set up, checked and estimated. A failure
+// is reported as the split's own, unless a refusal is only to be returned (kRefusedQuietly).
+const int kRefusedQuietly = -1;
+int PlanPass(iCQvSplit& split, const QvCliOptions& o, RuleVector& rules, bool reportRefusal = true) {
+    QvCliProgress progress;
+    progress.show = !o.quiet && QvCliStderrIsTerminal();
+    const DWORD setup = RunSetup(split, o, rules, progress);
+    if (!setup) {
+        QvCliProgressDone(progress);
+        return ReportFailure(o, "the split could not be set up");
+    }
+    if (o.strict && QvGetDroppedRuleCount() > 0) {
+        // Refused before anything is planned or cut: a rule the user wrote would do nothing.
+        QvCliProgressDone(progress);
+        return ReportFailure(o, "--strict", "a rule selects nothing; the split was not made");
+    }
+    const DWORD media = split.EstimateSplit();
+    QvCliProgressDone(progress);
+    if (progress.stopped) {
+        ReportCutFiles(o);
+        return QvCliFail(kExitCancelled, "cancelled; no media set was kept in " + o.outDir);
+    }
+    if (media == 0 || (media & 0x80000000u)) {
+        if (!reportRefusal) return kRefusedQuietly;
+        const int status = ReportFailure(o, "the split was refused");
+        ReportCutFiles(o);
+        return status;
+    }
+    return kExitOk;
+}
+
+// What a plan's catalogue lists: the entries and files of its media and what it left out, as
+// the library's report tells them, and where folders are kept whole, a print of the entries
+// themselves. Two plans of one selection that agree on it list the same files: where every
+// entry is a file of its own, the counts tell; a folder kept whole in one plan and taken apart
+// in the other can leave the counts as they were (one sub-folder for the folder), so entries
+// are compared themselves, whatever media they are on.
+struct PlannedFiles {
+    uint64_t entries = 0, files = 0;
+    std::vector<std::string> leftOut;
+    uint64_t print[2] = {0, 0};  // sums of two hashes of every entry (see AddToPrint)
+    bool FileByFile() const { return entries == files; }
+    bool operator==(const PlannedFiles& other) const {
+        return entries == other.entries && files == other.files && leftOut == other.leftOut &&
+               print[0] == other.print[0] && print[1] == other.print[1];
+    }
+};
+
+// Adds an entry to the print of a plan's entries: two independent 64-bit hashes of all that
+// makes its lines in the catalogue, summed so that the order of entries and media does not count.
+void AddToPrint(PlannedFiles& planned, const QvCliEntry& e, std::string_view fullPath) {
+    std::string text(fullPath);
+    text += '\0';
+    text += QvCliNarrow(e.targetPath);
+    text += '\0';
+    text += std::to_string(e.size);
+    text += e.isDir ? 'd' : e.isLink ? 'l' : 'f';
+    uint64_t first = 0, second = 0;
+    QvCliTwoHashes(text, first, second);
+    planned.print[0] += first;
+    planned.print[1] += second;
+}
+
+// Prints the entries of the set planned, read from its media files; false when one cannot be read.
+bool PrintEntries(const QvCliMediaSet& set, PlannedFiles& planned) {
+    std::string error;
+    for (const QvCliMedium& m : set.media) {
+        QvCliMedium header;
+        const auto take = [&planned](QvCliEntry&& e, std::string_view fullPath) { AddToPrint(planned, e, fullPath); };
+        if (!QvCliReadMedium(QvCliFsPath(set.dir) / QvCliFsPath(m.fileName), header, take, error)) return false;
+    }
+    return true;
+}
+
+// Bytes of the catalogue files pack puts on a medium of the set just planned in the output
+// folder, in whole blocks of the file system, with room for their two entries; 0 when the media
+// files cannot be read. The page is measured as the last medium's, whose number has the most
+// digits. Folders kept whole are listed once into listings, for the measures after. With
+// shape, what was measured is kept there; with bound, the bytes are not measured but bounded
+// from the shape of an earlier plan of the same files (see QvCliBoundCatalog).
+uint64_t CatalogRoom(const QvCliOptions& o, uint64_t reserve, QvCliFolderListings& listings, QvCliCatalogShape& shape,
+                     PlannedFiles& planned, bool bound = false) {
+    QvCliMediaSet set = QvCliReportedMediaSet(o.outDir, "Media%u.xml");
+    if (set.media.empty()) return 0;
+    planned = PlannedFiles();
+    for (QvCliMedium& m : set.media) {
+        m.splitSizeMb = o.sizeMb;
+        planned.entries += m.entryCount;
+        planned.files += m.hasNumberFiles ? m.numberFiles : m.entryCount;
+    }
+    // The page names the folder as pack's does, wherever it is opened from.
+    std::error_code ec;
+    const fs::path absolute = fs::absolute(QvCliFsPath(o.outDir), ec);
+    if (!ec) set.dir = QvCliPathText(absolute.lexically_normal());
+    QvCliReportContext context;
+    context.leftOut = QvCliShownLeftOut(QvCliLeftOutFiles());
+    for (const QvCliLeftOut& l : context.leftOut)
+        planned.leftOut.push_back(l.path + '\n' + l.reason + '\n' + (l.sizeKnown ? std::to_string(l.size) : "?"));
+    const QvCliPlanRecord record = PlanRecord(o, QvCliDroppedRules(), reserve);
+    context.record = &record;
+    context.here = set.media.back().number;
+    uint64_t page = 0, text = 0;
+    std::string error;
+    // Where folders are kept whole, the entries are printed: by the measure's own reading of
+    // the media files, or else by a reading of their own.
+    const bool print = !planned.FileByFile();
+    if (bound) {
+        if (print && !PrintEntries(set, planned)) return 0;
+        QvCliBoundCatalog(set, context, shape, page, text);
+    } else {
+        const auto seen = [&planned](const QvCliEntry& e, std::string_view fullPath) { AddToPrint(planned, e, fullPath); };
+        if (!QvCliMeasureCatalog(set, context, page, text, error, &listings, &shape, print ? QvCliEntrySeen(seen) : nullptr))
+            return 0;
+    }
+    const uint64_t block = QvCliBlockBytes(o);
+    const auto whole = [block](uint64_t bytes) { return (bytes + block - 1) / block * block; };
+    const uint64_t kEntries = 8192;  // two directory records in each of the image's trees, and more
+    return whole(page) + whole(text) + kEntries;
+}
+
+// Plans the selection afresh into the output folder, with reserve bytes kept on every medium.
+int Replan(const QvCliOptions& o, RuleVector& rules, SplitPtr& split, uint64_t reserve, bool reportRefusal) {
+    RemoveOldMedia(o.outDir, true);
+    QvCliApplyFileSystem(o, reserve);
+    split.reset(GetQvSplitInterface());
+    if (!split) return QvCliFail(kExitFailed, "the library could not create a split object");
+    return PlanPass(*split, o, rules, reportRefusal);
+}
+
+// Plans again with room kept on every medium for the catalogue files, until the catalogue of
+// the plan made fits the room. The room is what the last plan's catalogue takes and a
+// margin, since a plan of more media lists more and longer medium numbers.
+//
+// The room must not cost the user a file: a file that fits a medium only without the room would
+// be left out, and a selection that fits only without it refused. When the room was only the
+// default, the plan without it is made again and kept (pack then puts the catalogue on the
+// images that still have room for it); when it was asked for, the room stays and the user is
+// told what it costs.
+int KeepRoomForTheCatalog(const QvCliOptions& o, RuleVector& rules, SplitPtr& split, uint64_t& reserve) {
+    const auto warn = [](const std::string& message) { std::cerr << "qvsplit: " << message << "\n"; };
+    const auto more = [](DWORD n) { return std::to_string(n) + (n == 1 ? " more entry" : " more entries"); };
+    const DWORD leftOutWithout = QvGetLeftOutCount();
+    const bool asked = o.catalog == 1;
+    QvCliFolderListings listings;
+    QvCliCatalogShape shape;
+    PlannedFiles measured;
+    for (int pass = 0; pass < 4; ++pass) {
+        // A plan of the files measured before needs no measure when even the widest numbers
+        // fit the room.
+        if (pass > 0) {
+            PlannedFiles now;
+            const uint64_t bound = CatalogRoom(o, reserve, listings, shape, now, true);
+            if (bound != 0 && bound <= reserve && now == measured) return kExitOk;
+        }
+        const uint64_t needed = CatalogRoom(o, reserve, listings, shape, measured);
+        if (needed == 0) return QvCliFail(kExitFailed, o.outDir + ": the plan could not be read back to measure its catalogue");
+        if (needed <= reserve) return kExitOk;
+        reserve = needed + needed / 32 + 16384;
+        // The progress line starts over: say why, where it is shown.
+        if (!o.quiet && QvCliStderrIsTerminal())
+            std::cerr << "qvsplit: planning again with " << RoomText(reserve)
+                      << " kept on every medium for the catalogue files (--no-catalog: none)\n";
+        const int status = Replan(o, rules, split, reserve, false);
+        if (status == kRefusedQuietly && asked) {
+            const int refused = ReportFailure(o, "the split was refused");
+            warn("every medium kept " + QvCliGrouped(reserve) + " bytes for the catalogue files (--catalog); --no-catalog keeps none");
+            return refused;
+        }
+        if (status != kExitOk && status != kRefusedQuietly) return status;
+        // Entries the room alone left out.
+        const DWORD lost = status == kExitOk && QvGetLeftOutCount() > leftOutWithout ? QvGetLeftOutCount() - leftOutWithout : 0;
+        if (status == kExitOk && asked) {
+            if (lost) warn("with room kept for the catalogue files (--catalog), " + more(lost) + " left out than without it (--no-catalog)");
+            continue;
+        }
+        if (status == kExitOk && !lost) continue;
+        reserve = 0;
+        warn(status == kRefusedQuietly
+                 ? "no room kept for the catalogue files: with it the selection would not fit its media"
+                 : "no room kept for the catalogue files: with it " + more(lost) +
+                       " would be left out; pack puts the catalogue on the images that still have room");
+        return Replan(o, rules, split, 0, true);
+    }
+    return QvCliFail(kExitFailed, "the room for the catalogue did not settle; split without --catalog");
+}
+
+// Whether the plan keeps room for the catalogue files: asked for, or by default for the media
+// that pack makes ISO images of with them, unless files are cut (planning twice would cut twice).
+bool KeepsRoomForTheCatalog(const QvCliOptions& o) {
+    if (o.catalog != -1) return o.catalog == 1;
+    const std::string fsName = QvCliFileSystem(o);
+    return (fsName == "iso" || fsName == "iso-udf") && o.cutBigList.empty();
+}
+
+}  // namespace
+
+int QvCliRunSplit(const QvCliOptions& o) {
+    if (int status = CheckSplitArguments(o)) return status;
+    if (o.catalog == 1 && !o.cutBigList.empty())
+        return QvCliFail(kExitUsage, "--catalog plans twice and cannot go with --cut-big, which changes files");
+    std::string error;
+    RuleVector rules;
+    if (o.rulesFile.empty() && !BuildRules(o, rules, error)) return QvCliFail(kExitUsage, error);
+    if (o.rulesFile.empty()) WarnOfPathsRestoredAsOne(rules, " (a rules file, --rules, gives each a target folder of its own)");
+    if (!o.rulesFile.empty() && !fs::exists(QvCliFsPath(o.rulesFile))) return QvCliFail(kExitUsage, o.rulesFile + ": no such rules file");
+    QvCliLogSession log(o.logFile);
+    QvCliApplyFileSystem(o);
+    SplitPtr split(GetQvSplitInterface());
+    if (!split) return QvCliFail(kExitFailed, "the library could not create a split object");
+    if (!o.cutBigList.empty())
+        if (int status = StartPartList(*split, o)) return status;
+    if (!PrepareOutDir(o.outDir, o.quiet, error)) return QvCliFail(kExitFailed, error);
+    QvCliPartialSet partial(o.outDir);
+    if (!partial.Marked()) return QvCliFail(kExitFailed, o.outDir + ": cannot write into the output folder");
+    if (int status = PlanPass(*split, o, rules)) return status;
+    uint64_t reserve = 0;
+    if (KeepsRoomForTheCatalog(o))
+        if (int status = KeepRoomForTheCatalog(o, rules, split, reserve)) return status;
+    return PrintResult(o, o.outDir, partial, "Media%u.xml", reserve);
+}
+
+int QvCliRunRvx(const QvCliOptions& o) {
+    if (!o.sizeMb) return QvCliFail(kExitUsage, "--size is required");
+    if (o.outDir.empty()) return QvCliFail(kExitUsage, "--out is required");
+    if (o.operands.empty()) return QvCliFail(kExitUsage, "give at least one PATH");
+    std::string error;
+    RuleVector rules;
+    for (const std::string& p : o.operands)
+        if (!AddRule(rules, p, true, InAny, false, error)) return QvCliFail(kExitUsage, error);
+    for (const std::string& p : o.all)
+        if (!AddRule(rules, p, true, InAll, false, error)) return QvCliFail(kExitUsage, error);
+    RestoreFolderItemsUnderTheirNames(rules);
+    WarnOfPathsRestoredAsOne(rules, "");
+    if (!PrepareOutDir(o.outDir, o.quiet, error)) return QvCliFail(kExitFailed, error);
+    QvCliPartialSet partial(o.outDir);
+    if (!partial.Marked()) return QvCliFail(kExitFailed, o.outDir + ": cannot write into the output folder");
+
+    QvCliLogSession log(o.logFile);
+    QvCliApplyFileSystem(o);
+    SplitPtr split(GetQvSplitInterface());
+    if (!split) return QvCliFail(kExitFailed, "the library could not create a split object");
+    QvCliProgress progress;
+    progress.show = !o.quiet && QvCliStderrIsTerminal();
+    const std::wstring disp = QvCliWiden(o.disp);
+    const std::wstring out = QvCliToLibraryPath(o.outDir);
+    const DWORD media = split->SplitRVX(L"", rules, disp.c_str(), o.type, o.sizeMb, o.estimate ? 0 : 1,
+                                        out.c_str(), QvCliProgressCallback, &progress);
+    QvCliProgressDone(progress);
+    if (progress.stopped) return QvCliFail(kExitCancelled, "cancelled");
+    if (media == 0) return ReportFailure(o, "the item-list split failed");
+    if (media > 100) {
+        // The library reports what it could not place within its 100 media.
+        const std::vector<QvCliLeftOut> left = QvCliShownLeftOut(QvCliLeftOutFiles());
+        uint64_t bytes = 0;
+        for (const QvCliLeftOut& l : left) bytes += l.size;
+        return ReportFailure(o, "the item-list split failed",
+                             "the items need more than 100 media: " + std::to_string(left.size()) + " items (" +
+                                 QvCliMegabytes(bytes) + ") are left beyond medium 100");
+    }
+    if (o.estimate) {
+        const int64_t total = split->GetTotalSize();
+        if (o.json)
+            std::cout << "{\"media_count\": " << media << ", \"total_size\": " << total << "}\n";
+        else
+            std::cout << media << " media, " << QvCliMegabytes(static_cast<uint64_t>(total)) << " in all\n";
+        return kExitOk;
+    }
+    return PrintResult(o, o.outDir, partial, "media%u.xml");
+}
+
+int QvCliRunRecover(const QvCliOptions& o) {
+    if (o.listFile.empty()) return QvCliFail(kExitUsage, "--list is required");
+    if (!fs::exists(QvCliFsPath(o.listFile))) return QvCliFail(kExitUsage, o.listFile + ": no such part list");
+    QvCliLogSession log(o.logFile);
+    SplitPtr split(GetQvSplitInterface());
+    if (!split) return QvCliFail(kExitFailed, "the library could not create a split object");
+    const std::wstring list = QvCliToLibraryPath(o.listFile);
+    const long result = split->RecoverFiles(static_cast<WORD>(o.drive), list.c_str());
+    const std::vector<std::string> errors = QvCliLibraryErrors();
+    // E_INVALIDARG: the list itself could not be read; any other failure names the files not joined.
+    if (result == static_cast<long>(E_INVALIDARG) || (result < 0 && errors.empty()))
+        return QvCliFail(kExitFailed, "cannot read the part list: " + QvCliExplain());
+    if (result < 0 || !errors.empty()) {
+        for (const std::string& e : errors) std::cerr << "qvsplit: " << e << "\n";
+        return QvCliFail(kExitFailed, "some files could not be joined; their parts were kept");
+    }
+    if (!o.quiet) std::cout << "joined every file of " << o.listFile << "\n";
+    return kExitOk;
+}

@@ -1,0 +1,452 @@
+// The pack command: each medium of a plan made into an ISO image, a tar archive or a
+// graft-point path list.
+#include "pack/QvCliPack.h"
+
+#include "QvCliCommands.h"
+#include "mediaset/QvCliMediumLayout.h"
+#include "pack/QvCliIsoImage.h"
+#include "pack/QvCliPathList.h"
+#include "pack/QvCliTarArchive.h"
+#include "report/QvCliHtmlReport.h"
+#include "report/QvCliPlanRecord.h"
+#include "report/QvCliReport.h"
+#include "system/QvCliPaths.h"
+#include "system/QvCliProgress.h"
+#include "system/QvCliSystem.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iostream>
+#include <memory>
+#include <sstream>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The catalogue files every medium carries at its root: the report page of the whole set,
+// marking the medium it is on, and the text list of every entry. Made once for the set; each
+// medium's copy differs only in its number, written into a temporary folder just before its
+// image is measured or written, so that a set of many media never has them all on the disk.
+const char* const kCatalogPage = "QVSPLIT-CATALOG.html";
+const char* const kCatalogText = "QVSPLIT-CATALOG.txt";
+
+class CatalogFiles {
+public:
+    bool Start(QvCliMediaSet& set, std::string& error) {
+        m_dir = QvCliMakeTempDir("qvsplit-catalog-");
+        if (m_dir.empty()) {
+            error = "no temporary folder for the catalogue files";
+            return false;
+        }
+        // The folders kept whole are read once for the page and the list.
+        QvCliSetFiles files;
+        if (!QvCliReadSetFiles(set, files, error)) return false;
+        m_page = QvCliMakeReport(set, files, 0);
+        m_here = m_page.find("\"here\": 0,", m_page.find("id=\"qvsplit-data\""));
+        const std::string text = QvCliTextCatalog(set, files, 0);
+        m_listing = text.substr(text.find('\n') + 1);
+        if (m_here == std::string::npos) error = "the catalogue page could not be made";
+        return m_here != std::string::npos;
+    }
+    ~CatalogFiles() {
+        std::error_code ec;
+        if (!m_dir.empty()) fs::remove_all(QvCliFsPath(m_dir), ec);
+    }
+    // Writes the files of medium number and adds them to its layout (once).
+    bool Put(int number, QvCliMediumLayout& layout, bool addItems, std::string& error) {
+        std::string page = m_page;
+        page.replace(m_here, 10, "\"here\": " + std::to_string(number) + ",");
+        const std::string text = QvCliTextCatalogHeader(number) + m_listing;
+        if (!Write(kCatalogPage, page, error) || !Write(kCatalogText, text, error)) return false;
+        m_bytes = page.size() + text.size();
+        if (!addItems) return true;
+        for (const auto& file : {std::make_pair(kCatalogPage, page.size()), std::make_pair(kCatalogText, text.size())}) {
+            QvCliPackItem item;
+            item.mediumPath = file.first;
+            item.hostPath = QvCliPathText(QvCliFsPath(m_dir) / file.first);
+            item.size = file.second;
+            layout.items.push_back(item);
+            layout.fileBytes += item.size;
+        }
+        return true;
+    }
+    // The two files' bytes as last added.
+    uint64_t Bytes() const { return m_bytes; }
+
+private:
+    bool Write(const char* name, const std::string& content, std::string& error) {
+        std::ofstream out(QvCliFsPath(m_dir) / name, std::ios::binary | std::ios::trunc);
+        out << content;
+        out.flush();
+        if (!out) error = QvCliPathText(QvCliFsPath(m_dir) / name) + ": cannot be written (disk full?)";
+        return static_cast<bool>(out);
+    }
+
+    std::string m_dir, m_page, m_listing;
+    size_t m_here = std::string::npos;
+    uint64_t m_bytes = 0;
+};
+
+// One medium on its way to a file.
+struct PackJob {
+    const QvCliMedium* medium = nullptr;
+    QvCliMediumLayout layout;
+    std::unique_ptr<QvCliIsoImage> image;  // iso only
+    uint64_t imageBytes = 0;               // iso and tar: the exact size measured before writing
+    uint64_t capacityBytes = 0;
+    std::string fileName;                  // "Media1.iso"
+    uint64_t bytesWritten = 0;
+    bool written = false;
+    bool catalog = false;                  // carries the catalogue files
+    uint64_t catalogBytes = 0;
+};
+
+// Whether the options put the catalogue on the media: --catalog, or by default on ISO images.
+bool WantsCatalog(const QvCliOptions& o) {
+    return o.catalog == 1 || (o.catalog == -1 && o.format == "iso");
+}
+
+std::string Stem(const std::string& mediaFileName) {
+    const size_t dot = mediaFileName.rfind('.');
+    return dot == std::string::npos ? mediaFileName : mediaFileName.substr(0, dot);
+}
+
+std::string VolumeId(const std::string& stem) {
+    std::string id;
+    for (char c : stem) id += (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+    return id.substr(0, 32);
+}
+
+std::string SectorText(uint64_t bytes) { return QvCliGrouped(bytes / kQvCliSectorBytes) + " sectors"; }
+
+bool Measured(const std::string& format) { return format == "iso" || format == "tar"; }
+
+// The refusal of an image or archive larger than its medium.
+std::string TooBig(const std::string& format, const PackJob& job) {
+    if (format == "tar")
+        return job.medium->fileName + ": the tar archive would take " + QvCliGrouped(job.imageBytes) +
+               " bytes, more than the capacity of " + QvCliGrouped(job.capacityBytes) + " bytes";
+    return job.medium->fileName + ": the ISO image would take " + SectorText(job.imageBytes) + " (" +
+           QvCliGrouped(job.imageBytes) + " bytes), more than the capacity of " + SectorText(job.capacityBytes) +
+           " (" + QvCliGrouped(job.capacityBytes) + " bytes)";
+}
+
+bool CheckFormatAvailable(const std::string& format, std::string& reason) {
+    if (format == "iso") return QvCliIsoImage::Available(reason);
+    if (format == "tar") return QvCliTarArchive::Available(reason);
+    return true;
+}
+
+// Lays out one medium, with the catalogue files when catalog is given, and for an ISO image or
+// a tar archive measures it.
+bool LayOutAndMeasure(const QvCliOptions& o, PackJob& job, CatalogFiles* catalog, std::string& error) {
+    const QvCliMedium& m = *job.medium;
+    if (!QvCliLayOutMedium(m, o.format != "list", job.layout, error)) return false;
+    job.catalog = catalog != nullptr;
+    if (catalog) {
+        if (!catalog->Put(m.number, job.layout, true, error)) return false;
+        job.catalogBytes = catalog->Bytes();
+    }
+    if (o.format == "iso") {
+        job.image.reset(new QvCliIsoImage);
+        if (!job.image->Build(job.layout, VolumeId(Stem(m.fileName)), error) || !job.image->Measure(job.imageBytes, error)) {
+            error = m.fileName + ": " + error;
+            return false;
+        }
+        // The catalogue files are written again for the image when it is made; so is its tree.
+        if (catalog) job.image.reset();
+    } else if (o.format == "tar" && !QvCliTarArchive::Measure(job.layout, job.imageBytes, error)) {
+        error = m.fileName + ": " + error;
+        return false;
+    }
+    return true;
+}
+
+// What a medium too big with its catalogue can do instead.
+std::string CatalogAdvice(const PackJob& job, uint64_t reserve) {
+    if (!job.catalog) return std::string();
+    return "; that counts the catalogue files (" + QvCliGrouped(job.catalogBytes) + " bytes), for which the plan kept " +
+           (reserve ? QvCliGrouped(reserve) + " bytes" : std::string("no room")) +
+           ": pack with --no-catalog, or split again with --catalog to keep room for them";
+}
+
+// Lays out every chosen medium, and for ISO images and tar archives measures them. By
+// default a medium whose plan kept no room for the catalogue files goes without them, said so.
+// Each medium is read here and its entries dropped once laid out: the layouts are what is kept.
+int Prepare(const QvCliOptions& o, QvCliMediaSet& set, std::vector<PackJob>& jobs, CatalogFiles* catalog,
+            uint64_t reserve) {
+    for (QvCliMedium& m : set.media) {
+        if (o.medium && m.number != static_cast<int>(o.medium)) continue;
+        if (QvCliInterrupted()) return kExitCancelled;
+        std::string error;
+        if (!QvCliLoadMedium(set, m, error)) return QvCliFail(kExitFailed, error + "; nothing to pack");
+        PackJob job;
+        job.medium = &m;
+        job.fileName = Stem(m.fileName) + "." + o.format;
+        job.capacityBytes = QvCliCapacityBytes(o, m);
+        if (!LayOutAndMeasure(o, job, catalog, error)) return QvCliFail(kExitFailed, error);
+        if (catalog && o.catalog == -1 && Measured(o.format) && job.imageBytes > job.capacityBytes) {
+            PackJob plain;
+            plain.medium = job.medium;
+            plain.fileName = job.fileName;
+            plain.capacityBytes = job.capacityBytes;
+            if (!LayOutAndMeasure(o, plain, nullptr, error)) return QvCliFail(kExitFailed, error);
+            if (plain.imageBytes <= plain.capacityBytes)
+                std::cerr << "qvsplit: " << m.fileName << ": no room for the catalogue files (" << QvCliGrouped(job.catalogBytes)
+                          << " bytes; the plan kept " << (reserve ? QvCliGrouped(reserve) + " bytes" : std::string("no room"))
+                          << "): made without them (split with --catalog to keep room)\n";
+            // One too big without them is refused for what the plan holds.
+            job = std::move(plain);
+        }
+        std::vector<QvCliEntry>().swap(m.entries);
+        jobs.push_back(std::move(job));
+    }
+    if (jobs.empty()) return QvCliFail(kExitFailed, set.dir + ": no medium " + std::to_string(o.medium) + " in this set");
+    // An image or archive that cannot fit its medium is refused before any is written.
+    int status = kExitOk;
+    for (const PackJob& job : jobs)
+        if (Measured(o.format) && job.imageBytes > job.capacityBytes)
+            status = QvCliFail(kExitFailed, TooBig(o.format, job) + CatalogAdvice(job, reserve));
+    if (status != kExitOk) std::cerr << "qvsplit: nothing was written\n";
+    return status;
+}
+
+// Writes one medium to a temporary name in the output folder and gives it its final name only
+// once it is whole.
+int WriteJob(const QvCliOptions& o, PackJob& job, CatalogFiles* catalog, QvCliByteProgress& progress) {
+    const fs::path final = QvCliFsPath(o.toDir) / QvCliFsPath(job.fileName);
+    const fs::path temp = QvCliFsPath(o.toDir) / QvCliFsPath("." + job.fileName + ".qvsplit-partial");
+    const std::string tempText = QvCliPathText(temp);
+    progress.label = job.fileName;
+    const auto onProgress = [&progress](uint64_t done) {
+        QvCliByteProgressUpdate(progress, done);
+        return !QvCliInterrupted();
+    };
+    std::string error;
+    QvCliWriteOutcome outcome = QvCliWriteOutcome::kWritten;
+    if (job.catalog && catalog) {
+        // This medium's catalogue files, and the image's tree again with them.
+        if (!catalog->Put(job.medium->number, job.layout, false, error))
+            return QvCliFail(kExitFailed, error + "; " + job.fileName + " was not written");
+        if (o.format == "iso") {
+            job.image.reset(new QvCliIsoImage);
+            if (!job.image->Build(job.layout, VolumeId(Stem(job.medium->fileName)), error))
+                return QvCliFail(kExitFailed, job.medium->fileName + ": " + error + "; " + job.fileName + " was not written");
+        }
+    }
+    if (o.format == "iso") {
+        outcome = job.image->Write(tempText, onProgress, job.bytesWritten, error);
+        job.image.reset();  // its tree is no longer needed
+    } else if (o.format == "tar") {
+        outcome = QvCliTarArchive::Write(job.layout, tempText, onProgress, job.bytesWritten, error);
+    } else if (!QvCliPathList::Write(job.layout, tempText, job.bytesWritten, error)) {
+        outcome = QvCliWriteOutcome::kFailed;
+    }
+    progress.base += o.format == "iso" ? job.imageBytes : job.layout.fileBytes;
+    std::error_code ec;
+    if (outcome == QvCliWriteOutcome::kWritten) fs::rename(temp, final, ec);
+    if (outcome != QvCliWriteOutcome::kWritten || ec) {
+        QvCliByteProgressDone(progress);
+        fs::remove(temp, ec);
+        if (outcome == QvCliWriteOutcome::kStopped) return QvCliFail(kExitCancelled, "cancelled; " + job.fileName + " was not written");
+        if (error.empty()) error = QvCliPathText(final) + ": cannot be given its name (" + ec.message() + ")";
+        return QvCliFail(kExitFailed, job.medium->fileName + ": " + error + "; " + job.fileName + " was not written");
+    }
+    return kExitOk;
+}
+
+void PrintRow(const QvCliOptions& o, const PackJob& job, std::ostream& out) {
+    out << job.medium->fileName << " -> " << job.fileName << "  " << job.medium->entryCount << " entries  "
+        << QvCliGrouped(job.bytesWritten) << " bytes";
+    if (o.format == "iso") {
+        const double fill = job.capacityBytes ? 100.0 * static_cast<double>(job.imageBytes) / static_cast<double>(job.capacityBytes) : 0.0;
+        char share[32];
+        std::snprintf(share, sizeof share, "%.1f%%", fill);
+        out << "  " << QvCliGrouped(job.imageBytes / kQvCliSectorBytes) << " of " << SectorText(job.capacityBytes) << " (" << share << ")";
+    } else if (o.format == "tar") {
+        const double fill = job.capacityBytes ? 100.0 * static_cast<double>(job.bytesWritten) / static_cast<double>(job.capacityBytes) : 0.0;
+        char share[32];
+        std::snprintf(share, sizeof share, "%.1f%%", fill);
+        out << " of " << QvCliGrouped(job.capacityBytes) << " (" << share << ")";
+    }
+    out << "\n";
+}
+
+void PrintJson(const QvCliOptions& o, const std::vector<PackJob>& jobs, std::ostream& out) {
+    out << "{\"format\": " << QvCliJsonString(o.format) << ", \"to\": " << QvCliJsonString(o.toDir) << ", \"media\": [";
+    for (size_t i = 0; i < jobs.size(); ++i) {
+        const PackJob& job = jobs[i];
+        out << (i ? ",\n " : "\n ") << "{\"medium\": " << QvCliJsonString(job.medium->fileName)
+            << ", \"file\": " << QvCliJsonString(job.fileName) << ", \"entries\": " << job.medium->entryCount
+            << ", \"bytes\": " << job.bytesWritten;
+        if (o.format == "iso")
+            out << ", \"sectors\": " << job.imageBytes / kQvCliSectorBytes << ", \"capacity_sectors\": "
+                << job.capacityBytes / kQvCliSectorBytes << ", \"fits\": " << (job.imageBytes <= job.capacityBytes ? "true" : "false");
+        else if (o.format == "tar")
+            out << ", \"capacity_bytes\": " << job.capacityBytes << ", \"fits\": " << (job.bytesWritten <= job.capacityBytes ? "true" : "false");
+        out << "}";
+    }
+    out << (jobs.empty() ? "]}\n" : "\n]}\n");
+}
+
+}  // namespace
+
+uint64_t QvCliCapacityBytes(const QvCliOptions& o, const QvCliMedium& medium) {
+    return o.capacityBytes ? o.capacityBytes : static_cast<uint64_t>(medium.splitSizeMb) * 1048576u;
+}
+
+bool QvCliIsoImageSize(const QvCliMedium& medium, uint64_t& bytes, std::string& error) {
+    QvCliMediumLayout layout;
+    QvCliIsoImage image;
+    return QvCliLayOutMedium(medium, true, layout, error) && image.Build(layout, VolumeId(Stem(medium.fileName)), error) &&
+           image.Measure(bytes, error);
+}
+
+bool QvCliTarArchiveSize(const QvCliMedium& medium, uint64_t& bytes, std::string& error) {
+    QvCliMediumLayout layout;
+    return QvCliLayOutMedium(medium, true, layout, error) && QvCliTarArchive::Measure(layout, bytes, error);
+}
+
+std::string QvCliGrouped(uint64_t value) {
+    std::string digits = std::to_string(value);
+    for (int at = static_cast<int>(digits.size()) - 3; at > 0; at -= 3) digits.insert(static_cast<size_t>(at), ",");
+    return digits;
+}
+
+// What pack wrote into an output folder, and for which set: files of another set (or of an
+// unknown one) left there would pass for media of this one.
+const char* const kPackRecord = ".qvsplit-pack";
+
+// The set a pack is made from: its folder and each media file's name, size and write time.
+std::string SetIdentity(const QvCliMediaSet& set) {
+    std::error_code ec;
+    std::string text = QvCliPathText(fs::weakly_canonical(QvCliFsPath(set.dir), ec));
+    for (const QvCliMedium& m : set.media) {
+        const fs::path file = QvCliFsPath(set.dir) / QvCliFsPath(m.fileName);
+        const auto size = fs::file_size(file, ec);
+        const auto time = fs::last_write_time(file, ec).time_since_epoch().count();
+        text += "\n" + m.fileName + " " + std::to_string(ec ? 0 : size) + " " + std::to_string(time);
+    }
+    char hex[17];
+    std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(std::hash<std::string>()(text)));
+    return hex;
+}
+
+// The files the record holds for identity (none when it is of another set, or missing).
+std::vector<std::string> RecordedFiles(const std::string& toDir, const std::string& identity) {
+    std::ifstream in(QvCliFsPath(toDir) / kPackRecord);
+    std::string line;
+    if (!std::getline(in, line) || line != "set " + identity) return {};
+    std::vector<std::string> files;
+    while (std::getline(in, line))
+        if (!line.empty()) files.push_back(line);
+    return files;
+}
+
+bool IsMediaFileName(const std::string& name) {
+    const size_t dot = name.rfind('.');
+    if (dot == std::string::npos || name.size() < 7 || (name.compare(0, 5, "Media") != 0 && name.compare(0, 5, "media") != 0))
+        return false;
+    const std::string ext = name.substr(dot + 1), digits = name.substr(5, dot - 5);
+    return (ext == "iso" || ext == "tar" || ext == "list") && !digits.empty() && digits.size() <= 6 &&
+           digits.find_first_not_of("0123456789") == std::string::npos;
+}
+
+// Media files in the output folder that this pack does not write and that the record does not
+// name as written for this set: left from packing another set, they would pass for its media.
+std::vector<std::string> FilesOfAnotherSet(const QvCliOptions& o, const std::vector<PackJob>& jobs,
+                                           const std::vector<std::string>& recorded) {
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (fs::directory_iterator it(QvCliFsPath(o.toDir), ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = QvCliPathText(it->path().filename());
+        if (!IsMediaFileName(name)) continue;
+        const bool written = std::any_of(jobs.begin(), jobs.end(), [&](const PackJob& job) { return job.fileName == name; });
+        if (!written && std::find(recorded.begin(), recorded.end(), name) == recorded.end()) names.push_back(name);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// Records the files of this set now in the output folder: those recorded before that are still
+// there, and those just written.
+void RecordPack(const QvCliOptions& o, const std::string& identity, std::vector<std::string> files,
+                const std::vector<PackJob>& jobs) {
+    for (const PackJob& job : jobs)
+        if (std::find(files.begin(), files.end(), job.fileName) == files.end()) files.push_back(job.fileName);
+    std::ofstream out(QvCliFsPath(o.toDir) / kPackRecord, std::ios::trunc);
+    out << "set " << identity << "\n";
+    std::error_code ec;
+    for (const std::string& name : files)
+        if (fs::exists(QvCliFsPath(o.toDir) / QvCliFsPath(name), ec)) out << name << "\n";
+}
+
+int QvCliRunPack(const QvCliOptions& o) {
+    if (o.operands.size() != 1) return QvCliFail(kExitUsage, "pack takes one media folder\n\n" + QvCliUsage("pack"));
+    if (o.format.empty()) return QvCliFail(kExitUsage, "--format is required (iso, tar or list)");
+    if (o.toDir.empty()) return QvCliFail(kExitUsage, "--to is required");
+    if (o.catalog == 1 && o.format == "list")
+        return QvCliFail(kExitUsage, "--catalog goes with --format iso or tar (a path list holds no files)");
+    std::string error;
+    if (!CheckFormatAvailable(o.format, error)) return QvCliFail(kExitFailed, error);
+    QvCliMediaSet set;
+    if (!QvCliLoadMediaSet(o.operands[0], set, error, false))
+        return QvCliFail(kExitFailed, error + "; nothing to pack");
+    std::unique_ptr<CatalogFiles> catalog;
+    QvCliPlanRecord record;
+    QvCliLoadPlanRecord(set.dir, record);
+    if (WantsCatalog(o)) {
+        // The page names the media folder wherever the disc is read.
+        std::error_code ec;
+        const fs::path absolute = fs::absolute(QvCliFsPath(set.dir), ec);
+        if (!ec) set.dir = QvCliPathText(absolute.lexically_normal());
+        catalog.reset(new CatalogFiles);
+        if (!catalog->Start(set, error)) return QvCliFail(kExitFailed, error);
+    }
+    std::vector<PackJob> jobs;
+    int status = Prepare(o, set, jobs, catalog.get(), record.catalogReserve);
+    if (status != kExitOk) return status;
+    const std::string identity = SetIdentity(set);
+    const std::vector<std::string> recorded = RecordedFiles(o.toDir, identity);
+    const std::vector<std::string> strangers = FilesOfAnotherSet(o, jobs, recorded);
+    if (!strangers.empty() && !o.force) {
+        std::string list;
+        for (const std::string& name : strangers) list += (list.empty() ? "" : ", ") + name;
+        return QvCliFail(kExitFailed, o.toDir + " holds media files of another set (" + list +
+                                          "); nothing was written. Remove them, or pack with --force to remove them");
+    }
+    for (const std::string& name : strangers) {
+        std::error_code removed;
+        if (!fs::remove(QvCliFsPath(o.toDir) / QvCliFsPath(name), removed) || removed)
+            return QvCliFail(kExitFailed, o.toDir + "/" + name + ": cannot be removed");
+    }
+    std::error_code ec;
+    fs::create_directories(QvCliFsPath(o.toDir), ec);
+    if (ec) return QvCliFail(kExitFailed, o.toDir + ": cannot be created (" + ec.message() + ")");
+    QvCliByteProgress progress;
+    progress.show = !o.quiet && QvCliStderrIsTerminal();
+    for (const PackJob& job : jobs) progress.total += o.format == "iso" ? job.imageBytes : job.layout.fileBytes;
+    for (PackJob& job : jobs) {
+        if ((status = WriteJob(o, job, catalog.get(), progress)) != kExitOk) break;
+        job.written = true;
+    }
+    std::vector<PackJob> written;
+    for (PackJob& job : jobs)
+        if (job.written) written.push_back(std::move(job));
+    RecordPack(o, identity, recorded, written);
+    if (status != kExitOk) return status;
+    jobs = std::move(written);
+    QvCliByteProgressDone(progress);
+    if (o.json) {
+        PrintJson(o, jobs, std::cout);
+        return kExitOk;
+    }
+    for (const PackJob& job : jobs) PrintRow(o, job, std::cout);
+    std::cout << "packed " << jobs.size() << (jobs.size() == 1 ? " medium" : " media") << " into " << o.toDir << "\n";
+    return kExitOk;
+}

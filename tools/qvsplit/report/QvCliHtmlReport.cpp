@@ -1,0 +1,652 @@
+// Building the report's data: every entry of the set once, its folder shared through a table.
+#include "report/QvCliHtmlReport.h"
+
+#include "mediaset/QvCliMediumLayout.h"
+#include "system/QvCliPaths.h"
+
+#include <algorithm>
+#include <atomic>
+#include <charconv>
+#include <condition_variable>
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <mutex>
+#include <sstream>
+#include <system_error>
+#include <thread>
+#include <unordered_map>
+#include <unordered_set>
+
+namespace {
+
+const uint64_t kMegabyte = 1048576;
+
+// What separates the names of a host path.
+#if defined(_WIN32)
+const char* const kSeparators = "\\/";
+const char* const kSeparator = "\\\\";  // as a JSON string holds it
+#else
+const char* const kSeparators = "/";
+const char* const kSeparator = "/";
+#endif
+
+// Texts kept once each, numbered in the order first seen.
+class TextTable {
+public:
+    size_t Index(const std::string& text) {
+        const auto found = m_index.find(text);
+        if (found != m_index.end()) return found->second;
+        m_texts.push_back(text);
+        return m_index[text] = m_texts.size() - 1;
+    }
+    size_t Size() const { return m_texts.size(); }
+    void Write(std::ostream& out) const {
+        out << "[";
+        for (size_t i = 0; i < m_texts.size(); ++i) out << (i ? ",\n" : "\n") << QvCliScriptJsonString(m_texts[i]);
+        out << "]";
+    }
+
+private:
+    std::vector<std::string> m_texts;
+    std::unordered_map<std::string, size_t> m_index;
+};
+
+// The part of a path before its last separator, and the part after it.
+void SplitAt(const std::string& path, const char* separators, std::string& head, std::string& tail) {
+    const size_t at = path.find_last_of(separators);
+    head = at == std::string::npos ? std::string() : path.substr(0, at);
+    tail = at == std::string::npos ? path : path.substr(at + 1);
+}
+
+// A file or link pack lays out below a folder kept whole, as the catalogue lists it.
+QvCliListedFile ListedFile(QvCliPackItem&& item) {
+    QvCliListedFile f;
+    std::string leaf;
+    f.hostPath = std::move(item.hostPath);
+    SplitAt(item.mediumPath, "/", f.mediumFolder, leaf);
+    f.size = item.size;
+    f.kind = item.kind == QvCliPackItem::kLink ? 2 : 0;
+    return f;
+}
+
+// Hands take the files and links below a folder kept whole as pack lays them out, one at a
+// time as the walk meets them; false when the folder cannot be walked to its end.
+bool WalkFilesBelow(const QvCliEntry& folder, const std::function<void(QvCliListedFile&&)>& take) {
+    QvCliMedium one;
+    one.entries.push_back(folder);
+    QvCliMediumLayout layout;
+    layout.take = [&take](QvCliPackItem&& item) {
+        if (item.kind != QvCliPackItem::kFolder) take(ListedFile(std::move(item)));
+    };
+    std::string error;
+    return QvCliLayOutMedium(one, true, layout, error, false);  // named, not read
+}
+
+// The folder inside the medium an entry is restored to, "" for its root. A medium's entries
+// come folder by folder, and a catalogue asks for every one of them: the last answer is kept.
+std::string MediumFolder(const QvCliEntry& e) {
+    thread_local std::wstring lastTarget;
+    thread_local std::string lastInside;
+    thread_local bool known = false;
+    if (known && e.targetPath == lastTarget) return lastInside;
+    std::string inside, error;
+    if (!QvCliMediumPath(e.targetPath, "", inside, error)) inside.clear();
+    lastTarget = e.targetPath;
+    lastInside = inside;
+    known = true;
+    return inside;
+}
+
+void WriteMedia(const QvCliMediaSet& set, std::ostream& out) {
+    out << "\"media\": [";
+    for (size_t i = 0; i < set.media.size(); ++i) {
+        const QvCliMedium& m = set.media[i];
+        out << (i ? ",\n" : "\n") << "{\"name\": " << QvCliScriptJsonString(m.fileName) << ", \"number\": " << m.number
+            << ", \"capacity\": " << static_cast<uint64_t>(m.splitSizeMb) * kMegabyte << ", \"size\": " << m.mediaSize
+            << ", \"image\": " << m.imageSize << ", \"files\": " << (m.hasNumberFiles ? m.numberFiles : m.entryCount)
+            << ", \"entries\": " << m.entryCount << "}";
+    }
+    out << "]";
+}
+
+// value in decimal digits, at the end of out.
+void AppendNumber(std::string& out, uint64_t value) {
+    char digits[24];
+    out.append(digits, static_cast<size_t>(std::to_chars(digits, digits + sizeof digits, value).ptr - digits));
+}
+
+// The decimal digits of value.
+uint64_t Digits(uint64_t value) {
+    uint64_t n = 1;
+    for (; value >= 10; value /= 10) ++n;
+    return n;
+}
+
+// Every file as [medium index, folder, name, bytes, kind (0 file, 1 folder, 2 link), folder
+// inside the medium]. With shape, counts the rows, the tables and the digits of the indexes.
+bool WriteEntries(const QvCliListedFiles& files, std::ostream& out, std::string& error,
+                  QvCliCatalogShape* shape = nullptr) {
+    TextTable folders, targets;
+    out << "\"entries\": [";
+    bool first = true;
+    std::string folder, name, row;
+    // A row is put together and written at once: the page lists every file of the set, and is
+    // also written only to be measured.
+    const auto number = [&row](uint64_t value) { AppendNumber(row, value); };
+    const auto write = [&](size_t i, const QvCliListedFile& f) {
+        SplitAt(f.hostPath, kSeparators, folder, name);
+        const size_t folderIndex = folders.Index(folder), targetIndex = targets.Index(f.mediumFolder);
+        row.assign(first ? "\n[" : ",\n[");
+        number(i);
+        row += ',';
+        number(folderIndex);
+        row += ',';
+        row += QvCliScriptJsonString(name);
+        row += ',';
+        number(f.size);
+        row += ',';
+        number(static_cast<uint64_t>(f.kind));
+        row += ',';
+        number(targetIndex);
+        row += ']';
+        if (shape) {
+            ++shape->rows;
+            shape->entryDigits += Digits(i) + Digits(folderIndex) + Digits(targetIndex);
+        }
+        out.write(row.data(), static_cast<std::streamsize>(row.size()));
+        first = false;
+    };
+    if (!files(write, error)) return false;
+    if (shape) {
+        shape->folders = folders.Size();
+        shape->targets = targets.Size();
+    }
+    out << "],\n\"folders\": ";
+    folders.Write(out);
+    out << ",\n\"targets\": ";
+    targets.Write(out);
+    return true;
+}
+
+void WriteLeftOut(const QvCliReportContext& c, std::ostream& out) {
+    out << "\"leftOut\": [";
+    for (size_t i = 0; i < c.leftOut.size(); ++i) {
+        const QvCliLeftOut& l = c.leftOut[i];
+        out << (i ? ",\n" : "\n") << "{\"path\": " << QvCliScriptJsonString(l.path)
+            << ", \"size\": " << (l.sizeKnown ? std::to_string(l.size) : std::string("null"))
+            << ", \"reason\": " << QvCliScriptJsonString(l.reason) << "}";
+    }
+    out << "]";
+}
+
+void WritePlan(const QvCliReportContext& c, std::ostream& out) {
+    if (!c.record) {
+        out << "\"plan\": null";
+        return;
+    }
+    const QvCliPlanRecord& r = *c.record;
+    out << "\"plan\": {\"date\": " << QvCliScriptJsonString(r.date) << ", \"fs\": " << QvCliScriptJsonString(r.fileSystem)
+        << ", \"capacity\": " << r.capacityBytes << ", \"catalogReserve\": " << r.catalogReserve << ", \"command\": [";
+    for (size_t i = 0; i < r.arguments.size(); ++i) out << (i ? ", " : "") << QvCliScriptJsonString(r.arguments[i]);
+    out << "], \"dropped\": [";
+    for (size_t i = 0; i < r.dropped.size(); ++i)
+        out << (i ? ",\n" : "\n") << "{\"rule\": " << r.dropped[i].rule << ", \"path\": " << QvCliScriptJsonString(r.dropped[i].path)
+            << ", \"reason\": " << QvCliScriptJsonString(r.dropped[i].reason) << "}";
+    out << "]}";
+}
+
+// A folder's files as suffixes: each file's host path past the folder's, and its folder inside
+// the medium past the folder's own there, the latter kept once for a run of files that share it.
+// Each file takes its names past its folder's and its size, some 40 bytes.
+struct FolderFiles {
+    struct Row {
+        uint64_t size;
+        uint32_t nameEnd;        // in names, where this file's suffix ends and the next one's begins
+        uint32_t folderAndKind;  // index into inside, times four, plus the kind
+    };
+    std::string host, medium;  // the folder's own paths
+    std::string names;
+    std::vector<std::string> inside;
+    std::vector<Row> rows;
+
+    // Adds a file listed below the folder; false when one of its paths does not begin with the
+    // folder's, so that it would not be given back as listed, or the names outgrow the rows.
+    bool Add(const QvCliListedFile& f) {
+        if (f.hostPath.compare(0, host.size(), host) != 0 || f.mediumFolder.compare(0, medium.size(), medium) != 0 ||
+            names.size() > UINT32_MAX / 2)
+            return false;
+        names.append(f.hostPath, host.size(), std::string::npos);
+        if (inside.empty() || inside.back().compare(0, std::string::npos, f.mediumFolder, medium.size()) != 0)
+            inside.push_back(f.mediumFolder.substr(medium.size()));
+        const uint32_t folderIndex = static_cast<uint32_t>(inside.size() - 1);
+        rows.push_back({f.size, static_cast<uint32_t>(names.size()), folderIndex * 4 + static_cast<uint32_t>(f.kind)});
+        return true;
+    }
+
+    // Hands take every file as it was listed.
+    void Replay(const std::function<void(QvCliListedFile&&)>& take) const {
+        uint32_t nameStart = 0;
+        for (const Row& row : rows) {
+            QvCliListedFile f;
+            f.hostPath = host;
+            f.hostPath.append(names, nameStart, row.nameEnd - nameStart);
+            f.mediumFolder = medium + inside[row.folderAndKind / 4];
+            f.size = row.size;
+            f.kind = static_cast<int>(row.folderAndKind % 4);
+            nameStart = row.nameEnd;
+            take(std::move(f));
+        }
+    }
+};
+
+// Lists the files and links below a folder kept whole into files, kept as suffixes as the walk
+// meets them: a folder of a million files is never held as a million paths. A folder that
+// cannot be walked to its end lists none, and stands for itself. False when a file cannot be
+// kept as a suffix; files is then left empty.
+bool ListBelow(const QvCliEntry& folder, FolderFiles& files) {
+    files = FolderFiles();
+    files.host = QvCliToHostPath(QvCliEntryFolder(folder));
+    files.medium = MediumFolder(folder);
+    bool kept = true;
+    const bool walked = WalkFilesBelow(folder, [&files, &kept](QvCliListedFile&& f) { kept = kept && files.Add(f); });
+    if (!walked || !kept) {
+        files.names.clear();
+        files.inside.clear();
+        files.rows.clear();
+    }
+    files.names.shrink_to_fit();
+    files.rows.shrink_to_fit();
+    return kept;
+}
+
+// Hands take the files below a folder as ListBelow kept them in files; null when it could not
+// keep them as suffixes, and they are listed again, all of them held at once meanwhile.
+void TakeListed(const QvCliEntry& folder, const FolderFiles* files, const std::function<void(QvCliListedFile&&)>& take) {
+    if (files) return files->Replay(take);
+    std::vector<QvCliListedFile> held;
+    if (WalkFilesBelow(folder, [&held](QvCliListedFile&& f) { held.push_back(std::move(f)); }))
+        for (QvCliListedFile& f : held) take(std::move(f));
+}
+
+// Hands take the files and links below a folder kept whole; with listings, what they keep, else
+// as listed here.
+void TakeFilesBelow(const QvCliEntry& folder, const std::function<void(QvCliListedFile&&)>& take,
+                    QvCliFolderListings* listings) {
+    if (listings && listings->Replay(folder, take)) return;
+    if (listings) return listings->ListAndKeep(folder, take);
+    FolderFiles files;
+    TakeListed(folder, ListBelow(folder, files) ? &files : nullptr, take);
+}
+
+// The lines an entry of a medium gives: the files and links below a folder kept whole (listed,
+// or replayed from listings), or the entry itself.
+void ListEntry(const QvCliEntry& e, const std::function<void(QvCliListedFile&&)>& take,
+               QvCliFolderListings* listings = nullptr) {
+    if (e.isDir) {
+        size_t below = 0;
+        TakeFilesBelow(e, [&](QvCliListedFile&& f) {
+            ++below;
+            take(std::move(f));
+        }, listings);
+        if (below) return;
+    }
+    QvCliListedFile f;
+    f.hostPath = QvCliToHostPath(e.isDir ? QvCliEntryFolder(e) : e.fullPath);
+    f.mediumFolder = MediumFolder(e);
+    f.size = e.size;
+    f.kind = e.isDir ? 1 : e.isLink ? 2 : 0;
+    take(std::move(f));
+}
+
+// The files of a listing held in memory.
+QvCliListedFiles FilesOf(const QvCliSetFiles& files) {
+    return [&files](const QvCliListedFileVisitor& visit, std::string&) {
+        for (size_t i = 0; i < files.size(); ++i)
+            for (const QvCliListedFile& f : files[i]) visit(i, f);
+        return true;
+    };
+}
+
+// The files of a set read from its media files as they are visited, one entry at a time.
+QvCliListedFiles FilesReadFrom(const QvCliMediaSet& set, QvCliFolderListings* listings,
+                               const QvCliEntrySeen& seen = nullptr) {
+    return [&set, listings, &seen](const QvCliListedFileVisitor& visit, std::string& error) {
+        for (size_t i = 0; i < set.media.size(); ++i) {
+            QvCliMedium header;
+            const auto list = [&visit, i, listings, &seen](QvCliEntry&& e, std::string_view fullPath) {
+                if (seen) seen(e, fullPath);
+                ListEntry(e, [&visit, i](QvCliListedFile&& f) { visit(i, f); }, listings);
+            };
+            if (!QvCliReadMedium(QvCliFsPath(set.dir) / QvCliFsPath(set.media[i].fileName), header, list, error))
+                return false;
+        }
+        return true;
+    };
+}
+
+// One line of the text catalogue.
+void AppendTextLine(std::string& out, int number, const QvCliListedFile& f) {
+    AppendNumber(out, static_cast<uint64_t>(number));
+    out += '\t';
+    AppendNumber(out, f.size);
+    out += '\t';
+    size_t done = 0;
+    for (size_t i = 0; i < f.hostPath.size(); ++i) {
+        const char* escaped = nullptr;
+        switch (f.hostPath[i]) {
+            case '\\': escaped = "\\\\"; break;
+            case '\t': escaped = "\\t"; break;
+            case '\n': escaped = "\\n"; break;
+            case '\r': escaped = "\\r"; break;
+            default: continue;
+        }
+        out.append(f.hostPath, done, i - done);
+        out += escaped;
+        done = i + 1;
+    }
+    out.append(f.hostPath, done, std::string::npos);
+    out += f.kind == 1 ? "/\n" : "\n";
+}
+
+bool WriteReport(std::ostream& out, const QvCliMediaSet& set, const QvCliListedFiles& files,
+                 const QvCliReportContext& context, std::string& error, QvCliCatalogShape* shape = nullptr) {
+    const QvCliTotals totals = QvCliComputeTotals(set, 0);
+    return QvCliWriteHtmlPage(out, [&](std::ostream& json) {
+        json << "{\"folder\": " << QvCliScriptJsonString(set.dir) << ", \"generated\": " << QvCliScriptJsonString(QvCliNowText())
+             << ", \"drive\": \"" << static_cast<char>(QvCliDrive()) << "\", \"sep\": \"" << kSeparator << "\", \"here\": " << context.here
+             << ", \"splitSizeMb\": " << totals.splitSizeMb << ", \"total\": " << totals.totalBytes
+             << ", \"lowerBound\": " << totals.lowerBound << ",\n";
+        WriteMedia(set, json);
+        json << ",\n";
+        WriteLeftOut(context, json);
+        json << ",\n";
+        WritePlan(context, json);
+        json << ",\n";
+        if (!WriteEntries(files, json, error, shape)) return false;
+        json << "}";
+        return true;
+    });
+}
+
+// An output that only counts what is written to it.
+class CountingBuffer : public std::streambuf {
+public:
+    uint64_t Count() const { return m_count; }
+
+protected:
+    int_type overflow(int_type c) override {
+        if (!traits_type::eq_int_type(c, traits_type::eof())) ++m_count;
+        return traits_type::not_eof(c);
+    }
+    std::streamsize xsputn(const char*, std::streamsize n) override {
+        m_count += static_cast<uint64_t>(n);
+        return n;
+    }
+
+private:
+    uint64_t m_count = 0;
+};
+
+// Lists the folders kept whole of a set on threads of their own, one per processor, in the order
+// a measure meets them: the first thread reads the media files once for their folders, and each
+// thread takes the next folder no other has taken. The measure mostly waits for them, and lists
+// a folder itself only when none has come to it yet.
+class ListingAhead {
+public:
+    ListingAhead(const QvCliMediaSet& set, QvCliFolderListings& listings) : m_set(set), m_listings(listings) {
+        bool folders = false;
+        for (const QvCliMedium& m : set.media) folders = folders || (m.hasNumberFiles && m.numberFiles != m.entryCount);
+        if (!folders) return;
+        const unsigned count = std::max(1u, std::min(4u, std::thread::hardware_concurrency()));
+        try {
+            for (unsigned n = 0; n < count; ++n) m_threads.emplace_back([this, n] { Work(n == 0); });
+        } catch (const std::system_error&) {
+            // Fewer threads, or none: the measure lists what they do not.
+        }
+    }
+    ~ListingAhead() {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_stop = true;
+        }
+        m_found.notify_all();
+        for (std::thread& t : m_threads) t.join();
+    }
+    ListingAhead(const ListingAhead&) = delete;
+    ListingAhead& operator=(const ListingAhead&) = delete;
+
+private:
+    void Work(bool reader) {
+        if (reader) Read();
+        for (;;) {
+            QvCliEntry folder;
+            {
+                std::unique_lock<std::mutex> lock(m_mutex);
+                m_found.wait(lock, [this] { return m_stop || m_next < m_folders.size() || m_read; });
+                if (m_stop || m_next == m_folders.size()) return;
+                folder = m_folders[m_next++];
+            }
+            m_listings.ListAhead(folder, m_stop);
+        }
+    }
+
+    // The folder entries of every medium, in order, for the threads to take.
+    void Read() {
+        std::string error;
+        for (size_t i = 0; i < m_set.media.size() && !m_stop; ++i) {
+            QvCliMedium header;
+            const auto found = [this](QvCliEntry&& e, std::string_view) {
+                if (!e.isDir) return;
+                {
+                    std::lock_guard<std::mutex> lock(m_mutex);
+                    m_folders.push_back(std::move(e));
+                }
+                m_found.notify_one();
+            };
+            QvCliReadMedium(QvCliFsPath(m_set.dir) / QvCliFsPath(m_set.media[i].fileName), header, found, error);
+        }
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_read = true;
+        }
+        m_found.notify_all();
+    }
+
+    const QvCliMediaSet& m_set;
+    QvCliFolderListings& m_listings;
+    std::mutex m_mutex;
+    std::condition_variable m_found;
+    std::vector<QvCliEntry> m_folders;  // the folder entries read so far
+    size_t m_next = 0;                  // the first of them no thread has taken
+    bool m_read = false;
+    std::atomic<bool> m_stop{false};
+    std::vector<std::thread> m_threads;
+};
+
+// The page of set without its files: what a plan of the same files onto other media changes
+// but the files' own rows.
+uint64_t PageWithoutFiles(const QvCliMediaSet& set, const QvCliReportContext& context) {
+    CountingBuffer counter;
+    std::ostream page(&counter);
+    std::string error;
+    WriteReport(page, set, [](const QvCliListedFileVisitor&, std::string&) { return true; }, context, error);
+    return counter.Count();
+}
+
+}  // namespace
+
+std::string QvCliScriptJsonString(const std::string& text) {
+    // Bytes that are not UTF-8 come back from the round trip as U+F000 + byte; ASCII, most
+    // names, comes back as it is.
+    const bool ascii = std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    const std::string valid = ascii ? text : QvCliNarrow(QvCliWiden(text));
+    std::string out = "\"";
+    for (size_t i = 0; i < valid.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(valid[i]);
+        char esc[8];
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20 || c == '<' || c == '>' || c == '&' || c == 0x7F) {
+            std::snprintf(esc, sizeof esc, "\\u%04x", c);
+            out += esc;
+        } else if (c == 0xE2 && i + 2 < valid.size() && static_cast<unsigned char>(valid[i + 1]) == 0x80 &&
+                   (static_cast<unsigned char>(valid[i + 2]) == 0xA8 || static_cast<unsigned char>(valid[i + 2]) == 0xA9)) {
+            // Line and paragraph separators end a line in older script parsers.
+            out += static_cast<unsigned char>(valid[i + 2]) == 0xA8 ? "\\u2028" : "\\u2029";
+            i += 2;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out + "\"";
+}
+
+bool QvCliReadSetFiles(QvCliMediaSet& set, QvCliSetFiles& files, std::string& error) {
+    files.assign(set.media.size(), std::vector<QvCliListedFile>());
+    const auto list = [&files](size_t i, const QvCliMedium& m) {
+        for (const QvCliEntry& e : m.entries)
+            ListEntry(e, [&files, i](QvCliListedFile&& f) { files[i].push_back(std::move(f)); });
+    };
+    return QvCliForEachMedium(set, list, error, true);
+}
+
+std::string QvCliHtmlReport(const QvCliMediaSet& set, const QvCliSetFiles& files, const QvCliReportContext& context) {
+    std::ostringstream page;
+    std::string error;
+    WriteReport(page, set, FilesOf(files), context, error);  // a listing in memory cannot fail
+    return page.str();
+}
+
+std::string QvCliTextCatalogHeader(int here) {
+    std::string out = "# QvSplit catalogue: medium<TAB>bytes<TAB>path";
+    if (here) out += "; this is medium " + std::to_string(here);
+    return out + "\n";
+}
+
+std::string QvCliTextCatalog(const QvCliMediaSet& set, const QvCliSetFiles& files, int here) {
+    std::string out = QvCliTextCatalogHeader(here);
+    for (size_t i = 0; i < set.media.size() && i < files.size(); ++i)
+        for (const QvCliListedFile& f : files[i]) AppendTextLine(out, set.media[i].number, f);
+    return out;
+}
+
+bool QvCliMeasureCatalog(const QvCliMediaSet& set, const QvCliReportContext& context, uint64_t& pageBytes,
+                         uint64_t& textBytes, std::string& error, QvCliFolderListings* listings,
+                         QvCliCatalogShape* shape, const QvCliEntrySeen& seen) {
+    // One reading of the media feeds both: each file's text line is counted as the page's
+    // entry is written.
+    const uint64_t header = QvCliTextCatalogHeader(context.here).size();
+    textBytes = header;
+    uint64_t numberDigits = 0;
+    std::string line;
+    const QvCliListedFiles read = FilesReadFrom(set, listings, seen);
+    const QvCliListedFiles counted = [&](const QvCliListedFileVisitor& visit, std::string& readError) {
+        return read(
+            [&](size_t i, const QvCliListedFile& f) {
+                line.clear();
+                AppendTextLine(line, set.media[i].number, f);
+                textBytes += line.size();
+                numberDigits += Digits(static_cast<uint64_t>(set.media[i].number));
+                visit(i, f);
+            },
+            readError);
+    };
+    std::unique_ptr<ListingAhead> ahead;
+    if (listings) ahead.reset(new ListingAhead(set, *listings));
+    CountingBuffer counter;
+    std::ostream page(&counter);
+    QvCliCatalogShape measured;
+    if (!WriteReport(page, set, counted, context, error, &measured)) return false;
+    pageBytes = counter.Count();
+    if (shape) {
+        measured.entryBytes = pageBytes - PageWithoutFiles(set, context) - measured.entryDigits;
+        measured.lineBytes = textBytes - header - numberDigits;
+        *shape = measured;
+    }
+    return true;
+}
+
+void QvCliBoundCatalog(const QvCliMediaSet& set, const QvCliReportContext& context, const QvCliCatalogShape& shape,
+                       uint64_t& pageBytes, uint64_t& textBytes) {
+    int widest = 0;
+    for (const QvCliMedium& m : set.media) widest = std::max(widest, m.number);
+    const auto widestIndex = [](uint64_t count) { return Digits(count ? count - 1 : 0); };
+    pageBytes = PageWithoutFiles(set, context) + shape.entryBytes +
+                shape.rows * (widestIndex(set.media.size()) + widestIndex(shape.folders) + widestIndex(shape.targets));
+    textBytes = QvCliTextCatalogHeader(context.here).size() + shape.lineBytes +
+                shape.rows * Digits(static_cast<uint64_t>(std::max(widest, 0)));
+}
+
+struct QvCliFolderListings::Store {
+    std::mutex mutex;
+    std::condition_variable kept;
+    // Folders listed: null for one whose files could not be kept as suffixes. A listing, once
+    // kept, stays where it is until the object goes.
+    std::unordered_map<std::wstring, std::unique_ptr<FolderFiles>> folders;
+    // Folders being listed ahead of the measure, which waits for them, and by the measure
+    // itself, which the lister passes over.
+    std::unordered_set<std::wstring> byLister, byMeasure;
+
+    static std::wstring Key(const QvCliEntry& folder) { return folder.fullPath + L'\n' + folder.targetPath; }
+
+    // Keeps the listing of the folder at key (null: not kept), and wakes whoever waits for it.
+    void Put(const std::wstring& key, std::unique_ptr<FolderFiles> files) {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            folders[key] = std::move(files);
+            byLister.erase(key);
+            byMeasure.erase(key);
+        }
+        kept.notify_all();
+    }
+};
+
+QvCliFolderListings::QvCliFolderListings() : m_store(new Store) {}
+
+QvCliFolderListings::~QvCliFolderListings() = default;
+
+bool QvCliFolderListings::Replay(const QvCliEntry& folder, const std::function<void(QvCliListedFile&&)>& take) {
+    const std::wstring key = Store::Key(folder);
+    const FolderFiles* files = nullptr;
+    {
+        std::unique_lock<std::mutex> lock(m_store->mutex);
+        m_store->kept.wait(lock, [&] { return m_store->byLister.count(key) == 0; });
+        const auto found = m_store->folders.find(key);
+        if (found == m_store->folders.end() || !found->second) {
+            m_store->byMeasure.insert(key);
+            return false;
+        }
+        files = found->second.get();
+    }
+    files->Replay(take);
+    return true;
+}
+
+void QvCliFolderListings::ListAndKeep(const QvCliEntry& folder, const std::function<void(QvCliListedFile&&)>& take) {
+    std::unique_ptr<FolderFiles> files(new FolderFiles);
+    if (!ListBelow(folder, *files)) files.reset();
+    const FolderFiles* listed = files.get();
+    m_store->Put(Store::Key(folder), std::move(files));
+    if (take) TakeListed(folder, listed, take);
+}
+
+void QvCliFolderListings::ListAhead(const QvCliEntry& folder, const std::atomic<bool>& stop) {
+    const std::wstring key = Store::Key(folder);
+    {
+        std::lock_guard<std::mutex> lock(m_store->mutex);
+        if (stop || m_store->folders.count(key) || m_store->byMeasure.count(key) || !m_store->byLister.insert(key).second)
+            return;
+    }
+    try {
+        ListAndKeep(folder, nullptr);
+    } catch (...) {
+        // Left to the measure, which would otherwise wait for it.
+        {
+            std::lock_guard<std::mutex> lock(m_store->mutex);
+            m_store->byLister.erase(key);
+        }
+        m_store->kept.notify_all();
+    }
+}

@@ -1,0 +1,206 @@
+// Printing the summary of a media set.
+#include "report/QvCliReport.h"
+
+#include "system/QvCliPaths.h"
+
+#include <cstdio>
+#include <iomanip>
+#include <sstream>
+
+namespace {
+
+const uint64_t kMegabyte = 1048576;
+
+uint64_t FilesOf(const QvCliMedium& m) {
+    if (m.hasNumberFiles) return m.numberFiles;
+    // Item-list media of an estimate carry no count; fall back to the entries.
+    return m.entryCount;
+}
+
+// What a medium takes of its size: its predicted image when it was planned for a file system,
+// else its file bytes.
+uint64_t Used(const QvCliMedium& m) { return m.imageSize ? m.imageSize : m.mediaSize; }
+
+double Fill(const QvCliMedium& m, uint32_t splitSizeMb) {
+    if (splitSizeMb == 0) return 0.0;
+    return 100.0 * static_cast<double>(Used(m)) / (static_cast<double>(splitSizeMb) * kMegabyte);
+}
+
+// Whether a medium needs more than its size.
+bool OverCapacity(const QvCliMedium& m, uint32_t splitSizeMb) {
+    return splitSizeMb != 0 && Used(m) > static_cast<uint64_t>(splitSizeMb) * kMegabyte;
+}
+
+bool AnyImage(const QvCliMediaSet& set) {
+    for (const QvCliMedium& m : set.media)
+        if (m.imageSize) return true;
+    return false;
+}
+
+std::string Bar(double percent) {
+    const int width = 20;
+    int filled = static_cast<int>(percent / 100.0 * width + 0.5);
+    if (filled < 0) filled = 0;
+    if (filled > width) filled = width;
+    return std::string(filled, '#') + std::string(width - filled, '.');
+}
+
+// The "left_out" member of a JSON object, one entry per line.
+void PrintLeftOutJson(const std::vector<QvCliLeftOut>& leftOut, std::ostream& out) {
+    out << "  \"left_out\": [";
+    for (size_t i = 0; i < leftOut.size(); ++i) {
+        out << (i ? ",\n" : "\n") << "    {\"path\": " << QvCliJsonString(leftOut[i].path)
+            << ", \"size\": " << (leftOut[i].sizeKnown ? std::to_string(leftOut[i].size) : std::string("null"))
+            << ", \"reason\": " << QvCliJsonString(leftOut[i].reason) << "}";
+    }
+    out << (leftOut.empty() ? "]" : "\n  ]");
+}
+
+// The "dropped_rules" member of a JSON object.
+void PrintDroppedJson(const std::vector<QvCliDroppedRule>& dropped, std::ostream& out) {
+    out << "  \"dropped_rules\": [";
+    for (size_t i = 0; i < dropped.size(); ++i) {
+        const QvCliDroppedRule& r = dropped[i];
+        out << (i ? ",\n" : "\n") << "    {\"rule\": " << r.rule << ", \"path\": " << QvCliJsonString(r.path)
+            << ", \"reason\": " << QvCliJsonString(r.reason) << "}";
+    }
+    out << (dropped.empty() ? "]" : "\n  ]");
+}
+
+}  // namespace
+
+std::string QvCliMegabytes(uint64_t bytes) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes) / kMegabyte);
+    return text;
+}
+
+std::string QvCliJsonString(const std::string& text) {
+    // A name may hold bytes that are not UTF-8, which JSON cannot carry: each becomes U+F000
+    // plus its value, as in the media files.
+    const std::string valid = QvCliNarrow(QvCliWiden(text));
+    std::string out = "\"";
+    for (unsigned char c : valid) {
+        switch (c) {
+        case '"': out += "\\\""; break;
+        case '\\': out += "\\\\"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
+        default:
+            if (c < 0x20) {
+                char esc[8];
+                std::snprintf(esc, sizeof esc, "\\u%04x", c);
+                out += esc;
+            } else {
+                out += static_cast<char>(c);
+            }
+        }
+    }
+    return out + "\"";
+}
+
+QvCliTotals QvCliComputeTotals(const QvCliMediaSet& set, uint32_t splitSizeMb) {
+    QvCliTotals t;
+    t.splitSizeMb = splitSizeMb;
+    if (!t.splitSizeMb && !set.media.empty()) t.splitSizeMb = set.media.front().splitSizeMb;
+    t.totalBytes = set.distinctBytes;
+    const uint64_t capacity = static_cast<uint64_t>(t.splitSizeMb) * kMegabyte;
+    // Planned for a file system, the bound counts what the images need, not the file bytes.
+    uint64_t needed = t.totalBytes;
+    if (AnyImage(set)) {
+        needed = 0;
+        for (const QvCliMedium& m : set.media) needed += Used(m);
+    }
+    if (capacity) t.lowerBound = (needed + capacity - 1) / capacity;
+    return t;
+}
+
+void QvCliPrintSummary(const QvCliMediaSet& set, uint32_t splitSizeMb,
+                       const std::vector<QvCliLeftOut>& leftOut, std::ostream& out) {
+    const QvCliTotals t = QvCliComputeTotals(set, splitSizeMb);
+    const bool images = AnyImage(set);
+    out << std::left << std::setw(14) << "medium" << std::right << std::setw(9) << "entries"
+        << std::setw(9) << "files" << std::setw(14) << "size";
+    if (images) out << std::setw(14) << "image";
+    out << std::setw(8) << "fill" << "\n";
+    for (const QvCliMedium& m : set.media) {
+        std::ostringstream fill;
+        fill << std::fixed << std::setprecision(1) << Fill(m, t.splitSizeMb) << "%";
+        out << std::left << std::setw(14) << m.fileName << std::right << std::setw(9)
+            << m.entryCount << std::setw(9) << FilesOf(m) << std::setw(14)
+            << QvCliMegabytes(m.mediaSize);
+        if (images) out << std::setw(14) << QvCliMegabytes(m.imageSize);
+        out << std::setw(8) << fill.str() << "  " << Bar(Fill(m, t.splitSizeMb)) << "\n";
+    }
+    if (images)
+        out << "image: the predicted size of each medium's image or archive (whole blocks, entry\n"
+               "records or headers, file-system structures) against the capacity of " << t.splitSizeMb << " MB\n";
+    const long long difference = static_cast<long long>(set.media.size()) - static_cast<long long>(t.lowerBound);
+    out << "total " << QvCliMegabytes(t.totalBytes) << " on " << set.media.size()
+        << " media of " << t.splitSizeMb << " MB; lower bound " << t.lowerBound
+        << " (difference " << difference << ")\n";
+    // A medium planned beyond its size would not fit its disc; no split should make one, and
+    // the summary says so if one does.
+    for (const QvCliMedium& m : set.media)
+        if (OverCapacity(m, t.splitSizeMb))
+            out << "OVER CAPACITY: " << m.fileName << " needs " << QvCliMegabytes(Used(m))
+                << ", more than one medium of " << t.splitSizeMb << " MB\n";
+    if (!leftOut.empty()) out << "\n";
+    QvCliPrintLeftOut(leftOut, out);
+}
+
+void QvCliPrintLeftOut(const std::vector<QvCliLeftOut>& leftOut, std::ostream& out) {
+    if (leftOut.empty()) return;
+    out << "LEFT OUT - on no medium (" << leftOut.size() << "):\n";
+    for (const QvCliLeftOut& l : leftOut)
+        out << "  " << l.path << "  " << (l.sizeKnown ? QvCliMegabytes(l.size) : std::string("size unknown"))
+            << "  (" << l.reason << ")\n";
+}
+
+void QvCliPrintDroppedRules(const std::vector<QvCliDroppedRule>& dropped, std::ostream& out) {
+    for (const QvCliDroppedRule& r : dropped)
+        out << "WARNING: rule " << r.rule << " (" << r.path << ") selects nothing: " << r.reason << "\n";
+}
+
+void QvCliPrintSummaryJson(const QvCliMediaSet& set, uint32_t splitSizeMb,
+                           const std::vector<QvCliLeftOut>& leftOut, std::ostream& out,
+                           const std::vector<QvCliDroppedRule>* dropped, uint64_t catalogRoom) {
+    const QvCliTotals t = QvCliComputeTotals(set, splitSizeMb);
+    out << "{\n  \"folder\": " << QvCliJsonString(set.dir) << ",\n  \"split_size_mb\": "
+        << t.splitSizeMb << ",\n  \"media\": [";
+    for (size_t i = 0; i < set.media.size(); ++i) {
+        const QvCliMedium& m = set.media[i];
+        out << (i ? ",\n" : "\n") << "    {\"file\": " << QvCliJsonString(m.fileName)
+            << ", \"entries\": " << m.entryCount << ", \"files\": " << FilesOf(m)
+            << ", \"size\": " << m.mediaSize << ", \"image_size\": "
+            << (m.imageSize ? std::to_string(m.imageSize) : std::string("null"))
+            << ", \"fill\": " << std::fixed
+            << std::setprecision(2) << Fill(m, t.splitSizeMb) << ", \"over_capacity\": "
+            << (OverCapacity(m, t.splitSizeMb) ? "true" : "false") << "}";
+    }
+    out << "\n  ],\n  \"total_size\": " << t.totalBytes << ",\n  \"media_count\": "
+        << set.media.size() << ",\n  \"lower_bound\": " << t.lowerBound
+        << ",\n  \"difference\": "
+        << static_cast<long long>(set.media.size()) - static_cast<long long>(t.lowerBound)
+        << ",\n";
+    // A split says how much of each predicted image it kept for the catalogue files.
+    if (dropped) out << "  \"catalog_room_bytes\": " << catalogRoom << ",\n";
+    PrintLeftOutJson(leftOut, out);
+    if (dropped) {
+        out << ",\n";
+        PrintDroppedJson(*dropped, out);
+    }
+    out << "\n}\n";
+}
+
+void QvCliPrintRefusalJson(const std::string& what, const std::string& reason, const std::string& message,
+                           const std::vector<QvCliLeftOut>& leftOut,
+                           const std::vector<QvCliDroppedRule>& dropped, std::ostream& out) {
+    out << "{\n  \"error\": " << QvCliJsonString(what) << ",\n  \"reason\": " << QvCliJsonString(reason)
+        << ",\n  \"message\": " << (message.empty() ? std::string("null") : QvCliJsonString(message)) << ",\n";
+    PrintLeftOutJson(leftOut, out);
+    out << ",\n";
+    PrintDroppedJson(dropped, out);
+    out << "\n}\n";
+}
