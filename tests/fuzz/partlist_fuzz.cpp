@@ -68,7 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (name == "a.bin") rebuilt = entry.path();
     }
     if (!rebuilt.empty()) {
-        Check(lResult == 0);
+        // Another file the list names may still fail: success is not promised here.
         Check(Read(rebuilt) == "abc");
         Check(!fs::exists(g_dir / kParts[0]) && !fs::exists(g_dir / kParts[1]));
     } else {
