@@ -274,10 +274,65 @@ struct QvAllocationModel {
     uint32_t dwFlags;             // QvModelLinkedDataOnce
     uint32_t cbPerShortNameByte;
     uint32_t cchShortNameMax;     // 0: the short name is the whole name
+    // Room for a catalogue of the whole set that the caller puts on every medium beside the
+    // files (every term 0: none), kept on every medium once the selection is known: a split
+    // walks its folders once and distributes once. The catalogue is counted as rows: each
+    // file and link the media hold (each file below a folder kept whole too; an empty folder
+    // kept whole is a row of its own), an every-medium file once per medium. The room is
+    //   cbCatalogFixed
+    //   + cbCatalogPerEntry per row, + cbCatalogPerPathByte per byte of its path and
+    //     cbCatalogPerNameByte per byte of its name (the path's last part)
+    //   + cbCatalogPerDigit per decimal digit of its size, of the widest medium number and of
+    //     the widest row or folder number
+    //   + cbCatalogPerFolder per folder of rows, + cbCatalogPerFolderByte per byte of its path
+    //     and of the folder its rows are restored in
+    //   + cbCatalogPerLeftOut per entry left out and rule dropped, + cbCatalogPerPathByte per
+    //     byte of its path
+    //   + cbCatalogPerMedium per medium,
+    // the number of media taken as the most the selection can need (first-fit fills any two
+    // media that follow each other beyond one medium). A path's bytes are counted as a JSON
+    // string holds it at most: UTF-8, a separator 2 bytes, a character a name cannot hold as
+    // it is (U+F000 to U+F0FF, as the host's names are mapped), a control character, "&", "<" and
+    // ">" 6 bytes.
+    // The room must not cost a file: when with it an entry would no longer fit an empty medium
+    // beside the every-medium set, or the selection would be refused, the split keeps none
+    // (QvGetCatalogRoom tells why), unless dwCatalogFlags holds QvCatalogRoomRequired: then
+    // such entries are left out (QvLeftOutTooBig) and a refusal stands. No room is kept while
+    // files are cut into parts.
+    uint64_t cbCatalogFixed;
+    uint32_t cbCatalogPerEntry;
+    uint32_t cbCatalogPerPathByte;
+    uint32_t cbCatalogPerNameByte;
+    uint32_t cbCatalogPerDigit;
+    uint32_t cbCatalogPerFolder;
+    uint32_t cbCatalogPerFolderByte;
+    uint32_t cbCatalogPerLeftOut;
+    uint32_t cbCatalogPerMedium;
+    uint32_t dwCatalogFlags;  // QvCatalogRoomRequired
 };
 // The model's file system stores the data of a file with several names (hard links) once:
 // on a medium that holds one of its names already, another takes its entry alone.
 const uint32_t QvModelLinkedDataOnce = 1;
+// The catalogue's room stays even where it costs entries or refuses the split.
+const uint32_t QvCatalogRoomRequired = 1;
+
+// The room the last split kept on every medium for the catalogue (see QvAllocationModel), and
+// why it kept none where the model asked for some.
+enum QvCatalogRoomDropped {
+    QvCatalogRoomKept = 0,      // kept (or none asked for)
+    QvCatalogRoomRefused = 1,   // with it the selection would be refused
+    QvCatalogRoomLeftOut = 2,   // with it dwLost more entries would be left out
+    QvCatalogRoomCutting = 3    // files are cut into parts
+};
+struct QvCatalogRoom {
+    uint32_t cbSize;   // set by the caller to sizeof(QvCatalogRoom)
+    uint32_t dwDropped;  // a QvCatalogRoomDropped
+    uint64_t cbRoom;   // bytes kept on every medium
+    uint32_t dwLost;   // entries the room cost or would have cost
+    uint32_t dwMediaBound;  // the most media the room was counted for
+};
+// FALSE when cbSize is too small.
+extern "C" QVSPLIT_API BOOL QvGetCatalogRoom(QvCatalogRoom* pRoom);
 
 // Sets the model for the splits that follow in this process; null goes back to file bytes.
 extern "C" QVSPLIT_API void QvSetAllocationModel(const QvAllocationModel* pModel);

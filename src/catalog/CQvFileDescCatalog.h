@@ -111,6 +111,37 @@ private:
                        LPCTSTR strTargetPath, const QvKnownEntry* pKnown);
     void FillTargetPath(bool bDirDesc, CQvPathRules* pQvPathRules, LPCTSTR strFileName,
                         LPCTSTR strTargetPath, FileDesc& fileDesc);
+    // The rows a caller's catalogue of the set lists, counted as the model's catalogue terms
+    // count them (QvAllocationModel): rows, the bytes of their paths and names, the digits of their
+    // sizes, and the folders of rows with the bytes of their paths.
+    struct QvCatalogTally {
+        int64_t iRows = 0;
+        int64_t iPathBytes = 0;
+        int64_t iNameBytes = 0;
+        int64_t iDigits = 0;
+        int64_t iFolders = 0;
+        int64_t iFolderBytes = 0;
+        void Add(const QvCatalogTally& other, int64_t iTimes = 1) {
+            iRows += other.iRows * iTimes;
+            iPathBytes += other.iPathBytes * iTimes;
+            iNameBytes += other.iNameBytes * iTimes;
+            iDigits += other.iDigits * iTimes;
+            iFolders += other.iFolders * iTimes;
+            iFolderBytes += other.iFolderBytes * iTimes;
+        }
+    };
+    // Counts the rows of the selection and keeps room for them on every medium when the model
+    // asks for it, before the size checks (see QvAllocationModel); false when the split is
+    // stopped meanwhile.
+    void KeepRoomForCatalog(DWORD dwSplit);
+    // The rows an entry of a map gives, its folder counted when it is not the last one's.
+    void TallyEntry(const FileDesc& desc, std::wstring& strLastFolder, QvCatalogTally& tally);
+    // The room for a catalogue of rows, left-out entries and iMedia media.
+    static int64_t CatalogRoomFor(const QvAllocationModel& m, const QvCatalogTally& any, const QvCatalogTally& every,
+                                  int64_t iLeftOut, int64_t iLeftOutBytes, int64_t iMedia);
+    // Entries a first-fit map holds that would no longer fit an empty medium beside the
+    // every-medium set with iRoom more kept on it; with bLeaveOut they are left out.
+    int64_t EntriesTheRoomCosts(int64_t iRoom, bool bLeaveOut);
     // What one walk of a directory tree tells: its total size and its biggest file.
     struct QvDirFacts {
         int64_t iTotal = 0;
@@ -120,6 +151,8 @@ private:
         bool bComplete = true;        // false when something below cannot be listed or copied
         qvalloc::TreeFacts tree{-1, -1, -1, -1};  // what it takes kept whole under the model; cost -1: not counted
         int64_t iFiles = -1;          // files and links below it; -1: not counted
+        // What a catalogue lists below it (see CatalogRows), paths from the folder on.
+        QvCatalogTally catalog;
     };
     int64_t MeasureDir(const std::wstring& strDir);
     // Whether a folder can be kept as one entry: it fits an empty medium, does not hold the
@@ -147,7 +180,9 @@ private:
     // fit), as a folder too big for a medium is.
     void SplitFoldersBesideEveryMedium(DWORD dwSplit);
     void ExpandFolderInMap(QvFileDescMap& map, const FileDesc& folder, int64_t iRoom);
-    long RunSizeChecks(DWORD dwSplit, DWORD dwFirstMediaFreeSpaceSize, const int64_t* piSize);
+    // With bReport false, only whether the split passes: nothing logged or reported.
+    long RunSizeChecks(DWORD dwSplit, DWORD dwFirstMediaFreeSpaceSize, const int64_t* piSize, bool bReport = true);
+    void DropCatalogRoomThatRefuses(DWORD dwSplit, DWORD dwFirstMediaFreeSpaceSize, const int64_t* piSize);
     // With cutting on: runs the size checks with every file that would be cut counted as its
     // parts, before any file is cut; a split refused or stopped then changes no file.
     long CheckBeforeCutting(DWORD dwSplit, DWORD dwFirstMediaFreeSpaceSize);

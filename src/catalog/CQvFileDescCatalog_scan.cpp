@@ -461,6 +461,7 @@ CQvFileDescCatalog::QvDirFacts CQvFileDescCatalog::MeasureDirFromDisk(const std:
     // Under a disc model the folder's cost is counted on the way, for when it is kept whole.
     qvalloc::TreeCostTally tally(strDir);
     int64_t iFiles = 0;  // -1 once a folder below is not counted
+    int64_t iOwnRows = 0;  // files and links in the folder itself
     const bool bListed = QvWalkFolder(strBase, policy, [&](const QvWalkEntry& entry) {
         if (entry.kind == QvWalkEntry::File) {
             const CQvString strFile(entry.strPath.c_str());
@@ -469,6 +470,12 @@ CQvFileDescCatalog::QvDirFacts CQvFileDescCatalog::MeasureDirFromDisk(const std:
             const int64_t iSize = entry.Size();
             tally.AddFile(entry.Name(), strFile, entry.fd.dwFileAttributes, iSize);
             if (iFiles >= 0) ++iFiles;
+            ++facts.catalog.iRows;
+            ++iOwnRows;
+            const int64_t iNameBytes = qvalloc::CatalogPathBytes(entry.Name());
+            facts.catalog.iPathBytes += iNameBytes;
+            facts.catalog.iNameBytes += iNameBytes;
+            facts.catalog.iDigits += qvalloc::DecimalDigits(static_cast<uint64_t>(iSize));
             facts.iTotal += iSize;
             if (iSize > facts.iBiggest) {
                 facts.iBiggest = iSize;
@@ -489,6 +496,11 @@ CQvFileDescCatalog::QvDirFacts CQvFileDescCatalog::MeasureDirFromDisk(const std:
         }
         const QvDirFacts child = MeasureDirFacts(entry.strPath);
         tally.AddFolder(entry.Name(), child.tree);
+        // The child's paths begin with its name and a separator here.
+        const int64_t iName = qvalloc::CatalogPathBytes(entry.Name()) + 2;
+        facts.catalog.Add(child.catalog);
+        facts.catalog.iPathBytes += child.catalog.iRows * iName;
+        facts.catalog.iFolderBytes += child.catalog.iFolders * iName;
         iFiles = iFiles < 0 || child.iFiles < 0 ? -1 : iFiles + child.iFiles;
         facts.iTotal += child.iTotal;
         if (!child.bComplete) facts.bComplete = false;
@@ -501,6 +513,8 @@ CQvFileDescCatalog::QvDirFacts CQvFileDescCatalog::MeasureDirFromDisk(const std:
     });
     if (bIncomplete) facts.bComplete = false;
     if (!bListed) return facts;
+    // Its own files' folder.
+    if (iOwnRows > 0) ++facts.catalog.iFolders;
     if (!facts.bComplete) tally.Drop();
     facts.tree = tally.Finish();
     // Kept for the medium that holds the folder whole, which counts its files.

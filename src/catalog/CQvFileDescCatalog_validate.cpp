@@ -71,11 +71,15 @@ long CQvFileDescCatalog::ValidateSplitSize(DWORD dwSplit, DWORD dwFirstMediaFree
     QvSplitRun::Current().leftOut.Clear();
     dwSplitSize = dwSplit;
     StartBuildCache();
+    // The walk and the checks of what it found see the whole medium; the catalogue's room is
+    // known only once the selection is.
+    QvSplitRun::Current().catalogRoom = QvCatalogRoom{};
     if (dwOutputMethod == 0)
         BuildFilesOneByOne();
     else if (dwOutputMethod == 1)
         BuildDirsKeptWhole(dwSplit);
     DropEntriesPlacedElsewhere();
+    if (!m_bStopRequested) KeepRoomForCatalog(dwSplit);
     if (dwOutputMethod == 1) SplitFoldersBesideEveryMedium(dwSplit);
     if (bWimTooBig) {
         EndBuildCache();
@@ -102,6 +106,7 @@ long CQvFileDescCatalog::ValidateSplitSize(DWORD dwSplit, DWORD dwFirstMediaFree
     aiSize[kBigFit] = m_iSizeBigFit;
     EndBuildCache();
     if (pMediaFactory) pMediaFactory->m_iTotalSize = iTotal;
+    DropCatalogRoomThatRefuses(dwSplit, dwFirstMediaFreeSpaceSize, aiSize);
     if (StopRequested()) {
         log->AddError(L"CQvFileDescCatalog::ValidateSplitSize(...) ABORT request");
         return log->ExitFunction(static_cast<long>(E_ABORT));
@@ -301,7 +306,7 @@ int64_t UnitCost(const FileDesc& desc) {
 }  // namespace
 
 void CQvFileDescCatalog::SplitFoldersBesideEveryMedium(DWORD dwSplit) {
-    if (mpFileDescInAll.empty()) return;
+    if (mpFileDescInAll.empty() && QvSplitRun::Current().catalogRoom.cbRoom == 0) return;
     int64_t iAll = 0;
     qvalloc::FolderSet folders;
     for (const auto& entry : mpFileDescInAll)
@@ -376,8 +381,26 @@ void CQvFileDescCatalog::ApplyExcludeRules() {
 // when its bytes are at most the medium; an entry or group placed by first-fit fits only while
 // the medium's bytes stay below its size, beside the every-medium set. Messages give
 // megabytes.
+// The catalogue's room, unless the caller requires it, gives way where the split would be
+// refused with it and not without it.
+void CQvFileDescCatalog::DropCatalogRoomThatRefuses(DWORD dwSplit, DWORD dwFirstMediaFreeSpaceSize,
+                                                    const int64_t* piSize) {
+    QvCatalogRoom& room = QvSplitRun::Current().catalogRoom;
+    bool bOn = false;
+    const QvAllocationModel m = qvalloc::Model(bOn);
+    if (room.cbRoom == 0 || (m.dwCatalogFlags & QvCatalogRoomRequired) != 0) return;
+    if (RunSizeChecks(dwSplit, dwFirstMediaFreeSpaceSize, piSize, false) == S_OK) return;
+    const QvCatalogRoom kept = room;
+    room.cbRoom = 0;
+    if (RunSizeChecks(dwSplit, dwFirstMediaFreeSpaceSize, piSize, false) == S_OK) {
+        room.dwDropped = QvCatalogRoomRefused;
+        return;
+    }
+    room = kept;  // refused either way: the refusal names the figures with the room
+}
+
 long CQvFileDescCatalog::RunSizeChecks(DWORD dwSplit, DWORD dwFirstMediaFreeSpaceSize,
-                                       const int64_t* piSize) {
+                                       const int64_t* piSize, bool bReport) {
     CQvLog* log = CQvLog::GetInstance();
     // Under an allocation model the sizes are allocated bytes and each medium gives up its own
     // structures first.
@@ -392,6 +415,7 @@ long CQvFileDescCatalog::RunSizeChecks(DWORD dwSplit, DWORD dwFirstMediaFreeSpac
     // Each refusal is logged in the words the trace has always used, and reported as a code
     // with the bytes that did not fit.
     auto fail = [&](DWORD dwCode, const wchar_t* tail, int64_t iValue, bool bWithValue, int64_t iBytes) {
+        if (!bReport) return static_cast<long>(E_FAIL);
         const std::wstring fmt = strPrefix + tail;
         if (bWithValue)
             log->AddError(fmt.c_str(), dwSplit, iValue / kMegabyte);

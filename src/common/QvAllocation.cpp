@@ -472,7 +472,41 @@ int64_t FileCost(int64_t iSize, const std::wstring& name, const CQvString& targe
 int64_t MediumCost() {
     bool bOn = false;
     const QvAllocationModel m = Current(bOn);
+    return bOn ? static_cast<int64_t>(m.cbPerMedium + QvSplitRun::Current().catalogRoom.cbRoom) : 0;
+}
+
+int64_t MediumCostWithoutCatalog() {
+    bool bOn = false;
+    const QvAllocationModel m = Current(bOn);
     return bOn ? static_cast<int64_t>(m.cbPerMedium) : 0;
+}
+
+QvAllocationModel Model(bool& bOn) { return Current(bOn); }
+
+int64_t CatalogPathBytes(std::wstring_view path) {
+    int64_t n = 0;
+    for (const wchar_t c : path) {
+        const uint32_t u = static_cast<uint32_t>(c);
+        if (c == L'\\' || c == L'/' || c == L'"') {
+            n += 2;  // a separator escaped as Windows writes them, or a quote
+        } else if (u < 0x20 || u == 0x7F || c == L'&' || c == L'<' || c == L'>' || (u >= 0xF000 && u <= 0xF0FF) || u == 0x2028 ||
+                   u == 0x2029) {
+            n += 6;  // "\u0026"; a character mapped from a byte a name cannot hold
+        } else if (u < 0x80) {
+            n += 1;
+        } else if (u < 0x800 || (u >= 0xD800 && u <= 0xDFFF)) {
+            n += u < 0x800 ? 2 : 3;  // a surrogate half: three bytes, its pair's four in six
+        } else {
+            n += u < 0x10000 ? 3 : 4;
+        }
+    }
+    return n;
+}
+
+int64_t DecimalDigits(uint64_t value) {
+    int64_t n = 1;
+    for (; value >= 10; value /= 10) ++n;
+    return n;
 }
 
 bool FitsEmptyMedium(int64_t iCost, const CQvString& targetPath, DWORD dwSplitSize) {

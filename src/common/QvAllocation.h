@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <unordered_set>
 
 namespace qvalloc {
@@ -23,8 +24,17 @@ bool On();
 int64_t EntryCost(const FileDesc& desc);
 // Bytes of a file of iSize bytes whose name is name, restored under targetPath.
 int64_t FileCost(int64_t iSize, const std::wstring& name, const CQvString& targetPath);
-// Fixed bytes of every medium.
+// Fixed bytes of every medium, the room kept for the caller's catalogue included.
 int64_t MediumCost();
+// The same without that room.
+int64_t MediumCostWithoutCatalog();
+// The model set (bOn false: none).
+QvAllocationModel Model(bool& bOn);
+// The bytes a catalogue counts for a path (see QvAllocationModel): at most what it takes as a
+// JSON string, whatever the host's separator and escapes.
+int64_t CatalogPathBytes(std::wstring_view path);
+// The decimal digits of a number.
+int64_t DecimalDigits(uint64_t value);
 // Whether an entry costing iCost, restored under targetPath, fits on an empty medium of
 // dwSplitSize megabytes with the folders it needs (without a model: iCost bytes below it).
 bool FitsEmptyMedium(int64_t iCost, const CQvString& targetPath, DWORD dwSplitSize);

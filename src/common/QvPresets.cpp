@@ -41,6 +41,7 @@ const QvAllocationModel kIso = {
     1,           // cbPerShortNameByte: the ISO 9660 name, in the record and the path tables
     31,          // cchShortNameMax: level 3 names are cut at 31 characters (xorriso writes
                  // one '_' for each character outside its set, genisoimage one for each byte)
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 0,  // no room for a catalogue: the caller asks for it
 };
 
 // The same with a UDF bridge (genisoimage -udf): every entry also has a UDF file entry of one
@@ -63,6 +64,7 @@ const QvAllocationModel kIsoUdf = {
     QvModelLinkedDataOnce,
     1,
     31,
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 0,  // no room for a catalogue: the caller asks for it
 };
 
 // POSIX tar (pax) as pack writes it: a 512-byte header per entry and the file's data in whole
@@ -92,6 +94,7 @@ const QvAllocationModel kTar = {
     0,           // cchRecordNameBytes: a header holds no name beside its path
     0,           // pack stores every name of a hard-linked file with its data
     0, 0,        // no short names
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 0,  // no room for a catalogue: the caller asks for it
 };
 
 struct DiscPreset {

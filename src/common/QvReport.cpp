@@ -117,6 +117,14 @@ extern "C" QVSPLIT_API BOOL QvGetRefusal(QvRefusal* pRefusal) {
     return TRUE;
 }
 
+extern "C" QVSPLIT_API BOOL QvGetCatalogRoom(QvCatalogRoom* pRoom) {
+    if (pRoom == nullptr || pRoom->cbSize < sizeof(QvCatalogRoom)) return FALSE;
+    const uint32_t cbSize = pRoom->cbSize;
+    *pRoom = QvSplitRun::Current().catalogRoom;
+    pRoom->cbSize = cbSize;
+    return TRUE;
+}
+
 extern "C" QVSPLIT_API DWORD QvGetCutFileCount(void) {
     return static_cast<DWORD>(QvSplitRun::Current().report.Cuts().size());
 }

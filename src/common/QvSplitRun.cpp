@@ -36,6 +36,7 @@ void QvSplitRun::BeginPass() {
     leftOut.Clear();
     report.Clear();
     folderFiles.Forget();
+    catalogRoom = QvCatalogRoom{};
     qvalloc::ForgetTreeCosts();
 }
 

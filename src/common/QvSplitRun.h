@@ -46,6 +46,9 @@ public:
     QvDroppedRuleList droppedRules;
     QvReport report;
     QvFolderFileCounts folderFiles;
+    // The room kept on every medium for the caller's catalogue (cbSize unused), counted once
+    // the selection is known; every medium cost includes it.
+    QvCatalogRoom catalogRoom{};
     // What each folder kept whole takes under the allocation model, and the longest paths
     // below it that decide whether that holds at another path (QvAllocation.cpp keys, fills
     // and guards it, and drops it when the model changes).

@@ -709,8 +709,8 @@ TEST_F(EndToEnd, ReportOfLeftOutEntriesAndErrors) {
 // the whole split all the same, and under tar once more only where the cost under its target
 // may differ.
 TEST_F(EndToEnd, FoldersKeptWholeAreListedOncePerSplit) {
-    const QvAllocationModel iso = {2048, 33, 1, 0, 0, 2048, 400 * 1024, 2, 4, 2, 1024, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-    const QvAllocationModel tar = {512, 512, 0, 0, 0, 0, 1024, 0, 0, 0, 0, 100, 155, 512, 1, 64, 0, 0, 0, 0};
+    const QvAllocationModel iso = {2048, 33, 1, 0, 0, 2048, 400 * 1024, 2, 4, 2, 1024, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    const QvAllocationModel tar = {512, 512, 0, 0, 0, 0, 1024, 0, 0, 0, 0, 100, 155, 512, 1, 64, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
     const int folders = 6;  // data, a, a/x, a/y, b, b/z
     // "data/a/x/1" and "data/b/4" and this make 94 to 96 bytes, 8 more under the target.
     const std::string longName = std::string(82, 'n') + ".bin";

@@ -370,167 +370,30 @@ int PlanPass(iCQvSplit& split, const QvCliOptions& o, RuleVector& rules, bool re
     return kExitOk;
 }
 
-// What a plan's catalogue lists: the entries and files of its media and what it left out, as
-// the library's report tells them, and where folders are kept whole, a print of the entries
-// themselves. Two plans of one selection that agree on it list the same files: where every
-// entry is a file of its own, the counts tell; a folder kept whole in one plan and taken apart
-// in the other can leave the counts as they were (one sub-folder for the folder), so entries
-// are compared themselves, whatever media they are on.
-struct PlannedFiles {
-    uint64_t entries = 0, files = 0;
-    std::vector<std::string> leftOut;
-    uint64_t print[2] = {0, 0};  // sums of two hashes of every entry (see AddToPrint)
-    bool FileByFile() const { return entries == files; }
-    bool operator==(const PlannedFiles& other) const {
-        return entries == other.entries && files == other.files && leftOut == other.leftOut &&
-               print[0] == other.print[0] && print[1] == other.print[1];
-    }
-};
-
-// Adds an entry to the print of a plan's entries: two independent 64-bit hashes of all that
-// makes its lines in the catalogue, summed so that the order of entries and media does not count.
-void AddToPrint(PlannedFiles& planned, const QvCliEntry& e, std::string_view fullPath) {
-    std::string text(fullPath);
-    text += '\0';
-    text += QvCliNarrow(e.targetPath);
-    text += '\0';
-    text += std::to_string(e.size);
-    text += e.isDir ? 'd' : e.isLink ? 'l' : 'f';
-    uint64_t first = 0, second = 0;
-    QvCliTwoHashes(text, first, second);
-    planned.print[0] += first;
-    planned.print[1] += second;
-}
-
-// Prints the entries of the set planned, read from its media files; false when one cannot be read.
-bool PrintEntries(const QvCliMediaSet& set, PlannedFiles& planned) {
-    std::string error;
-    for (const QvCliMedium& m : set.media) {
-        QvCliMedium header;
-        const auto take = [&planned](QvCliEntry&& e, std::string_view fullPath) { AddToPrint(planned, e, fullPath); };
-        if (!QvCliReadMedium(QvCliFsPath(set.dir) / QvCliFsPath(m.fileName), header, take, error)) return false;
-    }
-    return true;
-}
-
-// Bytes of the catalogue files pack puts on a medium of the set just planned in the output
-// folder, in whole blocks of the file system, with room for their two entries; 0 when the media
-// files cannot be read. The page is measured as the last medium's, whose number has the most
-// digits. Folders kept whole are listed once into listings, for the measures after. With
-// shape, what was measured is kept there; with bound, the bytes are not measured but bounded
-// from the shape of an earlier plan of the same files (see QvCliBoundCatalog).
-uint64_t CatalogRoom(const QvCliOptions& o, uint64_t reserve, QvCliFolderListings& listings, QvCliCatalogShape& shape,
-                     PlannedFiles& planned, bool bound = false) {
-    QvCliMediaSet set = QvCliReportedMediaSet(o.outDir, "Media%u.xml");
-    if (set.media.empty()) return 0;
-    planned = PlannedFiles();
-    for (QvCliMedium& m : set.media) {
-        m.splitSizeMb = o.sizeMb;
-        planned.entries += m.entryCount;
-        planned.files += m.hasNumberFiles ? m.numberFiles : m.entryCount;
-    }
-    // The page names the folder as pack's does, wherever it is opened from.
-    std::error_code ec;
-    const fs::path absolute = fs::absolute(QvCliFsPath(o.outDir), ec);
-    if (!ec) set.dir = QvCliPathText(absolute.lexically_normal());
-    QvCliReportContext context;
-    context.leftOut = QvCliShownLeftOut(QvCliLeftOutFiles());
-    for (const QvCliLeftOut& l : context.leftOut)
-        planned.leftOut.push_back(l.path + '\n' + l.reason + '\n' + (l.sizeKnown ? std::to_string(l.size) : "?"));
-    const QvCliPlanRecord record = PlanRecord(o, QvCliDroppedRules(), reserve);
-    context.record = &record;
-    context.here = set.media.back().number;
-    uint64_t page = 0, text = 0;
-    std::string error;
-    // Where folders are kept whole, the entries are printed: by the measure's own reading of
-    // the media files, or else by a reading of their own.
-    const bool print = !planned.FileByFile();
-    if (bound) {
-        if (print && !PrintEntries(set, planned)) return 0;
-        QvCliBoundCatalog(set, context, shape, page, text);
-    } else {
-        const auto seen = [&planned](const QvCliEntry& e, std::string_view fullPath) { AddToPrint(planned, e, fullPath); };
-        if (!QvCliMeasureCatalog(set, context, page, text, error, &listings, &shape, print ? QvCliEntrySeen(seen) : nullptr))
-            return 0;
-    }
-    const uint64_t block = QvCliBlockBytes(o);
-    const auto whole = [block](uint64_t bytes) { return (bytes + block - 1) / block * block; };
-    const uint64_t kEntries = 8192;  // two directory records in each of the image's trees, and more
-    return whole(page) + whole(text) + kEntries;
-}
-
-// Plans the selection afresh into the output folder, with reserve bytes kept on every medium.
-int Replan(const QvCliOptions& o, RuleVector& rules, SplitPtr& split, uint64_t reserve, bool reportRefusal) {
-    RemoveOldMedia(o.outDir, true);
-    QvCliApplyFileSystem(o, reserve);
-    split.reset(GetQvSplitInterface());
-    if (!split) return QvCliFail(kExitFailed, "the library could not create a split object");
-    return PlanPass(*split, o, rules, reportRefusal);
-}
-
-// Plans again with room kept on every medium for the catalogue files, until the catalogue of
-// the plan made fits the room. The room is what the last plan's catalogue takes and a
-// margin, since a plan of more media lists more and longer medium numbers.
-//
-// The room must not cost the user a file: a file that fits a medium only without the room would
-// be left out, and a selection that fits only without it refused. When the room was only the
-// default, the plan without it is made again and kept (pack then puts the catalogue on the
-// images that still have room for it); when it was asked for, the room stays and the user is
-// told what it costs.
-int KeepRoomForTheCatalog(const QvCliOptions& o, RuleVector& rules, SplitPtr& split, uint64_t& reserve) {
-    const auto warn = [](const std::string& message) { std::cerr << "qvsplit: " << message << "\n"; };
-    const auto more = [](DWORD n) { return std::to_string(n) + (n == 1 ? " more entry" : " more entries"); };
-    const DWORD leftOutWithout = QvGetLeftOutCount();
-    const bool asked = o.catalog == 1;
-    QvCliFolderListings listings;
-    QvCliCatalogShape shape;
-    PlannedFiles measured;
-    for (int pass = 0; pass < 4; ++pass) {
-        // A plan of the files measured before needs no measure when even the widest numbers
-        // fit the room.
-        if (pass > 0) {
-            PlannedFiles now;
-            const uint64_t bound = CatalogRoom(o, reserve, listings, shape, now, true);
-            if (bound != 0 && bound <= reserve && now == measured) return kExitOk;
-        }
-        const uint64_t needed = CatalogRoom(o, reserve, listings, shape, measured);
-        if (needed == 0) return QvCliFail(kExitFailed, o.outDir + ": the plan could not be read back to measure its catalogue");
-        if (needed <= reserve) return kExitOk;
-        reserve = needed + needed / 32 + 16384;
-        // The progress line starts over: say why, where it is shown.
-        if (!o.quiet && QvCliStderrIsTerminal())
-            std::cerr << "qvsplit: planning again with " << RoomText(reserve)
-                      << " kept on every medium for the catalogue files (--no-catalog: none)\n";
-        const int status = Replan(o, rules, split, reserve, false);
-        if (status == kRefusedQuietly && asked) {
-            const int refused = ReportFailure(o, "the split was refused");
-            warn("every medium kept " + QvCliGrouped(reserve) + " bytes for the catalogue files (--catalog); --no-catalog keeps none");
-            return refused;
-        }
-        if (status != kExitOk && status != kRefusedQuietly) return status;
-        // Entries the room alone left out.
-        const DWORD lost = status == kExitOk && QvGetLeftOutCount() > leftOutWithout ? QvGetLeftOutCount() - leftOutWithout : 0;
-        if (status == kExitOk && asked) {
-            if (lost) warn("with room kept for the catalogue files (--catalog), " + more(lost) + " left out than without it (--no-catalog)");
-            continue;
-        }
-        if (status == kExitOk && !lost) continue;
-        reserve = 0;
-        warn(status == kRefusedQuietly
-                 ? "no room kept for the catalogue files: with it the selection would not fit its media"
-                 : "no room kept for the catalogue files: with it " + more(lost) +
-                       " would be left out; pack puts the catalogue on the images that still have room");
-        return Replan(o, rules, split, 0, true);
-    }
-    return QvCliFail(kExitFailed, "the room for the catalogue did not settle; split without --catalog");
-}
-
 // Whether the plan keeps room for the catalogue files: asked for, or by default for the media
-// that pack makes ISO images of with them, unless files are cut (planning twice would cut twice).
+// that pack makes ISO images of with them, unless files are cut (their parts are not known
+// when the room is counted).
 bool KeepsRoomForTheCatalog(const QvCliOptions& o) {
     if (o.catalog != -1) return o.catalog == 1;
     const std::string fsName = QvCliFileSystem(o);
     return (fsName == "iso" || fsName == "iso-udf") && o.cutBigList.empty();
+}
+
+// Tells what the room for the catalogue files cost, or why the plan kept none.
+void SayWhatTheRoomCost(const QvCliOptions& o) {
+    QvCatalogRoom room{};
+    room.cbSize = sizeof room;
+    if (!KeepsRoomForTheCatalog(o) || !QvGetCatalogRoom(&room)) return;
+    const auto warn = [](const std::string& message) { std::cerr << "qvsplit: " << message << "\n"; };
+    const auto more = [](DWORD n) { return std::to_string(n) + (n == 1 ? " more entry" : " more entries"); };
+    if (room.dwDropped == QvCatalogRoomRefused)
+        warn("no room kept for the catalogue files: with it the selection would not fit its media");
+    else if (room.dwDropped == QvCatalogRoomLeftOut)
+        warn("no room kept for the catalogue files: with it " + more(room.dwLost) +
+             " would be left out; pack puts the catalogue on the images that still have room");
+    else if (room.dwLost)
+        warn("with room kept for the catalogue files (--catalog), " + more(room.dwLost) +
+             " left out than without it (--no-catalog)");
 }
 
 }  // namespace
@@ -538,14 +401,15 @@ bool KeepsRoomForTheCatalog(const QvCliOptions& o) {
 int QvCliRunSplit(const QvCliOptions& o) {
     if (int status = CheckSplitArguments(o)) return status;
     if (o.catalog == 1 && !o.cutBigList.empty())
-        return QvCliFail(kExitUsage, "--catalog plans twice and cannot go with --cut-big, which changes files");
+        return QvCliFail(kExitUsage, "--catalog cannot go with --cut-big: the room is counted before files are cut");
     std::string error;
     RuleVector rules;
     if (o.rulesFile.empty() && !BuildRules(o, rules, error)) return QvCliFail(kExitUsage, error);
     if (o.rulesFile.empty()) WarnOfPathsRestoredAsOne(rules, " (a rules file, --rules, gives each a target folder of its own)");
     if (!o.rulesFile.empty() && !fs::exists(QvCliFsPath(o.rulesFile))) return QvCliFail(kExitUsage, o.rulesFile + ": no such rules file");
     QvCliLogSession log(o.logFile);
-    QvCliApplyFileSystem(o);
+    // The record pack finds beside the plan is as wide as the one written after it.
+    QvCliApplyFileSystem(o, KeepsRoomForTheCatalog(o), PlanRecord(o, {}, UINT64_MAX));
     SplitPtr split(GetQvSplitInterface());
     if (!split) return QvCliFail(kExitFailed, "the library could not create a split object");
     if (!o.cutBigList.empty())
@@ -553,11 +417,21 @@ int QvCliRunSplit(const QvCliOptions& o) {
     if (!PrepareOutDir(o.outDir, o.quiet, error)) return QvCliFail(kExitFailed, error);
     QvCliPartialSet partial(o.outDir);
     if (!partial.Marked()) return QvCliFail(kExitFailed, o.outDir + ": cannot write into the output folder");
-    if (int status = PlanPass(*split, o, rules)) return status;
-    uint64_t reserve = 0;
-    if (KeepsRoomForTheCatalog(o))
-        if (int status = KeepRoomForTheCatalog(o, rules, split, reserve)) return status;
-    return PrintResult(o, o.outDir, partial, "Media%u.xml", reserve);
+    const int status = PlanPass(*split, o, rules, false);
+    QvCatalogRoom room{};
+    room.cbSize = sizeof room;
+    if (!QvGetCatalogRoom(&room)) room.cbRoom = 0;
+    if (status == kRefusedQuietly) {
+        const int refused = ReportFailure(o, "the split was refused");
+        ReportCutFiles(o);
+        if (room.cbRoom && o.catalog == 1)
+            std::cerr << "qvsplit: every medium kept " << QvCliGrouped(room.cbRoom)
+                      << " bytes for the catalogue files (--catalog); --no-catalog keeps none\n";
+        return refused;
+    }
+    if (status) return status;
+    SayWhatTheRoomCost(o);
+    return PrintResult(o, o.outDir, partial, "Media%u.xml", room.cbRoom);
 }
 
 int QvCliRunRvx(const QvCliOptions& o) {

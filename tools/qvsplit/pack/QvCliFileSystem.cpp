@@ -1,6 +1,8 @@
 // The file system a medium will carry, as the allocation model the library plans with.
 #include "pack/QvCliFileSystem.h"
 
+#include "report/QvCliHtmlReport.h"
+
 #include "QvSplit.h"
 
 std::string QvCliFileSystem(const QvCliOptions& o) {
@@ -8,16 +10,18 @@ std::string QvCliFileSystem(const QvCliOptions& o) {
     return o.sizePreset ? "iso" : "none";
 }
 
-void QvCliApplyFileSystem(const QvCliOptions& o, uint64_t reserve) {
-    QvAllocationModel model;
+void QvCliApplyFileSystem(const QvCliOptions& o, bool catalog, const QvCliPlanRecord& record) {
+    QvAllocationModel model{};
     const bool preset = QvGetModelPreset(QvCliFileSystem(o).c_str(), &model) != FALSE;
-    if (!preset && reserve == 0) {
+    if (!preset && !catalog) {
         QvSetAllocationModel(nullptr);
         return;
     }
     // File bytes as they are (every other term zero), plus the room kept.
-    if (!preset) model = QvAllocationModel();
-    model.cbPerMedium += reserve;
+    if (catalog) {
+        QvCliCatalogTerms(o.outDir, record, QvCliBlockBytes(o), model);
+        if (o.catalog == 1) model.dwCatalogFlags |= QvCatalogRoomRequired;
+    }
     QvSetAllocationModel(&model);
 }
 

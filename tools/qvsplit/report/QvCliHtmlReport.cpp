@@ -5,18 +5,17 @@
 #include "system/QvCliPaths.h"
 
 #include <algorithm>
-#include <atomic>
 #include <charconv>
-#include <condition_variable>
+#include <climits>
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <functional>
-#include <mutex>
 #include <sstream>
 #include <system_error>
-#include <thread>
 #include <unordered_map>
-#include <unordered_set>
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -116,17 +115,9 @@ void AppendNumber(std::string& out, uint64_t value) {
     out.append(digits, static_cast<size_t>(std::to_chars(digits, digits + sizeof digits, value).ptr - digits));
 }
 
-// The decimal digits of value.
-uint64_t Digits(uint64_t value) {
-    uint64_t n = 1;
-    for (; value >= 10; value /= 10) ++n;
-    return n;
-}
-
 // Every file as [medium index, folder, name, bytes, kind (0 file, 1 folder, 2 link), folder
-// inside the medium]. With shape, counts the rows, the tables and the digits of the indexes.
-bool WriteEntries(const QvCliListedFiles& files, std::ostream& out, std::string& error,
-                  QvCliCatalogShape* shape = nullptr) {
+// inside the medium].
+bool WriteEntries(const QvCliListedFiles& files, std::ostream& out, std::string& error) {
     TextTable folders, targets;
     out << "\"entries\": [";
     bool first = true;
@@ -150,18 +141,10 @@ bool WriteEntries(const QvCliListedFiles& files, std::ostream& out, std::string&
         row += ',';
         number(targetIndex);
         row += ']';
-        if (shape) {
-            ++shape->rows;
-            shape->entryDigits += Digits(i) + Digits(folderIndex) + Digits(targetIndex);
-        }
         out.write(row.data(), static_cast<std::streamsize>(row.size()));
         first = false;
     };
     if (!files(write, error)) return false;
-    if (shape) {
-        shape->folders = folders.Size();
-        shape->targets = targets.Size();
-    }
     out << "],\n\"folders\": ";
     folders.Write(out);
     out << ",\n\"targets\": ";
@@ -269,26 +252,21 @@ void TakeListed(const QvCliEntry& folder, const FolderFiles* files, const std::f
         for (QvCliListedFile& f : held) take(std::move(f));
 }
 
-// Hands take the files and links below a folder kept whole; with listings, what they keep, else
-// as listed here.
-void TakeFilesBelow(const QvCliEntry& folder, const std::function<void(QvCliListedFile&&)>& take,
-                    QvCliFolderListings* listings) {
-    if (listings && listings->Replay(folder, take)) return;
-    if (listings) return listings->ListAndKeep(folder, take);
+// Hands take the files and links below a folder kept whole.
+void TakeFilesBelow(const QvCliEntry& folder, const std::function<void(QvCliListedFile&&)>& take) {
     FolderFiles files;
     TakeListed(folder, ListBelow(folder, files) ? &files : nullptr, take);
 }
 
-// The lines an entry of a medium gives: the files and links below a folder kept whole (listed,
-// or replayed from listings), or the entry itself.
-void ListEntry(const QvCliEntry& e, const std::function<void(QvCliListedFile&&)>& take,
-               QvCliFolderListings* listings = nullptr) {
+// The lines an entry of a medium gives: the files and links below a folder kept whole, or the
+// entry itself.
+void ListEntry(const QvCliEntry& e, const std::function<void(QvCliListedFile&&)>& take) {
     if (e.isDir) {
         size_t below = 0;
         TakeFilesBelow(e, [&](QvCliListedFile&& f) {
             ++below;
             take(std::move(f));
-        }, listings);
+        });
         if (below) return;
     }
     QvCliListedFile f;
@@ -304,23 +282,6 @@ QvCliListedFiles FilesOf(const QvCliSetFiles& files) {
     return [&files](const QvCliListedFileVisitor& visit, std::string&) {
         for (size_t i = 0; i < files.size(); ++i)
             for (const QvCliListedFile& f : files[i]) visit(i, f);
-        return true;
-    };
-}
-
-// The files of a set read from its media files as they are visited, one entry at a time.
-QvCliListedFiles FilesReadFrom(const QvCliMediaSet& set, QvCliFolderListings* listings,
-                               const QvCliEntrySeen& seen = nullptr) {
-    return [&set, listings, &seen](const QvCliListedFileVisitor& visit, std::string& error) {
-        for (size_t i = 0; i < set.media.size(); ++i) {
-            QvCliMedium header;
-            const auto list = [&visit, i, listings, &seen](QvCliEntry&& e, std::string_view fullPath) {
-                if (seen) seen(e, fullPath);
-                ListEntry(e, [&visit, i](QvCliListedFile&& f) { visit(i, f); }, listings);
-            };
-            if (!QvCliReadMedium(QvCliFsPath(set.dir) / QvCliFsPath(set.media[i].fileName), header, list, error))
-                return false;
-        }
         return true;
     };
 }
@@ -350,7 +311,7 @@ void AppendTextLine(std::string& out, int number, const QvCliListedFile& f) {
 }
 
 bool WriteReport(std::ostream& out, const QvCliMediaSet& set, const QvCliListedFiles& files,
-                 const QvCliReportContext& context, std::string& error, QvCliCatalogShape* shape = nullptr) {
+                 const QvCliReportContext& context, std::string& error) {
     const QvCliTotals totals = QvCliComputeTotals(set, 0);
     return QvCliWriteHtmlPage(out, [&](std::ostream& json) {
         json << "{\"folder\": " << QvCliScriptJsonString(set.dir) << ", \"generated\": " << QvCliScriptJsonString(QvCliNowText())
@@ -363,7 +324,7 @@ bool WriteReport(std::ostream& out, const QvCliMediaSet& set, const QvCliListedF
         json << ",\n";
         WritePlan(context, json);
         json << ",\n";
-        if (!WriteEntries(files, json, error, shape)) return false;
+        if (!WriteEntries(files, json, error)) return false;
         json << "}";
         return true;
     });
@@ -387,92 +348,6 @@ protected:
 private:
     uint64_t m_count = 0;
 };
-
-// Lists the folders kept whole of a set on threads of their own, one per processor, in the order
-// a measure meets them: the first thread reads the media files once for their folders, and each
-// thread takes the next folder no other has taken. The measure mostly waits for them, and lists
-// a folder itself only when none has come to it yet.
-class ListingAhead {
-public:
-    ListingAhead(const QvCliMediaSet& set, QvCliFolderListings& listings) : m_set(set), m_listings(listings) {
-        bool folders = false;
-        for (const QvCliMedium& m : set.media) folders = folders || (m.hasNumberFiles && m.numberFiles != m.entryCount);
-        if (!folders) return;
-        const unsigned count = std::max(1u, std::min(4u, std::thread::hardware_concurrency()));
-        try {
-            for (unsigned n = 0; n < count; ++n) m_threads.emplace_back([this, n] { Work(n == 0); });
-        } catch (const std::system_error&) {
-            // Fewer threads, or none: the measure lists what they do not.
-        }
-    }
-    ~ListingAhead() {
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_stop = true;
-        }
-        m_found.notify_all();
-        for (std::thread& t : m_threads) t.join();
-    }
-    ListingAhead(const ListingAhead&) = delete;
-    ListingAhead& operator=(const ListingAhead&) = delete;
-
-private:
-    void Work(bool reader) {
-        if (reader) Read();
-        for (;;) {
-            QvCliEntry folder;
-            {
-                std::unique_lock<std::mutex> lock(m_mutex);
-                m_found.wait(lock, [this] { return m_stop || m_next < m_folders.size() || m_read; });
-                if (m_stop || m_next == m_folders.size()) return;
-                folder = m_folders[m_next++];
-            }
-            m_listings.ListAhead(folder, m_stop);
-        }
-    }
-
-    // The folder entries of every medium, in order, for the threads to take.
-    void Read() {
-        std::string error;
-        for (size_t i = 0; i < m_set.media.size() && !m_stop; ++i) {
-            QvCliMedium header;
-            const auto found = [this](QvCliEntry&& e, std::string_view) {
-                if (!e.isDir) return;
-                {
-                    std::lock_guard<std::mutex> lock(m_mutex);
-                    m_folders.push_back(std::move(e));
-                }
-                m_found.notify_one();
-            };
-            QvCliReadMedium(QvCliFsPath(m_set.dir) / QvCliFsPath(m_set.media[i].fileName), header, found, error);
-        }
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_read = true;
-        }
-        m_found.notify_all();
-    }
-
-    const QvCliMediaSet& m_set;
-    QvCliFolderListings& m_listings;
-    std::mutex m_mutex;
-    std::condition_variable m_found;
-    std::vector<QvCliEntry> m_folders;  // the folder entries read so far
-    size_t m_next = 0;                  // the first of them no thread has taken
-    bool m_read = false;
-    std::atomic<bool> m_stop{false};
-    std::vector<std::thread> m_threads;
-};
-
-// The page of set without its files: what a plan of the same files onto other media changes
-// but the files' own rows.
-uint64_t PageWithoutFiles(const QvCliMediaSet& set, const QvCliReportContext& context) {
-    CountingBuffer counter;
-    std::ostream page(&counter);
-    std::string error;
-    WriteReport(page, set, [](const QvCliListedFileVisitor&, std::string&) { return true; }, context, error);
-    return counter.Count();
-}
 
 }  // namespace
 
@@ -532,121 +407,39 @@ std::string QvCliTextCatalog(const QvCliMediaSet& set, const QvCliSetFiles& file
     return out;
 }
 
-bool QvCliMeasureCatalog(const QvCliMediaSet& set, const QvCliReportContext& context, uint64_t& pageBytes,
-                         uint64_t& textBytes, std::string& error, QvCliFolderListings* listings,
-                         QvCliCatalogShape* shape, const QvCliEntrySeen& seen) {
-    // One reading of the media feeds both: each file's text line is counted as the page's
-    // entry is written.
-    const uint64_t header = QvCliTextCatalogHeader(context.here).size();
-    textBytes = header;
-    uint64_t numberDigits = 0;
-    std::string line;
-    const QvCliListedFiles read = FilesReadFrom(set, listings, seen);
-    const QvCliListedFiles counted = [&](const QvCliListedFileVisitor& visit, std::string& readError) {
-        return read(
-            [&](size_t i, const QvCliListedFile& f) {
-                line.clear();
-                AppendTextLine(line, set.media[i].number, f);
-                textBytes += line.size();
-                numberDigits += Digits(static_cast<uint64_t>(set.media[i].number));
-                visit(i, f);
-            },
-            readError);
-    };
-    std::unique_ptr<ListingAhead> ahead;
-    if (listings) ahead.reset(new ListingAhead(set, *listings));
+void QvCliCatalogTerms(const std::string& outDir, const QvCliPlanRecord& record, uint64_t block, QvAllocationModel& model) {
+    // The page and the text of a set without media and files: what the set's size leaves as it is.
+    QvCliMediaSet set;
+    std::error_code ec;
+    const fs::path absolute = fs::absolute(QvCliFsPath(outDir), ec);
+    set.dir = ec ? outDir : QvCliPathText(absolute.lexically_normal());
+    QvCliReportContext context;
+    context.record = &record;
     CountingBuffer counter;
     std::ostream page(&counter);
-    QvCliCatalogShape measured;
-    if (!WriteReport(page, set, counted, context, error, &measured)) return false;
-    pageBytes = counter.Count();
-    if (shape) {
-        measured.entryBytes = pageBytes - PageWithoutFiles(set, context) - measured.entryDigits;
-        measured.lineBytes = textBytes - header - numberDigits;
-        *shape = measured;
-    }
-    return true;
-}
-
-void QvCliBoundCatalog(const QvCliMediaSet& set, const QvCliReportContext& context, const QvCliCatalogShape& shape,
-                       uint64_t& pageBytes, uint64_t& textBytes) {
-    int widest = 0;
-    for (const QvCliMedium& m : set.media) widest = std::max(widest, m.number);
-    const auto widestIndex = [](uint64_t count) { return Digits(count ? count - 1 : 0); };
-    pageBytes = PageWithoutFiles(set, context) + shape.entryBytes +
-                shape.rows * (widestIndex(set.media.size()) + widestIndex(shape.folders) + widestIndex(shape.targets));
-    textBytes = QvCliTextCatalogHeader(context.here).size() + shape.lineBytes +
-                shape.rows * Digits(static_cast<uint64_t>(std::max(widest, 0)));
-}
-
-struct QvCliFolderListings::Store {
-    std::mutex mutex;
-    std::condition_variable kept;
-    // Folders listed: null for one whose files could not be kept as suffixes. A listing, once
-    // kept, stays where it is until the object goes.
-    std::unordered_map<std::wstring, std::unique_ptr<FolderFiles>> folders;
-    // Folders being listed ahead of the measure, which waits for them, and by the measure
-    // itself, which the lister passes over.
-    std::unordered_set<std::wstring> byLister, byMeasure;
-
-    static std::wstring Key(const QvCliEntry& folder) { return folder.fullPath + L'\n' + folder.targetPath; }
-
-    // Keeps the listing of the folder at key (null: not kept), and wakes whoever waits for it.
-    void Put(const std::wstring& key, std::unique_ptr<FolderFiles> files) {
-        {
-            std::lock_guard<std::mutex> lock(mutex);
-            folders[key] = std::move(files);
-            byLister.erase(key);
-            byMeasure.erase(key);
-        }
-        kept.notify_all();
-    }
-};
-
-QvCliFolderListings::QvCliFolderListings() : m_store(new Store) {}
-
-QvCliFolderListings::~QvCliFolderListings() = default;
-
-bool QvCliFolderListings::Replay(const QvCliEntry& folder, const std::function<void(QvCliListedFile&&)>& take) {
-    const std::wstring key = Store::Key(folder);
-    const FolderFiles* files = nullptr;
-    {
-        std::unique_lock<std::mutex> lock(m_store->mutex);
-        m_store->kept.wait(lock, [&] { return m_store->byLister.count(key) == 0; });
-        const auto found = m_store->folders.find(key);
-        if (found == m_store->folders.end() || !found->second) {
-            m_store->byMeasure.insert(key);
-            return false;
-        }
-        files = found->second.get();
-    }
-    files->Replay(take);
-    return true;
-}
-
-void QvCliFolderListings::ListAndKeep(const QvCliEntry& folder, const std::function<void(QvCliListedFile&&)>& take) {
-    std::unique_ptr<FolderFiles> files(new FolderFiles);
-    if (!ListBelow(folder, *files)) files.reset();
-    const FolderFiles* listed = files.get();
-    m_store->Put(Store::Key(folder), std::move(files));
-    if (take) TakeListed(folder, listed, take);
-}
-
-void QvCliFolderListings::ListAhead(const QvCliEntry& folder, const std::atomic<bool>& stop) {
-    const std::wstring key = Store::Key(folder);
-    {
-        std::lock_guard<std::mutex> lock(m_store->mutex);
-        if (stop || m_store->folders.count(key) || m_store->byMeasure.count(key) || !m_store->byLister.insert(key).second)
-            return;
-    }
-    try {
-        ListAndKeep(folder, nullptr);
-    } catch (...) {
-        // Left to the measure, which would otherwise wait for it.
-        {
-            std::lock_guard<std::mutex> lock(m_store->mutex);
-            m_store->byLister.erase(key);
-        }
-        m_store->kept.notify_all();
-    }
+    std::string error;
+    WriteReport(page, set, [](const QvCliListedFileVisitor&, std::string&) { return true; }, context, error);
+    // Numbers of the set written as 0 here take up to 20 digits (the medium that carries the
+    // page, the totals, the room itself), and the time may be written longer.
+    const uint64_t kNumbers = 8 * 20 + 64;
+    // Each of the two files ends in a part of a block, and takes two directory records in each
+    // tree of an image, and more.
+    const uint64_t kEntries = 8192;
+    model.cbCatalogFixed = counter.Count() + QvCliTextCatalogHeader(INT32_MAX).size() + kNumbers + 2 * block + kEntries;
+    // A row of the page, "[medium,folder,"name",bytes,kind,target]" and its separator, and a
+    // line of the text, "medium TAB bytes TAB path", with "/" after a folder.
+    model.cbCatalogPerEntry = 12 + 4;
+    // The whole path in the text's line (escaped no wider), the name in the page's row.
+    model.cbCatalogPerPathByte = 1;
+    model.cbCatalogPerNameByte = 1;
+    // The bytes of each row in both, and its medium's number or index in both; the folder
+    // and target indexes of the page's row.
+    model.cbCatalogPerDigit = 2;
+    // A folder of rows in the page's table of folders and of folders inside the media.
+    model.cbCatalogPerFolder = 2 * 4;
+    model.cbCatalogPerFolderByte = 1;
+    // An entry left out or a rule dropped: its path, bytes and reason in the page.
+    model.cbCatalogPerLeftOut = 512;
+    // A medium in the page's table of media: its file name and six numbers.
+    model.cbCatalogPerMedium = 256;
 }

@@ -6,7 +6,8 @@
 #include "report/QvCliPlanRecord.h"
 #include "report/QvCliReport.h"
 
-#include <atomic>
+#include "QvSplit.h"
+
 #include <functional>
 #include <memory>
 #include <ostream>
@@ -49,55 +50,10 @@ bool QvCliReadSetFiles(QvCliMediaSet& set, QvCliSetFiles& files, std::string& er
 // The page: the set's data embedded once as JSON, rendered by the page's own script.
 std::string QvCliHtmlReport(const QvCliMediaSet& set, const QvCliSetFiles& files, const QvCliReportContext& context);
 
-// The files below the folders kept whole, as one measure of the catalogue listed them, for the
-// next measures of the same split: planned again with room for the catalogue, folders move
-// between media but hold what they held, and listing them again took most of a measure's time.
-// Each file takes its names past its folder's and its size, some 40 bytes.
-class QvCliFolderListings {
-public:
-    QvCliFolderListings();
-    ~QvCliFolderListings();
-    QvCliFolderListings(const QvCliFolderListings&) = delete;
-    QvCliFolderListings& operator=(const QvCliFolderListings&) = delete;
-
-    // Hands take the files below folder kept from an earlier listing, waiting for one being
-    // listed ahead; false when none was kept: the caller lists the folder and keeps it.
-    bool Replay(const QvCliEntry& folder, const std::function<void(QvCliListedFile&&)>& take);
-    // Lists the files below folder and keeps them, then hands them to take when given.
-    void ListAndKeep(const QvCliEntry& folder, const std::function<void(QvCliListedFile&&)>& take);
-    // Lists folder and keeps it, unless it is kept or being listed already, or stop is set: for
-    // a thread listing ahead of a measure. The other calls may come from another thread meanwhile.
-    void ListAhead(const QvCliEntry& folder, const std::atomic<bool>& stop);
-
-private:
-    struct Store;
-    std::unique_ptr<Store> m_store;
-};
-
-// The bytes of the page and of the text catalogue that pack puts on medium context.here of a
-// set just planned (its media as the library reported them, without their entries), counted while
-// each media file is read a run of entries at a time: neither the entries nor the texts are held,
-// so that measuring a set of a million files takes the memory of its folders' names. With
-// listings, folders kept whole are listed only when they were not kept there, and kept after.
-// With shape, also what the measure found that a plan of the same files onto other media keeps.
-// seen, when given, is shown each entry of the media files as they are read.
-struct QvCliCatalogShape {
-    uint64_t rows = 0;             // files listed, one row of the page and one line of the text each
-    uint64_t folders = 0;          // entries of the page's table of folders
-    uint64_t targets = 0;          // and of its table of folders inside the media
-    uint64_t entryBytes = 0;       // the page's rows and tables, but the digits of the rows' indexes
-    uint64_t entryDigits = 0;      // those digits
-    uint64_t lineBytes = 0;        // the text's lines, but the digits of their medium numbers
-};
-typedef std::function<void(const QvCliEntry& entry, std::string_view fullPath)> QvCliEntrySeen;
-bool QvCliMeasureCatalog(const QvCliMediaSet& set, const QvCliReportContext& context, uint64_t& pageBytes,
-                         uint64_t& textBytes, std::string& error, QvCliFolderListings* listings = nullptr,
-                         QvCliCatalogShape* shape = nullptr, const QvCliEntrySeen& seen = nullptr);
-// At least the bytes of the page and the text catalogue of a plan of the files shape was measured
-// on onto the media of set, without reading them: the rows and tables are the same, their
-// indexes and medium numbers at most as wide as the widest set allows.
-void QvCliBoundCatalog(const QvCliMediaSet& set, const QvCliReportContext& context, const QvCliCatalogShape& shape,
-                       uint64_t& pageBytes, uint64_t& textBytes);
+// The terms of the allocation model that keep room on every medium of a set planned into
+// outDir (made as record says) for the page and the text catalogue pack puts on it, in whole
+// blocks of block bytes: the library counts the rows when the selection is known.
+void QvCliCatalogTerms(const std::string& outDir, const QvCliPlanRecord& record, uint64_t block, QvAllocationModel& model);
 
 // The page of a set, with the left-out list and plan record read beside its media files; here
 // is the number of the medium that carries it, 0 for none (in QvCliReportCommand.cpp).
