@@ -12,7 +12,8 @@ builds it (xorriso, genisoimage -udf, `qvsplit pack --format tar`) and must fit 
 and the plan's prediction. One split case in three for `iso` or `tar` keeps room for the
 catalogue files as a user's split does (by default for `iso`, with `--catalog` for `tar`); its
 media are also packed by `qvsplit pack` with the catalogue, and every image or archive must fit
-its medium and carry the catalogue, unless the split said it kept no room.
+its medium and carry the catalogue, unless the split said it kept no room; half of those put
+the first term's folder on every medium as well.
 
 A failing case prints its recipe as a row for tests/tools/fit_fuzz_cases.json; the rows there are
 replayed before any random case.
@@ -78,6 +79,9 @@ def random_recipe(rng):
     case['catalog'] = case['fs'] in ('iso', 'tar') and case['command'] != 'rvx' and recipe[0]['seed'] % 3 == 0
     if case['catalog']:
         case['size'] = 1  # full media, where the catalogue must have its room
+        # The first term's folder on every medium half the time: its rows are on every medium's
+        # list, once per medium.
+        case['every'] = len(recipe) > 1 and recipe[0]['seed'] % 2 == 0
     return case
 
 
@@ -176,6 +180,9 @@ def check_case(qvsplit, case, work):
     elif case.get('catalog'):
         args = ['split', '--quiet', '--method', case['command'], '--size', str(case['size']), '--fs', fs, '--out', out,
                 tree] + (['--catalog'] if fs == 'tar' else [])
+        first = os.path.join(tree, '0-' + case['recipe'][0]['term'])
+        if case.get('every') and os.path.isdir(first):
+            args += ['--all', first]
     else:
         # The plan of the files alone, which the images built here hold: no room for a catalogue.
         args = ['split', '--quiet', '--no-catalog', '--method', case['command'], '--size', str(case['size']),
