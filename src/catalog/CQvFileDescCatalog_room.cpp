@@ -71,20 +71,28 @@ void CQvFileDescCatalog::TallyEntry(const FileDesc& desc, std::wstring& strLastF
         tally.iFolderBytes += 2 * below.iFolderBytes + below.iFolders * (iFolder + iTarget + 4);
         return;
     }
+    // One pass over the path: its bytes, and those of its folder, the part before the last
+    // separator (which counts 2).
     const size_t slash = strPath.rfind(L'\\');
+    const std::wstring_view folder = std::wstring_view(strPath).substr(0, slash == std::wstring::npos ? 0 : slash);
+    const int64_t iFolder = qvalloc::CatalogPathBytes(folder);
+    const int64_t iName = qvalloc::CatalogPathBytes(std::wstring_view(strPath).substr(folder.size()));
     ++tally.iRows;
-    tally.iPathBytes += qvalloc::CatalogPathBytes(strPath);
-    tally.iNameBytes += qvalloc::CatalogPathBytes(std::wstring_view(strPath).substr(slash == std::wstring::npos ? 0 : slash + 1));
+    tally.iPathBytes += iFolder + iName;
+    tally.iNameBytes += slash == std::wstring::npos ? iName : iName - 2;
     tally.iDigits += qvalloc::DecimalDigits(static_cast<uint64_t>(std::max<int64_t>(desc.iFileSize, 0)));
     // A file's folder counts when it differs from the last row's: the maps keep a folder's
     // files together, mostly.
-    std::wstring strFolder = strPath.substr(0, slash == std::wstring::npos ? 0 : slash);
-    strFolder += L'|';
-    strFolder += desc.strTargetPath.view();
-    if (strFolder == strLastFolder) return;
+    const std::wstring_view target = desc.strTargetPath.view();
+    if (strLastFolder.size() == folder.size() + 1 + target.size() &&
+        std::wstring_view(strLastFolder).substr(0, folder.size()) == folder && strLastFolder[folder.size()] == L'|' &&
+        std::wstring_view(strLastFolder).substr(folder.size() + 1) == target)
+        return;
     ++tally.iFolders;
-    tally.iFolderBytes += qvalloc::CatalogPathBytes(std::wstring_view(strPath).substr(0, slash == std::wstring::npos ? 0 : slash)) + iTarget;
-    strLastFolder.swap(strFolder);
+    tally.iFolderBytes += iFolder + iTarget;
+    strLastFolder.assign(folder);
+    strLastFolder += L'|';
+    strLastFolder.append(target);
 }
 
 int64_t CQvFileDescCatalog::EntriesTheRoomCosts(int64_t iRoom, bool bLeaveOut) {
@@ -145,12 +153,21 @@ void CQvFileDescCatalog::KeepRoomForCatalog(DWORD dwSplit) {
     for (int pass = 0; pass < 8; ++pass) {
         QvCatalogTally any, every;
         int64_t iUnits = 0, iTotal = 0;
+        int64_t iBiggestUnit = -1;  // of the entries first-fit places one by one
+        const int iGroups = pRulesFactory ? pRulesFactory->GetGroupIDCount() : 0;
         for (QvFileDescMap* pMap :
              {&mpFileDescInAny, &mpFileDescInFirst, &mpFileDescInLast, &mpFileDescNotFirst, &mpFileDescNotLast}) {
+            const bool bFirstFit = pMap != &mpFileDescInFirst && pMap != &mpFileDescInLast;
             std::wstring strLast;
             for (const auto& entry : *pMap) {
-                TallyEntry(entry.second, strLast, any);
-                iTotal += AloneCost(entry.second);
+                const FileDesc& desc = entry.second;
+                TallyEntry(desc, strLast, any);
+                const int64_t iCost = AloneCost(desc);
+                iTotal += iCost;
+                const int32_t g = desc.iAllTogetherGroup;
+                if (bFirstFit && !qvp::IsFolderToEnter(desc.dwAttributes) &&
+                    !(pMap == &mpFileDescInAny && g >= 0 && g < iGroups))
+                    iBiggestUnit = std::max(iBiggestUnit, iCost);
             }
             iUnits += static_cast<int64_t>(pMap->size());
         }
@@ -196,7 +213,8 @@ void CQvFileDescCatalog::KeepRoomForCatalog(DWORD dwSplit) {
             }
             break;
         }
-        const int64_t nCost = EntriesTheRoomCosts(iRoom, false);
+        // Usually even the biggest entry fits beside the room, and none need be looked at again.
+        const int64_t nCost = iBiggestUnit >= iLimit - iRoom ? EntriesTheRoomCosts(iRoom, false) : 0;
         if (nCost == 0) break;
         if (!bRequired) {
             room.dwDropped = QvCatalogRoomLeftOut;
