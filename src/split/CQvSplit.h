@@ -112,6 +112,10 @@ protected:
     int64_t ItemCost(const FileDesc& item);
     // Sizes a folder item that has not been sized yet (its files and their count).
     void SizeFolderItem(FileDesc& item);
+    // Walks a folder item once for all that is asked of it: its files' bytes and number, the
+    // first link below it a model's file system cannot store (strLink, else left empty), and
+    // under a model what it takes kept whole, kept where the item's cost looks first.
+    qvalloc::TreeFacts WalkItemFolder(const std::wstring& strDir, int64_t& iSize, DWORD& dwCount, CQvString& strLink);
     // Whether an item fits beside what the item-list medium holds.
     bool ItemFits(const FileDesc& item);
     FileDescVector m_ItemsOnAllMedia;

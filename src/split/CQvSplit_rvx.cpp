@@ -243,10 +243,15 @@ void CQvSplit::CreateItemsList(RuleVector& vtRules) {
         InitializeFileDescription(item, &copy);
         if (item.strFilePath.IsEmpty()) continue;
         // An item is placed whole: one that is or holds a link the media's file system cannot
-        // store could not be written, so it is left out with that reason.
+        // store could not be written, so it is left out with that reason. A folder is walked
+        // here once, for that, its size and its cost.
         CQvString strLink;
-        if (qvalloc::LinkTargetTooLong(item.dwAttributes, item.strFilePath) ||
-            (qvp::IsFolderToEnter(item.dwAttributes) && qvalloc::FolderHoldsLinkTooLong(item.strFilePath, strLink))) {
+        if (qvp::IsFolderToEnter(item.dwAttributes)) {
+            const CQvString strBare = QvWithoutTrailingBackslash(item.strFilePath);
+            if (!strBare.IsEmpty() && !QvIsSystemVolumeFolder(strBare.str()))
+                WalkItemFolder(strBare.str(), item.iFileSize, item.dwFileCount, strLink);
+        }
+        if (qvalloc::LinkTargetTooLong(item.dwAttributes, item.strFilePath) || !strLink.IsEmpty()) {
             log->AddError(L"CQvSplit::SplitRVX(...) Item %s left out: the link %s has a target the file system cannot store",
                           item.strFilePath, strLink.IsEmpty() ? CQvString(item.strFilePath) : strLink);
             SizeFolderItem(item);
@@ -303,7 +308,7 @@ long CQvSplit::AddItemToMedia(FileDesc* pFileDesc) {
 }
 
 void CQvSplit::SizeFolderItem(FileDesc& item) {
-    if (!qvp::IsFolderToEnter(item.dwAttributes) || item.iFileSize != 0) return;
+    if (!qvp::IsFolderToEnter(item.dwAttributes) || item.iFileSize != 0 || item.dwFileCount != 0) return;
     // Counted on the item held in the list, so a later medium does not count it again;
     // counting from zero keeps a folder of empty files from growing its count on retries.
     int64_t iSize = 0;
@@ -381,6 +386,28 @@ long CQvSplit::AddValueToFileNode(IQvXmlNode* pNode, LPCTSTR strValue, LPCTSTR s
         return log->ExitFunction(static_cast<long>(E_FAIL));
     const long lSet = child->SetText(strValueText);
     return log->ExitFunction(static_cast<long>(lSet < 0 ? E_FAIL : S_OK));
+}
+
+qvalloc::TreeFacts CQvSplit::WalkItemFolder(const std::wstring& strDir, int64_t& iSize, DWORD& dwCount,
+                                            CQvString& strLink) {
+    qvalloc::TreeCostTally tally(strDir);
+    CQvPathString strBase(strDir.c_str());
+    strBase.AddBackslash();
+    QvWalkPolicy policy;
+    policy.bReport = false;
+    QvWalkFolder(strBase.str(), policy, [&](const QvWalkEntry& entry) {
+        if (entry.IsFolder()) {
+            tally.AddFolder(entry.Name(), WalkItemFolder(entry.strPath, iSize, dwCount, strLink));
+            return true;
+        }
+        const CQvString strFile(entry.strPath.c_str());
+        tally.AddFile(entry.Name(), strFile, entry.fd.dwFileAttributes, entry.Size());
+        iSize += entry.Size();
+        dwCount += 1;
+        if (strLink.IsEmpty() && qvalloc::LinkTargetTooLong(entry.fd.dwFileAttributes, strFile)) strLink = strFile;
+        return true;
+    });
+    return tally.Finish();
 }
 
 long CQvSplit::GetNumberFileAndSize(LPCTSTR strFolder, int64_t& iSize, DWORD& dwCount) {
