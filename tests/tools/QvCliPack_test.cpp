@@ -513,6 +513,9 @@ TEST_F(QvCliPackSmallTest, RoomForTheCatalogueNeverCostsAFileThatFitsWithoutIt) 
         {"default", {}, "one", 0, false, false, "with it 1 more entry would be left out"},
         {"asked", {"--catalog"}, "one", 0, true, true, "1 more entry left out than without it (--no-catalog)"},
         {"none", {"--no-catalog"}, "one", 0, false, false, ""},
+        // Kept whole, the folder no longer fits beside the room and gives way to its files.
+        {"default, dirs", {"--method", "dirs"}, "one", 0, false, false, "with it 1 more entry would be left out"},
+        {"asked, dirs", {"--catalog", "--method", "dirs"}, "one", 0, true, true, "1 more entry left out than without it"},
         {"first, default", {"--first", "FIRST"}, "two", 0, false, false, "with it the selection would not fit its media"},
         {"first, asked", {"--catalog", "--first", "FIRST"}, "two", 1, false, false, "--no-catalog keeps none"},
     };
