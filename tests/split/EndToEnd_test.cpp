@@ -711,6 +711,13 @@ TEST_F(EndToEnd, ReportOfLeftOutEntriesAndErrors) {
 TEST_F(EndToEnd, FoldersKeptWholeAreListedOncePerSplit) {
     const QvAllocationModel iso = {2048, 33, 1, 0, 0, 2048, 400 * 1024, 2, 4, 2, 1024, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
     const QvAllocationModel tar = {512, 512, 0, 0, 0, 0, 1024, 0, 0, 0, 0, 100, 155, 512, 1, 64, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    // Room kept for a catalogue of the set: its rows are counted from what the walk kept.
+    QvAllocationModel isoCatalog = iso;
+    isoCatalog.cbCatalogFixed = 40000;
+    isoCatalog.cbCatalogPerEntry = 16;
+    isoCatalog.cbCatalogPerPathByte = 1;
+    isoCatalog.cbCatalogPerFolder = 8;
+    isoCatalog.cbCatalogPerMedium = 256;
     const int folders = 6;  // data, a, a/x, a/y, b, b/z
     // "data/a/x/1" and "data/b/4" and this make 94 to 96 bytes, 8 more under the target.
     const std::string longName = std::string(82, 'n') + ".bin";
@@ -723,6 +730,7 @@ TEST_F(EndToEnd, FoldersKeptWholeAreListedOncePerSplit) {
         {"no model", nullptr, ".bin", folders},
         // The cost is counted while the folder is measured.
         {"iso", &iso, ".bin", folders},
+        {"iso, room for a catalogue", &isoCatalog, ".bin", folders},
         // A tar entry's cost depends on the path it is restored at. It is counted under the
         // folder's own path while the folder is measured (the size checks ask for that), and
         // holds under its target (the distribution), where every header keeps its kind.
@@ -749,6 +757,73 @@ TEST_F(EndToEnd, FoldersKeptWholeAreListedOncePerSplit) {
         EXPECT_GE(RunSplit(rules, job), 2u);
         EXPECT_EQ(qvp::FaultCallCount(qvp::FaultOp::List), row.listings);
         QvSetAllocationModel(nullptr);
+    }
+}
+
+// Room for a caller's catalogue is kept on every medium when the model asks for it, and given
+// up, said why, where it would refuse the split or while files are cut; required, it stays.
+TEST_F(EndToEnd, CatalogueRoomIsKeptOrSaysWhyNot) {
+    QvAllocationModel asked{};
+    asked.cbCatalogFixed = 50000;
+    asked.cbCatalogPerEntry = 1000;
+    QvAllocationModel tooBig = asked;
+    tooBig.cbCatalogFixed = 23 * MB;  // more than a medium
+    QvAllocationModel required = tooBig;
+    required.dwCatalogFlags = QvCatalogRoomRequired;
+    const struct {
+        const char* label;
+        const QvAllocationModel* model;
+        bool cut;
+        bool made;
+        DWORD dropped;
+        bool room;
+    } rows[] = {
+        {"no model", nullptr, false, true, QvCatalogRoomKept, false},
+        {"kept", &asked, false, true, QvCatalogRoomKept, true},
+        {"would refuse", &tooBig, false, true, QvCatalogRoomRefused, false},
+        {"required", &required, false, false, QvCatalogRoomKept, true},
+        {"files cut", &asked, true, true, QvCatalogRoomCutting, false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.label);
+        QvCatalogTestAccess::ResetAll();
+        TempTree tree;
+        for (const char* file : {"data/a.bin", "data/b.bin", "data/sub/c.bin"}) tree.WriteSparse(file, 5 * MB);
+        tree.WriteSparse("data/big.bin", 30 * MB);
+        tree.MakeDir("out");
+        QvSetAllocationModel(row.model);
+        Job job;
+        job.dwSplitSize = 22;  // cutting needs more than its reserve
+        const std::wstring out = tree.WinPath("out");
+        job.strOutputDir = out.c_str();
+        if (row.cut) job.strPartList = tree.WinPath("parts.ini");
+        const DWORD media = RunSplit(WriteRules(tree, {{"data", "Any", false, true}}), job);
+        QvSetAllocationModel(nullptr);
+        EXPECT_EQ(row.made, media != 0 && (media & 0x80000000u) == 0) << media;
+        QvCatalogRoom room{};
+        room.cbSize = sizeof room - 1;
+        EXPECT_FALSE(QvGetCatalogRoom(&room));
+        room.cbSize = sizeof room;
+        ASSERT_TRUE(QvGetCatalogRoom(&room));
+        EXPECT_EQ(row.dropped, room.dwDropped);
+        if (!row.room) {
+            EXPECT_EQ(0u, room.cbRoom);
+            continue;
+        }
+        // At least the fixed bytes and a row for each file; big.bin is left out, and a row of
+        // the left-out list counts nothing here.
+        EXPECT_GE(room.cbRoom, row.model->cbCatalogFixed + 3 * 1000);
+        EXPECT_LT(room.cbRoom, row.model->cbCatalogFixed + 3 * 1000 + 4 * 1000);
+        if (!row.made) continue;
+        EXPECT_GE(room.dwMediaBound, media);
+        // Each medium gives the room up: no medium holds more than its size less the room.
+        for (DWORD i = 0; i < QvGetMediaCount(); ++i) {
+            QvMediumReport m{};
+            m.cbSize = sizeof m;
+            ASSERT_TRUE(QvGetMedium(i, &m));
+            EXPECT_LE(m.iImageBytes, static_cast<int64_t>(22 * MB));
+            EXPECT_GE(m.iImageBytes, static_cast<int64_t>(room.cbRoom));
+        }
     }
 }
 
