@@ -3,8 +3,10 @@
 # big-file cut and recovery side by side with cp, split and cat. Prints a Markdown table.
 #
 # Usage: bench/compare.sh [--reps N] [--files "20000 200000"] [--big-mb MB] [--big-reps N]
-#                         [--no-bigfile] [--work DIR] [--trees-only]
+#                         [--no-bigfile] [--work DIR] [--trees-only] [--tree ROOT]...
 # (defaults: 5 repetitions, 20,000 and 200,000 files, a 2048 MiB file cut 3 times)
+# --tree measures a tree made elsewhere instead (find, fpart, and qvsplit at 700 MB and at cd
+# with and without room for the catalogue, both methods), one table per tree; no big file.
 # The trees (sparse files, no disk cost) are generated once into the work folder
 # (default /tmp/qvsplit-bench, or $QVSPLIT_BENCH_DIR) and reused by later runs; --trees-only
 # generates them and stops (other benchmarks use the same trees).
@@ -19,6 +21,7 @@ BIG_REPS=3
 BIGFILE=1
 SPLIT_MB=700
 TREES_ONLY=0
+GIVEN_TREES=()
 
 while [ $# -gt 0 ]; do
   case "$1" in
@@ -29,6 +32,7 @@ while [ $# -gt 0 ]; do
     --no-bigfile) BIGFILE=0; shift ;;
     --work) WORK=$2; shift 2 ;;
     --trees-only) TREES_ONLY=1; shift ;;
+    --tree) GIVEN_TREES+=("$2"); BIGFILE=0; shift 2 ;;
     -h|--help) sed -n '2,10p' "$0"; exit 0 ;;
     *) echo "compare.sh: unknown argument $1" >&2; exit 2 ;;
   esac
@@ -165,6 +169,39 @@ tree_table() {
   done
 }
 
+# One table for a tree made elsewhere: the floor, fpart, and each qvsplit plan a user runs on it.
+given_tree_table() {
+  local tree=$1 n out floor media
+  n=$(find "$tree" -type f | wc -l)
+  out=$WORK/out-given
+  rm -rf "$out"; mkdir -p "$out"
+  find "$tree" -type f -printf '%s\n' > /dev/null  # warm the cache once
+  echo "$tree: $n files"
+  echo
+  echo "| tool | files | median wall s | x find | peak RSS KiB | bytes/file | media | lower bound |"
+  echo "|---|---|---|---|---|---|---|---|"
+  measure find "$tree" -type f -printf '%s\n'
+  floor=$MED_WALL
+  row "find -printf (floor)" "$n" "$MED_WALL" "$MED_RSS" "-" "-" "$floor"
+  measure fpart -s "$SPLIT_BYTES" -o "$out/fpart" "$tree"
+  media=$(find "$out" -maxdepth 1 -name 'fpart.*' | wc -l)
+  row "fpart -s 700 MiB" "$n" "$MED_WALL" "$MED_RSS" "$media" "-" "$floor"
+  local method size catalog label
+  for method in files dirs; do
+    for size in "$SPLIT_MB" cd; do
+      for catalog in "" --no-catalog; do
+        [ "$size" = "$SPLIT_MB" ] && [ -n "$catalog" ] && continue
+        label="qvsplit split --method $method --size $size${catalog:+ $catalog}"
+        rm -rf "$out/q"
+        measure "$QVSPLIT" split --quiet --method "$method" --size "$size" $catalog --out "$out/q" "$tree"
+        media=$(find "$out/q" -maxdepth 1 -name 'Media*.xml' | wc -l)
+        row "$label" "$n" "$MED_WALL" "$MED_RSS" "$media" "-" "$floor"
+      done
+    done
+  done
+  rm -rf "$out"
+}
+
 big_table() {
   local dir=$WORK/big src list
   mkdir -p "$dir"
@@ -225,6 +262,10 @@ echo "Machine: $(nproc) processors, $(awk '/MemTotal/ { printf "%.1f GiB", $2 / 
 echo "Work folder: $WORK ($(df -T "$WORK" | awk 'NR == 2 { print $2 }'))"
 echo "Split size $SPLIT_MB MiB; $REPS repetitions per tree measurement, warm cache; medians."
 echo
+if [ ${#GIVEN_TREES[@]} -gt 0 ]; then
+  for tree in "${GIVEN_TREES[@]}"; do given_tree_table "$tree"; echo; done
+  exit 0
+fi
 tree_table
 if [ "$BIGFILE" = 1 ]; then
   echo

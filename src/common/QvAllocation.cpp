@@ -483,21 +483,34 @@ int64_t MediumCostWithoutCatalog() {
 
 QvAllocationModel Model(bool& bOn) { return Current(bOn); }
 
+namespace {
+
+// CatalogPathBytes of each ASCII character: 1, or what its escape takes.
+struct AsciiCatalogBytes {
+    uint8_t bytes[128];
+    AsciiCatalogBytes() {
+        for (int c = 0; c < 128; ++c) bytes[c] = c < 0x20 || c == 0x7F || c == '&' || c == '<' || c == '>' ? 6 : 1;
+        bytes['\\'] = bytes['/'] = bytes['"'] = 2;  // a separator escaped as Windows writes them, or a quote
+    }
+};
+const AsciiCatalogBytes kAsciiCatalogBytes;
+
+}  // namespace
+
 int64_t CatalogPathBytes(std::wstring_view path) {
     int64_t n = 0;
     for (const wchar_t c : path) {
         const uint32_t u = static_cast<uint32_t>(c);
-        if (c == L'\\' || c == L'/' || c == L'"') {
-            n += 2;  // a separator escaped as Windows writes them, or a quote
-        } else if (u < 0x20 || u == 0x7F || c == L'&' || c == L'<' || c == L'>' || (u >= 0xF000 && u <= 0xF0FF) || u == 0x2028 ||
-                   u == 0x2029) {
-            n += 6;  // "\u0026"; a character mapped from a byte a name cannot hold
-        } else if (u < 0x80) {
-            n += 1;
-        } else if (u < 0x800 || (u >= 0xD800 && u <= 0xDFFF)) {
-            n += u < 0x800 ? 2 : 3;  // a surrogate half: three bytes, its pair's four in six
+        if (u < 0x80) {
+            n += kAsciiCatalogBytes.bytes[u];
+        } else if ((u >= 0xF000 && u <= 0xF0FF) || u == 0x2028 || u == 0x2029) {
+            n += 6;  // "\uf0ff": a character mapped from a byte a name cannot hold
+        } else if (u < 0x800) {
+            n += 2;
+        } else if (u < 0x10000) {
+            n += 3;  // a surrogate half too: its pair's four bytes in six
         } else {
-            n += u < 0x10000 ? 3 : 4;
+            n += 4;
         }
     }
     return n;
