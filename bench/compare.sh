@@ -129,6 +129,17 @@ row() {  # tool files wall rss media bound floor
     "$per_file" "$5" "$6"
 }
 
+# The rows of find (the floor, kept in floor) and fpart for a tree of n files; fpart writes into out.
+floor_and_fpart() {  # tree n out bound
+  local media
+  measure find "$1" -type f -printf '%s\n'
+  floor=$MED_WALL
+  row "find -printf (floor)" "$2" "$MED_WALL" "$MED_RSS" "-" "$4" "$floor"
+  measure fpart -s "$SPLIT_BYTES" -o "$3/fpart" "$1"
+  media=$(find "$3" -maxdepth 1 -name 'fpart.*' | wc -l)
+  row "fpart -s 700 MiB" "$2" "$MED_WALL" "$MED_RSS" "$media" "$4" "$floor"
+}
+
 tree_table() {
   echo "| tool | files | median wall s | x find | peak RSS KiB | bytes/file | media | lower bound |"
   echo "|---|---|---|---|---|---|---|---|"
@@ -143,13 +154,7 @@ tree_table() {
     bound=$(( (total + SPLIT_BYTES - 1) / SPLIT_BYTES ))
     echo "== $n files, $total bytes, lower bound $bound media" >&2
 
-    measure find "$tree" -type f -printf '%s\n'
-    floor=$MED_WALL
-    row "find -printf (floor)" "$n" "$MED_WALL" "$MED_RSS" "-" "$bound" "$floor"
-
-    measure fpart -s "$SPLIT_BYTES" -o "$out/fpart" "$tree"
-    media=$(find "$out" -maxdepth 1 -name 'fpart.*' | wc -l)
-    row "fpart -s 700 MiB" "$n" "$MED_WALL" "$MED_RSS" "$media" "$bound" "$floor"
+    floor_and_fpart "$tree" "$n" "$out" "$bound"
 
     measure dirsplit -n -s "${SPLIT_MB}M" "$tree"
     media=$(cd "$out" && dirsplit -n -s "${SPLIT_MB}M" "$tree" 2>&1 | sed -n 's/^Calculated, using \([0-9]*\) volumes.*/\1/p')
@@ -180,12 +185,7 @@ given_tree_table() {
   echo
   echo "| tool | files | median wall s | x find | peak RSS KiB | bytes/file | media | lower bound |"
   echo "|---|---|---|---|---|---|---|---|"
-  measure find "$tree" -type f -printf '%s\n'
-  floor=$MED_WALL
-  row "find -printf (floor)" "$n" "$MED_WALL" "$MED_RSS" "-" "-" "$floor"
-  measure fpart -s "$SPLIT_BYTES" -o "$out/fpart" "$tree"
-  media=$(find "$out" -maxdepth 1 -name 'fpart.*' | wc -l)
-  row "fpart -s 700 MiB" "$n" "$MED_WALL" "$MED_RSS" "$media" "-" "$floor"
+  floor_and_fpart "$tree" "$n" "$out" "-"
   local method size catalog label
   for method in files dirs; do
     for size in "$SPLIT_MB" cd; do
