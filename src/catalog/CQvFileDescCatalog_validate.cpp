@@ -374,13 +374,6 @@ void CQvFileDescCatalog::ApplyExcludeRules() {
     }
 }
 
-// A split is refused only for a reason that rules out every plan. Each check is a condition
-// every plan must meet, on the sets that really share a medium, each file counted once, in
-// bytes, with the test the distribution applies to that set: what is taken whole onto one
-// medium (the first-medium set with the every-medium set, the last-medium set with it) fits
-// when its bytes are at most the medium; an entry or group placed by first-fit fits only while
-// the medium's bytes stay below its size, beside the every-medium set. Messages give
-// megabytes.
 // The catalogue's room, unless the caller requires it, gives way where the split would be
 // refused with it and not without it.
 void CQvFileDescCatalog::DropCatalogRoomThatRefuses(DWORD dwSplit, DWORD dwFirstMediaFreeSpaceSize,
@@ -399,6 +392,13 @@ void CQvFileDescCatalog::DropCatalogRoomThatRefuses(DWORD dwSplit, DWORD dwFirst
     room = kept;  // refused either way: the refusal names the figures with the room
 }
 
+// A split is refused only for a reason that rules out every plan. Each check is a condition
+// every plan must meet, on the sets that really share a medium, each file counted once, in
+// bytes, with the test the distribution applies to that set: what is taken whole onto one
+// medium (the first-medium set with the every-medium set, the last-medium set with it) fits
+// when its bytes are at most the medium; an entry or group placed by first-fit fits only while
+// the medium's bytes stay below its size, beside the every-medium set. Messages give
+// megabytes.
 long CQvFileDescCatalog::RunSizeChecks(DWORD dwSplit, DWORD dwFirstMediaFreeSpaceSize,
                                        const int64_t* piSize, bool bReport) {
     CQvLog* log = CQvLog::GetInstance();

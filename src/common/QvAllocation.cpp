@@ -546,21 +546,6 @@ bool LinkTargetTooLong(DWORD dwAttributes, const CQvString& path) {
     return target.dwLength > m.cchLinkTargetMax || target.dwLongestName > kTargetNameMax;
 }
 
-bool FolderHoldsLinkTooLong(const CQvString& folder, CQvString& found) {
-    bool bOn = false;
-    const QvAllocationModel m = Current(bOn);
-    if (!bOn || m.cchLinkTargetMax == 0) return false;
-    bool bHolds = false;
-    QvWalkFolder(folder.str(), QuietWalk(), [&](const QvWalkEntry& entry) {
-        const CQvString child(entry.strPath.c_str());
-        bHolds = entry.IsFolder() ? FolderHoldsLinkTooLong(child, found)
-                                  : LinkTargetTooLong(entry.fd.dwFileAttributes, child);
-        if (bHolds && found.IsEmpty()) found = child;
-        return !bHolds;
-    });
-    return bHolds;
-}
-
 TreeCostTally::TreeCostTally(const std::wstring& folder) {
     {
         std::lock_guard<std::mutex> lock(g_modelMutex);

@@ -42,8 +42,6 @@ bool FitsEmptyMedium(int64_t iCost, const CQvString& targetPath, DWORD dwSplitSi
 int64_t FolderKeptWholeCost(const CQvString& folder, int64_t iBytes);
 // Whether an entry is a link kept as a link whose target the model's file system cannot store.
 bool LinkTargetTooLong(DWORD dwAttributes, const CQvString& path);
-// Whether a folder holds, anywhere below it, such a link; found is the first one met.
-bool FolderHoldsLinkTooLong(const CQvString& folder, CQvString& found);
 // Forgets the trees measured and the link targets read so far: a folder kept whole is listed
 // once per split, a link read once, and the next split reads them again.
 void ForgetTreeCosts();
