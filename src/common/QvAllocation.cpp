@@ -490,7 +490,7 @@ struct AsciiCatalogBytes {
     uint8_t bytes[128];
     AsciiCatalogBytes() {
         for (int c = 0; c < 128; ++c) bytes[c] = c < 0x20 || c == 0x7F || c == '&' || c == '<' || c == '>' ? 6 : 1;
-        bytes['\\'] = bytes['/'] = bytes['"'] = 2;  // a separator escaped as Windows writes them, or a quote
+        for (const unsigned char c : {'\\', '/', '"'}) bytes[c] = 2;  // a separator escaped as Windows writes them, or a quote
     }
 };
 const AsciiCatalogBytes kAsciiCatalogBytes;
