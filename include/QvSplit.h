@@ -194,7 +194,9 @@ enum QvRefusalCode {
     QvRefusedItemNoRoom = 11,       // an item-list item finds no room, alone or beside the
                                     // every-medium items
     QvRefusedNothingSelected = 12,  // the selection holds no file
-    QvRefusedAllLeftOut = 13        // every entry of the selection is left out
+    QvRefusedAllLeftOut = 13,       // every entry of the selection is left out
+    QvRefusedNothingChanged = 14,   // following earlier sets: no file new or changed
+    QvRefusedOtherSelection = 15    // following earlier sets that record no path of the selection
 };
 struct QvRefusal {
     uint32_t cbSize;       // set by the caller to sizeof(QvRefusal)
@@ -344,6 +346,45 @@ extern "C" QVSPLIT_API BOOL QvGetModelPreset(const char* pszName, QvAllocationMo
 // The capacity of a recordable disc in sectors of 2,048 bytes: "cd" (CD-R 80 min), "dvd"
 // (DVD+R), "dvd-dl" (DVD-R DL), "bd" (BD-R), "bd-dl" (BD-R DL); 0 for any other name.
 extern "C" QVSPLIT_API uint64_t QvGetDiscSectors(const char* pszName);
+
+// Sets that follow sets. A split may follow earlier sets of the same selection: it then plans
+// each selected file that is new, or whose size or write time differ from the latest record of
+// its path, and nothing else, and records the recorded files gone from the selection as
+// deleted ("Deleted.xml" beside the media files). The sets given stay in force for every split
+// of this process until cleared; such splits plan file by file (dwOutputMethod 1 is taken as 0).
+//
+// Paths are compared exactly, letter case included: a name that changed only in case is a
+// file deleted under its old name and new under its new one, as is a file that became a link
+// or a link a file. A file of the selection that is left out (too big, say) or lies in a folder
+// that cannot be listed is not recorded as deleted.
+//
+// Adds a set, latest last: a folder holding a split's media files ("Media<N>.xml", with its
+// "Deleted.xml" if any). For each path the record of the latest set counts, a deletion
+// included. FALSE, nothing added and *ppszWhy (when given; valid until the next call) saying
+// why, for a folder without media files, a media file that cannot be read, a set that keeps
+// folders whole (its media files do not list their files), a set written later than this
+// computer's clock says is now, or a set older than one added before it.
+extern "C" QVSPLIT_API BOOL QvAddSinceSet(LPCTSTR pszSet, LPCTSTR* ppszWhy);
+// Forgets every set added: the splits that follow plan everything again.
+extern "C" QVSPLIT_API void QvClearSinceSets(void);
+// What the last split found against the sets it followed. A split that follows sets and finds
+// no file new or changed writes no media file and is refused with QvRefusedNothingChanged (its
+// deletions, if any, are written all the same); one whose selection has no recorded path at all
+// is refused with QvRefusedOtherSelection and writes nothing.
+struct QvChangeCounts {
+    uint32_t cbSize;      // set by the caller to sizeof(QvChangeCounts)
+    uint32_t dwSets;      // sets followed; 0: the split followed none
+    int64_t iNew;         // files and links planned with no record of their path
+    int64_t iChanged;     // planned: recorded with another size or write time
+    int64_t iUnchanged;   // recorded as they are, so not planned (and not left out)
+    int64_t iDeleted;     // recorded, and gone from the selection
+    int64_t iRecorded;    // paths the sets record (the latest record of each, deletions apart)
+};
+// FALSE when cbSize is too small.
+extern "C" QVSPLIT_API BOOL QvGetChangeCounts(QvChangeCounts* pCounts);
+// The files the last split recorded as deleted, by the path the latest set recorded; null past
+// the end.
+extern "C" QVSPLIT_API LPCTSTR QvGetDeletedFile(DWORD dwIndex);
 
 // Paths of this host and the Windows paths the library works with, mapped as the program
 // qvsplit and the C interface of QvSplitC.h map them (on POSIX a host path lies on a drive

@@ -361,6 +361,9 @@ QVS_API int QVS_CALL qvs_get_dropped_ruleW(const qvs_split* split, uint32_t inde
 #define QVS_REFUSED_ITEM_NO_ROOM 11
 #define QVS_REFUSED_NOTHING_SELECTED 12
 #define QVS_REFUSED_ALL_LEFT_OUT 13
+#define QVS_REFUSED_NOTHING_CHANGED 14 /* following sets: nothing new or changed (qvs_run gives
+                                        * QVS_OK with no media for it, this code all the same) */
+#define QVS_REFUSED_OTHER_SELECTION 15 /* following sets that record no file of the selection */
 typedef struct qvs_refusal {
     uint32_t struct_size; /* sizeof(qvs_refusal) */
     uint32_t code;        /* QVS_REFUSED_... */
@@ -383,6 +386,33 @@ QVS_API int QVS_CALL qvs_get_refusalW(const qvs_split* split, qvs_refusalW* refu
 QVS_API int QVS_CALL qvs_error_count(const qvs_split* split, uint32_t* count);
 QVS_API int QVS_CALL qvs_get_error(const qvs_split* split, uint32_t index, const char** text);
 QVS_API int QVS_CALL qvs_get_errorW(const qvs_split* split, uint32_t index, const wchar_t** text);
+
+/* Sets that follow sets: the handle's splits plan only the files that are new, or whose size or
+ * write time differ from the latest record of their path in the sets it follows, and record the
+ * recorded files gone from the selection as deleted ("Deleted.xml" beside the media files; see
+ * QvAddSinceSet in QvSplit.h for the rules). Such splits plan file by file.
+ * set: the folder of an earlier split's media files, added after those added before (oldest
+ * first). QVS_E_ARGUMENT when it cannot be followed: qvs_get_error gives why. */
+QVS_API int QVS_CALL qvs_add_since(qvs_split* split, const char* set);
+QVS_API int QVS_CALL qvs_add_sinceW(qvs_split* split, const wchar_t* set);
+/* Forgets the sets added: the handle's splits plan everything again. */
+QVS_API int QVS_CALL qvs_clear_since(qvs_split* split);
+/* What the last split found against the sets it followed (all 0 when it followed none). A split
+ * that finds nothing new or changed returns QVS_OK with no media (its deletions, if any, are
+ * written); one whose selection the sets do not record at all is refused. */
+typedef struct qvs_changes {
+    uint32_t struct_size; /* sizeof(qvs_changes) */
+    uint32_t sets;        /* sets followed */
+    int64_t new_files;    /* planned, with no record of their path */
+    int64_t changed;      /* planned: recorded with another size or write time */
+    int64_t unchanged;    /* not planned: recorded as they are */
+    int64_t deleted;      /* recorded, and gone from the selection */
+} qvs_changes;
+QVS_API int QVS_CALL qvs_get_changes(const qvs_split* split, qvs_changes* changes);
+/* The files the last split recorded as deleted, by the path their latest record gives. */
+QVS_API int QVS_CALL qvs_deleted_count(const qvs_split* split, uint32_t* count);
+QVS_API int QVS_CALL qvs_get_deleted(const qvs_split* split, uint32_t index, const char** path);
+QVS_API int QVS_CALL qvs_get_deletedW(const qvs_split* split, uint32_t index, const wchar_t** path);
 
 /* Files the last split cut into parts, by full path, in the order cut. */
 QVS_API int QVS_CALL qvs_cut_file_count(const qvs_split* split, uint32_t* count);

@@ -4,7 +4,7 @@
 
 #include "QvSplit.h"
 #include "bigfile/CQvSplitBigFile.h"
-#include "capi/QvMediaEntries.h"
+#include "media/QvMediaEntries.h"
 #include "facilities/CQvLog.h"
 #include "platform/QvPlatform.h"
 
@@ -67,6 +67,8 @@ struct Results {
     Text refusalMessage;
     std::vector<Text> errors;
     std::vector<Text> cutFiles;
+    qvs_changes changes = {};
+    std::vector<Text> deleted;
 };
 
 }  // namespace
@@ -84,6 +86,9 @@ struct qvs_split {
     // operation puts the handle's own in force and takes it back, with the cuts it added.
     bool cutting = false;
     CQvSplitBigFile::CutState cut;
+    // The sets the handle's splits follow, as the library takes their paths, oldest first; the
+    // library holds one chain for the process, so each split puts the handle's in force.
+    std::vector<std::wstring> since;
     Results results;
 };
 
@@ -196,6 +201,17 @@ void TakeResults(qvs_split& s) {
         r.media.push_back(std::move(copy));
     }
     r.plannedBytes = QvGetPlannedBytes();
+    QvChangeCounts changes{};
+    changes.cbSize = sizeof changes;
+    if (QvGetChangeCounts(&changes)) {
+        r.changes.struct_size = sizeof r.changes;
+        r.changes.sets = changes.dwSets;
+        r.changes.new_files = changes.iNew;
+        r.changes.changed = changes.iChanged;
+        r.changes.unchanged = changes.iUnchanged;
+        r.changes.deleted = changes.iDeleted;
+    }
+    for (DWORD i = 0; LPCTSTR path = QvGetDeletedFile(i); ++i) r.deleted.push_back(PathOut(path));
     const DWORD nLeftOut = QvGetLeftOutCount();
     for (DWORD i = 0; i < nLeftOut; ++i) {
         LPCTSTR path = nullptr;
@@ -241,6 +257,42 @@ DWORD CALLBACK Progress(DWORD uCode, LPVOID, DWORD, LPVOID lpUserParam) {
 // alone (the handle keeps what its last split made).
 enum class Reports { Split, ErrorsOnly };
 
+// Puts the handle's chain of sets in force; false, with the library's reason as the handle's
+// error, when a set can no longer be read.
+bool FollowSets(qvs_split& s) {
+    QvClearSinceSets();
+    for (const std::wstring& set : s.since) {
+        LPCTSTR why = nullptr;
+        if (QvAddSinceSet(set.c_str(), &why)) continue;
+        QvClearSinceSets();
+        s.results = Results();
+        s.results.errors.push_back(Both(why ? why : L"a set to follow cannot be read"));
+        return false;
+    }
+    return true;
+}
+
+template <class Char>
+int AddSince(qvs_split* split, const Char* set) {
+    if (!split || !set || !*set) return QVS_E_ARGUMENT;
+    std::lock_guard<std::mutex> lock(g_operationMutex);
+    try {
+        // The chain is read whole with the new set, so that a set that cannot follow the
+        // others is refused now, not at the split.
+        std::vector<std::wstring> chain = split->since;
+        chain.push_back(PathIn(set, false));
+        std::swap(chain, split->since);
+        if (FollowSets(*split)) {
+            split->results.errors.clear();
+            return QVS_OK;
+        }
+        std::swap(chain, split->since);
+        return QVS_E_ARGUMENT;
+    } catch (const std::bad_alloc&) {
+        return QVS_E_MEMORY;
+    }
+}
+
 // Runs an operation of the library on the handle, one at a time in the process, with its
 // model in force, and keeps what it reported. Out of memory anywhere gives QVS_E_MEMORY.
 // An operation that returns QVS_E_STATE ran nothing: the handle keeps the results it set.
@@ -250,6 +302,7 @@ int Run(qvs_split* s, Operation operation, Reports reports = Reports::Split) {
     std::lock_guard<std::mutex> lock(g_operationMutex);
     try {
         QvSetAllocationModel(s->modelSet ? &s->model : nullptr);
+        if (!FollowSets(*s)) return QVS_E_FAILED;
         CQvSplitBigFile* bigFile = CQvSplitBigFile::GetInstance();
         if (!bigFile) return QVS_E_MEMORY;
         if (s->cutting) {
@@ -717,6 +770,12 @@ QVS_API int QVS_CALL qvs_run(qvs_split* split, uint32_t* media_count) {
         s.itemList = false;
         const DWORD media = s.split->EstimateSplit();
         if (media_count) *media_count = media;
+        if (media == 0 && !s.cancelled) {
+            // Nothing new or changed since the sets followed is a plan of no media, not a failure.
+            QvRefusal refusal{};
+            refusal.cbSize = sizeof refusal;
+            if (QvGetRefusal(&refusal) && refusal.dwCode == QvRefusedNothingChanged) return QVS_OK;
+        }
         return media != 0 ? QVS_OK : Failure(s);
     });
 }
@@ -865,6 +924,38 @@ QVS_API int QVS_CALL qvs_get_refusal(const qvs_split* split, qvs_refusal* refusa
 
 QVS_API int QVS_CALL qvs_get_refusalW(const qvs_split* split, qvs_refusalW* refusal) {
     return GetRefusal<wchar_t>(split, refusal);
+}
+
+QVS_API int QVS_CALL qvs_add_since(qvs_split* split, const char* set) { return AddSince(split, set); }
+
+QVS_API int QVS_CALL qvs_add_sinceW(qvs_split* split, const wchar_t* set) { return AddSince(split, set); }
+
+QVS_API int QVS_CALL qvs_clear_since(qvs_split* split) {
+    if (!split) return QVS_E_ARGUMENT;
+    std::lock_guard<std::mutex> lock(g_operationMutex);
+    split->since.clear();
+    return QVS_OK;
+}
+
+QVS_API int QVS_CALL qvs_get_changes(const qvs_split* split, qvs_changes* changes) {
+    if (!split || !changes || changes->struct_size < sizeof(qvs_changes)) return QVS_E_ARGUMENT;
+    *changes = split->results.changes;
+    changes->struct_size = sizeof(qvs_changes);
+    return QVS_OK;
+}
+
+QVS_API int QVS_CALL qvs_deleted_count(const qvs_split* split, uint32_t* count) {
+    if (!split || !count) return QVS_E_ARGUMENT;
+    *count = static_cast<uint32_t>(split->results.deleted.size());
+    return QVS_OK;
+}
+
+QVS_API int QVS_CALL qvs_get_deleted(const qvs_split* split, uint32_t index, const char** path) {
+    return GetText(split, &Results::deleted, index, path);
+}
+
+QVS_API int QVS_CALL qvs_get_deletedW(const qvs_split* split, uint32_t index, const wchar_t** path) {
+    return GetText(split, &Results::deleted, index, path);
 }
 
 QVS_API int QVS_CALL qvs_error_count(const qvs_split* split, uint32_t* count) {

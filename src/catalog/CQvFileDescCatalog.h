@@ -175,6 +175,9 @@ private:
     // (and the other way round); any placement is one on any medium. Afterwards each file
     // counts once in every set that shares a medium.
     void DropEntriesPlacedElsewhere();
+    // Following earlier sets: takes out the entries they record as they are, and notes what is
+    // new, changed, unchanged and deleted (QvGetChangeCounts).
+    void KeepOnlyChanges();
     // With folders kept whole: a folder placed by first-fit that fits an empty medium but not
     // beside the every-medium set is replaced by its files (and by its sub-folders that do
     // fit), as a folder too big for a medium is.

@@ -2,6 +2,8 @@
 #include "catalog/CQvFileDescCatalog.h"
 
 #include "bigfile/CQvSplitBigFile.h"
+#include "common/QvSinceChain.h"
+#include "common/QvSplitRun.h"
 #include "facilities/CQvLog.h"
 #include "media/CQvMediaFactory.h"
 
@@ -48,6 +50,21 @@ DWORD CQvFileDescCatalog::SplitIntoMedias(LPCTSTR strDispFlag, DWORD dwType, DWO
                       strDispFlag, dwType, dwSplitMB, dwFirstMediaFreeSpaceSize,
                       dwOutputMethod, strOutputDir);
         bReady = false;
+    }
+    // A set's deletions belong to it alone: one left by an earlier split in the folder goes.
+    if (strOutputDir && *strOutputDir) QvRemoveDeletedList(strOutputDir);
+    if (bReady && !QvSinceChain::Instance().Empty()) {
+        const QvChangeCounts& changes = QvSplitRun::Current().changes;
+        if (!QvSplitRun::Current().deleted.empty() && strOutputDir && *strOutputDir &&
+            !QvWriteDeletedList(strOutputDir, QvSplitRun::Current().deleted)) {
+            log->AddError(L"CQvFileDescCatalog::SplitIntoMedias(...) FAILED to write the deleted files' list in %s",
+                          strOutputDir);
+            bReady = false;
+        } else if (changes.iNew + changes.iChanged == 0) {
+            log->AddInfo(L"CQvFileDescCatalog::SplitIntoMedias(...) nothing new or changed since the sets followed");
+            QvSplitRun::Current().report.Refuse(QvRefusedNothingChanged);
+            bReady = false;
+        }
     }
     if (bReady) {
         RefreshPartListEntries();

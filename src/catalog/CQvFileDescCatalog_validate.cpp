@@ -5,6 +5,7 @@
 #include "catalog/QvTreeWalk.h"
 #include "common/QvAllocation.h"
 #include "common/QvFileDescKeys.h"
+#include "common/QvSinceChain.h"
 #include "common/QvSplitRun.h"
 #include "facilities/CQvLog.h"
 #include "facilities/CQvPathString.h"
@@ -74,11 +75,30 @@ long CQvFileDescCatalog::ValidateSplitSize(DWORD dwSplit, DWORD dwFirstMediaFree
     // The walk and the checks of what it found see the whole medium; the catalogue's room is
     // known only once the selection is.
     QvSplitRun::Current().catalogRoom = QvCatalogRoom{};
+    // Earlier sets list files, not folders kept whole: a split that follows them is made file
+    // by file, so that each file is judged against its record.
+    const bool bFollowing = !QvSinceChain::Instance().Empty();
+    if (bFollowing && dwOutputMethod == 1) {
+        log->AddInfo(L"CQvFileDescCatalog::ValidateSplitSize(...) following earlier sets: planned file by file");
+        dwOutputMethod = 0;
+    }
     if (dwOutputMethod == 0)
         BuildFilesOneByOne();
     else if (dwOutputMethod == 1)
         BuildDirsKeptWhole(dwSplit);
     DropEntriesPlacedElsewhere();
+    if (bFollowing && !m_bStopRequested) {
+        KeepOnlyChanges();
+        const QvChangeCounts& changes = QvSplitRun::Current().changes;
+        if (changes.iRecorded > 0 && !QvSinceChain::Instance().AnySeen() && changes.iNew > 0) {
+            EndBuildCache();
+            log->AddError(L"CQvFileDescCatalog::ValidateSplitSize(...) FAILED the sets followed record none of the "
+                          L"%d files selected: they are sets of other files",
+                          static_cast<int>(changes.iNew));
+            QvSplitRun::Current().report.Refuse(QvRefusedOtherSelection);
+            return log->ExitFunction(static_cast<long>(E_FAIL));
+        }
+    }
     if (!m_bStopRequested) KeepRoomForCatalog(dwSplit);
     if (dwOutputMethod == 1) SplitFoldersBesideEveryMedium(dwSplit);
     if (bWimTooBig) {

@@ -37,6 +37,8 @@ void QvSplitRun::BeginPass() {
     report.Clear();
     folderFiles.Forget();
     catalogRoom = QvCatalogRoom{};
+    changes = QvChangeCounts{};
+    deleted.clear();
     qvalloc::ForgetTreeCosts();
 }
 

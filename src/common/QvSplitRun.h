@@ -4,6 +4,7 @@
 
 #include "common/QvLeftOut.h"
 #include "common/QvReport.h"
+#include "common/QvSinceChain.h"
 
 #include <cstdint>
 #include <mutex>
@@ -49,6 +50,10 @@ public:
     // The room kept on every medium for the caller's catalogue (cbSize unused), counted once
     // the selection is known; every medium cost includes it.
     QvCatalogRoom catalogRoom{};
+    // What the split found against the earlier sets it followed (cbSize unused), and the files
+    // it recorded as deleted.
+    QvChangeCounts changes{};
+    std::vector<QvSinceChain::Deleted> deleted;
     // What each folder kept whole takes under the allocation model, and the longest paths
     // below it that decide whether that holds at another path (QvAllocation.cpp keys, fills
     // and guards it, and drops it when the model changes).

@@ -113,6 +113,7 @@ const OptionSpec kOptions[] = {
     {"--fs", "split rvx verify", [](QvCliOptions& o, const std::string& v, std::string& e) { return ParseFileSystem(v, o, e); }, true},
     {"--out", "split rvx report", [](QvCliOptions& o, const std::string& v, std::string&) { o.outDir = v; return true; }, true},
     {"--rules", "split", [](QvCliOptions& o, const std::string& v, std::string&) { o.rulesFile = v; return true; }, true},
+    {"--since", "split", [](QvCliOptions& o, const std::string& v, std::string&) { o.since.push_back(v); return true; }, true},
     {"--exclude", "split", [](QvCliOptions& o, const std::string& v, std::string&) { o.exclude.push_back(v); return true; }, true},
     {"--first", "split", [](QvCliOptions& o, const std::string& v, std::string&) { o.first.push_back(v); return true; }, true},
     {"--last", "split", [](QvCliOptions& o, const std::string& v, std::string&) { o.last.push_back(v); return true; }, true},

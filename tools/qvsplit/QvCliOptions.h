@@ -17,6 +17,8 @@ struct QvCliOptions {
     std::string outDir;                // --out DIR; required by split, rvx; --out FILE (report): the page,
                                        // default MEDIA_DIR/qvsplit-report.html
     std::string rulesFile;             // --rules RULES.xml; instead of PATH...
+    std::vector<std::string> since;    // --since SET, repeatable: plan only what changed since these
+                                       // sets (folders of earlier splits), oldest first
     std::vector<std::string> exclude;  // --exclude PATH, repeatable
     std::vector<std::string> first;    // --first PATH, repeatable: only on the first medium
     std::vector<std::string> last;     // --last PATH, repeatable: only on the last medium

@@ -14,7 +14,9 @@
 #include <cstdlib>
 #include <cwctype>
 #include <filesystem>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <iostream>
 #include <sstream>
 
@@ -232,17 +234,37 @@ void PrintImagesJson(const std::vector<ImageRow>& rows, std::ostream& out) {
 int QvCliRunShow(const QvCliOptions& o) {
     QvCliMediaSet set;
     int status = kExitOk;
+    QvCliPlanRecord record;
+    const bool recorded = o.operands.size() == 1 && QvCliLoadPlanRecord(o.operands[0], record);
+    std::string error;
+    if (recorded && record.since.deleted && !QvCliLoadMediaSet(o.operands[0], set, error, true)) {
+        // A set that follows others with deletions alone: their list, and no medium.
+        if (o.json) {
+            std::cout << "{\n  \"folder\": " << QvCliJsonString(o.operands[0]) << ",\n  \"media_count\": 0,\n";
+            QvCliPrintChangesJson(record.since, std::cout);
+            std::cout << "  \"deleted_list\": " << QvCliJsonString(QvCliPathText(QvCliFsPath(o.operands[0]) / "Deleted.xml"))
+                      << "\n}\n";
+        } else {
+            std::cout << "no media: deletions only\n";
+            QvCliPrintChanges(record.since, std::cout);
+        }
+        return kExitOk;
+    }
     if (!LoadSet(o, 1, set, status, true)) return status;
     // What the split left out, as it recorded it beside the media files.
     const std::vector<QvCliLeftOut> leftOut = QvCliShownLeftOut(QvCliLoadLeftOut(o.operands[0]));
-    if (o.json)
-        QvCliPrintSummaryJson(set, 0, leftOut, std::cout);
-    else
+    if (o.json) {
+        QvCliPrintSummaryJson(set, 0, leftOut, std::cout, nullptr, 0, &record.since);
+    } else {
         QvCliPrintSummary(set, 0, leftOut, std::cout);
+        QvCliPrintChanges(record.since, std::cout);
+    }
     return kExitOk;
 }
 
-int QvCliRunWhere(const QvCliOptions& o) {
+namespace {
+
+int WhereInSet(const QvCliOptions& o) {
     QvCliMediaSet set;
     int status = kExitOk;
     if (!LoadSet(o, 2, set, status, false)) return status;
@@ -271,6 +293,96 @@ int QvCliRunWhere(const QvCliOptions& o) {
     else
         std::cout << found.str();
     return hits ? kExitOk : kExitFailed;
+}
+
+// Whether dir holds a media file of a split.
+bool HoldsMediaFiles(const std::string& dir) {
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator(QvCliFsPath(dir), ec)) {
+        const std::string name = QvCliPathText(e.path().filename());
+        if (name == "Last.xml" || (name.rfind("Media", 0) == 0 && name.size() > 9 &&
+                                   name.compare(name.size() - 4, 4, ".xml") == 0 &&
+                                   name.find_first_not_of("0123456789", 5) == name.size() - 4))
+            return true;
+    }
+    return false;
+}
+
+// The media files of a set folder in number order, "Last.xml" last.
+std::vector<std::string> MediaFilesOf(const std::string& dir) {
+    std::vector<std::pair<unsigned long long, std::string>> found;
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator(QvCliFsPath(dir), ec)) {
+        const std::string name = QvCliPathText(e.path().filename());
+        if (name == "Last.xml") {
+            found.emplace_back(~0ull, name);
+        } else if (name.rfind("Media", 0) == 0 && name.size() > 9 && name.compare(name.size() - 4, 4, ".xml") == 0 &&
+                   name.find_first_not_of("0123456789", 5) == name.size() - 4) {
+            found.emplace_back(std::stoull(name.substr(5, name.size() - 9)), name);
+        }
+    }
+    std::sort(found.begin(), found.end());
+    std::vector<std::string> names;
+    for (auto& f : found) names.push_back(std::move(f.second));
+    return names;
+}
+
+// Whether the file's bytes hold the text; false too when it cannot be read.
+bool FileHolds(const fs::path& file, const std::string& text) {
+    std::ifstream in(file, std::ios::binary);
+    if (!in) return false;
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    return std::search(bytes.begin(), bytes.end(), std::boyer_moore_horspool_searcher(text.begin(), text.end())) !=
+           bytes.end();
+}
+
+// where PATH SET...: the latest set of a chain that holds PATH, with the media that hold it, or
+// the set that recorded it deleted. The sets are searched from the latest; a media file names a
+// path as its FullPath element does, which is searched for as it stands in the file.
+int WhereInChain(const QvCliOptions& o) {
+    const std::string& path = o.operands[0];
+    const std::vector<std::string> sets(o.operands.begin() + 1, o.operands.end());
+    for (const std::string& set : sets)
+        if (!HoldsMediaFiles(set) && !fs::exists(QvCliFsPath(set) / "Deleted.xml"))
+            return QvCliFail(kExitFailed, set + ": no media files (Media1.xml, ...): not the folder of a set");
+    const std::string libraryPath = QvCliNarrow(QvCliToLibraryPath(path));
+    const std::string needle = "<FullPath><![CDATA[" + libraryPath + "]]></FullPath>";
+    for (size_t k = sets.size(); k-- > 0;) {
+        const std::string& set = sets[k];
+        const bool deleted = FileHolds(QvCliFsPath(set) / "Deleted.xml", needle);
+        std::vector<std::string> media;
+        if (!deleted)
+            for (const std::string& name : MediaFilesOf(set))
+                if (FileHolds(QvCliFsPath(set) / name, needle)) media.push_back(name);
+        if (!deleted && media.empty()) continue;
+        if (o.json) {
+            std::cout << "{\"path\": " << QvCliJsonString(path) << ", \"set\": " << QvCliJsonString(set)
+                      << ", \"deleted\": " << (deleted ? "true" : "false") << ", \"media\": [";
+            for (size_t i = 0; i < media.size(); ++i) std::cout << (i ? ", " : "") << QvCliJsonString(media[i]);
+            std::cout << "]}\n";
+        } else if (deleted) {
+            std::cout << path << ": deleted in " << set << "\n";
+        } else {
+            std::cout << path << ": " << set << " ";
+            for (size_t i = 0; i < media.size(); ++i) std::cout << (i ? ", " : "") << media[i];
+            std::cout << "\n";
+        }
+        return kExitOk;
+    }
+    if (o.json)
+        std::cout << "{\"path\": " << QvCliJsonString(path) << ", \"set\": null, \"deleted\": false, \"media\": []}\n";
+    else
+        std::cerr << "qvsplit: " << path << ": in none of the " << sets.size() << " sets\n";
+    return kExitFailed;
+}
+
+}  // namespace
+
+// where DIR TEXT searches one set; where PATH SET... a chain of sets for one path.
+int QvCliRunWhere(const QvCliOptions& o) {
+    if (o.operands.size() >= 2 && !(o.operands.size() == 2 && HoldsMediaFiles(o.operands[0]) && !HoldsMediaFiles(o.operands[1])))
+        return WhereInChain(o);
+    return WhereInSet(o);
 }
 
 int QvCliRunVerify(const QvCliOptions& o) {

@@ -137,6 +137,9 @@ void WarnOfPathsRestoredAsOne(const RuleVector& rules, const char* remedy) {
     }
 }
 
+// The files a set follows earlier sets with: those it records as deleted since.
+const char* const kDeletedList = "Deleted.xml";
+
 // Removes media files an earlier split left in the folder, so the set read back is this one's.
 bool IsMediaName(const std::string& name) {
     return name == "Last.xml" || ((name.rfind("Media", 0) == 0 || name.rfind("media", 0) == 0) && name.size() > 9 &&
@@ -169,6 +172,7 @@ void RemoveOldMedia(const std::string& dir, bool quiet) {
         if (IsMediaTemporary(name)) fs::remove(e.path(), ec);
     }
     // What was kept beside them describes that split, not the next one.
+    fs::remove(QvCliFsPath(dir) / kDeletedList, ec);
     fs::remove(QvCliFsPath(dir) / kQvCliLeftOutFile, ec);
     fs::remove(QvCliFsPath(dir) / kQvCliReportFile, ec);
     QvCliRemovePlanRecord(dir);
@@ -280,8 +284,10 @@ int ReportFailure(const QvCliOptions& o, const std::string& what, const std::str
 }
 
 // How the plan was made, as the record beside the media keeps it.
-QvCliPlanRecord PlanRecord(const QvCliOptions& o, const std::vector<QvCliDroppedRule>& dropped, uint64_t catalogReserve) {
+QvCliPlanRecord PlanRecord(const QvCliOptions& o, const std::vector<QvCliDroppedRule>& dropped, uint64_t catalogReserve,
+                           const QvCliChanges& since = QvCliChanges()) {
     QvCliPlanRecord r;
+    r.since = since;
     r.arguments = o.arguments;
     r.date = QvCliNowText();
     r.fileSystem = QvCliFileSystem(o);
@@ -297,17 +303,18 @@ std::string RoomText(uint64_t bytes) { return bytes < 1048576 ? QvCliGrouped(byt
 
 // The summary of a split from what the library reports; media files are named by nameFormat.
 int PrintResult(const QvCliOptions& o, const std::string& outDir, QvCliPartialSet& partial,
-                const char* nameFormat, uint64_t catalogReserve = 0) {
+                const char* nameFormat, uint64_t catalogReserve = 0, const QvCliChanges& since = QvCliChanges()) {
     const std::vector<QvCliLeftOutRecord> records = QvCliLeftOutFiles();
     const std::vector<QvCliDroppedRule> dropped = QvCliDroppedRules();
-    if (!partial.Keep(records, PlanRecord(o, dropped, catalogReserve)))
+    if (!partial.Keep(records, PlanRecord(o, dropped, catalogReserve, since)))
         return QvCliFail(kExitFailed, outDir + ": cannot write " + kQvCliLeftOutFile + " and " + kQvCliPlanFile);
     const QvCliMediaSet set = QvCliReportedMediaSet(outDir, nameFormat);
     const std::vector<QvCliLeftOut> leftOut = QvCliShownLeftOut(records);
     if (o.json) {
-        QvCliPrintSummaryJson(set, o.sizeMb, leftOut, std::cout, &dropped, catalogReserve);
+        QvCliPrintSummaryJson(set, o.sizeMb, leftOut, std::cout, &dropped, catalogReserve, &since);
     } else {
         QvCliPrintSummary(set, o.sizeMb, leftOut, std::cout);
+        QvCliPrintChanges(since, std::cout);
         if (catalogReserve)
             std::cout << "each image includes " << RoomText(catalogReserve)
                       << " kept for the catalogue files pack puts on it (--no-catalog: none)\n";
@@ -396,6 +403,119 @@ void SayWhatTheRoomCost(const QvCliOptions& o) {
              " left out than without it (--no-catalog)");
 }
 
+// Hands the sets --since names to the library, oldest first. Refused before anything is written
+// when one cannot be followed.
+int FollowSets(const QvCliOptions& o) {
+    QvClearSinceSets();
+    if (o.since.empty()) return kExitOk;
+    if (o.method == 1) return QvCliFail(kExitUsage, "--since plans file by file: it does not go with --method dirs");
+    for (const std::string& set : o.since) {
+        std::error_code ec;
+        if (fs::equivalent(QvCliFsPath(set), QvCliFsPath(o.outDir), ec))
+            return QvCliFail(kExitUsage, set + " is both a set to follow and --out: the new set needs a folder of its own");
+        const std::wstring path = QvCliToLibraryPath(set);
+        LPCTSTR why = nullptr;
+        if (QvAddSinceSet(path.c_str(), &why)) continue;
+        // The library names the set by its own path; the user gave the host's.
+        std::wstring text = why ? why : L"it cannot be read";
+        for (size_t at = text.find(path); at != std::wstring::npos; at = text.find(path, at + 1))
+            text.replace(at, path.size(), QvCliWiden(set));
+        QvClearSinceSets();
+        return QvCliFail(kExitFailed, "cannot follow " + set + ": " + QvCliNarrow(text) + "; nothing was written");
+    }
+    return kExitOk;
+}
+
+// What the split found against the sets it followed, as the library counted it.
+QvCliChanges ChangesFound(const QvCliOptions& o) {
+    QvCliChanges since;
+    QvChangeCounts counts{};
+    counts.cbSize = sizeof counts;
+    if (o.since.empty() || !QvGetChangeCounts(&counts) || counts.dwSets == 0) return since;
+    for (const std::string& set : o.since) {
+        std::error_code ec;
+        const fs::path absolute = fs::absolute(QvCliFsPath(set), ec);
+        since.sets.push_back(ec ? set : QvCliPathText(absolute.lexically_normal()));
+    }
+    since.newFiles = static_cast<uint64_t>(counts.iNew);
+    since.changed = static_cast<uint64_t>(counts.iChanged);
+    since.unchanged = static_cast<uint64_t>(counts.iUnchanged);
+    since.deleted = static_cast<uint64_t>(counts.iDeleted);
+    return since;
+}
+
+bool RefusedWith(DWORD code) {
+    QvRefusal refusal{};
+    refusal.cbSize = sizeof refusal;
+    return QvGetRefusal(&refusal) && refusal.dwCode == code;
+}
+
+// Nothing new or changed since the sets followed: not an error. Deletions alone still make a
+// set (their list and the plan record); with none, nothing is kept.
+int NothingChanged(const QvCliOptions& o, QvCliPartialSet& partial, const QvCliChanges& since, bool& takeBack) {
+    std::string sets;
+    for (size_t i = 0; i < o.since.size(); ++i) sets += (i ? ", " : "") + o.since[i];
+    if (since.deleted) {
+        if (!partial.Keep(QvCliLeftOutFiles(), PlanRecord(o, QvCliDroppedRules(), 0, since)))
+            return QvCliFail(kExitFailed, o.outDir + ": cannot write " + kQvCliPlanFile);
+    } else {
+        takeBack = true;
+    }
+    if (o.json) {
+        std::cout << "{\n  \"folder\": " << QvCliJsonString(o.outDir) << ",\n  \"media_count\": 0,\n"
+                  << "  \"nothing_changed\": " << (since.deleted ? "false" : "true") << ",\n";
+        QvCliPrintChangesJson(since, std::cout);
+        std::cout << "  \"deleted_list\": "
+                  << (since.deleted ? QvCliJsonString(QvCliPathText(QvCliFsPath(o.outDir) / kDeletedList)) : "null")
+                  << "\n}\n";
+    } else if (since.deleted) {
+        std::cout << "no file new or changed since " << sets << "; " << QvCliGrouped(since.deleted)
+                  << " deleted, listed in " << QvCliPathText(QvCliFsPath(o.outDir) / kDeletedList) << " (no media)\n";
+        QvCliPrintChanges(since, std::cout);
+    } else {
+        std::cout << "nothing changed since " << sets << ": no media written\n";
+    }
+    return kExitOk;
+}
+
+// Takes back what a split that keeps no set wrote: the rules file the library wrote from the
+// command line, and the folder when it made it.
+void TakeBackOutDir(const QvCliOptions& o, bool existed) {
+    std::error_code ec;
+    if (o.rulesFile.empty()) fs::remove(QvCliFsPath(o.outDir) / "Rules.xml", ec);
+    if (!existed) fs::remove(QvCliFsPath(o.outDir), ec);  // only when empty
+}
+
+int SplitInto(const QvCliOptions& o, iCQvSplit& split, RuleVector& rules, bool existed, bool& takeBack) {
+    QvCliPartialSet partial(o.outDir);
+    if (!partial.Marked()) return QvCliFail(kExitFailed, o.outDir + ": cannot write into the output folder");
+    const int status = PlanPass(split, o, rules, false);
+    const QvCliChanges since = ChangesFound(o);
+    QvCatalogRoom room{};
+    room.cbSize = sizeof room;
+    if (!QvGetCatalogRoom(&room)) room.cbRoom = 0;
+    if (status == kRefusedQuietly && RefusedWith(QvRefusedNothingChanged)) return NothingChanged(o, partial, since, takeBack);
+    if (status == kRefusedQuietly && RefusedWith(QvRefusedOtherSelection)) {
+        takeBack = !existed;
+        std::string sets;
+        for (size_t i = 0; i < o.since.size(); ++i) sets += (i ? ", " : "") + o.since[i];
+        return ReportFailure(o, "the split was refused",
+                             "no file of this selection is recorded in " + sets +
+                                 ": they are sets of other files; nothing was written");
+    }
+    if (status == kRefusedQuietly) {
+        const int refused = ReportFailure(o, "the split was refused");
+        ReportCutFiles(o);
+        if (room.cbRoom && o.catalog == 1)
+            std::cerr << "qvsplit: every medium kept " << QvCliGrouped(room.cbRoom)
+                      << " bytes for the catalogue files (--catalog); --no-catalog keeps none\n";
+        return refused;
+    }
+    if (status) return status;
+    SayWhatTheRoomCost(o);
+    return PrintResult(o, o.outDir, partial, "Media%u.xml", room.cbRoom, since);
+}
+
 }  // namespace
 
 int QvCliRunSplit(const QvCliOptions& o) {
@@ -414,25 +534,16 @@ int QvCliRunSplit(const QvCliOptions& o) {
     if (!split) return QvCliFail(kExitFailed, "the library could not create a split object");
     if (!o.cutBigList.empty())
         if (int status = StartPartList(*split, o)) return status;
+    if (int status = FollowSets(o)) return status;
+    std::error_code ec;
+    const bool existed = fs::exists(QvCliFsPath(o.outDir), ec);
     if (!PrepareOutDir(o.outDir, o.quiet, error)) return QvCliFail(kExitFailed, error);
-    QvCliPartialSet partial(o.outDir);
-    if (!partial.Marked()) return QvCliFail(kExitFailed, o.outDir + ": cannot write into the output folder");
-    const int status = PlanPass(*split, o, rules, false);
-    QvCatalogRoom room{};
-    room.cbSize = sizeof room;
-    if (!QvGetCatalogRoom(&room)) room.cbRoom = 0;
-    if (status == kRefusedQuietly) {
-        const int refused = ReportFailure(o, "the split was refused");
-        ReportCutFiles(o);
-        if (room.cbRoom && o.catalog == 1)
-            std::cerr << "qvsplit: every medium kept " << QvCliGrouped(room.cbRoom)
-                      << " bytes for the catalogue files (--catalog); --no-catalog keeps none\n";
-        return refused;
-    }
-    if (status) return status;
-    SayWhatTheRoomCost(o);
-    return PrintResult(o, o.outDir, partial, "Media%u.xml", room.cbRoom);
+    bool takeBack = false;
+    const int result = SplitInto(o, *split, rules, existed, takeBack);
+    if (takeBack) TakeBackOutDir(o, existed);
+    return result;
 }
+
 
 int QvCliRunRvx(const QvCliOptions& o) {
     if (!o.sizeMb) return QvCliFail(kExitUsage, "--size is required");

@@ -312,12 +312,6 @@ bool QvCliTarArchiveSize(const QvCliMedium& medium, uint64_t& bytes, std::string
     return QvCliLayOutMedium(medium, true, layout, error) && QvCliTarArchive::Measure(layout, bytes, error);
 }
 
-std::string QvCliGrouped(uint64_t value) {
-    std::string digits = std::to_string(value);
-    for (int at = static_cast<int>(digits.size()) - 3; at > 0; at -= 3) digits.insert(static_cast<size_t>(at), ",");
-    return digits;
-}
-
 // What pack wrote into an output folder, and for which set: files of another set (or of an
 // unknown one) left there would pass for media of this one.
 const char* const kPackRecord = ".qvsplit-pack";

@@ -16,7 +16,4 @@ bool QvCliIsoImageSize(const QvCliMedium& medium, uint64_t& bytes, std::string& 
 // The exact size of the tar archive of a medium, measured without reading or writing a file.
 bool QvCliTarArchiveSize(const QvCliMedium& medium, uint64_t& bytes, std::string& error);
 
-// "12,345" for 12345.
-std::string QvCliGrouped(uint64_t value);
-
 #endif

@@ -43,6 +43,14 @@ bool QvCliSavePlanRecord(const std::string& dir, const QvCliPlanRecord& record) 
         rule.append_attribute("Reason") = r.reason.c_str();
         rule.text() = QvCliShownText(r.path).c_str();
     }
+    if (!record.since.sets.empty()) {
+        pugi::xml_node since = root.append_child("Since");
+        since.append_attribute("New") = static_cast<unsigned long long>(record.since.newFiles);
+        since.append_attribute("Changed") = static_cast<unsigned long long>(record.since.changed);
+        since.append_attribute("Unchanged") = static_cast<unsigned long long>(record.since.unchanged);
+        since.append_attribute("Deleted") = static_cast<unsigned long long>(record.since.deleted);
+        for (const std::string& set : record.since.sets) since.append_child("Set").text() = QvCliShownText(set).c_str();
+    }
     const fs::path file = QvCliFsPath(dir) / kQvCliPlanFile;
     return doc.save_file(file.c_str(), "  ", pugi::format_default, pugi::encoding_utf8);
 }
@@ -66,6 +74,13 @@ bool QvCliLoadPlanRecord(const std::string& dir, QvCliPlanRecord& record) {
         rule.reason = r.attribute("Reason").value();
         rule.path = r.text().get();
         record.dropped.push_back(std::move(rule));
+    }
+    if (const pugi::xml_node since = root.child("Since")) {
+        record.since.newFiles = since.attribute("New").as_ullong();
+        record.since.changed = since.attribute("Changed").as_ullong();
+        record.since.unchanged = since.attribute("Unchanged").as_ullong();
+        record.since.deleted = since.attribute("Deleted").as_ullong();
+        for (pugi::xml_node set : since.children("Set")) record.since.sets.push_back(set.text().get());
     }
     return true;
 }

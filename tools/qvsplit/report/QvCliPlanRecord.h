@@ -12,6 +12,15 @@
 // The name of the record in a media folder.
 extern const char* const kQvCliPlanFile;
 
+// What a split that followed earlier sets found against them.
+struct QvCliChanges {
+    std::vector<std::string> sets;  // the sets followed, oldest first, as given; empty: none
+    uint64_t newFiles = 0;
+    uint64_t changed = 0;
+    uint64_t unchanged = 0;         // recorded as they are: not planned, and not left out
+    uint64_t deleted = 0;           // listed in Deleted.xml
+};
+
 struct QvCliPlanRecord {
     std::vector<std::string> arguments;  // the command line after "qvsplit", as shown text
     std::string date;                    // local time of the split, "YYYY-MM-DD HH:MM"
@@ -20,6 +29,7 @@ struct QvCliPlanRecord {
     uint64_t capacityBytes = 0;          // the medium's capacity in bytes (a disc's exact one)
     uint64_t catalogReserve = 0;         // bytes kept free on every medium for the catalogue files
     std::vector<QvCliDroppedRule> dropped;
+    QvCliChanges since;
 };
 
 // Text that XML 1.0 can carry whatever a host name holds: bytes that are not UTF-8 become

@@ -1,6 +1,8 @@
 // Printing the summary of a media set.
 #include "report/QvCliReport.h"
 
+#include "report/QvCliPlanRecord.h"
+
 #include "system/QvCliPaths.h"
 
 #include <cstdio>
@@ -68,6 +70,12 @@ void PrintDroppedJson(const std::vector<QvCliDroppedRule>& dropped, std::ostream
 }
 
 }  // namespace
+
+std::string QvCliGrouped(uint64_t value) {
+    std::string digits = std::to_string(value);
+    for (int at = static_cast<int>(digits.size()) - 3; at > 0; at -= 3) digits.insert(static_cast<size_t>(at), ",");
+    return digits;
+}
 
 std::string QvCliMegabytes(uint64_t bytes) {
     char text[64];
@@ -165,7 +173,8 @@ void QvCliPrintDroppedRules(const std::vector<QvCliDroppedRule>& dropped, std::o
 
 void QvCliPrintSummaryJson(const QvCliMediaSet& set, uint32_t splitSizeMb,
                            const std::vector<QvCliLeftOut>& leftOut, std::ostream& out,
-                           const std::vector<QvCliDroppedRule>* dropped, uint64_t catalogRoom) {
+                           const std::vector<QvCliDroppedRule>* dropped, uint64_t catalogRoom,
+                           const QvCliChanges* since) {
     const QvCliTotals t = QvCliComputeTotals(set, splitSizeMb);
     out << "{\n  \"folder\": " << QvCliJsonString(set.dir) << ",\n  \"split_size_mb\": "
         << t.splitSizeMb << ",\n  \"media\": [";
@@ -186,12 +195,30 @@ void QvCliPrintSummaryJson(const QvCliMediaSet& set, uint32_t splitSizeMb,
         << ",\n";
     // A split says how much of each predicted image it kept for the catalogue files.
     if (dropped) out << "  \"catalog_room_bytes\": " << catalogRoom << ",\n";
+    if (since) QvCliPrintChangesJson(*since, out);
     PrintLeftOutJson(leftOut, out);
     if (dropped) {
         out << ",\n";
         PrintDroppedJson(*dropped, out);
     }
     out << "\n}\n";
+}
+
+void QvCliPrintChanges(const QvCliChanges& since, std::ostream& out) {
+    if (since.sets.empty()) return;
+    out << "since ";
+    for (size_t i = 0; i < since.sets.size(); ++i) out << (i ? ", " : "") << since.sets[i];
+    out << ": " << QvCliGrouped(since.newFiles) << " new, " << QvCliGrouped(since.changed) << " changed, "
+        << QvCliGrouped(since.unchanged) << " unchanged (not planned), " << QvCliGrouped(since.deleted) << " deleted"
+        << (since.deleted ? " (listed in Deleted.xml)" : "") << "\n";
+}
+
+void QvCliPrintChangesJson(const QvCliChanges& since, std::ostream& out) {
+    if (since.sets.empty()) return;
+    out << "  \"since\": {\"sets\": [";
+    for (size_t i = 0; i < since.sets.size(); ++i) out << (i ? ", " : "") << QvCliJsonString(since.sets[i]);
+    out << "], \"new\": " << since.newFiles << ", \"changed\": " << since.changed << ", \"unchanged\": "
+        << since.unchanged << ", \"deleted\": " << since.deleted << "},\n";
 }
 
 void QvCliPrintRefusalJson(const std::string& what, const std::string& reason, const std::string& message,

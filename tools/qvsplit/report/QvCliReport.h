@@ -36,9 +36,15 @@ QvCliTotals QvCliComputeTotals(const QvCliMediaSet& set, uint32_t splitSizeMb);
 // One row per medium, the total, the media count against its lower bound, and what was left out.
 void QvCliPrintSummary(const QvCliMediaSet& set, uint32_t splitSizeMb,
                        const std::vector<QvCliLeftOut>& leftOut, std::ostream& out);
+struct QvCliChanges;
 void QvCliPrintSummaryJson(const QvCliMediaSet& set, uint32_t splitSizeMb,
                            const std::vector<QvCliLeftOut>& leftOut, std::ostream& out,
-                           const std::vector<QvCliDroppedRule>* dropped = nullptr, uint64_t catalogRoom = 0);
+                           const std::vector<QvCliDroppedRule>* dropped = nullptr, uint64_t catalogRoom = 0,
+                           const QvCliChanges* since = nullptr);
+// What a split that followed earlier sets found, as a line of the summary ("since ...: 3 new,
+// ...") and as the summary's "since" member; nothing for a split that followed none.
+void QvCliPrintChanges(const QvCliChanges& since, std::ostream& out);
+void QvCliPrintChangesJson(const QvCliChanges& since, std::ostream& out);
 // A split that was refused or failed, as one JSON object: what failed ("error"), why
 // ("reason"), the library's message it comes from ("message", null when none), and the
 // "left_out" and "dropped_rules" lists as the summary gives them.
@@ -54,5 +60,7 @@ void QvCliPrintDroppedRules(const std::vector<QvCliDroppedRule>& dropped, std::o
 std::string QvCliJsonString(const std::string& text);
 // Bytes as megabytes with one decimal.
 std::string QvCliMegabytes(uint64_t bytes);
+// "12,345" for 12345.
+std::string QvCliGrouped(uint64_t value);
 
 #endif

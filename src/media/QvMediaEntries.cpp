@@ -1,5 +1,5 @@
 // Reads the entries of a media file: the FILE elements under its root, value by value.
-#include "capi/QvMediaEntries.h"
+#include "media/QvMediaEntries.h"
 
 #include "facilities/CQvFile.h"
 #include "platform/QvPlatform.h"

@@ -1,0 +1,379 @@
+// The earlier sets a split follows, read from their media files, and the exports that add them
+// and tell what a split found against them.
+#include "common/QvSinceChain.h"
+
+#include "common/QvSplitRun.h"
+#include "facilities/CQvFile.h"
+#include "facilities/CQvPathText.h"
+#include "media/QvMediaEntries.h"
+#include "platform/QvPlatform.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <new>
+#include <pugixml.hpp>
+
+namespace {
+
+// Seconds a set may seem to have been written after now before the clocks are doubted: a set
+// on a share is stamped by the share's clock.
+const int64_t kClockSlack = 120;
+
+uint64_t HashBytes(std::string_view a, std::string_view b) {
+    uint64_t h = 14695981039346656037ull;
+    for (std::string_view part : {a, b})
+        for (unsigned char c : part) {
+            h ^= c;
+            h *= 1099511628211ull;
+        }
+    return h;
+}
+
+uint64_t TimeDigits(const wchar_t* s, size_t n) {
+    uint64_t v = 0;
+    for (size_t i = 0; i < n && s[i] >= L'0' && s[i] <= L'9'; ++i) v = v * 10 + static_cast<uint64_t>(s[i] - L'0');
+    return v;
+}
+
+// Seconds since 1970 of a file time.
+int64_t UnixSeconds(const FILETIME& ft) {
+    const uint64_t ticks = (static_cast<uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
+    return static_cast<int64_t>(ticks / 10000000ull) - 11644473600ll;
+}
+
+std::wstring Decode(std::string_view bytes) {
+    std::wstring out;
+    CQvPathText::Pieces pieces{bytes, std::string_view()};
+    for (CQvPathText::Reader r(pieces); !r.AtEnd();) out += r.Next();
+    return out;
+}
+
+std::string Encode(const std::wstring& s) {
+    std::string out;
+    CQvPathText(std::wstring_view(s)).AppendBytesTo(out);
+    return out;
+}
+
+bool IsMediaFileName(const std::wstring& name) {
+    if (name == L"Last.xml") return true;
+    if (name.size() <= 9 || name.compare(0, 5, L"Media") != 0 || name.compare(name.size() - 4, 4, L".xml") != 0)
+        return false;
+    for (size_t i = 5; i + 4 < name.size(); ++i)
+        if (name[i] < L'0' || name[i] > L'9') return false;
+    return true;
+}
+
+bool IsLink(DWORD dwAttributes) {
+    return (dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && !(dwAttributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+std::string Narrow(const std::wstring& s) { return qvp::WideToUtf8(s); }
+
+}  // namespace
+
+QvSinceChain& QvSinceChain::Instance() {
+    // Never destroyed: the exports may be called while other statics are torn down at exit.
+    static QvSinceChain* chain = new QvSinceChain;
+    return *chain;
+}
+
+void QvSinceChain::Clear() {
+    *this = QvSinceChain();
+}
+
+uint32_t QvSinceChain::FolderOf(const std::string& path, const std::wstring& target) {
+    std::string key = path;
+    key += '\0';
+    key += Narrow(target);
+    const auto found = m_folderIndex.find(key);
+    if (found != m_folderIndex.end()) return found->second;
+    const uint32_t index = static_cast<uint32_t>(m_folders.size());
+    m_folders.push_back(Folder{path, target});
+    m_folderIndex.emplace(std::move(key), index);
+    return index;
+}
+
+void QvSinceChain::AddRecord(const std::wstring& strPath, const std::wstring& strTarget, int64_t iSize,
+                             const std::wstring& strTime, uint8_t bKind, uint16_t uSet) {
+    const std::string bytes = Encode(strPath);
+    const size_t slash = bytes.rfind('\\');
+    const size_t cut = slash == std::string::npos ? 0 : slash + 1;
+    Record r{};
+    r.uHash = HashBytes(std::string_view(bytes).substr(0, cut), std::string_view(bytes).substr(cut));
+    r.iSize = iSize;
+    r.uTime = TimeDigits(strTime.c_str(), strTime.size());
+    r.uFolder = FolderOf(bytes.substr(0, cut), strTarget);
+    r.uNameAt = static_cast<uint32_t>(m_names.size());
+    r.uNameBytes = static_cast<uint32_t>(bytes.size() - cut);
+    r.uSet = uSet;
+    r.bKind = bKind;
+    r.bSeen = false;
+    m_names.append(bytes, cut, std::string::npos);
+    m_records.push_back(r);
+}
+
+std::string QvSinceChain::PathBytes(const Record& r) const {
+    return m_folders[r.uFolder].path + m_names.substr(r.uNameAt, r.uNameBytes);
+}
+
+bool QvSinceChain::SamePath(const Record& r, std::string_view a, std::string_view b) const {
+    const std::string& folder = m_folders[r.uFolder].path;
+    const std::string_view name(m_names.data() + r.uNameAt, r.uNameBytes);
+    if (folder.size() + name.size() != a.size() + b.size()) return false;
+    // Compare the two pieces of each side byte by byte.
+    size_t i = 0;
+    auto at = [&](size_t k) { return k < folder.size() ? folder[k] : name[k - folder.size()]; };
+    for (char c : a)
+        if (at(i++) != c) return false;
+    for (char c : b)
+        if (at(i++) != c) return false;
+    return true;
+}
+
+const QvSinceChain::Record* QvSinceChain::Find(std::string_view a, std::string_view b) const {
+    const uint64_t h = HashBytes(a, b);
+    auto it = std::lower_bound(m_records.begin(), m_records.end(), h,
+                               [](const Record& r, uint64_t v) { return r.uHash < v; });
+    for (; it != m_records.end() && it->uHash == h; ++it)
+        if (SamePath(*it, a, b)) return &*it;
+    return nullptr;
+}
+
+bool QvSinceChain::Add(const std::wstring& strSet, std::wstring& strWhy) {
+    std::wstring folder = strSet;
+    while (folder.size() > 3 && folder.back() == L'\\') folder.pop_back();
+    const std::wstring prefix = folder + L"\\";
+    const DWORD dwAttributes = qvp::GetFileAttributesW(folder.c_str());
+    if (dwAttributes == INVALID_FILE_ATTRIBUTES || !(dwAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        strWhy = folder + L" is not a folder: give the folder an earlier split wrote its media files to";
+        return false;
+    }
+    std::vector<std::wstring> media;
+    bool bDeletions = false;
+    WIN32_FIND_DATAW fd;
+    HANDLE h = qvp::FindFirstFileW((prefix + L"*.xml").c_str(), &fd);
+    if (h != INVALID_HANDLE_VALUE) {
+        do {
+            const std::wstring name = fd.cFileName;
+            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+            if (IsMediaFileName(name)) media.push_back(name);
+            if (name == L"Deleted.xml") bDeletions = true;
+        } while (qvp::FindNextFileW(h, &fd));
+        qvp::FindClose(h);
+    }
+    if (media.empty()) {
+        strWhy = folder + L" holds no media files (Media1.xml, ...): it is not the folder of a set";
+        return false;
+    }
+    if (m_nSets >= 0xFFFF) {
+        strWhy = L"too many sets to follow";
+        return false;
+    }
+    const uint16_t uSet = static_cast<uint16_t>(m_nSets);
+    const size_t nBefore = m_records.size();
+    int64_t iWritten = 0;
+    const auto fail = [&](const std::wstring& why) {
+        m_records.resize(nBefore);
+        strWhy = why;
+        return false;
+    };
+    try {
+        for (const std::wstring& name : media) {
+            const std::wstring path = prefix + name;
+            WIN32_FILE_ATTRIBUTE_DATA data;
+            std::memset(&data, 0, sizeof(data));
+            if (qvp::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data))
+                iWritten = std::max(iWritten, UnixSeconds(data.ftLastWriteTime));
+            std::vector<QvMediaEntry> entries;
+            if (!QvReadMediaEntries(path, entries)) return fail(path + L" cannot be read as a media file");
+            for (const QvMediaEntry& e : entries) {
+                if (e.dwAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                    return fail(folder + L" keeps folders whole (" + e.strSource +
+                                L"): its media files do not list the files in them, so no split can follow it; "
+                                L"make the set it follows file by file");
+                AddRecord(e.strSource, e.strTarget, e.iSize, e.strWriteTime, IsLink(e.dwAttributes) ? kLink : kFile, uSet);
+            }
+        }
+        if (bDeletions) {
+            const std::wstring path = prefix + L"Deleted.xml";
+            std::string bytes;
+            pugi::xml_document doc;
+            if (!CQvFile::ReadAll(path.c_str(), bytes) || !doc.load_buffer(bytes.data(), bytes.size()) ||
+                !doc.child("Deleted"))
+                return fail(path + L" cannot be read as a list of deleted files");
+            for (pugi::xml_node f = doc.child("Deleted").child("FILE"); f; f = f.next_sibling("FILE"))
+                AddRecord(qvp::Utf8ToWide(f.child("FullPath").child_value()),
+                          qvp::Utf8ToWide(f.child("TargetPath").child_value()), 0, std::wstring(), kDeletion, uSet);
+        }
+    } catch (const std::bad_alloc&) {
+        return fail(L"not enough memory to read " + folder);
+    }
+    const int64_t iNow = static_cast<int64_t>(
+        std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count());
+    if (iWritten > iNow + kClockSlack)
+        return fail(folder + L" was written " + std::to_wstring(iWritten - iNow) +
+                    L" seconds after the time this computer's clock gives now: a clock is wrong, and files changed "
+                    L"since could be taken as unchanged; set the clock right first");
+    if (m_nSets > 0 && iWritten < m_iLastSetTime)
+        return fail(folder + L" was written before the set given before it: give the sets oldest first");
+    // Latest record first within a path, then one record a path.
+    std::stable_sort(m_records.begin(), m_records.end(), [](const Record& a, const Record& b) {
+        return a.uHash != b.uHash ? a.uHash < b.uHash : a.uSet > b.uSet;
+    });
+    std::vector<Record> kept;
+    kept.reserve(m_records.size());
+    for (size_t i = 0; i < m_records.size();) {
+        size_t end = i;
+        while (end < m_records.size() && m_records[end].uHash == m_records[i].uHash) ++end;
+        for (size_t k = i; k < end; ++k) {
+            // A record of the same path from this set or a later one comes before it.
+            const std::string path = PathBytes(m_records[k]);
+            bool bShadowed = false;
+            for (size_t j = i; j < k && !bShadowed; ++j) bShadowed = SamePath(m_records[j], path, std::string_view());
+            if (!bShadowed) kept.push_back(m_records[k]);
+        }
+        i = end;
+    }
+    m_records.swap(kept);
+    m_records.shrink_to_fit();
+    m_nRecorded = 0;
+    for (const Record& r : m_records)
+        if (r.bKind != kDeletion) ++m_nRecorded;
+    ++m_nSets;
+    m_iLastSetTime = iWritten;
+    return true;
+}
+
+void QvSinceChain::BeginSplit() {
+    for (Record& r : m_records) r.bSeen = false;
+    m_nSeen = 0;
+    m_iNew = m_iChanged = m_iUnchanged = 0;
+    m_newPaths.clear();
+}
+
+QvSinceChain::Verdict QvSinceChain::Judge(const FileDesc& desc, bool& bFirstTime) {
+    const CQvPathText::Pieces pieces = desc.strFilePath.pieces();
+    const Record* r = Find(pieces.first, pieces.second);
+    const uint8_t bKind = IsLink(desc.dwAttributes) ? kLink : kFile;
+    if (!r || r->bKind == kDeletion || r->bKind != bKind) {
+        // A record of another kind stays unseen: that file is deleted, this one new.
+        std::string path(pieces.first);
+        path.append(pieces.second);
+        bFirstTime = m_newPaths.insert(std::move(path)).second;
+        if (bFirstTime) ++m_iNew;
+        return kNew;
+    }
+    bFirstTime = !r->bSeen;
+    if (bFirstTime) {
+        r->bSeen = true;
+        ++m_nSeen;
+    }
+    const std::wstring_view time = desc.strWriteTime.view();
+    const bool bSame = r->iSize == desc.iFileSize && r->uTime == TimeDigits(time.data(), time.size()) &&
+                       !time.empty();
+    if (bFirstTime) ++(bSame ? m_iUnchanged : m_iChanged);
+    return bSame ? kUnchanged : kChanged;
+}
+
+void QvSinceChain::Present(const std::wstring& strPath, bool bFolder) {
+    const std::string bytes = Encode(strPath);
+    const size_t slash = bytes.rfind('\\');
+    const size_t cut = slash == std::string::npos ? 0 : slash + 1;
+    if (const Record* r = Find(std::string_view(bytes).substr(0, cut), std::string_view(bytes).substr(cut))) {
+        if (!r->bSeen && r->bKind != kDeletion) ++m_nSeen;
+        r->bSeen = true;
+    }
+    if (!bFolder) return;
+    const std::string below = bytes + "\\";
+    for (const Record& r : m_records) {
+        const std::string& folder = m_folders[r.uFolder].path;
+        if (r.bSeen || folder.compare(0, below.size(), below) != 0) continue;
+        if (r.bKind != kDeletion) ++m_nSeen;
+        r.bSeen = true;
+    }
+}
+
+std::vector<QvSinceChain::Deleted> QvSinceChain::Unseen() const {
+    std::vector<Deleted> out;
+    for (const Record& r : m_records) {
+        if (r.bSeen || r.bKind == kDeletion) continue;
+        const Folder& folder = m_folders[r.uFolder];
+        const std::string_view name(m_names.data() + r.uNameAt, r.uNameBytes);
+        out.push_back(Deleted{Decode(folder.path) + Decode(name), folder.target, Decode(name)});
+    }
+    std::sort(out.begin(), out.end(), [](const Deleted& a, const Deleted& b) { return a.strPath < b.strPath; });
+    return out;
+}
+
+namespace {
+
+std::wstring DeletedListPath(const std::wstring& strFolder) {
+    std::wstring path = strFolder;
+    if (!path.empty() && path.back() != L'\\') path += L'\\';
+    return path + L"Deleted.xml";
+}
+
+void AddText(pugi::xml_node parent, const char* name, const std::wstring& value) {
+    parent.append_child(name).append_child(pugi::node_cdata).set_value(Narrow(value).c_str());
+}
+
+// pugixml's writer into a string.
+struct StringSink : pugi::xml_writer {
+    std::string text;
+    void write(const void* data, size_t size) override { text.append(static_cast<const char*>(data), size); }
+};
+
+}  // namespace
+
+bool QvWriteDeletedList(const std::wstring& strFolder, const std::vector<QvSinceChain::Deleted>& deleted) {
+    try {
+        pugi::xml_document doc;
+        pugi::xml_node decl = doc.append_child(pugi::node_declaration);
+        decl.append_attribute("version") = "1.0";
+        decl.append_attribute("encoding") = "UTF-8";
+        pugi::xml_node root = doc.append_child("Deleted");
+        root.append_attribute("Count") = static_cast<unsigned long long>(deleted.size());
+        for (const QvSinceChain::Deleted& d : deleted) {
+            pugi::xml_node file = root.append_child("FILE");
+            AddText(file, "FullPath", d.strPath);
+            AddText(file, "TargetPath", d.strTarget);
+            AddText(file, "Name", d.strName);
+        }
+        StringSink sink;
+        doc.save(sink, "  ", pugi::format_default, pugi::encoding_utf8);
+        return CQvFile::WriteAtomically(DeletedListPath(strFolder).c_str(), sink.text.data(), sink.text.size()) != FALSE;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+}
+
+void QvRemoveDeletedList(const std::wstring& strFolder) { qvp::DeleteFileW(DeletedListPath(strFolder).c_str()); }
+
+extern "C" QVSPLIT_API BOOL QvAddSinceSet(LPCTSTR pszSet, LPCTSTR* ppszWhy) {
+    static std::wstring why;
+    why.clear();
+    if (ppszWhy) *ppszWhy = nullptr;
+    bool bAdded = false;
+    if (!pszSet || !*pszSet)
+        why = L"no set given";
+    else
+        bAdded = QvSinceChain::Instance().Add(pszSet, why);
+    if (!bAdded && ppszWhy) *ppszWhy = why.c_str();
+    return bAdded ? TRUE : FALSE;
+}
+
+extern "C" QVSPLIT_API void QvClearSinceSets(void) { QvSinceChain::Instance().Clear(); }
+
+extern "C" QVSPLIT_API BOOL QvGetChangeCounts(QvChangeCounts* pCounts) {
+    if (!pCounts || pCounts->cbSize < sizeof(QvChangeCounts)) return FALSE;
+    const QvChangeCounts& counts = QvSplitRun::Current().changes;
+    *pCounts = counts;
+    pCounts->cbSize = sizeof(QvChangeCounts);
+    return TRUE;
+}
+
+extern "C" QVSPLIT_API LPCTSTR QvGetDeletedFile(DWORD dwIndex) {
+    const auto& deleted = QvSplitRun::Current().deleted;
+    return dwIndex < deleted.size() ? deleted[dwIndex].strPath.c_str() : nullptr;
+}
