@@ -38,6 +38,12 @@ const char* const kSplit =
     "                     a size in MB)\n"
     "  --out DIR          folder for the media files (created when missing)\n"
     "  --rules FILE       take the rules from a rules file instead of PATH arguments\n"
+    "  --since SET        plan only the files that are new or changed (size or write time)\n"
+    "                     since the set in folder SET, an earlier split's --out; repeatable,\n"
+    "                     oldest first: a chain, where each path's latest record counts.\n"
+    "                     Files gone since are listed in Deleted.xml beside the media files.\n"
+    "                     Planned file by file (not with --method dirs). Nothing changed:\n"
+    "                     says so and exits 0 without media\n"
     "  --first PATH       only on the first medium (repeatable)\n"
     "  --last PATH        only on the last medium (repeatable)\n"
     "  --all PATH         on every medium (repeatable)\n"
@@ -78,7 +84,13 @@ const char* const kRecover =
 const char* const kShow = "Usage: qvsplit show DIR [--json]\n\nSummarises the media set in DIR.\n";
 
 const char* const kWhere =
-    "Usage: qvsplit where DIR TEXT [--json]\n\nLists the media of DIR that hold a path containing TEXT (ignoring case).\n";
+    "Usage: qvsplit where DIR TEXT [--json]\n"
+    "       qvsplit where PATH SET... [--json]\n"
+    "\n"
+    "Lists the media of DIR that hold a path containing TEXT (ignoring case). Given a path and\n"
+    "a chain of sets (oldest first, as split --since takes them), names the latest set and its\n"
+    "media that hold the path's latest copy, or the set that recorded it deleted; exits 1 when\n"
+    "no set holds it.\n";
 
 const char* const kVerify =
     "Usage: qvsplit verify DIR [--fs iso|iso-udf|tar|none] [--size SIZE] [--json] [--follow-links]\n"

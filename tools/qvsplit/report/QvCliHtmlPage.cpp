@@ -318,6 +318,12 @@ function renderPlan() {
     row('Capacity', grouped(D.splitSizeMb) + ' MB per medium' + (p.capacity && p.capacity !== planned ?
       ' as planned (whole megabytes of a disc of ' + grouped(p.capacity) + ' bytes)' : ''));
     if (p.catalogReserve) row('Kept for the catalogue', grouped(p.catalogReserve) + ' bytes per medium');
+    if (p.since) {
+      row('Follows', p.since.sets.map(shown).join(', '));
+      row('Since then', grouped(p.since['new']) + ' new, ' + grouped(p.since.changed) + ' changed, ' +
+        grouped(p.since.unchanged) + ' unchanged (not planned), ' + grouped(p.since.deleted) + ' deleted' +
+        (p.since.deleted ? ' (listed in Deleted.xml)' : ''));
+    }
   } else {
     row('Command', 'not recorded (the set was made by an older qvsplit or another program)');
   }

@@ -176,7 +176,15 @@ void WritePlan(const QvCliReportContext& c, std::ostream& out) {
     for (size_t i = 0; i < r.dropped.size(); ++i)
         out << (i ? ",\n" : "\n") << "{\"rule\": " << r.dropped[i].rule << ", \"path\": " << QvCliScriptJsonString(r.dropped[i].path)
             << ", \"reason\": " << QvCliScriptJsonString(r.dropped[i].reason) << "}";
-    out << "]}";
+    out << "], \"since\": ";
+    if (r.since.sets.empty()) {
+        out << "null}";
+        return;
+    }
+    out << "{\"sets\": [";
+    for (size_t i = 0; i < r.since.sets.size(); ++i) out << (i ? ", " : "") << QvCliScriptJsonString(r.since.sets[i]);
+    out << "], \"new\": " << r.since.newFiles << ", \"changed\": " << r.since.changed << ", \"unchanged\": "
+        << r.since.unchanged << ", \"deleted\": " << r.since.deleted << "}}";
 }
 
 // A folder's files as suffixes: each file's host path past the folder's, and its folder inside
