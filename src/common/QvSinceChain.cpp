@@ -64,9 +64,8 @@ bool IsMediaFileName(const std::wstring& name) {
     return true;
 }
 
-bool IsLink(DWORD dwAttributes) {
-    return (dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && !(dwAttributes & FILE_ATTRIBUTE_DIRECTORY);
-}
+// A link kept as a link, to a file or to a folder alike.
+bool IsLink(DWORD dwAttributes) { return (dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0; }
 
 std::string Narrow(const std::wstring& s) { return qvp::WideToUtf8(s); }
 
@@ -162,7 +161,8 @@ bool QvSinceChain::Add(const std::wstring& strSet, std::wstring& strWhy) {
         } while (qvp::FindNextFileW(h, &fd));
         qvp::FindClose(h);
     }
-    if (media.empty()) {
+    // A set of deletions alone has their list and no medium.
+    if (media.empty() && !bDeletions) {
         strWhy = folder + L" holds no media files (Media1.xml, ...): it is not the folder of a set";
         return false;
     }
@@ -188,7 +188,7 @@ bool QvSinceChain::Add(const std::wstring& strSet, std::wstring& strWhy) {
             std::vector<QvMediaEntry> entries;
             if (!QvReadMediaEntries(path, entries)) return fail(path + L" cannot be read as a media file");
             for (const QvMediaEntry& e : entries) {
-                if (e.dwAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                if ((e.dwAttributes & FILE_ATTRIBUTE_DIRECTORY) && !IsLink(e.dwAttributes))
                     return fail(folder + L" keeps folders whole (" + e.strSource +
                                 L"): its media files do not list the files in them, so no split can follow it; "
                                 L"make the set it follows file by file");
@@ -197,6 +197,10 @@ bool QvSinceChain::Add(const std::wstring& strSet, std::wstring& strWhy) {
         }
         if (bDeletions) {
             const std::wstring path = prefix + L"Deleted.xml";
+            WIN32_FILE_ATTRIBUTE_DATA data;
+            std::memset(&data, 0, sizeof(data));
+            if (qvp::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data))
+                iWritten = std::max(iWritten, UnixSeconds(data.ftLastWriteTime));
             std::string bytes;
             pugi::xml_document doc;
             if (!CQvFile::ReadAll(path.c_str(), bytes) || !doc.load_buffer(bytes.data(), bytes.size()) ||

@@ -1102,3 +1102,102 @@ TEST_F(QvSplitCliTest, DemoRunsToTheEndOnItsOwnSampleTree) {
 }
 
 }  // namespace
+
+// A set that follows an earlier one plans what is new or changed, lists what is gone, and says
+// so; a chain answers where a path's latest copy is; sets it cannot follow are refused before
+// anything is written.
+TEST_F(QvSplitCliTest, SetsSinceEarlierSetsPlanTheChangesAndRefuseWhatCannotBeFollowed) {
+    Write("t/a.txt", "one");
+    Write("t/b.txt", "two");
+    Write("t/sub/c.txt", "three");
+    Write("other/z.txt", "zed");
+    const auto stamp = [this](const std::string& rel, int hoursBack) {
+        fs::last_write_time(P(rel), fs::file_time_type::clock::now() - std::chrono::hours(hoursBack));
+    };
+    for (const char* rel : {"t/a.txt", "t/b.txt", "t/sub/c.txt"}) stamp(rel, 3);
+    ASSERT_EQ(0, Run({"split", "--quiet", "--size", "10", "--out", S("set1"), S("t")}).status);
+    // The set was written an hour before the next one, whatever this machine's speed.
+    for (const std::string& name : MediaFiles("set1")) stamp("set1/" + name, 1);
+
+    Write("t/a.txt", "one more");  // changed
+    fs::remove(P("t/b.txt"));       // deleted
+    fs::rename(P("t/sub/c.txt"), P("t/sub/C.txt"));  // another name: deleted and new
+    Write("t/d.txt", "new");        // new
+    const RunResult second = Run({"split", "--quiet", "--json", "--size", "10", "--since", S("set1"), "--out", S("set2"), S("t")});
+    ASSERT_EQ(0, second.status) << second.err;
+    EXPECT_EQ(2, JsonNumber(second.out, "new")) << second.out;
+    EXPECT_EQ(1, JsonNumber(second.out, "changed"));
+    EXPECT_EQ(0, JsonNumber(second.out, "unchanged"));
+    EXPECT_EQ(2, JsonNumber(second.out, "deleted"));
+    const std::string media = ReadText(P("set2/Media1.xml"));
+    for (const char* planned : {"t/a.txt", "t/sub/C.txt", "t/d.txt"}) EXPECT_NE(std::string::npos, media.find(Lib(planned))) << planned;
+    const std::string deleted = ReadText(P("set2/Deleted.xml"));
+    for (const char* gone : {"t/b.txt", "t/sub/c.txt"}) EXPECT_NE(std::string::npos, deleted.find(Lib(gone))) << deleted;
+    EXPECT_EQ(std::string::npos, deleted.find(Lib("t/a.txt")));
+    const RunResult show = Run({"show", S("set2")});
+    EXPECT_NE(std::string::npos, show.out.find("2 new, 1 changed, 0 unchanged (not planned), 2 deleted")) << show.out;
+
+    struct WhereRow {
+        const char* path;
+        int status;
+        const char* answer;
+    };
+    const WhereRow whereRows[] = {
+        {"t/a.txt", 0, "set2 Media1.xml"},
+        {"t/b.txt", 0, "deleted in"},
+        {"t/sub/c.txt", 0, "deleted in"},
+        {"t/nothing.txt", 1, nullptr},
+    };
+    for (const WhereRow& row : whereRows) {
+        SCOPED_TRACE(row.path);
+        const RunResult where = Run({"where", S(row.path), S("set1"), S("set2")});
+        EXPECT_EQ(row.status, where.status) << where.err;
+        if (row.answer) {
+            EXPECT_NE(std::string::npos, where.out.find(row.answer)) << where.out;
+        }
+    }
+
+    // Nothing new since the chain: said, exit 0, no folder made.
+    const RunResult same = Run({"split", "--quiet", "--size", "10", "--since", S("set1"), "--since", S("set2"), "--out", S("set3"), S("t")});
+    EXPECT_EQ(0, same.status) << same.err;
+    EXPECT_NE(std::string::npos, same.out.find("nothing changed since")) << same.out;
+    EXPECT_FALSE(fs::exists(P("set3")));
+
+    // Sets that cannot be followed.
+    fs::create_directories(P("broken"));
+    fs::copy_file(P("set1/Media1.xml"), P("broken/Media1.xml"));
+    fs::resize_file(P("broken/Media1.xml"), 40);
+    fs::create_directories(P("future"));
+    fs::copy_file(P("set1/Media1.xml"), P("future/Media1.xml"));
+    fs::last_write_time(P("future/Media1.xml"), fs::file_time_type::clock::now() + std::chrono::hours(24));
+    ASSERT_EQ(0, Run({"split", "--quiet", "--method", "dirs", "--size", "10", "--out", S("whole"), S("t")}).status);
+    struct Row {
+        const char* label;
+        std::vector<std::string> args;  // after split --size 10 --out bad
+        int status;
+        const char* message;
+    };
+    const Row rows[] = {
+        {"no media files", {"--since", S("t"), S("t")}, 1, "holds no media files"},
+        {"a media file cut short", {"--since", S("broken"), S("t")}, 1, "cannot be read as a media file"},
+        {"folders kept whole", {"--since", S("whole"), S("t")}, 1, "keeps folders whole"},
+        {"newest first", {"--since", S("set2"), "--since", S("set1"), S("t")}, 1, "oldest first"},
+        {"written in the future", {"--since", S("future"), S("t")}, 1, "clock"},
+        {"another selection", {"--since", S("set1"), S("other")}, 1, "sets of other files"},
+        {"with folders kept whole", {"--method", "dirs", "--since", S("set1"), S("t")}, 2, "file by file"},
+        {"into the set it follows", {"--since", S("bad"), S("t")}, 2, "both a set to follow and --out"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.label);
+        if (row.status == 2) fs::create_directories(P("bad"));
+        std::vector<std::string> args = {"split", "--quiet", "--size", "10", "--out", S("bad")};
+        args.insert(args.end(), row.args.begin(), row.args.end());
+        const RunResult r = Run(args);
+        EXPECT_EQ(row.status, r.status) << r.out;
+        EXPECT_NE(std::string::npos, r.err.find(row.message)) << r.err;
+        EXPECT_TRUE(MediaFiles("bad").empty());
+        EXPECT_FALSE(fs::exists(P("bad/Rules.xml")));
+        std::error_code ec;
+        fs::remove_all(P("bad"), ec);
+    }
+}

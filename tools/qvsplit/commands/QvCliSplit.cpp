@@ -468,6 +468,7 @@ int NothingChanged(const QvCliOptions& o, QvCliPartialSet& partial, const QvCliC
         std::cout << "  \"deleted_list\": "
                   << (since.deleted ? QvCliJsonString(QvCliPathText(QvCliFsPath(o.outDir) / kDeletedList)) : "null")
                   << "\n}\n";
+        if (!since.deleted) std::cerr << "qvsplit: nothing changed since " << sets << ": no media written\n";
     } else if (since.deleted) {
         std::cout << "no file new or changed since " << sets << "; " << QvCliGrouped(since.deleted)
                   << " deleted, listed in " << QvCliPathText(QvCliFsPath(o.outDir) / kDeletedList) << " (no media)\n";
