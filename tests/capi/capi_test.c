@@ -127,7 +127,7 @@ static const char* const files[] = {"data" SEP "a.bin", "data" SEP "sub" SEP "b.
 static const long sizes[] = {300000, 600000, 3 * MB, 1000, 2000, 4000, 8000, 3 * MB + 1000, 1000, 3 * MB, 1000, -1};
 static const char* const dirs[] = {"data", "data" SEP "sub", "rules", "rules" SEP "keep", "rules" SEP "keep" SEP "skip",
                                    "rules" SEP "mail", "cut", "other", "out", "refused", "items", "cancel", "wide",
-                                   "rulesout", "cutout", "otherout"};
+                                   "rulesout", "cutout", "otherout", "since1", "since2", "since3"};
 #define FIRST_OUTPUT_DIR 8 /* dirs from this one on receive what splits write */
 
 static void make_tree(void) {
@@ -145,7 +145,7 @@ static void make_tree(void) {
 /* Removes the tree: the files it made, what the splits wrote, then the folders. */
 static void remove_tree(void) {
     static const char* const written[] = {"Media1.xml", "Media2.xml", "Media3.xml", "Rules.xml",
-                                          "media1.xml", "media2.xml", "Last.xml"};
+                                          "media1.xml", "media2.xml", "Last.xml", "Deleted.xml"};
     char path[PATH_SIZE], rel[200];
     size_t i, k;
     for (i = 0; i < sizeof files / sizeof files[0]; ++i) remove(at(files[i], path));
@@ -636,6 +636,61 @@ static void two_handles_cut_and_recover(void) {
     qvs_free(b);
 }
 
+/* Splits that follow the set split_with_rules wrote into "out": nothing changed, then a file
+ * added and one deleted, then the chain forgotten. */
+static void sets_that_follow_sets(void) {
+    qvs_split* s = NULL;
+    char out[PATH_SIZE], data[PATH_SIZE], path[PATH_SIZE];
+    qvs_rule rules[1];
+    qvs_options o;
+    qvs_changes changes;
+    qvs_refusal refusal;
+    uint32_t media = 9, count = 0;
+    const char* deleted = NULL;
+
+    rules[0] = rule(at("data", data), "\\data", QVS_ANY, 1);
+    CHECK(qvs_create(&s) == QVS_OK);
+    CHECK(qvs_add_since(s, at("items", path)) == QVS_E_ARGUMENT); /* no media files there */
+    CHECK(error_holds(s, "no media files"));
+    CHECK(qvs_add_since(s, at("out", path)) == QVS_OK);
+
+    o = options("since1", 1, out);
+    CHECK(qvs_setup_rules(s, rules, 1, sizeof(qvs_rule), &o) == QVS_OK);
+    CHECK(qvs_run(s, &media) == QVS_OK && media == 0); /* nothing changed: no media, no failure */
+    memset(&changes, 0, sizeof changes);
+    changes.struct_size = sizeof changes;
+    CHECK(qvs_get_changes(s, &changes) == QVS_OK);
+    CHECK(changes.sets == 1 && changes.new_files == 0 && changes.changed == 0 && changes.unchanged == 2 &&
+          changes.deleted == 0);
+    memset(&refusal, 0, sizeof refusal);
+    refusal.struct_size = sizeof refusal;
+    CHECK(qvs_get_refusal(s, &refusal) == QVS_OK && refusal.code == QVS_REFUSED_NOTHING_CHANGED);
+    CHECK(!exists("since1" SEP "Media1.xml"));
+
+    write_file("data" SEP "c.bin", 1000);
+    remove(at("data" SEP "sub" SEP "b.bin", path));
+    o = options("since2", 1, out);
+    CHECK(qvs_setup_rules(s, rules, 1, sizeof(qvs_rule), &o) == QVS_OK);
+    CHECK(qvs_run(s, &media) == QVS_OK && media == 1);
+    CHECK(qvs_get_changes(s, &changes) == QVS_OK);
+    CHECK(changes.new_files == 1 && changes.unchanged == 1 && changes.deleted == 1);
+    CHECK(file_contains("since2" SEP "Media1.xml", "c.bin") && !file_contains("since2" SEP "Media1.xml", "a.bin"));
+    CHECK(qvs_deleted_count(s, &count) == QVS_OK && count == 1);
+    CHECK(qvs_get_deleted(s, 0, &deleted) == QVS_OK && deleted != NULL && ends_with(deleted, "sub" SEP "b.bin"));
+    CHECK(qvs_get_deleted(s, 1, &deleted) == QVS_E_RANGE);
+    CHECK(file_contains("since2" SEP "Deleted.xml", "b.bin"));
+
+    /* Without the chain the next split plans everything again. */
+    CHECK(qvs_clear_since(s) == QVS_OK);
+    o = options("since3", 1, out);
+    CHECK(qvs_setup_rules(s, rules, 1, sizeof(qvs_rule), &o) == QVS_OK);
+    CHECK(qvs_run(s, &media) == QVS_OK && media == 1);
+    CHECK(qvs_get_changes(s, &changes) == QVS_OK && changes.sets == 0);
+    CHECK(file_contains("since3" SEP "Media1.xml", "a.bin"));
+    remove(at("data" SEP "c.bin", path));
+    qvs_free(s);
+}
+
 int main(int argc, char** argv) {
     const char* base = argc > 1 ? argv[1] : ".";
     snprintf(work, sizeof work, "%s%scapi-work-%d", base, SEP, (int)PROCESS_ID());
@@ -648,6 +703,7 @@ int main(int argc, char** argv) {
     entries_of_each_kind();
     unknown_values();
     two_handles_cut_and_recover();
+    sets_that_follow_sets();
     remove_tree();
     if (failures) {
         fprintf(stderr, "capi_test: %d checks failed\n", failures);
