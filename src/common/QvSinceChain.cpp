@@ -82,15 +82,20 @@ void QvSinceChain::Clear() {
 }
 
 uint32_t QvSinceChain::FolderOf(const std::string& path, const std::wstring& target) {
+    // The entries of a folder come one after another.
+    if (!m_folders.empty()) {
+        const Folder& last = m_folders[m_lastFolder];
+        if (last.path == path && last.target == target) return m_lastFolder;
+    }
     std::string key = path;
     key += '\0';
     key += Narrow(target);
     const auto found = m_folderIndex.find(key);
-    if (found != m_folderIndex.end()) return found->second;
+    if (found != m_folderIndex.end()) return m_lastFolder = found->second;
     const uint32_t index = static_cast<uint32_t>(m_folders.size());
     m_folders.push_back(Folder{path, target});
     m_folderIndex.emplace(std::move(key), index);
-    return index;
+    return m_lastFolder = index;
 }
 
 void QvSinceChain::AddRecord(const std::wstring& strPath, const std::wstring& strTarget, int64_t iSize,
@@ -185,15 +190,19 @@ bool QvSinceChain::Add(const std::wstring& strSet, std::wstring& strWhy) {
             std::memset(&data, 0, sizeof(data));
             if (qvp::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data))
                 iWritten = std::max(iWritten, UnixSeconds(data.ftLastWriteTime));
-            std::vector<QvMediaEntry> entries;
-            if (!QvReadMediaEntries(path, entries)) return fail(path + L" cannot be read as a media file");
-            for (const QvMediaEntry& e : entries) {
-                if ((e.dwAttributes & FILE_ATTRIBUTE_DIRECTORY) && !IsLink(e.dwAttributes))
-                    return fail(folder + L" keeps folders whole (" + e.strSource +
-                                L"): its media files do not list the files in them, so no split can follow it; "
-                                L"make the set it follows file by file");
+            std::wstring strFolderEntry;
+            const bool bRead = QvScanMediaEntries(path, [&](const QvMediaEntry& e) {
+                if ((e.dwAttributes & FILE_ATTRIBUTE_DIRECTORY) && !IsLink(e.dwAttributes)) {
+                    if (strFolderEntry.empty()) strFolderEntry = e.strSource;
+                    return;
+                }
                 AddRecord(e.strSource, e.strTarget, e.iSize, e.strWriteTime, IsLink(e.dwAttributes) ? kLink : kFile, uSet);
-            }
+            });
+            if (!bRead) return fail(path + L" cannot be read as a media file");
+            if (!strFolderEntry.empty())
+                return fail(folder + L" keeps folders whole (" + strFolderEntry +
+                            L"): its media files do not list the files in them, so no split can follow it; "
+                            L"make the set it follows file by file");
         }
         if (bDeletions) {
             const std::wstring path = prefix + L"Deleted.xml";
@@ -221,25 +230,28 @@ bool QvSinceChain::Add(const std::wstring& strSet, std::wstring& strWhy) {
                     L"since could be taken as unchanged; set the clock right first");
     if (m_nSets > 0 && iWritten < m_iLastSetTime)
         return fail(folder + L" was written before the set given before it: give the sets oldest first");
-    // Latest record first within a path, then one record a path.
-    std::stable_sort(m_records.begin(), m_records.end(), [](const Record& a, const Record& b) {
-        return a.uHash != b.uHash ? a.uHash < b.uHash : a.uSet > b.uSet;
+    // Latest record first within a path, then one record a path: a record goes when one of the
+    // same path, from this set or a later one, comes before it. Within one set a file outranks
+    // its deletion: a path whose kind changed is deleted as the old kind and new as the other.
+    std::sort(m_records.begin(), m_records.end(), [](const Record& a, const Record& b) {
+        if (a.uHash != b.uHash) return a.uHash < b.uHash;
+        if (a.uSet != b.uSet) return a.uSet > b.uSet;
+        return (a.bKind == kDeletion) < (b.bKind == kDeletion);
     });
-    std::vector<Record> kept;
-    kept.reserve(m_records.size());
+    size_t nKept = 0;
     for (size_t i = 0; i < m_records.size();) {
         size_t end = i;
         while (end < m_records.size() && m_records[end].uHash == m_records[i].uHash) ++end;
+        const size_t runStart = nKept;
         for (size_t k = i; k < end; ++k) {
-            // A record of the same path from this set or a later one comes before it.
             const std::string path = PathBytes(m_records[k]);
             bool bShadowed = false;
-            for (size_t j = i; j < k && !bShadowed; ++j) bShadowed = SamePath(m_records[j], path, std::string_view());
-            if (!bShadowed) kept.push_back(m_records[k]);
+            for (size_t j = runStart; j < nKept && !bShadowed; ++j) bShadowed = SamePath(m_records[j], path, std::string_view());
+            if (!bShadowed) m_records[nKept++] = m_records[k];
         }
         i = end;
     }
-    m_records.swap(kept);
+    m_records.resize(nKept);
     m_records.shrink_to_fit();
     m_nRecorded = 0;
     for (const Record& r : m_records)

@@ -6,6 +6,7 @@
 #include "common/QvRecords.h"
 
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -77,9 +78,12 @@ private:
     bool SamePath(const Record& r, std::string_view a, std::string_view b) const;
     std::string PathBytes(const Record& r) const;
 
-    std::vector<Record> m_records;  // sorted by hash, one per path: the latest record
+    // Sorted by hash, one per path: the latest record. A deque grows without a second copy of
+    // itself, which a chain of a million records would feel.
+    std::deque<Record> m_records;
     std::vector<Folder> m_folders;
     std::unordered_map<std::string, uint32_t> m_folderIndex;  // path and target -> folder
+    uint32_t m_lastFolder = 0;
     std::string m_names;
     uint32_t m_nSets = 0;
     int64_t m_nRecorded = 0;

@@ -3,6 +3,7 @@
 #define QVMEDIAENTRIES_H
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -21,5 +22,11 @@ struct QvMediaEntry {
 // Reads every entry of the media file at strPath (a library path), in its order; false when the
 // file cannot be read or is not a media file.
 bool QvReadMediaEntries(const std::wstring& strPath, std::vector<QvMediaEntry>& vEntries);
+
+// The same, an entry at a time, reading the file in pieces: a set of many media files is read
+// in the memory of one piece and one entry. Fills strSource, strTarget, strWriteTime,
+// dwAttributes and iSize (a folder kept whole without its "\*.*"). False when the file cannot
+// be read or is not a media file, possibly after some entries were visited.
+bool QvScanMediaEntries(const std::wstring& strPath, const std::function<void(const QvMediaEntry&)>& visit);
 
 #endif
