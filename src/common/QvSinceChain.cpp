@@ -136,12 +136,26 @@ bool QvSinceChain::SamePath(const Record& r, std::string_view a, std::string_vie
 }
 
 const QvSinceChain::Record* QvSinceChain::Find(std::string_view a, std::string_view b) const {
+    if (m_slots.empty()) return nullptr;
     const uint64_t h = HashBytes(a, b);
-    auto it = std::lower_bound(m_records.begin(), m_records.end(), h,
-                               [](const Record& r, uint64_t v) { return r.uHash < v; });
-    for (; it != m_records.end() && it->uHash == h; ++it)
-        if (SamePath(*it, a, b)) return &*it;
+    const size_t mask = m_slots.size() - 1;
+    for (size_t slot = static_cast<size_t>(h) & mask; m_slots[slot]; slot = (slot + 1) & mask) {
+        const Record& r = m_records[m_slots[slot] - 1];
+        if (r.uHash == h && SamePath(r, a, b)) return &r;
+    }
     return nullptr;
+}
+
+void QvSinceChain::IndexRecords() {
+    size_t n = 1;
+    while (n < 2 * m_records.size() + 1) n *= 2;
+    std::vector<uint32_t>(n, 0).swap(m_slots);
+    const size_t mask = n - 1;
+    for (size_t i = 0; i < m_records.size(); ++i) {
+        size_t slot = static_cast<size_t>(m_records[i].uHash) & mask;
+        while (m_slots[slot]) slot = (slot + 1) & mask;
+        m_slots[slot] = static_cast<uint32_t>(i + 1);
+    }
 }
 
 bool QvSinceChain::Add(const std::wstring& strSet, std::wstring& strWhy) {
@@ -243,6 +257,11 @@ bool QvSinceChain::Add(const std::wstring& strSet, std::wstring& strWhy) {
         size_t end = i;
         while (end < m_records.size() && m_records[end].uHash == m_records[i].uHash) ++end;
         const size_t runStart = nKept;
+        if (end - i == 1) {
+            m_records[nKept++] = m_records[i];
+            i = end;
+            continue;
+        }
         for (size_t k = i; k < end; ++k) {
             const std::string path = PathBytes(m_records[k]);
             bool bShadowed = false;
@@ -253,6 +272,7 @@ bool QvSinceChain::Add(const std::wstring& strSet, std::wstring& strWhy) {
     }
     m_records.resize(nKept);
     m_records.shrink_to_fit();
+    IndexRecords();
     m_nRecorded = 0;
     for (const Record& r : m_records)
         if (r.bKind != kDeletion) ++m_nRecorded;

@@ -75,12 +75,17 @@ private:
     void AddRecord(const std::wstring& strPath, const std::wstring& strTarget, int64_t iSize,
                    const std::wstring& strTime, uint8_t bKind, uint16_t uSet);
     const Record* Find(std::string_view a, std::string_view b) const;
+    // Makes the table Find looks records up in.
+    void IndexRecords();
     bool SamePath(const Record& r, std::string_view a, std::string_view b) const;
     std::string PathBytes(const Record& r) const;
 
     // Sorted by hash, one per path: the latest record. A deque grows without a second copy of
     // itself, which a chain of a million records would feel.
     std::deque<Record> m_records;
+    // Open addressing by hash: the index of a record plus one in each used slot, at most half
+    // of them used.
+    std::vector<uint32_t> m_slots;
     std::vector<Folder> m_folders;
     std::unordered_map<std::string, uint32_t> m_folderIndex;  // path and target -> folder
     uint32_t m_lastFolder = 0;
