@@ -30,6 +30,15 @@ uint64_t HashBytes(std::string_view a, std::string_view b) {
     return h;
 }
 
+int64_t TimeDigits(const std::string& s) {
+    int64_t v = 0;
+    for (char c : s) {
+        if (c < '0' || c > '9') break;
+        v = v * 10 + (c - '0');
+    }
+    return v;
+}
+
 uint64_t TimeDigits(const wchar_t* s, size_t n) {
     uint64_t v = 0;
     for (size_t i = 0; i < n && s[i] >= L'0' && s[i] <= L'9'; ++i) v = v * 10 + static_cast<uint64_t>(s[i] - L'0');
@@ -163,10 +172,11 @@ bool QvSinceChain::Add(const std::wstring& strSet, std::wstring& strWhy) {
     while (folder.size() > 3 && folder.back() == L'\\') folder.pop_back();
     const std::wstring prefix = folder + L"\\";
     const DWORD dwAttributes = qvp::GetFileAttributesW(folder.c_str());
-    if (dwAttributes == INVALID_FILE_ATTRIBUTES || !(dwAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        strWhy = folder + L" is not a folder: give the folder an earlier split wrote its media files to";
+    if (dwAttributes == INVALID_FILE_ATTRIBUTES) {
+        strWhy = folder + L" does not exist: give the folder an earlier split wrote its media files to";
         return false;
     }
+    if (!(dwAttributes & FILE_ATTRIBUTE_DIRECTORY)) return AddCatalogue(folder, strWhy);
     std::vector<std::wstring> media;
     bool bDeletions = false;
     WIN32_FIND_DATAW fd;
@@ -236,14 +246,23 @@ bool QvSinceChain::Add(const std::wstring& strSet, std::wstring& strWhy) {
     } catch (const std::bad_alloc&) {
         return fail(L"not enough memory to read " + folder);
     }
+    return Settle(folder, iWritten, nBefore, strWhy);
+}
+
+bool QvSinceChain::Settle(const std::wstring& strSet, int64_t iWritten, size_t nBefore, std::wstring& strWhy) {
+    const auto fail = [&](const std::wstring& why) {
+        m_records.resize(nBefore);
+        strWhy = why;
+        return false;
+    };
     const int64_t iNow = static_cast<int64_t>(
         std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count());
     if (iWritten > iNow + kClockSlack)
-        return fail(folder + L" was written " + std::to_wstring(iWritten - iNow) +
+        return fail(strSet + L" was written " + std::to_wstring(iWritten - iNow) +
                     L" seconds after the time this computer's clock gives now: a clock is wrong, and files changed "
                     L"since could be taken as unchanged; set the clock right first");
     if (m_nSets > 0 && iWritten < m_iLastSetTime)
-        return fail(folder + L" was written before the set given before it: give the sets oldest first");
+        return fail(strSet + L" was written before the set given before it: give the sets oldest first");
     // Latest record first within a path, then one record a path: a record goes when one of the
     // same path, from this set or a later one, comes before it. Within one set a file outranks
     // its deletion: a path whose kind changed is deleted as the old kind and new as the other.
@@ -281,6 +300,84 @@ bool QvSinceChain::Add(const std::wstring& strSet, std::wstring& strWhy) {
     return true;
 }
 
+// The text catalogue pack puts on every disc: a header line, then "medium TAB bytes TAB written
+// TAB path" a line, the path as the host names it with backslash, tab, newline and return
+// escaped, a folder's ending in "/".
+bool QvSinceChain::AddCatalogue(const std::wstring& strFile, std::wstring& strWhy) {
+    static const char kHeader[] = "# QvSplit catalogue: medium<TAB>bytes<TAB>written<TAB>path";
+    if (m_nSets >= 0xFFFF) {
+        strWhy = L"too many sets to follow";
+        return false;
+    }
+    const uint16_t uSet = static_cast<uint16_t>(m_nSets);
+    const size_t nBefore = m_records.size();
+    const auto fail = [&](const std::wstring& why) {
+        m_records.resize(nBefore);
+        strWhy = strFile + L" " + why;
+        return false;
+    };
+    CQvFile file(strFile.c_str());
+    if (!file.Open(GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr))
+        return fail(L"cannot be read");
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    std::memset(&data, 0, sizeof(data));
+    const int64_t iWritten = qvp::GetFileAttributesExW(strFile.c_str(), GetFileExInfoStandard, &data)
+                                 ? UnixSeconds(data.ftLastWriteTime)
+                                 : 0;
+    std::string text;
+    std::vector<char> piece(1 << 20);
+    bool bHeader = false;
+    try {
+        for (bool bEnd = false; !bEnd;) {
+            DWORD nRead = 0;
+            if (!file.Read(piece.data(), static_cast<DWORD>(piece.size()), &nRead, nullptr)) return fail(L"cannot be read");
+            bEnd = nRead == 0;
+            text.append(piece.data(), nRead);
+            size_t from = 0;
+            for (size_t nl; (nl = text.find('\n', from)) != std::string::npos || (bEnd && from < text.size()); from = nl + 1) {
+                if (nl == std::string::npos) nl = text.size();
+                const std::string_view line(text.data() + from, nl - from);
+                if (!bHeader) {
+                    if (line.substr(0, sizeof kHeader - 1) != kHeader)
+                        return fail(L"is no catalogue a split can follow (its first line is not \"# QvSplit catalogue: "
+                                    L"medium<TAB>bytes<TAB>written<TAB>path\"; a catalogue without write times "
+                                    L"cannot tell what changed)");
+                    bHeader = true;
+                    continue;
+                }
+                if (line.empty()) continue;
+                const size_t t1 = line.find('\t'), t2 = line.find('\t', t1 + 1), t3 = line.find('\t', t2 + 1);
+                if (t1 == std::string_view::npos || t2 == std::string_view::npos || t3 == std::string_view::npos)
+                    return fail(L"has a line that is not \"medium TAB bytes TAB written TAB path\"");
+                const std::string_view written = line.substr(t2 + 1, t3 - t2 - 1);
+                std::string host;
+                for (size_t i = t3 + 1; i < line.size(); ++i) {
+                    if (line[i] != '\\' || i + 1 == line.size()) {
+                        host += line[i];
+                        continue;
+                    }
+                    const char c = line[++i];
+                    host += c == 't' ? '\t' : c == 'n' ? '\n' : c == 'r' ? '\r' : c;
+                }
+                if (!host.empty() && host.back() == '/')
+                    return fail(L"lists a folder kept whole: its set was planned with folders kept whole, which no "
+                                L"split can follow; make the set it follows file by file");
+                if (written == "-")
+                    return fail(L"lists files of folders kept whole without their write times; make the set it "
+                                L"follows file by file");
+                const std::wstring path = qvp::HostPathToLibrary(host, false);
+                const std::wstring time(written.begin(), written.end());
+                AddRecord(path, std::wstring(), TimeDigits(std::string(line.substr(t1 + 1, t2 - t1 - 1))), time, kAnyKind, uSet);
+            }
+            text.erase(0, std::min(from, text.size()));
+        }
+    } catch (const std::bad_alloc&) {
+        return fail(L"is too large to read into memory");
+    }
+    if (!bHeader) return fail(L"is empty");
+    return Settle(strFile, iWritten, nBefore, strWhy);
+}
+
 void QvSinceChain::BeginSplit() {
     for (Record& r : m_records) r.bSeen = false;
     m_nSeen = 0;
@@ -292,7 +389,7 @@ QvSinceChain::Verdict QvSinceChain::Judge(const FileDesc& desc, bool& bFirstTime
     const CQvPathText::Pieces pieces = desc.strFilePath.pieces();
     const Record* r = Find(pieces.first, pieces.second);
     const uint8_t bKind = IsLink(desc.dwAttributes) ? kLink : kFile;
-    if (!r || r->bKind == kDeletion || r->bKind != bKind) {
+    if (!r || r->bKind == kDeletion || (r->bKind != bKind && r->bKind != kAnyKind)) {
         // A record of another kind stays unseen: that file is deleted, this one new.
         std::string path(pieces.first);
         path.append(pieces.second);

@@ -60,10 +60,11 @@ private:
         uint32_t uNameAt;     // the name's bytes in m_names
         uint32_t uNameBytes;
         uint16_t uSet;        // the set that recorded it, 0 the first
-        uint8_t bKind;        // kFile, kLink, kDeletion
+        uint8_t bKind;        // kFile, kLink, kDeletion, kAnyKind
         mutable bool bSeen;
     };
-    enum { kFile = 0, kLink = 1, kDeletion = 2 };
+    // A catalogue does not tell a link from a file: its records match either.
+    enum { kFile = 0, kLink = 1, kDeletion = 2, kAnyKind = 3 };
     // A folder of records: its path's bytes (ending in a backslash) and the target folder its
     // files are restored in.
     struct Folder {
@@ -71,6 +72,9 @@ private:
         std::wstring target;
     };
 
+    bool AddCatalogue(const std::wstring& strFile, std::wstring& strWhy);
+    // Checks the clocks of a set just read and makes its records those in force.
+    bool Settle(const std::wstring& strSet, int64_t iWritten, size_t nBefore, std::wstring& strWhy);
     uint32_t FolderOf(const std::string& path, const std::wstring& target);
     void AddRecord(const std::wstring& strPath, const std::wstring& strTarget, int64_t iSize,
                    const std::wstring& strTime, uint8_t bKind, uint16_t uSet);

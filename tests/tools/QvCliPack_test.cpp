@@ -426,13 +426,16 @@ TEST_F(QvCliPackTest, CatalogueOnEveryMediumListsTheSetAndStillFits) {
                 EXPECT_LE(reserve, taken + taken / 16 + 32768);
                 EXPECT_NE(std::string::npos, page.find("\"here\": " + number + ",")) << page.substr(0, 600);
                 EXPECT_EQ(std::string::npos, page.find("<script>alert"));
-                EXPECT_EQ(0u, text.find("# QvSplit catalogue: medium<TAB>bytes<TAB>path; this is medium " + number + "\n")) << text;
+                EXPECT_EQ(0u, text.find("# QvSplit catalogue: medium<TAB>bytes<TAB>written<TAB>path; this is medium " + number + "\n")) << text;
                 std::istringstream lines(text.substr(text.find('\n') + 1));
                 for (std::string line; std::getline(lines, line);) {
-                    const size_t tab1 = line.find('\t'), tab2 = line.find('\t', tab1 + 1);
-                    ASSERT_NE(std::string::npos, tab2) << line;
-                    const std::string path = line.substr(tab2 + 1);
+                    const size_t tab1 = line.find('\t'), tab2 = line.find('\t', tab1 + 1), tab3 = line.find('\t', tab2 + 1);
+                    ASSERT_NE(std::string::npos, tab3) << line;
+                    const std::string path = line.substr(tab3 + 1);
                     const std::string seen = line.substr(0, tab2);
+                    // A file of the media files has its write time; one below a folder kept whole has none.
+                    const std::string written = line.substr(tab2 + 1, tab3 - tab2 - 1);
+                    EXPECT_TRUE(written.size() == 14 || (written == "-" && std::string(method) == "dirs")) << line;
                     // Every medium lists the same set.
                     if (listed.count(path)) {
                         EXPECT_EQ(listed[path], seen) << path;
@@ -454,6 +457,18 @@ TEST_F(QvCliPackTest, CatalogueOnEveryMediumListsTheSetAndStillFits) {
             if (row.catalog) {
                 EXPECT_EQ(disk.size(), listed.size());
                 for (const auto& kv : disk) EXPECT_TRUE(listed.count(S(kv.first))) << kv.first;
+                // A disc's catalogue is a set a later split can follow: nothing changed since the
+                // file by file plan; the plan of folders kept whole has no write times to follow.
+                Write(to + ".txt", ReadMedium(P(to + "/Media1." + row.format))["QVSPLIT-CATALOG.txt"]);
+                const qvtest::ProcessResult since =
+                    Run({"split", "--size", "1", "--since", S(to + ".txt"), "--out", S(to + "-since"), S("set")});
+                if (std::string(method) == "files") {
+                    EXPECT_EQ(0, since.status) << since.err;
+                    EXPECT_NE(std::string::npos, since.out.find("nothing changed since")) << since.out;
+                } else {
+                    EXPECT_EQ(1, since.status) << since.out;
+                    EXPECT_NE(std::string::npos, since.err.find("folders kept whole")) << since.err;
+                }
             }
         }
     }

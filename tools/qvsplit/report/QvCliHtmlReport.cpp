@@ -282,6 +282,10 @@ void ListEntry(const QvCliEntry& e, const std::function<void(QvCliListedFile&&)>
     f.mediumFolder = MediumFolder(e);
     f.size = e.size;
     f.kind = e.isDir ? 1 : e.isLink ? 2 : 0;
+    for (wchar_t c : e.writeTime) {
+        if (c < L'0' || c > L'9') break;
+        f.written = f.written * 10 + static_cast<uint64_t>(c - L'0');
+    }
     take(std::move(f));
 }
 
@@ -299,6 +303,12 @@ void AppendTextLine(std::string& out, int number, const QvCliListedFile& f) {
     AppendNumber(out, static_cast<uint64_t>(number));
     out += '\t';
     AppendNumber(out, f.size);
+    out += '\t';
+    // The write time lets a later split follow the set from this file alone (split --since).
+    if (f.written)
+        AppendNumber(out, f.written);
+    else
+        out += '-';
     out += '\t';
     size_t done = 0;
     for (size_t i = 0; i < f.hostPath.size(); ++i) {
@@ -403,7 +413,7 @@ std::string QvCliHtmlReport(const QvCliMediaSet& set, const QvCliSetFiles& files
 }
 
 std::string QvCliTextCatalogHeader(int here) {
-    std::string out = "# QvSplit catalogue: medium<TAB>bytes<TAB>path";
+    std::string out = "# QvSplit catalogue: medium<TAB>bytes<TAB>written<TAB>path";
     if (here) out += "; this is medium " + std::to_string(here);
     return out + "\n";
 }
@@ -435,8 +445,9 @@ void QvCliCatalogTerms(const std::string& outDir, const QvCliPlanRecord& record,
     const uint64_t kEntries = 8192;
     model.cbCatalogFixed = counter.Count() + QvCliTextCatalogHeader(INT32_MAX).size() + kNumbers + 2 * block + kEntries;
     // A row of the page, "[medium,folder,"name",bytes,kind,target]" and its separator, and a
-    // line of the text, "medium TAB bytes TAB path", with "/" after a folder.
-    model.cbCatalogPerEntry = 12 + 4;
+    // line of the text, "medium TAB bytes TAB written TAB path", with "/" after a folder (the
+    // write time's 14 digits and its tab counted here).
+    model.cbCatalogPerEntry = 12 + 4 + 15;
     // The whole path in the text's line (escaped no wider), the name in the page's row.
     model.cbCatalogPerPathByte = 1;
     model.cbCatalogPerNameByte = 1;

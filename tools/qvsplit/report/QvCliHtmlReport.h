@@ -30,6 +30,8 @@ struct QvCliListedFile {
     std::string mediumFolder;  // the folder inside the medium it is restored to, "" for the root
     uint64_t size = 0;
     int kind = 0;              // 0 file, 1 folder, 2 link
+    uint64_t written = 0;      // last write as its media file gives it, the 14 digits of local
+                               // time as a number; 0 when unknown (a file below a folder kept whole)
 };
 // Per medium of a set, in plan order.
 typedef std::vector<std::vector<QvCliListedFile>> QvCliSetFiles;
