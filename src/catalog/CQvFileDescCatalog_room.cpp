@@ -179,6 +179,11 @@ void CQvFileDescCatalog::KeepRoomForCatalog(DWORD dwSplit) {
             iAll += qvalloc::EntryCost(entry.second) + folders.Add(entry.second);
         }
         int64_t iLeftOut = 0, iLeftOutBytes = 0;
+        // The files recorded as deleted since earlier sets are lines of the catalogue too.
+        for (const QvSinceChain::Deleted& deleted : QvSplitRun::Current().deleted) {
+            ++iLeftOut;
+            iLeftOutBytes += qvalloc::CatalogPathBytes(deleted.strPath);
+        }
         for (const QvLeftOutEntry& left : QvSplitRun::Current().leftOut.Entries()) {
             ++iLeftOut;
             iLeftOutBytes += qvalloc::CatalogPathBytes(left.strPath);

@@ -359,6 +359,10 @@ bool QvSinceChain::AddCatalogue(const std::wstring& strFile, std::wstring& strWh
                     const char c = line[++i];
                     host += c == 't' ? '\t' : c == 'n' ? '\n' : c == 'r' ? '\r' : c;
                 }
+                if (line.substr(0, t1) == "deleted") {
+                    AddRecord(qvp::HostPathToLibrary(host, false), std::wstring(), 0, std::wstring(), kDeletion, uSet);
+                    continue;
+                }
                 if (!host.empty() && host.back() == '/')
                     return fail(L"lists a folder kept whole: its set was planned with folders kept whole, which no "
                                 L"split can follow; make the set it follows file by file");

@@ -339,6 +339,16 @@ std::vector<QvCliLeftOutRecord> QvCliLoadLeftOut(const std::string& dir) {
     return records;
 }
 
+std::vector<std::wstring> QvCliLoadDeleted(const std::string& dir) {
+    std::vector<std::wstring> paths;
+    pugi::xml_document doc;
+    const fs::path file = QvCliFsPath(dir) / "Deleted.xml";
+    if (!doc.load_file(file.c_str(), pugi::parse_default | pugi::parse_cdata)) return paths;
+    for (pugi::xml_node entry : doc.child("Deleted").children("FILE"))
+        paths.push_back(QvCliWiden(entry.child("FullPath").child_value()));
+    return paths;
+}
+
 bool QvCliLoadMediaSet(const std::string& dir, QvCliMediaSet& set, std::string& error, bool withFigures) {
     set.dir = dir;
     set.media.clear();

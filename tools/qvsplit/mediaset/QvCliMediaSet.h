@@ -82,6 +82,9 @@ struct QvCliLeftOutRecord {
 };
 bool QvCliSaveLeftOut(const std::string& dir, const std::vector<QvCliLeftOutRecord>& records);
 std::vector<QvCliLeftOutRecord> QvCliLoadLeftOut(const std::string& dir);
+// The files a set that follows earlier sets records as deleted ("Deleted.xml"), by library path;
+// none when it has no such list.
+std::vector<std::wstring> QvCliLoadDeleted(const std::string& dir);
 
 // The folder a directory entry's FullPath names (without "\*.*").
 std::wstring QvCliEntryFolder(const QvCliEntry& entry);

@@ -422,6 +422,14 @@ std::string QvCliTextCatalog(const QvCliMediaSet& set, const QvCliSetFiles& file
     std::string out = QvCliTextCatalogHeader(here);
     for (size_t i = 0; i < set.media.size() && i < files.size(); ++i)
         for (const QvCliListedFile& f : files[i]) AppendTextLine(out, set.media[i].number, f);
+    // A set that follows earlier sets lists the files deleted since, on no medium.
+    for (const std::wstring& path : QvCliLoadDeleted(set.dir)) {
+        QvCliListedFile f;
+        f.hostPath = QvCliToHostPath(path);
+        std::string line;
+        AppendTextLine(line, 0, f);
+        out += "deleted\t-\t-\t" + line.substr(line.find('\t', line.find('\t', line.find('\t') + 1) + 1) + 1);
+    }
     return out;
 }
 
