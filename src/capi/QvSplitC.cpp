@@ -627,6 +627,12 @@ int GetEntry(const qvs_split* split, uint32_t medium, uint32_t index, Entry* ent
     }
 }
 
+int CountOf(const qvs_split* split, const std::vector<Text> Results::*list, uint32_t* count) {
+    if (!split || !count) return QVS_E_ARGUMENT;
+    *count = static_cast<uint32_t>((split->results.*list).size());
+    return QVS_OK;
+}
+
 template <class Char>
 int GetText(const qvs_split* split, const std::vector<Text> Results::*list, uint32_t index, const Char** text) {
     if (!split || !text) return QVS_E_ARGUMENT;
@@ -945,9 +951,7 @@ QVS_API int QVS_CALL qvs_get_changes(const qvs_split* split, qvs_changes* change
 }
 
 QVS_API int QVS_CALL qvs_deleted_count(const qvs_split* split, uint32_t* count) {
-    if (!split || !count) return QVS_E_ARGUMENT;
-    *count = static_cast<uint32_t>(split->results.deleted.size());
-    return QVS_OK;
+    return CountOf(split, &Results::deleted, count);
 }
 
 QVS_API int QVS_CALL qvs_get_deleted(const qvs_split* split, uint32_t index, const char** path) {
@@ -959,9 +963,7 @@ QVS_API int QVS_CALL qvs_get_deletedW(const qvs_split* split, uint32_t index, co
 }
 
 QVS_API int QVS_CALL qvs_error_count(const qvs_split* split, uint32_t* count) {
-    if (!split || !count) return QVS_E_ARGUMENT;
-    *count = static_cast<uint32_t>(split->results.errors.size());
-    return QVS_OK;
+    return CountOf(split, &Results::errors, count);
 }
 
 QVS_API int QVS_CALL qvs_get_error(const qvs_split* split, uint32_t index, const char** text) {
@@ -973,9 +975,7 @@ QVS_API int QVS_CALL qvs_get_errorW(const qvs_split* split, uint32_t index, cons
 }
 
 QVS_API int QVS_CALL qvs_cut_file_count(const qvs_split* split, uint32_t* count) {
-    if (!split || !count) return QVS_E_ARGUMENT;
-    *count = static_cast<uint32_t>(split->results.cutFiles.size());
-    return QVS_OK;
+    return CountOf(split, &Results::cutFiles, count);
 }
 
 QVS_API int QVS_CALL qvs_get_cut_file(const qvs_split* split, uint32_t index, const char** path) {
