@@ -972,7 +972,13 @@ TEST_F(QvSplitCliTest, ReportShowsTheSetWithEveryNameAsText) {
     const RunResult elsewhere = Run({"report", "--quiet", "--out", S("page.html"), S("out")});
     ASSERT_EQ(0, elsewhere.status) << elsewhere.err;
     EXPECT_TRUE(elsewhere.out.empty());
-    EXPECT_EQ(data, ReportData(P("page.html")));
+    // The same page but for the minute it was made in, which may have turned meanwhile.
+    const auto withoutMinute = [](std::string text) {
+        const size_t at = text.find("\"generated\": \"");
+        if (at != std::string::npos) text.erase(at, text.find('"', at + 14) - at);
+        return text;
+    };
+    EXPECT_EQ(withoutMinute(data), withoutMinute(ReportData(P("page.html"))));
 }
 
 // The record of how a plan was made sits beside the media like the left-out list: show, where,
