@@ -41,7 +41,7 @@ copy=$WORK/tree
 # "seconds KiB" of one run of the program, its output thrown away.
 measure() {
   /usr/bin/time -f "%e %M" -o "$WORK/time" "$QVSPLIT" "$@" > "$WORK/out" 2> /dev/null || true
-  cat "$WORK/time"
+  tail -1 "$WORK/time"
 }
 
 median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
@@ -76,7 +76,7 @@ if [ -n "$CHAIN" ]; then
   chain=$WORK/chain-tree
   cp -a "$CHAIN" "$chain"
   "$QVSPLIT" split --quiet --size 700 --out "$WORK/set1" "$chain" > /dev/null
-  first=$(find "$chain" -type f | head -1)
+  first=$(find "$chain" -type f -print -quit)
   args=(--since "$WORK/set1")
   sets=("$WORK/set1")
   for k in 2 3 4 5 6 7 8 9 10; do
@@ -86,7 +86,7 @@ if [ -n "$CHAIN" ]; then
     args+=(--since "$WORK/set$k")
     sets+=("$WORK/set$k")
   done
-  last=$(find "$chain" -type f -newer "$WORK/set9/Media1.xml" | head -1)
+  last=$(find "$chain" -type f -newer "$WORK/set9/Media1.xml" -print -quit)
   echo
   echo "| where, a chain of ten sets | median s | peak KiB |"
   echo "|---|---|---|"

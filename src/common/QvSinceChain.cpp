@@ -117,30 +117,50 @@ void QvSinceChain::AddRecord(const std::wstring& strPath, const std::wstring& st
     r.iSize = iSize;
     r.uTime = TimeDigits(strTime.c_str(), strTime.size());
     r.uFolder = FolderOf(bytes.substr(0, cut), strTarget);
-    r.uNameAt = static_cast<uint32_t>(m_names.size());
+    r.uNameAt = StoreName(std::string_view(bytes).substr(cut));
     r.uNameBytes = static_cast<uint32_t>(bytes.size() - cut);
     r.uSet = uSet;
     r.bKind = bKind;
     r.bSeen = false;
-    m_names.append(bytes, cut, std::string::npos);
     m_records.push_back(r);
 }
 
+uint32_t QvSinceChain::StoreName(std::string_view name) {
+    // Blocks of a fixed size, each filled before the next is made: no block is ever copied to
+    // grow, and the room left unused is at most a name's per block.
+    const size_t kBlock = size_t{1} << 18;
+    if (m_names.empty() || m_names.back().size() + name.size() > m_names.back().capacity()) {
+        m_names.emplace_back();
+        m_names.back().reserve(std::max(kBlock, name.size()));
+    }
+    std::string& block = m_names.back();
+    const uint32_t at = static_cast<uint32_t>(block.size());
+    block.append(name);
+    if (m_names.size() - 1 > 0xFFF) throw std::bad_alloc();  // beyond what an index can name
+    return static_cast<uint32_t>((m_names.size() - 1) << 20) | at;
+}
+
+std::string_view QvSinceChain::NameOf(const Record& r) const {
+    return std::string_view(m_names[r.uNameAt >> 20].data() + (r.uNameAt & 0xFFFFF), r.uNameBytes);
+}
+
 std::string QvSinceChain::PathBytes(const Record& r) const {
-    return m_folders[r.uFolder].path + m_names.substr(r.uNameAt, r.uNameBytes);
+    return m_folders[r.uFolder].path + std::string(NameOf(r));
 }
 
 bool QvSinceChain::SamePath(const Record& r, std::string_view a, std::string_view b) const {
-    const std::string& folder = m_folders[r.uFolder].path;
-    const std::string_view name(m_names.data() + r.uNameAt, r.uNameBytes);
-    if (folder.size() + name.size() != a.size() + b.size()) return false;
-    // Compare the two pieces of each side byte by byte.
-    size_t i = 0;
-    auto at = [&](size_t k) { return k < folder.size() ? folder[k] : name[k - folder.size()]; };
-    for (char c : a)
-        if (at(i++) != c) return false;
-    for (char c : b)
-        if (at(i++) != c) return false;
+    std::string_view x[2] = {m_folders[r.uFolder].path, NameOf(r)};
+    std::string_view y[2] = {a, b};
+    if (x[0].size() + x[1].size() != y[0].size() + y[1].size()) return false;
+    // The two texts in two pieces each, compared a run at a time.
+    for (size_t i = 0, j = 0; i < 2 && j < 2;) {
+        const size_t n = std::min(x[i].size(), y[j].size());
+        if (x[i].compare(0, n, y[j], 0, n) != 0) return false;
+        x[i].remove_prefix(n);
+        y[j].remove_prefix(n);
+        if (x[i].empty()) ++i;
+        if (j < 2 && y[j].empty()) ++j;
+    }
     return true;
 }
 
@@ -436,7 +456,7 @@ std::vector<QvSinceChain::Deleted> QvSinceChain::Unseen() const {
     for (const Record& r : m_records) {
         if (r.bSeen || r.bKind == kDeletion) continue;
         const Folder& folder = m_folders[r.uFolder];
-        const std::string_view name(m_names.data() + r.uNameAt, r.uNameBytes);
+        const std::string_view name = NameOf(r);
         out.push_back(Deleted{Decode(folder.path) + Decode(name), folder.target, Decode(name)});
     }
     std::sort(out.begin(), out.end(), [](const Deleted& a, const Deleted& b) { return a.strPath < b.strPath; });

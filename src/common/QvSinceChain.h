@@ -57,7 +57,7 @@ private:
         int64_t iSize;
         uint64_t uTime;       // the write time's digits as a number
         uint32_t uFolder;     // index into m_folders
-        uint32_t uNameAt;     // the name's bytes in m_names
+        uint32_t uNameAt;     // the name's block in m_names (high 12 bits) and offset in it
         uint32_t uNameBytes;
         uint16_t uSet;        // the set that recorded it, 0 the first
         uint8_t bKind;        // kFile, kLink, kDeletion, kAnyKind
@@ -93,7 +93,9 @@ private:
     std::vector<Folder> m_folders;
     std::unordered_map<std::string, uint32_t> m_folderIndex;  // path and target -> folder
     uint32_t m_lastFolder = 0;
-    std::string m_names;
+    std::vector<std::string> m_names;
+    uint32_t StoreName(std::string_view name);
+    std::string_view NameOf(const Record& r) const;
     uint32_t m_nSets = 0;
     int64_t m_nRecorded = 0;
     int64_t m_nSeen = 0;
