@@ -92,18 +92,17 @@ void QvSinceChain::Clear() {
 
 uint32_t QvSinceChain::FolderOf(const std::string& path, const std::wstring& target) {
     // The entries of a folder come one after another.
-    if (!m_folders.empty()) {
-        const Folder& last = m_folders[m_lastFolder];
-        if (last.path == path && last.target == target) return m_lastFolder;
+    if (!m_folders.empty() && m_folders[m_lastFolder].path == path && m_lastTarget == target) return m_lastFolder;
+    m_lastTarget = target;
+    const std::string targetText = Narrow(target);
+    const uint64_t h = HashBytes(path, targetText);
+    for (auto range = m_folderIndex.equal_range(h); range.first != range.second; ++range.first) {
+        const Folder& folder = m_folders[range.first->second];
+        if (folder.path == path && folder.target == targetText) return m_lastFolder = range.first->second;
     }
-    std::string key = path;
-    key += '\0';
-    key += Narrow(target);
-    const auto found = m_folderIndex.find(key);
-    if (found != m_folderIndex.end()) return m_lastFolder = found->second;
     const uint32_t index = static_cast<uint32_t>(m_folders.size());
-    m_folders.push_back(Folder{path, target});
-    m_folderIndex.emplace(std::move(key), index);
+    m_folders.push_back(Folder{path, targetText});
+    m_folderIndex.emplace(h, index);
     return m_lastFolder = index;
 }
 
@@ -457,7 +456,7 @@ std::vector<QvSinceChain::Deleted> QvSinceChain::Unseen() const {
         if (r.bSeen || r.bKind == kDeletion) continue;
         const Folder& folder = m_folders[r.uFolder];
         const std::string_view name = NameOf(r);
-        out.push_back(Deleted{Decode(folder.path) + Decode(name), folder.target, Decode(name)});
+        out.push_back(Deleted{Decode(folder.path) + Decode(name), qvp::Utf8ToWide(folder.target), Decode(name)});
     }
     std::sort(out.begin(), out.end(), [](const Deleted& a, const Deleted& b) { return a.strPath < b.strPath; });
     return out;

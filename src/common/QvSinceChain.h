@@ -69,7 +69,7 @@ private:
     // files are restored in.
     struct Folder {
         std::string path;
-        std::wstring target;
+        std::string target;  // UTF-8
     };
 
     bool AddCatalogue(const std::wstring& strFile, std::wstring& strWhy);
@@ -91,8 +91,9 @@ private:
     // of them used.
     std::vector<uint32_t> m_slots;
     std::vector<Folder> m_folders;
-    std::unordered_map<std::string, uint32_t> m_folderIndex;  // path and target -> folder
+    std::unordered_multimap<uint64_t, uint32_t> m_folderIndex;  // hash of path and target -> folder
     uint32_t m_lastFolder = 0;
+    std::wstring m_lastTarget;  // the last folder's target as it was given
     std::vector<std::string> m_names;
     uint32_t StoreName(std::string_view name);
     std::string_view NameOf(const Record& r) const;
