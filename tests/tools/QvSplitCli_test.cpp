@@ -1179,6 +1179,9 @@ TEST_F(QvSplitCliTest, SetsSinceEarlierSetsPlanTheChangesAndRefuseWhatCannotBeFo
     fs::create_directories(P("future"));
     fs::copy_file(P("set1/Media1.xml"), P("future/Media1.xml"));
     fs::last_write_time(P("future/Media1.xml"), fs::file_time_type::clock::now() + std::chrono::hours(24));
+    fs::create_directories(P("killed"));
+    fs::copy_file(P("set1/Media1.xml"), P("killed/Media1.xml"));
+    Write("killed/qvsplit-incomplete", "");
     ASSERT_EQ(0, Run({"split", "--quiet", "--method", "dirs", "--size", "10", "--out", S("whole"), S("t")}).status);
     struct Row {
         const char* label;
@@ -1192,6 +1195,7 @@ TEST_F(QvSplitCliTest, SetsSinceEarlierSetsPlanTheChangesAndRefuseWhatCannotBeFo
         {"folders kept whole", {"--since", S("whole"), S("t")}, 1, "keeps folders whole"},
         {"newest first", {"--since", S("set2"), "--since", S("set1"), S("t")}, 1, "oldest first"},
         {"written in the future", {"--since", S("future"), S("t")}, 1, "clock"},
+        {"a split killed while writing it", {"--since", S("killed"), S("t")}, 1, "incomplete"},
         {"another selection", {"--since", S("set1"), S("other")}, 1, "sets of other files"},
         {"with folders kept whole", {"--method", "dirs", "--since", S("set1"), S("t")}, 2, "file by file"},
         {"into the set it follows", {"--since", S("bad"), S("t")}, 2, "both a set to follow and --out"},

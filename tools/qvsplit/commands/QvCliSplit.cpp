@@ -413,6 +413,9 @@ int FollowSets(const QvCliOptions& o) {
         std::error_code ec;
         if (fs::equivalent(QvCliFsPath(set), QvCliFsPath(o.outDir), ec))
             return QvCliFail(kExitUsage, set + " is both a set to follow and --out: the new set needs a folder of its own");
+        if (fs::exists(QvCliFsPath(set) / kQvCliIncompleteMarker, ec))
+            return QvCliFail(kExitFailed, "cannot follow " + set +
+                                              ": the set is incomplete (a split did not finish writing it); nothing was written");
         const std::wstring path = QvCliToLibraryPath(set);
         LPCTSTR why = nullptr;
         if (QvAddSinceSet(path.c_str(), &why)) continue;
