@@ -369,8 +369,9 @@ extern "C" QVSPLIT_API BOOL QvAddSinceSet(LPCTSTR pszSet, LPCTSTR* ppszWhy);
 extern "C" QVSPLIT_API void QvClearSinceSets(void);
 // What the last split found against the sets it followed. A split that follows sets and finds
 // no file new or changed writes no media file and is refused with QvRefusedNothingChanged (its
-// deletions, if any, are written all the same); one whose selection has no recorded path at all
-// is refused with QvRefusedOtherSelection and writes nothing.
+// deletions, if any, are written all the same); one whose sets record no file at or below the
+// paths its rules select (sets of another selection) is refused with QvRefusedOtherSelection and
+// writes nothing.
 struct QvChangeCounts {
     uint32_t cbSize;      // set by the caller to sizeof(QvChangeCounts)
     uint32_t dwSets;      // sets followed; 0: the split followed none

@@ -178,6 +178,8 @@ private:
     // Following earlier sets: takes out the entries they record as they are, and notes what is
     // new, changed, unchanged and deleted (QvGetChangeCounts).
     void KeepOnlyChanges();
+    // Whether the sets followed record a file at or below a path the include rules select.
+    bool SelectionRecorded();
     // With folders kept whole: a folder placed by first-fit that fits an empty medium but not
     // beside the every-medium set is replaced by its files (and by its sub-folders that do
     // fit), as a folder too big for a medium is.

@@ -90,7 +90,7 @@ long CQvFileDescCatalog::ValidateSplitSize(DWORD dwSplit, DWORD dwFirstMediaFree
     if (bFollowing && !m_bStopRequested) {
         KeepOnlyChanges();
         const QvChangeCounts& changes = QvSplitRun::Current().changes;
-        if (changes.iRecorded > 0 && !QvSinceChain::Instance().AnySeen() && changes.iNew > 0) {
+        if (changes.iRecorded > 0 && !QvSinceChain::Instance().AnySeen() && changes.iNew > 0 && !SelectionRecorded()) {
             EndBuildCache();
             log->AddError(L"CQvFileDescCatalog::ValidateSplitSize(...) FAILED the sets followed record none of the "
                           L"%d files selected: they are sets of other files",
@@ -156,6 +156,17 @@ long CQvFileDescCatalog::CheckBeforeCutting(DWORD dwSplit, DWORD dwFirstMediaFre
         return E_ABORT;
     }
     return S_OK;
+}
+
+bool CQvFileDescCatalog::SelectionRecorded() {
+    QvRules mpInclude;
+    if (pRulesFactory) pRulesFactory->GetIncludeRules(mpInclude);
+    std::vector<std::wstring> roots;
+    for (auto& rule : mpInclude) {
+        CQvPathString strPath(rule.second->GetPath());
+        roots.push_back(strPath.str());
+    }
+    return QvSinceChain::Instance().RecordsBelow(roots);
 }
 
 void CQvFileDescCatalog::BuildFilesOneByOne() {

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <cwctype>
 #include <new>
 #include <pugixml.hpp>
 
@@ -448,6 +449,29 @@ void QvSinceChain::Present(const std::wstring& strPath, bool bFolder) {
         if (r.bKind != kDeletion) ++m_nSeen;
         r.bSeen = true;
     }
+}
+
+bool QvSinceChain::RecordsBelow(const std::vector<std::wstring>& roots) const {
+    const auto lower = [](std::wstring text) {
+        for (wchar_t& c : text) c = static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c)));
+        return text;
+    };
+    std::vector<std::wstring> keys;
+    for (const std::wstring& root : roots) {
+        std::wstring key = lower(root);
+        while (!key.empty() && key.back() == L'\\') key.pop_back();
+        keys.push_back(key + L'\\');
+    }
+    for (const Folder& folder : m_folders) {
+        // A folder of records: below a root, or the folder a root file is in.
+        const std::wstring path = lower(Decode(folder.path));
+        for (const std::wstring& key : keys) {
+            if (path.compare(0, key.size(), key) == 0) return true;
+            const size_t slash = key.rfind(L'\\', key.size() - 2);
+            if (slash != std::wstring::npos && path == key.substr(0, slash + 1)) return true;
+        }
+    }
+    return false;
 }
 
 std::vector<QvSinceChain::Deleted> QvSinceChain::Unseen() const {

@@ -44,6 +44,9 @@ public:
     std::vector<Deleted> Unseen() const;
     // Whether any record was met in this split.
     bool AnySeen() const { return m_nSeen > 0; }
+    // Whether a record lies at or below one of the folders or files given, letter case aside:
+    // a selection whose every file was renamed is still the selection the sets recorded.
+    bool RecordsBelow(const std::vector<std::wstring>& roots) const;
     // Records in force: the latest of each path that is not a deletion.
     int64_t Recorded() const { return m_nRecorded; }
 
