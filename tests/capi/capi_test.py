@@ -3,7 +3,8 @@
 
 Splits a small tree with rules through the library and checks that it plans what
 `qvsplit split --json` plans for the same tree (media, their figures, the bytes, what is left
-out), then reads a refusal's code and cancels a split from the progress function; then, with
+out), then reads a refusal's code and cancels a split from the progress function, and follows the
+set it made as `split --since` follows the program's; then, with
 POSIX paths and two handles, cuts a big file through one, recovers it, and reads the entries of
 each medium.
 Usage: capi_test.py LIBQVSPLIT QVSPLIT_PROGRAM
@@ -56,6 +57,11 @@ class Entry(C.Structure):
                 ('cut_file', C.c_char_p)]
 
 
+class Changes(C.Structure):
+    _fields_ = [('struct_size', C.c_uint32), ('sets', C.c_uint32), ('new_files', C.c_int64),
+                ('changed', C.c_int64), ('unchanged', C.c_int64), ('deleted', C.c_int64)]
+
+
 PROGRESS = C.CFUNCTYPE(C.c_int, C.c_uint32, C.c_uint32, C.c_void_p)
 
 
@@ -78,7 +84,11 @@ def load(path):
                        ('qvs_get_error', [handle, C.c_uint32, C.POINTER(C.c_char_p)]),
                        ('qvs_cut_file_count', [handle, C.POINTER(C.c_uint32)]),
                        ('qvs_entry_count', [handle, C.c_uint32, C.POINTER(C.c_uint32)]),
-                       ('qvs_get_entry', [handle, C.c_uint32, C.c_uint32, C.POINTER(Entry)])):
+                       ('qvs_get_entry', [handle, C.c_uint32, C.c_uint32, C.POINTER(Entry)]),
+                       ('qvs_add_since', [handle, C.c_char_p]),
+                       ('qvs_get_changes', [handle, C.POINTER(Changes)]),
+                       ('qvs_deleted_count', [handle, C.POINTER(C.c_uint32)]),
+                       ('qvs_get_deleted', [handle, C.c_uint32, C.POINTER(C.c_char_p)])):
         fn = getattr(lib, name)
         fn.argtypes = args
         fn.restype = None if name == 'qvs_free' else C.c_int
@@ -216,6 +226,32 @@ def main():
         check('status text', lib.qvs_status_text(QVS_E_CANCELLED), b'cancelled')
         split.close()
 
+        # A set that follows the library's set, with POSIX paths, finds what split --since finds
+        # following the program's set of the same tree: a file grown, one added, one deleted.
+        with open(os.path.join(data, 'a.bin'), 'r+b') as f:
+            f.truncate(300001)
+        with open(os.path.join(data, 'new.bin'), 'wb') as f:
+            f.write(b'new')
+        os.remove(os.path.join(data, 'sub', 'b.bin'))
+        cli_since = json.loads(subprocess.run([program, 'split', '--json', '--size', '1', '--since',
+                                               os.path.join(work, 'cli'), '--out', os.path.join(work, 'cli-since'), data],
+                                              check=True, capture_output=True, text=True).stdout)['since']
+        follower = Split(lib)
+        check('add since', lib.qvs_add_since(follower.h, os.fsencode(os.path.join(work, 'lib'))), QVS_OK)
+        os.mkdir(os.path.join(work, 'lib-since'))
+        check('setup since', follower.setup([(data, QVS_ANY)], os.path.join(work, 'lib-since'), 1), QVS_OK)
+        check('run since', follower.run()[0], QVS_OK)
+        changes = Changes(struct_size=C.sizeof(Changes))
+        check('changes', lib.qvs_get_changes(follower.h, C.byref(changes)), QVS_OK)
+        check('counts', (changes.sets, changes.new_files, changes.changed, changes.unchanged, changes.deleted),
+              (1, cli_since['new'], cli_since['changed'], cli_since['unchanged'], cli_since['deleted']))
+        check('counts as made', (changes.new_files, changes.changed, changes.deleted), (1, 1, 1))
+        deleted = C.c_char_p()
+        check('deleted path', (lib.qvs_get_deleted(follower.h, 0, C.byref(deleted)), deleted.value),
+              (QVS_OK, os.fsencode(os.path.join(data, 'sub', 'b.bin'))))
+        check('planned', sorted(os.path.basename(e[1]) for e in follower.entries()), [b'a.bin', b'new.bin'])
+        follower.close()
+
         # Two handles, POSIX paths: a cuts, b (cutting off) leaves its big file out, and the
         # part list naming parts on disk is not started over by either.
         cut = os.path.join(work, 'cut')
@@ -256,7 +292,7 @@ def main():
         print('capi_test.py: ' + failure)
     if failures:
         return 1
-    print('capi_test.py: the library plans what qvsplit split --json plans; refusal and cancel read back')
+    print('capi_test.py: the library plans what qvsplit split --json plans, and --since; refusal and cancel read back')
     return 0
 
 
