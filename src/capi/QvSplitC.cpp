@@ -302,7 +302,8 @@ int Run(qvs_split* s, Operation operation, Reports reports = Reports::Split) {
     std::lock_guard<std::mutex> lock(g_operationMutex);
     try {
         QvSetAllocationModel(s->modelSet ? &s->model : nullptr);
-        if (!FollowSets(*s)) return QVS_E_FAILED;
+        // Only a split reads the chain: cutting and recovery do not depend on it.
+        if (reports == Reports::Split && !FollowSets(*s)) return QVS_E_FAILED;
         CQvSplitBigFile* bigFile = CQvSplitBigFile::GetInstance();
         if (!bigFile) return QVS_E_MEMORY;
         if (s->cutting) {
