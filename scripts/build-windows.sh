@@ -93,9 +93,11 @@ echo "QvSplit.dll, qvsplit.exe and the loader import only system DLLs (i686 and 
 echo "== DLL exports (x86_64) =="
 dll=$out/x86_64/build/QvSplit.dll
 exports=$(x86_64-w64-mingw32-objdump -p "$dll" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p')
-echo "$exports" | grep -q '\] GetQvSplitInterface$' || { echo "GetQvSplitInterface is not exported by name"; exit 1; }
-echo "$exports" | grep -q 'CQvFileDescCatalog' || { echo "class members are not exported"; exit 1; }
-echo "GetQvSplitInterface and $(echo "$exports" | grep -c 'CQv') class members exported"
+# Here-strings, not pipes: grep -q leaves at its first match, and under pipefail the echo still
+# writing into the pipe would fail the test with SIGPIPE.
+grep -q '\] GetQvSplitInterface$' <<< "$exports" || { echo "GetQvSplitInterface is not exported by name"; exit 1; }
+grep -q 'CQvFileDescCatalog' <<< "$exports" || { echo "class members are not exported"; exit 1; }
+echo "GetQvSplitInterface and $(grep -c 'CQv' <<< "$exports") class members exported"
 for arch in x86_64 i686; do
   scripts/check-exports.sh "$out/$arch/build/QvSplit.dll" "$arch-w64-mingw32-objdump"
 done
