@@ -216,6 +216,8 @@ TEST_F(QvCliPackTreeTest, ImageAndArchiveHoldThePlansFilesAtTheirTargetPaths) {
         const bool iso = std::string(format) == "iso";
         EXPECT_EQ(iso ? 1u : 0u, media.erase("QVSPLIT-CATALOG.html"));
         EXPECT_EQ(iso ? 1u : 0u, media.erase("QVSPLIT-CATALOG.txt"));
+        // Both carry their checksum list (its lines are checked by check and sha256sum).
+        EXPECT_EQ(1u, media.erase("QVSPLIT-SHA256SUMS"));
         EXPECT_EQ(disk.size(), WithoutFolders(media).size()) << Listing(WithoutFolders(media));
         for (const auto& kv : disk) {
             SCOPED_TRACE(kv.first);
@@ -269,7 +271,9 @@ TEST_F(QvCliPackTreeTest, PathListGivesXorrisoTheSameFiles) {
                 .Wait(std::chrono::seconds(120));
         ASSERT_EQ(0, made.status) << made.err;
         const Contents fromList = ReadMedium(P(medium + "-xorriso.iso"));
-        const Contents fromPack = ReadMedium(P("images/" + medium + ".iso"));
+        Contents fromPack = ReadMedium(P("images/" + medium + ".iso"));
+        // A path list names the plan's files; the checksum list is pack's own.
+        EXPECT_EQ(1u, fromPack.erase("QVSPLIT-SHA256SUMS"));
         EXPECT_FALSE(fromPack.empty());
         EXPECT_TRUE(fromList == fromPack) << fromList.size() << " entries from the list, " << fromPack.size() << " from pack";
     }
@@ -373,8 +377,11 @@ TEST_F(QvCliPackTest, CatalogueOnEveryMediumListsTheSetAndStillFits) {
     };
     EXPECT_EQ(0, reserveOf({"--fs", "iso", "--no-catalog"}, "plain"));
     EXPECT_EQ(std::string::npos, Run({"verify", "--json", "--fs", "iso", S("plain")}).out.find("catalog_room"));
-    EXPECT_EQ(0, reserveOf({"--fs", "tar"}, "tar-plan"));
-    EXPECT_GT(reserveOf({"--fs", "tar", "--catalog"}, "tar-room"), 0);
+    EXPECT_EQ(0, reserveOf({"--fs", "tar", "--no-catalog"}, "tar-plan"));
+    // A tar archive carries no catalogue files unless asked, but its checksum list always.
+    const long long sumsOnly = reserveOf({"--fs", "tar"}, "tar-sums");
+    EXPECT_GT(sumsOnly, 0);
+    EXPECT_GT(reserveOf({"--fs", "tar", "--catalog"}, "tar-room"), sumsOnly);
     // Planned folder by folder too: the lists name the files below each folder kept whole.
     for (const char* method : {"files", "dirs"}) {
         SCOPED_TRACE(method);
@@ -415,13 +422,17 @@ TEST_F(QvCliPackTest, CatalogueOnEveryMediumListsTheSetAndStillFits) {
                 Contents medium = ReadMedium(P(to + "/" + file));
                 const std::string number = file.substr(5, file.find('.') - 5);
                 ASSERT_EQ(row.catalog ? 1u : 0u, medium.count("QVSPLIT-CATALOG.txt")) << Listing(medium);
+                // Every medium carries its checksum list, counted in the room when room is kept.
+                const std::string sums = medium["QVSPLIT-SHA256SUMS"];
+                EXPECT_FALSE(sums.empty()) << Listing(medium);
+                medium.erase("QVSPLIT-SHA256SUMS");
                 if (!row.catalog) {
                     all.insert(medium.begin(), medium.end());
                     continue;
                 }
                 const std::string page = medium["QVSPLIT-CATALOG.html"], text = medium["QVSPLIT-CATALOG.txt"];
                 // Room for what the catalogue takes, not much more: whole sectors, its entries and the margin.
-                const long long taken = static_cast<long long>(page.size() + text.size());
+                const long long taken = static_cast<long long>(page.size() + text.size() + sums.size());
                 EXPECT_LE(taken, reserve);
                 EXPECT_LE(reserve, taken + taken / 16 + 32768);
                 EXPECT_NE(std::string::npos, page.find("\"here\": " + number + ",")) << page.substr(0, 600);
@@ -688,8 +699,8 @@ TEST_F(QvCliPackTest, TarPlanCountsTheExtendedHeaderOfAFileOfEightGibibytes) {
         const std::string top = "big" + std::to_string(size >> 30);
         Write(top + "/tree/huge.bin", "");
         fs::resize_file(P(top + "/tree/huge.bin"), static_cast<uintmax_t>(size));
-        const qvtest::ProcessResult split = Run({"split", "--quiet", "--yes", "--fs", "tar", "--size", "10000", "--out",
-                                                 S(top + "/plan"), S(top + "/tree")});
+        const qvtest::ProcessResult split = Run({"split", "--quiet", "--yes", "--no-catalog", "--fs", "tar", "--size",
+                                                 "10000", "--out", S(top + "/plan"), S(top + "/tree")});
         ASSERT_EQ(0, split.status) << split.err;
         const qvtest::ProcessResult verify = Run({"verify", "--json", "--fs", "tar", S(top + "/plan")});
         ASSERT_EQ(0, verify.status) << verify.out << verify.err;

@@ -16,6 +16,7 @@ const char* const kOverview =
     "  where    tell which media list a path\n"
     "  verify   check a media set against the disk now (and its ISO images' sizes)\n"
     "  pack     make each medium of a set into an ISO image, a tar archive or a path list\n"
+    "  check    read every file of packed media and compare it with the checksums they carry\n"
     "  report   make one HTML page of a set: fill of each medium, contents, left out, search\n"
     "  demo     split a generated sample tree and show the result\n"
     "\n"
@@ -146,6 +147,23 @@ const char* const kPack =
     "  --json             print the summary as JSON\n"
     "  --quiet            no progress bar\n";
 
+const char* const kCheck =
+    "Usage: qvsplit check [--plan DIR] [--json] [--quiet] SOURCE...\n"
+    "\n"
+    "Reads every file of each medium and compares it with the checksum list pack put on it\n"
+    "(QVSPLIT-SHA256SUMS, the format 'sha256sum -c' reads). SOURCE is an ISO image or a tar\n"
+    "archive made by pack (read as they are, nothing is mounted), or the folder of a mounted\n"
+    "disc. Each file is good, changed, missing, unreadable (with the byte where its reading\n"
+    "failed) or unexpected (on the medium, not in its list). Exits 0 only when every file of\n"
+    "every medium is good.\n"
+    "\n"
+    "  --plan DIR         the plan the media were packed from: where a medium's own list\n"
+    "                     cannot be read (a damaged or cut-short image), its copy there\n"
+    "                     (MediaN.SHA256SUMS, found by the image's name MediaN.iso or .tar)\n"
+    "                     is used instead\n"
+    "  --json             print the result as JSON\n"
+    "  --quiet            no progress bar\n";
+
 const char* const kReport =
     "Usage: qvsplit report [--out FILE.html] MEDIA_DIR\n"
     "\n"
@@ -176,5 +194,6 @@ std::string QvCliUsage(const std::string& command) {
     if (command == "pack") return kPack;
     if (command == "demo") return kDemo;
     if (command == "report") return kReport;
+    if (command == "check") return kCheck;
     return kOverview;
 }

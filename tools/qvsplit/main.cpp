@@ -34,6 +34,7 @@ int main(int argc, char** argv) {
     if (options.command == "pack") return QvCliRunPack(options);
     if (options.command == "demo") return QvCliRunDemo(options);
     if (options.command == "report") return QvCliRunReport(options);
+    if (options.command == "check") return QvCliRunCheck(options);
     std::cerr << QvCliUsage("");
     return kExitUsage;
 }

@@ -298,6 +298,11 @@ QvCliPlanRecord PlanRecord(const QvCliOptions& o, const std::vector<QvCliDropped
     return r;
 }
 
+// What the room is kept for.
+std::string RoomFor(const QvCliOptions& o) {
+    return QvCliRoomForSumsOnly(o) ? "the checksum list" : "the catalogue files and the checksum list";
+}
+
 // Room kept for the catalogue, as a user reads it: bytes below a megabyte, megabytes above.
 std::string RoomText(uint64_t bytes) { return bytes < 1048576 ? QvCliGrouped(bytes) + " bytes" : QvCliMegabytes(bytes); }
 
@@ -316,8 +321,8 @@ int PrintResult(const QvCliOptions& o, const std::string& outDir, QvCliPartialSe
         QvCliPrintSummary(set, o.sizeMb, leftOut, std::cout);
         QvCliPrintChanges(since, std::cout);
         if (catalogReserve)
-            std::cout << "each image includes " << RoomText(catalogReserve)
-                      << " kept for the catalogue files pack puts on it (--no-catalog: none)\n";
+            std::cout << "each image includes " << RoomText(catalogReserve) << " kept for " << RoomFor(o)
+                      << " pack puts on it (--no-catalog: none)\n";
         QvCliPrintDroppedRules(dropped, std::cout);
     }
     return kExitOk;
@@ -377,13 +382,13 @@ int PlanPass(iCQvSplit& split, const QvCliOptions& o, RuleVector& rules, bool re
     return kExitOk;
 }
 
-// Whether the plan keeps room for the catalogue files: asked for, or by default for the media
-// that pack makes ISO images of with them, unless files are cut (their parts are not known
-// when the room is counted).
+// Whether the plan keeps room for the catalogue files and the checksum list: asked for, or by
+// default for the media that pack makes ISO images of with them (tar archives: the checksum
+// list alone), unless files are cut (their parts are not known when the room is counted).
 bool KeepsRoomForTheCatalog(const QvCliOptions& o) {
     if (o.catalog != -1) return o.catalog == 1;
     const std::string fsName = QvCliFileSystem(o);
-    return (fsName == "iso" || fsName == "iso-udf") && o.cutBigList.empty();
+    return (fsName == "iso" || fsName == "iso-udf" || fsName == "tar") && o.cutBigList.empty();
 }
 
 // Tells what the room for the catalogue files cost, or why the plan kept none.
@@ -394,12 +399,12 @@ void SayWhatTheRoomCost(const QvCliOptions& o) {
     const auto warn = [](const std::string& message) { std::cerr << "qvsplit: " << message << "\n"; };
     const auto more = [](DWORD n) { return std::to_string(n) + (n == 1 ? " more entry" : " more entries"); };
     if (room.dwDropped == QvCatalogRoomRefused)
-        warn("no room kept for the catalogue files: with it the selection would not fit its media");
+        warn("no room kept for " + RoomFor(o) + ": with it the selection would not fit its media");
     else if (room.dwDropped == QvCatalogRoomLeftOut)
-        warn("no room kept for the catalogue files: with it " + more(room.dwLost) +
-             " would be left out; pack puts the catalogue on the images that still have room");
+        warn("no room kept for " + RoomFor(o) + ": with it " + more(room.dwLost) +
+             " would be left out; pack puts them on the images that still have room");
     else if (room.dwLost)
-        warn("with room kept for the catalogue files (--catalog), " + more(room.dwLost) +
+        warn("with room kept for " + RoomFor(o) + " (--catalog), " + more(room.dwLost) +
              " left out than without it (--no-catalog)");
 }
 

@@ -4,6 +4,7 @@
 
 #include "mediaset/QvCliMediaSet.h"
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -11,7 +12,9 @@
 
 // One thing to put on a medium.
 struct QvCliPackItem {
-    enum Kind { kFile, kFolder, kLink };
+    // kGenerated: a file the writer makes once every other file is written, its size fixed
+    // ahead (the checksum list of the medium).
+    enum Kind { kFile, kFolder, kLink, kGenerated };
     Kind kind = kFile;
     std::string mediumPath;  // inside the medium: relative, '/'-separated, UTF-8 ("src/sub/a.txt")
     std::string hostPath;    // where its content, attributes or link target are read
@@ -28,6 +31,10 @@ struct QvCliMediumLayout {
     uint64_t fileBytes = 0;  // the contents of every file summed
     // When set, each item is handed to it as it is laid out instead of kept in items.
     std::function<void(QvCliPackItem&&)> take;
+    // With hashing set, the writer computes the SHA-256 of every file's content as it copies
+    // it, into digests[i] for items[i], and writes the checksum list of the generated item.
+    bool hashing = false;
+    std::vector<std::array<unsigned char, 32>> digests;
 
     // Kept items are copies, whose texts take no room to grow: pack keeps the layouts of a set.
     void Add(QvCliPackItem&& item) {

@@ -19,7 +19,7 @@ void QvCliApplyFileSystem(const QvCliOptions& o, bool catalog, const QvCliPlanRe
     }
     // File bytes as they are (every other term zero), plus the room kept.
     if (catalog) {
-        QvCliCatalogTerms(o.outDir, record, QvCliBlockBytes(o), model);
+        QvCliCatalogTerms(o.outDir, record, QvCliBlockBytes(o), model, QvCliRoomForSumsOnly(o));
         if (o.catalog == 1) model.dwCatalogFlags |= QvCatalogRoomRequired;
     }
     QvSetAllocationModel(&model);
@@ -30,3 +30,5 @@ uint64_t QvCliBlockBytes(const QvCliOptions& o) {
     if (fs == "iso" || fs == "iso-udf") return 2048;
     return fs == "tar" ? 512 : 1;
 }
+
+bool QvCliRoomForSumsOnly(const QvCliOptions& o) { return o.catalog == -1 && QvCliFileSystem(o) == "tar"; }

@@ -14,6 +14,9 @@ std::string QvCliFileSystem(const QvCliOptions& o);
 // room is kept on every medium for the catalogue files of a plan made as record says
 // (required when --catalog asks for it).
 void QvCliApplyFileSystem(const QvCliOptions& o, bool catalog = false, const QvCliPlanRecord& record = QvCliPlanRecord());
+// Whether the room kept by default is for the checksum list alone: tar archives carry no
+// catalogue files unless asked.
+bool QvCliRoomForSumsOnly(const QvCliOptions& o);
 // The allocation unit of that file system: what a file of one byte takes.
 uint64_t QvCliBlockBytes(const QvCliOptions& o);
 

@@ -23,6 +23,7 @@ public:
     static bool Available(std::string& reason);
 
     // Builds the image's directory tree from a layout (folders expanded); nothing is read yet.
+    // With the layout hashing, files are hashed as they are written and the list made last.
     bool Build(const QvCliMediumLayout& layout, const std::string& volumeId, std::string& error);
     // The exact size of the image as Write would make it, without making it.
     bool Measure(uint64_t& bytes, std::string& error);
@@ -31,6 +32,9 @@ public:
     // and returns false to stop; bytes is the size written.
     QvCliWriteOutcome Write(const std::string& file, const std::function<bool(uint64_t)>& progress,
                   uint64_t& bytes, std::string& error);
+
+    // The checksum list the image got, once written from a hashing layout.
+    const std::string& SumsText() const;
 
 private:
     struct Impl;

@@ -2,10 +2,15 @@
 // burn source libisofs fills from its writer thread.
 #include "pack/QvCliIsoImage.h"
 
+#include "check/QvCliChecksums.h"
 #include "system/QvCliPaths.h"
 
+#include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -13,8 +18,11 @@
 #include <utility>
 #include <vector>
 
+#include <fcntl.h>
 #include <stdint.h>
+#include <sys/stat.h>
 #include <sys/types.h>
+#include <unistd.h>
 // The burn source's declaration comes with libisofs when libburn's header is not used.
 #define LIBISOFS_WITHOUT_LIBBURN 1
 #include <libisofs/libisofs.h>
@@ -79,10 +87,143 @@ void FreeSource(burn_source* source, bool cancel) {
     std::free(source);
 }
 
+
+// libisofs declares its stream object only for C (a member is named "class"); this has the same
+// layout, as its header asks of C++ callers.
+struct StreamObject {
+    IsoStreamIface* iface;
+    int refcount;
+    void* data;
+};
+
+// The files of a medium and their digests, filled in by the streams as libisofs reads them, and
+// the checksum list made from them by the list's own stream, which is written last.
+struct Sums {
+    QvCliMediumLayout files;  // each file's path inside the medium, and its digest
+    uint64_t listBytes = 0;   // the list's size, counted ahead
+    std::string text;         // the list as written
+};
+
+// A file read for the image: from the disk, hashed on the way, or (slot kNoSlot) the checksum
+// list made from the others.
+struct StreamData {
+    static constexpr size_t kNoSlot = static_cast<size_t>(-1);
+    Sums* sums = nullptr;
+    size_t slot = kNoSlot;
+    std::string hostPath;
+    uint64_t size = 0;
+    ino_t serial = 0;
+    int fd = -1;
+    uint64_t done = 0;
+    std::vector<unsigned char> buffer;
+    size_t have = 0, at = 0;
+    std::unique_ptr<QvCliSha256> hash;
+};
+
+// Reads larger than the 2 KiB blocks libisofs asks for: one read of the disk feeds many.
+const size_t kStreamBuffer = 1 << 20;
+std::atomic<ino_t> g_nextSerial{1};
+
+StreamData* DataOf(IsoStream* stream) { return static_cast<StreamData*>(reinterpret_cast<StreamObject*>(stream)->data); }
+
+int StreamOpen(IsoStream* stream) {
+    StreamData* d = DataOf(stream);
+    d->done = d->have = d->at = 0;
+    if (d->slot == StreamData::kNoSlot) {
+        d->sums->text = QvCliSumsText(d->sums->files);
+        return d->sums->text.size() == d->size ? 1 : ISO_FILE_READ_ERROR;
+    }
+    d->fd = ::open(d->hostPath.c_str(), O_RDONLY);
+    if (d->fd < 0) return ISO_FILE_CANT_ADD;
+    struct stat st;
+    if (fstat(d->fd, &st) != 0) return ISO_FILE_READ_ERROR;
+    d->buffer.resize(kStreamBuffer);
+    d->hash.reset(new QvCliSha256);
+    const uint64_t now = static_cast<uint64_t>(st.st_size);
+    return now == d->size ? 1 : (now > d->size ? 2 : 3);
+}
+
+int StreamClose(IsoStream* stream) {
+    StreamData* d = DataOf(stream);
+    if (d->slot != StreamData::kNoSlot && d->hash && d->done == d->size)
+        d->hash->Digest(*reinterpret_cast<unsigned char(*)[32]>(d->sums->files.digests[d->slot].data()));
+    if (d->fd >= 0) ::close(d->fd);
+    d->fd = -1;
+    d->hash.reset();
+    std::vector<unsigned char>().swap(d->buffer);
+    return 1;
+}
+
+off_t StreamSize(IsoStream* stream) { return static_cast<off_t>(DataOf(stream)->size); }
+
+int StreamRead(IsoStream* stream, void* buf, size_t count) {
+    StreamData* d = DataOf(stream);
+    if (d->slot == StreamData::kNoSlot) {
+        const size_t left = d->sums->text.size() - static_cast<size_t>(d->done);
+        const size_t n = count < left ? count : left;
+        std::memcpy(buf, d->sums->text.data() + d->done, n);
+        d->done += n;
+        return static_cast<int>(n);
+    }
+    size_t given = 0;
+    unsigned char* out = static_cast<unsigned char*>(buf);
+    while (given < count && d->done < d->size) {
+        if (d->at == d->have) {
+            const uint64_t left = d->size - d->done;
+            const size_t want = left < d->buffer.size() ? static_cast<size_t>(left) : d->buffer.size();
+            ssize_t got;
+            do got = ::read(d->fd, d->buffer.data(), want);
+            while (got < 0 && errno == EINTR);
+            if (got < 0) return ISO_FILE_READ_ERROR;
+            if (got == 0) break;  // shorter than counted: libisofs says so
+            d->have = static_cast<size_t>(got);
+            d->at = 0;
+            d->hash->Update(d->buffer.data(), d->have);
+        }
+        size_t n = d->have - d->at;
+        if (n > count - given) n = count - given;
+        std::memcpy(out + given, d->buffer.data() + d->at, n);
+        d->at += n;
+        given += n;
+        d->done += n;
+    }
+    return static_cast<int>(given);
+}
+
+int StreamRepeatable(IsoStream*) { return 1; }
+
+void StreamId(IsoStream* stream, unsigned int* fsId, dev_t* devId, ino_t* inoId) {
+    *fsId = 0x51565331;  // streams of this program, each its own file
+    *devId = 0;
+    *inoId = DataOf(stream)->serial;
+}
+
+void StreamFree(IsoStream* stream) { delete DataOf(stream); }
+
+int StreamUpdateSize(IsoStream*) { return 1; }
+
+IsoStreamIface g_streamClass = {1, {'u', 's', 'e', 'r'}, StreamOpen, StreamClose, StreamSize, StreamRead,
+                                StreamRepeatable, StreamId, StreamFree, StreamUpdateSize, nullptr, nullptr, nullptr};
+
+// A new stream object; libisofs frees it (and its data) with the node that holds it.
+IsoStream* NewStream(StreamData* data) {
+    data->serial = g_nextSerial++;
+    StreamObject* object = static_cast<StreamObject*>(std::malloc(sizeof(StreamObject)));
+    if (!object) {
+        delete data;
+        return nullptr;
+    }
+    object->iface = &g_streamClass;
+    object->refcount = 1;
+    object->data = data;
+    return reinterpret_cast<IsoStream*>(object);
+}
+
 }  // namespace
 
 struct QvCliIsoImage::Impl {
     IsoImage* image = nullptr;
+    Sums sums;
 
     // The tree the layout makes, built here first and handed to libisofs after, the entries of
     // each folder from the last name to the first. libisofs keeps a folder's entries in a list
@@ -90,16 +231,19 @@ struct QvCliIsoImage::Impl {
     // order, as a layout has them, took time growing with the square of a folder's size (a
     // folder of 18,000 manual pages, ten seconds).
     struct Node {
-        enum Kind { kFolderMade, kFromDisk, kLink };
+        enum Kind { kFolderMade, kFromDisk, kLink, kGenerated };
         Kind kind;
         bool folder;                             // entries go below it
         std::string hostPath;                    // what a node from the disk or a link is read from
         std::string mediumPath;                  // its path inside the medium, for messages
         std::map<std::string, size_t> children;  // by name, in the byte order libisofs sorts by
+        uint64_t size = 0;                       // a file's bytes
+        size_t slot = StreamData::kNoSlot;       // a file's place in sums
     };
     static constexpr size_t kNone = static_cast<size_t>(-1);
     std::vector<Node> nodes;                  // [0]: the root
     std::map<std::string, size_t> folders;    // by path inside the medium; "" is the root
+    bool hashing = false;                     // files are read through hashing streams
 
     ~Impl() {
         if (image) iso_image_unref(image);
@@ -152,8 +296,19 @@ struct QvCliIsoImage::Impl {
             error = item.mediumPath + ": two entries of the plan at the same path";
             return false;
         }
-        NewNode(parent, name, Node{item.kind == QvCliPackItem::kLink ? Node::kLink : Node::kFromDisk, false, item.hostPath,
-                                   item.mediumPath, {}});
+        Node node{item.kind == QvCliPackItem::kLink ? Node::kLink : Node::kFromDisk, false, item.hostPath,
+                  item.mediumPath, {}};
+        node.size = item.size;
+        if (item.kind == QvCliPackItem::kGenerated) {
+            node.kind = Node::kGenerated;
+            sums.listBytes = item.size;
+        } else if (item.kind == QvCliPackItem::kFile && hashing) {
+            node.slot = sums.files.items.size();
+            QvCliPackItem file;
+            file.mediumPath = item.mediumPath;
+            sums.files.items.push_back(std::move(file));
+        }
+        NewNode(parent, name, std::move(node));
         return true;
     }
 
@@ -177,6 +332,9 @@ struct QvCliIsoImage::Impl {
                     return false;
                 }
                 status = iso_tree_add_new_symlink(dir, name, QvCliPathText(target).c_str(), nullptr);
+            } else if (entry.kind == Node::kGenerated || (entry.kind == Node::kFromDisk && !entry.folder && hashing)) {
+                status = AddStreamed(dir, name, entry, made, error);
+                if (status == 0) return false;
             } else {
                 status = iso_tree_add_new_node(image, dir, name, entry.hostPath.c_str(), &made);
             }
@@ -195,6 +353,50 @@ struct QvCliIsoImage::Impl {
         return true;
     }
 
+    // A file whose content comes through a stream of ours: a file of the disk, hashed as it is
+    // read, with the disk's attributes, or the checksum list, written after every other file.
+    // 0, with error set, when the disk's file cannot be described.
+    int AddStreamed(IsoDir* dir, const char* name, const Node& entry, IsoNode*& made, std::string& error) {
+        struct stat st {};
+        if (entry.kind == Node::kFromDisk && ::stat(entry.hostPath.c_str(), &st) != 0) {
+            error = entry.hostPath + ": cannot be read (" + std::strerror(errno) + ")";
+            return 0;
+        }
+        StreamData* data = new StreamData;
+        data->sums = &sums;
+        data->slot = entry.slot;
+        data->hostPath = entry.hostPath;
+        data->size = entry.size;
+        IsoStream* stream = NewStream(data);
+        if (!stream) {
+            error = "out of memory";
+            return 0;
+        }
+        IsoFile* file = nullptr;
+        const int status = iso_tree_add_new_file(dir, name, stream, &file);
+        if (status < 0) {
+            iso_stream_unref(stream);
+            return status;
+        }
+        made = reinterpret_cast<IsoNode*>(file);
+        if (entry.kind == Node::kGenerated) {
+            iso_node_set_permissions(made, 0444);
+            iso_node_set_sort_weight(made, -1);
+            const time_t now = std::time(nullptr);
+            iso_node_set_mtime(made, now);
+            iso_node_set_atime(made, now);
+            iso_node_set_ctime(made, now);
+            return status;
+        }
+        iso_node_set_permissions(made, st.st_mode & 07777);
+        iso_node_set_uid(made, st.st_uid);
+        iso_node_set_gid(made, st.st_gid);
+        iso_node_set_mtime(made, st.st_mtime);
+        iso_node_set_atime(made, st.st_atime);
+        iso_node_set_ctime(made, st.st_ctime);
+        return status;
+    }
+
     // The burn source of the image, its writer thread started.
     burn_source* Source(std::string& error) const {
         IsoWriteOpts* opts = nullptr;
@@ -210,6 +412,8 @@ struct QvCliIsoImage::Impl {
         iso_write_opts_set_joliet_long_names(opts, 1);
         iso_write_opts_set_aaip(opts, 0);
         iso_write_opts_set_fifo_size(opts, kFifoBlocks);
+        // The checksum list's weight puts it after every file whose digest it holds.
+        iso_write_opts_set_sort_files(opts, 1);
         burn_source* source = nullptr;
         status = iso_image_create_burn_source(image, opts, &source);
         iso_write_opts_free(opts);
@@ -239,15 +443,19 @@ bool QvCliIsoImage::Build(const QvCliMediumLayout& layout, const std::string& vo
     iso_image_set_ignore_aclea(m_impl->image, 3);
     m_impl->nodes.assign(1, Impl::Node{Impl::Node::kFolderMade, true, std::string(), std::string(), {}});
     m_impl->folders[""] = 0;
+    m_impl->hashing = layout.hashing;
     bool built = true;
     for (const QvCliPackItem& item : layout.items)
         if (!(built = m_impl->Add(item, error))) break;
+    m_impl->sums.files.digests.assign(m_impl->sums.files.items.size(), {});
     built = built && m_impl->Make(0, iso_image_get_root(m_impl->image), error);
     // libisofs holds the tree now.
     std::vector<Impl::Node>().swap(m_impl->nodes);
     m_impl->folders.clear();
     return built;
 }
+
+const std::string& QvCliIsoImage::SumsText() const { return m_impl->sums.text; }
 
 bool QvCliIsoImage::Measure(uint64_t& bytes, std::string& error) {
     burn_source* source = m_impl->Source(error);

@@ -30,3 +30,8 @@ QvCliWriteOutcome QvCliIsoImage::Write(const std::string&, const std::function<b
     error = kNoIso;
     return QvCliWriteOutcome::kFailed;
 }
+
+const std::string& QvCliIsoImage::SumsText() const {
+    static const std::string kNone;
+    return kNone;
+}

@@ -3,6 +3,7 @@
 #include "pack/QvCliPack.h"
 
 #include "QvCliCommands.h"
+#include "check/QvCliChecksums.h"
 #include "mediaset/QvCliMediumLayout.h"
 #include "pack/QvCliIsoImage.h"
 #include "pack/QvCliPathList.h"
@@ -104,6 +105,8 @@ struct PackJob {
     bool written = false;
     bool catalog = false;                  // carries the catalogue files
     uint64_t catalogBytes = 0;
+    bool sums = false;                     // carries the checksum list
+    uint64_t sumsBytes = 0;
 };
 
 // Whether the options put the catalogue on the media: --catalog, or by default on ISO images.
@@ -142,9 +145,9 @@ bool CheckFormatAvailable(const std::string& format, std::string& reason) {
     return true;
 }
 
-// Lays out one medium, with the catalogue files when catalog is given, and for an ISO image or
-// a tar archive measures it.
-bool LayOutAndMeasure(const QvCliOptions& o, PackJob& job, CatalogFiles* catalog, std::string& error) {
+// Lays out one medium, with the catalogue files when catalog is given and the checksum list
+// when sums, and for an ISO image or a tar archive measures it.
+bool LayOutAndMeasure(const QvCliOptions& o, PackJob& job, CatalogFiles* catalog, bool sums, std::string& error) {
     const QvCliMedium& m = *job.medium;
     if (!QvCliLayOutMedium(m, o.format != "list", job.layout, error)) return false;
     job.catalog = catalog != nullptr;
@@ -152,6 +155,8 @@ bool LayOutAndMeasure(const QvCliOptions& o, PackJob& job, CatalogFiles* catalog
         if (!catalog->Put(m.number, job.layout, true, error)) return false;
         job.catalogBytes = catalog->Bytes();
     }
+    job.sums = sums && QvCliAddSumsItem(job.layout);
+    job.sumsBytes = job.sums ? job.layout.items.back().size : 0;
     if (o.format == "iso") {
         job.image.reset(new QvCliIsoImage);
         if (!job.image->Build(job.layout, VolumeId(Stem(m.fileName)), error) || !job.image->Measure(job.imageBytes, error)) {
@@ -189,18 +194,39 @@ int Prepare(const QvCliOptions& o, QvCliMediaSet& set, std::vector<PackJob>& job
         job.medium = &m;
         job.fileName = Stem(m.fileName) + "." + o.format;
         job.capacityBytes = QvCliCapacityBytes(o, m);
-        if (!LayOutAndMeasure(o, job, catalog, error)) return QvCliFail(kExitFailed, error);
+        if (!LayOutAndMeasure(o, job, catalog, Measured(o.format), error)) return QvCliFail(kExitFailed, error);
         if (catalog && o.catalog == -1 && Measured(o.format) && job.imageBytes > job.capacityBytes) {
             PackJob plain;
             plain.medium = job.medium;
             plain.fileName = job.fileName;
             plain.capacityBytes = job.capacityBytes;
-            if (!LayOutAndMeasure(o, plain, nullptr, error)) return QvCliFail(kExitFailed, error);
-            if (plain.imageBytes <= plain.capacityBytes)
+            if (!LayOutAndMeasure(o, plain, nullptr, job.sums, error)) return QvCliFail(kExitFailed, error);
+            // Without room kept, the checksum list may give way as well (below).
+            PackJob bare;
+            bare.medium = job.medium;
+            bare.capacityBytes = job.capacityBytes;
+            const bool fitsBare = plain.imageBytes > plain.capacityBytes && plain.sums && !reserve &&
+                                  LayOutAndMeasure(o, bare, nullptr, false, error) && bare.imageBytes <= bare.capacityBytes;
+            if (plain.imageBytes <= plain.capacityBytes || fitsBare)
                 std::cerr << "qvsplit: " << m.fileName << ": no room for the catalogue files (" << QvCliGrouped(job.catalogBytes)
                           << " bytes; the plan kept " << (reserve ? QvCliGrouped(reserve) + " bytes" : std::string("no room"))
                           << "): made without them (split with --catalog to keep room)\n";
             // One too big without them is refused for what the plan holds.
+            job = std::move(plain);
+        }
+        // A plan that kept no room (made with --no-catalog, while cutting files, or before
+        // media carried checksums) gets the list where it still fits; elsewhere the medium is
+        // made without it, said so.
+        if (job.sums && !reserve && job.imageBytes > job.capacityBytes) {
+            PackJob plain;
+            plain.medium = job.medium;
+            plain.fileName = job.fileName;
+            plain.capacityBytes = job.capacityBytes;
+            if (!LayOutAndMeasure(o, plain, job.catalog ? catalog : nullptr, false, error)) return QvCliFail(kExitFailed, error);
+            if (plain.imageBytes <= plain.capacityBytes)
+                std::cerr << "qvsplit: " << m.fileName << ": no room for the checksum list " << kQvCliSumsFile << " ("
+                          << QvCliGrouped(job.sumsBytes) << " bytes; the plan kept none): made without it, so "
+                          << "'qvsplit check' cannot check that medium (split without --no-catalog to keep room)\n";
             job = std::move(plain);
         }
         std::vector<QvCliEntry>().swap(m.entries);
@@ -214,6 +240,27 @@ int Prepare(const QvCliOptions& o, QvCliMediaSet& set, std::vector<PackJob>& job
             status = QvCliFail(kExitFailed, TooBig(o.format, job) + CatalogAdvice(job, reserve));
     if (status != kExitOk) std::cerr << "qvsplit: nothing was written\n";
     return status;
+}
+
+// The copy of a medium's checksum list in the plan's folder, "Media1.SHA256SUMS".
+QvCliWriteOutcome WriteSumsBesidePlan(const QvCliOptions& o, const PackJob& job, const std::string& text, std::string& error) {
+    const fs::path file = QvCliFsPath(o.operands[0]) / QvCliFsPath(QvCliSumsBesidePlan(job.medium->fileName));
+    const fs::path temp = file.string() + ".qvsplit-partial";
+    {
+        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+        out << text;
+        out.flush();
+        if (!out) {
+            error = QvCliPathText(temp) + ": cannot be written (disk full?)";
+            return QvCliWriteOutcome::kFailed;
+        }
+    }
+    std::error_code ec;
+    fs::rename(temp, file, ec);
+    if (!ec) return QvCliWriteOutcome::kWritten;
+    error = QvCliPathText(file) + ": cannot be written (" + ec.message() + ")";
+    fs::remove(temp, ec);
+    return QvCliWriteOutcome::kFailed;
 }
 
 // Writes one medium to a temporary name in the output folder and gives it its final name only
@@ -241,13 +288,17 @@ int WriteJob(const QvCliOptions& o, PackJob& job, CatalogFiles* catalog, QvCliBy
     }
     if (o.format == "iso") {
         outcome = job.image->Write(tempText, onProgress, job.bytesWritten, error);
-        job.image.reset();  // its tree is no longer needed
     } else if (o.format == "tar") {
         outcome = QvCliTarArchive::Write(job.layout, tempText, onProgress, job.bytesWritten, error);
     } else if (!QvCliPathList::Write(job.layout, tempText, job.bytesWritten, error)) {
         outcome = QvCliWriteOutcome::kFailed;
     }
     progress.base += o.format == "iso" ? job.imageBytes : job.layout.fileBytes;
+    // The list the medium got, beside the plan as well: a disc can be checked against it
+    // without trusting the list on the disc.
+    if (outcome == QvCliWriteOutcome::kWritten && job.sums)
+        outcome = WriteSumsBesidePlan(o, job, o.format == "iso" ? job.image->SumsText() : QvCliSumsText(job.layout), error);
+    if (o.format == "iso") job.image.reset();  // its tree is no longer needed
     std::error_code ec;
     if (outcome == QvCliWriteOutcome::kWritten) fs::rename(temp, final, ec);
     if (outcome != QvCliWriteOutcome::kWritten || ec) {
@@ -295,6 +346,8 @@ void PrintJson(const QvCliOptions& o, const std::vector<PackJob>& jobs, std::ost
 }
 
 }  // namespace
+
+std::string QvCliSumsBesidePlan(const std::string& mediaFileName) { return Stem(mediaFileName) + ".SHA256SUMS"; }
 
 uint64_t QvCliCapacityBytes(const QvCliOptions& o, const QvCliMedium& medium) {
     return o.capacityBytes ? o.capacityBytes : static_cast<uint64_t>(medium.splitSizeMb) * 1048576u;

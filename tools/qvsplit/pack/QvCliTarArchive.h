@@ -17,10 +17,11 @@ public:
     // content or writing anything.
     static bool Measure(const QvCliMediumLayout& layout, uint64_t& bytes, std::string& error);
 
-    // Writes every item of a layout (folders expanded) to file, names, modes and times kept.
+    // Writes every item of a layout (folders expanded) to file, names, modes and times kept;
+    // with the layout hashing, its files' digests are filled in and its checksum list written.
     // progress gets the file bytes stored so far and returns false to stop; bytes is the size
     // of the archive written.
-    static QvCliWriteOutcome Write(const QvCliMediumLayout& layout, const std::string& file,
+    static QvCliWriteOutcome Write(QvCliMediumLayout& layout, const std::string& file,
                          const std::function<bool(uint64_t)>& progress, uint64_t& bytes,
                          std::string& error);
 };

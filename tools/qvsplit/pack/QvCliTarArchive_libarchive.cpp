@@ -1,16 +1,18 @@
 // Tar archives through libarchive: entries described from the disk, contents copied in chunks.
 #include "pack/QvCliTarArchive.h"
 
+#include "check/QvCliChecksums.h"
 #include "system/QvCliPaths.h"
+#include "system/QvCliUtf8Locale.h"
 
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <memory>
 #include <vector>
 
 #include <archive.h>
 #include <archive_entry.h>
-#include <locale.h>
 
 namespace {
 
@@ -27,28 +29,6 @@ struct EntryCloser {
 };
 struct FileCloser {
     void operator()(std::FILE* f) const { std::fclose(f); }
-};
-
-// libarchive turns names into header text through the character set of this thread's locale,
-// which for a program started in the "C" locale is ASCII and fails on any other name: the
-// archive is written in a UTF-8 locale, for this thread only.
-class Utf8Locale {
-public:
-    Utf8Locale() : m_utf8(newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0))) {
-        if (m_utf8) m_previous = uselocale(m_utf8);
-    }
-    ~Utf8Locale() {
-        if (!m_utf8) return;
-        uselocale(m_previous);
-        freelocale(m_utf8);
-    }
-    Utf8Locale(const Utf8Locale&) = delete;
-    Utf8Locale& operator=(const Utf8Locale&) = delete;
-    bool Active() const { return m_utf8 != static_cast<locale_t>(0); }
-
-private:
-    locale_t m_utf8;
-    locale_t m_previous = static_cast<locale_t>(0);
 };
 
 // Whether text is well-formed UTF-8 (no overlong form, surrogate or value past U+10FFFF).
@@ -110,7 +90,10 @@ public:
 
     uint64_t Counted() const { return m_counted; }
 
-    QvCliWriteOutcome Add(const QvCliPackItem& item, std::string& error) {
+    // Adds items[index] of the layout; a file's SHA-256 goes to digest when one is given.
+    QvCliWriteOutcome Add(const QvCliMediumLayout& layout, size_t index, unsigned char* digest, std::string& error) {
+        const QvCliPackItem& item = layout.items[index];
+        if (item.kind == QvCliPackItem::kGenerated) return AddGenerated(layout, item, error);
         std::unique_ptr<archive_entry, EntryCloser> entry(archive_entry_new());
         // Links the plan kept are stored as links; every other path is read through.
         if (item.kind == QvCliPackItem::kLink)
@@ -140,7 +123,35 @@ public:
         }
         // Measuring, the content is left to libarchive, which pads the entry to its size.
         if (m_bMeasuring || archive_entry_filetype(entry.get()) != AE_IFREG) return QvCliWriteOutcome::kWritten;
-        return CopyContent(item.hostPath, static_cast<uint64_t>(archive_entry_size(entry.get())), error);
+        return CopyContent(item.hostPath, static_cast<uint64_t>(archive_entry_size(entry.get())),
+                           digest, error);
+    }
+
+    // The checksum list, made from the digests of the files before it; its size was counted
+    // ahead and measuring counts that.
+    QvCliWriteOutcome AddGenerated(const QvCliMediumLayout& layout, const QvCliPackItem& item, std::string& error) {
+        const std::string content = m_bMeasuring ? std::string() : QvCliSumsText(layout);
+        if (!m_bMeasuring && content.size() != item.size) {
+            error = item.mediumPath + ": came out " + std::to_string(content.size()) + " bytes, not the " +
+                    std::to_string(item.size) + " counted";
+            return QvCliWriteOutcome::kFailed;
+        }
+        std::unique_ptr<archive_entry, EntryCloser> entry(archive_entry_new());
+        archive_entry_copy_pathname(entry.get(), item.mediumPath.c_str());
+        archive_entry_set_filetype(entry.get(), AE_IFREG);
+        archive_entry_set_perm(entry.get(), 0644);
+        archive_entry_set_size(entry.get(), static_cast<la_int64_t>(item.size));
+        archive_entry_set_mtime(entry.get(), m_bMeasuring ? 0 : std::time(nullptr), 0);
+        if (archive_write_header(m_out.get(), entry.get()) < ARCHIVE_WARN) {
+            error = item.mediumPath + ": " + archive_error_string(m_out.get());
+            return QvCliWriteOutcome::kFailed;
+        }
+        if (m_bMeasuring) return QvCliWriteOutcome::kWritten;
+        if (archive_write_data(m_out.get(), content.data(), content.size()) < 0) {
+            error = archive_error_string(m_out.get());
+            return QvCliWriteOutcome::kFailed;
+        }
+        return QvCliWriteOutcome::kWritten;
     }
 
     QvCliWriteOutcome Close(const std::string& file, std::string& error) {
@@ -160,7 +171,8 @@ private:
     bool m_bMeasuring = false;
     uint64_t m_counted = 0;
     // Copies a file's content; its size must stay what the header says.
-    QvCliWriteOutcome CopyContent(const std::string& hostPath, uint64_t size, std::string& error) {
+    // With digest, the content's SHA-256 is computed on the way.
+    QvCliWriteOutcome CopyContent(const std::string& hostPath, uint64_t size, unsigned char* digest, std::string& error) {
         std::unique_ptr<std::FILE, FileCloser> in(std::fopen(hostPath.c_str(), "rb"));
         if (!in) {
             error = hostPath + ": cannot be read";
@@ -170,6 +182,7 @@ private:
         while (copied < size) {
             const size_t got = std::fread(m_buffer.data(), 1, m_buffer.size(), in.get());
             if (got == 0) break;
+            if (digest) m_hash.Update(m_buffer.data(), got);
             if (archive_write_data(m_out.get(), m_buffer.data(), got) < 0) {
                 error = archive_error_string(m_out.get());
                 return QvCliWriteOutcome::kFailed;
@@ -182,11 +195,13 @@ private:
             error = hostPath + ": could not be read whole, or changed while it was stored";
             return QvCliWriteOutcome::kFailed;
         }
+        if (digest) m_hash.Digest(*reinterpret_cast<unsigned char(*)[32]>(digest));
         return QvCliWriteOutcome::kWritten;
     }
 
     std::function<bool(uint64_t)> m_progress;
     std::vector<char> m_buffer;
+    QvCliSha256 m_hash;
     std::unique_ptr<archive, ArchiveCloser> m_out;
     std::unique_ptr<archive, DiskCloser> m_disk;
     uint64_t m_done = 0;
@@ -196,18 +211,19 @@ private:
 
 bool QvCliTarArchive::Available(std::string&) { return true; }
 
-QvCliWriteOutcome QvCliTarArchive::Write(const QvCliMediumLayout& layout, const std::string& file,
+QvCliWriteOutcome QvCliTarArchive::Write(QvCliMediumLayout& layout, const std::string& file,
                                                 const std::function<bool(uint64_t)>& progress, uint64_t& bytes,
                                                 std::string& error) {
     bytes = 0;
-    const Utf8Locale locale;
+    const QvCliUtf8Locale locale;
     if (!locale.Active()) {
         error = "the C.UTF-8 locale is missing: tar names could not be written";
         return QvCliWriteOutcome::kFailed;
     }
     TarWriter writer(progress);
     QvCliWriteOutcome outcome = writer.Open(file, error);
-    for (size_t i = 0; outcome == QvCliWriteOutcome::kWritten && i < layout.items.size(); ++i) outcome = writer.Add(layout.items[i], error);
+    for (size_t i = 0; outcome == QvCliWriteOutcome::kWritten && i < layout.items.size(); ++i)
+        outcome = writer.Add(layout, i, layout.hashing ? layout.digests[i].data() : nullptr, error);
     if (outcome == QvCliWriteOutcome::kWritten) outcome = writer.Close(file, error);
     std::error_code ec;
     bytes = std::filesystem::file_size(QvCliFsPath(file), ec);
@@ -216,14 +232,14 @@ QvCliWriteOutcome QvCliTarArchive::Write(const QvCliMediumLayout& layout, const 
 
 bool QvCliTarArchive::Measure(const QvCliMediumLayout& layout, uint64_t& bytes, std::string& error) {
     bytes = 0;
-    const Utf8Locale locale;
+    const QvCliUtf8Locale locale;
     if (!locale.Active()) {
         error = "the C.UTF-8 locale is missing: tar names could not be written";
         return false;
     }
     TarWriter writer([](uint64_t) { return true; });
     QvCliWriteOutcome outcome = writer.Open(std::string(), error);
-    for (size_t i = 0; outcome == QvCliWriteOutcome::kWritten && i < layout.items.size(); ++i) outcome = writer.Add(layout.items[i], error);
+    for (size_t i = 0; outcome == QvCliWriteOutcome::kWritten && i < layout.items.size(); ++i) outcome = writer.Add(layout, i, nullptr, error);
     if (outcome == QvCliWriteOutcome::kWritten) outcome = writer.Close("measuring", error);
     bytes = writer.Counted();
     return outcome == QvCliWriteOutcome::kWritten;

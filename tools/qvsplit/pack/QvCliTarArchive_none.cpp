@@ -10,7 +10,7 @@ bool QvCliTarArchive::Available(std::string& reason) {
     return false;
 }
 
-QvCliWriteOutcome QvCliTarArchive::Write(const QvCliMediumLayout&, const std::string&,
+QvCliWriteOutcome QvCliTarArchive::Write(QvCliMediumLayout&, const std::string&,
                                                 const std::function<bool(uint64_t)>&, uint64_t&,
                                                 std::string& error) {
     error = kNoTar;

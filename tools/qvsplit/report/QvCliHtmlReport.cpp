@@ -433,7 +433,19 @@ std::string QvCliTextCatalog(const QvCliMediaSet& set, const QvCliSetFiles& file
     return out;
 }
 
-void QvCliCatalogTerms(const std::string& outDir, const QvCliPlanRecord& record, uint64_t block, QvAllocationModel& model) {
+void QvCliCatalogTerms(const std::string& outDir, const QvCliPlanRecord& record, uint64_t block, QvAllocationModel& model,
+                       bool sumsOnly) {
+    // The checksum list: a line per file of the medium, "HASH  path", 64 hex digits, two spaces
+    // and a newline, the path escaped no wider than counted here (a row of the set counts as if
+    // every file were on each medium). It ends in a part of a block, and takes its entries.
+    const uint32_t kSumsPerRow = 64 + 2 + 1;
+    const uint64_t kSumsFixed = block + 2048;
+    if (sumsOnly) {
+        model.cbCatalogFixed = kSumsFixed;
+        model.cbCatalogPerEntry = kSumsPerRow;
+        model.cbCatalogPerPathByte = 1;
+        return;
+    }
     // The page and the text of a set without media and files: what the set's size leaves as it is.
     QvCliMediaSet set;
     std::error_code ec;
@@ -451,13 +463,14 @@ void QvCliCatalogTerms(const std::string& outDir, const QvCliPlanRecord& record,
     // Each of the two files ends in a part of a block, and takes two directory records in each
     // tree of an image, and more.
     const uint64_t kEntries = 8192;
-    model.cbCatalogFixed = counter.Count() + QvCliTextCatalogHeader(INT32_MAX).size() + kNumbers + 2 * block + kEntries;
+    model.cbCatalogFixed = counter.Count() + QvCliTextCatalogHeader(INT32_MAX).size() + kNumbers + 2 * block + kEntries + kSumsFixed;
     // A row of the page, "[medium,folder,"name",bytes,kind,target]" and its separator, and a
     // line of the text, "medium TAB bytes TAB written TAB path", with "/" after a folder (the
     // write time's 14 digits and its tab counted here).
-    model.cbCatalogPerEntry = 12 + 4 + 15;
-    // The whole path in the text's line (escaped no wider), the name in the page's row.
-    model.cbCatalogPerPathByte = 1;
+    model.cbCatalogPerEntry = 12 + 4 + 15 + kSumsPerRow;
+    // The whole path in the text's line and the checksum list's (escaped no wider), the name
+    // in the page's row.
+    model.cbCatalogPerPathByte = 2;
     model.cbCatalogPerNameByte = 1;
     // The bytes of each row in both, and its medium's number or index in both; the folder
     // and target indexes of the page's row.

@@ -53,9 +53,11 @@ bool QvCliReadSetFiles(QvCliMediaSet& set, QvCliSetFiles& files, std::string& er
 std::string QvCliHtmlReport(const QvCliMediaSet& set, const QvCliSetFiles& files, const QvCliReportContext& context);
 
 // The terms of the allocation model that keep room on every medium of a set planned into
-// outDir (made as record says) for the page and the text catalogue pack puts on it, in whole
-// blocks of block bytes: the library counts the rows when the selection is known.
-void QvCliCatalogTerms(const std::string& outDir, const QvCliPlanRecord& record, uint64_t block, QvAllocationModel& model);
+// outDir (made as record says) for the page and the text catalogue pack puts on it, and for the
+// checksum list, in whole blocks of block bytes: the library counts the rows when the selection
+// is known. With sumsOnly, room for the checksum list alone.
+void QvCliCatalogTerms(const std::string& outDir, const QvCliPlanRecord& record, uint64_t block, QvAllocationModel& model,
+                       bool sumsOnly = false);
 
 // The page of a set, with the left-out list and plan record read beside its media files; here
 // is the number of the medium that carries it, 0 for none (in QvCliReportCommand.cpp).

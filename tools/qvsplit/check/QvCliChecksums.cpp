@@ -1,0 +1,118 @@
+// The checksum list's format; the hash itself is in a source of its own per library.
+#include "check/QvCliChecksums.h"
+
+#include "mediaset/QvCliMediumLayout.h"
+
+#include <algorithm>
+
+const char* const kQvCliSumsFile = "QVSPLIT-SHA256SUMS";
+
+namespace {
+
+bool NeedsEscape(const std::string& path) { return path.find_first_of("\\\n\r") != std::string::npos; }
+
+bool IsHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
+
+}  // namespace
+
+std::string QvCliSumsLine(const std::string& hex, const std::string& path) {
+    std::string line;
+    line.reserve(QvCliSumsLineBytes(path));
+    const bool escape = NeedsEscape(path);
+    if (escape) line += '\\';
+    line += hex;
+    line += "  ";
+    for (char c : path) {
+        if (escape && c == '\\') line += "\\\\";
+        else if (escape && c == '\n') line += "\\n";
+        else if (escape && c == '\r') line += "\\r";
+        else line += c;
+    }
+    line += '\n';
+    return line;
+}
+
+size_t QvCliSumsLineBytes(const std::string& path) {
+    size_t bytes = 64 + 2 + path.size() + 1;
+    if (!NeedsEscape(path)) return bytes;
+    for (char c : path)
+        if (c == '\\' || c == '\n' || c == '\r') ++bytes;
+    return bytes + 1;
+}
+
+bool QvCliParseSums(const std::string& text, std::vector<QvCliSumsEntry>& entries, std::string& error) {
+    size_t start = 0, number = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(start, end - start);
+        start = end + 1;
+        ++number;
+        if (line.empty()) continue;
+        const bool escaped = line[0] == '\\';
+        const size_t at = escaped ? 1 : 0;
+        bool ok = line.size() >= at + 66 && (line[at + 64] == ' ') && (line[at + 65] == ' ' || line[at + 65] == '*');
+        for (size_t i = 0; ok && i < 64; ++i) ok = IsHexDigit(line[at + i]);
+        QvCliSumsEntry entry;
+        if (ok) {
+            entry.hex = line.substr(at, 64);
+            for (char& c : entry.hex)
+                if (c >= 'A' && c <= 'F') c = static_cast<char>(c - 'A' + 'a');
+            const std::string raw = line.substr(at + 66);
+            for (size_t i = 0; ok && i < raw.size(); ++i) {
+                if (!escaped || raw[i] != '\\') {
+                    entry.path += raw[i];
+                    continue;
+                }
+                const char next = i + 1 < raw.size() ? raw[++i] : '\0';
+                if (next == '\\') entry.path += '\\';
+                else if (next == 'n') entry.path += '\n';
+                else if (next == 'r') entry.path += '\r';
+                else ok = false;
+            }
+            ok = ok && !entry.path.empty();
+        }
+        if (!ok) {
+            error = "line " + std::to_string(number) + " is not a checksum line";
+            return false;
+        }
+        entries.push_back(std::move(entry));
+    }
+    return true;
+}
+
+std::string QvCliHex(const unsigned char* digest) {
+    static const char kDigits[] = "0123456789abcdef";
+    std::string hex(64, '0');
+    for (size_t i = 0; i < 32; ++i) {
+        hex[2 * i] = kDigits[digest[i] >> 4];
+        hex[2 * i + 1] = kDigits[digest[i] & 15];
+    }
+    return hex;
+}
+
+bool QvCliAddSumsItem(QvCliMediumLayout& layout) {
+    std::string reason;
+    if (!QvCliSha256::Available(reason)) return false;
+    QvCliPackItem item;
+    item.kind = QvCliPackItem::kGenerated;
+    item.mediumPath = kQvCliSumsFile;
+    for (const QvCliPackItem& file : layout.items)
+        if (file.kind == QvCliPackItem::kFile) item.size += QvCliSumsLineBytes(file.mediumPath);
+    layout.items.push_back(item);
+    layout.fileBytes += item.size;
+    layout.hashing = true;
+    layout.digests.assign(layout.items.size(), {});
+    return true;
+}
+
+std::string QvCliSumsText(const QvCliMediumLayout& layout) {
+    std::vector<size_t> files;
+    for (size_t i = 0; i < layout.items.size(); ++i)
+        if (layout.items[i].kind == QvCliPackItem::kFile) files.push_back(i);
+    std::sort(files.begin(), files.end(),
+              [&](size_t a, size_t b) { return layout.items[a].mediumPath < layout.items[b].mediumPath; });
+    std::string text;
+    for (size_t i : files) text += QvCliSumsLine(QvCliHex(layout.digests[i].data()), layout.items[i].mediumPath);
+    return text;
+}
