@@ -19,6 +19,7 @@ int QvCliRunPack(const QvCliOptions& o);
 int QvCliRunDemo(const QvCliOptions& o);
 int QvCliRunReport(const QvCliOptions& o);
 int QvCliRunCheck(const QvCliOptions& o);
+int QvCliRunRestore(const QvCliOptions& o);
 
 // The name of the report in its media folder when no other is given.
 extern const char* const kQvCliReportFile;

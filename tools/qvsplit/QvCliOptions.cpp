@@ -132,17 +132,18 @@ const OptionSpec kOptions[] = {
     {"--drive", "recover", [](QvCliOptions& o, const std::string& v, std::string& e) { return ParseDrive(v, o, e); }, true},
     {"--capacity-bytes", "pack verify", [](QvCliOptions& o, const std::string& v, std::string& e) { return ParseCapacityBytes(v, o, e); }, true},
     {"--format", "pack", [](QvCliOptions& o, const std::string& v, std::string& e) { return ParseChoice(v, "--format", {"iso", "tar", "list"}, o.format, e); }, true},
-    {"--to", "pack", [](QvCliOptions& o, const std::string& v, std::string&) { o.toDir = v; return true; }, true},
+    {"--to", "pack restore", [](QvCliOptions& o, const std::string& v, std::string&) { o.toDir = v; return true; }, true},
     {"--catalog", "split pack", [](QvCliOptions& o, const std::string&, std::string&) { o.catalog = 1; return true; }, false},
     {"--no-catalog", "split pack", [](QvCliOptions& o, const std::string&, std::string&) { o.catalog = 0; return true; }, false},
     {"--plan", "check", [](QvCliOptions& o, const std::string& v, std::string&) { o.planDir = v; return true; }, true},
+    {"--overwrite", "restore", [](QvCliOptions& o, const std::string&, std::string&) { o.overwrite = true; return true; }, false},
     {"--force", "pack", [](QvCliOptions& o, const std::string&, std::string&) { o.force = true; return true; }, false},
     {"--medium", "pack", [](QvCliOptions& o, const std::string& v, std::string& e) {
          if (ParseNumber(v, o.medium) && o.medium > 0) return true;
          e = "--medium takes the number of a medium (1, 2, ...)";
          return false; }, true},
-    {"--quiet", "split rvx recover pack demo report check", [](QvCliOptions& o, const std::string&, std::string&) { o.quiet = true; return true; }, false},
-    {"--json", "split rvx show verify where pack demo check", [](QvCliOptions& o, const std::string&, std::string&) { o.json = true; return true; }, false},
+    {"--quiet", "split rvx recover pack demo report check restore", [](QvCliOptions& o, const std::string&, std::string&) { o.quiet = true; return true; }, false},
+    {"--json", "split rvx show verify where pack demo check restore", [](QvCliOptions& o, const std::string&, std::string&) { o.json = true; return true; }, false},
     {"--log", "split rvx recover demo", [](QvCliOptions& o, const std::string& v, std::string&) { o.logFile = v; return true; }, true},
 };
 
@@ -159,7 +160,7 @@ const OptionSpec* FindOption(const std::string& flag) {
 
 bool IsCommand(const std::string& c) {
     return c == "split" || c == "rvx" || c == "recover" || c == "show" || c == "where" ||
-           c == "verify" || c == "pack" || c == "demo" || c == "report" || c == "check";
+           c == "verify" || c == "pack" || c == "demo" || c == "report" || c == "check" || c == "restore";
 }
 
 bool ApplyOption(const std::string& arg, int& i, int argc, char** argv, QvCliOptions& o,

@@ -36,9 +36,11 @@ struct QvCliOptions {
     std::string listFile;              // --list LIST.ini (recover)
     char drive = 'C';                  // --drive X (recover), default C
     std::string format;                // --format iso|tar|list (pack); required
-    std::string toDir;                 // --to DIR (pack): folder for the images; required
+    std::string toDir;                 // --to DIR (pack: folder for the images; restore: the folder
+                                       // the media are restored into); required
     uint32_t medium = 0;               // --medium N (pack): only medium N, default 0 (every medium)
     bool force = false;                // --force (pack): remove media files of another set in --to
+    bool overwrite = false;            // --overwrite (restore): replace files that differ
     int catalog = -1;                  // --catalog (1) / --no-catalog (0): the catalogue files on every
                                        // medium; -1 = default: pack puts them on ISO images, and split
                                        // keeps room for them under --fs iso or iso-udf

@@ -17,6 +17,7 @@ const char* const kOverview =
     "  verify   check a media set against the disk now (and its ISO images' sizes)\n"
     "  pack     make each medium of a set into an ISO image, a tar archive or a path list\n"
     "  check    read every file of packed media and compare it with the checksums they carry\n"
+    "  restore  put packed media of a set back under a folder, checked, cut files joined\n"
     "  report   make one HTML page of a set: fill of each medium, contents, left out, search\n"
     "  demo     split a generated sample tree and show the result\n"
     "\n"
@@ -164,6 +165,27 @@ const char* const kCheck =
     "  --json             print the result as JSON\n"
     "  --quiet            no progress bar\n";
 
+const char* const kRestore =
+    "Usage: qvsplit restore --to DIR [--overwrite] [--json] [--quiet] SOURCE...\n"
+    "\n"
+    "Restores the media of one set, in any order and any number at a time, under DIR: each\n"
+    "file at its path inside the medium, with its write time and mode, links as links and\n"
+    "folders kept whole (empty ones too). SOURCE is an ISO image or a tar archive made by\n"
+    "pack, or the folder of a mounted disc. Every file is checked against its medium's\n"
+    "checksum list before it takes its name; the parts of a file cut into parts wait in\n"
+    "DIR/.qvsplit-restore until the last one has come, then the file is joined (the media\n"
+    "still to come are named at the end). A file already there with the right checksum is\n"
+    "skipped, so a stopped restore is simply run again; a file that differs is left as it\n"
+    "is and named. Restoring the sets of a chain (split --since) in order removes the files\n"
+    "each set records as deleted. Refused: a medium of another set, a medium given twice, a\n"
+    "list that does not match its medium, and any path that would lead out of DIR.\n"
+    "Exits 1 when anything was not restored.\n"
+    "\n"
+    "  --to DIR           the folder to restore into (created when missing)\n"
+    "  --overwrite        replace files (and links) that differ from the medium's\n"
+    "  --json             print the result as JSON\n"
+    "  --quiet            no progress bar\n";
+
 const char* const kReport =
     "Usage: qvsplit report [--out FILE.html] MEDIA_DIR\n"
     "\n"
@@ -195,5 +217,6 @@ std::string QvCliUsage(const std::string& command) {
     if (command == "demo") return kDemo;
     if (command == "report") return kReport;
     if (command == "check") return kCheck;
+    if (command == "restore") return kRestore;
     return kOverview;
 }

@@ -35,6 +35,7 @@ int main(int argc, char** argv) {
     if (options.command == "demo") return QvCliRunDemo(options);
     if (options.command == "report") return QvCliRunReport(options);
     if (options.command == "check") return QvCliRunCheck(options);
+    if (options.command == "restore") return QvCliRunRestore(options);
     std::cerr << QvCliUsage("");
     return kExitUsage;
 }

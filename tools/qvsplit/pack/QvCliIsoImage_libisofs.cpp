@@ -324,6 +324,9 @@ struct QvCliIsoImage::Impl {
                 IsoDir* folder = nullptr;
                 status = iso_tree_add_new_dir(dir, name, &folder);
                 made = reinterpret_cast<IsoNode*>(folder);
+                // A folder only on the way to the plan's entries is made as extracting an
+                // archive makes one: open to its owner's writing (libisofs makes it 0555).
+                if (status >= 0) iso_node_set_permissions(made, 0755);
             } else if (entry.kind == Node::kLink) {
                 std::error_code ec;
                 const fs::path target = fs::read_symlink(QvCliFsPath(entry.hostPath), ec);

@@ -4,6 +4,7 @@
 
 #include "QvCliCommands.h"
 #include "check/QvCliChecksums.h"
+#include "check/QvCliMediumNotes.h"
 #include "mediaset/QvCliMediumLayout.h"
 #include "pack/QvCliIsoImage.h"
 #include "pack/QvCliPathList.h"
@@ -21,7 +22,9 @@
 #include <fstream>
 #include <functional>
 #include <iostream>
+#include <map>
 #include <memory>
+#include <set>
 #include <sstream>
 #include <vector>
 
@@ -93,6 +96,90 @@ private:
     uint64_t m_bytes = 0;
 };
 
+// The medium notes every ISO image and tar archive carries at its root (QVSPLIT-MEDIUM.txt):
+// the set, the medium's number, the files cut into parts with a part on it, and the deletions
+// the set records. Made from the whole set once; each medium's written into a temporary folder
+// just before its image is measured or written, as the catalogue files are.
+class NotesFiles {
+public:
+    bool Start(QvCliMediaSet& set, const std::string& identity, std::string& error) {
+        m_dir = QvCliMakeTempDir("qvsplit-notes-");
+        if (m_dir.empty()) {
+            error = "no temporary folder for the medium notes";
+            return false;
+        }
+        m_notes.set = identity;
+        m_notes.media = static_cast<int>(set.media.size());
+        // The parts of every cut file, wherever they are: a medium names the media of the others.
+        std::map<std::string, QvCliMediumNotes::Cut> cuts;
+        std::map<int, std::set<std::string>> cutsOn;
+        for (const QvCliMedium& planned : set.media) {
+            QvCliMedium m = planned;
+            if (!QvCliLoadMedium(set, m, error)) return false;
+            for (const QvCliEntry& e : m.entries) {
+                if (e.isDir || e.isLink) continue;
+                const std::string host = QvCliToHostPath(e.fullPath);
+                std::string whole, path;
+                int number = 0;
+                if (!QvCliPartName(QvCliPathText(QvCliFsPath(host).filename()), whole, number)) continue;
+                std::string ignored;
+                if (!QvCliMediumPath(e.targetPath, whole, path, ignored)) continue;
+                QvCliMediumNotes::Cut& cut = cuts[path];
+                cut.path = path;
+                if (cut.media.size() < static_cast<size_t>(number)) cut.media.resize(static_cast<size_t>(number), 0);
+                cut.media[static_cast<size_t>(number - 1)] = m.number;
+                cut.parts = static_cast<int>(cut.media.size());
+                cutsOn[m.number].insert(path);
+            }
+        }
+        for (auto& on : cutsOn)
+            for (const std::string& path : on.second) m_cutsOn[on.first].push_back(cuts[path]);
+        for (const std::wstring& deleted : QvCliLoadDeleted(set.dir)) {
+            const size_t slash = deleted.find_last_of(L"\\/");
+            std::string path, ignored;
+            if (slash != std::wstring::npos &&
+                QvCliMediumPath(deleted.substr(0, slash), QvCliNarrow(deleted.substr(slash + 1)), path, ignored))
+                m_notes.deleted.push_back(path);
+        }
+        return true;
+    }
+    ~NotesFiles() {
+        std::error_code ec;
+        if (!m_dir.empty()) fs::remove_all(QvCliFsPath(m_dir), ec);
+    }
+    // The notes of medium number for a layout that holds files (the notes and the checksum list
+    // about to be added counted), added to it.
+    bool Put(int number, QvCliMediumLayout& layout, std::string& text, std::string& error) {
+        QvCliMediumNotes notes = m_notes;
+        notes.medium = number;
+        const auto on = m_cutsOn.find(number);
+        if (on != m_cutsOn.end()) notes.cuts = on->second;
+        notes.files = 1;
+        for (const QvCliPackItem& item : layout.items) notes.files += item.kind == QvCliPackItem::kFile ? 1 : 0;
+        text = QvCliNotesText(notes);
+        if (!Write(text, error)) return false;
+        QvCliPackItem item;
+        item.mediumPath = kQvCliNotesFile;
+        item.hostPath = QvCliPathText(QvCliFsPath(m_dir) / kQvCliNotesFile);
+        item.size = text.size();
+        layout.items.push_back(item);
+        layout.fileBytes += item.size;
+        return true;
+    }
+    bool Write(const std::string& text, std::string& error) {
+        std::ofstream out(QvCliFsPath(m_dir) / kQvCliNotesFile, std::ios::binary | std::ios::trunc);
+        out << text;
+        out.flush();
+        if (!out) error = QvCliPathText(QvCliFsPath(m_dir) / kQvCliNotesFile) + ": cannot be written (disk full?)";
+        return static_cast<bool>(out);
+    }
+
+private:
+    std::string m_dir;
+    QvCliMediumNotes m_notes;
+    std::map<int, std::vector<QvCliMediumNotes::Cut>> m_cutsOn;
+};
+
 // One medium on its way to a file.
 struct PackJob {
     const QvCliMedium* medium = nullptr;
@@ -105,8 +192,9 @@ struct PackJob {
     bool written = false;
     bool catalog = false;                  // carries the catalogue files
     uint64_t catalogBytes = 0;
-    bool sums = false;                     // carries the checksum list
+    bool sums = false;                     // carries the checksum list and the notes
     uint64_t sumsBytes = 0;
+    std::string notes;                     // the notes' text
 };
 
 // Whether the options put the catalogue on the media: --catalog, or by default on ISO images.
@@ -147,7 +235,7 @@ bool CheckFormatAvailable(const std::string& format, std::string& reason) {
 
 // Lays out one medium, with the catalogue files when catalog is given and the checksum list
 // when sums, and for an ISO image or a tar archive measures it.
-bool LayOutAndMeasure(const QvCliOptions& o, PackJob& job, CatalogFiles* catalog, bool sums, std::string& error) {
+bool LayOutAndMeasure(const QvCliOptions& o, PackJob& job, CatalogFiles* catalog, NotesFiles* sums, std::string& error) {
     const QvCliMedium& m = *job.medium;
     if (!QvCliLayOutMedium(m, o.format != "list", job.layout, error)) return false;
     job.catalog = catalog != nullptr;
@@ -155,8 +243,13 @@ bool LayOutAndMeasure(const QvCliOptions& o, PackJob& job, CatalogFiles* catalog
         if (!catalog->Put(m.number, job.layout, true, error)) return false;
         job.catalogBytes = catalog->Bytes();
     }
-    job.sums = sums && QvCliAddSumsItem(job.layout);
-    job.sumsBytes = job.sums ? job.layout.items.back().size : 0;
+    job.sums = false;
+    if (sums && QvCliSha256::Available(error)) {
+        if (!sums->Put(m.number, job.layout, job.notes, error)) return false;
+        job.sums = QvCliAddSumsItem(job.layout);
+        job.sumsBytes = job.layout.items.back().size + job.notes.size();
+    }
+    error.clear();
     if (o.format == "iso") {
         job.image.reset(new QvCliIsoImage);
         if (!job.image->Build(job.layout, VolumeId(Stem(m.fileName)), error) || !job.image->Measure(job.imageBytes, error)) {
@@ -184,7 +277,7 @@ std::string CatalogAdvice(const PackJob& job, uint64_t reserve) {
 // default a medium whose plan kept no room for the catalogue files goes without them, said so.
 // Each medium is read here and its entries dropped once laid out: the layouts are what is kept.
 int Prepare(const QvCliOptions& o, QvCliMediaSet& set, std::vector<PackJob>& jobs, CatalogFiles* catalog,
-            uint64_t reserve) {
+            NotesFiles* notes, uint64_t reserve) {
     for (QvCliMedium& m : set.media) {
         if (o.medium && m.number != static_cast<int>(o.medium)) continue;
         if (QvCliInterrupted()) return kExitCancelled;
@@ -194,19 +287,19 @@ int Prepare(const QvCliOptions& o, QvCliMediaSet& set, std::vector<PackJob>& job
         job.medium = &m;
         job.fileName = Stem(m.fileName) + "." + o.format;
         job.capacityBytes = QvCliCapacityBytes(o, m);
-        if (!LayOutAndMeasure(o, job, catalog, Measured(o.format), error)) return QvCliFail(kExitFailed, error);
+        if (!LayOutAndMeasure(o, job, catalog, notes, error)) return QvCliFail(kExitFailed, error);
         if (catalog && o.catalog == -1 && Measured(o.format) && job.imageBytes > job.capacityBytes) {
             PackJob plain;
             plain.medium = job.medium;
             plain.fileName = job.fileName;
             plain.capacityBytes = job.capacityBytes;
-            if (!LayOutAndMeasure(o, plain, nullptr, job.sums, error)) return QvCliFail(kExitFailed, error);
+            if (!LayOutAndMeasure(o, plain, nullptr, job.sums ? notes : nullptr, error)) return QvCliFail(kExitFailed, error);
             // Without room kept, the checksum list may give way as well (below).
             PackJob bare;
             bare.medium = job.medium;
             bare.capacityBytes = job.capacityBytes;
             const bool fitsBare = plain.imageBytes > plain.capacityBytes && plain.sums && !reserve &&
-                                  LayOutAndMeasure(o, bare, nullptr, false, error) && bare.imageBytes <= bare.capacityBytes;
+                                  LayOutAndMeasure(o, bare, nullptr, nullptr, error) && bare.imageBytes <= bare.capacityBytes;
             if (plain.imageBytes <= plain.capacityBytes || fitsBare)
                 std::cerr << "qvsplit: " << m.fileName << ": no room for the catalogue files (" << QvCliGrouped(job.catalogBytes)
                           << " bytes; the plan kept " << (reserve ? QvCliGrouped(reserve) + " bytes" : std::string("no room"))
@@ -222,9 +315,10 @@ int Prepare(const QvCliOptions& o, QvCliMediaSet& set, std::vector<PackJob>& job
             plain.medium = job.medium;
             plain.fileName = job.fileName;
             plain.capacityBytes = job.capacityBytes;
-            if (!LayOutAndMeasure(o, plain, job.catalog ? catalog : nullptr, false, error)) return QvCliFail(kExitFailed, error);
+            if (!LayOutAndMeasure(o, plain, job.catalog ? catalog : nullptr, nullptr, error)) return QvCliFail(kExitFailed, error);
             if (plain.imageBytes <= plain.capacityBytes)
-                std::cerr << "qvsplit: " << m.fileName << ": no room for the checksum list " << kQvCliSumsFile << " ("
+                std::cerr << "qvsplit: " << m.fileName << ": no room for the checksum list " << kQvCliSumsFile << " and "
+                          << kQvCliNotesFile << " ("
                           << QvCliGrouped(job.sumsBytes) << " bytes; the plan kept none): made without it, so "
                           << "'qvsplit check' cannot check that medium (split without --no-catalog to keep room)\n";
             job = std::move(plain);
@@ -265,7 +359,7 @@ QvCliWriteOutcome WriteSumsBesidePlan(const QvCliOptions& o, const PackJob& job,
 
 // Writes one medium to a temporary name in the output folder and gives it its final name only
 // once it is whole.
-int WriteJob(const QvCliOptions& o, PackJob& job, CatalogFiles* catalog, QvCliByteProgress& progress) {
+int WriteJob(const QvCliOptions& o, PackJob& job, CatalogFiles* catalog, NotesFiles* notes, QvCliByteProgress& progress) {
     const fs::path final = QvCliFsPath(o.toDir) / QvCliFsPath(job.fileName);
     const fs::path temp = QvCliFsPath(o.toDir) / QvCliFsPath("." + job.fileName + ".qvsplit-partial");
     const std::string tempText = QvCliPathText(temp);
@@ -276,6 +370,8 @@ int WriteJob(const QvCliOptions& o, PackJob& job, CatalogFiles* catalog, QvCliBy
     };
     std::string error;
     QvCliWriteOutcome outcome = QvCliWriteOutcome::kWritten;
+    if (job.sums && notes && !notes->Write(job.notes, error))
+        return QvCliFail(kExitFailed, error + "; " + job.fileName + " was not written");
     if (job.catalog && catalog) {
         // This medium's catalogue files, and the image's tree again with them.
         if (!catalog->Put(job.medium->number, job.layout, false, error))
@@ -455,10 +551,16 @@ int QvCliRunPack(const QvCliOptions& o) {
         catalog.reset(new CatalogFiles);
         if (!catalog->Start(set, error)) return QvCliFail(kExitFailed, error);
     }
-    std::vector<PackJob> jobs;
-    int status = Prepare(o, set, jobs, catalog.get(), record.catalogReserve);
-    if (status != kExitOk) return status;
     const std::string identity = SetIdentity(set);
+    std::unique_ptr<NotesFiles> notes;
+    std::string noSums;
+    if (Measured(o.format) && QvCliSha256::Available(noSums)) {
+        notes.reset(new NotesFiles);
+        if (!notes->Start(set, identity, error)) return QvCliFail(kExitFailed, error + "; nothing to pack");
+    }
+    std::vector<PackJob> jobs;
+    int status = Prepare(o, set, jobs, catalog.get(), notes.get(), record.catalogReserve);
+    if (status != kExitOk) return status;
     const std::vector<std::string> recorded = RecordedFiles(o.toDir, identity);
     const std::vector<std::string> strangers = FilesOfAnotherSet(o, jobs, recorded);
     if (!strangers.empty() && !o.force) {
@@ -479,7 +581,7 @@ int QvCliRunPack(const QvCliOptions& o) {
     progress.show = !o.quiet && QvCliStderrIsTerminal();
     for (const PackJob& job : jobs) progress.total += o.format == "iso" ? job.imageBytes : job.layout.fileBytes;
     for (PackJob& job : jobs) {
-        if ((status = WriteJob(o, job, catalog.get(), progress)) != kExitOk) break;
+        if ((status = WriteJob(o, job, catalog.get(), notes.get(), progress)) != kExitOk) break;
         job.written = true;
     }
     std::vector<PackJob> written;

@@ -437,13 +437,16 @@ void QvCliCatalogTerms(const std::string& outDir, const QvCliPlanRecord& record,
                        bool sumsOnly) {
     // The checksum list: a line per file of the medium, "HASH  path", 64 hex digits, two spaces
     // and a newline, the path escaped no wider than counted here (a row of the set counts as if
-    // every file were on each medium). It ends in a part of a block, and takes its entries.
+    // every file were on each medium).
+    // Beside it the medium notes: a few lines, and one per file the set records deleted. Each
+    // of the two files ends in a part of a block and takes its entries.
     const uint32_t kSumsPerRow = 64 + 2 + 1;
-    const uint64_t kSumsFixed = block + 2048;
+    const uint64_t kSumsFixed = 2 * block + 8192;
     if (sumsOnly) {
         model.cbCatalogFixed = kSumsFixed;
         model.cbCatalogPerEntry = kSumsPerRow;
         model.cbCatalogPerPathByte = 1;
+        model.cbCatalogPerLeftOut = 16;
         return;
     }
     // The page and the text of a set without media and files: what the set's size leaves as it is.

@@ -1,0 +1,136 @@
+// The medium notes' text: a line per fact, paths last and escaped as the checksum list escapes
+// them (a line holding a backslash, newline or carriage return starts with a backslash).
+#include "check/QvCliMediumNotes.h"
+
+#include <cstdlib>
+
+const char* const kQvCliNotesFile = "QVSPLIT-MEDIUM.txt";
+
+namespace {
+
+const char kHeader[] = "# QvSplit medium: the set it belongs to, for qvsplit restore";
+
+std::string Line(const std::string& head, const std::string& path) {
+    if (path.find_first_of("\\\n\r") == std::string::npos) return head + path + "\n";
+    std::string line = "\\" + head;
+    for (char c : path) {
+        if (c == '\\') line += "\\\\";
+        else if (c == '\n') line += "\\n";
+        else if (c == '\r') line += "\\r";
+        else line += c;
+    }
+    return line + "\n";
+}
+
+bool Unescape(const std::string& raw, std::string& path) {
+    path.clear();
+    for (size_t i = 0; i < raw.size(); ++i) {
+        if (raw[i] != '\\') {
+            path += raw[i];
+            continue;
+        }
+        const char next = i + 1 < raw.size() ? raw[++i] : '\0';
+        if (next == '\\') path += '\\';
+        else if (next == 'n') path += '\n';
+        else if (next == 'r') path += '\r';
+        else return false;
+    }
+    return true;
+}
+
+bool Number(const std::string& text, uint64_t& value) {
+    if (text.empty() || text.size() > 18 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+    value = std::strtoull(text.c_str(), nullptr, 10);
+    return true;
+}
+
+}  // namespace
+
+std::string QvCliNotesText(const QvCliMediumNotes& notes) {
+    std::string text = std::string(kHeader) + "\nset " + notes.set + "\nmedium " + std::to_string(notes.medium) + " of " +
+                       std::to_string(notes.media) + "\nfiles " + std::to_string(notes.files) + "\n";
+    for (const QvCliMediumNotes::Cut& cut : notes.cuts) {
+        std::string media;
+        for (int m : cut.media) media += (media.empty() ? "" : ",") + std::to_string(m);
+        text += Line("cut " + std::to_string(cut.parts) + " " + media + " ", cut.path);
+    }
+    for (const std::string& path : notes.deleted) text += Line("deleted ", path);
+    return text;
+}
+
+bool QvCliParseNotes(const std::string& text, QvCliMediumNotes& notes, std::string& error) {
+    notes = QvCliMediumNotes();
+    size_t start = 0, number = 0;
+    bool header = false;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(start, end - start);
+        start = end + 1;
+        ++number;
+        const bool escaped = !line.empty() && line[0] == '\\';
+        if (escaped) line.erase(0, 1);
+        const size_t space = line.find(' ');
+        const std::string key = line.substr(0, space), rest = space == std::string::npos ? "" : line.substr(space + 1);
+        bool ok = true;
+        uint64_t value = 0;
+        if (number == 1) {
+            ok = header = line == kHeader;
+        } else if (key == "set") {
+            ok = rest.size() == 16 && rest.find_first_not_of("0123456789abcdef") == std::string::npos;
+            notes.set = rest;
+        } else if (key == "medium") {
+            const size_t of = rest.find(" of ");
+            uint64_t total = 0;
+            ok = of != std::string::npos && Number(rest.substr(0, of), value) && Number(rest.substr(of + 4), total) &&
+                 value >= 1 && value <= total && total < 1000000;
+            notes.medium = static_cast<int>(value);
+            notes.media = static_cast<int>(total);
+        } else if (key == "files") {
+            ok = Number(rest, notes.files);
+        } else if (key == "cut") {
+            const size_t a = rest.find(' '), b = a == std::string::npos ? a : rest.find(' ', a + 1);
+            QvCliMediumNotes::Cut cut;
+            ok = b != std::string::npos && Number(rest.substr(0, a), value) && value >= 1 && value < 1000000 &&
+                 Unescape(rest.substr(b + 1), cut.path) && !cut.path.empty();
+            cut.parts = static_cast<int>(value);
+            const std::string media = ok ? rest.substr(a + 1, b - a - 1) : std::string();
+            for (size_t at = 0; ok && at <= media.size();) {
+                size_t comma = media.find(',', at);
+                if (comma == std::string::npos) comma = media.size();
+                ok = Number(media.substr(at, comma - at), value);
+                cut.media.push_back(static_cast<int>(value));
+                at = comma + 1;
+            }
+            ok = ok && cut.media.size() == static_cast<size_t>(cut.parts);
+            notes.cuts.push_back(std::move(cut));
+        } else if (key == "deleted") {
+            std::string path;
+            ok = Unescape(rest, path) && !path.empty();
+            notes.deleted.push_back(std::move(path));
+        } else {
+            ok = line.empty() && !escaped;
+        }
+        if (!ok) {
+            error = "line " + std::to_string(number) + " cannot be read";
+            return false;
+        }
+    }
+    if (!header || notes.set.empty() || notes.medium == 0) {
+        error = header ? "the set or the medium is not named" : "not a medium description";
+        return false;
+    }
+    return true;
+}
+
+bool QvCliPartName(const std::string& name, std::string& whole, int& number) {
+    const size_t part = name.rfind(".Part");
+    if (part == std::string::npos || part < 16 || name[part - 15] != '.') return false;
+    const std::string digits = name.substr(part + 5), stamp = name.substr(part - 14, 14);
+    if (digits.empty() || digits.size() > 6 || digits.find_first_not_of("0123456789") != std::string::npos ||
+        digits[0] == '0' || stamp.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    whole = name.substr(0, part - 15);
+    number = std::atoi(digits.c_str());
+    return !whole.empty();
+}
