@@ -116,11 +116,11 @@ def tar_sizes(media_dir, qvsplit):
                 raise RuntimeError('tar cannot read %s: %s' % (archive, listed.stderr[-300:]))
             stem = os.path.basename(archive)[:-4]
             size, entries = os.path.getsize(archive), listed.stdout.count(b'\n')
-            # The checksum list pack adds is not one of the plan's entries: its header and its
-            # blocks come off (the room for it is the catalogue checker's part).
+            # The checksum list and the medium notes pack adds are not the plan's entries: their
+            # headers and blocks come off (the room for them is the catalogue checker's part).
             for line in listed.stdout.splitlines():
                 fields = line.split()
-                if fields and fields[-1] == b'QVSPLIT-SHA256SUMS':
+                if fields and fields[-1] in (b'QVSPLIT-SHA256SUMS', b'QVSPLIT-MEDIUM.txt'):
                     size -= 512 + (int(fields[2]) + 511) // 512 * 512
                     entries -= 1
             sizes[stem + '.xml'] = (size, entries)

@@ -49,6 +49,7 @@ bool Number(const std::string& text, uint64_t& value) {
 std::string QvCliNotesText(const QvCliMediumNotes& notes) {
     std::string text = std::string(kHeader) + "\nset " + notes.set + "\nmedium " + std::to_string(notes.medium) + " of " +
                        std::to_string(notes.media) + "\nfiles " + std::to_string(notes.files) + "\n";
+    if (notes.follows) text += "follows " + std::to_string(notes.follows) + "\n";
     for (const QvCliMediumNotes::Cut& cut : notes.cuts) {
         std::string media;
         for (int m : cut.media) media += (media.empty() ? "" : ",") + std::to_string(m);
@@ -88,6 +89,9 @@ bool QvCliParseNotes(const std::string& text, QvCliMediumNotes& notes, std::stri
             notes.media = static_cast<int>(total);
         } else if (key == "files") {
             ok = Number(rest, notes.files);
+        } else if (key == "follows") {
+            ok = Number(rest, value) && value < 1000000;
+            notes.follows = static_cast<int>(value);
         } else if (key == "cut") {
             const size_t a = rest.find(' '), b = a == std::string::npos ? a : rest.find(' ', a + 1);
             QvCliMediumNotes::Cut cut;

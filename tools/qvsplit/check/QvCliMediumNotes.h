@@ -1,6 +1,8 @@
 // What a medium tells about the set it belongs to, in "QVSPLIT-MEDIUM.txt" at its root: which
-// set and which medium it is, how many files its checksum list names, which files were cut into
-// parts (and on which media the parts are), and which files the set records as deleted.
+// set and which medium it is, how many files its checksum list names, whether the set follows
+// earlier sets, which files were cut into parts (and on which media the parts are), and which
+// files the set records as deleted. Pack puts it first on the medium, so that a reader knows
+// the set before its files.
 #ifndef QVCLIMEDIUMNOTES_H
 #define QVCLIMEDIUMNOTES_H
 
@@ -15,6 +17,8 @@ struct QvCliMediumNotes {
     int medium = 0;    // this medium's number
     int media = 0;     // how many media the set has
     uint64_t files = 0;  // lines of the medium's checksum list
+    int follows = 0;     // how many earlier sets the set follows (split --since): its files
+                         // replace the copies those sets restored
     struct Cut {
         std::string path;        // the whole file's path inside the media
         int parts = 0;           // how many parts it was cut into

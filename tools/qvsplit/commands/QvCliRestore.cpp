@@ -226,8 +226,9 @@ public:
         std::string whole;
         int number = 0;
         const bool part = QvCliPartName(names.back(), whole, number);
-        // A file already in place is read to check it, not kept again, unless it is replaced.
-        if (part || m_overwrite || Look(Below(m_dir, names, names.size())) == Found::kNothing) {
+        // A file already in place is read to check it, not kept again, unless it may be
+        // replaced: asked, or the set follows earlier sets (or its notes are not known yet).
+        if (part || m_overwrite || !m_notesSeen || m_follows || Look(Below(m_dir, names, names.size())) == Found::kNothing) {
             m_file->staged = QvCliPathText(m_staging / std::to_string(files.size()));
             m_out.reset(std::fopen(m_file->staged.c_str(), "wb"));
             if (!m_out) {
@@ -251,6 +252,7 @@ public:
         m_hash.Digest(digest);
         if (!m_ownPath.empty()) {
             ownHex[m_ownPath] = whole ? QvCliHex(digest) : std::string();
+            if (m_ownPath == kQvCliNotesFile && whole) Know(notes);
             m_ownPath.clear();
             m_own = nullptr;
             return;
@@ -265,6 +267,15 @@ public:
         m_file = nullptr;
     }
     void Progress(uint64_t bytes) override { QvCliByteProgressUpdate(m_progress, bytes); }
+
+    // The medium's notes as soon as they are read (first on a medium pack made; a mounted disc's
+    // are read before its files): whether files already in place may be replaced.
+    void Know(const std::string& text) {
+        QvCliMediumNotes early;
+        std::string error;
+        m_notesSeen = QvCliParseNotes(text, early, error);
+        m_follows = m_notesSeen && early.follows > 0;
+    }
 
     std::vector<ReadFile> files;
     std::vector<LinkEntry> links;
@@ -281,6 +292,7 @@ private:
     bool m_overwrite;
     QvCliByteProgress& m_progress;
     ReadFile* m_file = nullptr;
+    bool m_notesSeen = false, m_follows = false;
     std::string* m_own = nullptr;
     std::string m_ownPath;
     std::unique_ptr<std::FILE, FileCloser> m_out;
@@ -314,7 +326,8 @@ public:
         result.source = source;
         std::string error;
         uint64_t bytes = 0;
-        if (QvCliMediumKind(source, bytes, error).empty()) {
+        const std::string kind = QvCliMediumKind(source, bytes, error);
+        if (kind.empty()) {
             result.error = error;
             return kExitFailed;
         }
@@ -323,6 +336,12 @@ public:
         m_progress.base = 0;
         const fs::path staging = m_work / "staging";
         MediumReader reader(m_dir, staging, m_o.overwrite, m_progress);
+        if (kind == "folder") {
+            std::ifstream in(QvCliFsPath(source) / kQvCliNotesFile, std::ios::binary);
+            std::ostringstream text;
+            text << in.rdbuf();
+            if (in) reader.Know(text.str());
+        }
         const QvCliReadOutcome outcome = QvCliReadMedium(source, reader, error);
         QvCliByteProgressDone(m_progress);
         if (outcome == QvCliReadOutcome::kStopped || QvCliInterrupted()) return kExitCancelled;
@@ -333,8 +352,8 @@ public:
     }
 
     // Joins what can be joined, applies the set's deletions, and says what is still to come.
-    void End(std::vector<std::string>& joined, std::vector<Finding>& findings, std::vector<std::string>& waiting,
-             uint64_t& deleted) {
+    void End(std::vector<std::string>& joined, std::vector<Finding>& findings,
+             std::vector<std::string>& waiting, uint64_t& deleted) {
         for (auto& kv : m_cuts) JoinCut(kv.second, joined, findings, waiting);
         for (const std::string& path : m_deleted) {
             std::vector<std::string> names;
@@ -353,16 +372,10 @@ public:
         for (const FolderEntry& f : m_folders)
             if (Look(Below(m_dir, f.names, f.names.size())) == Found::kFolder)
                 SetTimeAndMode(Below(m_dir, f.names, f.names.size()), f.writeTime, f.mode, false);
-        if (!m_set.empty()) {
-            RecordMedia();
-            std::set<int> done = RestoredMedia();
-            std::string missing;
-            for (int m = 1; m <= m_media; ++m)
-                if (!done.count(m)) missing += (missing.empty() ? "" : ", ") + std::to_string(m);
-            if (!missing.empty()) waiting.push_back("media of this set not restored yet: " + missing);
-            // Nothing waits: the working folder goes.
+        // Nothing waits: the set's folder goes.
+        if (!m_set.empty() && !HasWaitingParts()) {
             std::error_code ec;
-            if (missing.empty() && !HasWaitingParts()) fs::remove_all(m_work, ec);
+            fs::remove_all(SetFolder(), ec);
         }
         std::error_code ec;
         fs::remove_all(m_work / "staging", ec);
@@ -383,17 +396,6 @@ private:
 
     fs::path SetFolder() const { return m_work / ("set-" + m_set); }
 
-    void RecordMedia() {
-        std::ofstream out(SetFolder() / "media", std::ios::app);
-        for (int m : m_mediaDone) out << m << "\n";
-        m_mediaDone.clear();
-    }
-    std::set<int> RestoredMedia() const {
-        std::set<int> done;
-        std::ifstream in(SetFolder() / "media");
-        for (int m; in >> m;) done.insert(m);
-        return done;
-    }
     bool HasWaitingParts() const {
         std::error_code ec;
         const fs::path parts = SetFolder() / "parts";
@@ -431,9 +433,9 @@ private:
             return kExitFailed;
         }
         result.medium = notes.medium;
+        m_follows = notes.follows > 0;
         if (m_set.empty()) {
             m_set = notes.set;
-            m_media = notes.media;
         } else if (notes.set != m_set) {
             result.error = "a medium of another set (set " + notes.set + "; the media before it are of set " + m_set +
                            "): nothing of it was restored";
@@ -462,7 +464,6 @@ private:
             else result.findings.push_back({"refused", QvCliPathText(Below(fs::path(), folder.names, folder.names.size())), error});
         }
         if (!damage.empty()) result.error = damage;
-        m_mediaDone.push_back(notes.medium);
         return result.findings.empty() && result.error.empty() ? kExitOk : kExitFailed;
     }
 
@@ -535,7 +536,21 @@ private:
             }
             fs::copy_file(Below(m_dir, targetNames, targetNames.size()), final, fs::copy_options::overwrite_existing, ec);
         } else {
-            if (Look(final) == Found::kFolder) fs::remove(final, ec);
+            const Found found = Look(final);
+            if (found != Found::kNothing && !m_o.overwrite && !m_follows) {
+                // Kept before the notes said whether it may be replaced: it may not.
+                if (found == Found::kFile && HashOf(final) == expected->second) {
+                    ++result.skipped;
+                    return;
+                }
+                result.findings.push_back({"differs", file.path, "a different file is there: not overwritten (--overwrite replaces it)"});
+                return;
+            }
+            if (found == Found::kFile && HashOf(final) == expected->second) {
+                ++result.skipped;
+                return;
+            }
+            if (found == Found::kFolder) fs::remove(final, ec);
             ec.clear();
             fs::rename(QvCliFsPath(file.staged), final, ec);
         }
@@ -618,12 +633,12 @@ private:
         }
         const fs::path final = Below(m_dir, names, names.size());
         const Found found = Look(final);
-        if (found != Found::kNothing && !m_o.overwrite) {
-            // There already: kept when each part's bytes are what the file holds there.
-            if (found == Found::kFile && SameAsParts(final, folder, cut.parts)) {
-                fs::remove_all(folder, ec);
-                return;
-            }
+        // There already: kept when each part's bytes are what the file holds there.
+        if (found == Found::kFile && SameAsParts(final, folder, cut.parts)) {
+            fs::remove_all(folder, ec);
+            return;
+        }
+        if (found != Found::kNothing && !m_o.overwrite && !m_follows) {
             findings.push_back({"differs", cut.path, "a different file is there: not overwritten (--overwrite replaces it)"});
             return;
         }
@@ -683,7 +698,7 @@ private:
             return;
         }
         if (found != Found::kNothing) {
-            if (!m_o.overwrite || found == Found::kFolder) {
+            if ((!m_o.overwrite && !m_follows) || found == Found::kFolder) {
                 result.findings.push_back({"differs", link.path, "something else is there: not overwritten (--overwrite replaces a file)"});
                 return;
             }
@@ -702,10 +717,9 @@ private:
     fs::path m_dir, m_work;
     QvCliByteProgress m_progress;
     std::string m_set;
-    int m_media = 0;
+    bool m_follows = false;  // the set follows earlier sets: its files replace theirs
     std::set<int> m_seen;
     std::map<int, std::string> m_seenSource;
-    std::vector<int> m_mediaDone;
     std::map<std::string, QvCliMediumNotes::Cut> m_cuts;
     std::vector<std::string> m_deleted;
     std::vector<FolderEntry> m_folders;
@@ -756,13 +770,13 @@ int QvCliRunRestore(const QvCliOptions& o) {
         if (one != kExitOk) status = kExitFailed;
         results.push_back(std::move(result));
     }
+    uint64_t restored = 0, skipped = 0;
+    for (const MediumResult& r : results) restored += r.restored, skipped += r.skipped;
     std::vector<std::string> joined, waiting;
     std::vector<Finding> findings;
     uint64_t deleted = 0;
     restorer.End(joined, findings, waiting, deleted);
     if (!findings.empty()) status = kExitFailed;
-    uint64_t restored = 0, skipped = 0;
-    for (const MediumResult& r : results) restored += r.restored, skipped += r.skipped;
     if (o.json) {
         std::cout << "{\"to\": " << QvCliJsonString(o.toDir) << ", \"set\": " << QvCliJsonString(restorer.Set())
                   << ", \"restored\": " << restored << ", \"skipped\": " << skipped << ", \"joined\": ";

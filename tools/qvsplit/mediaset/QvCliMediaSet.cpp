@@ -349,6 +349,16 @@ std::vector<std::wstring> QvCliLoadDeleted(const std::string& dir) {
     return paths;
 }
 
+std::vector<std::pair<std::wstring, std::wstring>> QvCliLoadDeletedTargets(const std::string& dir) {
+    std::vector<std::pair<std::wstring, std::wstring>> targets;
+    pugi::xml_document doc;
+    const fs::path file = QvCliFsPath(dir) / "Deleted.xml";
+    if (!doc.load_file(file.c_str(), pugi::parse_default | pugi::parse_cdata)) return targets;
+    for (pugi::xml_node entry : doc.child("Deleted").children("FILE"))
+        targets.emplace_back(QvCliWiden(entry.child("TargetPath").child_value()), QvCliWiden(entry.child("Name").child_value()));
+    return targets;
+}
+
 bool QvCliLoadMediaSet(const std::string& dir, QvCliMediaSet& set, std::string& error, bool withFigures) {
     set.dir = dir;
     set.media.clear();

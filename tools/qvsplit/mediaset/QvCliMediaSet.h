@@ -85,6 +85,8 @@ std::vector<QvCliLeftOutRecord> QvCliLoadLeftOut(const std::string& dir);
 // The files a set that follows earlier sets records as deleted ("Deleted.xml"), by library path;
 // none when it has no such list.
 std::vector<std::wstring> QvCliLoadDeleted(const std::string& dir);
+// The same files as paths inside the media: each one's target folder and name.
+std::vector<std::pair<std::wstring, std::wstring>> QvCliLoadDeletedTargets(const std::string& dir);
 
 // The folder a directory entry's FullPath names (without "\*.*").
 std::wstring QvCliEntryFolder(const QvCliEntry& entry);

@@ -3,6 +3,7 @@
 #include "pack/QvCliIsoImage.h"
 
 #include "check/QvCliChecksums.h"
+#include "check/QvCliMediumNotes.h"
 #include "system/QvCliPaths.h"
 
 #include <atomic>
@@ -391,6 +392,8 @@ struct QvCliIsoImage::Impl {
             iso_node_set_ctime(made, now);
             return status;
         }
+        // The medium notes' data first, so that a reader knows the set before its files.
+        if (entry.mediumPath == kQvCliNotesFile) iso_node_set_sort_weight(made, 1);
         iso_node_set_permissions(made, st.st_mode & 07777);
         iso_node_set_uid(made, st.st_uid);
         iso_node_set_gid(made, st.st_gid);

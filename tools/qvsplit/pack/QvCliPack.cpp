@@ -102,7 +102,7 @@ private:
 // just before its image is measured or written, as the catalogue files are.
 class NotesFiles {
 public:
-    bool Start(QvCliMediaSet& set, const std::string& identity, std::string& error) {
+    bool Start(QvCliMediaSet& set, const QvCliPlanRecord& record, const std::string& identity, std::string& error) {
         m_dir = QvCliMakeTempDir("qvsplit-notes-");
         if (m_dir.empty()) {
             error = "no temporary folder for the medium notes";
@@ -134,13 +134,11 @@ public:
         }
         for (auto& on : cutsOn)
             for (const std::string& path : on.second) m_cutsOn[on.first].push_back(cuts[path]);
-        for (const std::wstring& deleted : QvCliLoadDeleted(set.dir)) {
-            const size_t slash = deleted.find_last_of(L"\\/");
+        for (const auto& deleted : QvCliLoadDeletedTargets(set.dir)) {
             std::string path, ignored;
-            if (slash != std::wstring::npos &&
-                QvCliMediumPath(deleted.substr(0, slash), QvCliNarrow(deleted.substr(slash + 1)), path, ignored))
-                m_notes.deleted.push_back(path);
+            if (QvCliMediumPath(deleted.first, QvCliToHostPath(deleted.second), path, ignored)) m_notes.deleted.push_back(path);
         }
+        m_notes.follows = static_cast<int>(record.since.sets.size());
         return true;
     }
     ~NotesFiles() {
@@ -162,7 +160,8 @@ public:
         item.mediumPath = kQvCliNotesFile;
         item.hostPath = QvCliPathText(QvCliFsPath(m_dir) / kQvCliNotesFile);
         item.size = text.size();
-        layout.items.push_back(item);
+        // First on the medium: a reader knows the set before its files.
+        layout.items.insert(layout.items.begin(), item);
         layout.fileBytes += item.size;
         return true;
     }
@@ -556,7 +555,7 @@ int QvCliRunPack(const QvCliOptions& o) {
     std::string noSums;
     if (Measured(o.format) && QvCliSha256::Available(noSums)) {
         notes.reset(new NotesFiles);
-        if (!notes->Start(set, identity, error)) return QvCliFail(kExitFailed, error + "; nothing to pack");
+        if (!notes->Start(set, record, identity, error)) return QvCliFail(kExitFailed, error + "; nothing to pack");
     }
     std::vector<PackJob> jobs;
     int status = Prepare(o, set, jobs, catalog.get(), notes.get(), record.catalogReserve);
