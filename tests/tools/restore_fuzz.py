@@ -2,7 +2,7 @@
 """Randomized checker for `qvsplit check` and `qvsplit restore`, and their table of bad media.
 
 Each random case is a small tree (names with odd bytes, backslashes and newlines, names that
-differ only in case, links, empty folders, files with set modes and write times, and sometimes
+differ only in case, links, empty folders, folders deeper than eight levels, files with set modes and write times, and sometimes
 a file larger than a medium, cut into parts). It is split, packed into ISO images or tar
 archives, and the media are given to `check` and then to `restore` in a random order and in one
 to three runs, some runs killed midway. The oracle is a walk of our own taken before the split
@@ -131,6 +131,11 @@ def make_tree(rng, root, big):
     os.symlink('Case.txt', os.path.join(root, 'link'))
     os.symlink('../nowhere', os.path.join(root, 'dangling'))
     os.makedirs(os.path.join(root, 'empty', 'inner'))
+    # Deeper than the eight levels of ISO 9660.
+    deep = os.path.join(root, *['deep%d' % i for i in range(rng.randint(8, 11))])
+    os.makedirs(deep)
+    with open(os.path.join(deep, 'bottom'), 'wb') as f:
+        f.write(rng.randbytes(1000))
     if big:
         with open(os.path.join(root, 'big.bin'), 'wb') as f:
             f.write(rng.randbytes(big))

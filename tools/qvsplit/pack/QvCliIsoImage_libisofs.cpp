@@ -416,6 +416,10 @@ struct QvCliIsoImage::Impl {
         iso_write_opts_set_joliet(opts, 1);
         iso_write_opts_set_joliet_longer_paths(opts, 1);
         iso_write_opts_set_joliet_long_names(opts, 1);
+        // Folders more than eight deep stay where they are instead of being moved into a
+        // relocation folder: Rock Ridge readers (Linux, libarchive) read them in place, and
+        // libarchive cannot read a relocated folder back (which check and restore rely on).
+        iso_write_opts_set_allow_deep_paths(opts, 1);
         iso_write_opts_set_aaip(opts, 0);
         iso_write_opts_set_fifo_size(opts, kFifoBlocks);
         // The checksum list's weight puts it after every file whose digest it holds.
