@@ -216,8 +216,9 @@ TEST_F(QvCliPackTreeTest, ImageAndArchiveHoldThePlansFilesAtTheirTargetPaths) {
         const bool iso = std::string(format) == "iso";
         EXPECT_EQ(iso ? 1u : 0u, media.erase("QVSPLIT-CATALOG.html"));
         EXPECT_EQ(iso ? 1u : 0u, media.erase("QVSPLIT-CATALOG.txt"));
-        // Both carry their checksum list (its lines are checked by check and sha256sum).
+        // Both carry their checksum list and notes (checked by check, restore and sha256sum).
         EXPECT_EQ(1u, media.erase("QVSPLIT-SHA256SUMS"));
+        EXPECT_EQ(1u, media.erase("QVSPLIT-MEDIUM.txt"));
         EXPECT_EQ(disk.size(), WithoutFolders(media).size()) << Listing(WithoutFolders(media));
         for (const auto& kv : disk) {
             SCOPED_TRACE(kv.first);
@@ -272,8 +273,9 @@ TEST_F(QvCliPackTreeTest, PathListGivesXorrisoTheSameFiles) {
         ASSERT_EQ(0, made.status) << made.err;
         const Contents fromList = ReadMedium(P(medium + "-xorriso.iso"));
         Contents fromPack = ReadMedium(P("images/" + medium + ".iso"));
-        // A path list names the plan's files; the checksum list is pack's own.
+        // A path list names the plan's files; the checksum list and the notes are pack's own.
         EXPECT_EQ(1u, fromPack.erase("QVSPLIT-SHA256SUMS"));
+        EXPECT_EQ(1u, fromPack.erase("QVSPLIT-MEDIUM.txt"));
         EXPECT_FALSE(fromPack.empty());
         EXPECT_TRUE(fromList == fromPack) << fromList.size() << " entries from the list, " << fromPack.size() << " from pack";
     }
@@ -422,10 +424,12 @@ TEST_F(QvCliPackTest, CatalogueOnEveryMediumListsTheSetAndStillFits) {
                 Contents medium = ReadMedium(P(to + "/" + file));
                 const std::string number = file.substr(5, file.find('.') - 5);
                 ASSERT_EQ(row.catalog ? 1u : 0u, medium.count("QVSPLIT-CATALOG.txt")) << Listing(medium);
-                // Every medium carries its checksum list, counted in the room when room is kept.
-                const std::string sums = medium["QVSPLIT-SHA256SUMS"];
-                EXPECT_FALSE(sums.empty()) << Listing(medium);
+                // Every medium carries its checksum list and its notes, counted in the room when
+                // room is kept.
+                const std::string sums = medium["QVSPLIT-SHA256SUMS"] + medium["QVSPLIT-MEDIUM.txt"];
+                EXPECT_NE(std::string::npos, sums.find("  QVSPLIT-MEDIUM.txt\n")) << Listing(medium);
                 medium.erase("QVSPLIT-SHA256SUMS");
+                medium.erase("QVSPLIT-MEDIUM.txt");
                 if (!row.catalog) {
                     all.insert(medium.begin(), medium.end());
                     continue;
