@@ -200,6 +200,10 @@ TEST_F(QvSplitCliTest, UsageErrorsExitTwoWithAMessage) {
         {"report without a folder", {"report"}, "report takes one media folder"},
         {"report of two folders", {"report", S("a"), S("b")}, "report takes one media folder"},
         {"report option of another command", {"report", "--size", "10", S("out")}, "unknown option"},
+        {"check of nothing", {"check"}, "check takes one or more"},
+        {"restore without --to", {"restore", S("a.iso")}, "--to is required"},
+        {"restore of nothing", {"restore", "--to", S("back")}, "restore takes one or more"},
+        {"restore option of another command", {"restore", "--to", S("back"), "--plan", S("out"), S("a.iso")}, "unknown option"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.label);
@@ -214,7 +218,7 @@ TEST_F(QvSplitCliTest, UsageErrorsExitTwoWithAMessage) {
 }
 
 TEST_F(QvSplitCliTest, HelpOfEveryCommandExitsZero) {
-    for (const char* command : {"split", "rvx", "recover", "show", "where", "verify", "demo", "report"}) {
+    for (const char* command : {"split", "rvx", "recover", "show", "where", "verify", "demo", "report", "check", "restore"}) {
         SCOPED_TRACE(command);
         const RunResult r = Run({command, "--help"});
         EXPECT_EQ(0, r.status);

@@ -9,32 +9,48 @@ const char* const kQvCliSumsFile = "QVSPLIT-SHA256SUMS";
 
 namespace {
 
-bool NeedsEscape(const std::string& path) { return path.find_first_of("\\\n\r") != std::string::npos; }
-
 bool IsHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
 
 }  // namespace
 
-std::string QvCliSumsLine(const std::string& hex, const std::string& path) {
-    std::string line;
-    line.reserve(QvCliSumsLineBytes(path));
-    const bool escape = NeedsEscape(path);
-    if (escape) line += '\\';
-    line += hex;
-    line += "  ";
+bool QvCliNeedsEscape(const std::string& path) { return path.find_first_of("\\\n\r") != std::string::npos; }
+
+std::string QvCliEscape(const std::string& path) {
+    std::string escaped;
+    escaped.reserve(path.size() + 2);
     for (char c : path) {
-        if (escape && c == '\\') line += "\\\\";
-        else if (escape && c == '\n') line += "\\n";
-        else if (escape && c == '\r') line += "\\r";
-        else line += c;
+        if (c == '\\') escaped += "\\\\";
+        else if (c == '\n') escaped += "\\n";
+        else if (c == '\r') escaped += "\\r";
+        else escaped += c;
     }
-    line += '\n';
-    return line;
+    return escaped;
+}
+
+bool QvCliUnescape(const std::string& escaped, std::string& path) {
+    path.clear();
+    for (size_t i = 0; i < escaped.size(); ++i) {
+        if (escaped[i] != '\\') {
+            path += escaped[i];
+            continue;
+        }
+        const char next = i + 1 < escaped.size() ? escaped[++i] : '\0';
+        if (next == '\\') path += '\\';
+        else if (next == 'n') path += '\n';
+        else if (next == 'r') path += '\r';
+        else return false;
+    }
+    return true;
+}
+
+std::string QvCliSumsLine(const std::string& hex, const std::string& path) {
+    if (QvCliNeedsEscape(path)) return "\\" + hex + "  " + QvCliEscape(path) + "\n";
+    return hex + "  " + path + "\n";
 }
 
 size_t QvCliSumsLineBytes(const std::string& path) {
     size_t bytes = 64 + 2 + path.size() + 1;
-    if (!NeedsEscape(path)) return bytes;
+    if (!QvCliNeedsEscape(path)) return bytes;
     for (char c : path)
         if (c == '\\' || c == '\n' || c == '\r') ++bytes;
     return bytes + 1;
@@ -59,17 +75,10 @@ bool QvCliParseSums(const std::string& text, std::vector<QvCliSumsEntry>& entrie
             for (char& c : entry.hex)
                 if (c >= 'A' && c <= 'F') c = static_cast<char>(c - 'A' + 'a');
             const std::string raw = line.substr(at + 66);
-            for (size_t i = 0; ok && i < raw.size(); ++i) {
-                if (!escaped || raw[i] != '\\') {
-                    entry.path += raw[i];
-                    continue;
-                }
-                const char next = i + 1 < raw.size() ? raw[++i] : '\0';
-                if (next == '\\') entry.path += '\\';
-                else if (next == 'n') entry.path += '\n';
-                else if (next == 'r') entry.path += '\r';
-                else ok = false;
-            }
+            if (escaped)
+                ok = QvCliUnescape(raw, entry.path);
+            else
+                entry.path = raw;
             ok = ok && !entry.path.empty();
         }
         if (!ok) {

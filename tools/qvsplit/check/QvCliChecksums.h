@@ -43,6 +43,13 @@ std::string QvCliSumsLine(const std::string& hex, const std::string& path);
 // Its length, without making it.
 size_t QvCliSumsLineBytes(const std::string& path);
 
+// The escaping of a path in such a line: whether a path needs it (a backslash, a newline or a
+// carriage return in it), the path escaped (\\, \n, \r), and back (false on a backslash that
+// begins none of those).
+bool QvCliNeedsEscape(const std::string& path);
+std::string QvCliEscape(const std::string& path);
+bool QvCliUnescape(const std::string& escaped, std::string& path);
+
 struct QvCliSumsEntry {
     std::string hex;   // 64 lower-case hex digits
     std::string path;  // unescaped

@@ -2,6 +2,8 @@
 // them (a line holding a backslash, newline or carriage return starts with a backslash).
 #include "check/QvCliMediumNotes.h"
 
+#include "check/QvCliChecksums.h"
+
 #include <cstdlib>
 
 const char* const kQvCliNotesFile = "QVSPLIT-MEDIUM.txt";
@@ -11,31 +13,7 @@ namespace {
 const char kHeader[] = "# QvSplit medium: the set it belongs to, for qvsplit restore";
 
 std::string Line(const std::string& head, const std::string& path) {
-    if (path.find_first_of("\\\n\r") == std::string::npos) return head + path + "\n";
-    std::string line = "\\" + head;
-    for (char c : path) {
-        if (c == '\\') line += "\\\\";
-        else if (c == '\n') line += "\\n";
-        else if (c == '\r') line += "\\r";
-        else line += c;
-    }
-    return line + "\n";
-}
-
-bool Unescape(const std::string& raw, std::string& path) {
-    path.clear();
-    for (size_t i = 0; i < raw.size(); ++i) {
-        if (raw[i] != '\\') {
-            path += raw[i];
-            continue;
-        }
-        const char next = i + 1 < raw.size() ? raw[++i] : '\0';
-        if (next == '\\') path += '\\';
-        else if (next == 'n') path += '\n';
-        else if (next == 'r') path += '\r';
-        else return false;
-    }
-    return true;
+    return QvCliNeedsEscape(path) ? "\\" + head + QvCliEscape(path) + "\n" : head + path + "\n";
 }
 
 bool Number(const std::string& text, uint64_t& value) {
@@ -96,7 +74,7 @@ bool QvCliParseNotes(const std::string& text, QvCliMediumNotes& notes, std::stri
             const size_t a = rest.find(' '), b = a == std::string::npos ? a : rest.find(' ', a + 1);
             QvCliMediumNotes::Cut cut;
             ok = b != std::string::npos && Number(rest.substr(0, a), value) && value >= 1 && value < 1000000 &&
-                 Unescape(rest.substr(b + 1), cut.path) && !cut.path.empty();
+                 QvCliUnescape(rest.substr(b + 1), cut.path) && !cut.path.empty();
             cut.parts = static_cast<int>(value);
             const std::string media = ok ? rest.substr(a + 1, b - a - 1) : std::string();
             for (size_t at = 0; ok && at <= media.size();) {
@@ -110,7 +88,7 @@ bool QvCliParseNotes(const std::string& text, QvCliMediumNotes& notes, std::stri
             notes.cuts.push_back(std::move(cut));
         } else if (key == "deleted") {
             std::string path;
-            ok = Unescape(rest, path) && !path.empty();
+            ok = QvCliUnescape(rest, path) && !path.empty();
             notes.deleted.push_back(std::move(path));
         } else {
             ok = line.empty() && !escaped;
