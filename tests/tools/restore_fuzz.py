@@ -359,6 +359,14 @@ def faults(qvsplit, work):
         expect('chain ' + step, run(qvsplit, ['restore', '--quiet', '--to', to] +
                                     sorted(os.path.join(folder, m) for m in os.listdir(folder) if m.endswith('.tar'))), 0)
     problems += ['chain: ' + p for p in compare(walk(chain, False), os.path.join(to, 'chain'))]
+    # A new split into a plan's folder takes the old lists beside the plan away with its media.
+    plan = os.path.join(work, 'one-plan')
+    if not os.path.exists(os.path.join(plan, 'Media1.SHA256SUMS')):
+        problems.append('pack wrote no copy of the list beside the plan')
+    assert run(qvsplit, ['split', '--quiet', '--size', '700', '--out', plan, iso_tree]).returncode == 0
+    stale = [n for n in os.listdir(plan) if n.endswith('.SHA256SUMS')]
+    if stale:
+        problems.append('a new split left the lists of the old media beside it: %s' % stale)
     # The media check out whole as sha256sum itself reads their lists.
     extracted = os.path.join(work, 'extracted')
     os.makedirs(extracted)
