@@ -370,9 +370,12 @@ bool QvSinceChain::AddCatalogue(const std::wstring& strFile, std::wstring& strWh
                 if (t1 == std::string_view::npos || t2 == std::string_view::npos || t3 == std::string_view::npos)
                     return fail(L"has a line that is not \"medium TAB bytes TAB written TAB path\"");
                 const std::string_view written = line.substr(t2 + 1, t3 - t2 - 1);
+                // The path's own tabs are escaped: a tab after it begins the checksum a disc
+                // gives its own files.
+                const size_t t4 = std::min(line.find('\t', t3 + 1), line.size());
                 std::string host;
-                for (size_t i = t3 + 1; i < line.size(); ++i) {
-                    if (line[i] != '\\' || i + 1 == line.size()) {
+                for (size_t i = t3 + 1; i < t4; ++i) {
+                    if (line[i] != '\\' || i + 1 == t4) {
                         host += line[i];
                         continue;
                     }

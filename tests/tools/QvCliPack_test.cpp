@@ -441,12 +441,24 @@ TEST_F(QvCliPackTest, CatalogueOnEveryMediumListsTheSetAndStillFits) {
                 EXPECT_LE(reserve, taken + taken / 16 + 32768);
                 EXPECT_NE(std::string::npos, page.find("\"here\": " + number + ",")) << page.substr(0, 600);
                 EXPECT_EQ(std::string::npos, page.find("<script>alert"));
-                EXPECT_EQ(0u, text.find("# QvSplit catalogue: medium<TAB>bytes<TAB>written<TAB>path; this is medium " + number + "\n")) << text;
+                EXPECT_EQ(0u, text.find("# QvSplit catalogue: medium<TAB>bytes<TAB>written<TAB>path[<TAB>sha256]; this is medium " +
+                                        number + "\n"))
+                    << text;
                 std::istringstream lines(text.substr(text.find('\n') + 1));
+                size_t withChecksum = 0;
                 for (std::string line; std::getline(lines, line);) {
                     const size_t tab1 = line.find('\t'), tab2 = line.find('\t', tab1 + 1), tab3 = line.find('\t', tab2 + 1);
                     ASSERT_NE(std::string::npos, tab3) << line;
-                    const std::string path = line.substr(tab3 + 1);
+                    // The files of this medium end in their checksum, the one its list gives them.
+                    const size_t tab4 = line.find('\t', tab3 + 1);
+                    const std::string path = line.substr(tab3 + 1, tab4 == std::string::npos ? std::string::npos : tab4 - tab3 - 1);
+                    if (tab4 != std::string::npos) {
+                        ++withChecksum;
+                        EXPECT_EQ(number, line.substr(0, tab1)) << line;
+                        const std::string inside = "set/" + fs::u8path(path).lexically_relative(P("set")).generic_u8string();
+                        EXPECT_NE(std::string::npos, sums.find(line.substr(tab4 + 1) + "  " + inside + "\n")) << line;
+                        EXPECT_NE(std::string::npos, page.find(line.substr(tab4 + 1))) << line;
+                    }
                     const std::string seen = line.substr(0, tab2);
                     // A file of the media files has its write time; one below a folder kept whole has none.
                     const std::string written = line.substr(tab2 + 1, tab3 - tab2 - 1);
@@ -457,6 +469,7 @@ TEST_F(QvCliPackTest, CatalogueOnEveryMediumListsTheSetAndStillFits) {
                     }
                     listed[path] = seen;
                 }
+                EXPECT_GT(withChecksum, 0u);
                 medium.erase("QVSPLIT-CATALOG.html");
                 medium.erase("QVSPLIT-CATALOG.txt");
                 // Each file it lists under this medium's number is on it, with the size listed.

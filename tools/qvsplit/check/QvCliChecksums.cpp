@@ -107,21 +107,29 @@ bool QvCliAddSumsItem(QvCliMediumLayout& layout) {
     item.kind = QvCliPackItem::kGenerated;
     item.mediumPath = kQvCliSumsFile;
     for (const QvCliPackItem& file : layout.items)
-        if (file.kind == QvCliPackItem::kFile) item.size += QvCliSumsLineBytes(file.mediumPath);
+        if (file.kind == QvCliPackItem::kFile || file.kind == QvCliPackItem::kGenerated)
+            item.size += QvCliSumsLineBytes(file.mediumPath);
     layout.items.push_back(item);
     layout.fileBytes += item.size;
     layout.hashing = true;
-    layout.digests.assign(layout.items.size(), {});
     return true;
 }
 
 std::string QvCliSumsText(const QvCliMediumLayout& layout) {
     std::vector<size_t> files;
-    for (size_t i = 0; i < layout.items.size(); ++i)
-        if (layout.items[i].kind == QvCliPackItem::kFile) files.push_back(i);
+    for (size_t i = 0; i < layout.items.size(); ++i) {
+        const QvCliPackItem& item = layout.items[i];
+        if (item.kind == QvCliPackItem::kFile || (item.kind == QvCliPackItem::kGenerated && item.mediumPath != kQvCliSumsFile))
+            files.push_back(i);
+    }
     std::sort(files.begin(), files.end(),
               [&](size_t a, size_t b) { return layout.items[a].mediumPath < layout.items[b].mediumPath; });
     std::string text;
     for (size_t i : files) text += QvCliSumsLine(QvCliHex(layout.digests[i].data()), layout.items[i].mediumPath);
     return text;
+}
+
+std::string QvCliGenerated(const QvCliMediumLayout& layout, size_t index) {
+    if (layout.items[index].mediumPath == kQvCliSumsFile || !layout.generate) return QvCliSumsText(layout);
+    return layout.generate(layout, index);
 }

@@ -62,7 +62,10 @@ struct QvCliMediumLayout;
 // Adds the medium's checksum list to a layout (its last item) and sets it hashing; false when
 // this build computes no checksums. Its size is counted from the paths of the files before it.
 bool QvCliAddSumsItem(QvCliMediumLayout& layout);
-// The list of a layout whose files were written: a line per file, sorted by path.
+// The list of a layout whose files were written: a line per file (generated ones but the list
+// itself included), sorted by path.
 std::string QvCliSumsText(const QvCliMediumLayout& layout);
+// The content of generated item index of a layout whose files before it were written.
+std::string QvCliGenerated(const QvCliMediumLayout& layout, size_t index);
 
 #endif

@@ -32,9 +32,13 @@ struct QvCliMediumLayout {
     // When set, each item is handed to it as it is laid out instead of kept in items.
     std::function<void(QvCliPackItem&&)> take;
     // With hashing set, the writer computes the SHA-256 of every file's content as it copies
-    // it, into digests[i] for items[i], and writes the checksum list of the generated item.
+    // it (a generated one's too), into digests[i] for items[i].
     bool hashing = false;
     std::vector<std::array<unsigned char, 32>> digests;
+    // The content of generated item index, made from the files written before it: written
+    // (items, and digests once hashed) is this layout or a copy of its files. The checksum list
+    // is made without it.
+    std::function<std::string(const QvCliMediumLayout& written, size_t index)> generate;
 
     // Kept items are copies, whose texts take no room to grow: pack keeps the layouts of a set.
     void Add(QvCliPackItem&& item) {

@@ -98,19 +98,20 @@ struct StreamObject {
 };
 
 // The files of a medium and their digests, filled in by the streams as libisofs reads them, and
-// the checksum list made from them by the list's own stream, which is written last.
+// the files made from them (the catalogue, the checksum list) by their own streams, written
+// after the files they are made from.
 struct Sums {
-    QvCliMediumLayout files;  // each file's path inside the medium, and its digest
-    uint64_t listBytes = 0;   // the list's size, counted ahead
-    std::string text;         // the list as written
+    QvCliMediumLayout files;  // each file's paths, kind and size, its digest, and what makes the made ones
+    std::string text;         // the checksum list as written
 };
 
-// A file read for the image: from the disk, hashed on the way, or (slot kNoSlot) the checksum
-// list made from the others.
+// A file read for the image: from the disk, hashed on the way, or made from the others.
 struct StreamData {
     static constexpr size_t kNoSlot = static_cast<size_t>(-1);
     Sums* sums = nullptr;
-    size_t slot = kNoSlot;
+    size_t slot = kNoSlot;  // its place in sums (kNoSlot: read, not hashed)
+    bool generated = false;
+    std::string content;    // a made file's bytes while it is read
     std::string hostPath;
     uint64_t size = 0;
     ino_t serial = 0;
@@ -130,9 +131,14 @@ StreamData* DataOf(IsoStream* stream) { return static_cast<StreamData*>(reinterp
 int StreamOpen(IsoStream* stream) {
     StreamData* d = DataOf(stream);
     d->done = d->have = d->at = 0;
-    if (d->slot == StreamData::kNoSlot) {
-        d->sums->text = QvCliSumsText(d->sums->files);
-        return d->sums->text.size() == d->size ? 1 : ISO_FILE_READ_ERROR;
+    if (d->generated) {
+        d->content = QvCliGenerated(d->sums->files, d->slot);
+        if (d->content.size() != d->size) return ISO_FILE_READ_ERROR;
+        QvCliSha256 hash;
+        hash.Update(d->content.data(), d->content.size());
+        hash.Digest(*reinterpret_cast<unsigned char(*)[32]>(d->sums->files.digests[d->slot].data()));
+        if (d->sums->files.items[d->slot].mediumPath == kQvCliSumsFile) d->sums->text = d->content;
+        return 1;
     }
     d->fd = ::open(d->hostPath.c_str(), O_RDONLY);
     if (d->fd < 0) return ISO_FILE_CANT_ADD;
@@ -146,12 +152,13 @@ int StreamOpen(IsoStream* stream) {
 
 int StreamClose(IsoStream* stream) {
     StreamData* d = DataOf(stream);
-    if (d->slot != StreamData::kNoSlot && d->hash && d->done == d->size)
+    if (!d->generated && d->slot != StreamData::kNoSlot && d->hash && d->done == d->size)
         d->hash->Digest(*reinterpret_cast<unsigned char(*)[32]>(d->sums->files.digests[d->slot].data()));
     if (d->fd >= 0) ::close(d->fd);
     d->fd = -1;
     d->hash.reset();
     std::vector<unsigned char>().swap(d->buffer);
+    std::string().swap(d->content);
     return 1;
 }
 
@@ -159,10 +166,10 @@ off_t StreamSize(IsoStream* stream) { return static_cast<off_t>(DataOf(stream)->
 
 int StreamRead(IsoStream* stream, void* buf, size_t count) {
     StreamData* d = DataOf(stream);
-    if (d->slot == StreamData::kNoSlot) {
-        const size_t left = d->sums->text.size() - static_cast<size_t>(d->done);
+    if (d->generated) {
+        const size_t left = d->content.size() - static_cast<size_t>(d->done);
         const size_t n = count < left ? count : left;
-        std::memcpy(buf, d->sums->text.data() + d->done, n);
+        std::memcpy(buf, d->content.data() + d->done, n);
         d->done += n;
         return static_cast<int>(n);
     }
@@ -300,14 +307,10 @@ struct QvCliIsoImage::Impl {
         Node node{item.kind == QvCliPackItem::kLink ? Node::kLink : Node::kFromDisk, false, item.hostPath,
                   item.mediumPath, {}};
         node.size = item.size;
-        if (item.kind == QvCliPackItem::kGenerated) {
-            node.kind = Node::kGenerated;
-            sums.listBytes = item.size;
-        } else if (item.kind == QvCliPackItem::kFile && hashing) {
+        if (item.kind == QvCliPackItem::kGenerated) node.kind = Node::kGenerated;
+        if (item.kind == QvCliPackItem::kGenerated || (item.kind == QvCliPackItem::kFile && hashing)) {
             node.slot = sums.files.items.size();
-            QvCliPackItem file;
-            file.mediumPath = item.mediumPath;
-            sums.files.items.push_back(std::move(file));
+            sums.files.items.push_back(item);
         }
         NewNode(parent, name, std::move(node));
         return true;
@@ -369,6 +372,7 @@ struct QvCliIsoImage::Impl {
         StreamData* data = new StreamData;
         data->sums = &sums;
         data->slot = entry.slot;
+        data->generated = entry.kind == Node::kGenerated;
         data->hostPath = entry.hostPath;
         data->size = entry.size;
         IsoStream* stream = NewStream(data);
@@ -385,7 +389,8 @@ struct QvCliIsoImage::Impl {
         made = reinterpret_cast<IsoNode*>(file);
         if (entry.kind == Node::kGenerated) {
             iso_node_set_permissions(made, 0444);
-            iso_node_set_sort_weight(made, -1);
+            // After the files they are made from; the checksum list after the catalogue.
+            iso_node_set_sort_weight(made, entry.mediumPath == kQvCliSumsFile ? -2 : -1);
             const time_t now = std::time(nullptr);
             iso_node_set_mtime(made, now);
             iso_node_set_atime(made, now);
@@ -454,6 +459,7 @@ bool QvCliIsoImage::Build(const QvCliMediumLayout& layout, const std::string& vo
     m_impl->nodes.assign(1, Impl::Node{Impl::Node::kFolderMade, true, std::string(), std::string(), {}});
     m_impl->folders[""] = 0;
     m_impl->hashing = layout.hashing;
+    m_impl->sums.files.generate = layout.generate;
     bool built = true;
     for (const QvCliPackItem& item : layout.items)
         if (!(built = m_impl->Add(item, error))) break;

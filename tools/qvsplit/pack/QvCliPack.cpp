@@ -33,66 +33,121 @@ namespace fs = std::filesystem;
 namespace {
 
 // The catalogue files every medium carries at its root: the report page of the whole set,
-// marking the medium it is on, and the text list of every entry. Made once for the set; each
-// medium's copy differs only in its number, written into a temporary folder just before its
-// image is measured or written, so that a set of many media never has them all on the disk.
+// marking the medium it is on, and the text list of every entry, where each file of that
+// medium has its SHA-256 (the text's line ends in TAB and the checksum; the page holds them in
+// a block of its own). Made once for the set; each medium's copy is made while its image or
+// archive is written, after the files whose checksums it carries, its size counted ahead.
 const char* const kCatalogPage = "QVSPLIT-CATALOG.html";
 const char* const kCatalogText = "QVSPLIT-CATALOG.txt";
 
 class CatalogFiles {
 public:
     bool Start(QvCliMediaSet& set, std::string& error) {
-        m_dir = QvCliMakeTempDir("qvsplit-catalog-");
-        if (m_dir.empty()) {
-            error = "no temporary folder for the catalogue files";
-            return false;
-        }
         // The folders kept whole are read once for the page and the list.
         QvCliSetFiles files;
         if (!QvCliReadSetFiles(set, files, error)) return false;
         m_page = QvCliMakeReport(set, files, 0);
         m_here = m_page.find("\"here\": 0,", m_page.find("id=\"qvsplit-data\""));
+        m_end = m_page.rfind("</body>");
         const std::string text = QvCliTextCatalog(set, files, 0);
         m_listing = text.substr(text.find('\n') + 1);
-        if (m_here == std::string::npos) error = "the catalogue page could not be made";
-        return m_here != std::string::npos;
+        // Each medium's rows are together in the list.
+        for (size_t at = 0; at < m_listing.size();) {
+            size_t end = m_listing.find('\n', at);
+            end = end == std::string::npos ? m_listing.size() : end + 1;
+            const int number = std::atoi(m_listing.c_str() + at);
+            auto& rows = m_rows[number];
+            if (rows.second == 0) rows.first = at;
+            rows.second = end;
+            at = end;
+        }
+        if (m_here == std::string::npos || m_end == std::string::npos) error = "the catalogue page could not be made";
+        return m_here != std::string::npos && m_end != std::string::npos;
     }
-    ~CatalogFiles() {
-        std::error_code ec;
-        if (!m_dir.empty()) fs::remove_all(QvCliFsPath(m_dir), ec);
-    }
-    // Writes the files of medium number and adds them to its layout (once).
-    bool Put(int number, QvCliMediumLayout& layout, bool addItems, std::string& error) {
-        std::string page = m_page;
-        page.replace(m_here, 10, "\"here\": " + std::to_string(number) + ",");
-        const std::string text = QvCliTextCatalogHeader(number) + m_listing;
-        if (!Write(kCatalogPage, page, error) || !Write(kCatalogText, text, error)) return false;
-        m_bytes = page.size() + text.size();
-        if (!addItems) return true;
-        for (const auto& file : {std::make_pair(kCatalogPage, page.size()), std::make_pair(kCatalogText, text.size())}) {
+
+    // Adds the two files of medium number to its layout.
+    void Put(int number, QvCliMediumLayout& layout) {
+        // Sized with a checksum for each of the medium's files that the list names.
+        std::set<std::string> files;
+        for (const QvCliPackItem& item : layout.items)
+            if (item.kind == QvCliPackItem::kFile) files.insert(item.hostPath);
+        const std::string digits(64, '0');
+        const Made made = Make(number, [&](const std::string& path) { return files.count(path) ? digits : std::string(); });
+        for (const auto& file : {std::make_pair(kCatalogPage, made.page.size()), std::make_pair(kCatalogText, made.text.size())}) {
             QvCliPackItem item;
+            item.kind = QvCliPackItem::kGenerated;
             item.mediumPath = file.first;
-            item.hostPath = QvCliPathText(QvCliFsPath(m_dir) / file.first);
             item.size = file.second;
             layout.items.push_back(item);
             layout.fileBytes += item.size;
         }
-        return true;
+        m_bytes = made.page.size() + made.text.size();
+        layout.hashing = true;
+        layout.generate = [this, number](const QvCliMediumLayout& written, size_t index) {
+            std::map<std::string, size_t> digest;
+            for (size_t i = 0; i < written.items.size(); ++i)
+                if (written.items[i].kind == QvCliPackItem::kFile) digest[written.items[i].hostPath] = i;
+            const Made now = Make(number, [&](const std::string& path) {
+                const auto found = digest.find(path);
+                return found == digest.end() ? std::string() : QvCliHex(written.digests[found->second].data());
+            });
+            return written.items[index].mediumPath == kCatalogPage ? now.page : now.text;
+        };
     }
     // The two files' bytes as last added.
     uint64_t Bytes() const { return m_bytes; }
 
 private:
-    bool Write(const char* name, const std::string& content, std::string& error) {
-        std::ofstream out(QvCliFsPath(m_dir) / name, std::ios::binary | std::ios::trunc);
-        out << content;
-        out.flush();
-        if (!out) error = QvCliPathText(QvCliFsPath(m_dir) / name) + ": cannot be written (disk full?)";
-        return static_cast<bool>(out);
+    struct Made {
+        std::string page, text;
+    };
+
+    // The files of medium number, with the checksum hexOf gives each path of its rows (none
+    // when it gives an empty text).
+    Made Make(int number, const std::function<std::string(const std::string&)>& hexOf) const {
+        Made made;
+        made.page = m_page.substr(0, m_here) + "\"here\": " + std::to_string(number) + "," + m_page.substr(m_here + 10, m_end - m_here - 10);
+        made.text = QvCliTextCatalogHeader(number);
+        std::string block;
+        const auto rows = m_rows.find(number);
+        const size_t from = rows == m_rows.end() ? 0 : rows->second.first, to = rows == m_rows.end() ? 0 : rows->second.second;
+        made.text.append(m_listing, 0, from);
+        for (size_t at = from; at < to;) {
+            const size_t end = m_listing.find('\n', at);
+            std::string line = m_listing.substr(at, end - at);
+            at = end + 1;
+            const size_t t3 = line.find('\t', line.find('\t', line.find('\t') + 1) + 1);
+            const std::string path = t3 == std::string::npos || line.back() == '/' ? std::string() : Unescaped(line.substr(t3 + 1));
+            const std::string hex = path.empty() ? std::string() : hexOf(path);
+            if (!hex.empty()) {
+                line += "\t" + hex;
+                block += (block.empty() ? "" : ",") + QvCliScriptJsonString(path) + ":\"" + hex + "\"";
+            }
+            made.text += line + "\n";
+        }
+        made.text.append(m_listing, to, std::string::npos);
+        made.page += "<script type=\"application/json\" id=\"qvsplit-sums\">{" + block + "}</script>\n";
+        made.page.append(m_page, m_end, std::string::npos);
+        return made;
     }
 
-    std::string m_dir, m_page, m_listing;
-    size_t m_here = std::string::npos;
+    // A path as the list escapes it (\\, \t, \n, \r), as it is.
+    static std::string Unescaped(const std::string& escaped) {
+        std::string path;
+        for (size_t i = 0; i < escaped.size(); ++i) {
+            if (escaped[i] != '\\' || i + 1 == escaped.size()) {
+                path += escaped[i];
+                continue;
+            }
+            const char c = escaped[++i];
+            path += c == 't' ? '\t' : c == 'n' ? '\n' : c == 'r' ? '\r' : c;
+        }
+        return path;
+    }
+
+    std::string m_page, m_listing;
+    size_t m_here = std::string::npos, m_end = std::string::npos;
+    std::map<int, std::pair<size_t, size_t>> m_rows;  // each medium's rows in the list: [first, end)
     uint64_t m_bytes = 0;
 };
 
@@ -153,7 +208,8 @@ public:
         const auto on = m_cutsOn.find(number);
         if (on != m_cutsOn.end()) notes.cuts = on->second;
         notes.files = 1;
-        for (const QvCliPackItem& item : layout.items) notes.files += item.kind == QvCliPackItem::kFile ? 1 : 0;
+        for (const QvCliPackItem& item : layout.items)
+            notes.files += item.kind == QvCliPackItem::kFile || item.kind == QvCliPackItem::kGenerated ? 1 : 0;
         text = QvCliNotesText(notes);
         if (!Write(text, error)) return false;
         QvCliPackItem item;
@@ -239,7 +295,7 @@ bool LayOutAndMeasure(const QvCliOptions& o, PackJob& job, CatalogFiles* catalog
     if (!QvCliLayOutMedium(m, o.format != "list", job.layout, error)) return false;
     job.catalog = catalog != nullptr;
     if (catalog) {
-        if (!catalog->Put(m.number, job.layout, true, error)) return false;
+        catalog->Put(m.number, job.layout);
         job.catalogBytes = catalog->Bytes();
     }
     job.sums = false;
@@ -255,8 +311,6 @@ bool LayOutAndMeasure(const QvCliOptions& o, PackJob& job, CatalogFiles* catalog
             error = m.fileName + ": " + error;
             return false;
         }
-        // The catalogue files are written again for the image when it is made; so is its tree.
-        if (catalog) job.image.reset();
     } else if (o.format == "tar" && !QvCliTarArchive::Measure(job.layout, job.imageBytes, error)) {
         error = m.fileName + ": " + error;
         return false;
@@ -358,7 +412,7 @@ QvCliWriteOutcome WriteSumsBesidePlan(const QvCliOptions& o, const PackJob& job,
 
 // Writes one medium to a temporary name in the output folder and gives it its final name only
 // once it is whole.
-int WriteJob(const QvCliOptions& o, PackJob& job, CatalogFiles* catalog, NotesFiles* notes, QvCliByteProgress& progress) {
+int WriteJob(const QvCliOptions& o, PackJob& job, NotesFiles* notes, QvCliByteProgress& progress) {
     const fs::path final = QvCliFsPath(o.toDir) / QvCliFsPath(job.fileName);
     const fs::path temp = QvCliFsPath(o.toDir) / QvCliFsPath("." + job.fileName + ".qvsplit-partial");
     const std::string tempText = QvCliPathText(temp);
@@ -371,16 +425,6 @@ int WriteJob(const QvCliOptions& o, PackJob& job, CatalogFiles* catalog, NotesFi
     QvCliWriteOutcome outcome = QvCliWriteOutcome::kWritten;
     if (job.sums && notes && !notes->Write(job.notes, error))
         return QvCliFail(kExitFailed, error + "; " + job.fileName + " was not written");
-    if (job.catalog && catalog) {
-        // This medium's catalogue files, and the image's tree again with them.
-        if (!catalog->Put(job.medium->number, job.layout, false, error))
-            return QvCliFail(kExitFailed, error + "; " + job.fileName + " was not written");
-        if (o.format == "iso") {
-            job.image.reset(new QvCliIsoImage);
-            if (!job.image->Build(job.layout, VolumeId(Stem(job.medium->fileName)), error))
-                return QvCliFail(kExitFailed, job.medium->fileName + ": " + error + "; " + job.fileName + " was not written");
-        }
-    }
     if (o.format == "iso") {
         outcome = job.image->Write(tempText, onProgress, job.bytesWritten, error);
     } else if (o.format == "tar") {
@@ -580,7 +624,7 @@ int QvCliRunPack(const QvCliOptions& o) {
     progress.show = !o.quiet && QvCliStderrIsTerminal();
     for (const PackJob& job : jobs) progress.total += o.format == "iso" ? job.imageBytes : job.layout.fileBytes;
     for (PackJob& job : jobs) {
-        if ((status = WriteJob(o, job, catalog.get(), notes.get(), progress)) != kExitOk) break;
+        if ((status = WriteJob(o, job, notes.get(), progress)) != kExitOk) break;
         job.written = true;
     }
     std::vector<PackJob> written;

@@ -93,7 +93,7 @@ public:
     // Adds items[index] of the layout; a file's SHA-256 goes to digest when one is given.
     QvCliWriteOutcome Add(const QvCliMediumLayout& layout, size_t index, unsigned char* digest, std::string& error) {
         const QvCliPackItem& item = layout.items[index];
-        if (item.kind == QvCliPackItem::kGenerated) return AddGenerated(layout, item, error);
+        if (item.kind == QvCliPackItem::kGenerated) return AddGenerated(layout, index, digest, error);
         std::unique_ptr<archive_entry, EntryCloser> entry(archive_entry_new());
         // Links the plan kept are stored as links; every other path is read through.
         if (item.kind == QvCliPackItem::kLink)
@@ -127,10 +127,11 @@ public:
                            digest, error);
     }
 
-    // The checksum list, made from the digests of the files before it; its size was counted
-    // ahead and measuring counts that.
-    QvCliWriteOutcome AddGenerated(const QvCliMediumLayout& layout, const QvCliPackItem& item, std::string& error) {
-        const std::string content = m_bMeasuring ? std::string() : QvCliSumsText(layout);
+    // A file made from the files before it (the catalogue, the checksum list); its size was
+    // counted ahead and measuring counts that.
+    QvCliWriteOutcome AddGenerated(const QvCliMediumLayout& layout, size_t index, unsigned char* digest, std::string& error) {
+        const QvCliPackItem& item = layout.items[index];
+        const std::string content = m_bMeasuring ? std::string() : QvCliGenerated(layout, index);
         if (!m_bMeasuring && content.size() != item.size) {
             error = item.mediumPath + ": came out " + std::to_string(content.size()) + " bytes, not the " +
                     std::to_string(item.size) + " counted";
@@ -150,6 +151,10 @@ public:
         if (archive_write_data(m_out.get(), content.data(), content.size()) < 0) {
             error = archive_error_string(m_out.get());
             return QvCliWriteOutcome::kFailed;
+        }
+        if (digest) {
+            m_hash.Update(content.data(), content.size());
+            m_hash.Digest(*reinterpret_cast<unsigned char(*)[32]>(digest));
         }
         return QvCliWriteOutcome::kWritten;
     }
@@ -221,6 +226,7 @@ QvCliWriteOutcome QvCliTarArchive::Write(QvCliMediumLayout& layout, const std::s
         return QvCliWriteOutcome::kFailed;
     }
     TarWriter writer(progress);
+    if (layout.hashing) layout.digests.assign(layout.items.size(), {});
     QvCliWriteOutcome outcome = writer.Open(file, error);
     for (size_t i = 0; outcome == QvCliWriteOutcome::kWritten && i < layout.items.size(); ++i)
         outcome = writer.Add(layout, i, layout.hashing ? layout.digests[i].data() : nullptr, error);

@@ -414,7 +414,8 @@ std::string QvCliHtmlReport(const QvCliMediaSet& set, const QvCliSetFiles& files
 
 std::string QvCliTextCatalogHeader(int here) {
     std::string out = "# QvSplit catalogue: medium<TAB>bytes<TAB>written<TAB>path";
-    if (here) out += "; this is medium " + std::to_string(here);
+    // The disc's own files carry their checksums.
+    if (here) out += "[<TAB>sha256]; this is medium " + std::to_string(here);
     return out + "\n";
 }
 
@@ -466,14 +467,21 @@ void QvCliCatalogTerms(const std::string& outDir, const QvCliPlanRecord& record,
     // Each of the two files ends in a part of a block, and takes two directory records in each
     // tree of an image, and more.
     const uint64_t kEntries = 8192;
-    model.cbCatalogFixed = counter.Count() + QvCliTextCatalogHeader(INT32_MAX).size() + kNumbers + 2 * block + kEntries + kSumsFixed;
+    // The page's block of checksums, empty.
+    const uint64_t kChecksumBlock = 64;
+    model.cbCatalogFixed = counter.Count() + QvCliTextCatalogHeader(INT32_MAX).size() + kNumbers + 2 * block + kEntries +
+                           kSumsFixed + kChecksumBlock;
     // A row of the page, "[medium,folder,"name",bytes,kind,target]" and its separator, and a
     // line of the text, "medium TAB bytes TAB written TAB path", with "/" after a folder (the
     // write time's 14 digits and its tab counted here).
-    model.cbCatalogPerEntry = 12 + 4 + 15 + kSumsPerRow;
-    // The whole path in the text's line and the checksum list's (escaped no wider), the name
-    // in the page's row.
-    model.cbCatalogPerPathByte = 2;
+    // A file of the disc's own has its checksum in both: TAB and 64 hex digits ending its
+    // line, "path":"hex", in the page's block of checksums (each row counted as if its file
+    // were on every medium).
+    const uint32_t kOwnChecksum = 1 + 64 + 3 + 2 + 64 + 1;
+    model.cbCatalogPerEntry = 12 + 4 + 15 + kSumsPerRow + kOwnChecksum;
+    // The whole path in the text's line, the checksum list's and the page's block of checksums
+    // (escaped no wider), the name in the page's row.
+    model.cbCatalogPerPathByte = 3;
     model.cbCatalogPerNameByte = 1;
     // The bytes of each row in both, and its medium's number or index in both; the folder
     // and target indexes of the page's row.
