@@ -10,8 +10,8 @@ to three runs, some runs killed midway. The oracle is a walk of our own taken be
 write time. After every run, each file under its final name must be whole and right; after the
 last, the restored tree must equal the walk, and a further run must find everything there.
 
-The table of bad media is run with every invocation: a flipped byte, a cut-short archive, a
-medium of another set, a medium given twice, a list that does not match its medium's notes, and
+The table of bad media is run with every invocation: a flipped byte, an image without its
+volume descriptors, a cut-short archive, a medium of another set, a medium given twice, a list that does not match its medium's notes, and
 crafted archives whose paths climb out of the destination or lead through a link.
 
 Usage: restore_fuzz.py --qvsplit build/qvsplit [--seed S]... [--count N] [--keep]
@@ -148,8 +148,8 @@ def inside(tree):
 
 def check_case(qvsplit, rng, work, case):
     tree = os.path.join(work, 'tree')
-    # A file larger than a medium of 22 MB, cut into parts of 2 MB over two media or more.
-    big = rng.choice([0, 0, 22 * 1048576 + rng.randint(1, 4 * 1048576)])
+    # A file larger than a medium of 22 MB, cut into parts of 2 MB over two or three media.
+    big = rng.choice([0, 0, 22 * 1048576 + rng.randint(1, 4 * 1048576), 44 * 1048576 + rng.randint(1, 999999)])
     make_tree(rng, tree, big)
     method = rng.choice(['files', 'dirs'])
     fmt = rng.choice(['iso', 'tar'])
@@ -291,6 +291,15 @@ def faults(qvsplit, work):
             problems.append('flipped byte: the changed file was restored')
     else:
         problems.append('xorriso did not find f00 in %s' % bad)
+    # An image whose volume descriptors are gone is no medium at all.
+    broken = os.path.join(work, 'broken.iso')
+    shutil.copy(iso[0], broken)
+    with open(broken, 'r+b') as f:
+        f.seek(16 * 2048)
+        f.write(bytes(4 * 2048))
+    expect('corrupt image, check', run(qvsplit, ['check', '--quiet', broken]), 1, 'broken.iso: neither an ISO image nor a tar archive')
+    to = os.path.join(work, 'to-broken')
+    expect('corrupt image, restore', run(qvsplit, ['restore', '--quiet', '--to', to, broken]), 1, 'neither an ISO image')
     # A cut-short archive: its list is gone with its end; check names the damage, restore keeps
     # nothing of it; with the plan's copy of the list, check names what is missing.
     short = os.path.join(work, 'Media1.tar')

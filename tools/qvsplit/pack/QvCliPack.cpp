@@ -311,6 +311,9 @@ bool LayOutAndMeasure(const QvCliOptions& o, PackJob& job, CatalogFiles* catalog
             error = m.fileName + ": " + error;
             return false;
         }
+        // An image with the catalogue has a tree the size of the set's: it is built again
+        // when it is written, so that a set of many media never holds all their trees.
+        if (catalog) job.image.reset();
     } else if (o.format == "tar" && !QvCliTarArchive::Measure(job.layout, job.imageBytes, error)) {
         error = m.fileName + ": " + error;
         return false;
@@ -425,6 +428,11 @@ int WriteJob(const QvCliOptions& o, PackJob& job, NotesFiles* notes, QvCliBytePr
     QvCliWriteOutcome outcome = QvCliWriteOutcome::kWritten;
     if (job.sums && notes && !notes->Write(job.notes, error))
         return QvCliFail(kExitFailed, error + "; " + job.fileName + " was not written");
+    if (o.format == "iso" && !job.image) {
+        job.image.reset(new QvCliIsoImage);
+        if (!job.image->Build(job.layout, VolumeId(Stem(job.medium->fileName)), error))
+            return QvCliFail(kExitFailed, job.medium->fileName + ": " + error + "; " + job.fileName + " was not written");
+    }
     if (o.format == "iso") {
         outcome = job.image->Write(tempText, onProgress, job.bytesWritten, error);
     } else if (o.format == "tar") {
