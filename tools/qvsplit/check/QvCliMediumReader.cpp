@@ -124,6 +124,16 @@ std::string QvCliMediumKind(const std::string& source, uint64_t& bytes, std::str
     return kind;
 }
 
+uint64_t QvCliMediumBytes(const std::string& source) {
+    uint64_t bytes = 0;
+    std::string error;
+    if (QvCliMediumKind(source, bytes, error) != "folder") return bytes;
+    std::error_code ec;
+    for (fs::recursive_directory_iterator it(QvCliFsPath(source), ec), end; !ec && it != end; it.increment(ec))
+        if (!it->is_symlink(ec) && it->is_regular_file(ec)) bytes += it->file_size(ec);
+    return bytes;
+}
+
 QvCliReadOutcome QvCliReadMedium(const std::string& source, QvCliMediumVisitor& visitor, std::string& error) {
     uint64_t bytes = 0;
     const std::string kind = QvCliMediumKind(source, bytes, error);

@@ -37,6 +37,10 @@ enum class QvCliReadOutcome { kRead, kDamaged, kStopped };
 // What a source is, told before reading: "iso", "tar", "folder", or empty with error set.
 std::string QvCliMediumKind(const std::string& source, uint64_t& bytes, std::string& error);
 
+// The bytes reading source goes through, for a progress bar: an image's or archive's size, the
+// files of a folder summed.
+uint64_t QvCliMediumBytes(const std::string& source);
+
 // Reads every entry of source. kDamaged, with error saying where, when the medium could not be
 // read to its end (the entries read until then were handed over).
 QvCliReadOutcome QvCliReadMedium(const std::string& source, QvCliMediumVisitor& visitor, std::string& error);

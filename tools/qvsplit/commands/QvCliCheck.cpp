@@ -116,17 +116,6 @@ void Compare(const Reader& reader, MediumResult& result) {
             result.findings.push_back({"unexpected", file.first, std::string()});
 }
 
-// Bytes a source holds, for the progress bar: an image's size, a folder's files summed.
-uint64_t SourceBytes(const std::string& source) {
-    uint64_t bytes = 0;
-    std::string error;
-    if (QvCliMediumKind(source, bytes, error) != "folder") return bytes;
-    std::error_code ec;
-    for (fs::recursive_directory_iterator it(QvCliFsPath(source), ec), end; !ec && it != end; it.increment(ec))
-        if (it->is_regular_file(ec) && !it->is_symlink(ec)) bytes += it->file_size(ec);
-    return bytes;
-}
-
 // The copy beside the plan of the list of the medium source holds, by the name pack gave its
 // image or archive; empty when there is none.
 std::string ListBesidePlan(const std::string& planDir, const std::string& source) {
@@ -141,7 +130,7 @@ std::string ListBesidePlan(const std::string& planDir, const std::string& source
 int CheckOne(const std::string& source, const std::string& planDir, QvCliByteProgress& progress, MediumResult& result) {
     result.source = source;
     progress.label = QvCliPathText(QvCliFsPath(source).filename());
-    progress.total = SourceBytes(source);
+    progress.total = QvCliMediumBytes(source);
     progress.base = 0;
     Reader reader(progress);
     std::string error;

@@ -332,7 +332,7 @@ public:
             return kExitFailed;
         }
         m_progress.label = QvCliPathText(QvCliFsPath(source).filename());
-        m_progress.total = bytes;
+        m_progress.total = kind == "folder" ? QvCliMediumBytes(source) : bytes;
         m_progress.base = 0;
         const fs::path staging = m_work / "staging";
         MediumReader reader(m_dir, staging, m_o.overwrite, m_progress);
@@ -377,6 +377,13 @@ public:
             std::error_code ec;
             fs::remove_all(SetFolder(), ec);
         }
+        std::error_code ec;
+        fs::remove_all(m_work / "staging", ec);
+        if (fs::is_empty(m_work, ec)) fs::remove(m_work, ec);
+    }
+
+    // After a cancelled run: what it had written but not checked goes; the parts stay.
+    void Abandon() {
         std::error_code ec;
         fs::remove_all(m_work / "staging", ec);
         if (fs::is_empty(m_work, ec)) fs::remove(m_work, ec);
@@ -764,9 +771,11 @@ int QvCliRunRestore(const QvCliOptions& o) {
     for (const std::string& source : o.operands) {
         MediumResult result;
         const int one = restorer.Medium(source, result);
-        if (one == kExitCancelled)
+        if (one == kExitCancelled) {
+            restorer.Abandon();
             return QvCliFail(kExitCancelled, "cancelled while reading " + source +
                                                  "; the files restored before stay, and a new run goes on from there");
+        }
         if (one != kExitOk) status = kExitFailed;
         results.push_back(std::move(result));
     }
