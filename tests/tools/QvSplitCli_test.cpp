@@ -203,7 +203,7 @@ TEST_F(QvSplitCliTest, UsageErrorsExitTwoWithAMessage) {
         {"check of nothing", {"check"}, "check takes one or more"},
         {"restore without --to", {"restore", S("a.iso")}, "--to is required"},
         {"restore of nothing", {"restore", "--to", S("back")}, "restore takes one or more"},
-        {"restore option of another command", {"restore", "--to", S("back"), "--plan", S("out"), S("a.iso")}, "unknown option"},
+        {"restore option of another command", {"restore", "--to", S("back"), "--force", S("a.iso")}, "unknown option"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.label);

@@ -135,7 +135,7 @@ const OptionSpec kOptions[] = {
     {"--to", "pack restore", [](QvCliOptions& o, const std::string& v, std::string&) { o.toDir = v; return true; }, true},
     {"--catalog", "split pack", [](QvCliOptions& o, const std::string&, std::string&) { o.catalog = 1; return true; }, false},
     {"--no-catalog", "split pack", [](QvCliOptions& o, const std::string&, std::string&) { o.catalog = 0; return true; }, false},
-    {"--plan", "check", [](QvCliOptions& o, const std::string& v, std::string&) { o.planDir = v; return true; }, true},
+    {"--plan", "check restore", [](QvCliOptions& o, const std::string& v, std::string&) { o.planDir = v; return true; }, true},
     {"--overwrite", "restore", [](QvCliOptions& o, const std::string&, std::string&) { o.overwrite = true; return true; }, false},
     {"--force", "pack", [](QvCliOptions& o, const std::string&, std::string&) { o.force = true; return true; }, false},
     {"--medium", "pack", [](QvCliOptions& o, const std::string& v, std::string& e) {

@@ -44,8 +44,9 @@ struct QvCliOptions {
     int catalog = -1;                  // --catalog (1) / --no-catalog (0): the catalogue files on every
                                        // medium; -1 = default: pack puts them on ISO images, and split
                                        // keeps room for them under --fs iso or iso-udf
-    std::string planDir;               // --plan DIR (check): the plan whose copies of the media's
-                                       // checksum lists stand in for a list the medium lost
+    std::string planDir;               // --plan DIR (check, restore): the plan whose copies of the
+                                       // media's checksum lists and notes stand in for ones a
+                                       // medium lacks or lost
     bool quiet = false;                // --quiet: no progress line
     bool json = false;                 // --json: the summary as JSON
     std::string logFile;               // --log FILE: library log appended there

@@ -162,15 +162,15 @@ const char* const kCheck =
     "failed) or unexpected (on the medium, not in its list). Exits 0 only when every file of\n"
     "every medium is good.\n"
     "\n"
-    "  --plan DIR         the plan the media were packed from: where a medium's own list\n"
-    "                     cannot be read (a damaged or cut-short image), its copy there\n"
-    "                     (MediaN.SHA256SUMS, found by the image's name MediaN.iso or .tar)\n"
-    "                     is used instead\n"
+    "  --plan DIR         the plan the media were packed from: where a medium has no list\n"
+    "                     or its list cannot be read (a damaged or cut-short image), its copy\n"
+    "                     there (MediaN.SHA256SUMS, found by the image's name MediaN.iso or\n"
+    "                     .tar) is used instead\n"
     "  --json             print the result as JSON\n"
     "  --quiet            no progress bar\n";
 
 const char* const kRestore =
-    "Usage: qvsplit restore --to DIR [--overwrite] [--json] [--quiet] SOURCE...\n"
+    "Usage: qvsplit restore --to DIR [--plan DIR] [--overwrite] [--json] [--quiet] SOURCE...\n"
     "\n"
     "Restores the media of one set, in any order and any number at a time, under DIR: each\n"
     "file at its path inside the medium, with its write time and mode, links as links and\n"
@@ -186,6 +186,10 @@ const char* const kRestore =
     "Exits 1 when anything was not restored.\n"
     "\n"
     "  --to DIR           the folder to restore into (created when missing)\n"
+    "  --plan DIR         the plan the media were packed from: a medium made without room\n"
+    "                     for its checksum list and notes (pack says so) is restored with\n"
+    "                     their copies there (MediaN.SHA256SUMS, MediaN.MEDIUM.txt, found\n"
+    "                     by the image's name)\n"
     "  --overwrite        replace files (and links) that differ from the medium's\n"
     "  --json             print the result as JSON\n"
     "  --quiet            no progress bar\n";

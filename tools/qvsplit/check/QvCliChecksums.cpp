@@ -2,8 +2,11 @@
 #include "check/QvCliChecksums.h"
 
 #include "mediaset/QvCliMediumLayout.h"
+#include "system/QvCliPaths.h"
 
 #include <algorithm>
+#include <fstream>
+#include <sstream>
 
 const char* const kQvCliSumsFile = "QVSPLIT-SHA256SUMS";
 
@@ -132,4 +135,13 @@ std::string QvCliSumsText(const QvCliMediumLayout& layout) {
 std::string QvCliGenerated(const QvCliMediumLayout& layout, size_t index) {
     if (layout.items[index].mediumPath == kQvCliSumsFile || !layout.generate) return QvCliSumsText(layout);
     return layout.generate(layout, index);
+}
+
+std::string QvCliBesidePlan(const std::string& planDir, const std::string& source, const std::string& suffix) {
+    if (planDir.empty()) return std::string();
+    const std::string stem = QvCliPathText(QvCliFsPath(source).stem());
+    std::ifstream in(QvCliFsPath(planDir) / QvCliFsPath(stem + suffix), std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return in ? text.str() : std::string();
 }

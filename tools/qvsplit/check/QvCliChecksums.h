@@ -58,6 +58,11 @@ struct QvCliSumsEntry {
 // allowed). False, with error naming the line, on a line it cannot read.
 bool QvCliParseSums(const std::string& text, std::vector<QvCliSumsEntry>& entries, std::string& error);
 
+// The copy beside the plan in planDir of a medium's list (suffix ".SHA256SUMS") or notes
+// (".MEDIUM.txt"), found by the name pack gave the medium's image or archive (Media3.iso:
+// Media3.SHA256SUMS); empty when there is none.
+std::string QvCliBesidePlan(const std::string& planDir, const std::string& source, const std::string& suffix);
+
 struct QvCliMediumLayout;
 // Adds the medium's checksum list to a layout (its last item) and sets it hashing; false when
 // this build computes no checksums. Its size is counted from the paths of the files before it.

@@ -116,17 +116,6 @@ void Compare(const Reader& reader, MediumResult& result) {
             result.findings.push_back({"unexpected", file.first, std::string()});
 }
 
-// The copy beside the plan of the list of the medium source holds, by the name pack gave its
-// image or archive; empty when there is none.
-std::string ListBesidePlan(const std::string& planDir, const std::string& source) {
-    if (planDir.empty()) return std::string();
-    const std::string stem = QvCliPathText(QvCliFsPath(source).stem());
-    std::ifstream in(QvCliFsPath(planDir) / QvCliFsPath(stem + ".SHA256SUMS"), std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return in ? text.str() : std::string();
-}
-
 int CheckOne(const std::string& source, const std::string& planDir, QvCliByteProgress& progress, MediumResult& result) {
     result.source = source;
     progress.label = QvCliPathText(QvCliFsPath(source).filename());
@@ -137,7 +126,7 @@ int CheckOne(const std::string& source, const std::string& planDir, QvCliBytePro
     const QvCliReadOutcome outcome = QvCliReadMedium(source, reader, error);
     if (outcome == QvCliReadOutcome::kStopped || QvCliInterrupted()) return kExitCancelled;
     if (!reader.haveList) {
-        reader.list = ListBesidePlan(planDir, source);
+        reader.list = QvCliBesidePlan(planDir, source, ".SHA256SUMS");
         reader.haveList = !reader.list.empty();
     }
     if (!reader.haveList) {

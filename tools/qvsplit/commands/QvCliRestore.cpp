@@ -416,10 +416,18 @@ private:
         std::vector<QvCliSumsEntry> sums;
         QvCliMediumNotes notes;
         std::string error;
-        const bool haveList = reader.ownHex.count(kQvCliSumsFile) && !reader.ownHex[kQvCliSumsFile].empty();
+        bool haveList = reader.ownHex.count(kQvCliSumsFile) && !reader.ownHex[kQvCliSumsFile].empty();
+        bool notesOnMedium = reader.ownHex.count(kQvCliNotesFile) && !reader.ownHex[kQvCliNotesFile].empty();
+        // A medium made without room for them: its list and notes from beside the plan.
+        if (!haveList && !m_o.planDir.empty()) {
+            reader.list = QvCliBesidePlan(m_o.planDir, result.source, ".SHA256SUMS");
+            haveList = !reader.list.empty();
+            if (haveList && !notesOnMedium) reader.notes = QvCliBesidePlan(m_o.planDir, result.source, ".MEDIUM.txt");
+        }
         if (!haveList) {
             result.error = (damage.empty() ? std::string() : damage + "; ") + "no checksum list (" + kQvCliSumsFile +
-                           ") could be read on this medium: nothing of it was restored";
+                           ") could be read on this medium: nothing of it was restored" +
+                           (m_o.planDir.empty() ? " (with --plan, the copy beside the plan is used)" : "");
             return kExitFailed;
         }
         if (!QvCliParseSums(reader.list, sums, error)) {
@@ -428,13 +436,12 @@ private:
         }
         std::map<std::string, std::string> listed;
         for (const QvCliSumsEntry& e : sums) listed[e.path] = e.hex;
-        const auto notesHex = reader.ownHex.find(kQvCliNotesFile);
-        if (notesHex == reader.ownHex.end() || notesHex->second.empty() || !QvCliParseNotes(reader.notes, notes, error)) {
+        if (reader.notes.empty() || !QvCliParseNotes(reader.notes, notes, error)) {
             result.error = std::string("no readable ") + kQvCliNotesFile + " on this medium" +
                            (error.empty() ? "" : " (" + error + ")") + ": it was not made by qvsplit pack; nothing of it was restored";
             return kExitFailed;
         }
-        if (listed[kQvCliNotesFile] != notesHex->second || notes.files != sums.size()) {
+        if ((notesOnMedium && listed[kQvCliNotesFile] != reader.ownHex[kQvCliNotesFile]) || notes.files != sums.size()) {
             result.error = std::string("its checksum list does not match its description (") + kQvCliNotesFile +
                            "): the medium was altered; nothing of it was restored";
             return kExitFailed;

@@ -170,10 +170,13 @@ void RemoveOldMedia(const std::string& dir, bool quiet) {
         const std::string name = QvCliPathText(e.path().filename());
         if (IsMediaName(name) && fs::remove(e.path(), ec)) ++removed;
         if (IsMediaTemporary(name)) fs::remove(e.path(), ec);
-        // The copies of the checksum lists pack put beside the plan ("Media5.SHA256SUMS").
-        const size_t dot = name.rfind(".SHA256SUMS");
-        if (dot != std::string::npos && dot + 11 == name.size() && IsMediaName(name.substr(0, dot) + ".xml"))
-            fs::remove(e.path(), ec);
+        // The copies of the checksum lists and notes pack put beside the plan ("Media5.SHA256SUMS",
+        // "Media5.MEDIUM.txt").
+        for (const std::string copy : {".SHA256SUMS", ".MEDIUM.txt"}) {
+            const size_t dot = name.rfind(copy);
+            if (dot != std::string::npos && dot + copy.size() == name.size() && IsMediaName(name.substr(0, dot) + ".xml"))
+                fs::remove(e.path(), ec);
+        }
     }
     // What was kept beside them describes that split, not the next one.
     fs::remove(QvCliFsPath(dir) / kDeletedList, ec);

@@ -33,8 +33,9 @@ public:
     QvCliWriteOutcome Write(const std::string& file, const std::function<bool(uint64_t)>& progress,
                   uint64_t& bytes, std::string& error);
 
-    // The checksum list the image got, once written from a hashing layout.
-    const std::string& SumsText() const;
+    // The checksum list of the image's files, once written from a hashing layout (the one it
+    // carries, or the one it would carry had it room).
+    std::string SumsText() const;
 
 private:
     struct Impl;

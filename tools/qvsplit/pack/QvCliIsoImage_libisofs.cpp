@@ -471,7 +471,9 @@ bool QvCliIsoImage::Build(const QvCliMediumLayout& layout, const std::string& vo
     return built;
 }
 
-const std::string& QvCliIsoImage::SumsText() const { return m_impl->sums.text; }
+std::string QvCliIsoImage::SumsText() const {
+    return m_impl->sums.text.empty() ? QvCliSumsText(m_impl->sums.files) : m_impl->sums.text;
+}
 
 bool QvCliIsoImage::Measure(uint64_t& bytes, std::string& error) {
     burn_source* source = m_impl->Source(error);

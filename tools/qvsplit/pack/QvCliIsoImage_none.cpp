@@ -31,7 +31,4 @@ QvCliWriteOutcome QvCliIsoImage::Write(const std::string&, const std::function<b
     return QvCliWriteOutcome::kFailed;
 }
 
-const std::string& QvCliIsoImage::SumsText() const {
-    static const std::string kNone;
-    return kNone;
-}
+std::string QvCliIsoImage::SumsText() const { return std::string(); }

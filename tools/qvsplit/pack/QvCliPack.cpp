@@ -200,17 +200,22 @@ public:
         std::error_code ec;
         if (!m_dir.empty()) fs::remove_all(QvCliFsPath(m_dir), ec);
     }
-    // The notes of medium number for a layout that holds files (the notes and the checksum list
-    // about to be added counted), added to it.
-    bool Put(int number, QvCliMediumLayout& layout, std::string& text, std::string& error) {
+    // The notes of medium number whose checksum list has files lines.
+    std::string Text(int number, uint64_t files) const {
         QvCliMediumNotes notes = m_notes;
         notes.medium = number;
         const auto on = m_cutsOn.find(number);
         if (on != m_cutsOn.end()) notes.cuts = on->second;
-        notes.files = 1;
+        notes.files = files;
+        return QvCliNotesText(notes);
+    }
+    // The notes of medium number for a layout that holds files (the notes and the checksum list
+    // about to be added counted), added to it.
+    bool Put(int number, QvCliMediumLayout& layout, std::string& text, std::string& error) {
+        uint64_t files = 1;
         for (const QvCliPackItem& item : layout.items)
-            notes.files += item.kind == QvCliPackItem::kFile || item.kind == QvCliPackItem::kGenerated ? 1 : 0;
-        text = QvCliNotesText(notes);
+            files += item.kind == QvCliPackItem::kFile || item.kind == QvCliPackItem::kGenerated ? 1 : 0;
+        text = Text(number, files);
         if (!Write(text, error)) return false;
         QvCliPackItem item;
         item.mediumPath = kQvCliNotesFile;
@@ -304,6 +309,8 @@ bool LayOutAndMeasure(const QvCliOptions& o, PackJob& job, CatalogFiles* catalog
         job.sums = QvCliAddSumsItem(job.layout);
         job.sumsBytes = job.layout.items.back().size + job.notes.size();
     }
+    // Without them on the medium its files are hashed all the same, for the copies beside the plan.
+    if (Measured(o.format) && QvCliSha256::Available(error)) job.layout.hashing = true;
     error.clear();
     if (o.format == "iso") {
         job.image.reset(new QvCliIsoImage);
@@ -374,9 +381,9 @@ int Prepare(const QvCliOptions& o, QvCliMediaSet& set, std::vector<PackJob>& job
             if (!LayOutAndMeasure(o, plain, job.catalog ? catalog : nullptr, nullptr, error)) return QvCliFail(kExitFailed, error);
             if (plain.imageBytes <= plain.capacityBytes)
                 std::cerr << "qvsplit: " << m.fileName << ": no room for the checksum list " << kQvCliSumsFile << " and "
-                          << kQvCliNotesFile << " ("
-                          << QvCliGrouped(job.sumsBytes) << " bytes; the plan kept none): made without it, so "
-                          << "'qvsplit check' cannot check that medium (split without --no-catalog to keep room)\n";
+                          << kQvCliNotesFile << " (" << QvCliGrouped(job.sumsBytes) << " bytes; the plan kept none): made "
+                          << "without them; they are beside the plan (" << Stem(m.fileName) << ".SHA256SUMS, " << Stem(m.fileName)
+                          << ".MEDIUM.txt): check and restore that medium with --plan " << o.operands[0] << "\n";
             job = std::move(plain);
         }
         std::vector<QvCliEntry>().swap(m.entries);
@@ -392,9 +399,10 @@ int Prepare(const QvCliOptions& o, QvCliMediaSet& set, std::vector<PackJob>& job
     return status;
 }
 
-// The copy of a medium's checksum list in the plan's folder, "Media1.SHA256SUMS".
-QvCliWriteOutcome WriteSumsBesidePlan(const QvCliOptions& o, const PackJob& job, const std::string& text, std::string& error) {
-    const fs::path file = QvCliFsPath(o.operands[0]) / QvCliFsPath(QvCliSumsBesidePlan(job.medium->fileName));
+// A copy of a medium's checksum list or notes in the plan's folder ("Media1.SHA256SUMS",
+// "Media1.MEDIUM.txt").
+QvCliWriteOutcome WriteBesidePlan(const QvCliOptions& o, const std::string& name, const std::string& text, std::string& error) {
+    const fs::path file = QvCliFsPath(o.operands[0]) / QvCliFsPath(name);
     const fs::path temp = file.string() + ".qvsplit-partial";
     {
         std::ofstream out(temp, std::ios::binary | std::ios::trunc);
@@ -443,8 +451,14 @@ int WriteJob(const QvCliOptions& o, PackJob& job, NotesFiles* notes, QvCliBytePr
     progress.base += o.format == "iso" ? job.imageBytes : job.layout.fileBytes;
     // The list the medium got, beside the plan as well: a disc can be checked against it
     // without trusting the list on the disc.
-    if (outcome == QvCliWriteOutcome::kWritten && job.sums)
-        outcome = WriteSumsBesidePlan(o, job, o.format == "iso" ? job.image->SumsText() : QvCliSumsText(job.layout), error);
+    // The list and the notes beside the plan as well: a disc can be checked against them without
+    // trusting its own, and a medium made without room for them is checked and restored with them.
+    if (outcome == QvCliWriteOutcome::kWritten && job.layout.hashing && notes) {
+        const std::string sums = o.format == "iso" ? job.image->SumsText() : QvCliSumsText(job.layout);
+        const std::string text = job.sums ? job.notes : notes->Text(job.medium->number, std::count(sums.begin(), sums.end(), '\n'));
+        outcome = WriteBesidePlan(o, Stem(job.medium->fileName) + ".SHA256SUMS", sums, error);
+        if (outcome == QvCliWriteOutcome::kWritten) outcome = WriteBesidePlan(o, Stem(job.medium->fileName) + ".MEDIUM.txt", text, error);
+    }
     if (o.format == "iso") job.image.reset();  // its tree is no longer needed
     std::error_code ec;
     if (outcome == QvCliWriteOutcome::kWritten) fs::rename(temp, final, ec);
@@ -493,8 +507,6 @@ void PrintJson(const QvCliOptions& o, const std::vector<PackJob>& jobs, std::ost
 }
 
 }  // namespace
-
-std::string QvCliSumsBesidePlan(const std::string& mediaFileName) { return Stem(mediaFileName) + ".SHA256SUMS"; }
 
 uint64_t QvCliCapacityBytes(const QvCliOptions& o, const QvCliMedium& medium) {
     return o.capacityBytes ? o.capacityBytes : static_cast<uint64_t>(medium.splitSizeMb) * 1048576u;

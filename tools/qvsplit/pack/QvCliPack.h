@@ -11,9 +11,6 @@
 // The capacity of a medium in bytes: the one given on the command line, else its Split_Size.
 uint64_t QvCliCapacityBytes(const QvCliOptions& o, const QvCliMedium& medium);
 
-// The name of the copy of a medium's checksum list in the plan's folder: "Media1.SHA256SUMS".
-std::string QvCliSumsBesidePlan(const std::string& mediaFileName);
-
 // The exact size of the ISO image of a medium, measured without writing it (the
 // checksum list is in the room the plan kept).
 bool QvCliIsoImageSize(const QvCliMedium& medium, uint64_t& bytes, std::string& error);
