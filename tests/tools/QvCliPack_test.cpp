@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <sstream>
 #include <string>
@@ -632,6 +633,115 @@ TEST_F(QvCliPackSmallTest, FileThatCannotBeReadFailsNamingIt) {
         EXPECT_TRUE(FilesIn("out").empty());
     }
     fs::permissions(P("small/f2.txt"), fs::perms::owner_all);
+}
+
+// A mounted disc as a folder: every entry of an image or archive written out.
+void WriteMedium(const Contents& contents, const fs::path& folder) {
+    for (const auto& kv : contents) {
+        const fs::path path = folder / fs::u8path(kv.first);
+        fs::create_directories(kv.second == "/" ? path : path.parent_path());
+        if (kv.second == "/") continue;
+        if (kv.second.compare(0, 3, "-> ") == 0) {
+            fs::create_symlink(kv.second.substr(3), path);
+            continue;
+        }
+        std::ofstream(path, std::ios::binary) << kv.second;
+    }
+}
+
+// What check finds on a disc, read as a mounted folder, after one thing was done to it.
+TEST_F(QvCliPackSmallTest, CheckNamesEachFileThatIsNotAsItsListSays) {
+    PlanSmall();
+    ASSERT_EQ(0, Run({"pack", "--quiet", "--format", "tar", "--to", S("out"), S("plan")}).status);
+    const Contents medium = ReadMedium(P("out/Media1.tar"));
+    const bool root = geteuid() == 0;
+    struct Row {
+        const char* label;
+        std::function<void(const fs::path&)> change;
+        const char* found;  // the JSON finding (empty: every file good)
+    };
+    const Row rows[] = {
+        {"as made", [](const fs::path&) {}, ""},
+        {"a byte more", [](const fs::path& d) { std::ofstream(d / "small/f1.txt", std::ios::app) << "x"; },
+         "{\"state\": \"changed\", \"path\": \"small/f1.txt\"}"},
+        {"a file gone", [](const fs::path& d) { fs::remove(d / "small/f2.txt"); },
+         "{\"state\": \"missing\", \"path\": \"small/f2.txt\"}"},
+        {"a file added", [](const fs::path& d) { std::ofstream(d / "small/new.txt") << "new"; },
+         "{\"state\": \"unexpected\", \"path\": \"small/new.txt\"}"},
+        {"a file that cannot be read", [](const fs::path& d) { fs::permissions(d / "small/f3.txt", fs::perms::none); },
+         "{\"state\": \"unreadable\", \"path\": \"small/f3.txt\", \"detail\": \"at byte 0: cannot be opened"},
+        {"a list spoilt", [](const fs::path& d) { std::ofstream(d / "QVSPLIT-SHA256SUMS", std::ios::app) << "not a line\n"; },
+         "\"error\": \"QVSPLIT-SHA256SUMS: line 7 is not a checksum line\""},
+        {"no list", [](const fs::path& d) { fs::remove(d / "QVSPLIT-SHA256SUMS"); }, "\"error\": \"no checksum list"},
+    };
+    if (root) {
+        // Root reads every file: the program runs as nobody.
+        m_runAs = 65534;
+        fs::permissions(m_root, fs::perms::all);
+        for (const char* dir : {"scratch", "tmp"}) fs::permissions(P(dir), fs::perms::all);
+    }
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.label);
+        const fs::path disc = P(std::string("disc-") + row.label);
+        WriteMedium(medium, disc);
+        if (root)
+            for (const auto& e : fs::recursive_directory_iterator(disc)) fs::permissions(e.path(), fs::perms::all);
+        fs::permissions(disc, fs::perms::all);
+        row.change(disc);
+        const qvtest::ProcessResult check = Run({"check", "--json", "--quiet", disc.string()});
+        const bool good = std::string(row.found).empty();
+        EXPECT_EQ(good ? 0 : 1, check.status) << check.out << check.err;
+        const std::string expected = good ? "\"good\": 6, \"error\": null, \"findings\": []" : row.found;
+        EXPECT_NE(std::string::npos, check.out.find(expected)) << check.out;
+    }
+}
+
+// What restore does with what is in the destination already: the same file is kept, a
+// different one left as it is unless --overwrite, and a link on the way is never written through.
+TEST_F(QvCliPackSmallTest, RestoreKeepsWhatIsThereUnlessToldAndNeverWritesThroughALink) {
+    PlanSmall();
+    ASSERT_EQ(0, Run({"pack", "--quiet", "--format", "iso", "--to", S("out"), S("plan")}).status);
+    const std::string original = Pattern(100000);
+    struct Row {
+        const char* label;
+        std::function<void(const std::string&)> before;  // given the destination
+        std::vector<std::string> options;
+        int status;
+        const char* said;
+        std::string f0;  // small/f0.txt afterwards ("" when not a file)
+    };
+    const Row rows[] = {
+        {"empty", [](const std::string&) {}, {}, 0, "restored 5 entries", original},
+        {"the same file there", [&](const std::string& to) { Write(to + "/small/f0.txt", original); }, {}, 0,
+         "(1 already there)", original},
+        {"a different file there", [&](const std::string& to) { Write(to + "/small/f0.txt", "mine"); }, {}, 1,
+         "differs      small/f0.txt", "mine"},
+        {"a different file, --overwrite", [&](const std::string& to) { Write(to + "/small/f0.txt", "mine"); },
+         {"--overwrite"}, 0, "restored 5 entries", original},
+        {"a link on the way", [&](const std::string& to) {
+             fs::create_directories(P(to));
+             fs::create_directories(P("elsewhere"));
+             fs::create_symlink(P("elsewhere"), P(to + "/small"));
+         },
+         {"--overwrite"}, 1, "is a link: nothing is written through it", ""},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.label);
+        const std::string rel = std::string("to-") + row.label;
+        const fs::path to = P(rel);
+        row.before(rel);
+        std::vector<std::string> args{"restore", "--quiet", "--to", to.string()};
+        args.insert(args.end(), row.options.begin(), row.options.end());
+        args.push_back(S("out/Media1.iso"));
+        const qvtest::ProcessResult restore = Run(args);
+        EXPECT_EQ(row.status, restore.status) << restore.out << restore.err;
+        EXPECT_NE(std::string::npos, restore.out.find(row.said)) << restore.out;
+        if (!row.f0.empty()) {
+            EXPECT_EQ(row.f0, ReadText(to / "small/f0.txt"));
+        }
+        EXPECT_FALSE(fs::exists(to / ".qvsplit-restore"));
+    }
+    EXPECT_TRUE(FilesIn("elsewhere").empty());
 }
 
 // The Image_Size the plan predicts for a medium (-1 when it has none).
