@@ -59,15 +59,21 @@ size_t QvCliSumsLineBytes(const std::string& path) {
     return bytes + 1;
 }
 
-bool QvCliParseSums(const std::string& text, std::vector<QvCliSumsEntry>& entries, std::string& error) {
+bool QvCliEachLine(const std::string& text, const std::function<bool(std::string& line, size_t number)>& take) {
     size_t start = 0, number = 0;
     while (start < text.size()) {
         size_t end = text.find('\n', start);
         if (end == std::string::npos) end = text.size();
         std::string line = text.substr(start, end - start);
         start = end + 1;
-        ++number;
-        if (line.empty()) continue;
+        if (!take(line, ++number)) return false;
+    }
+    return true;
+}
+
+bool QvCliParseSums(const std::string& text, std::vector<QvCliSumsEntry>& entries, std::string& error) {
+    return QvCliEachLine(text, [&](std::string& line, size_t number) {
+        if (line.empty()) return true;
         const bool escaped = line[0] == '\\';
         const size_t at = escaped ? 1 : 0;
         bool ok = line.size() >= at + 66 && (line[at + 64] == ' ') && (line[at + 65] == ' ' || line[at + 65] == '*');
@@ -89,8 +95,8 @@ bool QvCliParseSums(const std::string& text, std::vector<QvCliSumsEntry>& entrie
             return false;
         }
         entries.push_back(std::move(entry));
-    }
-    return true;
+        return true;
+    });
 }
 
 std::string QvCliHex(const unsigned char* digest) {

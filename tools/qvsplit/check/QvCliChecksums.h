@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -49,6 +50,10 @@ size_t QvCliSumsLineBytes(const std::string& path);
 bool QvCliNeedsEscape(const std::string& path);
 std::string QvCliEscape(const std::string& path);
 bool QvCliUnescape(const std::string& escaped, std::string& path);
+
+// Hands each line of text to take (without its newline, numbered from 1) until take returns
+// false; false then.
+bool QvCliEachLine(const std::string& text, const std::function<bool(std::string& line, size_t number)>& take);
 
 struct QvCliSumsEntry {
     std::string hex;   // 64 lower-case hex digits

@@ -39,14 +39,8 @@ std::string QvCliNotesText(const QvCliMediumNotes& notes) {
 
 bool QvCliParseNotes(const std::string& text, QvCliMediumNotes& notes, std::string& error) {
     notes = QvCliMediumNotes();
-    size_t start = 0, number = 0;
     bool header = false;
-    while (start < text.size()) {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
-        std::string line = text.substr(start, end - start);
-        start = end + 1;
-        ++number;
+    const bool read = QvCliEachLine(text, [&](std::string& line, size_t number) {
         const bool escaped = !line.empty() && line[0] == '\\';
         if (escaped) line.erase(0, 1);
         const size_t space = line.find(' ');
@@ -93,11 +87,10 @@ bool QvCliParseNotes(const std::string& text, QvCliMediumNotes& notes, std::stri
         } else {
             ok = line.empty() && !escaped;
         }
-        if (!ok) {
-            error = "line " + std::to_string(number) + " cannot be read";
-            return false;
-        }
-    }
+        if (!ok) error = "line " + std::to_string(number) + " cannot be read";
+        return ok;
+    });
+    if (!read) return false;
     if (!header || notes.set.empty() || notes.medium == 0) {
         error = header ? "the set or the medium is not named" : "not a medium description";
         return false;
