@@ -2,7 +2,8 @@
 """Randomized checker for `qvsplit check` and `qvsplit restore`, and their table of bad media.
 
 Each random case is a small tree (names with odd bytes, backslashes and newlines, names that
-differ only in case, links, empty folders, folders deeper than eight levels, files with set modes and write times, and sometimes
+differ only in case, links, a file of three names (hard links), empty folders, folders deeper
+than eight levels, files with set modes and write times, and sometimes
 a file larger than a medium, cut into parts). It is split, packed into ISO images or tar
 archives, and the media are given to `check` and then to `restore` in a random order and in one
 to three runs, some runs killed midway. The oracle is a walk of our own taken before the split
@@ -23,6 +24,7 @@ import io
 import json
 import os
 import random
+import re
 import shutil
 import signal
 import stat
@@ -129,6 +131,11 @@ def make_tree(rng, root, big):
     with open(os.path.join(root, 'case.txt'), 'w') as f:
         f.write('lower')
     os.symlink('Case.txt', os.path.join(root, 'link'))
+    # A file of three names (hard links): an image holds its data once, as the plan counts it.
+    with open(os.path.join(root, 'linked'), 'wb') as f:
+        f.write(rng.randbytes(rng.choice([1000, 400000])))
+    os.link(os.path.join(root, 'linked'), os.path.join(root, 'linked2'))
+    os.link(os.path.join(root, 'linked'), os.path.join(root, 'linked3'))
     os.symlink('../nowhere', os.path.join(root, 'dangling'))
     os.makedirs(os.path.join(root, 'empty', 'inner'))
     # Deeper than the eight levels of ISO 9660.
@@ -169,6 +176,16 @@ def check_case(qvsplit, rng, work, case):
     if done.returncode != 0:
         return ['pack exited %d: %s' % (done.returncode, done.stderr[-400:])]
     media = sorted(os.path.join(media_dir, m) for m in os.listdir(media_dir) if m.endswith('.' + fmt))
+    # Each image or archive stays within what the plan predicted for it (the room kept for the
+    # catalogue, the list and the notes included); a plan without room may add their blocks.
+    problems = []
+    for path in media:
+        name = os.path.splitext(os.path.basename(path))[0] + '.xml'
+        with open(os.path.join(plan, name), encoding='utf-8', errors='replace') as f:
+            predicted = int(re.search(r'Image_Size="(\d+)"', f.read()).group(1))
+        slack = 0 if not big else 16 * 2048
+        if os.path.getsize(path) > predicted + slack:
+            problems.append('%s: %d bytes, more than the plan predicted (%d)' % (os.path.basename(path), os.path.getsize(path), predicted))
     expected = {os.path.join(inside(tree), rel): what for rel, what in expected.items()}
     # The folders on the way to the tree are made too.
     parent = inside(tree)
@@ -186,7 +203,6 @@ def check_case(qvsplit, rng, work, case):
     rng.shuffle(order)
     cuts = sorted(rng.sample(range(1, len(order)), rng.randint(0, min(2, len(order) - 1)))) if len(order) > 1 else []
     runs = [order[a:b] for a, b in zip([0] + cuts, cuts + [len(order)])]
-    problems = []
     for i, batch in enumerate(runs):
         if rng.random() < 0.3:
             # Killed midway: what stands under a final name must be right all the same.

@@ -540,15 +540,28 @@ private:
         }
         std::error_code ec;
         if (!file.hardLink.empty()) {
-            const ReadFile* target = nullptr;
-            for (const ReadFile& other : reader.files)
-                if (other.path == file.hardLink) target = &other;
-            std::vector<std::string> targetNames;
-            if (!target || !SafeNames(target->path, targetNames)) {
-                result.findings.push_back({"missing", file.path, "a second name of " + file.hardLink + ", which is not on the medium"});
+            // Another name of a file the medium holds once: made a name of the file restored.
+            const Found found = Look(final);
+            if (found == Found::kFile && HashOf(final) == expected->second) {
+                ++result.skipped;
                 return;
             }
-            fs::copy_file(Below(m_dir, targetNames, targetNames.size()), final, fs::copy_options::overwrite_existing, ec);
+            if (found != Found::kNothing && !m_o.overwrite && !m_follows) {
+                result.findings.push_back({"differs", file.path, "a different file is there: not overwritten (--overwrite replaces it)"});
+                return;
+            }
+            std::vector<std::string> targetNames;
+            const fs::path target = SafeNames(file.hardLink, targetNames) ? Below(m_dir, targetNames, targetNames.size()) : fs::path();
+            if (target.empty() || Look(target) != Found::kFile || HashOf(target) != expected->second) {
+                result.findings.push_back({"missing", file.path, "another name of " + file.hardLink + ", which was not restored"});
+                return;
+            }
+            if (found != Found::kNothing) fs::remove(final, ec);
+            fs::create_hard_link(target, final, ec);
+            if (ec) {
+                ec.clear();
+                fs::copy_file(target, final, fs::copy_options::overwrite_existing, ec);
+            }
         } else {
             const Found found = Look(final);
             if (found != Found::kNothing && !m_o.overwrite && !m_follows) {

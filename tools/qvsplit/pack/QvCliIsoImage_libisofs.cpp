@@ -103,6 +103,12 @@ struct StreamObject {
 struct Sums {
     QvCliMediumLayout files;  // each file's paths, kind and size, its digest, and what makes the made ones
     std::string text;         // the checksum list as written
+    // Names of a file the image holds once (hard links): each slot takes the digest of the slot
+    // whose stream it shares.
+    std::vector<std::pair<size_t, size_t>> aliases;
+    void TakeAliases() {
+        for (const auto& alias : aliases) files.digests[alias.first] = files.digests[alias.second];
+    }
 };
 
 // A file read for the image: from the disk, hashed on the way, or made from the others.
@@ -132,6 +138,7 @@ int StreamOpen(IsoStream* stream) {
     StreamData* d = DataOf(stream);
     d->done = d->have = d->at = 0;
     if (d->generated) {
+        d->sums->TakeAliases();
         d->content = QvCliGenerated(d->sums->files, d->slot);
         if (d->content.size() != d->size) return ISO_FILE_READ_ERROR;
         QvCliSha256 hash;
@@ -252,6 +259,7 @@ struct QvCliIsoImage::Impl {
     std::vector<Node> nodes;                  // [0]: the root
     std::map<std::string, size_t> folders;    // by path inside the medium; "" is the root
     bool hashing = false;                     // files are read through hashing streams
+    std::map<std::pair<dev_t, ino_t>, std::pair<IsoStream*, size_t>> linked;  // hard-linked files: stream, slot
 
     ~Impl() {
         if (image) iso_image_unref(image);
@@ -369,6 +377,24 @@ struct QvCliIsoImage::Impl {
             error = entry.hostPath + ": cannot be read (" + std::strerror(errno) + ")";
             return 0;
         }
+        // Another name of a file the image holds already shares its stream, and so its data, as
+        // the plan counted it.
+        if (entry.kind == Node::kFromDisk && st.st_nlink > 1) {
+            const auto known = linked.find({st.st_dev, st.st_ino});
+            if (known != linked.end()) {
+                iso_stream_ref(known->second.first);
+                IsoFile* file = nullptr;
+                const int status = iso_tree_add_new_file(dir, name, known->second.first, &file);
+                if (status < 0) {
+                    iso_stream_unref(known->second.first);
+                    return status;
+                }
+                if (entry.slot != StreamData::kNoSlot) sums.aliases.emplace_back(entry.slot, known->second.second);
+                made = reinterpret_cast<IsoNode*>(file);
+                SetAttributes(made, st);
+                return status;
+            }
+        }
         StreamData* data = new StreamData;
         data->sums = &sums;
         data->slot = entry.slot;
@@ -399,13 +425,18 @@ struct QvCliIsoImage::Impl {
         }
         // The medium notes' data first, so that a reader knows the set before its files.
         if (entry.mediumPath == kQvCliNotesFile) iso_node_set_sort_weight(made, 1);
+        if (st.st_nlink > 1 && entry.slot != StreamData::kNoSlot) linked[{st.st_dev, st.st_ino}] = {stream, entry.slot};
+        SetAttributes(made, st);
+        return status;
+    }
+
+    static void SetAttributes(IsoNode* made, const struct stat& st) {
         iso_node_set_permissions(made, st.st_mode & 07777);
         iso_node_set_uid(made, st.st_uid);
         iso_node_set_gid(made, st.st_gid);
         iso_node_set_mtime(made, st.st_mtime);
         iso_node_set_atime(made, st.st_atime);
         iso_node_set_ctime(made, st.st_ctime);
-        return status;
     }
 
     // The burn source of the image, its writer thread started.
@@ -523,6 +554,7 @@ QvCliWriteOutcome QvCliIsoImage::Write(const std::string& file, const std::funct
     // Anything libisofs found wrong while reading the files (one vanished, could not be read)
     // makes the image untrustworthy even when it reached its end. Its writer thread queues its
     // reasons as it ends, so they are taken only once the source is freed.
+    m_impl->sums.TakeAliases();
     const std::string problems = TakeMessages();
     if (writerStopped)
         error = "the image could not be made: " +
