@@ -311,8 +311,14 @@ long CQvSplitBigFile::WriteParts(CQvFile& source, const CQvString& strFilePath,
     const int64_t iPartSize = static_cast<int64_t>(m_dwPartSize) * kMegabyte;
     const size_t kOpenParts = 4;  // parts written but not yet flushed, at most
     std::deque<std::pair<std::unique_ptr<CQvFile>, size_t>> unflushed;  // part, index in vParts
+    // Each part keeps the file's write time, so that the file joined from them has it again.
+    FILETIME ftWritten;
+    const bool bTime = source.GetWriteTime(ftWritten) != FALSE;
     auto flushOldest = [&]() -> bool {
         CQvFile& part = *unflushed.front().first;
+        if (bTime && !part.SetWriteTime(ftWritten))
+            log->AddWarning(L"CQvSplitBigFile::SplitFile(...) Write time of %s not set error=%u",
+                            vParts[unflushed.front().second].strPath, qvp::GetLastError());
         if (!part.Flush() || !part.Close()) {
             log->AddError(L"CQvSplitBigFile::SplitFile(...) Flush error in file %s error=%u",
                           vParts[unflushed.front().second].strPath, qvp::GetLastError());

@@ -118,6 +118,10 @@ BOOL CQvFile::WriteAll(const void* buffer, size_t size) {
     return TRUE;
 }
 
+BOOL CQvFile::GetWriteTime(FILETIME& time) const { return qvp::GetFileWriteTime(m_hFile, &time); }
+
+BOOL CQvFile::SetWriteTime(const FILETIME& time) { return qvp::SetFileWriteTime(m_hFile, &time); }
+
 BOOL CQvFile::Flush() {
     if (!IsOpen()) {
         qvp::SetLastError(ERROR_INVALID_HANDLE);

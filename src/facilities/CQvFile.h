@@ -36,6 +36,9 @@ public:
                 qvp::CopyFailure* pFailure);
     // Flushes the file's data to the disk.
     BOOL Flush();
+    // The file's last-write time, read and set.
+    BOOL GetWriteTime(FILETIME& time) const;
+    BOOL SetWriteTime(const FILETIME& time);
     // Size in bytes, or -1 when it cannot be read.
     int64_t GetFileSize();
     BOOL Close();

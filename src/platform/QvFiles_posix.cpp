@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <memory>
 #include <mutex>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <unordered_set>
 
@@ -247,6 +248,32 @@ BOOL FlushFileBuffers(HANDLE hFile) {
     if (!f) return posix::Fail(ERROR_INVALID_HANDLE);
     if (!f->canWrite) return posix::Fail(ERROR_ACCESS_DENIED);  // as Windows, for a read-only handle
     if (fsync(f->fd) != 0) return posix::FailErrno(errno, posix::ErrOp::Write);
+    return TRUE;
+}
+
+BOOL GetFileWriteTime(HANDLE hFile, FILETIME* lpLastWriteTime) {
+    FileObject* f = LookupFile(hFile);
+    if (!f) return posix::Fail(ERROR_INVALID_HANDLE);
+    if (!lpLastWriteTime) return posix::Fail(ERROR_INVALID_PARAMETER);
+    struct stat st;
+    if (fstat(f->fd, &st) != 0) return posix::FailErrno(errno, posix::ErrOp::Read);
+    *lpLastWriteTime = posix::WriteTimeFromStat(st);
+    return TRUE;
+}
+
+BOOL SetFileWriteTime(HANDLE hFile, const FILETIME* lpLastWriteTime) {
+    FileObject* f = LookupFile(hFile);
+    if (!f) return posix::Fail(ERROR_INVALID_HANDLE);
+    if (!lpLastWriteTime) return posix::Fail(ERROR_INVALID_PARAMETER);
+    if (!f->canWrite) return posix::Fail(ERROR_ACCESS_DENIED);  // as Windows, for a read-only handle
+    const uint64_t ticks = posix::TicksFromFileTime(*lpLastWriteTime);
+    const int64_t kEpochDelta = 11644473600LL;  // seconds from 1601 to 1970
+    struct timespec times[2];
+    times[0].tv_sec = 0;
+    times[0].tv_nsec = UTIME_OMIT;
+    times[1].tv_sec = static_cast<time_t>(static_cast<int64_t>(ticks / 10000000u) - kEpochDelta);
+    times[1].tv_nsec = static_cast<long>(ticks % 10000000u) * 100;
+    if (futimens(f->fd, times) != 0) return posix::FailErrno(errno, posix::ErrOp::Write);
     return TRUE;
 }
 

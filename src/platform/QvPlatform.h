@@ -166,6 +166,9 @@ BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
 BOOL WriteFile(HANDLE hFile, const void* lpBuffer, DWORD nNumberOfBytesToWrite,
                DWORD* lpNumberOfBytesWritten, LPVOID lpOverlapped);
 BOOL FlushFileBuffers(HANDLE hFile);
+// The last-write time of an open file, read and set (the other times are left as they are).
+BOOL GetFileWriteTime(HANDLE hFile, FILETIME* lpLastWriteTime);
+BOOL SetFileWriteTime(HANDLE hFile, const FILETIME* lpLastWriteTime);
 
 // Which side of a CopyFileData failed.
 enum class CopyFailure { None, Read, Write };

@@ -76,6 +76,12 @@ BOOL FlushFileBuffers(HANDLE hFile) {
     return ::FlushFileBuffers(hFile);
 }
 
+BOOL GetFileWriteTime(HANDLE hFile, FILETIME* lpLastWriteTime) { return ::GetFileTime(hFile, nullptr, nullptr, lpLastWriteTime); }
+
+BOOL SetFileWriteTime(HANDLE hFile, const FILETIME* lpLastWriteTime) {
+    return ::SetFileTime(hFile, nullptr, nullptr, lpLastWriteTime);
+}
+
 BOOL GetFileSizeEx(HANDLE hFile, LARGE_INTEGER* lpFileSize) { return ::GetFileSizeEx(hFile, lpFileSize); }
 
 BOOL CloseHandle(HANDLE hObject) { return ::CloseHandle(hObject); }

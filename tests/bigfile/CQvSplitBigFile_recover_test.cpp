@@ -1,6 +1,9 @@
 // Tests of rebuilding cut files from their parts and part list.
 #include "bigfile/QvBigFileTestUtil.h"
 
+#include <chrono>
+#include <filesystem>
+
 using qvbig::CutSetup;
 using qvbig::kMB;
 using qvtest::LogCapture;
@@ -37,8 +40,16 @@ TEST(CQvSplitBigFileRecoverTest, RebuildsACutFileByteForByteAndDeletesItsParts) 
     qvbig::StartCutting(t, 21);
     const std::string original = qvbig::PatternBytes(5 * kMB / 2 + 3, 11);
     CutSetup s(t, "sub/Video.bin", original);
+    // The parts keep the file's write time, for whoever joins them elsewhere.
+    const auto written = std::filesystem::file_time_type::clock::now() - std::chrono::hours(24 * 400);
+    std::filesystem::last_write_time(t.Native("sub/Video.bin"), written);
     ASSERT_EQ(0L, s.Cut());
     ASSERT_FALSE(t.Exists("sub/Video.bin"));
+    ASSERT_EQ(3u, t.List("sub").size());
+    for (const std::string& part : t.List("sub")) {
+        const auto kept = std::filesystem::last_write_time(t.Native("sub/" + part));
+        EXPECT_LT(std::chrono::abs(kept - written), std::chrono::seconds(1)) << part;
+    }
     LogCapture log;
     EXPECT_EQ(0L, Recover(t.Drive(), t.WinPath("parts.ini")));
     EXPECT_TRUE(log.Has(QvLogLevel::Enter, L"CQvSplitBigFile::RecoverFiles(LPCTSTR strSplitListFile=" +
