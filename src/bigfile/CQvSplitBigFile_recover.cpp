@@ -208,6 +208,16 @@ bool CQvSplitBigFile::RebuildFile(const CQvString& strFile, const CQvString& str
         return false;
     }
     bool bDone = AppendParts(target, strFile, strStamp, dwCount, iLargest);
+    // The file takes again the write time the cut kept on its parts (best effort: a part that
+    // cannot be asked leaves the time of the rebuild).
+    CQvFile first;
+    FILETIME ftWritten;
+    if (bDone && first.Attach(PartPath(strFile, strStamp, 1)) &&
+        first.Open(GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_FLAG_POSIX_SEMANTICS, nullptr) &&
+        first.GetWriteTime(ftWritten) && !target.SetWriteTime(ftWritten))
+        log->AddWarning(L"CQvSplitBigFile::RecoverFiles(LPCTSTR strSplitListFile) Write time of %s not set error=%u",
+                        strFile, qvp::GetLastError());
+    first.Close();
     if (bDone && !target.Flush()) {
         log->AddError(L"CQvSplitBigFile::RecoverFiles(LPCTSTR strSplitListFile) Flush file %s FAILED error=%u",
                       strTemp, qvp::GetLastError());

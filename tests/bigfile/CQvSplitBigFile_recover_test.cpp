@@ -56,6 +56,7 @@ TEST(CQvSplitBigFileRecoverTest, RebuildsACutFileByteForByteAndDeletesItsParts) 
                                                t.WinPath("parts.ini") + L")"));
     EXPECT_EQ(0u, log.Count(QvLogLevel::Error)) << log.Dump();
     EXPECT_EQ(original, t.ReadFile("sub/Video.bin"));
+    EXPECT_LT(std::chrono::abs(std::filesystem::last_write_time(t.Native("sub/Video.bin")) - written), std::chrono::seconds(1));
     EXPECT_EQ((std::vector<std::string>{"Video.bin"}), t.List("sub"));
     // The list itself stays.
     EXPECT_EQ(1u, qvbig::ReadList(t.WinPath("parts.ini")).size());
