@@ -220,8 +220,12 @@ int64_t MapBytes(const QvFileDescMap& map) {
 }
 
 // Adds what the entries take under the model, with the folders none of them has needed yet.
+// Counted as a fit test counts an entry: a hard link's data in full even where another of its
+// names is held already. Counted shared, a set whose names fit one medium only by sharing was
+// given one medium, on which the fit tests then refused those names: they were planned nowhere.
 void AddAllocated(const FileDesc& desc, qvalloc::FolderSet& folders, int64_t& iTotal) {
-    iTotal += qvalloc::EntryCost(desc) + folders.Add(desc);
+    iTotal += qvalloc::EntryCost(desc) + folders.CostOfNew(desc);
+    folders.Add(desc);
 }
 void AddAllocated(const QvFileDescMap& map, qvalloc::FolderSet& folders, int64_t& iTotal) {
     for (const auto& entry : map) AddAllocated(entry.second, folders, iTotal);

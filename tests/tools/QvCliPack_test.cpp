@@ -744,6 +744,30 @@ TEST_F(QvCliPackSmallTest, RestoreKeepsWhatIsThereUnlessToldAndNeverWritesThroug
     EXPECT_TRUE(FilesIn("elsewhere").empty());
 }
 
+// Every name of a hard-linked file is planned, whether the names fit one medium together (an
+// image holds the data once) or not: counted shared, a set that fit one medium only by sharing
+// lost the names the medium's fit tests then refused.
+TEST_F(QvCliPackTest, EveryNameOfAHardLinkedFileIsPlanned) {
+    Write("tree/linked", Pattern(400000));
+    fs::create_hard_link(P("tree/linked"), P("tree/linked2"));
+    fs::create_hard_link(P("tree/linked"), P("tree/linked3"));
+    Write("tree/a.txt", "a");
+    for (const char* size : {"1", "2", "700"}) {
+        SCOPED_TRACE(size);
+        const std::string plan = std::string("plan-") + size;
+        const qvtest::ProcessResult split =
+            Run({"split", "--quiet", "--json", "--size", size, "--fs", "iso", "--no-catalog", "--out", S(plan), S("tree")});
+        ASSERT_EQ(0, split.status) << split.err;
+        std::string media;
+        for (const std::string& name : FilesIn(plan))
+            if (name.compare(0, 5, "Media") == 0 && name.size() > 4 && name.compare(name.size() - 4, 4, ".xml") == 0)
+                media += ReadText(P(plan + "/" + name));
+        for (const char* name : {"linked]]>", "linked2]]>", "linked3]]>", "a.txt]]>"})
+            EXPECT_NE(std::string::npos, media.find(std::string("<Name><![CDATA[") + name)) << name;
+        EXPECT_EQ(std::string::npos, split.out.find("left_out\": [{")) << split.out;
+    }
+}
+
 // The Image_Size the plan predicts for a medium (-1 when it has none).
 long long PredictedBytes(const fs::path& medium) {
     const std::string xml = ReadText(medium);
