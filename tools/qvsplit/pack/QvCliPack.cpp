@@ -83,15 +83,23 @@ public:
         }
         m_bytes = made.page.size() + made.text.size();
         layout.hashing = true;
-        layout.generate = [this, number](const QvCliMediumLayout& written, size_t index) {
-            std::map<std::string, size_t> digest;
-            for (size_t i = 0; i < written.items.size(); ++i)
-                if (written.items[i].kind == QvCliPackItem::kFile) digest[written.items[i].hostPath] = i;
-            const Made now = Make(number, [&](const std::string& path) {
-                const auto found = digest.find(path);
-                return found == digest.end() ? std::string() : QvCliHex(written.digests[found->second].data());
-            });
-            return written.items[index].mediumPath == kCatalogPage ? now.page : now.text;
+        // Both files come from one making: the first asked makes them, the second takes its own
+        // and lets them go.
+        auto kept = std::make_shared<std::pair<int, Made>>();
+        layout.generate = [this, number, kept](const QvCliMediumLayout& written, size_t index) {
+            if (kept->first == 0) {
+                std::map<std::string, size_t> digest;
+                for (size_t i = 0; i < written.items.size(); ++i)
+                    if (written.items[i].kind == QvCliPackItem::kFile) digest[written.items[i].hostPath] = i;
+                kept->second = Make(number, [&](const std::string& path) {
+                    const auto found = digest.find(path);
+                    return found == digest.end() ? std::string() : QvCliHex(written.digests[found->second].data());
+                });
+            }
+            std::string content = written.items[index].mediumPath == kCatalogPage ? std::move(kept->second.page)
+                                                                                   : std::move(kept->second.text);
+            if (++kept->first == 2) *kept = std::make_pair(0, Made());
+            return content;
         };
     }
     // The two files' bytes as last added.
