@@ -339,6 +339,28 @@ extern "C" QVSPLIT_API BOOL QvGetCatalogRoom(QvCatalogRoom* pRoom);
 // Sets the model for the splits that follow in this process; null goes back to file bytes.
 extern "C" QVSPLIT_API void QvSetAllocationModel(const QvAllocationModel* pModel);
 
+// A row of the catalogue the model keeps room for, handed to the caller's measure.
+struct QvCatalogRow {
+    LPCTSTR pszPath;        // the file or link, as the split names it
+    LPCTSTR pszTargetPath;  // the folder it is restored under
+    LPCTSTR pszWriteTime;   // its local last-write time, "%Y%m%d%H%M%S"; "" when unknown
+    int64_t iBytes;
+    DWORD dwAttributes;
+};
+// Given a row, takes it and returns 0; given null, ends a group of rows and returns the bytes
+// that the group takes in the caller's catalogue, then starts again.
+typedef uint64_t(CALLBACK* QvCatalogMeasureProc)(LPVOID pContext, const QvCatalogRow* pRow);
+// A caller whose catalogue is compressed counts its rows itself: with a measure set, once the
+// selection is known the split hands it the rows of each file and link that any medium may
+// take (first, last, any, all but first, all but last, each in path order, as the media list
+// them), then null; then the rows of the every-medium entries, then null, that group counted
+// once per medium. What it returns stands in the room for the per-row terms of those rows;
+// rows below folders kept whole, entries left out and the fixed and per-medium terms are
+// counted by the model as before. Counted once a split, before any entry is left out for the
+// room. Called on the thread that runs the split. For the splits that follow in this process;
+// null: the terms alone.
+extern "C" QVSPLIT_API void QvSetCatalogMeasure(QvCatalogMeasureProc pfnMeasure, LPVOID pContext);
+
 // The models of the file systems discs are written with, measured against real images: "iso"
 // (ISO 9660 level 3 with Rock Ridge and Joliet), "iso-udf" (the same with a UDF bridge) and
 // "tar" (POSIX pax). FALSE for any other name ("none" included), pModel then unchanged.

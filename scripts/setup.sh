@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(cmake ninja-build g++ clang libclang-rt-dev libpugixml-dev libgtest-dev googletest
           libbenchmark-dev python3 libxml2-utils pkg-config libisofs-dev libarchive-dev
-          libssl-dev
+          libssl-dev zlib1g-dev
           xorriso genisoimage chromium "$@")
 
 missing=()

@@ -137,8 +137,16 @@ private:
     // The rows an entry of a map gives, its folder counted when it is not the last one's.
     void TallyEntry(const FileDesc& desc, std::wstring& strLastFolder, QvCatalogTally& tally);
     // The room for a catalogue of rows, left-out entries and iMedia media.
+    // iMeasured: what the caller's measure counted for rows not in the tallies, every-medium
+    // rows once.
+    struct QvMeasuredRows {
+        int64_t iAny = 0;
+        int64_t iEvery = 0;
+    };
     static int64_t CatalogRoomFor(const QvAllocationModel& m, const QvCatalogTally& any, const QvCatalogTally& every,
-                                  int64_t iLeftOut, int64_t iLeftOutBytes, int64_t iMedia);
+                                  int64_t iLeftOut, int64_t iLeftOutBytes, int64_t iMedia, const QvMeasuredRows& measured);
+    // Hands the rows of the files and links of map to the caller's measure.
+    static void MeasureRows(const qvalloc::CatalogMeasure& measure, const QvFileDescMap& map);
     // Entries a first-fit map holds that would no longer fit an empty medium beside the
     // every-medium set with iRoom more kept on it; with bLeaveOut they are left out.
     int64_t EntriesTheRoomCosts(int64_t iRoom, bool bLeaveOut);

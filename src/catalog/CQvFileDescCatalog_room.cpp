@@ -26,7 +26,7 @@ int64_t AloneCost(const FileDesc& desc) { return qvalloc::EntryCost(desc) + qval
 
 int64_t CQvFileDescCatalog::CatalogRoomFor(const QvAllocationModel& m, const QvCatalogTally& any,
                                            const QvCatalogTally& every, int64_t iLeftOut, int64_t iLeftOutBytes,
-                                           int64_t iMedia) {
+                                           int64_t iMedia, const QvMeasuredRows& measured) {
     // Every-medium files are rows of every medium; the folders are listed once for the set.
     const int64_t iRows = any.iRows + every.iRows * iMedia;
     const int64_t iFolders = any.iFolders + every.iFolders;
@@ -38,7 +38,19 @@ int64_t CQvFileDescCatalog::CatalogRoomFor(const QvAllocationModel& m, const QvC
            int64_t{m.cbCatalogPerNameByte} * (any.iNameBytes + every.iNameBytes * iMedia) +
            int64_t{m.cbCatalogPerDigit} * iDigits + int64_t{m.cbCatalogPerFolder} * iFolders +
            int64_t{m.cbCatalogPerFolderByte} * (any.iFolderBytes + every.iFolderBytes) +
-           int64_t{m.cbCatalogPerLeftOut} * iLeftOut + int64_t{m.cbCatalogPerMedium} * iMedia;
+           int64_t{m.cbCatalogPerLeftOut} * iLeftOut + int64_t{m.cbCatalogPerMedium} * iMedia + measured.iAny +
+           measured.iEvery * iMedia;
+}
+
+void CQvFileDescCatalog::MeasureRows(const qvalloc::CatalogMeasure& measure, const QvFileDescMap& map) {
+    for (const auto& entry : map) {
+        const FileDesc& desc = entry.second;
+        if (qvp::IsFolderToEnter(desc.dwAttributes)) continue;
+        const std::wstring strPath = desc.strFilePath.str(), strTarget = desc.strTargetPath.str();
+        const QvCatalogRow row{strPath.c_str(), strTarget.c_str(), desc.strWriteTime.c_str(), desc.iFileSize,
+                               desc.dwAttributes};
+        measure.pfn(measure.pContext, &row);
+    }
 }
 
 void CQvFileDescCatalog::TallyEntry(const FileDesc& desc, std::wstring& strLastFolder, QvCatalogTally& tally) {
@@ -147,6 +159,21 @@ void CQvFileDescCatalog::KeepRoomForCatalog(DWORD dwSplit) {
         return;
     }
     const bool bRequired = (m.dwCatalogFlags & QvCatalogRoomRequired) != 0;
+    // The caller's measure counts the rows of files and links once; entries the room leaves
+    // out later only shorten its catalogue.
+    const qvalloc::CatalogMeasure measure = qvalloc::Measure();
+    const auto measured = [](const FileDesc& desc, const qvalloc::CatalogMeasure& mm) {
+        return mm.pfn && !qvp::IsFolderToEnter(desc.dwAttributes);
+    };
+    QvMeasuredRows rows;
+    if (measure.pfn) {
+        for (const QvFileDescMap* pMap :
+             {&mpFileDescInAny, &mpFileDescInFirst, &mpFileDescInLast, &mpFileDescNotFirst, &mpFileDescNotLast})
+            MeasureRows(measure, *pMap);
+        rows.iAny = static_cast<int64_t>(std::min<uint64_t>(measure.pfn(measure.pContext, nullptr), INT64_MAX / 4));
+        MeasureRows(measure, mpFileDescInAll);
+        rows.iEvery = static_cast<int64_t>(std::min<uint64_t>(measure.pfn(measure.pContext, nullptr), INT64_MAX / 4));
+    }
     int64_t iRoom = 0, iMedia = 1;
     // Entries the room leaves out become rows of the left-out list, which may take more room:
     // counted again until nothing more is left out.
@@ -161,7 +188,7 @@ void CQvFileDescCatalog::KeepRoomForCatalog(DWORD dwSplit) {
             std::wstring strLast;
             for (const auto& entry : *pMap) {
                 const FileDesc& desc = entry.second;
-                TallyEntry(desc, strLast, any);
+                if (!measured(desc, measure)) TallyEntry(desc, strLast, any);
                 const int64_t iCost = AloneCost(desc);
                 iTotal += iCost;
                 const int32_t g = desc.iAllTogetherGroup;
@@ -175,7 +202,7 @@ void CQvFileDescCatalog::KeepRoomForCatalog(DWORD dwSplit) {
         int64_t iAll = 0;
         qvalloc::FolderSet folders;
         for (const auto& entry : mpFileDescInAll) {
-            TallyEntry(entry.second, strLast, every);
+            if (!measured(entry.second, measure)) TallyEntry(entry.second, strLast, every);
             iAll += qvalloc::EntryCost(entry.second) + folders.Add(entry.second);
         }
         int64_t iLeftOut = 0, iLeftOutBytes = 0;
@@ -199,7 +226,7 @@ void CQvFileDescCatalog::KeepRoomForCatalog(DWORD dwSplit) {
         bool bFits = false;
         iMedia = 1;
         for (int step = 0; step < 64; ++step) {
-            iRoom = CatalogRoomFor(m, any, every, iLeftOut, iLeftOutBytes, iMedia);
+            iRoom = CatalogRoomFor(m, any, every, iLeftOut, iLeftOutBytes, iMedia, rows);
             const int64_t iFree = iLimit - iRoom;
             if (iFree <= 0) break;
             const int64_t iNeeded = std::min(iUnits + 2, 2 * ((iTotal + iFree - 1) / iFree) + 3);

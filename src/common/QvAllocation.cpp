@@ -21,6 +21,9 @@ std::mutex g_modelMutex;
 std::atomic<bool> g_bModelOn{false};
 QvAllocationModel g_model = {};
 uint64_t g_modelGeneration = 0;  // counts the models set, so a cost knows the one it was made under
+// The caller's measure of its catalogue's rows, under g_modelMutex.
+QvCatalogMeasureProc g_pfnMeasure = nullptr;
+LPVOID g_pMeasureContext = nullptr;
 
 // ISO 9660 level 3 stores a file in extents of at most 4 GiB less one block.
 const int64_t kExtentBytes = (int64_t{1} << 32) - 2048;
@@ -436,7 +439,18 @@ extern "C" QVSPLIT_API void QvSetAllocationModel(const QvAllocationModel* pModel
     g_emptyMediumFolders = EmptyMediumFolders();
 }
 
+extern "C" QVSPLIT_API void QvSetCatalogMeasure(QvCatalogMeasureProc pfnMeasure, LPVOID pContext) {
+    std::lock_guard<std::mutex> lock(g_modelMutex);
+    g_pfnMeasure = pfnMeasure;
+    g_pMeasureContext = pfnMeasure ? pContext : nullptr;
+}
+
 namespace qvalloc {
+
+CatalogMeasure Measure() {
+    std::lock_guard<std::mutex> lock(g_modelMutex);
+    return CatalogMeasure{g_pfnMeasure, g_pMeasureContext};
+}
 
 bool On() {
     bool bOn = false;

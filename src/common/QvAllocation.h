@@ -30,6 +30,12 @@ int64_t MediumCost();
 int64_t MediumCostWithoutCatalog();
 // The model set (bOn false: none).
 QvAllocationModel Model(bool& bOn);
+// The caller's measure of its catalogue's rows (QvSetCatalogMeasure); pfn null: none.
+struct CatalogMeasure {
+    QvCatalogMeasureProc pfn = nullptr;
+    LPVOID pContext = nullptr;
+};
+CatalogMeasure Measure();
 // The bytes a catalogue counts for a path (see QvAllocationModel): at most what it takes as a
 // JSON string, whatever the host's separator and escapes.
 int64_t CatalogPathBytes(std::wstring_view path);

@@ -358,6 +358,9 @@ bool QvSinceChain::AddCatalogue(const std::wstring& strFile, std::wstring& strWh
                 if (nl == std::string::npos) nl = text.size();
                 const std::string_view line(text.data() + from, nl - from);
                 if (!bHeader) {
+                    if (line.size() >= 2 && static_cast<unsigned char>(line[0]) == 0x1f && static_cast<unsigned char>(line[1]) == 0x8b)
+                        return fail(L"is compressed (gzip): give it decompressed (gunzip -k), or to the qvsplit program "
+                                    L"as it is");
                     if (line.substr(0, sizeof kHeader - 1) != kHeader)
                         return fail(L"is no catalogue a split can follow (its first line is not \"# QvSplit catalogue: "
                                     L"medium<TAB>bytes<TAB>written<TAB>path\"; a catalogue without write times "
@@ -365,7 +368,9 @@ bool QvSinceChain::AddCatalogue(const std::wstring& strFile, std::wstring& strWh
                     bHeader = true;
                     continue;
                 }
-                if (line.empty()) continue;
+                // The checksums of a disc's own files may follow the list in lines of their
+                // own, after a comment line.
+                if (line.empty() || line[0] == '#' || line.substr(0, 7) == "sha256\t") continue;
                 const size_t t1 = line.find('\t'), t2 = line.find('\t', t1 + 1), t3 = line.find('\t', t2 + 1);
                 if (t1 == std::string_view::npos || t2 == std::string_view::npos || t3 == std::string_view::npos)
                     return fail(L"has a line that is not \"medium TAB bytes TAB written TAB path\"");

@@ -43,7 +43,7 @@ const char* const kWorkFolder = ".qvsplit-restore";
 // The medium's own files at its root, which are not files of the set.
 bool IsMediumsOwn(const std::string& path) {
     return path == kQvCliSumsFile || path == kQvCliNotesFile || path == "QVSPLIT-CATALOG.html" ||
-           path == "QVSPLIT-CATALOG.txt";
+           path == "QVSPLIT-CATALOG.txt" || path == "QVSPLIT-CATALOG.txt.gz";
 }
 
 // A path inside the medium as names below the destination: none empty, none "." or "..", not

@@ -7,6 +7,7 @@
 #include "report/QvCliLog.h"
 #include "report/QvCliPlanRecord.h"
 #include "report/QvCliReport.h"
+#include "system/QvCliGzip.h"
 #include "system/QvCliPaths.h"
 #include "system/QvCliProgress.h"
 #include "system/QvCliSystem.h"
@@ -20,6 +21,7 @@
 #include <iostream>
 #include <map>
 #include <memory>
+#include <sstream>
 #include <string>
 
 namespace fs = std::filesystem;
@@ -415,6 +417,41 @@ void SayWhatTheRoomCost(const QvCliOptions& o) {
              " left out than without it (--no-catalog)");
 }
 
+// A set given as a compressed catalogue (QVSPLIT-CATALOG.txt.gz) decompressed into a folder of
+// its own in temp, with the write time of the file given; temp stays empty for any other set.
+const char* const kCatalogName = "QVSPLIT-CATALOG.txt";
+
+bool Decompressed(const std::string& set, std::string& temp, std::string& error) {
+    std::error_code ec;
+    if (!fs::is_regular_file(QvCliFsPath(set), ec)) return true;
+    std::ifstream in(QvCliFsPath(set), std::ios::binary);
+    char magic[2] = {0, 0};
+    in.read(magic, 2);
+    if (!QvCliLooksGzipped(std::string_view(magic, static_cast<size_t>(in.gcount())))) return true;
+    in.seekg(0);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    std::string text;
+    if (!QvCliGunzip(bytes.str(), text, error)) {
+        error = "the compressed catalogue " + error;
+        return false;
+    }
+    temp = QvCliMakeTempDir("qvsplit-since-");
+    const fs::path file = QvCliFsPath(temp) / kCatalogName;
+    std::ofstream out(file, std::ios::binary);
+    out << text;
+    out.close();
+    const auto written = fs::last_write_time(QvCliFsPath(set), ec);
+    if (!ec) fs::last_write_time(file, written, ec);
+    if (!out || ec) {
+        error = "it could not be decompressed into " + temp + " (disk full?)";
+        fs::remove_all(QvCliFsPath(temp), ec);
+        temp.clear();
+        return false;
+    }
+    return true;
+}
+
 // Hands the sets --since names to the library, oldest first. Refused before anything is written
 // when one cannot be followed.
 int FollowSets(const QvCliOptions& o) {
@@ -428,9 +465,14 @@ int FollowSets(const QvCliOptions& o) {
         if (fs::exists(QvCliFsPath(set) / kQvCliIncompleteMarker, ec))
             return QvCliFail(kExitFailed, "cannot follow " + set +
                                               ": the set is incomplete (a split did not finish writing it); nothing was written");
-        const std::wstring path = QvCliToLibraryPath(set);
+        // A disc's compressed list is handed over decompressed, with its own write time.
+        std::string error, temp;
+        if (!Decompressed(set, temp, error)) return QvCliFail(kExitFailed, "cannot follow " + set + ": " + error + "; nothing was written");
+        const std::wstring path = QvCliToLibraryPath(temp.empty() ? set : temp + "/" + kCatalogName);
         LPCTSTR why = nullptr;
-        if (QvAddSinceSet(path.c_str(), &why)) continue;
+        const bool followed = QvAddSinceSet(path.c_str(), &why);
+        if (!temp.empty()) fs::remove_all(QvCliFsPath(temp), ec);
+        if (followed) continue;
         // The library names the set by its own path; the user gave the host's.
         std::wstring text = why ? why : L"it cannot be read";
         for (size_t at = text.find(path); at != std::wstring::npos; at = text.find(path, at + 1))

@@ -12,6 +12,7 @@
 #include "report/QvCliHtmlReport.h"
 #include "report/QvCliPlanRecord.h"
 #include "report/QvCliReport.h"
+#include "system/QvCliGzip.h"
 #include "system/QvCliPaths.h"
 #include "system/QvCliProgress.h"
 #include "system/QvCliSystem.h"
@@ -33,12 +34,17 @@ namespace fs = std::filesystem;
 namespace {
 
 // The catalogue files every medium carries at its root: the report page of the whole set,
-// marking the medium it is on, and the text list of every entry, where each file of that
-// medium has its SHA-256 (the text's line ends in TAB and the checksum; the page holds them in
-// a block of its own). Made once for the set; each medium's copy is made while its image or
-// archive is written, after the files whose checksums it carries, its size counted ahead.
+// marking the medium it is on, and the text list of every entry, with the SHA-256 of each file
+// of that medium (the page holds them in a block of its own, the list at its end). Made once
+// for the set; each medium's copy is made while its image or archive is written, after the
+// files whose checksums it carries, its size counted ahead.
+// Where the program compresses, the page carries the set's data as base64 of gzip (the page
+// unpacks it), and the list is QVSPLIT-CATALOG.txt.gz: a member for its first line, one for
+// the rows (the same on every medium, compressed once) and one, stored, for the checksums, so
+// that its size is known before they are.
 const char* const kCatalogPage = "QVSPLIT-CATALOG.html";
 const char* const kCatalogText = "QVSPLIT-CATALOG.txt";
+const char* const kCatalogTextGz = "QVSPLIT-CATALOG.txt.gz";
 
 class CatalogFiles {
 public:
@@ -46,23 +52,37 @@ public:
         // The folders kept whole are read once for the page and the list.
         QvCliSetFiles files;
         if (!QvCliReadSetFiles(set, files, error)) return false;
-        m_page = QvCliMakeReport(set, files, 0);
-        m_here = m_page.find("\"here\": 0,", m_page.find("id=\"qvsplit-data\""));
-        m_end = m_page.rfind("</body>");
+        std::string reason;
+        m_compact = QvCliGzipAvailable(reason);
+        std::string page = QvCliMakeReport(set, files, 0);
         const std::string text = QvCliTextCatalog(set, files, 0);
         m_listing = text.substr(text.find('\n') + 1);
-        // Each medium's rows are together in the list.
-        for (size_t at = 0; at < m_listing.size();) {
+        // Each medium's rows are together in the list, in the order of the page's rows.
+        size_t row = 0;
+        for (size_t at = 0; at < m_listing.size(); ++row) {
             size_t end = m_listing.find('\n', at);
             end = end == std::string::npos ? m_listing.size() : end + 1;
             const int number = std::atoi(m_listing.c_str() + at);
-            auto& rows = m_rows[number];
-            if (rows.second == 0) rows.first = at;
-            rows.second = end;
+            Rows& rows = m_rows[number];
+            if (rows.end == 0) {
+                rows.first = at;
+                rows.row = row;
+            }
+            rows.end = end;
             at = end;
         }
-        if (m_here == std::string::npos || m_end == std::string::npos) error = "the catalogue page could not be made";
-        return m_here != std::string::npos && m_end != std::string::npos;
+        if (!SplitPage(page)) {
+            error = "the catalogue page could not be made";
+            return false;
+        }
+        if (m_compact) {
+            m_listingGz = QvCliGzip(m_listing, kQvCliCatalogLevel);
+            if (m_listingGz.empty()) {
+                error = "the catalogue list could not be compressed (out of memory?)";
+                return false;
+            }
+        }
+        return true;
     }
 
     // Adds the two files of medium number to its layout.
@@ -73,7 +93,8 @@ public:
             if (item.kind == QvCliPackItem::kFile) files.insert(item.hostPath);
         const std::string digits(64, '0');
         const Made made = Make(number, [&](const std::string& path) { return files.count(path) ? digits : std::string(); });
-        for (const auto& file : {std::make_pair(kCatalogPage, made.page.size()), std::make_pair(kCatalogText, made.text.size())}) {
+        const char* const textName = m_compact ? kCatalogTextGz : kCatalogText;
+        for (const auto& file : {std::make_pair(kCatalogPage, made.page.size()), std::make_pair(textName, made.text.size())}) {
             QvCliPackItem item;
             item.kind = QvCliPackItem::kGenerated;
             item.mediumPath = file.first;
@@ -110,17 +131,45 @@ private:
         std::string page, text;
     };
 
+    // Keeps the page around its data: what comes before the data's block and after it. A
+    // compact page carries the data compressed, and the medium's number in a block of its own.
+    bool SplitPage(const std::string& page) {
+        static const char kOpen[] = "<script type=\"application/json\" id=\"qvsplit-data\">";
+        const size_t open = page.find(kOpen);
+        const size_t data = open == std::string::npos ? open : open + sizeof kOpen - 1;
+        const size_t close = data == std::string::npos ? data : page.find("</script>", data);
+        const size_t end = page.rfind("</body>");
+        if (close == std::string::npos || end == std::string::npos || end < close) return false;
+        if (m_compact) {
+            const std::string gz = QvCliGzip(std::string_view(page).substr(data, close - data), kQvCliCatalogLevel);
+            if (gz.empty()) return false;
+            m_pageHead = page.substr(0, open) + "<script type=\"application/octet-stream\" id=\"qvsplit-data-gz\">" +
+                         QvCliBase64(gz) + "</script>\n<script type=\"application/json\" id=\"qvsplit-here\">";
+            m_pageMiddle = page.substr(close, end - close);
+        } else {
+            const size_t here = page.find("\"here\": 0,", data);
+            if (here == std::string::npos || here > close) return false;
+            m_pageHead = page.substr(0, here) + "\"here\": ";
+            m_pageMiddle = page.substr(here + 9, end - here - 9);
+        }
+        m_pageEnd = page.substr(end);
+        // The middle begins with the end of the here block on a compact page, "," on a plain one.
+        if (m_compact) m_pageMiddle = "</script>\n" + m_pageMiddle.substr(std::string("</script>").size());
+        return true;
+    }
+
     // The files of medium number, with the checksum hexOf gives each path of its rows (none
     // when it gives an empty text).
     Made Make(int number, const std::function<std::string(const std::string&)>& hexOf) const {
         Made made;
-        made.page = m_page.substr(0, m_here) + "\"here\": " + std::to_string(number) + "," + m_page.substr(m_here + 10, m_end - m_here - 10);
-        made.text = QvCliTextCatalogHeader(number);
-        std::string block;
+        made.page = m_pageHead + std::to_string(number) + m_pageMiddle;
+        std::string block, sums;
         const auto rows = m_rows.find(number);
-        const size_t from = rows == m_rows.end() ? 0 : rows->second.first, to = rows == m_rows.end() ? 0 : rows->second.second;
-        made.text.append(m_listing, 0, from);
-        for (size_t at = from; at < to;) {
+        const size_t from = rows == m_rows.end() ? 0 : rows->second.first, to = rows == m_rows.end() ? 0 : rows->second.end;
+        size_t row = rows == m_rows.end() ? 0 : rows->second.row;
+        std::string text = QvCliTextCatalogHeader(number, m_compact);
+        if (!m_compact) text.append(m_listing, 0, from);
+        for (size_t at = from; at < to; ++row) {
             const size_t end = m_listing.find('\n', at);
             std::string line = m_listing.substr(at, end - at);
             at = end + 1;
@@ -129,13 +178,20 @@ private:
             const std::string hex = path.empty() ? std::string() : hexOf(path);
             if (!hex.empty()) {
                 line += "\t" + hex;
-                block += (block.empty() ? "" : ",") + QvCliScriptJsonString(path) + ":\"" + hex + "\"";
+                block += (block.empty() ? "\"" : ",\"") + std::to_string(row) + "\":\"" + hex + "\"";
+                sums += "sha256\t" + hex + "\t" + line.substr(t3 + 1, line.size() - t3 - 66) + "\n";
             }
-            made.text += line + "\n";
+            if (!m_compact) text += line + "\n";
         }
-        made.text.append(m_listing, to, std::string::npos);
+        if (m_compact) {
+            made.text = QvCliGzip(text, kQvCliCatalogLevel) + m_listingGz +
+                        QvCliStoredGzip(QvCliTextCatalogSumsHeader(number) + sums);
+        } else {
+            made.text = std::move(text);
+            made.text.append(m_listing, to, std::string::npos);
+        }
         made.page += "<script type=\"application/json\" id=\"qvsplit-sums\">{" + block + "}</script>\n";
-        made.page.append(m_page, m_end, std::string::npos);
+        made.page += m_pageEnd;
         return made;
     }
 
@@ -153,9 +209,13 @@ private:
         return path;
     }
 
-    std::string m_page, m_listing;
-    size_t m_here = std::string::npos, m_end = std::string::npos;
-    std::map<int, std::pair<size_t, size_t>> m_rows;  // each medium's rows in the list: [first, end)
+    bool m_compact = false;
+    std::string m_pageHead, m_pageMiddle, m_pageEnd, m_listing, m_listingGz;
+    // Each medium's rows in the list: [first, end), and the index of its first row.
+    struct Rows {
+        size_t first = 0, end = 0, row = 0;
+    };
+    std::map<int, Rows> m_rows;
     uint64_t m_bytes = 0;
 };
 

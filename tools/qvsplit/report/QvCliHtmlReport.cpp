@@ -2,6 +2,7 @@
 #include "report/QvCliHtmlReport.h"
 
 #include "mediaset/QvCliMediumLayout.h"
+#include "system/QvCliGzip.h"
 #include "system/QvCliPaths.h"
 
 #include <algorithm>
@@ -11,6 +12,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <sstream>
 #include <system_error>
 #include <unordered_map>
@@ -116,39 +118,54 @@ void AppendNumber(std::string& out, uint64_t value) {
 }
 
 // Every file as [medium index, folder, name, bytes, kind (0 file, 1 folder, 2 link), folder
-// inside the medium].
+// inside the medium]: a row of the page's data, after the one before it (first: none).
+class EntryRows {
+public:
+    void Append(std::string& row, size_t medium, const QvCliListedFile& f) {
+        SplitAt(f.hostPath, kSeparators, m_folder, m_name);
+        const size_t folderIndex = m_folders.Index(m_folder), targetIndex = m_targets.Index(f.mediumFolder);
+        row += m_first ? "\n[" : ",\n[";
+        AppendNumber(row, medium);
+        row += ',';
+        AppendNumber(row, folderIndex);
+        row += ',';
+        row += QvCliScriptJsonString(m_name);
+        row += ',';
+        AppendNumber(row, f.size);
+        row += ',';
+        AppendNumber(row, static_cast<uint64_t>(f.kind));
+        row += ',';
+        AppendNumber(row, targetIndex);
+        row += ']';
+        m_first = false;
+    }
+    // What follows the rows: the tables of folders.
+    void End(std::ostream& out) const {
+        out << "],\n\"folders\": ";
+        m_folders.Write(out);
+        out << ",\n\"targets\": ";
+        m_targets.Write(out);
+    }
+
+private:
+    TextTable m_folders, m_targets;
+    std::string m_folder, m_name;
+    bool m_first = true;
+};
+
 bool WriteEntries(const QvCliListedFiles& files, std::ostream& out, std::string& error) {
-    TextTable folders, targets;
+    EntryRows rows;
     out << "\"entries\": [";
-    bool first = true;
-    std::string folder, name, row;
+    std::string row;
     // A row is put together and written at once: the page lists every file of the set, and is
     // also written only to be measured.
-    const auto number = [&row](uint64_t value) { AppendNumber(row, value); };
     const auto write = [&](size_t i, const QvCliListedFile& f) {
-        SplitAt(f.hostPath, kSeparators, folder, name);
-        const size_t folderIndex = folders.Index(folder), targetIndex = targets.Index(f.mediumFolder);
-        row.assign(first ? "\n[" : ",\n[");
-        number(i);
-        row += ',';
-        number(folderIndex);
-        row += ',';
-        row += QvCliScriptJsonString(name);
-        row += ',';
-        number(f.size);
-        row += ',';
-        number(static_cast<uint64_t>(f.kind));
-        row += ',';
-        number(targetIndex);
-        row += ']';
+        row.clear();
+        rows.Append(row, i, f);
         out.write(row.data(), static_cast<std::streamsize>(row.size()));
-        first = false;
     };
     if (!files(write, error)) return false;
-    out << "],\n\"folders\": ";
-    folders.Write(out);
-    out << ",\n\"targets\": ";
-    targets.Write(out);
+    rows.End(out);
     return true;
 }
 
@@ -367,6 +384,66 @@ private:
     uint64_t m_count = 0;
 };
 
+// Counts what the rows of a set take in the compact catalogue, as the library hands them over
+// (QvSetCatalogMeasure): each row as the page's data and the list write it, compressed as pack
+// compresses them, the page's in base64. The medium of a row is not known yet: rows of one
+// medium come together, and its number costs next to nothing compressed.
+class CompactRowsMeasure {
+public:
+    static uint64_t CALLBACK Take(LPVOID self, const QvCatalogRow* row) {
+        CompactRowsMeasure& m = *static_cast<CompactRowsMeasure*>(self);
+        if (row) {
+            m.Add(*row);
+            return 0;
+        }
+        const uint64_t bytes = m.End();
+        m.Reset();
+        return bytes;
+    }
+
+    void Reset() {
+        m_page.reset(new QvCliGzipCounter(kQvCliCatalogLevel));
+        m_text.reset(new QvCliGzipCounter(kQvCliCatalogLevel));
+        m_rows = EntryRows();
+        m_any = false;
+    }
+
+private:
+    void Add(const QvCatalogRow& r) {
+        QvCliListedFile f;
+        f.hostPath = QvCliToHostPath(r.pszPath ? r.pszPath : L"");
+        std::string error;
+        if (!QvCliMediumPath(r.pszTargetPath ? r.pszTargetPath : L"", "", f.mediumFolder, error)) f.mediumFolder.clear();
+        f.size = static_cast<uint64_t>(r.iBytes < 0 ? 0 : r.iBytes);
+        f.kind = (r.dwAttributes & 0x400u) ? 2 : 0;  // a reparse point: a link kept as a link
+        for (const wchar_t* c = r.pszWriteTime; c && *c >= L'0' && *c <= L'9'; ++c)
+            f.written = f.written * 10 + static_cast<uint64_t>(*c - L'0');
+        m_row.clear();
+        m_rows.Append(m_row, 0, f);
+        m_page->Add(m_row);
+        m_row.clear();
+        AppendTextLine(m_row, 1, f);
+        m_text->Add(m_row);
+        m_any = true;
+    }
+
+    uint64_t End() {
+        if (!m_any) return 0;
+        std::ostringstream tables;
+        m_rows.End(tables);
+        m_page->Add(tables.str());
+        const uint64_t page = (m_page->Finish() + 2) / 3 * 4, text = m_text->Finish();
+        // Compressed in one piece with what surrounds them, the rows come out a little longer
+        // or shorter than alone; kept above with a margin.
+        return (page + text) + (page + text) / 32 + 4096;
+    }
+
+    std::unique_ptr<QvCliGzipCounter> m_page, m_text;
+    EntryRows m_rows;
+    std::string m_row;
+    bool m_any = false;
+};
+
 }  // namespace
 
 std::string QvCliScriptJsonString(const std::string& text) {
@@ -412,11 +489,17 @@ std::string QvCliHtmlReport(const QvCliMediaSet& set, const QvCliSetFiles& files
     return page.str();
 }
 
-std::string QvCliTextCatalogHeader(int here) {
+std::string QvCliTextCatalogHeader(int here, bool sumsAtEnd) {
     std::string out = "# QvSplit catalogue: medium<TAB>bytes<TAB>written<TAB>path";
-    // The disc's own files carry their checksums.
-    if (here) out += "[<TAB>sha256]; this is medium " + std::to_string(here);
+    // The disc's own files carry their checksums: at the end of their lines, or in lines of
+    // their own after the list.
+    if (here && !sumsAtEnd) out += "[<TAB>sha256]; this is medium " + std::to_string(here);
+    if (here && sumsAtEnd) out += "; this is medium " + std::to_string(here) + ", the SHA-256 of its files follow the list";
     return out + "\n";
+}
+
+std::string QvCliTextCatalogSumsHeader(int here) {
+    return "# SHA-256 of the files on medium " + std::to_string(here) + ": sha256<TAB>hex<TAB>path\n";
 }
 
 std::string QvCliTextCatalog(const QvCliMediaSet& set, const QvCliSetFiles& files, int here) {
@@ -432,6 +515,30 @@ std::string QvCliTextCatalog(const QvCliMediaSet& set, const QvCliSetFiles& file
         out += "deleted\t-\t-\t" + line.substr(line.find('\t', line.find('\t', line.find('\t') + 1) + 1) + 1);
     }
     return out;
+}
+
+// The terms of a compact catalogue: the page's data and the list's rows compressed, the
+// checksums of a disc's own files counted as part of each file's entry on it.
+void CompactCatalogTerms(uint64_t block, QvAllocationModel& model) {
+    // The rows of files and links are measured as they will be written and compressed; the
+    // terms count the rows below folders kept whole, as they are before compression: a row of
+    // the page and a line of the list.
+    static CompactRowsMeasure measure;
+    measure.Reset();
+    QvSetCatalogMeasure(&CompactRowsMeasure::Take, &measure);
+    model.cbCatalogPerEntry = 12 + 4 + 15;
+    model.cbCatalogPerPathByte = 1;
+    model.cbCatalogPerNameByte = 1;
+    // Each file of the disc: its line in the checksum list, "hex  path" (68 bytes and the path,
+    // escaped at most twice as long), its line after the list ("sha256 TAB hex TAB path",
+    // stored uncompressed, 73 and the path likewise) and its pair in the page's block,
+    // "row":"hex" (72 and the row's number), counted with each file's entry on the disc. The
+    // name's part of the path is counted per byte; the folders' part with 64 bytes an entry in
+    // each of the two lists.
+    model.cbPerEntry += 68 + 73 + 72 + 10 + 2 * 2 * 64;
+    model.cbPerNameByte += 2 * 2;
+    // The gzip framing of the list's three members.
+    model.cbCatalogFixed += 3 * 64 + block;
 }
 
 void QvCliCatalogTerms(const std::string& outDir, const QvCliPlanRecord& record, uint64_t block, QvAllocationModel& model,
@@ -493,4 +600,6 @@ void QvCliCatalogTerms(const std::string& outDir, const QvCliPlanRecord& record,
     model.cbCatalogPerLeftOut = 512;
     // A medium in the page's table of media: its file name and six numbers.
     model.cbCatalogPerMedium = 256;
+    std::string reason;
+    if (QvCliGzipAvailable(reason)) CompactCatalogTerms(block, model);
 }

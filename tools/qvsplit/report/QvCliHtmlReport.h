@@ -67,8 +67,11 @@ std::string QvCliMakeReport(const QvCliMediaSet& set, const QvCliSetFiles& files
 // number TAB bytes TAB path", the path as the host names it (a folder standing for itself ends
 // in "/"; a backslash, tab, newline or carriage return in it written as \\, \t, \n, \r).
 std::string QvCliTextCatalog(const QvCliMediaSet& set, const QvCliSetFiles& files, int here);
-// Its first line alone, naming medium here (0: none).
-std::string QvCliTextCatalogHeader(int here);
+// Its first line alone, naming medium here (0: none), whose files' checksums end their lines,
+// or with sumsAtEnd follow the list in lines of their own, "sha256 TAB hex TAB path", after
+// the line QvCliTextCatalogSumsHeader gives.
+std::string QvCliTextCatalogHeader(int here, bool sumsAtEnd = false);
+std::string QvCliTextCatalogSumsHeader(int here);
 
 // Text as a JSON string literal that is also safe inside an HTML <script> element: "<", ">",
 // "&", U+2028 and U+2029 escaped, bytes that are not UTF-8 as U+F000 + byte.
