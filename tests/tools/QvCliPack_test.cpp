@@ -79,6 +79,24 @@ long long JsonNumber(const std::string& json, const std::string& key) {
 
 std::string LongName() { return std::string(150, 'L') + ".txt"; }
 
+// The text of a gzip file of one or more members, read with libarchive.
+std::string Gunzip(const std::string& packed) {
+    archive* a = archive_read_new();
+    archive_read_support_filter_gzip(a);
+    archive_read_support_format_raw(a);
+    std::string text;
+    archive_entry* entry = nullptr;
+    if (archive_read_open_memory(a, packed.data(), packed.size()) == ARCHIVE_OK &&
+        archive_read_next_header(a, &entry) == ARCHIVE_OK) {
+        char piece[65536];
+        for (la_ssize_t n; (n = archive_read_data(a, piece, sizeof piece)) > 0;) text.append(piece, static_cast<size_t>(n));
+    } else {
+        ADD_FAILURE() << "not gzip: " << archive_error_string(a);
+    }
+    archive_read_free(a);
+    return text;
+}
+
 // Everything a medium holds, read back with libarchive. options picks the reader's view of an
 // ISO image ("iso9660:!rockridge" for the Joliet names).
 Contents ReadMedium(const fs::path& file, const char* options = nullptr) {
@@ -216,7 +234,7 @@ TEST_F(QvCliPackTreeTest, ImageAndArchiveHoldThePlansFilesAtTheirTargetPaths) {
         // when told to.
         const bool iso = std::string(format) == "iso";
         EXPECT_EQ(iso ? 1u : 0u, media.erase("QVSPLIT-CATALOG.html"));
-        EXPECT_EQ(iso ? 1u : 0u, media.erase("QVSPLIT-CATALOG.txt"));
+        EXPECT_EQ(iso ? 1u : 0u, media.erase("QVSPLIT-CATALOG.txt.gz"));
         // Both carry their checksum list and notes (checked by check, restore and sha256sum).
         EXPECT_EQ(1u, media.erase("QVSPLIT-SHA256SUMS"));
         EXPECT_EQ(1u, media.erase("QVSPLIT-MEDIUM.txt"));
@@ -424,7 +442,7 @@ TEST_F(QvCliPackTest, CatalogueOnEveryMediumListsTheSetAndStillFits) {
                 EXPECT_LE(fs::file_size(P(to + "/" + file)), MB);
                 Contents medium = ReadMedium(P(to + "/" + file));
                 const std::string number = file.substr(5, file.find('.') - 5);
-                ASSERT_EQ(row.catalog ? 1u : 0u, medium.count("QVSPLIT-CATALOG.txt")) << Listing(medium);
+                ASSERT_EQ(row.catalog ? 1u : 0u, medium.count("QVSPLIT-CATALOG.txt.gz")) << Listing(medium);
                 // Every medium carries its checksum list and its notes, counted in the room when
                 // room is kept.
                 const std::string sums = medium["QVSPLIT-SHA256SUMS"] + medium["QVSPLIT-MEDIUM.txt"];
@@ -435,31 +453,40 @@ TEST_F(QvCliPackTest, CatalogueOnEveryMediumListsTheSetAndStillFits) {
                     all.insert(medium.begin(), medium.end());
                     continue;
                 }
-                const std::string page = medium["QVSPLIT-CATALOG.html"], text = medium["QVSPLIT-CATALOG.txt"];
-                // Room for what the catalogue takes, not much more: whole sectors, its entries and the margin.
-                const long long taken = static_cast<long long>(page.size() + text.size() + sums.size());
-                EXPECT_LE(taken, reserve);
+                const std::string page = medium["QVSPLIT-CATALOG.html"], packed = medium["QVSPLIT-CATALOG.txt.gz"];
+                const std::string text = Gunzip(packed);
+                // Room for what the list and the page's data take compressed, not much more: whole
+                // sectors, their entries and the margin. The checksums of the medium's own files
+                // are counted with their entries.
+                const long long taken = static_cast<long long>(page.size() + packed.size() + sums.size());
                 EXPECT_LE(reserve, taken + taken / 16 + 32768);
-                EXPECT_NE(std::string::npos, page.find("\"here\": " + number + ",")) << page.substr(0, 600);
+                EXPECT_NE(std::string::npos, page.find("id=\"qvsplit-here\">" + number + "<")) << page.substr(0, 600);
+                EXPECT_NE(std::string::npos, page.find("id=\"qvsplit-data-gz\">H4sI")) << page.substr(0, 600);
                 EXPECT_EQ(std::string::npos, page.find("<script>alert"));
-                EXPECT_EQ(0u, text.find("# QvSplit catalogue: medium<TAB>bytes<TAB>written<TAB>path[<TAB>sha256]; this is medium " +
-                                        number + "\n"))
+                EXPECT_EQ(0u, text.find("# QvSplit catalogue: medium<TAB>bytes<TAB>written<TAB>path; this is medium " + number +
+                                        ", the SHA-256 of its files follow the list\n"))
                     << text;
                 std::istringstream lines(text.substr(text.find('\n') + 1));
                 size_t withChecksum = 0;
+                std::map<std::string, std::string> numberOf;  // path -> its medium's number
                 for (std::string line; std::getline(lines, line);) {
+                    if (line[0] == '#') continue;
                     const size_t tab1 = line.find('\t'), tab2 = line.find('\t', tab1 + 1), tab3 = line.find('\t', tab2 + 1);
-                    ASSERT_NE(std::string::npos, tab3) << line;
-                    // The files of this medium end in their checksum, the one its list gives them.
-                    const size_t tab4 = line.find('\t', tab3 + 1);
-                    const std::string path = line.substr(tab3 + 1, tab4 == std::string::npos ? std::string::npos : tab4 - tab3 - 1);
-                    if (tab4 != std::string::npos) {
+                    // The files of this medium have their checksums after the list, the ones its
+                    // checksum list gives them.
+                    if (line.compare(0, 7, "sha256\t") == 0) {
+                        ASSERT_EQ(std::string::npos, tab3) << line;
+                        const std::string hex = line.substr(tab1 + 1, tab2 - tab1 - 1), path = line.substr(tab2 + 1);
                         ++withChecksum;
-                        EXPECT_EQ(number, line.substr(0, tab1)) << line;
+                        EXPECT_EQ(number, numberOf[path]) << line;
                         const std::string inside = "set/" + fs::u8path(path).lexically_relative(P("set")).generic_u8string();
-                        EXPECT_NE(std::string::npos, sums.find(line.substr(tab4 + 1) + "  " + inside + "\n")) << line;
-                        EXPECT_NE(std::string::npos, page.find(line.substr(tab4 + 1))) << line;
+                        EXPECT_NE(std::string::npos, sums.find(hex + "  " + inside + "\n")) << line;
+                        EXPECT_NE(std::string::npos, page.find("\"" + hex + "\"")) << line;
+                        continue;
                     }
+                    ASSERT_NE(std::string::npos, tab3) << line;
+                    const std::string path = line.substr(tab3 + 1);
+                    numberOf[path] = line.substr(0, tab1);
                     const std::string seen = line.substr(0, tab2);
                     // A file of the media files has its write time; one below a folder kept whole has none.
                     const std::string written = line.substr(tab2 + 1, tab3 - tab2 - 1);
@@ -472,7 +499,7 @@ TEST_F(QvCliPackTest, CatalogueOnEveryMediumListsTheSetAndStillFits) {
                 }
                 EXPECT_GT(withChecksum, 0u);
                 medium.erase("QVSPLIT-CATALOG.html");
-                medium.erase("QVSPLIT-CATALOG.txt");
+                medium.erase("QVSPLIT-CATALOG.txt.gz");
                 // Each file it lists under this medium's number is on it, with the size listed.
                 for (const auto& kv : listed)
                     if (kv.second.substr(0, kv.second.find('\t')) == number) {
@@ -488,9 +515,9 @@ TEST_F(QvCliPackTest, CatalogueOnEveryMediumListsTheSetAndStillFits) {
                 for (const auto& kv : disk) EXPECT_TRUE(listed.count(S(kv.first))) << kv.first;
                 // A disc's catalogue is a set a later split can follow: nothing changed since the
                 // file by file plan; the plan of folders kept whole has no write times to follow.
-                Write(to + ".txt", ReadMedium(P(to + "/Media1." + row.format))["QVSPLIT-CATALOG.txt"]);
+                Write(to + ".txt.gz", ReadMedium(P(to + "/Media1." + row.format))["QVSPLIT-CATALOG.txt.gz"]);
                 const qvtest::ProcessResult since =
-                    Run({"split", "--size", "1", "--since", S(to + ".txt"), "--out", S(to + "-since"), S("set")});
+                    Run({"split", "--size", "1", "--since", S(to + ".txt.gz"), "--out", S(to + "-since"), S("set")});
                 if (std::string(method) == "files") {
                     EXPECT_EQ(0, since.status) << since.err;
                     EXPECT_NE(std::string::npos, since.out.find("nothing changed since")) << since.out;
@@ -513,7 +540,7 @@ TEST_F(QvCliPackSmallTest, PlanWithoutRoomForTheCatalogueSaysWhatToDo) {
     const qvtest::ProcessResult fits = Run({"pack", "--quiet", "--format", "iso", "--capacity-bytes", capacity, "--to", S("default"), S("plan")});
     ASSERT_EQ(0, fits.status) << fits.err;
     EXPECT_NE(std::string::npos, fits.err.find("Media1.xml: no room for the catalogue files")) << fits.err;
-    EXPECT_EQ(0u, ReadMedium(P("default/Media1.iso")).count("QVSPLIT-CATALOG.txt"));
+    EXPECT_EQ(0u, ReadMedium(P("default/Media1.iso")).count("QVSPLIT-CATALOG.txt.gz"));
     const qvtest::ProcessResult asked = Run({"pack", "--catalog", "--format", "iso", "--capacity-bytes", capacity, "--to", S("asked"), S("plan")});
     EXPECT_EQ(1, asked.status);
     EXPECT_NE(std::string::npos, asked.err.find("the plan kept no room: pack with --no-catalog, or split again with --catalog")) << asked.err;
@@ -522,7 +549,7 @@ TEST_F(QvCliPackSmallTest, PlanWithoutRoomForTheCatalogueSaysWhatToDo) {
     const qvtest::ProcessResult roomy = Run({"pack", "--quiet", "--format", "iso", "--to", S("roomy"), S("plan")});
     ASSERT_EQ(0, roomy.status);
     EXPECT_TRUE(roomy.err.empty()) << roomy.err;
-    EXPECT_EQ(1u, ReadMedium(P("roomy/Media1.iso")).count("QVSPLIT-CATALOG.txt"));
+    EXPECT_EQ(1u, ReadMedium(P("roomy/Media1.iso")).count("QVSPLIT-CATALOG.txt.gz"));
 }
 
 // The room kept for the catalogue files never costs a file that fits without it: kept by default,

@@ -222,10 +222,10 @@ def check_case(qvsplit, case, work):
 def holds_catalogue(path, fs):
     if fs == 'tar':
         with tarfile.open(path) as archive:
-            return 'QVSPLIT-CATALOG.txt' in archive.getnames()
-    listed = subprocess.run(['xorriso', '-indev', path, '-find', '/', '-name', 'QVSPLIT-CATALOG.txt'],
+            return 'QVSPLIT-CATALOG.txt.gz' in archive.getnames()
+    listed = subprocess.run(['xorriso', '-indev', path, '-find', '/', '-name', 'QVSPLIT-CATALOG.txt.gz'],
                             capture_output=True, text=True, errors='replace', timeout=300)
-    return 'QVSPLIT-CATALOG.txt' in listed.stdout
+    return 'QVSPLIT-CATALOG.txt.gz' in listed.stdout
 
 
 def check_catalogue(qvsplit, fs, out, work, noRoom):
