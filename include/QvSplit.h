@@ -169,6 +169,11 @@ struct QvMediumReport {
     int64_t iFileBytes;    // "Media_Size": the entries' bytes (the first medium's with the
                            // space kept free)
     int64_t iImageBytes;   // "Image_Size" under an allocation model, else -1
+    // The bytes of the files' data the medium holds: as iFileBytes, but a file with several
+    // names (hard links) counted once where the model stores its data once
+    // (QvModelLinkedDataOnce). Filled when cbSize reaches it; a caller built before it was
+    // added sets a cbSize that ends at iImageBytes, and gets the fields before it.
+    int64_t iDataBytes;
 };
 // Media saved so far: while a split runs (from its callback, say), those whose media files are
 // in place under their names, in the order written; in number order once it has returned.

@@ -672,6 +672,7 @@ bool FolderSet::FitsIn(const FileDesc& desc, int64_t iRoom) const {
 int64_t FolderSet::Add(const CQvString& targetPath) { return Visit(targetPath, false, true); }
 
 int64_t FolderSet::Add(const FileDesc& desc) {
+    m_iLastShared = 0;
     int64_t iCost = Visit(desc.strTargetPath, EntrySpills(desc), true);
     bool bOn = false;
     const QvAllocationModel m = Current(bOn);
@@ -682,7 +683,10 @@ int64_t FolderSet::Add(const FileDesc& desc) {
     if (id == 0) return iCost;
     // Only an Add gives the data back: a fit test counts it, so that nothing placed on the
     // strength of sharing could overfill a medium should the name not be held after all.
-    if (!m_linkedData.insert(id).second) iCost -= DataBytes(m, desc.iFileSize);
+    if (!m_linkedData.insert(id).second) {
+        iCost -= DataBytes(m, desc.iFileSize);
+        m_iLastShared = desc.iFileSize;
+    }
     return iCost;
 }
 

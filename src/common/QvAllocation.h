@@ -76,6 +76,8 @@ public:
     // bytes back: the result is then below 0.
     int64_t Add(const CQvString& targetPath);
     int64_t Add(const FileDesc& desc);
+    // The file bytes of the last entry added whose data the medium held already (0: none).
+    int64_t LastShared() const { return m_iLastShared; }
 
 private:
     int64_t Visit(const CQvString& targetPath, bool bEntrySpills, bool bHold);
@@ -86,6 +88,7 @@ private:
     CQvString m_lastHeld;  // a target path whose folders are all held, shared with its entries
     CQvString m_lastAsked;  // the target path asked about last, while nothing was held since,
     int64_t m_iLastAskedCost = 0;  // and what its folders would add
+    int64_t m_iLastShared = 0;
 };
 
 // What a folder kept whole takes under the model, with the longest paths below it that tell

@@ -4,6 +4,8 @@
 #include "facilities/CQvLog.h"
 
 #include <algorithm>
+#include <cstddef>
+#include <cstring>
 #include <new>
 
 
@@ -54,12 +56,13 @@ void QvReport::AddEntry(std::string_view path, int64_t iSize, bool bMayRepeat) {
     m_iPlannedBytes += iSize;
 }
 
-void QvReport::FinishMedium(DWORD dwFiles, int64_t iFileBytes, int64_t iImageBytes) {
+void QvReport::FinishMedium(DWORD dwFiles, int64_t iFileBytes, int64_t iImageBytes, int64_t iDataBytes) {
     if (m_media.empty()) return;
     QvMediumReport& medium = m_media.back();
     medium.dwFiles = dwFiles;
     medium.iFileBytes = iFileBytes;
     medium.iImageBytes = iImageBytes;
+    medium.iDataBytes = iDataBytes;
 }
 
 void QvReport::MediaInPlace(size_t nCount) { m_nInPlace = std::min(nCount, m_media.size()); }
@@ -98,9 +101,11 @@ extern "C" QVSPLIT_API DWORD QvGetMediaCount(void) {
 extern "C" QVSPLIT_API BOOL QvGetMedium(DWORD dwIndex, QvMediumReport* pMedium) {
     const QvReport& report = QvSplitRun::Current().report;
     const std::vector<QvMediumReport>& media = report.Media();
-    if (pMedium == nullptr || pMedium->cbSize < sizeof(QvMediumReport) || dwIndex >= report.InPlace())
-        return FALSE;
-    *pMedium = media[dwIndex];
+    const uint32_t cbFirst = static_cast<uint32_t>(offsetof(QvMediumReport, iDataBytes));
+    if (pMedium == nullptr || pMedium->cbSize < cbFirst || dwIndex >= report.InPlace()) return FALSE;
+    QvMediumReport medium = media[dwIndex];
+    medium.cbSize = pMedium->cbSize;
+    std::memcpy(pMedium, &medium, std::min<size_t>(pMedium->cbSize, sizeof medium));
     return TRUE;
 }
 

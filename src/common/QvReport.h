@@ -25,7 +25,7 @@ public:
     // place): only those are remembered.
     void AddEntry(std::string_view path, int64_t iSize, bool bMayRepeat);
     // The medium is saved with these figures.
-    void FinishMedium(DWORD dwFiles, int64_t iFileBytes, int64_t iImageBytes);
+    void FinishMedium(DWORD dwFiles, int64_t iFileBytes, int64_t iImageBytes, int64_t iDataBytes);
     // The first nCount media begun, in the order begun, are in place under their names (an
     // estimate's: complete). Only those count as saved to a caller, the progress function
     // included: a medium still being filled, or waiting to be put in place, does not.

@@ -100,6 +100,7 @@ long CQvMediaFactory::CreateNewMediaFile(LPCTSTR strFileName, LPCTSTR strDispFla
         return log->ExitFunction(static_cast<long>(E_FAIL));
     }
     m_iMediaSize = 0;
+    m_iMediaShared = 0;
     m_iMediaReserved = 0;
     m_iMediaUsed = qvalloc::MediumCost();
     m_mediaFolders.Clear();
@@ -180,9 +181,10 @@ long CQvMediaFactory::AddFileToMedia(FileDesc* pFileDesc) {
     }
     m_iMediaSize += desc.iFileSize;
     QvSplitRun::Current().report.AddEntry(desc.strFilePath.Utf8(), desc.iFileSize, MayRepeat(desc));
-    if (qvalloc::On())
+    if (qvalloc::On()) {
         m_iMediaUsed += qvalloc::EntryCost(desc) + m_mediaFolders.Add(desc);
-    else
+        m_iMediaShared += m_mediaFolders.LastShared();
+    } else
         m_iMediaUsed += desc.iFileSize;
     return log->ExitFunction(static_cast<long>(S_OK));
 }

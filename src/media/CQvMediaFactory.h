@@ -58,6 +58,7 @@ protected:
     // model); the fit tests compare this.
     int64_t m_iMediaUsed = 0;
     int64_t m_iMediaReserved = 0;      // the space kept free on it, counted in m_iMediaUsed
+    int64_t m_iMediaShared = 0;        // bytes of its files whose data it holds under another name
     qvalloc::FolderSet m_mediaFolders;  // folders the medium holds so far
     DWORD m_dwMediaFileCount;
 

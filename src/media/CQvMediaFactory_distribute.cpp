@@ -422,6 +422,7 @@ bool CQvMediaFactory::BeginMedium(QvMediaRun& run, const CQvString& strPath, DWO
     const bool bFirst = dwNumber == 1;
     m_iMediaSize = bFirst ? static_cast<int64_t>(run.dwFreeSpace) * kMegabyte : 0;
     m_iMediaReserved = m_iMediaSize;
+    m_iMediaShared = 0;
     m_iMediaUsed = m_iMediaSize + qvalloc::MediumCost();
     m_mediaFolders.Clear();
     m_dwMediaFileCount = 0;
@@ -550,7 +551,8 @@ bool CQvMediaFactory::FinishMedium(const CQvString& strPath) {
         return false;
     }
     QvSplitRun::Current().report.FinishMedium(m_dwMediaFileCount, m_iMediaSize,
-                                      qvalloc::On() ? m_iMediaUsed - m_iMediaReserved : -1);
+                                      qvalloc::On() ? m_iMediaUsed - m_iMediaReserved : -1,
+                                      m_iMediaSize - m_iMediaShared);
     return true;
 }
 

@@ -535,7 +535,7 @@ long CQvSplit::FinalizeMedia() {
     }
     m_iTotalSize += m_iMediaSize;
     QvSplitRun::Current().report.FinishMedium(m_dwMediaFileCount, m_iMediaSize,
-                                      qvalloc::On() ? static_cast<int64_t>(m_iMediaUsed) : -1);
+                                      qvalloc::On() ? static_cast<int64_t>(m_iMediaUsed) : -1, m_iMediaSize);
     QvReport& report = QvSplitRun::Current().report;
     if (!m_bSaveMedia) {
         qvp::DeleteFileW(m_strMediaFile);

@@ -100,6 +100,21 @@ bool ParseMegabytes(const std::string& text, uint32_t& value, const char* flag, 
     return false;
 }
 
+// A set's label goes into the volume id of each disc with "-" and the medium's number, within
+// the 32 characters ISO 9660 allows: letters (kept upper case), digits, "-" and "_".
+bool ParseLabel(const std::string& v, QvCliOptions& o, std::string& error) {
+    const size_t kLabelMax = 24;
+    if (v.empty() || v.size() > kLabelMax ||
+        v.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_") != std::string::npos) {
+        error = "--label takes 1 to " + std::to_string(kLabelMax) +
+                " letters, digits, '-' or '_' (it becomes the discs' volume ids with their numbers): " + v;
+        return false;
+    }
+    o.label.clear();
+    for (char c : v) o.label += (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+    return true;
+}
+
 // One option: its flag, the commands that take it, and how its value is stored.
 struct OptionSpec {
     const char* flag;
@@ -114,6 +129,7 @@ const OptionSpec kOptions[] = {
     {"--out", "split rvx report", [](QvCliOptions& o, const std::string& v, std::string&) { o.outDir = v; return true; }, true},
     {"--rules", "split", [](QvCliOptions& o, const std::string& v, std::string&) { o.rulesFile = v; return true; }, true},
     {"--since", "split", [](QvCliOptions& o, const std::string& v, std::string&) { o.since.push_back(v); return true; }, true},
+    {"--label", "split", [](QvCliOptions& o, const std::string& v, std::string& e) { return ParseLabel(v, o, e); }, true},
     {"--exclude", "split", [](QvCliOptions& o, const std::string& v, std::string&) { o.exclude.push_back(v); return true; }, true},
     {"--first", "split", [](QvCliOptions& o, const std::string& v, std::string&) { o.first.push_back(v); return true; }, true},
     {"--last", "split", [](QvCliOptions& o, const std::string& v, std::string&) { o.last.push_back(v); return true; }, true},

@@ -19,6 +19,8 @@ struct QvCliOptions {
     std::string rulesFile;             // --rules RULES.xml; instead of PATH...
     std::vector<std::string> since;    // --since SET, repeatable: plan only what changed since these
                                        // sets (folders of earlier splits), oldest first
+    std::string label;                 // --label NAME (split): the set's name on its discs (volume
+                                       // ids, catalogue, page); "" = "QV" and the plan's date and time
     std::vector<std::string> exclude;  // --exclude PATH, repeatable
     std::vector<std::string> first;    // --first PATH, repeatable: only on the first medium
     std::vector<std::string> last;     // --last PATH, repeatable: only on the last medium

@@ -42,7 +42,7 @@ const char* const kSplit =
     "  --rules FILE       take the rules from a rules file instead of PATH arguments\n"
     "  --since SET        plan only the files that are new or changed (size or write time)\n"
     "                     since the set in folder SET, an earlier split's --out (or the\n"
-    "                     QVSPLIT-CATALOG.txt pack put on its discs); repeatable,\n"
+    "                     QVSPLIT-CATALOG.txt.gz pack put on its discs); repeatable,\n"
     "                     oldest first: a chain, where each path's latest record counts.\n"
     "                     Files gone since are listed in Deleted.xml beside the media files.\n"
     "                     Planned file by file (not with --method dirs). Nothing changed:\n"
@@ -50,6 +50,9 @@ const char* const kSplit =
     "  --first PATH       only on the first medium (repeatable)\n"
     "  --last PATH        only on the last medium (repeatable)\n"
     "  --all PATH         on every medium (repeatable)\n"
+    "  --label NAME       the set's name on its discs: each ISO image's volume id is NAME,\n"
+    "                     '-' and its number; the catalogue and the page show it (letters,\n"
+    "                     digits, '-', '_'; default QV and the date and time, QV20261210-1430)\n"
     "  --exclude PATH     leave PATH out (repeatable)\n"
     "  --together         keep the entries of each PATH together on one medium\n"
     "  --method M         files (default): file by file; dirs: keep folders whole\n"
@@ -113,8 +116,9 @@ const char* const kVerify =
     "  --capacity-bytes N the capacity exactly, in bytes\n";
 
 const char* const kPack =
-    "Usage: qvsplit pack --format iso|tar|list --to DIR MEDIA_DIR [--size SIZE] [--medium N] [--force]\n"
-    "                    [--catalog | --no-catalog]\n"
+    "Usage: qvsplit pack --format iso|tar|list --to DIR MEDIA_DIR [--size SIZE | --capacity-bytes N]\n"
+    "                    [--medium N] [--catalog | --no-catalog] [--force] [--follow-links]\n"
+    "                    [--json] [--quiet]\n"
     "\n"
     "Makes each medium planned in MEDIA_DIR into one file in DIR (created when missing):\n"
     "Media1.iso, Media1.tar or Media1.list, ... Every entry goes to its target folder inside\n"
@@ -138,9 +142,10 @@ const char* const kPack =
     "  --capacity-bytes N the capacity exactly, in bytes\n"
     "  --medium N         only medium N\n"
     "  --catalog          put QVSPLIT-CATALOG.html (the set's report, marking the medium it is\n"
-    "                     on) and QVSPLIT-CATALOG.txt (medium TAB bytes TAB written TAB path,\n"
-    "                     a line per entry of the set, TAB sha256 after the files of that\n"
-    "                     medium; a split can follow it with --since) at\n"
+    "                     on, its data compressed inside it) and QVSPLIT-CATALOG.txt.gz\n"
+    "                     (medium TAB bytes TAB written TAB path, a line per entry of the\n"
+    "                     set, then 'sha256 TAB hex TAB path' for the files of that medium;\n"
+    "                     zgrep reads it, a split can follow it with --since) at\n"
     "                     the root of every image or archive; the default\n"
     "                     for iso, where an image without room for them (a plan made without\n"
     "                     split --catalog) is made without them, said so\n"
@@ -150,7 +155,7 @@ const char* const kPack =
     "                     refuses to leave beside it\n"
     "  --follow-links     the plan followed links (as split --follow-links)\n"
     "  --json             print the summary as JSON\n"
-    "  --quiet            no progress bar\n";
+    "  --quiet            no progress bar and no line per medium: the last line alone\n";
 
 const char* const kCheck =
     "Usage: qvsplit check [--plan DIR] [--json] [--quiet] SOURCE...\n"

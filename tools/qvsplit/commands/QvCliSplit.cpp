@@ -299,6 +299,7 @@ QvCliPlanRecord PlanRecord(const QvCliOptions& o, const std::vector<QvCliDropped
     r.since = since;
     r.arguments = o.arguments;
     r.date = QvCliNowText();
+    r.label = o.label.empty() ? QvCliDefaultLabel(r.date) : o.label;
     r.fileSystem = QvCliFileSystem(o);
     r.sizeMb = o.sizeMb;
     r.capacityBytes = o.capacityBytes ? o.capacityBytes : static_cast<uint64_t>(o.sizeMb) * 1048576u;

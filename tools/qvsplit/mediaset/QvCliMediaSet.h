@@ -26,6 +26,8 @@ struct QvCliMedium {
     int number = 0;            // the number in its name; a "Last.xml" left by a stopped split sorts last
     uint32_t splitSizeMb = 0;  // Info/Split_Size
     uint64_t mediaSize = 0;    // Info/Media_Size
+    uint64_t dataSize = 0;     // the files' data as the image holds it, a file with several names
+                               // once (the split's own report; 0: not known, Media_Size stands)
     uint64_t imageSize = 0;    // Info/Image_Size: the predicted image, when planned for a file system
     uint32_t numberFiles = 0;  // Info/Media_NumberFiles
     bool hasNumberFiles = false;  // whether the medium carries that count (0 is a count)

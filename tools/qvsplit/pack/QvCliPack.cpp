@@ -48,7 +48,8 @@ const char* const kCatalogTextGz = "QVSPLIT-CATALOG.txt.gz";
 
 class CatalogFiles {
 public:
-    bool Start(QvCliMediaSet& set, std::string& error) {
+    bool Start(QvCliMediaSet& set, const std::string& label, std::string& error) {
+        m_label = label;
         // The folders kept whole are read once for the page and the list.
         QvCliSetFiles files;
         if (!QvCliReadSetFiles(set, files, error)) return false;
@@ -167,7 +168,7 @@ private:
         const auto rows = m_rows.find(number);
         const size_t from = rows == m_rows.end() ? 0 : rows->second.first, to = rows == m_rows.end() ? 0 : rows->second.end;
         size_t row = rows == m_rows.end() ? 0 : rows->second.row;
-        std::string text = QvCliTextCatalogHeader(number, m_compact);
+        std::string text = QvCliTextCatalogHeader(number, m_compact, m_label);
         if (!m_compact) text.append(m_listing, 0, from);
         for (size_t at = from; at < to; ++row) {
             const size_t end = m_listing.find('\n', at);
@@ -210,6 +211,7 @@ private:
     }
 
     bool m_compact = false;
+    std::string m_label;
     std::string m_pageHead, m_pageMiddle, m_pageEnd, m_listing, m_listingGz;
     // Each medium's rows in the list: [first, end), and the index of its first row.
     struct Rows {
@@ -323,6 +325,7 @@ struct PackJob {
     bool sums = false;                     // carries the checksum list and the notes
     uint64_t sumsBytes = 0;
     std::string notes;                     // the notes' text
+    std::string volumeId;                  // iso: the image's volume id
 };
 
 // Whether the options put the catalogue on the media: --catalog, or by default on ISO images.
@@ -339,6 +342,15 @@ std::string VolumeId(const std::string& stem) {
     std::string id;
     for (char c : stem) id += (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
     return id.substr(0, 32);
+}
+
+// The volume id of a medium of a set labelled label: the label, "-" and the medium's number
+// in two digits at least ("QV20261210-1430-01"); a set made before sets had labels keeps the
+// media file's name.
+std::string VolumeId(const std::string& label, const QvCliMedium& m) {
+    if (label.empty()) return VolumeId(Stem(m.fileName));
+    const std::string number = std::to_string(m.number);
+    return VolumeId(label + (number.size() < 2 ? "-0" : "-") + number);
 }
 
 std::string SectorText(uint64_t bytes) { return QvCliGrouped(bytes / kQvCliSectorBytes) + " sectors"; }
@@ -382,7 +394,7 @@ bool LayOutAndMeasure(const QvCliOptions& o, PackJob& job, CatalogFiles* catalog
     error.clear();
     if (o.format == "iso") {
         job.image.reset(new QvCliIsoImage);
-        if (!job.image->Build(job.layout, VolumeId(Stem(m.fileName)), error) || !job.image->Measure(job.imageBytes, error)) {
+        if (!job.image->Build(job.layout, job.volumeId, error) || !job.image->Measure(job.imageBytes, error)) {
             error = m.fileName + ": " + error;
             return false;
         }
@@ -408,7 +420,7 @@ std::string CatalogAdvice(const PackJob& job, uint64_t reserve) {
 // default a medium whose plan kept no room for the catalogue files goes without them, said so.
 // Each medium is read here and its entries dropped once laid out: the layouts are what is kept.
 int Prepare(const QvCliOptions& o, QvCliMediaSet& set, std::vector<PackJob>& jobs, CatalogFiles* catalog,
-            NotesFiles* notes, uint64_t reserve) {
+            NotesFiles* notes, uint64_t reserve, const std::string& label) {
     for (QvCliMedium& m : set.media) {
         if (o.medium && m.number != static_cast<int>(o.medium)) continue;
         if (QvCliInterrupted()) return kExitCancelled;
@@ -418,17 +430,20 @@ int Prepare(const QvCliOptions& o, QvCliMediaSet& set, std::vector<PackJob>& job
         job.medium = &m;
         job.fileName = Stem(m.fileName) + "." + o.format;
         job.capacityBytes = QvCliCapacityBytes(o, m);
+        job.volumeId = VolumeId(label, m);
         if (!LayOutAndMeasure(o, job, catalog, notes, error)) return QvCliFail(kExitFailed, error);
         if (catalog && o.catalog == -1 && Measured(o.format) && job.imageBytes > job.capacityBytes) {
             PackJob plain;
             plain.medium = job.medium;
             plain.fileName = job.fileName;
             plain.capacityBytes = job.capacityBytes;
+            plain.volumeId = job.volumeId;
             if (!LayOutAndMeasure(o, plain, nullptr, job.sums ? notes : nullptr, error)) return QvCliFail(kExitFailed, error);
             // Without room kept, the checksum list may give way as well (below).
             PackJob bare;
             bare.medium = job.medium;
             bare.capacityBytes = job.capacityBytes;
+            bare.volumeId = job.volumeId;
             const bool fitsBare = plain.imageBytes > plain.capacityBytes && plain.sums && !reserve &&
                                   LayOutAndMeasure(o, bare, nullptr, nullptr, error) && bare.imageBytes <= bare.capacityBytes;
             if (plain.imageBytes <= plain.capacityBytes || fitsBare)
@@ -446,6 +461,7 @@ int Prepare(const QvCliOptions& o, QvCliMediaSet& set, std::vector<PackJob>& job
             plain.medium = job.medium;
             plain.fileName = job.fileName;
             plain.capacityBytes = job.capacityBytes;
+            plain.volumeId = job.volumeId;
             if (!LayOutAndMeasure(o, plain, job.catalog ? catalog : nullptr, nullptr, error)) return QvCliFail(kExitFailed, error);
             if (plain.imageBytes <= plain.capacityBytes)
                 std::cerr << "qvsplit: " << m.fileName << ": no room for the checksum list " << kQvCliSumsFile << " and "
@@ -506,7 +522,7 @@ int WriteJob(const QvCliOptions& o, PackJob& job, NotesFiles* notes, QvCliBytePr
         return QvCliFail(kExitFailed, error + "; " + job.fileName + " was not written");
     if (o.format == "iso" && !job.image) {
         job.image.reset(new QvCliIsoImage);
-        if (!job.image->Build(job.layout, VolumeId(Stem(job.medium->fileName)), error))
+        if (!job.image->Build(job.layout, job.volumeId, error))
             return QvCliFail(kExitFailed, job.medium->fileName + ": " + error + "; " + job.fileName + " was not written");
     }
     if (o.format == "iso") {
@@ -680,7 +696,7 @@ int QvCliRunPack(const QvCliOptions& o) {
         const fs::path absolute = fs::absolute(QvCliFsPath(set.dir), ec);
         if (!ec) set.dir = QvCliPathText(absolute.lexically_normal());
         catalog.reset(new CatalogFiles);
-        if (!catalog->Start(set, error)) return QvCliFail(kExitFailed, error);
+        if (!catalog->Start(set, record.label, error)) return QvCliFail(kExitFailed, error);
     }
     const std::string identity = SetIdentity(set);
     std::unique_ptr<NotesFiles> notes;
@@ -690,7 +706,7 @@ int QvCliRunPack(const QvCliOptions& o) {
         if (!notes->Start(set, record, identity, error)) return QvCliFail(kExitFailed, error + "; nothing to pack");
     }
     std::vector<PackJob> jobs;
-    int status = Prepare(o, set, jobs, catalog.get(), notes.get(), record.catalogReserve);
+    int status = Prepare(o, set, jobs, catalog.get(), notes.get(), record.catalogReserve, record.label);
     if (status != kExitOk) return status;
     const std::vector<std::string> recorded = RecordedFiles(o.toDir, identity);
     const std::vector<std::string> strangers = FilesOfAnotherSet(o, jobs, recorded);
@@ -726,7 +742,9 @@ int QvCliRunPack(const QvCliOptions& o) {
         PrintJson(o, jobs, std::cout);
         return kExitOk;
     }
-    for (const PackJob& job : jobs) PrintRow(o, job, std::cout);
+    // Quiet, the last line alone says what was made; warnings and errors still show.
+    if (!o.quiet)
+        for (const PackJob& job : jobs) PrintRow(o, job, std::cout);
     std::cout << "packed " << jobs.size() << (jobs.size() == 1 ? " medium" : " media") << " into " << o.toDir << "\n";
     return kExitOk;
 }

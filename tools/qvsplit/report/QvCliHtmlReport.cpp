@@ -349,7 +349,11 @@ bool WriteReport(std::ostream& out, const QvCliMediaSet& set, const QvCliListedF
                  const QvCliReportContext& context, std::string& error) {
     const QvCliTotals totals = QvCliComputeTotals(set, 0);
     return QvCliWriteHtmlPage(out, [&](std::ostream& json) {
-        json << "{\"folder\": " << QvCliScriptJsonString(set.dir) << ", \"generated\": " << QvCliScriptJsonString(QvCliNowText())
+        if (context.record && !context.record->label.empty())
+            json << "{\"label\": " << QvCliScriptJsonString(context.record->label) << ", ";
+        else
+            json << "{";
+        json << "\"folder\": " << QvCliScriptJsonString(set.dir) << ", \"generated\": " << QvCliScriptJsonString(QvCliNowText())
              << ", \"drive\": \"" << static_cast<char>(QvCliDrive()) << "\", \"sep\": \"" << kSeparator << "\", \"here\": " << context.here
              << ", \"splitSizeMb\": " << totals.splitSizeMb << ", \"total\": " << totals.totalBytes
              << ", \"lowerBound\": " << totals.lowerBound << ",\n";
@@ -489,11 +493,13 @@ std::string QvCliHtmlReport(const QvCliMediaSet& set, const QvCliSetFiles& files
     return page.str();
 }
 
-std::string QvCliTextCatalogHeader(int here, bool sumsAtEnd) {
+std::string QvCliTextCatalogHeader(int here, bool sumsAtEnd, const std::string& label) {
     std::string out = "# QvSplit catalogue: medium<TAB>bytes<TAB>written<TAB>path";
+    if (here && !sumsAtEnd) out += "[<TAB>sha256]";
+    if (!label.empty()) out += "; set " + label;
     // The disc's own files carry their checksums: at the end of their lines, or in lines of
     // their own after the list.
-    if (here && !sumsAtEnd) out += "[<TAB>sha256]; this is medium " + std::to_string(here);
+    if (here && !sumsAtEnd) out += "; this is medium " + std::to_string(here);
     if (here && sumsAtEnd) out += "; this is medium " + std::to_string(here) + ", the SHA-256 of its files follow the list";
     return out + "\n";
 }
@@ -576,7 +582,7 @@ void QvCliCatalogTerms(const std::string& outDir, const QvCliPlanRecord& record,
     const uint64_t kEntries = 8192;
     // The page's block of checksums, empty.
     const uint64_t kChecksumBlock = 64;
-    model.cbCatalogFixed = counter.Count() + QvCliTextCatalogHeader(INT32_MAX).size() + kNumbers + 2 * block + kEntries +
+    model.cbCatalogFixed = counter.Count() + QvCliTextCatalogHeader(INT32_MAX, true, std::string(32, 'L')).size() + kNumbers + 2 * block + kEntries +
                            kSumsFixed + kChecksumBlock;
     // A row of the page, "[medium,folder,"name",bytes,kind,target]" and its separator, and a
     // line of the text, "medium TAB bytes TAB written TAB path", with "/" after a folder (the

@@ -70,7 +70,8 @@ std::string QvCliTextCatalog(const QvCliMediaSet& set, const QvCliSetFiles& file
 // Its first line alone, naming medium here (0: none), whose files' checksums end their lines,
 // or with sumsAtEnd follow the list in lines of their own, "sha256 TAB hex TAB path", after
 // the line QvCliTextCatalogSumsHeader gives.
-std::string QvCliTextCatalogHeader(int here, bool sumsAtEnd = false);
+// The set's label, when it has one, follows "; set ".
+std::string QvCliTextCatalogHeader(int here, bool sumsAtEnd = false, const std::string& label = std::string());
 std::string QvCliTextCatalogSumsHeader(int here);
 
 // Text as a JSON string literal that is also safe inside an HTML <script> element: "<", ">",

@@ -162,6 +162,7 @@ QvCliMediaSet QvCliReportedMediaSet(const std::string& dir, const char* nameForm
         m.fileName = name;
         m.number = static_cast<int>(r.dwNumber);
         m.mediaSize = static_cast<uint64_t>(r.iFileBytes);
+        m.dataSize = r.iDataBytes > 0 ? static_cast<uint64_t>(r.iDataBytes) : 0;
         m.imageSize = r.iImageBytes > 0 ? static_cast<uint64_t>(r.iImageBytes) : 0;
         m.numberFiles = r.dwFiles;
         m.hasNumberFiles = true;

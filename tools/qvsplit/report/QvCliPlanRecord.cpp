@@ -26,10 +26,19 @@ std::string QvCliNowText() {
     return text;
 }
 
+std::string QvCliDefaultLabel(const std::string& date) {
+    std::string digits;
+    for (char c : date)
+        if (c >= '0' && c <= '9') digits += c;
+    if (digits.size() < 12) return "QV" + digits;
+    return "QV" + digits.substr(0, 8) + "-" + digits.substr(8, 4);
+}
+
 bool QvCliSavePlanRecord(const std::string& dir, const QvCliPlanRecord& record) {
     pugi::xml_document doc;
     pugi::xml_node root = doc.append_child("QvSplitPlan");
     root.append_attribute("Date") = record.date.c_str();
+    if (!record.label.empty()) root.append_attribute("Label") = record.label.c_str();
     root.append_attribute("FileSystem") = record.fileSystem.c_str();
     root.append_attribute("SizeMB") = record.sizeMb;
     root.append_attribute("CapacityBytes") = static_cast<unsigned long long>(record.capacityBytes);
@@ -63,6 +72,7 @@ bool QvCliLoadPlanRecord(const std::string& dir, QvCliPlanRecord& record) {
     const pugi::xml_node root = doc.child("QvSplitPlan");
     if (!root) return false;
     record.date = root.attribute("Date").value();
+    record.label = root.attribute("Label").value();
     record.fileSystem = root.attribute("FileSystem").value();
     record.sizeMb = root.attribute("SizeMB").as_uint();
     record.capacityBytes = root.attribute("CapacityBytes").as_ullong();

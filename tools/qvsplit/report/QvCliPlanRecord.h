@@ -24,6 +24,8 @@ struct QvCliChanges {
 struct QvCliPlanRecord {
     std::vector<std::string> arguments;  // the command line after "qvsplit", as shown text
     std::string date;                    // local time of the split, "YYYY-MM-DD HH:MM"
+    std::string label;                   // the set's name on its discs; "" in a set made before
+                                         // sets had one
     std::string fileSystem;              // iso, iso-udf, tar or none
     uint32_t sizeMb = 0;                 // --size in MB
     uint64_t capacityBytes = 0;          // the medium's capacity in bytes (a disc's exact one)
@@ -43,6 +45,10 @@ bool QvCliSavePlanRecord(const std::string& dir, const QvCliPlanRecord& record);
 bool QvCliLoadPlanRecord(const std::string& dir, QvCliPlanRecord& record);
 // Removes the record of dir, if any.
 void QvCliRemovePlanRecord(const std::string& dir);
+
+// The label of a set planned at date ("YYYY-MM-DD HH:MM") that was given none: "QV", the date's
+// digits, "-" and the time's ("QV20261210-1430").
+std::string QvCliDefaultLabel(const std::string& date);
 
 // The local time now as "YYYY-MM-DD HH:MM".
 std::string QvCliNowText();

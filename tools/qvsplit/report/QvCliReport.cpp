@@ -5,6 +5,7 @@
 
 #include "system/QvCliPaths.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <iomanip>
 #include <sstream>
@@ -137,16 +138,19 @@ void QvCliPrintSummary(const QvCliMediaSet& set, uint32_t splitSizeMb,
         fill << std::fixed << std::setprecision(1) << Fill(m, t.splitSizeMb) << "%";
         out << std::left << std::setw(14) << m.fileName << std::right << std::setw(9)
             << m.entryCount << std::setw(9) << FilesOf(m) << std::setw(14)
-            << QvCliMegabytes(m.mediaSize);
+            << QvCliMegabytes(m.dataSize ? m.dataSize : m.mediaSize);
         if (images) out << std::setw(14) << QvCliMegabytes(m.imageSize);
         out << std::setw(8) << fill.str() << "  " << Bar(Fill(m, t.splitSizeMb)) << "\n";
     }
     if (images)
         out << "image: the predicted size of each medium's image or archive (whole blocks, entry\n"
                "records or headers, file-system structures) against the capacity of " << t.splitSizeMb << " MB\n";
+    if (std::any_of(set.media.begin(), set.media.end(), [](const QvCliMedium& m) { return m.dataSize && m.dataSize < m.mediaSize; }))
+        out << "size: the files' bytes, a file of several names (hard links) counted once a medium,\n"
+               "as its image holds it\n";
     const long long difference = static_cast<long long>(set.media.size()) - static_cast<long long>(t.lowerBound);
     out << "total " << QvCliMegabytes(t.totalBytes) << " on " << set.media.size()
-        << " media of " << t.splitSizeMb << " MB; lower bound " << t.lowerBound
+        << (set.media.size() == 1 ? " medium of " : " media of ") << t.splitSizeMb << " MB; lower bound " << t.lowerBound
         << " (difference " << difference << ")\n";
     // A medium planned beyond its size would not fit its disc; no split should make one, and
     // the summary says so if one does.
@@ -182,7 +186,8 @@ void QvCliPrintSummaryJson(const QvCliMediaSet& set, uint32_t splitSizeMb,
         const QvCliMedium& m = set.media[i];
         out << (i ? ",\n" : "\n") << "    {\"file\": " << QvCliJsonString(m.fileName)
             << ", \"entries\": " << m.entryCount << ", \"files\": " << FilesOf(m)
-            << ", \"size\": " << m.mediaSize << ", \"image_size\": "
+            << ", \"size\": " << m.mediaSize << ", \"data_size\": " << (m.dataSize ? m.dataSize : m.mediaSize)
+            << ", \"image_size\": "
             << (m.imageSize ? std::to_string(m.imageSize) : std::string("null"))
             << ", \"fill\": " << std::fixed
             << std::setprecision(2) << Fill(m, t.splitSizeMb) << ", \"over_capacity\": "
