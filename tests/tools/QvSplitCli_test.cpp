@@ -791,6 +791,7 @@ TEST_F(QvSplitCliTest, ShowAndWhereReadAMediaSetBack) {
         EXPECT_EQ(row.status, where.status) << where.out;
         if (!row.expected) {
             EXPECT_TRUE(where.out.empty()) << where.out;
+            EXPECT_NE(std::string::npos, where.err.find(std::string(" lists a path containing ") + row.text)) << where.err;
             continue;
         }
         EXPECT_NE(std::string::npos, where.out.find(S(row.expected))) << where.out;

@@ -292,6 +292,8 @@ int WhereInSet(const QvCliOptions& o) {
         std::cout << "[" << found.str() << (hits ? "\n]\n" : "]\n");
     else
         std::cout << found.str();
+    // No match is an answer too, said where a person looks for one.
+    if (!hits && !o.json) std::cerr << "qvsplit: no medium of " << o.operands[0] << " lists a path containing " << o.operands[1] << "\n";
     return hits ? kExitOk : kExitFailed;
 }
 

@@ -367,6 +367,15 @@ std::string TooBig(const std::string& format, const PackJob& job) {
            " (" + QvCliGrouped(job.capacityBytes) + " bytes)";
 }
 
+// What to do when the plan was made for another file system than the one packed: each counts
+// its own structures in every fit.
+std::string PlanAdvice(const std::string& format, const QvCliPlanRecord& record) {
+    const std::string planned = record.fileSystem.empty() ? "none" : record.fileSystem;
+    if (planned == format || (format == "iso" && planned == "iso-udf")) return std::string();
+    return "; the plan was made " + (planned == "none" ? std::string("for file bytes alone") : "for " + planned) +
+           ": split with --fs " + format + " to plan for " + (format == "tar" ? "tar archives" : "ISO images");
+}
+
 bool CheckFormatAvailable(const std::string& format, std::string& reason) {
     if (format == "iso") return QvCliIsoImage::Available(reason);
     if (format == "tar") return QvCliTarArchive::Available(reason);
@@ -420,7 +429,8 @@ std::string CatalogAdvice(const PackJob& job, uint64_t reserve) {
 // default a medium whose plan kept no room for the catalogue files goes without them, said so.
 // Each medium is read here and its entries dropped once laid out: the layouts are what is kept.
 int Prepare(const QvCliOptions& o, QvCliMediaSet& set, std::vector<PackJob>& jobs, CatalogFiles* catalog,
-            NotesFiles* notes, uint64_t reserve, const std::string& label) {
+            NotesFiles* notes, const QvCliPlanRecord& record) {
+    const uint64_t reserve = record.catalogReserve;
     for (QvCliMedium& m : set.media) {
         if (o.medium && m.number != static_cast<int>(o.medium)) continue;
         if (QvCliInterrupted()) return kExitCancelled;
@@ -430,7 +440,7 @@ int Prepare(const QvCliOptions& o, QvCliMediaSet& set, std::vector<PackJob>& job
         job.medium = &m;
         job.fileName = Stem(m.fileName) + "." + o.format;
         job.capacityBytes = QvCliCapacityBytes(o, m);
-        job.volumeId = VolumeId(label, m);
+        job.volumeId = VolumeId(record.label, m);
         if (!LayOutAndMeasure(o, job, catalog, notes, error)) return QvCliFail(kExitFailed, error);
         if (catalog && o.catalog == -1 && Measured(o.format) && job.imageBytes > job.capacityBytes) {
             PackJob plain;
@@ -478,7 +488,7 @@ int Prepare(const QvCliOptions& o, QvCliMediaSet& set, std::vector<PackJob>& job
     int status = kExitOk;
     for (const PackJob& job : jobs)
         if (Measured(o.format) && job.imageBytes > job.capacityBytes)
-            status = QvCliFail(kExitFailed, TooBig(o.format, job) + CatalogAdvice(job, reserve));
+            status = QvCliFail(kExitFailed, TooBig(o.format, job) + CatalogAdvice(job, reserve) + PlanAdvice(o.format, record));
     if (status != kExitOk) std::cerr << "qvsplit: nothing was written\n";
     return status;
 }
@@ -706,7 +716,7 @@ int QvCliRunPack(const QvCliOptions& o) {
         if (!notes->Start(set, record, identity, error)) return QvCliFail(kExitFailed, error + "; nothing to pack");
     }
     std::vector<PackJob> jobs;
-    int status = Prepare(o, set, jobs, catalog.get(), notes.get(), record.catalogReserve, record.label);
+    int status = Prepare(o, set, jobs, catalog.get(), notes.get(), record);
     if (status != kExitOk) return status;
     const std::vector<std::string> recorded = RecordedFiles(o.toDir, identity);
     const std::vector<std::string> strangers = FilesOfAnotherSet(o, jobs, recorded);
