@@ -116,7 +116,7 @@ void AppendNumber(std::string& out, uint64_t value) {
 }
 
 // Every file as [medium index, folder, name, bytes, kind (0 file, 1 folder, 2 link), folder
-// inside the medium].
+// inside the medium, write time as the 14 digits of local time (0: unknown)].
 bool WriteEntries(const QvCliListedFiles& files, std::ostream& out, std::string& error) {
     TextTable folders, targets;
     out << "\"entries\": [";
@@ -140,6 +140,8 @@ bool WriteEntries(const QvCliListedFiles& files, std::ostream& out, std::string&
         number(static_cast<uint64_t>(f.kind));
         row += ',';
         number(targetIndex);
+        row += ',';
+        number(f.written);
         row += ']';
         out.write(row.data(), static_cast<std::streamsize>(row.size()));
         first = false;
@@ -471,14 +473,14 @@ void QvCliCatalogTerms(const std::string& outDir, const QvCliPlanRecord& record,
     const uint64_t kChecksumBlock = 64;
     model.cbCatalogFixed = counter.Count() + QvCliTextCatalogHeader(INT32_MAX).size() + kNumbers + 2 * block + kEntries +
                            kSumsFixed + kChecksumBlock;
-    // A row of the page, "[medium,folder,"name",bytes,kind,target]" and its separator, and a
-    // line of the text, "medium TAB bytes TAB written TAB path", with "/" after a folder (the
-    // write time's 14 digits and its tab counted here).
+    // A row of the page, "[medium,folder,"name",bytes,kind,target,written]" and its separator,
+    // and a line of the text, "medium TAB bytes TAB written TAB path", with "/" after a folder
+    // (the write time's 14 digits and its comma or tab counted here, in each).
     // A file of the disc's own has its checksum in both: TAB and 64 hex digits ending its
     // line, "path":"hex", in the page's block of checksums (each row counted as if its file
     // were on every medium).
     const uint32_t kOwnChecksum = 1 + 64 + 3 + 2 + 64 + 1;
-    model.cbCatalogPerEntry = 12 + 4 + 15 + kSumsPerRow + kOwnChecksum;
+    model.cbCatalogPerEntry = 12 + 15 + 4 + 15 + kSumsPerRow + kOwnChecksum;
     // The whole path in the text's line, the checksum list's and the page's block of checksums
     // (escaped no wider), the name in the page's row.
     model.cbCatalogPerPathByte = 3;
