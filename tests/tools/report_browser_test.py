@@ -349,6 +349,7 @@ SEARCHES = [
     ('COPYRIGHT Bash', 2),
     ('*.m4', 5),
     ('man1/ls*', 2),
+    ('an1/ls*', 0),                 # a pattern's folder is a whole name
     ('doc/*/copyright', 9),
     ('?ed*', 2),
     ('data3 GZIP', 1),
