@@ -112,6 +112,8 @@ def load(browser, page, query, profile):
 class Browser:
     """Headless Chromium driven over the DevTools protocol on a pipe (fds 3 and 4)."""
 
+    threw = 0  # sessions in which the page threw
+
     def __init__(self, browser, profile):
         to_r, to_w = os.pipe()
         from_r, from_w = os.pipe()
@@ -128,8 +130,12 @@ class Browser:
         for fd in (hi_r, hi_w, null):
             os.close(fd)
         self.w, self.r, self.buf, self.next_id, self.session = to_w, from_r, b'', 0, None
+        self.errors = []  # what the page threw and did not catch
 
     def close(self):
+        if self.errors:
+            print('FAIL: the page threw: %s' % ' | '.join(e.splitlines()[0] for e in self.errors))
+            Browser.threw += 1
         try:
             os.killpg(self.pid, signal.SIGKILL)
         except ProcessLookupError:
@@ -156,6 +162,8 @@ class Browser:
                 self.buf += chunk
             line, self.buf = self.buf.split(b'\0', 1)
             reply = json.loads(line)
+            if reply.get('method') == 'Runtime.exceptionThrown':
+                self.errors.append(reply['params']['exceptionDetails'].get('exception', {}).get('description', '?'))
             if reply.get('id') == self.next_id:
                 if 'error' in reply:
                     raise SystemExit('%s: %s' % (method, reply['error']))
@@ -165,6 +173,7 @@ class Browser:
         target = self.call('Target.createTarget', url='about:blank')['targetId']
         self.session = self.call('Target.attachToTarget', targetId=target, flatten=True)['sessionId']
         self.call('Page.enable')
+        self.call('Runtime.enable')
         self.call('Page.navigate', url=url)
 
     def js(self, expression, timeout=60):
@@ -795,6 +804,7 @@ def main():
         failures += hostile_checks(browser, page, profile, tree, out)
         failures += share_checks(browser, args.qvsplit, work, profile)
 
+        failures += ['the page threw in %d sessions' % Browser.threw] if Browser.threw else []
         for f in failures:
             print('FAIL: ' + f)
         print('%s: %d failures' % (os.path.basename(sys.argv[0]), len(failures)))

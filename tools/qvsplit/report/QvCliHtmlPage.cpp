@@ -983,9 +983,12 @@ function failed(text) {
 }
 
 // The data is a JSON block, or the same text compressed with gzip and written in base64.
+function show(json) {
+  try { main(JSON.parse(json)); } catch (err) { failed('The page cannot read its data: ' + err.message); }
+}
 function start() {
   var packed = byId('qvsplit-data-gz');
-  if (!packed) return main(JSON.parse(byId('qvsplit-data').textContent));
+  if (!packed) return show(byId('qvsplit-data').textContent);
   if (typeof DecompressionStream !== 'function') {
     failed('This page keeps its data compressed, and this browser cannot unpack it (it lacks DecompressionStream). ' +
       'Open the page in a current Firefox, Chrome, Edge or Safari.');
@@ -995,7 +998,7 @@ function start() {
   var text = atob(packed.textContent.replace(/\s+/g, '')), raw = new Uint8Array(text.length);
   for (var i = 0; i < text.length; ++i) raw[i] = text.charCodeAt(i);
   new Response(new Blob([raw]).stream().pipeThrough(new DecompressionStream('gzip'))).text()
-    .then(function (json) { main(JSON.parse(json)); })
+    .then(show)
     .catch(function (err) { failed('Its compressed data cannot be read: ' + err.message); });
 }
 start();
