@@ -106,6 +106,8 @@ mark { background: var(--mark); color: inherit; border-radius: 2px; }
 .tree li { padding: 1px 0; overflow-wrap: anywhere; }
 .tree .tw { border: 0; background: none; padding: 0 4px; width: 1.6em; }
 .tree .file { padding-left: 1.6em; }
+.tree .found > .p { background: var(--mark); border-radius: 2px; }
+.hits .go { font-size: .85em; padding: 1px 8px; margin-top: 3px; }
 .tree .n { color: var(--muted); font-size: .9em; margin-left: 8px; font-variant-numeric: tabular-nums; }
 .raw { color: var(--over); font-family: ui-monospace, monospace; font-size: .92em; }
 dl { display: grid; grid-template-columns: max-content minmax(0, 1fr); gap: 4px 14px; margin: 0; }
@@ -419,7 +421,7 @@ function openMedium(k) {
   var s = byId('medium-view'), m = D.media[k];
   s.textContent = '';
   s.hidden = false;
-  s.setAttribute('data-index', String(k));
+  s.setAttribute('data-medium', m.name);
   var head = add(s, 'div', 'mhead');
   add(head, 'h2', null, mediumLabel(m) + ' (' + m.name + ')');
   if (m.number === D.here) add(head, 'span', 'heretag', 'this disc');
@@ -470,6 +472,22 @@ function buildTree(k) {
   var top = root;
   while (top.kids.size === 1 && !own.has(top.fi)) top = top.kids.values().next().value;
   return { top: top, own: own };
+}
+
+// Opens the medium of entry i at its folder in the tree.
+function showFolderOf(i) {
+  var path = D.folders[E[i][1]], box = byId('medium-view');
+  openMedium(E[i][0]);
+  for (var guard = 0; guard < 1000; ++guard) {
+    var next = Array.prototype.filter.call(box.querySelectorAll('li.dir'), function (li) {
+      var p = li.getAttribute('data-path');
+      return li.querySelector('.tw').getAttribute('aria-expanded') !== 'true' && (p === path || path.lastIndexOf(p + D.sep, 0) === 0);
+    })[0];
+    if (!next) break;
+    next.querySelector('.tw').click();
+  }
+  var at = Array.prototype.filter.call(box.querySelectorAll('li.dir'), function (li) { return li.getAttribute('data-path') === path; })[0];
+  if (at) { at.classList.add('found'); at.scrollIntoView({ block: 'center' }); }
 }
 
 function renderTree(box, k) {
@@ -824,6 +842,7 @@ function drawHits() {
       markedPath(add(li, 'span', 'p'), i, s.query);
       add(li, 'span', 'd', bytes(e[3]) + (e[6] ? ' \u00b7 written ' + dateText(e[6]) : '') + (e[4] ? ', ' + kindText(e[4]) : '') +
         ' \u00b7 on the medium: ' + shown(insideOf(i)));
+      add(li, 'button', 'go', 'Show its folder').addEventListener('click', showFolderOf.bind(null, i));
     }
     if (more) more.hidden = done >= list.length;
   }
@@ -922,6 +941,7 @@ function folderSearch() {
     li.setAttribute('role', 'button');
     li.tabIndex = 0;
     li.addEventListener('click', function () { showSpread(out, p); });
+    li.addEventListener('keydown', function (ev) { if (ev.key === 'Enter' || ev.key === ' ') { ev.preventDefault(); showSpread(out, p); } });
   });
   if (paths.length > 12) add(ul, 'li', null, 'and ' + count(paths.length - 12, 'more folder'));
   box.appendChild(out);
