@@ -106,7 +106,7 @@ mark { background: var(--mark); color: inherit; border-radius: 2px; }
 .tree li { padding: 1px 0; overflow-wrap: anywhere; }
 .tree .tw { border: 0; background: none; padding: 0 4px; width: 1.6em; }
 .tree .file { padding-left: 1.6em; }
-.tree .found > .p { background: var(--mark); border-radius: 2px; }
+.tree .found > .p, .tree .file.found > .p { background: var(--mark); border-radius: 2px; }
 .hits .go { font-size: .85em; padding: 1px 8px; margin-top: 3px; }
 .tree .n { color: var(--muted); font-size: .9em; margin-left: 8px; font-variant-numeric: tabular-nums; }
 .raw { color: var(--over); font-family: ui-monospace, monospace; font-size: .92em; }
@@ -487,7 +487,15 @@ function showFolderOf(i) {
     next.querySelector('.tw').click();
   }
   var at = Array.prototype.filter.call(box.querySelectorAll('li.dir'), function (li) { return li.getAttribute('data-path') === path; })[0];
-  if (at) { at.classList.add('found'); at.scrollIntoView({ block: 'center' }); }
+  var file = box.querySelector('li.file[data-entry="' + i + '"]'), more;
+  // A file past the first items of its folder is shown too.
+  while (at && !file && (more = at.querySelector(':scope > ul > li.more button'))) {
+    more.click();
+    file = box.querySelector('li.file[data-entry="' + i + '"]');
+  }
+  if (file) file.classList.add('found');
+  if (file || at) (file || at).scrollIntoView({ block: 'center' });
+  if (at) at.classList.add('found');
 }
 
 function renderTree(box, k) {
@@ -539,6 +547,7 @@ function fillFolder(ul, node, tree) {
 
 function fileLeaf(ul, i) {
   var e = E[i], li = add(ul, 'li', 'file');
+  li.setAttribute('data-entry', String(i));
   add(li, 'span', 'p', shown(e[2]) + (e[4] === 1 ? D.sep : ''));
   add(li, 'span', 'n', bytes(e[3]) + (e[6] ? ' \u00b7 ' + dateText(e[6]) : '') + (e[4] ? ' \u00b7 ' + kindText(e[4]) : ''));
 }
