@@ -519,6 +519,7 @@ FILTERS = [
     # (types, size from, to, written from, to, words, the rule)
     ('gz', '', '', '', '', '', lambda p, size, year: p.endswith('.gz')),
     ('png, .M4', '', '', '', '', 'a', lambda p, size, year: p.endswith(('.png', '.m4')) and 'a' in p.lower()),
+    ('*.Debian.gz', '', '', '', '', '', lambda p, size, year: p.endswith('.Debian.gz')),
     ('', '300k', '', '', '', '', lambda p, size, year: size >= 300 * 1024),
     ('', '', '2k', '', '', 'copyright', lambda p, size, year: size <= 2048 and 'copyright' in p),
     ('', '', '', '2020-01-01', '2020-12-31', '', lambda p, size, year: year == 2020),

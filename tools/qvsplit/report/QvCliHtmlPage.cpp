@@ -754,17 +754,18 @@ function dayOf(text, time) {
 }
 // The type, size and date filters as a test of an entry; null when none is set.
 function readFilters() {
-  var types = byId('f-type').value.toLowerCase().split(/[\s,;]+/).map(function (t) { return t.replace(/^\*?\./, ''); }).filter(Boolean);
+  var types = byId('f-type').value.toLowerCase().split(/[\s,;]+/).map(function (t) { return t.replace(/^\*?\.*/, ''); }).filter(Boolean);
   var min = sizeOf(byId('f-min').value), max = sizeOf(byId('f-max').value);
   var from = dayOf(byId('f-from').value, '000000'), to = dayOf(byId('f-to').value, '235959');
   if (!types.length && min === null && max === null && from === null && to === null) return null;
   lowered();
   return function (i) {
     var e = E[i];
-    if (types.length) {
-      var dot = LN[i].lastIndexOf('.');
-      if (e[4] === 1 || dot <= 0 || types.indexOf(LN[i].slice(dot + 1)) < 0) return false;
-    }
+    // A type is the end of a name after a dot, "gz" as "tar.gz"; a name that is all type has none.
+    if (types.length && (e[4] === 1 || !types.some(function (t) {
+      var n = LN[i];
+      return n.length > t.length + 1 && n.charCodeAt(n.length - t.length - 1) === 46 && n.slice(-t.length) === t;
+    }))) return false;
     if ((min !== null && e[3] < min) || (max !== null && e[3] > max)) return false;
     if (from === null && to === null) return true;
     var w = e[6] || 0;
