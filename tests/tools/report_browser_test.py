@@ -113,6 +113,7 @@ class Browser:
     """Headless Chromium driven over the DevTools protocol on a pipe (fds 3 and 4)."""
 
     threw = 0  # sessions in which the page threw
+    started = 0
 
     def __init__(self, browser, profile):
         to_r, to_w = os.pipe()
@@ -125,7 +126,8 @@ class Browser:
         acts = [(os.POSIX_SPAWN_DUP2, null, 0), (os.POSIX_SPAWN_DUP2, null, 1), (os.POSIX_SPAWN_DUP2, null, 2),
                 (os.POSIX_SPAWN_DUP2, hi_r, 3), (os.POSIX_SPAWN_DUP2, hi_w, 4)]
         args = [browser, '--headless', '--no-sandbox', '--disable-gpu', '--no-first-run', '--disable-dev-shm-usage',
-                '--user-data-dir=' + profile, '--remote-debugging-pipe', 'about:blank']
+                '--user-data-dir=%s-%d' % (profile, Browser.started), '--remote-debugging-pipe', 'about:blank']
+        Browser.started += 1  # each with a profile of its own: one killed leaves its lock behind
         self.pid = os.posix_spawn(browser, args, os.environ, file_actions=acts, setsid=True)
         for fd in (hi_r, hi_w, null):
             os.close(fd)
