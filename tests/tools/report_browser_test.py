@@ -664,8 +664,10 @@ def share_checks(browser, qvsplit, work, profile):
         b.open('about:blank')
         b.call('Page.addScriptToEvaluateOnNewDocument', source='delete window.DecompressionStream;')
         b.call('Page.navigate', url='file://' + packed)
-        time.sleep(1.5)
-        said = b.js('document.getElementById("loading").innerText')
+        said, end = '', time.monotonic() + 30
+        while 'cannot unpack' not in said and time.monotonic() < end:
+            time.sleep(0.1)
+            said = b.js('document.getElementById("loading") ? document.getElementById("loading").innerText : ""')
         if 'cannot unpack' not in said or b.js('document.documentElement.getAttribute("data-render-ms")') is not None:
             failures.append('without DecompressionStream the page says %r' % said)
     finally:
