@@ -71,7 +71,8 @@ button:disabled { opacity: .45; cursor: default; }
       vertical-align: -1px; }
 details > summary { cursor: pointer; color: var(--files); margin-top: 4px; }
 .tops { display: grid; grid-template-columns: 1fr 1fr; gap: 0 24px; }
-@media (max-width: 700px) { .tops { grid-template-columns: 1fr; } .lf { display: none; } }
+#media, #spread, #medium-view { overflow-x: auto; }
+@media (max-width: 700px) { .tops { grid-template-columns: 1fr; } .lf { display: none; } .mini { width: 48px; } }
 .top { display: grid; grid-template-columns: minmax(0, 1fr) auto; gap: 0 8px; font-size: .92em;
        padding: 2px 0; }
 .top .p { overflow-wrap: anywhere; }
