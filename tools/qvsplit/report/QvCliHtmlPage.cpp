@@ -539,8 +539,8 @@ function fillFolder(ul, node, tree) {
     if (done < items.length) {
       var li = add(ul, 'li', 'more');
       more = li;
-      add(li, 'button', null, 'Show ' + count(Math.min(TREE, items.length - done), 'more') + ' of ' +
-        grouped(items.length - done)).addEventListener('click', fill);
+      add(li, 'button', null, 'Show ' + grouped(Math.min(TREE, items.length - done)) + ' more (' +
+        grouped(items.length - done) + ' not shown)').addEventListener('click', fill);
     }
   }
   fill();
