@@ -971,7 +971,18 @@ TEST_F(QvSplitCliTest, ReportShowsTheSetWithEveryNameAsText) {
                                            std::to_string(15 * MB) + ", \"reason\": \"larger than a medium"));
     EXPECT_NE(std::string::npos, data.find("\"command\": [\"split\", \"--quiet\", \"--size\", \"10\", \"--out\", \"" +
                                            JsonEscaped(S("out")) + "\", \"" + JsonEscaped(S("tree")) + "\"]"));
-    EXPECT_NE(std::string::npos, data.find("\"a7.bin\"," + std::to_string(MB) + ",0,"));
+    const size_t a7 = data.find("\"a7.bin\"," + std::to_string(MB) + ",0,");
+    ASSERT_NE(std::string::npos, a7);
+    // Its row ends in its write time, as its media file gives it.
+    std::string written;
+    for (const std::string& m : MediaFiles("out")) {
+        const std::string xml = ReadText(P("out/" + m));
+        const size_t name = xml.find("<Name><![CDATA[a7.bin]]></Name>");
+        if (name != std::string::npos) written = xml.substr(xml.find("<WriteTime>", name) + 11, 14);
+    }
+    ASSERT_EQ(14u, written.size());
+    const size_t rowEnd = data.find(']', a7);
+    EXPECT_EQ("," + written, data.substr(data.rfind(',', rowEnd), rowEnd - data.rfind(',', rowEnd))) << data.substr(a7, 80);
 
     // --out names another file; the media folder is left as it was.
     const RunResult elsewhere = Run({"report", "--quiet", "--out", S("page.html"), S("out")});

@@ -118,7 +118,8 @@ void AppendNumber(std::string& out, uint64_t value) {
 }
 
 // Every file as [medium index, folder, name, bytes, kind (0 file, 1 folder, 2 link), folder
-// inside the medium]: a row of the page's data, after the one before it (first: none).
+// inside the medium, write time as the 14 digits of local time (0: unknown)]: a row of the
+// page's data, after the one before it (first: none).
 class EntryRows {
 public:
     void Append(std::string& row, size_t medium, const QvCliListedFile& f) {
@@ -136,6 +137,8 @@ public:
         AppendNumber(row, static_cast<uint64_t>(f.kind));
         row += ',';
         AppendNumber(row, targetIndex);
+        row += ',';
+        AppendNumber(row, f.written);
         row += ']';
         m_first = false;
     }
@@ -532,7 +535,7 @@ void CompactCatalogTerms(uint64_t block, QvAllocationModel& model) {
     static CompactRowsMeasure measure;
     measure.Reset();
     QvSetCatalogMeasure(&CompactRowsMeasure::Take, &measure);
-    model.cbCatalogPerEntry = 12 + 4 + 15;
+    model.cbCatalogPerEntry = 12 + 15 + 4 + 15;
     model.cbCatalogPerPathByte = 1;
     model.cbCatalogPerNameByte = 1;
     // Each file of the disc: its line in the checksum list, "hex  path" (68 bytes and the path,
@@ -584,14 +587,14 @@ void QvCliCatalogTerms(const std::string& outDir, const QvCliPlanRecord& record,
     const uint64_t kChecksumBlock = 64;
     model.cbCatalogFixed = counter.Count() + QvCliTextCatalogHeader(INT32_MAX, true, std::string(32, 'L')).size() + kNumbers + 2 * block + kEntries +
                            kSumsFixed + kChecksumBlock;
-    // A row of the page, "[medium,folder,"name",bytes,kind,target]" and its separator, and a
-    // line of the text, "medium TAB bytes TAB written TAB path", with "/" after a folder (the
-    // write time's 14 digits and its tab counted here).
+    // A row of the page, "[medium,folder,"name",bytes,kind,target,written]" and its separator,
+    // and a line of the text, "medium TAB bytes TAB written TAB path", with "/" after a folder
+    // (the write time's 14 digits and its comma or tab counted here, in each).
     // A file of the disc's own has its checksum in both: TAB and 64 hex digits ending its
     // line, "path":"hex", in the page's block of checksums (each row counted as if its file
     // were on every medium).
     const uint32_t kOwnChecksum = 1 + 64 + 3 + 2 + 64 + 1;
-    model.cbCatalogPerEntry = 12 + 4 + 15 + kSumsPerRow + kOwnChecksum;
+    model.cbCatalogPerEntry = 12 + 15 + 4 + 15 + kSumsPerRow + kOwnChecksum;
     // The whole path in the text's line, the checksum list's and the page's block of checksums
     // (escaped no wider), the name in the page's row.
     model.cbCatalogPerPathByte = 3;
