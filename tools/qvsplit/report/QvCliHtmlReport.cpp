@@ -538,14 +538,15 @@ void CompactCatalogTerms(uint64_t block, QvAllocationModel& model) {
     model.cbCatalogPerEntry = 12 + 15 + 4 + 15;
     model.cbCatalogPerPathByte = 1;
     model.cbCatalogPerNameByte = 1;
-    // Each file of the disc: its line in the checksum list, "hex  path" (68 bytes and the path,
-    // escaped at most twice as long), its line after the list ("sha256 TAB hex TAB path",
-    // stored uncompressed, 73 and the path likewise) and its pair in the page's block,
+    // Each file of the disc: its line in the checksum list, "hex  path" (68 bytes and its path
+    // inside the medium), its line after the list ("sha256 TAB hex TAB path", stored
+    // uncompressed, 73 and its path on the host) and its pair in the page's block,
     // "row":"hex" (72 and the row's number), counted with each file's entry on the disc. The
-    // name's part of the path is counted per byte; the folders' part with 64 bytes an entry in
-    // each of the two lists.
-    model.cbPerEntry += 68 + 73 + 72 + 10 + 2 * 2 * 64;
-    model.cbPerNameByte += 2 * 2;
+    // name's part of the two paths is counted per byte, the folders' part as 64 bytes in each:
+    // the model has no term for a path's length. A disc whose files' folders are longer can
+    // find its image too full for the catalogue; pack measures every image and says so.
+    model.cbPerEntry += 68 + 73 + 72 + 10 + 2 * 64;
+    model.cbPerNameByte += 2;
     // The gzip framing of the list's three members.
     model.cbCatalogFixed += 3 * 64 + block;
 }
