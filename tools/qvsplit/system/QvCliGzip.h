@@ -27,7 +27,7 @@ bool QvCliGunzip(std::string_view gzip, std::string& data, std::string& error);
 bool QvCliLooksGzipped(std::string_view bytes);
 
 // The level the catalogue files are compressed at.
-const int kQvCliCatalogLevel = 6;
+const int kQvCliCatalogLevel = 5;
 
 // Counts the bytes of one gzip member of everything added, without keeping them.
 class QvCliGzipCounter {
