@@ -192,6 +192,8 @@ TEST_F(QvSplitCliTest, UsageErrorsExitTwoWithAMessage) {
         {"value missing", {"split", "--out", S("out"), S("tree"), "--size"}, "needs a value"},
         {"bad method", {"split", "--size", "10", "--method", "fast", "--out", S("out"), S("tree")}, "--method"},
         {"bad file system", {"split", "--size", "cd", "--fs", "fat", "--out", S("out"), S("tree")}, "--fs takes"},
+        {"label with a space", {"split", "--size", "10", "--label", "my set", "--out", S("out"), S("tree")}, "--label takes"},
+        {"label too long", {"split", "--size", "10", "--label", std::string(25, 'L'), "--out", S("out"), S("tree")}, "--label takes"},
         {"rvx without paths", {"rvx", "--size", "10", "--out", S("out")}, "PATH"},
         {"recover without list", {"recover"}, "--list is required"},
         {"show with two folders", {"show", S("a"), S("b")}, "wrong number"},
@@ -1198,6 +1200,7 @@ TEST_F(QvSplitCliTest, SetsSinceEarlierSetsPlanTheChangesAndRefuseWhatCannotBeFo
     fs::create_directories(P("killed"));
     fs::copy_file(P("set1/Media1.xml"), P("killed/Media1.xml"));
     Write("killed/qvsplit-incomplete", "");
+    Write("short.txt.gz", std::string("\x1f\x8b\x08\x00\x00\x00", 6));
     ASSERT_EQ(0, Run({"split", "--quiet", "--method", "dirs", "--size", "10", "--out", S("whole"), S("t")}).status);
     struct Row {
         const char* label;
@@ -1213,6 +1216,7 @@ TEST_F(QvSplitCliTest, SetsSinceEarlierSetsPlanTheChangesAndRefuseWhatCannotBeFo
         {"written in the future", {"--since", S("future"), S("t")}, 1, "clock"},
         {"a split killed while writing it", {"--since", S("killed"), S("t")}, 1, "incomplete"},
         {"another selection", {"--since", S("set1"), S("other")}, 1, "sets of other files"},
+        {"a compressed catalogue cut short", {"--since", S("short.txt.gz"), S("t")}, 1, "the compressed catalogue"},
         {"with folders kept whole", {"--method", "dirs", "--since", S("set1"), S("t")}, 2, "file by file"},
         {"into the set it follows", {"--since", S("bad"), S("t")}, 2, "both a set to follow and --out"},
     };
