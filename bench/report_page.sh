@@ -31,7 +31,7 @@ BROWSER=$(command -v chromium || command -v chromium-browser || command -v googl
 mkdir -p "$WORK"
 
 if [ ${#TREES[@]} -eq 0 ]; then
-  /work/shared/bench/make_tree.sh "$WORK/tree-$FILES" "$FILES" 10
+  "$REPO/../shared/bench/make_tree.sh" "$WORK/tree-$FILES" "$FILES" 10
   TREES=(/usr/share "$WORK/tree-$FILES")
 fi
 
