@@ -13,6 +13,7 @@
 #include "report/QvCliPlanRecord.h"
 #include "report/QvCliReport.h"
 #include "system/QvCliPaths.h"
+#include "system/QvCliShown.h"
 #include "system/QvCliProgress.h"
 #include "system/QvCliSystem.h"
 
@@ -139,18 +140,10 @@ private:
         return made;
     }
 
-    // A path as the list escapes it (\\, \t, \n, \r), as it is.
-    static std::string Unescaped(const std::string& escaped) {
+    // A path as the list shows it, as it is.
+    static std::string Unescaped(const std::string& shown) {
         std::string path;
-        for (size_t i = 0; i < escaped.size(); ++i) {
-            if (escaped[i] != '\\' || i + 1 == escaped.size()) {
-                path += escaped[i];
-                continue;
-            }
-            const char c = escaped[++i];
-            path += c == 't' ? '\t' : c == 'n' ? '\n' : c == 'r' ? '\r' : c;
-        }
-        return path;
+        return QvCliUnshown(shown, path) ? path : shown;
     }
 
     std::string m_page, m_listing;

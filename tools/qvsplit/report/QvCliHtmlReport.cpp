@@ -3,6 +3,7 @@
 
 #include "mediaset/QvCliMediumLayout.h"
 #include "system/QvCliPaths.h"
+#include "system/QvCliShown.h"
 
 #include <algorithm>
 #include <charconv>
@@ -310,21 +311,9 @@ void AppendTextLine(std::string& out, int number, const QvCliListedFile& f) {
     else
         out += '-';
     out += '\t';
-    size_t done = 0;
-    for (size_t i = 0; i < f.hostPath.size(); ++i) {
-        const char* escaped = nullptr;
-        switch (f.hostPath[i]) {
-            case '\\': escaped = "\\\\"; break;
-            case '\t': escaped = "\\t"; break;
-            case '\n': escaped = "\\n"; break;
-            case '\r': escaped = "\\r"; break;
-            default: continue;
-        }
-        out.append(f.hostPath, done, i - done);
-        out += escaped;
-        done = i + 1;
-    }
-    out.append(f.hostPath, done, std::string::npos);
+    // Shown as on a terminal: a line of the catalogue is read with grep and cat, and a name
+    // must not act on the terminal it is read on; split --since reads it back to the name.
+    out += QvCliShown(f.hostPath);
     out += f.kind == 1 ? "/\n" : "\n";
 }
 

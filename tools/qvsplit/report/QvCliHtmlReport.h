@@ -64,8 +64,8 @@ void QvCliCatalogTerms(const std::string& outDir, const QvCliPlanRecord& record,
 std::string QvCliMakeReport(const QvCliMediaSet& set, const QvCliSetFiles& files, int here);
 
 // The catalogue as text: a comment line, then one line per file of every medium, "medium
-// number TAB bytes TAB path", the path as the host names it (a folder standing for itself ends
-// in "/"; a backslash, tab, newline or carriage return in it written as \\, \t, \n, \r).
+// number TAB bytes TAB written TAB path", the path as the host names it, shown as QvCliShown
+// shows it (a folder standing for itself ends in "/").
 std::string QvCliTextCatalog(const QvCliMediaSet& set, const QvCliSetFiles& files, int here);
 // Its first line alone, naming medium here (0: none).
 std::string QvCliTextCatalogHeader(int here);
