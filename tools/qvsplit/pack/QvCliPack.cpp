@@ -231,7 +231,7 @@ public:
         std::ofstream out(QvCliFsPath(m_dir) / kQvCliNotesFile, std::ios::binary | std::ios::trunc);
         out << text;
         out.flush();
-        if (!out) error = QvCliPathText(QvCliFsPath(m_dir) / kQvCliNotesFile) + ": cannot be written (disk full?)";
+        if (!out) error = QvCliShown(QvCliPathText(QvCliFsPath(m_dir) / kQvCliNotesFile)) + ": cannot be written (disk full?)";
         return static_cast<bool>(out);
     }
 
@@ -390,7 +390,7 @@ int Prepare(const QvCliOptions& o, QvCliMediaSet& set, std::vector<PackJob>& job
         std::vector<QvCliEntry>().swap(m.entries);
         jobs.push_back(std::move(job));
     }
-    if (jobs.empty()) return QvCliFail(kExitFailed, set.dir + ": no medium " + std::to_string(o.medium) + " in this set");
+    if (jobs.empty()) return QvCliFail(kExitFailed, QvCliShown(set.dir) + ": no medium " + std::to_string(o.medium) + " in this set");
     // An image or archive that cannot fit its medium is refused before any is written.
     int status = kExitOk;
     for (const PackJob& job : jobs)
@@ -410,14 +410,14 @@ QvCliWriteOutcome WriteBesidePlan(const QvCliOptions& o, const std::string& name
         out << text;
         out.flush();
         if (!out) {
-            error = QvCliPathText(temp) + ": cannot be written (disk full?)";
+            error = QvCliShown(QvCliPathText(temp)) + ": cannot be written (disk full?)";
             return QvCliWriteOutcome::kFailed;
         }
     }
     std::error_code ec;
     fs::rename(temp, file, ec);
     if (!ec) return QvCliWriteOutcome::kWritten;
-    error = QvCliPathText(file) + ": cannot be written (" + ec.message() + ")";
+    error = QvCliShown(QvCliPathText(file)) + ": cannot be written (" + ec.message() + ")";
     fs::remove(temp, ec);
     return QvCliWriteOutcome::kFailed;
 }
@@ -467,7 +467,7 @@ int WriteJob(const QvCliOptions& o, PackJob& job, NotesFiles* notes, QvCliBytePr
         QvCliByteProgressDone(progress);
         fs::remove(temp, ec);
         if (outcome == QvCliWriteOutcome::kStopped) return QvCliFail(kExitCancelled, "cancelled; " + job.fileName + " was not written");
-        if (error.empty()) error = QvCliPathText(final) + ": cannot be given its name (" + ec.message() + ")";
+        if (error.empty()) error = QvCliShown(QvCliPathText(final)) + ": cannot be given its name (" + ec.message() + ")";
         return QvCliFail(kExitFailed, job.medium->fileName + ": " + error + "; " + job.fileName + " was not written");
     }
     return kExitOk;
@@ -590,7 +590,7 @@ void RecordPack(const QvCliOptions& o, const std::string& identity, std::vector<
     out << "set " << identity << "\n";
     std::error_code ec;
     for (const std::string& name : files)
-        if (fs::exists(QvCliFsPath(o.toDir) / QvCliFsPath(name), ec)) out << name << "\n";
+        if (fs::exists(QvCliFsPath(o.toDir) / QvCliFsPath(name), ec)) out << QvCliShown(name) << "\n";
 }
 
 int QvCliRunPack(const QvCliOptions& o) {
@@ -630,17 +630,17 @@ int QvCliRunPack(const QvCliOptions& o) {
     if (!strangers.empty() && !o.force) {
         std::string list;
         for (const std::string& name : strangers) list += (list.empty() ? "" : ", ") + name;
-        return QvCliFail(kExitFailed, o.toDir + " holds media files of another set (" + list +
+        return QvCliFail(kExitFailed, QvCliShown(o.toDir) + " holds media files of another set (" + list +
                                           "); nothing was written. Remove them, or pack with --force to remove them");
     }
     for (const std::string& name : strangers) {
         std::error_code removed;
         if (!fs::remove(QvCliFsPath(o.toDir) / QvCliFsPath(name), removed) || removed)
-            return QvCliFail(kExitFailed, o.toDir + "/" + name + ": cannot be removed");
+            return QvCliFail(kExitFailed, QvCliShown(o.toDir) + "/" + QvCliShown(name) + ": cannot be removed");
     }
     std::error_code ec;
     fs::create_directories(QvCliFsPath(o.toDir), ec);
-    if (ec) return QvCliFail(kExitFailed, o.toDir + ": cannot be created (" + ec.message() + ")");
+    if (ec) return QvCliFail(kExitFailed, QvCliShown(o.toDir) + ": cannot be created (" + ec.message() + ")");
     QvCliByteProgress progress;
     progress.show = !o.quiet && QvCliStderrIsTerminal();
     for (const PackJob& job : jobs) progress.total += o.format == "iso" ? job.imageBytes : job.layout.fileBytes;
@@ -660,6 +660,6 @@ int QvCliRunPack(const QvCliOptions& o) {
         return kExitOk;
     }
     for (const PackJob& job : jobs) PrintRow(o, job, std::cout);
-    std::cout << "packed " << jobs.size() << (jobs.size() == 1 ? " medium" : " media") << " into " << o.toDir << "\n";
+    std::cout << "packed " << jobs.size() << (jobs.size() == 1 ? " medium" : " media") << " into " << QvCliShown(o.toDir) << "\n";
     return kExitOk;
 }
