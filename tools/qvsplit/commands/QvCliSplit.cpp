@@ -133,7 +133,8 @@ void WarnOfPathsRestoredAsOne(const RuleVector& rules, const char* remedy) {
         const auto seen = firstByName.emplace(folded(name), source);
         if (seen.second || folded(seen.first->second) == folded(source)) continue;
         std::cerr << "qvsplit: " << QvCliShown(QvCliToHostPath(seen.first->second)) << " and "
-                  << QvCliShown(QvCliToHostPath(source)) << " are both restored as \\" << QvCliShown(QvCliNarrow(name))
+                  << QvCliShown(QvCliToHostPath(source)) << " are both restored as \\"
+                  << QvCliShown(QvCliPathText(QvCliFsPath(QvCliToHostPath(source)).filename()))
                   << ", the one over the other" << remedy << "\n";
     }
 }
