@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "support/QvProgramTest.h"
+#include "support/QvShownNames.h"
 #include "support/QvTestProcess.h"
 
 #include <algorithm>
@@ -500,6 +501,98 @@ TEST_F(QvCliPackTest, CatalogueOnEveryMediumListsTheSetAndStillFits) {
                 }
             }
         }
+    }
+}
+
+// The text catalogue is read with grep and cat: each name in it is shown visibly, one line a
+// file, and a split that follows the catalogue reads every name back to the file it names,
+// bytes that are not UTF-8 included. check and restore show the names they speak of the same way.
+TEST_F(QvCliPackTest, CatalogueShowsEveryNameVisiblyAndASplitFollowsItBackToTheName) {
+#if defined(_WIN32)
+    GTEST_SKIP() << "Windows allows no control character in a name";
+#endif
+    const std::vector<qvtest::ShownName>& names = qvtest::ShownNames();
+    for (const qvtest::ShownName& n : names) Write("tree/" + n.name, "x");
+    const qvtest::ProcessResult split =
+        Run({"split", "--quiet", "--fs", "tar", "--catalog", "--size", "10", "--out", S("plan"), S("tree")});
+    ASSERT_EQ(0, split.status) << split.err;
+    const qvtest::ProcessResult pack = Run({"pack", "--format", "tar", "--catalog", "--to", S("media"), S("plan")});
+    ASSERT_EQ(0, pack.status) << pack.err;
+    const std::string text = ReadMedium(P("media/Media1.tar"))["QVSPLIT-CATALOG.txt"];
+    EXPECT_EQ("", qvtest::FirstHiddenCharacter(text));
+    // The header and a line a file.
+    EXPECT_EQ(names.size() + 1, static_cast<size_t>(std::count(text.begin(), text.end(), '\n'))) << text;
+    for (const qvtest::ShownName& n : names) {
+        SCOPED_TRACE(n.label);
+        EXPECT_NE(std::string::npos, text.find("\t" + S("tree") + "/" + n.shown + "\t")) << text;
+    }
+
+    // Followed from the disc alone: every name is the file it was, and a file changed since is
+    // found changed under its name, not new.
+    Write("catalogue.txt", text);
+    const qvtest::ProcessResult same = Run({"split", "--size", "10", "--since", S("catalogue.txt"), "--out", S("after"), S("tree")});
+    EXPECT_EQ(0, same.status) << same.err;
+    EXPECT_NE(std::string::npos, same.out.find("nothing changed since")) << same.out;
+    const qvtest::ShownName& rlo = names[9];
+    Write("tree/" + rlo.name, "changed");
+    const qvtest::ProcessResult changed =
+        Run({"split", "--json", "--size", "10", "--since", S("catalogue.txt"), "--out", S("after2"), S("tree")});
+    EXPECT_EQ(0, changed.status) << changed.err;
+    EXPECT_NE(std::string::npos, changed.out.find("\"new\": 0, \"changed\": 1, \"unchanged\": " + std::to_string(names.size() - 1)))
+        << changed.out;
+
+    // restore over a different file of a hostile name names it as shown, and check is clean.
+    Write("back/tree/" + rlo.name, "mine");
+    const qvtest::ProcessResult restore = Run({"restore", "--quiet", "--to", S("back"), S("media/Media1.tar")});
+    EXPECT_EQ(1, restore.status);
+    EXPECT_NE(std::string::npos, restore.out.find("differs      tree/" + rlo.shown + " (")) << restore.out;
+    for (const qvtest::ShownName& n : names)
+        if (&n != &rlo) {
+            EXPECT_EQ("x", ReadText(P("back/tree") / fs::u8path(n.name))) << n.label;
+        }
+    const qvtest::ProcessResult check = Run({"check", S("media/Media1.tar")});
+    EXPECT_EQ(0, check.status) << check.out;
+    for (const qvtest::ProcessResult* r : {&split, &pack, &same, &changed, &restore, &check}) {
+        EXPECT_EQ("", qvtest::FirstHiddenCharacter(r->out, false));
+        EXPECT_EQ("", qvtest::FirstHiddenCharacter(r->err, false));
+    }
+}
+
+// A character shown wider than its bytes (a C1 control or one that reorders text, six bytes for
+// two or three) is counted so in the room kept for the catalogue: a plan of many such names
+// still holds its catalogue.
+TEST_F(QvCliPackTest, RoomForTheCatalogueCountsNamesAtTheWidthTheyAreShown) {
+#if defined(_WIN32)
+    GTEST_SKIP() << "names of C1 controls are POSIX names";
+#endif
+    struct Row {
+        const char* label;
+        std::string character;
+    };
+    const Row rows[] = {
+        {"right-to-left override", "\xE2\x80\xAE"},
+        {"C1 control", "\xC2\x9B"},
+        {"Arabic letter mark", "\xD8\x9C"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.label);
+        const std::string tree = std::string("tree-") + row.label, plan = std::string("plan-") + row.label;
+        std::string wide;
+        while (wide.size() + row.character.size() <= 240) wide += row.character;
+        for (int i = 0; i < 400; ++i) Write(tree + "/" + std::to_string(i) + wide, "x");
+        const qvtest::ProcessResult split =
+            Run({"split", "--quiet", "--fs", "tar", "--catalog", "--size", "10", "--out", S(plan), S(tree)});
+        ASSERT_EQ(0, split.status) << split.err;
+        const std::string record = ReadText(P(plan + "/qvsplit-plan.xml"));
+        const size_t at = record.find("CatalogReserve=\"");
+        ASSERT_NE(std::string::npos, at);
+        const long long reserve = std::atoll(record.c_str() + at + 16);
+        const qvtest::ProcessResult pack = Run({"pack", "--quiet", "--format", "tar", "--catalog", "--to", S(plan + "-media"), S(plan)});
+        ASSERT_EQ(0, pack.status) << pack.err;
+        Contents medium = ReadMedium(P(plan + "-media/Media1.tar"));
+        const long long taken = static_cast<long long>(medium["QVSPLIT-CATALOG.txt"].size() + medium["QVSPLIT-CATALOG.html"].size() +
+                                                       medium["QVSPLIT-SHA256SUMS"].size() + medium["QVSPLIT-MEDIUM.txt"].size());
+        EXPECT_LE(taken, reserve);
     }
 }
 

@@ -1004,6 +1004,8 @@ TEST_F(QvSplitCliTest, ReportShowsTheSetWithEveryNameAsText) {
         {"control character", "ctl\x01name", "\"ctl\\u0001name\"", true},
         {"byte not UTF-8", "bad\xE9" "byte", "\"bad\xEF\x83\xA9" "byte\"", true},
         {"line separator", "sep\xE2\x80\xA8x", "\"sep\\u2028x\"", false},
+        {"right-to-left override", "rlo\xE2\x80\xAEtxt", "\"rlo\\u202etxt\"", false},
+        {"C1 control", "c1\xC2\x9B" "2J", "\"c1\\u009b2J\"", true},
     };
     for (const Row& row : rows) {
         if (row.posixOnly && !kPosix) continue;
@@ -1030,6 +1032,8 @@ TEST_F(QvSplitCliTest, ReportShowsTheSetWithEveryNameAsText) {
     EXPECT_EQ(std::string::npos, html.find("<img"));
     EXPECT_EQ(std::string::npos, data.find('<'));
     EXPECT_EQ(std::string::npos, html.find("\xE2\x80\xA8"));  // would end a line of script
+    EXPECT_EQ(std::string::npos, html.find("\xE2\x80\xAE"));  // would reorder the text after it
+    EXPECT_EQ(std::string::npos, html.find("\xC2\x9B"));
     for (const Row& row : rows) {
         if (row.posixOnly && !kPosix) continue;
         SCOPED_TRACE(row.label);

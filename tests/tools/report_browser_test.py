@@ -111,6 +111,8 @@ def make_tree(root):
     file('photos/<script>alert(1)</script>', content=b'x')      # a folder "<script>alert(1)<" and its file
     file('photos/<img src=x onerror=alert(2)>', content=b'x')
     file('photos/q"uo&te', content=b'x')
+    file('photos/rlo\u202etxt.exe', content=b'x')  # reorders what follows it
+    file('photos/csi\u009b2J', content=b'x')        # a C1 control
 
 
 def main():
@@ -166,6 +168,15 @@ def main():
         dom, text = load(browser, page, 'uo%26te', profile)
         if [p for _, p in dom.hits] != [os.path.join(tree, 'photos', 'q"uo&te')]:
             failures.append('search uo&te: %r' % dom.hits)
+
+        # A character that reorders text, or a C1 control, is shown as the program shows it on a
+        # terminal: the page holds neither as itself.
+        for needle, shown in (('rlo', 'rlo\\u202Etxt.exe'), ('csi', 'csi\\u009B2J')):
+            dom, text = load(browser, page, needle, profile)
+            if [p for _, p in dom.hits] != [os.path.join(tree, 'photos', shown)]:
+                failures.append('search %s: page shows %r' % (needle, dom.hits))
+            if '\u202e' in text or '\u009b' in text:
+                failures.append('search %s: a character that reorders or controls text in the page as itself' % needle)
 
         # A text no path holds names no medium.
         dom, text = load(browser, page, 'no-such-name', profile)

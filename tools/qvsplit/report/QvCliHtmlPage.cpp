@@ -129,11 +129,14 @@ function el(tag, cls, text) {
 }
 function add(parent, tag, cls, text) { var e = el(tag, cls, text); parent.appendChild(e); return e; }
 // Bytes of a name that are not UTF-8 (carried as U+F080..U+F0FF) and control characters
-// (as themselves or as U+F000..U+F01F) are shown as \xNN.
+// (as themselves or as U+F000..U+F01F) are shown as \xNN; C1 controls and the characters that
+// reorder text or break a line unseen as \uNNNN, as the program shows them on a terminal.
 function shown(s) {
   return String(s).replace(/[\u0000-\u001f\u007f\uf000-\uf01f\uf07f-\uf0ff]/g, function (c) {
     var n = c.charCodeAt(0) & 0xff;
     return '\\x' + (n < 16 ? '0' : '') + n.toString(16).toUpperCase();
+  }).replace(/[\u0080-\u009f\u061c\u200e\u200f\u202a-\u202e\u2066-\u2069\u2028\u2029]/g, function (c) {
+    return '\\u' + ('000' + c.charCodeAt(0).toString(16).toUpperCase()).slice(-4);
   });
 }
 function grouped(n) { return String(n).replace(/\B(?=(\d{3})+(?!\d))/g, ','); }

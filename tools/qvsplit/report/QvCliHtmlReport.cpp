@@ -10,6 +10,7 @@
 #include <climits>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <sstream>
@@ -373,11 +374,20 @@ std::string QvCliScriptJsonString(const std::string& text) {
         } else if (c < 0x20 || c == '<' || c == '>' || c == '&' || c == 0x7F) {
             std::snprintf(esc, sizeof esc, "\\u%04x", c);
             out += esc;
-        } else if (c == 0xE2 && i + 2 < valid.size() && static_cast<unsigned char>(valid[i + 1]) == 0x80 &&
-                   (static_cast<unsigned char>(valid[i + 2]) == 0xA8 || static_cast<unsigned char>(valid[i + 2]) == 0xA9)) {
-            // Line and paragraph separators end a line in older script parsers.
-            out += static_cast<unsigned char>(valid[i + 2]) == 0xA8 ? "\\u2028" : "\\u2029";
-            i += 2;
+        } else if (c >= 0x80) {
+            // Line and paragraph separators end a line in older script parsers; C1 controls and
+            // the characters that reorder text are kept out of the page's text as well, as a
+            // terminal is kept from them (QvCliShown writes each as \uNNNN).
+            size_t n = 1;
+            while (i + n < valid.size() && (static_cast<unsigned char>(valid[i + n]) & 0xC0) == 0x80) ++n;
+            const std::string shown = QvCliShown(valid.substr(i, n));
+            if (shown.size() == 6 && shown.compare(0, 2, "\\u") == 0) {
+                std::snprintf(esc, sizeof esc, "\\u%04lx", std::strtoul(shown.c_str() + 2, nullptr, 16));
+                out += esc;
+            } else {
+                out.append(valid, i, n);
+            }
+            i += n - 1;
         } else {
             out += static_cast<char>(c);
         }

@@ -71,7 +71,8 @@ std::string QvCliTextCatalog(const QvCliMediaSet& set, const QvCliSetFiles& file
 std::string QvCliTextCatalogHeader(int here);
 
 // Text as a JSON string literal that is also safe inside an HTML <script> element: "<", ">",
-// "&", U+2028 and U+2029 escaped, bytes that are not UTF-8 as U+F000 + byte.
+// "&", U+2028 and U+2029 escaped, C1 controls and the characters that reorder text too, bytes
+// that are not UTF-8 as U+F000 + byte.
 std::string QvCliScriptJsonString(const std::string& text);
 
 // The page around the JSON data that json writes (in QvCliHtmlPage.cpp); false when json fails.
