@@ -541,6 +541,27 @@ TEST_F(QvCliPackTest, CatalogueShowsEveryNameVisiblyAndASplitFollowsItBackToTheN
     EXPECT_NE(std::string::npos, changed.out.find("\"new\": 0, \"changed\": 1, \"unchanged\": " + std::to_string(names.size() - 1)))
         << changed.out;
 
+    // A set that follows the plan records a hostile name deleted: its notes show it, and restoring
+    // the chain in order reads it back to the file to remove.
+    const qvtest::ShownName& ctl = names[0];
+    fs::remove(P("tree") / fs::u8path(ctl.name));
+    const qvtest::ProcessResult week =
+        Run({"split", "--quiet", "--fs", "tar", "--catalog", "--size", "10", "--since", S("plan"), "--out", S("week"), S("tree")});
+    ASSERT_EQ(0, week.status) << week.err;
+    ASSERT_EQ(0, Run({"pack", "--quiet", "--format", "tar", "--catalog", "--to", S("week-media"), S("week")}).status);
+    Contents weekMedium = ReadMedium(P("week-media/Media1.tar"));
+    EXPECT_NE(std::string::npos, weekMedium["QVSPLIT-MEDIUM.txt"].find("\\deleted tree/" + ctl.shown + "\n"))
+        << weekMedium["QVSPLIT-MEDIUM.txt"];
+    EXPECT_NE(std::string::npos, weekMedium["QVSPLIT-CATALOG.txt"].find("deleted\t-\t-\t" + S("tree") + "/" + ctl.shown + "\n"))
+        << weekMedium["QVSPLIT-CATALOG.txt"];
+    EXPECT_EQ("", qvtest::FirstHiddenCharacter(weekMedium["QVSPLIT-MEDIUM.txt"]));
+    ASSERT_EQ(0, Run({"restore", "--quiet", "--to", S("chain"), S("media/Media1.tar")}).status);
+    ASSERT_TRUE(fs::exists(P("chain/tree") / fs::u8path(ctl.name)));
+    const qvtest::ProcessResult later = Run({"restore", "--to", S("chain"), S("week-media/Media1.tar")});
+    EXPECT_EQ(0, later.status) << later.out << later.err;
+    EXPECT_FALSE(fs::exists(P("chain/tree") / fs::u8path(ctl.name)));
+    EXPECT_EQ("changed", ReadText(P("chain/tree") / fs::u8path(rlo.name)));
+
     // restore over a different file of a hostile name names it as shown, and check is clean.
     Write("back/tree/" + rlo.name, "mine");
     const qvtest::ProcessResult restore = Run({"restore", "--quiet", "--to", S("back"), S("media/Media1.tar")});
@@ -552,7 +573,7 @@ TEST_F(QvCliPackTest, CatalogueShowsEveryNameVisiblyAndASplitFollowsItBackToTheN
         }
     const qvtest::ProcessResult check = Run({"check", S("media/Media1.tar")});
     EXPECT_EQ(0, check.status) << check.out;
-    for (const qvtest::ProcessResult* r : {&split, &pack, &same, &changed, &restore, &check}) {
+    for (const qvtest::ProcessResult* r : {&split, &pack, &same, &changed, &later, &restore, &check}) {
         EXPECT_EQ("", qvtest::FirstHiddenCharacter(r->out, false));
         EXPECT_EQ("", qvtest::FirstHiddenCharacter(r->err, false));
     }
