@@ -855,6 +855,19 @@ TEST_F(QvSplitCliTest, NamesThatCouldFoolTheReaderAreShownVisiblyByEveryCommand)
     }
     // One line a name: a newline in a name cannot make a line of its own.
     EXPECT_EQ(names.size(), static_cast<size_t>(std::count(where.out.begin(), where.out.end(), '\n'))) << where.out;
+    // A name is found by the form it is shown in too, letter case aside ("\x": six names shown
+    // with a byte so, and one whose own name holds it).
+    struct Search {
+        const char* text;
+        size_t found;
+    };
+    const Search searches[] = {{"rlo\\u202etxt", 1}, {"\\X1b[31M", 1}, {"\\x", 7}, {"back\\\\slash", 1}, {"\\u202F", 0}};
+    for (const Search& search : searches) {
+        SCOPED_TRACE(search.text);
+        const RunResult r = run(std::string("where ") + search.text, {"where", S("out"), search.text});
+        EXPECT_EQ(search.found, static_cast<size_t>(std::count(r.out.begin(), r.out.end(), '\n'))) << r.out;
+        EXPECT_EQ(search.found ? 0 : 1, r.status);
+    }
 
     // where PATH SET... names the path as given; an error quotes a path given as it is shown.
     const qvtest::ShownName& del = names[2];

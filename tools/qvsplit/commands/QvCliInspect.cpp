@@ -277,6 +277,9 @@ int WhereInSet(const QvCliOptions& o) {
     int status = kExitOk;
     if (!LoadSet(o, 2, set, status, false)) return status;
     const std::wstring needle = Lower(QvCliWiden(o.operands[1]));
+    // A text with a backslash may be part of a name as the answer shows it ("\x1B", "\u202E"):
+    // found in that form too.
+    const bool shownToo = needle.find(L'\\') != std::wstring::npos;
     size_t hits = 0;
     // Printed once every medium could be read, as when the set was read whole first.
     std::ostringstream found;
@@ -284,7 +287,8 @@ int WhereInSet(const QvCliOptions& o) {
         for (const QvCliEntry& e : m.entries) {
             const std::string hostPath = QvCliToHostPath(e.isDir ? QvCliEntryFolder(e) : e.fullPath);
             if (Lower(QvCliWiden(hostPath)).find(needle) == std::wstring::npos &&
-                Lower(e.fullPath).find(needle) == std::wstring::npos)
+                Lower(e.fullPath).find(needle) == std::wstring::npos &&
+                !(shownToo && Lower(QvCliWiden(QvCliShown(hostPath))).find(needle) != std::wstring::npos))
                 continue;
             if (o.json)
                 found << (hits ? ",\n " : "\n ") << "{\"medium\": " << QvCliJsonString(m.fileName)
