@@ -876,6 +876,11 @@ TEST_F(QvSplitCliTest, NamesThatCouldFoolTheReaderAreShownVisiblyByEveryCommand)
     const RunResult missing = run("split of a missing path", {"split", "--size", "10", "--out", S("out2"), S("tree/no\x1B]0;title\x07")});
     EXPECT_EQ(2, missing.status);
     EXPECT_NE(std::string::npos, missing.err.find("qvsplit: " + S("tree") + "/no\\x1B]0;title\\x07: no such file or folder")) << missing.err;
+    // The library's own words name a rules file it cannot read as the host names it.
+    Write("rules\x1B[8m.xml", "<RulesFile><Rule");
+    const RunResult rules = run("split of a broken rules file", {"split", "--size", "10", "--out", S("out4"), "--rules", S("rules\x1B[8m.xml")});
+    EXPECT_EQ(1, rules.status);
+    EXPECT_NE(std::string::npos, rules.err.find("rules\\x1B[8m.xml")) << rules.err;
     fs::create_directories(P("tree/a/x\xE2\x80\xAE"));
     fs::create_directories(P("tree/b/x\xE2\x80\xAE"));
     std::ofstream(P("tree/a/x\xE2\x80\xAE/f")) << "a";

@@ -154,11 +154,11 @@ void PrintText(const std::vector<MediumResult>& results) {
         std::cout << QvCliShown(r.source) << ": " << QvCliGrouped(r.good) << (r.good == 1 ? " file good" : " files good");
         for (const auto& c : here) std::cout << ", " << QvCliGrouped(c.second) << " " << c.first;
         std::cout << "\n";
-        if (!r.error.empty()) std::cout << "  damaged      " << QvCliShownText(r.error) << "\n";
+        if (!r.error.empty()) std::cout << "  damaged      " << QvCliShownMessage(r.error) << "\n";
         for (const Finding& f : r.findings) {
             std::string label = f.state;
             label.resize(12, ' ');
-            std::cout << "  " << label << " " << QvCliShown(f.path) << (f.detail.empty() ? "" : " (" + QvCliShownText(f.detail) + ")") << "\n";
+            std::cout << "  " << label << " " << QvCliShown(f.path) << (f.detail.empty() ? "" : " (" + QvCliShownMessage(f.detail) + ")") << "\n";
         }
     }
     std::cout << "checked " << results.size() << (results.size() == 1 ? " medium: " : " media: ") << QvCliGrouped(good)

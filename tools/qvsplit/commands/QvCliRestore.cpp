@@ -757,7 +757,7 @@ void PrintFindings(const std::vector<Finding>& findings) {
     for (const Finding& f : findings) {
         std::string label = f.state;
         label.resize(12, ' ');
-        std::cout << "  " << label << " " << QvCliShown(f.path) << (f.detail.empty() ? "" : " (" + QvCliShownText(f.detail) + ")") << "\n";
+        std::cout << "  " << label << " " << QvCliShown(f.path) << (f.detail.empty() ? "" : " (" + QvCliShownMessage(f.detail) + ")") << "\n";
     }
 }
 
@@ -834,13 +834,13 @@ int QvCliRunRestore(const QvCliOptions& o) {
         if (r.skipped) std::cout << ", " << QvCliGrouped(r.skipped) << " already there";
         if (r.parts) std::cout << ", " << QvCliGrouped(r.parts) << (r.parts == 1 ? " part" : " parts") << " of cut files";
         std::cout << "\n";
-        if (!r.error.empty()) std::cout << "  failed       " << QvCliShownText(r.error) << "\n";
+        if (!r.error.empty()) std::cout << "  failed       " << QvCliShownMessage(r.error) << "\n";
         PrintFindings(r.findings);
     }
-    for (const std::string& j : joined) std::cout << "joined " << QvCliShownText(j) << "\n";
+    for (const std::string& j : joined) std::cout << "joined " << QvCliShownMessage(j) << "\n";
     PrintFindings(findings);
     if (deleted) std::cout << "removed " << QvCliGrouped(deleted) << (deleted == 1 ? " file" : " files") << " the set records as deleted\n";
-    for (const std::string& w : waiting) std::cout << "not yet: " << QvCliShownText(w) << "\n";
+    for (const std::string& w : waiting) std::cout << "not yet: " << QvCliShownMessage(w) << "\n";
     std::cout << "restored " << QvCliGrouped(restored) << (restored == 1 ? " entry" : " entries");
     if (skipped) std::cout << " (" << QvCliGrouped(skipped) << " already there)";
     std::cout << " into " << QvCliShown(o.toDir) << "\n";

@@ -283,8 +283,8 @@ int ReportFailure(const QvCliOptions& o, const std::string& what, const std::str
         cause.sentence = reason;
     const std::vector<QvCliLeftOut> leftOut = QvCliShownLeftOut(QvCliLeftOutFiles());
     const std::vector<QvCliDroppedRule> dropped = QvCliDroppedRules();
-    std::cerr << "qvsplit: " << what << ": " << QvCliShownText(cause.sentence);
-    if (!cause.message.empty()) std::cerr << "\n  (" << QvCliShownText(cause.message) << ")";
+    std::cerr << "qvsplit: " << what << ": " << QvCliShownMessage(cause.sentence);
+    if (!cause.message.empty()) std::cerr << "\n  (" << QvCliShownMessage(cause.message) << ")";
     std::cerr << "\n";
     QvCliPrintLeftOut(leftOut, std::cerr);
     QvCliPrintDroppedRules(dropped, std::cerr);
@@ -438,7 +438,7 @@ int FollowSets(const QvCliOptions& o) {
         for (size_t at = text.find(path); at != std::wstring::npos; at = text.find(path, at + 1))
             text.replace(at, path.size(), QvCliWiden(set));
         QvClearSinceSets();
-        return QvCliFail(kExitFailed, "cannot follow " + QvCliShown(set) + ": " + QvCliShownText(QvCliNarrow(text)) + "; nothing was written");
+        return QvCliFail(kExitFailed, "cannot follow " + QvCliShown(set) + ": " + QvCliShownMessage(QvCliNarrow(text)) + "; nothing was written");
     }
     return kExitOk;
 }
@@ -625,7 +625,7 @@ int QvCliRunRecover(const QvCliOptions& o) {
     if (result == static_cast<long>(E_INVALIDARG) || (result < 0 && errors.empty()))
         return QvCliFail(kExitFailed, "cannot read the part list: " + QvCliExplain());
     if (result < 0 || !errors.empty()) {
-        for (const std::string& e : errors) std::cerr << "qvsplit: " << QvCliShownText(e) << "\n";
+        for (const std::string& e : errors) std::cerr << "qvsplit: " << QvCliShownMessage(e) << "\n";
         return QvCliFail(kExitFailed, "some files could not be joined; their parts were kept");
     }
     if (!o.quiet) std::cout << "joined every file of " << QvCliShown(o.listFile) << "\n";

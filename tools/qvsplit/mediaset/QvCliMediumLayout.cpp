@@ -160,7 +160,7 @@ bool QvCliMediumPath(const std::wstring& targetPath, const std::string& name, st
         pos = end + 1;
         if (part.empty() || part == L".") continue;
         if (part == L"..") {
-            error = "target folder climbs out of the medium: " + QvCliShownText(QvCliNarrow(targetPath));
+            error = "target folder climbs out of the medium: " + QvCliShownMessage(QvCliNarrow(targetPath));
             return false;
         }
         // One name alone, mapped back to the bytes the host uses for it.

@@ -147,8 +147,8 @@ QvCliCause QvCliLibraryCause() {
 std::string QvCliExplain() {
     const QvCliCause cause = QvCliLibraryCause();
     // The library's words may quote a name: shown as a terminal may take them.
-    const std::string sentence = QvCliShownText(cause.sentence);
-    return cause.message.empty() ? sentence : sentence + "\n  (" + QvCliShownText(cause.message) + ")";
+    const std::string sentence = QvCliShownMessage(cause.sentence);
+    return cause.message.empty() ? sentence : sentence + "\n  (" + QvCliShownMessage(cause.message) + ")";
 }
 
 QvCliMediaSet QvCliReportedMediaSet(const std::string& dir, const char* nameFormat) {

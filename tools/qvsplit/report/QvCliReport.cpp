@@ -174,12 +174,12 @@ void QvCliPrintLeftOut(const std::vector<QvCliLeftOut>& leftOut, std::ostream& o
     out << "LEFT OUT - on no medium (" << leftOut.size() << "):\n";
     for (const QvCliLeftOut& l : leftOut)
         out << "  " << QvCliShown(l.path) << "  " << (l.sizeKnown ? QvCliMegabytes(l.size) : std::string("size unknown"))
-            << "  (" << QvCliShownText(l.reason) << ")\n";
+            << "  (" << QvCliShownMessage(l.reason) << ")\n";
 }
 
 void QvCliPrintDroppedRules(const std::vector<QvCliDroppedRule>& dropped, std::ostream& out) {
     for (const QvCliDroppedRule& r : dropped)
-        out << "WARNING: rule " << r.rule << " (" << QvCliShown(r.path) << ") selects nothing: " << QvCliShownText(r.reason) << "\n";
+        out << "WARNING: rule " << r.rule << " (" << QvCliShown(r.path) << ") selects nothing: " << QvCliShownMessage(r.reason) << "\n";
 }
 
 void QvCliPrintSummaryJson(const QvCliMediaSet& set, uint32_t splitSizeMb,

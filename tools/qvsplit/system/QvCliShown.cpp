@@ -58,6 +58,15 @@ void AppendAscii(std::string& out, char c, Mode mode) {
         out += c;
 }
 
+// A character the library's paths carry for one a Windows name cannot hold (U+F000 + its byte:
+// a control character, one of \ * ? : " < > |, or a byte that is not UTF-8), as the host names it.
+void AppendMapped(std::string& out, unsigned char byte, Mode mode) {
+    if (byte < 0x80)
+        AppendAscii(out, static_cast<char>(byte), mode);
+    else
+        AppendHex(out, 'x', byte, 2);
+}
+
 std::string Show(std::string_view text, Mode mode) {
     std::string out;
     out.reserve(text.size());
@@ -73,6 +82,8 @@ std::string Show(std::string_view text, Mode mode) {
         } else {
             if (HidesText(code))
                 AppendHex(out, 'u', code, 4);
+            else if (mode == Mode::kText && code >= 0xF000 && code <= 0xF0FF)
+                AppendMapped(out, static_cast<unsigned char>(code & 0xFF), mode);
             else
                 out.append(text, i, n);
             i += n;
@@ -129,7 +140,7 @@ void AppendUtf8(std::string& out, uint32_t code) {
 
 std::string QvCliShown(std::string_view name) { return Show(name, Mode::kName); }
 
-std::string QvCliShownText(std::string_view text) { return Show(text, Mode::kText); }
+std::string QvCliShownMessage(std::string_view text) { return Show(text, Mode::kText); }
 
 bool QvCliUnshown(std::string_view shown, std::string& name) {
     name.clear();

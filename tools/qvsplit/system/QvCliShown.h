@@ -16,8 +16,9 @@
 // upper case. Everything else, plain Unicode included, is written as it is.
 std::string QvCliShown(std::string_view name);
 // The same for a message that holds names in its own words (the library's, whose Windows paths
-// separate folders with backslashes): a backslash stays as it is.
-std::string QvCliShownText(std::string_view text);
+// separate folders with backslashes): a backslash stays as it is, and a character the library
+// maps from one a Windows name cannot hold (U+F000 + byte) is shown as the host's own.
+std::string QvCliShownMessage(std::string_view text);
 // The name a shown form stands for, as it was; false on a backslash that begins none of the
 // forms QvCliShown writes.
 bool QvCliUnshown(std::string_view shown, std::string& name);
