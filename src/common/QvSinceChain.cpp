@@ -75,14 +75,17 @@ std::string CatalogueHostPath(std::string_view shown) {
             host += static_cast<char>(value);
             i += 2;
         } else {
-            // Only characters below U+10000 are shown so: two or three bytes of UTF-8.
-            if (value < 0x800) {
+            // Only characters below U+10000 are shown so: one to three bytes of UTF-8.
+            if (value < 0x80) {
+                host += static_cast<char>(value);
+            } else if (value < 0x800) {
                 host += static_cast<char>(0xC0 | (value >> 6));
+                host += static_cast<char>(0x80 | (value & 0x3F));
             } else {
                 host += static_cast<char>(0xE0 | (value >> 12));
                 host += static_cast<char>(0x80 | ((value >> 6) & 0x3F));
+                host += static_cast<char>(0x80 | (value & 0x3F));
             }
-            host += static_cast<char>(0x80 | (value & 0x3F));
             i += 4;
         }
     }
