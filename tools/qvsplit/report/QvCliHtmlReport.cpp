@@ -478,8 +478,9 @@ void QvCliCatalogTerms(const std::string& outDir, const QvCliPlanRecord& record,
     // were on every medium).
     const uint32_t kOwnChecksum = 1 + 64 + 3 + 2 + 64 + 1;
     model.cbCatalogPerEntry = 12 + 4 + 15 + kSumsPerRow + kOwnChecksum;
-    // The whole path in the text's line, the checksum list's and the page's block of checksums
-    // (escaped no wider), the name in the page's row.
+    // The whole path in the text's line (shown no wider than counted: \xNN for a character the
+    // count takes as six bytes, \uNNNN only for one it takes as six too), the checksum list's and
+    // the page's block of checksums (escaped no wider), the name in the page's row.
     model.cbCatalogPerPathByte = 3;
     model.cbCatalogPerNameByte = 1;
     // The bytes of each row in both, and its medium's number or index in both; the folder
