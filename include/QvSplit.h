@@ -299,8 +299,9 @@ struct QvAllocationModel {
     // the number of media taken as the most the selection can need (first-fit fills any two
     // media that follow each other beyond one medium). A path's bytes are counted as a JSON
     // string holds it at most: UTF-8, a separator 2 bytes, a character a name cannot hold as
-    // it is (U+F000 to U+F0FF, as the host's names are mapped), a control character, "&", "<" and
-    // ">" 6 bytes.
+    // it is (U+F000 to U+F0FF, as the host's names are mapped), a control character (C1 too), a
+    // character that reorders text (U+061C, U+200E, U+200F, U+202A-U+202E, U+2066-U+2069), "&",
+    // "<" and ">" 6 bytes.
     // The room must not cost a file: when with it an entry would no longer fit an empty medium
     // beside the every-medium set, or the selection would be refused, the split keeps none
     // (QvGetCatalogRoom tells why), unless dwCatalogFlags holds QvCatalogRoomRequired: then

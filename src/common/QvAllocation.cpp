@@ -519,6 +519,9 @@ int64_t CatalogPathBytes(std::wstring_view path) {
             n += kAsciiCatalogBytes.bytes[u];
         } else if ((u >= 0xF000 && u <= 0xF0FF) || u == 0x2028 || u == 0x2029) {
             n += 6;  // "\uf0ff": a character mapped from a byte a name cannot hold
+        } else if (u <= 0x9F || u == 0x061C || u == 0x200E || u == 0x200F || (u >= 0x202A && u <= 0x202E) ||
+                   (u >= 0x2066 && u <= 0x2069)) {
+            n += 6;  // "\u202E": a C1 control or a character that reorders text, shown so in the text
         } else if (u < 0x800) {
             n += 2;
         } else if (u < 0x10000) {

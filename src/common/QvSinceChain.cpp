@@ -46,6 +46,52 @@ uint64_t TimeDigits(const wchar_t* s, size_t n) {
     return v;
 }
 
+// A path of a text catalogue line as the host names it. The line shows it as a terminal would:
+// \\, \t, \n, \r, \xNN for a byte (a control character, or one that is not UTF-8), \uNNNN for
+// a character that would act on the terminal or reorder the text. A backslash before anything
+// else stands for what follows it.
+std::string CatalogueHostPath(std::string_view shown) {
+    const auto hex = [&shown](size_t at, size_t digits) {
+        long value = 0;
+        for (size_t k = 0; k < digits; ++k) {
+            const char c = at + k < shown.size() ? shown[at + k] : '\0';
+            const int d = c >= '0' && c <= '9' ? c - '0' : c >= 'A' && c <= 'F' ? c - 'A' + 10 : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+            if (d < 0) return -1L;
+            value = value * 16 + d;
+        }
+        return value;
+    };
+    std::string host;
+    for (size_t i = 0; i < shown.size(); ++i) {
+        if (shown[i] != '\\' || i + 1 == shown.size()) {
+            host += shown[i];
+            continue;
+        }
+        const char c = shown[++i];
+        const long value = c == 'x' ? hex(i + 1, 2) : c == 'u' ? hex(i + 1, 4) : -1;
+        if (value < 0) {
+            host += c == 't' ? '\t' : c == 'n' ? '\n' : c == 'r' ? '\r' : c;
+        } else if (c == 'x') {
+            host += static_cast<char>(value);
+            i += 2;
+        } else {
+            // Only characters below U+10000 are shown so: one to three bytes of UTF-8.
+            if (value < 0x80) {
+                host += static_cast<char>(value);
+            } else if (value < 0x800) {
+                host += static_cast<char>(0xC0 | (value >> 6));
+                host += static_cast<char>(0x80 | (value & 0x3F));
+            } else {
+                host += static_cast<char>(0xE0 | (value >> 12));
+                host += static_cast<char>(0x80 | ((value >> 6) & 0x3F));
+                host += static_cast<char>(0x80 | (value & 0x3F));
+            }
+            i += 4;
+        }
+    }
+    return host;
+}
+
 // Seconds since 1970 of a file time.
 int64_t UnixSeconds(const FILETIME& ft) {
     const uint64_t ticks = (static_cast<uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
@@ -321,8 +367,8 @@ bool QvSinceChain::Settle(const std::wstring& strSet, int64_t iWritten, size_t n
 }
 
 // The text catalogue pack puts on every disc: a header line, then "medium TAB bytes TAB written
-// TAB path" a line, the path as the host names it with backslash, tab, newline and return
-// escaped, a folder's ending in "/".
+// TAB path" a line, the path as the host names it shown as on a terminal (CatalogueHostPath), a
+// folder's ending in "/".
 bool QvSinceChain::AddCatalogue(const std::wstring& strFile, std::wstring& strWhy) {
     static const char kHeader[] = "# QvSplit catalogue: medium<TAB>bytes<TAB>written<TAB>path";
     if (m_nSets >= 0xFFFF) {
@@ -378,15 +424,7 @@ bool QvSinceChain::AddCatalogue(const std::wstring& strFile, std::wstring& strWh
                 // The path's own tabs are escaped: a tab after it begins the checksum a disc
                 // gives its own files.
                 const size_t t4 = std::min(line.find('\t', t3 + 1), line.size());
-                std::string host;
-                for (size_t i = t3 + 1; i < t4; ++i) {
-                    if (line[i] != '\\' || i + 1 == t4) {
-                        host += line[i];
-                        continue;
-                    }
-                    const char c = line[++i];
-                    host += c == 't' ? '\t' : c == 'n' ? '\n' : c == 'r' ? '\r' : c;
-                }
+                const std::string host = CatalogueHostPath(line.substr(t3 + 1, t4 - t3 - 1));
                 if (line.substr(0, t1) == "deleted") {
                     AddRecord(qvp::HostPathToLibrary(host, false), std::wstring(), 0, std::wstring(), kDeletion, uSet);
                     continue;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "support/QvProgramTest.h"
+#include "support/QvShownNames.h"
 #include "support/QvTestProcess.h"
 
 #include <algorithm>
@@ -544,6 +545,128 @@ TEST_F(QvCliPackTest, CatalogueOnEveryMediumListsTheSetAndStillFits) {
                 }
             }
         }
+    }
+}
+
+// The text catalogue is read with grep and cat: each name in it is shown visibly, one line a
+// file, and a split that follows the catalogue reads every name back to the file it names,
+// bytes that are not UTF-8 included. check and restore show the names they speak of the same way.
+TEST_F(QvCliPackTest, CatalogueShowsEveryNameVisiblyAndASplitFollowsItBackToTheName) {
+#if defined(_WIN32)
+    GTEST_SKIP() << "Windows allows no control character in a name";
+#endif
+    const std::vector<qvtest::ShownName>& names = qvtest::ShownNames();
+    for (const qvtest::ShownName& n : names) Write("tree/" + n.name, "x");
+    const qvtest::ProcessResult split =
+        Run({"split", "--quiet", "--fs", "tar", "--catalog", "--size", "10", "--out", S("plan"), S("tree")});
+    ASSERT_EQ(0, split.status) << split.err;
+    const qvtest::ProcessResult pack = Run({"pack", "--format", "tar", "--catalog", "--to", S("media"), S("plan")});
+    ASSERT_EQ(0, pack.status) << pack.err;
+    const std::string text = Gunzip(ReadMedium(P("media/Media1.tar"))["QVSPLIT-CATALOG.txt.gz"]);
+    EXPECT_EQ("", qvtest::FirstHiddenCharacter(text));
+    // The header, a line a file, and after the list a line with each file's checksum.
+    EXPECT_EQ(2 * names.size() + 2, static_cast<size_t>(std::count(text.begin(), text.end(), '\n'))) << text;
+    for (const qvtest::ShownName& n : names) {
+        SCOPED_TRACE(n.label);
+        const std::string line = "\t" + S("tree") + "/" + n.shown + "\n";
+        const size_t row = text.find(line), sum = text.find(line, row + 1);
+        EXPECT_NE(std::string::npos, row) << text;
+        EXPECT_NE(std::string::npos, sum) << text;
+        // The second is the file's checksum line: "sha256", a tab and 64 hex digits before it.
+        ASSERT_GE(sum, 71u);
+        EXPECT_EQ(0, text.compare(sum - 71, 7, "sha256\t")) << text;
+    }
+
+    // Followed from the disc alone: every name is the file it was, and a file changed since is
+    // found changed under its name, not new.
+    Write("catalogue.txt", text);
+    const qvtest::ProcessResult same = Run({"split", "--size", "10", "--since", S("catalogue.txt"), "--out", S("after"), S("tree")});
+    EXPECT_EQ(0, same.status) << same.err;
+    EXPECT_NE(std::string::npos, same.out.find("nothing changed since")) << same.out;
+    const qvtest::ShownName& rlo = names[9];
+    Write("tree/" + rlo.name, "changed");
+    const qvtest::ProcessResult changed =
+        Run({"split", "--json", "--size", "10", "--since", S("catalogue.txt"), "--out", S("after2"), S("tree")});
+    EXPECT_EQ(0, changed.status) << changed.err;
+    EXPECT_NE(std::string::npos, changed.out.find("\"new\": 0, \"changed\": 1, \"unchanged\": " + std::to_string(names.size() - 1)))
+        << changed.out;
+
+    // A set that follows the plan records a hostile name deleted: its notes show it, and restoring
+    // the chain in order reads it back to the file to remove.
+    const qvtest::ShownName& ctl = names[0];
+    fs::remove(P("tree") / fs::u8path(ctl.name));
+    const qvtest::ProcessResult week =
+        Run({"split", "--quiet", "--fs", "tar", "--catalog", "--size", "10", "--since", S("plan"), "--out", S("week"), S("tree")});
+    ASSERT_EQ(0, week.status) << week.err;
+    ASSERT_EQ(0, Run({"pack", "--quiet", "--format", "tar", "--catalog", "--to", S("week-media"), S("week")}).status);
+    Contents weekMedium = ReadMedium(P("week-media/Media1.tar"));
+    EXPECT_NE(std::string::npos, weekMedium["QVSPLIT-MEDIUM.txt"].find("\\deleted tree/" + ctl.shown + "\n"))
+        << weekMedium["QVSPLIT-MEDIUM.txt"];
+    const std::string weekText = Gunzip(weekMedium["QVSPLIT-CATALOG.txt.gz"]);
+    EXPECT_NE(std::string::npos, weekText.find("deleted\t-\t-\t" + S("tree") + "/" + ctl.shown + "\n")) << weekText;
+    EXPECT_EQ("", qvtest::FirstHiddenCharacter(weekMedium["QVSPLIT-MEDIUM.txt"]));
+    ASSERT_EQ(0, Run({"restore", "--quiet", "--to", S("chain"), S("media/Media1.tar")}).status);
+    ASSERT_TRUE(fs::exists(P("chain/tree") / fs::u8path(ctl.name)));
+    const qvtest::ProcessResult later = Run({"restore", "--to", S("chain"), S("week-media/Media1.tar")});
+    EXPECT_EQ(0, later.status) << later.out << later.err;
+    EXPECT_FALSE(fs::exists(P("chain/tree") / fs::u8path(ctl.name)));
+    EXPECT_EQ("changed", ReadText(P("chain/tree") / fs::u8path(rlo.name)));
+
+    // restore over a different file of a hostile name names it as shown, and check is clean.
+    Write("back/tree/" + rlo.name, "mine");
+    const qvtest::ProcessResult restore = Run({"restore", "--quiet", "--to", S("back"), S("media/Media1.tar")});
+    EXPECT_EQ(1, restore.status);
+    EXPECT_NE(std::string::npos, restore.out.find("differs      tree/" + rlo.shown + " (")) << restore.out;
+    for (const qvtest::ShownName& n : names)
+        if (&n != &rlo) {
+            EXPECT_EQ("x", ReadText(P("back/tree") / fs::u8path(n.name))) << n.label;
+        }
+    const qvtest::ProcessResult check = Run({"check", S("media/Media1.tar")});
+    EXPECT_EQ(0, check.status) << check.out;
+    for (const qvtest::ProcessResult* r : {&split, &pack, &same, &changed, &later, &restore, &check}) {
+        EXPECT_EQ("", qvtest::FirstHiddenCharacter(r->out, false));
+        EXPECT_EQ("", qvtest::FirstHiddenCharacter(r->err, false));
+    }
+}
+
+// A character shown wider than its bytes (a C1 control or one that reorders text, six bytes for
+// two or three) is counted so in the room kept for the catalogue and with each file's entry: a
+// plan of many such names still holds its catalogue, within the archive the plan predicted.
+TEST_F(QvCliPackTest, RoomForTheCatalogueCountsNamesAtTheWidthTheyAreShown) {
+#if defined(_WIN32)
+    GTEST_SKIP() << "names of C1 controls are POSIX names";
+#endif
+    struct Row {
+        const char* label;
+        std::string character;
+    };
+    const Row rows[] = {
+        {"right-to-left override", "\xE2\x80\xAE"},
+        {"C1 control", "\xC2\x9B"},
+        {"Arabic letter mark", "\xD8\x9C"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.label);
+        const std::string tree = std::string("tree-") + row.label, plan = std::string("plan-") + row.label;
+        std::string wide;
+        while (wide.size() + row.character.size() <= 240) wide += row.character;
+        for (int i = 0; i < 400; ++i) Write(tree + "/" + std::to_string(i) + wide, "x");
+        const qvtest::ProcessResult split =
+            Run({"split", "--quiet", "--fs", "tar", "--catalog", "--size", "10", "--out", S(plan), S(tree)});
+        ASSERT_EQ(0, split.status) << split.err;
+        const std::string record = ReadText(P(plan + "/qvsplit-plan.xml"));
+        const size_t at = record.find("CatalogReserve=\"");
+        ASSERT_NE(std::string::npos, at);
+        const long long reserve = std::atoll(record.c_str() + at + 16);
+        const qvtest::ProcessResult pack = Run({"pack", "--quiet", "--format", "tar", "--catalog", "--to", S(plan + "-media"), S(plan)});
+        ASSERT_EQ(0, pack.status) << pack.err;
+        Contents medium = ReadMedium(P(plan + "-media/Media1.tar"));
+        EXPECT_EQ(1u, medium.count("QVSPLIT-CATALOG.txt.gz"));
+        EXPECT_GT(reserve, 0);
+        const std::string xml = ReadText(P(plan + "/Media1.xml"));
+        const size_t predicted = xml.find("Image_Size=\"");
+        ASSERT_NE(std::string::npos, predicted);
+        EXPECT_LE(static_cast<long long>(fs::file_size(P(plan + "-media/Media1.tar"))), std::atoll(xml.c_str() + predicted + 12));
     }
 }
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "support/QvProgramTest.h"
+#include "support/QvShownNames.h"
 #include "support/QvTestProcess.h"
 
 #include <algorithm>
@@ -778,14 +779,16 @@ TEST_F(QvSplitCliTest, ShowAndWhereReadAMediaSetBack) {
         const char* text;
         int status;
         const char* expected;  // a path the answer must hold, relative to the test folder
+        const char* shown;     // how the answer shows its name, when not as it is
     };
     const Row rows[] = {
-        {"a7.bin", 0, "tree/docs/a7.bin"},
-        {"A7.BIN", 0, "tree/docs/a7.bin"},
-        {"Été report", 0, "tree/docs/Été report.txt"},
-        {"we*ird", kPosix ? 0 : 1, kPosix ? "tree/docs/we*ird\\name.txt" : nullptr},  // the real name, not the one Windows would take
-        {"big.iso", 1, nullptr},  // left out: on no medium
-        {"zzz", 1, nullptr},
+        {"a7.bin", 0, "tree/docs/a7.bin", nullptr},
+        {"A7.BIN", 0, "tree/docs/a7.bin", nullptr},
+        {"Été report", 0, "tree/docs/Été report.txt", nullptr},
+        // The real name, not the one Windows would take, its backslash doubled as names are shown.
+        {"we*ird", kPosix ? 0 : 1, kPosix ? "tree/docs/we*ird\\name.txt" : nullptr, "tree/docs/we*ird\\\\name.txt"},
+        {"big.iso", 1, nullptr, nullptr},  // left out: on no medium
+        {"zzz", 1, nullptr, nullptr},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.text);
@@ -796,7 +799,7 @@ TEST_F(QvSplitCliTest, ShowAndWhereReadAMediaSetBack) {
             EXPECT_NE(std::string::npos, where.err.find(std::string(" lists a path containing ") + row.text)) << where.err;
             continue;
         }
-        EXPECT_NE(std::string::npos, where.out.find(S(row.expected))) << where.out;
+        EXPECT_NE(std::string::npos, where.out.find(S(row.shown ? row.shown : row.expected))) << where.out;
         const std::string medium = where.out.substr(0, where.out.find("  "));
         // The media file holds the name as the library lists it (refused characters mapped).
         const std::string listed = qvp::WideToUtf8(qvp::HostNameToWide(fs::u8path(row.expected).filename().u8string()));
@@ -813,6 +816,98 @@ TEST_F(QvSplitCliTest, ShowAndWhereReadAMediaSetBack) {
         const RunResult killed = Run({command, S("out")});
         EXPECT_EQ(1, killed.status) << command;
         EXPECT_NE(std::string::npos, killed.err.find("incomplete")) << killed.err;
+    }
+}
+
+// A name can hold what a terminal acts on (colours, a cleared screen, a changed title), bytes
+// that are not text, or characters that reorder what is read. Every command shows each name in
+// one visible form, and nothing any of them prints acts on the terminal.
+TEST_F(QvSplitCliTest, NamesThatCouldFoolTheReaderAreShownVisiblyByEveryCommand) {
+    if (!kPosix) GTEST_SKIP() << "Windows allows no control character in a name";
+    const std::vector<qvtest::ShownName>& names = qvtest::ShownNames();
+    fs::create_directories(P("tree/odd"));
+    for (const qvtest::ShownName& n : names) std::ofstream(P("tree/odd") / fs::u8path(n.name)) << "x";
+#if !defined(_WIN32)
+    // Left out, as a pipe is: listed by its name.
+    ASSERT_EQ(0, mkfifo((P("tree/odd") / "pipe\x1B[2J").c_str(), 0600));
+#endif
+    const std::string odd = S("tree/odd") + "/";
+    std::vector<std::pair<std::string, std::string>> printed;  // every output, labelled
+    const auto run = [&](const std::string& label, const std::vector<std::string>& args) {
+        const RunResult r = Run(args);
+        printed.emplace_back(label + " (standard output)", r.out);
+        printed.emplace_back(label + " (standard error)", r.err);
+        return r;
+    };
+
+    const RunResult split = run("split", {"split", "--size", "10", "--out", S("out"), S("tree")});
+    ASSERT_EQ(0, split.status) << split.err;
+    EXPECT_NE(std::string::npos, split.out.find("\n  " + odd + "pipe\\x1B[2J  ")) << split.out;
+    const RunResult show = run("show", {"show", S("out")});
+    EXPECT_NE(std::string::npos, show.out.find("\n  " + odd + "pipe\\x1B[2J  ")) << show.out;
+    const RunResult showJson = run("show --json", {"show", "--json", S("out")});
+    EXPECT_NE(std::string::npos, showJson.out.find("\"path\": \"" + JsonEscaped(odd) + "pipe\\u001b[2J\"")) << showJson.out;
+
+    const RunResult where = run("where", {"where", S("out"), "odd"});
+    const RunResult whereJson = run("where --json", {"where", "--json", S("out"), "odd"});
+    EXPECT_EQ(0, where.status);
+    for (const qvtest::ShownName& n : names) {
+        SCOPED_TRACE(n.label);
+        EXPECT_NE(std::string::npos, where.out.find("Media1.xml  " + odd + n.shown + "\n")) << where.out;
+        EXPECT_NE(std::string::npos, whereJson.out.find("\"path\": \"" + JsonEscaped(odd) + n.inJson + "\"")) << whereJson.out;
+    }
+    // One line a name: a newline in a name cannot make a line of its own.
+    EXPECT_EQ(names.size(), static_cast<size_t>(std::count(where.out.begin(), where.out.end(), '\n'))) << where.out;
+    // A name is found by the form it is shown in too, letter case aside ("\x": six names shown
+    // with a byte so, and one whose own name holds it).
+    struct Search {
+        const char* text;
+        size_t found;
+    };
+    const Search searches[] = {{"rlo\\u202etxt", 1}, {"\\X1b[31M", 1}, {"\\x", 7}, {"back\\\\slash", 1}, {"\\u202F", 0}};
+    for (const Search& search : searches) {
+        SCOPED_TRACE(search.text);
+        const RunResult r = run(std::string("where ") + search.text, {"where", S("out"), search.text});
+        EXPECT_EQ(search.found, static_cast<size_t>(std::count(r.out.begin(), r.out.end(), '\n'))) << r.out;
+        EXPECT_EQ(search.found ? 0 : 1, r.status);
+    }
+
+    // where PATH SET... names the path as given; an error quotes a path given as it is shown.
+    const qvtest::ShownName& del = names[2];
+    const RunResult chain = run("where PATH SET", {"where", odd + del.name, S("out")});
+    EXPECT_EQ(odd + del.shown + ": " + S("out") + " Media1.xml\n", chain.out);
+    const RunResult missing = run("split of a missing path", {"split", "--size", "10", "--out", S("out2"), S("tree/no\x1B]0;title\x07")});
+    EXPECT_EQ(2, missing.status);
+    EXPECT_NE(std::string::npos, missing.err.find("qvsplit: " + S("tree") + "/no\\x1B]0;title\\x07: no such file or folder")) << missing.err;
+    // The library's own words name a rules file it cannot read as the host names it.
+    Write("rules\x1B[8m.xml", "<RulesFile><Rule");
+    const RunResult rules = run("split of a broken rules file", {"split", "--size", "10", "--out", S("out4"), "--rules", S("rules\x1B[8m.xml")});
+    EXPECT_EQ(1, rules.status);
+    EXPECT_NE(std::string::npos, rules.err.find("rules\\x1B[8m.xml")) << rules.err;
+    fs::create_directories(P("tree/a/x\xE2\x80\xAE"));
+    fs::create_directories(P("tree/b/x\xE2\x80\xAE"));
+    std::ofstream(P("tree/a/x\xE2\x80\xAE/f")) << "a";
+    std::ofstream(P("tree/b/x\xE2\x80\xAE/f")) << "b";
+    const RunResult twice = run("split of two paths of one name", {"split", "--quiet", "--size", "10", "--out", S("out3"),
+                                                                    S("tree/a/x\xE2\x80\xAE"), S("tree/b/x\xE2\x80\xAE")});
+    EXPECT_NE(std::string::npos, twice.err.find(S("tree/a") + "/x\\u202E and " + S("tree/b") + "/x\\u202E are both restored as \\x\\u202E,"))
+        << twice.err;
+
+    // verify names what changed: a name gone, a name grown.
+    const qvtest::ShownName& rlo = names[9];
+    const qvtest::ShownName& ctl = names[0];
+    fs::remove(P("tree/odd") / fs::u8path(rlo.name));
+    std::ofstream(P("tree/odd") / fs::u8path(ctl.name)) << "grown";
+    const RunResult verify = run("verify", {"verify", S("out")});
+    EXPECT_EQ(1, verify.status);
+    EXPECT_NE(std::string::npos, verify.out.find("missing: " + odd + rlo.shown + "\n")) << verify.out;
+    EXPECT_NE(std::string::npos, verify.out.find("size changed: " + odd + ctl.shown + " (1 -> 5 bytes)\n")) << verify.out;
+    const RunResult verifyJson = run("verify --json", {"verify", "--json", S("out")});
+    EXPECT_NE(std::string::npos, verifyJson.out.find("\"missing: " + JsonEscaped(odd) + rlo.inJson + "\"")) << verifyJson.out;
+
+    for (const auto& output : printed) {
+        SCOPED_TRACE(output.first);
+        EXPECT_EQ("", qvtest::FirstHiddenCharacter(output.second, false));
     }
 }
 
@@ -930,6 +1025,8 @@ TEST_F(QvSplitCliTest, ReportShowsTheSetWithEveryNameAsText) {
         {"control character", "ctl\x01name", "\"ctl\\u0001name\"", true},
         {"byte not UTF-8", "bad\xE9" "byte", "\"bad\xEF\x83\xA9" "byte\"", true},
         {"line separator", "sep\xE2\x80\xA8x", "\"sep\\u2028x\"", false},
+        {"right-to-left override", "rlo\xE2\x80\xAEtxt", "\"rlo\\u202etxt\"", false},
+        {"C1 control", "c1\xC2\x9B" "2J", "\"c1\\u009b2J\"", true},
     };
     for (const Row& row : rows) {
         if (row.posixOnly && !kPosix) continue;
@@ -956,6 +1053,8 @@ TEST_F(QvSplitCliTest, ReportShowsTheSetWithEveryNameAsText) {
     EXPECT_EQ(std::string::npos, html.find("<img"));
     EXPECT_EQ(std::string::npos, data.find('<'));
     EXPECT_EQ(std::string::npos, html.find("\xE2\x80\xA8"));  // would end a line of script
+    EXPECT_EQ(std::string::npos, html.find("\xE2\x80\xAE"));  // would reorder the text after it
+    EXPECT_EQ(std::string::npos, html.find("\xC2\x9B"));
     for (const Row& row : rows) {
         if (row.posixOnly && !kPosix) continue;
         SCOPED_TRACE(row.label);

@@ -304,6 +304,8 @@ def make_tree(root):
     file('photos/q"uo&te', content=b'x')
     file('photos/evil\u202etxt.exe\u202c.doc', content=b'x')          # reads as "evilcod.exe.txt" if shown raw
     file('photos/=SUM(1+1)', content=b'x')                              # a formula to a spreadsheet
+    file('photos/rlo\u202etxt.exe', content=b'x')  # reorders what follows it
+    file('photos/csi\u009b2J', content=b'x')        # a C1 control
 
 
 # A tree shaped like /usr/share: documentation, manual pages, macros, data written in 2020, and
@@ -688,7 +690,7 @@ def hostile_checks(browser, page, profile, tree, out):
     with a label and a left-out entry of unknown size, compressed."""
     failures = []
     evil = os.path.join(tree, 'photos', 'evil\u202etxt.exe\u202c.doc')
-    shown = evil.replace('\u202e', '<U+202E>').replace('\u202c', '<U+202C>')
+    shown = evil.replace('\u202e', '\\u202E').replace('\u202c', '\\u202C')
     b = page_session(browser, profile, 'file://' + page)
     try:
         b.js('T.type("#q", "EVIL")')
@@ -799,6 +801,15 @@ def main():
         dom, text = load(browser, page, 'uo%26te', profile)
         if [p for _, p in dom.hits] != [os.path.join(tree, 'photos', 'q"uo&te')]:
             failures.append('search uo&te: %r' % dom.hits)
+
+        # A character that reorders text, or a C1 control, is shown as the program shows it on a
+        # terminal: the page holds neither as itself.
+        for needle, shown in (('rlo', 'rlo\\u202Etxt.exe'), ('csi', 'csi\\u009B2J')):
+            dom, text = load(browser, page, needle, profile)
+            if [p for _, p in dom.hits] != [os.path.join(tree, 'photos', shown)]:
+                failures.append('search %s: page shows %r' % (needle, dom.hits))
+            if '\u202e' in text or '\u009b' in text:
+                failures.append('search %s: a character that reorders or controls text in the page as itself' % needle)
 
         # A text no path holds names no medium.
         dom, text = load(browser, page, 'no-such-name', profile)

@@ -1,5 +1,6 @@
 // Parsing of the qvsplit command line from a table of options.
 #include "QvCliOptions.h"
+#include "system/QvCliShown.h"
 
 #include "QvSplit.h"
 
@@ -192,17 +193,17 @@ bool ApplyOption(const std::string& arg, int& i, int argc, char** argv, QvCliOpt
     }
     const OptionSpec* spec = FindOption(flag);
     if (!spec || !CommandTakes(*spec, o.command)) {
-        error = "unknown option for " + o.command + ": " + flag;
+        error = "unknown option for " + QvCliShown(o.command) + ": " + QvCliShown(flag);
         return false;
     }
     if (spec->takesValue && !inlineValue) {
         if (i + 1 >= argc) {
-            error = flag + " needs a value";
+            error = QvCliShown(flag) + " needs a value";
             return false;
         }
         value = argv[++i];
     } else if (!spec->takesValue && inlineValue) {
-        error = flag + " takes no value";
+        error = QvCliShown(flag) + " takes no value";
         return false;
     }
     return spec->apply(o, value, error);
@@ -221,11 +222,11 @@ bool QvCliParse(int argc, char** argv, QvCliOptions& o, std::string& error) {
         o.help = true;
         o.command = argc > 2 ? argv[2] : "";
         if (o.command.empty() || IsCommand(o.command)) return true;
-        error = "unknown command: " + o.command;
+        error = "unknown command: " + QvCliShown(o.command);
         return false;
     }
     if (!IsCommand(o.command)) {
-        error = "unknown command: " + o.command;
+        error = "unknown command: " + QvCliShown(o.command);
         return false;
     }
     bool operandsOnly = false;

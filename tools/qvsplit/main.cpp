@@ -1,13 +1,16 @@
 // qvsplit: plan media for files and folders from the command line.
 #include "QvCliCommands.h"
 #include "QvCliOptions.h"
+#include "system/QvCliShown.h"
 #include "system/QvCliSystem.h"
 
 #include <iostream>
 #include <string>
 #include <vector>
 
-int main(int argc, char** argv) {
+namespace {
+
+int Run(int argc, char** argv) {
     std::vector<std::string> args = QvCliArguments(argc, argv);
     std::vector<char*> utf8Argv;
     for (std::string& a : args) utf8Argv.push_back(&a[0]);
@@ -38,4 +41,12 @@ int main(int argc, char** argv) {
     if (options.command == "restore") return QvCliRunRestore(options);
     std::cerr << QvCliUsage("");
     return kExitUsage;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // Nothing the program prints can act on the terminal, whatever name it quotes.
+    QvCliShownOutput shown;
+    return Run(argc, argv);
 }

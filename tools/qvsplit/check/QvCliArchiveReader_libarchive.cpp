@@ -2,6 +2,7 @@
 // headers, without mounting anything.
 #include "check/QvCliMediumReader.h"
 
+#include "system/QvCliShown.h"
 #include "system/QvCliUtf8Locale.h"
 
 #include <archive.h>
@@ -47,7 +48,7 @@ QvCliReadOutcome QvCliReadArchive(const std::string& file, QvCliMediumVisitor& v
     archive_read_support_format_iso9660(in.get());
     archive_read_support_format_tar(in.get());
     if (archive_read_open_filename(in.get(), file.c_str(), 1 << 20) != ARCHIVE_OK) {
-        error = file + ": " + archive_error_string(in.get());
+        error = QvCliShown(file) + ": " + archive_error_string(in.get());
         return QvCliReadOutcome::kDamaged;
     }
     for (;;) {
@@ -55,7 +56,7 @@ QvCliReadOutcome QvCliReadArchive(const std::string& file, QvCliMediumVisitor& v
         const int status = archive_read_next_header(in.get(), &header);
         if (status == ARCHIVE_EOF) break;
         if (status < ARCHIVE_WARN) {
-            error = file + ": " + archive_error_string(in.get()) + " (after byte " +
+            error = QvCliShown(file) + ": " + archive_error_string(in.get()) + " (after byte " +
                     std::to_string(archive_filter_bytes(in.get(), -1)) + ")";
             return QvCliReadOutcome::kDamaged;
         }
@@ -90,7 +91,7 @@ QvCliReadOutcome QvCliReadArchive(const std::string& file, QvCliMediumVisitor& v
             if (read < ARCHIVE_WARN) {
                 const std::string why = archive_error_string(in.get()) ? archive_error_string(in.get()) : "read failed";
                 visitor.FileEnd(false, offset, why);
-                error = file + ": " + why + " (in " + entry.path + ", at its byte " + std::to_string(offset) + ")";
+                error = QvCliShown(file) + ": " + why + " (in " + QvCliShown(entry.path) + ", at its byte " + std::to_string(offset) + ")";
                 return QvCliReadOutcome::kDamaged;
             }
             if (static_cast<uint64_t>(at) > offset) {

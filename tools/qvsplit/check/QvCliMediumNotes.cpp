@@ -1,8 +1,11 @@
-// The medium notes' text: a line per fact, paths last and escaped as the checksum list escapes
-// them (a line holding a backslash, newline or carriage return starts with a backslash).
+// The medium notes' text: a line per fact, paths last. A person reads it with cat, so a path is
+// shown as on a terminal (QvCliShown), and a line whose path is shown otherwise than it is starts
+// with a backslash, as the checksum list marks its escaped lines (notes written when paths were
+// escaped as the checksum list escapes them read the same way).
 #include "check/QvCliMediumNotes.h"
 
 #include "check/QvCliChecksums.h"
+#include "system/QvCliShown.h"
 
 #include <cstdlib>
 
@@ -13,7 +16,8 @@ namespace {
 const char kHeader[] = "# QvSplit medium: the set it belongs to, for qvsplit restore";
 
 std::string Line(const std::string& head, const std::string& path) {
-    return QvCliNeedsEscape(path) ? "\\" + head + QvCliEscape(path) + "\n" : head + path + "\n";
+    const std::string shown = QvCliShown(path);
+    return shown != path ? "\\" + head + shown + "\n" : head + path + "\n";
 }
 
 bool Number(const std::string& text, uint64_t& value) {
@@ -68,7 +72,7 @@ bool QvCliParseNotes(const std::string& text, QvCliMediumNotes& notes, std::stri
             const size_t a = rest.find(' '), b = a == std::string::npos ? a : rest.find(' ', a + 1);
             QvCliMediumNotes::Cut cut;
             ok = b != std::string::npos && Number(rest.substr(0, a), value) && value >= 1 && value < 1000000 &&
-                 QvCliUnescape(rest.substr(b + 1), cut.path) && !cut.path.empty();
+                 QvCliUnshown(rest.substr(b + 1), cut.path) && !cut.path.empty();
             cut.parts = static_cast<int>(value);
             const std::string media = ok ? rest.substr(a + 1, b - a - 1) : std::string();
             for (size_t at = 0; ok && at <= media.size();) {
@@ -82,7 +86,7 @@ bool QvCliParseNotes(const std::string& text, QvCliMediumNotes& notes, std::stri
             notes.cuts.push_back(std::move(cut));
         } else if (key == "deleted") {
             std::string path;
-            ok = QvCliUnescape(rest, path) && !path.empty();
+            ok = QvCliUnshown(rest, path) && !path.empty();
             notes.deleted.push_back(std::move(path));
         } else {
             ok = line.empty() && !escaped;

@@ -2,6 +2,7 @@
 #include "check/QvCliMediumReader.h"
 
 #include "system/QvCliPaths.h"
+#include "system/QvCliShown.h"
 #include "system/QvCliSystem.h"
 
 #include <algorithm>
@@ -29,7 +30,7 @@ public:
         std::error_code ec;
         std::vector<QvCliChild> children;
         if (!QvCliListChildren(folder, false, children, ec)) {
-            error = QvCliPathText(folder) + ": folder cannot be read (" + ec.message() + ")";
+            error = QvCliShown(QvCliPathText(folder)) + ": folder cannot be read (" + ec.message() + ")";
             return QvCliReadOutcome::kDamaged;
         }
         for (const QvCliChild& child : children) {
@@ -114,13 +115,13 @@ std::string QvCliMediumKind(const std::string& source, uint64_t& bytes, std::str
     bytes = 0;
     if (fs::is_directory(status)) return "folder";
     if (!fs::exists(status)) {
-        error = source + ": no such image, archive or folder";
+        error = QvCliShown(source) + ": no such image, archive or folder";
         return std::string();
     }
     bytes = fs::file_size(path, ec);
     const std::string kind = QvCliArchiveKind(source);
     if (kind.empty())
-        error = source + ": neither an ISO image nor a tar archive (nor a folder)";
+        error = QvCliShown(source) + ": neither an ISO image nor a tar archive (nor a folder)";
     return kind;
 }
 

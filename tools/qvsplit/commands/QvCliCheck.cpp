@@ -5,6 +5,7 @@
 #include "check/QvCliMediumReader.h"
 #include "report/QvCliReport.h"
 #include "system/QvCliPaths.h"
+#include "system/QvCliShown.h"
 #include "system/QvCliProgress.h"
 #include "system/QvCliSystem.h"
 
@@ -150,14 +151,14 @@ void PrintText(const std::vector<MediumResult>& results) {
         good += r.good;
         std::map<std::string, uint64_t> here;
         for (const Finding& f : r.findings) ++here[f.state], ++counts[f.state];
-        std::cout << r.source << ": " << QvCliGrouped(r.good) << (r.good == 1 ? " file good" : " files good");
+        std::cout << QvCliShown(r.source) << ": " << QvCliGrouped(r.good) << (r.good == 1 ? " file good" : " files good");
         for (const auto& c : here) std::cout << ", " << QvCliGrouped(c.second) << " " << c.first;
         std::cout << "\n";
-        if (!r.error.empty()) std::cout << "  damaged      " << r.error << "\n";
+        if (!r.error.empty()) std::cout << "  damaged      " << QvCliShownMessage(r.error) << "\n";
         for (const Finding& f : r.findings) {
             std::string label = f.state;
             label.resize(12, ' ');
-            std::cout << "  " << label << " " << f.path << (f.detail.empty() ? "" : " (" + f.detail + ")") << "\n";
+            std::cout << "  " << label << " " << QvCliShown(f.path) << (f.detail.empty() ? "" : " (" + QvCliShownMessage(f.detail) + ")") << "\n";
         }
     }
     std::cout << "checked " << results.size() << (results.size() == 1 ? " medium: " : " media: ") << QvCliGrouped(good)
@@ -197,7 +198,7 @@ int QvCliRunCheck(const QvCliOptions& o) {
         MediumResult result;
         const int one = CheckOne(source, o.planDir, progress, result);
         QvCliByteProgressDone(progress);
-        if (one == kExitCancelled) return QvCliFail(kExitCancelled, "cancelled while reading " + source);
+        if (one == kExitCancelled) return QvCliFail(kExitCancelled, "cancelled while reading " + QvCliShown(source));
         if (one != kExitOk) status = kExitFailed;
         results.push_back(std::move(result));
     }

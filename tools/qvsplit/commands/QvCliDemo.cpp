@@ -1,6 +1,7 @@
 // The demo command: a generated sample tree, split with rules of every kind.
 #include "QvCliCommands.h"
 #include "system/QvCliPaths.h"
+#include "system/QvCliShown.h"
 #include "system/QvCliSystem.h"
 
 #include <cstdint>

@@ -8,6 +8,7 @@
 #include "report/QvCliPlanRecord.h"
 #include "report/QvCliReport.h"
 #include "system/QvCliPaths.h"
+#include "system/QvCliShown.h"
 #include "system/QvCliSystem.h"
 
 #include <algorithm>
@@ -114,8 +115,15 @@ void MeasureFolder(const std::string& dir, unsigned long long& files, unsigned l
     MeasureBelow(root, chain, follow, files, bytes);
 }
 
+// A change found: what it is, the path it is found at and the figures after it. The terminal
+// shows the path as QvCliShown does; JSON carries it as it is.
+struct VerifyChange {
+    std::string what, path, after;
+    std::string Text(bool shown) const { return what + (shown ? QvCliShown(path) : path) + after; }
+};
+
 struct VerifyResult {
-    std::vector<std::string> changes;
+    std::vector<VerifyChange> changes;
     size_t checked = 0;
 };
 
@@ -129,17 +137,17 @@ void VerifyFile(const QvCliEntry& e, VerifyResult& r, unsigned long long& files)
     if (e.isLink) {
         // A link was planned as itself, size 0: only whether it is still there can change.
         std::error_code ec;
-        if (!fs::exists(fs::symlink_status(path, ec))) r.changes.push_back("missing: " + path);
+        if (!fs::exists(fs::symlink_status(path, ec))) r.changes.push_back({"missing: ", path, ""});
         return;
     }
     if (!QvCliStatFile(path, size, time, isDir) || isDir) {
-        r.changes.push_back("missing: " + path);
+        r.changes.push_back({"missing: ", path, ""});
         return;
     }
     if (size != e.size)
-        r.changes.push_back("size changed: " + path + " (" + std::to_string(e.size) + " -> " + std::to_string(size) + " bytes)");
+        r.changes.push_back({"size changed: ", path, " (" + std::to_string(e.size) + " -> " + std::to_string(size) + " bytes)"});
     else if (QvCliWiden(time) != e.writeTime)
-        r.changes.push_back("modified: " + path + " (written " + QvCliNarrow(e.writeTime) + ", now " + time + ")");
+        r.changes.push_back({"modified: ", path, " (written " + QvCliNarrow(e.writeTime) + ", now " + time + ")"});
 }
 
 void VerifyFolder(const QvCliEntry& e, VerifyResult& r, unsigned long long& files) {
@@ -147,14 +155,14 @@ void VerifyFolder(const QvCliEntry& e, VerifyResult& r, unsigned long long& file
     ++r.checked;
     std::error_code ec;
     if (!fs::is_directory(QvCliFsPath(path), ec)) {
-        r.changes.push_back("missing folder: " + path);
+        r.changes.push_back({"missing folder: ", path, ""});
         return;
     }
     unsigned long long count = 0, bytes = 0;
     MeasureFolder(path, count, bytes);
     files += count;
     if (bytes != e.size)
-        r.changes.push_back("folder changed: " + path + " (" + std::to_string(e.size) + " -> " + std::to_string(bytes) + " bytes)");
+        r.changes.push_back({"folder changed: ", path, " (" + std::to_string(e.size) + " -> " + std::to_string(bytes) + " bytes)"});
 }
 
 // The ISO image or tar archive of one medium against its capacity.
@@ -269,6 +277,9 @@ int WhereInSet(const QvCliOptions& o) {
     int status = kExitOk;
     if (!LoadSet(o, 2, set, status, false)) return status;
     const std::wstring needle = Lower(QvCliWiden(o.operands[1]));
+    // A text with a backslash may be part of a name as the answer shows it ("\x1B", "\u202E"):
+    // found in that form too.
+    const bool shownToo = needle.find(L'\\') != std::wstring::npos;
     size_t hits = 0;
     // Printed once every medium could be read, as when the set was read whole first.
     std::ostringstream found;
@@ -276,14 +287,15 @@ int WhereInSet(const QvCliOptions& o) {
         for (const QvCliEntry& e : m.entries) {
             const std::string hostPath = QvCliToHostPath(e.isDir ? QvCliEntryFolder(e) : e.fullPath);
             if (Lower(QvCliWiden(hostPath)).find(needle) == std::wstring::npos &&
-                Lower(e.fullPath).find(needle) == std::wstring::npos)
+                Lower(e.fullPath).find(needle) == std::wstring::npos &&
+                !(shownToo && Lower(QvCliWiden(QvCliShown(hostPath))).find(needle) != std::wstring::npos))
                 continue;
             if (o.json)
                 found << (hits ? ",\n " : "\n ") << "{\"medium\": " << QvCliJsonString(m.fileName)
                       << ", \"path\": " << QvCliJsonString(hostPath) << ", \"folder\": "
                       << (e.isDir ? "true" : "false") << "}";
             else
-                found << m.fileName << "  " << hostPath << (e.isDir ? "/" : "") << "\n";
+                found << m.fileName << "  " << QvCliShown(hostPath) << (e.isDir ? "/" : "") << "\n";
             ++hits;
         }
     }, status);
@@ -346,7 +358,7 @@ int WhereInChain(const QvCliOptions& o) {
     const std::vector<std::string> sets(o.operands.begin() + 1, o.operands.end());
     for (const std::string& set : sets)
         if (!HoldsMediaFiles(set) && !fs::exists(QvCliFsPath(set) / "Deleted.xml"))
-            return QvCliFail(kExitFailed, set + ": no media files (Media1.xml, ...): not the folder of a set");
+            return QvCliFail(kExitFailed, QvCliShown(set) + ": no media files (Media1.xml, ...): not the folder of a set");
     const std::string libraryPath = QvCliNarrow(QvCliToLibraryPath(path));
     const std::string needle = "<FullPath><![CDATA[" + libraryPath + "]]></FullPath>";
     for (size_t k = sets.size(); k-- > 0;) {
@@ -363,9 +375,9 @@ int WhereInChain(const QvCliOptions& o) {
             for (size_t i = 0; i < media.size(); ++i) std::cout << (i ? ", " : "") << QvCliJsonString(media[i]);
             std::cout << "]}\n";
         } else if (deleted) {
-            std::cout << path << ": deleted in " << set << "\n";
+            std::cout << QvCliShown(path) << ": deleted in " << QvCliShown(set) << "\n";
         } else {
-            std::cout << path << ": " << set << " ";
+            std::cout << QvCliShown(path) << ": " << QvCliShown(set) << " ";
             for (size_t i = 0; i < media.size(); ++i) std::cout << (i ? ", " : "") << media[i];
             std::cout << "\n";
         }
@@ -374,7 +386,7 @@ int WhereInChain(const QvCliOptions& o) {
     if (o.json)
         std::cout << "{\"path\": " << QvCliJsonString(path) << ", \"set\": null, \"deleted\": false, \"media\": []}\n";
     else
-        std::cerr << "qvsplit: " << path << ": in none of the " << sets.size() << " sets\n";
+        std::cerr << "qvsplit: " << QvCliShown(path) << ": in none of the " << sets.size() << " sets\n";
     return kExitFailed;
 }
 
@@ -399,7 +411,7 @@ int QvCliRunVerify(const QvCliOptions& o) {
             unsigned long long files = 0;
             for (const QvCliEntry& e : m.entries) (e.isDir ? VerifyFolder : VerifyFile)(e, r, files);
             if (m.hasNumberFiles && files != m.numberFiles)
-                r.changes.push_back("file count changed on " + m.fileName + " (" + std::to_string(m.numberFiles) + " -> " + std::to_string(files) + ")");
+                r.changes.push_back({"file count changed on ", m.fileName, " (" + std::to_string(m.numberFiles) + " -> " + std::to_string(files) + ")"});
             ImageRow row;
             if (MeasureImage(o, m, record.catalogReserve, row)) images.push_back(row);
         }, status))
@@ -408,12 +420,12 @@ int QvCliRunVerify(const QvCliOptions& o) {
     if (o.json) {
         std::cout << "{\"checked\": " << r.checked << ", \"changes\": [";
         for (size_t i = 0; i < r.changes.size(); ++i)
-            std::cout << (i ? ", " : "") << QvCliJsonString(r.changes[i]);
+            std::cout << (i ? ", " : "") << QvCliJsonString(r.changes[i].Text(false));
         std::cout << "]";
         if (QvCliFileSystem(o) == "iso" || QvCliFileSystem(o) == "tar") PrintImagesJson(images, std::cout);
         std::cout << "}\n";
     } else {
-        for (const std::string& c : r.changes) std::cout << c << "\n";
+        for (const VerifyChange& c : r.changes) std::cout << c.Text(true) << "\n";
         if (r.changes.empty())
             std::cout << "the media set matches the disk (" << r.checked << " entries checked)\n";
         else

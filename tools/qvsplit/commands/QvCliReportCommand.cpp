@@ -5,6 +5,7 @@
 #include "report/QvCliLog.h"
 #include "report/QvCliPlanRecord.h"
 #include "system/QvCliPaths.h"
+#include "system/QvCliShown.h"
 
 #include <filesystem>
 #include <fstream>
@@ -28,7 +29,7 @@ bool WriteWhole(const fs::path& file, const std::string& text, std::string& erro
         out << text;
         out.flush();
         if (!out) {
-            error = QvCliPathText(file) + ": cannot be written";
+            error = QvCliShown(QvCliPathText(file)) + ": cannot be written";
             out.close();
             fs::remove(temp, ec);
             return false;
@@ -36,7 +37,7 @@ bool WriteWhole(const fs::path& file, const std::string& text, std::string& erro
     }
     fs::rename(temp, file, ec);
     if (ec) {
-        error = QvCliPathText(file) + ": cannot be written (" + ec.message() + ")";
+        error = QvCliShown(QvCliPathText(file)) + ": cannot be written (" + ec.message() + ")";
         fs::remove(temp, ec);
         return false;
     }
@@ -59,7 +60,7 @@ int QvCliRunReport(const QvCliOptions& o) {
         return QvCliFail(kExitUsage, "report takes one media folder\n\n" + QvCliUsage("report"));
     const std::string& dir = o.operands[0];
     std::error_code ec;
-    if (!fs::is_directory(QvCliFsPath(dir), ec)) return QvCliFail(kExitFailed, dir + ": no such folder");
+    if (!fs::is_directory(QvCliFsPath(dir), ec)) return QvCliFail(kExitFailed, QvCliShown(dir) + ": no such folder");
     QvCliMediaSet set;
     std::string error;
     if (!QvCliLoadMediaSet(dir, set, error, false)) return QvCliFail(kExitFailed, error);
@@ -67,10 +68,10 @@ int QvCliRunReport(const QvCliOptions& o) {
     const fs::path absolute = fs::absolute(QvCliFsPath(dir), ec);
     if (!ec) set.dir = QvCliPathText(absolute.lexically_normal());
     const fs::path file = o.outDir.empty() ? QvCliFsPath(dir) / kQvCliReportFile : QvCliFsPath(o.outDir);
-    if (fs::is_directory(file, ec)) return QvCliFail(kExitUsage, QvCliPathText(file) + ": is a folder; --out takes the report's file name");
+    if (fs::is_directory(file, ec)) return QvCliFail(kExitUsage, QvCliShown(QvCliPathText(file)) + ": is a folder; --out takes the report's file name");
     QvCliSetFiles files;
     if (!QvCliReadSetFiles(set, files, error)) return QvCliFail(kExitFailed, error);
     if (!WriteWhole(file, QvCliMakeReport(set, files, 0), error)) return QvCliFail(kExitFailed, error);
-    if (!o.quiet) std::cout << "report written to " << QvCliPathText(file) << "\n";
+    if (!o.quiet) std::cout << "report written to " << QvCliShown(QvCliPathText(file)) << "\n";
     return kExitOk;
 }

@@ -12,6 +12,7 @@
 #include "check/QvCliMediumReader.h"
 #include "report/QvCliReport.h"
 #include "system/QvCliPaths.h"
+#include "system/QvCliShown.h"
 #include "system/QvCliProgress.h"
 #include "system/QvCliSystem.h"
 
@@ -91,14 +92,14 @@ bool MakeFolders(const fs::path& base, const std::vector<std::string>& names, si
         const Found found = Look(p);
         if (found == Found::kFolder) continue;
         if (found != Found::kNothing) {
-            error = "its folder " + QvCliPathText(p) + (found == Found::kLink ? " is a link" : " is a file") +
+            error = "its folder " + QvCliShown(QvCliPathText(p)) + (found == Found::kLink ? " is a link" : " is a file") +
                     ": nothing is written through it";
             return false;
         }
         std::error_code ec;
         fs::create_directory(p, ec);
         if (ec) {
-            error = QvCliPathText(p) + ": folder cannot be made (" + ec.message() + ")";
+            error = QvCliShown(QvCliPathText(p)) + ": folder cannot be made (" + ec.message() + ")";
             return false;
         }
     }
@@ -307,14 +308,14 @@ public:
         std::error_code ec;
         fs::create_directories(m_dir, ec);
         if (ec || Look(m_dir) != Found::kFolder) {
-            error = m_o.toDir + ": cannot be made a folder" + (ec ? " (" + ec.message() + ")" : "");
+            error = QvCliShown(m_o.toDir) + ": cannot be made a folder" + (ec ? " (" + ec.message() + ")" : "");
             return false;
         }
         // What a stopped run left half written goes; the parts waiting for their file stay.
         fs::remove_all(m_work / "staging", ec);
         fs::create_directories(m_work / "staging", ec);
         if (ec) {
-            error = QvCliPathText(m_work) + ": cannot be made (" + ec.message() + ")";
+            error = QvCliShown(QvCliPathText(m_work)) + ": cannot be made (" + ec.message() + ")";
             return false;
         }
         m_progress.show = !m_o.quiet && QvCliStderrIsTerminal();
@@ -756,7 +757,7 @@ void PrintFindings(const std::vector<Finding>& findings) {
     for (const Finding& f : findings) {
         std::string label = f.state;
         label.resize(12, ' ');
-        std::cout << "  " << label << " " << f.path << (f.detail.empty() ? "" : " (" + f.detail + ")") << "\n";
+        std::cout << "  " << label << " " << QvCliShown(f.path) << (f.detail.empty() ? "" : " (" + QvCliShownMessage(f.detail) + ")") << "\n";
     }
 }
 
@@ -793,7 +794,7 @@ int QvCliRunRestore(const QvCliOptions& o) {
         const int one = restorer.Medium(source, result);
         if (one == kExitCancelled) {
             restorer.Abandon();
-            return QvCliFail(kExitCancelled, "cancelled while reading " + source +
+            return QvCliFail(kExitCancelled, "cancelled while reading " + QvCliShown(source) +
                                                  "; the files restored before stay, and a new run goes on from there");
         }
         if (one != kExitOk) status = kExitFailed;
@@ -827,21 +828,21 @@ int QvCliRunRestore(const QvCliOptions& o) {
         return status;
     }
     for (const MediumResult& r : results) {
-        std::cout << r.source;
+        std::cout << QvCliShown(r.source);
         if (r.medium) std::cout << " (medium " << r.medium << ")";
         std::cout << ": " << QvCliGrouped(r.restored) << " restored";
         if (r.skipped) std::cout << ", " << QvCliGrouped(r.skipped) << " already there";
         if (r.parts) std::cout << ", " << QvCliGrouped(r.parts) << (r.parts == 1 ? " part" : " parts") << " of cut files";
         std::cout << "\n";
-        if (!r.error.empty()) std::cout << "  failed       " << r.error << "\n";
+        if (!r.error.empty()) std::cout << "  failed       " << QvCliShownMessage(r.error) << "\n";
         PrintFindings(r.findings);
     }
-    for (const std::string& j : joined) std::cout << "joined " << j << "\n";
+    for (const std::string& j : joined) std::cout << "joined " << QvCliShownMessage(j) << "\n";
     PrintFindings(findings);
     if (deleted) std::cout << "removed " << QvCliGrouped(deleted) << (deleted == 1 ? " file" : " files") << " the set records as deleted\n";
-    for (const std::string& w : waiting) std::cout << "not yet: " << w << "\n";
+    for (const std::string& w : waiting) std::cout << "not yet: " << QvCliShownMessage(w) << "\n";
     std::cout << "restored " << QvCliGrouped(restored) << (restored == 1 ? " entry" : " entries");
     if (skipped) std::cout << " (" << QvCliGrouped(skipped) << " already there)";
-    std::cout << " into " << o.toDir << "\n";
+    std::cout << " into " << QvCliShown(o.toDir) << "\n";
     return status;
 }

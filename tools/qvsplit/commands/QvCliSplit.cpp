@@ -9,6 +9,7 @@
 #include "report/QvCliReport.h"
 #include "system/QvCliGzip.h"
 #include "system/QvCliPaths.h"
+#include "system/QvCliShown.h"
 #include "system/QvCliProgress.h"
 #include "system/QvCliSystem.h"
 
@@ -58,12 +59,12 @@ bool AddRule(RuleVector& rules, const std::string& hostPath, bool include, int l
     std::error_code ec;
     const bool pattern = IsPattern(hostPath);
     if (!pattern && !fs::exists(fs::u8path(hostPath), ec)) {
-        error = hostPath + ": no such file or folder";
+        error = QvCliShown(hostPath) + ": no such file or folder";
         return false;
     }
     const std::wstring path = pattern ? QvCliToLibraryPattern(hostPath) : QvCliToLibraryPath(hostPath);
     if (path.size() >= QV_RULE_PATH_LEN) {
-        error = hostPath + ": path longer than a rule can hold (259 characters)";
+        error = QvCliShown(hostPath) + ": path longer than a rule can hold (259 characters)";
         return false;
     }
     QvRule rule;
@@ -133,8 +134,9 @@ void WarnOfPathsRestoredAsOne(const RuleVector& rules, const char* remedy) {
         if (name.empty()) continue;  // a whole drive
         const auto seen = firstByName.emplace(folded(name), source);
         if (seen.second || folded(seen.first->second) == folded(source)) continue;
-        std::cerr << "qvsplit: " << QvCliToHostPath(seen.first->second) << " and " << QvCliToHostPath(source)
-                  << " are both restored as \\" << QvCliNarrow(name)
+        std::cerr << "qvsplit: " << QvCliShown(QvCliToHostPath(seen.first->second)) << " and "
+                  << QvCliShown(QvCliToHostPath(source)) << " are both restored as \\"
+                  << QvCliShown(QvCliPathText(QvCliFsPath(QvCliToHostPath(source)).filename()))
                   << ", the one over the other" << remedy << "\n";
     }
 }
@@ -186,7 +188,7 @@ void RemoveOldMedia(const std::string& dir, bool quiet) {
     fs::remove(QvCliFsPath(dir) / kQvCliReportFile, ec);
     QvCliRemovePlanRecord(dir);
     if (removed && !quiet)
-        std::cerr << "qvsplit: removed " << removed << " media files of an earlier split in " << dir << "\n";
+        std::cerr << "qvsplit: removed " << removed << " media files of an earlier split in " << QvCliShown(dir) << "\n";
 }
 
 // While a split writes into a folder, the folder is marked incomplete; a split that fails or
@@ -219,7 +221,7 @@ bool PrepareOutDir(const std::string& dir, bool quiet, std::string& error) {
     std::error_code ec;
     fs::create_directories(QvCliFsPath(dir), ec);
     if (ec || !fs::is_directory(QvCliFsPath(dir), ec)) {
-        error = dir + ": cannot create the output folder";
+        error = QvCliShown(dir) + ": cannot create the output folder";
         return false;
     }
     RemoveOldMedia(dir, quiet);
@@ -229,7 +231,7 @@ bool PrepareOutDir(const std::string& dir, bool quiet, std::string& error) {
 bool ConfirmCutting(const QvCliOptions& o) {
     std::cerr << "qvsplit: --cut-big cuts every file larger than a medium into part files next to\n"
                  "         it and DELETES the original once its parts and the part list "
-              << o.cutBigList << " are written.\n";
+              << QvCliShown(o.cutBigList) << " are written.\n";
     if (o.yes) return true;
     if (!QvCliStdinIsTerminal()) {
         std::cerr << "qvsplit: not on a terminal: add --yes to allow modifying files\n";
@@ -267,8 +269,8 @@ void ReportCutFiles(const QvCliOptions& o) {
     const std::wstring first = QvGetCutFile(0);
     const wchar_t drive = first.size() > 1 && first[1] == L':' ? first[0] : QvCliDrive();
     std::cerr << "qvsplit: these files were cut into parts before the split ended; the parts and the part list stay:\n";
-    for (const std::string& f : files) std::cerr << "  " << f << "\n";
-    std::cerr << "qvsplit: join them again with: qvsplit recover --list " << o.cutBigList << " --drive "
+    for (const std::string& f : files) std::cerr << "  " << QvCliShown(f) << "\n";
+    std::cerr << "qvsplit: join them again with: qvsplit recover --list " << QvCliShown(o.cutBigList) << " --drive "
               << static_cast<char>(drive) << "\n";
 }
 
@@ -283,8 +285,8 @@ int ReportFailure(const QvCliOptions& o, const std::string& what, const std::str
         cause.sentence = reason;
     const std::vector<QvCliLeftOut> leftOut = QvCliShownLeftOut(QvCliLeftOutFiles());
     const std::vector<QvCliDroppedRule> dropped = QvCliDroppedRules();
-    std::cerr << "qvsplit: " << what << ": " << cause.sentence;
-    if (!cause.message.empty()) std::cerr << "\n  (" << cause.message << ")";
+    std::cerr << "qvsplit: " << what << ": " << QvCliShownMessage(cause.sentence);
+    if (!cause.message.empty()) std::cerr << "\n  (" << QvCliShownMessage(cause.message) << ")";
     std::cerr << "\n";
     QvCliPrintLeftOut(leftOut, std::cerr);
     QvCliPrintDroppedRules(dropped, std::cerr);
@@ -322,7 +324,7 @@ int PrintResult(const QvCliOptions& o, const std::string& outDir, QvCliPartialSe
     const std::vector<QvCliLeftOutRecord> records = QvCliLeftOutFiles();
     const std::vector<QvCliDroppedRule> dropped = QvCliDroppedRules();
     if (!partial.Keep(records, PlanRecord(o, dropped, catalogReserve, since)))
-        return QvCliFail(kExitFailed, outDir + ": cannot write " + kQvCliLeftOutFile + " and " + kQvCliPlanFile);
+        return QvCliFail(kExitFailed, QvCliShown(outDir) + ": cannot write " + kQvCliLeftOutFile + " and " + kQvCliPlanFile);
     const QvCliMediaSet set = QvCliReportedMediaSet(outDir, nameFormat);
     const std::vector<QvCliLeftOut> leftOut = QvCliShownLeftOut(records);
     if (o.json) {
@@ -381,7 +383,7 @@ int PlanPass(iCQvSplit& split, const QvCliOptions& o, RuleVector& rules, bool re
     QvCliProgressDone(progress);
     if (progress.stopped) {
         ReportCutFiles(o);
-        return QvCliFail(kExitCancelled, "cancelled; no media set was kept in " + o.outDir);
+        return QvCliFail(kExitCancelled, "cancelled; no media set was kept in " + QvCliShown(o.outDir));
     }
     if (media == 0 || (media & 0x80000000u)) {
         if (!reportRefusal) return kRefusedQuietly;
@@ -462,9 +464,9 @@ int FollowSets(const QvCliOptions& o) {
     for (const std::string& set : o.since) {
         std::error_code ec;
         if (fs::equivalent(QvCliFsPath(set), QvCliFsPath(o.outDir), ec))
-            return QvCliFail(kExitUsage, set + " is both a set to follow and --out: the new set needs a folder of its own");
+            return QvCliFail(kExitUsage, QvCliShown(set) + " is both a set to follow and --out: the new set needs a folder of its own");
         if (fs::exists(QvCliFsPath(set) / kQvCliIncompleteMarker, ec))
-            return QvCliFail(kExitFailed, "cannot follow " + set +
+            return QvCliFail(kExitFailed, "cannot follow " + QvCliShown(set) +
                                               ": the set is incomplete (a split did not finish writing it); nothing was written");
         // A disc's compressed list is handed over decompressed, with its own write time.
         std::string error, temp;
@@ -479,7 +481,7 @@ int FollowSets(const QvCliOptions& o) {
         for (size_t at = text.find(path); at != std::wstring::npos; at = text.find(path, at + 1))
             text.replace(at, path.size(), QvCliWiden(set));
         QvClearSinceSets();
-        return QvCliFail(kExitFailed, "cannot follow " + set + ": " + QvCliNarrow(text) + "; nothing was written");
+        return QvCliFail(kExitFailed, "cannot follow " + QvCliShown(set) + ": " + QvCliShownMessage(QvCliNarrow(text)) + "; nothing was written");
     }
     return kExitOk;
 }
@@ -512,10 +514,10 @@ bool RefusedWith(DWORD code) {
 // set (their list and the plan record); with none, nothing is kept.
 int NothingChanged(const QvCliOptions& o, QvCliPartialSet& partial, const QvCliChanges& since, bool& takeBack) {
     std::string sets;
-    for (size_t i = 0; i < o.since.size(); ++i) sets += (i ? ", " : "") + o.since[i];
+    for (size_t i = 0; i < o.since.size(); ++i) sets += (i ? ", " : "") + QvCliShown(o.since[i]);
     if (since.deleted) {
         if (!partial.Keep(QvCliLeftOutFiles(), PlanRecord(o, QvCliDroppedRules(), 0, since)))
-            return QvCliFail(kExitFailed, o.outDir + ": cannot write " + kQvCliPlanFile);
+            return QvCliFail(kExitFailed, QvCliShown(o.outDir) + ": cannot write " + kQvCliPlanFile);
     } else {
         takeBack = true;
     }
@@ -529,7 +531,7 @@ int NothingChanged(const QvCliOptions& o, QvCliPartialSet& partial, const QvCliC
         if (!since.deleted) std::cerr << "qvsplit: nothing changed since " << sets << ": no media written\n";
     } else if (since.deleted) {
         std::cout << "no file new or changed since " << sets << "; " << QvCliGrouped(since.deleted)
-                  << " deleted, listed in " << QvCliPathText(QvCliFsPath(o.outDir) / kDeletedList) << " (no media)\n";
+                  << " deleted, listed in " << QvCliShown(QvCliPathText(QvCliFsPath(o.outDir) / kDeletedList)) << " (no media)\n";
         QvCliPrintChanges(since, std::cout);
     } else {
         std::cout << "nothing changed since " << sets << ": no media written\n";
@@ -547,7 +549,7 @@ void TakeBackOutDir(const QvCliOptions& o, bool existed) {
 
 int SplitInto(const QvCliOptions& o, iCQvSplit& split, RuleVector& rules, bool existed, bool& takeBack) {
     QvCliPartialSet partial(o.outDir);
-    if (!partial.Marked()) return QvCliFail(kExitFailed, o.outDir + ": cannot write into the output folder");
+    if (!partial.Marked()) return QvCliFail(kExitFailed, QvCliShown(o.outDir) + ": cannot write into the output folder");
     const int status = PlanPass(split, o, rules, false);
     const QvCliChanges since = ChangesFound(o);
     QvCatalogRoom room{};
@@ -557,7 +559,7 @@ int SplitInto(const QvCliOptions& o, iCQvSplit& split, RuleVector& rules, bool e
     if (status == kRefusedQuietly && RefusedWith(QvRefusedOtherSelection)) {
         takeBack = !existed;
         std::string sets;
-        for (size_t i = 0; i < o.since.size(); ++i) sets += (i ? ", " : "") + o.since[i];
+        for (size_t i = 0; i < o.since.size(); ++i) sets += (i ? ", " : "") + QvCliShown(o.since[i]);
         return ReportFailure(o, "the split was refused",
                              "no file of this selection is recorded in " + sets +
                                  ": they are sets of other files; nothing was written");
@@ -585,7 +587,7 @@ int QvCliRunSplit(const QvCliOptions& o) {
     RuleVector rules;
     if (o.rulesFile.empty() && !BuildRules(o, rules, error)) return QvCliFail(kExitUsage, error);
     if (o.rulesFile.empty()) WarnOfPathsRestoredAsOne(rules, " (a rules file, --rules, gives each a target folder of its own)");
-    if (!o.rulesFile.empty() && !fs::exists(QvCliFsPath(o.rulesFile))) return QvCliFail(kExitUsage, o.rulesFile + ": no such rules file");
+    if (!o.rulesFile.empty() && !fs::exists(QvCliFsPath(o.rulesFile))) return QvCliFail(kExitUsage, QvCliShown(o.rulesFile) + ": no such rules file");
     QvCliLogSession log(o.logFile);
     // The record pack finds beside the plan is as wide as the one written after it.
     QvCliApplyFileSystem(o, KeepsRoomForTheCatalog(o), PlanRecord(o, {}, UINT64_MAX));
@@ -618,7 +620,7 @@ int QvCliRunRvx(const QvCliOptions& o) {
     WarnOfPathsRestoredAsOne(rules, "");
     if (!PrepareOutDir(o.outDir, o.quiet, error)) return QvCliFail(kExitFailed, error);
     QvCliPartialSet partial(o.outDir);
-    if (!partial.Marked()) return QvCliFail(kExitFailed, o.outDir + ": cannot write into the output folder");
+    if (!partial.Marked()) return QvCliFail(kExitFailed, QvCliShown(o.outDir) + ": cannot write into the output folder");
 
     QvCliLogSession log(o.logFile);
     QvCliApplyFileSystem(o);
@@ -655,7 +657,7 @@ int QvCliRunRvx(const QvCliOptions& o) {
 
 int QvCliRunRecover(const QvCliOptions& o) {
     if (o.listFile.empty()) return QvCliFail(kExitUsage, "--list is required");
-    if (!fs::exists(QvCliFsPath(o.listFile))) return QvCliFail(kExitUsage, o.listFile + ": no such part list");
+    if (!fs::exists(QvCliFsPath(o.listFile))) return QvCliFail(kExitUsage, QvCliShown(o.listFile) + ": no such part list");
     QvCliLogSession log(o.logFile);
     SplitPtr split(GetQvSplitInterface());
     if (!split) return QvCliFail(kExitFailed, "the library could not create a split object");
@@ -666,9 +668,9 @@ int QvCliRunRecover(const QvCliOptions& o) {
     if (result == static_cast<long>(E_INVALIDARG) || (result < 0 && errors.empty()))
         return QvCliFail(kExitFailed, "cannot read the part list: " + QvCliExplain());
     if (result < 0 || !errors.empty()) {
-        for (const std::string& e : errors) std::cerr << "qvsplit: " << e << "\n";
+        for (const std::string& e : errors) std::cerr << "qvsplit: " << QvCliShownMessage(e) << "\n";
         return QvCliFail(kExitFailed, "some files could not be joined; their parts were kept");
     }
-    if (!o.quiet) std::cout << "joined every file of " << o.listFile << "\n";
+    if (!o.quiet) std::cout << "joined every file of " << QvCliShown(o.listFile) << "\n";
     return kExitOk;
 }

@@ -2,6 +2,7 @@
 #include "mediaset/QvCliMediaSet.h"
 
 #include "system/QvCliPaths.h"
+#include "system/QvCliShown.h"
 
 #include <pugixml.hpp>
 
@@ -251,7 +252,7 @@ QvCliEntry EntryOf(const pugi::xml_node& f, std::string& fullPath) {
 bool QvCliReadMedium(const fs::path& file, QvCliMedium& medium, const QvCliEntryTaker& take, std::string& error) {
     std::ifstream in(file, std::ios::binary);
     if (!in) {
-        error = QvCliPathText(file) + ": cannot be opened";
+        error = QvCliShown(QvCliPathText(file)) + ": cannot be opened";
         return false;
     }
     ChildRuns runs(in);
@@ -285,7 +286,7 @@ bool QvCliReadMedium(const fs::path& file, QvCliMedium& medium, const QvCliEntry
         return true;
     };
     if (!runs.Read(takeRun, error)) {
-        error = QvCliPathText(file) + ": " + error;
+        error = QvCliShown(QvCliPathText(file)) + ": " + error;
         return false;
     }
     return true;
@@ -366,12 +367,12 @@ bool QvCliLoadMediaSet(const std::string& dir, QvCliMediaSet& set, std::string& 
     QvCliDistinctBytes distinct;
     std::error_code ec;
     if (fs::exists(QvCliFsPath(dir) / kQvCliIncompleteMarker, ec)) {
-        error = dir + ": the media set is incomplete: a split did not finish writing it";
+        error = QvCliShown(dir) + ": the media set is incomplete: a split did not finish writing it";
         return false;
     }
     fs::directory_iterator it(QvCliFsPath(dir), ec);
     if (ec) {
-        error = dir + ": " + ec.message();
+        error = QvCliShown(dir) + ": " + ec.message();
         return false;
     }
     for (const auto& entry : it) {
@@ -389,7 +390,7 @@ bool QvCliLoadMediaSet(const std::string& dir, QvCliMediaSet& set, std::string& 
     std::sort(set.media.begin(), set.media.end(),
               [](const QvCliMedium& a, const QvCliMedium& b) { return a.number < b.number; });
     if (set.media.empty()) {
-        error = dir + ": no media files found";
+        error = QvCliShown(dir) + ": no media files found";
         return false;
     }
     return true;

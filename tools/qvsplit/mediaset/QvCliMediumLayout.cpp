@@ -3,6 +3,7 @@
 #include "mediaset/QvCliMediumLayout.h"
 
 #include "system/QvCliPaths.h"
+#include "system/QvCliShown.h"
 #include "system/QvCliSystem.h"
 
 #include <algorithm>
@@ -31,12 +32,12 @@ bool CheckReadable(const std::string& hostPath, std::string& error) {
     std::error_code ec;
     const fs::file_status status = fs::status(QvCliFsPath(hostPath), ec);
     if (!fs::exists(status)) {
-        error = hostPath + ": listed in the plan but missing" + (ec ? " (" + ec.message() + ")" : "");
+        error = QvCliShown(hostPath) + ": listed in the plan but missing" + (ec ? " (" + ec.message() + ")" : "");
         return false;
     }
     std::ifstream in(QvCliFsPath(hostPath), std::ios::binary);
     if (!in) {
-        error = hostPath + ": cannot be read";
+        error = QvCliShown(hostPath) + ": cannot be read";
         return false;
     }
     return true;
@@ -52,7 +53,7 @@ public:
         std::error_code ec;
         std::vector<QvCliChild> children;
         if (!QvCliListChildren(folder, m_follow, children, ec)) {
-            error = QvCliPathText(folder) + ": folder cannot be read (" + ec.message() + ")";
+            error = QvCliShown(QvCliPathText(folder)) + ": folder cannot be read (" + ec.message() + ")";
             return false;
         }
         for (const QvCliChild& child : children)
@@ -100,7 +101,7 @@ bool AddEntry(const QvCliEntry& e, bool expandFolders, bool openFiles, QvCliMedi
         if (!QvCliMediumPath(e.targetPath, "", item.mediumPath, error)) return false;
         std::error_code ec;
         if (!fs::is_directory(QvCliFsPath(item.hostPath), ec)) {
-            error = item.hostPath + ": folder listed in the plan but missing";
+            error = QvCliShown(item.hostPath) + ": folder listed in the plan but missing";
             return false;
         }
         layout.Add(QvCliPackItem(item));
@@ -114,7 +115,7 @@ bool AddEntry(const QvCliEntry& e, bool expandFolders, bool openFiles, QvCliMedi
     if (e.isLink) {
         item.kind = QvCliPackItem::kLink;
         if (!fs::is_symlink(fs::symlink_status(QvCliFsPath(item.hostPath), ec))) {
-            error = item.hostPath + ": link listed in the plan but missing";
+            error = QvCliShown(item.hostPath) + ": link listed in the plan but missing";
             return false;
         }
     } else {
@@ -126,11 +127,11 @@ bool AddEntry(const QvCliEntry& e, bool expandFolders, bool openFiles, QvCliMedi
         const bool described = QvCliStatFile(item.hostPath, size, time, isDir, openFiles) ||
                                (QvCliStatFile(item.hostPath, size, time, isDir) && isDir);  // Windows opens no folder
         if (!described) {
-            if (CheckReadable(item.hostPath, error)) error = item.hostPath + ": cannot be read";
+            if (CheckReadable(item.hostPath, error)) error = QvCliShown(item.hostPath) + ": cannot be read";
             return false;
         }
         if (isDir || size != e.size || (!e.writeTime.empty() && QvCliWiden(time) != e.writeTime)) {
-            error = item.hostPath + ": changed since the plan (" + std::to_string(e.size) + " bytes, written " +
+            error = QvCliShown(item.hostPath) + ": changed since the plan (" + std::to_string(e.size) + " bytes, written " +
                     QvCliNarrow(e.writeTime) + "; now " +
                     (isDir ? std::string("a folder") : std::to_string(size) + " bytes, written " + time) +
                     "); split again";
@@ -159,7 +160,7 @@ bool QvCliMediumPath(const std::wstring& targetPath, const std::string& name, st
         pos = end + 1;
         if (part.empty() || part == L".") continue;
         if (part == L"..") {
-            error = "target folder climbs out of the medium: " + QvCliNarrow(targetPath);
+            error = "target folder climbs out of the medium: " + QvCliShownMessage(QvCliNarrow(targetPath));
             return false;
         }
         // One name alone, mapped back to the bytes the host uses for it.

@@ -5,6 +5,7 @@
 #include "check/QvCliChecksums.h"
 #include "check/QvCliMediumNotes.h"
 #include "system/QvCliPaths.h"
+#include "system/QvCliShown.h"
 
 #include <atomic>
 #include <cerrno>
@@ -282,7 +283,7 @@ struct QvCliIsoImage::Impl {
         const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
         const auto child = nodes[parent].children.find(name);
         if (child != nodes[parent].children.end() && !nodes[child->second].folder) {
-            error = path + ": a file and a folder of the same path";
+            error = QvCliShown(path) + ": a file and a folder of the same path";
             return kNone;
         }
         const size_t folder = child != nodes[parent].children.end()
@@ -309,7 +310,7 @@ struct QvCliIsoImage::Impl {
         const size_t parent = Folder(parentPath, error);
         if (parent == kNone) return false;
         if (nodes[parent].children.count(name)) {
-            error = item.mediumPath + ": two entries of the plan at the same path";
+            error = QvCliShown(item.mediumPath) + ": two entries of the plan at the same path";
             return false;
         }
         Node node{item.kind == QvCliPackItem::kLink ? Node::kLink : Node::kFromDisk, false, item.hostPath,
@@ -343,7 +344,7 @@ struct QvCliIsoImage::Impl {
                 std::error_code ec;
                 const fs::path target = fs::read_symlink(QvCliFsPath(entry.hostPath), ec);
                 if (ec) {
-                    error = entry.hostPath + ": link cannot be read (" + ec.message() + ")";
+                    error = QvCliShown(entry.hostPath) + ": link cannot be read (" + ec.message() + ")";
                     return false;
                 }
                 status = iso_tree_add_new_symlink(dir, name, QvCliPathText(target).c_str(), nullptr);
@@ -360,7 +361,7 @@ struct QvCliIsoImage::Impl {
             if (!entry.folder) continue;
             // A folder of the plan that the disk now has as a file.
             if (iso_node_get_type(made) != static_cast<int>(LIBISO_DIR)) {
-                error = entry.mediumPath + ": a file and a folder of the same path";
+                error = QvCliShown(entry.mediumPath) + ": a file and a folder of the same path";
                 return false;
             }
             if (!Make(child->second, reinterpret_cast<IsoDir*>(made), error)) return false;
@@ -374,7 +375,7 @@ struct QvCliIsoImage::Impl {
     int AddStreamed(IsoDir* dir, const char* name, const Node& entry, IsoNode*& made, std::string& error) {
         struct stat st {};
         if (entry.kind == Node::kFromDisk && ::stat(entry.hostPath.c_str(), &st) != 0) {
-            error = entry.hostPath + ": cannot be read (" + std::strerror(errno) + ")";
+            error = QvCliShown(entry.hostPath) + ": cannot be read (" + std::strerror(errno) + ")";
             return 0;
         }
         // Another name of a file the image holds already shares its stream, and so its data, as
@@ -524,7 +525,7 @@ QvCliWriteOutcome QvCliIsoImage::Write(const std::string& file, const std::funct
     std::FILE* out = std::fopen(file.c_str(), "wb");
     if (!out) {
         FreeSource(source, true);
-        error = file + ": cannot be created";
+        error = QvCliShown(file) + ": cannot be created";
         return QvCliWriteOutcome::kFailed;
     }
     std::vector<unsigned char> buffer(kReadChunk);
@@ -539,7 +540,7 @@ QvCliWriteOutcome QvCliIsoImage::Write(const std::string& file, const std::funct
             writerStopped = true;  // why is told once its thread has ended (below)
             outcome = QvCliWriteOutcome::kFailed;
         } else if (std::fwrite(buffer.data(), 1, static_cast<size_t>(got), out) != static_cast<size_t>(got)) {
-            error = file + ": write failed (disk full?)";
+            error = QvCliShown(file) + ": write failed (disk full?)";
             outcome = QvCliWriteOutcome::kFailed;
         } else {
             bytes += static_cast<uint64_t>(got);
@@ -548,7 +549,7 @@ QvCliWriteOutcome QvCliIsoImage::Write(const std::string& file, const std::funct
     }
     FreeSource(source, outcome != QvCliWriteOutcome::kWritten);
     if (std::fclose(out) != 0 && outcome == QvCliWriteOutcome::kWritten) {
-        error = file + ": write failed (disk full?)";
+        error = QvCliShown(file) + ": write failed (disk full?)";
         outcome = QvCliWriteOutcome::kFailed;
     }
     // Anything libisofs found wrong while reading the files (one vanished, could not be read)

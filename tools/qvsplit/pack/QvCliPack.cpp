@@ -15,6 +15,7 @@
 #include "system/QvCliGzip.h"
 #include "system/QvCliPaths.h"
 #include "system/QvCliProgress.h"
+#include "system/QvCliShown.h"
 #include "system/QvCliSystem.h"
 
 #include <algorithm>
@@ -196,18 +197,10 @@ private:
         return made;
     }
 
-    // A path as the list escapes it (\\, \t, \n, \r), as it is.
-    static std::string Unescaped(const std::string& escaped) {
+    // A path as the list shows it, as it is.
+    static std::string Unescaped(const std::string& shown) {
         std::string path;
-        for (size_t i = 0; i < escaped.size(); ++i) {
-            if (escaped[i] != '\\' || i + 1 == escaped.size()) {
-                path += escaped[i];
-                continue;
-            }
-            const char c = escaped[++i];
-            path += c == 't' ? '\t' : c == 'n' ? '\n' : c == 'r' ? '\r' : c;
-        }
-        return path;
+        return QvCliUnshown(shown, path) ? path : shown;
     }
 
     bool m_compact = false;
@@ -300,7 +293,7 @@ public:
         std::ofstream out(QvCliFsPath(m_dir) / kQvCliNotesFile, std::ios::binary | std::ios::trunc);
         out << text;
         out.flush();
-        if (!out) error = QvCliPathText(QvCliFsPath(m_dir) / kQvCliNotesFile) + ": cannot be written (disk full?)";
+        if (!out) error = QvCliShown(QvCliPathText(QvCliFsPath(m_dir) / kQvCliNotesFile)) + ": cannot be written (disk full?)";
         return static_cast<bool>(out);
     }
 
@@ -483,7 +476,7 @@ int Prepare(const QvCliOptions& o, QvCliMediaSet& set, std::vector<PackJob>& job
         std::vector<QvCliEntry>().swap(m.entries);
         jobs.push_back(std::move(job));
     }
-    if (jobs.empty()) return QvCliFail(kExitFailed, set.dir + ": no medium " + std::to_string(o.medium) + " in this set");
+    if (jobs.empty()) return QvCliFail(kExitFailed, QvCliShown(set.dir) + ": no medium " + std::to_string(o.medium) + " in this set");
     // An image or archive that cannot fit its medium is refused before any is written.
     int status = kExitOk;
     for (const PackJob& job : jobs)
@@ -503,14 +496,14 @@ QvCliWriteOutcome WriteBesidePlan(const QvCliOptions& o, const std::string& name
         out << text;
         out.flush();
         if (!out) {
-            error = QvCliPathText(temp) + ": cannot be written (disk full?)";
+            error = QvCliShown(QvCliPathText(temp)) + ": cannot be written (disk full?)";
             return QvCliWriteOutcome::kFailed;
         }
     }
     std::error_code ec;
     fs::rename(temp, file, ec);
     if (!ec) return QvCliWriteOutcome::kWritten;
-    error = QvCliPathText(file) + ": cannot be written (" + ec.message() + ")";
+    error = QvCliShown(QvCliPathText(file)) + ": cannot be written (" + ec.message() + ")";
     fs::remove(temp, ec);
     return QvCliWriteOutcome::kFailed;
 }
@@ -560,7 +553,7 @@ int WriteJob(const QvCliOptions& o, PackJob& job, NotesFiles* notes, QvCliBytePr
         QvCliByteProgressDone(progress);
         fs::remove(temp, ec);
         if (outcome == QvCliWriteOutcome::kStopped) return QvCliFail(kExitCancelled, "cancelled; " + job.fileName + " was not written");
-        if (error.empty()) error = QvCliPathText(final) + ": cannot be given its name (" + ec.message() + ")";
+        if (error.empty()) error = QvCliShown(QvCliPathText(final)) + ": cannot be given its name (" + ec.message() + ")";
         return QvCliFail(kExitFailed, job.medium->fileName + ": " + error + "; " + job.fileName + " was not written");
     }
     return kExitOk;
@@ -683,7 +676,7 @@ void RecordPack(const QvCliOptions& o, const std::string& identity, std::vector<
     out << "set " << identity << "\n";
     std::error_code ec;
     for (const std::string& name : files)
-        if (fs::exists(QvCliFsPath(o.toDir) / QvCliFsPath(name), ec)) out << name << "\n";
+        if (fs::exists(QvCliFsPath(o.toDir) / QvCliFsPath(name), ec)) out << QvCliShown(name) << "\n";
 }
 
 int QvCliRunPack(const QvCliOptions& o) {
@@ -723,17 +716,17 @@ int QvCliRunPack(const QvCliOptions& o) {
     if (!strangers.empty() && !o.force) {
         std::string list;
         for (const std::string& name : strangers) list += (list.empty() ? "" : ", ") + name;
-        return QvCliFail(kExitFailed, o.toDir + " holds media files of another set (" + list +
+        return QvCliFail(kExitFailed, QvCliShown(o.toDir) + " holds media files of another set (" + list +
                                           "); nothing was written. Remove them, or pack with --force to remove them");
     }
     for (const std::string& name : strangers) {
         std::error_code removed;
         if (!fs::remove(QvCliFsPath(o.toDir) / QvCliFsPath(name), removed) || removed)
-            return QvCliFail(kExitFailed, o.toDir + "/" + name + ": cannot be removed");
+            return QvCliFail(kExitFailed, QvCliShown(o.toDir) + "/" + QvCliShown(name) + ": cannot be removed");
     }
     std::error_code ec;
     fs::create_directories(QvCliFsPath(o.toDir), ec);
-    if (ec) return QvCliFail(kExitFailed, o.toDir + ": cannot be created (" + ec.message() + ")");
+    if (ec) return QvCliFail(kExitFailed, QvCliShown(o.toDir) + ": cannot be created (" + ec.message() + ")");
     QvCliByteProgress progress;
     progress.show = !o.quiet && QvCliStderrIsTerminal();
     for (const PackJob& job : jobs) progress.total += o.format == "iso" ? job.imageBytes : job.layout.fileBytes;
@@ -755,6 +748,6 @@ int QvCliRunPack(const QvCliOptions& o) {
     // Quiet, the last line alone says what was made; warnings and errors still show.
     if (!o.quiet)
         for (const PackJob& job : jobs) PrintRow(o, job, std::cout);
-    std::cout << "packed " << jobs.size() << (jobs.size() == 1 ? " medium" : " media") << " into " << o.toDir << "\n";
+    std::cout << "packed " << jobs.size() << (jobs.size() == 1 ? " medium" : " media") << " into " << QvCliShown(o.toDir) << "\n";
     return kExitOk;
 }

@@ -2,13 +2,14 @@
 #include "pack/QvCliPathList.h"
 
 #include "system/QvCliPaths.h"
+#include "system/QvCliShown.h"
 
 #include <fstream>
 
 bool QvCliPathList::Line(const QvCliPackItem& item, std::string& line, std::string& error) {
     if (item.mediumPath.find_first_of("\r\n") != std::string::npos ||
         item.hostPath.find_first_of("\r\n") != std::string::npos) {
-        error = item.hostPath + ": a name with a line end cannot go into a path list";
+        error = QvCliShown(item.hostPath) + ": a name with a line end cannot go into a path list";
         return false;
     }
     // The list splits each line at its first '=' that no '\' escapes; the host path after it
@@ -35,7 +36,7 @@ bool QvCliPathList::Write(const QvCliMediumLayout& layout, const std::string& fi
     }
     out.flush();
     if (!out) {
-        error = file + ": write failed";
+        error = QvCliShown(file) + ": write failed";
         return false;
     }
     return true;

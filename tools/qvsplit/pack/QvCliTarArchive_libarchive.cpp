@@ -3,6 +3,7 @@
 
 #include "check/QvCliChecksums.h"
 #include "system/QvCliPaths.h"
+#include "system/QvCliShown.h"
 #include "system/QvCliUtf8Locale.h"
 
 #include <cstdio>
@@ -102,7 +103,7 @@ public:
             archive_read_disk_set_symlink_logical(m_disk.get());
         archive_entry_copy_sourcepath(entry.get(), item.hostPath.c_str());
         if (archive_read_disk_entry_from_file(m_disk.get(), entry.get(), -1, nullptr) < ARCHIVE_WARN) {
-            error = item.hostPath + ": " + archive_error_string(m_disk.get());
+            error = QvCliShown(item.hostPath) + ": " + archive_error_string(m_disk.get());
             return QvCliWriteOutcome::kFailed;
         }
         archive_entry_sparse_clear(entry.get());
@@ -161,7 +162,7 @@ public:
 
     QvCliWriteOutcome Close(const std::string& file, std::string& error) {
         if (archive_write_close(m_out.get()) != ARCHIVE_OK) {
-            error = file + ": " + archive_error_string(m_out.get());
+            error = QvCliShown(file) + ": " + archive_error_string(m_out.get());
             return QvCliWriteOutcome::kFailed;
         }
         return QvCliWriteOutcome::kWritten;

@@ -191,14 +191,14 @@ function el(tag, cls, text) {
 function add(parent, tag, cls, text) { var e = el(tag, cls, text); parent.appendChild(e); return e; }
 function byId(id) { return document.getElementById(id); }
 // Bytes of a name that are not UTF-8 (carried as U+F080..U+F0FF) and control characters (as
-// themselves or as U+F000..U+F01F) are shown as \xNN; the marks, embeddings and isolates that
-// reorder or hide text, and the line and paragraph separators, as <U+XXXX>: no name can read
-// as another.
-var TRICKY = /[\u0000-\u001f\u007f\uf000-\uf01f\uf07f-\uf0ff\u061c\u200e\u200f\u2028\u2029\u202a-\u202e\u2066-\u2069]/g;
+// themselves or as U+F000..U+F01F) are shown as \xNN; C1 controls, the marks, embeddings and
+// isolates that reorder or hide text, and the line and paragraph separators as \uNNNN, as the
+// program shows them on a terminal: no name can read as another.
+var TRICKY = /[\u0000-\u001f\u007f-\u009f\uf000-\uf01f\uf07f-\uf0ff\u061c\u200e\u200f\u2028\u2029\u202a-\u202e\u2066-\u2069]/g;
 function shown(s) {
   return String(s).replace(TRICKY, function (c) {
     var n = c.charCodeAt(0);
-    if (n >= 0x61c && n < 0xf000) return '<U+' + ('000' + n.toString(16).toUpperCase()).slice(-4) + '>';
+    if (n >= 0x80 && n < 0xf000) return '\\u' + ('000' + n.toString(16).toUpperCase()).slice(-4);
     n &= 0xff;
     return '\\x' + (n < 16 ? '0' : '') + n.toString(16).toUpperCase();
   });

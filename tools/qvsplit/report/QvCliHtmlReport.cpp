@@ -4,12 +4,14 @@
 #include "mediaset/QvCliMediumLayout.h"
 #include "system/QvCliGzip.h"
 #include "system/QvCliPaths.h"
+#include "system/QvCliShown.h"
 
 #include <algorithm>
 #include <charconv>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -330,21 +332,9 @@ void AppendTextLine(std::string& out, int number, const QvCliListedFile& f) {
     else
         out += '-';
     out += '\t';
-    size_t done = 0;
-    for (size_t i = 0; i < f.hostPath.size(); ++i) {
-        const char* escaped = nullptr;
-        switch (f.hostPath[i]) {
-            case '\\': escaped = "\\\\"; break;
-            case '\t': escaped = "\\t"; break;
-            case '\n': escaped = "\\n"; break;
-            case '\r': escaped = "\\r"; break;
-            default: continue;
-        }
-        out.append(f.hostPath, done, i - done);
-        out += escaped;
-        done = i + 1;
-    }
-    out.append(f.hostPath, done, std::string::npos);
+    // Shown as on a terminal: a line of the catalogue is read with grep and cat, and a name
+    // must not act on the terminal it is read on; split --since reads it back to the name.
+    out += QvCliShown(f.hostPath);
     out += f.kind == 1 ? "/\n" : "\n";
 }
 
@@ -468,11 +458,20 @@ std::string QvCliScriptJsonString(const std::string& text) {
         } else if (c < 0x20 || c == '<' || c == '>' || c == '&' || c == 0x7F) {
             std::snprintf(esc, sizeof esc, "\\u%04x", c);
             out += esc;
-        } else if (c == 0xE2 && i + 2 < valid.size() && static_cast<unsigned char>(valid[i + 1]) == 0x80 &&
-                   (static_cast<unsigned char>(valid[i + 2]) == 0xA8 || static_cast<unsigned char>(valid[i + 2]) == 0xA9)) {
-            // Line and paragraph separators end a line in older script parsers.
-            out += static_cast<unsigned char>(valid[i + 2]) == 0xA8 ? "\\u2028" : "\\u2029";
-            i += 2;
+        } else if (c >= 0x80) {
+            // Line and paragraph separators end a line in older script parsers; C1 controls and
+            // the characters that reorder text are kept out of the page's text as well, as a
+            // terminal is kept from them (QvCliShown writes each as \uNNNN).
+            size_t n = 1;
+            while (i + n < valid.size() && (static_cast<unsigned char>(valid[i + n]) & 0xC0) == 0x80) ++n;
+            const std::string shown = QvCliShown(valid.substr(i, n));
+            if (shown.size() == 6 && shown.compare(0, 2, "\\u") == 0) {
+                std::snprintf(esc, sizeof esc, "\\u%04lx", std::strtoul(shown.c_str() + 2, nullptr, 16));
+                out += esc;
+            } else {
+                out.append(valid, i, n);
+            }
+            i += n - 1;
         } else {
             out += static_cast<char>(c);
         }
@@ -542,11 +541,13 @@ void CompactCatalogTerms(uint64_t block, QvAllocationModel& model) {
     // inside the medium), its line after the list ("sha256 TAB hex TAB path", stored
     // uncompressed, 73 and its path on the host) and its pair in the page's block,
     // "row":"hex" (72 and the row's number), counted with each file's entry on the disc. The
-    // name's part of the two paths is counted per byte, the folders' part as 64 bytes in each:
-    // the model has no term for a path's length. A disc whose files' folders are longer can
-    // find its image too full for the catalogue; pack measures every image and says so.
+    // name's part of the two paths is counted per byte, once in the checksum list and three
+    // times in the list, where a character that reorders text or a C1 control is shown as six
+    // bytes; the folders' part as 64 bytes in each: the model has no term for a path's length.
+    // A disc whose files' folders are longer can find its image too full for the catalogue;
+    // pack measures every image and says so.
     model.cbPerEntry += 68 + 73 + 72 + 10 + 2 * 64;
-    model.cbPerNameByte += 2;
+    model.cbPerNameByte += 1 + 3;
     // The gzip framing of the list's three members.
     model.cbCatalogFixed += 3 * 64 + block;
 }
@@ -596,8 +597,9 @@ void QvCliCatalogTerms(const std::string& outDir, const QvCliPlanRecord& record,
     // were on every medium).
     const uint32_t kOwnChecksum = 1 + 64 + 3 + 2 + 64 + 1;
     model.cbCatalogPerEntry = 12 + 15 + 4 + 15 + kSumsPerRow + kOwnChecksum;
-    // The whole path in the text's line, the checksum list's and the page's block of checksums
-    // (escaped no wider), the name in the page's row.
+    // The whole path in the text's line (shown no wider than counted: \xNN for a character the
+    // count takes as six bytes, \uNNNN only for one it takes as six too), the checksum list's and
+    // the page's block of checksums (escaped no wider), the name in the page's row.
     model.cbCatalogPerPathByte = 3;
     model.cbCatalogPerNameByte = 1;
     // The bytes of each row in both, and its medium's number or index in both; the folder

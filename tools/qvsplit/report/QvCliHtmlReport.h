@@ -64,8 +64,8 @@ void QvCliCatalogTerms(const std::string& outDir, const QvCliPlanRecord& record,
 std::string QvCliMakeReport(const QvCliMediaSet& set, const QvCliSetFiles& files, int here);
 
 // The catalogue as text: a comment line, then one line per file of every medium, "medium
-// number TAB bytes TAB path", the path as the host names it (a folder standing for itself ends
-// in "/"; a backslash, tab, newline or carriage return in it written as \\, \t, \n, \r).
+// number TAB bytes TAB written TAB path", the path as the host names it, shown as QvCliShown
+// shows it (a folder standing for itself ends in "/").
 std::string QvCliTextCatalog(const QvCliMediaSet& set, const QvCliSetFiles& files, int here);
 // Its first line alone, naming medium here (0: none), whose files' checksums end their lines,
 // or with sumsAtEnd follow the list in lines of their own, "sha256 TAB hex TAB path", after
@@ -75,7 +75,8 @@ std::string QvCliTextCatalogHeader(int here, bool sumsAtEnd = false, const std::
 std::string QvCliTextCatalogSumsHeader(int here);
 
 // Text as a JSON string literal that is also safe inside an HTML <script> element: "<", ">",
-// "&", U+2028 and U+2029 escaped, bytes that are not UTF-8 as U+F000 + byte.
+// "&", U+2028 and U+2029 escaped, C1 controls and the characters that reorder text too, bytes
+// that are not UTF-8 as U+F000 + byte.
 std::string QvCliScriptJsonString(const std::string& text);
 
 // The page around the JSON data that json writes (in QvCliHtmlPage.cpp); false when json fails.

@@ -2,6 +2,7 @@
 #include "report/QvCliLog.h"
 
 #include "system/QvCliPaths.h"
+#include "system/QvCliShown.h"
 #include "system/QvCliSystem.h"
 
 #include <QvSplit.h>
@@ -145,7 +146,9 @@ QvCliCause QvCliLibraryCause() {
 
 std::string QvCliExplain() {
     const QvCliCause cause = QvCliLibraryCause();
-    return cause.message.empty() ? cause.sentence : cause.sentence + "\n  (" + cause.message + ")";
+    // The library's words may quote a name: shown as a terminal may take them.
+    const std::string sentence = QvCliShownMessage(cause.sentence);
+    return cause.message.empty() ? sentence : sentence + "\n  (" + QvCliShownMessage(cause.message) + ")";
 }
 
 QvCliMediaSet QvCliReportedMediaSet(const std::string& dir, const char* nameFormat) {

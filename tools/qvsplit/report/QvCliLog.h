@@ -32,7 +32,7 @@ struct QvCliCause {
 };
 // The cause of the last failure: the refusal the library reports, else its first error.
 QvCliCause QvCliLibraryCause();
-// The same as one text, the message in brackets on a line of its own.
+// The same as one text for the terminal (QvCliShownMessage), the message in brackets on a line of its own.
 std::string QvCliExplain();
 // The media of the last split as the library reports them, named by nameFormat ("Media%u.xml").
 QvCliMediaSet QvCliReportedMediaSet(const std::string& dir, const char* nameFormat);

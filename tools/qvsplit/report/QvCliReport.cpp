@@ -4,9 +4,11 @@
 #include "report/QvCliPlanRecord.h"
 
 #include "system/QvCliPaths.h"
+#include "system/QvCliShown.h"
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <iomanip>
 #include <sstream>
 
@@ -89,22 +91,31 @@ std::string QvCliJsonString(const std::string& text) {
     // plus its value, as in the media files.
     const std::string valid = QvCliNarrow(QvCliWiden(text));
     std::string out = "\"";
-    for (unsigned char c : valid) {
+    for (size_t i = 0; i < valid.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(valid[i]);
         switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        default:
-            if (c < 0x20) {
-                char esc[8];
-                std::snprintf(esc, sizeof esc, "\\u%04x", c);
-                out += esc;
-            } else {
-                out += static_cast<char>(c);
-            }
+        case '"': out += "\\\""; continue;
+        case '\\': out += "\\\\"; continue;
+        case '\n': out += "\\n"; continue;
+        case '\r': out += "\\r"; continue;
+        case '\t': out += "\\t"; continue;
+        default: break;
         }
+        // Every other control character (DEL and C1 too) and the characters that reorder text
+        // are escaped, as the terminal form shows them: JSON on a terminal cannot act on it,
+        // and a reader of the JSON gets the same text.
+        size_t n = 1;
+        while (i + n < valid.size() && (static_cast<unsigned char>(valid[i + n]) & 0xC0) == 0x80) ++n;
+        const std::string shown = c < 0x80 && c >= 0x20 && c != 0x7F ? std::string() : QvCliShown(valid.substr(i, n));
+        if (shown.size() > 1 && shown[0] == '\\') {
+            char esc[8];
+            const unsigned long code = std::strtoul(shown.c_str() + 2, nullptr, 16);
+            std::snprintf(esc, sizeof esc, "\\u%04lx", code);
+            out += esc;
+        } else {
+            out.append(valid, i, n);
+        }
+        i += n - 1;
     }
     return out + "\"";
 }
@@ -166,13 +177,13 @@ void QvCliPrintLeftOut(const std::vector<QvCliLeftOut>& leftOut, std::ostream& o
     if (leftOut.empty()) return;
     out << "LEFT OUT - on no medium (" << leftOut.size() << "):\n";
     for (const QvCliLeftOut& l : leftOut)
-        out << "  " << l.path << "  " << (l.sizeKnown ? QvCliMegabytes(l.size) : std::string("size unknown"))
-            << "  (" << l.reason << ")\n";
+        out << "  " << QvCliShown(l.path) << "  " << (l.sizeKnown ? QvCliMegabytes(l.size) : std::string("size unknown"))
+            << "  (" << QvCliShownMessage(l.reason) << ")\n";
 }
 
 void QvCliPrintDroppedRules(const std::vector<QvCliDroppedRule>& dropped, std::ostream& out) {
     for (const QvCliDroppedRule& r : dropped)
-        out << "WARNING: rule " << r.rule << " (" << r.path << ") selects nothing: " << r.reason << "\n";
+        out << "WARNING: rule " << r.rule << " (" << QvCliShown(r.path) << ") selects nothing: " << QvCliShownMessage(r.reason) << "\n";
 }
 
 void QvCliPrintSummaryJson(const QvCliMediaSet& set, uint32_t splitSizeMb,
@@ -212,7 +223,7 @@ void QvCliPrintSummaryJson(const QvCliMediaSet& set, uint32_t splitSizeMb,
 void QvCliPrintChanges(const QvCliChanges& since, std::ostream& out) {
     if (since.sets.empty()) return;
     out << "since ";
-    for (size_t i = 0; i < since.sets.size(); ++i) out << (i ? ", " : "") << since.sets[i];
+    for (size_t i = 0; i < since.sets.size(); ++i) out << (i ? ", " : "") << QvCliShown(since.sets[i]);
     out << ": " << QvCliGrouped(since.newFiles) << " new, " << QvCliGrouped(since.changed) << " changed, "
         << QvCliGrouped(since.unchanged) << " unchanged (not planned), " << QvCliGrouped(since.deleted) << " deleted"
         << (since.deleted ? " (listed in Deleted.xml)" : "") << "\n";

@@ -1,6 +1,8 @@
 // Progress reporting and Ctrl-C handling through the split callback.
 #include "system/QvCliProgress.h"
 
+#include "system/QvCliShown.h"
+
 #include "system/QvCliSystem.h"
 
 #include <cstdio>
@@ -56,7 +58,7 @@ void QvCliByteProgressUpdate(QvCliByteProgress& p, uint64_t done) {
     const long long secs = std::chrono::duration_cast<std::chrono::seconds>(now - p.start).count();
     char line[200];
     const int width = std::snprintf(line, sizeof line, "\rqvsplit: %-12.40s [%-20.*s] %3d%%  %.1f / %.1f MB  %lld:%02lld",
-                                    p.label.c_str(), filled > 20 ? 20 : filled, "####################",
+                                    QvCliShown(p.label).c_str(), filled > 20 ? 20 : filled, "####################",
                                     static_cast<int>(share * 100.0), at / 1048576.0, p.total / 1048576.0,
                                     secs / 60, secs % 60);
     std::fputs(line, stderr);
