@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <cstring>
 #include <cwctype>
 #include <new>
@@ -31,13 +32,16 @@ uint64_t HashBytes(std::string_view a, std::string_view b) {
     return h;
 }
 
-int64_t TimeDigits(const std::string& s) {
-    int64_t v = 0;
+// A catalogue's count of bytes: digits alone, within a file's size; false for anything else,
+// a number too large for one included.
+bool SizeDigits(std::string_view s, int64_t& v) {
+    v = 0;
+    if (s.empty()) return false;
     for (char c : s) {
-        if (c < '0' || c > '9') break;
+        if (c < '0' || c > '9' || v > (INT64_MAX - (c - '0')) / 10) return false;
         v = v * 10 + (c - '0');
     }
-    return v;
+    return true;
 }
 
 uint64_t TimeDigits(const wchar_t* s, size_t n) {
@@ -437,7 +441,10 @@ bool QvSinceChain::AddCatalogue(const std::wstring& strFile, std::wstring& strWh
                                 L"follows file by file");
                 const std::wstring path = qvp::HostPathToLibrary(host, false);
                 const std::wstring time(written.begin(), written.end());
-                AddRecord(path, std::wstring(), TimeDigits(std::string(line.substr(t1 + 1, t2 - t1 - 1))), time, kAnyKind, uSet);
+                int64_t iSize = 0;
+                if (!SizeDigits(line.substr(t1 + 1, t2 - t1 - 1), iSize))
+                    return fail(L"has a line whose bytes are not a number of bytes");
+                AddRecord(path, std::wstring(), iSize, time, kAnyKind, uSet);
             }
             text.erase(0, std::min(from, text.size()));
         }

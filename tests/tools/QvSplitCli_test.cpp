@@ -1300,6 +1300,7 @@ TEST_F(QvSplitCliTest, SetsSinceEarlierSetsPlanTheChangesAndRefuseWhatCannotBeFo
     fs::copy_file(P("set1/Media1.xml"), P("killed/Media1.xml"));
     Write("killed/qvsplit-incomplete", "");
     Write("short.txt.gz", std::string("\x1f\x8b\x08\x00\x00\x00", 6));
+    Write("huge.txt", "# QvSplit catalogue: medium<TAB>bytes<TAB>written<TAB>path\n1\t99999999999999999999\t20240101000000\t/x\n");
     ASSERT_EQ(0, Run({"split", "--quiet", "--method", "dirs", "--size", "10", "--out", S("whole"), S("t")}).status);
     struct Row {
         const char* label;
@@ -1316,6 +1317,7 @@ TEST_F(QvSplitCliTest, SetsSinceEarlierSetsPlanTheChangesAndRefuseWhatCannotBeFo
         {"a split killed while writing it", {"--since", S("killed"), S("t")}, 1, "incomplete"},
         {"another selection", {"--since", S("set1"), S("other")}, 1, "sets of other files"},
         {"a compressed catalogue cut short", {"--since", S("short.txt.gz"), S("t")}, 1, "the compressed catalogue"},
+        {"a catalogue's size beyond any file", {"--since", S("huge.txt"), S("t")}, 1, "bytes are not a number of bytes"},
         {"with folders kept whole", {"--method", "dirs", "--since", S("set1"), S("t")}, 2, "file by file"},
         {"into the set it follows", {"--since", S("bad"), S("t")}, 2, "both a set to follow and --out"},
     };
