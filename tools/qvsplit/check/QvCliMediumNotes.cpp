@@ -16,7 +16,7 @@ namespace {
 const char kHeader[] = "# QvSplit medium: the set it belongs to, for qvsplit restore";
 
 std::string Line(const std::string& head, const std::string& path) {
-    const std::string shown = QvCliShown(path);
+    const std::string shown = QvCliShownInList(path);
     return shown != path ? "\\" + head + shown + "\n" : head + path + "\n";
 }
 

@@ -334,7 +334,7 @@ void AppendTextLine(std::string& out, int number, const QvCliListedFile& f) {
     out += '\t';
     // Shown as on a terminal: a line of the catalogue is read with grep and cat, and a name
     // must not act on the terminal it is read on; split --since reads it back to the name.
-    out += QvCliShown(f.hostPath);
+    out += QvCliShownInList(f.hostPath);
     out += f.kind == 1 ? "/\n" : "\n";
 }
 

@@ -7,9 +7,16 @@
 
 namespace {
 
-// What a form keeps as it is: a name doubles its backslashes; a message keeps them; the
-// program's output keeps its own line ends and tabs too.
-enum class Mode { kName, kText, kLines };
+// What a form keeps as it is: a name in a list read back doubles its backslashes; a name on
+// the screen does too, but on Windows, where a backslash separates folders and no name holds
+// one; a message keeps them; the program's output keeps its own line ends and tabs too.
+enum class Mode { kName, kShownName, kText, kLines };
+
+#if defined(_WIN32)
+const bool kBackslashSeparates = true;
+#else
+const bool kBackslashSeparates = false;
+#endif
 
 // The length of the well-formed UTF-8 sequence that begins at text[i] (no overlong form, no
 // surrogate, nothing beyond U+10FFFF), its code point in code; 0 when none begins there.
@@ -46,7 +53,9 @@ void AppendHex(std::string& out, char kind, uint32_t value, int digits) {
 // One ASCII character in the form mode gives it.
 void AppendAscii(std::string& out, char c, Mode mode) {
     switch (c) {
-        case '\\': out += mode == Mode::kName ? "\\\\" : "\\"; return;
+        case '\\':
+            out += mode == Mode::kName || (mode == Mode::kShownName && !kBackslashSeparates) ? "\\\\" : "\\";
+            return;
         case '\t': out += mode == Mode::kLines ? "\t" : "\\t"; return;
         case '\n': out += mode == Mode::kLines ? "\n" : "\\n"; return;
         case '\r': out += "\\r"; return;
@@ -138,7 +147,9 @@ void AppendUtf8(std::string& out, uint32_t code) {
 
 }  // namespace
 
-std::string QvCliShown(std::string_view name) { return Show(name, Mode::kName); }
+std::string QvCliShown(std::string_view name) { return Show(name, Mode::kShownName); }
+
+std::string QvCliShownInList(std::string_view name) { return Show(name, Mode::kName); }
 
 std::string QvCliShownMessage(std::string_view text) { return Show(text, Mode::kText); }
 

@@ -14,7 +14,10 @@
 // as \xNN, and a C1 control (U+0080-U+009F) or a character that reorders or hides text (the
 // bidirectional embeddings, overrides, isolates and marks, U+2028, U+2029) as \uNNNN, hex digits
 // upper case. Everything else, plain Unicode included, is written as it is.
+// On Windows a backslash, which separates folders there, is shown as it is.
 std::string QvCliShown(std::string_view name);
+// The same with every backslash doubled, for a list read back (QvCliUnshown) on any host.
+std::string QvCliShownInList(std::string_view name);
 // The same for a message that holds names in its own words (the library's, whose Windows paths
 // separate folders with backslashes): a backslash stays as it is, and a character the library
 // maps from one a Windows name cannot hold (U+F000 + byte) is shown as the host's own.
