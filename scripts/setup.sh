@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(cmake ninja-build g++ clang libclang-rt-dev libpugixml-dev libgtest-dev googletest
           libbenchmark-dev python3 libxml2-utils pkg-config libisofs-dev libarchive-dev
           libssl-dev zlib1g-dev
-          xorriso genisoimage chromium "$@")
+          xorriso genisoimage chromium man-db bash-completion zsh "$@")
 
 missing=()
 for p in "${packages[@]}"; do

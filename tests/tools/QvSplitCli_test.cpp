@@ -182,6 +182,10 @@ TEST_F(QvSplitCliTest, UsageErrorsExitTwoWithAMessage) {
     const Row rows[] = {
         {"no command", {}, "no command"},
         {"unknown command", {"spilt"}, "unknown command"},
+        {"help of an unknown command", {"help", "spilt"}, "unknown command"},
+        {"version with more", {"--version", "split"}, "--version takes nothing"},
+        {"unknown generated form", {"--generate", "html"}, "--generate takes"},
+        {"option of a command given to another", {"show", "--estimate", S("out")}, "unknown option"},
         {"no --size", {"split", "--out", S("out"), S("tree")}, "--size is required"},
         {"size zero", {"split", "--size", "0", "--out", S("out"), S("tree")}, "--size takes"},
         {"no --out", {"split", "--size", "10", S("tree")}, "--out is required"},
@@ -221,12 +225,16 @@ TEST_F(QvSplitCliTest, UsageErrorsExitTwoWithAMessage) {
 }
 
 TEST_F(QvSplitCliTest, HelpOfEveryCommandExitsZero) {
-    for (const char* command : {"split", "rvx", "recover", "show", "where", "verify", "demo", "report", "check", "restore"}) {
+    for (const char* command : {"split", "rvx", "recover", "show", "where", "verify", "pack", "demo", "report", "check", "restore"}) {
         SCOPED_TRACE(command);
         const RunResult r = Run({command, "--help"});
         EXPECT_EQ(0, r.status);
-        EXPECT_NE(std::string::npos, r.out.find(std::string("qvsplit ") + command)) << r.out;
+        EXPECT_NE(std::string::npos, r.out.find(std::string("Usage: qvsplit ") + command)) << r.out;
+        EXPECT_EQ(r.out, Run({"help", command}).out);
     }
+    const RunResult overview = Run({"help"});
+    EXPECT_EQ(0, overview.status);
+    EXPECT_NE(std::string::npos, overview.out.find("Commands:")) << overview.out;
 }
 
 TEST_F(QvSplitCliTest, SummaryShowsEveryMediumTotalBoundAndLeftOutFiles) {

@@ -1,5 +1,6 @@
 // Parsing of the qvsplit command line from a table of options.
 #include "QvCliOptions.h"
+#include "QvCliHelp.h"
 #include "system/QvCliShown.h"
 
 #include "QvSplit.h"
@@ -116,58 +117,52 @@ bool ParseLabel(const std::string& v, QvCliOptions& o, std::string& error) {
     return true;
 }
 
-// One option: its flag, the commands that take it, and how its value is stored.
+// How each option's value is stored. Which commands take an option, and whether it takes a
+// value, is said once, in the command descriptions (QvCliHelp.cpp).
 struct OptionSpec {
     const char* flag;
-    const char* commands;  // space-separated list
     bool (*apply)(QvCliOptions& o, const std::string& value, std::string& error);
-    bool takesValue;
 };
 
 const OptionSpec kOptions[] = {
-    {"--size", "split rvx pack verify", [](QvCliOptions& o, const std::string& v, std::string& e) { return ParseSize(v, o, e); }, true},
-    {"--fs", "split rvx verify", [](QvCliOptions& o, const std::string& v, std::string& e) { return ParseFileSystem(v, o, e); }, true},
-    {"--out", "split rvx report", [](QvCliOptions& o, const std::string& v, std::string&) { o.outDir = v; return true; }, true},
-    {"--rules", "split", [](QvCliOptions& o, const std::string& v, std::string&) { o.rulesFile = v; return true; }, true},
-    {"--since", "split", [](QvCliOptions& o, const std::string& v, std::string&) { o.since.push_back(v); return true; }, true},
-    {"--label", "split", [](QvCliOptions& o, const std::string& v, std::string& e) { return ParseLabel(v, o, e); }, true},
-    {"--exclude", "split", [](QvCliOptions& o, const std::string& v, std::string&) { o.exclude.push_back(v); return true; }, true},
-    {"--first", "split", [](QvCliOptions& o, const std::string& v, std::string&) { o.first.push_back(v); return true; }, true},
-    {"--last", "split", [](QvCliOptions& o, const std::string& v, std::string&) { o.last.push_back(v); return true; }, true},
-    {"--all", "split rvx", [](QvCliOptions& o, const std::string& v, std::string&) { o.all.push_back(v); return true; }, true},
-    {"--together", "split", [](QvCliOptions& o, const std::string&, std::string&) { o.together = true; return true; }, false},
-    {"--follow-links", "split rvx verify pack", [](QvCliOptions& o, const std::string&, std::string&) { o.followLinks = true; return true; }, false},
-    {"--method", "split", [](QvCliOptions& o, const std::string& v, std::string& e) { return ParseMethod(v, o, e); }, true},
-    {"--first-free", "split", [](QvCliOptions& o, const std::string& v, std::string& e) { return ParseMegabytes(v, o.firstFreeMb, "--first-free", e); }, true},
-    {"--type", "split rvx", [](QvCliOptions& o, const std::string& v, std::string& e) { return ParseMegabytes(v, o.type, "--type", e); }, true},
-    {"--disp", "split rvx", [](QvCliOptions& o, const std::string& v, std::string&) { o.disp = v; return true; }, true},
-    {"--cut-big", "split", [](QvCliOptions& o, const std::string& v, std::string&) { o.cutBigList = v; return true; }, true},
-    {"--strict", "split", [](QvCliOptions& o, const std::string&, std::string&) { o.strict = true; return true; }, false},
-    {"--yes", "split recover", [](QvCliOptions& o, const std::string&, std::string&) { o.yes = true; return true; }, false},
-    {"--estimate", "rvx", [](QvCliOptions& o, const std::string&, std::string&) { o.estimate = true; return true; }, false},
-    {"--list", "recover", [](QvCliOptions& o, const std::string& v, std::string&) { o.listFile = v; return true; }, true},
-    {"--drive", "recover", [](QvCliOptions& o, const std::string& v, std::string& e) { return ParseDrive(v, o, e); }, true},
-    {"--capacity-bytes", "pack verify", [](QvCliOptions& o, const std::string& v, std::string& e) { return ParseCapacityBytes(v, o, e); }, true},
-    {"--format", "pack", [](QvCliOptions& o, const std::string& v, std::string& e) { return ParseChoice(v, "--format", {"iso", "tar", "list"}, o.format, e); }, true},
-    {"--to", "pack restore", [](QvCliOptions& o, const std::string& v, std::string&) { o.toDir = v; return true; }, true},
-    {"--catalog", "split pack", [](QvCliOptions& o, const std::string&, std::string&) { o.catalog = 1; return true; }, false},
-    {"--no-catalog", "split pack", [](QvCliOptions& o, const std::string&, std::string&) { o.catalog = 0; return true; }, false},
-    {"--plan", "check restore", [](QvCliOptions& o, const std::string& v, std::string&) { o.planDir = v; return true; }, true},
-    {"--overwrite", "restore", [](QvCliOptions& o, const std::string&, std::string&) { o.overwrite = true; return true; }, false},
-    {"--force", "pack", [](QvCliOptions& o, const std::string&, std::string&) { o.force = true; return true; }, false},
-    {"--medium", "pack", [](QvCliOptions& o, const std::string& v, std::string& e) {
+    {"--size", [](QvCliOptions& o, const std::string& v, std::string& e) { return ParseSize(v, o, e); }},
+    {"--fs", [](QvCliOptions& o, const std::string& v, std::string& e) { return ParseFileSystem(v, o, e); }},
+    {"--out", [](QvCliOptions& o, const std::string& v, std::string&) { o.outDir = v; return true; }},
+    {"--rules", [](QvCliOptions& o, const std::string& v, std::string&) { o.rulesFile = v; return true; }},
+    {"--since", [](QvCliOptions& o, const std::string& v, std::string&) { o.since.push_back(v); return true; }},
+    {"--label", [](QvCliOptions& o, const std::string& v, std::string& e) { return ParseLabel(v, o, e); }},
+    {"--exclude", [](QvCliOptions& o, const std::string& v, std::string&) { o.exclude.push_back(v); return true; }},
+    {"--first", [](QvCliOptions& o, const std::string& v, std::string&) { o.first.push_back(v); return true; }},
+    {"--last", [](QvCliOptions& o, const std::string& v, std::string&) { o.last.push_back(v); return true; }},
+    {"--all", [](QvCliOptions& o, const std::string& v, std::string&) { o.all.push_back(v); return true; }},
+    {"--together", [](QvCliOptions& o, const std::string&, std::string&) { o.together = true; return true; }},
+    {"--follow-links", [](QvCliOptions& o, const std::string&, std::string&) { o.followLinks = true; return true; }},
+    {"--method", [](QvCliOptions& o, const std::string& v, std::string& e) { return ParseMethod(v, o, e); }},
+    {"--first-free", [](QvCliOptions& o, const std::string& v, std::string& e) { return ParseMegabytes(v, o.firstFreeMb, "--first-free", e); }},
+    {"--type", [](QvCliOptions& o, const std::string& v, std::string& e) { return ParseMegabytes(v, o.type, "--type", e); }},
+    {"--disp", [](QvCliOptions& o, const std::string& v, std::string&) { o.disp = v; return true; }},
+    {"--cut-big", [](QvCliOptions& o, const std::string& v, std::string&) { o.cutBigList = v; return true; }},
+    {"--strict", [](QvCliOptions& o, const std::string&, std::string&) { o.strict = true; return true; }},
+    {"--yes", [](QvCliOptions& o, const std::string&, std::string&) { o.yes = true; return true; }},
+    {"--estimate", [](QvCliOptions& o, const std::string&, std::string&) { o.estimate = true; return true; }},
+    {"--list", [](QvCliOptions& o, const std::string& v, std::string&) { o.listFile = v; return true; }},
+    {"--drive", [](QvCliOptions& o, const std::string& v, std::string& e) { return ParseDrive(v, o, e); }},
+    {"--capacity-bytes", [](QvCliOptions& o, const std::string& v, std::string& e) { return ParseCapacityBytes(v, o, e); }},
+    {"--format", [](QvCliOptions& o, const std::string& v, std::string& e) { return ParseChoice(v, "--format", {"iso", "tar", "list"}, o.format, e); }},
+    {"--to", [](QvCliOptions& o, const std::string& v, std::string&) { o.toDir = v; return true; }},
+    {"--catalog", [](QvCliOptions& o, const std::string&, std::string&) { o.catalog = 1; return true; }},
+    {"--no-catalog", [](QvCliOptions& o, const std::string&, std::string&) { o.catalog = 0; return true; }},
+    {"--plan", [](QvCliOptions& o, const std::string& v, std::string&) { o.planDir = v; return true; }},
+    {"--overwrite", [](QvCliOptions& o, const std::string&, std::string&) { o.overwrite = true; return true; }},
+    {"--force", [](QvCliOptions& o, const std::string&, std::string&) { o.force = true; return true; }},
+    {"--medium", [](QvCliOptions& o, const std::string& v, std::string& e) {
          if (ParseNumber(v, o.medium) && o.medium > 0) return true;
          e = "--medium takes the number of a medium (1, 2, ...)";
-         return false; }, true},
-    {"--quiet", "split rvx recover pack demo report check restore", [](QvCliOptions& o, const std::string&, std::string&) { o.quiet = true; return true; }, false},
-    {"--json", "split rvx show verify where pack demo check restore", [](QvCliOptions& o, const std::string&, std::string&) { o.json = true; return true; }, false},
-    {"--log", "split rvx recover demo", [](QvCliOptions& o, const std::string& v, std::string&) { o.logFile = v; return true; }, true},
+         return false; }},
+    {"--quiet", [](QvCliOptions& o, const std::string&, std::string&) { o.quiet = true; return true; }},
+    {"--json", [](QvCliOptions& o, const std::string&, std::string&) { o.json = true; return true; }},
+    {"--log", [](QvCliOptions& o, const std::string& v, std::string&) { o.logFile = v; return true; }},
 };
-
-bool CommandTakes(const OptionSpec& spec, const std::string& command) {
-    const std::string list = std::string(" ") + spec.commands + " ";
-    return list.find(" " + command + " ") != std::string::npos;
-}
 
 const OptionSpec* FindOption(const std::string& flag) {
     for (const OptionSpec& spec : kOptions)
@@ -175,10 +170,7 @@ const OptionSpec* FindOption(const std::string& flag) {
     return nullptr;
 }
 
-bool IsCommand(const std::string& c) {
-    return c == "split" || c == "rvx" || c == "recover" || c == "show" || c == "where" ||
-           c == "verify" || c == "pack" || c == "demo" || c == "report" || c == "check" || c == "restore";
-}
+bool IsCommand(const std::string& c) { return QvCliFindCommandHelp(c) != nullptr; }
 
 bool ApplyOption(const std::string& arg, int& i, int argc, char** argv, QvCliOptions& o,
                  std::string& error) {
@@ -191,18 +183,21 @@ bool ApplyOption(const std::string& arg, int& i, int argc, char** argv, QvCliOpt
         value = arg.substr(eq + 1);
         inlineValue = true;
     }
+    const QvCliCommandHelp* command = QvCliFindCommandHelp(o.command);
+    const QvCliOptionHelp* help = command ? QvCliFindOptionHelp(*command, flag) : nullptr;
     const OptionSpec* spec = FindOption(flag);
-    if (!spec || !CommandTakes(*spec, o.command)) {
+    if (!help || !spec) {
         error = "unknown option for " + QvCliShown(o.command) + ": " + QvCliShown(flag);
         return false;
     }
-    if (spec->takesValue && !inlineValue) {
+    const bool takesValue = help->value != QvCliValue::kNone;
+    if (takesValue && !inlineValue) {
         if (i + 1 >= argc) {
             error = QvCliShown(flag) + " needs a value";
             return false;
         }
         value = argv[++i];
-    } else if (!spec->takesValue && inlineValue) {
+    } else if (!takesValue && inlineValue) {
         error = QvCliShown(flag) + " takes no value";
         return false;
     }
@@ -218,6 +213,21 @@ bool QvCliParse(int argc, char** argv, QvCliOptions& o, std::string& error) {
     }
     o.command = argv[1];
     o.arguments.assign(argv + 1, argv + argc);
+    if (o.command == "--version" || o.command == "-V") {
+        o.version = true;
+        if (argc == 2) return true;
+        error = "--version takes nothing more";
+        return false;
+    }
+    if (o.command == "--generate" || o.command.rfind("--generate=", 0) == 0) {
+        const bool inlineForm = o.command.size() > 10;
+        if (inlineForm ? argc != 2 : argc != 3) {
+            error = "--generate takes one of man, complete-bash, complete-zsh, markdown";
+            return false;
+        }
+        o.generate = inlineForm ? o.command.substr(11) : argv[2];
+        return true;
+    }
     if (o.command == "--help" || o.command == "-h" || o.command == "help") {
         o.help = true;
         o.command = argc > 2 ? argv[2] : "";

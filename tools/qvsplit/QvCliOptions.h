@@ -52,7 +52,10 @@ struct QvCliOptions {
     bool quiet = false;                // --quiet: no progress line
     bool json = false;                 // --json: the summary as JSON
     std::string logFile;               // --log FILE: library log appended there
-    bool help = false;                 // --help, -h
+    bool help = false;                 // --help, -h; help COMMAND
+    bool version = false;              // --version, -V
+    std::string generate;              // --generate FORM: the manual page, a completion or the
+                                       // docs' option blocks, made from the command descriptions
     std::vector<std::string> arguments;  // the command line after the program name, as given
 };
 

@@ -1,14 +1,35 @@
 // qvsplit: plan media for files and folders from the command line.
 #include "QvCliCommands.h"
+#include "QvCliHelp.h"
 #include "QvCliOptions.h"
+#include "check/QvCliChecksums.h"
+#include "pack/QvCliIsoImage.h"
+#include "pack/QvCliTarArchive.h"
+#include "system/QvCliGzip.h"
 #include "system/QvCliShown.h"
 #include "system/QvCliSystem.h"
 
 #include <iostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
+
+// The version, and what this build makes images, archives, checksums and gzip with: what a
+// report of a fault needs to say.
+std::string VersionText() {
+    std::string out = std::string("qvsplit ") + QvCliVersion() + "\n";
+    const std::pair<const char*, std::string> parts[] = {
+        {"ISO images", QvCliIsoImage::Library()},
+        {"tar archives", QvCliTarArchive::Library()},
+        {"checksums", QvCliSha256::Library()},
+        {"gzip", QvCliGzipLibrary()},
+    };
+    for (const auto& [what, library] : parts)
+        out += std::string(what) + ": " + (library.empty() ? "not in this build" : library) + "\n";
+    return out;
+}
 
 int Run(int argc, char** argv) {
     std::vector<std::string> args = QvCliArguments(argc, argv);
@@ -20,6 +41,19 @@ int Run(int argc, char** argv) {
     if (!QvCliParse(argc, utf8Argv.data(), options, error)) {
         std::cerr << "qvsplit: " << error << "\n\n" << QvCliUsage(options.command);
         return kExitUsage;
+    }
+    if (options.version) {
+        std::cout << VersionText();
+        return kExitOk;
+    }
+    if (!options.generate.empty()) {
+        std::string text;
+        if (!QvCliGenerate(options.generate, text)) {
+            std::cerr << "qvsplit: --generate takes one of man, complete-bash, complete-zsh, markdown\n";
+            return kExitUsage;
+        }
+        std::cout << text;
+        return kExitOk;
     }
     if (options.help) {
         std::cout << QvCliUsage(options.command);

@@ -23,6 +23,8 @@ public:
 
     // Whether this build of the program computes checksums; when not, reason says why.
     static bool Available(std::string& reason);
+    // The library this is made with and its version, for --version ("" when none).
+    static std::string Library();
 
     void Update(const void* data, size_t bytes);
     // The digest of everything given since the start or the last Digest; the hash then starts

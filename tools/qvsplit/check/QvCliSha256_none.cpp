@@ -16,3 +16,5 @@ void QvCliSha256::Update(const void*, size_t) {}
 void QvCliSha256::Digest(unsigned char (&digest)[32]) {
     for (unsigned char& b : digest) b = 0;
 }
+
+std::string QvCliSha256::Library() { return ""; }

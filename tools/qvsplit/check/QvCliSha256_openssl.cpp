@@ -2,6 +2,7 @@
 // them: hashing must keep pace with reading a disc.
 #include "check/QvCliChecksums.h"
 
+#include <openssl/crypto.h>
 #include <openssl/evp.h>
 
 struct QvCliSha256::Impl {
@@ -13,6 +14,8 @@ QvCliSha256::QvCliSha256() : m_impl(new Impl) { EVP_DigestInit_ex(m_impl->contex
 QvCliSha256::~QvCliSha256() = default;
 
 bool QvCliSha256::Available(std::string&) { return true; }
+
+std::string QvCliSha256::Library() { return OpenSSL_version(OPENSSL_VERSION); }
 
 void QvCliSha256::Update(const void* data, size_t bytes) {
     if (bytes) EVP_DigestUpdate(m_impl->context, data, bytes);

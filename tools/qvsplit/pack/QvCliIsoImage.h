@@ -21,6 +21,8 @@ public:
 
     // Whether this build of the program can make ISO images; when not, reason says why.
     static bool Available(std::string& reason);
+    // The library this is made with and its version, for --version ("" when none).
+    static std::string Library();
 
     // Builds the image's directory tree from a layout (folders expanded); nothing is read yet.
     // With the layout hashing, files are hashed as they are written and the list made last.

@@ -477,6 +477,12 @@ QvCliIsoImage::~QvCliIsoImage() = default;
 
 bool QvCliIsoImage::Available(std::string& reason) { return IsoLibrary::Ready(reason); }
 
+std::string QvCliIsoImage::Library() {
+    int major = 0, minor = 0, micro = 0;
+    iso_lib_version(&major, &minor, &micro);
+    return "libisofs " + std::to_string(major) + "." + std::to_string(minor) + "." + std::to_string(micro);
+}
+
 bool QvCliIsoImage::Build(const QvCliMediumLayout& layout, const std::string& volumeId, std::string& error) {
     if (!IsoLibrary::Ready(error)) return false;
     const int status = iso_image_new(volumeId.c_str(), &m_impl->image);

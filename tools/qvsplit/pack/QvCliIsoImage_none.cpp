@@ -32,3 +32,5 @@ QvCliWriteOutcome QvCliIsoImage::Write(const std::string&, const std::function<b
 }
 
 std::string QvCliIsoImage::SumsText() const { return std::string(); }
+
+std::string QvCliIsoImage::Library() { return ""; }

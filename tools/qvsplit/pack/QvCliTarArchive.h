@@ -12,6 +12,8 @@ class QvCliTarArchive {
 public:
     // Whether this build of the program can make tar archives; when not, reason says why.
     static bool Available(std::string& reason);
+    // The library this is made with and its version, for --version ("" when none).
+    static std::string Library();
 
     // The exact size of the archive Write would make of a layout, without reading a file's
     // content or writing anything.

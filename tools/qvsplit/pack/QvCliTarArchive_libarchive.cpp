@@ -217,6 +217,8 @@ private:
 
 bool QvCliTarArchive::Available(std::string&) { return true; }
 
+std::string QvCliTarArchive::Library() { return archive_version_string(); }
+
 QvCliWriteOutcome QvCliTarArchive::Write(QvCliMediumLayout& layout, const std::string& file,
                                                 const std::function<bool(uint64_t)>& progress, uint64_t& bytes,
                                                 std::string& error) {

@@ -21,3 +21,5 @@ bool QvCliTarArchive::Measure(const QvCliMediumLayout&, uint64_t&, std::string& 
     error = kNoTar;
     return false;
 }
+
+std::string QvCliTarArchive::Library() { return ""; }

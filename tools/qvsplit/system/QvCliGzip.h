@@ -9,6 +9,8 @@
 
 // Whether this build compresses (the MinGW build has no zlib); when not, reason says why.
 bool QvCliGzipAvailable(std::string& reason);
+// The library gzip is made with and its version, for --version ("" when none).
+std::string QvCliGzipLibrary();
 
 // One gzip member holding data, compressed at level (1-9). Members put one after the other
 // are one gzip file to gunzip, zcat and zgrep.

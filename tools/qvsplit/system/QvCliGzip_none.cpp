@@ -25,3 +25,5 @@ QvCliGzipCounter::QvCliGzipCounter(int) : m_impl(new Impl) {}
 QvCliGzipCounter::~QvCliGzipCounter() { delete m_impl; }
 void QvCliGzipCounter::Add(std::string_view data) { m_impl->bytes += data.size(); }
 size_t QvCliGzipCounter::Finish() { return m_impl->bytes; }
+
+std::string QvCliGzipLibrary() { return ""; }

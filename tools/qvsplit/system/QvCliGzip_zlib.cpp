@@ -31,6 +31,8 @@ std::string Deflate(std::string_view data, int level, int strategy) {
 
 bool QvCliGzipAvailable(std::string&) { return true; }
 
+std::string QvCliGzipLibrary() { return std::string("zlib ") + zlibVersion(); }
+
 std::string QvCliGzip(std::string_view data, int level) { return Deflate(data, level, Z_DEFAULT_STRATEGY); }
 
 std::string QvCliStoredGzip(std::string_view data) {
