@@ -1,4 +1,4 @@
-// The README's example: set a split up from a rules file and write the media files.
+// The example of docs/library.md: set a split up from a rules file and write the media files.
 #include <QvSplit.h>
 #include <cstdio>
 

@@ -44,7 +44,7 @@ DEFAULT_CASES = os.path.join(HERE, 'since_fuzz_cases.json')
 RUN_TIMEOUT = 60
 ATTR_DIRECTORY = 0x10
 ATTR_REPARSE = 0x400
-# A link is planned as an entry of size 0 (its own bytes are not counted; see the README).
+# A link is planned as an entry of size 0 (its own bytes are not counted; see docs/rules-file.md).
 LINK_SIZE = 0
 NOTHING = 'nothing changed since'
 T0 = 1700000000
