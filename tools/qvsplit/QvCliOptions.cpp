@@ -213,7 +213,7 @@ bool QvCliParse(int argc, char** argv, QvCliOptions& o, std::string& error) {
     }
     o.command = argv[1];
     o.arguments.assign(argv + 1, argv + argc);
-    if (o.command == "--version" || o.command == "-V") {
+    if (o.command == "--version") {
         o.version = true;
         if (argc == 2) return true;
         error = "--version takes nothing more";

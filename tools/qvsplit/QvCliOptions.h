@@ -53,7 +53,7 @@ struct QvCliOptions {
     bool json = false;                 // --json: the summary as JSON
     std::string logFile;               // --log FILE: library log appended there
     bool help = false;                 // --help, -h; help COMMAND
-    bool version = false;              // --version, -V
+    bool version = false;              // --version
     std::string generate;              // --generate FORM: the manual page, a completion or the
                                        // docs' option blocks, made from the command descriptions
     std::vector<std::string> arguments;  // the command line after the program name, as given
