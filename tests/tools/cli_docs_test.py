@@ -53,21 +53,13 @@ def man_text(page):
     return re.sub(r".\x08", "", r.stdout)
 
 
-def man_sections(text):
-    """The text of each command's subsection: 'qvsplit split' up to the next one."""
-    sections = {}
-    parts = re.split(r"^   qvsplit ([a-z]+)\n", text, flags=re.M)
+def sections(text, heading, end):
+    """{command: its text}, each from a heading naming it to the next heading or 'end'."""
+    found = {}
+    parts = re.split(heading, text, flags=re.M)
     for name, body in zip(parts[1::2], parts[2::2]):
-        sections[name] = body.split("\nOPTIONS\n", 1)[0]
-    return sections
-
-
-def doc_sections(text):
-    sections = {}
-    parts = re.split(r"^## qvsplit ([a-z]+)\s*$", text, flags=re.M)
-    for name, body in zip(parts[1::2], parts[2::2]):
-        sections[name] = body.split("\n## ", 1)[0]
-    return sections
+        found[name] = body.split(end, 1)[0]
+    return found
 
 
 def bash_complete(script, words, cwd):
@@ -127,10 +119,10 @@ def main():
     r = run(["groff", "-man", "-Tutf8", "-ww", "-z", page])
     check(r.returncode == 0 and not r.stderr, f"groff reads the page without a warning: {r.stderr}")
     text = man_text(page)
-    sections = man_sections(text)
-    check(sorted(sections) == sorted(commands), f"the page has a section per command: {sorted(sections)}")
+    in_page = sections(text, r"^   qvsplit ([a-z]+)\n", "\nOPTIONS\n")
+    check(sorted(in_page) == sorted(commands), f"the page has a section per command: {sorted(in_page)}")
     for c, opts in helps.items():
-        body = sections.get(c, "")
+        body = in_page.get(c, "")
         listed = {m.group(1) for m in re.finditer(r"^       (--[a-z-]+)", body, re.M)}
         check(listed == set(opts), f"the page's options of {c} are its help's: {sorted(listed ^ set(opts))}")
         for flag, value in opts.items():
@@ -143,7 +135,7 @@ def main():
 
     # docs/program.md: a section per command, each option of its help in it, blocks up to date.
     with open(os.path.join(SOURCE, "docs", "program.md"), encoding="utf-8") as f:
-        docs = doc_sections(f.read())
+        docs = sections(f.read(), r"^## qvsplit ([a-z]+)\s*$", "\n## ")
     for c, opts in helps.items():
         body = docs.get(c, "")
         check(body != "", f"docs/program.md has a section '## qvsplit {c}'")
