@@ -15,6 +15,7 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SOURCE = os.path.normpath(os.path.join(HERE, "..", ".."))
@@ -69,6 +70,44 @@ def bash_complete(script, words, cwd):
     r = run(["bash", "--norc", "--noprofile", "-c", driver, "bash", script] + words, cwd=cwd)
     check(r.returncode == 0, f"completion of {words} fails: {r.stderr}")
     return sorted(x for x in r.stdout.split("\n") if x)
+
+
+def zsh_complete(zsh, fpath, cwd, rows):
+    """Types each command line and a Tab into an interactive zsh on a pseudo-terminal; checks
+    that what it lists holds the words expected and none of those it must not offer."""
+    import pty
+    import select
+    pid, fd = pty.fork()
+    if pid == 0:
+        os.chdir(cwd)
+        os.execv(zsh, [zsh, "-f", "-i"])
+
+    def read_until(marks, limit=20.0):
+        out, end = "", time.time() + limit
+        while time.time() < end and not all(m in out for m in marks):
+            ready, _, _ = select.select([fd], [], [], 0.2)
+            if ready:
+                try:
+                    out += os.read(fd, 65536).decode(errors="replace")
+                except OSError:
+                    break
+                # The terminal's escape sequences (bold, cursor moves) are not what it lists.
+                out = re.sub(r"\x1b\[[0-9;?]*[A-Za-z]", "", out)
+        return out
+
+    try:
+        os.write(fd, f"PS1='> '; fpath=({fpath} $fpath); autoload -Uz compinit; compinit -u -D; print ready\n".encode())
+        read_until(["ready\r\n"])
+        for line, present, absent in rows:
+            os.write(fd, line.encode() + b"\t")
+            out = read_until(present)
+            check(all(w in out for w in present) and not any(w in out for w in absent),
+                  f"zsh completes '{line}' with {present}, not {absent}: {out[-300:]!r}")
+            os.write(fd, b"\x15")  # the line is killed for the next one
+            time.sleep(0.2)
+    finally:
+        os.kill(pid, 9)
+        os.waitpid(pid, 0)
 
 
 def main():
@@ -186,6 +225,16 @@ def main():
     if zsh:
         r = run([zsh, "-n", zsh_script])
         check(r.returncode == 0, f"zsh reads its completion: {r.stderr}")
+        with tempfile.TemporaryDirectory() as tmp:
+            os.mkdir(os.path.join(tmp, "dir2"))
+            open(os.path.join(tmp, "file1"), "w").close()
+            zsh_complete(zsh, os.path.dirname(zsh_script), tmp, [
+                ("qvsplit split --si", ["--since", "--size", "medium size in MB"], []),
+                ("qvsplit split --size ", ["bd-dl", "dvd-dl"], ["file1"]),
+                ("qvsplit pack --format ", ["iso", "list", "tar"], ["file1"]),
+                ("qvsplit split --out ", ["dir2/"], ["file1"]),
+                ("qvsplit help rep", ["report"], []),
+            ])
 
     # Installed: man finds the page, bash-completion and zsh find their files.
     with tempfile.TemporaryDirectory() as prefix:
