@@ -153,7 +153,9 @@ def inside(tree):
 def check_case(qvsplit, rng, work, case):
     tree = os.path.join(work, 'tree')
     # A file larger than a medium of 22 MB, cut into parts of 2 MB over two or three media.
-    big = rng.choice([0, 0, 22 * 1048576 + rng.randint(1, 4 * 1048576), 44 * 1048576 + rng.randint(1, 999999)])
+    # Parts are 2 MiB at --size 22: a file of a whole number of them ends with an empty part.
+    big = rng.choice([0, 0, 22 * 1048576 + rng.randint(1, 4 * 1048576), 44 * 1048576 + rng.randint(1, 999999),
+                      2 * 1048576 * rng.randint(11, 14)])
     make_tree(rng, tree, big)
     method = rng.choice(['files', 'dirs'])
     fmt = rng.choice(['iso', 'tar'])
@@ -392,6 +394,44 @@ def faults(qvsplit, work):
     stale = [n for n in os.listdir(plan) if n.endswith('.SHA256SUMS')]
     if stale:
         problems.append('a new split left the lists of the old media beside it: %s' % stale)
+    # A file of exactly 30 parts of 1 MiB, so that its 31st part is empty; and a restore killed
+    # again and again around the moment it joins it: the next run finishes it, the file is
+    # whole with its time, and no working folder stays behind.
+    cut_tree = os.path.join(work, 'cut')
+    os.makedirs(cut_tree)
+    big = random.Random('cut').randbytes(30 * 1024 * 1024)
+    with open(os.path.join(cut_tree, 'big.bin'), 'wb') as f:
+        f.write(big)
+    os.utime(os.path.join(cut_tree, 'big.bin'), (1500000000, 1500000000))
+    assert run(qvsplit, ['split', '--quiet', '--size', '21', '--fs', 'tar', '--yes', '--cut-big',
+                         os.path.join(work, 'cut.ini'), '--out', os.path.join(work, 'cut-plan'), cut_tree]).returncode == 0
+    assert run(qvsplit, ['pack', '--quiet', '--format', 'tar', '--to', os.path.join(work, 'cut-media'),
+                         os.path.join(work, 'cut-plan')]).returncode == 0
+    cut_media = sorted(os.path.join(work, 'cut-media', m) for m in os.listdir(os.path.join(work, 'cut-media')) if m.endswith('.tar'))
+    to = os.path.join(work, 'to-cut')
+    started = time.time()
+    run(qvsplit, ['restore', '--quiet', '--to', to] + cut_media)
+    whole = time.time() - started
+    rng = random.Random(7)
+    for attempt in range(25):
+        shutil.rmtree(to)
+        child = subprocess.Popen([qvsplit, 'restore', '--quiet', '--to', to] + cut_media,
+                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        time.sleep(rng.uniform(0.6, 1.0) * whole)
+        child.send_signal(signal.SIGKILL)
+        child.wait()
+        done = run(qvsplit, ['restore', '--quiet', '--to', to] + cut_media)
+        joined = os.path.join(to, 'cut', 'big.bin')
+        if done.returncode != 0 or os.path.exists(os.path.join(to, '.qvsplit-restore')) or \
+                not os.path.exists(joined) or os.path.getmtime(joined) != 1500000000:
+            problems.append('killed while joining (attempt %d): exit %d, working folder %s, %s' % (
+                attempt, done.returncode, 'stayed' if os.path.exists(os.path.join(to, '.qvsplit-restore')) else 'gone',
+                (done.stdout + done.stderr)[-300:]))
+            break
+        with open(joined, 'rb') as f:
+            if f.read() != big:
+                problems.append('killed while joining (attempt %d): the joined file differs' % attempt)
+                break
     # The media check out whole as sha256sum itself reads their lists.
     extracted = os.path.join(work, 'extracted')
     os.makedirs(extracted)

@@ -663,7 +663,7 @@ private:
         const Found found = Look(final);
         // There already: kept when each part's bytes are what the file holds there.
         if (found == Found::kFile && SameAsParts(final, folder, cut.parts)) {
-            fs::remove_all(folder, ec);
+            DiscardParts(folder);
             return;
         }
         if (found != Found::kNothing && !m_o.overwrite && !m_follows) {
@@ -676,7 +676,10 @@ private:
             std::ofstream out(temp, std::ios::binary | std::ios::trunc);
             for (int n = 1; n <= cut.parts && out; ++n) {
                 std::ifstream in(folder / std::to_string(n), std::ios::binary);
-                out << in.rdbuf();
+                // A file of an exact multiple of the part size ends with an empty part, of
+                // which there is nothing to copy (a stream given none fails).
+                if (!in) out.setstate(std::ios::failbit);
+                if (in && in.peek() != std::ifstream::traits_type::eof()) out << in.rdbuf();
             }
             out.flush();
             if (!out) {
@@ -685,18 +688,31 @@ private:
                 return;
             }
         }
+        // The joined file takes its time and mode before its name, so that a run stopped at
+        // any point leaves it either absent or whole and right.
+        int64_t writeTime = 0;
+        uint32_t mode = 0;
+        std::ifstream(folder / "time") >> writeTime >> mode;
+        SetTimeAndMode(temp, writeTime, mode, false);
         if (found == Found::kFolder) fs::remove(final, ec);
         fs::rename(temp, final, ec);
         if (ec) {
             findings.push_back({"refused", cut.path, "cannot be written (" + ec.message() + ")"});
             return;
         }
-        int64_t writeTime = 0;
-        uint32_t mode = 0;
-        std::ifstream(folder / "time") >> writeTime >> mode;
-        SetTimeAndMode(final, writeTime, mode, false);
-        fs::remove_all(folder, ec);
+        DiscardParts(folder);
         joined.push_back(cut.path + " (" + std::to_string(cut.parts) + " parts)");
+    }
+
+    // The parts of a joined file leave the set's folder in one step, into the staging folder
+    // that every run empties: a run stopped while it removed them one by one would leave some,
+    // and a later run would wait for the others forever.
+    void DiscardParts(const fs::path& folder) {
+        std::error_code ec;
+        const fs::path aside = m_work / "staging" / ("joined-" + folder.filename().string());
+        fs::remove_all(aside, ec);
+        fs::rename(folder, aside, ec);
+        fs::remove_all(ec ? folder : aside, ec);
     }
 
     static bool SameAsParts(const fs::path& file, const fs::path& folder, int parts) {
