@@ -183,7 +183,7 @@ std::string Bash() {
         "    case $command in\n"
         "        help|--help|-h) [[ $COMP_CWORD -eq 2 ]] && _qvsplit_reply -W '" + CommandNames() + "'; return ;;\n"
         "        --generate) [[ $COMP_CWORD -eq 2 ]] && _qvsplit_reply -W '" +
-        std::string(QvCliProgramOptions()[2].words) + "'; return ;;\n"
+        QvCliGenerateForms() + "'; return ;;\n"
         "    esac\n"
         "    case \"$command $prev\" in\n";
     for (const QvCliCommandHelp& c : QvCliCommandHelps())
@@ -268,7 +268,7 @@ std::string Zsh() {
            "    case $command in\n"
            "        help|--help|-h) (( CURRENT == 2 )) && _describe -t commands 'qvsplit command' commands ;;\n"
            "        --generate) (( CURRENT == 2 )) && compadd -- " +
-           std::string(QvCliProgramOptions()[2].words) + " ;;\n";
+           QvCliGenerateForms() + " ;;\n";
     for (const QvCliCommandHelp& c : QvCliCommandHelps()) {
         out += "        " + std::string(c.name) + ")\n            _arguments -S \\\n";
         for (const QvCliOptionHelp& o : c.options) {

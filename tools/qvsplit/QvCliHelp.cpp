@@ -310,6 +310,12 @@ const std::vector<QvCliManualSection>& QvCliManualSections() { return kSections;
 
 const std::vector<QvCliOptionHelp>& QvCliProgramOptions() { return kProgramOptions; }
 
+std::string QvCliGenerateForms() {
+    for (const QvCliOptionHelp& o : kProgramOptions)
+        if (std::string(o.flag) == "--generate") return o.words;
+    return std::string();
+}
+
 const QvCliCommandHelp* QvCliFindCommandHelp(const std::string& name) {
     for (const QvCliCommandHelp& c : kCommands)
         if (name == c.name) return &c;

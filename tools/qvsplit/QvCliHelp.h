@@ -46,6 +46,8 @@ const char* QvCliVersion();
 // The made forms: "man" (roff), "complete-bash", "complete-zsh", "markdown" (the option blocks
 // of docs/program.md). Returns false for an unknown form.
 bool QvCliGenerate(const std::string& form, std::string& out);
+// Those forms, space-separated, as --generate describes them.
+std::string QvCliGenerateForms();
 
 // Paragraph text wrapped at width columns, each line after the first indented by indent.
 std::string QvCliWrap(const std::string& text, size_t width, size_t indent, size_t firstColumn = 0);

@@ -221,11 +221,13 @@ bool QvCliParse(int argc, char** argv, QvCliOptions& o, std::string& error) {
     }
     if (o.command == "--generate" || o.command.rfind("--generate=", 0) == 0) {
         const bool inlineForm = o.command.size() > 10;
-        if (inlineForm ? argc != 2 : argc != 3) {
-            error = "--generate takes one of man, complete-bash, complete-zsh, markdown";
+        o.generate = inlineForm ? o.command.substr(11) : argc > 2 ? argv[2] : "";
+        const std::string forms = " " + QvCliGenerateForms() + " ";
+        if ((inlineForm ? argc != 2 : argc != 3) || o.generate.empty() ||
+            forms.find(" " + o.generate + " ") == std::string::npos) {
+            error = "--generate takes one of " + QvCliGenerateForms();
             return false;
         }
-        o.generate = inlineForm ? o.command.substr(11) : argv[2];
         return true;
     }
     if (o.command == "--help" || o.command == "-h" || o.command == "help") {
